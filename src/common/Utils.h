@@ -1,0 +1,32 @@
+#pragma once
+// System helpers shared by both programs. Sizes of what the system returns are
+// asked of the system first; no result is cut to a fixed buffer.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/Quote.h"
+#include "common/WindowsKind.h"
+
+// The running system's classification (wkUnknown .. wkXP), computed on each call.
+std::uint8_t GetWindowsKind();
+WindowsVersionFacts GetWindowsVersionFacts();
+
+// Folder of the running program's executable, always ending in "\".
+std::string GetAppFolder();
+// The Windows directory without trailing backslash; empty when none is reported.
+std::string GetWindowsDir();
+// Value of an environment variable, whatever its length; empty when it is not set.
+std::string GetEnvVar(std::string_view name);
+// %NAME% references expanded; the text unchanged when expansion fails.
+std::string ExpandEnvVars(std::string_view text);
+// Major version at least 5 and minor version at least 1 (so 6.0 answers false).
+bool IsVersion51OrLater();
+
+// Job-object services, bound at run time on first use (they raise the binding
+// errors of RuntimeLink when the system lacks them).
+HANDLE BoundCreateJobObjectA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name);
+BOOL BoundAssignProcessToJobObject(HANDLE job, HANDLE process);
+BOOL BoundSetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD length);

@@ -1,0 +1,157 @@
+#include "uStartupMgr.h"
+
+#include "common/Assert.h"
+#include "common/StrCon.h"
+#include "common/Utils.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+const char* const StartupRunKeyPaths[4] = {
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+    "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\Run",
+    "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\Load",
+};
+
+const char* const StartupLocationCaptions[StartupLocationCount] = {
+    "All User - Registry Run key",
+    "Current User - Registry Run key",
+    "All User - Registry RunServices key",
+    "Current User - Registry RunServices key",
+    "All User - Registry Windows NT Run key",
+    "Current User - Registry Windows NT Run key",
+    "All User - Registry Windows NT Load key",
+    "Current User - Registry Windows NT Load key",
+    "All User - Startup Folder",
+    "Current User - Startup Folder",
+};
+
+const char* const LoadItemsErrorFormat = "Unable to read startup programs info.\r\n Error Description:\"%s\"";
+
+void ShortString::assign(std::string_view text)
+{
+    length_ = static_cast<unsigned char>(text.size() < MaxLength ? text.size() : MaxLength);
+    memcpy(chars_, text.data(), length_);
+}
+
+bool IsFolderLocation(std::uint8_t location)
+{
+    return location == AllUsersStartupFolder || location == UserStartupFolder;
+}
+
+std::string GetSpecialFolderPath(int folder)
+{
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, &list)) || !list)
+        return {};
+    char path[MAX_PATH + 1] = {};
+    const BOOL ok = SHGetPathFromIDListA(list, path);
+    CoTaskMemFree(list);
+    return ok ? std::string(path) : std::string();
+}
+
+std::string GetLegacyCommonStartupPath()
+{
+    const std::string userStartup = RemoveBackslash(GetSpecialFolderPath(CSIDL_STARTUP));
+    const std::string name = TextAfterLast("\\", userStartup);
+    const std::string windows = GetWindowsDir();
+    if (name.empty() || windows.empty())
+        return {};
+    return AddBackslash(windows) + "All Users\\Start Menu\\Programs\\" + name;
+}
+
+namespace {
+
+// The NT family has had a common Startup folder of its own since NT 4; the
+// built 9x path does not exist there (NT 5.2 and later least of all).
+std::string AllUsersStartupPath()
+{
+    if (GetWindowsVersionFacts().nt) {
+        std::string common = GetSpecialFolderPath(CSIDL_COMMON_STARTUP);
+        if (!common.empty())
+            return common;
+    }
+    return GetLegacyCommonStartupPath();
+}
+
+} // namespace
+
+TStpDesc GetStpDesc(std::uint8_t location)
+{
+    Check(location < StartupLocationCount, "Startup location out of range", "uStartupMgr");
+    TStpDesc desc;
+    desc.Location = location;
+    if (location == AllUsersStartupFolder) {
+        desc.Path = AllUsersStartupPath();
+    } else if (location == UserStartupFolder) {
+        desc.Path = GetSpecialFolderPath(CSIDL_STARTUP);
+    } else {
+        desc.RootKey = location % 2 == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        desc.Path = StartupRunKeyPaths[location / 2];
+    }
+    return desc;
+}
+
+TBaseStartupMgr::TBaseStartupMgr(std::uint8_t location) : FDesc(GetStpDesc(location)) {}
+
+void TBaseStartupMgr::LoadItems()
+{
+    throw EAbstractError();
+}
+
+bool TBaseStartupMgr::SetupItems()
+{
+    throw EAbstractError();
+}
+
+bool TBaseStartupMgr::RestoreItems()
+{
+    throw EAbstractError();
+}
+
+bool TBaseStartupMgr::DeleteItem(int)
+{
+    throw EAbstractError();
+}
+
+bool TBaseStartupMgr::StoreItem(TStartupItem&)
+{
+    throw EAbstractError();
+}
+
+bool TBaseStartupMgr::SaveItems()
+{
+    throw EAbstractError();
+}
+
+PStartupItem TBaseStartupMgr::Items(int index) const
+{
+    Check(index >= 0 && index < Count(), "Item index out of range", "uStartupMgr");
+    return FItems[index].get();
+}
+
+bool TBaseStartupMgr::Reload()
+{
+    ClearItems();
+    LoadItems();
+    return true;
+}
+
+bool TBaseStartupMgr::AddItem(TStartupItem item)
+{
+    if (!StoreItem(item))
+        return false;
+    Reload();
+    return true;
+}
+
+TStartupItem& TBaseStartupMgr::NewItem()
+{
+    FItems.push_back(std::make_unique<TStartupItem>());
+    TStartupItem& item = *FItems.back();
+    item.Owner = this;
+    item.Location = FDesc.Location;
+    return item;
+}

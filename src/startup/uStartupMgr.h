@@ -1,0 +1,128 @@
+#pragma once
+// The startup locations, the startup-item record and the frame of every
+// location manager. A manager owns its items; everyone else borrows them until
+// the manager's next ClearItems, Reload, AddItem or destruction.
+// Managers are used from the main thread only.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Text of at most 255 single-byte characters stored inline, so that a record
+// holding it copies by value; longer text is cut, never overrun.
+class ShortString {
+public:
+    static constexpr std::size_t MaxLength = 255;
+
+    ShortString() = default;
+    ShortString(std::string_view text) { assign(text); }
+    ShortString& operator=(std::string_view text)
+    {
+        assign(text);
+        return *this;
+    }
+
+    std::string str() const { return std::string(chars_, length_); }
+    std::string_view view() const { return std::string_view(chars_, length_); }
+    std::size_t size() const { return length_; }
+    bool empty() const { return length_ == 0; }
+    friend bool operator==(const ShortString& a, const ShortString& b) { return a.view() == b.view(); }
+
+private:
+    void assign(std::string_view text);
+
+    unsigned char length_ = 0;
+    char chars_[MaxLength] = {};
+};
+
+class TBaseStartupMgr;
+
+struct TStartupItem {
+    ShortString Desc;
+    ShortString CmdLine;
+    ShortString Icon;
+    std::int32_t DelayTime = 0;
+    bool Enable = false;
+    TBaseStartupMgr* Owner = nullptr;  // not owning
+    std::uint8_t Location = 0;
+    std::int32_t Order = 0;
+};
+using PStartupItem = TStartupItem*;
+
+struct TStpDesc {
+    std::uint8_t Location = 0;
+    HKEY RootKey = nullptr;
+    std::string Path;
+};
+
+constexpr std::uint8_t StartupLocationCount = 10;
+constexpr std::uint8_t AllUsersStartupFolder = 8;
+constexpr std::uint8_t UserStartupFolder = 9;
+// The product's store beside each location: a subkey, or a hidden folder with its INI file.
+constexpr const char* StoreName = "Keldora";
+constexpr const char* StoreIniName = "Keldora.ini";
+
+extern const char* const StartupRunKeyPaths[4];
+extern const char* const StartupLocationCaptions[StartupLocationCount];
+
+TStpDesc GetStpDesc(std::uint8_t location);
+// Path of a shell special folder; empty when the shell gives none.
+std::string GetSpecialFolderPath(int folder);
+// The all-users Startup folder as the 9x family lays it out, beside the
+// user's; empty when either part is unknown.
+std::string GetLegacyCommonStartupPath();
+bool IsFolderLocation(std::uint8_t location);
+
+class EStartupMgrErr : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+extern const char* const LoadItemsErrorFormat;
+
+class TBaseStartupMgr {
+public:
+    explicit TBaseStartupMgr(std::uint8_t location);
+    virtual ~TBaseStartupMgr() = default;
+    TBaseStartupMgr(const TBaseStartupMgr&) = delete;
+    TBaseStartupMgr& operator=(const TBaseStartupMgr&) = delete;
+
+    // Every operation a concrete manager does not provide raises EAbstractError.
+    virtual void LoadItems();
+    virtual bool SetupItems();
+    virtual bool RestoreItems();
+    virtual bool DeleteItem(int index);
+    virtual bool StoreItem(TStartupItem& item);
+    virtual bool SaveItems();
+
+    void ClearItems() noexcept { FItems.clear(); }
+    int Count() const { return static_cast<int>(FItems.size()); }
+    PStartupItem Items(int index) const;
+    bool Reload();
+    bool AddItem(TStartupItem item);
+    const TStpDesc& Desc() const { return FDesc; }
+
+protected:
+    // Appends a zero-filled item owned by this manager and returns it.
+    TStartupItem& NewItem();
+
+    std::vector<std::unique_ptr<TStartupItem>> FItems;
+    const TStpDesc FDesc;
+};
+
+// Runs a manager operation; an error derived from std::exception becomes an
+// EStartupMgrErr whose message `describe` builds from the caught message.
+template <typename Work, typename Describe>
+auto RunGuarded(Work&& work, Describe&& describe) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const std::exception& e) {
+        throw EStartupMgrErr(describe(e));
+    }
+}

@@ -1,0 +1,29 @@
+#include "ErrorText.h"
+
+#include "common/StrCon.h"
+
+std::string ErrorText(DWORD code)
+{
+    char* buffer = nullptr;
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+    HMODULE source = nullptr;
+    if (code >= 12000 && code < 13000) {
+        source = GetModuleHandleA("wininet.dll");
+        if (source)
+            flags = (flags & ~FORMAT_MESSAGE_FROM_SYSTEM) | FORMAT_MESSAGE_FROM_HMODULE;
+    }
+    const DWORD length = FormatMessageA(flags, source, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = length ? std::string(buffer, length) : "error " + std::to_string(code);
+    LocalFree(buffer);
+    return TrimUpTo(text, ' ');
+}
+
+std::string ErrorMessage(const std::string& context, DWORD code)
+{
+    return context + ": " + ErrorText(code) + " (" + std::to_string(code) + ")";
+}
+
+EWin32Error::EWin32Error(const std::string& context, DWORD code)
+    : std::runtime_error(ErrorMessage(context, code)), code_(code)
+{
+}

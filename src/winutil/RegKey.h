@@ -1,0 +1,53 @@
+#pragma once
+// An open registry key. Paths may be written with a leading backslash (as the
+// startup locations are); it is stripped, since the registry API rejects it.
+// Failures are returned as the registry's own error code, never thrown.
+// Value buffers are sized from what the registry reports, and string data that
+// lacks its terminating zero is read correctly.
+
+#include "winutil/UniqueHandle.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+std::string RegistryPath(std::string_view path);
+
+class RegKey {
+public:
+    struct Value {
+        std::string name;
+        DWORD type = REG_NONE;
+        std::string data;  // raw bytes as stored
+    };
+
+    RegKey() = default;
+    static RegKey Open(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
+    static RegKey Create(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
+    static LONG DeleteTree(HKEY root, std::string_view path);
+    static bool Exists(HKEY root, std::string_view path);
+
+    explicit operator bool() const { return static_cast<bool>(key_); }
+    HKEY get() const { return key_.get(); }
+
+    LONG Query(std::string_view name, Value& value) const;
+    // REG_SZ or REG_EXPAND_SZ text up to its first zero; nothing for other types.
+    std::optional<std::string> ReadString(std::string_view name) const;
+    std::optional<DWORD> ReadDword(std::string_view name) const;
+    bool HasValue(std::string_view name) const;
+
+    LONG WriteString(std::string_view name, std::string_view text, DWORD type = REG_SZ) const;
+    LONG WriteDword(std::string_view name, DWORD data) const;
+    LONG DeleteValue(std::string_view name) const;
+
+    LONG SubKeyNames(std::vector<std::string>& names) const;
+    LONG Values(std::vector<Value>& values) const;
+
+private:
+    explicit RegKey(HKEY key) : key_(key) {}
+    UniqueRegKey key_;
+};
+
+// Text of a string value's raw data: up to the first zero, whether or not one was stored.
+std::string RegStringData(const std::string& raw);

@@ -1,0 +1,8 @@
+#pragma once
+// The fixed version block of a file's version resource.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+std::optional<VS_FIXEDFILEINFO> ReadFixedVersion(const std::string& file);

@@ -1,0 +1,70 @@
+#include "WineSupport.h"
+
+#include "common/Utils.h"
+#include "winutil/RegKey.h"
+#include "winutil/UniqueHandle.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr const char* WineKey = "Software\\Wine";
+
+std::string ReadAll(HANDLE file)
+{
+    std::string out;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+        out.append(buffer, got);
+    return out;
+}
+
+} // namespace
+
+std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode)
+{
+    char tempDir[MAX_PATH + 1], tempName[MAX_PATH + 1];
+    GetTempPathA(MAX_PATH, tempDir);
+    GetTempFileNameA(tempDir, "kdt", 0, tempName);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueFile output(CreateFileA(tempName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!output)
+        throw std::runtime_error("cannot create capture file");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = output.get();
+    si.hStdError = output.get();
+    PROCESS_INFORMATION pi = {};
+    std::string commandLine = GetAppFolder() + programAndArgs;
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot start " + commandLine);
+    UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+    WaitForSingleObject(process.get(), 60000);
+    if (exitCode)
+        GetExitCodeProcess(process.get(), exitCode);
+    return ReadAll(output.get());
+}
+
+WineVersionScope::WineVersionScope(const char* version)
+{
+    RegKey key = RegKey::Create(HKEY_CURRENT_USER, WineKey, KEY_READ | KEY_WRITE);
+    if (auto old = key.ReadString("Version")) {
+        hadValue_ = true;
+        previous_ = *old;
+    }
+    key.WriteString("Version", version);
+}
+
+WineVersionScope::~WineVersionScope()
+{
+    RegKey key = RegKey::Open(HKEY_CURRENT_USER, WineKey, KEY_WRITE);
+    if (hadValue_)
+        key.WriteString("Version", previous_);
+    else
+        key.DeleteValue("Version");
+}
