@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds the Windows programs and runs the demo under Wine.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+bash "$root/scripts/setup.sh"
+trap stop_wine EXIT
+
+configure_win
+cmake --build "$win_build" -j"$jobs" >/dev/null
+
+echo "== The ten startup locations as this machine resolves them"
+wine_run "$win_build/bin/kdLocations.exe"
