@@ -98,8 +98,8 @@ void CheckReplace(std::string_view oldText, std::string_view newText, std::strin
     for (size_t at = text.find(oldText); !oldText.empty() && at != std::string_view::npos;
          at = text.find(oldText, at + oldText.size()))
         ++matches;
-    Require(ReplaceAll(oldText, newText, text).size() == text.size() + matches * newText.size() - matches * oldText.size(),
-            "ReplaceAll size");
+    const size_t expected = text.size() + matches * newText.size() - matches * oldText.size();
+    Require(ReplaceAll(oldText, newText, text).size() == expected, "ReplaceAll size");
     const std::string rest = RemoveAll(oldText, text);
     Require(oldText.empty() || rest.find(oldText) == std::string::npos, "RemoveAll leaves none");
     if (text.size() <= 256)
@@ -108,20 +108,43 @@ void CheckReplace(std::string_view oldText, std::string_view newText, std::strin
             "RemovePrefix");
 }
 
-template <class Step>
-void CheckWalk(std::string text, Step step)
+// The walk steps spelled out with the other operations, to compare against.
+void PlainNextToken(std::string_view separator, std::string& text, std::string& token)
+{
+    std::string kept = text;
+    if ((TrimCollapse(text, ' ').starts_with(separator) || text.starts_with(separator)) && PosFrom(separator, text))
+        kept = TextAfter(separator, text);
+    token = TextBefore(separator, kept);
+    text = RemovePrefix(token, kept);
+}
+
+void PlainNextTokenAnyOf(const CharSet& set, std::string& text, std::string& token)
+{
+    const std::string trimmed = TrimCollapse(text, ' ');
+    std::string kept = text;
+    if (((!trimmed.empty() && InSet(set, trimmed[0])) || (!text.empty() && InSet(set, text[0]))) && CountOf(text, set))
+        kept = TextAfterAnyOf(set, text);
+    token = TextBeforeAnyOf(set, kept);
+    text = RemovePrefix(token, kept);
+}
+
+template <class Step, class PlainStep>
+void CheckWalk(std::string text, Step step, PlainStep plainStep)
 {
     const size_t limit = text.size() + 2;
-    const size_t total = text.size();
-    size_t tokenBytes = 0;
+    const bool compare = text.size() <= 512;  // the plain steps are quadratic
     std::string token;
+    std::string plainText = text;
+    std::string plainToken;
     size_t calls = 0;
     while (!text.empty()) {
         Require(++calls <= limit, "token walk ends");
         step(text, token);
-        tokenBytes += token.size();
+        if (!compare)
+            continue;
+        plainStep(plainText, plainToken);
+        Require(text == plainText && token == plainToken, "token walk follows its steps");
     }
-    Require(tokenBytes <= total, "tokens come from the text");
     step(text, token);
     Require(token.empty() && text.empty(), "walk stays at the end");
 }
@@ -142,10 +165,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckTrims(text, c);
     CheckSets(sub, text, c);
     CheckReplace(sub, other, text);
-    CheckWalk(text, [&sub](std::string& t, std::string& token) { NextToken(sub, t, token); });
-    const std::string single(1, c);
-    CheckWalk(text, [&single](std::string& t, std::string& token) { NextToken(single, t, token); });
-    for (const CharSet& set : {MakeCharSet(sub), MakeCharSet(single)})
-        CheckWalk(text, [&set](std::string& t, std::string& token) { NextTokenAnyOf(set, t, token); });
+    for (const std::string& separator : {sub, std::string(1, c)}) {
+        CheckWalk(
+            text, [&separator](std::string& t, std::string& token) { NextToken(separator, t, token); },
+            [&separator](std::string& t, std::string& token) { PlainNextToken(separator, t, token); });
+        const CharSet set = MakeCharSet(separator);
+        CheckWalk(
+            text, [&set](std::string& t, std::string& token) { NextTokenAnyOf(set, t, token); },
+            [&set](std::string& t, std::string& token) { PlainNextTokenAnyOf(set, t, token); });
+    }
     return 0;
 }

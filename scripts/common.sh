@@ -10,7 +10,7 @@ configure_win() {
 }
 
 configure_native() {
-    CC=clang CXX=clang++ cmake -S "$root" -B "$native_build" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    CC=clang CXX=clang++ cmake -S "$root" -B "$native_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
 
 # Runs a Windows program of the build under the build's Wine prefix.

@@ -73,10 +73,29 @@ std::string Before(std::string_view text, size_t index)
     return std::string(text.substr(0, index));
 }
 
+// Whether text, trimmed and collapsed on spaces, begins with prefix. Reads no
+// further than the prefix needs, so walking a long list stays linear.
+bool CollapsedStartsWith(std::string_view text, std::string_view prefix)
+{
+    size_t i = text.find_first_not_of(' ');
+    for (char want : prefix) {
+        if (i >= text.size())
+            return false;
+        if (text[i] == ' ') {
+            const size_t next = text.find_first_not_of(' ', i);
+            if (next == npos)
+                return false;
+            i = next - 1;
+        }
+        if (text[i] != want)
+            return false;
+        ++i;
+    }
+    return true;
+}
+
 // Moves the front of text up to the separator into token, after dropping
-// a leading separator. The leading check also looks at the raw text: the
-// trimmed check alone never sees a separator that holds a space, and the walk
-// would then stand still for ever.
+// a leading separator.
 template <class FindSeparator>
 void TakeToken(std::string& text, std::string& token, bool leadingSep, size_t sepLength, FindSeparator find)
 {
@@ -314,18 +333,18 @@ std::string RemoveBackslash(std::string_view text)
     return std::string(text);
 }
 
+// The raw text is checked for a leading separator too: a separator holding a
+// space never leads the space-trimmed text, and the walk would stand still.
 void NextToken(std::string_view separator, std::string& text, std::string& token)
 {
-    const bool leading =
-        std::string_view(TrimCollapse(text, ' ')).starts_with(separator) || text.starts_with(separator);
+    const bool leading = CollapsedStartsWith(text, separator) || text.starts_with(separator);
     TakeToken(text, token, leading, separator.size(),
               [separator](std::string_view rest) { return FindFrom(separator, rest, 0); });
 }
 
 void NextTokenAnyOf(const CharSet& set, std::string& text, std::string& token)
 {
-    const std::string trimmed = TrimCollapse(text, ' ');
-    const bool leading =
-        (!trimmed.empty() && InSet(set, trimmed.front())) || (!text.empty() && InSet(set, text.front()));
+    const size_t first = text.find_first_not_of(' ');
+    const bool leading = (first != npos && InSet(set, text[first])) || (!text.empty() && InSet(set, text.front()));
     TakeToken(text, token, leading, 1, [&set](std::string_view rest) { return FindFirstIn(set, rest); });
 }

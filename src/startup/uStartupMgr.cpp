@@ -147,11 +147,11 @@ bool TBaseStartupMgr::AddItem(TStartupItem item)
     return true;
 }
 
-TStartupItem& TBaseStartupMgr::NewItem()
+TStartupItem& TBaseStartupMgr::AppendItem(const TStartupItem& item)
 {
-    FItems.push_back(std::make_unique<TStartupItem>());
-    TStartupItem& item = *FItems.back();
-    item.Owner = this;
-    item.Location = FDesc.Location;
-    return item;
+    FItems.push_back(std::make_unique<TStartupItem>(item));
+    TStartupItem& added = *FItems.back();
+    added.Owner = this;
+    added.Location = FDesc.Location;
+    return added;
 }

@@ -108,8 +108,8 @@ public:
     const TStpDesc& Desc() const { return FDesc; }
 
 protected:
-    // Appends a zero-filled item owned by this manager and returns it.
-    TStartupItem& NewItem();
+    // Appends a copy of the item as one of this manager's and returns it.
+    TStartupItem& AppendItem(const TStartupItem& item = {});
 
     std::vector<std::unique_ptr<TStartupItem>> FItems;
     const TStpDesc FDesc;
@@ -126,3 +126,7 @@ auto RunGuarded(Work&& work, Describe&& describe) -> decltype(work())
         throw EStartupMgrErr(describe(e));
     }
 }
+
+// A new manager for the location, its stored items already loaded: a folder
+// manager for 8 and 9, a registry manager for the others.
+std::unique_ptr<TBaseStartupMgr> CreateStartupMgr(std::uint8_t location);

@@ -59,3 +59,16 @@ bool DirectoryExists(std::string_view path)
     const DWORD attributes = GetFileAttributesA(std::string(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+bool ForceDirectories(std::string_view path)
+{
+    std::string folder(path);
+    while (folder.size() > 3 && folder.back() == '\\')
+        folder.pop_back();
+    if (folder.empty() || DirectoryExists(folder))
+        return !folder.empty();
+    const auto parent = folder.find_last_of('\\');
+    if (parent != std::string::npos && parent > 0 && !ForceDirectories(folder.substr(0, parent)))
+        return false;
+    return CreateDirectoryA(folder.c_str(), nullptr) || DirectoryExists(folder);
+}

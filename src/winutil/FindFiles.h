@@ -21,3 +21,7 @@ std::vector<FoundFile> FindFiles(std::string_view pattern);
 bool PathExists(std::string_view path);
 bool FileExists(std::string_view path);
 bool DirectoryExists(std::string_view path);
+
+// Creates the folder and every missing folder above it; true when it exists
+// as a folder afterwards.
+bool ForceDirectories(std::string_view path);

@@ -58,6 +58,12 @@ LONG RegKey::DeleteTree(HKEY root, std::string_view path)
     return RegDeleteKeyA(root, full.c_str());
 }
 
+LONG RegKey::DeleteKey(HKEY root, std::string_view path)
+{
+    const std::string full = RegistryPath(path);
+    return full.empty() ? ERROR_INVALID_PARAMETER : RegDeleteKeyA(root, full.c_str());
+}
+
 LONG RegKey::Query(std::string_view name, Value& value) const
 {
     const std::string n(name);

@@ -26,6 +26,8 @@ public:
     static RegKey Open(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     static RegKey Create(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     static LONG DeleteTree(HKEY root, std::string_view path);
+    // Deletes a key that has no subkeys.
+    static LONG DeleteKey(HKEY root, std::string_view path);
     static bool Exists(HKEY root, std::string_view path);
 
     explicit operator bool() const { return static_cast<bool>(key_); }

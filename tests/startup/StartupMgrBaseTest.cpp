@@ -25,9 +25,7 @@ public:
                 for (const auto& [key, stored] : store_) {
                     if (failLoad_ && key == "bad")
                         throw std::runtime_error("unreadable");
-                    TStartupItem& item = NewItem();
-                    item.Desc = stored.Desc.view();
-                    item.CmdLine = stored.CmdLine.view();
+                    AppendItem(stored);
                 }
             },
             [](const std::exception& e) { return FormatText(LoadItemsErrorFormat, {e.what()}); });
@@ -51,7 +49,7 @@ private:
 class LoadOnlyMgr : public TBaseStartupMgr {
 public:
     LoadOnlyMgr() : TBaseStartupMgr(9) { LoadItems(); }
-    void LoadItems() override { NewItem().Desc = "existing"; }
+    void LoadItems() override { AppendItem().Desc = "existing"; }
 };
 
 TStartupItem Item(const char* desc, const char* cmd)
