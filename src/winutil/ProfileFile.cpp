@@ -100,3 +100,19 @@ bool ProfileFile::EraseSection(std::string_view section) const
 {
     return WritePrivateProfileStringA(std::string(section).c_str(), nullptr, nullptr, path_.c_str()) != FALSE;
 }
+
+bool ProfileFile::HasSection(std::string_view section) const
+{
+    char probe[4] = {};
+    return GetPrivateProfileSectionA(std::string(section).c_str(), probe, sizeof probe, path_.c_str()) > 0;
+}
+
+bool ProfileFile::WriteSection(std::string_view section,
+                               const std::vector<std::pair<std::string, std::string>>& values) const
+{
+    std::string lines;
+    for (const auto& [key, value] : values)
+        lines += key + "=" + Protect(value) + '\0';
+    lines += '\0';
+    return WritePrivateProfileSectionA(std::string(section).c_str(), lines.c_str(), path_.c_str()) != FALSE;
+}

@@ -23,6 +23,11 @@ public:
     bool WriteString(std::string_view section, std::string_view key, std::string_view value) const;
     bool WriteInteger(std::string_view section, std::string_view key, long value) const;
     bool EraseSection(std::string_view section) const;
+    bool HasSection(std::string_view section) const;
+    // Replaces the whole section in one write: each profile write rewrites
+    // the file, so a new section is cheaper written at once than key by key.
+    bool WriteSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& values) const;
 
 private:
     std::string path_;

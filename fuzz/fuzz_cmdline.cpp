@@ -1,0 +1,68 @@
+// Command lines against the corpus file system. "@" in the input stands for
+// the corpus root with a backslash, so that short inputs reach real files.
+#include "common/CmdLnUtils.h"
+#include "common/StrCon.h"
+
+#include "common/CmdLnCorpus.h"
+#include "common/MemoryCmdLnSystem.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr const char* kRoot = "C:\\KdCorpus";
+
+void Require(bool ok, const char* what)
+{
+    if (ok)
+        return;
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+const MemoryCmdLnSystem& System()
+{
+    static const MemoryCmdLnSystem sys = [] {
+        MemoryCmdLnSystem s("C:\\Work");
+        FillCorpusSystem(s, kRoot);
+        return s;
+    }();
+    return sys;
+}
+
+bool IsTrimmed(const std::string& text)
+{
+    return TrimUpTo(text, ' ') == text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
+{
+    const MemoryCmdLnSystem& sys = System();
+    const std::string line = ReplaceAll("@", std::string(kRoot) + "\\", std::string(reinterpret_cast<const char*>(data), size));
+
+    std::string program;
+    std::string parameters;
+    const bool split = SplitCommandLine(sys, line, program, parameters);
+    const int end = FindProgramEnd(sys, line);
+    if (split) {
+        Require(end >= 1 && static_cast<size_t>(end) <= line.size() + 1, "end lies in the line");
+        Require(sys.Exists(program), "the program exists");
+        Require(IsTrimmed(parameters), "parameters are trimmed");
+        Require(line.find(parameters) != std::string::npos, "parameters come from the line");
+        Require(ExtractProgramPath(sys, line) == program, "ExtractProgramPath agrees");
+    } else {
+        Require(program.empty() && parameters.empty(), "outputs untouched on failure");
+    }
+    if (line.size() > kMaxCommandLineLength)
+        Require(!split && end == -1, "over-long lines name nothing");
+
+    const std::string normalized = NormalizeCommandLine(sys, line);
+    Require(!normalized.empty(), "a normalised line is never empty");
+    ExtractProgramFile(sys, line);
+    ResolveProgramPath(sys, line);
+    return 0;
+}

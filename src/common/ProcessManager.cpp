@@ -1,0 +1,301 @@
+#include "common/ProcessManager.h"
+
+#include "common/CmdLnSystem.h"
+#include "common/CmdLnUtils.h"
+#include "common/StrCon.h"
+#include "common/Utils.h"
+#include "winutil/WideText.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// Given to a process that was created but could not be resumed.
+constexpr UINT kNotStartedExitCode = 5;
+constexpr DWORD kCreationFlags = CREATE_SUSPENDED | CREATE_SEPARATE_WOW_VDM;
+constexpr ULONG kShellWaitMask =
+    SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
+
+// COM for the calling thread while a shortcut is read, unless the thread
+// already has its apartment.
+class ComScope {
+public:
+    ComScope() : initialized_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComScope()
+    {
+        if (initialized_)
+            CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool initialized_;
+};
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t end = path.find_last_of("\\:");
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+bool IsShortcut(const std::string& path)
+{
+    return HasChar('.', path) && SameTextCollapsed(TextAfterLast(".", path), "lnk", ' ');
+}
+
+// CreateProcess reads an unquoted program path only up to its first blank
+// before it tries longer ones, so it would start a planted C:\Program.exe
+// for C:\Program Files\...; a spelling is safe when its program part is
+// quoted or has no blank.
+bool IsSafeSpelling(const CmdLnSystem& sys, std::string_view commandLine)
+{
+    const int end = FindProgramEnd(sys, commandLine);
+    if (end < 1)
+        return false;
+    const std::string program = TrimUpTo(commandLine.substr(0, static_cast<std::size_t>(end)), ' ');
+    return FirstChar(program) == '"' || !HasChar(' ', program);
+}
+
+void AddOnce(std::vector<std::string>& list, std::string item)
+{
+    for (const std::string& known : list)
+        if (known == item)
+            return;
+    list.push_back(std::move(item));
+}
+
+std::vector<std::string> ProcessCandidates(std::string_view commandLine, const TExecuteInfo& info)
+{
+    std::vector<std::string> candidates{TrimUpTo(QuoteText(info.FileName, '"') + " " + info.Parameters, ' ')};
+    if (IsSafeSpelling(SystemCmdLn(), commandLine))
+        AddOnce(candidates, TrimUpTo(commandLine, ' '));
+    if (!HasChar(' ', info.FileName))
+        AddOnce(candidates, TrimUpTo(info.FileName + " " + info.Parameters, ' '));
+    return candidates;
+}
+
+const char* TextOrNull(const std::string& text)
+{
+    return text.empty() ? nullptr : text.c_str();
+}
+
+// CreateProcess may write into the command line, so it gets its own copy.
+bool StartSuspended(const std::string& candidate, const std::string& directory, PROCESS_INFORMATION& started)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    std::vector<char> commandLine(candidate.begin(), candidate.end());
+    commandLine.push_back('\0');
+    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
+                          TextOrNull(directory), &startup, &started) != FALSE;
+}
+
+// The shell gets the program and its arguments apart: it takes its file
+// argument as one name and never splits off arguments.
+bool ShellOpen(const TExecuteInfo& info, bool wait)
+{
+    if (!wait) {
+        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, info.FileName.c_str(), TextOrNull(info.Parameters),
+                                                                    TextOrNull(info.Directory), SW_SHOWNORMAL));
+        return result > 32;
+    }
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof execute;
+    execute.fMask = kShellWaitMask;
+    execute.lpFile = info.FileName.c_str();
+    execute.lpParameters = TextOrNull(info.Parameters);
+    execute.lpDirectory = TextOrNull(info.Directory);
+    execute.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&execute))
+        return false;
+    // No process handle when the request went to a program already running.
+    UniqueKernelHandle process(execute.hProcess);
+    WaitWithMessages(nullptr, process.get(), INFINITE);
+    return true;
+}
+
+bool Resume(const UniqueKernelHandle& process, const UniqueKernelHandle& thread)
+{
+    if (ResumeThread(thread.get()) != static_cast<DWORD>(-1))
+        return true;
+    TerminateProcess(process.get(), kNotStartedExitCode);
+    return false;
+}
+
+struct JobWithPort {
+    UniqueKernelHandle job;
+    UniqueKernelHandle port;
+};
+
+// An unnamed job, so that two waits never share one, holding the suspended
+// process; empty handles when the system has no job objects or the process
+// cannot join (it may already belong to a job that forbids it).
+JobWithPort JoinNewJob(HANDLE process)
+{
+    try {
+        JobWithPort joined;
+        joined.job.reset(BoundCreateJobObjectA(nullptr, nullptr));
+        if (joined.job)
+            joined.port = CreateJobPort(joined.job.get());
+        if (!joined.port || !BoundAssignProcessToJobObject(joined.job.get(), process))
+            return {};
+        return joined;
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+}
+
+}  // namespace
+
+bool TProcessManager::GetExecuteInfo(std::string_view commandLine, TExecuteInfo& info) const
+{
+    std::string program;
+    std::string parameters;
+    if (!SplitCommandLine(SystemCmdLn(), commandLine, program, parameters))
+        return false;
+    if (!IsShortcut(program)) {
+        info = {program, parameters, FolderOf(program)};
+        return true;
+    }
+    TExecuteInfo target;
+    if (!ResolveShortcut(program, target))
+        return false;
+    // A shortcut to something outside the file system is the shell's to open.
+    info = target.FileName.empty() ? TExecuteInfo{program, "", FolderOf(program)} : target;
+    return true;
+}
+
+bool TProcessManager::Execute(std::string_view commandLine, bool wait)
+{
+    exitCode_ = 0;
+    TExecuteInfo info;
+    if (!GetExecuteInfo(commandLine, info))
+        return false;
+    for (const std::string& candidate : ProcessCandidates(commandLine, info)) {
+        PROCESS_INFORMATION started = {};
+        if (StartSuspended(candidate, info.Directory, started))
+            return RunStarted(UniqueKernelHandle(started.hProcess), UniqueKernelHandle(started.hThread), wait);
+    }
+    return ShellOpen(info, wait);
+}
+
+bool TProcessManager::RunStarted(UniqueKernelHandle process, UniqueKernelHandle thread, bool wait)
+{
+    if (!wait)
+        return Resume(process, thread);
+    if (GetWindowsVersionFacts().major < 5)
+        return WaitForProcess(process, thread);
+    const JobWithPort joined = JoinNewJob(process.get());
+    if (!joined.port)
+        return WaitForProcess(process, thread);
+    if (!Resume(process, thread))
+        return false;
+    DWORD threadId = 0;
+    UniqueKernelHandle waiter(CreateThread(nullptr, 0, JobWaitThread, joined.port.get(), 0, &threadId));
+    if (!waiter)
+        return WaitForExit(process);
+    WaitWithMessages(nullptr, waiter.get(), INFINITE);
+    return true;
+}
+
+bool TProcessManager::WaitForProcess(const UniqueKernelHandle& process, const UniqueKernelHandle& thread)
+{
+    return Resume(process, thread) && WaitForExit(process);
+}
+
+bool TProcessManager::WaitForExit(const UniqueKernelHandle& process)
+{
+    WaitWithMessages(nullptr, process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &exitCode_);
+    return true;
+}
+
+bool ExecuteFile(std::string_view commandLine, bool wait)
+{
+    TProcessManager manager;
+    return manager.Execute(commandLine, wait);
+}
+
+bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
+{
+    ComScope com;
+    UniqueCom<IShellLinkA> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(link.put()))))
+        return false;
+    UniqueCom<IPersistFile> file;
+    if (FAILED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
+        return false;
+    const std::wstring name = WideFromAnsi(SystemCmdLn().FullPath(ExpandEnvVars(fileName)));
+    if (name.empty() || FAILED(file.get()->Load(name.c_str(), STGM_READ)))
+        return false;
+    char target[MAX_PATH + 1] = {};
+    char directory[MAX_PATH + 1] = {};
+    char arguments[INFOTIPSIZE + 1] = {};
+    WIN32_FIND_DATAA found;
+    if (link.get()->GetPath(target, MAX_PATH, &found, SLGP_UNCPRIORITY) != S_OK)
+        target[0] = '\0';
+    link.get()->GetWorkingDirectory(directory, MAX_PATH);
+    link.get()->GetArguments(arguments, INFOTIPSIZE);
+    info = {target, arguments, directory};
+    return true;
+}
+
+UniqueKernelHandle CreateJobPort(HANDLE job)
+{
+    UniqueKernelHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<ULONG_PTR>(job), 1));
+    if (!port)
+        return port;
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job, port.get()};
+    if (!BoundSetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &association,
+                                      sizeof association))
+        return {};
+    return port;
+}
+
+DWORD WINAPI JobWaitThread(LPVOID port)
+{
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    while (GetQueuedCompletionStatus(static_cast<HANDLE>(port), &message, &key, &overlapped, INFINITE))
+        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+            break;
+    return 0;
+}
+
+bool WaitWithMessages(HWND window, HANDLE handle, DWORD timeout)
+{
+    if (!handle)
+        return false;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    DWORD result = WAIT_FAILED;
+    for (;;) {
+        result = MsgWaitForMultipleObjects(1, &handle, FALSE, timeout, QS_ALLINPUT);
+        if (result != WAIT_OBJECT_0 + 1)
+            break;
+        MSG message;
+        while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = message.wParam;
+                continue;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    if (result == WAIT_TIMEOUT)
+        TerminateThread(handle, 0);
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
+    return result == WAIT_OBJECT_0;
+}

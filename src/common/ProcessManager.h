@@ -1,0 +1,56 @@
+#pragma once
+// Starting a program from a free-form command line (see CmdLnUtils.h for how
+// the line is read): the quoted program first, the line as given and the
+// unquoted program only where CreateProcess cannot split a path at a blank,
+// then the shell. With wait, Execute returns when the started program and
+// every program it started have ended, dispatching the calling thread's
+// messages meanwhile; the waiting thread it adds only reads a completion port.
+// A started process is never left suspended. Nothing here raises for a line
+// that cannot be started: the answer is false.
+
+#include "winutil/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+struct TExecuteInfo {
+    std::string FileName;
+    std::string Parameters;
+    // Empty: the new process inherits the caller's working folder.
+    std::string Directory;
+};
+
+class TProcessManager {
+public:
+    bool Execute(std::string_view commandLine, bool wait);
+    // True when a program file was found.
+    bool GetExecuteInfo(std::string_view commandLine, TExecuteInfo& info) const;
+    // Exit code of the last process waited for by its own handle (systems
+    // before version 5, or a process that could not join a job); 0 otherwise.
+    DWORD ExitCode() const { return exitCode_; }
+
+private:
+    bool RunStarted(UniqueKernelHandle process, UniqueKernelHandle thread, bool wait);
+    bool WaitForProcess(const UniqueKernelHandle& process, const UniqueKernelHandle& thread);
+    bool WaitForExit(const UniqueKernelHandle& process);
+
+    DWORD exitCode_ = 0;
+};
+
+bool ExecuteFile(std::string_view commandLine, bool wait);
+
+// Target, arguments and working folder of a shell shortcut. False when the
+// file cannot be read as a shortcut; the target is empty for a shortcut to
+// something outside the file system.
+bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info);
+
+// A new completion port bound to the job, or an empty handle.
+UniqueKernelHandle CreateJobPort(HANDLE job);
+// Reads the port until the job's last process has ended.
+DWORD WINAPI JobWaitThread(LPVOID port);
+// Waits for the handle while dispatching the thread's messages (a WM_QUIT met
+// meanwhile is posted again afterwards). True when the handle was signalled;
+// on time-out the handle, a thread, is ended and the answer is false.
+bool WaitWithMessages(HWND window, HANDLE handle, DWORD timeout);

@@ -1,0 +1,219 @@
+#include "FolderStartupMgr.h"
+
+#include "common/Format.h"
+#include "common/StrCon.h"
+#include "winutil/ErrorText.h"
+#include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+
+namespace {
+
+const char* const SetupError = "Unable to setup startup items from dir:\"%s\".\r\nErr Description:\"%s\"";
+const char* const RestoreError = "Unable to remove startup itemsfrom dir:\"%s\".\r\nErr Description:\"%s\"";
+const char* const DeleteError = "Unable to delete startup itemsfrom dir:\"%s\".\r\nErr Description:\"%s\"";
+const char* const SaveError = "Unable to update items from folder: \"%s\", Error type:%s, Error message:\"%s\"";
+
+constexpr DWORD SkippedAttributes =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x8 /* volume label */;
+
+const char* ErrorClassName(const std::exception& e)
+{
+    if (dynamic_cast<const EStartupMgrErr*>(&e))
+        return "EStartupMgrErr";
+    if (dynamic_cast<const EWin32Error*>(&e))
+        return "EWin32Error";
+    return "Exception";
+}
+
+bool WriteItemSection(const ProfileFile& ini, const TStartupItem& item)
+{
+    const std::string section = item.Desc.str();
+    return ini.WriteString(section, "Desc", item.Desc.view()) && ini.WriteString(section, "CmdLine", item.CmdLine.view()) &&
+           ini.WriteString(section, "Icon", item.Icon.view()) && ini.WriteInteger(section, "DelayTime", item.DelayTime) &&
+           ini.WriteInteger(section, "Enable", item.Enable ? 1 : 0) && ini.WriteInteger(section, "Order", item.Order);
+}
+
+bool WriteDefault(const ProfileFile& ini, const std::string& section, const char* key, long value)
+{
+    return ini.HasKey(section, key) || ini.WriteInteger(section, key, value);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask)
+{
+    std::vector<std::string> names;
+    for (const FoundFile& file : FindFiles(AddBackslash(folder) + mask)) {
+        if (!(file.attributes & SkippedAttributes))
+            names.push_back(file.name);
+    }
+    return names;
+}
+
+TFolderStartupMgr::TFolderStartupMgr(std::uint8_t location) : TBaseStartupMgr(location)
+{
+    LoadItems();
+}
+
+std::string TFolderStartupMgr::StoreFolder() const
+{
+    return FDesc.Path.empty() ? std::string() : AddBackslash(FDesc.Path) + StoreName;
+}
+
+std::string TFolderStartupMgr::IniFile() const
+{
+    return FDesc.Path.empty() ? std::string() : AddBackslash(StoreFolder()) + StoreIniName;
+}
+
+std::string TFolderStartupMgr::FailureText(const char* format, const std::exception& e) const
+{
+    return FormatText(format, {FDesc.Path, e.what()});
+}
+
+void TFolderStartupMgr::EnsureStoreFolder() const
+{
+    if (!ForceDirectories(StoreFolder()))
+        throw std::runtime_error(FormatText("Can't create directory:%s", {AddBackslash(StoreFolder())}));
+}
+
+void TFolderStartupMgr::LoadItems()
+{
+    if (FDesc.Path.empty())
+        return;
+    RunGuarded(
+        [&] {
+            if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
+                return;
+            const ProfileFile ini(IniFile());
+            for (const std::string& section : ini.SectionNames()) {
+                TStartupItem item;
+                item.Desc = ini.ReadString(section, "Desc");
+                item.CmdLine = ini.ReadString(section, "CmdLine");
+                item.Icon = ini.ReadString(section, "Icon");
+                item.DelayTime = ini.ReadInteger(section, "DelayTime", 0);
+                item.Enable = ini.ReadInteger(section, "Enable", 0) != 0;
+                item.Order = ini.ReadInteger(section, "Order", 0);
+                AppendItem(item);
+            }
+        },
+        [](const std::exception& e) { return FormatText(LoadItemsErrorFormat, {e.what()}); });
+}
+
+// The original goes only once its copy and its section are in the store, so an
+// entry is always in one place or the other.
+bool TFolderStartupMgr::TakeOver(const std::string& name, int n) const
+{
+    const std::string source = AddBackslash(FDesc.Path) + name;
+    const std::string copy = AddBackslash(StoreFolder()) + name;
+    if (!CopyFileA(source.c_str(), copy.c_str(), FALSE))
+        return false;
+    const ProfileFile ini(IniFile());
+    const long order = FDesc.Location * 10 + n;
+    const bool recorded =
+        ini.HasSection(name)
+            ? ini.WriteString(name, "Desc", name) && ini.WriteString(name, "CmdLine", copy) &&
+                  ini.WriteString(name, "Icon", copy) && WriteDefault(ini, name, "DelayTime", 0) &&
+                  WriteDefault(ini, name, "Enable", 1) && WriteDefault(ini, name, "Order", order)
+            : ini.WriteSection(name, {{"Desc", name},
+                                      {"CmdLine", copy},
+                                      {"Icon", copy},
+                                      {"DelayTime", "0"},
+                                      {"Enable", "1"},
+                                      {"Order", std::to_string(order)}});
+    if (recorded)
+        DeleteFileA(source.c_str());
+    return recorded;
+}
+
+bool TFolderStartupMgr::SetupItems()
+{
+    if (FDesc.Path.empty())
+        return false;
+    return RunGuarded(
+        [&] {
+            EnsureStoreFolder();
+            SetFileAttributesA(StoreFolder().c_str(), FILE_ATTRIBUTE_HIDDEN);
+            const std::vector<std::string> files = ListFiles(FDesc.Path, "*.*");
+            if (files.empty())
+                return false;
+            for (std::size_t n = 0; n < files.size(); ++n)
+                TakeOver(files[n], static_cast<int>(n));
+            return true;
+        },
+        [&](const std::exception& e) { return FailureText(SetupError, e); });
+}
+
+bool TFolderStartupMgr::RestoreItems()
+{
+    if (FDesc.Path.empty())
+        return false;
+    return RunGuarded(
+        [&] {
+            if (!DirectoryExists(StoreFolder()))
+                return false;
+            const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
+            if (files.empty())
+                return false;
+            const ProfileFile ini(IniFile());
+            bool everyFileBack = true;
+            for (const std::string& name : files) {
+                if (name == StoreIniName)
+                    continue;
+                const std::string stored = AddBackslash(StoreFolder()) + name;
+                const std::string target = AddBackslash(FDesc.Path) + name;
+                if (CopyFileA(stored.c_str(), target.c_str(), FALSE) && DeleteFileA(stored.c_str()))
+                    ini.EraseSection(name);
+                else
+                    everyFileBack = false;
+            }
+            // Entries whose files failed to go back stay listed.
+            if (!everyFileBack || !DeleteFileA(IniFile().c_str()))
+                return false;
+            return RemoveDirectoryA(StoreFolder().c_str()) != FALSE;
+        },
+        [&](const std::exception& e) { return FailureText(RestoreError, e); });
+}
+
+bool TFolderStartupMgr::DeleteItem(int index)
+{
+    const TStartupItem item = *Items(index);
+    if (FDesc.Path.empty())
+        return false;
+    return RunGuarded(
+        [&] {
+            if (!FileExists(IniFile()))
+                return false;
+            const ProfileFile ini(IniFile());
+            const std::string file = item.CmdLine.str();
+            // Only our own copy is ever deleted: an edited command line may
+            // name the user's real program.
+            const bool ownCopy = SameText(FolderOf(file), StoreFolder());
+            if (ownCopy && FileExists(file) && !DeleteFileA(file.c_str()))
+                return false;
+            return ini.EraseSection(item.Desc.view());
+        },
+        [&](const std::exception& e) { return FailureText(DeleteError, e); });
+}
+
+bool TFolderStartupMgr::SaveItems()
+{
+    if (FDesc.Path.empty())
+        return false;
+    try {
+        EnsureStoreFolder();
+        const ProfileFile ini(IniFile());
+        for (const auto& item : FItems) {
+            if (!WriteItemSection(ini, *item))
+                return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        throw EStartupMgrErr(FormatText(SaveError, {FDesc.Path, ErrorClassName(e), e.what()}));
+    }
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The manager of the two Startup-folder locations. Entries are the plain files
+// of the folder; take-over moves them into the hidden store folder "Keldora"
+// and records them in its "Keldora.ini". A manager whose folder is unknown
+// does nothing and answers false. Taking in new items by StoreItem is not
+// provided for folders (it raises the abstract-call error).
+
+#include "startup/uStartupMgr.h"
+
+#include <string>
+#include <vector>
+
+class TFolderStartupMgr : public TBaseStartupMgr {
+public:
+    explicit TFolderStartupMgr(std::uint8_t location);
+
+    void LoadItems() override;
+    bool SetupItems() override;
+    bool RestoreItems() override;
+    bool DeleteItem(int index) override;
+    bool SaveItems() override;
+
+    std::string StoreFolder() const;
+    std::string IniFile() const;
+
+private:
+    void EnsureStoreFolder() const;
+    bool TakeOver(const std::string& name, int n) const;
+    std::string FailureText(const char* format, const std::exception& e) const;
+};
+
+// Plain files of the folder matching the mask, in the order the file system
+// lists them: no folders, volume labels, hidden or system files.
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask);

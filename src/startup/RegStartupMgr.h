@@ -1,0 +1,30 @@
+#pragma once
+// The manager of the eight Run-type registry locations. Entries are values of
+// the location's key; the store is its subkey "Keldora" with one subkey per
+// item. Take-over copies entries and never deletes a value from the Run key.
+
+#include "startup/uStartupMgr.h"
+
+#include <string>
+
+class TRegStartupMgr : public TBaseStartupMgr {
+public:
+    explicit TRegStartupMgr(std::uint8_t location);
+
+    void LoadItems() override;
+    bool SetupItems() override;
+    bool RestoreItems() override;
+    bool DeleteItem(int index) override;
+    bool StoreItem(TStartupItem& item) override;
+    bool SaveItems() override;
+
+    // Writes one entry into the store; false when it names nothing to store.
+    // The command line keeps the string type it had in the Run key.
+    bool ImportValue(const std::string& name, const std::string& cmdLine, int n, DWORD type = REG_SZ);
+
+private:
+    std::string StoreKeyPath() const;
+    std::string ItemKeyPath(std::string_view desc) const;
+    DWORD StoredCmdLineType(std::string_view desc) const;
+    std::string FailureText(const char* format, const std::exception& e) const;
+};

@@ -1,0 +1,83 @@
+#include "ScratchFolder.h"
+
+#include "common/Utils.h"
+#include "winutil/FindFiles.h"
+#include "winutil/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+namespace {
+
+void RemoveTree(const std::string& folder)
+{
+    for (const FoundFile& found : FindFiles(folder + "\\*")) {
+        const std::string path = folder + "\\" + found.name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (found.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(path);
+        else
+            DeleteFileA(path.c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+std::string ParentOf(const std::string& path)
+{
+    return path.substr(0, path.find_last_of('\\'));
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder(std::string_view prefix)
+{
+    static int counter = 0;
+    path_ = "C:\\" + std::string(prefix) + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    RemoveTree(path_);
+    if (!ForceDirectories(path_))
+        throw std::runtime_error("cannot create " + path_);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    RemoveTree(path_);
+}
+
+std::string ScratchFolder::PathOf(std::string_view relative) const
+{
+    return path_ + "\\" + std::string(relative);
+}
+
+std::string ScratchFolder::AddFile(std::string_view relative, std::string_view content) const
+{
+    const std::string path = PathOf(relative);
+    ForceDirectories(ParentOf(path));
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw std::runtime_error("cannot create " + path);
+    DWORD written = 0;
+    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    return path;
+}
+
+std::string ScratchFolder::CopyIn(const std::string& source, std::string_view relative) const
+{
+    const std::string path = PathOf(relative);
+    ForceDirectories(ParentOf(path));
+    if (!CopyFileA(source.c_str(), path.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + source + " to " + path);
+    return path;
+}
+
+EnvVarScope::EnvVarScope(std::string name, const std::string& value) : name_(std::move(name))
+{
+    if (GetEnvironmentVariableA(name_.c_str(), nullptr, 0) != 0)
+        previous_ = GetEnvVar(name_);
+    SetEnvironmentVariableA(name_.c_str(), value.c_str());
+}
+
+EnvVarScope::~EnvVarScope()
+{
+    SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+}

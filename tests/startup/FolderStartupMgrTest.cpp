@@ -1,0 +1,209 @@
+#include "StartupTestSupport.h"
+
+#include "common/Assert.h"
+#include "common/StrCon.h"
+#include "startup/FolderStartupMgr.h"
+#include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+#include "winutil/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::uint8_t UserFolder = 9;
+
+class FolderStartupMgrTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearLocation(UserFolder);
+        folder = GetStpDesc(UserFolder).Path;
+        store = folder + "\\Keldora";
+    }
+    void TearDown() override { ClearLocation(UserFolder); }
+
+    std::string In(const std::string& name) const { return folder + "\\" + name; }
+    std::string Stored(const std::string& name) const { return store + "\\" + name; }
+
+    std::string folder, store;
+};
+
+} // namespace
+
+TEST_F(FolderStartupMgrTest, TakeOverMovesPlainFilesOnly)
+{
+    WriteFile(In("a.lnk"), "shortcut a");
+    WriteFile(In("b c.lnk"), "shortcut b");
+    WriteFile(In("desktop.ini"), "hidden");
+    SetFileAttributesA(In("desktop.ini").c_str(), FILE_ATTRIBUTE_HIDDEN);
+
+    TFolderStartupMgr mgr(UserFolder);
+    EXPECT_EQ(mgr.Count(), 0);
+    ASSERT_TRUE(mgr.SetupItems());
+
+    EXPECT_TRUE(GetFileAttributesA(store.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_FALSE(FileExists(In("a.lnk")));
+    EXPECT_EQ(ReadFile(Stored("b c.lnk")), "shortcut b");
+    EXPECT_TRUE(FileExists(In("desktop.ini")));
+
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 2);
+    int orders = 0;
+    for (int i = 0; i < 2; ++i) {
+        const TStartupItem& item = *mgr.Items(i);
+        EXPECT_EQ(item.CmdLine.str(), Stored(item.Desc.str()));
+        EXPECT_EQ(item.Icon.str(), item.CmdLine.str());
+        EXPECT_TRUE(item.Enable);
+        EXPECT_EQ(item.DelayTime, 0);
+        orders += item.Order;
+    }
+    EXPECT_EQ(orders, 90 + 91);
+}
+
+TEST_F(FolderStartupMgrTest, NewerFileReplacesStoredOneAndKeepsSettings)
+{
+    WriteFile(In("a.lnk"), "old");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    ProfileFile(mgr.IniFile()).WriteInteger("a.lnk", "DelayTime", 30);
+    WriteFile(In("a.lnk"), "new");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(Stored("a.lnk")), "new");
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    EXPECT_EQ(mgr.Items(0)->DelayTime, 30);
+}
+
+TEST_F(FolderStartupMgrTest, EmptyFolderStillGetsTheStore)
+{
+    TFolderStartupMgr mgr(UserFolder);
+    EXPECT_FALSE(mgr.SetupItems());
+    EXPECT_TRUE(DirectoryExists(store));
+    EXPECT_EQ(mgr.Count(), 0);
+    EXPECT_FALSE(mgr.RestoreItems());  // an empty store stays
+    EXPECT_TRUE(DirectoryExists(store));
+}
+
+TEST_F(FolderStartupMgrTest, RestorePutsEverythingBackOnce)
+{
+    WriteFile(In("a.lnk"), "a");
+    WriteFile(In("b.txt"), "b");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_EQ(ReadFile(In("a.lnk")), "a");
+    EXPECT_EQ(ReadFile(In("b.txt")), "b");
+    EXPECT_FALSE(DirectoryExists(store));
+    EXPECT_FALSE(mgr.RestoreItems());
+}
+
+TEST_F(FolderStartupMgrTest, NoEntryIsEverInNeitherPlace)
+{
+    WriteFile(In("locked.lnk"), "locked");
+    WriteFile(In("free.lnk"), "free");
+    {
+        UniqueFile lock(CreateFileA(In("locked.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock);
+        TFolderStartupMgr mgr(UserFolder);
+        ASSERT_TRUE(mgr.SetupItems());
+    }
+    EXPECT_EQ(ReadFile(In("locked.lnk")), "locked");
+    EXPECT_TRUE(FileExists(Stored("free.lnk")));
+
+    // The INI file cannot be written: the copy may exist, the original must stay.
+    ClearLocation(UserFolder);
+    WriteFile(In("kept.lnk"), "kept");
+    ASSERT_TRUE(ForceDirectories(Stored("Keldora.ini")));
+    TFolderStartupMgr blocked(UserFolder);
+    blocked.SetupItems();
+    EXPECT_EQ(ReadFile(In("kept.lnk")), "kept");
+
+    // A file that cannot go back keeps its entry and the INI file.
+    ClearLocation(UserFolder);
+    WriteFile(In("a.lnk"), "a");
+    WriteFile(In("b.lnk"), "b");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    WriteFile(In("b.lnk"), "user's new b");
+    {
+        UniqueFile lock(CreateFileA(In("b.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(mgr.RestoreItems());
+    }
+    EXPECT_EQ(ReadFile(In("a.lnk")), "a");
+    EXPECT_EQ(ReadFile(Stored("b.lnk")), "b");
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    EXPECT_EQ(mgr.Items(0)->Desc.str(), "b.lnk");
+}
+
+TEST_F(FolderStartupMgrTest, DeleteTouchesOnlyOurOwnCopy)
+{
+    WriteFile(In("a.lnk"), "a");
+    WriteFile(In("b.lnk"), "b");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 2);
+
+    const std::string userProgram = folder + "\\..\\real.exe";
+    WriteFile(userProgram, "program");
+    mgr.Items(1)->CmdLine = userProgram;
+    EXPECT_TRUE(mgr.DeleteItem(1));
+    EXPECT_EQ(ReadFile(userProgram), "program");
+    DeleteFileA(userProgram.c_str());
+
+    const std::string own = mgr.Items(0)->CmdLine.str();
+    EXPECT_TRUE(mgr.DeleteItem(0));
+    EXPECT_FALSE(FileExists(own));
+    EXPECT_TRUE(mgr.DeleteItem(0));  // already gone by hand: the section goes
+    mgr.Reload();
+    EXPECT_EQ(mgr.Count(), 0);
+    EXPECT_THROW(mgr.DeleteItem(0), EAssertionFailed);
+}
+
+TEST_F(FolderStartupMgrTest, StoreFolderThatIsAFile)
+{
+    WriteFile(store, "not a folder");
+    WriteFile(In("a.lnk"), "a");
+    TFolderStartupMgr mgr(UserFolder);
+    try {
+        mgr.SetupItems();
+        FAIL();
+    } catch (const EStartupMgrErr& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to setup startup items from dir:\"" + folder +
+                                             "\".\r\nErr Description:\"Can't create directory:" + store + "\\\"");
+    }
+    try {
+        mgr.SaveItems();
+        FAIL();
+    } catch (const EStartupMgrErr& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to update items from folder: \"" + folder +
+                                             "\", Error type:Exception, Error message:\"Can't create directory:" +
+                                             store + "\\\"");
+    }
+    EXPECT_EQ(ReadFile(In("a.lnk")), "a");
+    TStartupItem item;
+    item.Desc = "x";
+    EXPECT_THROW(mgr.AddItem(item), EAbstractError);
+}
+
+TEST_F(FolderStartupMgrTest, SaveAndLoadKeepQuotesAndBlanks)
+{
+    WriteFile(In("a.lnk"), "a");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    mgr.Items(0)->CmdLine = "\"C:\\Program Files\\x.exe\"";
+    mgr.Items(0)->Icon = " padded ";
+    mgr.Items(0)->Order = -3;
+    ASSERT_TRUE(mgr.SaveItems());
+    mgr.Reload();
+    EXPECT_EQ(mgr.Items(0)->CmdLine.str(), "\"C:\\Program Files\\x.exe\"");
+    EXPECT_EQ(mgr.Items(0)->Icon.str(), " padded ");
+    EXPECT_EQ(mgr.Items(0)->Order, -3);
+    ProfileFile(mgr.IniFile()).WriteString("a.lnk", "DelayTime", "12abc");
+    mgr.Reload();
+    EXPECT_EQ(mgr.Items(0)->DelayTime, 0);
+}

@@ -1,0 +1,224 @@
+#include "StartupTestSupport.h"
+
+#include "startup/RegStartupMgr.h"
+#include "common/StrCon.h"
+#include "winutil/FindFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+constexpr std::uint8_t UserRun = 1;
+
+class RegStartupMgrTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearLocation(UserRun);
+        run = OpenRunKey(UserRun);
+        ASSERT_TRUE(run);
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        notepad = std::string(windows) + "\\notepad.exe";
+    }
+    void TearDown() override { ClearLocation(UserRun); }
+
+    std::string StorePath(const std::string& item = {}) const
+    {
+        return GetStpDesc(UserRun).Path + "\\Keldora" + (item.empty() ? "" : "\\" + item);
+    }
+    RegKey ItemKey(const std::string& item) const { return RegKey::Open(HKEY_CURRENT_USER, StorePath(item), KEY_READ); }
+
+    std::map<std::string, RegKey::Value> RunValues() const
+    {
+        std::vector<RegKey::Value> values;
+        run.Values(values);
+        std::map<std::string, RegKey::Value> byName;
+        for (auto& v : values)
+            byName[v.name] = v;
+        return byName;
+    }
+
+    RegKey run;
+    std::string notepad;
+};
+
+} // namespace
+
+TEST_F(RegStartupMgrTest, TakeOverCopiesEveryStringEntry)
+{
+    run.WriteString("Keldora", "ignored");
+    run.WriteString("Tool", "   " + notepad + " /x   ");
+    run.WriteDword("Number", 5);
+    run.WriteString("", notepad + " -default");
+    run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ);
+    run.WriteString("Keldora Helper", "\"" + notepad + "\"");
+    run.WriteString("Pr\xFC" "fung", notepad);
+
+    TRegStartupMgr mgr(UserRun);
+    EXPECT_EQ(mgr.Count(), 0);
+    ASSERT_TRUE(mgr.SetupItems());
+
+    RegKey tool = ItemKey("Tool");
+    ASSERT_TRUE(tool);
+    EXPECT_EQ(tool.ReadString("CmdLine").value_or(""), notepad + " /x");
+    EXPECT_TRUE(SameText(tool.ReadString("Icon").value_or(""), notepad));
+    EXPECT_EQ(tool.ReadDword("DelayTime").value_or(9), 0u);
+    EXPECT_EQ(tool.ReadDword("Enable").value_or(9), 1u);
+    std::vector<RegKey::Value> listed;
+    run.Values(listed);
+    DWORD position = 0;
+    while (position < listed.size() && listed[position].name != "Tool")
+        ++position;
+    EXPECT_EQ(tool.ReadDword("Order").value_or(0), 10 + position);  // skipped values still count
+
+    EXPECT_FALSE(ItemKey("Number"));
+    EXPECT_TRUE(ItemKey("Keldora Helper"));
+    EXPECT_TRUE(ItemKey("Pr\xFC" "fung"));
+    EXPECT_TRUE(ItemKey("Exp"));
+
+    // The unnamed value is stored under its program's path, a nested key that
+    // the store does not list; it stays in the Run key all the same.
+    EXPECT_TRUE(RegKey::Exists(HKEY_CURRENT_USER, StorePath(TrimCollapse(notepad, '\\'))));
+    mgr.Reload();
+    EXPECT_EQ(mgr.Count(), 4);  // Tool, Exp, Keldora Helper, Pr\xFC fung
+    for (int i = 0; i < mgr.Count(); ++i) {
+        EXPECT_EQ(mgr.Items(i)->Owner, &mgr);
+        EXPECT_EQ(mgr.Items(i)->Location, UserRun);
+        EXPECT_FALSE(mgr.Items(i)->Desc.empty());
+    }
+    EXPECT_EQ(RunValues().size(), 7u);  // take-over never removes a native value
+
+    // Only the exact name is the product's own; another spelling is an entry.
+    ClearLocation(UserRun);
+    run = OpenRunKey(UserRun);
+    run.WriteString("KELDORA", notepad);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_TRUE(ItemKey("KELDORA"));
+}
+
+TEST_F(RegStartupMgrTest, RepeatedTakeOverKeepsUserSettings)
+{
+    run.WriteString("Tool", notepad);
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    RegKey::Open(HKEY_CURRENT_USER, StorePath("Tool"), KEY_WRITE).WriteDword("DelayTime", 5);
+    run.WriteString("Tool", notepad + " /changed");
+    ASSERT_TRUE(mgr.SetupItems());
+    RegKey tool = ItemKey("Tool");
+    EXPECT_EQ(tool.ReadDword("DelayTime").value_or(0), 5u);
+    EXPECT_EQ(tool.ReadString("CmdLine").value_or(""), notepad + " /changed");
+}
+
+TEST_F(RegStartupMgrTest, NothingToTakeOver)
+{
+    TRegStartupMgr empty(UserRun);
+    EXPECT_FALSE(empty.SetupItems());
+    run.WriteString("Keldora", "x");
+    EXPECT_FALSE(empty.SetupItems());
+    EXPECT_FALSE(RegKey::Exists(HKEY_CURRENT_USER, StorePath()));
+    EXPECT_TRUE(empty.SaveItems());
+}
+
+TEST_F(RegStartupMgrTest, RoundTripLosesNothingBeyondTheCut)
+{
+    const std::string longName(300, 'N');
+    const std::string longLine = notepad + " " + std::string(300, 'a');
+    run.WriteString("Plain", notepad + " /p");
+    run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ);
+    run.WriteString("Exp2", "%windir%\\notepad.exe /2", REG_EXPAND_SZ);
+    run.WriteString("Long", longLine);
+    run.WriteString(longName, notepad);
+    run.WriteString("\\\\", notepad);  // would address the store key itself
+    const auto before = RunValues();
+
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    for (const auto& [name, value] : before) {
+        // Wine refuses key names of about 250 characters and more, so an entry
+        // with a long name may stay outside the store: it is kept in the Run key.
+        if (name != longName)
+            run.DeleteValue(name);
+    }
+    run.WriteString("Long", longLine);  // the user's longer line is still there
+    run.WriteString("Exp", "%windir%\\old.exe", REG_EXPAND_SZ);
+    ASSERT_TRUE(mgr.RestoreItems());
+
+    const auto after = RunValues();
+    EXPECT_EQ(after.at("Plain").data, before.at("Plain").data);
+    EXPECT_EQ(after.at("Exp").type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(after.at("Exp").data, before.at("Exp").data);
+    EXPECT_EQ(after.at("Exp2").type, static_cast<DWORD>(REG_EXPAND_SZ));  // gone from the key, type kept by the store
+    EXPECT_EQ(after.at("Exp2").data, before.at("Exp2").data);
+    EXPECT_EQ(RegStringData(after.at("Long").data), longLine);  // not overwritten by the cut copy
+    EXPECT_EQ(RegStringData(after.at(longName).data), notepad);
+    EXPECT_EQ(after.count("\\\\"), 0u);
+    EXPECT_GE(after.size(), 5u);
+}
+
+TEST_F(RegStartupMgrTest, DamagedItemKeysCostOnlyThemselves)
+{
+    run.WriteString("A", notepad);
+    run.WriteString("B", notepad);
+    run.WriteString("C", notepad);
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    RegKey::Open(HKEY_CURRENT_USER, StorePath("B"), KEY_WRITE).WriteString("DelayTime", "soon");
+    RegKey::Open(HKEY_CURRENT_USER, StorePath("C"), KEY_WRITE).DeleteValue("CmdLine");
+    RegKey::Create(HKEY_CURRENT_USER, StorePath("Empty"), KEY_WRITE);
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    EXPECT_EQ(mgr.Items(0)->Desc.str(), "A");
+}
+
+TEST_F(RegStartupMgrTest, DeleteAndSave)
+{
+    run.WriteString("A", notepad);
+    run.WriteString("B", notepad);
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 2);
+
+    mgr.Items(0)->Order = 42;
+    mgr.Items(0)->Enable = false;
+    EXPECT_TRUE(mgr.SaveItems());
+    RegKey saved = ItemKey(mgr.Items(0)->Desc.str());
+    EXPECT_EQ(saved.ReadDword("Order").value_or(0), 42u);
+    EXPECT_EQ(saved.ReadDword("Enable").value_or(9), 0u);
+
+    EXPECT_TRUE(mgr.DeleteItem(0));
+    EXPECT_EQ(mgr.Count(), 2);  // the list changes only on reload
+    EXPECT_FALSE(mgr.DeleteItem(0));
+    EXPECT_TRUE(run.HasValue(mgr.Items(0)->Desc.str()));
+    try {
+        mgr.DeleteItem(2);
+        FAIL();
+    } catch (const EStartupMgrErr& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to delete itemsfrom registry:\"" + GetStpDesc(UserRun).Path +
+                                             "\".\r\nErr Description:\"Item index out of range (uStartupMgr)\"");
+    }
+}
+
+TEST_F(RegStartupMgrTest, AddItemRegistersAProgram)
+{
+    TRegStartupMgr mgr(UserRun);
+    TStartupItem item;
+    item.Desc = "Keldora Agent";
+    item.CmdLine = notepad;
+    item.Order = 77;
+    ASSERT_TRUE(mgr.AddItem(item));
+    ASSERT_EQ(mgr.Count(), 1);
+    EXPECT_EQ(mgr.Items(0)->Order, 11);  // location * 10 + count + 1; the caller's Order is not used
+    EXPECT_TRUE(mgr.AddItem(item));
+    EXPECT_EQ(mgr.Count(), 1);
+    item.Desc = "\\";
+    EXPECT_FALSE(mgr.AddItem(item));
+    item.Desc = "X";
+    item.CmdLine = "";
+    EXPECT_FALSE(mgr.AddItem(item));
+    EXPECT_EQ(mgr.Count(), 1);
+}

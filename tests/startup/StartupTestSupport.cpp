@@ -1,0 +1,56 @@
+#include "StartupTestSupport.h"
+
+#include "common/StrCon.h"
+#include "winutil/FindFiles.h"
+#include "winutil/UniqueHandle.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+void ClearFolder(const std::string& folder)
+{
+    for (const FoundFile& f : FindFiles(AddBackslash(folder) + "*")) {
+        const std::string path = AddBackslash(folder) + f.name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (f.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ClearFolder(path);
+            RemoveDirectoryA(path.c_str());
+        } else {
+            DeleteFileA(path.c_str());
+        }
+    }
+}
+
+} // namespace
+
+RegKey OpenRunKey(std::uint8_t location)
+{
+    const TStpDesc desc = GetStpDesc(location);
+    return RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS);
+}
+
+void ClearLocation(std::uint8_t location)
+{
+    const TStpDesc desc = GetStpDesc(location);
+    if (IsFolderLocation(location)) {
+        ClearFolder(desc.Path);
+        return;
+    }
+    RegKey::DeleteTree(desc.RootKey, desc.Path);
+    RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS);
+}
+
+void WriteFile(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}

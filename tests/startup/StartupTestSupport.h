@@ -1,0 +1,13 @@
+#pragma once
+// Puts the watched locations of the test prefix into a known state: the Run
+// keys of the machine and the user without values and without a store, and
+// both Startup folders empty. Restores nothing: the prefix belongs to the tests.
+#include "startup/uStartupMgr.h"
+#include "winutil/RegKey.h"
+
+#include <string>
+
+void ClearLocation(std::uint8_t location);
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+RegKey OpenRunKey(std::uint8_t location);
