@@ -1,0 +1,223 @@
+#pragma once
+// `TauAutoUpgrader`: the update engine an application keeps on its main
+// window: checks for a newer version, downloads it, replaces the program and
+// restarts it. It is the HTTP client extended with the upgrade steps; this
+// unit holds its public face: settings with their defaults, events and
+// operations, creation, loading and destruction. Main thread only; every
+// event is raised on the main thread with the engine as Sender.
+//
+// The engine never raises from its operations, except EOutOfResources from
+// SetAutoCheck when the check timer cannot be created.
+
+#include "update/auHTTP.h"
+#include "winutil/ErrorText.h"
+#include "winutil/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+enum TacUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
+enum TauAutoUpgraderVersionControl { byDate, byNumber };
+enum TacMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
+enum TauAutoUpgraderShowMessage {
+    mAskUpgrade,
+    mConnLost,
+    mHostUnreachable,
+    mLostFile,
+    mNoInfoFile,
+    mNoUpdateAvailable,
+    mPasswordRequest
+};
+enum TauAutoUpgraderLanguage {
+    wlAuto,
+    wlEnglish,
+    wlRussian,
+    wlGerman,
+    wlFrench,
+    wlSpanish,
+    wlPortuguese,
+    wlPortugueseBrazilian,
+    wlItalian,
+    wlDutch,
+    wlDanish,
+    wlSwedish,
+    wlFinnish,
+    wlEstonian,
+    wlUkrainian,
+    wlCzech,
+    wlHungarian,
+    wlRomanian,
+    wlCatalan,
+    wlBasque,
+    wlAfrikaans,
+    wlChineseTraditional,
+    wlChineseSimplified,
+    wlIndonesian,
+    wlMalay,
+    wlIcelandic
+};
+
+// A set of TauAutoUpgraderShowMessage values.
+class TauAutoUpgraderShowMessages {
+public:
+    constexpr TauAutoUpgraderShowMessages() = default;
+    constexpr TauAutoUpgraderShowMessages(std::initializer_list<TauAutoUpgraderShowMessage> items)
+    {
+        for (TauAutoUpgraderShowMessage item : items)
+            bits_ |= Bit(item);
+    }
+
+    constexpr bool Contains(TauAutoUpgraderShowMessage item) const { return (bits_ & Bit(item)) != 0; }
+    constexpr void Include(TauAutoUpgraderShowMessage item) { bits_ |= Bit(item); }
+    constexpr void Exclude(TauAutoUpgraderShowMessage item) { bits_ &= ~Bit(item); }
+    constexpr bool operator==(const TauAutoUpgraderShowMessages&) const = default;
+
+private:
+    static constexpr unsigned Bit(TauAutoUpgraderShowMessage item) { return 1u << item; }
+    unsigned bits_ = 0;
+};
+
+// A system resource ran out (here: timers); the message is the system's text.
+class EOutOfResources : public EWin32Error {
+public:
+    using EWin32Error::EWin32Error;
+};
+
+// Design-time record; the running engine never reads it.
+struct TauAutoUpgraderInfo {
+    std::vector<std::string> Files;
+    TacUpgradeMethod UpgradeMethod = umSelfUpgrade;
+    std::string UpgradeMsg;
+};
+
+// Settings of the progress wizard.
+class TauAutoUpgraderWizard {
+public:
+    TauAutoUpgraderWizard();
+
+    bool Enabled = true;
+    bool StayOnTop = true;
+
+    // Keeps a copy of the picture; null clears it.
+    void SetPic118x218(HBITMAP picture);
+    HBITMAP Pic118x218() const { return static_cast<HBITMAP>(picture_.get()); }
+
+    TauAutoUpgraderLanguage Language() const { return language_; }
+    // Selects the language of every engine text of the process (the last one set wins).
+    void SetLanguage(TauAutoUpgraderLanguage language);
+
+private:
+    UniqueGdiObject picture_;
+    TauAutoUpgraderLanguage language_ = wlAuto;
+};
+
+// The language the engine texts use: the one assigned last to any wizard.
+TauAutoUpgraderLanguage UpgraderLanguage();
+
+// Where the self-upgrade stub is written: the temporary folder (the program's
+// folder when that is missing) followed by "Zeredira3.exe".
+const std::string& StubPath();
+
+class TauAutoUpgrader;
+
+using TauNotifyEvent = std::function<void(TauAutoUpgrader& Sender)>;
+using TauBeginUpgradeEvent =
+    std::function<void(TauAutoUpgrader& Sender, const std::string& UpgradeMsg, TacUpgradeMethod UpgradeMethod,
+                       std::vector<std::string>& Files, bool& CanUpgrade)>;
+using TauProgressEvent =
+    std::function<void(TauAutoUpgrader& Sender, const std::string& FileURL, std::int64_t FileSize,
+                       std::int64_t BytesRead, int ElapsedTime, int EstimatedTimeLeft, std::uint8_t PercentsDone,
+                       std::uint8_t TotalPercentsDone, float TransferRate)>;
+using TauFileStartEvent = std::function<void(TauAutoUpgrader& Sender, const std::string& FileURL,
+                                             std::int64_t FileSize, OleDate FileTime, bool& CanUpgrade)>;
+using TauFileDoneEvent = std::function<void(TauAutoUpgrader& Sender, const std::string& FileName)>;
+using TauHostUnreachableEvent =
+    std::function<void(TauAutoUpgrader& Sender, const std::string& URL, const std::string& Hostname)>;
+using TauLostFileEvent = std::function<void(TauAutoUpgrader& Sender, const std::string& FileURL, int ErrorCode,
+                                            bool& ContinueUpgrade)>;
+using TauPasswordRequestEvent =
+    std::function<void(TauAutoUpgrader& Sender, const std::string& Realm, bool& TryAgain)>;
+
+class TauAutoUpgrader : public TauCustomHTTP {
+public:
+    static constexpr const char* DefaultInfoFileURL = "http://";
+    static constexpr const char* DefaultRestartParams = "/afterupgrade";
+    static constexpr TauAutoUpgraderShowMessages DefaultShowMessages = {mAskUpgrade, mConnLost, mLostFile,
+                                                                        mPasswordRequest};
+
+    TauAutoUpgrader();
+    ~TauAutoUpgrader() override;
+
+    // Call once the stored settings have been applied: raises OnAfterRestart
+    // when the program's first argument is exactly RestartParams.
+    void Loaded();
+
+    // Starts the check for a newer version; returns at once.
+    void CheckUpdate();
+    // Stops everything and raises OnAborted.
+    void AbortUpgrade();
+
+    TThreadPriority ThreadPriority() { return WorkerThread().Priority(); }
+    void SetThreadPriority(TThreadPriority priority) { WorkerThread().SetPriority(priority); }
+
+    bool AutoCheck() const { return autoCheck_; }
+    void SetAutoCheck(bool autoCheck);
+
+    const std::string& RestartParams() const { return restartParams_; }
+    // An empty text is kept as a single blank.
+    void SetRestartParams(const std::string& params);
+
+    bool VersionDateAutoSet() const { return versionDateAutoSet_; }
+    // Refreshes VersionDate only while designing, which a running program never is.
+    void SetVersionDateAutoSet(bool autoSet) { versionDateAutoSet_ = autoSet; }
+
+    TauAutoUpgraderInfo InfoFile;
+    std::string InfoFileURL = DefaultInfoFileURL;
+    TacMiscFilesUpgradeBehavior MiscFilesUpgrade = mfuAlwaysDownload;
+    TauAutoUpgraderVersionControl VersionControl = byDate;
+    std::string VersionDate;  // month/day/year; today when created
+    std::string VersionNumber;
+    TauAutoUpgraderShowMessages ShowMessages = DefaultShowMessages;
+    TauAutoUpgraderWizard Wizard;
+
+    TauBeginUpgradeEvent OnBeginUpgrade;
+    TauNotifyEvent OnEndUpgrade;
+    TauNotifyEvent OnLaterUpgrade;
+    TauProgressEvent OnProgress;
+    TauFileStartEvent OnFileStart;
+    TauFileDoneEvent OnFileDone;
+    TauNotifyEvent OnDoOwnCloseAppMethod;
+    TauNotifyEvent OnAfterRestart;
+    TauNotifyEvent OnConfirmUpgrade;
+    TauNotifyEvent OnAborted;
+    TauNotifyEvent OnConnLost;
+    TauHostUnreachableEvent OnHostUnreachable;
+    TauNotifyEvent OnNoUpdateAvailable;
+    TauNotifyEvent OnNoInfoFile;
+    TauLostFileEvent OnLostFile;
+    TauPasswordRequestEvent OnPasswordRequest;
+
+    // Run-time state.
+    bool InfoFileMode() const { return infoFileMode_; }
+    bool Aborted() const { return aborted_; }
+    bool AutoCheckRunning() const { return autoCheckRunning_; }
+    HWND MessageWindow() const { return window_.get(); }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void ArmAutoCheck();
+
+    bool autoCheck_ = false;
+    bool autoCheckDone_ = false;
+    bool autoCheckRunning_ = false;
+    bool infoFileMode_ = false;
+    bool aborted_ = false;
+    bool versionDateAutoSet_ = true;
+    std::string restartParams_ = DefaultRestartParams;
+    UniqueWindow window_;
+};

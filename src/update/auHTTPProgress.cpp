@@ -1,0 +1,66 @@
+#include "auHTTPProgress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Clamps before converting: a double beyond the target range (or NaN) must
+// never reach a cast.
+int ClampToInt(double value, int low)
+{
+    if (!(value >= low))
+        return low;
+    constexpr double high = std::numeric_limits<int>::max();
+    return value >= high ? std::numeric_limits<int>::max() : static_cast<int>(value);
+}
+
+}  // namespace
+
+double RoundHalfEven(double value)
+{
+    const double floor = std::floor(value);
+    const double fraction = value - floor;
+    if (fraction > 0.5)
+        return floor + 1.0;
+    if (fraction < 0.5)
+        return floor;
+    return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
+}
+
+TransferProgress ComputeProgress(std::int64_t contentLength, std::int64_t bytesTransferred,
+                                 std::uint32_t elapsedMs)
+{
+    TransferProgress p;
+    const double bytes = static_cast<double>(std::max<std::int64_t>(bytesTransferred, 0));
+    const double size = static_cast<double>(contentLength);
+    p.elapsedTime = static_cast<int>(elapsedMs / 1000);
+    p.transferRate = static_cast<float>(p.elapsedTime != 0 ? bytes / 1024.0 / p.elapsedTime : bytes / 1024.0);
+    if (contentLength <= 0)
+        return p;
+
+    p.percentsDone = static_cast<std::uint8_t>(ClampToInt(RoundHalfEven(std::min(bytes * 100.0 / size, 100.0)), 0));
+    if (bytes > 0) {
+        const double total = RoundHalfEven(size / bytes * p.elapsedTime);
+        p.estimatedTimeLeft = ClampToInt(total - p.elapsedTime, 0);
+    }
+    return p;
+}
+
+std::uint8_t TotalPercentsDone(std::uint8_t percentsDone, int fileIndex, int fileCount)
+{
+    if (fileCount <= 0)
+        return 0;
+    const double before = RoundHalfEven(std::max(fileIndex, 0) * 100.0 / fileCount);
+    return static_cast<std::uint8_t>(std::min(ClampToInt(percentsDone / fileCount + before, 0), 100));
+}
+
+bool ProgressThrottle::Due(std::uint32_t nowMs, bool last)
+{
+    if (started_ && !last && nowMs - lastMs_ < intervalMs_)
+        return false;
+    started_ = true;
+    lastMs_ = nowMs;
+    return true;
+}

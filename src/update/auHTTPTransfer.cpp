@@ -1,0 +1,473 @@
+#include "auHTTPTransfer.h"
+
+#include "update/auBlockWriter.h"
+#include "update/auHTTPDate.h"
+#include "update/auHTTPHeaders.h"
+#include "update/auHTTPProgress.h"
+#include "update/auHTTPRequest.h"
+#include "update/auHTTPStatus.h"
+
+#include <algorithm>
+#include <utility>
+
+void TauHTTPTransfer::ReportStatus(DWORD status, const void* info, DWORD length)
+{
+    if (!onStatusChange && !onRedirected)
+        return;
+    std::lock_guard guard(handlerLock);
+    if (cancelled)
+        return;
+    if (onStatusChange)
+        onStatusChange(*client, status, StatusChangeText(status));
+    if (status == INTERNET_STATUS_REDIRECT && onRedirected)
+        onRedirected(*client, RedirectTarget(info, length));
+}
+
+namespace {
+
+constexpr DWORD SchemeSize = 32;
+constexpr DWORD HostSize = 256;
+constexpr DWORD UserSize = 128;
+constexpr DWORD PasswordSize = 128;
+constexpr DWORD PathSize = 2048;
+constexpr DWORD ExtraSize = 2048;
+// Blocks handed to the storing thread are at least this large, so that small
+// reads do not cost a thread hand-over each.
+constexpr std::size_t MinWriteBlock = 256 * 1024;
+
+void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length)
+{
+    try {
+        reinterpret_cast<TauHTTPTransfer*>(context)->ReportStatus(status, info, length);
+    } catch (...) {
+    }
+}
+
+// Minutes to add to local time to get UTC, with daylight saving as in force now.
+int CurrentBias()
+{
+    TIME_ZONE_INFORMATION zone{};
+    switch (GetTimeZoneInformation(&zone)) {
+    case TIME_ZONE_ID_STANDARD:
+        return zone.Bias + zone.StandardBias;
+    case TIME_ZONE_ID_DAYLIGHT:
+        return zone.Bias + zone.DaylightBias;
+    default:
+        return zone.Bias;
+    }
+}
+
+std::string QueryText(HINTERNET request, DWORD info)
+{
+    std::string text(256, '\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(text.size());
+        if (HttpQueryInfoA(request, info, text.data(), &size, nullptr)) {
+            text.resize(size);
+            return text;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= text.size())
+            return {};
+        text.resize(size);
+    }
+}
+
+OleDate HeaderDate(const std::string& raw, std::string_view name, int bias)
+{
+    const auto value = HeaderValue(raw, name);
+    return value ? HTTPDateToLocal(*value, bias) : 0.0;
+}
+
+bool SetTextOption(HINTERNET handle, DWORD option, const std::string& text)
+{
+    return InternetSetOptionA(handle, option, const_cast<char*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+}
+
+std::string LocalPath(std::string path)
+{
+    path = PercentDecode(path);
+    if (path.size() >= 3 && path[0] == '/' && path[2] == ':')
+        path.erase(0, 1);
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
+// The request of one transfer, run on its worker thread.
+class TransferRun {
+public:
+    TransferRun(TauHTTPTransfer& t, TauEventThread& worker) : t_(t), worker_(worker) {}
+
+    void Execute()
+    {
+        t_.startTick = GetTickCount();
+        if (!Crack())
+            return;
+        if (scheme_ == "file") {
+            OpenLocalFile();
+        } else if (!OpenRequest() || !SendWithRetries() || !ReadHeaders()) {
+            return;
+        }
+        if (!CreateStream())
+            return;
+        ReadBody();
+        t_.success = t_.statusOk && !t_.ioFailed && !t_.lengthUnreadable &&
+                     (!t_.contentLength || t_.bytesTransferred == *t_.contentLength);
+    }
+
+private:
+    bool Crack()
+    {
+        char scheme[SchemeSize] = {}, host[HostSize] = {}, user[UserSize] = {}, password[PasswordSize] = {};
+        std::string path(PathSize, '\0'), extra(ExtraSize, '\0');
+        URL_COMPONENTSA parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.lpszScheme = scheme;
+        parts.dwSchemeLength = SchemeSize;
+        parts.lpszHostName = host;
+        parts.dwHostNameLength = HostSize;
+        parts.lpszUserName = user;
+        parts.dwUserNameLength = UserSize;
+        parts.lpszPassword = password;
+        parts.dwPasswordLength = PasswordSize;
+        parts.lpszUrlPath = path.data();
+        parts.dwUrlPathLength = PathSize;
+        parts.lpszExtraInfo = extra.data();
+        parts.dwExtraInfoLength = ExtraSize;
+        // Escapes stay in the path: decoding would turn %3F or %2F into
+        // separators the server then reads differently.
+        const std::string url = RequestURL(t_.url);
+        if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+            return false;
+        scheme_.assign(scheme, parts.dwSchemeLength);
+        for (char& c : scheme_)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        host_.assign(host, parts.dwHostNameLength);
+        port_ = parts.nPort;
+        path_ = path.substr(0, parts.dwUrlPathLength);
+        extra_ = extra.substr(0, parts.dwExtraInfoLength);
+        user_ = parts.dwUserNameLength ? PercentDecode(std::string_view(user, parts.dwUserNameLength)) : t_.username;
+        password_ = parts.dwPasswordLength ? PercentDecode(std::string_view(password, parts.dwPasswordLength))
+                                           : t_.password;
+        return true;
+    }
+
+    void OpenLocalFile()
+    {
+        const std::string path = LocalPath(path_);
+        const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!t_.Adopt(t_.localFile, file)) {
+            t_.statusCode = 404;
+            return;
+        }
+        DWORD high = 0;
+        const DWORD low = GetFileSize(t_.localFile.get(), &high);
+        t_.contentLength = (static_cast<std::int64_t>(high) << 32) | low;
+        t_.statusCode = 200;
+        t_.statusOk = true;
+    }
+
+    bool OpenRequest()
+    {
+        const DWORD access = t_.proxy.AccessType == atUseProxy ? INTERNET_OPEN_TYPE_PROXY
+                             : t_.proxy.AccessType == atDirect ? INTERNET_OPEN_TYPE_DIRECT
+                                                               : INTERNET_OPEN_TYPE_PRECONFIG;
+        const std::string proxy = t_.proxy.ProxyServer + ":" + std::to_string(t_.proxy.ProxyPort);
+        const bool useProxy = t_.proxy.AccessType == atUseProxy;
+        const char* bypass = t_.proxy.ProxyBypass.empty() ? nullptr : t_.proxy.ProxyBypass.c_str();
+        if (!t_.Adopt(t_.root, InternetOpenA(t_.agent.c_str(), access, useProxy ? proxy.c_str() : nullptr,
+                                             useProxy ? bypass : nullptr,
+                                             t_.workOffline ? INTERNET_FLAG_OFFLINE : 0)))
+            return false;
+        InternetSetStatusCallback(t_.root.get(), StatusCallback);
+
+        const auto context = reinterpret_cast<DWORD_PTR>(&t_);
+        if (!t_.Adopt(t_.connection, InternetConnectA(t_.root.get(), host_.c_str(), port_, NullIfEmpty(user_),
+                                                      NullIfEmpty(password_), INTERNET_SERVICE_HTTP, 0, context)))
+            return false;
+
+        const char* acceptTypes[] = {t_.acceptTypes.c_str(), nullptr};
+        const std::string object = path_ + extra_;
+        if (!t_.AdoptRequest(HttpOpenRequestA(t_.connection.get(), t_.post ? "POST" : "GET", object.c_str(), nullptr,
+                                              NullIfEmpty(t_.referer), acceptTypes, RequestFlags(), context)))
+            return false;
+        SetTimeouts();
+        const std::string headers = RequestHeaderText(t_.addHeaders, t_.range.StartRange, t_.range.EndRange);
+        return headers.empty() || HttpAddRequestHeadersA(t_.Request(), headers.c_str(),
+                                                         static_cast<DWORD>(headers.size()), HTTP_ADDREQ_FLAG_ADD);
+    }
+
+    static const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+
+    DWORD RequestFlags() const
+    {
+        DWORD flags = INTERNET_FLAG_KEEP_CONNECTION;
+        if (scheme_ == "https")
+            flags |= INTERNET_FLAG_SECURE;
+        if (!t_.useCache)
+            flags |= INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+        if (!t_.acceptCookies)
+            flags |= INTERNET_FLAG_NO_COOKIES;
+        return flags;
+    }
+
+    void SetTimeouts()
+    {
+        const std::pair<DWORD, DWORD> timeouts[] = {
+            {INTERNET_OPTION_CONNECT_TIMEOUT, t_.timeouts.ConnectTimeout},
+            {INTERNET_OPTION_RECEIVE_TIMEOUT, t_.timeouts.ReceiveTimeout},
+            {INTERNET_OPTION_SEND_TIMEOUT, t_.timeouts.SendTimeout},
+        };
+        for (auto [option, value] : timeouts) {
+            if (value != 0)
+                InternetSetOptionA(t_.Request(), option, &value, sizeof value);
+        }
+    }
+
+    bool SendWithRetries()
+    {
+        do {
+            t_.tryAgain = false;
+            if (!Send() || t_.Cancelled())
+                return false;
+            t_.statusCode = StatusCodeOf(QueryText(t_.Request(), HTTP_QUERY_STATUS_CODE));
+            if (t_.statusCode == HTTP_STATUS_DENIED && t_.hasPasswordRequest)
+                AskPassword();
+            else if (t_.statusCode == HTTP_STATUS_PROXY_AUTH_REQ && t_.hasProxyRequest)
+                AskProxyCredentials();
+        } while (t_.tryAgain && !t_.Cancelled());
+        return !t_.Cancelled();
+    }
+
+    bool Send()
+    {
+        if (!t_.post)
+            return HttpSendRequestA(t_.Request(), nullptr, 0, nullptr, 0);
+        if (t_.upload)
+            return SendUpload();
+        static const char formHeader[] = "Content-Type: application/x-www-form-urlencoded";
+        return HttpSendRequestA(t_.Request(), formHeader, sizeof formHeader - 1, t_.postData.data(),
+                                static_cast<DWORD>(t_.postData.size()));
+    }
+
+    bool SendUpload()
+    {
+        TauDataStream& data = *t_.upload;
+        data.Seek(0);
+        t_.bytesTransferred = 0;
+        INTERNET_BUFFERSA buffers{};
+        buffers.dwStructSize = sizeof buffers;
+        buffers.lpcszHeader = t_.uploadHeaders.c_str();
+        buffers.dwHeadersLength = static_cast<DWORD>(t_.uploadHeaders.size());
+        buffers.dwBufferTotal = static_cast<DWORD>(data.Size());
+        if (!HttpSendRequestExA(t_.Request(), &buffers, nullptr, HSR_INITIATE, 0))
+            return false;
+        std::vector<char> block(t_.bufferSize);
+        ProgressThrottle throttle;
+        while (const std::size_t n = data.Read(block.data(), block.size())) {
+            DWORD written = 0;
+            if (!InternetWriteFile(t_.Request(), block.data(), static_cast<DWORD>(n), &written) || written == 0)
+                break;
+            t_.bytesTransferred += written;
+            const bool last = t_.bytesTransferred >= data.Size();
+            if (t_.hasUploadProgress && throttle.Due(GetTickCount(), last))
+                Synchronize([this, size = data.Size()] { RaiseUploadProgress(size); });
+        }
+        return HttpEndRequestA(t_.Request(), nullptr, 0, 0);
+    }
+
+    void AskPassword()
+    {
+        const auto authenticate = HeaderValue(QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF), "WWW-Authenticate");
+        t_.realm = authenticate ? RealmOf(*authenticate) : std::string();
+        Synchronize([this] {
+            TauCustomHTTP& client = *t_.client;
+            bool tryAgain = false;
+            if (client.OnPasswordRequest)
+                client.OnPasswordRequest(client, t_.realm, tryAgain);
+            t_.tryAgain = tryAgain;
+            t_.username = client.HTTPUsername;
+            t_.password = client.HTTPPassword;
+        });
+        SetTextOption(t_.Request(), INTERNET_OPTION_USERNAME, t_.username);
+        SetTextOption(t_.Request(), INTERNET_OPTION_PASSWORD, t_.password);
+    }
+
+    void AskProxyCredentials()
+    {
+        Synchronize([this] {
+            TauCustomHTTP& client = *t_.client;
+            bool tryAgain = false;
+            if (client.OnProxyAuthenticationRequest)
+                client.OnProxyAuthenticationRequest(client, client.ProxyUsername, client.ProxyPassword, tryAgain);
+            t_.tryAgain = tryAgain;
+            t_.proxyUsername = client.ProxyUsername;
+            t_.proxyPassword = client.ProxyPassword;
+        });
+        SetTextOption(t_.Request(), INTERNET_OPTION_PROXY_USERNAME, t_.proxyUsername);
+        SetTextOption(t_.Request(), INTERNET_OPTION_PROXY_PASSWORD, t_.proxyPassword);
+    }
+
+    bool ReadHeaders()
+    {
+        t_.rawHeaders = QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF);
+        t_.contentType = HeaderValue(t_.rawHeaders, "Content-Type").value_or("");
+        t_.contentLength = ContentLengthOf(t_.rawHeaders);
+        // WinInet may act on a length we refuse ("12abc" as 12): such a body
+        // can never be shown to be complete.
+        t_.lengthUnreadable = !t_.contentLength && HeaderValue(t_.rawHeaders, "Content-Length").has_value();
+        t_.statusOk = t_.statusCode == HTTP_STATUS_OK || AcceptedPartialContent();
+        if (!t_.hasHeaderInfo)
+            return true;
+
+        t_.contentLanguage = HeaderValue(t_.rawHeaders, "Content-Language").value_or("");
+        t_.contentEncoding = HeaderValue(t_.rawHeaders, "Content-Encoding").value_or("");
+        t_.location = HeaderValue(t_.rawHeaders, "Location").value_or("");
+        const int bias = CurrentBias();
+        t_.date = HeaderDate(t_.rawHeaders, "Date", bias);
+        t_.lastModified = HeaderDate(t_.rawHeaders, "Last-Modified", bias);
+        t_.expires = HeaderDate(t_.rawHeaders, "Expires", bias);
+        Synchronize([this] {
+            TauCustomHTTP& client = *t_.client;
+            bool continueTransfer = true;
+            if (client.OnHeaderInfo)
+                client.OnHeaderInfo(client, t_.rawHeaders, t_.contentType, t_.contentLanguage, t_.contentEncoding,
+                                    t_.location, t_.contentLength.value_or(0), t_.date, t_.lastModified, t_.expires,
+                                    continueTransfer);
+            t_.continueTransfer = continueTransfer;
+        });
+        return t_.continueTransfer && !t_.Cancelled();
+    }
+
+    // A 206 counts as success only as the answer to the range asked for.
+    bool AcceptedPartialContent() const
+    {
+        if (t_.statusCode != HTTP_STATUS_PARTIAL_CONTENT || (t_.range.StartRange <= 0 && t_.range.EndRange <= 0))
+            return false;
+        const auto range = HeaderValue(t_.rawHeaders, "Content-Range");
+        const auto parsed = range ? ParseContentRange(*range) : std::nullopt;
+        return parsed && parsed->first == std::max<std::int64_t>(t_.range.StartRange, 0);
+    }
+
+    bool CreateStream()
+    {
+        std::unique_ptr<TauDataStream> stream;
+        if (!t_.fileName.empty()) {
+            stream = TauFileStream::Create(t_.fileName, t_.hideTempFile);
+        } else if (!t_.contentLength || *t_.contentLength <= static_cast<std::int64_t>(t_.memoryLimit)) {
+            stream = std::make_unique<TauMemoryStream>(t_.memoryLimit);
+        }
+        std::lock_guard guard(t_.lock);
+        if (t_.cancelled)
+            return false;
+        t_.ioFailed = !stream;
+        t_.stream = std::move(stream);
+        return !t_.ioFailed;
+    }
+
+    // The worker receives while a second thread stores, so network and disk
+    // time overlap. Reads of TransferBufferSize bytes are gathered into
+    // larger blocks before they are handed over, and the stream is quiet
+    // whenever an event may look at it.
+    void ReadBody()
+    {
+        t_.bytesTransferred = 0;
+        const std::size_t readSize = t_.bufferSize;
+        BlockWriter writer([this](const char* data, std::size_t size) { return Store(data, size); },
+                           std::max(readSize, MinWriteBlock));
+        ProgressThrottle throttle;
+        char* block = nullptr;
+        std::size_t filled = 0;
+        const auto handOver = [&] {
+            const bool ok = block == nullptr || filled == 0 || writer.Push(filled);
+            block = nullptr;
+            return ok;
+        };
+        for (;;) {
+            if (block == nullptr) {
+                block = writer.Block();
+                filled = 0;
+            }
+            DWORD read = 0;
+            if (!ReadBlock(block + filled, static_cast<DWORD>(readSize), read)) {
+                t_.ioFailed = true;
+                break;
+            }
+            if (read == 0)
+                break;
+            filled += read;
+            t_.bytesTransferred += read;
+            if (writer.BlockSize() - filled < readSize && !handOver())
+                break;
+            const bool last = t_.contentLength && t_.bytesTransferred >= *t_.contentLength;
+            if (t_.hasProgress && throttle.Due(GetTickCount(), last)) {
+                if (!handOver() || !writer.Flush())
+                    break;
+                Synchronize([this] { RaiseProgress(); });
+            }
+            if (t_.Cancelled())
+                break;
+        }
+        if (!handOver() || !writer.Flush())
+            t_.ioFailed = true;
+    }
+
+    bool ReadBlock(char* buffer, DWORD size, DWORD& read)
+    {
+        if (scheme_ != "file")
+            return InternetReadFile(t_.Request(), buffer, size, &read);
+        std::lock_guard guard(t_.lock);
+        return t_.localFile && ReadFile(t_.localFile.get(), buffer, size, &read, nullptr);
+    }
+
+    // On the writer's thread.
+    bool Store(const char* data, std::size_t size)
+    {
+        std::lock_guard guard(t_.lock);
+        return !t_.cancelled && t_.stream && t_.stream->Write(data, size);
+    }
+
+    void RaiseProgress()
+    {
+        TauCustomHTTP& client = *t_.client;
+        if (!client.OnTransferProgress)
+            return;
+        const TransferProgress p = ComputeProgress(t_.contentLength.value_or(0), t_.bytesTransferred,
+                                                   GetTickCount() - t_.startTick);
+        client.OnTransferProgress(client, t_.contentType, t_.contentLength.value_or(0), t_.bytesTransferred,
+                                  p.elapsedTime, p.estimatedTimeLeft, p.percentsDone, p.transferRate,
+                                  t_.stream.get());
+    }
+
+    void RaiseUploadProgress(std::int64_t size)
+    {
+        TauCustomHTTP& client = *t_.client;
+        if (!client.OnUploadProgress)
+            return;
+        const TransferProgress p = ComputeProgress(size, t_.bytesTransferred, GetTickCount() - t_.startTick);
+        client.OnUploadProgress(client, size, t_.bytesTransferred, p.elapsedTime, p.estimatedTimeLeft,
+                                p.percentsDone, p.transferRate);
+    }
+
+    void Synchronize(const std::function<void()>& method) { worker_.Synchronize(method); }
+
+    TauHTTPTransfer& t_;
+    TauEventThread& worker_;
+    std::string scheme_;
+    std::string host_;
+    INTERNET_PORT port_ = 0;
+    std::string path_;
+    std::string extra_;
+    std::string user_;
+    std::string password_;
+};
+
+}  // namespace
+
+void RunTransfer(TauHTTPTransfer& transfer, TauEventThread& worker)
+{
+    TransferRun(transfer, worker).Execute();
+}

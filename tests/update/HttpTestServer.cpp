@@ -1,0 +1,166 @@
+// Winsock 2 must come before <windows.h>.
+#include <winsock2.h>
+
+#include "HttpTestServer.h"
+
+#include "common/Utils.h"
+#include "winutil/UniqueHandle.h"
+
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* Python = "Z:\\usr\\bin\\python3";
+
+std::string ServerScript()
+{
+    return std::string(KELDORA_SOURCE_DIR) + "/tests/tools/httpserver.py";
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw std::runtime_error("cannot create " + path);
+    DWORD written = 0;
+    if (!bytes.empty() && !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        throw std::runtime_error("cannot write " + path);
+}
+
+void Quit(int port)
+{
+    SOCKET s = INVALID_SOCKET;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+        return;
+    s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const char request[] = "GET /quit HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        send(s, request, sizeof request - 1, 0);
+        char buffer[256];
+        while (recv(s, buffer, sizeof buffer, 0) > 0) {
+        }
+    }
+    if (s != INVALID_SOCKET)
+        closesocket(s);
+    WSACleanup();
+}
+
+}  // namespace
+
+std::string HostPath(const std::string& windowsPath)
+{
+    std::string path = windowsPath;
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
+        path.erase(0, 2);
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return {};
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+std::string PatternBytes(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+HttpTestServer::HttpTestServer(int timeLimitSeconds)
+{
+    const std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    root_ = GetAppFolder() + "httproot-" + id + "\\";
+    CreateDirectoryA(root_.c_str(), nullptr);
+    const std::string portFile = root_ + "port.txt";
+    logFile_ = GetAppFolder() + "httplog-" + id + ".txt";
+
+    std::string command = std::string(Python) + " " + ServerScript() + " --root " + HostPath(root_) +
+                          " --port-file " + HostPath(portFile) + " --log " + HostPath(logFile_) +
+                          " --time-limit " + std::to_string(timeLimitSeconds);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot start the test server: " + command);
+    UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 20000) {
+        const std::string text = ReadWholeFile(portFile);
+        if (!text.empty() && text.back() == '\n') {
+            port_ = std::stoi(text);
+            DeleteFileA(portFile.c_str());
+            return;
+        }
+        Sleep(20);
+    }
+    throw std::runtime_error("the test server did not start");
+}
+
+HttpTestServer::~HttpTestServer()
+{
+    Quit(port_);
+    for (const FoundFile& file : FindFiles(root_ + "*")) {
+        SetFileAttributesA((root_ + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA((root_ + file.name).c_str());
+    }
+    RemoveDirectoryA(root_.c_str());
+    DeleteFileA(logFile_.c_str());
+}
+
+std::string HttpTestServer::Url(const std::string& pathAndQuery) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+}
+
+void HttpTestServer::PutFile(const std::string& name, const std::string& bytes) const
+{
+    WriteWholeFile(root_ + name, bytes);
+}
+
+std::string HttpTestServer::RequestLog() const
+{
+    return ReadWholeFile(logFile_);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+void PumpFor(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The test HTTP server (tests/tools/httpserver.py) run by the host's Python
+// for as long as this object lives, serving a fresh folder beside the test
+// program (removed again with its files at the end); and a message pump for
+// tests that wait on the main thread.
+#include <windows.h>
+
+#include "winutil/FindFiles.h"
+
+#include <functional>
+#include <string>
+
+class HttpTestServer {
+public:
+    explicit HttpTestServer(int timeLimitSeconds = 300);
+    ~HttpTestServer();
+    HttpTestServer(const HttpTestServer&) = delete;
+    HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+    int Port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by the path and query.
+    std::string Url(const std::string& pathAndQuery) const;
+    // Folder served at "/" (a Windows path ending in "\").
+    const std::string& Root() const { return root_; }
+    void PutFile(const std::string& name, const std::string& bytes) const;
+    // One JSON line per request the server received.
+    std::string RequestLog() const;
+
+private:
+    std::string root_;
+    std::string logFile_;
+    int port_ = 0;
+};
+
+// The host path of a path on Wine's drive Z:.
+std::string HostPath(const std::string& windowsPath);
+std::string ReadWholeFile(const std::string& path);
+// Bytes 0, 1, ... 250, 0, 1, ... as the server's /gen/N address serves them.
+std::string PatternBytes(std::size_t size);
+
+// Processes messages until `done` is true; false when `timeoutMs` passed first.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000);
+// Processes messages for the given time.
+void PumpFor(DWORD ms);
