@@ -1,4 +1,5 @@
 // Command lines against the corpus file system. "@" in the input stands for
+#include "FuzzRequire.h"
 // the corpus root with a backslash, so that short inputs reach real files.
 #include "common/CmdLnUtils.h"
 #include "common/StrCon.h"
@@ -14,13 +15,6 @@ namespace {
 
 constexpr const char* kRoot = "C:\\KdCorpus";
 
-void Require(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 const MemoryCmdLnSystem& System()
 {

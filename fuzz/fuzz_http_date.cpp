@@ -1,4 +1,5 @@
 #include "update/auHTTPDate.h"
+#include "FuzzRequire.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -7,14 +8,6 @@
 #include <string>
 
 namespace {
-
-void Require(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 bool IsLeap(int year)
 {

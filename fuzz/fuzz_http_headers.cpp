@@ -1,4 +1,5 @@
 #include "update/auHTTPHeaders.h"
+#include "FuzzRequire.h"
 #include "update/auHTTPStatus.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -8,14 +9,6 @@
 #include <string>
 
 namespace {
-
-void Require(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 void CheckByteCount(std::string_view text)
 {

@@ -1,4 +1,5 @@
 #include "update/auHTTPProgress.h"
+#include "FuzzRequire.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -6,14 +7,6 @@
 #include <cstdlib>
 
 namespace {
-
-void Require(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 }  // namespace
 
