@@ -10,3 +10,5 @@ cmake --build "$win_build" -j"$jobs" >/dev/null
 
 echo "== The ten startup locations as this machine resolves them"
 wine_run "$win_build/bin/kdLocations.exe"
+
+source "$root/demo/agent-demo.sh"

@@ -140,8 +140,8 @@ TEST_F(CmdLnTest, NormalizeQuotesEveryRecognisedFile)
 
 TEST_F(CmdLnTest, NormalizeReplacesEachMatchWhereItStands)
 {
-    EXPECT_EQ(NormalizeCommandLine(sys_, "kdagent.exe kdhelper.dll kdpanel.cpl readme.txt"),
-              R(R"("{R}\Bin\kdagent.exe" "{R}\Bin\kdhelper.dll" "{R}\Bin\kdpanel.cpl" readme.txt)"));
+    EXPECT_EQ(NormalizeCommandLine(sys_, "kdtray.exe kdhelper.dll kdpanel.cpl readme.txt"),
+              R(R"("{R}\Bin\kdtray.exe" "{R}\Bin\kdhelper.dll" "{R}\Bin\kdpanel.cpl" readme.txt)"));
     // A name inside a longer token stays as it is.
     EXPECT_EQ(NormalizeCommandLine(sys_, R(R"({R}\Tools\tool.exe {R}\Tools\tool.exe.config)")),
               R(R"("{R}\Tools\tool.exe" {R}\Tools\tool.exe.config)"));

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The agent's speed and footprint under Wine: one refresh cycle at N = 100 and
+# 1 000 entries against the raw enumeration baseline (bench_agent_refresh),
+# then an idle agent watched for IDLE_SECONDS (default 60): the private bytes
+# Windows reports, the host process's resident memory, and how often each of
+# its threads woke up (context switches).
+# Usage: bench/bench_agent.sh BUILD-DIR   (a cross build holding bin/kdAgent.exe)
+# Uses (and empties) the Run keys and Startup folders of the build's prefix.
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+idle=${IDLE_SECONDS:-60}
+here=$(cd "$(dirname "$0")/.." && pwd)
+prefix=$build/wine/prefix
+run() { "$here/cmake/wine-run.sh" "$prefix" "$@"; }
+
+echo "== One refresh cycle against the raw enumeration of the four locations"
+run "$build/bin/bench_agent_refresh.exe"
+
+folder=$(mktemp -d "$build/bench-agent.XXXXXX")
+agent=
+cleanup() {
+    if [ -n "$agent" ] && kill -0 "$agent" 2>/dev/null; then
+        run "$build/bin/kdAgentCtl.exe" quit >/dev/null 2>&1 || true
+        wait "$agent" 2>/dev/null || true
+    fi
+    rm -rf "$folder"
+}
+trap cleanup EXIT
+
+cp "$build/bin/kdAgent.exe" "$folder/"
+strip "$folder/kdAgent.exe" 2>/dev/null || i686-w64-mingw32-strip "$folder/kdAgent.exe"
+export KDAGENT_MESSAGE_LOG="Z:${folder//\//\\}\\messages.log"
+run "$folder/kdAgent.exe" &
+agent=$!
+run "$build/bin/kdAgentCtl.exe" wait
+sleep 5
+pid=$(pgrep -f "^$folder/kdAgent.exe" | head -n 1)
+
+switches() {
+    local task total=0
+    for task in /proc/"$pid"/task/*; do
+        local v n
+        v=$(awk '/^voluntary_ctxt_switches/ { print $2 }' "$task/status")
+        n=$(awk '/^nonvoluntary_ctxt_switches/ { print $2 }' "$task/status")
+        echo "$(basename "$task") $((v + n))"
+    done
+}
+
+memory() {
+    grep -E '^(VmRSS|RssAnon|RssFile|Threads)' /proc/"$1"/status | tr -s ' \t' ' ' | paste -sd ',' | sed 's/,/, /g'
+}
+
+echo
+echo "== Idle agent ($(stat -c %s "$folder/kdAgent.exe") bytes stripped), watched for $idle s"
+echo "Windows figures: $(run "$build/bin/bench_agent_memory.exe")"
+echo "kdAgent.exe host process: $(memory "$pid")"
+run "$build/bin/bench_agent_baseline.exe" 15 &
+baseline=$!
+sleep 5
+baseline_pid=$(pgrep -f "^$build/bin/bench_agent_baseline.exe" | head -n 1)
+echo "Baseline tray program on the same services: $(memory "$baseline_pid")"
+wait "$baseline"
+before=$(switches)
+sleep "$idle"
+after=$(switches)
+join <(echo "$before" | sort) <(echo "$after" | sort) | while read -r tid b a; do
+    name=$(cat /proc/"$pid"/task/"$tid"/comm 2>/dev/null || echo '?')
+    echo "thread $tid ($name): $((a - b)) wake-ups in $idle s"
+done
+echo "Windows figures after: $(run "$build/bin/bench_agent_memory.exe")"
+echo "kdAgent.exe host process after: $(memory "$pid")"

@@ -1,0 +1,152 @@
+// One refresh cycle of the agent (take-over, reload, merge and the Quick
+// Launch menu with its icons) at N = 100 and 1 000 Run entries plus N/10
+// Startup files, against a baseline measured in the same run that only
+// enumerates the four watched locations and reads their entries. Runs under
+// Wine; prints medians, ratios and the cycle's parts.
+// Uses (and empties) the Run keys and Startup folders of the prefix.
+#include "agent/uAgentForm.h"
+#include "common/StrCon.h"
+#include "startup/StartupMgrHelper.h"
+#include "winutil/FindFiles.h"
+#include "winutil/RegKey.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const std::vector<std::uint8_t> kWatched = {0, 1, 8, 9};
+
+double Millis(Clock::time_point since)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+template <typename Work>
+double MedianMillis(int runs, Work work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        work();
+        times.push_back(Millis(start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void ClearFolder(const std::string& folder)
+{
+    for (const std::string& dir : {folder + "\\Keldora", folder}) {
+        for (const FoundFile& f : FindFiles(dir + "\\*"))
+            if (!(f.attributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((dir + "\\" + f.name).c_str());
+    }
+    RemoveDirectoryA((folder + "\\Keldora").c_str());
+}
+
+void Reset()
+{
+    for (const std::uint8_t location : kWatched) {
+        const TStpDesc desc = GetStpDesc(location);
+        if (IsFolderLocation(location)) {
+            ClearFolder(desc.Path);
+            continue;
+        }
+        RegKey::DeleteTree(desc.RootKey, desc.Path);
+        RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS);
+    }
+}
+
+// Entries name a handful of programs, as real Run keys do.
+const char* const kPrograms[] = {"C:\\windows\\notepad.exe",          "C:\\windows\\regedit.exe",
+                                 "C:\\windows\\system32\\winemine.exe", "C:\\windows\\system32\\wordpad.exe",
+                                 "C:\\windows\\system32\\taskmgr.exe",  "C:\\windows\\system32\\cmd.exe",
+                                 "C:\\windows\\system32\\control.exe",  "C:\\windows\\system32\\msiexec.exe"};
+
+void Seed(int n)
+{
+    const TStpDesc run = GetStpDesc(1);
+    const RegKey key = RegKey::Open(run.RootKey, run.Path, KEY_ALL_ACCESS);
+    for (int i = 0; i < n; ++i)
+        key.WriteString("entry" + std::to_string(i), std::string(kPrograms[i % 8]) + " /arg" + std::to_string(i));
+    const std::string folder = GetStpDesc(9).Path;
+    for (int i = 0; i < n / 10; ++i)
+        std::ofstream(folder + "\\file" + std::to_string(i) + ".txt") << "startup file " << i;
+}
+
+// What any tool must do at least: list the four locations and their stores
+// and read every entry once.
+std::size_t Enumerate(const std::vector<TStpDesc>& descs)
+{
+    std::size_t bytes = 0;
+    for (const TStpDesc& desc : descs) {
+        if (IsFolderLocation(desc.Location)) {
+            for (const std::string& dir : {desc.Path, desc.Path + "\\Keldora"})
+                for (const FoundFile& f : FindFiles(dir + "\\*.*")) {
+                    std::ifstream in(dir + "\\" + f.name, std::ios::binary);
+                    bytes += std::string(std::istreambuf_iterator<char>(in), {}).size();
+                }
+            continue;
+        }
+        std::vector<RegKey::Value> values;
+        RegKey::Open(desc.RootKey, desc.Path, KEY_READ).Values(values);
+        for (const RegKey::Value& v : values)
+            bytes += v.data.size();
+        const RegKey store = RegKey::Open(desc.RootKey, desc.Path + "\\Keldora", KEY_READ);
+        std::vector<std::string> items;
+        if (store)
+            store.SubKeyNames(items);
+        for (const std::string& item : items) {
+            std::vector<RegKey::Value> stored;
+            RegKey::Open(desc.RootKey, desc.Path + "\\Keldora\\" + item, KEY_READ).Values(stored);
+            for (const RegKey::Value& v : stored)
+                bytes += v.data.size();
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+int main()
+{
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "kdagent-bench\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    SetEnvironmentVariableA("KDAGENT_MESSAGE_LOG", (folder + "messages.log").c_str());
+
+    for (const int n : {100, 1000}) {
+        const int runs = n <= 100 ? 21 : 7;
+        Reset();
+        Seed(n);
+        auto start = Clock::now();
+        TAgentForm form(TAgentOptions{folder});
+        const double firstStart = Millis(start);
+        std::vector<TStpDesc> descs;
+        for (const std::uint8_t location : kWatched)
+            descs.push_back(GetStpDesc(location));
+        const double baseline = MedianMillis(runs, [&] { Enumerate(descs); });
+        const double cycle = MedianMillis(runs, [&] { SendMessageA(form.Handle(), UM_REFRESH_MENU, 0, 0); });
+        TStartupMgrHelper helper(kWatched);
+        const double setup = MedianMillis(runs, [&] { helper.SetupAll(); });
+        const double reload = MedianMillis(runs, [&] { helper.RefreshAll(); });
+        const int items = helper.Count();
+        const double menu = MedianMillis(runs, [&] { form.BuildQuickLaunchMenu(); });
+        std::printf("N=%4d (+%d files, %d items)  baseline %.2f ms  refresh cycle %.2f ms  ratio %.1fx  "
+                    "%.0f us/item\n",
+                    n, n / 10, items, baseline, cycle, cycle / baseline, cycle * 1000 / items);
+        std::printf("        SetupAll %.2f ms, RefreshAll %.2f ms, menu with icons %.2f ms; "
+                    "first start with take-over %.2f ms\n",
+                    setup, reload, menu, firstStart);
+        SendMessageA(form.Handle(), UM_QUIT, 0, 0);
+    }
+    Reset();
+    return 0;
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs every benchmark: the native ones (Google Benchmark, Release build) and
+# the Windows timing programs under Wine. Each reports ratios against a
+# baseline measured in the same run. Not part of the test command.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+bash "$root/scripts/setup.sh"
+trap stop_wine EXIT
+
+bench_build=$root/build/bench
+CC=clang CXX=clang++ cmake -S "$root" -B "$bench_build" -DCMAKE_BUILD_TYPE=Release -DKELDORA_SANITIZE=OFF \
+    -DKELDORA_FUZZ=OFF -DKELDORA_BENCH=ON >/dev/null
+cmake --build "$bench_build" -j"$jobs" >/dev/null
+configure_win
+cmake --build "$win_build" -j"$jobs" >/dev/null
+
+echo "== Command-line splitting (native)"
+"$bench_build/bin/bench_cmdline"
+echo "== Take-over and reload (Wine)"
+wine_run "$win_build/bin/bench_takeover.exe"
+echo "== Agent refresh cycle and idle footprint (Wine)"
+bash "$root/bench/bench_agent.sh" "$win_build"
+echo "== HTTP download against curl (Wine)"
+bash "$root/bench/bench_http.sh" "$win_build" 256 4096 cache

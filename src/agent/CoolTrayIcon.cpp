@@ -1,0 +1,469 @@
+#include "CoolTrayIcon.h"
+
+#include "AppMessages.h"
+#include "HiddenWindow.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Packed major.minor of a loaded system library (4.70 is 0x40046), 0 when unknown.
+DWORD PackedDllVersion(const char* library)
+{
+    const HMODULE module = GetModuleHandleA(library);
+    if (!module)
+        return 0;
+    const auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetVersion")));
+    DLLVERSIONINFO info = {};
+    info.cbSize = sizeof info;
+    if (!getVersion || FAILED(getVersion(&info)))
+        return 0;
+    return MAKELONG(info.dwMinorVersion, info.dwMajorVersion);
+}
+
+constexpr DWORD kComCtl470 = 262214;
+
+UINT RegisterTaskbarCreated()
+{
+    return PackedDllVersion("comctl32.dll") > kComCtl470 ? RegisterWindowMessageA("TaskbarCreated") : 0;
+}
+
+struct TrayHandler {
+    explicit TrayHandler(WNDPROC procedure)
+        : window("TCoolTrayIconHandler", procedure), taskbarCreated(RegisterTaskbarCreated())
+    {
+    }
+
+    HiddenWindow window;
+    UINT taskbarCreated;
+    std::map<UINT, TCoolTrayIcon*> icons;
+};
+
+std::unique_ptr<TrayHandler>& Handler()
+{
+    static std::unique_ptr<TrayHandler> handler;
+    return handler;
+}
+
+UINT NextIconId()
+{
+    static UINT last = 0;
+    return ++last;
+}
+
+template <std::size_t N>
+void CopyText(char (&target)[N], const std::string& text, std::size_t maxLength)
+{
+    const std::size_t length = std::min({text.size(), maxLength, N - 1});
+    std::memcpy(target, text.data(), length);
+    target[length] = '\0';
+}
+
+unsigned ShiftState(unsigned button)
+{
+    unsigned shift = button;
+    if (GetAsyncKeyState(VK_SHIFT) < 0)
+        shift |= ssShift;
+    if (GetAsyncKeyState(VK_CONTROL) < 0)
+        shift |= ssCtrl;
+    if (GetAsyncKeyState(VK_MENU) < 0)
+        shift |= ssAlt;
+    return shift;
+}
+
+POINT CursorPos()
+{
+    POINT at = {};
+    GetCursorPos(&at);
+    return at;
+}
+
+constexpr UINT kBalloonHide = WM_USER + 3;
+constexpr UINT kBalloonTimeout = WM_USER + 4;
+constexpr UINT kBalloonUserClick = WM_USER + 5;
+constexpr UINT kExitWatchMs = 20;
+
+} // namespace
+
+DWORD NotifyIconDataSize()
+{
+    static const DWORD size =
+        PackedDllVersion("shell32.dll") >= MAKELONG(0, 5) ? NOTIFYICONDATAA_V2_SIZE : NOTIFYICONDATAA_V1_SIZE;
+    return size;
+}
+
+TCoolTrayIcon::TCoolTrayIcon(HWND owner) : FId(NextIconId()), FOwner(owner)
+{
+    if (!Handler())
+        Handler() = std::make_unique<TrayHandler>(&TCoolTrayIcon::HandlerProc);
+    Handler()->icons[FId] = this;
+    FCycleTimer.SetOnTimer([this] { CycleIcon(); });
+    FClickTimer.SetAutoDisable(true);
+    FClickTimer.SetOnTimer([this] { ClickTimerTick(); });
+    FExitTimer.SetInterval(kExitWatchMs);
+    FExitTimer.SetOnTimer([this] { ExitTimerTick(); });
+    if (FOwner)
+        SetWindowSubclass(FOwner, &TCoolTrayIcon::OwnerHook, FId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+TCoolTrayIcon::~TCoolTrayIcon()
+{
+    if (FIconVisible)
+        Notify(NIM_DELETE, 0);
+    if (FOwner)
+        RemoveWindowSubclass(FOwner, &TCoolTrayIcon::OwnerHook, FId);
+    Handler()->icons.erase(FId);
+    if (Handler()->icons.empty())
+        Handler().reset();
+}
+
+HWND TCoolTrayIcon::HandlerWindow()
+{
+    return Handler() ? Handler()->window.get() : nullptr;
+}
+
+void TCoolTrayIcon::Loaded()
+{
+    bool showMainForm = true;
+    if (OnStartup)
+        OnStartup(showMainForm);
+    if (!showMainForm && FOwner)
+        ShowWindow(FOwner, SW_HIDE);
+    ModifyIcon();
+    SetIconVisible(FIconVisible);
+    SetCycleIcons(FCycleIcons);
+    SetWantEnterExitEvents(FWantEnterExit);
+    Notify(NIM_SETVERSION, 0);
+}
+
+NOTIFYICONDATAA TCoolTrayIcon::NotifyData(UINT flags) const
+{
+    NOTIFYICONDATAA data = {};
+    data.cbSize = NotifyIconDataSize();
+    data.hWnd = HandlerWindow();
+    data.uID = FId;
+    data.uFlags = flags;
+    data.uCallbackMessage = WM_TRAYNOTIFY;
+    data.hIcon = FIcon.get();
+    const bool balloonLayout = data.cbSize >= NOTIFYICONDATAA_V2_SIZE;
+    if (FShowHint)
+        CopyText(data.szTip, FHint, balloonLayout ? 127 : 63);
+    if (balloonLayout && (flags & NIF_INFO)) {
+        CopyText(data.szInfo, FBalloonText, 255);
+        CopyText(data.szInfoTitle, FBalloonTitle, 63);
+        data.uTimeout = FBalloonTimeout;
+        data.dwInfoFlags = FBalloonFlags;
+    }
+    return data;
+}
+
+bool TCoolTrayIcon::Notify(DWORD message, UINT flags)
+{
+    NOTIFYICONDATAA data = NotifyData(flags);
+    return Shell_NotifyIconA(message, &data) != FALSE;
+}
+
+bool TCoolTrayIcon::ShowIcon()
+{
+    FIconVisible = true;
+    return Notify(NIM_ADD, kTrayFlags);
+}
+
+bool TCoolTrayIcon::HideIcon()
+{
+    FIconVisible = false;
+    return Notify(NIM_DELETE, 0);
+}
+
+bool TCoolTrayIcon::ModifyIcon()
+{
+    return FIconVisible && Notify(NIM_MODIFY, kTrayFlags);
+}
+
+void TCoolTrayIcon::SetIconVisible(bool visible)
+{
+    if (visible)
+        ShowIcon();
+    else if (FIconVisible)
+        HideIcon();
+}
+
+void TCoolTrayIcon::SetIcon(UniqueIcon icon)
+{
+    FIcon = std::move(icon);
+    ModifyIcon();
+}
+
+void TCoolTrayIcon::SetHint(const std::string& hint)
+{
+    FHint = hint;
+    ModifyIcon();
+}
+
+void TCoolTrayIcon::SetShowHint(bool show)
+{
+    FShowHint = show;
+    ModifyIcon();
+}
+
+void TCoolTrayIcon::SetIconList(HIMAGELIST list)
+{
+    FIconList = list;
+    SetIconIndex(FIconIndex);
+}
+
+void TCoolTrayIcon::SetIconIndex(int index)
+{
+    if (FIconList) {
+        const int count = ImageList_GetImageCount(FIconList);
+        index = std::max(0, std::min(index, count - 1));
+        if (count > 0)
+            FIcon.reset(ImageList_GetIcon(FIconList, index, ILD_NORMAL));
+    }
+    FIconIndex = index;
+    ModifyIcon();
+}
+
+void TCoolTrayIcon::SetCycleIcons(bool cycle)
+{
+    FCycleIcons = cycle;
+    if (cycle && FIconList)
+        FCycleTimer.Start();
+    else
+        FCycleTimer.Stop(true);
+}
+
+void TCoolTrayIcon::SetWantEnterExitEvents(bool want)
+{
+    FWantEnterExit = want;
+    if (!want)
+        FExitTimer.Stop(true);
+}
+
+bool TCoolTrayIcon::ShowBalloonHint(const std::string& title, const std::string& text, TBalloonHintIcon icon,
+                                    int seconds)
+{
+    HideBalloonHint();
+    FBalloonText = text;
+    FBalloonTitle = title;
+    FBalloonTimeout = static_cast<UINT>(std::max(seconds, 0)) * 1000;
+    FBalloonFlags = static_cast<DWORD>(icon);
+    return Notify(NIM_MODIFY, kTrayFlags | NIF_INFO);
+}
+
+bool TCoolTrayIcon::HideBalloonHint()
+{
+    FBalloonText.clear();
+    return Notify(NIM_MODIFY, kTrayFlags | NIF_INFO);
+}
+
+void TCoolTrayIcon::Click()
+{
+    if (OnClick)
+        OnClick();
+}
+
+void TCoolTrayIcon::DblClick()
+{
+    if (OnDblClick)
+        OnDblClick();
+}
+
+void TCoolTrayIcon::CycleIcon()
+{
+    if (!FIconList || ImageList_GetImageCount(FIconList) == 0)
+        return;
+    const int count = ImageList_GetImageCount(FIconList);
+    FIcon.reset(ImageList_GetIcon(FIconList, std::min(FIconIndex, count - 1), ILD_NORMAL));
+    ModifyIcon();
+    const int next = (FIconIndex + 1) % count;
+    if (OnCycle)
+        OnCycle(next);
+    FIconIndex = next;
+}
+
+void TCoolTrayIcon::MouseDown(TMouseButton button, unsigned shift, POINT at)
+{
+    if (OnMouseDown)
+        OnMouseDown(button, shift, at);
+}
+
+void TCoolTrayIcon::MouseUp(TMouseButton button, unsigned shift, POINT at)
+{
+    if (OnMouseUp)
+        OnMouseUp(button, shift, at);
+}
+
+void TCoolTrayIcon::MouseMove(unsigned shift, POINT at)
+{
+    if (OnMouseMove)
+        OnMouseMove(shift, at);
+}
+
+void TCoolTrayIcon::MouseEnter()
+{
+    if (OnMouseEnter)
+        OnMouseEnter();
+}
+
+void TCoolTrayIcon::MouseExit()
+{
+    if (OnMouseExit)
+        OnMouseExit();
+}
+
+void TCoolTrayIcon::DoMinimizeToTray()
+{
+    if (FOwner)
+        ShowWindow(FOwner, SW_HIDE);
+    SetIconVisible(true);
+    if (OnMinimizeToTray)
+        OnMinimizeToTray();
+}
+
+void TCoolTrayIcon::PopupAtCursor()
+{
+    POINT at = {};
+    if (PopupMenu && PopupMenu->AutoPopup && GetCursorPos(&at))
+        PopupMenu->Popup(at.x, at.y);
+}
+
+void TCoolTrayIcon::ClickTimerTick()
+{
+    if (!FClickPending)
+        return;
+    FClickPending = false;
+    Click();
+}
+
+void TCoolTrayIcon::ExitTimerTick()
+{
+    const POINT at = CursorPos();
+    if (at.x == FLastPointer.x && at.y == FLastPointer.y)
+        return;
+    FExitTimer.Stop(true);
+    FPointerInside = false;
+    MouseExit();
+}
+
+void TCoolTrayIcon::HandleNotify(UINT code)
+{
+    const POINT at = CursorPos();
+    switch (code) {
+    case WM_MOUSEMOVE:
+        if (FWantEnterExit && !FPointerInside) {
+            FPointerInside = true;
+            FExitTimer.Start();
+            MouseEnter();
+        }
+        MouseMove(ShiftState(0), at);
+        FLastPointer = at;
+        break;
+    case WM_LBUTTONDOWN:
+        if (OnDblClick) {
+            FClickTimer.SetInterval(GetDoubleClickTime());
+            FClickTimer.Start();
+        }
+        MouseDown(TMouseButton::mbLeft, ShiftState(ssLeft), at);
+        FClickPending = true;
+        if (LeftPopup)
+            PopupAtCursor();
+        break;
+    case WM_LBUTTONUP:
+        if (FClickPending && !FClickTimer.Enabled()) {
+            FClickPending = false;
+            Click();
+        }
+        MouseUp(TMouseButton::mbLeft, ShiftState(ssLeft), at);
+        break;
+    case WM_LBUTTONDBLCLK:
+        FClickPending = false;
+        FClickTimer.Stop(true);
+        DblClick();
+        if (PopupMenu && PopupMenu->AutoPopup && !LeftPopup)
+            PopupMenu->ClickDefault();
+        break;
+    case WM_RBUTTONDOWN:
+        MouseDown(TMouseButton::mbRight, ShiftState(ssRight), at);
+        PopupAtCursor();
+        break;
+    case WM_RBUTTONUP:
+        MouseUp(TMouseButton::mbRight, ShiftState(ssRight), at);
+        break;
+    case WM_MBUTTONDOWN:
+        MouseDown(TMouseButton::mbMiddle, ShiftState(ssMiddle), at);
+        break;
+    case WM_MBUTTONUP:
+        MouseUp(TMouseButton::mbMiddle, ShiftState(ssMiddle), at);
+        break;
+    case kBalloonHide:
+        if (OnBalloonHintHide)
+            OnBalloonHintHide();
+        break;
+    case kBalloonTimeout:
+        if (OnBalloonHintTimeout)
+            OnBalloonHintTimeout();
+        break;
+    case kBalloonUserClick:
+        if (OnBalloonHintClick)
+            OnBalloonHintClick();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CALLBACK TCoolTrayIcon::HandlerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        if (message == WM_TRAYNOTIFY) {
+            const auto found = Handler()->icons.find(static_cast<UINT>(wParam));
+            if (found != Handler()->icons.end() && found->second->Enabled)
+                found->second->HandleNotify(static_cast<UINT>(lParam));
+            return 0;
+        }
+        if (Handler() && message == Handler()->taskbarCreated && message != 0) {
+            std::vector<TCoolTrayIcon*> icons;
+            for (const auto& [id, icon] : Handler()->icons)
+                if (icon->FIconVisible)
+                    icons.push_back(icon);
+            for (TCoolTrayIcon* icon : icons)
+                icon->ShowIcon();
+            return 0;
+        }
+    } catch (...) {
+        HandleCurrentException();
+        return 0;
+    }
+    switch (message) {
+    case WM_DESTROY:
+    case WM_CLOSE:
+    case WM_QUERYENDSESSION:
+    case WM_QUIT:
+    case WM_ENDSESSION:
+    case WM_NCDESTROY:
+        return 1;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK TCoolTrayIcon::OwnerHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                          DWORD_PTR data)
+{
+    try {
+        auto* icon = reinterpret_cast<TCoolTrayIcon*>(data);
+        if (message == WM_SIZE && wParam == SIZE_MINIMIZED && icon->MinimizeToTray)
+            icon->DoMinimizeToTray();
+    } catch (...) {
+        HandleCurrentException();
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}

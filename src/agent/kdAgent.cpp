@@ -1,0 +1,69 @@
+// kdAgent.exe: the resident startup agent. One per session, administrators
+// only; everything else happens in TAgentForm.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "agent/AdminCheck.h"
+#include "agent/AgentResources.h"
+#include "agent/AppMessages.h"
+#include "agent/uAgentForm.h"
+#include "common/Utils.h"
+#include "winutil/UniqueHandle.h"
+
+namespace {
+
+constexpr const char* kAgentMutexName = "{34FAD48D-1CC7-43C3-B9A8-F7C163F22708}";
+
+// The shell's launch services want an initialised apartment on this thread.
+struct ComApartment {
+    ComApartment() : ok(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment()
+    {
+        if (ok)
+            CoUninitialize();
+    }
+    bool ok;
+};
+
+int RunMessageLoop()
+{
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}
+
+int RunAgent()
+{
+    SetApplicationTitle(LoadResourceString(IDS_APP_TITLE));
+    if (GetWindowsVersionFacts().nt && !IsUserAdmin()) {
+        ShowMessageBox(nullptr, LoadResourceString(IDS_NEED_ADMIN), ApplicationTitle(), MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    const UniqueKernelHandle mutex(CreateMutexA(nullptr, TRUE, kAgentMutexName));
+    // Access denied also means the mutex exists: an agent of another context has it.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
+        return 0;
+
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    const ComApartment apartment;
+    TAgentForm form;
+    return RunMessageLoop();
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    try {
+        return RunAgent();
+    } catch (...) {
+        HandleCurrentException();
+        return 1;
+    }
+}

@@ -1,0 +1,436 @@
+#include "uAgentForm.h"
+
+#include "AgentResources.h"
+#include "AppMessages.h"
+#include "FileInfoManager.h"
+#include "IconText.h"
+#include "uAppConfig.h"
+#include "common/ProcessManager.h"
+#include "common/Quote.h"
+#include "common/Utils.h"
+#include "winutil/ErrorText.h"
+
+namespace {
+
+constexpr const char* kFormClass = "TAgentForm";
+// Posted to itself: work held during a modal loop runs now.
+constexpr UINT kRunHeldWork = WM_APP + 1;
+constexpr const char* kAgentExe = "kdAgent.exe";
+constexpr const char* kConfigExe = "KdConfig.exe";
+
+HINSTANCE Instance()
+{
+    return GetModuleHandleA(nullptr);
+}
+
+void RegisterFormClass(WNDPROC procedure)
+{
+    WNDCLASSA windowClass = {};
+    if (GetClassInfoA(Instance(), kFormClass, &windowClass))
+        return;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = Instance();
+    windowClass.hIcon = LoadIconA(Instance(), "ICO_001");
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kFormClass;
+    if (!RegisterClassA(&windowClass))
+        throw EWin32Error("RegisterClass TAgentForm", GetLastError());
+}
+
+TMenuItemPtr NewItem(const char* caption)
+{
+    return std::make_shared<TMenuItem>(caption);
+}
+
+} // namespace
+
+class TAgentForm::ModalScope {
+public:
+    explicit ModalScope(TAgentForm& form) : form_(form) { form_.BeginModal(); }
+    ~ModalScope() { form_.EndModal(); }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    TAgentForm& form_;
+};
+
+TAgentForm::TAgentForm(TAgentOptions options)
+    : FAgentFolder(options.agentFolder.empty() ? GetAppFolder() : options.agentFolder)
+{
+    CreateWindowHandle();
+    CreateComponents();
+    SetErrorHandler([this](const std::string& message) { ShowError(message); });
+    FCoolTrayIcon->Loaded();
+    try {
+        FormCreate();
+    } catch (...) {
+        HandleCurrentException();
+    }
+}
+
+TAgentForm::~TAgentForm()
+{
+    try {
+        FormDestroy();
+    } catch (...) {
+        HandleCurrentException();
+    }
+    SetErrorHandler(nullptr);
+}
+
+void TAgentForm::CreateWindowHandle()
+{
+    RegisterFormClass(&TAgentForm::WindowProc);
+    FHandle.reset(CreateWindowExA(0, kFormClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300,
+                                  nullptr, nullptr, Instance(), this));
+    if (!FHandle)
+        throw EWin32Error("CreateWindow TAgentForm", GetLastError());
+}
+
+void TAgentForm::CreateComponents()
+{
+    FControlPanel = NewItem("Config");
+    FControlPanel->Default = true;
+    FQuickLaunch = NewItem("Quick Launch");
+    FQuickLaunch->SubMenu = true;
+    FNoIcon = NewItem("Show tray icon");
+    FNoIcon->Checked = true;
+    FRefresh = NewItem("Refresh");
+    FRefresh->OnClick = [this](TMenuItem&) { miRefreshClick(); };
+    FExit = NewItem("Exit");
+    for (const TMenuItemPtr& item : {FControlPanel, FQuickLaunch, FNoIcon, NewItem("-"), FRefresh, NewItem("-"), FExit})
+        FPopupMenu.Items.Add(item);
+    FPopupMenu.OnPopup = [this] { BeginModal(); };
+    FPopupMenu.OnClose = [this] { EndModal(); };
+
+    FCoolTrayIcon = std::make_unique<TCoolTrayIcon>(Handle());
+    FCoolTrayIcon->SetCycleInterval(0);
+    FCoolTrayIcon->SetIconIndex(0);
+    FCoolTrayIcon->PopupMenu = &FPopupMenu;
+    FCoolTrayIcon->MinimizeToTray = true;
+    FCoolTrayIcon->OnClick = [this] { CoolTrayIconClick(); };
+    FCoolTrayIcon->OnDblClick = [this] { CoolTrayIconDblClick(); };
+    FCoolTrayIcon->OnBalloonHintClick = [this] { CoolTrayIconBalloonHintClick(); };
+    FCoolTrayIcon->OnStartup = [this](bool& show) { CoolTrayIconStartup(show); };
+}
+
+void TAgentForm::FormCreate()
+{
+    FQuitting = false;
+    const auto menuItemClick = [this](TMenuItem& sender) { MenuItemClick(sender); };
+    FExit->Tag = 1;
+    FControlPanel->Tag = 2;
+    FNoIcon->Tag = 3;
+    for (const TMenuItemPtr& item : {FExit, FControlPanel, FNoIcon})
+        item->OnClick = menuItemClick;
+
+    // Only XP's tray draws the full-colour icon well; every other system gets 16 colours.
+    const char* trayIcon = GetWindowsKind() > 10 ? "ICO_TRAY" : "ICO_TRAY16";
+    FCoolTrayIcon->SetIcon(UniqueIcon(static_cast<HICON>(LoadImageA(
+        Instance(), trayIcon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0))));
+    SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(Instance(), "ICO_001")));
+
+    FExit->Caption = LoadResourceString(IDS_MENU_EXIT);
+    FControlPanel->Caption = LoadResourceString(IDS_MENU_CONFIG);
+    FNoIcon->Caption = LoadResourceString(IDS_MENU_SHOW_ICON);
+    FRefresh->Caption = LoadResourceString(IDS_MENU_REFRESH);
+    FCoolTrayIcon->SetHint(LoadResourceString(IDS_TRAY_HINT));
+    SetApplicationTitle(LoadResourceString(IDS_APP_TITLE));
+    SetWindowTextA(Handle(), ApplicationTitle().c_str());
+
+    LoadSettings();
+    FCoolTrayIcon->SetIconVisible(FShowIcon);
+    FNoIcon->Checked = FShowIcon;
+    if (FShowIcon && FShowBalloon)
+        FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), LoadResourceString(IDS_BALLOON_TEXT),
+                                       TBalloonHintIcon::bitInfo, /*seconds=*/10);
+    RegisterAgentItem();
+    SaveSettings();
+    if (!SetTimer(Handle(), kRefreshTimerId, kRefreshIntervalMs, nullptr))
+        throw EWin32Error("SetTimer", GetLastError());
+    FStartupMgr = std::make_unique<TStartupMgrHelper>(std::vector<std::uint8_t>{0, 1, 8, 9});
+    Refresh();
+}
+
+void TAgentForm::FormDestroy()
+{
+    if (!FQuitting)
+        RefreshNow();
+    FStartupMgr.reset();
+}
+
+std::string TAgentForm::ConfigFile() const
+{
+    return FAgentFolder + LoadResourceString(IDS_CONFIG_FILE);
+}
+
+// Each flag starts from its own default, so a file that cannot be read
+// leaves the icon and the balloon on rather than turning them off for good.
+void TAgentForm::LoadSettings()
+{
+    TAppCfgIni config;
+    config.Open(ConfigFile());
+    int showBalloon = 1;
+    config.ReadInteger("Common\\ShowBallon", showBalloon, 1);
+    FShowBalloon = (showBalloon & 0xFF) != 0;
+    int showIcon = 1;
+    config.ReadInteger("Setup\\ShowIcon", showIcon, 1);
+    FShowIcon = (showIcon & 0xFF) != 0;
+    FNoIcon->Checked = FShowIcon;
+}
+
+void TAgentForm::SaveSettings()
+{
+    TAppCfgIni config;
+    config.Open(ConfigFile());
+    config.WriteInteger("Common\\ShowBallon", 0);
+    config.WriteInteger("Setup\\ShowIcon", FShowIcon ? 1 : 0);
+    config.WriteInteger("Setup\\AutoCheck", 1);
+}
+
+void TAgentForm::RegisterAgentItem()
+{
+    const auto manager = CreateStartupMgr(0);
+    TStartupItem item;
+    item.Desc = LoadResourceString(IDS_AGENT_ITEM_DESC);
+    item.CmdLine = FAgentFolder + kAgentExe;
+    manager->AddItem(item);
+}
+
+void TAgentForm::Refresh()
+{
+    if (FModalDepth > 0 || FRefreshing) {
+        FRefreshHeld = true;
+        return;
+    }
+    RefreshNow();
+}
+
+void TAgentForm::RefreshNow()
+{
+    if (!FStartupMgr)
+        return;
+    struct Running {
+        TAgentForm& form;
+        ~Running()
+        {
+            form.FRefreshing = false;
+            if (form.FRefreshHeld && form.FModalDepth == 0)
+                PostMessageA(form.Handle(), kRunHeldWork, 0, 0);
+        }
+    };
+    FRefreshing = true;
+    Running running{*this};
+    FStartupMgr->SetupAll();
+    FStartupMgr->RefreshAll();
+    BuildQuickLaunchMenu();
+}
+
+void TAgentForm::BuildQuickLaunchMenu()
+{
+    FQuickLaunch->Clear();
+    FileInfoManager().Clear();
+    FQuickLaunch->SubMenuImages = FileInfoManager().SmallImages();
+    for (int i = 0; i < FStartupMgr->Count(); ++i) {
+        const TStartupItem& item = *FStartupMgr->Items(i);
+        auto entry = std::make_shared<TMenuItem>(MenuCaptionText(WithoutExtension(item.Desc.view())));
+        entry->ImageIndex = FileInfoManager().AddIcon(item.Icon.view());
+        // A copy: the item itself is freed by the next refresh.
+        entry->OnClick = [this, commandLine = item.CmdLine.str()](TMenuItem&) { OnQuickLaunchItemClick(commandLine); };
+        FQuickLaunch->Add(std::move(entry));
+    }
+}
+
+void TAgentForm::MenuItemClick(TMenuItem& sender)
+{
+    switch (sender.Tag) {
+    case 1:
+        Terminate();
+        break;
+    case 2:
+        StartProgram(QuoteText(FAgentFolder + kConfigExe, '"'));
+        break;
+    case 3:
+        sender.Checked = !sender.Checked;
+        if (!sender.Checked) {
+            ModalScope modal(*this);
+            ShowMessageBox(Handle(), LoadResourceString(IDS_ICON_HIDDEN), ApplicationTitle(),
+                           MB_OK | MB_ICONINFORMATION);
+        }
+        SetIconVisibility(sender.Checked);
+        break;
+    default:
+        break;
+    }
+}
+
+void TAgentForm::SetIconVisibility(bool visible)
+{
+    FShowIcon = visible;
+    FCoolTrayIcon->SetIconVisible(visible);
+    SaveSettings();
+}
+
+void TAgentForm::StartProgram(const std::string& commandLine)
+{
+    ModalScope modal(*this);
+    ExecuteFile(commandLine, /*wait=*/false);
+}
+
+void TAgentForm::BeginModal()
+{
+    ++FModalDepth;
+}
+
+void TAgentForm::EndModal()
+{
+    if (--FModalDepth == 0 && (FRefreshHeld || FCloseHeld))
+        PostMessageA(Handle(), kRunHeldWork, 0, 0);
+}
+
+void TAgentForm::RunHeldWork()
+{
+    if (FModalDepth > 0)
+        return;
+    if (FCloseHeld) {
+        FCloseHeld = false;
+        FRefreshHeld = false;
+        PostQuitMessage(0);
+        return;
+    }
+    if (FRefreshHeld) {
+        FRefreshHeld = false;
+        Refresh();
+    }
+}
+
+// Ends the message loop; the form is freed (and FormDestroy runs) after it.
+void TAgentForm::Terminate()
+{
+    if (FModalDepth > 0) {
+        FCloseHeld = true;
+        EndMenu();
+        return;
+    }
+    PostQuitMessage(0);
+}
+
+void TAgentForm::ShowError(const std::string& message)
+{
+    ModalScope modal(*this);
+    ShowMessageBox(Handle(), message, ApplicationTitle(), MB_OK | MB_ICONERROR);
+}
+
+void TAgentForm::UMQUIT()
+{
+    FQuitting = true;
+    Terminate();
+}
+
+void TAgentForm::UMShowTrayIcon(WPARAM wParam)
+{
+    const bool show = (wParam & 0xFF) != 0;
+    FCoolTrayIcon->SetIconVisible(show);
+    FNoIcon->Checked = show;
+}
+
+void TAgentForm::UMRefreshMenu()
+{
+    Refresh();
+}
+
+// The session may end whatever happens; entries added during it are taken
+// over first, even while a menu is open (each entry holds its own command).
+LRESULT TAgentForm::WMEndSessionQuery()
+{
+    if (FQuitting || FRefreshing)
+        return 1;
+    try {
+        RefreshNow();
+    } catch (...) {
+        HandleCurrentException();
+    }
+    return 1;
+}
+
+void TAgentForm::TimerTimer()
+{
+    if (!FQuitting)
+        Refresh();
+}
+
+void TAgentForm::miRefreshClick()
+{
+    Refresh();
+}
+
+void TAgentForm::CoolTrayIconClick() {}
+
+void TAgentForm::CoolTrayIconDblClick()
+{
+    StartProgram(QuoteText(FAgentFolder + kConfigExe, '"'));
+}
+
+void TAgentForm::CoolTrayIconBalloonHintClick()
+{
+    FShowBalloon = false;
+}
+
+void TAgentForm::CoolTrayIconStartup(bool& showMainForm)
+{
+    showMainForm = false;
+}
+
+void TAgentForm::OnQuickLaunchItemClick(const std::string& commandLine)
+{
+    StartProgram(commandLine);
+}
+
+LRESULT TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case UM_QUIT:
+        UMQUIT();
+        return 0;
+    case UM_SHOW_TRAY_ICON:
+        UMShowTrayIcon(wParam);
+        return 0;
+    case UM_REFRESH_MENU:
+        UMRefreshMenu();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return WMEndSessionQuery();
+    case WM_TIMER:
+        if (wParam != kRefreshTimerId)
+            break;
+        TimerTimer();
+        return 0;
+    case WM_CLOSE:
+        Terminate();
+        return 0;
+    case kRunHeldWork:
+        RunHeldWork();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcA(Handle(), message, wParam, lParam);
+}
+
+LRESULT CALLBACK TAgentForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* form = reinterpret_cast<TAgentForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!form || !form->FHandle)
+        return DefWindowProcA(window, message, wParam, lParam);
+    try {
+        return form->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        HandleCurrentException();
+        return message == WM_QUERYENDSESSION ? 1 : 0;
+    }
+}

@@ -1,0 +1,192 @@
+#include "AgentTestSupport.h"
+
+#include "common/Utils.h"
+#include "startup/StartupTestSupport.h"
+
+#include <stdexcept>
+
+UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    const BOOL started = token ? CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                                      nullptr, &startup, &info)
+                               : CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                                &startup, &info);
+    if (!started)
+        throw std::runtime_error("cannot start " + commandLine);
+    CloseHandle(info.hThread);
+    return UniqueKernelHandle(info.hProcess);
+}
+
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs)
+{
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+void PumpMessagesFor(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+namespace {
+
+#pragma pack(push, 1)
+struct WineGdiHandleEntry {
+    unsigned long long object;
+    unsigned long owner;
+    unsigned short unique;
+    unsigned char type;
+    unsigned char flags;
+    unsigned long long user;
+};
+#pragma pack(pop)
+
+} // namespace
+
+int CountGdiObjects()
+{
+    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (counted != 0)
+        return static_cast<int>(counted);
+    const BYTE* peb = nullptr;
+    asm("movl %%fs:0x30, %0" : "=r"(peb));
+    const auto* table = *reinterpret_cast<const WineGdiHandleEntry* const*>(peb + 0x94);
+    if (!table)
+        return -1;
+    int used = 0;
+    for (int i = 0; i < 0x10000; ++i)
+        if (table[i].type != 0)
+            ++used;
+    return used;
+}
+
+void SendKeysToOpenMenu(std::initializer_list<WORD> keys)
+{
+    const HWND menu = FindWindowA("#32768", nullptr);
+    if (!menu)
+        return;
+    for (const WORD key : keys) {
+        PostMessageA(menu, WM_KEYDOWN, key, 0);
+        PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+    }
+}
+
+namespace {
+
+constexpr std::uint8_t kWatchedLocations[] = {0, 1, 8, 9};
+
+void ClearWatchedLocations()
+{
+    for (const std::uint8_t location : kWatchedLocations)
+        ClearLocation(location);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : text) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+AgentSandbox::AgentSandbox()
+{
+    ClearWatchedLocations();
+    folder_ = std::make_unique<ScratchFolder>("kdagent-");
+    messageLog_ = std::make_unique<EnvVarScope>("KDAGENT_MESSAGE_LOG", PathOf("messages.log"));
+    recordFile_ = std::make_unique<EnvVarScope>("KD_RECORD_FILE", PathOf("launches.log"));
+    AddRecorder("KdConfig.exe");
+}
+
+AgentSandbox::~AgentSandbox()
+{
+    ClearWatchedLocations();
+}
+
+std::string AgentSandbox::Folder() const
+{
+    return folder_->Path() + "\\";
+}
+
+std::string AgentSandbox::PathOf(const std::string& name) const
+{
+    return folder_->PathOf(name);
+}
+
+std::vector<std::string> AgentSandbox::Messages() const
+{
+    return Lines(ReadFile(PathOf("messages.log")));
+}
+
+std::vector<std::string> AgentSandbox::Launches() const
+{
+    std::vector<std::string> launches;
+    for (const std::string& line : Lines(ReadFile(PathOf("launches.log"))))
+        if (line.rfind("cmdline=", 0) == 0)
+            launches.push_back(line.substr(8));
+    return launches;
+}
+
+std::string AgentSandbox::AddRecorder(const std::string& name) const
+{
+    return folder_->CopyIn(GetAppFolder() + "cmdrecord.exe", name);
+}
+
+std::string AgentSandbox::AddAgentProgram() const
+{
+    return folder_->CopyIn(GetAppFolder() + "kdAgent.exe", "kdAgent.exe");
+}
+
+void AddRunValue(std::uint8_t location, const std::string& name, const std::string& commandLine)
+{
+    OpenRunKey(location).WriteString(name, commandLine);
+}
+
+std::string StoreValue(std::uint8_t location, const std::string& item, const char* value)
+{
+    const TStpDesc desc = GetStpDesc(location);
+    const RegKey key = RegKey::Open(desc.RootKey, desc.Path + "\\Keldora\\" + item, KEY_READ);
+    if (!key)
+        return {};
+    if (const auto text = key.ReadString(value))
+        return *text;
+    if (const auto number = key.ReadDword(value))
+        return std::to_string(*number);
+    return {};
+}
+
+bool StoreHasItem(std::uint8_t location, const std::string& item)
+{
+    const TStpDesc desc = GetStpDesc(location);
+    return RegKey::Exists(desc.RootKey, desc.Path + "\\Keldora\\" + item);
+}

@@ -1,0 +1,91 @@
+#pragma once
+// Shared by the agent's tests: scratch folders, whole-file reads and writes,
+// and starting helper programs of the build.
+#include <windows.h>
+
+#include "common/ScratchFolder.h"
+#include "winutil/UniqueHandle.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <initializer_list>
+#include <string>
+
+// Starts a program (a full command line) without waiting, under the given
+// primary token when there is one; the process handle.
+UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = nullptr);
+// Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
+
+// Dispatches this thread's messages for the given time; stops early at a
+// WM_QUIT, which it leaves in the queue.
+void PumpMessagesFor(DWORD ms);
+// Dispatches this thread's messages until the condition holds or the time runs out.
+template <typename Condition>
+bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return condition();
+        PumpMessagesFor(10);
+    }
+    return true;
+}
+
+// GDI objects of this process: GetGuiResources where the system counts them,
+// else (under Wine, where it is a stub) the used entries of the process's GDI
+// handle table.
+int CountGdiObjects();
+
+// Presses keys in the popup menu that this thread is tracking, once it is open
+// (called from a timer while the menu's modal loop runs).
+void SendKeysToOpenMenu(std::initializer_list<WORD> keys);
+
+// Polls until the condition holds or the time runs out; the last answer.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return condition();
+        Sleep(20);
+    }
+    return true;
+}
+
+// The world an agent test runs in: the four watched locations empty (before
+// and after), a scratch agent folder holding a recording KdConfig.exe, and
+// the message-box and launch records sent to files of that folder.
+class AgentSandbox {
+public:
+    AgentSandbox();
+    ~AgentSandbox();
+    AgentSandbox(const AgentSandbox&) = delete;
+    AgentSandbox& operator=(const AgentSandbox&) = delete;
+
+    // With a trailing backslash.
+    std::string Folder() const;
+    std::string PathOf(const std::string& name) const;
+    // Lines the message-box seam wrote: "caption|type|text".
+    std::vector<std::string> Messages() const;
+    // Command lines of the recording programs started so far.
+    std::vector<std::string> Launches() const;
+    // A copy of the recording program under another name in the agent folder.
+    std::string AddRecorder(const std::string& name) const;
+    // A copy of kdAgent.exe in the agent folder.
+    std::string AddAgentProgram() const;
+
+private:
+    std::unique_ptr<ScratchFolder> folder_;
+    std::unique_ptr<EnvVarScope> messageLog_;
+    std::unique_ptr<EnvVarScope> recordFile_;
+};
+
+void AddRunValue(std::uint8_t location, const std::string& name, const std::string& commandLine);
+// A value of an item key in the store of a Run key; empty when absent.
+std::string StoreValue(std::uint8_t location, const std::string& item, const char* value);
+bool StoreHasItem(std::uint8_t location, const std::string& item);

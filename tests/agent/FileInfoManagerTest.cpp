@@ -1,0 +1,102 @@
+#include "agent/FileInfoManager.h"
+
+#include "AgentTestSupport.h"
+#include "common/ScratchFolder.h"
+#include "startup/StartupTestSupport.h"
+#include "common/FileInfo.h"
+#include "common/Utils.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::string SystemFile(const char* name)
+{
+    char dir[MAX_PATH] = {};
+    GetSystemDirectoryA(dir, MAX_PATH);
+    return std::string(dir) + "\\" + name;
+}
+
+std::vector<BYTE> Pixels(HIMAGELIST list, int index)
+{
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 16;
+    info.bmiHeader.biHeight = 16;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    UniqueGdiObject bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    ImageList_Draw(list, index, dc, 0, 0, ILD_NORMAL);
+    GdiFlush();
+    std::vector<BYTE> pixels(static_cast<BYTE*>(bits), static_cast<BYTE*>(bits) + 16 * 16 * 4);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+} // namespace
+
+TEST(FileInfoManager, IconTextWithIndexTakesThatIcon)
+{
+    TFileInfoManager cache;
+    const std::string shell32 = SystemFile("shell32.dll");
+    EXPECT_EQ(cache.AddIcon(shell32), 0);
+    EXPECT_EQ(cache.AddIcon(shell32 + ",2"), 1);
+    EXPECT_EQ(cache.AddIcon("  \"" + shell32 + "\",2"), 2) << "quotes and blanks around the file";
+    EXPECT_NE(Pixels(cache.SmallImages(), 0), Pixels(cache.SmallImages(), 1));
+    EXPECT_EQ(Pixels(cache.SmallImages(), 1), Pixels(cache.SmallImages(), 2));
+    EXPECT_EQ(ImageList_GetImageCount(cache.LargeImages()), 3);
+}
+
+TEST(FileInfoManager, DocumentGetsItsShellIconAndNothingGivesMinusOne)
+{
+    ScratchFolder dir("kdagent-");
+    WriteFile(dir.PathOf("notes.txt"), "text");
+    TFileInfoManager cache;
+    EXPECT_EQ(cache.AddIcon(dir.PathOf("notes.txt")), 0);
+    EXPECT_EQ(cache.AddIcon(dir.PathOf("missing.exe")), -1);
+    EXPECT_EQ(cache.AddIcon(""), -1);
+    EXPECT_EQ(cache.AddIcon("\"\""), -1);
+    EXPECT_EQ(ImageList_GetImageCount(cache.SmallImages()), 1);
+    EXPECT_EQ(ImageList_GetImageCount(cache.LargeImages()), 1) << "the two lists stay in step";
+    cache.Clear();
+    EXPECT_EQ(cache.AddIcon(SystemFile("shell32.dll")), 0) << "after Clear the first icon has index 0";
+}
+
+TEST(FileInfoManager, FileInfoGivesShellIconsTheCallerOwns)
+{
+    const TFileInfo info(SystemFile("notepad.exe"));
+    const TFileInfoRecord large = info.GetInfo(TFileInfo::kLargeIcon);
+    const TFileInfoRecord small = info.GetInfo(TFileInfo::kSmallIcon);
+    EXPECT_TRUE(large.icon);
+    EXPECT_TRUE(small.icon);
+    EXPECT_FALSE(large.displayName.empty());
+    EXPECT_FALSE(TFileInfo("C:\\no\\such\\file.exe").GetInfo(TFileInfo::kLargeIcon).icon);
+}
+
+TEST(FileInfoManager, HundredRebuildsLeakNoGdiObjects)
+{
+    ScratchFolder dir("kdagent-");
+    WriteFile(dir.PathOf("notes.txt"), "text");
+    TFileInfoManager cache;
+    const std::vector<std::string> texts = {SystemFile("shell32.dll") + ",3", SystemFile("notepad.exe"),
+                                            dir.PathOf("notes.txt"), dir.PathOf("missing.exe")};
+    auto rebuild = [&] {
+        cache.Clear();
+        for (const std::string& text : texts)
+            cache.AddIcon(text);
+    };
+    rebuild();
+    const int before = CountGdiObjects();
+    ASSERT_GT(before, 0);
+    for (int i = 0; i < 100; ++i)
+        rebuild();
+    EXPECT_LE(CountGdiObjects(), before + 2);
+}
