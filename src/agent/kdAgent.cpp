@@ -9,22 +9,12 @@
 #include "agent/AppMessages.h"
 #include "agent/uAgentForm.h"
 #include "common/Utils.h"
+#include "winutil/ComApartment.h"
 #include "winutil/UniqueHandle.h"
 
 namespace {
 
 constexpr const char* kAgentMutexName = "{34FAD48D-1CC7-43C3-B9A8-F7C163F22708}";
-
-// The shell's launch services want an initialised apartment on this thread.
-struct ComApartment {
-    ComApartment() : ok(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment()
-    {
-        if (ok)
-            CoUninitialize();
-    }
-    bool ok;
-};
 
 int RunMessageLoop()
 {

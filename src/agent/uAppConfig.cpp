@@ -2,6 +2,7 @@
 
 #include "common/Assert.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <oleauto.h>
 
@@ -76,14 +77,6 @@ std::optional<IniDocument> UpdateDocument(const std::string& path, const KeyPath
         written != updated.size() || !SetEndOfFile(file.get()) || !FlushFileBuffers(file.get()))
         return std::nullopt;
     return doc;
-}
-
-std::wstring Widen(const std::string& text)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
 }
 
 std::string ShortDateText(DATE value)
@@ -181,7 +174,7 @@ bool TAppCfgIni::ReadDateTime(std::string_view keyPath, DATE& value, DATE def)
         value = def;
         return true;
     }
-    std::wstring wide = Widen(*text);
+    std::wstring wide = WideFromAnsi(*text);
     DATE parsed = 0;
     if (FAILED(VarDateFromStr(wide.data(), LOCALE_USER_DEFAULT, 0, &parsed)))
         return false;

@@ -4,6 +4,7 @@
 #include "common/CmdLnUtils.h"
 #include "common/StrCon.h"
 #include "common/Utils.h"
+#include "winutil/ComApartment.h"
 #include "winutil/WideText.h"
 
 #include <shellapi.h>
@@ -19,23 +20,6 @@ constexpr UINT kNotStartedExitCode = 5;
 constexpr DWORD kCreationFlags = CREATE_SUSPENDED | CREATE_SEPARATE_WOW_VDM;
 constexpr ULONG kShellWaitMask =
     SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
-
-// COM for the calling thread while a shortcut is read, unless the thread
-// already has its apartment.
-class ComScope {
-public:
-    ComScope() : initialized_(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~ComScope()
-    {
-        if (initialized_)
-            CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    bool initialized_;
-};
 
 std::string FolderOf(const std::string& path)
 {
@@ -225,7 +209,7 @@ bool ExecuteFile(std::string_view commandLine, bool wait)
 
 bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
 {
-    ComScope com;
+    ComApartment com;
     UniqueCom<IShellLinkA> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                 reinterpret_cast<void**>(link.put()))))
