@@ -29,7 +29,10 @@ cleanup() {
 trap cleanup EXIT
 
 cp "$build/bin/kdAgent.exe" "$folder/"
-strip "$folder/kdAgent.exe" 2>/dev/null || i686-w64-mingw32-strip "$folder/kdAgent.exe"
+case "$(cat "$build/wine/arch")" in
+win64) x86_64-w64-mingw32-strip "$folder/kdAgent.exe" ;;
+*) i686-w64-mingw32-strip "$folder/kdAgent.exe" ;;
+esac
 export KDAGENT_MESSAGE_LOG="Z:${folder//\//\\}\\messages.log"
 run "$folder/kdAgent.exe" &
 agent=$!

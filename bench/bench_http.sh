@@ -2,7 +2,7 @@
 # Loopback throughput of TauCustomHTTP under Wine against curl, both fetching
 # the same 256 MB file from the same test server in the same run.
 # Usage: bench/bench_http.sh BUILD-DIR [SIZE-MB] [BUFFER-SIZE] [cache|nocache]
-# BUILD-DIR is a cross build (build/win-...) holding bin/bench_http.exe.
+# BUILD-DIR is a cross build (build/win64 or build/win32) holding bin/bench_http.exe.
 # RUNS (default 5) runs of each alternate; the best and the median count.
 # "cache" (the client's default) lets WinInet keep a copy of every body in its
 # cache, a second write of the whole file; the copies are removed afterwards.

@@ -1,5 +1,6 @@
-# Cross-compiles the Windows programs: 32-bit, posix thread model (std::thread,
-# std::mutex, <regex>), statically linked, ANSI entry points.
+# Cross-compiles the Windows programs: 32-bit (tested where the machine runs
+# 32-bit code), posix thread model (std::thread, std::mutex, <regex>),
+# statically linked, ANSI entry points.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 

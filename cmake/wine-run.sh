@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in the build's own 32-bit prefix.
+# Runs a Windows program under Wine in the build's own prefix.
 # Usage: wine-run.sh PREFIX-DIR PROGRAM [ARGS...]
+# The build writes the prefix's kind ("win64" or "win32") to the file "arch"
+# beside the prefix. A 64-bit prefix is run by the 64-bit loader called
+# directly: Wine's wrapper commands choose the 32-bit loader whenever wine32 is
+# installed, and that loader cannot start where the kernel runs no 32-bit code.
 # The prefix is created on first use (serialised with a lock, since CTest may
 # start several programs at once). A persistent wineserver keeps later starts
 # fast; its services are started with their output sent to /dev/null so that a
@@ -12,10 +16,31 @@ prefix=$1
 shift
 state=$(dirname "$prefix")
 
+arch=win32
+[ -f "$state/arch" ] && arch=$(cat "$state/arch")
+case "$arch" in
+win64) loader_name=wine64 ;;
+win32) loader_name=wine ;;
+*) echo "wine-run: unknown prefix kind '$arch'" >&2; exit 1 ;;
+esac
+
 export WINEPREFIX=$prefix
-export WINEARCH=win32
+export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+find_loader() {
+    local package=wine64 path
+    [ "$loader_name" = wine ] && package=wine32
+    for path in "/usr/lib/wine/$loader_name" $(dpkg -L "$package" 2>/dev/null | grep "/wine/$loader_name\$"); do
+        if [ -x "$path" ]; then
+            echo "$path"
+            return
+        fi
+    done
+    echo "wine-run: the $arch loader ($loader_name) is not installed" >&2
+    exit 1
+}
 
 start_xvfb() {
     local n
@@ -46,6 +71,9 @@ server_running() {
     return 1
 }
 
+loader=$(find_loader)
+export WINELOADER=$loader
+
 mkdir -p "$state"
 exec 9>"$state/wine-run.lock"
 flock 9
@@ -57,13 +85,13 @@ if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY
 fi
 if [ ! -f "$prefix/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1
+    "$loader" wineboot -i </dev/null >/dev/null 2>&1
 fi
 if ! server_running; then
     setsid wineserver -p </dev/null >/dev/null 2>&1 || true
-    wine wineboot </dev/null >/dev/null 2>&1 || true
+    "$loader" wineboot </dev/null >/dev/null 2>&1 || true
 fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+exec "$loader" "$@"

@@ -5,7 +5,6 @@
 # agent with message 1125.
 
 agent_demo() {
-    local prefix=$win_build/wine/prefix
     local folder=$win_build/demo-agent
     local shots=$win_build/demo
     local run_user='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
@@ -13,9 +12,9 @@ agent_demo() {
     local ctl=$win_build/bin/kdAgentCtl.exe
 
     local user_startup all_startup
-    user_startup=$(WINEPREFIX=$prefix winepath -u 'C:\users\root\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\StartUp' 2>/dev/null)
+    user_startup=$(wine_run winepath -u 'C:\users\root\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\StartUp' 2>/dev/null)
     all_startup=$(wine_run "$win_build/bin/kdLocations.exe" | awk '$1 == "8" { sub(/^.*\(folder\) +/, ""); print }' | tr -d '\r')
-    all_startup=$(WINEPREFIX=$prefix winepath -u "$all_startup" 2>/dev/null)
+    all_startup=$(wine_run winepath -u "$all_startup" 2>/dev/null)
     if [ -z "$user_startup" ] || [ -z "$all_startup" ]; then
         echo "agent demo: the Startup folders of the prefix are unknown" >&2
         return 1
@@ -43,7 +42,7 @@ agent_demo() {
     cp "$win_build/bin/kdAgent.exe" "$folder/"
     # Message boxes are written to a file instead of waiting for a click.
     export KDAGENT_MESSAGE_LOG
-    KDAGENT_MESSAGE_LOG=$(WINEPREFIX=$prefix winepath -w "$folder/messages.log")
+    KDAGENT_MESSAGE_LOG=$(wine_run winepath -w "$folder/messages.log")
     wine_run "$folder/kdAgent.exe" &
     local agent=$!
     wine_run "$ctl" wait

@@ -4,6 +4,8 @@
 // presses keys (decimal virtual-key codes) in the open menu.
 #include <windows.h>
 
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +32,7 @@ int Send(UINT message, WPARAM wParam)
         std::fprintf(stderr, "kdAgentCtl: the agent did not answer\n");
         return 1;
     }
-    std::printf("message %u answered %lu\n", message, static_cast<unsigned long>(result));
+    std::printf("message %u answered %" PRIuPTR "\n", message, static_cast<std::uintptr_t>(result));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds the Windows programs and runs the demo under Wine.
+# Sets up what is missing, builds the 64-bit Windows programs and runs the demo
+# under Wine in a 64-bit prefix.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 bash "$root/scripts/setup.sh"

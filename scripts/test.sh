@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up what is missing, then builds and runs every test: the Windows tests
-# under Wine, the platform-free units natively with ASan/UBSan, and a short run
-# of every fuzz target. Exits non-zero on any failure.
+# under Wine (x86_64 always; i686 where the machine runs 32-bit code), the
+# platform-free units natively with ASan/UBSan, and a short run of every fuzz
+# target. Both Windows targets are built every time. Exits non-zero on any
+# failure. KELDORA_NO_32BIT=1 acts as on a machine without 32-bit code.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 bash "$root/scripts/setup.sh" || exit 1
@@ -10,6 +12,7 @@ trap stop_wine EXIT
 fuzz_seconds=${FUZZ_SECONDS:-20}
 passed=0
 failed=0
+suites=()
 logs=$root/build/logs
 mkdir -p "$logs"
 
@@ -26,20 +29,51 @@ count_ctest() {
     failed=$((failed + f))
 }
 
-echo "== Windows build and tests under Wine"
-if configure_win && cmake --build "$win_build" -j"$jobs" >"$logs/win-build.log" 2>&1; then
-    (cd "$win_build" && ctest --output-on-failure --timeout 600) 2>&1 | tee "$logs/win-tests.log"
-    count_ctest "$logs/win-tests.log"
-else
-    tail -n 40 "$logs/win-build.log"
+# build_win NAME BUILD-DIR: configures and builds one Windows target.
+build_win() {
+    echo "== Windows build: $1"
+    if configure_win "$2" && cmake --build "$2" -j"$jobs" >"$logs/$1-build.log" 2>&1; then
+        return 0
+    fi
+    tail -n 40 "$logs/$1-build.log"
     failed=$((failed + 1))
+    return 1
+}
+
+# test_win NAME BUILD-DIR: runs one target's suite under Wine.
+test_win() {
+    echo "== Windows tests under Wine: $1"
+    (cd "$2" && ctest --output-on-failure --timeout 600) 2>&1 | tee "$logs/$1-tests.log"
+    count_ctest "$logs/$1-tests.log"
+    stop_wine "$2"
+}
+
+if runs_32bit_code; then
+    run32=yes
+    why32="this machine runs 32-bit code"
+elif [ "${KELDORA_NO_32BIT:-0}" = 1 ]; then
+    run32=no
+    why32="KELDORA_NO_32BIT=1 acts as a machine without 32-bit code"
+else
+    run32=no
+    why32="this kernel runs no 32-bit code (a 32-bit probe program did not start)"
 fi
-stop_wine
+if [ "$run32" = yes ] && [ ! -x /usr/lib/wine/wine ]; then
+    run32=no
+    why32="wine32 is not installed"
+fi
+
+build_win x86_64 "$win64_build" && { test_win x86_64 "$win64_build"; suites+=("x86_64 under Wine"); }
+if build_win i686 "$win32_build" && [ "$run32" = yes ]; then
+    test_win i686 "$win32_build"
+    suites+=("i686 under Wine")
+fi
 
 echo "== Native build with AddressSanitizer and UBSan"
 if configure_native && cmake --build "$native_build" -j"$jobs" >"$logs/native-build.log" 2>&1; then
     (cd "$native_build" && ctest -j"$jobs" --output-on-failure) 2>&1 | tee "$logs/native-tests.log"
     count_ctest "$logs/native-tests.log"
+    suites+=("native with sanitizers")
 else
     tail -n 40 "$logs/native-build.log"
     failed=$((failed + 1))
@@ -61,7 +95,14 @@ for target in "$native_build"/bin/fuzz_*; do
         failed=$((failed + 1))
     fi
 done
+suites+=("fuzz smoke runs")
 
 echo
+echo "Suites run: $(IFS=,; echo "${suites[*]}" | sed 's/,/, /g')"
+if [ "$run32" = yes ]; then
+    echo "i686 suite: run ($why32)"
+else
+    echo "i686 suite: built, not run ($why32)"
+fi
 echo "Summary: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

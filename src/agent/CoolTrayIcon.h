@@ -30,7 +30,8 @@ constexpr UINT WM_TRAYNOTIFY = WM_USER + 1024;
 constexpr UINT kTrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
 // The notify-icon record size the running shell understands: the layout with
-// balloon fields (488 bytes) from shell version 5 on, the first layout before.
+// balloon fields (488 bytes for 32-bit programs, 504 for 64-bit) from shell
+// version 5 on, the first layout before.
 DWORD NotifyIconDataSize();
 
 class TCoolTrayIcon {

@@ -67,9 +67,16 @@ int CountGdiObjects()
     const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     if (counted != 0)
         return static_cast<int>(counted);
+    // Wine keeps its GDI handle table behind a pointer in the PEB.
     const BYTE* peb = nullptr;
+#if defined(_WIN64)
+    asm("movq %%gs:0x60, %0" : "=r"(peb));
+    constexpr std::size_t kGdiTableOffset = 0xF8;
+#else
     asm("movl %%fs:0x30, %0" : "=r"(peb));
-    const auto* table = *reinterpret_cast<const WineGdiHandleEntry* const*>(peb + 0x94);
+    constexpr std::size_t kGdiTableOffset = 0x94;
+#endif
+    const auto* table = *reinterpret_cast<const WineGdiHandleEntry* const*>(peb + kGdiTableOffset);
     if (!table)
         return -1;
     int used = 0;

@@ -35,11 +35,11 @@ void CALLBACK ChooseSecondEntry(HWND, UINT, UINT_PTR, DWORD)
 
 TEST(CoolTrayIcon, RecordHasTheBalloonLayoutAndCutsTheHint)
 {
-    EXPECT_EQ(NotifyIconDataSize(), 488u);
+    EXPECT_EQ(NotifyIconDataSize(), NOTIFYICONDATAA_V2_SIZE);
     TCoolTrayIcon tray(nullptr);
     tray.SetHint(std::string(200, 'h'));
     NOTIFYICONDATAA data = tray.NotifyData(kTrayFlags);
-    EXPECT_EQ(data.cbSize, 488u);
+    EXPECT_EQ(data.cbSize, NOTIFYICONDATAA_V2_SIZE);
     EXPECT_EQ(std::string(data.szTip).size(), 127u);
     EXPECT_EQ(data.uCallbackMessage, 2048u);
     EXPECT_EQ(data.uFlags, 7u);
