@@ -85,6 +85,28 @@ struct LineCursor {
     int linkStartX = 0;
 };
 
+// The next "<" at or after a position that only moves forward, found once
+// for the whole text rather than once per run, so that a long stretch
+// without tags is searched once.
+class TagFinder {
+public:
+    explicit TagFinder(std::string_view text) : end_(text.data() + text.size()) {}
+
+    const char* Next(const char* from)
+    {
+        if (!next_ || next_ < from) {
+            next_ = static_cast<const char*>(std::memchr(from, '<', static_cast<std::size_t>(end_ - from)));
+            if (!next_)
+                next_ = end_;
+        }
+        return next_;
+    }
+
+private:
+    const char* end_;
+    const char* next_ = nullptr;
+};
+
 std::string_view FirstQuoted(std::string_view tag)
 {
     return AttributeValue(tag, "").value_or(std::string_view());
@@ -102,6 +124,8 @@ public:
     HTMLDrawResult Run()
     {
         const std::string text = PrepareMarkup(params_.text);
+        measuringTags_ = TagFinder(text);
+        drawingTags_ = TagFinder(text);
         const MarkupFont base = canvas_.Font();
         const TColor startBrush = canvas_.Brush();
         base_ = base;
@@ -199,6 +223,7 @@ private:
 
     void RunLine(FormatState& state, std::string_view text, Pass pass, LineBox& box, int lineWidth, int gh)
     {
+        TagFinder& tags = pass == Pass::measure ? measuringTags_ : drawingTags_;
         LineCursor cursor;
         cursor.lineWidth = lineWidth;
         if (pass == Pass::draw && state.paragraphBackground && state.brush != clNone)
@@ -207,9 +232,8 @@ private:
         std::size_t pos = 0;
         bool ended = false;
         while (pos < text.size() && !ended) {
-            std::size_t runEnd = text.find('<', pos);
-            if (runEnd == std::string_view::npos)
-                runEnd = text.size();
+            const auto tagAt = static_cast<std::size_t>(tags.Next(text.data() + pos) - text.data());
+            std::size_t runEnd = std::min(tagAt, text.size());
             if (!params_.ellipsis) {
                 const void* blank = std::memchr(text.data() + pos, ' ', runEnd - pos);
                 if (blank)
@@ -717,6 +741,8 @@ private:
     HTMLDrawResult result_;
     TextHit candidate_;
     bool imageHit_ = false;
+    TagFinder measuringTags_{{}};
+    TagFinder drawingTags_{{}};
 };
 
 } // namespace

@@ -29,11 +29,19 @@ constexpr Entity kRunEntities[] = {
     {"&gt;", ">"},
 };
 
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 template <std::size_t N>
 const Entity* EntityAt(std::string_view text, std::size_t at, const Entity (&table)[N])
 {
+    if (at + 1 >= text.size())
+        return nullptr;
+    const char second = LowerAscii(text[at + 1]);
     for (const Entity& entity : table)
-        if (StartsWithNoCase(text.substr(at), entity.name))
+        if (entity.name[1] == second && StartsWithNoCase(text.substr(at), entity.name))
             return &entity;
     return nullptr;
 }
@@ -57,11 +65,6 @@ std::string RemoveSpans(std::string_view text, std::string_view open, std::strin
     if (from < text.size())
         out.append(text.substr(from));
     return out;
-}
-
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 } // namespace
@@ -127,6 +130,8 @@ std::string PrepareMarkup(std::string_view text)
             prepared.erase(close, 1);
         prepared.erase(hash, 2);
     }
+    if (prepared.find_first_of("\r\n") == std::string::npos)
+        return prepared;
     std::string out;
     out.reserve(prepared.size());
     for (const char c : prepared) {
