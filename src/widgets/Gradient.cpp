@@ -31,3 +31,19 @@ std::vector<GradientBand> GradientBands(TColor from, TColor to, int steps, int e
     }
     return bands;
 }
+
+void FillGradient(MarkupCanvas& canvas, const MarkupRect& area, TColor from, TColor to, int steps, bool leftToRight)
+{
+    const int extent = leftToRight ? area.Width() : area.Height();
+    for (const GradientBand& band : GradientBands(canvas.ToRGB(from), canvas.ToRGB(to), steps, extent)) {
+        MarkupRect part = area;
+        if (leftToRight) {
+            part.left = area.left + band.from;
+            part.right = area.left + band.to;
+        } else {
+            part.top = area.top + band.from;
+            part.bottom = area.top + band.to;
+        }
+        canvas.FillRect(part, band.color);
+    }
+}

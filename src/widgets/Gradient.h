@@ -1,6 +1,7 @@
 #pragma once
 // Gradient bands, platform-free: the colour of each band and the part of the
 // extent it covers.
+#include "widgets/MarkupCanvas.h"
 #include "widgets/MarkupColor.h"
 
 #include <vector>
@@ -17,3 +18,8 @@ struct GradientBand {
 // halves to even, and covers its share of the extent; bands that would cover
 // no pixel are left out.
 std::vector<GradientBand> GradientBands(TColor from, TColor to, int steps, int extent);
+
+// Fills the area with the bands of a gradient between two colour values
+// (system colours looked up by the canvas), side by side with the colour
+// changing from left to right, or stacked from top to bottom.
+void FillGradient(MarkupCanvas& canvas, const MarkupRect& area, TColor from, TColor to, int steps, bool leftToRight);

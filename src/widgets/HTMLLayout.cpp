@@ -357,23 +357,6 @@ private:
             canvas_.Polyline(points.data(), static_cast<int>(points.size() / 2), clRed);
     }
 
-    void FillGradient(const MarkupRect& area, TColor from, TColor to, bool leftToRight)
-    {
-        const int extent = leftToRight ? area.Width() : area.Height();
-        for (const GradientBand& band :
-             GradientBands(canvas_.ToRGB(from), canvas_.ToRGB(to), kMarkupGradientBands, extent)) {
-            MarkupRect part = area;
-            if (leftToRight) {
-                part.left = area.left + band.from;
-                part.right = area.left + band.to;
-            } else {
-                part.top = area.top + band.from;
-                part.bottom = area.top + band.to;
-            }
-            canvas_.FillRect(part, band.color);
-        }
-    }
-
     void SetBrush(FormatState& state, TColor color)
     {
         state.brush = color;
@@ -631,8 +614,8 @@ private:
         if (const auto to = AttributeValue(tag, "BGCOLORTO")) {
             SetBrush(state, clNone);
             if (pass == Pass::draw)
-                FillGradient({line.left, line.top, line.right, line.bottom + 2}, color, ParseHTMLColor(*to),
-                             /*leftToRight=*/true);
+                FillGradient(canvas_, {line.left, line.top, line.right, line.bottom + 2}, color, ParseHTMLColor(*to),
+                             kMarkupGradientBands, /*leftToRight=*/true);
             return;
         }
         SetBrush(state, color);
@@ -659,7 +642,8 @@ private:
             return;
         }
         const auto direction = AttributeValue(tag, "DIR");
-        FillGradient(area, color, ParseHTMLColor(*to), !direction || SameText(*direction, "H"));
+        FillGradient(canvas_, area, color, ParseHTMLColor(*to), kMarkupGradientBands,
+                     !direction || SameText(*direction, "H"));
     }
 
     TagEffect DoListItem(FormatState& state, Pass pass, const LineBox& box, LineCursor& cursor)

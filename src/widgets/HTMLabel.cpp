@@ -53,23 +53,6 @@ void FillSolid(HDC dc, const RECT& rect, TColor color)
     FillRect(dc, &rect, static_cast<HBRUSH>(brush.get()));
 }
 
-// Bands side by side (colour changing from left to right) or stacked.
-void FillGradient(HDC dc, const RECT& rect, TColor from, TColor to, int steps, bool leftToRight)
-{
-    const int extent = leftToRight ? rect.right - rect.left : rect.bottom - rect.top;
-    for (const GradientBand& band : GradientBands(ColorToRGB(from), ColorToRGB(to), steps, extent)) {
-        RECT part = rect;
-        if (leftToRight) {
-            part.left = rect.left + band.from;
-            part.right = rect.left + band.to;
-        } else {
-            part.top = rect.top + band.from;
-            part.bottom = rect.top + band.to;
-        }
-        FillSolid(dc, part, band.color);
-    }
-}
-
 // A frame of the given width, shrinking the rectangle by it.
 void Frame3D(HDC dc, RECT& rect, TColor topLeft, TColor bottomRight, int width)
 {
@@ -338,23 +321,25 @@ void THTMLabel::PaintBackground(HDC dc, const RECT& client) const
     const int steps = std::max(1, static_cast<int>((client.right - client.left) / 4));
     const bool lineKind = gradientType_ == TGradientType::gtBottomLine || gradientType_ == TGradientType::gtTopLine ||
                           gradientType_ == TGradientType::gtCenterLine;
+    GdiCanvas canvas(dc, font_, nullptr);
+    const MarkupRect area{client.left, client.top, client.right, client.bottom};
     if (!transparent_) {
         if (colorTo_ == clNone || lineKind)
-            FillSolid(dc, client, color_);
+            canvas.FillRect(area, color_);
         else
-            FillGradient(dc, client, color_, colorTo_, steps, gradientType_ == TGradientType::gtFullHorizontal);
+            FillGradient(canvas, area, color_, colorTo_, steps, gradientType_ == TGradientType::gtFullHorizontal);
     }
     if (!lineKind)
         return;
-    RECT strip = client;
+    MarkupRect strip = area;
     if (gradientType_ == TGradientType::gtBottomLine)
-        strip.top = client.bottom - kLineStripHeight;
+        strip.top = area.bottom - kLineStripHeight;
     else if (gradientType_ == TGradientType::gtTopLine)
-        strip.bottom = client.top + kLineStripHeight;
+        strip.bottom = area.top + kLineStripHeight;
     else
-        strip.top = (client.top + client.bottom) / 2;
+        strip.top = (area.top + area.bottom) / 2;
     strip.bottom = std::min(strip.bottom, strip.top + kLineStripHeight);
-    FillGradient(dc, strip, color_, colorTo_ == clNone ? color_ : colorTo_, steps, /*leftToRight=*/true);
+    FillGradient(canvas, strip, color_, colorTo_ == clNone ? color_ : colorTo_, steps, /*leftToRight=*/true);
 }
 
 // Bevels, the border in the label's colour and the single border; the rest.

@@ -250,3 +250,44 @@ TEST_F(HTMLabelTest, UntrustedMarkupLoadsNoLocalPictures)
     test.label->SetHTMLText("<IMG src=\"http://127.0.0.1:1/broken.gif\">text");
     EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 0) << "a picture that is not there is skipped";
 }
+
+TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
+{
+    LabelWindow test;
+    test.label->SetColor(clWhite);
+    test.label->SetHTMLText(R"(<A href="x">LINKLINKLINK</A>)");
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 100));
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    test.label->Paint(dc);
+    int blue = 0, other = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 120; ++x) {
+            const COLORREF pixel = GetPixel(dc, x, y);
+            if (pixel == RGB(0, 0, 255))
+                ++blue;
+            else if (pixel != RGB(255, 255, 255))
+                ++other;
+        }
+    EXPECT_GT(blue, 20) << "link text in the link colour";
+
+    test.label->SetColor(clBlack);
+    test.label->SetColorTo(clWhite);
+    test.label->SetHTMLText("");
+    test.label->Paint(dc);
+    EXPECT_EQ(GetPixel(dc, 0, 50), RGB(0, 0, 0));
+    EXPECT_GT(GetRValue(GetPixel(dc, 299, 50)), 240) << "the colour changes from left to right";
+    test.label->SetGradientType(TGradientType::gtBottomLine);
+    test.label->Paint(dc);
+    EXPECT_EQ(GetPixel(dc, 299, 50), RGB(0, 0, 0)) << "a line gradient leaves the rest in the colour";
+    EXPECT_GT(GetRValue(GetPixel(dc, 299, 99)), 240);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+
+    test.label->SetBounds(10, 10, 3, 40);
+    test.label->SetGradientType(TGradientType::gtFullVertical);
+    test.Repaint();
+    EXPECT_EQ(test.label->Width(), 3) << "a label narrower than one gradient step still paints";
+}
