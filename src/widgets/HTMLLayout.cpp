@@ -136,7 +136,7 @@ public:
         int top = params_.rect.top;
         std::size_t pos = 0;
         while (pos < text.size()) {
-            canvas_.SetFont(measuring.font);
+            SelectFont(measuring.font);
             const int gh = canvas_.TextExtent("gh").cy;
             const int lineWidth = std::max(0, params_.rect.Width() - measuring.indent);
             LineBox box;
@@ -146,7 +146,7 @@ public:
             result_.width = std::max(result_.width, box.width);
             Place(measuring, box, top);
             if (!params_.measureOnly) {
-                canvas_.SetFont(drawing.font);
+                SelectFont(drawing.font);
                 canvas_.SetBrush(drawing.brush);
                 candidate_ = {};
                 RunLine(drawing, std::string_view(text).substr(pos, box.consumed),
@@ -162,10 +162,10 @@ public:
         }
         result_.linkCount = measuring.links;
         if (result_.height == 0) {
-            canvas_.SetFont(base);
+            SelectFont(base);
             result_.height = canvas_.TextExtent("gh").cy;
         }
-        canvas_.SetFont(base);
+        SelectFont(base);
         canvas_.SetBrush(startBrush);
         return result_;
     }
@@ -302,7 +302,7 @@ private:
             candidate_.number = state.links;
         }
         cursor.endsInBlank = raw.back() == ' ';
-        cursor.trailingBlank = cursor.endsInBlank ? canvas_.TextExtent(" ").cx : 0;
+        cursor.trailingBlank = cursor.endsInBlank ? BlankWidth() : 0;
         cursor.holdsText = true;
         return true;
     }
@@ -357,6 +357,20 @@ private:
             canvas_.Polyline(points.data(), static_cast<int>(points.size() / 2), clRed);
     }
 
+    void SelectFont(const MarkupFont& font)
+    {
+        canvas_.SetFont(font);
+        blankWidth_ = -1;
+    }
+
+    // The width of a blank in the current font, measured once per font.
+    int BlankWidth()
+    {
+        if (blankWidth_ < 0)
+            blankWidth_ = canvas_.TextExtent(" ").cx;
+        return blankWidth_;
+    }
+
     void SetBrush(FormatState& state, TColor color)
     {
         state.brush = color;
@@ -369,7 +383,7 @@ private:
         const TagEffect effect = tag[1] == '/' ? DoClosingTag(state, tag, pass, box, cursor)
                                                : DoOpeningTag(state, tag, pass, box, cursor, gh);
         if (!(state.font == before))
-            canvas_.SetFont(state.font);
+            SelectFont(state.font);
         return effect;
     }
 
@@ -661,11 +675,11 @@ private:
         MarkupFont bulletFont = state.font;
         bulletFont.name = "Symbol";
         bulletFont.underline = false;
-        canvas_.SetFont(bulletFont);
+        SelectFont(bulletFont);
         const std::string_view bullet = level % 2 == 1 ? "\xB7" : "o";
         canvas_.DrawText(bullet, {Add(box.left, bulletX), box.top, Add(box.left, cursor.x), RunBottom(state, box)},
                          state.font.color, /*ellipsis=*/false);
-        canvas_.SetFont(state.font);
+        SelectFont(state.font);
         return TagEffect::none;
     }
 
@@ -725,6 +739,7 @@ private:
     HTMLDrawResult result_;
     TextHit candidate_;
     bool imageHit_ = false;
+    int blankWidth_ = -1;
     TagFinder measuringTags_{{}};
     TagFinder drawingTags_{{}};
 };
