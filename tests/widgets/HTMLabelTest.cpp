@@ -247,6 +247,14 @@ TEST_F(HTMLabelTest, UntrustedMarkupLoadsNoLocalPictures)
     EXPECT_EQ(InkPixels(*test.label, RGB(255, 255, 255)), 0);
     EXPECT_EQ(test.label->CachedPictures(), 0u);
 
+    const UniqueImageList images(ImageList_Create(16, 16, ILC_COLOR24, 1, 0));
+    const UniqueGdiObject red(CreateBitmap(16, 16, 1, 32, std::vector<DWORD>(256, 0x00FF0000).data()));
+    ImageList_Add(images.get(), static_cast<HBITMAP>(red.get()), nullptr);
+    test.label->SetImages(images.get());
+    test.label->SetHTMLText("<IMG src=\"IDX:0\"><IMG src=\"IDX:1\">");
+    EXPECT_GE(InkPixels(*test.label, RGB(255, 255, 255)), 16 * 16) << "image list entries stay allowed";
+    test.label->SetImages(nullptr);
+
     test.label->SetHTMLText("<IMG src=\"http://127.0.0.1:1/broken.gif\">text");
     EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 0) << "a picture that is not there is skipped";
 }

@@ -88,6 +88,11 @@ TEST_F(PictureTest, JpegLoadsFromFileAndUrl)
     byUrl.LoadFromURL("file://" + path);
     EXPECT_FALSE(byUrl.Empty());
     EXPECT_EQ(byUrl.URL, "file://" + path);
+
+    THTMLPicture resource;
+    resource.LoadFromURL("res://BLUEJPG");
+    ASSERT_FALSE(resource.Empty()) << "the program's RCDATA resource";
+    EXPECT_EQ(resource.Data(), picture.Data());
 }
 
 TEST_F(PictureTest, ThreeFrameGifSelectsItsFrames)
