@@ -16,6 +16,8 @@ cmake --build "$win_build" -j"$jobs" >/dev/null
 
 echo "== Command-line splitting (native)"
 "$bench_build/bin/bench_cmdline"
+echo "== Markup layout against a memchr pass (native)"
+"$bench_build/bin/bench_markup"
 echo "== Take-over and reload (Wine)"
 wine_run "$win_build/bin/bench_takeover.exe"
 echo "== Agent refresh cycle and idle footprint (Wine)"

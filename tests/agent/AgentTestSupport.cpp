@@ -30,62 +30,6 @@ DWORD WaitForExit(HANDLE process, DWORD timeoutMs)
     return code;
 }
 
-void PumpMessagesFor(DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    } while (GetTickCount() - start < ms);
-}
-
-namespace {
-
-#pragma pack(push, 1)
-struct WineGdiHandleEntry {
-    unsigned long long object;
-    unsigned long owner;
-    unsigned short unique;
-    unsigned char type;
-    unsigned char flags;
-    unsigned long long user;
-};
-#pragma pack(pop)
-
-} // namespace
-
-int CountGdiObjects()
-{
-    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (counted != 0)
-        return static_cast<int>(counted);
-    // Wine keeps its GDI handle table behind a pointer in the PEB.
-    const BYTE* peb = nullptr;
-#if defined(_WIN64)
-    asm("movq %%gs:0x60, %0" : "=r"(peb));
-    constexpr std::size_t kGdiTableOffset = 0xF8;
-#else
-    asm("movl %%fs:0x30, %0" : "=r"(peb));
-    constexpr std::size_t kGdiTableOffset = 0x94;
-#endif
-    const auto* table = *reinterpret_cast<const WineGdiHandleEntry* const*>(peb + kGdiTableOffset);
-    if (!table)
-        return -1;
-    int used = 0;
-    for (int i = 0; i < 0x10000; ++i)
-        if (table[i].type != 0)
-            ++used;
-    return used;
-}
-
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys)
 {
     const HWND menu = FindWindowA("#32768", nullptr);

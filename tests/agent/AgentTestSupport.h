@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
 #include "winutil/UniqueHandle.h"
 
 #include <cstdint>
@@ -18,27 +19,6 @@
 UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = nullptr);
 // Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
-
-// Dispatches this thread's messages for the given time; stops early at a
-// WM_QUIT, which it leaves in the queue.
-void PumpMessagesFor(DWORD ms);
-// Dispatches this thread's messages until the condition holds or the time runs out.
-template <typename Condition>
-bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
-{
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return condition();
-        PumpMessagesFor(10);
-    }
-    return true;
-}
-
-// GDI objects of this process: GetGuiResources where the system counts them,
-// else (under Wine, where it is a stub) the used entries of the process's GDI
-// handle table.
-int CountGdiObjects();
 
 // Presses keys in the popup menu that this thread is tracking, once it is open
 // (called from a timer while the menu's modal loop runs).

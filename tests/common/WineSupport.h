@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for tests that run under Wine: run a program of the build and read
-// what it printed, and switch the Windows version that Wine reports.
+// what it printed, switch the Windows version that Wine reports, pump
+// messages, and count the process's GDI objects.
 #include <windows.h>
 
 #include <string>
@@ -21,3 +22,24 @@ private:
     bool hadValue_ = false;
     std::string previous_;
 };
+
+// Dispatches this thread's messages for the given time; stops early at a
+// WM_QUIT, which it leaves in the queue.
+void PumpMessagesFor(DWORD ms);
+// Dispatches this thread's messages until the condition holds or the time runs out.
+template <typename Condition>
+bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return condition();
+        PumpMessagesFor(10);
+    }
+    return true;
+}
+
+// GDI objects of this process: GetGuiResources where the system counts them,
+// else (under Wine, where it is a stub) the used entries of the process's GDI
+// handle table.
+int CountGdiObjects();

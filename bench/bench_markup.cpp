@@ -1,0 +1,80 @@
+// Laying out markup on the recording canvas (drawing pass, nothing kept)
+// against one memchr pass over the same text that finds every tag: the goal
+// is growth linear in the text and at most 20 times the baseline at 1 MB.
+// The entity-heavy case checks that entity replacement stays linear.
+#include "widgets/FakeCanvas.h"
+#include "widgets/HTMLLayout.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string MarkupOfSize(std::size_t size)
+{
+    static const char* const kPieces[] = {
+        "The new release ",  "<B>fixes</B> ",          "several ",         "<A href=\"http://example.test/notes\">problems</A> ",
+        "with ",             "<FONT color=\"clRed\" size=\"3\">start-up</FONT> ", "items &amp; ", "folders. ",
+        "<I>Please</I> ",    "read &lt;the notes&gt; ", "<BR>",            "<UL><LI>one <LI>two</UL>",
+    };
+    std::string text;
+    for (std::size_t i = 0; text.size() < size; ++i)
+        text += kPieces[i % std::size(kPieces)];
+    text.resize(size);
+    return text;
+}
+
+std::string EntitiesOfSize(std::size_t size)
+{
+    std::string text = "&amp;";
+    while (text.size() < size)
+        text += "amp;&lt;&quot;x ";
+    return text;
+}
+
+void Layout(benchmark::State& state, const std::string& text)
+{
+    FakeCanvas canvas(/*record=*/false);
+    HTMLDrawParams params;
+    params.text = text;
+    params.rect = {0, 0, 600, 1 << 28};
+    params.linkColor = clBlue;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DrawHTMLText(canvas, params).height);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_BaselineMemchrTags(benchmark::State& state)
+{
+    const std::string text = MarkupOfSize(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        std::size_t tags = 0;
+        const char* at = text.data();
+        const char* const end = text.data() + text.size();
+        while ((at = static_cast<const char*>(std::memchr(at, '<', static_cast<std::size_t>(end - at))))) {
+            ++tags;
+            ++at;
+        }
+        benchmark::DoNotOptimize(tags);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_LayoutMarkup(benchmark::State& state)
+{
+    Layout(state, MarkupOfSize(static_cast<std::size_t>(state.range(0))));
+}
+
+void BM_LayoutEntities(benchmark::State& state)
+{
+    Layout(state, EntitiesOfSize(static_cast<std::size_t>(state.range(0))));
+}
+
+} // namespace
+
+BENCHMARK(BM_BaselineMemchrTags)->Arg(1 << 16)->Arg(1 << 18)->Arg(1 << 20);
+BENCHMARK(BM_LayoutMarkup)->Arg(1 << 16)->Arg(1 << 18)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LayoutEntities)->Arg(1 << 16)->Arg(1 << 18)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();

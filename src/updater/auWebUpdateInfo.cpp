@@ -1,0 +1,242 @@
+#include "auWebUpdateInfo.h"
+
+#include "winutil/WideText.h"
+
+#include <vector>
+
+namespace {
+
+constexpr const char* kWindowClass = "Tfrm_ShowInfoUpdate";
+constexpr const char* kCaption = "What's New?";
+constexpr int kWindowWidth = 530;
+constexpr int kWindowHeight = 453;
+constexpr int kBottomPanelHeight = 41;
+// The panel's lowered outer bevel and its inner space bevel, one pixel each.
+constexpr int kPanelBevels = 2;
+constexpr RECT kOkButton = {230, 10, 230 + 75, 10 + 25};
+
+Tfrm_ShowInfoUpdate* g_instance = nullptr;
+
+void RegisterWindowClass()
+{
+    WNDCLASSA windowClass = {};
+    if (GetClassInfoA(GetModuleHandleA(nullptr), kWindowClass, &windowClass))
+        return;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassA(&windowClass);
+}
+
+std::wstring Trimmed(const std::wstring& text)
+{
+    const std::size_t first = text.find_first_not_of(L" \t\r\n");
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(L" \t\r\n") - first + 1);
+}
+
+// The thread's other enabled windows, disabled while a modal window runs.
+class ModalScope {
+public:
+    explicit ModalScope(HWND modal) : modal_(modal)
+    {
+        EnumThreadWindows(GetCurrentThreadId(), Disable, reinterpret_cast<LPARAM>(this));
+    }
+    ~ModalScope()
+    {
+        for (const HWND window : disabled_)
+            EnableWindow(window, TRUE);
+    }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    static BOOL CALLBACK Disable(HWND window, LPARAM scope)
+    {
+        auto* self = reinterpret_cast<ModalScope*>(scope);
+        if (window != self->modal_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
+            EnableWindow(window, FALSE);
+            self->disabled_.push_back(window);
+        }
+        return TRUE;
+    }
+
+    HWND modal_;
+    std::vector<HWND> disabled_;
+};
+
+} // namespace
+
+Tfrm_ShowInfoUpdate& Tfrm_ShowInfoUpdate::Instance()
+{
+    if (!g_instance)
+        g_instance = new Tfrm_ShowInfoUpdate();
+    return *g_instance;
+}
+
+Tfrm_ShowInfoUpdate* Tfrm_ShowInfoUpdate::Existing()
+{
+    return g_instance;
+}
+
+void Tfrm_ShowInfoUpdate::FreeInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+Tfrm_ShowInfoUpdate::Tfrm_ShowInfoUpdate()
+{
+    RegisterWindowClass();
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
+    window_.reset(CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, kCaption,
+                                  WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, left, top, kWindowWidth, kWindowHeight,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+    if (!window_)
+        throw std::runtime_error("Cannot create the What's New window");
+    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
+
+    RECT client;
+    GetClientRect(window_.get(), &client);
+    const int panelTop = client.bottom - kBottomPanelHeight;
+    okButton_ = CreateWindowExA(0, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                                kOkButton.left, panelTop + kOkButton.top, kOkButton.right - kOkButton.left,
+                                kOkButton.bottom - kOkButton.top, window_.get(),
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), GetModuleHandleA(nullptr), nullptr);
+    font_.reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Sans Serif"));
+    SendMessageA(okButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    try {
+        browser_ = std::make_unique<TWebBrowser>(window_.get(), BrowserBounds());
+    } catch (const EOleError& error) {
+        lastNavigationError_ = error.what();
+    }
+}
+
+Tfrm_ShowInfoUpdate::~Tfrm_ShowInfoUpdate()
+{
+    browser_.reset();
+    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+}
+
+RECT Tfrm_ShowInfoUpdate::BrowserBounds() const
+{
+    RECT client;
+    GetClientRect(window_.get(), &client);
+    client.bottom -= kBottomPanelHeight;
+    InflateRect(&client, -kPanelBevels, -kPanelBevels);
+    return client;
+}
+
+void Tfrm_ShowInfoUpdate::Navigate(const std::string& address)
+{
+    if (address.empty() || !browser_)
+        return;
+    try {
+        browser_->Navigate(WideFromAnsi(address));
+        lastNavigationError_.clear();
+    } catch (const EOleError& error) {
+        lastNavigationError_ = error.what();
+    }
+}
+
+std::wstring Tfrm_ShowInfoUpdate::LocationURL() const
+{
+    return browser_ ? browser_->LocationURL() : std::wstring();
+}
+
+int Tfrm_ShowInfoUpdate::ShowModal()
+{
+    modalResult_ = 0;
+    const ModalScope scope(window_.get());
+    ShowWindow(window_.get(), SW_SHOW);
+    SetForegroundWindow(window_.get());
+    SetFocus(okButton_);
+    MSG msg;
+    while (modalResult_ == 0) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            modalResult_ = IDCANCEL;
+        } else if (got == -1) {
+            modalResult_ = IDCANCEL;
+        } else if (!IsDialogMessageA(window_.get(), &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    ShowWindow(window_.get(), SW_HIDE);
+    return modalResult_;
+}
+
+void Tfrm_ShowInfoUpdate::WMPaint()
+{
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(window_.get(), &paint);
+    RECT panel = BrowserBounds();
+    InflateRect(&panel, kPanelBevels, kPanelBevels);
+    DrawEdge(dc, &panel, BDR_SUNKENOUTER, BF_RECT);
+    EndPaint(window_.get(), &paint);
+}
+
+void Tfrm_ShowInfoUpdate::WMCommand(WPARAM wParam)
+{
+    if (LOWORD(wParam) == IDOK)
+        modalResult_ = IDYES;
+    else if (LOWORD(wParam) == IDCANCEL)
+        modalResult_ = IDCANCEL;
+}
+
+LRESULT Tfrm_ShowInfoUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT:
+        WMPaint();
+        return 0;
+    case WM_COMMAND:
+        WMCommand(wParam);
+        return 0;
+    case WM_CLOSE:
+        modalResult_ = IDCANCEL;
+        return 0;
+    case WM_SETCURSOR:
+        if (reinterpret_cast<HWND>(wParam) == okButton_) {
+            SetCursor(LoadCursorA(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcA(window_.get(), message, wParam, lParam);
+}
+
+LRESULT CALLBACK Tfrm_ShowInfoUpdate::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        auto* self = reinterpret_cast<Tfrm_ShowInfoUpdate*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self)
+            return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may leave a window procedure; the message counts as handled.
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool ShowInfoUpdate(const std::string& address, bool show)
+{
+    Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
+    if (!show) {
+        form.Navigate(address);
+        return false;
+    }
+    if (!Trimmed(form.LocationURL()).empty())
+        form.Navigate(address);
+    return form.ShowModal() == IDYES;
+}

@@ -1,0 +1,160 @@
+#include "GdiCanvas.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+constexpr UINT kTextFlags = DT_BOTTOM | DT_SINGLELINE | DT_EXPANDTABS;
+// Enough for every font of an ordinary text; past it the cache starts again.
+constexpr std::size_t kMaxCachedFonts = 32;
+
+bool SameFace(const MarkupFont& a, const MarkupFont& b)
+{
+    return a.size == b.size && a.bold == b.bold && a.italic == b.italic && a.underline == b.underline &&
+           a.strikeOut == b.strikeOut && a.escapement == b.escapement && a.name == b.name;
+}
+
+RECT ToRect(const MarkupRect& rect)
+{
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+int TextLength(std::string_view text)
+{
+    return static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+}
+
+} // namespace
+
+COLORREF ColorToRGB(TColor color)
+{
+    if (IsSystemColor(color))
+        return GetSysColor(SystemColorIndex(color));
+    return color & 0xFFFFFF;
+}
+
+GdiCanvas::GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures)
+    : dc_(dc), savedState_(SaveDC(dc)), pictures_(pictures)
+{
+    SetBkMode(dc_, TRANSPARENT);
+    SetFont(font);
+}
+
+GdiCanvas::~GdiCanvas()
+{
+    // Restoring the saved state selects the context's own font again before
+    // ours are deleted.
+    RestoreDC(dc_, savedState_);
+}
+
+int GdiCanvas::DpiX() const
+{
+    return GetDeviceCaps(dc_, LOGPIXELSX);
+}
+
+int GdiCanvas::DpiY() const
+{
+    return GetDeviceCaps(dc_, LOGPIXELSY);
+}
+
+HFONT GdiCanvas::FontFor(const MarkupFont& font)
+{
+    for (const CachedFont& cached : fonts_)
+        if (SameFace(cached.font, font))
+            return static_cast<HFONT>(cached.handle.get());
+    if (fonts_.size() >= kMaxCachedFonts) {
+        SelectObject(dc_, GetStockObject(SYSTEM_FONT));
+        fonts_.clear();
+    }
+    LOGFONTA logFont = {};
+    logFont.lfHeight = -MulDiv(font.size, DpiY(), 72);
+    logFont.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+    logFont.lfItalic = font.italic;
+    logFont.lfUnderline = font.underline;
+    logFont.lfStrikeOut = font.strikeOut;
+    logFont.lfEscapement = logFont.lfOrientation = font.escapement;
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    logFont.lfOutPrecision = font.escapement ? OUT_TT_PRECIS : OUT_DEFAULT_PRECIS;
+    const std::size_t nameLength = std::min(font.name.size(), sizeof logFont.lfFaceName - 1);
+    std::memcpy(logFont.lfFaceName, font.name.data(), nameLength);
+    fonts_.push_back({font, UniqueGdiObject(CreateFontIndirectA(&logFont))});
+    return static_cast<HFONT>(fonts_.back().handle.get());
+}
+
+void GdiCanvas::SetFont(const MarkupFont& font)
+{
+    font_ = font;
+    if (const HFONT handle = FontFor(font))
+        SelectObject(dc_, handle);
+}
+
+MarkupSize GdiCanvas::TextExtent(std::string_view text)
+{
+    // Measured without the bottom alignment: Wine places a measured line
+    // above the rectangle's top when it is asked for both.
+    RECT rect = {};
+    ::DrawTextA(dc_, text.data(), TextLength(text), &rect,
+                (kTextFlags & ~DT_BOTTOM) | DT_EXTERNALLEADING | DT_CALCRECT);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void GdiCanvas::DrawText(std::string_view text, const MarkupRect& rect, TColor color, bool ellipsis)
+{
+    if (color == clNone)
+        return;
+    SetTextColor(dc_, ColorToRGB(color));
+    if (brush_ == clNone) {
+        SetBkMode(dc_, TRANSPARENT);
+    } else {
+        SetBkMode(dc_, OPAQUE);
+        SetBkColor(dc_, ColorToRGB(brush_));
+    }
+    RECT area = ToRect(rect);
+    ::DrawTextA(dc_, text.data(), TextLength(text), &area, kTextFlags | (ellipsis ? DT_END_ELLIPSIS : 0));
+}
+
+void GdiCanvas::FillRect(const MarkupRect& rect, TColor color)
+{
+    if (color == clNone)
+        return;
+    const UniqueGdiObject brush(CreateSolidBrush(ColorToRGB(color)));
+    const RECT area = ToRect(rect);
+    ::FillRect(dc_, &area, static_cast<HBRUSH>(brush.get()));
+}
+
+void GdiCanvas::Polyline(const int* xy, int points, TColor color)
+{
+    const UniqueGdiObject pen(CreatePen(PS_SOLID, 1, ColorToRGB(color)));
+    const HGDIOBJ old = SelectObject(dc_, pen.get());
+    std::vector<POINT> line(static_cast<std::size_t>(points));
+    for (int i = 0; i < points; ++i)
+        line[static_cast<std::size_t>(i)] = {xy[2 * i], xy[2 * i + 1]};
+    ::Polyline(dc_, line.data(), points);
+    SelectObject(dc_, old);
+}
+
+bool GdiCanvas::ImageSize(std::string_view source, MarkupSize& size)
+{
+    return pictures_ && pictures_->Size(source, dc_, size);
+}
+
+void GdiCanvas::DrawImage(std::string_view source, const MarkupRect& rect, bool stretch)
+{
+    if (pictures_)
+        pictures_->Draw(source, dc_, ToRect(rect), stretch);
+}
+
+void GdiCanvas::TileImage(std::string_view source, const MarkupRect& area)
+{
+    MarkupSize size;
+    if (!ImageSize(source, size) || size.cx <= 0 || size.cy <= 0)
+        return;
+    const int saved = SaveDC(dc_);
+    IntersectClipRect(dc_, area.left, area.top, area.right, area.bottom);
+    for (int y = area.top; y < area.bottom; y += size.cy)
+        for (int x = area.left; x < area.right; x += size.cx)
+            pictures_->Draw(source, dc_, {x, y, x + size.cx, y + size.cy}, /*stretch=*/false);
+    RestoreDC(dc_, saved);
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The markup canvas over a GDI device context. Fonts are created on demand,
+// kept for the canvas's life and freed with it (at most a few dozen at a
+// time, whatever the markup asks for), so no font outlives a paint; the
+// context's own font, colours and background mode come back at the end.
+// Pictures are looked up through a MarkupPictures source.
+#include <windows.h>
+
+#include "widgets/MarkupCanvas.h"
+#include "winutil/UniqueHandle.h"
+
+#include <vector>
+
+// Where the pictures of the markup come from (image lists, system icons,
+// named and cached pictures). Sizes are in device pixels.
+class MarkupPictures {
+public:
+    virtual ~MarkupPictures() = default;
+    virtual bool Size(std::string_view source, HDC dc, MarkupSize& size) = 0;
+    virtual void Draw(std::string_view source, HDC dc, const RECT& rect, bool stretch) = 0;
+};
+
+// A colour value as a GDI colour: system colours looked up.
+COLORREF ColorToRGB(TColor color);
+
+class GdiCanvas : public MarkupCanvas {
+public:
+    // `pictures` may be null (no pictures) and must outlive the canvas.
+    GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures);
+    ~GdiCanvas() override;
+    GdiCanvas(const GdiCanvas&) = delete;
+    GdiCanvas& operator=(const GdiCanvas&) = delete;
+
+    MarkupFont Font() const override { return font_; }
+    void SetFont(const MarkupFont& font) override;
+    TColor Brush() const override { return brush_; }
+    void SetBrush(TColor color) override { brush_ = color; }
+    TColor ToRGB(TColor color) const override { return ColorToRGB(color); }
+    int DpiX() const override;
+    int DpiY() const override;
+    MarkupSize TextExtent(std::string_view text) override;
+    void DrawText(std::string_view text, const MarkupRect& rect, TColor color, bool ellipsis) override;
+    void FillRect(const MarkupRect& rect, TColor color) override;
+    void Polyline(const int* xy, int points, TColor color) override;
+    bool ImageSize(std::string_view source, MarkupSize& size) override;
+    void DrawImage(std::string_view source, const MarkupRect& rect, bool stretch) override;
+    void TileImage(std::string_view source, const MarkupRect& area) override;
+
+private:
+    struct CachedFont {
+        MarkupFont font; // colour ignored
+        UniqueGdiObject handle;
+    };
+    HFONT FontFor(const MarkupFont& font);
+
+    HDC dc_;
+    int savedState_;
+    MarkupFont font_;
+    TColor brush_ = clNone;
+    MarkupPictures* pictures_;
+    std::vector<CachedFont> fonts_;
+};

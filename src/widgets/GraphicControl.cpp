@@ -1,0 +1,253 @@
+#include "GraphicControl.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr UINT_PTR kHintTool = 1;
+
+} // namespace
+
+TGraphicControl::TGraphicControl(TGraphicHost& host) : host_(host), cursor_(LoadCursorA(nullptr, IDC_ARROW))
+{
+    host_.Add(this);
+}
+
+TGraphicControl::~TGraphicControl()
+{
+    host_.Remove(this);
+}
+
+void TGraphicControl::SetBounds(int left, int top, int width, int height)
+{
+    const RECT old = bounds_;
+    bounds_ = {left, top, left + width, top + height};
+    if (EqualRect(&old, &bounds_))
+        return;
+    InvalidateRect(ParentWindow(), &old, TRUE);
+    Invalidate();
+}
+
+HWND TGraphicControl::ParentWindow() const
+{
+    return host_.Parent();
+}
+
+void TGraphicControl::Invalidate() const
+{
+    InvalidateRect(ParentWindow(), &bounds_, TRUE);
+}
+
+void TGraphicControl::InvalidateArea(const RECT& area) const
+{
+    RECT moved = area;
+    OffsetRect(&moved, bounds_.left, bounds_.top);
+    InvalidateRect(ParentWindow(), &moved, TRUE);
+}
+
+void TGraphicControl::SetCursor(HCURSOR cursor)
+{
+    cursor_ = cursor;
+    if (host_.HoverControl() == this)
+        ::SetCursor(cursor);
+}
+
+POINT TGraphicControl::MousePosition() const
+{
+    POINT point = {};
+    GetCursorPos(&point);
+    ScreenToClient(ParentWindow(), &point);
+    return {point.x - bounds_.left, point.y - bounds_.top};
+}
+
+void TGraphicControl::MouseMove(int, int) {}
+void TGraphicControl::MouseDown(UINT, int, int) {}
+void TGraphicControl::MouseEnter() {}
+void TGraphicControl::MouseLeave() {}
+
+bool TGraphicControl::HintAt(int, int, std::string&, POINT&, bool&)
+{
+    return false;
+}
+
+TGraphicHost::TGraphicHost(HWND parent) : parent_(parent)
+{
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&classes);
+    tooltip_.reset(CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr));
+    if (!tooltip_)
+        return;
+    TTTOOLINFOA tool = {};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.hwnd = parent;
+    tool.uId = kHintTool;
+    tool.lpszText = LPSTR_TEXTCALLBACKA;
+    GetClientRect(parent, &tool.rect);
+    SendMessageA(tooltip_.get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageA(tooltip_.get(), TTM_SETMAXTIPWIDTH, 0, 400);
+}
+
+void TGraphicHost::Remove(TGraphicControl* control)
+{
+    controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
+    if (hover_ == control)
+        hover_ = nullptr;
+}
+
+TGraphicControl* TGraphicHost::ControlAt(int x, int y) const
+{
+    const POINT point = {x, y};
+    for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+        const RECT bounds = (*it)->BoundsRect();
+        if (PtInRect(&bounds, point))
+            return *it;
+    }
+    return nullptr;
+}
+
+void TGraphicHost::PaintControls(HDC dc, const RECT& area)
+{
+    for (TGraphicControl* control : controls_) {
+        const RECT bounds = control->BoundsRect();
+        RECT common;
+        if (!IntersectRect(&common, &bounds, &area))
+            continue;
+        const int saved = SaveDC(dc);
+        IntersectClipRect(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+        SetViewportOrgEx(dc, bounds.left, bounds.top, nullptr);
+        control->Paint(dc);
+        RestoreDC(dc, saved);
+    }
+}
+
+void TGraphicHost::CancelHint()
+{
+    if (tooltip_)
+        SendMessageA(tooltip_.get(), TTM_POP, 0, 0);
+}
+
+void TGraphicHost::RelayToTooltip(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!tooltip_)
+        return;
+    MSG msg = {parent_, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
+    SendMessageA(tooltip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+}
+
+void TGraphicHost::OnMouseMove(LPARAM lParam)
+{
+    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    if (!tracking_) {
+        TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, parent_, 0};
+        tracking_ = TrackMouseEvent(&track) != FALSE;
+    }
+    TGraphicControl* under = ControlAt(x, y);
+    if (under != hover_) {
+        TGraphicControl* left = hover_;
+        hover_ = under;
+        if (left)
+            left->MouseLeave();
+        if (under)
+            under->MouseEnter();
+        CancelHint();
+    }
+    if (hover_)
+        hover_->MouseMove(x - hover_->Left(), y - hover_->Top());
+}
+
+void TGraphicHost::OnMouseLeave()
+{
+    tracking_ = false;
+    TGraphicControl* left = hover_;
+    hover_ = nullptr;
+    if (left)
+        left->MouseLeave();
+}
+
+bool TGraphicHost::OnNotify(LPARAM lParam, LRESULT& result)
+{
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (!tooltip_ || header->hwndFrom != tooltip_.get())
+        return false;
+    if (header->code == TTN_GETDISPINFOA) {
+        auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
+        hintText_.clear();
+        hintPlaced_ = false;
+        if (hover_) {
+            const POINT at = hover_->MousePosition();
+            if (!hover_->HintAt(at.x, at.y, hintText_, hintPosition_, hintPlaced_))
+                hintText_.clear();
+        }
+        info->lpszText = hintText_.data();
+        result = 0;
+        return true;
+    }
+    if (header->code == TTN_SHOW && hintPlaced_) {
+        SetWindowPos(tooltip_.get(), nullptr, hintPosition_.x, hintPosition_.y, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        result = TRUE;
+        return true;
+    }
+    return false;
+}
+
+bool TGraphicHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        const HDC dc = BeginPaint(parent_, &paint);
+        PaintControls(dc, paint.rcPaint);
+        EndPaint(parent_, &paint);
+        result = 0;
+        return true;
+    }
+    case WM_MOUSEMOVE:
+        RelayToTooltip(message, wParam, lParam);
+        OnMouseMove(lParam);
+        return false;
+    case WM_MOUSELEAVE:
+        OnMouseLeave();
+        return false;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN: {
+        RelayToTooltip(message, wParam, lParam);
+        const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+        if (TGraphicControl* control = ControlAt(x, y))
+            control->MouseDown(message, x - control->Left(), y - control->Top());
+        return false;
+    }
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+        RelayToTooltip(message, wParam, lParam);
+        return false;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && hover_) {
+            ::SetCursor(hover_->Cursor());
+            result = TRUE;
+            return true;
+        }
+        return false;
+    case WM_SIZE:
+        if (tooltip_) {
+            TTTOOLINFOA tool = {};
+            tool.cbSize = TTTOOLINFOA_V2_SIZE;
+            tool.hwnd = parent_;
+            tool.uId = kHintTool;
+            GetClientRect(parent_, &tool.rect);
+            SendMessageA(tooltip_.get(), TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+        return false;
+    case WM_NOTIFY:
+        return OnNotify(lParam, result);
+    default:
+        return false;
+    }
+}

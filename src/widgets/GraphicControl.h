@@ -1,0 +1,99 @@
+#pragma once
+// Windowless controls. A windowless control has no window of its own: it
+// occupies a rectangle of its parent window's client area and paints that
+// part of the parent. The parent window owns one TGraphicHost and hands it
+// every message first (HandleMessage, at the top of its window procedure);
+// the host paints its controls in WM_PAINT after the background is erased,
+// in the order they were created, each with the origin moved to its top-left
+// corner and clipped to its rectangle; it sends them mouse moves with enter
+// and leave, button presses, cursor requests and tooltip requests. A control
+// repaints by invalidating its rectangle in the parent. Controls and host
+// live on the parent window's thread; the host must outlive its controls.
+#include <windows.h>
+
+#include "winutil/UniqueHandle.h"
+
+#include <string>
+#include <vector>
+
+class TGraphicHost;
+
+class TGraphicControl {
+public:
+    explicit TGraphicControl(TGraphicHost& host);
+    virtual ~TGraphicControl();
+    TGraphicControl(const TGraphicControl&) = delete;
+    TGraphicControl& operator=(const TGraphicControl&) = delete;
+
+    void SetBounds(int left, int top, int width, int height);
+    int Left() const { return bounds_.left; }
+    int Top() const { return bounds_.top; }
+    int Width() const { return bounds_.right - bounds_.left; }
+    int Height() const { return bounds_.bottom - bounds_.top; }
+    RECT BoundsRect() const { return bounds_; }
+    RECT ClientRect() const { return {0, 0, Width(), Height()}; }
+    HWND ParentWindow() const;
+
+    // Repaints the whole control, or an area given in its own coordinates.
+    void Invalidate() const;
+    void InvalidateArea(const RECT& area) const;
+
+    HCURSOR Cursor() const { return cursor_; }
+    void SetCursor(HCURSOR cursor);
+    // The mouse position in the control's coordinates.
+    POINT MousePosition() const;
+
+    // Drawing on a device context whose origin is the control's top-left corner.
+    virtual void Paint(HDC dc) = 0;
+    virtual void MouseMove(int x, int y);
+    virtual void MouseDown(UINT button, int x, int y);
+    virtual void MouseEnter();
+    virtual void MouseLeave();
+    // The tooltip for the point: its text and, when `placed` is set, its
+    // screen position. False for no tooltip.
+    virtual bool HintAt(int x, int y, std::string& text, POINT& position, bool& placed);
+
+protected:
+    TGraphicHost& Host() const { return host_; }
+
+private:
+    TGraphicHost& host_;
+    RECT bounds_ = {};
+    HCURSOR cursor_;
+};
+
+class TGraphicHost {
+public:
+    explicit TGraphicHost(HWND parent);
+    TGraphicHost(const TGraphicHost&) = delete;
+    TGraphicHost& operator=(const TGraphicHost&) = delete;
+
+    HWND Parent() const { return parent_; }
+    // True when the message was handled and `result` is the answer.
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // For parents that paint themselves: draws the controls that meet the area.
+    void PaintControls(HDC dc, const RECT& area);
+    // Hides a shown tooltip, so that the next one asks for its text again.
+    void CancelHint();
+    // The control under the mouse, if any.
+    TGraphicControl* HoverControl() const { return hover_; }
+
+private:
+    friend class TGraphicControl;
+    void Add(TGraphicControl* control) { controls_.push_back(control); }
+    void Remove(TGraphicControl* control);
+    TGraphicControl* ControlAt(int x, int y) const;
+    void OnMouseMove(LPARAM lParam);
+    void OnMouseLeave();
+    bool OnNotify(LPARAM lParam, LRESULT& result);
+    void RelayToTooltip(UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND parent_;
+    std::vector<TGraphicControl*> controls_;
+    TGraphicControl* hover_ = nullptr;
+    bool tracking_ = false;
+    UniqueWindow tooltip_;
+    std::string hintText_;
+    POINT hintPosition_ = {};
+    bool hintPlaced_ = false;
+};

@@ -1,0 +1,44 @@
+#pragma once
+// Layout of the label markup, platform-free: `DrawHTMLText` walks the text
+// line by line, measures each line, then draws it or hit-tests it (finds the
+// link under the mouse) on a MarkupCanvas. Malformed markup never fails: an
+// unclosed tag swallows the rest, unknown tags and attributes are ignored,
+// numbers saturate, missing pictures are skipped. The canvas's font and brush
+// are restored at the end of the call. Nothing is cached between calls.
+#include "widgets/MarkupCanvas.h"
+
+#include <string>
+#include <string_view>
+
+struct HTMLDrawParams {
+    std::string_view text;
+    MarkupRect rect;
+    int mouseX = -1;
+    int mouseY = -1;
+    int hoverLink = -1; // link under the mouse at the last hit test
+    int focusLink = -1;
+    int shadowOffset = 0;
+    TColor linkColor = clNone; // clNone: not set, for every colour here
+    TColor hoverColor = clNone;
+    TColor hoverFontColor = clNone;
+    TColor shadowColor = clNone;
+    bool hoverStyle = false;  // only the hovered link is highlighted
+    bool ellipsis = false;    // no word wrap; runs cut with "..." at the right edge
+    bool hitTestOnly = false; // the second pass of each line hit-tests instead of drawing
+    bool measureOnly = false; // the second pass is skipped
+    double imageScale = 1.0;
+    int lineSpacing = 0;
+};
+
+struct HTMLDrawResult {
+    bool hit = false; // the mouse is over the text or a picture of a link
+    std::string anchor;
+    MarkupRect anchorRect{-1, -1, -1, -1};
+    int anchorNumber = -1; // links are numbered from 1
+    std::string focusAnchor;
+    int width = 0; // the widest line
+    int height = 0;
+    int linkCount = 0;
+};
+
+HTMLDrawResult DrawHTMLText(MarkupCanvas& canvas, const HTMLDrawParams& params);

@@ -1,0 +1,63 @@
+#pragma once
+// Text rules of the label markup, platform-free: entities, the plain-text
+// form, tag attributes and numbers, and which links and picture sources the
+// shell or the file system may be asked for.
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Numbers in markup saturate here, so that sizes and positions added up
+// during layout stay far from the integer limits.
+constexpr int kMaxMarkupNumber = 32767;
+
+// The named entities, each replaced by its character ("&amp;" by the escaped
+// ampersand "&&"), letter case ignored, until none is left. An ampersand that
+// an "&amp;" yields may start the next entity, as repeated replacement
+// passes would have it ("&amp;amp;" gives "&&&"); one left-to-right pass
+// does it, so the cost stays linear in the text.
+std::string ReplaceEntities(std::string_view text);
+
+// The whole text ready for layout: entities replaced, the first "<#" and the
+// first ">" after it removed, line feeds dropped and carriage returns turned
+// into "<BR>".
+std::string PrepareMarkup(std::string_view text);
+
+// The entities of a text run: "&nbsp;", "&lt;" and "&gt;" (any case). An
+// escaped ampersand "&&" stays escaped even when its second "&" starts one
+// of them, so "&&lt;" shows an ampersand followed by "<".
+std::string ReplaceRunEntities(std::string_view run);
+
+// Markup reduced to plain text for a tooltip: "<BR>" and "<HR>" (any case)
+// become CR LF, "<z>"..."</z>" and then "<Z>"..."</Z>" spans go with their
+// content, every other tag goes; an unclosed span or tag drops the rest.
+// Entities stay as they are.
+std::string StripHTML(std::string_view markup);
+
+// The text drawn for a run with mnemonic-prefix processing: "&&" shows "&",
+// a lone "&" shows nothing (it underlines the next character).
+std::string PrefixProcessed(std::string_view text);
+
+// The first double-quoted string after the attribute name (ASCII letter case
+// ignored) anywhere in the tag; none when the name or the opening quote is
+// missing. An unclosed quote runs to the end of the tag, without its ">".
+std::optional<std::string_view> AttributeValue(std::string_view tag, std::string_view name);
+
+// The digits at the start of the value as a number, saturating at
+// kMaxMarkupNumber; 0 when it does not begin with a digit.
+int MarkupNumber(std::string_view value);
+// True when the whole value is a decimal number.
+bool IsMarkupNumber(std::string_view value);
+
+// Position of `sub` in `text` from `from` on, ASCII letter case ignored;
+// npos when absent.
+std::size_t FindNoCase(std::string_view text, std::string_view sub, std::size_t from = 0);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// Links that the shell may open: web, FTP and mail addresses. Anything else
+// (files, UNC paths, scripts, programs) is only reported to the application.
+bool IsShellOpenableLink(std::string_view link);
+
+// Picture sources that read the local machine or the network's file shares:
+// FILE:// addresses, system image list sources (they look names up on the
+// disk) and UNC paths. Markup that came from the network may not name them.
+bool IsLocalPictureSource(std::string_view source);

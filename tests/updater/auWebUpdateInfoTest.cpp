@@ -1,0 +1,124 @@
+#include "updater/auWebUpdateInfo.h"
+
+#include "winutil/ComApartment.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// What a timer saw of the window while its modal loop ran, and how it closed it.
+struct ModalVisit {
+    bool visible = false;
+    bool disabledOthers = false;
+    std::function<void(HWND)> close;
+};
+
+ModalVisit* g_visit = nullptr;
+HWND g_other = nullptr;
+
+void CALLBACK VisitOpenWindow(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    const HWND window = Tfrm_ShowInfoUpdate::Instance().Handle();
+    g_visit->visible = IsWindowVisible(window) != FALSE;
+    g_visit->disabledOthers = g_other && !IsWindowEnabled(g_other);
+    g_visit->close(window);
+}
+
+// Runs ShowInfoUpdate with the show flag, closing the window from inside its loop.
+bool ShowAndClose(const std::string& address, ModalVisit& visit)
+{
+    g_visit = &visit;
+    SetTimer(nullptr, 0, 300, VisitOpenWindow);
+    const bool result = ShowInfoUpdate(address, /*show=*/true);
+    g_visit = nullptr;
+    return result;
+}
+
+void PressOk(HWND window)
+{
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Tfrm_ShowInfoUpdate::Instance().OkButton()));
+}
+
+void PressEscape(HWND window)
+{
+    const HWND button = Tfrm_ShowInfoUpdate::Instance().OkButton();
+    SetFocus(button);
+    PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 1);
+    (void)window;
+}
+
+class WhatsNewTest : public ::testing::Test {
+protected:
+    ~WhatsNewTest() override { Tfrm_ShowInfoUpdate::FreeInstance(); }
+    ComApartment apartment;
+};
+
+} // namespace
+
+TEST_F(WhatsNewTest, FirstShowWithoutPreloadOpensEmptyAndOkReturnsTrue)
+{
+    ASSERT_EQ(Tfrm_ShowInfoUpdate::Existing(), nullptr);
+    ModalVisit visit;
+    visit.close = PressOk;
+    EXPECT_TRUE(ShowAndClose("http://127.0.0.1:1/whatsnew.html", visit));
+    EXPECT_TRUE(visit.visible);
+    const Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
+    EXPECT_FALSE(IsWindowVisible(form.Handle())) << "hidden between uses";
+    EXPECT_TRUE(form.LocationURL().empty()) << "a window never preloaded loads no page";
+    EXPECT_TRUE(form.HasBrowser()) << form.LastNavigationError();
+
+    char caption[64] = {};
+    GetWindowTextA(form.Handle(), caption, sizeof caption);
+    EXPECT_STREQ(caption, "What's New?");
+    RECT outer;
+    GetWindowRect(form.Handle(), &outer);
+    EXPECT_EQ(outer.right - outer.left, 530);
+    EXPECT_EQ(outer.bottom - outer.top, 453);
+    EXPECT_EQ(GetWindowLongA(form.Handle(), GWL_STYLE) & WS_SYSMENU, 0) << "no caption buttons";
+    GetWindowTextA(form.OkButton(), caption, sizeof caption);
+    EXPECT_STREQ(caption, "OK");
+}
+
+TEST_F(WhatsNewTest, PreloadNavigatesAndTheWindowOpensAgain)
+{
+    // The browser control's HTML engine is not installed here: the page is
+    // requested but nothing is rendered; the window must still work.
+    EXPECT_FALSE(ShowInfoUpdate("about:blank", /*show=*/false));
+    const Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
+    EXPECT_FALSE(IsWindowVisible(form.Handle())) << "preloading keeps the window hidden";
+    EXPECT_EQ(form.LastNavigationError(), "");
+    EXPECT_EQ(form.LocationURL(), L"about:blank");
+
+    ModalVisit escape;
+    escape.close = PressEscape;
+    EXPECT_FALSE(ShowAndClose("http://127.0.0.1:1/whatsnew.html", escape)) << "the close keystroke returns false";
+    EXPECT_TRUE(escape.visible);
+    EXPECT_EQ(form.LastNavigationError(), "");
+
+    ModalVisit ok;
+    ok.close = PressOk;
+    EXPECT_TRUE(ShowAndClose("http://127.0.0.1:1/whatsnew.html", ok));
+    ModalVisit closed;
+    closed.close = [](HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); };
+    EXPECT_FALSE(ShowAndClose("", closed));
+    EXPECT_EQ(form.LastNavigationError(), "");
+}
+
+TEST_F(WhatsNewTest, ModalWindowDisablesTheOthersAndEmptyAddressesAreSkipped)
+{
+    UniqueWindow other(CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                       nullptr, GetModuleHandleA(nullptr), nullptr));
+    g_other = other.get();
+    EXPECT_FALSE(ShowInfoUpdate("", /*show=*/false));
+    EXPECT_TRUE(Tfrm_ShowInfoUpdate::Instance().LocationURL().empty()) << "no navigation for an empty address";
+    ModalVisit visit;
+    visit.close = PressOk;
+    EXPECT_TRUE(ShowAndClose("   ", visit));
+    EXPECT_TRUE(visit.disabledOthers);
+    EXPECT_TRUE(IsWindowEnabled(other.get())) << "enabled again after the window closed";
+    g_other = nullptr;
+}

@@ -1,0 +1,378 @@
+#include "widgets/HTMLLayout.h"
+
+#include "widgets/FakeCanvas.h"
+#include "widgets/MarkupText.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Arial 10 on the fake canvas: 5 pixels a character, 12 a line.
+constexpr int kChar = 5;
+constexpr int kLine = 12;
+
+HTMLDrawResult Draw(FakeCanvas& canvas, std::string_view text, int width = 400, int height = 400)
+{
+    HTMLDrawParams params;
+    params.text = text;
+    params.rect = {0, 0, width, height};
+    params.linkColor = clBlue;
+    return DrawHTMLText(canvas, params);
+}
+
+std::string Shown(const FakeCanvas& canvas)
+{
+    std::string shown;
+    for (const auto& call : canvas.texts)
+        shown += PrefixProcessed(call.text);
+    return shown;
+}
+
+const FakeCanvas::TextCall& CallFor(const FakeCanvas& canvas, std::string_view text)
+{
+    for (const auto& call : canvas.texts)
+        if (call.text == text)
+            return call;
+    throw std::runtime_error("not drawn: " + std::string(text));
+}
+
+} // namespace
+
+TEST(HTMLLayout, EntitiesDrawAsTheirCharacters)
+{
+    FakeCanvas plain;
+    Draw(plain, "a &amp; b");
+    EXPECT_EQ(Shown(plain), "a & b");
+    FakeCanvas escaped;
+    Draw(escaped, "&amp;lt;");
+    EXPECT_EQ(Shown(escaped), "&<");
+    FakeCanvas others;
+    Draw(others, "&lt;b&gt;&nbsp;&quot;&euro;");
+    EXPECT_EQ(Shown(others), "<b> \"\x80");
+}
+
+TEST(HTMLLayout, LineBreaksAndRestoredCanvas)
+{
+    for (const char* text : {"x<BR>y", "x\r\ny", "x<br>y"}) {
+        FakeCanvas canvas;
+        canvas.SetBrush(clYellow);
+        const HTMLDrawResult result = Draw(canvas, text);
+        ASSERT_EQ(canvas.texts.size(), 2u) << text;
+        EXPECT_EQ(canvas.texts[0].rect, (MarkupRect{0, 0, kChar, kLine}));
+        EXPECT_EQ(canvas.texts[1].rect, (MarkupRect{0, kLine, kChar, 2 * kLine}));
+        EXPECT_EQ(result.height, 2 * kLine);
+        EXPECT_EQ(result.width, kChar);
+        EXPECT_EQ(canvas.Brush(), clYellow);
+        EXPECT_EQ(canvas.texts[0].brush, clNone) << "text is drawn on a clear brush";
+    }
+    FakeCanvas empty;
+    EXPECT_EQ(Draw(empty, "").height, kLine) << "an empty text is one line high";
+}
+
+TEST(HTMLLayout, WordWrap)
+{
+    FakeCanvas canvas;
+    // 10 characters a line: "bbbbbb" would end at 55 and moves down.
+    Draw(canvas, "aaaa bbbbbb", 50);
+    EXPECT_EQ(CallFor(canvas, "bbbbbb").rect.top, kLine);
+    EXPECT_EQ(CallFor(canvas, "bbbbbb").rect.left, 0);
+
+    FakeCanvas exact;
+    Draw(exact, "aaaa bbbbb", 50);
+    EXPECT_EQ(CallFor(exact, "bbbbb").rect.top, kLine) << "a word ending exactly at the edge moves down";
+
+    FakeCanvas wide;
+    Draw(wide, "cccccccccccc dd", 50);
+    EXPECT_EQ(CallFor(wide, "cccccccccccc ").rect.top, 0) << "a word wider than the line stays";
+    EXPECT_EQ(CallFor(wide, "cccccccccccc ").rect.right, 65);
+    EXPECT_EQ(CallFor(wide, "dd").rect.top, kLine);
+
+    FakeCanvas glued;
+    Draw(glued, "aaaa<B>bbbbbbbb</B>", 50);
+    EXPECT_EQ(CallFor(glued, "bbbbbbbb").rect.top, 0) << "a word glued to a tag is not split from it";
+
+    FakeCanvas trailing;
+    const HTMLDrawResult result = Draw(trailing, "ab ");
+    EXPECT_EQ(result.width, 2 * kChar) << "the trailing blank does not count";
+}
+
+TEST(HTMLLayout, FontStyles)
+{
+    FakeCanvas canvas;
+    Draw(canvas, "<B>b</B><I>i</I><U>u</U><S>s</S>n");
+    EXPECT_TRUE(CallFor(canvas, "b").font.bold);
+    EXPECT_TRUE(CallFor(canvas, "i").font.italic);
+    EXPECT_TRUE(CallFor(canvas, "u").font.underline);
+    EXPECT_TRUE(CallFor(canvas, "s").font.strikeOut);
+    const MarkupFont& normal = CallFor(canvas, "n").font;
+    EXPECT_FALSE(normal.bold || normal.italic || normal.underline || normal.strikeOut);
+    EXPECT_EQ(canvas.Font(), (MarkupFont{"Arial", 10})) << "the base font is back on the canvas";
+}
+
+TEST(HTMLLayout, SubscriptAndSuperscript)
+{
+    FakeCanvas canvas;
+    const HTMLDrawResult result = Draw(canvas, "a<SUB>b</SUB>c<SUP>d</SUP>");
+    // Each offset is a quarter of the line height; the line grows by both.
+    EXPECT_EQ(result.height, kLine + 3 + 3);
+    EXPECT_EQ(CallFor(canvas, "a").rect.bottom, kLine + 3);
+    EXPECT_EQ(CallFor(canvas, "b").rect.bottom, kLine + 6);
+    EXPECT_EQ(CallFor(canvas, "d").rect.bottom, kLine);
+}
+
+TEST(HTMLLayout, FontTag)
+{
+    FakeCanvas canvas;
+    Draw(canvas, R"(<FONT face="Courier" size="3" color="#FF0000">x</FONT>y<FONT size="20" color="clRed">z</FONT>)"
+                 R"(<FONT color="#ff0000">w</FONT>)");
+    const auto& x = CallFor(canvas, "x");
+    EXPECT_EQ(x.font.name, "Courier");
+    EXPECT_EQ(x.font.size, 12);
+    EXPECT_EQ(x.color, clRed);
+    const auto& y = CallFor(canvas, "y");
+    EXPECT_EQ(y.font.name, "Arial");
+    EXPECT_EQ(y.font.size, 10);
+    EXPECT_EQ(y.color, clBlack);
+    EXPECT_EQ(CallFor(canvas, "z").font.size, 20);
+    EXPECT_EQ(CallFor(canvas, "z").color, clRed);
+    EXPECT_NE(CallFor(canvas, "w").color, clRed);
+
+    FakeCanvas background;
+    Draw(background, R"(<P bgcolor="clYellow">a<FONT bgcolor="clRed">b</FONT>c)");
+    EXPECT_EQ(CallFor(background, "b").brush, clRed);
+    EXPECT_EQ(CallFor(background, "c").brush, clYellow);
+    EXPECT_EQ(background.Brush(), clNone);
+}
+
+TEST(HTMLLayout, ParagraphAlignmentAndIndent)
+{
+    FakeCanvas canvas;
+    Draw(canvas, R"(<P align="center">ab<BR>cd<BR><P align="right">ef<BR><P align="left" indent="7">gh<BR>ij)", 100);
+    EXPECT_EQ(CallFor(canvas, "ab").rect.left, 45);
+    EXPECT_EQ(CallFor(canvas, "cd").rect.left, 45) << "alignment stays for following lines";
+    EXPECT_EQ(CallFor(canvas, "ef").rect.left, 90);
+    EXPECT_EQ(CallFor(canvas, "gh").rect.left, 7);
+    EXPECT_EQ(CallFor(canvas, "ij").rect.left, 7);
+}
+
+TEST(HTMLLayout, NestedListsAlternateBullets)
+{
+    FakeCanvas canvas;
+    Draw(canvas, "<UL><LI>one<UL><LI>two</UL><LI>three</UL>");
+    std::vector<FakeCanvas::TextCall> bullets;
+    for (const auto& call : canvas.texts)
+        if (call.font.name == "Symbol")
+            bullets.push_back(call);
+    ASSERT_EQ(bullets.size(), 3u);
+    EXPECT_EQ(bullets[0].text, "\xB7");
+    EXPECT_EQ(bullets[0].rect.left, 0);
+    EXPECT_EQ(bullets[1].text, "o");
+    EXPECT_EQ(bullets[1].rect.left, 12);
+    EXPECT_EQ(bullets[2].text, "\xB7");
+    EXPECT_EQ(CallFor(canvas, "one").rect.left, 12);
+    EXPECT_EQ(CallFor(canvas, "two").rect.left, 24);
+    EXPECT_EQ(CallFor(canvas, "three").rect.left, 12);
+    EXPECT_EQ(CallFor(canvas, "three").rect.top, 3 * kLine) << "each item starts a line";
+}
+
+TEST(HTMLLayout, HiddenTextTakesNoWidth)
+{
+    FakeCanvas canvas;
+    Draw(canvas, "a<Z>hidden</Z>b");
+    EXPECT_EQ(Shown(canvas), "ab");
+    EXPECT_EQ(CallFor(canvas, "b").rect.left, kChar);
+}
+
+TEST(HTMLLayout, LinksAndHover)
+{
+    FakeCanvas canvas;
+    const HTMLDrawResult result = Draw(canvas, R"(go <A href="http://x">here</A> now)");
+    EXPECT_EQ(result.linkCount, 1);
+    EXPECT_TRUE(CallFor(canvas, "here").font.underline);
+    EXPECT_EQ(CallFor(canvas, "here").color, clBlue);
+    EXPECT_FALSE(CallFor(canvas, " ").font.underline);
+    EXPECT_EQ(CallFor(canvas, "now").color, clBlack);
+
+    HTMLDrawParams params;
+    params.text = R"(<A href="1">one</A> <A href="2">two</A>)";
+    params.rect = {0, 0, 400, 400};
+    params.linkColor = clBlue;
+    params.hoverStyle = true;
+    params.hoverLink = 2;
+    params.hoverColor = clYellow;
+    params.hoverFontColor = clRed;
+    FakeCanvas hover;
+    DrawHTMLText(hover, params);
+    EXPECT_FALSE(CallFor(hover, "one").font.underline);
+    EXPECT_EQ(CallFor(hover, "one").color, clBlue);
+    EXPECT_EQ(CallFor(hover, "one").brush, clNone);
+    EXPECT_TRUE(CallFor(hover, "two").font.underline);
+    EXPECT_EQ(CallFor(hover, "two").color, clRed);
+    EXPECT_EQ(CallFor(hover, "two").brush, clYellow);
+    EXPECT_EQ(hover.Brush(), clNone);
+}
+
+TEST(HTMLLayout, HitTestFindsTheLinkUnderTheMouse)
+{
+    HTMLDrawParams params;
+    params.text = R"(go <A href="http://x">here</A> now<BR><A href="second">two</A>)";
+    params.rect = {10, 20, 400, 400};
+    params.hitTestOnly = true;
+    params.focusLink = 2;
+    FakeCanvas canvas;
+    params.mouseX = 10 + 20;
+    params.mouseY = 20 + 6;
+    HTMLDrawResult result = DrawHTMLText(canvas, params);
+    EXPECT_TRUE(canvas.texts.empty()) << "hit-testing draws nothing";
+    EXPECT_TRUE(result.hit);
+    EXPECT_EQ(result.anchor, "http://x");
+    EXPECT_EQ(result.anchorNumber, 1);
+    EXPECT_EQ(result.anchorRect, (MarkupRect{25, 20, 45, 32}));
+    EXPECT_EQ(result.focusAnchor, "second");
+    EXPECT_EQ(result.linkCount, 2);
+
+    params.mouseY = 20 + kLine + 6;
+    params.mouseX = 12;
+    result = DrawHTMLText(canvas, params);
+    EXPECT_EQ(result.anchor, "second");
+    EXPECT_EQ(result.anchorNumber, 2);
+
+    for (const auto& [x, y] : {std::pair{11, 26}, std::pair{50, 26}, std::pair{30, 20}, std::pair{30, 500}}) {
+        params.mouseX = x;
+        params.mouseY = y;
+        result = DrawHTMLText(canvas, params);
+        EXPECT_FALSE(result.hit) << x << "," << y;
+        EXPECT_EQ(result.anchorNumber, -1);
+        EXPECT_EQ(result.anchor, "");
+    }
+}
+
+TEST(HTMLLayout, Pictures)
+{
+    FakeCanvas canvas;
+    canvas.AddPicture("pic", {30, 20});
+    canvas.AddPicture("other", {4, 4});
+    const HTMLDrawResult result =
+        Draw(canvas, R"(a<IMG src="pic">b<IMG src="pic" width="10" height="8"><IMG src="missing">c)");
+    ASSERT_EQ(canvas.images.size(), 2u);
+    EXPECT_EQ(canvas.images[0].rect, (MarkupRect{5, 0, 35, 20}));
+    EXPECT_FALSE(canvas.images[0].stretch);
+    EXPECT_EQ(canvas.images[1].rect, (MarkupRect{40, 0, 50, 8}));
+    EXPECT_TRUE(canvas.images[1].stretch);
+    EXPECT_EQ(CallFor(canvas, "c").rect.left, 50) << "a missing picture is skipped";
+    EXPECT_EQ(result.height, 20);
+
+    FakeCanvas wrapped;
+    wrapped.AddPicture("pic", {30, 20});
+    Draw(wrapped, R"(aaaa <IMG src="pic">)", 40);
+    ASSERT_EQ(wrapped.images.size(), 1u);
+    EXPECT_EQ(wrapped.images[0].rect.top, kLine) << "a picture that does not fit starts the next line";
+
+    HTMLDrawParams params;
+    params.text = R"(<A href="pic link"><IMG src="pic" alt="other"></A>)";
+    params.rect = {0, 0, 400, 400};
+    params.mouseX = 25;
+    params.mouseY = 18;
+    FakeCanvas linked;
+    linked.AddPicture("pic", {30, 20});
+    linked.AddPicture("other", {4, 4});
+    const HTMLDrawResult hit = DrawHTMLText(linked, params);
+    EXPECT_TRUE(hit.hit);
+    EXPECT_EQ(hit.anchor, "pic link");
+    ASSERT_EQ(linked.images.size(), 1u);
+    EXPECT_EQ(linked.images[0].source, "other") << "the alternative picture shows under the mouse";
+}
+
+TEST(HTMLLayout, LinesThatDoNotFitAreNotLaidOut)
+{
+    FakeCanvas canvas;
+    Draw(canvas, "1<BR>2<BR>3", 400, 2 * kLine);
+    EXPECT_EQ(Shown(canvas), "12");
+    HTMLDrawParams params;
+    params.text = "1<BR>2<BR>3";
+    params.rect = {0, 0, 400, 2 * kLine};
+    params.measureOnly = true;
+    FakeCanvas measured;
+    const HTMLDrawResult result = DrawHTMLText(measured, params);
+    EXPECT_EQ(result.height, 3 * kLine);
+    EXPECT_TRUE(measured.texts.empty());
+}
+
+TEST(HTMLLayout, DrawingOnlyTags)
+{
+    FakeCanvas canvas;
+    Draw(canvas, R"(<BODY bgcolor="clRed">a<HR><E>bc</E><IND x="50">d<HI>e</HI><R a="90">f</R>g)", 200);
+    ASSERT_FALSE(canvas.fills.empty());
+    EXPECT_EQ(canvas.fills[0].rect, (MarkupRect{-2, 0, 200, 400}));
+    EXPECT_EQ(canvas.fills[0].color, clRed);
+    ASSERT_EQ(canvas.lines.size(), 2u);
+    EXPECT_EQ(canvas.lines[0], (std::vector<int>{0, kLine + 1, 200, kLine + 1})) << "the rule under the line";
+    const std::vector<int>& zigzag = canvas.lines[1];
+    ASSERT_EQ(zigzag.size(), 12u);
+    EXPECT_EQ(zigzag[0], 0);
+    EXPECT_EQ(zigzag[1], 2 * kLine + 1);
+    EXPECT_EQ(zigzag[3], 2 * kLine - 1);
+    EXPECT_EQ(CallFor(canvas, "d").rect.left, 50);
+    EXPECT_EQ(CallFor(canvas, "e").brush, clHighlight);
+    EXPECT_EQ(CallFor(canvas, "e").color, clHighlightText);
+    EXPECT_EQ(CallFor(canvas, "f").font.escapement, 900);
+    EXPECT_EQ(CallFor(canvas, "g").font.escapement, 0);
+    EXPECT_EQ(CallFor(canvas, "g").brush, clNone);
+}
+
+TEST(HTMLLayout, ShadowAndGradients)
+{
+    HTMLDrawParams params;
+    params.text = R"(<SHAD>x</SHAD><BODY bgcolor="#000000" bgcolorto="#FF0000" dir="v">)";
+    params.rect = {0, 0, 100, 128};
+    params.shadowOffset = 2;
+    params.shadowColor = clGray;
+    FakeCanvas canvas;
+    DrawHTMLText(canvas, params);
+    ASSERT_EQ(canvas.texts.size(), 2u);
+    EXPECT_EQ(canvas.texts[0].color, clGray);
+    EXPECT_EQ(canvas.texts[0].rect.left, 2);
+    EXPECT_EQ(canvas.texts[1].rect.left, 0);
+    ASSERT_EQ(canvas.fills.size(), 64u);
+    EXPECT_EQ(canvas.fills[0].rect, (MarkupRect{-2, 0, 100, 2}));
+    EXPECT_EQ(canvas.fills[63].color, MakeColor(251, 0, 0)) << "band 63 of 64";
+}
+
+TEST(HTMLLayout, BadMarkupIsDrawnAsBestAsPossible)
+{
+    FakeCanvas canvas;
+    const HTMLDrawResult huge =
+        Draw(canvas, R"(<FONT size="99999999999999"><P indent="9999999999999999">x<IMG src="p" width="99999999")"
+                     R"( height="99999999"><UL><UL><R a="9999999999">y)",
+             400, 100000);
+    EXPECT_EQ(CallFor(canvas, "x").font.size, kMaxMarkupNumber);
+    EXPECT_EQ(CallFor(canvas, "x").rect.left, kMaxMarkupNumber);
+    EXPECT_EQ(CallFor(canvas, "y").font.escapement, kMaxMarkupNumber * 10);
+    EXPECT_GT(huge.height, 0);
+
+    for (const char* text : {"<", "<A", "a<", "</", "<B", "text <unclosed tag", "</A>x</UL></P></FONT>",
+                             "<A href=\"x\">unclosed link", "&amp", "&", "<IMG src=>", "<P align=\"\">",
+                             "<LI><LI><LI>", "<U><U></U></U></U>"}) {
+        FakeCanvas bad;
+        const HTMLDrawResult result = Draw(bad, text, 1, 1);
+        EXPECT_GE(result.height, 0) << text;
+    }
+    FakeCanvas unclosed;
+    Draw(unclosed, "before <FONT face=\"x\" the rest is swallowed");
+    EXPECT_EQ(Shown(unclosed), "before ");
+}
+
+TEST(HTMLLayout, EllipsisKeepsOneLine)
+{
+    HTMLDrawParams params;
+    params.text = "aaaa bbbb cccc dddd";
+    params.rect = {0, 0, 40, 400};
+    params.ellipsis = true;
+    FakeCanvas canvas;
+    const HTMLDrawResult result = DrawHTMLText(canvas, params);
+    ASSERT_EQ(canvas.texts.size(), 1u) << "no word wrap: one run up to the next tag";
+    EXPECT_EQ(canvas.texts[0].rect.right, 40) << "cut at the right edge";
+    EXPECT_EQ(result.height, kLine);
+}

@@ -1,0 +1,301 @@
+#include "widgets/HTMLabel.h"
+
+#include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
+#include "widgets/TestImages.h"
+#include "winutil/ComApartment.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+namespace {
+
+constexpr const char* kWindowClass = "KeldoraLabelTestWindow";
+
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        LRESULT result = 0;
+        if (host && host->HandleMessage(message, wParam, lParam, result))
+            return result;
+    } catch (...) {
+        ADD_FAILURE() << "an exception reached the window procedure";
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A real top-level window whose client area holds one label at 10,10.
+class LabelWindow {
+public:
+    LabelWindow()
+    {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = TestWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = kWindowClass;
+        RegisterClassA(&windowClass);
+        window.reset(CreateWindowExA(0, kWindowClass, "label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
+                                     400, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+        host = std::make_unique<TGraphicHost>(window.get());
+        SetWindowLongPtrA(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
+        label = std::make_unique<THTMLabel>(*host);
+        label->SetBounds(10, 10, 300, 100);
+        UpdateWindow(window.get());
+    }
+    ~LabelWindow()
+    {
+        label.reset();
+        SetWindowLongPtrA(window.get(), GWLP_USERDATA, 0);
+        host.reset();
+    }
+
+    void Repaint() const { RedrawWindow(window.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
+    // A point in the label's coordinates, as the parent sees it.
+    void Send(UINT message, int x, int y) const
+    {
+        SendMessageA(window.get(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(10 + x, 10 + y));
+    }
+
+    UniqueWindow window;
+    std::unique_ptr<TGraphicHost> host;
+    std::unique_ptr<THTMLabel> label;
+};
+
+// The label painted into a bitmap of its size; the number of pixels that
+// differ from the background.
+int InkPixels(THTMLabel& label, COLORREF background)
+{
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, label.Width(), label.Height()));
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    label.Paint(dc);
+    int ink = 0;
+    for (int y = 0; y < label.Height(); ++y)
+        for (int x = 0; x < label.Width(); ++x)
+            if (GetPixel(dc, x, y) != background)
+                ++ink;
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return ink;
+}
+
+struct Recorded {
+    std::vector<std::string> clicks, enters, exits, opened;
+};
+
+void Record(THTMLabel& label, Recorded& recorded)
+{
+    label.OnAnchorClick = [&](THTMLabel&, const std::string& anchor) { recorded.clicks.push_back(anchor); };
+    label.OnAnchorEnter = [&](THTMLabel&, const std::string& anchor) { recorded.enters.push_back(anchor); };
+    label.OnAnchorExit = [&](THTMLabel&, const std::string& anchor) { recorded.exits.push_back(anchor); };
+    THTMLabel::SetShellOpener([&](const std::string& link) { recorded.opened.push_back(link); });
+}
+
+class HTMLabelTest : public ::testing::Test {
+protected:
+    ~HTMLabelTest() override { THTMLabel::SetShellOpener(nullptr); }
+    ComApartment apartment;
+};
+
+} // namespace
+
+TEST_F(HTMLabelTest, ThousandPaintsKeepTheGdiObjectCount)
+{
+    LabelWindow test;
+    // Unclosed font, rotation and paragraph tags, a gradient and a picture
+    // that does not decode: nothing of it may stay behind after a paint.
+    test.label->SetColorTo(clWhite);
+    test.label->SetBevelOuter(TPanelBevel::bvRaised);
+    test.label->SetBorderStyle(TBorderStyle::bsSingle);
+    test.label->SetBorderWidth(1);
+    test.label->SetHTMLText(R"(<FONT face="Arial" size="12" color="clRed">big <B>bold <R a="45">turned <I>)"
+                            R"(<P bgcolor="clYellow" bgcolorto="clBlue">para <A href="http://x">link</A> <E>err<SHAD>)"
+                            R"(shadow<IMG src="http://127.0.0.1:1/none.gif"><BODY bgcolor="clAqua" bgcolorto="clLime">)"
+                            R"(<UL><LI>item<LI>more<HI>hi)");
+    for (int i = 0; i < 20; ++i)
+        test.Repaint();
+    const int before = CountGdiObjects();
+    ASSERT_GT(before, 0);
+    for (int i = 0; i < 1000; ++i)
+        test.Repaint();
+    EXPECT_LE(CountGdiObjects(), before + 2);
+}
+
+TEST_F(HTMLabelTest, HoverAndLeaveRaiseTheirEvents)
+{
+    LabelWindow test;
+    Recorded recorded;
+    Record(*test.label, recorded);
+    int entered = 0, left = 0;
+    test.label->OnMouseEnter = [&](THTMLabel&) { ++entered; };
+    test.label->OnMouseLeave = [&](THTMLabel&) { ++left; };
+    test.label->SetHTMLText(R"(<A href="first">AAAAAAAAAA</A>  plain text  <A href="second">BBBBBBBBBB</A>)");
+    test.label->SetHover(true);
+    test.Repaint();
+
+    test.Send(WM_MOUSEMOVE, 3, 6);
+    EXPECT_EQ(entered, 1);
+    ASSERT_EQ(recorded.enters, std::vector<std::string>{"first"});
+    EXPECT_EQ(test.label->Cursor(), LoadCursorA(nullptr, IDC_HAND));
+    EXPECT_EQ(test.label->HoverLink(), 1);
+    EXPECT_GE(test.label->HoverRect().right, 3);
+    test.Send(WM_MOUSEMOVE, 5, 6);
+    EXPECT_EQ(recorded.enters.size(), 1u) << "moving inside the same link raises nothing";
+
+    test.Send(WM_MOUSEMOVE, 3, 80);
+    ASSERT_EQ(recorded.exits, std::vector<std::string>{""}) << "leaving a link raises the exit with no value";
+    EXPECT_EQ(test.label->Cursor(), LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(test.label->HoverLink(), -1);
+
+    test.Send(WM_MOUSEMOVE, 400, 300);
+    EXPECT_EQ(left, 1);
+    EXPECT_TRUE(recorded.clicks.empty());
+}
+
+TEST_F(HTMLabelTest, OnlyWebAndMailLinksReachTheShell)
+{
+    LabelWindow test;
+    Recorded recorded;
+    Record(*test.label, recorded);
+    for (const char* link : {"http://example.test/notes", "MAILTO:team@example.test", "file:///c:/windows/notepad.exe",
+                             "\\\\server\\share\\setup.exe", "javascript:alert(1)", "notepad.exe", "info"}) {
+        test.label->SetHTMLText(std::string("<A href=\"") + link + "\">LINKLINKLINK</A>");
+        test.Send(WM_LBUTTONDOWN, 4, 6);
+        test.Send(WM_LBUTTONUP, 4, 6);
+    }
+    EXPECT_EQ(recorded.opened, (std::vector<std::string>{"http://example.test/notes", "MAILTO:team@example.test"}));
+    EXPECT_EQ(recorded.clicks, (std::vector<std::string>{"file:///c:/windows/notepad.exe", "\\\\server\\share\\setup.exe",
+                                                         "javascript:alert(1)", "notepad.exe", "info"}));
+    test.Send(WM_LBUTTONDOWN, 250, 80);
+    EXPECT_EQ(recorded.clicks.size(), 5u) << "a click beside the text is no link click";
+}
+
+TEST_F(HTMLabelTest, Tooltips)
+{
+    LabelWindow test;
+    test.label->SetHTMLText(R"(<A href="http://x">LINKLINK</A> and <b>bold</b><br>next)");
+    std::string text;
+    POINT position;
+    bool placed = false;
+    EXPECT_FALSE(test.label->HintAt(4, 6, text, position, placed)) << "no tooltip by default";
+
+    test.label->SetAnchorHint(true);
+    test.label->OnAnchorHint = [](THTMLabel&, std::string& anchor) { anchor += " (opens the browser)"; };
+    ASSERT_TRUE(test.label->HintAt(4, 6, text, position, placed));
+    EXPECT_EQ(text, "http://x (opens the browser)");
+    EXPECT_TRUE(placed);
+
+    test.label->SetHintShowFull(true);
+    ASSERT_TRUE(test.label->HintAt(250, 80, text, position, placed));
+    EXPECT_EQ(text, "LINKLINK and bold\r\nnext");
+    EXPECT_FALSE(placed);
+    test.label->SetHTMLHint(true);
+    ASSERT_TRUE(test.label->HintAt(250, 80, text, position, placed));
+    EXPECT_EQ(text, test.label->GetDisplayHTML());
+}
+
+TEST_F(HTMLabelTest, LinesJoinAndUpdatesHoldThePaint)
+{
+    LabelWindow test;
+    test.label->SetHTMLText(std::vector<std::string>{"a\r\n", "b"});
+    EXPECT_EQ(test.label->GetDisplayHTML(), "ab");
+
+    test.label->SetColor(clWhite);
+    EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 0);
+    test.label->BeginUpdate();
+    EXPECT_EQ(InkPixels(*test.label, RGB(255, 255, 255)), 0) << "only the background between BeginUpdate and EndUpdate";
+    test.label->EndUpdate();
+    EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 0);
+}
+
+TEST_F(HTMLabelTest, AutoSizingFollowsTheText)
+{
+    LabelWindow test;
+    test.label->SetHTMLText("one<BR>two<BR>three<BR>four");
+    test.label->SetAutoSizing(true);
+    test.Repaint();
+    const int fourLines = test.label->Height();
+    EXPECT_GT(fourLines, 6 + 3 * 8);
+    test.label->SetHTMLText("one");
+    test.Repaint();
+    EXPECT_LT(test.label->Height(), fourLines);
+    EXPECT_EQ(test.label->Width(), 300) << "vertical sizing keeps the width";
+}
+
+TEST_F(HTMLabelTest, UntrustedMarkupLoadsNoLocalPictures)
+{
+    ScratchFolder folder("kdlbl");
+    const std::string path = folder.PathOf("red.bmp");
+    const std::vector<std::uint8_t> bmp = MakeBmp(20, 20, 255, 0, 0);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
+                                                 static_cast<std::streamsize>(bmp.size()));
+    LabelWindow test;
+    test.label->SetColor(clWhite);
+    test.label->SetHTMLText("<IMG src=\"FILE://" + path + "\">");
+    EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 300) << "trusted markup shows the file";
+    EXPECT_EQ(test.label->CachedPictures(), 1u);
+
+    test.label->SetTrusted(false);
+    test.label->SetHTMLText("<IMG src=\"FILE://" + path + "\"><IMG src=\"SSYS:0\"><IMG src=\"\\\\server\\share\\a.bmp\">");
+    EXPECT_EQ(InkPixels(*test.label, RGB(255, 255, 255)), 0);
+    EXPECT_EQ(test.label->CachedPictures(), 0u);
+
+    const UniqueImageList images(ImageList_Create(16, 16, ILC_COLOR24, 1, 0));
+    const UniqueGdiObject red(CreateBitmap(16, 16, 1, 32, std::vector<DWORD>(256, 0x00FF0000).data()));
+    ImageList_Add(images.get(), static_cast<HBITMAP>(red.get()), nullptr);
+    test.label->SetImages(images.get());
+    test.label->SetHTMLText("<IMG src=\"IDX:0\"><IMG src=\"IDX:1\">");
+    EXPECT_GE(InkPixels(*test.label, RGB(255, 255, 255)), 16 * 16) << "image list entries stay allowed";
+    test.label->SetImages(nullptr);
+
+    test.label->SetHTMLText("<IMG src=\"http://127.0.0.1:1/broken.gif\">text");
+    EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 0) << "a picture that is not there is skipped";
+}
+
+TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
+{
+    LabelWindow test;
+    test.label->SetColor(clWhite);
+    test.label->SetHTMLText(R"(<A href="x">LINKLINKLINK</A>)");
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 100));
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    test.label->Paint(dc);
+    int blue = 0, other = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 120; ++x) {
+            const COLORREF pixel = GetPixel(dc, x, y);
+            if (pixel == RGB(0, 0, 255))
+                ++blue;
+            else if (pixel != RGB(255, 255, 255))
+                ++other;
+        }
+    EXPECT_GT(blue, 20) << "link text in the link colour";
+
+    test.label->SetColor(clBlack);
+    test.label->SetColorTo(clWhite);
+    test.label->SetHTMLText("");
+    test.label->Paint(dc);
+    EXPECT_EQ(GetPixel(dc, 0, 50), RGB(0, 0, 0));
+    EXPECT_GT(GetRValue(GetPixel(dc, 299, 50)), 240) << "the colour changes from left to right";
+    test.label->SetGradientType(TGradientType::gtBottomLine);
+    test.label->Paint(dc);
+    EXPECT_EQ(GetPixel(dc, 299, 50), RGB(0, 0, 0)) << "a line gradient leaves the rest in the colour";
+    EXPECT_GT(GetRValue(GetPixel(dc, 299, 99)), 240);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+
+    test.label->SetBounds(10, 10, 3, 40);
+    test.label->SetGradientType(TGradientType::gtFullVertical);
+    test.Repaint();
+    EXPECT_EQ(test.label->Width(), 3) << "a label narrower than one gradient step still paints";
+}
