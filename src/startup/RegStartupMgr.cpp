@@ -124,11 +124,16 @@ std::string ItemKeyName(std::string_view desc)
 // Reads one item key in a single listing of its values; false when a value
 // has the wrong type, so that one damaged key costs only itself. Absent values
 // leave their fields empty; a key without "Desc" is named by its key name, so
-// that it can still be saved and deleted.
+// that it can still be saved and deleted. A key holding nothing but subkeys
+// is a folder of an older store that nested names with backslashes, not an
+// item.
 bool ReadItem(const RegKey& key, const std::string& keyName, TStartupItem& item)
 {
     std::vector<RegKey::Value> values;
     if (key.Values(values) != ERROR_SUCCESS)
+        return false;
+    std::vector<std::string> subKeys;
+    if (values.empty() && key.SubKeyNames(subKeys) == ERROR_SUCCESS && !subKeys.empty())
         return false;
     item.Desc = keyName;
     try {
@@ -150,16 +155,6 @@ bool ReadItem(const RegKey& key, const std::string& keyName, TStartupItem& item)
         return false;
     }
     return true;
-}
-
-// A key holding nothing but subkeys is a folder of an older store that nested
-// names with backslashes, not an item.
-bool IsNestingKey(const RegKey& key)
-{
-    std::vector<RegKey::Value> values;
-    std::vector<std::string> subKeys;
-    return key.Values(values) == ERROR_SUCCESS && values.empty() && key.SubKeyNames(subKeys) == ERROR_SUCCESS &&
-           !subKeys.empty();
 }
 
 // A stored line of exactly the field's length may have been cut from a longer
@@ -233,11 +228,10 @@ void TRegStartupMgr::LoadItems()
                 return;
             std::vector<std::string> names;
             Check(store.SubKeyNames(names), "Listing " + StoreKeyPath());
-            store = RegKey();
             for (const std::string& name : names) {
-                RegKey key = RegKey::Open(FDesc.RootKey, StoreKeyPath() + "\\" + name, FullAccess);
+                const RegKey key = RegKey::Open(store.get(), name, FullAccess);
                 TStartupItem read;
-                if (key && !IsNestingKey(key) && ReadItem(key, name, read))
+                if (key && ReadItem(key, name, read))
                     AppendItem(read);
             }
         },
@@ -293,13 +287,18 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             const DWORD cmdLineType = IsStringType(type) ? type : REG_SZ;
             const RegKey::Value* stored = writer.Current("CmdLine");
             const RegKey::Value* icon = writer.Current("Icon");
-            // Working the icon out again costs a search of the file system;
-            // it changes only with the line or when its file has gone.
-            const bool sameLine = stored && stored->type == cmdLineType && RegStringData(stored->data) == item.CmdLine.view();
-            if (sameLine && icon && IsStringType(icon->type) && FileExists(RegStringData(icon->data)))
+            // Working the icon out again searches the file system. It follows
+            // a changed line; an icon whose file is missing (its program may
+            // have been installed since) is looked at once in this manager's life.
+            const std::string keyName = ItemKeyName(item.Desc.view());
+            const bool sameLine =
+                stored && stored->type == cmdLineType && RegStringData(stored->data) == item.CmdLine.view();
+            if (sameLine && icon && IsStringType(icon->type) &&
+                (FIconLooked.count(keyName) || FileExists(RegStringData(icon->data))))
                 item.Icon = RegStringData(icon->data);
             else
                 item.Icon = ExtractProgramFile(system, cmdLine);
+            FIconLooked.insert(keyName);
             writer.String("Desc", item.Desc.view());
             writer.String("CmdLine", item.CmdLine.view(), cmdLineType);
             writer.String("Icon", item.Icon.view());

@@ -7,6 +7,7 @@
 #include "startup/uStartupMgr.h"
 #include "winutil/RegKey.h"
 
+#include <set>
 #include <string>
 
 class TRegStartupMgr : public TBaseStartupMgr {
@@ -36,4 +37,7 @@ private:
     RegKey OpenItemKey(std::string_view desc) const;
     DWORD StoredCmdLineType(std::string_view desc) const;
     std::string FailureText(const char* format, const std::exception& e) const;
+
+    // Item key names whose icon file this manager has worked out or seen.
+    std::set<std::string, std::less<>> FIconLooked;
 };

@@ -288,6 +288,19 @@ TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
     EXPECT_NE(after.at("A"), before.at("A"));
     EXPECT_EQ(after.at("Exp"), before.at("Exp"));
     EXPECT_EQ(ItemKey("A").ReadString("CmdLine").value_or(""), notepad + " /changed");
+
+    // A program installed after its entry was taken over gets its icon from the next manager.
+    const std::string later = "C:\\KdLater\\later.exe";
+    run.WriteString("Later", later + " /x");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ItemKey("Later").ReadString("Icon").value_or(""), "ThisFileWillNeverExists.exe");
+    CreateDirectoryA("C:\\KdLater", nullptr);
+    WriteFile(later, "program");
+    TRegStartupMgr next(UserRun);
+    ASSERT_TRUE(next.SetupItems());
+    EXPECT_TRUE(SameText(ItemKey("Later").ReadString("Icon").value_or(""), later));
+    DeleteFileA(later.c_str());
+    RemoveDirectoryA("C:\\KdLater");
 }
 
 TEST_F(RegStartupMgrTest, DeleteAndSave)
