@@ -60,7 +60,12 @@ bool IsStringType(DWORD type)
 // refresh finding nothing new leaves the registry untouched.
 class ItemKeyWriter {
 public:
-    explicit ItemKeyWriter(const RegKey& key) : key_(key) { Check(key.Values(current_), "Reading the item key"); }
+    // A key just created holds nothing to compare with.
+    ItemKeyWriter(const RegKey& key, bool created) : key_(key)
+    {
+        if (!created)
+            Check(key.Values(current_), "Reading the item key");
+    }
 
     const RegKey::Value* Current(std::string_view name) const { return FindValue(current_, name); }
 
@@ -101,9 +106,9 @@ private:
     std::vector<RegKey::Value> current_;
 };
 
-void WriteItemValues(const RegKey& key, const TStartupItem& item)
+void WriteItemValues(const RegKey& key, bool created, const TStartupItem& item)
 {
-    ItemKeyWriter writer(key);
+    ItemKeyWriter writer(key, created);
     writer.String("Desc", item.Desc.view());
     writer.String("CmdLine", item.CmdLine.view(), writer.CurrentStringType("CmdLine"));
     writer.String("Icon", item.Icon.view());
@@ -194,10 +199,11 @@ std::string TRegStartupMgr::ItemKeyPath(std::string_view desc) const
 }
 
 // Opening first leaves an existing key as it was; creating counts as a write.
-RegKey TRegStartupMgr::OpenItemKey(std::string_view desc) const
+RegKey TRegStartupMgr::OpenItemKey(std::string_view desc, bool& created) const
 {
     const std::string path = ItemKeyPath(desc);
     RegKey key = RegKey::Open(FDesc.RootKey, path, FullAccess);
+    created = !key;
     if (key)
         return key;
     key = RegKey::Create(FDesc.RootKey, path, FullAccess);
@@ -280,10 +286,11 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             // A name of backslashes alone would address the store key itself.
             if (ItemKeyName(item.Desc.view()).empty())
                 return false;
-            const RegKey key = OpenItemKey(item.Desc.view());
+            bool created = false;
+            const RegKey key = OpenItemKey(item.Desc.view(), created);
             if (!key)
                 return false;
-            ItemKeyWriter writer(key);
+            ItemKeyWriter writer(key, created);
             const DWORD cmdLineType = IsStringType(type) ? type : REG_SZ;
             const RegKey::Value* stored = writer.Current("CmdLine");
             const RegKey::Value* icon = writer.Current("Icon");
@@ -355,10 +362,11 @@ bool TRegStartupMgr::SaveItems()
             for (const auto& item : FItems) {
                 if (ItemKeyName(item->Desc.view()).empty())
                     return false;
-                const RegKey key = OpenItemKey(item->Desc.view());
+                bool created = false;
+                const RegKey key = OpenItemKey(item->Desc.view(), created);
                 if (!key)
                     return false;
-                WriteItemValues(key, *item);
+                WriteItemValues(key, created, *item);
             }
             return true;
         },

@@ -34,7 +34,7 @@ private:
     std::string StoreKeyPath() const;
     std::string ItemKeyPath(std::string_view desc) const;
     // The item's key, created when it does not exist; empty on failure.
-    RegKey OpenItemKey(std::string_view desc) const;
+    RegKey OpenItemKey(std::string_view desc, bool& created) const;
     DWORD StoredCmdLineType(std::string_view desc) const;
     std::string FailureText(const char* format, const std::exception& e) const;
 
