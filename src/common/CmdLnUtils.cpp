@@ -258,7 +258,8 @@ std::optional<LeadingProgram> FindLeadingProgram(const CmdLnSystem& sys, std::st
         if (!program.empty())
             return LeadingProgram{static_cast<std::size_t>(quoted.length(0)), std::move(program)};
     }
-    auto match = FindProgram(sys, s);
+    const auto quote = FindLeadingQuote(s);
+    auto match = quote ? FindInWholeQuotedLine(sys, s, *quote) : FindUnquotedProgram(sys, s);
     if (!match)
         return std::nullopt;
     if (match->argumentsEnd < s.size())

@@ -6,8 +6,8 @@
 // same rules run against the real system (CmdLnSystem.h) and an in-memory one.
 //
 // No function here raises on bad input. A line longer than
-// kMaxCommandLineLength, or holding a control character between its first
-// and last printable character, names nothing: -1, false, an empty text or
+// kMaxCommandLineLength, or holding a control character other than a tab
+// between its first and last printable character, names nothing: -1, false, an empty text or
 // the sentinel. The cap also bounds the depth and the time of the regular
 // expression searches, whose cost grows with the length of a single token.
 //

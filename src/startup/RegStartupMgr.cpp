@@ -284,7 +284,8 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
                     item.Desc = "app" + std::to_string(n);
             }
             // A name of backslashes alone would address the store key itself.
-            if (ItemKeyName(item.Desc.view()).empty())
+            const std::string keyName = ItemKeyName(item.Desc.view());
+            if (keyName.empty())
                 return false;
             bool created = false;
             const RegKey key = OpenItemKey(item.Desc.view(), created);
@@ -297,7 +298,6 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             // Working the icon out again searches the file system. It follows
             // a changed line; an icon whose file is missing (its program may
             // have been installed since) is looked at once in this manager's life.
-            const std::string keyName = ItemKeyName(item.Desc.view());
             const bool sameLine =
                 stored && stored->type == cmdLineType && RegStringData(stored->data) == item.CmdLine.view();
             if (sameLine && icon && IsStringType(icon->type) &&
