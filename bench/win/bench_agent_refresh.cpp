@@ -2,10 +2,13 @@
 // Launch menu with its icons) at N = 100 and 1 000 Run entries plus N/10
 // Startup files, against a baseline measured in the same run that only
 // enumerates the four watched locations and reads their entries. Runs under
-// Wine; prints medians, ratios and the cycle's parts.
+// Wine; prints medians, ratios and the cycle's parts, and what a steady-state
+// refresh (nothing new to take over) writes: the store code's own count of
+// registry writes, and the item keys and INI files whose last-write time moved.
 // Uses (and empties) the Run keys and Startup folders of the prefix.
 #include "agent/uAgentForm.h"
 #include "common/StrCon.h"
+#include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
@@ -112,6 +115,50 @@ std::size_t Enumerate(const std::vector<TStpDesc>& descs)
     return bytes;
 }
 
+std::uint64_t KeyWriteTime(HKEY root, const std::string& path)
+{
+    const RegKey key = RegKey::Open(root, path, KEY_READ);
+    FILETIME written = {};
+    if (key)
+        RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, &written);
+    return (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+}
+
+std::uint64_t FileWriteTime(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// The last-write time of every store key and item key, and of each INI file.
+std::vector<std::uint64_t> StoreWriteTimes(const std::vector<TStpDesc>& descs)
+{
+    std::vector<std::uint64_t> times;
+    for (const TStpDesc& desc : descs) {
+        if (IsFolderLocation(desc.Location)) {
+            times.push_back(FileWriteTime(desc.Path + "\\Keldora\\Keldora.ini"));
+            continue;
+        }
+        const std::string store = desc.Path + "\\Keldora";
+        times.push_back(KeyWriteTime(desc.RootKey, store));
+        std::vector<std::string> items;
+        RegKey::Open(desc.RootKey, store, KEY_READ).SubKeyNames(items);
+        for (const std::string& item : items)
+            times.push_back(KeyWriteTime(desc.RootKey, store + "\\" + item));
+    }
+    return times;
+}
+
+std::size_t CountChanged(const std::vector<std::uint64_t>& before, const std::vector<std::uint64_t>& after)
+{
+    std::size_t changed = before.size() > after.size() ? before.size() - after.size() : after.size() - before.size();
+    for (std::size_t i = 0; i < std::min(before.size(), after.size()); ++i)
+        changed += before[i] != after[i];
+    return changed;
+}
+
 } // namespace
 
 int main()
@@ -133,7 +180,12 @@ int main()
         for (const std::uint8_t location : kWatched)
             descs.push_back(GetStpDesc(location));
         const double baseline = MedianMillis(runs, [&] { Enumerate(descs); });
+        Sleep(50);  // so that a write in the cycles below gives a later time
+        const std::vector<std::uint64_t> timesBefore = StoreWriteTimes(descs);
+        const std::size_t writesBefore = TRegStartupMgr::StoreWrites();
         const double cycle = MedianMillis(runs, [&] { SendMessageA(form.Handle(), UM_REFRESH_MENU, 0, 0); });
+        const std::size_t writes = TRegStartupMgr::StoreWrites() - writesBefore;
+        const std::size_t rewritten = CountChanged(timesBefore, StoreWriteTimes(descs));
         TStartupMgrHelper helper(kWatched);
         const double setup = MedianMillis(runs, [&] { helper.SetupAll(); });
         const double reload = MedianMillis(runs, [&] { helper.RefreshAll(); });
@@ -143,8 +195,11 @@ int main()
                     "%.0f us/item\n",
                     n, n / 10, items, baseline, cycle, cycle / baseline, cycle * 1000 / items);
         std::printf("        SetupAll %.2f ms, RefreshAll %.2f ms, menu with icons %.2f ms; "
-                    "first start with take-over %.2f ms\n",
-                    setup, reload, menu, firstStart);
+                    "first start with take-over %.2f ms (%.1fx baseline)\n",
+                    setup, reload, menu, firstStart, firstStart / baseline);
+        std::printf("        %d steady-state refreshes: %zu registry writes counted by the store, "
+                    "%zu store keys or INI files with a new last-write time\n",
+                    runs, writes, rewritten);
         SendMessageA(form.Handle(), UM_QUIT, 0, 0);
     }
     Reset();

@@ -6,7 +6,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
+#include <set>
+
 namespace {
 
 constexpr int kGrowBy = 4;
@@ -19,6 +22,12 @@ UniqueImageList NewImageList(int width, int height)
 
 } // namespace
 
+bool TFileInfoManager::FileStamp::operator==(const FileStamp& other) const
+{
+    return exists == other.exists && CompareFileTime(&written, &other.written) == 0 && sizeLow == other.sizeLow &&
+           sizeHigh == other.sizeHigh;
+}
+
 TFileInfoManager::TFileInfoManager()
     : FLargeImages(NewImageList(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON))),
       FSmallImages(NewImageList(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)))
@@ -30,17 +39,28 @@ void TFileInfoManager::Clear()
     ImageList_RemoveAll(FLargeImages.get());
     ImageList_RemoveAll(FSmallImages.get());
     FAdded.clear();
+    FHasOrphans = false;
+}
+
+void TFileInfoManager::BeginRebuild(const std::vector<std::string>& iconTexts)
+{
+    ++FRebuild;
+    const std::set<std::string_view> needed(iconTexts.begin(), iconTexts.end());
+    const bool unneeded =
+        std::any_of(FAdded.begin(), FAdded.end(), [&](const auto& entry) { return !needed.count(entry.first); });
+    if (unneeded || FHasOrphans)
+        Clear();
 }
 
 // Both icons or neither, so an index means the same picture in both lists.
-int TFileInfoManager::AddPair(UniqueIcon large, UniqueIcon small)
+int TFileInfoManager::AddPair(IconPair icons)
 {
-    if (!large || !small)
+    if (!icons.large || !icons.small)
         return -1;
-    const int largeIndex = ImageList_AddIcon(FLargeImages.get(), large.get());
+    const int largeIndex = ImageList_AddIcon(FLargeImages.get(), icons.large.get());
     if (largeIndex < 0)
         return -1;
-    const int smallIndex = ImageList_AddIcon(FSmallImages.get(), small.get());
+    const int smallIndex = ImageList_AddIcon(FSmallImages.get(), icons.small.get());
     if (smallIndex != largeIndex) {
         ImageList_Remove(FLargeImages.get(), largeIndex);
         if (smallIndex >= 0)
@@ -50,44 +70,77 @@ int TFileInfoManager::AddPair(UniqueIcon large, UniqueIcon small)
     return smallIndex;
 }
 
-int TFileInfoManager::AddShellIcons(const std::string& path)
+bool TFileInfoManager::ReplacePair(IconPair icons, int index)
+{
+    return icons.large && icons.small && ImageList_ReplaceIcon(FLargeImages.get(), index, icons.large.get()) == index &&
+           ImageList_ReplaceIcon(FSmallImages.get(), index, icons.small.get()) == index;
+}
+
+TFileInfoManager::IconPair TFileInfoManager::ShellIcons(const std::string& path)
 {
     if (path.empty() || !FileExists(path))
-        return -1;
+        return {};
     const TFileInfo info(path);
-    return AddPair(std::move(info.GetInfo(TFileInfo::kLargeIcon).icon),
-                   std::move(info.GetInfo(TFileInfo::kSmallIcon).icon));
+    return {std::move(info.GetInfo(TFileInfo::kLargeIcon).icon), std::move(info.GetInfo(TFileInfo::kSmallIcon).icon)};
+}
+
+TFileInfoManager::IconPair TFileInfoManager::ReadIcons(std::string_view iconText)
+{
+    const IconSource source = ParseIconText(iconText);
+    if (source.file.empty())
+        return {};
+    IconPair icons;
+    const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, icons.large.put(), icons.small.put(), 1);
+    if (extracted == 0 || extracted == UINT_MAX)
+        icons = ShellIcons(source.file);
+    if (icons.large && icons.small)
+        return icons;
+    const std::string whole = TrimIconText(iconText);
+    return whole == source.file ? IconPair{} : ShellIcons(whole);
+}
+
+// The files an icon text may be read from: the file before the index, and
+// the whole text when that names nothing.
+std::vector<TFileInfoManager::FileStamp> TFileInfoManager::Stamps(std::string_view iconText)
+{
+    std::vector<FileStamp> stamps;
+    for (const std::string& path : {ParseIconText(iconText).file, TrimIconText(iconText)}) {
+        FileStamp stamp;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (!path.empty() && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+            stamp = {true, data.ftLastWriteTime, data.nFileSizeLow, data.nFileSizeHigh};
+        stamps.push_back(stamp);
+    }
+    return stamps;
 }
 
 int TFileInfoManager::AddIcon(std::string_view iconText)
 {
     const auto known = FAdded.find(iconText);
-    if (known != FAdded.end())
-        return known->second;
-    const int index = ReadIcon(iconText);
-    FAdded.emplace(std::string(iconText), index);
-    return index;
+    if (known == FAdded.end()) {
+        Cached cached{-1, Stamps(iconText), FRebuild};
+        cached.index = AddPair(ReadIcons(iconText));
+        return FAdded.emplace(std::string(iconText), std::move(cached)).first->second.index;
+    }
+    if (known->second.rebuild != FRebuild)
+        Refresh(iconText, known->second);
+    return known->second.index;
 }
 
-int TFileInfoManager::ReadIcon(std::string_view iconText)
+void TFileInfoManager::Refresh(std::string_view iconText, Cached& cached)
 {
-    const IconSource source = ParseIconText(iconText);
-    if (source.file.empty())
-        return -1;
-    UniqueIcon large, small;
-    const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, large.put(), small.put(), 1);
-    int index = -1;
-    if (extracted == 0 || extracted == UINT_MAX) {
-        large.reset();
-        small.reset();
-        index = AddShellIcons(source.file);
-    } else {
-        index = AddPair(std::move(large), std::move(small));
+    cached.rebuild = FRebuild;
+    std::vector<FileStamp> stamps = Stamps(iconText);
+    if (stamps == cached.stamps)
+        return;
+    cached.stamps = std::move(stamps);
+    IconPair icons = ReadIcons(iconText);
+    if (cached.index < 0) {
+        cached.index = AddPair(std::move(icons));
+    } else if (!ReplacePair(std::move(icons), cached.index)) {
+        cached.index = -1;
+        FHasOrphans = true;
     }
-    if (index >= 0)
-        return index;
-    const std::string whole = TrimIconText(iconText);
-    return whole == source.file ? -1 : AddShellIcons(whole);
 }
 
 TFileInfoManager& FileInfoManager()

@@ -230,7 +230,10 @@ void TAgentForm::RefreshNow()
 void TAgentForm::BuildQuickLaunchMenu()
 {
     FQuickLaunch->Clear();
-    FileInfoManager().Clear();
+    std::vector<std::string> iconTexts;
+    for (int i = 0; i < FStartupMgr->Count(); ++i)
+        iconTexts.push_back(FStartupMgr->Items(i)->Icon.str());
+    FileInfoManager().BeginRebuild(iconTexts);
     FQuickLaunch->SubMenuImages = FileInfoManager().SmallImages();
     for (int i = 0; i < FStartupMgr->Count(); ++i) {
         const TStartupItem& item = *FStartupMgr->Items(i);

@@ -49,10 +49,10 @@ bool IsRegexSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-bool IsLetter(char c)
+// A tab separates words like a space.
+bool IsWordBreak(char c)
 {
-    const auto lower = static_cast<unsigned char>(c | 0x20);
-    return lower >= 'a' && lower <= 'z';
+    return c == ' ' || c == '\t';
 }
 
 bool IsAcceptable(std::string_view line)
@@ -60,7 +60,7 @@ bool IsAcceptable(std::string_view line)
     if (line.size() > kMaxCommandLineLength)
         return false;
     const std::string core = TrimUpTo(line, ' ');
-    return std::none_of(core.begin(), core.end(), IsControl);
+    return std::none_of(core.begin(), core.end(), [](char c) { return IsControl(c) && !IsWordBreak(c); });
 }
 
 std::size_t SkipWhile(std::string_view s, std::size_t i, bool (*skip)(char))
@@ -120,17 +120,20 @@ std::string SearchPathVariable(const CmdLnSystem& sys, const std::string& name)
     }
 }
 
-// Where the program of a line ends (1-based, as FindProgramEnd reports it)
-// and its resolved path.
+// Where the program of a line ends (1-based, as FindProgramEnd reports it),
+// its resolved path, and where the arguments end (a whole line in quotes
+// ends them at its closing quote).
 struct ProgramMatch {
     std::size_t end = 0;
     std::string program;
+    std::size_t argumentsEnd = std::string_view::npos;
 };
 
 // A program in leading quotes, doubled quotes included; unbalanced quotes
 // are no quoting at all.
 struct LeadingQuote {
     std::string text;
+    std::size_t start = 0;
     std::size_t lastQuote = 0;
 };
 
@@ -143,66 +146,69 @@ std::optional<LeadingQuote> FindLeadingQuote(std::string_view cmd)
     const std::size_t close = cmd.find('"', i);
     if (close == std::string_view::npos)
         return std::nullopt;
-    return LeadingQuote{std::string(cmd.substr(i, close - i)), SkipWhile(cmd, close, IsQuote) - 1};
-}
-
-// An argument begins with one of these; a word with a backslash that starts
-// otherwise, and not with a drive, is the rest of a path cut at a blank.
-bool ContinuesWith(std::string_view word, bool laterContinues)
-{
-    const char first = word.front();
-    if (first == '/' || first == '-' || first == '"')
-        return false;
-    if (!HasChar('\\', word))
-        return laterContinues;
-    const bool anchored = first == '\\' || first == '.' || first == '%' ||
-                          (word.size() >= 2 && IsLetter(first) && word[1] == ':');
-    return !anchored;
+    return LeadingQuote{std::string(cmd.substr(i, close - i)), i, SkipWhile(cmd, close, IsQuote) - 1};
 }
 
 std::vector<std::size_t> BlankPositions(std::string_view text)
 {
     std::vector<std::size_t> blanks;
     for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == ' ')
+        if (IsWordBreak(text[i]))
             blanks.push_back(i);
     return blanks;
 }
 
-// For each blank, whether the words after it carry on a path.
-std::vector<bool> PathContinuations(std::string_view text, const std::vector<std::size_t>& blanks)
+// A blank inside a path: the text up to the next backslash after it names
+// something that exists (C:\Program Files, C:\Documents and Settings). A
+// program planted at such a blank (C:\Program.exe) is never the program; a
+// relative path after a program (tool.exe data\cfg.ini) names nothing there.
+bool IsInsidePath(const CmdLnSystem& sys, std::string_view text, std::size_t blank)
 {
-    std::vector<bool> continues(blanks.size());
-    bool later = false;
-    std::size_t wordEnd = text.size();
-    for (std::size_t k = blanks.size(); k-- > 0;) {
-        const std::string_view word = text.substr(blanks[k] + 1, wordEnd - blanks[k] - 1);
-        if (!word.empty())
-            later = ContinuesWith(word, later);
-        continues[k] = later;
-        wordEnd = blanks[k];
-    }
-    return continues;
+    const std::size_t backslash = text.find('\\', blank);
+    if (backslash == std::string_view::npos)
+        return false;
+    // ".\" and "..\" begin a relative path; the system would also drop the
+    // dots from "tool.exe ." and find the program itself.
+    const std::string_view word = text.substr(blank + 1, backslash - blank - 1);
+    if (word.find_first_not_of(". \t") == std::string_view::npos)
+        return false;
+    const std::string folder = CleanPath(sys, RemoveChar(text.substr(0, backslash), '"'));
+    return !folder.empty() && sys.Exists(folder);
 }
 
 // Unquoted line: the longest part before a blank (or the whole line) that
 // names a program wins, so the first blank of a path with blanks never ends
-// the program while the full path exists.
+// the program while the full path exists; a blank inside an existing path
+// never ends it at all.
 std::optional<ProgramMatch> FindUnquotedProgram(const CmdLnSystem& sys, std::string_view text)
 {
-    const std::vector<std::size_t> blanks = BlankPositions(text);
     std::string whole = ResolveProgramPath(sys, RemoveChar(text, '"'));
     if (!whole.empty())
         return ProgramMatch{text.size() + 1, std::move(whole)};
-    const std::vector<bool> continues = PathContinuations(text, blanks);
+    const std::vector<std::size_t> blanks = BlankPositions(text);
     for (std::size_t k = blanks.size(); k-- > 0;) {
-        if (continues[k])
+        if (IsInsidePath(sys, text, blanks[k]))
             continue;
         std::string program = ResolveProgramPath(sys, RemoveChar(text.substr(0, blanks[k]), '"'));
         if (!program.empty())
             return ProgramMatch{blanks[k] + 1, std::move(program)};
     }
     return std::nullopt;
+}
+
+// "C:\x\app.exe /min" in quotes as a whole: the program and its arguments are
+// split inside the quotes as on an unquoted line.
+std::optional<ProgramMatch> FindInWholeQuotedLine(const CmdLnSystem& sys, std::string_view cmd,
+                                                  const LeadingQuote& quote)
+{
+    if (TrimUpTo(cmd.substr(quote.lastQuote + 1), ' ').size() != 0)
+        return std::nullopt;
+    auto inner = FindUnquotedProgram(sys, quote.text);
+    if (!inner)
+        return std::nullopt;
+    inner->end += quote.start;
+    inner->argumentsEnd = quote.start + quote.text.size();
+    return inner;
 }
 
 std::optional<ProgramMatch> FindProgram(const CmdLnSystem& sys, std::string_view cmd)
@@ -213,9 +219,9 @@ std::optional<ProgramMatch> FindProgram(const CmdLnSystem& sys, std::string_view
         return ProgramMatch{cmd.size(), ResolveProgramPath(sys, TrimUpTo(cmd, ' '))};
     if (const auto quote = FindLeadingQuote(cmd)) {
         std::string program = ResolveProgramPath(sys, quote->text);
-        if (program.empty())
-            return std::nullopt;
-        return ProgramMatch{quote->lastQuote + 1, std::move(program)};
+        if (!program.empty())
+            return ProgramMatch{quote->lastQuote + 1, std::move(program)};
+        return FindInWholeQuotedLine(sys, cmd, *quote);
     }
     return FindUnquotedProgram(sys, cmd);
 }
@@ -240,7 +246,8 @@ struct LeadingProgram {
     std::string program;
 };
 
-std::optional<LeadingProgram> FindLeadingProgram(const CmdLnSystem& sys, const std::string& s)
+// The closing quote of a whole line in quotes is dropped from s.
+std::optional<LeadingProgram> FindLeadingProgram(const CmdLnSystem& sys, std::string& s)
 {
     std::smatch quoted;
     if (std::regex_search(s, quoted, LeadingQuotePattern())) {
@@ -248,13 +255,15 @@ std::optional<LeadingProgram> FindLeadingProgram(const CmdLnSystem& sys, const s
         std::string program = ShellProgramFor(sys, text);
         if (program.empty())
             program = ResolveProgramPath(sys, text);
-        if (program.empty())
-            return std::nullopt;
-        return LeadingProgram{static_cast<std::size_t>(quoted.length(0)), std::move(program)};
+        if (!program.empty())
+            return LeadingProgram{static_cast<std::size_t>(quoted.length(0)), std::move(program)};
     }
-    auto match = FindUnquotedProgram(sys, s);
+    const auto quote = FindLeadingQuote(s);
+    auto match = quote ? FindInWholeQuotedLine(sys, s, *quote) : FindUnquotedProgram(sys, s);
     if (!match)
         return std::nullopt;
+    if (match->argumentsEnd < s.size())
+        s.erase(match->argumentsEnd, 1);
     return LeadingProgram{std::min(match->end - 1, s.size()), std::move(match->program)};
 }
 
@@ -319,7 +328,9 @@ bool SplitCommandLine(const CmdLnSystem& sys, std::string_view cmd, std::string&
     if (!match || match->program.empty())
         return false;
     program = std::move(match->program);
-    parameters = TrimUpTo(cmd.substr(std::min(match->end, cmd.size())), ' ');
+    const std::size_t start = std::min(match->end, cmd.size());
+    const std::size_t end = std::min(match->argumentsEnd, cmd.size());
+    parameters = TrimUpTo(cmd.substr(start, end > start ? end - start : 0), ' ');
     return true;
 }
 

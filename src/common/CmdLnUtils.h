@@ -6,17 +6,20 @@
 // same rules run against the real system (CmdLnSystem.h) and an in-memory one.
 //
 // No function here raises on bad input. A line longer than
-// kMaxCommandLineLength, or holding a control character between its first
-// and last printable character, names nothing: -1, false, an empty text or
+// kMaxCommandLineLength, or holding a control character other than a tab
+// between its first and last printable character, names nothing: -1, false, an empty text or
 // the sentinel. The cap also bounds the depth and the time of the regular
 // expression searches, whose cost grows with the length of a single token.
 //
-// Unquoted lines are split at blanks from the longest candidate down, and a
-// split that would leave a relative path with a backslash as the next words
-// is refused, so a file planted at the first blank of a path with blanks
-// (C:\Program.exe for C:\Program Files\...) is never taken for the program.
-// A program in leading quotes is that quoted text or nothing. The arguments
-// are kept whole, and every name found is replaced only where it stands.
+// Unquoted lines are split at blanks (spaces and tabs) from the longest
+// candidate down, and never at a blank inside a path that exists up to its
+// next backslash, so a file planted at the first blank of a path with blanks
+// (C:\Program.exe for C:\Program Files\...) is never taken for the program,
+// while a relative path after the program (tool.exe data\cfg.ini) is an
+// argument. A program in leading quotes is that quoted text; when the whole
+// line is in quotes and names no program as a whole, it is split inside them.
+// The arguments are kept whole, and every name found is replaced only where
+// it stands.
 
 #include <string>
 #include <string_view>

@@ -5,6 +5,7 @@
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/UniqueHandle.h"
 
 namespace {
 
@@ -36,6 +37,13 @@ bool WriteItemSection(const ProfileFile& ini, const TStartupItem& item)
 bool WriteDefault(const ProfileFile& ini, const std::string& section, const char* key, long value)
 {
     return ini.HasKey(section, key) || ini.WriteInteger(section, key, value);
+}
+
+// The store's own names: a file of either name in the folder stays where the
+// user put it, since taking it over would overwrite the index.
+bool IsStoreName(const std::string& name)
+{
+    return SameText(name, StoreIniName) || SameText(name, StoreName);
 }
 
 std::string FolderOf(const std::string& path)
@@ -82,6 +90,18 @@ void TFolderStartupMgr::EnsureStoreFolder() const
         throw std::runtime_error(FormatText("Can't create directory:%s", {AddBackslash(StoreFolder())}));
 }
 
+// The profile services read a locked or unreadable index as an empty one;
+// the store's operations report it instead of working from nothing.
+void TFolderStartupMgr::CheckIndexAccess(DWORD access) const
+{
+    if (!FileExists(IniFile()))
+        return;
+    const UniqueFile index(CreateFileA(IniFile().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    if (!index)
+        throw EWin32Error("Opening " + IniFile(), GetLastError());
+}
+
 void TFolderStartupMgr::LoadItems()
 {
     if (FDesc.Path.empty())
@@ -90,6 +110,7 @@ void TFolderStartupMgr::LoadItems()
         [&] {
             if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
                 return;
+            CheckIndexAccess(GENERIC_READ);
             const ProfileFile ini(IniFile());
             for (const std::string& section : ini.SectionNames()) {
                 TStartupItem item;
@@ -138,12 +159,15 @@ bool TFolderStartupMgr::SetupItems()
     return RunGuarded(
         [&] {
             EnsureStoreFolder();
-            SetFileAttributesA(StoreFolder().c_str(), FILE_ATTRIBUTE_HIDDEN);
+            if ((GetFileAttributesA(StoreFolder().c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
+                SetFileAttributesA(StoreFolder().c_str(), FILE_ATTRIBUTE_HIDDEN);
             const std::vector<std::string> files = ListFiles(FDesc.Path, "*.*");
             if (files.empty())
                 return false;
-            for (std::size_t n = 0; n < files.size(); ++n)
-                TakeOver(files[n], static_cast<int>(n));
+            for (std::size_t n = 0; n < files.size(); ++n) {
+                if (!IsStoreName(files[n]))
+                    TakeOver(files[n], static_cast<int>(n));
+            }
             return true;
         },
         [&](const std::exception& e) { return FailureText(SetupError, e); });
@@ -160,10 +184,11 @@ bool TFolderStartupMgr::RestoreItems()
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
             if (files.empty())
                 return false;
+            CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const ProfileFile ini(IniFile());
             bool everyFileBack = true;
             for (const std::string& name : files) {
-                if (name == StoreIniName)
+                if (SameText(name, StoreIniName))
                     continue;
                 const std::string stored = AddBackslash(StoreFolder()) + name;
                 const std::string target = AddBackslash(FDesc.Path) + name;
@@ -189,6 +214,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
         [&] {
             if (!FileExists(IniFile()))
                 return false;
+            CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const ProfileFile ini(IniFile());
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may

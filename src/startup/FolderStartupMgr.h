@@ -25,6 +25,8 @@ public:
 
 private:
     void EnsureStoreFolder() const;
+    // Raises EWin32Error when the INI file exists but cannot be opened so.
+    void CheckIndexAccess(DWORD access) const;
     bool TakeOver(const std::string& name, int n) const;
     std::string FailureText(const char* format, const std::exception& e) const;
 };

@@ -5,6 +5,7 @@
 #include "common/Format.h"
 #include "common/StrCon.h"
 #include "winutil/ErrorText.h"
+#include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 
 #include <cstring>
@@ -40,60 +41,137 @@ std::int32_t IntegerValue(const RegKey::Value& value)
     return static_cast<std::int32_t>(data);
 }
 
-void WriteItemValues(const RegKey& key, const TStartupItem& item)
+std::size_t storeWrites = 0;
+
+const RegKey::Value* FindValue(const std::vector<RegKey::Value>& values, std::string_view name)
 {
-    Check(key.WriteString("Desc", item.Desc.view()), "Writing Desc");
-    Check(key.WriteString("CmdLine", item.CmdLine.view()), "Writing CmdLine");
-    Check(key.WriteString("Icon", item.Icon.view()), "Writing Icon");
-    Check(key.WriteDword("DelayTime", static_cast<DWORD>(item.DelayTime)), "Writing DelayTime");
-    Check(key.WriteDword("Enable", item.Enable ? 1 : 0), "Writing Enable");
-    Check(key.WriteDword("Order", static_cast<DWORD>(item.Order)), "Writing Order");
+    for (const RegKey::Value& value : values)
+        if (SameText(value.name, name))
+            return &value;
+    return nullptr;
 }
 
-// Reads one item key in a single listing of its values; false when it holds
-// no usable entry (no command line, or a value of the wrong type), so that one
-// damaged key costs only itself.
-bool ReadItem(const RegKey& key, TStartupItem& item)
+bool IsStringType(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+// Writes the values of one item key that differ from what it holds, so that a
+// refresh finding nothing new leaves the registry untouched.
+class ItemKeyWriter {
+public:
+    // A key just created holds nothing to compare with.
+    ItemKeyWriter(const RegKey& key, bool created) : key_(key)
+    {
+        if (!created)
+            Check(key.Values(current_), "Reading the item key");
+    }
+
+    const RegKey::Value* Current(std::string_view name) const { return FindValue(current_, name); }
+
+    // The string type the value has now, or REG_SZ.
+    DWORD CurrentStringType(std::string_view name) const
+    {
+        const RegKey::Value* value = Current(name);
+        return value && IsStringType(value->type) ? value->type : REG_SZ;
+    }
+
+    void String(const char* name, std::string_view text, DWORD type = REG_SZ)
+    {
+        const RegKey::Value* value = Current(name);
+        if (value && value->type == type && RegStringData(value->data) == text)
+            return;
+        Check(key_.WriteString(name, text, type), std::string("Writing ") + name);
+        ++storeWrites;
+    }
+
+    void Dword(const char* name, std::int32_t data)
+    {
+        const RegKey::Value* value = Current(name);
+        const auto raw = static_cast<DWORD>(data);
+        if (value && value->type == REG_DWORD && value->data == std::string(reinterpret_cast<const char*>(&raw), sizeof raw))
+            return;
+        Check(key_.WriteDword(name, raw), std::string("Writing ") + name);
+        ++storeWrites;
+    }
+
+    void DefaultDword(const char* name, std::int32_t data)
+    {
+        if (!Current(name))
+            Dword(name, data);
+    }
+
+private:
+    const RegKey& key_;
+    std::vector<RegKey::Value> current_;
+};
+
+void WriteItemValues(const RegKey& key, bool created, const TStartupItem& item)
+{
+    ItemKeyWriter writer(key, created);
+    writer.String("Desc", item.Desc.view());
+    writer.String("CmdLine", item.CmdLine.view(), writer.CurrentStringType("CmdLine"));
+    writer.String("Icon", item.Icon.view());
+    writer.Dword("DelayTime", item.DelayTime);
+    writer.Dword("Enable", item.Enable ? 1 : 0);
+    writer.Dword("Order", item.Order);
+}
+
+// The store's key name of an item. A backslash would nest the key where the
+// store never lists it, so each one is written "%5C" and the name stays one
+// key; the "Desc" value keeps the name as it was. Names without a backslash
+// are their own key names.
+std::string ItemKeyName(std::string_view desc)
+{
+    return ReplaceAll("\\", "%5C", TrimCollapse(desc, '\\'));
+}
+
+// Reads one item key in a single listing of its values; false when a value
+// has the wrong type, so that one damaged key costs only itself. Absent values
+// leave their fields empty; a key without "Desc" is named by its key name, so
+// that it can still be saved and deleted. A key holding nothing but subkeys
+// is a folder of an older store that nested names with backslashes, not an
+// item.
+bool ReadItem(const RegKey& key, const std::string& keyName, TStartupItem& item)
 {
     std::vector<RegKey::Value> values;
     if (key.Values(values) != ERROR_SUCCESS)
         return false;
-    bool hasCmdLine = false;
+    std::vector<std::string> subKeys;
+    if (values.empty() && key.SubKeyNames(subKeys) == ERROR_SUCCESS && !subKeys.empty())
+        return false;
+    item.Desc = keyName;
     try {
         for (const RegKey::Value& value : values) {
-            if (SameText(value.name, "CmdLine")) {
+            if (SameText(value.name, "CmdLine"))
                 item.CmdLine = StringValue(value);
-                hasCmdLine = true;
-            } else if (SameText(value.name, "Desc")) {
+            else if (SameText(value.name, "Desc"))
                 item.Desc = StringValue(value);
-            } else if (SameText(value.name, "Icon")) {
+            else if (SameText(value.name, "Icon"))
                 item.Icon = StringValue(value);
-            } else if (SameText(value.name, "DelayTime")) {
+            else if (SameText(value.name, "DelayTime"))
                 item.DelayTime = IntegerValue(value);
-            } else if (SameText(value.name, "Enable")) {
+            else if (SameText(value.name, "Enable"))
                 item.Enable = IntegerValue(value) != 0;
-            } else if (SameText(value.name, "Order")) {
+            else if (SameText(value.name, "Order"))
                 item.Order = IntegerValue(value);
-            }
         }
     } catch (const std::runtime_error&) {
         return false;
     }
-    return hasCmdLine;
+    return true;
 }
 
-// The Run key may hold a longer command line than the store's cut copy, and
-// may hold it as an expandable string: restoring must keep both. `type` is the
-// native value's string type, or `storedType` when there is none.
-bool NativeValueSupersedes(const RegKey& key, const TStartupItem& item, DWORD storedType, DWORD& type)
+// A stored line of exactly the field's length may have been cut from a longer
+// one that the Run key still holds; restoring must not shorten it. A line the
+// user shortened is shorter than that and is written back as it is.
+bool NativeValueSupersedes(const RegKey& key, const TStartupItem& item)
 {
+    if (item.CmdLine.size() != ShortString::MaxLength)
+        return false;
     RegKey::Value native;
-    type = storedType;
-    if (key.Query(item.Desc.view(), native) != ERROR_SUCCESS)
+    if (key.Query(item.Desc.view(), native) != ERROR_SUCCESS || !IsStringType(native.type))
         return false;
-    if (native.type != REG_SZ && native.type != REG_EXPAND_SZ)
-        return false;
-    type = native.type;
     const std::string text = TrimUpTo(RegStringData(native.data), ' ');
     return text.size() > item.CmdLine.size() && text.compare(0, item.CmdLine.size(), item.CmdLine.view()) == 0;
 }
@@ -105,6 +183,11 @@ TRegStartupMgr::TRegStartupMgr(std::uint8_t location) : TBaseStartupMgr(location
     LoadItems();
 }
 
+std::size_t TRegStartupMgr::StoreWrites()
+{
+    return storeWrites;
+}
+
 std::string TRegStartupMgr::StoreKeyPath() const
 {
     return AddBackslash(FDesc.Path) + StoreName;
@@ -112,7 +195,21 @@ std::string TRegStartupMgr::StoreKeyPath() const
 
 std::string TRegStartupMgr::ItemKeyPath(std::string_view desc) const
 {
-    return StoreKeyPath() + "\\" + TrimCollapse(desc, '\\');
+    return StoreKeyPath() + "\\" + ItemKeyName(desc);
+}
+
+// Opening first leaves an existing key as it was; creating counts as a write.
+RegKey TRegStartupMgr::OpenItemKey(std::string_view desc, bool& created) const
+{
+    const std::string path = ItemKeyPath(desc);
+    RegKey key = RegKey::Open(FDesc.RootKey, path, FullAccess);
+    created = !key;
+    if (key)
+        return key;
+    key = RegKey::Create(FDesc.RootKey, path, FullAccess);
+    if (key)
+        ++storeWrites;
+    return key;
 }
 
 DWORD TRegStartupMgr::StoredCmdLineType(std::string_view desc) const
@@ -137,11 +234,10 @@ void TRegStartupMgr::LoadItems()
                 return;
             std::vector<std::string> names;
             Check(store.SubKeyNames(names), "Listing " + StoreKeyPath());
-            store = RegKey();
             for (const std::string& name : names) {
-                RegKey key = RegKey::Open(FDesc.RootKey, StoreKeyPath() + "\\" + name, FullAccess);
+                const RegKey key = RegKey::Open(store.get(), name, FullAccess);
                 TStartupItem read;
-                if (key && ReadItem(key, read))
+                if (key && ReadItem(key, name, read))
                     AppendItem(read);
             }
         },
@@ -163,7 +259,7 @@ bool TRegStartupMgr::SetupItems()
                 const RegKey::Value& value = values[n];
                 if (value.name == StoreName)
                     continue;
-                const bool isText = value.type == REG_SZ || value.type == REG_EXPAND_SZ;
+                const bool isText = IsStringType(value.type);
                 const std::string cmdLine = isText ? TrimUpTo(RegStringData(value.data), ' ') : std::string();
                 ImportValue(value.name, cmdLine, static_cast<int>(n), value.type);
             }
@@ -182,28 +278,40 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             item.Desc = name;
             item.CmdLine = cmdLine;
             const CmdLnSystem& system = SystemCmdLn();
-            item.Icon = ExtractProgramFile(system, cmdLine);
             if (TrimUpTo(item.Desc.view(), ' ').empty()) {
                 item.Desc = ExtractProgramPath(system, item.CmdLine.view());
                 if (item.Desc.empty())
                     item.Desc = "app" + std::to_string(n);
             }
             // A name of backslashes alone would address the store key itself.
-            if (TrimCollapse(item.Desc.view(), '\\').empty())
+            const std::string keyName = ItemKeyName(item.Desc.view());
+            if (keyName.empty())
                 return false;
-            LONG rc = ERROR_SUCCESS;
-            RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(item.Desc.view()), FullAccess, &rc);
+            bool created = false;
+            const RegKey key = OpenItemKey(item.Desc.view(), created);
             if (!key)
                 return false;
-            Check(key.WriteString("Desc", item.Desc.view()), "Writing Desc");
-            Check(key.WriteString("CmdLine", item.CmdLine.view(), type), "Writing CmdLine");
-            Check(key.WriteString("Icon", item.Icon.view()), "Writing Icon");
-            if (!key.HasValue("DelayTime"))
-                Check(key.WriteDword("DelayTime", 0), "Writing DelayTime");
-            if (!key.HasValue("Enable"))
-                Check(key.WriteDword("Enable", 1), "Writing Enable");
-            if (!key.HasValue("Order"))
-                Check(key.WriteDword("Order", static_cast<DWORD>(FDesc.Location * 10 + n)), "Writing Order");
+            ItemKeyWriter writer(key, created);
+            const DWORD cmdLineType = IsStringType(type) ? type : REG_SZ;
+            const RegKey::Value* stored = writer.Current("CmdLine");
+            const RegKey::Value* icon = writer.Current("Icon");
+            // Working the icon out again searches the file system. It follows
+            // a changed line; an icon whose file is missing (its program may
+            // have been installed since) is looked at once in this manager's life.
+            const bool sameLine =
+                stored && stored->type == cmdLineType && RegStringData(stored->data) == item.CmdLine.view();
+            if (sameLine && icon && IsStringType(icon->type) &&
+                (FIconLooked.count(keyName) || FileExists(RegStringData(icon->data))))
+                item.Icon = RegStringData(icon->data);
+            else
+                item.Icon = ExtractProgramFile(system, cmdLine);
+            FIconLooked.insert(keyName);
+            writer.String("Desc", item.Desc.view());
+            writer.String("CmdLine", item.CmdLine.view(), cmdLineType);
+            writer.String("Icon", item.Icon.view());
+            writer.DefaultDword("DelayTime", 0);
+            writer.DefaultDword("Enable", 1);
+            writer.DefaultDword("Order", FDesc.Location * 10 + n);
             return true;
         },
         [&](const std::exception& e) { return FailureText(SaveError, e); });
@@ -218,12 +326,11 @@ bool TRegStartupMgr::RestoreItems()
                 return false;
             for (const auto& item : FItems) {
                 // An empty name would overwrite the key's unnamed value with nothing useful.
-                if (item->Desc.empty() || item->CmdLine.empty())
+                if (item->Desc.empty() || item->CmdLine.empty() || NativeValueSupersedes(key, *item))
                     continue;
-                DWORD type = REG_SZ;
-                if (NativeValueSupersedes(key, *item, StoredCmdLineType(item->Desc.view()), type))
-                    continue;
-                Check(key.WriteString(item->Desc.view(), item->CmdLine.view(), type), "Writing " + item->Desc.str());
+                Check(key.WriteString(item->Desc.view(), item->CmdLine.view(), StoredCmdLineType(item->Desc.view())),
+                      "Writing " + item->Desc.str());
+                ++storeWrites;
             }
             return true;
         },
@@ -234,8 +341,9 @@ bool TRegStartupMgr::DeleteItem(int index)
 {
     return RunGuarded(
         [&] {
-            const std::string path = ItemKeyPath(Items(index)->Desc.view());
-            if (TrimCollapse(Items(index)->Desc.view(), '\\').empty() || !RegKey::Open(FDesc.RootKey, path, FullAccess))
+            const std::string_view desc = Items(index)->Desc.view();
+            const std::string path = ItemKeyPath(desc);
+            if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, FullAccess))
                 return false;
             return RegKey::DeleteKey(FDesc.RootKey, path) == ERROR_SUCCESS;
         },
@@ -252,12 +360,13 @@ bool TRegStartupMgr::SaveItems()
     return RunGuarded(
         [&] {
             for (const auto& item : FItems) {
-                if (TrimCollapse(item->Desc.view(), '\\').empty())
+                if (ItemKeyName(item->Desc.view()).empty())
                     return false;
-                RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(item->Desc.view()), FullAccess);
+                bool created = false;
+                const RegKey key = OpenItemKey(item->Desc.view(), created);
                 if (!key)
                     return false;
-                WriteItemValues(key, *item);
+                WriteItemValues(key, created, *item);
             }
             return true;
         },

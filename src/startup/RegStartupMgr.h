@@ -2,9 +2,12 @@
 // The manager of the eight Run-type registry locations. Entries are values of
 // the location's key; the store is its subkey "Keldora" with one subkey per
 // item. Take-over copies entries and never deletes a value from the Run key.
+// An item's key is named by its Desc, each backslash written "%5C".
 
 #include "startup/uStartupMgr.h"
+#include "winutil/RegKey.h"
 
+#include <set>
 #include <string>
 
 class TRegStartupMgr : public TBaseStartupMgr {
@@ -20,11 +23,21 @@ public:
 
     // Writes one entry into the store; false when it names nothing to store.
     // The command line keeps the string type it had in the Run key.
+    // Values equal to the stored ones are not written again.
     bool ImportValue(const std::string& name, const std::string& cmdLine, int n, DWORD type = REG_SZ);
+
+    // Keys created and values written in any registry store since the
+    // program started; a refresh that finds nothing new adds none.
+    static std::size_t StoreWrites();
 
 private:
     std::string StoreKeyPath() const;
     std::string ItemKeyPath(std::string_view desc) const;
+    // The item's key, created when it does not exist; empty on failure.
+    RegKey OpenItemKey(std::string_view desc, bool& created) const;
     DWORD StoredCmdLineType(std::string_view desc) const;
     std::string FailureText(const char* format, const std::exception& e) const;
+
+    // Item key names whose icon file this manager has worked out or seen.
+    std::set<std::string, std::less<>> FIconLooked;
 };

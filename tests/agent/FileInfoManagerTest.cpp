@@ -100,3 +100,37 @@ TEST(FileInfoManager, HundredRebuildsLeakNoGdiObjects)
         rebuild();
     EXPECT_LE(CountGdiObjects(), before + 2);
 }
+
+TEST(FileInfoManager, RebuildsShowWhatTheFilesHoldNow)
+{
+    ScratchFolder dir("kdagent-");
+    const std::string program = dir.PathOf("tool.exe");
+    ASSERT_TRUE(CopyFileA(SystemFile("notepad.exe").c_str(), program.c_str(), FALSE));
+    const std::string shell32 = SystemFile("shell32.dll") + ",3";
+    TFileInfoManager cache;
+    auto rebuild = [&](const std::vector<std::string>& texts) {
+        cache.BeginRebuild(texts);
+        std::vector<int> indices;
+        for (const std::string& text : texts)
+            indices.push_back(cache.AddIcon(text));
+        return indices;
+    };
+    const std::vector<std::string> texts = {program, shell32, dir.PathOf("missing.exe"), program};
+    const std::vector<int> first = rebuild(texts);
+    EXPECT_EQ(first, (std::vector<int>{0, 1, -1, 0}));
+    const std::vector<BYTE> notepadPicture = Pixels(cache.SmallImages(), 0);
+    EXPECT_EQ(rebuild(texts), first);
+    EXPECT_EQ(ImageList_GetImageCount(cache.SmallImages()), 2);
+
+    // The file changed under the same name: its new picture, at the same place.
+    ASSERT_TRUE(CopyFileA(SystemFile("winemine.exe").c_str(), program.c_str(), FALSE));
+    EXPECT_EQ(rebuild(texts), first);
+    EXPECT_NE(Pixels(cache.SmallImages(), 0), notepadPicture);
+    EXPECT_EQ(ImageList_GetImageCount(cache.LargeImages()), 2);
+
+    // An entry gone from the menu takes its picture with it.
+    EXPECT_EQ(rebuild({shell32}), (std::vector<int>{0}));
+    EXPECT_EQ(ImageList_GetImageCount(cache.SmallImages()), 1);
+    DeleteFileA(program.c_str());
+    EXPECT_EQ(rebuild({program, shell32}), (std::vector<int>{-1, 0}));
+}

@@ -14,6 +14,8 @@ const std::vector<std::string>& CorpusFiles()
 {
     static const std::vector<std::string> files{
         "Program.exe",
+        "Documents.exe",
+        "Documents and Settings\\User\\start.exe",
         "Program Files\\Tool\\tool.exe",
         "Program Files\\Tool\\plugin.dll",
         "Program Files\\My App\\app.exe",
@@ -100,6 +102,29 @@ const std::vector<CmdLnCase>& CommandLineCorpus()
         {"trailing blanks", "{R}\\Tools\\tool.exe   ", R"({R}\Tools\tool.exe)", ""},
         {"trailing blanks", "{R}\\Tools\\tool.exe /s   ", R"({R}\Tools\tool.exe)", "/s"},
         {"trailing blanks", "\"{R}\\Program Files\\Tool\\tool.exe\" -x \t\r\n", R"({R}\Program Files\Tool\tool.exe)", "-x"},
+
+        {"relative path as first argument", R"({R}\Tools\tool.exe data\cfg.ini)", R"({R}\Tools\tool.exe)", R"(data\cfg.ini)"},
+        {"relative path as first argument", R"(notepad docs\readme.txt)", R"(C:\windows\system32\notepad.exe)", R"(docs\readme.txt)"},
+        {"relative path as first argument", R"("{R}\Program Files\My App\app.exe" logs\today.log)", R"({R}\Program Files\My App\app.exe)", R"(logs\today.log)"},
+        {"relative path as first argument", R"({R}\Program Files\My App\app.exe logs\today.log)", R"({R}\Program Files\My App\app.exe)", R"(logs\today.log)"},
+        {"relative path as first argument", R"({R}\Tools\tool.exe .\data\cfg.ini /v)", R"({R}\Tools\tool.exe)", R"(.\data\cfg.ini /v)"},
+
+        {"whole line in quotes", R"("{R}\Tools\tool.exe /min")", R"({R}\Tools\tool.exe)", "/min"},
+        {"whole line in quotes", R"("{R}\Program Files\My App\app.exe /min /x")", R"({R}\Program Files\My App\app.exe)", "/min /x"},
+        {"whole line in quotes", R"(  "{R}\Tools\tool.exe data\cfg.ini"  )", R"({R}\Tools\tool.exe)", R"(data\cfg.ini)"},
+        {"whole line in quotes", R"("{R}\Tools\absent.exe /min")", nullptr, nullptr},
+
+        {"tab between program and arguments", "{R}\\Tools\\tool.exe\t/s", R"({R}\Tools\tool.exe)", "/s"},
+        {"tab between program and arguments", "\"{R}\\Program Files\\Tool\\tool.exe\"\t-x", R"({R}\Program Files\Tool\tool.exe)", "-x"},
+        {"tab between program and arguments", "{R}\\Program Files\\Tool\\tool.exe\t/quiet\t/v", R"({R}\Program Files\Tool\tool.exe)", "/quiet\t/v"},
+        {"tab between program and arguments", "notepad\tdocs\\readme.txt", R"(C:\windows\system32\notepad.exe)", R"(docs\readme.txt)"},
+
+        {"planted program at the first blank", R"({R}\Documents and Settings\User\start.exe /s)", R"({R}\Documents and Settings\User\start.exe)", "/s"},
+        {"planted program at the first blank", R"({R}\Documents and Settings\User\gone.exe /s)", nullptr, nullptr},
+        {"planted program at the first blank", R"({R}\Program Files\Tool\absent.exe logs\today.log)", nullptr, nullptr},
+        {"planted program at the first blank", R"("{R}\Program Files\Tool\absent.exe /min")", nullptr, nullptr},
+        {"planted program at the first blank", "{R}\\Program Files\\Tool\\absent.exe\t/q", nullptr, nullptr},
+        {"planted program at the first blank", R"("{R}\Documents and Settings\User\gone.exe data\cfg.ini")", nullptr, nullptr},
 
         {"empty", "", nullptr, nullptr},
         {"empty", "     ", nullptr, nullptr},

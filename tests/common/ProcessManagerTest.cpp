@@ -192,16 +192,23 @@ TEST_F(ProcessManagerTest, DocumentOpensThroughTheShell)
     RegKey::Create(HKEY_CLASSES_ROOT, "KdRecDoc\\shell\\open\\command", KEY_WRITE)
         .WriteString("", "\"" + program + "\" --document \"%1\"");
 
-    const bool started = ExecuteFile(document, /*wait=*/true);
+    // Without waiting is the agent's path for every document it starts.
+    const bool waited = ExecuteFile(document, /*wait=*/true);
+    const std::vector<Record> afterWait = AwaitRecords(1);
+    const bool started = ExecuteFile(document, /*wait=*/false);
+    const std::vector<Record> records = AwaitRecords(2);
     RegKey::DeleteTree(HKEY_CLASSES_ROOT, "KdRecDoc");
     RegKey::DeleteKey(HKEY_CLASSES_ROOT, ".kdrecdoc");
 
+    ASSERT_TRUE(waited);
     ASSERT_TRUE(started);
-    const std::vector<Record> records = AwaitRecords(1);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_TRUE(SameText(records[0].module, program));
-    EXPECT_NE(records[0].commandLine.find("--document"), std::string::npos);
-    EXPECT_NE(UpperText(records[0].commandLine).find(UpperText("note.kdrecdoc")), std::string::npos);
+    EXPECT_EQ(afterWait.size(), 1u);
+    ASSERT_EQ(records.size(), 2u);
+    for (const Record& record : records) {
+        EXPECT_TRUE(SameText(record.module, program));
+        EXPECT_NE(record.commandLine.find("--document"), std::string::npos);
+        EXPECT_NE(UpperText(record.commandLine).find(UpperText("note.kdrecdoc")), std::string::npos);
+    }
 }
 
 TEST_F(ProcessManagerTest, WaitLastsUntilTheWholeTreeHasEnded)

@@ -4,10 +4,13 @@
 #include "common/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "winutil/FindFiles.h"
+#include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -206,4 +209,60 @@ TEST_F(FolderStartupMgrTest, SaveAndLoadKeepQuotesAndBlanks)
     ProfileFile(mgr.IniFile()).WriteString("a.lnk", "DelayTime", "12abc");
     mgr.Reload();
     EXPECT_EQ(mgr.Items(0)->DelayTime, 0);
+}
+
+TEST_F(FolderStartupMgrTest, FilesNamedLikeTheStoreStayWhereTheUserPutThem)
+{
+    WriteFile(In("a.lnk"), "a");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    for (const char* name : {"KELDORA.INI", "keldora.ini", "Keldora.ini"}) {
+        SCOPED_TRACE(name);
+        WriteFile(In(name), "[user's own]\r\nkey=1\r\n");
+        WriteFile(In("b.lnk"), "b");
+        ASSERT_TRUE(mgr.SetupItems());
+        EXPECT_EQ(ReadFile(In(name)), "[user's own]\r\nkey=1\r\n");
+        EXPECT_FALSE(FileExists(In("b.lnk")));
+        mgr.Reload();
+        ASSERT_EQ(mgr.Count(), 2) << "the index keeps every entry";
+        DeleteFileA(In(name).c_str());
+    }
+}
+
+TEST_F(FolderStartupMgrTest, LockedIndexIsReportedAndLosesNothing)
+{
+    WriteFile(In("a.lnk"), "a");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    const std::string index = mgr.IniFile();
+    const std::string indexText = ReadFile(index);
+    const std::string cause = ErrorMessage("Opening " + index, ERROR_SHARING_VIOLATION);
+    const struct {
+        const char* operation;
+        std::function<void()> run;
+        std::string message;
+    } cases[] = {
+        {"LoadItems", [&] { mgr.Reload(); },
+         "Unable to read startup programs info.\r\n Error Description:\"" + cause + "\""},
+        {"RestoreItems", [&] { mgr.RestoreItems(); },
+         "Unable to remove startup itemsfrom dir:\"" + folder + "\".\r\nErr Description:\"" + cause + "\""},
+        {"DeleteItem", [&] { mgr.DeleteItem(0); },
+         "Unable to delete startup itemsfrom dir:\"" + folder + "\".\r\nErr Description:\"" + cause + "\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.operation);
+        mgr.Reload();
+        UniqueFile lock(CreateFileA(index.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock);
+        try {
+            c.run();
+            ADD_FAILURE() << "no error";
+        } catch (const EStartupMgrErr& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    EXPECT_EQ(ReadFile(index), indexText);
+    EXPECT_EQ(ReadFile(Stored("a.lnk")), "a");
 }

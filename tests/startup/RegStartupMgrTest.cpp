@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -79,11 +80,8 @@ TEST_F(RegStartupMgrTest, TakeOverCopiesEveryStringEntry)
     EXPECT_TRUE(ItemKey("Pr\xFC" "fung"));
     EXPECT_TRUE(ItemKey("Exp"));
 
-    // The unnamed value is stored under its program's path, a nested key that
-    // the store does not list; it stays in the Run key all the same.
-    EXPECT_TRUE(RegKey::Exists(HKEY_CURRENT_USER, StorePath(TrimCollapse(notepad, '\\'))));
     mgr.Reload();
-    EXPECT_EQ(mgr.Count(), 4);  // Tool, Exp, Keldora Helper, Pr\xFC fung
+    EXPECT_EQ(mgr.Count(), 5);  // Tool, Exp, Keldora Helper, Pr\xFC fung and the unnamed value
     for (int i = 0; i < mgr.Count(); ++i) {
         EXPECT_EQ(mgr.Items(i)->Owner, &mgr);
         EXPECT_EQ(mgr.Items(i)->Location, UserRun);
@@ -169,9 +167,140 @@ TEST_F(RegStartupMgrTest, DamagedItemKeysCostOnlyThemselves)
     RegKey::Open(HKEY_CURRENT_USER, StorePath("B"), KEY_WRITE).WriteString("DelayTime", "soon");
     RegKey::Open(HKEY_CURRENT_USER, StorePath("C"), KEY_WRITE).DeleteValue("CmdLine");
     RegKey::Create(HKEY_CURRENT_USER, StorePath("Empty"), KEY_WRITE);
+    // A store written before names with backslashes had keys of their own.
+    RegKey::Create(HKEY_CURRENT_USER, StorePath("Old\\Nested"), KEY_WRITE).WriteString("CmdLine", notepad);
     mgr.Reload();
-    ASSERT_EQ(mgr.Count(), 1);
-    EXPECT_EQ(mgr.Items(0)->Desc.str(), "A");
+
+    // Keys without a command line are listed, so that they can be saved and deleted.
+    std::map<std::string, const TStartupItem*> byDesc;
+    for (int i = 0; i < mgr.Count(); ++i)
+        byDesc[mgr.Items(i)->Desc.str()] = mgr.Items(i);
+    ASSERT_EQ(byDesc.size(), 3u);
+    EXPECT_EQ(byDesc.at("A")->CmdLine.str(), notepad);
+    EXPECT_TRUE(byDesc.at("C")->CmdLine.empty());
+    EXPECT_TRUE(byDesc.at("Empty")->CmdLine.empty() && byDesc.at("Empty")->Icon.empty());
+    EXPECT_FALSE(byDesc.at("Empty")->Enable);
+
+    ASSERT_TRUE(mgr.SaveItems());
+    EXPECT_EQ(ItemKey("Empty").ReadDword("Order").value_or(99), static_cast<DWORD>(byDesc.at("Empty")->Order));
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_FALSE(run.HasValue("Empty")) << "nothing to start, nothing restored";
+    for (int i = 0; i < mgr.Count(); ++i)
+        EXPECT_TRUE(mgr.DeleteItem(i)) << mgr.Items(i)->Desc.str();
+    EXPECT_FALSE(ItemKey("C"));
+    EXPECT_FALSE(ItemKey("Empty"));
+}
+
+TEST_F(RegStartupMgrTest, NamesWithBackslashesAreListedRestoredAndDeleted)
+{
+    run.WriteString("", notepad + " -default");
+    run.WriteString("Tools\\Helper", notepad + " /h");
+    run.WriteString("Plain", notepad + " /p");
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    std::map<std::string, std::string> lines;
+    for (int i = 0; i < mgr.Count(); ++i)
+        lines[mgr.Items(i)->Desc.str()] = mgr.Items(i)->CmdLine.str();
+    ASSERT_EQ(lines.size(), 3u);
+    const auto unnamed = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return SameText(l.first, notepad); });
+    ASSERT_NE(unnamed, lines.end()) << "the unnamed value is named by its program";
+    EXPECT_EQ(unnamed->second, notepad + " -default");
+    EXPECT_EQ(lines.at("Tools\\Helper"), notepad + " /h");
+
+    // One key each below the store, the name kept whole in "Desc"; other names keep their own key names.
+    EXPECT_TRUE(ItemKey("Tools%5CHelper"));
+    EXPECT_TRUE(ItemKey("Plain"));
+    std::vector<std::string> storeKeys;
+    RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys);
+    EXPECT_EQ(storeKeys.size(), 3u);
+
+    run.DeleteValue("Tools\\Helper");
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_EQ(run.ReadString("Tools\\Helper").value_or(""), notepad + " /h");
+    EXPECT_EQ(run.ReadString(unnamed->first).value_or(""), notepad + " -default");
+
+    for (int i = 0; i < mgr.Count(); ++i)
+        EXPECT_TRUE(mgr.DeleteItem(i)) << mgr.Items(i)->Desc.str();
+    storeKeys.clear();
+    RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys);
+    EXPECT_TRUE(storeKeys.empty());
+}
+
+TEST_F(RegStartupMgrTest, CutRuleAndStringTypeSurviveSaveAndRestore)
+{
+    run.WriteString("Tool", notepad + " /x");
+    run.WriteString("Exp", "%windir%\\notepad.exe /e", REG_EXPAND_SZ);
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    for (int i = 0; i < mgr.Count(); ++i) {
+        TStartupItem& item = *mgr.Items(i);
+        if (item.Desc.str() == "Tool")
+            item.CmdLine = notepad;  // the user removed "/x"
+        item.DelayTime = 7;
+    }
+    ASSERT_TRUE(mgr.SaveItems());
+    RegKey::Value saved;
+    ASSERT_EQ(ItemKey("Exp").Query("CmdLine", saved), ERROR_SUCCESS);
+    EXPECT_EQ(saved.type, static_cast<DWORD>(REG_EXPAND_SZ));
+
+    run.DeleteValue("Exp");
+    mgr.Reload();
+    ASSERT_TRUE(mgr.RestoreItems());
+    const auto after = RunValues();
+    EXPECT_EQ(RegStringData(after.at("Tool").data), notepad) << "a shortened line is not a cut one";
+    EXPECT_EQ(after.at("Exp").type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(RegStringData(after.at("Exp").data), "%windir%\\notepad.exe /e");
+}
+
+TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
+{
+    run.WriteString("A", notepad + " /a");
+    run.WriteString("", notepad + " -default");
+    run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ);
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    const auto stamps = [&] {
+        std::map<std::string, std::uint64_t> times;
+        std::vector<std::string> names;
+        RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(names);
+        for (const std::string& name : names) {
+            FILETIME written = {};
+            RegQueryInfoKeyA(ItemKey(name).get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, &written);
+            times[name] = (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+        }
+        return times;
+    };
+    const auto before = stamps();
+    ASSERT_EQ(before.size(), 3u);
+    Sleep(50);
+    ASSERT_TRUE(mgr.SetupItems());
+    ASSERT_TRUE(mgr.SaveItems());
+    EXPECT_EQ(stamps(), before);
+
+    run.WriteString("A", notepad + " /changed");
+    Sleep(50);
+    ASSERT_TRUE(mgr.SetupItems());
+    const auto after = stamps();
+    EXPECT_NE(after.at("A"), before.at("A"));
+    EXPECT_EQ(after.at("Exp"), before.at("Exp"));
+    EXPECT_EQ(ItemKey("A").ReadString("CmdLine").value_or(""), notepad + " /changed");
+
+    // A program installed after its entry was taken over gets its icon from the next manager.
+    const std::string later = "C:\\KdLater\\later.exe";
+    run.WriteString("Later", later + " /x");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ItemKey("Later").ReadString("Icon").value_or(""), "ThisFileWillNeverExists.exe");
+    CreateDirectoryA("C:\\KdLater", nullptr);
+    WriteFile(later, "program");
+    TRegStartupMgr next(UserRun);
+    ASSERT_TRUE(next.SetupItems());
+    EXPECT_TRUE(SameText(ItemKey("Later").ReadString("Icon").value_or(""), later));
+    DeleteFileA(later.c_str());
+    RemoveDirectoryA("C:\\KdLater");
 }
 
 TEST_F(RegStartupMgrTest, DeleteAndSave)

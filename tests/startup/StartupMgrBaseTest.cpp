@@ -90,6 +90,7 @@ TEST(StartupMgrBase, ItemsOutOfRangeFailsTheAssertion)
     EXPECT_THROW(mgr.Items(-1), EAssertionFailed);
     try {
         mgr.Items(mgr.Count());
+        FAIL() << "an index equal to Count is out of range";
     } catch (const EAssertionFailed& e) {
         EXPECT_NE(std::string(e.what()).find("uStartupMgr"), std::string::npos);
     }

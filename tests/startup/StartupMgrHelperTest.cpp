@@ -4,10 +4,12 @@
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"
+#include "winutil/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <set>
 
 namespace {
 
@@ -61,7 +63,10 @@ TEST_F(StartupMgrHelperTest, MergedListFollowsStoredOrder)
     EXPECT_EQ(helper.Items(7)->Location, 8);
     for (int i = 0; i < helper.Count(); ++i)
         EXPECT_EQ(helper.Items(i)->Order, i);
-    EXPECT_EQ(std::string(helper.Items(6)->Desc.str()), "user4");
+    std::set<std::string> user;
+    for (int i = 2; i <= 6; ++i)
+        user.insert(helper.Items(i)->Desc.str());
+    EXPECT_EQ(user, (std::set<std::string>{"user0", "user1", "user2", "user3", "user4"}));
 
     TStartupMgrHelper twice({0, 0});
     EXPECT_EQ(twice.Count(), 4);
@@ -75,4 +80,26 @@ TEST_F(StartupMgrHelperTest, CompareNeverOverflows)
     EXPECT_LT(TStartupMgrHelper::CompareItemOrder(low, high), 0);
     EXPECT_GT(TStartupMgrHelper::CompareItemOrder(high, low), 0);
     EXPECT_EQ(TStartupMgrHelper::CompareItemOrder(low, low), 0);
+}
+
+TEST_F(StartupMgrHelperTest, FailedRefreshLeavesNoItemBehind)
+{
+    OpenRunKey(0).WriteString("machine", notepad);
+    WriteFile(GetStpDesc(9).Path + "\\user.lnk", "x");
+    TStartupMgrHelper helper({0, 9});
+    helper.SetupAll();
+    helper.RefreshAll();
+    ASSERT_EQ(helper.Count(), 2);
+
+    // The folder's index cannot be read: the registry manager has reloaded
+    // (freeing the items the list pointed at) before the folder one fails.
+    const std::string index = GetStpDesc(9).Path + "\\Keldora\\Keldora.ini";
+    {
+        UniqueFile lock(CreateFileA(index.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock);
+        EXPECT_THROW(helper.RefreshAll(), EStartupMgrErr);
+    }
+    EXPECT_EQ(helper.Count(), 0);
+    helper.RefreshAll();
+    EXPECT_EQ(helper.Count(), 2);
 }
