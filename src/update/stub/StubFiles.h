@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <new>
 #include <string_view>
 
 // A path in a fixed buffer. Text that does not fit makes the whole path empty,
@@ -60,7 +61,7 @@ public:
     {
         if (count_ == capacity_ && !Grow())
             return nullptr;
-        return &items_[count_++];
+        return new (&items_[count_++]) PendingMove();
     }
     std::size_t Count() const { return count_; }
     PendingMove& operator[](std::size_t i) { return items_[i]; }
