@@ -23,10 +23,6 @@ private:
     HANDLE handle_;
 };
 
-bool PathExists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
 
 char FoldAscii(char c)
 {
@@ -65,11 +61,7 @@ PathText ProgramName(const char* program)
 
 bool Writable(const PendingMove& move)
 {
-    if (!move.hadTarget)
-        return true;
-    const DWORD attributes = GetFileAttributesA(move.target.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+    return !move.hadTarget || !(move.targetAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
 }
 
 bool MoveIn(const PendingMove& move)
@@ -103,11 +95,11 @@ void Commit(MoveList& moves)
         const PendingMove& move = moves[i];
         const DWORD attributes = move.role == TargetRole::setup ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE
                                                                 : FILE_ATTRIBUTE_ARCHIVE;
-        SetFileAttributesA(move.target.c_str(), attributes);
-        if (move.hadTarget) {
-            SetFileAttributesA(move.backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (move.pendingAttributes != attributes)
+            SetFileAttributesA(move.target.c_str(), attributes);
+        // A backup is never read-only: such a target stops the work beforehand.
+        if (move.hadTarget)
             DeleteFileA(move.backup.c_str());
-        }
     }
 }
 
@@ -168,9 +160,12 @@ bool Replacement::Plan(const StubCommand& command)
         const std::string_view target = PendingTarget(found.cFileName);
         if (target.empty())
             continue;
-        const bool targetExists = PathExists(PathText(folder).Append(target).c_str());
-        const NamedTarget named = namer.Name(target, targetExists);
-        const PathText targetPath = PathText(folder).Append(named.name);
+        const PathText ownTarget = PathText(folder).Append(target);
+        DWORD targetAttributes = GetFileAttributesA(ownTarget.c_str());
+        const NamedTarget named = namer.Name(target, targetAttributes != INVALID_FILE_ATTRIBUTES);
+        const PathText targetPath = named.role == TargetRole::program ? PathText(folder).Append(named.name) : ownTarget;
+        if (named.role == TargetRole::program)
+            targetAttributes = GetFileAttributesA(targetPath.c_str());
         if (AlreadyPlanned(moves, targetPath.View()))
             continue;
         PendingMove* move = moves.Add();
@@ -180,7 +175,9 @@ bool Replacement::Plan(const StubCommand& command)
         move->target = targetPath;
         move->backup = PathText(targetPath.View()).Append(BackupSuffix);
         move->role = named.role;
-        move->hadTarget = PathExists(targetPath.c_str());
+        move->pendingAttributes = found.dwFileAttributes;
+        move->targetAttributes = targetAttributes;
+        move->hadTarget = targetAttributes != INVALID_FILE_ATTRIBUTES;
     } while (search.Next(found));
     return true;
 }

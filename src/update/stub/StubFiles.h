@@ -41,6 +41,8 @@ struct PendingMove {
     PathText pending;
     PathText target;
     PathText backup;
+    DWORD pendingAttributes;
+    DWORD targetAttributes;  // as planned; INVALID_FILE_ATTRIBUTES when there was none
     TargetRole role;
     bool hadTarget;
 };
