@@ -9,6 +9,14 @@
 
 namespace {
 
+// The machine a program file is built for, from its PE header.
+WORD MachineOf(const std::string& image)
+{
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image.data() + dos->e_lfanew);
+    return nt->FileHeader.Machine;
+}
+
 TEST(StubResource, WrittenOutItIsTheBuiltStubAndRuns)
 {
     ScratchFolder scratch("kdstubres");
@@ -16,8 +24,13 @@ TEST(StubResource, WrittenOutItIsTheBuiltStubAndRuns)
     scratch.AddFile("Zeredira3.exe", "an older stub, longer than nothing");
     ASSERT_TRUE(WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", written));
     const std::string built = ReadWholeFile(BuildProgram("Zeredira3.exe"));
+    ASSERT_GT(built.size(), sizeof(IMAGE_DOS_HEADER) + sizeof(IMAGE_NT_HEADERS));
     EXPECT_EQ(ReadWholeFile(written), built);
     EXPECT_LE(built.size(), 64u * 1024u);
+    // A program carries the stub of its own target.
+    const std::string self = ReadWholeFile(BuildProgram("stub_tests.exe"));
+    ASSERT_GT(self.size(), sizeof(IMAGE_DOS_HEADER) + sizeof(IMAGE_NT_HEADERS));
+    EXPECT_EQ(MachineOf(built), MachineOf(self));
 
     const std::string log = scratch.PathOf("box.txt");
     const EnvVarScope box("KDSTUB_MESSAGE_LOG", log);

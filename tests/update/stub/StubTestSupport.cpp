@@ -26,20 +26,6 @@ std::string BuildProgram(const std::string& name)
     return GetAppFolder() + name;
 }
 
-std::string ReadWholeFile(const std::string& path)
-{
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        throw std::runtime_error("cannot read " + path);
-    std::string content;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got)
-        content.append(buffer, got);
-    return content;
-}
-
 FolderState ReadFolder(const std::string& folder)
 {
     FolderState state;

@@ -2,6 +2,7 @@
 // Support for the stub's tests under Wine: a program folder holding an old
 // release with a new one pending, the stub and the stand-in product run as real
 // processes, and what the product recorded about each start.
+#include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
 
 #include <windows.h>
@@ -10,10 +11,10 @@
 #include <string>
 #include <vector>
 
+// ReadWholeFile (HttpTestServer.h) reads files here too.
+
 // A program of the build's output folder (beside the test program).
 std::string BuildProgram(const std::string& name);
-
-std::string ReadWholeFile(const std::string& path);
 
 // Every file of a folder: name -> content, and the read-only and hidden marks.
 struct FileState {
