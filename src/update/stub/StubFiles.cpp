@@ -23,7 +23,6 @@ private:
     HANDLE handle_;
 };
 
-
 char FoldAscii(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
