@@ -101,6 +101,15 @@ TEST(StubProgram, AReadOnlyTargetLeavesTheOldReleaseAndRestarts)
     SetFileAttributesA(release.Program().c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct());
     EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
+
+    // A pending file cannot take the place of a folder.
+    release.Add("plugins\\one.txt", "in a folder");
+    release.AddPending("plugins.uTMP", "a file");
+    const FolderState withFolder = ReadFolder(release.Folder());
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::accessDenied));
+    EXPECT_EQ(ReadFolder(release.Folder()), withFolder);
+    EXPECT_EQ(ReadWholeFile(release.PathOf("plugins\\one.txt")), "in a folder");
+    EXPECT_EQ(release.WaitForRecords(3).size(), 3u);
 }
 
 TEST(StubProgram, AFailedMovePutsBackEveryFileMovedSoFar)
@@ -197,6 +206,22 @@ TEST(StubProgram, SetupModeRunsTheSetupProgramThenTheProgram)
     ExpectStart(ParseRecord(records[1]), release.Program(), "/verysilent", release.OldProduct().size());
     EXPECT_EQ(GetFileAttributesA(release.PathOf("setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(release.PathOf("data.txt")), "new data");
+}
+
+TEST(StubProgram, SetupModeWithAFailedReplacementRunsNoSetupProgram)
+{
+    const ReleaseFolder release;
+    release.AddPending("setup.exe.uTMP", release.OldProduct() + "-setup-");
+    release.Add("data.txt", "old data");
+    release.AddPending("data.txt.uTMP", "new data");
+    SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const FolderState before = ReadFolder(release.Folder());
+    EXPECT_EQ(RunStub(release.Program() + " +/verysilent1"), Code(StubExit::accessDenied));
+    EXPECT_EQ(ReadFolder(release.Folder()), before);
+    const std::vector<std::string> records = release.WaitForRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    ExpectStart(ParseRecord(records[0]), release.Program(), "/verysilent", release.OldProduct().size());
+    SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(StubProgram, SetupModeWithoutASetupProgramKeepsEveryFile)
