@@ -189,6 +189,23 @@ TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOw
     ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
 }
 
+TEST(StubProgram, WhatIsNoPendingFileStaysAsItIs)
+{
+    const ReleaseFolder release;
+    release.AddPending("..uTMP", "would name the folder itself");
+    release.AddPending(".uTMP", "no name before the suffix");
+    release.Add("a.txt.uTMP", "pending");
+    release.AddPending("a.txt.uTMP.uTMP", "would replace a pending file");
+    release.Add("dir.uTMP\\inner.txt", "a folder");
+    FolderState expected = ReadFolder(release.Folder());
+    expected.erase("a.txt.uTMP");
+    expected["a.txt"] = {"pending", 0};
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::done));
+    EXPECT_EQ(ReadFolder(release.Folder()), expected);
+    EXPECT_EQ(ReadWholeFile(release.PathOf("dir.uTMP\\inner.txt")), "a folder");
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u);
+}
+
 TEST(StubProgram, SetupModeRunsTheSetupProgramThenTheProgram)
 {
     const ReleaseFolder release;
