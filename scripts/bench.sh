@@ -24,3 +24,5 @@ echo "== Agent refresh cycle and idle footprint (Wine)"
 bash "$root/bench/bench_agent.sh" "$win_build"
 echo "== HTTP download against curl (Wine)"
 bash "$root/bench/bench_http.sh" "$win_build" 256 4096 cache
+echo "== Self-upgrade stub replacing 1 000 files against mv (Wine)"
+bash "$root/bench/bench_stub.sh" "$win_build"

@@ -1,0 +1,90 @@
+#pragma once
+// The self-upgrade stub's rules that need no system: reading its command line
+// and naming the file each pending download replaces. Everything here works on
+// views into the caller's text and allocates nothing, so the stub can stay a
+// small program without the C++ runtime's heavier parts.
+#include <cstdint>
+#include <string_view>
+
+// The stub's exit codes. Whatever the code, a stub that got as far as naming
+// an existing program leaves the folder holding either the whole old release
+// or the whole new one, and starts the program again.
+enum class StubExit : int {
+    done = 0,            // every pending file is in place and the program was started
+    usage = 1,           // started without arguments: only the information box was shown
+    malformed = 2,       // the command line was not understood; nothing was touched
+    missingProgram = 3,  // the program file does not exist; nothing was touched
+    stillHeld = 4,       // the program file stayed in use past the wait limit; nothing was replaced
+    accessDenied = 5,    // the program file or a target cannot be written (read-only, denied); nothing was replaced
+    rolledBack = 6,      // a move failed; every file moved so far was put back as it was
+    startFailed = 7,     // the files are in place but the program (or the setup program) did not start
+};
+
+// Answers whether a path names an existing file (not a folder).
+class FileProbe {
+public:
+    virtual bool FileExists(std::string_view path) const = 0;
+
+protected:
+    ~FileProbe() = default;
+};
+
+// What the stub's command line asks for.
+struct StubCommand {
+    std::string_view program;  // full path of the program, without quotes or trailing blanks
+    std::string_view params;   // the restart parameters, passed on as they stand
+    bool setupMode = false;    // method digit 1: a pending executable is an external setup program
+};
+
+enum class StubParse { ok, empty, malformed, missingProgram };
+
+// The arguments part of a process's whole command line: the text after the
+// program's own name (quoted or not) and the blanks that follow it.
+std::string_view StubArgumentText(std::string_view commandLine);
+
+// Reads the stub's arguments. Two forms are understood:
+//   "C:\Program Files\App\app.exe" +/afterupgrade0   (the program quoted)
+//   C:\Program Files\App\app.exe +/afterupgrade0     (nothing quoted)
+// The restart argument is "+", the restart parameters and the method digit
+// ("0" self-upgrade, "1" external setup); it may be missing altogether. In the
+// unquoted form the program path ends at the first " +" whose left part names
+// an existing file, so paths holding blanks and "+" both work.
+StubParse ParseStubCommand(std::string_view arguments, const FileProbe& probe, StubCommand& command);
+
+// The folder part of a path, with its trailing separator; empty without one.
+std::string_view FolderOf(std::string_view path);
+
+// The file a pending download replaces: its name without the ".uTMP" suffix
+// (any case). Empty when the name has no such suffix, nothing before it, or
+// what is left is no plain file name ("." or "..", a separator, a colon) or is
+// itself a pending name.
+std::string_view PendingTarget(std::string_view foundName);
+
+enum class TargetRole { file, program, setup };
+
+struct NamedTarget {
+    std::string_view name;  // file name in the program's folder
+    TargetRole role;
+};
+
+// Names the targets of the pending files, visited in the order the folder lists
+// them. The first pending executable (name ending in "exe", lower case) whose
+// own target does not exist stands for the program in self-upgrade mode (a
+// renamed program file) and is the setup program in setup mode; a pending file
+// whose target exists always replaces that target. When the program's own copy
+// is pending no executable is singled out.
+class TargetNamer {
+public:
+    TargetNamer(std::string_view programName, bool setupMode, bool ownCopyPending);
+
+    NamedTarget Name(std::string_view target, bool targetExists);
+
+private:
+    std::string_view programName_;
+    bool setupMode_;
+    bool exeChosen_;
+};
+
+// A decimal count of milliseconds (the wait limit's test setting); the
+// fallback for text that is not one or does not fit in 32 bits.
+std::uint32_t ParseMilliseconds(std::string_view text, std::uint32_t fallback);

@@ -1,0 +1,91 @@
+// A stand-in for the upgraded program. Each start appends one line to the file
+// named by KD_STUB_RECORD: its module path, the size of its module file, the
+// module's attributes and its command line, separated by "|". Options:
+//   --hold N       keep its own program file open (others may only read) for
+//                  N ms, having set the event named by KD_STUB_READY_EVENT
+//                  once the file is held
+//   --delete PATH  delete PATH when the hold ends, before letting go of the file
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string ModulePath()
+{
+    char path[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::string Environment(const char* name)
+{
+    char value[MAX_PATH + 1] = {};
+    const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
+    return length && length < MAX_PATH ? std::string(value, length) : std::string();
+}
+
+void AppendRecord(const std::string& module)
+{
+    const std::string target = Environment("KD_STUB_RECORD");
+    if (target.empty())
+        return;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(module.c_str(), GetFileExInfoStandard, &data);
+    char numbers[64];
+    wsprintfA(numbers, "|%lu|0x%lx|", data.nFileSizeLow, data.dwFileAttributes);
+    const std::string record = module + numbers + GetCommandLineA() + "\r\n";
+    // A restarted program may record while the one before it still does.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE file = CreateFileA(target.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+            CloseHandle(file);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+void Hold(const std::string& module, DWORD milliseconds, const std::string& deleteAfter)
+{
+    HANDLE file = CreateFileA(module.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string eventName = Environment("KD_STUB_READY_EVENT");
+    if (!eventName.empty()) {
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
+        if (ready) {
+            SetEvent(ready);
+            CloseHandle(ready);
+        }
+    }
+    Sleep(milliseconds);
+    if (!deleteAfter.empty()) {
+        SetFileAttributesA(deleteAfter.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(deleteAfter.c_str());
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string module = ModulePath();
+    AppendRecord(module);
+    DWORD hold = 0;
+    std::string deleteAfter;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--hold") == 0)
+            hold = static_cast<DWORD>(std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--delete") == 0)
+            deleteAfter = argv[++i];
+    }
+    if (hold)
+        Hold(module, hold, deleteAfter);
+    return 0;
+}

@@ -1,0 +1,191 @@
+#include "update/stub/StubRules.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+class SetProbe : public FileProbe {
+public:
+    SetProbe(std::initializer_list<std::string> files) : files_(files) {}
+    bool FileExists(std::string_view path) const override { return files_.count(std::string(path)) != 0; }
+
+private:
+    std::set<std::string> files_;
+};
+
+struct Parsed {
+    StubParse result;
+    std::string program;
+    std::string params;
+    bool setupMode;
+};
+
+Parsed Parse(std::string_view arguments, const FileProbe& probe)
+{
+    StubCommand command;
+    const StubParse result = ParseStubCommand(arguments, probe, command);
+    return {result, std::string(command.program), std::string(command.params), command.setupMode};
+}
+
+TEST(StubRules, ArgumentTextSkipsTheStubsOwnName)
+{
+    EXPECT_EQ(StubArgumentText(R"("C:\Temp Dir\Zeredira3.exe" C:\App\app.exe +/x0)"), R"(C:\App\app.exe +/x0)");
+    EXPECT_EQ(StubArgumentText("C:\\Temp\\Zeredira3.exe   \"C:\\A B\\app.exe\" +0"), "\"C:\\A B\\app.exe\" +0");
+    EXPECT_EQ(StubArgumentText("Zeredira3.exe"), "");
+    EXPECT_EQ(StubArgumentText("\"C:\\Temp\\Zeredira3.exe\""), "");
+    EXPECT_EQ(StubArgumentText("\"unterminated"), "");
+    EXPECT_EQ(StubArgumentText("  stub\t\targs here "), "args here ");
+    EXPECT_EQ(StubArgumentText(""), "");
+}
+
+TEST(StubRules, ReadsTheOldUnquotedForm)
+{
+    const SetProbe probe{R"(C:\Program Files\App\app.exe)", R"(C:\App\app.exe)"};
+    // What the engine writes: the path split at its blanks, restart argument last.
+    Parsed p = Parse(R"(C:\Program Files\App\app.exe +/afterupgrade0 )", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.program, R"(C:\Program Files\App\app.exe)");
+    EXPECT_EQ(p.params, "/afterupgrade");
+    EXPECT_FALSE(p.setupMode);
+
+    p = Parse(R"(C:\App\app.exe +/verysilent /dir="C:\x y"1)", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.params, R"(/verysilent /dir="C:\x y")");
+    EXPECT_TRUE(p.setupMode);
+
+    // Empty restart parameters are stored as one blank by the engine.
+    p = Parse(R"(C:\App\app.exe + 0)", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.params, " ");
+
+    // Without a restart argument the program starts without arguments.
+    p = Parse(R"(C:\App\app.exe)", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.params, "");
+}
+
+TEST(StubRules, ReadsTheQuotedForm)
+{
+    const SetProbe probe{R"(C:\My Apps +1\a+b\app.exe)", R"(C:\App\app.exe)"};
+    Parsed p = Parse(R"("C:\My Apps +1\a+b\app.exe" +/afterupgrade0)", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.program, R"(C:\My Apps +1\a+b\app.exe)");
+    EXPECT_EQ(p.params, "/afterupgrade");
+
+    p = Parse("  \"C:\\App\\app.exe\"\t+/s1  ", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.params, "/s");
+    EXPECT_TRUE(p.setupMode);
+
+    p = Parse(R"("C:\App\app.exe")", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.params, "");
+}
+
+TEST(StubRules, SplitsAtTheFirstPlusAfterAnExistingFile)
+{
+    // "C:\Apps +x" is a folder, not a file, so the split moves on.
+    const SetProbe probe{R"(C:\Apps +x\tool +2\app.exe)"};
+    Parsed p = Parse(R"(C:\Apps +x\tool +2\app.exe +/after +more0)", probe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.program, R"(C:\Apps +x\tool +2\app.exe)");
+    EXPECT_EQ(p.params, "/after +more");
+
+    // A "+" without a blank before it belongs to the path.
+    const SetProbe plusProbe{R"(C:\C++\app.exe)"};
+    p = Parse(R"(C:\C++\app.exe +/r0)", plusProbe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.program, R"(C:\C++\app.exe)");
+
+    // A program whose name itself holds " +" and has no restart argument.
+    const SetProbe wholeProbe{R"(C:\A\b +c.exe)"};
+    p = Parse(R"(C:\A\b +c.exe)", wholeProbe);
+    EXPECT_EQ(p.result, StubParse::ok);
+    EXPECT_EQ(p.program, R"(C:\A\b +c.exe)");
+}
+
+TEST(StubRules, BadCommandLinesAreRefused)
+{
+    const SetProbe probe{R"(C:\App\app.exe)", "app.exe"};
+    EXPECT_EQ(Parse("", probe).result, StubParse::empty);
+    EXPECT_EQ(Parse(" \t ", probe).result, StubParse::empty);
+    EXPECT_EQ(Parse(R"("C:\App\app.exe +/x0)", probe).result, StubParse::malformed);  // no closing quote
+    EXPECT_EQ(Parse(R"("" +/x0)", probe).result, StubParse::malformed);
+    EXPECT_EQ(Parse(R"("C:\App\app.exe" /x0)", probe).result, StubParse::malformed);   // no "+"
+    EXPECT_EQ(Parse(R"("C:\App\app.exe" +)", probe).result, StubParse::malformed);     // no method digit
+    EXPECT_EQ(Parse(R"("C:\App\app.exe" +/x7)", probe).result, StubParse::malformed);  // unknown method
+    EXPECT_EQ(Parse(R"(C:\App\app.exe +/x)", probe).result, StubParse::malformed);
+    EXPECT_EQ(Parse(R"(C:\App\app.exe +)", probe).result, StubParse::malformed);
+    EXPECT_EQ(Parse("+/afterupgrade0", probe).result, StubParse::malformed);
+    EXPECT_EQ(Parse("app.exe +/x0", probe).result, StubParse::malformed);  // no folder
+    EXPECT_EQ(Parse(R"("C:\App\" +/x0)", probe).result, StubParse::malformed);  // a folder
+
+    Parsed p = Parse(R"(C:\Gone\app.exe +/x0)", probe);
+    EXPECT_EQ(p.result, StubParse::missingProgram);
+    EXPECT_EQ(p.program, R"(C:\Gone\app.exe)");
+    EXPECT_EQ(Parse(R"("C:\Gone\app.exe" +/x0)", probe).result, StubParse::missingProgram);
+}
+
+TEST(StubRules, FolderAndPendingTargets)
+{
+    EXPECT_EQ(FolderOf(R"(C:\App\app.exe)"), R"(C:\App\)");
+    EXPECT_EQ(FolderOf("C:/App/app.exe"), "C:/App/");
+    EXPECT_EQ(FolderOf("app.exe"), "");
+
+    EXPECT_EQ(PendingTarget("app.exe.uTMP"), "app.exe");
+    EXPECT_EQ(PendingTarget("data.bin.UTMP"), "data.bin");
+    EXPECT_EQ(PendingTarget("noext.uTMP"), "noext");
+    EXPECT_EQ(PendingTarget(".uTMP"), "");
+    EXPECT_EQ(PendingTarget("..uTMP"), "");
+    EXPECT_EQ(PendingTarget("...uTMP"), "");
+    EXPECT_EQ(PendingTarget("a.uTMP.uTMP"), "");
+    EXPECT_EQ(PendingTarget("app.exe"), "");
+    EXPECT_EQ(PendingTarget("app.uTMPx"), "");
+}
+
+TEST(StubRules, TargetNaming)
+{
+    // The program's own copy is pending: every file keeps its own name.
+    TargetNamer own("app.exe", /*setupMode=*/false, /*ownCopyPending=*/true);
+    EXPECT_EQ(own.Name("tool.exe", false).name, "tool.exe");
+    EXPECT_EQ(own.Name("app.exe", true).role, TargetRole::file);
+
+    // A renamed program: the first pending executable without a target of its
+    // own becomes the program; one whose target exists replaces that target.
+    TargetNamer renamed("App.exe", false, false);
+    NamedTarget named = renamed.Name("product.exe", /*targetExists=*/true);
+    EXPECT_EQ(named.name, "product.exe");
+    EXPECT_EQ(named.role, TargetRole::file);
+    EXPECT_EQ(renamed.Name("readme.txt", false).name, "readme.txt");
+    EXPECT_EQ(renamed.Name("TOOL.EXE", false).name, "TOOL.EXE");  // capitals do not count
+    named = renamed.Name("app2.exe", false);
+    EXPECT_EQ(named.name, "App.exe");
+    EXPECT_EQ(named.role, TargetRole::program);
+    EXPECT_EQ(renamed.Name("other.exe", false).name, "other.exe");  // only the first
+
+    TargetNamer setup("app.exe", /*setupMode=*/true, false);
+    EXPECT_EQ(setup.Name("lib.exe", true).role, TargetRole::file);
+    named = setup.Name("setup.exe", false);
+    EXPECT_EQ(named.name, "setup.exe");
+    EXPECT_EQ(named.role, TargetRole::setup);
+    EXPECT_EQ(setup.Name("second.exe", false).role, TargetRole::file);
+
+    TargetNamer setupOwnCopy("app.exe", true, true);
+    EXPECT_EQ(setupOwnCopy.Name("setup.exe", false).role, TargetRole::file);
+}
+
+TEST(StubRules, WaitLimitSetting)
+{
+    EXPECT_EQ(ParseMilliseconds("250", 7), 250u);
+    EXPECT_EQ(ParseMilliseconds("4294967295", 7), 4294967295u);
+    EXPECT_EQ(ParseMilliseconds("4294967296", 7), 7u);
+    EXPECT_EQ(ParseMilliseconds("99999999999", 7), 7u);
+    EXPECT_EQ(ParseMilliseconds("", 7), 7u);
+    EXPECT_EQ(ParseMilliseconds("-1", 7), 7u);
+    EXPECT_EQ(ParseMilliseconds("12ms", 7), 7u);
+}
+
+}  // namespace

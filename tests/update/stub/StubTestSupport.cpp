@@ -1,0 +1,131 @@
+#include "StubTestSupport.h"
+
+#include "common/Utils.h"
+#include "winutil/FindFiles.h"
+#include "winutil/UniqueHandle.h"
+
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* ReadyEventName = "KdStubProductHolding";
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+}  // namespace
+
+std::string BuildProgram(const std::string& name)
+{
+    return GetAppFolder() + name;
+}
+
+FolderState ReadFolder(const std::string& folder)
+{
+    FolderState state;
+    for (const FoundFile& found : FindFiles(folder + "\\*")) {
+        const std::string path = folder + "\\" + found.name;
+        state[found.name] = {ReadWholeFile(path), found.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)};
+    }
+    return state;
+}
+
+std::vector<std::string> PendingInListingOrder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const FoundFile& found : FindFiles(folder + "\\*.uTMP"))
+        names.push_back(found.name);
+    return names;
+}
+
+DWORD RunStub(const std::string& arguments)
+{
+    std::string commandLine = "\"" + BuildProgram("Zeredira3.exe") + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+        throw std::runtime_error("cannot start the stub");
+    UniqueHandle<KernelHandleTraits> process(started.hProcess);
+    CloseHandle(started.hThread);
+    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0)
+        throw std::runtime_error("the stub did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+ReleaseFolder::ReleaseFolder(const std::string& subfolder) : scratch_("kdstub"), folder_(scratch_.PathOf(subfolder))
+{
+    oldProduct_ = ReadWholeFile(BuildProgram("stubproduct.exe"));
+    Add("app.exe", oldProduct_);
+    SetEnvironmentVariableA("KD_STUB_RECORD", Record().c_str());
+}
+
+void ReleaseFolder::Add(const std::string& name, const std::string& content) const
+{
+    scratch_.AddFile(folder_.substr(scratch_.Path().size() + 1) + "\\" + name, content);
+}
+
+void ReleaseFolder::AddPending(const std::string& name, const std::string& content) const
+{
+    Add(name, content);
+    SetFileAttributesA(PathOf(name).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+}
+
+void ReleaseFolder::AddRelease() const
+{
+    Add("lib.dll", "old library");
+    Add("data.txt", "old data");
+    Add("keep.txt", "not in the release");
+    AddPending("app.exe.uTMP", NewProduct());
+    AddPending("lib.dll.uTMP", "new library, longer than the old one");
+    AddPending("data.txt.uTMP", "");
+    AddPending("new.txt.uTMP", "a file the old release did not have");
+}
+
+std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
+{
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        if (GetFileAttributesA(Record().c_str()) != INVALID_FILE_ATTRIBUTES) {
+            lines = SplitLines(ReadWholeFile(Record()));
+            if (lines.size() >= count)
+                break;
+        }
+        Sleep(100);
+    }
+    return lines;
+}
+
+HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter)
+{
+    UniqueHandle<KernelHandleTraits> ready(CreateEventA(nullptr, TRUE, FALSE, ReadyEventName));
+    SetEnvironmentVariableA("KD_STUB_READY_EVENT", ReadyEventName);
+    std::string commandLine = "\"" + program + "\" --hold " + std::to_string(milliseconds);
+    if (!deleteAfter.empty())
+        commandLine += " --delete \"" + deleteAfter + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+        throw std::runtime_error("cannot start " + program);
+    process_ = started.hProcess;
+    CloseHandle(started.hThread);
+    if (WaitForSingleObject(ready.get(), 30000) != WAIT_OBJECT_0)
+        throw std::runtime_error("the product did not hold its file");
+}
+
+HoldingProduct::~HoldingProduct()
+{
+    WaitForSingleObject(process_, 60000);
+    CloseHandle(process_);
+}

@@ -1,0 +1,76 @@
+#pragma once
+// Support for the stub's tests under Wine: a program folder holding an old
+// release with a new one pending, the stub and the stand-in product run as real
+// processes, and what the product recorded about each start.
+#include "HttpTestServer.h"
+#include "common/ScratchFolder.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// ReadWholeFile (HttpTestServer.h) reads files here too.
+
+// A program of the build's output folder (beside the test program).
+std::string BuildProgram(const std::string& name);
+
+// Every file of a folder: name -> content, and the read-only and hidden marks.
+struct FileState {
+    std::string content;
+    DWORD marks = 0;
+    bool operator==(const FileState&) const = default;
+};
+using FolderState = std::map<std::string, FileState>;
+FolderState ReadFolder(const std::string& folder);
+
+// Names of the folder's pending files in the order the file system lists them.
+std::vector<std::string> PendingInListingOrder(const std::string& folder);
+
+// Runs the stub with the argument text and returns its exit code.
+DWORD RunStub(const std::string& arguments);
+
+// A folder with the product as app.exe and a release to install: the product
+// again with extra bytes at its end (so the new copy is told apart and still
+// runs), and data files, some of which replace existing ones.
+class ReleaseFolder {
+public:
+    explicit ReleaseFolder(const std::string& subfolder = "App");
+
+    const std::string& Folder() const { return folder_; }
+    std::string PathOf(const std::string& name) const { return folder_ + "\\" + name; }
+    std::string Program() const { return PathOf("app.exe"); }
+    // The file the product records its starts in (outside the program folder).
+    std::string Record() const { return scratch_.PathOf("record.txt"); }
+
+    // Writes a file; a pending one gets the hidden and temporary marks of a download.
+    void Add(const std::string& name, const std::string& content) const;
+    void AddPending(const std::string& name, const std::string& content) const;
+
+    // The default release: app.exe, lib.dll and data.txt replaced, new.txt added.
+    void AddRelease() const;
+    std::string OldProduct() const { return oldProduct_; }
+    std::string NewProduct() const { return oldProduct_ + "-new release-"; }
+
+    // Lines the product recorded, waiting up to 30 s until there are count of them.
+    std::vector<std::string> WaitForRecords(size_t count) const;
+
+private:
+    ScratchFolder scratch_;
+    std::string folder_;
+    std::string oldProduct_;
+};
+
+// Starts the product from the folder holding its own file for the given time
+// (and deleting a file when the hold ends); returns once the file is held.
+class HoldingProduct {
+public:
+    HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter = {});
+    ~HoldingProduct();
+    HoldingProduct(const HoldingProduct&) = delete;
+    HoldingProduct& operator=(const HoldingProduct&) = delete;
+
+private:
+    HANDLE process_ = nullptr;
+};
