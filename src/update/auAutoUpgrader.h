@@ -10,6 +10,7 @@
 // SetAutoCheck when the check timer cannot be created.
 
 #include "update/auHTTP.h"
+#include "update/auUpgradeTypes.h"
 #include "winutil/ErrorText.h"
 #include "winutil/UniqueHandle.h"
 
@@ -21,8 +22,6 @@
 #include <string>
 #include <vector>
 
-enum TacUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
-enum TauAutoUpgraderVersionControl { byDate, byNumber };
 enum TacMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
 enum TauAutoUpgraderShowMessage {
     mAskUpgrade,
@@ -32,34 +31,6 @@ enum TauAutoUpgraderShowMessage {
     mNoInfoFile,
     mNoUpdateAvailable,
     mPasswordRequest
-};
-enum TauAutoUpgraderLanguage {
-    wlAuto,
-    wlEnglish,
-    wlRussian,
-    wlGerman,
-    wlFrench,
-    wlSpanish,
-    wlPortuguese,
-    wlPortugueseBrazilian,
-    wlItalian,
-    wlDutch,
-    wlDanish,
-    wlSwedish,
-    wlFinnish,
-    wlEstonian,
-    wlUkrainian,
-    wlCzech,
-    wlHungarian,
-    wlRomanian,
-    wlCatalan,
-    wlBasque,
-    wlAfrikaans,
-    wlChineseTraditional,
-    wlChineseSimplified,
-    wlIndonesian,
-    wlMalay,
-    wlIcelandic
 };
 
 // A set of TauAutoUpgraderShowMessage values.
