@@ -1,6 +1,7 @@
 #include "auAutoUpgrader.h"
 
 #include "common/Utils.h"
+#include "update/auUpgraderTexts.h"
 #include "winutil/ErrorText.h"
 
 #include <cstdio>
@@ -11,8 +12,6 @@ namespace {
 constexpr const char* EngineWindowClass = "TauAutoUpgraderWindow";
 constexpr UINT_PTR AutoCheckTimer = 1;
 constexpr UINT AutoCheckInterval = 10000;
-
-TauAutoUpgraderLanguage processLanguage = wlAuto;
 
 std::string Today()
 {
@@ -65,7 +64,7 @@ const std::string& StubPath()
 
 TauAutoUpgraderLanguage UpgraderLanguage()
 {
-    return processLanguage;
+    return SelectedUpgraderLanguage();
 }
 
 TauAutoUpgraderWizard::TauAutoUpgraderWizard()
@@ -81,7 +80,7 @@ void TauAutoUpgraderWizard::SetPic118x218(HBITMAP picture)
 void TauAutoUpgraderWizard::SetLanguage(TauAutoUpgraderLanguage language)
 {
     language_ = language;
-    processLanguage = language;
+    SelectUpgraderLanguage(language);
 }
 
 TauAutoUpgrader::TauAutoUpgrader() : VersionDate(Today())
