@@ -239,8 +239,8 @@ void TauAutoUpgrader::Upgrade(const std::string& upgradeMsg, TacUpgradeMethod me
         OnBeginUpgrade(*this, upgradeMsg, method, fileList_, canUpgrade);
     if (!GoOn(alive))
         return;
-    const bool accepted =
-        canUpgrade && (!ShowMessages.Contains(mAskUpgrade) || Prompts.AskUpgrade(upgradeMsg, moreInfoURL_));
+    const bool ask = ShowMessages.Contains(mAskUpgrade) && Prompts.AskUpgrade;
+    const bool accepted = canUpgrade && (!ask || Prompts.AskUpgrade(upgradeMsg, moreInfoURL_));
     if (!GoOn(alive))
         return;
     // A handler that emptied the list leaves nothing to open or download.
@@ -301,7 +301,7 @@ void TauAutoUpgrader::PasswordRequest(const std::string& realm, bool& tryAgain)
     const std::weak_ptr<char> alive = alive_;
     if (OnPasswordRequest)
         OnPasswordRequest(*this, realm, tryAgain);
-    if (!GoOn(alive) || tryAgain || !ShowMessages.Contains(mPasswordRequest))
+    if (!GoOn(alive) || tryAgain || !ShowMessages.Contains(mPasswordRequest) || !Prompts.AskPassword)
         return;
     const std::string fileName = URL.substr(URL.find_last_of('/') + 1);
     tryAgain = Prompts.AskPassword(UpgraderText(umsgPasswordProtected, {WideFromAnsi(fileName)}), HTTPUsername,
