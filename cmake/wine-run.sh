@@ -46,7 +46,8 @@ start_xvfb() {
     local n
     for n in $(seq 91 140); do
         [ -e "/tmp/.X$n-lock" ] && continue
-        setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        # The lock (fd 9) must not live on in the server, or every later run waits for it forever.
+        setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
         for _ in $(seq 1 50); do
             [ -e "/tmp/.X11-unix/X$n" ] && break
             sleep 0.1

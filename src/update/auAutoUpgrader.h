@@ -7,9 +7,14 @@
 // event is raised on the main thread with the engine as Sender.
 //
 // The engine never raises from its operations, except EOutOfResources from
-// SetAutoCheck when the check timer cannot be created.
+// SetAutoCheck when the check timer cannot be created. After each event it
+// raises it goes on only if the handler neither destroyed it nor called
+// AbortUpgrade, so a handler may do either.
 
 #include "update/auHTTP.h"
+#include "update/auInfoFile.h"
+#include "update/auUpgraderDialogs.h"
+#include "update/auUpgradeTypes.h"
 #include "winutil/ErrorText.h"
 #include "winutil/UniqueHandle.h"
 
@@ -18,11 +23,10 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
-enum TacUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
-enum TauAutoUpgraderVersionControl { byDate, byNumber };
 enum TacMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
 enum TauAutoUpgraderShowMessage {
     mAskUpgrade,
@@ -32,34 +36,6 @@ enum TauAutoUpgraderShowMessage {
     mNoInfoFile,
     mNoUpdateAvailable,
     mPasswordRequest
-};
-enum TauAutoUpgraderLanguage {
-    wlAuto,
-    wlEnglish,
-    wlRussian,
-    wlGerman,
-    wlFrench,
-    wlSpanish,
-    wlPortuguese,
-    wlPortugueseBrazilian,
-    wlItalian,
-    wlDutch,
-    wlDanish,
-    wlSwedish,
-    wlFinnish,
-    wlEstonian,
-    wlUkrainian,
-    wlCzech,
-    wlHungarian,
-    wlRomanian,
-    wlCatalan,
-    wlBasque,
-    wlAfrikaans,
-    wlChineseTraditional,
-    wlChineseSimplified,
-    wlIndonesian,
-    wlMalay,
-    wlIcelandic
 };
 
 // A set of TauAutoUpgraderShowMessage values.
@@ -161,6 +137,10 @@ public:
     void CheckUpdate();
     // Stops everything and raises OnAborted.
     void AbortUpgrade();
+    // Hands the address to the browser when it is an http, https or ftp
+    // address (http:// is put in front of one without a scheme); false,
+    // opening nothing, for any other.
+    bool OpenURL(const std::string& url);
 
     TThreadPriority ThreadPriority() { return WorkerThread().Priority(); }
     void SetThreadPriority(TThreadPriority priority) { WorkerThread().SetPriority(priority); }
@@ -202,7 +182,12 @@ public:
     TauLostFileEvent OnLostFile;
     TauPasswordRequestEvent OnPasswordRequest;
 
+    // The dialogs and the browser; tests put their own answers here.
+    TauUpgraderPrompts Prompts = DefaultUpgraderPrompts();
+
     // Run-time state.
+    const std::vector<std::string>& FileList() const { return fileList_; }
+    const std::string& MoreInfoURL() const { return moreInfoURL_; }
     bool InfoFileMode() const { return infoFileMode_; }
     bool Aborted() const { return aborted_; }
     bool AutoCheckRunning() const { return autoCheckRunning_; }
@@ -211,6 +196,20 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void ArmAutoCheck();
+    void AutoCheckTimerFired();
+    void BindTransferEvents();
+    // True when the engine may go on after an event: still alive, not aborted.
+    bool GoOn(const std::weak_ptr<char>& alive) const { return !alive.expired() && !aborted_; }
+
+    void TransferDone(TauDataStream* data);
+    void ReadInfoFile(const std::string& text);
+    bool IsNewer(const TauInfoFileText& info) const;
+    void Upgrade(const std::string& upgradeMsg, TacUpgradeMethod method);
+    void InfoFileMissing();
+    void HostUnreachable();
+    void ConnectionLost();
+    void PasswordRequest(const std::string& realm, bool& tryAgain);
+    void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
 
     bool autoCheck_ = false;
     bool autoCheckDone_ = false;
@@ -219,5 +218,11 @@ private:
     bool aborted_ = false;
     bool versionDateAutoSet_ = true;
     std::string restartParams_ = DefaultRestartParams;
+    std::vector<std::string> fileList_;
+    std::string moreInfoURL_;
+    TacUpgradeMethod upgradeMethod_ = umSelfUpgrade;
     UniqueWindow window_;
+    // Expires with the engine, so a sequence of events stops when one of its
+    // handlers destroyed it.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

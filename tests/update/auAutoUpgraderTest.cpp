@@ -124,7 +124,7 @@ TEST(AutoUpgrader, CheckUpdateFetchesTheInformationFileUncached)
     EXPECT_TRUE(engine.Busy());
     EXPECT_TRUE(engine.InfoFileMode());
     EXPECT_TRUE(engine.FileName.empty()) << "the body stays in memory";
-    EXPECT_FALSE(engine.UseCache);
+    EXPECT_TRUE(engine.UseCache) << "the user's setting stays for later transfers";
     engine.InfoFileURL = server.Url("/other.txt");
     engine.CheckUpdate();
     EXPECT_EQ(engine.URL, server.Url("/info.txt?delay=200")) << "nothing more while busy";

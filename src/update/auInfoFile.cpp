@@ -1,0 +1,102 @@
+#include "auInfoFile.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::string_view UrlKeyStart = "#url";
+
+char LowerAscii(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte + ('a' - 'A')) : c;
+}
+
+std::string Lowered(std::string_view text)
+{
+    std::string lowered(text);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), LowerAscii);
+    return lowered;
+}
+
+bool IsDigit(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= '0' && byte <= '9';
+}
+
+}  // namespace
+
+TauInfoFileText::TauInfoFileText(std::string_view text)
+    : text_(text.substr(0, Limit)), lowered_(Lowered(text_))
+{
+    for (std::size_t at = lowered_.find(UrlKeyStart); at != std::string::npos;
+         at = lowered_.find(UrlKeyStart, at + 1)) {
+        std::size_t end = at + UrlKeyStart.size();
+        while (end < lowered_.size() && IsDigit(lowered_[end]))
+            ++end;
+        if (end < lowered_.size() && lowered_[end] == '=')
+            urlKeys_.emplace(lowered_.substr(at + 1, end - at - 1), end + 1);
+    }
+}
+
+std::size_t TauInfoFileText::ValueStart(std::string_view key) const
+{
+    const std::string pattern = "#" + Lowered(key) + "=";
+    const std::size_t at = lowered_.find(pattern);
+    return at == std::string::npos ? at : at + pattern.size();
+}
+
+std::string TauInfoFileText::Value(std::string_view key) const
+{
+    return LineAt(ValueStart(key));
+}
+
+std::string TauInfoFileText::LineAt(std::size_t start) const
+{
+    if (start == std::string::npos)
+        return {};
+    const auto end = std::find_if(text_.begin() + static_cast<std::ptrdiff_t>(start), text_.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 32; });
+    return std::string(text_.begin() + static_cast<std::ptrdiff_t>(start), end);
+}
+
+std::string TauInfoFileText::Block(std::string_view key) const
+{
+    const std::size_t start = ValueStart(key);
+    if (start == std::string::npos || start >= text_.size() || text_[start] != '{')
+        return {};
+    const std::size_t end = text_.find('}', start + 1);
+    return text_.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
+std::vector<std::string> TauInfoFileText::FileList() const
+{
+    std::vector<std::string> files;
+    for (const char* key : {"url", "url0"}) {
+        std::string value = Value(key);
+        if (!value.empty())
+            files.push_back(std::move(value));
+    }
+    for (std::size_t n = files.size() + 1;; ++n) {
+        const auto found = urlKeys_.find("url" + std::to_string(n));
+        if (found == urlKeys_.end())
+            return files;
+        std::string value = LineAt(found->second);
+        if (value.empty())
+            return files;
+        files.push_back(std::move(value));
+    }
+}
+
+TacUpgradeMethod TauInfoFileText::Method() const
+{
+    const std::string method = Value("method");
+    if (method.empty())
+        return umSelfUpgrade;
+    if (method[0] == '1')
+        return umUseExternalSetup;
+    if (method[0] == '2')
+        return umRedirectToURL;
+    return umSelfUpgrade;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The upgrade information file: plain 8-bit text in which the engine looks up
+// single "#key=" entries anywhere in the text. Keys match without regard to
+// case; values are cut from the text as stored. Only the first occurrence of a
+// key counts, even one standing inside another key's value. A missing key is
+// an empty value, so no text, however malformed, fails to read.
+// Platform-free: no <windows.h> here.
+
+#include "update/auUpgradeTypes.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class TauInfoFileText {
+public:
+    // The HTTP client keeps at most this much of a body in memory; a longer
+    // text is read up to this size only.
+    static constexpr std::size_t Limit = 1024 * 1024;
+
+    explicit TauInfoFileText(std::string_view text);
+
+    // From after "#key=" up to the first character below 32 or the end.
+    std::string Value(std::string_view key) const;
+    // "#key={ ... }": from after the brace up to the first "}" or the end.
+    // Empty when the key is missing or its value does not open with "{".
+    std::string Block(std::string_view key) const;
+
+    // "url", then "url0", then "url" + N from N = entries so far + 1 up to
+    // the first empty value.
+    std::vector<std::string> FileList() const;
+    // First character "1": external set-up; "2": redirect; else self-upgrade.
+    TacUpgradeMethod Method() const;
+
+private:
+    // Position just past "#key=" in the text, or npos.
+    std::size_t ValueStart(std::string_view key) const;
+    // The line value starting at `start` (npos: none).
+    std::string LineAt(std::size_t start) const;
+
+    std::string text_;
+    std::string lowered_;
+    // First position past "#url<digits>=" for each such key, found in one pass
+    // so a file of many numbered keys costs no more than one of a few.
+    std::unordered_map<std::string, std::size_t> urlKeys_;
+};
