@@ -351,3 +351,48 @@ TEST_F(RegStartupMgrTest, AddItemRegistersAProgram)
     EXPECT_FALSE(mgr.AddItem(item));
     EXPECT_EQ(mgr.Count(), 1);
 }
+
+// A registry manager reports an error only when a key it has opened fails it
+// afterwards. Wine grants full access whatever a key's security says, and a
+// key whose store cannot be opened or created counts as absent, so the one
+// real obstacle left here is a store that refuses new keys: a volatile one,
+// under which keys that outlive a restart cannot be created.
+TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
+{
+    run.WriteString("A", notepad + " /a");
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    ASSERT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, StorePath()), ERROR_SUCCESS);
+    HKEY store = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, RegistryPath(StorePath()).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &store, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(store);
+    LONG refused = ERROR_SUCCESS;
+    EXPECT_FALSE(RegKey::Create(HKEY_CURRENT_USER, StorePath("Probe"), KEY_ALL_ACCESS, &refused));
+    EXPECT_EQ(refused, ERROR_CHILD_MUST_BE_VOLATILE);
+    run.WriteString("B", notepad + " /b");
+    const auto runBefore = RunValues();
+
+    EXPECT_FALSE(mgr.SaveItems()) << "an item that could not be written is not saved";
+    EXPECT_TRUE(mgr.SetupItems());  // the entries were read; none could be stored
+    std::vector<std::string> stored;
+    ASSERT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(stored), ERROR_SUCCESS);
+    EXPECT_TRUE(stored.empty());
+    TStartupItem item;
+    item.Desc = "C";
+    item.CmdLine = notepad;
+    EXPECT_FALSE(mgr.AddItem(item));
+    EXPECT_EQ(mgr.Count(), 1) << "a failed add leaves the list as it was";
+
+    run.DeleteValue("A");
+    ASSERT_TRUE(mgr.RestoreItems());
+    const auto runAfter = RunValues();
+    ASSERT_EQ(runAfter.size(), runBefore.size());
+    for (const auto& [name, value] : runBefore) {
+        EXPECT_EQ(runAfter.at(name).type, value.type) << name;
+        EXPECT_EQ(runAfter.at(name).data, value.data) << name;
+    }
+}
