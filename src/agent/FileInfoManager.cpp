@@ -74,16 +74,15 @@ int TFileInfoManager::ReadIcon(std::string_view iconText)
     const IconSource source = ParseIconText(iconText);
     if (source.file.empty())
         return -1;
+    const QuietErrorMode quiet;
     UniqueIcon large, small;
     const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, large.put(), small.put(), 1);
     int index = -1;
-    if (extracted == 0 || extracted == UINT_MAX) {
-        large.reset();
-        small.reset();
-        index = AddShellIcons(source.file);
-    } else {
+    if (extracted != 0 && extracted != UINT_MAX)
         index = AddPair(std::move(large), std::move(small));
-    }
+    // Nothing, or only one of the two sizes: the shell's pictures of the file.
+    if (index < 0)
+        index = AddShellIcons(source.file);
     if (index >= 0)
         return index;
     const std::string whole = TrimIconText(iconText);

@@ -100,9 +100,34 @@ bool NativeValueSupersedes(const RegKey& key, const TStartupItem& item, DWORD st
 
 } // namespace
 
-TRegStartupMgr::TRegStartupMgr(std::uint8_t location) : TBaseStartupMgr(location)
+TRegStartupMgr::TRegStartupMgr(std::uint8_t location, REGSAM view) : TBaseStartupMgr(location, view)
 {
     LoadItems();
+}
+
+REGSAM TRegStartupMgr::Access() const
+{
+    return FullAccess | FDesc.View;
+}
+
+// Full access where it is granted; else what an unelevated user may do, so
+// that a machine-wide store is still listed.
+RegKey TRegStartupMgr::OpenForListing(const std::string& path)
+{
+    LONG rc = ERROR_SUCCESS;
+    RegKey key = RegKey::Open(FDesc.RootKey, path, Access(), &rc);
+    if (rc == ERROR_ACCESS_DENIED)
+        key = RegKey::Open(FDesc.RootKey, path, KEY_READ | FDesc.View, &rc);
+    if (!key && rc != ERROR_FILE_NOT_FOUND)
+        Note(FormatText("Unable to open \"%s\": %s", {ViewName() + RegistryPath(path), ErrorText(static_cast<DWORD>(rc))}));
+    return key;
+}
+
+std::string TRegStartupMgr::ViewName() const
+{
+    const char* root = FDesc.RootKey == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+    const char* view = FDesc.View == KEY_WOW64_32KEY ? " (32-bit)" : FDesc.View == KEY_WOW64_64KEY ? " (64-bit)" : "";
+    return std::string(root) + view + "\\";
 }
 
 std::string TRegStartupMgr::StoreKeyPath() const
@@ -118,7 +143,7 @@ std::string TRegStartupMgr::ItemKeyPath(std::string_view desc) const
 DWORD TRegStartupMgr::StoredCmdLineType(std::string_view desc) const
 {
     RegKey::Value stored;
-    const RegKey key = RegKey::Open(FDesc.RootKey, ItemKeyPath(desc), KEY_READ);
+    const RegKey key = RegKey::Open(FDesc.RootKey, ItemKeyPath(desc), KEY_READ | FDesc.View);
     return key && key.Query("CmdLine", stored) == ERROR_SUCCESS && stored.type == REG_EXPAND_SZ ? REG_EXPAND_SZ
                                                                                                : REG_SZ;
 }
@@ -132,14 +157,14 @@ void TRegStartupMgr::LoadItems()
 {
     RunGuarded(
         [&] {
-            RegKey store = RegKey::Open(FDesc.RootKey, StoreKeyPath(), FullAccess);
+            RegKey store = OpenForListing(StoreKeyPath());
             if (!store)
                 return;
             std::vector<std::string> names;
             Check(store.SubKeyNames(names), "Listing " + StoreKeyPath());
             store = RegKey();
             for (const std::string& name : names) {
-                RegKey key = RegKey::Open(FDesc.RootKey, StoreKeyPath() + "\\" + name, FullAccess);
+                RegKey key = OpenForListing(StoreKeyPath() + "\\" + name);
                 TStartupItem read;
                 if (key && ReadItem(key, read))
                     AppendItem(read);
@@ -152,7 +177,7 @@ bool TRegStartupMgr::SetupItems()
 {
     return RunGuarded(
         [&] {
-            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, FullAccess);
+            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
             std::vector<RegKey::Value> values;
@@ -164,6 +189,9 @@ bool TRegStartupMgr::SetupItems()
                 if (value.name == StoreName)
                     continue;
                 const bool isText = value.type == REG_SZ || value.type == REG_EXPAND_SZ;
+                if (!isText)
+                    Note(FormatText("Startup entry \"%s\" in \"%s\" is not a text value; it is left where it is.",
+                                    {value.name, ViewName() + RegistryPath(FDesc.Path)}));
                 const std::string cmdLine = isText ? TrimUpTo(RegStringData(value.data), ' ') : std::string();
                 ImportValue(value.name, cmdLine, static_cast<int>(n), value.type);
             }
@@ -192,7 +220,7 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             if (TrimCollapse(item.Desc.view(), '\\').empty())
                 return false;
             LONG rc = ERROR_SUCCESS;
-            RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(item.Desc.view()), FullAccess, &rc);
+            RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(item.Desc.view()), Access(), &rc);
             if (!key)
                 return false;
             Check(key.WriteString("Desc", item.Desc.view()), "Writing Desc");
@@ -213,7 +241,7 @@ bool TRegStartupMgr::RestoreItems()
 {
     return RunGuarded(
         [&] {
-            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, FullAccess);
+            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
             for (const auto& item : FItems) {
@@ -235,9 +263,9 @@ bool TRegStartupMgr::DeleteItem(int index)
     return RunGuarded(
         [&] {
             const std::string path = ItemKeyPath(Items(index)->Desc.view());
-            if (TrimCollapse(Items(index)->Desc.view(), '\\').empty() || !RegKey::Open(FDesc.RootKey, path, FullAccess))
+            if (TrimCollapse(Items(index)->Desc.view(), '\\').empty() || !RegKey::Open(FDesc.RootKey, path, Access()))
                 return false;
-            return RegKey::DeleteKey(FDesc.RootKey, path) == ERROR_SUCCESS;
+            return RegKey::DeleteKey(FDesc.RootKey, path, FDesc.View) == ERROR_SUCCESS;
         },
         [&](const std::exception& e) { return FailureText(DeleteError, e); });
 }
@@ -254,7 +282,7 @@ bool TRegStartupMgr::SaveItems()
             for (const auto& item : FItems) {
                 if (TrimCollapse(item->Desc.view(), '\\').empty())
                     return false;
-                RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(item->Desc.view()), FullAccess);
+                RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(item->Desc.view()), Access());
                 if (!key)
                     return false;
                 WriteItemValues(key, *item);

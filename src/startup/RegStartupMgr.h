@@ -4,12 +4,14 @@
 // item. Take-over copies entries and never deletes a value from the Run key.
 
 #include "startup/uStartupMgr.h"
+#include "winutil/RegKey.h"
 
 #include <string>
 
 class TRegStartupMgr : public TBaseStartupMgr {
 public:
-    explicit TRegStartupMgr(std::uint8_t location);
+    // `view`: the registry view of the location's key and its store.
+    explicit TRegStartupMgr(std::uint8_t location, REGSAM view = 0);
 
     void LoadItems() override;
     bool SetupItems() override;
@@ -23,6 +25,9 @@ public:
     bool ImportValue(const std::string& name, const std::string& cmdLine, int n, DWORD type = REG_SZ);
 
 private:
+    REGSAM Access() const;
+    RegKey OpenForListing(const std::string& path);
+    std::string ViewName() const;
     std::string StoreKeyPath() const;
     std::string ItemKeyPath(std::string_view desc) const;
     DWORD StoredCmdLineType(std::string_view desc) const;
