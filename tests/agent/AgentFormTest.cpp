@@ -441,6 +441,28 @@ TEST_F(AgentForm, RunValueThatIsNoTextIsReportedOnceAndTheRestIsTakenOver)
     EXPECT_TRUE(run.HasValue("Number")) << "nothing lost";
 }
 
+TEST_F(AgentForm, FailureToRegisterItselfEndsTheCreationWithItsErrorShown)
+{
+    const RegKey store =
+        RegKey::Create(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora\\Keldora Agent", KEY_ALL_ACCESS);
+    ASSERT_TRUE(store);
+    // An empty access list: nobody may open the agent's item key.
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ACL empty;
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+    ASSERT_EQ(RegSetKeySecurity(store.get(), DACL_SECURITY_INFORMATION, &descriptor), ERROR_SUCCESS);
+    Start(/*machineWide=*/false);
+    EXPECT_FALSE(form->Created());
+    ASSERT_EQ(sandbox.Messages().size(), 1u);
+    EXPECT_NE(sandbox.Messages()[0].find("|10|Unable to register Keldora Agent"), std::string::npos)
+        << sandbox.Messages()[0];
+    form.reset();
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    RegSetKeySecurity(store.get(), DACL_SECURITY_INFORMATION, &descriptor);
+}
+
 TEST_F(AgentForm, ProductMessagesAreLetThrough)
 {
     Start();
