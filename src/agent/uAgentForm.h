@@ -7,7 +7,7 @@
 //   1127 UMRefreshMenu   take over, reload and rebuild the menu now
 //   WM_QUERYENDSESSION   take over (unless quitting), answer 1
 // Main thread only. Modal loops (the popup menu, message boxes, a program
-// being started) dispatch timer ticks and messages; a refresh or quit asked
+// being started) dispatch timer ticks and messages; a refresh asked
 // for meanwhile is held and runs as soon as the loop has ended, so nothing a
 // running handler uses is freed under it. Quick Launch entries keep their own
 // copy of the command line they start. A quit asked for while a menu or a
