@@ -12,7 +12,7 @@
 # Without a DISPLAY an Xvfb of our own is started and reused.
 set -euo pipefail
 
-prefix=$1
+prefix=$(realpath -m "$1")
 shift
 state=$(dirname "$prefix")
 

@@ -174,7 +174,9 @@ int main()
         Reset();
         Seed(n);
         auto start = Clock::now();
-        TAgentForm form(TAgentOptions{folder});
+        TAgentOptions options;
+        options.agentFolder = folder;
+        TAgentForm form(options);
         const double firstStart = Millis(start);
         std::vector<TStpDesc> descs;
         for (const std::uint8_t location : kWatched)

@@ -23,35 +23,46 @@ std::unique_ptr<void, SidDeleter> AdministratorsSid()
 
 } // namespace
 
-bool TokenHasEnabledAdministrators(HANDLE token)
+TAdminState AdministratorsIn(const TOKEN_GROUPS& groups)
+{
+    const auto admins = AdministratorsSid();
+    if (!admins)
+        return TAdminState::asNone;
+    for (DWORD i = 0; i < groups.GroupCount; ++i) {
+        const SID_AND_ATTRIBUTES& group = groups.Groups[i];
+        if (!EqualSid(group.Sid, admins.get()))
+            continue;
+        const bool enabled = (group.Attributes & SE_GROUP_ENABLED) && !(group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY);
+        return enabled ? TAdminState::asElevated : TAdminState::asFiltered;
+    }
+    return TAdminState::asNone;
+}
+
+TAdminState TokenAdminState(HANDLE token)
 {
     DWORD size = 0;
     GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
     if (size == 0)
-        return false;
+        return TAdminState::asNone;
     std::vector<BYTE> buffer(size);
     if (!GetTokenInformation(token, TokenGroups, buffer.data(), size, &size))
-        return false;
-    const auto admins = AdministratorsSid();
-    if (!admins)
-        return false;
-    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
-    for (DWORD i = 0; i < groups->GroupCount; ++i) {
-        const SID_AND_ATTRIBUTES& group = groups->Groups[i];
-        if (EqualSid(group.Sid, admins.get()))
-            return (group.Attributes & SE_GROUP_ENABLED) && !(group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY);
-    }
-    return false;
+        return TAdminState::asNone;
+    return AdministratorsIn(*reinterpret_cast<const TOKEN_GROUPS*>(buffer.data()));
 }
 
-bool IsUserAdmin()
+TAdminState CurrentAdminState()
 {
     UniqueKernelHandle token;
     if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
         if (GetLastError() != ERROR_NO_TOKEN)
-            return false;
+            return TAdminState::asNone;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
-            return false;
+            return TAdminState::asNone;
     }
-    return TokenHasEnabledAdministrators(token.get());
+    return TokenAdminState(token.get());
+}
+
+bool IsUserAdmin()
+{
+    return CurrentAdminState() != TAdminState::asNone;
 }

@@ -14,6 +14,7 @@
 #define IDS_MENU_SHOW_ICON 65501
 #define IDS_MENU_REFRESH 65502
 #define IDS_ICON_HIDDEN 65503
+#define IDS_NEED_ELEVATION 65504
 
 #ifndef RC_INVOKED
 #include <string>

@@ -85,6 +85,8 @@ public:
 
     bool ShowBalloonHint(const std::string& title, const std::string& text, TBalloonHintIcon icon, int seconds);
     bool HideBalloonHint();
+    // The balloon's text as last sent; empty after HideBalloonHint.
+    const std::string& BalloonText() const { return FBalloonText; }
 
     virtual bool ShowIcon();
     virtual bool HideIcon();

@@ -89,9 +89,11 @@ TFileInfoManager::IconPair TFileInfoManager::ReadIcons(std::string_view iconText
     const IconSource source = ParseIconText(iconText);
     if (source.file.empty())
         return {};
+    const QuietErrorMode quiet;
     IconPair icons;
     const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, icons.large.put(), icons.small.put(), 1);
-    if (extracted == 0 || extracted == UINT_MAX)
+    // Nothing, or only one of the two sizes: the shell's pictures of the file.
+    if (extracted == 0 || extracted == UINT_MAX || !icons.large || !icons.small)
         icons = ShellIcons(source.file);
     if (icons.large && icons.small)
         return icons;

@@ -43,6 +43,8 @@ int RunAgent()
     InitCommonControlsEx(&controls);
     const ComApartment apartment;
     TAgentForm form;
+    if (!form.Created())
+        return 1;
     return RunMessageLoop();
 }
 

@@ -1,14 +1,25 @@
 #include "uAgentForm.h"
 
+#include "AdminCheck.h"
 #include "AgentResources.h"
 #include "AppMessages.h"
+#include "LogText.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
 #include "uAppConfig.h"
 #include "common/ProcessManager.h"
 #include "common/Quote.h"
+#include "common/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/ErrorText.h"
+#include "winutil/FindFiles.h"
+#include "winutil/RegKey.h"
+#include "winutil/RuntimeLink.h"
+
+#include <shlobj.h>
+
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -42,7 +53,56 @@ TMenuItemPtr NewItem(const char* caption)
     return std::make_shared<TMenuItem>(caption);
 }
 
+std::string DefaultUserFolder()
+{
+    const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
+    return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\";
+}
+
+std::string TextOfFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The settings the agent itself must remember; the product's other settings
+// live only in the shared file.
+constexpr const char* kOwnSettings[] = {"Common\\ShowBallon", "Setup\\ShowIcon"};
+
 } // namespace
+
+// Only XP's tray draws the full-colour icon well; every other system gets 16 colours.
+const char* TrayIconResource(std::uint8_t windowsKind)
+{
+    return windowsKind > 10 ? "ICO_TRAY" : "ICO_TRAY16";
+}
+
+TMessageFilter AllowProductMessages(HWND window)
+{
+    using FilterExFn = BOOL WINAPI(HWND, UINT, DWORD, void*);
+    using FilterFn = BOOL WINAPI(UINT, DWORD);
+    constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD for the older call
+    const UINT messages[] = {RegisterWindowMessageA("TaskbarCreated"), UM_QUIT, UM_SHOW_TRAY_ICON, UM_REFRESH_MENU};
+    bool allowed = true;
+    try {
+        const auto filterEx = BindFunctionAs<FilterExFn>("user32.dll", "ChangeWindowMessageFilterEx");
+        for (const UINT message : messages)
+            allowed = filterEx(window, message, kAllow, nullptr) && allowed;
+        return allowed ? TMessageFilter::mfAllowed : TMessageFilter::mfFailed;
+    } catch (const std::runtime_error&) {
+    }
+    try {
+        const auto filter = BindFunctionAs<FilterFn>("user32.dll", "ChangeWindowMessageFilter");
+        for (const UINT message : messages)
+            allowed = filter(message, kAllow) && allowed;
+        return allowed ? TMessageFilter::mfAllowed : TMessageFilter::mfFailed;
+    } catch (const std::runtime_error&) {
+        // Before Vista nothing filters messages.
+        return TMessageFilter::mfUnavailable;
+    }
+}
 
 class TAgentForm::ModalScope {
 public:
@@ -56,12 +116,16 @@ private:
 };
 
 TAgentForm::TAgentForm(TAgentOptions options)
-    : FAgentFolder(options.agentFolder.empty() ? GetAppFolder() : options.agentFolder)
+    : FAgentFolder(options.agentFolder.empty() ? GetAppFolder() : options.agentFolder),
+      FUserFolder(options.userFolder.empty() ? DefaultUserFolder() : options.userFolder),
+      FMachineWide(options.machineWide ? *options.machineWide : CurrentAdminState() == TAdminState::asElevated)
 {
     CreateWindowHandle();
     CreateComponents();
     SetErrorHandler([this](const std::string& message) { ShowError(message); });
     FCoolTrayIcon->Loaded();
+    AllowProductMessages(Handle());
+    AllowProductMessages(TCoolTrayIcon::HandlerWindow());
     try {
         FormCreate();
     } catch (...) {
@@ -125,8 +189,7 @@ void TAgentForm::FormCreate()
     for (const TMenuItemPtr& item : {FExit, FControlPanel, FNoIcon})
         item->OnClick = menuItemClick;
 
-    // Only XP's tray draws the full-colour icon well; every other system gets 16 colours.
-    const char* trayIcon = GetWindowsKind() > 10 ? "ICO_TRAY" : "ICO_TRAY16";
+    const char* trayIcon = TrayIconResource(GetWindowsKind());
     FCoolTrayIcon->SetIcon(UniqueIcon(static_cast<HICON>(LoadImageA(
         Instance(), trayIcon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0))));
     SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(Instance(), "ICO_001")));
@@ -142,15 +205,37 @@ void TAgentForm::FormCreate()
     LoadSettings();
     FCoolTrayIcon->SetIconVisible(FShowIcon);
     FNoIcon->Checked = FShowIcon;
-    if (FShowIcon && FShowBalloon)
-        FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), LoadResourceString(IDS_BALLOON_TEXT),
-                                       TBalloonHintIcon::bitInfo, /*seconds=*/10);
+    ShowStartBalloon();
     RegisterAgentItem();
     SaveSettings();
-    if (!SetTimer(Handle(), kRefreshTimerId, kRefreshIntervalMs, nullptr))
-        throw EWin32Error("SetTimer", GetLastError());
+    EnableTimer(kRefreshIntervalMs);
     FStartupMgr = std::make_unique<TStartupMgrHelper>(std::vector<std::uint8_t>{0, 1, 8, 9});
-    Refresh();
+    FCreated = true;
+    // A take-over that fails is reported and tried again on the next tick.
+    try {
+        Refresh();
+    } catch (...) {
+        HandleCurrentException();
+    }
+}
+
+// The first-run greeting and, once per session, that the machine-wide
+// entries wait for an elevated start; one balloon holds both.
+void TAgentForm::ShowStartBalloon()
+{
+    std::string text = FShowBalloon ? LoadResourceString(IDS_BALLOON_TEXT) : std::string();
+    if (!FMachineWide)
+        text += (text.empty() ? "" : "\r\n") + LoadResourceString(IDS_NEED_ELEVATION);
+    if (FShowIcon && !text.empty())
+        FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), text, TBalloonHintIcon::bitInfo,
+                                       /*seconds=*/10);
+}
+
+void TAgentForm::EnableTimer(UINT interval)
+{
+    if (!SetTimer(Handle(), kRefreshTimerId, interval, nullptr))
+        throw EWin32Error("SetTimer", GetLastError());
+    FTimerInterval = interval;
 }
 
 void TAgentForm::FormDestroy()
@@ -165,37 +250,71 @@ std::string TAgentForm::ConfigFile() const
     return FAgentFolder + LoadResourceString(IDS_CONFIG_FILE);
 }
 
+std::string TAgentForm::UserConfigFile() const
+{
+    return FUserFolder.empty() ? std::string() : FUserFolder + LoadResourceString(IDS_CONFIG_FILE);
+}
+
+std::string TAgentForm::LogFile() const
+{
+    return FUserFolder.empty() ? std::string() : FUserFolder + "kdAgent.log";
+}
+
 // Each flag starts from its own default, so a file that cannot be read
 // leaves the icon and the balloon on rather than turning them off for good.
+// The user's copy, written where the shared file could not be, wins.
 void TAgentForm::LoadSettings()
 {
-    TAppCfgIni config;
-    config.Open(ConfigFile());
+    TAppCfgIni shared, own;
+    shared.Open(ConfigFile());
+    own.Open(UserConfigFile());
     int showBalloon = 1;
-    config.ReadInteger("Common\\ShowBallon", showBalloon, 1);
+    shared.ReadInteger("Common\\ShowBallon", showBalloon, 1);
+    own.ReadInteger("Common\\ShowBallon", showBalloon, showBalloon);
     FShowBalloon = (showBalloon & 0xFF) != 0;
     int showIcon = 1;
-    config.ReadInteger("Setup\\ShowIcon", showIcon, 1);
+    shared.ReadInteger("Setup\\ShowIcon", showIcon, 1);
+    own.ReadInteger("Setup\\ShowIcon", showIcon, showIcon);
     FShowIcon = (showIcon & 0xFF) != 0;
     FNoIcon->Checked = FShowIcon;
 }
 
+// The shared file first. What it cannot take (under UAC the program's folder
+// is not the user's to write) goes to the user's copy; a value the user's
+// copy already holds is kept in step there too, since it wins on reading.
 void TAgentForm::SaveSettings()
 {
-    TAppCfgIni config;
-    config.Open(ConfigFile());
-    config.WriteInteger("Common\\ShowBallon", 0);
-    config.WriteInteger("Setup\\ShowIcon", FShowIcon ? 1 : 0);
-    config.WriteInteger("Setup\\AutoCheck", 1);
+    TAppCfgIni shared, own;
+    shared.Open(ConfigFile());
+    if (!FUserFolder.empty())
+        ForceDirectories(FUserFolder);
+    own.Open(UserConfigFile());
+    const int values[] = {0, FShowIcon ? 1 : 0};
+    for (std::size_t i = 0; i < std::size(kOwnSettings); ++i) {
+        std::string held;
+        const bool ownHolds = own.ReadString(kOwnSettings[i], held, "") && !held.empty();
+        if (!shared.WriteInteger(kOwnSettings[i], values[i]) || ownHolds)
+            own.WriteInteger(kOwnSettings[i], values[i]);
+    }
+    shared.WriteInteger("Setup\\AutoCheck", 1);
 }
 
+// In the machine's store when this process may write it, else in the user's.
 void TAgentForm::RegisterAgentItem()
 {
-    const auto manager = CreateStartupMgr(0);
     TStartupItem item;
     item.Desc = LoadResourceString(IDS_AGENT_ITEM_DESC);
     item.CmdLine = FAgentFolder + kAgentExe;
-    manager->AddItem(item);
+    if (FMachineWide) {
+        try {
+            if (CreateStartupMgr(0)->AddItem(item))
+                return;
+        } catch (const EStartupMgrErr&) {
+        }
+    }
+    if (!CreateStartupMgr(1)->AddItem(item))
+        throw EStartupMgrErr("Unable to register " + item.Desc.str() + " in the store of \"" +
+                             RegistryPath(GetStpDesc(1).Path) + "\".");
 }
 
 void TAgentForm::Refresh()
@@ -222,9 +341,21 @@ void TAgentForm::RefreshNow()
     };
     FRefreshing = true;
     Running running{*this};
-    FStartupMgr->SetupAll();
+    try {
+        FStartupMgr->SetupAll(FMachineWide);
+    } catch (const EStartupMgrErr&) {
+        ReportNotes();
+        throw;
+    }
     FStartupMgr->RefreshAll();
     BuildQuickLaunchMenu();
+    ReportNotes();
+}
+
+void TAgentForm::ReportNotes()
+{
+    for (const std::string& note : FStartupMgr->TakeNotes())
+        ShowError(note);
 }
 
 void TAgentForm::BuildQuickLaunchMenu()
@@ -288,7 +419,7 @@ void TAgentForm::BeginModal()
 
 void TAgentForm::EndModal()
 {
-    if (--FModalDepth == 0 && (FRefreshHeld || FCloseHeld))
+    if (--FModalDepth == 0 && FRefreshHeld)
         PostMessageA(Handle(), kRunHeldWork, 0, 0);
 }
 
@@ -296,10 +427,9 @@ void TAgentForm::RunHeldWork()
 {
     if (FModalDepth > 0)
         return;
-    if (FCloseHeld) {
-        FCloseHeld = false;
+    // The loop is ending: FormDestroy takes over once more unless quitting.
+    if (FClosing) {
         FRefreshHeld = false;
-        PostQuitMessage(0);
         return;
     }
     if (FRefreshHeld) {
@@ -309,18 +439,36 @@ void TAgentForm::RunHeldWork()
 }
 
 // Ends the message loop; the form is freed (and FormDestroy runs) after it.
+// A menu is closed, and a message box's own loop ends on the quit message,
+// so nobody has to answer anything first.
 void TAgentForm::Terminate()
 {
-    if (FModalDepth > 0) {
-        FCloseHeld = true;
+    FClosing = true;
+    if (FModalDepth > 0)
         EndMenu();
-        return;
-    }
     PostQuitMessage(0);
 }
 
+// Every report goes to the user's log; a box only for a message not shown
+// before in this session, and never while the session ends.
 void TAgentForm::ShowError(const std::string& message)
 {
+    const std::string log = LogFile();
+    if (!log.empty() && ForceDirectories(FUserFolder)) {
+        std::string line = message;
+        for (char& c : line)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        SYSTEMTIME now = {};
+        GetLocalTime(&now);
+        char stamp[32] = {};
+        wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                  now.wSecond);
+        const std::string text = AppendLogLine(TextOfFile(log), stamp + line);
+        std::ofstream(log, std::ios::binary | std::ios::trunc) << text;
+    }
+    if (!FBoxesAllowed || FQuitting || !FShownMessages.insert(message).second)
+        return;
     ModalScope modal(*this);
     ShowMessageBox(Handle(), message, ApplicationTitle(), MB_OK | MB_ICONERROR);
 }
@@ -349,11 +497,13 @@ LRESULT TAgentForm::WMEndSessionQuery()
 {
     if (FQuitting || FRefreshing)
         return 1;
+    FBoxesAllowed = false;
     try {
         RefreshNow();
     } catch (...) {
         HandleCurrentException();
     }
+    FBoxesAllowed = true;
     return 1;
 }
 

@@ -7,18 +7,25 @@
 //   1127 UMRefreshMenu   take over, reload and rebuild the menu now
 //   WM_QUERYENDSESSION   take over (unless quitting), answer 1
 // Main thread only. Modal loops (the popup menu, message boxes, a program
-// being started) dispatch timer ticks and messages; a refresh or quit asked
+// being started) dispatch timer ticks and messages; a refresh asked
 // for meanwhile is held and runs as soon as the loop has ended, so nothing a
 // running handler uses is freed under it. Quick Launch entries keep their own
-// copy of the command line they start. Errors of the startup-item managers
-// are reported in a message box (AppMessages) and the agent goes on.
+// copy of the command line they start. A quit asked for while a menu or a
+// message box is open ends the loop at once.
+// Errors of the startup-item managers are written to the user's log; each
+// distinct message is also shown once per session in a message box (never
+// while the session ends) and the agent goes on. An error before the first
+// take-over leaves the form not Created(): the program ends.
 #include <windows.h>
 
 #include "agent/CoolTrayIcon.h"
 #include "agent/PopupMenu.h"
 #include "startup/StartupMgrHelper.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 constexpr UINT UM_QUIT = WM_USER + 101;
@@ -31,7 +38,24 @@ struct TAgentOptions {
     // The agent folder, with its trailing backslash: config.dat, KdConfig.exe
     // and the agent's own command line. Empty: the folder of the program.
     std::string agentFolder;
+    // The user's own folder, with its trailing backslash: the user's copy of
+    // what the agent must remember when the shared config.dat cannot be
+    // written, and the log of problems not shown. Empty: "Keldora" in the
+    // user's local application-data folder.
+    std::string userFolder;
+    // Whether the machine-wide locations may be taken over and the agent's
+    // own item stored under the machine's Run key. Empty: when the process
+    // runs with the Administrators group enabled (elevated, or UAC off).
+    std::optional<bool> machineWide;
 };
+
+// The tray icon's resource for a Windows classification (GetWindowsKind).
+const char* TrayIconResource(std::uint8_t windowsKind);
+
+// Lets the product's unelevated programs and Explorer reach an elevated
+// window: "TaskbarCreated" and 1125 to 1127. How it went:
+enum class TMessageFilter { mfAllowed, mfFailed, mfUnavailable };
+TMessageFilter AllowProductMessages(HWND window);
 
 class TAgentForm {
 public:
@@ -44,6 +68,10 @@ public:
     TAgentForm& operator=(const TAgentForm&) = delete;
 
     HWND Handle() const { return FHandle.get(); }
+    bool Created() const { return FCreated; }
+    bool MachineWide() const { return FMachineWide; }
+    UINT TimerInterval() const { return FTimerInterval; }
+    std::string LogFile() const;
     bool Quitting() const { return FQuitting; }
     bool ShowIcon() const { return FShowIcon; }
     bool ShowBalloon() const { return FShowBalloon; }
@@ -76,6 +104,10 @@ private:
     void RunHeldWork();
     void Terminate();
     void ShowError(const std::string& message);
+    void ReportNotes();
+    void ShowStartBalloon();
+    void EnableTimer(UINT interval);
+    std::string UserConfigFile() const;
     void StartProgram(const std::string& commandLine);
     std::string ConfigFile() const;
 
@@ -92,6 +124,7 @@ private:
     void OnQuickLaunchItemClick(const std::string& commandLine);
 
     const std::string FAgentFolder;
+    const std::string FUserFolder;
     UniqueWindow FHandle;
     TPopupMenu FPopupMenu;
     std::unique_ptr<TCoolTrayIcon> FCoolTrayIcon;
@@ -101,9 +134,14 @@ private:
     bool FQuitting = false;
     bool FShowBalloon = false;
     bool FShowIcon = false;
+    bool FMachineWide = true;
+    bool FCreated = false;
+    bool FBoxesAllowed = true;
+    UINT FTimerInterval = 0;
+    std::set<std::string> FShownMessages;
 
     int FModalDepth = 0;
     bool FRefreshing = false;
     bool FRefreshHeld = false;
-    bool FCloseHeld = false;
+    bool FClosing = false;
 };

@@ -48,6 +48,23 @@ std::uint8_t GetWindowsKind()
     return ClassifyWindows(GetWindowsVersionFacts());
 }
 
+bool Is64BitWindows()
+{
+#if defined(_WIN64)
+    return true;
+#else
+    // Systems before XP SP2 lack the call, and are all 32-bit.
+    using IsWow64ProcessFn = BOOL WINAPI(HANDLE, PBOOL);
+    BOOL wow64 = FALSE;
+    try {
+        const auto isWow64 = BindFunctionAs<IsWow64ProcessFn>("kernel32.dll", "IsWow64Process");
+        return isWow64(GetCurrentProcess(), &wow64) && wow64;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+#endif
+}
+
 std::string GetAppFolder()
 {
     std::string path(MAX_PATH, '\0');

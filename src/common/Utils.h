@@ -22,6 +22,8 @@ std::string GetWindowsDir();
 std::string GetEnvVar(std::string_view name);
 // %NAME% references expanded; the text unchanged when expansion fails.
 std::string ExpandEnvVars(std::string_view text);
+// A 64-bit system, whether this program is a 64-bit one or runs under WOW64.
+bool Is64BitWindows();
 // Major version at least 5 and minor version at least 1 (so 6.0 answers false).
 bool IsVersion51OrLater();
 

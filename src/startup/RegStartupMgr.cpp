@@ -178,7 +178,7 @@ bool NativeValueSupersedes(const RegKey& key, const TStartupItem& item)
 
 } // namespace
 
-TRegStartupMgr::TRegStartupMgr(std::uint8_t location) : TBaseStartupMgr(location)
+TRegStartupMgr::TRegStartupMgr(std::uint8_t location, REGSAM view) : TBaseStartupMgr(location, view)
 {
     LoadItems();
 }
@@ -186,6 +186,31 @@ TRegStartupMgr::TRegStartupMgr(std::uint8_t location) : TBaseStartupMgr(location
 std::size_t TRegStartupMgr::StoreWrites()
 {
     return storeWrites;
+}
+
+REGSAM TRegStartupMgr::Access() const
+{
+    return FullAccess | FDesc.View;
+}
+
+// Full access where it is granted; else what an unelevated user may do, so
+// that a machine-wide store is still listed.
+RegKey TRegStartupMgr::OpenForListing(const std::string& path)
+{
+    LONG rc = ERROR_SUCCESS;
+    RegKey key = RegKey::Open(FDesc.RootKey, path, Access(), &rc);
+    if (rc == ERROR_ACCESS_DENIED)
+        key = RegKey::Open(FDesc.RootKey, path, KEY_READ | FDesc.View, &rc);
+    if (!key && rc != ERROR_FILE_NOT_FOUND)
+        Note(FormatText("Unable to open \"%s\": %s", {ViewName() + RegistryPath(path), ErrorText(static_cast<DWORD>(rc))}));
+    return key;
+}
+
+std::string TRegStartupMgr::ViewName() const
+{
+    const char* root = FDesc.RootKey == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+    const char* view = FDesc.View == KEY_WOW64_32KEY ? " (32-bit)" : FDesc.View == KEY_WOW64_64KEY ? " (64-bit)" : "";
+    return std::string(root) + view + "\\";
 }
 
 std::string TRegStartupMgr::StoreKeyPath() const
@@ -202,11 +227,11 @@ std::string TRegStartupMgr::ItemKeyPath(std::string_view desc) const
 RegKey TRegStartupMgr::OpenItemKey(std::string_view desc, bool& created) const
 {
     const std::string path = ItemKeyPath(desc);
-    RegKey key = RegKey::Open(FDesc.RootKey, path, FullAccess);
+    RegKey key = RegKey::Open(FDesc.RootKey, path, Access());
     created = !key;
     if (key)
         return key;
-    key = RegKey::Create(FDesc.RootKey, path, FullAccess);
+    key = RegKey::Create(FDesc.RootKey, path, Access());
     if (key)
         ++storeWrites;
     return key;
@@ -215,7 +240,7 @@ RegKey TRegStartupMgr::OpenItemKey(std::string_view desc, bool& created) const
 DWORD TRegStartupMgr::StoredCmdLineType(std::string_view desc) const
 {
     RegKey::Value stored;
-    const RegKey key = RegKey::Open(FDesc.RootKey, ItemKeyPath(desc), KEY_READ);
+    const RegKey key = RegKey::Open(FDesc.RootKey, ItemKeyPath(desc), KEY_READ | FDesc.View);
     return key && key.Query("CmdLine", stored) == ERROR_SUCCESS && stored.type == REG_EXPAND_SZ ? REG_EXPAND_SZ
                                                                                                : REG_SZ;
 }
@@ -229,13 +254,13 @@ void TRegStartupMgr::LoadItems()
 {
     RunGuarded(
         [&] {
-            RegKey store = RegKey::Open(FDesc.RootKey, StoreKeyPath(), FullAccess);
+            RegKey store = OpenForListing(StoreKeyPath());
             if (!store)
                 return;
             std::vector<std::string> names;
             Check(store.SubKeyNames(names), "Listing " + StoreKeyPath());
             for (const std::string& name : names) {
-                const RegKey key = RegKey::Open(store.get(), name, FullAccess);
+                RegKey key = OpenForListing(StoreKeyPath() + "\\" + name);
                 TStartupItem read;
                 if (key && ReadItem(key, name, read))
                     AppendItem(read);
@@ -248,7 +273,7 @@ bool TRegStartupMgr::SetupItems()
 {
     return RunGuarded(
         [&] {
-            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, FullAccess);
+            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
             std::vector<RegKey::Value> values;
@@ -260,6 +285,9 @@ bool TRegStartupMgr::SetupItems()
                 if (value.name == StoreName)
                     continue;
                 const bool isText = IsStringType(value.type);
+                if (!isText)
+                    Note(FormatText("Startup entry \"%s\" in \"%s\" is not a text value; it is left where it is.",
+                                    {value.name, ViewName() + RegistryPath(FDesc.Path)}));
                 const std::string cmdLine = isText ? TrimUpTo(RegStringData(value.data), ' ') : std::string();
                 ImportValue(value.name, cmdLine, static_cast<int>(n), value.type);
             }
@@ -321,7 +349,7 @@ bool TRegStartupMgr::RestoreItems()
 {
     return RunGuarded(
         [&] {
-            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, FullAccess);
+            RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
             for (const auto& item : FItems) {
@@ -343,9 +371,9 @@ bool TRegStartupMgr::DeleteItem(int index)
         [&] {
             const std::string_view desc = Items(index)->Desc.view();
             const std::string path = ItemKeyPath(desc);
-            if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, FullAccess))
+            if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, Access()))
                 return false;
-            return RegKey::DeleteKey(FDesc.RootKey, path) == ERROR_SUCCESS;
+            return RegKey::DeleteKey(FDesc.RootKey, path, FDesc.View) == ERROR_SUCCESS;
         },
         [&](const std::exception& e) { return FailureText(DeleteError, e); });
 }

@@ -12,7 +12,8 @@
 
 class TRegStartupMgr : public TBaseStartupMgr {
 public:
-    explicit TRegStartupMgr(std::uint8_t location);
+    // `view`: the registry view of the location's key and its store.
+    explicit TRegStartupMgr(std::uint8_t location, REGSAM view = 0);
 
     void LoadItems() override;
     bool SetupItems() override;
@@ -31,6 +32,9 @@ public:
     static std::size_t StoreWrites();
 
 private:
+    REGSAM Access() const;
+    RegKey OpenForListing(const std::string& path);
+    std::string ViewName() const;
     std::string StoreKeyPath() const;
     std::string ItemKeyPath(std::string_view desc) const;
     // The item's key, created when it does not exist; empty on failure.

@@ -4,19 +4,27 @@
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 
-#include <algorithm>
+#include "common/Format.h"
+#include "common/StrCon.h"
+#include "winutil/RegKey.h"
 
-std::unique_ptr<TBaseStartupMgr> CreateStartupMgr(std::uint8_t location)
+#include <algorithm>
+#include <set>
+#include <utility>
+
+std::unique_ptr<TBaseStartupMgr> CreateStartupMgr(std::uint8_t location, REGSAM view)
 {
     if (IsFolderLocation(location))
         return std::make_unique<TFolderStartupMgr>(location);
-    return std::make_unique<TRegStartupMgr>(location);
+    return std::make_unique<TRegStartupMgr>(location, view);
 }
 
 TStartupMgrHelper::TStartupMgrHelper(const std::vector<std::uint8_t>& locations)
 {
-    for (const std::uint8_t location : locations)
-        FMgrList.push_back(CreateStartupMgr(location));
+    for (const std::uint8_t location : locations) {
+        for (const REGSAM view : LocationViews(location))
+            FMgrList.push_back(CreateStartupMgr(location, view));
+    }
     BuildItemList();
 }
 
@@ -26,10 +34,57 @@ PStartupItem TStartupMgrHelper::Items(int index) const
     return FItemList[index];
 }
 
-void TStartupMgrHelper::SetupAll()
+void TStartupMgrHelper::SetupAll(bool machineWide)
 {
-    for (const auto& mgr : FMgrList)
-        mgr->SetupItems();
+    std::string errors;
+    for (const auto& mgr : FMgrList) {
+        if (!machineWide && IsMachineLocation(mgr->Desc().Location))
+            continue;
+        try {
+            mgr->SetupItems();
+        } catch (const EStartupMgrErr& e) {
+            errors += (errors.empty() ? "" : "\r\n\r\n") + std::string(e.what());
+        }
+    }
+    if (!errors.empty())
+        throw EStartupMgrErr(errors);
+}
+
+std::vector<std::string> TStartupMgrHelper::TakeNotes()
+{
+    std::vector<std::string> notes = std::exchange(FNotes, {});
+    for (const auto& mgr : FMgrList) {
+        for (std::string& note : mgr->TakeNotes())
+            notes.push_back(std::move(note));
+    }
+    return notes;
+}
+
+// The 32-bit and the 64-bit view of one key may each hold an entry of the
+// same name: both are kept, each in its own view's store, and listed twice.
+void TStartupMgrHelper::NoteSharedNames()
+{
+    std::set<std::pair<std::uint8_t, std::string>> seen;
+    for (const auto& mgr : FMgrList) {
+        if (mgr->Desc().View != KEY_WOW64_32KEY)
+            continue;
+        for (const auto& other : FMgrList) {
+            if (other->Desc().View != KEY_WOW64_64KEY || other->Desc().Location != mgr->Desc().Location)
+                continue;
+            for (int i = 0; i < mgr->Count(); ++i) {
+                for (int j = 0; j < other->Count(); ++j) {
+                    const std::string name = mgr->Items(i)->Desc.str();
+                    if (!SameText(name, other->Items(j)->Desc.view()) || !seen.emplace(mgr->Desc().Location, name).second)
+                        continue;
+                    const std::string note = FormatText(
+                        "Startup entry \"%s\" is in both the 64-bit and the 32-bit view of \"%s\"; both are kept.",
+                        {name, RegistryPath(mgr->Desc().Path)});
+                    if (FNoted.insert(note).second)
+                        FNotes.push_back(note);
+                }
+            }
+        }
+    }
 }
 
 void TStartupMgrHelper::RefreshAll()
@@ -61,4 +116,5 @@ void TStartupMgrHelper::BuildItemList()
               [](PStartupItem a, PStartupItem b) { return CompareItemOrder(*a, *b) < 0; });
     for (int i = 0; i < Count(); ++i)
         FItemList[i]->Order = i;
+    NoteSharedNames();
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Several location managers behind one list ordered by Order. The helper owns
+// Several location managers behind one list ordered by Order. A machine-wide
+// registry location has one manager per registry view on 64-bit Windows. The helper owns
 // its managers; the merged list borrows their items, which stay valid until
 // the next RefreshAll or the helper's destruction. Main thread only.
 
@@ -7,6 +8,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 class TStartupMgrHelper {
@@ -17,8 +20,14 @@ public:
     PStartupItem Items(int index) const;
 
     // Takes every location's native entries into its store; the merged list
-    // is stale until RefreshAll. A manager's error stops the run there.
-    void SetupAll();
+    // is stale until RefreshAll. Without `machineWide` the machine's
+    // locations are left out (they need an elevated start). Every manager is
+    // tried; the errors are raised together afterwards, as one EStartupMgrErr
+    // whose message holds theirs one after the other.
+    void SetupAll(bool machineWide = true);
+    // What the managers noted since the last call (Note in uStartupMgr), and
+    // entries of one name in both registry views; each once per helper.
+    std::vector<std::string> TakeNotes();
     // Reloads every manager and rebuilds the merged list. After a failure the
     // list is empty, never left pointing at freed items.
     void RefreshAll();
@@ -28,7 +37,10 @@ public:
 
 private:
     void BuildItemList();
+    void NoteSharedNames();
 
     std::vector<std::unique_ptr<TBaseStartupMgr>> FMgrList;
     std::vector<PStartupItem> FItemList;
+    std::vector<std::string> FNotes;
+    std::set<std::string> FNoted;
 };

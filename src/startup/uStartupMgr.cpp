@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <utility>
 
 const char* const StartupRunKeyPaths[4] = {
     "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
@@ -78,7 +79,19 @@ std::string AllUsersStartupPath()
 
 } // namespace
 
-TStpDesc GetStpDesc(std::uint8_t location)
+bool IsMachineLocation(std::uint8_t location)
+{
+    return location % 2 == 0;
+}
+
+std::vector<REGSAM> LocationViews(std::uint8_t location)
+{
+    if (IsFolderLocation(location) || !IsMachineLocation(location) || !Is64BitWindows())
+        return {0};
+    return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+}
+
+TStpDesc GetStpDesc(std::uint8_t location, REGSAM view)
 {
     Check(location < StartupLocationCount, "Startup location out of range", "uStartupMgr");
     TStpDesc desc;
@@ -90,11 +103,23 @@ TStpDesc GetStpDesc(std::uint8_t location)
     } else {
         desc.RootKey = location % 2 == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
         desc.Path = StartupRunKeyPaths[location / 2];
+        desc.View = view;
     }
     return desc;
 }
 
-TBaseStartupMgr::TBaseStartupMgr(std::uint8_t location) : FDesc(GetStpDesc(location)) {}
+TBaseStartupMgr::TBaseStartupMgr(std::uint8_t location, REGSAM view) : FDesc(GetStpDesc(location, view)) {}
+
+std::vector<std::string> TBaseStartupMgr::TakeNotes()
+{
+    return std::exchange(FNotes, {});
+}
+
+void TBaseStartupMgr::Note(const std::string& text)
+{
+    if (FNoted.insert(text).second)
+        FNotes.push_back(text);
+}
 
 void TBaseStartupMgr::LoadItems()
 {

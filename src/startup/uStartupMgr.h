@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -58,6 +59,9 @@ struct TStpDesc {
     std::uint8_t Location = 0;
     HKEY RootKey = nullptr;
     std::string Path;
+    // The registry view every key of the location is opened in
+    // (KEY_WOW64_64KEY or KEY_WOW64_32KEY); 0 for the process's own view.
+    REGSAM View = 0;
 };
 
 constexpr std::uint8_t StartupLocationCount = 10;
@@ -70,7 +74,12 @@ constexpr const char* StoreIniName = "Keldora.ini";
 extern const char* const StartupRunKeyPaths[4];
 extern const char* const StartupLocationCaptions[StartupLocationCount];
 
-TStpDesc GetStpDesc(std::uint8_t location);
+TStpDesc GetStpDesc(std::uint8_t location, REGSAM view = 0);
+// The views a location's key exists in: both for the machine's Run-type keys
+// on 64-bit Windows (in either build), else only the process's own. The
+// user's keys are shared between the views.
+std::vector<REGSAM> LocationViews(std::uint8_t location);
+bool IsMachineLocation(std::uint8_t location);
 // Path of a shell special folder; empty when the shell gives none.
 std::string GetSpecialFolderPath(int folder);
 // The all-users Startup folder as the 9x family lays it out, beside the
@@ -87,7 +96,7 @@ extern const char* const LoadItemsErrorFormat;
 
 class TBaseStartupMgr {
 public:
-    explicit TBaseStartupMgr(std::uint8_t location);
+    explicit TBaseStartupMgr(std::uint8_t location, REGSAM view = 0);
     virtual ~TBaseStartupMgr() = default;
     TBaseStartupMgr(const TBaseStartupMgr&) = delete;
     TBaseStartupMgr& operator=(const TBaseStartupMgr&) = delete;
@@ -106,13 +115,22 @@ public:
     bool Reload();
     bool AddItem(TStartupItem item);
     const TStpDesc& Desc() const { return FDesc; }
+    // Problems met on the way that lost nothing and stopped nothing (an entry
+    // left where it is, a store key that cannot be read); each is handed out
+    // once in the manager's life.
+    std::vector<std::string> TakeNotes();
 
 protected:
     // Appends a copy of the item as one of this manager's and returns it.
     TStartupItem& AppendItem(const TStartupItem& item = {});
+    void Note(const std::string& text);
 
     std::vector<std::unique_ptr<TStartupItem>> FItems;
     const TStpDesc FDesc;
+
+private:
+    std::vector<std::string> FNotes;
+    std::set<std::string> FNoted;
 };
 
 // Runs a manager operation; an error derived from std::exception becomes an
@@ -129,4 +147,4 @@ auto RunGuarded(Work&& work, Describe&& describe) -> decltype(work())
 
 // A new manager for the location, its stored items already loaded: a folder
 // manager for 8 and 9, a registry manager for the others.
-std::unique_ptr<TBaseStartupMgr> CreateStartupMgr(std::uint8_t location);
+std::unique_ptr<TBaseStartupMgr> CreateStartupMgr(std::uint8_t location, REGSAM view = 0);

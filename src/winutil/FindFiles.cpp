@@ -6,17 +6,6 @@
 
 namespace {
 
-class QuietErrorMode {
-public:
-    QuietErrorMode() : old_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-    ~QuietErrorMode() { SetErrorMode(old_); }
-    QuietErrorMode(const QuietErrorMode&) = delete;
-    QuietErrorMode& operator=(const QuietErrorMode&) = delete;
-
-private:
-    UINT old_;
-};
-
 bool IsDotEntry(const char* name)
 {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;

@@ -6,6 +6,20 @@
 #include <string_view>
 #include <vector>
 
+// While it lives, the system shows no critical-error box ("No disk" for an
+// empty removable drive or an unreachable network drive): the call that
+// touched the drive just fails. Process-wide; main thread of a program.
+class QuietErrorMode {
+public:
+    QuietErrorMode() : old_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
+    ~QuietErrorMode() { SetErrorMode(old_); }
+    QuietErrorMode(const QuietErrorMode&) = delete;
+    QuietErrorMode& operator=(const QuietErrorMode&) = delete;
+
+private:
+    UINT old_;
+};
+
 struct FoundFile {
     std::string name;
     DWORD attributes = 0;

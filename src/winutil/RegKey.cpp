@@ -1,5 +1,7 @@
 #include "RegKey.h"
 
+#include "winutil/RuntimeLink.h"
+
 #include <cstring>
 
 std::string RegistryPath(std::string_view path)
@@ -38,30 +40,41 @@ bool RegKey::Exists(HKEY root, std::string_view path)
     return static_cast<bool>(Open(root, path, KEY_READ));
 }
 
-LONG RegKey::DeleteTree(HKEY root, std::string_view path)
+LONG RegKey::DeleteTree(HKEY root, std::string_view path, REGSAM view)
 {
     const std::string full = RegistryPath(path);
     if (full.empty())
         return ERROR_INVALID_PARAMETER;
     LONG rc = ERROR_SUCCESS;
-    RegKey key = Open(root, full, KEY_READ | KEY_WRITE, &rc);
+    RegKey key = Open(root, full, KEY_READ | KEY_WRITE | view, &rc);
     if (!key)
         return rc;
     std::vector<std::string> children;
     if ((rc = key.SubKeyNames(children)) != ERROR_SUCCESS)
         return rc;
     for (const std::string& child : children) {
-        if ((rc = DeleteTree(root, full + "\\" + child)) != ERROR_SUCCESS)
+        if ((rc = DeleteTree(root, full + "\\" + child, view)) != ERROR_SUCCESS)
             return rc;
     }
     key = RegKey();
-    return RegDeleteKeyA(root, full.c_str());
+    return DeleteKey(root, full, view);
 }
 
-LONG RegKey::DeleteKey(HKEY root, std::string_view path)
+LONG RegKey::DeleteKey(HKEY root, std::string_view path, REGSAM view)
 {
     const std::string full = RegistryPath(path);
-    return full.empty() ? ERROR_INVALID_PARAMETER : RegDeleteKeyA(root, full.c_str());
+    if (full.empty())
+        return ERROR_INVALID_PARAMETER;
+    if (view == 0)
+        return RegDeleteKeyA(root, full.c_str());
+    // Only systems that have registry views have the call that names one.
+    using RegDeleteKeyExAFn = LONG WINAPI(HKEY, LPCSTR, REGSAM, DWORD);
+    try {
+        static const auto deleteKeyEx = BindFunctionAs<RegDeleteKeyExAFn>("advapi32.dll", "RegDeleteKeyExA");
+        return deleteKeyEx(root, full.c_str(), view, 0);
+    } catch (const std::runtime_error&) {
+        return RegDeleteKeyA(root, full.c_str());
+    }
 }
 
 LONG RegKey::Query(std::string_view name, Value& value) const

@@ -25,9 +25,10 @@ public:
     RegKey() = default;
     static RegKey Open(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     static RegKey Create(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
-    static LONG DeleteTree(HKEY root, std::string_view path);
+    // `view`: KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own.
+    static LONG DeleteTree(HKEY root, std::string_view path, REGSAM view = 0);
     // Deletes a key that has no subkeys.
-    static LONG DeleteKey(HKEY root, std::string_view path);
+    static LONG DeleteKey(HKEY root, std::string_view path, REGSAM view = 0);
     static bool Exists(HKEY root, std::string_view path);
 
     explicit operator bool() const { return static_cast<bool>(key_); }

@@ -7,6 +7,10 @@
 #include "agent/uAppConfig.h"
 #include "startup/StartupTestSupport.h"
 #include "winutil/FindFiles.h"
+#include "common/Utils.h"
+#include "common/WineSupport.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +36,11 @@ void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD)
 
 class AgentForm : public ::testing::Test {
 protected:
-    void Start() { form = std::make_unique<TAgentForm>(TAgentOptions{sandbox.Folder()}); }
+    void Start(std::optional<bool> machineWide = std::nullopt)
+    {
+        form = std::make_unique<TAgentForm>(TAgentOptions{sandbox.Folder(), UserFolder(), machineWide});
+    }
+    std::string UserFolder() const { return sandbox.PathOf("user") + "\\"; }
 
     void Tray(UINT code) { SendMessageA(TCoolTrayIcon::HandlerWindow(), WM_TRAYNOTIFY, 1, code); }
 
@@ -67,10 +75,48 @@ protected:
     std::unique_ptr<TAgentForm> form;
 };
 
+// The icon drawn on white, as 32-bit pixels.
+std::vector<BYTE> IconPixels(HICON icon)
+{
+    const int width = GetSystemMetrics(SM_CXSMICON), height = GetSystemMetrics(SM_CYSMICON);
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    const RECT all = {0, 0, width, height};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    SelectObject(dc, old);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<BYTE> pixels(static_cast<std::size_t>(width) * height * 4);
+    GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
 bool QuitPosted()
 {
     MSG msg;
     return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+UniqueIcon ResourceIcon(const char* name)
+{
+    return UniqueIcon(static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON,
+                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+}
+
+std::vector<BYTE> IconPixels(const UniqueIcon& icon)
+{
+    return IconPixels(icon.get());
 }
 
 std::string Hidden(const std::string& folder)
@@ -100,6 +146,9 @@ TEST_F(AgentForm, TakesOverTheWatchedLocationsAndRegistersItself)
 
     EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")), "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\nAutoCheck=1\r\n");
     EXPECT_TRUE(form->ShowBalloon()) << "first run";
+    EXPECT_EQ(form->CoolTrayIcon().BalloonText(), LoadResourceString(IDS_BALLOON_TEXT));
+    EXPECT_EQ(form->TimerInterval(), 300000u);
+    EXPECT_TRUE(form->Created());
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
     char caption[128] = {};
     GetWindowTextA(form->Handle(), caption, sizeof caption);
@@ -193,6 +242,7 @@ TEST_F(AgentForm, StoredSettingsHideTheIconAndTheBalloonShowsOnTheFirstRunOnly)
     WriteFile(sandbox.PathOf("config.dat"), "[setup]\r\nshowicon=0\r\n[Other]\r\nKeep=1\r\n");
     Start();
     EXPECT_FALSE(form->CoolTrayIcon().IconVisible());
+    EXPECT_EQ(form->CoolTrayIcon().BalloonText(), "") << "no balloon without the icon, even on a first run";
     EXPECT_FALSE(form->PopupMenu().Items.Items.at(2)->Checked);
     EXPECT_EQ(ConfigInteger("Other\\Keep"), 1);
     EXPECT_EQ(ConfigInteger("Common\\ShowBallon"), 0);
@@ -202,6 +252,7 @@ TEST_F(AgentForm, StoredSettingsHideTheIconAndTheBalloonShowsOnTheFirstRunOnly)
     Start();
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
     EXPECT_FALSE(form->ShowBalloon());
+    EXPECT_EQ(form->CoolTrayIcon().BalloonText(), "");
 }
 
 TEST_F(AgentForm, HugeSettingsFileIsLeftAloneAndTheDefaultsApply)
@@ -287,19 +338,136 @@ TEST_F(AgentForm, ExitTakesOverOnceMoreOnTheWayOut)
     EXPECT_TRUE(StoreHasItem(1, "AtExit"));
 }
 
-TEST_F(AgentForm, ManagerErrorIsReportedAndTheAgentGoesOn)
+TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
 {
     WriteFile(GetStpDesc(9).Path + "\\Keldora", "a file where the store folder belongs");
+    AddRunValue(1, "UserTool", "C:\\user.exe");
     Start();
     ASSERT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_NE(sandbox.Messages()[0].find("|10|Unable to setup startup items from dir:"), std::string::npos)
         << sandbox.Messages()[0];
+    EXPECT_TRUE(StoreHasItem(1, "UserTool"));
     SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
-    EXPECT_EQ(sandbox.Messages().size(), 2u);
+    EXPECT_EQ(sandbox.Messages().size(), 1u) << "the same message is not shown twice";
+    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    EXPECT_EQ(sandbox.Messages().size(), 1u);
+    const std::string log = ReadFile(form->LogFile());
+    std::size_t occurrences = 0;
+    for (std::size_t at = log.find("Unable to setup"); at != std::string::npos; at = log.find("Unable to setup", at + 1))
+        ++occurrences;
+    EXPECT_EQ(occurrences, 3u) << log;
     DeleteFileA((GetStpDesc(9).Path + "\\Keldora").c_str());
     SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
-    EXPECT_EQ(sandbox.Messages().size(), 2u);
-    EXPECT_EQ(QuickLaunchCaptions(), std::vector<std::string>{"Keldora Agent"});
+    EXPECT_EQ(sandbox.Messages().size(), 1u);
+    EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "UserTool"}));
+}
+
+TEST_F(AgentForm, EndOfSessionShowsNoBoxAndAnswersAtOnce)
+{
+    Start();
+    ClearLocation(9);
+    WriteFile(GetStpDesc(9).Path + "\\Keldora", "a file where the store folder belongs");
+    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_NE(ReadFile(form->LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
+    DeleteFileA((GetStpDesc(9).Path + "\\Keldora").c_str());
+}
+
+TEST_F(AgentForm, WithoutElevationOnlyTheUsersLocationsAreTakenOverAndTheBalloonSaysWhy)
+{
+    AddRunValue(0, "MachineTool", "C:\\machine.exe");
+    AddRunValue(1, "UserTool", "C:\\user.exe");
+    const RegKey stored = RegKey::Create(HKEY_LOCAL_MACHINE, GetStpDesc(0).Path + "\\Keldora\\Stored", KEY_ALL_ACCESS);
+    stored.WriteString("Desc", "Stored");
+    stored.WriteString("CmdLine", "C:\\stored.exe");
+    Start(/*machineWide=*/false);
+    EXPECT_FALSE(form->MachineWide());
+    EXPECT_TRUE(StoreHasItem(1, "UserTool"));
+    EXPECT_FALSE(StoreHasItem(0, "MachineTool"));
+    EXPECT_FALSE(StoreHasItem(0, "Keldora Agent"));
+    EXPECT_EQ(StoreValue(1, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
+    const std::vector<std::string> captions = QuickLaunchCaptions();
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Stored"), captions.end()) << "stored items stay listed";
+    EXPECT_EQ(form->CoolTrayIcon().BalloonText(),
+              LoadResourceString(IDS_BALLOON_TEXT) + "\r\n" + LoadResourceString(IDS_NEED_ELEVATION));
+    EXPECT_TRUE(sandbox.Messages().empty());
+}
+
+TEST_F(AgentForm, RefreshItemTakesOverAndTheTrayIconFollowsTheWindowsVersion)
+{
+    Start();
+    AddRunValue(1, "ByMenu", "C:\\by-menu.exe");
+    TMenuItem& refresh = *form->PopupMenu().Items.Items.at(4);
+    ASSERT_EQ(refresh.Caption, "&Refresh");
+    refresh.Click();
+    EXPECT_TRUE(StoreHasItem(1, "ByMenu"));
+    EXPECT_EQ(IconPixels(form->CoolTrayIcon().Icon()), IconPixels(ResourceIcon(TrayIconResource(GetWindowsKind()))));
+    EXPECT_STREQ(TrayIconResource(11), "ICO_TRAY") << "Windows XP";
+    for (const std::uint8_t kind : {0, 1, 10})
+        EXPECT_STREQ(TrayIconResource(kind), "ICO_TRAY16") << int(kind);
+    EXPECT_NE(IconPixels(ResourceIcon("ICO_TRAY")), IconPixels(ResourceIcon("ICO_TRAY16")));
+}
+
+TEST_F(AgentForm, SettingsGoToTheUsersCopyWhenTheSharedFileCannotBeWritten)
+{
+    WriteFile(sandbox.PathOf("config.dat"), "[Setup]\r\nShowIcon=1\r\n");
+    // Readable by all, writable by none while the lock is held.
+    UniqueFile lock(CreateFileA(sandbox.PathOf("config.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    Start();
+    EXPECT_EQ(form->CoolTrayIcon().BalloonText(), LoadResourceString(IDS_BALLOON_TEXT));
+    EXPECT_EQ(ReadFile(UserFolder() + "config.dat"), "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\n");
+    form.reset();
+    Start();
+    EXPECT_EQ(form->CoolTrayIcon().BalloonText(), "") << "the first run is remembered";
+    lock.reset();
+    form->PopupMenu().Items.Items.at(2)->Click();
+    EXPECT_EQ(ConfigInteger("Setup\\ShowIcon"), 0);
+    EXPECT_NE(ReadFile(UserFolder() + "config.dat").find("ShowIcon=0"), std::string::npos) << "kept in step";
+}
+
+TEST_F(AgentForm, RunValueThatIsNoTextIsReportedOnceAndTheRestIsTakenOver)
+{
+    const RegKey run = OpenRunKey(1);
+    const DWORD number = 7;
+    RegSetValueExA(run.get(), "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    AddRunValue(1, "UserTool", "C:\\user.exe");
+    Start();
+    SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    ASSERT_EQ(sandbox.Messages().size(), 1u);
+    EXPECT_NE(sandbox.Messages()[0].find("\"Number\""), std::string::npos) << sandbox.Messages()[0];
+    EXPECT_TRUE(StoreHasItem(1, "UserTool"));
+    EXPECT_TRUE(run.HasValue("Number")) << "nothing lost";
+}
+
+TEST_F(AgentForm, FailureToRegisterItselfEndsTheCreationWithItsErrorShown)
+{
+    const RegKey store =
+        RegKey::Create(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora\\Keldora Agent", KEY_ALL_ACCESS);
+    ASSERT_TRUE(store);
+    // An empty access list: nobody may open the agent's item key.
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ACL empty;
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+    ASSERT_EQ(RegSetKeySecurity(store.get(), DACL_SECURITY_INFORMATION, &descriptor), ERROR_SUCCESS);
+    Start(/*machineWide=*/false);
+    EXPECT_FALSE(form->Created());
+    ASSERT_EQ(sandbox.Messages().size(), 1u);
+    EXPECT_NE(sandbox.Messages()[0].find("|10|Unable to register Keldora Agent"), std::string::npos)
+        << sandbox.Messages()[0];
+    form.reset();
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    RegSetKeySecurity(store.get(), DACL_SECURITY_INFORMATION, &descriptor);
+}
+
+TEST_F(AgentForm, ProductMessagesAreLetThrough)
+{
+    Start();
+    EXPECT_NE(AllowProductMessages(form->Handle()), TMessageFilter::mfFailed);
+    EXPECT_NE(AllowProductMessages(TCoolTrayIcon::HandlerWindow()), TMessageFilter::mfFailed);
 }
 
 TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNothing)
@@ -340,11 +508,11 @@ TEST_F(AgentForm, HundredRefreshesLeakNoGdiObjects)
     EXPECT_EQ(QuickLaunchCaptions().size(), 4u);
 }
 
-TEST(AdminCheck, OnlyAnEnabledAdministratorsGroupCounts)
+TEST(AdminCheck, TheGroupCountsEnabledOrDenyOnlyAndOnlyEnabledMeansElevated)
 {
     UniqueKernelHandle process;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, process.put()));
-    EXPECT_TRUE(TokenHasEnabledAdministrators(process.get()));
+    EXPECT_EQ(TokenAdminState(process.get()), TAdminState::asElevated);
     EXPECT_TRUE(IsUserAdmin());
 
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
@@ -354,13 +522,26 @@ TEST(AdminCheck, OnlyAnEnabledAdministratorsGroupCounts)
     SID_AND_ATTRIBUTES denyOnly = {admins, 0};
     UniqueKernelHandle restricted;
     ASSERT_TRUE(CreateRestrictedToken(process.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, restricted.put()));
+    EXPECT_EQ(TokenAdminState(restricted.get()), TAdminState::asFiltered);
+
+    // A group list without the Administrators group (Wine makes no such token).
+    PSID users = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0,
+                                         0, &users));
+    TOKEN_GROUPS plainUser = {1, {{users, SE_GROUP_ENABLED | SE_GROUP_MANDATORY}}};
+    EXPECT_EQ(AdministratorsIn(plainUser), TAdminState::asNone);
+    TOKEN_GROUPS asAdmin = {1, {{admins, SE_GROUP_ENABLED}}};
+    EXPECT_EQ(AdministratorsIn(asAdmin), TAdminState::asElevated);
+    TOKEN_GROUPS filtered = {1, {{admins, SE_GROUP_USE_FOR_DENY_ONLY}}};
+    EXPECT_EQ(AdministratorsIn(filtered), TAdminState::asFiltered);
+    FreeSid(users);
     FreeSid(admins);
-    EXPECT_FALSE(TokenHasEnabledAdministrators(restricted.get()));
 
     UniqueKernelHandle impersonation;
     ASSERT_TRUE(DuplicateToken(restricted.get(), SecurityImpersonation, impersonation.put()));
     ASSERT_TRUE(SetThreadToken(nullptr, impersonation.get()));
-    EXPECT_FALSE(IsUserAdmin()) << "the thread's token is asked first";
-    RevertToSelf();
+    EXPECT_EQ(CurrentAdminState(), TAdminState::asFiltered) << "the thread's token is asked first";
     EXPECT_TRUE(IsUserAdmin());
+    RevertToSelf();
+    EXPECT_EQ(CurrentAdminState(), TAdminState::asElevated);
 }

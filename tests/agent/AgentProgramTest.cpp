@@ -194,18 +194,44 @@ TEST(AgentProgram, QuickLaunchEntryStartsTheItemThroughTheLauncher)
     EXPECT_EQ(sandbox.Launches()[1], "\"" + sandbox.Folder() + "KdConfig.exe\"");
 }
 
-TEST(AgentProgram, WithoutAdministratorsItSaysSoAndEnds)
+TEST(AgentProgram, WithAFilteredTokenItRunsTakesOverTheUsersLocationsAndShowsNoBox)
 {
     AgentSandbox sandbox;
+    AddRunValue(0, "MachineTool", "C:\\machine.exe");
+    AddRunValue(1, "UserTool", "C:\\user.exe");
     const UniqueKernelHandle token = TokenWithoutAdministrators();
     ASSERT_TRUE(token);
     RunningAgent agent(sandbox, token.get());
-    EXPECT_EQ(WaitForExit(agent.Process(), 10000), 1u);
-    EXPECT_EQ(sandbox.Messages(),
-              std::vector<std::string>{"Keldora! 2004 - Agent|10|" + LoadResourceString(IDS_NEED_ADMIN)});
-    EXPECT_FALSE(RunningAgent::Window());
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "UserTool"); }));
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "Keldora Agent"); }));
+    EXPECT_EQ(StoreValue(1, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
+    EXPECT_FALSE(StoreHasItem(0, "MachineTool")) << "the machine's Run key needs an elevated start";
     EXPECT_FALSE(StoreHasItem(0, "Keldora Agent"));
-    EXPECT_FALSE(FileExists(sandbox.PathOf("config.dat")));
+    EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_TRUE(sandbox.Messages().empty());
+}
+
+TEST(AgentProgram, QuitWhileAnErrorBoxIsOpenEndsAtOnce)
+{
+    AgentSandbox sandbox;
+    const EnvVarScope realBoxes("KDAGENT_MESSAGE_LOG", "");
+    const std::string blocker = GetStpDesc(9).Path + "\\Keldora";
+    WriteFile(blocker, "a file where the store folder belongs");
+    RunningAgent agent(sandbox);
+    DWORD agentId = GetProcessId(agent.Process());
+    HWND box = nullptr;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            box = FindWindowA("#32770", "Keldora! 2004 - Agent");
+            DWORD owner = 0;
+            return box && GetWindowThreadProcessId(box, &owner) && owner == agentId;
+        },
+        30000));
+    ASSERT_TRUE(RunningAgent::Window());
+    PostMessageA(RunningAgent::Window(), UM_QUIT, 0, 0);
+    EXPECT_EQ(WaitForExit(agent.Process(), 5000), 0u);
+    DeleteFileA(blocker.c_str());
 }
 
 TEST(AgentProgram, WindowsNinetyFiveFamilySkipsTheAdministratorCheck)

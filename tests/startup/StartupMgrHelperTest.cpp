@@ -1,6 +1,7 @@
 #include "StartupTestSupport.h"
 
 #include "common/Assert.h"
+#include "common/Utils.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"
@@ -102,4 +103,122 @@ TEST_F(StartupMgrHelperTest, FailedRefreshLeavesNoItemBehind)
     EXPECT_EQ(helper.Count(), 0);
     helper.RefreshAll();
     EXPECT_EQ(helper.Count(), 2);
+}
+
+namespace {
+
+bool StoredInView(REGSAM view, const std::string& item)
+{
+    return static_cast<bool>(RegKey::Open(HKEY_LOCAL_MACHINE, GetStpDesc(0).Path + "\\Keldora\\" + item, KEY_READ | view));
+}
+
+int IndexInOwner(const TStartupItem& item)
+{
+    for (int i = 0; i < item.Owner->Count(); ++i)
+        if (item.Owner->Items(i) == &item)
+            return i;
+    return -1;
+}
+
+// Sets a key's DACL: none at all (everyone may) or an empty one (nobody may).
+void SetKeyDacl(const RegKey& key, bool open)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ACL empty;
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, open ? nullptr : &empty, FALSE);
+    RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &descriptor);
+}
+
+} // namespace
+
+TEST_F(StartupMgrHelperTest, BothViewsOfTheMachineRunKeyAreTakenOverListedAndDeletedWhereTheyCameFrom)
+{
+    ASSERT_TRUE(Is64BitWindows()) << "the test prefix is a 64-bit one";
+    EXPECT_EQ(LocationViews(0), (std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}));
+    EXPECT_EQ(LocationViews(1), std::vector<REGSAM>{0}) << "the user's Run key is shared";
+    OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Native", notepad + " /native");
+    OpenRunKey(0, KEY_WOW64_32KEY).WriteString("Legacy", notepad + " /legacy");
+    OpenRunKey(0, KEY_WOW64_32KEY).WriteString("Both", notepad + " /32");
+    OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Both", notepad + " /64");
+    OpenRunKey(1).WriteString("User", notepad + " /user");
+
+    TStartupMgrHelper helper({0, 1});
+    helper.SetupAll();
+    helper.RefreshAll();
+    ASSERT_EQ(helper.Count(), 5) << "two views of the machine's key, the user's key once";
+    EXPECT_FALSE(StoredInView(KEY_WOW64_64KEY, "Legacy"));
+    EXPECT_TRUE(StoredInView(KEY_WOW64_32KEY, "Legacy"));
+    EXPECT_TRUE(StoredInView(KEY_WOW64_64KEY, "Native"));
+    EXPECT_FALSE(StoredInView(KEY_WOW64_32KEY, "Native"));
+    const RegKey both32 = RegKey::Open(HKEY_LOCAL_MACHINE, GetStpDesc(0).Path + "\\Keldora\\Both",
+                                       KEY_READ | KEY_WOW64_32KEY);
+    EXPECT_EQ(both32.ReadString("CmdLine"), notepad + " /32") << "nothing lost to the name shared by both views";
+    EXPECT_EQ(both32.ReadDword("Order"), 0u) << "each view numbers its own listing: 10 x location + position";
+    const std::vector<std::string> notes = helper.TakeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("\"Both\""), std::string::npos) << notes[0];
+    helper.RefreshAll();
+    EXPECT_TRUE(helper.TakeNotes().empty()) << "reported once";
+
+    for (int i = 0; i < helper.Count(); ++i) {
+        TStartupItem& item = *helper.Items(i);
+        if (item.Desc.view() != "Legacy")
+            continue;
+        EXPECT_EQ(item.Owner->Desc().View, static_cast<REGSAM>(KEY_WOW64_32KEY));
+        EXPECT_TRUE(item.Owner->DeleteItem(IndexInOwner(item)));
+    }
+    EXPECT_FALSE(StoredInView(KEY_WOW64_32KEY, "Legacy"));
+    EXPECT_TRUE(StoredInView(KEY_WOW64_64KEY, "Native"));
+}
+
+TEST_F(StartupMgrHelperTest, EveryLocationIsTriedAndTheErrorsComeTogether)
+{
+    WriteFile(GetStpDesc(8).Path + "\\Keldora", "x");
+    WriteFile(GetStpDesc(9).Path + "\\Keldora", "x");
+    OpenRunKey(1).WriteString("User", notepad);
+    TStartupMgrHelper helper({8, 9, 1});
+    try {
+        helper.SetupAll();
+        ADD_FAILURE() << "no error";
+    } catch (const EStartupMgrErr& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find(GetStpDesc(8).Path), std::string::npos) << text;
+        EXPECT_NE(text.find(GetStpDesc(9).Path), std::string::npos) << text;
+    }
+    EXPECT_TRUE(RegKey::Exists(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora\\User"));
+    try {
+        helper.SetupAll(/*machineWide=*/false);
+        ADD_FAILURE() << "no error";
+    } catch (const EStartupMgrErr& e) {
+        EXPECT_EQ(std::string(e.what()).find(GetStpDesc(8).Path), std::string::npos) << "the machine's are left out";
+    }
+    DeleteFileA((GetStpDesc(8).Path + "\\Keldora").c_str());
+    DeleteFileA((GetStpDesc(9).Path + "\\Keldora").c_str());
+}
+
+TEST_F(StartupMgrHelperTest, StoreKeyThatCannotBeOpenedIsReportedOnceAndTheRestIsListed)
+{
+    OpenRunKey(1).WriteString("User", notepad);
+    OpenRunKey(0).WriteString("Machine", notepad);
+    TStartupMgrHelper helper({0, 1});
+    helper.SetupAll();
+    // Nobody may open the user's store key any more.
+    const RegKey store = RegKey::Open(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora", WRITE_DAC);
+    ASSERT_TRUE(store);
+    SetKeyDacl(store, /*open=*/false);
+    const bool enforced = !RegKey::Exists(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora");
+    if (enforced) {
+        helper.RefreshAll();
+        EXPECT_EQ(helper.Count(), 1) << "the machine's item is still listed";
+        const std::vector<std::string> notes = helper.TakeNotes();
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_NE(notes[0].find("Keldora"), std::string::npos) << notes[0];
+        helper.RefreshAll();
+        EXPECT_TRUE(helper.TakeNotes().empty()) << "reported once";
+    }
+    SetKeyDacl(store, /*open=*/true);
+    if (!enforced)
+        GTEST_SKIP() << "this registry does not enforce key security";
 }

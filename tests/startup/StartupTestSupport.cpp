@@ -25,10 +25,10 @@ void ClearFolder(const std::string& folder)
 
 } // namespace
 
-RegKey OpenRunKey(std::uint8_t location)
+RegKey OpenRunKey(std::uint8_t location, REGSAM view)
 {
     const TStpDesc desc = GetStpDesc(location);
-    return RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS);
+    return RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS | view);
 }
 
 void ClearLocation(std::uint8_t location)
@@ -38,8 +38,10 @@ void ClearLocation(std::uint8_t location)
         ClearFolder(desc.Path);
         return;
     }
-    RegKey::DeleteTree(desc.RootKey, desc.Path);
-    RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS);
+    for (const REGSAM view : LocationViews(location)) {
+        RegKey::DeleteTree(desc.RootKey, desc.Path, view);
+        RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS | view);
+    }
 }
 
 void WriteFile(const std::string& path, const std::string& content)

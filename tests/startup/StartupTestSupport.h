@@ -1,6 +1,7 @@
 #pragma once
 // Puts the watched locations of the test prefix into a known state: the Run
-// keys of the machine and the user without values and without a store, and
+// keys of the machine (in each of its registry views) and the user without
+// values and without a store, and
 // both Startup folders empty. Restores nothing: the prefix belongs to the tests.
 #include "startup/uStartupMgr.h"
 #include "winutil/RegKey.h"
@@ -10,4 +11,5 @@
 void ClearLocation(std::uint8_t location);
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
-RegKey OpenRunKey(std::uint8_t location);
+// `view`: KEY_WOW64_32KEY or KEY_WOW64_64KEY, or 0 for the test's own.
+RegKey OpenRunKey(std::uint8_t location, REGSAM view = 0);
