@@ -79,6 +79,8 @@ class ButtonWindow {
 public:
     ButtonWindow()
     {
+        // Away from where the window will be, whatever the last test left there.
+        SetCursorPos(0, 0);
         WNDCLASSA windowClass = {};
         windowClass.style = CS_DBLCLKS;
         windowClass.lpfnWndProc = TestWindowProc;
