@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -28,6 +29,14 @@ void TGraphicControl::SetBounds(int left, int top, int width, int height)
     if (EqualRect(&old, &bounds_))
         return;
     InvalidateRect(ParentWindow(), &old, TRUE);
+    Invalidate();
+}
+
+void TGraphicControl::SetVisible(bool visible)
+{
+    if (visible == visible_)
+        return;
+    visible_ = visible;
     Invalidate();
 }
 
@@ -65,10 +74,23 @@ POINT TGraphicControl::MousePosition() const
 
 void TGraphicControl::MouseMove(int, int) {}
 void TGraphicControl::MouseDown(UINT, int, int) {}
+void TGraphicControl::MouseUp(UINT, int, int) {}
+void TGraphicControl::DoubleClick(int, int) {}
+void TGraphicControl::CaptureLost() {}
 void TGraphicControl::MouseEnter() {}
 void TGraphicControl::MouseLeave() {}
 
 bool TGraphicControl::HintAt(int, int, std::string&, POINT&, bool&)
+{
+    return false;
+}
+
+bool TGraphicControl::CapturesMouse() const
+{
+    return false;
+}
+
+bool TGraphicControl::DialogChar(char)
 {
     return false;
 }
@@ -97,6 +119,10 @@ void TGraphicHost::Remove(TGraphicControl* control)
     controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
     if (hover_ == control)
         hover_ = nullptr;
+    if (capture_ == control) {
+        capture_ = nullptr;
+        ReleaseCapture();
+    }
 }
 
 TGraphicControl* TGraphicHost::ControlAt(int x, int y) const
@@ -104,10 +130,32 @@ TGraphicControl* TGraphicHost::ControlAt(int x, int y) const
     const POINT point = {x, y};
     for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
         const RECT bounds = (*it)->BoundsRect();
-        if (PtInRect(&bounds, point))
+        if ((*it)->Visible() && PtInRect(&bounds, point))
             return *it;
     }
     return nullptr;
+}
+
+TGraphicControl* TGraphicHost::ControlAtCursor() const
+{
+    POINT point = {};
+    if (!GetCursorPos(&point) || WindowFromPoint(point) != parent_)
+        return nullptr;
+    ScreenToClient(parent_, &point);
+    return ControlAt(point.x, point.y);
+}
+
+// The clip rectangle is given in the control's coordinates, which the
+// viewport origin maps to the device point originX, originY.
+void TGraphicHost::PaintControl(HDC dc, TGraphicControl& control, int originX, int originY)
+{
+    const int saved = SaveDC(dc);
+    POINT origin = {};
+    GetViewportOrgEx(dc, &origin);
+    SetViewportOrgEx(dc, origin.x + originX, origin.y + originY, nullptr);
+    IntersectClipRect(dc, 0, 0, control.Width(), control.Height());
+    control.Paint(dc);
+    RestoreDC(dc, saved);
 }
 
 void TGraphicHost::PaintControls(HDC dc, const RECT& area)
@@ -115,14 +163,33 @@ void TGraphicHost::PaintControls(HDC dc, const RECT& area)
     for (TGraphicControl* control : controls_) {
         const RECT bounds = control->BoundsRect();
         RECT common;
-        if (!IntersectRect(&common, &bounds, &area))
+        if (!control->Visible() || !IntersectRect(&common, &bounds, &area))
             continue;
-        const int saved = SaveDC(dc);
-        IntersectClipRect(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
-        SetViewportOrgEx(dc, bounds.left, bounds.top, nullptr);
-        control->Paint(dc);
-        RestoreDC(dc, saved);
+        PaintControl(dc, *control, bounds.left, bounds.top);
     }
+}
+
+void TGraphicHost::PaintBackground(HDC dc, const TGraphicControl& control)
+{
+    const RECT place = control.BoundsRect();
+    const int saved = SaveDC(dc);
+    POINT origin = {};
+    GetViewportOrgEx(dc, &origin);
+    SetViewportOrgEx(dc, origin.x - place.left, origin.y - place.top, nullptr);
+    RECT client = {};
+    GetClientRect(parent_, &client);
+    IntersectClipRect(dc, client.left, client.top, client.right, client.bottom);
+    SendMessageA(parent_, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageA(parent_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    for (TGraphicControl* sibling : controls_) {
+        if (sibling == &control)
+            break;
+        const RECT bounds = sibling->BoundsRect();
+        RECT common;
+        if (sibling->Visible() && IntersectRect(&common, &bounds, &place))
+            PaintControl(dc, *sibling, bounds.left, bounds.top);
+    }
+    RestoreDC(dc, saved);
 }
 
 void TGraphicHost::CancelHint()
@@ -156,8 +223,53 @@ void TGraphicHost::OnMouseMove(LPARAM lParam)
             under->MouseEnter();
         CancelHint();
     }
-    if (hover_)
-        hover_->MouseMove(x - hover_->Left(), y - hover_->Top());
+    if (TGraphicControl* target = capture_ ? capture_ : hover_)
+        target->MouseMove(x - target->Left(), y - target->Top());
+}
+
+void TGraphicHost::OnButtonDown(UINT message, LPARAM lParam)
+{
+    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    TGraphicControl* control = ControlAt(x, y);
+    if (!control)
+        return;
+    const bool left = message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK;
+    if (left && control->CapturesMouse()) {
+        capture_ = control;
+        SetCapture(parent_);
+    }
+    // A double click is a press first, as the system reports only the second one.
+    const UINT press = message == WM_LBUTTONDBLCLK ? WM_LBUTTONDOWN : message;
+    control->MouseDown(press, x - control->Left(), y - control->Top());
+    if (message == WM_LBUTTONDBLCLK && ControlAt(x, y) == control)
+        control->DoubleClick(x - control->Left(), y - control->Top());
+}
+
+void TGraphicHost::OnButtonUp(UINT message, LPARAM lParam)
+{
+    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    TGraphicControl* control = ControlAt(x, y);
+    if (message == WM_LBUTTONUP && capture_) {
+        control = std::exchange(capture_, nullptr);
+        ReleaseCapture();
+    }
+    if (control)
+        control->MouseUp(message, x - control->Left(), y - control->Top());
+}
+
+void TGraphicHost::OnCaptureChanged(HWND newCapture)
+{
+    if (!capture_ || newCapture == parent_)
+        return;
+    std::exchange(capture_, nullptr)->CaptureLost();
+}
+
+bool TGraphicHost::OnChar(WPARAM key)
+{
+    for (TGraphicControl* control : controls_)
+        if (control->Visible() && control->DialogChar(static_cast<char>(key)))
+            return true;
+    return false;
 }
 
 void TGraphicHost::OnMouseLeave()
@@ -215,19 +327,27 @@ bool TGraphicHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
         OnMouseLeave();
         return false;
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN: {
+    case WM_MBUTTONDOWN:
         RelayToTooltip(message, wParam, lParam);
-        const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
-        if (TGraphicControl* control = ControlAt(x, y))
-            control->MouseDown(message, x - control->Left(), y - control->Top());
+        OnButtonDown(message, lParam);
         return false;
-    }
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
     case WM_MBUTTONUP:
         RelayToTooltip(message, wParam, lParam);
+        OnButtonUp(message, lParam);
         return false;
+    case WM_CAPTURECHANGED:
+        OnCaptureChanged(reinterpret_cast<HWND>(lParam));
+        return false;
+    case WM_CHAR:
+    case WM_SYSCHAR:
+        if (!OnChar(wParam))
+            return false;
+        result = 0;
+        return true;
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT && hover_) {
             ::SetCursor(hover_->Cursor());

@@ -1,0 +1,251 @@
+#include "BaseSubFormUnit.h"
+
+#include "updater/Settings.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+constexpr const char* kWindowClass = "TBaseSubForm";
+constexpr const char* kGlyphResourceType = "BMP32";
+
+UINT ReleaseMessage()
+{
+    static const UINT message = RegisterWindowMessageA("KeldoraSubFormRelease");
+    return message;
+}
+
+void RegisterWindowClass(WNDPROC procedure)
+{
+    WNDCLASSA windowClass = {};
+    if (GetClassInfoA(GetModuleHandleA(nullptr), kWindowClass, &windowClass))
+        return;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassA(&windowClass);
+}
+
+TWindowState StoredState(long value)
+{
+    if (value == static_cast<long>(TWindowState::wsMinimized))
+        return TWindowState::wsMinimized;
+    if (value == static_cast<long>(TWindowState::wsMaximized))
+        return TWindowState::wsMaximized;
+    return TWindowState::wsNormal;
+}
+
+int ShowCommand(TWindowState state)
+{
+    switch (state) {
+    case TWindowState::wsMinimized:
+        return SW_SHOWMINIMIZED;
+    case TWindowState::wsMaximized:
+        return SW_SHOWMAXIMIZED;
+    default:
+        return SW_SHOWNORMAL;
+    }
+}
+
+} // namespace
+
+TBaseSubForm::HandlerScope::~HandlerScope()
+{
+    if (--form_.busy_ == 0 && form_.releasePending_) {
+        form_.releasePending_ = false;
+        PostMessageA(form_.window_, ReleaseMessage(), 0, 0);
+    }
+}
+
+TBaseSubForm::TBaseSubForm() = default;
+
+TBaseSubForm::~TBaseSubForm()
+{
+    host_.reset();
+    if (window_) {
+        SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+}
+
+TBaseSubForm::WindowLayout TBaseSubForm::Layout() const
+{
+    return {};
+}
+
+void TBaseSubForm::Create(HWND owner)
+{
+    RegisterWindowClass(StaticWindowProc);
+    const WindowLayout layout = Layout();
+    LOGFONTA logFont = {};
+    logFont.lfHeight = -11;
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(logFont.lfFaceName, "MS Sans Serif", sizeof logFont.lfFaceName);
+    font_.reset(CreateFontIndirectA(&logFont));
+    window_ = CreateWindowExA(layout.exStyle, kWindowClass, layout.caption.c_str(), layout.style, CW_USEDEFAULT,
+                              CW_USEDEFAULT, layout.width, layout.height, owner, nullptr, GetModuleHandleA(nullptr),
+                              this);
+    if (!window_)
+        throw std::runtime_error("the window could not be created");
+    host_ = std::make_unique<TGraphicHost>(window_);
+    try {
+        FormCreate();
+    } catch (...) {
+        host_.reset();
+        SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+        DestroyWindow(std::exchange(window_, nullptr));
+        throw;
+    }
+}
+
+void TBaseSubForm::FormCreate()
+{
+    LoadGlyphs();
+}
+
+void TBaseSubForm::LoadGlyphs()
+{
+    GlyphList glyphs;
+    RegisterGlyphs(glyphs);
+    for (const GlyphEntry& entry : glyphs)
+        entry.button->Glyph().LoadFromResource(GetModuleHandleA(nullptr), entry.resourceName.c_str(),
+                                               kGlyphResourceType);
+}
+
+void TBaseSubForm::RegisterGlyphs(GlyphList&) {}
+
+std::string TBaseSubForm::GetDescription() const
+{
+    return "[No description]";
+}
+
+void TBaseSubForm::FormClose() {}
+
+void TBaseSubForm::Show()
+{
+    ShowWindow(window_, ShowCommand(pendingState_));
+    UpdateWindow(window_);
+}
+
+void TBaseSubForm::Close()
+{
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+TWindowState TBaseSubForm::WindowState() const
+{
+    if (IsIconic(window_))
+        return TWindowState::wsMinimized;
+    if (IsZoomed(window_))
+        return TWindowState::wsMaximized;
+    return IsWindowVisible(window_) ? TWindowState::wsNormal : pendingState_;
+}
+
+void TBaseSubForm::SetWindowState(TWindowState state)
+{
+    pendingState_ = state;
+    if (IsWindowVisible(window_))
+        ShowWindow(window_, ShowCommand(state));
+}
+
+void TBaseSubForm::SavePlacement()
+{
+    const TSettings settings(placementFile_);
+    const TWindowState state = WindowState();
+    settings.WriteInteger(placementSection_, "WindowState", static_cast<long>(state));
+    RECT bounds = {};
+    if (state == TWindowState::wsNormal) {
+        GetWindowRect(window_, &bounds);
+    } else {
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof placement;
+        if (GetWindowPlacement(window_, &placement))
+            bounds = placement.rcNormalPosition;
+    }
+    settings.WriteInteger(placementSection_, "WindowLeft", bounds.left);
+    settings.WriteInteger(placementSection_, "WindowTop", bounds.top);
+    settings.WriteInteger(placementSection_, "WindowWidth", bounds.right - bounds.left);
+    settings.WriteInteger(placementSection_, "WindowHeight", bounds.bottom - bounds.top);
+}
+
+void TBaseSubForm::LoadPlacement()
+{
+    const TSettings settings(placementFile_);
+    const long left = settings.ReadInteger(placementSection_, "WindowLeft");
+    const long top = settings.ReadInteger(placementSection_, "WindowTop");
+    const long width = settings.ReadInteger(placementSection_, "WindowWidth");
+    const long height = settings.ReadInteger(placementSection_, "WindowHeight");
+    if (left != 0 && top != 0 && width != 0 && height != 0) {
+        // A minimised or maximised window keeps its state and gets the bounds it restores to.
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof placement;
+        if ((IsIconic(window_) || IsZoomed(window_)) && GetWindowPlacement(window_, &placement)) {
+            placement.rcNormalPosition = {left, top, left + width, top + height};
+            SetWindowPlacement(window_, &placement);
+        } else {
+            SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    SetWindowState(StoredState(settings.ReadInteger(placementSection_, "WindowState")));
+}
+
+void TBaseSubForm::OnClose()
+{
+    ShowWindow(window_, SW_HIDE);
+    FormClose();
+    if (freeOnClose_)
+        PostMessageA(window_, ReleaseMessage(), 0, 0);
+}
+
+void TBaseSubForm::OnRelease()
+{
+    if (busy_ > 0) {
+        releasePending_ = true;
+        return;
+    }
+    delete this;
+}
+
+LRESULT TBaseSubForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE) {
+        OnClose();
+        return 0;
+    }
+    if (message == ReleaseMessage()) {
+        OnRelease();
+        return 0;
+    }
+    return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TBaseSubForm::StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        if (message == WM_NCCREATE) {
+            auto* form = static_cast<TBaseSubForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+            form->window_ = window;
+            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        }
+        auto* form = reinterpret_cast<TBaseSubForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (!form)
+            return DefWindowProcA(window, message, wParam, lParam);
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            form->host_.reset();
+            form->window_ = nullptr;
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
+        LRESULT result = 0;
+        if (form->host_ && form->host_->HandleMessage(message, wParam, lParam, result))
+            return result;
+        return form->WindowProc(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may leave a window procedure; the message counts as handled.
+        return 0;
+    }
+}
