@@ -1,7 +1,7 @@
 #include "uAgentForm.h"
 
 #include "AgentResources.h"
-#include "AppMessages.h"
+#include "common/AppMessages.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
 #include "uAppConfig.h"
