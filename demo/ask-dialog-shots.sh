@@ -15,11 +15,17 @@ run="$root/cmake/wine-run.sh $prefix"
 [ -x "$shower" ] || { echo "ask-dialog-shots: build auAskDialogShow first" >&2; exit 1; }
 mkdir -p "$out"
 
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of its own: the first number no other X server holds.
+number=150
+while [ -e /tmp/.X$number-lock ] || [ -e /tmp/.X11-unix/X$number ]; do
+    number=$((number + 1))
+done
+display=:$number
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT
 sleep 1
+kill -0 "$xvfb" 2>/dev/null || { echo "ask-dialog-shots: Xvfb did not start on $display" >&2; exit 1; }
 export DISPLAY=$display
 
 link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
@@ -34,7 +40,8 @@ shot() {
     LANG=$2.UTF-8 LOCPATH=$win_build/locales $run "$shower" "$4" "$($run winepath -w "$notes" 2>/dev/null)" 6 &
     local shower_pid=$!
     sleep 4
-    import -display "$display" -window root "$out/ask-dialog-$1.png"
+    # The dialog alone: the screen around it is black.
+    import -display "$display" -window root png:- | convert - -trim +repage "$out/ask-dialog-$1.png"
     wait "$shower_pid"
     echo "ask-dialog-shots: $out/ask-dialog-$1.png"
 }
