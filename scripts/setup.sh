@@ -11,6 +11,7 @@ packages=(
     mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine64 xvfb xauth x11-utils imagemagick
+    fonts-wqy-microhei
 )
 
 missing() {

@@ -1,6 +1,6 @@
 #include "CoolTrayIcon.h"
 
-#include "AppMessages.h"
+#include "common/AppMessages.h"
 #include "HiddenWindow.h"
 
 #include <shlwapi.h>

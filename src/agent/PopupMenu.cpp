@@ -1,6 +1,6 @@
 #include "PopupMenu.h"
 
-#include "AppMessages.h"
+#include "common/AppMessages.h"
 #include "common/StrCon.h"
 #include "winutil/ErrorText.h"
 

@@ -1,6 +1,6 @@
 #include "SimpleTimer.h"
 
-#include "AppMessages.h"
+#include "common/AppMessages.h"
 #include "HiddenWindow.h"
 
 #include <map>

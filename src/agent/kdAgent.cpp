@@ -6,7 +6,7 @@
 
 #include "agent/AdminCheck.h"
 #include "agent/AgentResources.h"
-#include "agent/AppMessages.h"
+#include "common/AppMessages.h"
 #include "agent/uAgentForm.h"
 #include "common/Utils.h"
 #include "winutil/ComApartment.h"

@@ -2,11 +2,11 @@
 
 #include "AdminCheck.h"
 #include "AgentResources.h"
-#include "AppMessages.h"
 #include "LogText.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
 #include "uAppConfig.h"
+#include "common/AppMessages.h"
 #include "common/ProcessManager.h"
 #include "common/Quote.h"
 #include "common/StrCon.h"

@@ -1,5 +1,6 @@
 #include "auAutoUpgrader.h"
 
+#include "common/AppMessages.h"
 #include "common/Utils.h"
 #include "update/auConnection.h"
 #include "update/auURL.h"
@@ -17,6 +18,8 @@ namespace {
 constexpr const char* EngineWindowClass = "TauAutoUpgraderWindow";
 constexpr UINT_PTR AutoCheckTimer = 1;
 constexpr UINT AutoCheckInterval = 10000;
+// Posted when the information file names a newer release.
+constexpr UINT WM_AUUPGRADE = WM_APP + 1;
 
 TauCalendarDate Today()
 {
@@ -146,13 +149,16 @@ LRESULT CALLBACK TauAutoUpgrader::WindowProc(HWND window, UINT message, WPARAM w
 {
     if (message == WM_QUERYENDSESSION)
         return 1;
-    if (message == WM_TIMER && wParam == AutoCheckTimer) {
+    const bool timer = message == WM_TIMER && wParam == AutoCheckTimer;
+    if (timer || message == WM_AUUPGRADE) {
         auto* engine = reinterpret_cast<TauAutoUpgrader*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         try {
-            if (engine)
+            if (engine && timer)
                 engine->AutoCheckTimerFired();
-        } catch (const std::exception& error) {
-            OutputDebugStringA(error.what());
+            else if (engine)
+                engine->Upgrade();
+        } catch (...) {
+            HandleCurrentException();
         }
         return 0;
     }
@@ -227,20 +233,39 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
             ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
         return;
     }
-    Upgrade(info.Block("message"), info.Method());
+    // The question is asked from the engine's own window, not inside the
+    // transfer's call to this thread: a dialog there could not load pages
+    // that call out of the apartment.
+    upgradeMsg_ = info.Block("message");
+    upgradeMethod_ = info.Method();
+    PostMessageA(window_.get(), WM_AUUPGRADE, 0, 0);
 }
 
-void TauAutoUpgrader::Upgrade(const std::string& upgradeMsg, TacUpgradeMethod method)
+TauMoreInfo TauAutoUpgrader::MoreInfoHooks()
 {
+    TauMoreInfo hooks{Prompts.PreloadInfo, Prompts.ShowInfo};
+    if (!hooks.Show)
+        hooks.Show = [this, alive = std::weak_ptr<char>(alive_)](const std::string& url) {
+            if (!alive.expired())
+                OpenURL(url);
+        };
+    return hooks;
+}
+
+void TauAutoUpgrader::Upgrade()
+{
+    if (aborted_)
+        return;
     const std::weak_ptr<char> alive = alive_;
-    upgradeMethod_ = method;
+    const std::string upgradeMsg = upgradeMsg_;
+    const TacUpgradeMethod method = upgradeMethod_;
     bool canUpgrade = true;
     if (OnBeginUpgrade)
         OnBeginUpgrade(*this, upgradeMsg, method, fileList_, canUpgrade);
     if (!GoOn(alive))
         return;
     const bool ask = ShowMessages.Contains(mAskUpgrade) && Prompts.AskUpgrade;
-    const bool accepted = canUpgrade && (!ask || Prompts.AskUpgrade(upgradeMsg, moreInfoURL_));
+    const bool accepted = canUpgrade && (!ask || Prompts.AskUpgrade(upgradeMsg, moreInfoURL_, MoreInfoHooks()));
     if (!GoOn(alive))
         return;
     // A handler that emptied the list leaves nothing to open or download.

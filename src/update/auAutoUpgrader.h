@@ -204,7 +204,10 @@ private:
     void TransferDone(TauDataStream* data);
     void ReadInfoFile(const std::string& text);
     bool IsNewer(const TauInfoFileText& info) const;
-    void Upgrade(const std::string& upgradeMsg, TacUpgradeMethod method);
+    // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
+    void Upgrade();
+    // The what's-new hooks of Prompts; More Info falls back to OpenURL.
+    TauMoreInfo MoreInfoHooks();
     void InfoFileMissing();
     void HostUnreachable();
     void ConnectionLost();
@@ -220,6 +223,7 @@ private:
     std::string restartParams_ = DefaultRestartParams;
     std::vector<std::string> fileList_;
     std::string moreInfoURL_;
+    std::string upgradeMsg_;
     TacUpgradeMethod upgradeMethod_ = umSelfUpgrade;
     UniqueWindow window_;
     // Expires with the engine, so a sequence of events stops when one of its

@@ -1,5 +1,6 @@
 #include "auThread.h"
 
+#include "common/AppMessages.h"
 #include "winutil/ErrorText.h"
 
 #include <process.h>
@@ -138,9 +139,14 @@ LRESULT CALLBACK TauEventThread::WindowProc(HWND window, UINT message, WPARAM wP
         try {
             (*worker->pending_)();
         } catch (...) {
-            worker->captured_ = std::current_exception();
+            // Dropped for the worker when it handles exceptions, but not unseen.
+            if (worker->handleExceptions_)
+                HandleCurrentException();
+            else
+                worker->captured_ = std::current_exception();
         }
     } catch (...) {
+        HandleCurrentException();
     }
     return 0;
 }
@@ -202,6 +208,7 @@ unsigned __stdcall TauEventThread::ThreadProc(void* param)
         self->Run();
         result = self->ReturnValue;
     } catch (...) {
+        HandleCurrentException();
     }
     self.reset();
     return result;
@@ -209,13 +216,20 @@ unsigned __stdcall TauEventThread::ThreadProc(void* param)
 
 void TauEventThread::Run()
 {
+    // Without HandleExceptions an error ends the handler and is reported;
+    // the finish step still runs.
     try {
         RunExecuteHandler();
     } catch (...) {
-        // Without HandleExceptions the error ends the handler; the finish step still runs.
+        Report(std::current_exception());
     }
-    if (finishHandler_)
-        Synchronize([this] { FinishStep(); });
+    if (finishHandler_) {
+        try {
+            Synchronize([this] { FinishStep(); });
+        } catch (...) {
+            Report(std::current_exception());
+        }
+    }
     running_ = false;
 }
 
@@ -234,6 +248,17 @@ void TauEventThread::RunExecuteHandler()
     }
 }
 
+void TauEventThread::Report(const std::exception_ptr& error)
+{
+    bool reported = false;
+    Synchronize([&] {
+        reported = true;
+        HandleException(error);
+    });
+    if (!reported)
+        HandleException(error);
+}
+
 void TauEventThread::RaiseException()
 {
     if (exceptionHandler_)
@@ -250,14 +275,19 @@ void TauEventThread::FinishStep()
     try {
         finishHandler_(*owner_);
     } catch (...) {
-        if (MayRunHandlers())
-            RaiseException();
+        // The handler may have freed the owner; an owner that goes abandons
+        // this worker first, so the flag is read and the owner left alone.
+        if (!MayRunHandlers()) {
+            HandleCurrentException();
+            return;
+        }
+        RaiseException();
     }
 }
 
 bool TauEventThread::MayRunHandlers() const
 {
-    return !abandoned_ && !owner_->Destroying();
+    return !abandoned_;
 }
 
 void TauEventThread::Synchronize(const std::function<void()>& method)
@@ -269,7 +299,7 @@ void TauEventThread::Synchronize(const std::function<void()>& method)
     SendMessageA(CurrentThreadWindow(), WM_AUTHREAD_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(this));
     pending_ = nullptr;
     std::exception_ptr error = std::exchange(captured_, nullptr);
-    if (error && !handleExceptions_)
+    if (error)
         std::rethrow_exception(error);
 }
 

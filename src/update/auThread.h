@@ -49,8 +49,9 @@ public:
     TauEventThread& operator=(const TauEventThread&) = delete;
 
     // On the worker: runs `method` on the main thread and waits for it. An
-    // exception it raises is dropped when the owner handles exceptions and
-    // raised again here otherwise. Returns at once once abandoned.
+    // exception it raises goes to the program's error handling (AppMessages)
+    // when the owner handles exceptions and is raised again here otherwise.
+    // Returns at once once abandoned.
     void Synchronize(const std::function<void()>& method);
 
     void Suspend();
@@ -82,13 +83,16 @@ private:
     void RunExecuteHandler();
     void FinishStep();
     void RaiseException();
+    // On the worker: an exception no handler takes goes to the program's
+    // error handling, on the main thread unless the worker was abandoned.
+    void Report(const std::exception_ptr& error);
     // Main thread only.
     void Start();
     void CreateThread();
     void Abandon();
     bool MayRunHandlers() const;
 
-    TauCustomThread* owner_;  // valid until abandoned
+    TauCustomThread* owner_;  // valid until abandoned; the owner abandons its worker before it goes
     UniqueKernelHandle thread_;
     DWORD threadId_ = 0;
     std::atomic<bool> terminated_{false};
@@ -135,8 +139,12 @@ public:
     void SetFinishHandler(TauThreadNotifyHandler handler) { finishHandler_ = std::move(handler); }
 
     // Set by the owning component when its destruction begins: no handler
-    // runs from then on.
-    void SetDestroying() { destroying_ = true; }
+    // runs from then on, and the worker never looks at its owner again.
+    void SetDestroying()
+    {
+        destroying_ = true;
+        worker_->Abandon();
+    }
     bool Destroying() const { return destroying_; }
 
     TauEventThread& Worker() { return *worker_; }

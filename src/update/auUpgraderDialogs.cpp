@@ -1,14 +1,17 @@
 #include "auUpgraderDialogs.h"
 
+#include "common/AppMessages.h"
 #include "update/auUpgraderTexts.h"
-#include "update/auURL.h"
+#include "widgets/HTMLabel.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -18,7 +21,9 @@ constexpr int LaterId = IDNO;
 constexpr int MoreInfoId = 100;
 constexpr int UsernameId = 101;
 constexpr int PasswordId = 102;
+constexpr int IconId = 103;
 constexpr int BottomPanel = 45;
+constexpr UINT WM_PRELOAD = WM_APP + 1;
 
 struct Control {
     const wchar_t* windowClass;
@@ -35,7 +40,10 @@ struct PixelDialog {
     int height = 0;
     std::vector<Control> controls;
     std::function<void(HWND dialog)> onOk;
-    std::string moreInfoURL;
+    std::function<void(HWND dialog)> onInit;
+    // Messages the dialog takes before the common handling: true when
+    // handled, with the message's result.
+    std::function<bool(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)> onMessage;
 };
 
 // An empty dialog template: the controls follow in pixels, not dialog units.
@@ -63,15 +71,28 @@ int TextHeight(HWND window, HFONT font, const std::wstring& text, int width)
     return bounds.bottom;
 }
 
-void SetClientSize(HWND dialog, int width, int height)
+RECT WorkArea()
+{
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return work;
+}
+
+// The dialog's frame around a client area of this size.
+SIZE OuterSize(HWND dialog, int width, int height)
 {
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
-    const int outerWidth = frame.right - frame.left;
-    const int outerHeight = frame.bottom - frame.top;
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+void SetClientSize(HWND dialog, int width, int height)
+{
+    const SIZE outer = OuterSize(dialog, width, height);
+    const int outerWidth = outer.cx;
+    const int outerHeight = outer.cy;
+    const RECT work = WorkArea();
     SetWindowPos(dialog, HWND_TOP, work.left + (work.right - work.left - outerWidth) / 2,
                  work.top + (work.bottom - work.top - outerHeight) / 2, outerWidth, outerHeight,
                  SWP_NOACTIVATE);
@@ -90,6 +111,8 @@ void OnInit(HWND dialog, PixelDialog& spec)
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     SetClientSize(dialog, spec.width, spec.height);
+    if (spec.onInit)
+        spec.onInit(dialog);
 }
 
 std::string WindowTextAnsi(HWND window)
@@ -123,20 +146,23 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             OnInit(dialog, *reinterpret_cast<PixelDialog*>(lParam));
             return TRUE;
         }
-        if (message != WM_COMMAND || !spec)
+        if (!spec)
             return FALSE;
-        const int id = LOWORD(wParam);
-        if (id == MoreInfoId) {
-            if (const auto address = BrowserAddress(spec->moreInfoURL))
-                OpenBrowser(*address);
+        LRESULT result = 0;
+        if (spec->onMessage && spec->onMessage(dialog, message, wParam, lParam, result)) {
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
             return TRUE;
         }
+        if (message != WM_COMMAND)
+            return FALSE;
+        const int id = LOWORD(wParam);
         if (id == IDOK && spec->onOk)
             spec->onOk(dialog);
         if (id == IDOK || id == IDCANCEL || id == YesId || id == LaterId)
             EndDialog(dialog, id);
         return TRUE;
     } catch (...) {
+        HandleCurrentException();
         EndDialog(dialog, IDCANCEL);
         return TRUE;
     }
@@ -156,34 +182,233 @@ int MeasuredHeight(const std::wstring& text, int width)
     return TextHeight(GetDesktopWindow(), font, text, width);
 }
 
-bool AskUpgrade(const std::string& upgradeMsg, const std::string& moreInfoURL)
+// The ask-to-upgrade dialog: the release message in a markup label that
+// sizes itself to the text; the dialog takes the label's height at its first
+// paint, up to the work area, and scrolls the label when it is taller.
+class AskDialog {
+public:
+    static constexpr int Width = 316;
+    static constexpr int Height = 132;
+    static constexpr int LabelLeft = 42;
+    static constexpr int LabelTop = 14;
+    static constexpr int LabelWidth = Width - LabelLeft - 11;
+
+    AskDialog(const std::string& upgradeMsg, const std::string& moreInfoURL, const TauMoreInfo& moreInfo)
+        : message_(upgradeMsg.empty() ? upgradeMsg : "\n" + upgradeMsg + "\n"),
+          moreInfoURL_(moreInfoURL),
+          moreInfo_(moreInfo)
+    {
+        spec_.caption = UpgraderText(umsgCaption);
+        spec_.width = Width;
+        spec_.height = Height;
+        const int buttonTop = Height - BottomPanel + 13;
+        spec_.controls.push_back({L"STATIC", L"", SS_ICON, IconId, {7, 5, 39, 37}});
+        spec_.controls.push_back({L"BUTTON", UpgraderText(umsgYes), BS_DEFPUSHBUTTON | WS_TABSTOP, YesId,
+                                  {32, buttonTop, 107, buttonTop + 23}});
+        spec_.controls.push_back({L"BUTTON", UpgraderText(umsgLater), BS_PUSHBUTTON | WS_TABSTOP, LaterId,
+                                  {120, buttonTop, 195, buttonTop + 23}});
+        if (!moreInfoURL_.empty())
+            spec_.controls.push_back({L"BUTTON", L"More Info", BS_PUSHBUTTON | WS_TABSTOP, MoreInfoId,
+                                      {208, buttonTop, 283, buttonTop + 23}});
+        spec_.onInit = [this](HWND dialog) { Init(dialog); };
+        spec_.onMessage = [this](HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+            return Message(dialog, message, wParam, lParam, result);
+        };
+    }
+
+    bool Run() { return RunDialog(spec_) == YesId; }
+
+private:
+    void Init(HWND dialog)
+    {
+        SendDlgItemMessageW(dialog, IconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)),
+                            0);
+        host_ = std::make_unique<TGraphicHost>(dialog);
+        label_ = std::make_unique<THTMLabel>(*host_);
+        label_->SetTrusted(false);
+        label_->SetBounds(LabelLeft, LabelTop, LabelWidth, 17);
+        label_->SetAutoSizing(true);
+        label_->SetURLColor(clBlue);
+        label_->SetShadowColor(clGray);
+        label_->SetShadowOffset(2);
+        label_->BeginUpdate();
+        label_->SetHTMLText(message_);
+        label_->EndUpdate();
+    }
+
+    bool Message(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+    {
+        switch (message) {
+        case WM_SHOWWINDOW:
+            if (!wParam || shown_)
+                return false;
+            shown_ = true;
+            SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            // Loading the page may call out of the apartment, which a call
+            // that another thread sent cannot do; the dialog's own loop runs
+            // it once the question shows.
+            if (!moreInfoURL_.empty() && moreInfo_.Preload)
+                PostMessageW(dialog, WM_PRELOAD, 0, 0);
+            return false;
+        case WM_PRELOAD:
+            RunHook(moreInfo_.Preload);
+            return true;
+        case WM_COMMAND:
+            if (LOWORD(wParam) != MoreInfoId)
+                return false;
+            RunHook(moreInfo_.Show);
+            return true;
+        case WM_PAINT:
+            Paint(dialog);
+            return true;
+        case WM_VSCROLL:
+            ScrollTo(dialog, ScrollTarget(dialog, LOWORD(wParam)));
+            return true;
+        case WM_MOUSEWHEEL:
+            ScrollTo(dialog, scroll_ - GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3 * LineStep);
+            return true;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+            // The part of a scrolled label behind the buttons is not there to click.
+            if (GET_Y_LPARAM(lParam) >= PanelTop(dialog))
+                return false;
+            break;
+        default:
+            break;
+        }
+        return host_ && host_->HandleMessage(message, wParam, lParam, result);
+    }
+
+    // A failing page never stops the question; the failure is reported.
+    void RunHook(const std::function<void(const std::string&)>& hook) const
+    {
+        if (!hook)
+            return;
+        try {
+            hook(moreInfoURL_);
+        } catch (...) {
+            HandleCurrentException();
+        }
+    }
+
+    static int PanelTop(HWND dialog)
+    {
+        RECT client{};
+        GetClientRect(dialog, &client);
+        return client.bottom - BottomPanel;
+    }
+
+    void Paint(HWND dialog)
+    {
+        PAINTSTRUCT paint;
+        const HDC dc = BeginPaint(dialog, &paint);
+        RECT client{};
+        GetClientRect(dialog, &client);
+        IntersectClipRect(dc, 0, 0, client.right, client.bottom - BottomPanel);
+        if (host_)
+            host_->PaintControls(dc, paint.rcPaint);
+        EndPaint(dialog, &paint);
+        if (!sized_) {
+            sized_ = true;
+            FitToLabel(dialog);
+        }
+    }
+
+    void FitToLabel(HWND dialog)
+    {
+        if (!label_ || label_->Height() <= 20)
+            return;
+        const RECT work = WorkArea();
+        const int frameHeight = OuterSize(dialog, 0, 0).cy;
+        const int most = std::max<int>(Height, work.bottom - work.top - frameHeight);
+        const int wanted = label_->Height() + LabelTop + BottomPanel;
+        int width = Width;
+        const int height = std::min(wanted, most);
+        if (wanted > most) {
+            SCROLLINFO info{};
+            info.cbSize = sizeof info;
+            info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+            info.nMax = label_->Height() - 1;
+            info.nPage = static_cast<UINT>(height - LabelTop - BottomPanel);
+            SetScrollInfo(dialog, SB_VERT, &info, TRUE);
+            ShowScrollBar(dialog, SB_VERT, TRUE);
+            width += GetSystemMetrics(SM_CXVSCROLL);
+        }
+        SetClientSize(dialog, width, height);
+        const int buttonTop = height - BottomPanel + 13;
+        for (const int id : {YesId, LaterId, MoreInfoId}) {
+            HWND button = GetDlgItem(dialog, id);
+            if (!button)
+                continue;
+            RECT bounds{};
+            GetWindowRect(button, &bounds);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&bounds), 2);
+            SetWindowPos(button, nullptr, bounds.left, buttonTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        InvalidateRect(dialog, nullptr, TRUE);
+    }
+
+    static constexpr int LineStep = 13;
+
+    int ScrollTarget(HWND dialog, int request) const
+    {
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_ALL;
+        GetScrollInfo(dialog, SB_VERT, &info);
+        const int page = static_cast<int>(info.nPage);
+        switch (request) {
+        case SB_LINEUP:
+            return scroll_ - LineStep;
+        case SB_LINEDOWN:
+            return scroll_ + LineStep;
+        case SB_PAGEUP:
+            return scroll_ - page;
+        case SB_PAGEDOWN:
+            return scroll_ + page;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION:
+            return info.nTrackPos;
+        case SB_TOP:
+            return 0;
+        case SB_BOTTOM:
+            return info.nMax;
+        default:
+            return scroll_;
+        }
+    }
+
+    void ScrollTo(HWND dialog, int position)
+    {
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_ALL;
+        if (!label_ || !GetScrollInfo(dialog, SB_VERT, &info) || info.nPage == 0)
+            return;
+        const int last = std::max(0, info.nMax + 1 - static_cast<int>(info.nPage));
+        scroll_ = std::clamp(position, 0, last);
+        info.fMask = SIF_POS;
+        info.nPos = scroll_;
+        SetScrollInfo(dialog, SB_VERT, &info, TRUE);
+        label_->SetBounds(LabelLeft, LabelTop - scroll_, LabelWidth, label_->Height());
+    }
+
+    PixelDialog spec_;
+    std::string message_;
+    std::string moreInfoURL_;
+    const TauMoreInfo& moreInfo_;
+    std::unique_ptr<TGraphicHost> host_;
+    std::unique_ptr<THTMLabel> label_;
+    bool shown_ = false;
+    bool sized_ = false;
+    int scroll_ = 0;
+};
+
+bool AskUpgrade(const std::string& upgradeMsg, const std::string& moreInfoURL, const TauMoreInfo& moreInfo)
 {
-    // The release message is shown as plain text until the markup label
-    // takes its place.
-    const std::wstring message = upgradeMsg.empty() ? std::wstring() : L"\n" + WideFromAnsi(upgradeMsg) + L"\n";
-    constexpr int labelLeft = 42;
-    constexpr int labelWidth = 316 - labelLeft - 11;
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int maxLabel = static_cast<int>(work.bottom - work.top) - 14 - BottomPanel - 60;
-    const int labelHeight = std::min(std::max(MeasuredHeight(message, labelWidth), 20), std::max(maxLabel, 20));
-    PixelDialog spec;
-    spec.caption = UpgraderText(umsgCaption);
-    spec.width = 316;
-    spec.height = std::max(132, 14 + labelHeight + BottomPanel);
-    spec.moreInfoURL = moreInfoURL;
-    const int buttonTop = spec.height - BottomPanel + 13;
-    spec.controls.push_back({L"STATIC", L"", SS_ICON, -1, {7, 5, 39, 37}});
-    spec.controls.push_back({L"EDIT", message, ES_MULTILINE | ES_READONLY | WS_VSCROLL, -1,
-                             {labelLeft, 14, labelLeft + labelWidth, 14 + labelHeight}});
-    spec.controls.push_back({L"BUTTON", UpgraderText(umsgYes), BS_DEFPUSHBUTTON | WS_TABSTOP, YesId,
-                             {32, buttonTop, 107, buttonTop + 23}});
-    spec.controls.push_back({L"BUTTON", UpgraderText(umsgLater), BS_PUSHBUTTON | WS_TABSTOP, LaterId,
-                             {120, buttonTop, 195, buttonTop + 23}});
-    if (!moreInfoURL.empty())
-        spec.controls.push_back({L"BUTTON", L"More Info", BS_PUSHBUTTON | WS_TABSTOP, MoreInfoId,
-                                 {208, buttonTop, 283, buttonTop + 23}});
-    return RunDialog(spec) == YesId;
+    AskDialog dialog(upgradeMsg, moreInfoURL, moreInfo);
+    return dialog.Run();
 }
 
 void ShowError(const std::wstring& text)
@@ -222,5 +447,10 @@ bool AskPassword(const std::wstring& text, std::string& username, std::string& p
 
 TauUpgraderPrompts DefaultUpgraderPrompts()
 {
-    return {AskUpgrade, ShowError, AskPassword, OpenBrowser};
+    TauUpgraderPrompts prompts;
+    prompts.AskUpgrade = AskUpgrade;
+    prompts.ShowError = ShowError;
+    prompts.AskPassword = AskPassword;
+    prompts.OpenBrowser = OpenBrowser;
+    return prompts;
 }

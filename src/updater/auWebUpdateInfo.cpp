@@ -240,3 +240,9 @@ bool ShowInfoUpdate(const std::string& address, bool show)
         form.Navigate(address);
     return form.ShowModal() == IDYES;
 }
+
+void PlugWhatsNewWindow(TauUpgraderPrompts& prompts)
+{
+    prompts.PreloadInfo = [](const std::string& url) { ShowInfoUpdate(url, false); };
+    prompts.ShowInfo = [](const std::string& url) { ShowInfoUpdate(url, true); };
+}

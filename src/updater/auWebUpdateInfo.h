@@ -11,6 +11,7 @@
 // be created at all, the window opens with an empty panel.
 #include <windows.h>
 
+#include "update/auUpgraderDialogs.h"
 #include "updater/WebBrowserHost.h"
 #include "winutil/UniqueHandle.h"
 
@@ -65,3 +66,7 @@ private:
 // or shows the page (show true: reloads it when the browser holds one, then
 // shows the window modally; true when it was closed with OK).
 bool ShowInfoUpdate(const std::string& address, bool show);
+
+// Puts this window behind an engine's ask dialog: the dialog preloads the
+// release page here and its More Info button shows it.
+void PlugWhatsNewWindow(TauUpgraderPrompts& prompts);

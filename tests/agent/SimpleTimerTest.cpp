@@ -1,7 +1,7 @@
 #include "agent/SimpleTimer.h"
 
 #include "AgentTestSupport.h"
-#include "agent/AppMessages.h"
+#include "common/AppMessages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "agent/CoolTrayIcon.h"
 
 #include "AgentTestSupport.h"
-#include "agent/AppMessages.h"
+#include "common/AppMessages.h"
 
 #include <gtest/gtest.h>
 

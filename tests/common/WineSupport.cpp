@@ -124,3 +124,19 @@ int CountGdiObjects()
             ++used;
     return used;
 }
+
+bool LinkCjkFont()
+{
+    const RegKey links = RegKey::Create(HKEY_LOCAL_MACHINE,
+                                        "Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink",
+                                        KEY_SET_VALUE);
+    if (!links)
+        return false;
+    // One string of the list with its zero; the writer adds the list's closing zero.
+    static constexpr char linked[] = "wqy-microhei.ttc,WenQuanYi Micro Hei";
+    constexpr std::string_view font(linked, sizeof linked);
+    for (const char* face : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif"})
+        if (links.WriteString(face, font, REG_MULTI_SZ) != ERROR_SUCCESS)
+            return false;
+    return true;
+}

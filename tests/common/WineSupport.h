@@ -43,3 +43,8 @@ bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
 // else (under Wine, where it is a stub) the used entries of the process's GDI
 // handle table.
 int CountGdiObjects();
+
+// Links the dialog fonts of the prefix to the CJK font of the set-up script,
+// so that Chinese shows in processes started from now on (Wine reads the
+// links when a process starts). False when the links could not be written.
+bool LinkCjkFont();

@@ -1,10 +1,12 @@
 #include "update/auThread.h"
 
 #include "HttpTestServer.h"
+#include "common/AppMessages.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +15,16 @@ namespace {
 
 class ThreadTest : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        // Reports of an abandoned worker come on its own thread.
+        SetErrorHandler([this](const std::string& message) {
+            std::lock_guard<std::mutex> lock(reportsLock);
+            reports.push_back(message);
+        });
+    }
+    void TearDown() override { SetErrorHandler(nullptr); }
+
     bool RunToEnd(TauCustomThread& thread)
     {
         finished = false;
@@ -27,6 +39,14 @@ protected:
 
     bool finished = false;
     DWORD finishThread = 0;
+    std::vector<std::string> Reports()
+    {
+        std::lock_guard<std::mutex> lock(reportsLock);
+        return reports;
+    }
+
+    std::mutex reportsLock;
+    std::vector<std::string> reports;
 };
 
 TEST_F(ThreadTest, SynchronizedCallsRunOnTheMainThread)
@@ -88,10 +108,31 @@ TEST_F(ThreadTest, ExceptionsOfSynchronizedCalls)
     });
     ASSERT_TRUE(RunToEnd(thread));
     EXPECT_FALSE(reachedWorker) << "dropped while HandleExceptions is true";
+    EXPECT_EQ(reports, std::vector<std::string>{"from the main thread"}) << "but reported";
 
     thread.HandleExceptions = false;
     ASSERT_TRUE(RunToEnd(thread));
     EXPECT_TRUE(reachedWorker) << "raised again on the worker otherwise";
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST_F(ThreadTest, FinishHandlerThatFreesItsOwnerAndFailsIsReported)
+{
+    for (const bool handleExceptions : {true, false}) {
+        reports.clear();
+        auto* thread = new TauCustomThread;
+        thread->HandleExceptions = handleExceptions;
+        bool exceptionHandlerRan = false;
+        thread->SetExceptionHandler([&](TauCustomThread&) { exceptionHandlerRan = true; });
+        thread->SetFinishHandler([](TauCustomThread& sender) {
+            delete &sender;
+            throw std::runtime_error("after the owner went");
+        });
+        ASSERT_TRUE(thread->Start());
+        ASSERT_TRUE(PumpUntil([&] { return !Reports().empty(); })) << handleExceptions;
+        EXPECT_FALSE(exceptionHandlerRan) << "no handler of a freed owner runs";
+        EXPECT_EQ(Reports(), std::vector<std::string>{"after the owner went"});
+    }
 }
 
 TEST_F(ThreadTest, ExecuteExceptionReachesTheExceptionHandlerThenFinish)

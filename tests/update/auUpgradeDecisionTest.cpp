@@ -58,7 +58,7 @@ struct RecordedEngine {
         e.OnPasswordRequest = [this](TauAutoUpgrader&, const std::string& realm, bool&) {
             events.push_back("PasswordRequest " + realm);
         };
-        e.Prompts.AskUpgrade = [this](const std::string& msg, const std::string& moreInfo) {
+        e.Prompts.AskUpgrade = [this](const std::string& msg, const std::string& moreInfo, const TauMoreInfo&) {
             events.push_back("ask [" + msg + "] " + moreInfo);
             return answerYes;
         };
@@ -135,6 +135,36 @@ TEST(UpgradeDecision, EachMethodAfterYes)
     redirect.Check();
     EXPECT_EQ(redirect.events, (Events{"BeginUpgrade", "ask [<b>New</b>\r\nrelease] http://example.com/new.html",
                                        "browser \"http://example.com/a.exe\""}));
+}
+
+TEST(UpgradeDecision, MoreInfoOfTheQuestion)
+{
+    HttpTestServer server;
+    server.PutFile("info.txt", NewRelease);
+    RecordedEngine r(server.Url("/info.txt"));
+    bool askedInsideTheTransfer = true;
+    r.engine->Prompts.AskUpgrade = [&](const std::string&, const std::string& url, const TauMoreInfo& moreInfo) {
+        askedInsideTheTransfer = InSendMessage() != FALSE;
+        EXPECT_FALSE(moreInfo.Preload) << "no what's-new window plugged in";
+        moreInfo.Show(url);
+        return false;
+    };
+    r.Check();
+    EXPECT_EQ(r.events, (Events{"BeginUpgrade", "browser \"http://example.com/new.html\"", "LaterUpgrade"}))
+        << "without a what's-new window More Info opens the page through OpenURL";
+    EXPECT_FALSE(askedInsideTheTransfer) << "the question is not asked inside the worker's call";
+
+    r.events.clear();
+    r.engine->Prompts.PreloadInfo = [&](const std::string& url) { r.events.push_back("preload " + url); };
+    r.engine->Prompts.ShowInfo = [&](const std::string& url) { r.events.push_back("what's new " + url); };
+    r.engine->Prompts.AskUpgrade = [&](const std::string&, const std::string& url, const TauMoreInfo& moreInfo) {
+        moreInfo.Preload(url);
+        moreInfo.Show(url);
+        return false;
+    };
+    r.Check();
+    EXPECT_EQ(r.events, (Events{"BeginUpgrade", "preload http://example.com/new.html",
+                                "what's new http://example.com/new.html", "LaterUpgrade"}));
 }
 
 TEST(UpgradeDecision, ByDate)

@@ -1,10 +1,14 @@
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgraderTexts.h"
+#include "common/AppMessages.h"
+#include "common/WineSupport.h"
+#include "widgets/HTMLabel.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,8 +18,14 @@ namespace {
 struct Answerer {
     int command = IDOK;
     std::vector<std::wstring> editTexts;
+    // Client points clicked and buttons pressed before the answer.
+    std::vector<POINT> clicks;
+    std::vector<int> presses;
     std::wstring caption;
     RECT bounds{};
+    RECT yesButton{};
+    bool scrolls = false;
+    int clientHeight = 0;
     std::vector<std::wstring> controls;
     bool answered = false;
 };
@@ -59,17 +69,38 @@ void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
     KillTimer(nullptr, id);
     answerer.caption = TextOf(dialog);
     GetWindowRect(dialog, &answerer.bounds);
+    GetWindowRect(GetDlgItem(dialog, IDYES), &answerer.yesButton);
+    answerer.scrolls = (GetWindowLongPtrW(dialog, GWL_STYLE) & WS_VSCROLL) != 0;
+    RECT client{};
+    GetClientRect(dialog, &client);
+    answerer.clientHeight = client.bottom;
     EnumChildWindows(dialog, CollectChild, 0);
     answerer.answered = true;
+    for (const POINT at : answerer.clicks) {
+        PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        PostMessageW(dialog, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    }
+    for (const int id : answerer.presses)
+        PostMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);
     PostMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(answerer.command), 0);
 }
 
-void AnswerNextDialog(int command, std::vector<std::wstring> editTexts = {})
+void AnswerNextDialog(int command, std::vector<std::wstring> editTexts = {}, std::vector<POINT> clicks = {},
+                      std::vector<int> presses = {})
 {
     answerer = Answerer();
     answerer.command = command;
     answerer.editTexts = std::move(editTexts);
+    answerer.clicks = std::move(clicks);
+    answerer.presses = std::move(presses);
     SetTimer(nullptr, 0, 100, Answer);
+}
+
+bool VisibleAskDialog()
+{
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+    return dialog != nullptr;
 }
 
 bool Saw(const std::wstring& text)
@@ -80,22 +111,44 @@ bool Saw(const std::wstring& text)
     return false;
 }
 
-TEST(UpgraderDialogs, AskDialogInRussian)
+TEST(UpgraderDialogs, AskDialogInRussianWithMarkupAndMoreInfo)
 {
     SelectUpgraderLanguage(wlRussian);
     const TauUpgraderPrompts prompts = DefaultUpgraderPrompts();
-    AnswerNextDialog(IDYES);
-    EXPECT_TRUE(prompts.AskUpgrade("Version 2.0 <b>is out</b>", "http://example.com/new.html"));
+    std::vector<std::string> opened;
+    THTMLabel::SetShellOpener([&](const std::string& link) { opened.push_back(link); });
+    std::vector<std::string> hooks;
+    TauMoreInfo moreInfo;
+    moreInfo.Preload = [&](const std::string& url) {
+        hooks.push_back((VisibleAskDialog() ? "preload while asking " : "preload before asking ") + url);
+        throw std::runtime_error("no page");
+    };
+    moreInfo.Show = [&](const std::string& url) { hooks.push_back("show " + url); };
+    std::vector<std::string> reports;
+    SetErrorHandler([&](const std::string& message) { reports.push_back(message); });
+    // The release message's link lies at the label's top left (42, 14).
+    AnswerNextDialog(IDYES, {}, {{46, 20}}, {100});
+    EXPECT_TRUE(prompts.AskUpgrade("<a href=\"http://example.com/notes\">NOTESNOTES</a> <b>is out</b>",
+                                   "http://example.com/new.html", moreInfo))
+        << "a failed preload does not stop the question";
+    EXPECT_EQ(reports, std::vector<std::string>{"no page"}) << "but is reported";
     ASSERT_TRUE(answerer.answered);
     EXPECT_EQ(answerer.caption, UpgraderText(umsgCaption));
     EXPECT_TRUE(Saw(UpgraderText(umsgYes)));
     EXPECT_TRUE(Saw(UpgraderText(umsgLater)));
     EXPECT_TRUE(Saw(L"More Info"));
-    EXPECT_TRUE(Saw(L"Version 2.0 <b>is out</b>"));
+    EXPECT_FALSE(Saw(L"<b>")) << "the markup is drawn, not shown as text";
+    EXPECT_EQ(opened, std::vector<std::string>{"http://example.com/notes"}) << "the label's link";
+    EXPECT_EQ(hooks, (std::vector<std::string>{"preload while asking http://example.com/new.html",
+                                               "show http://example.com/new.html"}));
 
+    hooks.clear();
     AnswerNextDialog(IDNO);
-    EXPECT_FALSE(prompts.AskUpgrade("", ""));
+    EXPECT_FALSE(prompts.AskUpgrade("", "", moreInfo));
     EXPECT_FALSE(Saw(L"More Info")) << "no address, no button";
+    EXPECT_TRUE(hooks.empty()) << "nothing to preload";
+    THTMLabel::SetShellOpener(nullptr);
+    SetErrorHandler(nullptr);
     SelectUpgraderLanguage(wlEnglish);
 }
 
@@ -104,15 +157,22 @@ TEST(UpgraderDialogs, LongMessageStaysOnTheScreen)
     const TauUpgraderPrompts prompts = DefaultUpgraderPrompts();
     std::string longMessage;
     for (int i = 0; i < 400; ++i)
-        longMessage += "line " + std::to_string(i) + "\r\n";
+        longMessage += "line " + std::to_string(i) + "<br>\r\n";
     AnswerNextDialog(IDNO);
-    prompts.AskUpgrade(longMessage, "");
+    prompts.AskUpgrade(longMessage, "", {});
     ASSERT_TRUE(answerer.answered);
     const RECT seen = answerer.bounds;
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_GT(seen.bottom - seen.top, 132);
     EXPECT_LE(seen.bottom - seen.top, work.bottom - work.top);
+    EXPECT_TRUE(answerer.scrolls) << "the rest of the message scrolls";
+    EXPECT_LE(answerer.yesButton.bottom, seen.bottom) << "the buttons stay in the dialog";
+
+    AnswerNextDialog(IDNO);
+    prompts.AskUpgrade("short", "", {});
+    EXPECT_FALSE(answerer.scrolls);
+    EXPECT_EQ(answerer.clientHeight, 132) << "a message of one line keeps the dialog's height";
 }
 
 TEST(UpgraderDialogs, PasswordDialogInChineseAndErrorBox)
@@ -138,6 +198,50 @@ TEST(UpgraderDialogs, PasswordDialogInChineseAndErrorBox)
     EXPECT_EQ(answerer.caption, UpgraderText(umsgCaption));
     EXPECT_TRUE(Saw(UpgraderText(umsgNoInfoFile)));
     SelectUpgraderLanguage(wlEnglish);
+}
+
+// The pixels of a line of text in the dialogs' font, '#' for ink.
+std::string Drawn(const std::wstring& text)
+{
+    constexpr int width = 200, height = 24;
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    ReleaseDC(nullptr, screen);
+    LOGFONTW face{};
+    face.lfHeight = -11;
+    face.lfCharSet = DEFAULT_CHARSET;
+    lstrcpyW(face.lfFaceName, L"MS Shell Dlg");
+    const HFONT font = CreateFontIndirectW(&face);
+    const HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    const HGDIOBJ oldFont = SelectObject(dc, font);
+    RECT area{0, 0, width, height};
+    FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_SINGLELINE | DT_NOPREFIX);
+    std::string pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixels += GetPixel(dc, x, y) == RGB(255, 255, 255) ? '.' : '#';
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(font);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+// Run by CTest before the next test (Wine reads font links when a process starts).
+TEST(UpgraderDialogs, DISABLED_LinkCjkFont)
+{
+    EXPECT_TRUE(LinkCjkFont());
+}
+
+TEST(UpgraderDialogs, DISABLED_ChineseTextIsDrawn)
+{
+    const std::string upgrade = Drawn(L"\u5347\u7EA7");
+    const std::string wizard = Drawn(L"\u5411\u5BFC");
+    EXPECT_NE(upgrade.find('#'), std::string::npos) << "something is drawn";
+    EXPECT_NE(upgrade, wizard) << "two different words look different: real glyphs, not empty boxes";
 }
 
 }  // namespace

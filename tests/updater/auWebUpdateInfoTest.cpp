@@ -122,3 +122,21 @@ TEST_F(WhatsNewTest, ModalWindowDisablesTheOthersAndEmptyAddressesAreSkipped)
     EXPECT_TRUE(IsWindowEnabled(other.get())) << "enabled again after the window closed";
     g_other = nullptr;
 }
+
+TEST_F(WhatsNewTest, PluggedIntoTheAskDialogsPrompts)
+{
+    TauUpgraderPrompts prompts;
+    PlugWhatsNewWindow(prompts);
+    prompts.PreloadInfo("about:blank");
+    const Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
+    EXPECT_FALSE(IsWindowVisible(form.Handle())) << "a preload shows nothing";
+    EXPECT_EQ(form.LocationURL(), L"about:blank");
+
+    ModalVisit visit;
+    visit.close = PressOk;
+    g_visit = &visit;
+    SetTimer(nullptr, 0, 300, VisitOpenWindow);
+    prompts.ShowInfo("about:blank");
+    g_visit = nullptr;
+    EXPECT_TRUE(visit.visible) << "More Info shows the window";
+}

@@ -99,3 +99,12 @@ void HandleCurrentException() noexcept
         // Nothing is left to report a failure of the report to.
     }
 }
+
+void HandleException(const std::exception_ptr& error) noexcept
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (...) {
+        HandleCurrentException();
+    }
+}

@@ -1,5 +1,6 @@
 #pragma once
-// Message boxes and the program's general error handling.
+// Message boxes and the program's general error handling, shared by the
+// agent and the updater.
 //
 // Test seam: when the environment variable KDAGENT_MESSAGE_LOG names a file,
 // no box is shown; each message is appended to that file as one line
@@ -8,6 +9,7 @@
 // changes, so a test sees exactly what a user would have been asked.
 #include <windows.h>
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -22,3 +24,5 @@ void SetApplicationTitle(const std::string& title);
 const std::string& ApplicationTitle();
 // Call only inside a catch block; never raises.
 void HandleCurrentException() noexcept;
+// The same for an exception carried out of its catch block (another thread's).
+void HandleException(const std::exception_ptr& error) noexcept;
