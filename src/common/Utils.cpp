@@ -48,7 +48,7 @@ std::uint8_t GetWindowsKind()
     return ClassifyWindows(GetWindowsVersionFacts());
 }
 
-std::string GetAppFolder()
+std::string GetAppPath()
 {
     std::string path(MAX_PATH, '\0');
     for (;;) {
@@ -57,10 +57,15 @@ std::string GetAppFolder()
             return {};
         if (length < path.size()) {
             path.resize(length);
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::string GetAppFolder()
+{
+    const std::string path = GetAppPath();
     return path.substr(0, path.rfind('\\') + 1);
 }
 
