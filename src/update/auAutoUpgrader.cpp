@@ -537,9 +537,10 @@ void TauAutoUpgrader::FileFailed(int statusCode)
 void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask)
 {
     const std::weak_ptr<char> alive = alive_;
+    const std::string url = fileList_[currentFileIndex_];
     bool continueUpgrade = false;
     if (OnLostFile)
-        OnLostFile(*this, fileList_[currentFileIndex_], errorCode, continueUpgrade);
+        OnLostFile(*this, url, errorCode, continueUpgrade);
     if (!GoOn(alive))
         return;
     if (ShowMessages.Contains(mLostFile)) {

@@ -318,4 +318,34 @@ TEST(Download, AServerErrorAsksWhetherToSkipTheFile)
     EXPECT_EQ(d.errors[0], UpgraderText(umsgError) + L" #404: " + UpgraderText(umsgLostFile, {L"missing.txt"}));
 }
 
+TEST(Download, OnlyIfSizeDifferentSkipsFilesOfTheSameSizeButNeverTheProgram)
+{
+    Download d;
+    d.server.PutFile("same.txt", "1234");
+    d.server.PutFile("other.txt", "12345");
+    // The program's own file, of the very same size: still downloaded.
+    const std::string program = GetAppPath().substr(GetAppPath().rfind('\\') + 1);
+    d.server.PutFile(program, ReadWholeFile(GetAppPath()));
+    const std::string same = GetAppFolder() + "same.txt";
+    const std::string other = GetAppFolder() + "other.txt";
+    for (const std::string& path : {same, other}) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "abcd", 4, &written, nullptr);
+        CloseHandle(file);
+    }
+    d.engine->MiscFilesUpgrade = mfuOnlyIfSizeDifferent;
+    std::vector<std::string> starts;
+    d.engine->OnFileStart = [&](TauAutoUpgrader&, const std::string& url, std::int64_t, OleDate, bool& can) {
+        starts.push_back(Download::FileOf(url) + (can ? " yes" : " no"));
+    };
+    d.Release({d.server.Url("/same.txt"), d.server.Url("/other.txt"), d.server.Url("/" + program)});
+    d.Run();
+    DeleteFileA(same.c_str());
+    DeleteFileA(other.c_str());
+    EXPECT_EQ(starts, (std::vector<std::string>{"same.txt no", "other.txt yes", program + " yes"}));
+    std::sort(d.pendingAtEnd.begin(), d.pendingAtEnd.end());
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"other.txt.uTMP", program + ".uTMP"}));
+}
+
 }  // namespace
