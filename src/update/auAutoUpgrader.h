@@ -179,6 +179,9 @@ public:
     TauHostUnreachableEvent OnHostUnreachable;
     TauNotifyEvent OnNoUpdateAvailable;
     TauNotifyEvent OnNoInfoFile;
+    // ErrorCode is the server's status, or minus the system's error code when
+    // the file could not be stored here or its name is no plain file name of
+    // the program's folder.
     TauLostFileEvent OnLostFile;
     TauPasswordRequestEvent OnPasswordRequest;
 
