@@ -65,7 +65,7 @@ bool Is64BitWindows()
 #endif
 }
 
-std::string GetAppFolder()
+std::string GetAppPath()
 {
     std::string path(MAX_PATH, '\0');
     for (;;) {
@@ -74,10 +74,15 @@ std::string GetAppFolder()
             return {};
         if (length < path.size()) {
             path.resize(length);
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::string GetAppFolder()
+{
+    const std::string path = GetAppPath();
     return path.substr(0, path.rfind('\\') + 1);
 }
 

@@ -14,6 +14,8 @@
 std::uint8_t GetWindowsKind();
 WindowsVersionFacts GetWindowsVersionFacts();
 
+// Full path of the running program's executable; empty when none is reported.
+std::string GetAppPath();
 // Folder of the running program's executable, always ending in "\".
 std::string GetAppFolder();
 // The Windows directory without trailing backslash; empty when none is reported.

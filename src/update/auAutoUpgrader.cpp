@@ -3,15 +3,19 @@
 #include "common/AppMessages.h"
 #include "common/Utils.h"
 #include "update/auConnection.h"
+#include "update/auDownloadNames.h"
+#include "update/auHTTPProgress.h"
 #include "update/auURL.h"
 #include "update/auUpgraderTexts.h"
 #include "update/auVersion.h"
 #include "winutil/ErrorText.h"
+#include "winutil/ResourceFile.h"
 #include "winutil/WideText.h"
-
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -62,6 +66,42 @@ std::string FirstArgument()
     return __argc > 1 ? __argv[1] : "";
 }
 
+std::string FileNameOf(const std::string& path)
+{
+    return path.substr(path.find_last_of("/\\") + 1);
+}
+
+std::optional<std::int64_t> SizeOfFile(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Gives a finished download the server's time as its creation and last-write
+// time; a time the file system cannot hold is left out.
+void SetDownloadTime(const std::string& path, OleDate time)
+{
+    const auto local = LocalFileTimeOf(time);
+    if (!local)
+        return;
+    FILETIME localTime{static_cast<DWORD>(*local), static_cast<DWORD>(*local >> 32)};
+    FILETIME utc{};
+    if (!LocalFileTimeToFileTime(&localTime, &utc))
+        return;
+    const UniqueFile file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file)
+        SetFileTime(file.get(), &utc, nullptr, &utc);
+}
+
+bool AskSkipFileBox(const std::wstring& text, const std::wstring& caption)
+{
+    return MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES;
+}
+
 void RegisterEngineWindowClass(WNDPROC windowProc)
 {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -105,7 +145,7 @@ void TauAutoUpgraderWizard::SetLanguage(TauAutoUpgraderLanguage language)
     SelectUpgraderLanguage(language);
 }
 
-TauAutoUpgrader::TauAutoUpgrader() : VersionDate(FormatInfoDate(Today()))
+TauAutoUpgrader::TauAutoUpgrader() : VersionDate(FormatInfoDate(Today())), AskSkipFile(AskSkipFileBox)
 {
     HideTempFile = true;
     BindTransferEvents();
@@ -127,18 +167,39 @@ TauAutoUpgrader::~TauAutoUpgrader()
     // HTTP client part does.
     if (Busy())
         CancelTransfer();
+    DiscardDownloads();
 }
 
 void TauAutoUpgrader::BindTransferEvents()
 {
     OnDone = [this](TauCustomHTTP&, const std::string&, std::int64_t, TauDataStream* data) { TransferDone(data); };
-    OnHTTPError = [this](TauCustomHTTP&, int, TauDataStream*) {
+    OnHTTPError = [this](TauCustomHTTP&, int status, TauDataStream*) {
         if (infoFileMode_)
             InfoFileMissing();
+        else
+            FileFailed(status);
     };
     OnServerUnreachable = [this](TauCustomHTTP&) { HostUnreachable(); };
     OnConnectionLost = [this](TauCustomHTTP&, const std::string&, std::int64_t, std::int64_t, TauDataStream*) {
-        ConnectionLost();
+        if (!infoFileMode_ && LocalError() != NO_ERROR)
+            FileFailed(200);
+        else
+            ConnectionLost();
+    };
+    OnHeaderInfo = [this](TauCustomHTTP&, const std::string&, const std::string&, const std::string&,
+                          const std::string&, const std::string&, std::int64_t contentLength, OleDate,
+                          OleDate lastModified, OleDate, bool& continueTransfer) {
+        if (!infoFileMode_)
+            FileHeaders(contentLength, lastModified, continueTransfer);
+    };
+    OnTransferProgress = [this](TauCustomHTTP&, const std::string&, std::int64_t contentLength, std::int64_t bytes,
+                                int elapsed, int left, std::uint8_t percents, float rate, TauDataStream*) {
+        if (!infoFileMode_)
+            FileProgress(contentLength, bytes, elapsed, left, percents, rate);
+    };
+    OnTransferStopped = [this](TauCustomHTTP&) {
+        if (!infoFileMode_)
+            FileSkipped();
     };
     TauCustomHTTP::OnPasswordRequest = [this](TauCustomHTTP&, const std::string& realm, bool& tryAgain) {
         PasswordRequest(realm, tryAgain);
@@ -211,6 +272,8 @@ void TauAutoUpgrader::TransferDone(TauDataStream* data)
 {
     if (infoFileMode_)
         ReadInfoFile(ReadAll(data));
+    else
+        FileDone();
 }
 
 bool TauAutoUpgrader::IsNewer(const TauInfoFileText& info) const
@@ -280,6 +343,8 @@ void TauAutoUpgrader::Upgrade()
     }
     if (OnConfirmUpgrade)
         OnConfirmUpgrade(*this);
+    if (GoOn(alive))
+        StartDownloads();
 }
 
 void TauAutoUpgrader::InfoFileMissing()
@@ -305,8 +370,10 @@ void TauAutoUpgrader::HostUnreachable()
     } else {
         ShowErrorIf(mHostUnreachable, UpgraderText(umsgHostUnreachable, {WideFromAnsi("'http://" + host + "'")}));
     }
-    if (!alive.expired())
-        CancelTransfer();
+    if (alive.expired())
+        return;
+    CancelTransfer();
+    DiscardDownloads();
 }
 
 void TauAutoUpgrader::ConnectionLost()
@@ -317,8 +384,10 @@ void TauAutoUpgrader::ConnectionLost()
     if (!GoOn(alive))
         return;
     ShowErrorIf(mConnLost, UpgraderText(umsgConnectionLost));
-    if (!alive.expired())
-        CancelTransfer();
+    if (alive.expired())
+        return;
+    CancelTransfer();
+    DiscardDownloads();
 }
 
 void TauAutoUpgrader::PasswordRequest(const std::string& realm, bool& tryAgain)
@@ -354,6 +423,7 @@ void TauAutoUpgrader::AbortUpgrade()
 {
     aborted_ = true;
     CancelTransfer();
+    DiscardDownloads();
     if (OnAborted)
         OnAborted(*this);
 }
@@ -378,4 +448,206 @@ void TauAutoUpgrader::ArmAutoCheck()
 void TauAutoUpgrader::SetRestartParams(const std::string& params)
 {
     restartParams_ = params.empty() ? " " : params;
+}
+
+void TauAutoUpgrader::StartDownloads()
+{
+    infoFileMode_ = false;
+    currentFileIndex_ = 0;
+    downloaded_.clear();
+    DownloadCurrent();
+}
+
+void TauAutoUpgrader::DownloadCurrent()
+{
+    if (currentFileIndex_ >= static_cast<int>(fileList_.size())) {
+        FinishUpgrade();
+        return;
+    }
+    const std::string& url = fileList_[currentFileIndex_];
+    fileTime_ = 0;
+    const auto name = PendingNameOfURL(url);
+    tempFileName_ = name ? GetAppFolder() + *name : std::string();
+    // A name from the network that is no plain file of the program's folder
+    // is never written: the file counts as not served.
+    if (!name || tempFileName_.size() >= MAX_PATH) {
+        tempFileName_.clear();
+        LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromAnsi(FileNameOf(url))}),
+                 true);
+        return;
+    }
+    URL = url;
+    FileName = tempFileName_;
+    downloaded_.push_back(tempFileName_);
+    // A cached copy could be an older release; the cache would also write
+    // every byte a second time.
+    const bool useCache = UseCache;
+    UseCache = false;
+    bool started = false;
+    try {
+        started = StartTransfer();
+    } catch (const std::exception&) {
+        started = false;
+    }
+    UseCache = useCache;
+    if (!started)
+        HostUnreachable();
+}
+
+void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer)
+{
+    // An error answer is no file to start; the client reports it when done.
+    if (StatusCode() != 200)
+        return;
+    const std::weak_ptr<char> alive = alive_;
+    fileTime_ = lastModified;
+    bool canUpgrade = true;
+    if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && contentLength != 0 && fileList_.size() > 1) {
+        const std::string target = tempFileName_.substr(0, tempFileName_.size() - PendingSuffix.size());
+        const auto size = SizeOfFile(target);
+        if (lstrcmpiA(FileNameOf(target).c_str(), FileNameOf(GetAppPath()).c_str()) != 0 && size)
+            canUpgrade = *size != contentLength;
+    }
+    if (OnFileStart)
+        OnFileStart(*this, URL, contentLength, fileTime_, canUpgrade);
+    continueTransfer = canUpgrade && GoOn(alive);
+}
+
+void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime,
+                                   int estimatedTimeLeft, std::uint8_t percentsDone, float transferRate)
+{
+    if (!OnProgress || StatusCode() != 200)
+        return;
+    const std::uint8_t total =
+        TotalPercentsDone(percentsDone, currentFileIndex_, static_cast<int>(fileList_.size()));
+    OnProgress(*this, URL, contentLength, bytesRead, elapsedTime, estimatedTimeLeft, percentsDone, total,
+               transferRate);
+}
+
+void TauAutoUpgrader::FileDone()
+{
+    const std::weak_ptr<char> alive = alive_;
+    SetDownloadTime(tempFileName_, fileTime_);
+    if (OnFileDone)
+        OnFileDone(*this, tempFileName_);
+    if (GoOn(alive))
+        NextFile();
+}
+
+// A file the header handler declined: a download of an earlier run under the
+// same name must not be installed in its place.
+void TauAutoUpgrader::FileSkipped()
+{
+    if (aborted_)
+        return;
+    SetFileAttributesA(tempFileName_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(tempFileName_.c_str());
+    NextFile();
+}
+
+// A failure of this side (the temporary file cannot be created or written)
+// is told with the system's reason and a negative ErrorCode, minus the
+// system's error code; the server's answers keep their status.
+void TauAutoUpgrader::FileFailed(int statusCode)
+{
+    const DWORD local = LocalError();
+    if (local != NO_ERROR) {
+        LostFile(-static_cast<int>(local),
+                 WideFromAnsi(tempFileName_) + L"\r\r" + WideFromAnsi(ErrorText(local)), false);
+        return;
+    }
+    LostFile(statusCode, UpgraderText(umsgLostFile, {WideFromAnsi(FileNameOf(URL))}), true);
+}
+
+void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask)
+{
+    const std::weak_ptr<char> alive = alive_;
+    const std::string url = fileList_[currentFileIndex_];
+    bool continueUpgrade = false;
+    if (OnLostFile)
+        OnLostFile(*this, url, errorCode, continueUpgrade);
+    if (!GoOn(alive))
+        return;
+    if (ShowMessages.Contains(mLostFile)) {
+        if (!ask)
+            ShowErrorIf(mLostFile, text);
+        else if (AskSkipFile)
+            continueUpgrade = AskSkipFile(text, UpgraderText(umsgError) + L" #" + std::to_wstring(errorCode));
+    }
+    if (!GoOn(alive))
+        return;
+    if (continueUpgrade)
+        NextFile();
+    else
+        AbortUpgrade();
+}
+
+void TauAutoUpgrader::NextFile()
+{
+    ++currentFileIndex_;
+    DownloadCurrent();
+}
+
+void TauAutoUpgrader::FinishUpgrade()
+{
+    const std::weak_ptr<char> alive = alive_;
+    if (OnEndUpgrade)
+        OnEndUpgrade(*this);
+    if (!GoOn(alive))
+        return;
+    // Without a running stub nothing would restart the program: the upgrade
+    // fails instead of closing it.
+    if (!StartStub()) {
+        AbortUpgrade();
+        return;
+    }
+    downloaded_.clear();
+    CloseApplication();
+}
+
+bool TauAutoUpgrader::StartStub()
+{
+    const std::string& stub = StubPath();
+    if (!WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", stub))
+        return false;
+    // Quoted: the temporary folder and the program's folder may hold blanks.
+    std::string commandLine = "\"" + stub + "\" \"" + GetAppPath() + "\" +" + restartParams_ +
+                              (upgradeMethod_ == umUseExternalSetup ? "1" : "0");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(stub.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        DeleteFileA(stub.c_str());
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+void TauAutoUpgrader::CloseApplication()
+{
+    if (OnDoOwnCloseAppMethod) {
+        OnDoOwnCloseAppMethod(*this);
+        return;
+    }
+    // Closing the window may destroy this engine with it.
+    const HWND mainWindow = MainWindow;
+    if (mainWindow && IsWindow(mainWindow))
+        SendMessageA(mainWindow, WM_CLOSE, 0, 0);
+    PostQuitMessage(0);
+}
+
+// The temporary files of an upgrade that did not hand over: a later stub run
+// must not install them.
+void TauAutoUpgrader::DiscardDownloads()
+{
+    for (const std::string& path : downloaded_) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+    downloaded_.clear();
 }

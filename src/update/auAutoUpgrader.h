@@ -179,11 +179,21 @@ public:
     TauHostUnreachableEvent OnHostUnreachable;
     TauNotifyEvent OnNoUpdateAvailable;
     TauNotifyEvent OnNoInfoFile;
+    // ErrorCode is the server's status, or minus the system's error code when
+    // the file could not be stored here or its name is no plain file name of
+    // the program's folder.
     TauLostFileEvent OnLostFile;
     TauPasswordRequestEvent OnPasswordRequest;
 
     // The dialogs and the browser; tests put their own answers here.
     TauUpgraderPrompts Prompts = DefaultUpgraderPrompts();
+    // The question after a release file was not served (Yes: skip it and go
+    // on); a warning box with Yes and No unless a test answers here.
+    std::function<bool(const std::wstring& text, const std::wstring& caption)> AskSkipFile;
+
+    // The application's main window: closed when the stub has taken over and
+    // OnDoOwnCloseAppMethod is not assigned; the message loop is then ended.
+    HWND MainWindow = nullptr;
 
     // Run-time state.
     const std::vector<std::string>& FileList() const { return fileList_; }
@@ -192,6 +202,12 @@ public:
     bool Aborted() const { return aborted_; }
     bool AutoCheckRunning() const { return autoCheckRunning_; }
     HWND MessageWindow() const { return window_.get(); }
+    // 0-based index in FileList of the file being downloaded.
+    int CurrentFileIndex() const { return currentFileIndex_; }
+    // Last-Modified of the current download in local time; 0 when not sent.
+    OleDate FileTime() const { return fileTime_; }
+    // Full path of the current download's temporary file beside the program.
+    const std::string& TempFileName() const { return tempFileName_; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -214,6 +230,21 @@ private:
     void PasswordRequest(const std::string& realm, bool& tryAgain);
     void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
 
+    void StartDownloads();
+    void DownloadCurrent();
+    void FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer);
+    void FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime, int estimatedTimeLeft,
+                      std::uint8_t percentsDone, float transferRate);
+    void FileDone();
+    void FileSkipped();
+    void FileFailed(int statusCode);
+    void LostFile(int errorCode, const std::wstring& text, bool ask);
+    void NextFile();
+    void FinishUpgrade();
+    bool StartStub();
+    void CloseApplication();
+    void DiscardDownloads();
+
     bool autoCheck_ = false;
     bool autoCheckDone_ = false;
     bool autoCheckRunning_ = false;
@@ -225,6 +256,11 @@ private:
     std::string moreInfoURL_;
     std::string upgradeMsg_;
     TacUpgradeMethod upgradeMethod_ = umSelfUpgrade;
+    int currentFileIndex_ = 0;
+    OleDate fileTime_ = 0;
+    std::string tempFileName_;
+    // Temporary files this upgrade created; removed unless the stub takes them over.
+    std::vector<std::string> downloaded_;
     UniqueWindow window_;
     // Expires with the engine, so a sequence of events stops when one of its
     // handlers destroyed it.

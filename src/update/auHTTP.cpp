@@ -52,7 +52,7 @@ std::shared_ptr<TauHTTPTransfer> TauCustomHTTP::NewTransfer()
     t->range = Range;
     t->timeouts = Timeouts;
     t->proxy = Proxy;
-    t->bufferSize = static_cast<std::size_t>(std::max(TransferBufferSize, MinBufferSize));
+    t->bufferSize = static_cast<std::size_t>(std::clamp(TransferBufferSize, MinBufferSize, MaxBufferSize));
     t->memoryLimit = MemoryLimit;
     t->post = RequestMethod == rmPost || (RequestMethod == rmAutomatic && (!PostData.empty() || UploadFromStream));
     t->useCache = UseCache;
@@ -249,4 +249,9 @@ std::int64_t TauCustomHTTP::BytesTransferred() const
 DWORD TauCustomHTTP::StartTick() const
 {
     return current_ ? current_->startTick : 0;
+}
+
+DWORD TauCustomHTTP::LocalError() const
+{
+    return current_ ? current_->localError : NO_ERROR;
 }

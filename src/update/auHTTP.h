@@ -19,7 +19,8 @@
 // OnRequestFailed followed by OnConnectionLost (status 200), OnHTTPError
 // (another status) or OnServerUnreachable (no status). A failed file is
 // deleted before those events are raised (their Data is then none). A
-// cancelled transfer raises nothing but OnTransferAborted.
+// cancelled transfer raises nothing but OnTransferAborted. LocalError tells
+// the failures of this side apart from those of the server and the line.
 
 #include "update/auDateTime.h"
 #include "update/auStreams.h"
@@ -107,6 +108,10 @@ class TauCustomHTTP : public TauLoginComponent {
 public:
     static constexpr const char* DefaultAgent = "Keldora TauCustomHTTP/1.0";
     static constexpr int MinBufferSize = 255;
+    // Reads and writes never take more than this, whatever TransferBufferSize
+    // says: the property allows 2 GiB, and a transfer keeps several blocks of
+    // its size, which a 32-bit process could never hold.
+    static constexpr int MaxBufferSize = 4 * 1024 * 1024;
 
     TauCustomHTTP();
     ~TauCustomHTTP() override;
@@ -137,7 +142,7 @@ public:
     TauHTTPRange Range;
     TauHTTPTimeouts Timeouts;
     TauHTTPProxy Proxy;
-    int TransferBufferSize = 4096;  // below MinBufferSize counts as MinBufferSize
+    int TransferBufferSize = 4096;  // counts as MinBufferSize..MaxBufferSize
     TauHTTPRequestMethod RequestMethod = rmAutomatic;
     bool UseCache = true;
     bool AcceptCookies = true;
@@ -165,6 +170,10 @@ public:
     std::int64_t ContentLength() const;  // 0 when absent
     std::int64_t BytesTransferred() const;
     DWORD StartTick() const;
+    // The system's error when the body could not be stored on this side (the
+    // output file could not be created or written, an in-memory body passed
+    // MemoryLimit); 0 when the failure, if any, was the server's or the line's.
+    DWORD LocalError() const;
 
     // Events
     TauHTTPHeaderInfoEvent OnHeaderInfo;

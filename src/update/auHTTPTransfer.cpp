@@ -355,8 +355,10 @@ private:
     bool CreateStream()
     {
         std::unique_ptr<TauDataStream> stream;
+        DWORD error = ERROR_NOT_ENOUGH_MEMORY;
         if (!t_.fileName.empty()) {
             stream = TauFileStream::Create(t_.fileName, t_.hideTempFile);
+            error = stream ? NO_ERROR : GetLastError();
         } else if (!t_.contentLength || *t_.contentLength <= static_cast<std::int64_t>(t_.memoryLimit)) {
             stream = std::make_unique<TauMemoryStream>(t_.memoryLimit);
         }
@@ -364,6 +366,8 @@ private:
         if (t_.cancelled)
             return false;
         t_.ioFailed = !stream;
+        if (!stream)
+            t_.localError = error != NO_ERROR ? error : ERROR_CANNOT_MAKE;
         t_.stream = std::move(stream);
         return !t_.ioFailed;
     }
@@ -427,7 +431,13 @@ private:
     bool Store(const char* data, std::size_t size)
     {
         std::lock_guard guard(t_.lock);
-        return !t_.cancelled && t_.stream && t_.stream->Write(data, size);
+        if (t_.cancelled || !t_.stream)
+            return false;
+        if (t_.stream->Write(data, size))
+            return true;
+        const DWORD error = dynamic_cast<TauFileStream*>(t_.stream.get()) ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        t_.localError = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
+        return false;
     }
 
     void RaiseProgress()

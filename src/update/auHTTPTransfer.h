@@ -61,6 +61,9 @@ struct TauHTTPTransfer {
     bool continueTransfer = true;
     bool tryAgain = false;
     bool ioFailed = false;
+    // The system's error when the body could not be stored here (the output
+    // file not created or not written, the memory limit passed); 0 otherwise.
+    DWORD localError = NO_ERROR;
     bool lengthUnreadable = false;
     std::string contentType;
     std::string rawHeaders;

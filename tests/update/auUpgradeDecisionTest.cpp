@@ -47,7 +47,11 @@ struct RecordedEngine {
             if (clearFilesInBegin)
                 files.clear();
         };
-        e.OnConfirmUpgrade = [this](TauAutoUpgrader&) { events.push_back("ConfirmUpgrade"); };
+        // The decision ends here: the downloads that would follow are tested on their own.
+        e.OnConfirmUpgrade = [this](TauAutoUpgrader& sender) {
+            events.push_back("ConfirmUpgrade");
+            sender.AbortUpgrade();
+        };
         e.OnLaterUpgrade = [this](TauAutoUpgrader&) { events.push_back("LaterUpgrade"); };
         e.OnNoInfoFile = [this](TauAutoUpgrader&) { events.push_back("NoInfoFile"); };
         e.OnConnLost = [this](TauAutoUpgrader&) { events.push_back("ConnLost"); };
@@ -124,7 +128,7 @@ TEST(UpgradeDecision, EachMethodAfterYes)
         RecordedEngine r(server.Url("/info.txt"));
         r.Check();
         EXPECT_EQ(r.events, (Events{"BeginUpgrade", "ask [<b>New</b>\r\nrelease] http://example.com/new.html",
-                                    "ConfirmUpgrade"}))
+                                    "ConfirmUpgrade", "Aborted"}))
             << method;
         EXPECT_EQ(r.beginFiles, (std::vector<std::string>{"http://example.com/a.exe", "http://example.com/b.dll"}));
         EXPECT_EQ(r.beginMethod, *method == '1' ? umUseExternalSetup : umSelfUpgrade);
@@ -176,7 +180,7 @@ TEST(UpgradeDecision, ByDate)
     r.engine->VersionDate = "05/03/2004";
     r.engine->ShowMessages.Exclude(mAskUpgrade);
     r.Check();
-    EXPECT_EQ(r.events, (Events{"BeginUpgrade", "ConfirmUpgrade"})) << "no question without mAskUpgrade";
+    EXPECT_EQ(r.events, (Events{"BeginUpgrade", "ConfirmUpgrade", "Aborted"})) << "no question without mAskUpgrade";
     r.events.clear();
     r.engine->VersionDate = "05/04/2004";
     r.Check();
@@ -245,7 +249,7 @@ TEST(UpgradeDecision, BadInformationFilesDecideSafely)
         {binary, {"NoUpdateAvailable"}},
         {"#version=1..2\r\n#url=a", {"NoUpdateAvailable"}},
         {"#version=-1\r\n#url=a", {"NoUpdateAvailable"}},
-        {"#version=99999999999\r\n#url=a", {"BeginUpgrade", "ask [] ", "ConfirmUpgrade"}},
+        {"#version=99999999999\r\n#url=a", {"BeginUpgrade", "ask [] ", "ConfirmUpgrade", "Aborted"}},
     };
     for (const auto& c : cases) {
         server.PutFile("info.txt", c.body);

@@ -5,6 +5,13 @@
 //                  N ms, having set the event named by KD_STUB_READY_EVENT
 //                  once the file is held
 //   --delete PATH  delete PATH when the hold ends, before letting go of the file
+//   --upgrade URL  run the update engine against the information file at URL
+//                  (version 1.0, no dialogs, 256 KiB reads) until it hands
+//                  over to the stub and closes the program (exit code 0) or
+//                  the upgrade fails (exit code 1); every engine event is
+//                  appended to the file named by KD_STUB_EVENTS
+#include "update/auAutoUpgrader.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -71,6 +78,56 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
         CloseHandle(file);
 }
 
+void AppendEvent(const std::string& line)
+{
+    const std::string target = Environment("KD_STUB_EVENTS");
+    if (target.empty())
+        return;
+    HANDLE file =
+        CreateFileA(target.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    const std::string record = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+int RunUpgrade(const std::string& infoURL)
+{
+    TauAutoUpgrader engine;
+    engine.InfoFileURL = infoURL;
+    engine.VersionControl = byNumber;
+    engine.VersionNumber = "1.0";
+    engine.ShowMessages = {};
+    engine.Wizard.Enabled = false;
+    engine.TransferBufferSize = 256 * 1024;
+    const auto fail = [](const std::string& what) {
+        AppendEvent(what);
+        PostQuitMessage(1);
+    };
+    engine.OnFileDone = [](TauAutoUpgrader&, const std::string& name) { AppendEvent("FileDone " + name); };
+    engine.OnEndUpgrade = [](TauAutoUpgrader&) { AppendEvent("EndUpgrade"); };
+    engine.OnAborted = [&](TauAutoUpgrader&) { fail("Aborted"); };
+    engine.OnConnLost = [&](TauAutoUpgrader&) { fail("ConnLost"); };
+    engine.OnNoInfoFile = [&](TauAutoUpgrader&) { fail("NoInfoFile"); };
+    engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { fail("NoUpdateAvailable"); };
+    engine.OnHostUnreachable = [&](TauAutoUpgrader&, const std::string&, const std::string&) {
+        fail("HostUnreachable");
+    };
+    engine.OnLostFile = [](TauAutoUpgrader&, const std::string& url, int code, bool&) {
+        AppendEvent("LostFile " + url + " " + std::to_string(code));
+    };
+    engine.CheckUpdate();
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    AppendEvent(message.wParam == 0 ? "closed" : "failed");
+    return static_cast<int>(message.wParam);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -84,6 +141,8 @@ int main(int argc, char** argv)
             hold = static_cast<DWORD>(std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--delete") == 0)
             deleteAfter = argv[++i];
+        else if (std::strcmp(argv[i], "--upgrade") == 0)
+            return RunUpgrade(argv[++i]);
     }
     if (hold)
         Hold(module, hold, deleteAfter);

@@ -3,12 +3,15 @@
 // whole old release in place.
 #include "StubTestSupport.h"
 
+#include "update/auAutoUpgrader.h"
 #include "update/stub/StubRules.h"
 #include "winutil/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -275,6 +278,89 @@ TEST(StubProgram, BadCommandLinesTouchNothing)
     EXPECT_EQ(ReadFolder(release.Folder()), before);
     EXPECT_EQ(GetFileAttributesA(release.Record().c_str()), INVALID_FILE_ATTRIBUTES);
     DeleteFileA(log.c_str());
+}
+
+// The product runs the engine against a release on the test server and waits
+// until the engine closes it (0) or the upgrade fails (1).
+DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL)
+{
+    std::string commandLine = "\"" + release.Program() + "\" --upgrade " + infoURL;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+        throw std::runtime_error("cannot start the product");
+    UniqueHandle<KernelHandleTraits> process(started.hProcess);
+    CloseHandle(started.hThread);
+    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0)
+        throw std::runtime_error("the product did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+std::string InfoFileOf(const HttpTestServer& server, const std::vector<std::string>& names)
+{
+    const char* keys[] = {"url", "url0", "url3", "url4", "url5"};
+    std::string text = "#version=2.0\r\n";
+    for (size_t i = 0; i < names.size(); ++i)
+        text += std::string("#") + keys[i] + "=" + server.Url("/" + names[i]) + "\r\n";
+    return text;
+}
+
+TEST(EngineUpgrade, TheProductDownloadsHandsOverToTheStubAndRestarts)
+{
+    HttpTestServer server;
+    const ReleaseFolder release("Engine App");
+    release.Add("lib.dll", "old library");
+    release.Add("keep.txt", "not in the release");
+    const std::string big = PatternBytes(3 * 1024 * 1024 + 17);
+    server.PutFile("app.exe", release.NewProduct());
+    server.PutFile("lib.dll", "new library, longer than the old one");
+    server.PutFile("big.bin", big);
+    server.PutFile("info.txt", InfoFileOf(server, {"app.exe", "lib.dll", "big.bin"}));
+    const std::string events = release.Record() + ".events";
+    const EnvVarScope eventFile("KD_STUB_EVENTS", events);
+
+    EXPECT_EQ(RunProductUpgrade(release, server.Url("/info.txt")), 0u) << ReadWholeFile(events);
+    const std::vector<std::string> records = release.WaitForRecords(2);
+    ASSERT_EQ(records.size(), 2u);
+    ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
+    EXPECT_EQ(ReadFolder(release.Folder()), (FolderState{{"app.exe", {release.NewProduct(), 0}},
+                                                          {"lib.dll", {"new library, longer than the old one", 0}},
+                                                          {"big.bin", {big, 0}},
+                                                          {"keep.txt", {"not in the release", 0}}}));
+    EXPECT_EQ(ReadWholeFile(events), "FileDone " + release.PathOf("app.exe.uTMP") + "\r\nFileDone " +
+                                         release.PathOf("lib.dll.uTMP") + "\r\nFileDone " +
+                                         release.PathOf("big.bin.uTMP") + "\r\nEndUpgrade\r\nclosed\r\n");
+    DeleteFileA(events.c_str());
+}
+
+TEST(EngineUpgrade, AStubThatCannotBeWrittenAbortsAndKeepsTheOldRelease)
+{
+    HttpTestServer server;
+    const ReleaseFolder release("Blocked App");
+    release.Add("lib.dll", "old library");
+    server.PutFile("app.exe", release.NewProduct());
+    server.PutFile("lib.dll", "new library");
+    server.PutFile("info.txt", InfoFileOf(server, {"app.exe", "lib.dll"}));
+    const std::string events = release.Record() + ".events";
+    const EnvVarScope eventFile("KD_STUB_EVENTS", events);
+    // A folder where the stub goes: the engine can neither remove nor write it.
+    DeleteFileA(StubPath().c_str());
+    ASSERT_TRUE(CreateDirectoryA(StubPath().c_str(), nullptr));
+
+    const DWORD code = RunProductUpgrade(release, server.Url("/info.txt"));
+    RemoveDirectoryA(StubPath().c_str());
+    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(ReadWholeFile(events), "FileDone " + release.PathOf("app.exe.uTMP") + "\r\nFileDone " +
+                                         release.PathOf("lib.dll.uTMP") + "\r\nEndUpgrade\r\nAborted\r\nfailed\r\n");
+    EXPECT_EQ(ReadFolder(release.Folder()),
+              (FolderState{{"app.exe", {release.OldProduct(), 0}}, {"lib.dll", {"old library", 0}}}))
+        << "no pending file is left for a later stub to install";
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "only the product's own start";
+    DeleteFileA(events.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,351 @@
+// The engine's download step in this process: the program's folder is the
+// test program's own, so every upgrade here ends by aborting at OnEndUpgrade
+// (which removes the downloads) instead of handing this program to the stub.
+#include "update/auAutoUpgrader.h"
+#include "update/auUpgraderTexts.h"
+
+#include "HttpTestServer.h"
+#include "common/Utils.h"
+#include "winutil/ErrorText.h"
+#include "winutil/FindFiles.h"
+#include "winutil/WideText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+struct ProgressSeen {
+    std::string url;
+    std::int64_t fileSize = 0;
+    std::int64_t bytesRead = 0;
+    int timeLeft = 0;
+    int percents = 0;
+    int total = 0;
+};
+
+// An engine that downloads the listed files of a server, writing down its
+// events; it stops at OnEndUpgrade unless a test says otherwise.
+struct Download {
+    HttpTestServer server;
+    std::unique_ptr<TauAutoUpgrader> engine = std::make_unique<TauAutoUpgrader>();
+    Events events;
+    std::vector<ProgressSeen> progress;
+    std::vector<std::wstring> errors;
+    std::vector<std::string> pendingAtEnd;
+    bool continueAfterLostFile = false;
+
+    Download()
+    {
+        TauAutoUpgrader& e = *engine;
+        e.Wizard.SetLanguage(wlEnglish);
+        e.VersionControl = byNumber;
+        e.VersionNumber = "1.0";
+        e.ShowMessages = {mLostFile, mConnLost};
+        e.InfoFileURL = server.Url("/info.txt");
+        e.OnConfirmUpgrade = [this](TauAutoUpgrader&) { events.push_back("ConfirmUpgrade"); };
+        e.OnFileStart = [this](TauAutoUpgrader& s, const std::string& url, std::int64_t size, OleDate, bool&) {
+            events.push_back("FileStart " + FileOf(url) + " " + std::to_string(size) + " #" +
+                             std::to_string(s.CurrentFileIndex()));
+        };
+        e.OnProgress = [this](TauAutoUpgrader&, const std::string& url, std::int64_t size, std::int64_t read, int,
+                              int left, std::uint8_t percents, std::uint8_t total, float) {
+            if (events.back() != "Progress " + FileOf(url))
+                events.push_back("Progress " + FileOf(url));
+            progress.push_back({url, size, read, left, percents, total});
+        };
+        e.OnFileDone = [this](TauAutoUpgrader&, const std::string& name) {
+            events.push_back("FileDone " + name.substr(GetAppFolder().size()));
+        };
+        e.OnEndUpgrade = [this](TauAutoUpgrader& s) {
+            events.push_back("EndUpgrade");
+            pendingAtEnd = PendingFiles();
+            s.AbortUpgrade();
+        };
+        e.OnAborted = [this](TauAutoUpgrader&) { events.push_back("Aborted"); };
+        e.OnConnLost = [this](TauAutoUpgrader&) { events.push_back("ConnLost"); };
+        e.OnLostFile = [this](TauAutoUpgrader&, const std::string& url, int code, bool& continueUpgrade) {
+            events.push_back("LostFile " + url + " " + std::to_string(code));
+            continueUpgrade = continueAfterLostFile;
+        };
+        e.Prompts.ShowError = [this](const std::wstring& text) { errors.push_back(text); };
+        e.AskSkipFile = [this](const std::wstring& text, const std::wstring& caption) {
+            errors.push_back(caption + L": " + text);
+            return continueAfterLostFile;
+        };
+        e.OnDoOwnCloseAppMethod = [this](TauAutoUpgrader&) { events.push_back("never: handed over"); };
+    }
+
+    ~Download() { RemovePending(); }
+
+    static std::string FileOf(const std::string& url) { return url.substr(url.find_last_of('/') + 1); }
+
+    static std::vector<std::string> PendingFiles()
+    {
+        std::vector<std::string> names;
+        for (const FoundFile& found : FindFiles(GetAppFolder() + "*.uTMP"))
+            names.push_back(found.name);
+        return names;
+    }
+
+    static void RemovePending()
+    {
+        for (const std::string& name : PendingFiles()) {
+            const std::string path = GetAppFolder() + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    }
+
+    void Release(const std::vector<std::string>& urls)
+    {
+        const char* keys[] = {"url", "url0", "url3", "url4", "url5", "url6", "url7", "url8", "url9"};
+        std::string text = "#version=2.0\r\n";
+        for (size_t i = 0; i < urls.size(); ++i)
+            text += std::string("#") + keys[i] + "=" + urls[i] + "\r\n";
+        server.PutFile("info.txt", text);
+    }
+
+    void Run()
+    {
+        engine->CheckUpdate();
+        ASSERT_TRUE(PumpUntil([&] {
+            return !events.empty() && (events.back() == "Aborted" || events.back() == "ConnLost");
+        }, 60000)) << ::testing::PrintToString(events);
+        PumpFor(50);
+    }
+};
+
+TEST(Download, EventOrderProgressAndTotalsAcrossFilesThenCleanUp)
+{
+    Download d;
+    const std::string first = PatternBytes(3 * 1024 * 1024);
+    const std::string second = PatternBytes(2 * 1024 * 1024 + 5);
+    d.server.PutFile("first.bin", first);
+    d.server.PutFile("second.bin", second);
+    d.Release({d.server.Url("/first.bin"), d.server.Url("/second.bin")});
+    // The property allows 2 GiB; the transfer must neither throw nor fail.
+    d.engine->TransferBufferSize = INT_MAX;
+    std::string firstDone;
+    d.engine->OnFileDone = [&](TauAutoUpgrader& s, const std::string& name) {
+        d.events.push_back("FileDone " + name.substr(GetAppFolder().size()));
+        EXPECT_EQ(name, s.TempFileName());
+        if (firstDone.empty())
+            firstDone = ReadWholeFile(name);
+        else
+            EXPECT_EQ(ReadWholeFile(name), second);
+        EXPECT_NE(GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    };
+    d.Run();
+    EXPECT_EQ(firstDone, first);
+    EXPECT_EQ(d.events, (Events{"ConfirmUpgrade", "FileStart first.bin 3145728 #0", "Progress first.bin",
+                                "FileDone first.bin.uTMP", "FileStart second.bin 2097157 #1", "Progress second.bin",
+                                "FileDone second.bin.uTMP", "EndUpgrade", "Aborted"}));
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"first.bin.uTMP", "second.bin.uTMP"}));
+    EXPECT_TRUE(Download::PendingFiles().empty()) << "an upgrade that did not hand over leaves no pending file";
+
+    ASSERT_FALSE(d.progress.empty());
+    int lastTotal = 0;
+    for (const ProgressSeen& p : d.progress) {
+        EXPECT_LE(p.percents, 100);
+        EXPECT_LE(p.total, 100);
+        EXPECT_GE(p.total, lastTotal) << "the total never goes back";
+        EXPECT_GE(p.timeLeft, 0);
+        const bool isFirst = Download::FileOf(p.url) == "first.bin";
+        EXPECT_EQ(p.fileSize, isFirst ? 3145728 : 2097157);
+        EXPECT_EQ(p.total, isFirst ? p.percents / 2 : 50 + p.percents / 2);
+        lastTotal = p.total;
+    }
+    EXPECT_EQ(d.progress.back().percents, 100);
+    EXPECT_EQ(d.progress.back().total, 100);
+
+    const std::string log = d.server.RequestLog();
+    for (const char* file : {"/first.bin", "/second.bin"}) {
+        const size_t at = log.find(file);
+        ASSERT_NE(at, std::string::npos);
+        const size_t lineEnd = log.find('\n', at);
+        EXPECT_NE(log.substr(at, lineEnd - at).find("no-cache"), std::string::npos)
+            << "release files never come from the cache: " << log;
+    }
+}
+
+SYSTEMTIME LastWriteOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    SYSTEMTIME time{};
+    FileTimeToSystemTime(&data.ftLastWriteTime, &time);
+    return time;
+}
+
+void SetServedTime(const std::string& path, WORD year)
+{
+    SYSTEMTIME time{year, 11, 0, 6, 8, 49, 37, 0};
+    FILETIME fileTime{};
+    SystemTimeToFileTime(&time, &fileTime);
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFileTime(file, nullptr, nullptr, &fileTime);
+    CloseHandle(file);
+}
+
+TEST(Download, FileTimesFromTheServerAndSkippedFilesDeleteTheirOldDownload)
+{
+    Download d;
+    d.server.PutFile("old.txt", "old time");
+    d.server.PutFile("future.txt", "far future");
+    d.server.PutFile("skip.bin", "declined");
+    SetServedTime(d.server.Root() + "old.txt", 1994);
+    SetServedTime(d.server.Root() + "future.txt", 2200);
+    // A download of an earlier run that never finished.
+    const std::string stale = GetAppFolder() + "skip.bin.uTMP";
+    {
+        HANDLE file = CreateFileA(stale.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
+                                  nullptr);
+        CloseHandle(file);
+    }
+    d.Release({d.server.Url("/old.txt"), d.server.Url("/skip.bin"), d.server.Url("/future.txt")});
+    d.engine->OnFileStart = [&](TauAutoUpgrader& s, const std::string& url, std::int64_t, OleDate, bool& can) {
+        d.events.push_back("FileStart " + Download::FileOf(url));
+        EXPECT_NE(s.FileTime(), 0.0);
+        can = Download::FileOf(url) != "skip.bin";
+    };
+    std::vector<SYSTEMTIME> times;
+    d.engine->OnFileDone = [&](TauAutoUpgrader&, const std::string& name) {
+        d.events.push_back("FileDone " + name.substr(GetAppFolder().size()));
+        times.push_back(LastWriteOf(name));
+    };
+    d.Run();
+    EXPECT_EQ(d.events, (Events{"ConfirmUpgrade", "FileStart old.txt", "Progress old.txt", "FileDone old.txt.uTMP",
+                                "FileStart skip.bin", "FileStart future.txt", "Progress future.txt",
+                                "FileDone future.txt.uTMP", "EndUpgrade", "Aborted"}));
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"future.txt.uTMP", "old.txt.uTMP"}))
+        << "the old download of the skipped file is gone";
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_EQ(times[0].wYear, 1994);
+    EXPECT_EQ(times[0].wSecond, 36) << "two-second steps";
+    EXPECT_GE(times[1].wYear, 2020) << "a time the file system cannot hold is skipped, not wrapped";
+    EXPECT_LT(times[1].wYear, 2107);
+}
+
+TEST(Download, HostileNamesGoTheLostFileWayAndWriteNothingOutside)
+{
+    Download d;
+    d.server.PutFile("good.txt", "good");
+    d.continueAfterLostFile = true;
+    const std::string base = d.server.Url("/");
+    d.Release({base + "..\\escape.exe", base + "a?b=c", base + "CON", base + "dir/", base + "nul.txt",
+               base + "good.txt"});
+    d.Run();
+    const std::string denied = std::to_string(-static_cast<int>(ERROR_INVALID_NAME));
+    EXPECT_EQ(d.events[0], "ConfirmUpgrade");
+    EXPECT_NE(std::find(d.events.begin(), d.events.end(), "LostFile " + base + "a?b=c " + denied), d.events.end());
+    EXPECT_NE(std::find(d.events.begin(), d.events.end(), "LostFile " + base + "CON " + denied), d.events.end());
+    EXPECT_NE(std::find(d.events.begin(), d.events.end(), "LostFile " + base + "dir/ " + denied), d.events.end());
+    EXPECT_NE(std::find(d.events.begin(), d.events.end(), "LostFile " + base + "nul.txt " + denied), d.events.end());
+    EXPECT_NE(std::find(d.events.begin(), d.events.end(), "FileDone good.txt.uTMP"), d.events.end());
+    for (const std::string& name : d.pendingAtEnd)
+        EXPECT_TRUE(name == "good.txt.uTMP" || name == "escape.exe.uTMP") << name;
+    const std::string parent = GetAppFolder().substr(0, GetAppFolder().size() - 1);
+    const std::string above = parent.substr(0, parent.rfind('\\') + 1);
+    EXPECT_TRUE(FindFiles(above + "escape.exe*").empty());
+    EXPECT_TRUE(FindFiles(GetAppFolder() + "a*b=c*").empty());
+    EXPECT_EQ(d.events.back(), "Aborted");
+    ASSERT_FALSE(d.errors.empty());
+    EXPECT_EQ(d.errors[0].rfind(UpgraderText(umsgError) + L" #", 0), 0u) << "the question after a lost file";
+}
+
+TEST(Download, OutputFileThatCannotBeCreatedIsReportedAsLocal)
+{
+    Download d;
+    d.server.PutFile("first.txt", "first");
+    d.server.PutFile("blocked.bin", "cannot land");
+    // A folder of the temporary file's name: it can be neither removed nor created.
+    const std::string blocked = GetAppFolder() + "blocked.bin.uTMP";
+    ASSERT_TRUE(CreateDirectoryA(blocked.c_str(), nullptr));
+    d.Release({d.server.Url("/first.txt"), d.server.Url("/blocked.bin")});
+    d.Run();
+    RemoveDirectoryA(blocked.c_str());
+    ASSERT_EQ(d.events.size(), 7u) << ::testing::PrintToString(d.events);
+    EXPECT_EQ(d.events[4], "FileStart blocked.bin 11 #1");
+    const std::string prefix = "LostFile " + d.server.Url("/blocked.bin") + " -";
+    ASSERT_EQ(d.events[5].rfind(prefix, 0), 0u) << d.events[5];
+    const DWORD code = static_cast<DWORD>(std::stoul(d.events[5].substr(prefix.size())));
+    EXPECT_EQ(d.events[6], "Aborted") << "never the lost connection";
+    ASSERT_EQ(d.errors.size(), 1u);
+    EXPECT_EQ(d.errors[0], WideFromAnsi(blocked) + L"\r\r" + WideFromAnsi(ErrorText(code)));
+    EXPECT_TRUE(Download::PendingFiles().empty()) << "first.txt.uTMP is removed with the failed upgrade";
+}
+
+TEST(Download, AbortWhileDownloadingRemovesThePartialAndTheFinishedFiles)
+{
+    Download d;
+    d.server.PutFile("small.txt", "small");
+    d.server.PutFile("large.bin", PatternBytes(48 * 1024 * 1024));
+    d.Release({d.server.Url("/small.txt"), d.server.Url("/large.bin")});
+    d.engine->OnProgress = [&](TauAutoUpgrader& s, const std::string& url, std::int64_t, std::int64_t read, int,
+                               int, std::uint8_t, std::uint8_t, float) {
+        if (Download::FileOf(url) == "large.bin" && read > 0 && !s.Aborted()) {
+            d.pendingAtEnd = Download::PendingFiles();
+            s.AbortUpgrade();
+        }
+    };
+    d.Run();
+    EXPECT_EQ(d.events.back(), "Aborted");
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"large.bin.uTMP", "small.txt.uTMP"}));
+    PumpFor(200);
+    EXPECT_TRUE(Download::PendingFiles().empty());
+}
+
+TEST(Download, AServerErrorAsksWhetherToSkipTheFile)
+{
+    Download d;
+    d.server.PutFile("there.txt", "there");
+    d.Release({d.server.Url("/missing.txt"), d.server.Url("/there.txt")});
+    d.continueAfterLostFile = true;
+    d.Run();
+    EXPECT_EQ(d.events, (Events{"ConfirmUpgrade", "LostFile " + d.server.Url("/missing.txt") + " 404",
+                                "FileStart there.txt 5 #1", "Progress there.txt", "FileDone there.txt.uTMP",
+                                "EndUpgrade", "Aborted"}))
+        << "no file start and no progress for a file the server does not have";
+    ASSERT_EQ(d.errors.size(), 1u);
+    EXPECT_EQ(d.errors[0], UpgraderText(umsgError) + L" #404: " + UpgraderText(umsgLostFile, {L"missing.txt"}));
+}
+
+TEST(Download, OnlyIfSizeDifferentSkipsFilesOfTheSameSizeButNeverTheProgram)
+{
+    Download d;
+    d.server.PutFile("same.txt", "1234");
+    d.server.PutFile("other.txt", "12345");
+    // The program's own file, of the very same size: still downloaded.
+    const std::string program = GetAppPath().substr(GetAppPath().rfind('\\') + 1);
+    d.server.PutFile(program, ReadWholeFile(GetAppPath()));
+    const std::string same = GetAppFolder() + "same.txt";
+    const std::string other = GetAppFolder() + "other.txt";
+    for (const std::string& path : {same, other}) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "abcd", 4, &written, nullptr);
+        CloseHandle(file);
+    }
+    d.engine->MiscFilesUpgrade = mfuOnlyIfSizeDifferent;
+    std::vector<std::string> starts;
+    d.engine->OnFileStart = [&](TauAutoUpgrader&, const std::string& url, std::int64_t, OleDate, bool& can) {
+        starts.push_back(Download::FileOf(url) + (can ? " yes" : " no"));
+    };
+    d.Release({d.server.Url("/same.txt"), d.server.Url("/other.txt"), d.server.Url("/" + program)});
+    d.Run();
+    DeleteFileA(same.c_str());
+    DeleteFileA(other.c_str());
+    EXPECT_EQ(starts, (std::vector<std::string>{"same.txt no", "other.txt yes", program + " yes"}));
+    std::sort(d.pendingAtEnd.begin(), d.pendingAtEnd.end());
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"other.txt.uTMP", program + ".uTMP"}));
+}
+
+}  // namespace
