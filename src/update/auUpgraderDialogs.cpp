@@ -98,21 +98,21 @@ void SetClientSize(HWND dialog, int width, int height)
                  SWP_NOACTIVATE);
 }
 
-void OnInit(HWND dialog, PixelDialog& spec)
+void OnInit(HWND dialog, PixelDialog& layout)
 {
-    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&spec));
-    SetWindowTextW(dialog, spec.caption.c_str());
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&layout));
+    SetWindowTextW(dialog, layout.caption.c_str());
     const auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
-    for (const Control& c : spec.controls) {
+    for (const Control& c : layout.controls) {
         HWND control = CreateWindowExW(0, c.windowClass, c.text.c_str(), WS_CHILD | WS_VISIBLE | c.style,
                                        c.bounds.left, c.bounds.top, c.bounds.right - c.bounds.left,
                                        c.bounds.bottom - c.bounds.top, dialog,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
-    SetClientSize(dialog, spec.width, spec.height);
-    if (spec.onInit)
-        spec.onInit(dialog);
+    SetClientSize(dialog, layout.width, layout.height);
+    if (layout.onInit)
+        layout.onInit(dialog);
 }
 
 std::string WindowTextAnsi(HWND window)
@@ -141,23 +141,23 @@ void OpenBrowser(const std::string& quotedURL)
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        auto* spec = reinterpret_cast<PixelDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+        auto* layout = reinterpret_cast<PixelDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
         if (message == WM_INITDIALOG) {
             OnInit(dialog, *reinterpret_cast<PixelDialog*>(lParam));
             return TRUE;
         }
-        if (!spec)
+        if (!layout)
             return FALSE;
         LRESULT result = 0;
-        if (spec->onMessage && spec->onMessage(dialog, message, wParam, lParam, result)) {
+        if (layout->onMessage && layout->onMessage(dialog, message, wParam, lParam, result)) {
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
             return TRUE;
         }
         if (message != WM_COMMAND)
             return FALSE;
         const int id = LOWORD(wParam);
-        if (id == IDOK && spec->onOk)
-            spec->onOk(dialog);
+        if (id == IDOK && layout->onOk)
+            layout->onOk(dialog);
         if (id == IDOK || id == IDCANCEL || id == YesId || id == LaterId)
             EndDialog(dialog, id);
         return TRUE;
@@ -168,11 +168,11 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-INT_PTR RunDialog(PixelDialog& spec)
+INT_PTR RunDialog(PixelDialog& layout)
 {
     const std::vector<WORD> words = EmptyTemplate();
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<const DLGTEMPLATE*>(words.data()),
-                                   GetActiveWindow(), DialogProc, reinterpret_cast<LPARAM>(&spec));
+                                   GetActiveWindow(), DialogProc, reinterpret_cast<LPARAM>(&layout));
 }
 
 // The font the dialogs use, for measuring text before one exists.
@@ -421,11 +421,11 @@ bool AskPassword(const std::wstring& text, std::string& username, std::string& p
     constexpr int panel = 98;
     const int labelHeight = MeasuredHeight(text, 246);
     const int top = 5 + labelHeight;
-    PixelDialog spec;
-    spec.caption = UpgraderText(umsgPasswordCaption);
-    spec.width = 297;
-    spec.height = top + panel;
-    spec.controls = {
+    PixelDialog layout;
+    layout.caption = UpgraderText(umsgPasswordCaption);
+    layout.width = 297;
+    layout.height = top + panel;
+    layout.controls = {
         {L"STATIC", text, SS_LEFT | SS_NOPREFIX, -1, {45, 5, 291, top}},
         {L"STATIC", UpgraderText(umsgUserName), SS_LEFT, -1, {45, top + 14, 120, top + 30}},
         {L"STATIC", UpgraderText(umsgPassword), SS_LEFT, -1, {45, top + 38, 120, top + 54}},
@@ -436,11 +436,11 @@ bool AskPassword(const std::wstring& text, std::string& username, std::string& p
         {L"BUTTON", UpgraderText(umsgOK), BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, {114, top + 68, 189, top + 91}},
         {L"BUTTON", UpgraderText(umsgCancel), BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, {204, top + 68, 279, top + 91}},
     };
-    spec.onOk = [&](HWND dialog) {
+    layout.onOk = [&](HWND dialog) {
         username = WindowTextAnsi(GetDlgItem(dialog, UsernameId));
         password = WindowTextAnsi(GetDlgItem(dialog, PasswordId));
     };
-    return RunDialog(spec) == IDOK;
+    return RunDialog(layout) == IDOK;
 }
 
 }  // namespace
