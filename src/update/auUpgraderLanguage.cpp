@@ -23,7 +23,7 @@ constexpr PrimaryLanguage PrimaryLanguages[] = {
 
 unsigned UpgraderBlockStart(TauAutoUpgraderLanguage language)
 {
-    const unsigned ordinal = language == wlAuto ? wlEnglish : static_cast<unsigned>(language);
+    const unsigned ordinal = static_cast<unsigned>(language == wlAuto ? wlEnglish : language);
     return UpgraderFirstBlockId + UpgraderBlockStride * (ordinal - 1);
 }
 
