@@ -205,25 +205,25 @@ public:
           moreInfoURL_(moreInfoURL),
           moreInfo_(moreInfo)
     {
-        spec_.caption = UpgraderText(umsgCaption);
-        spec_.width = Width;
-        spec_.height = Height;
+        layout_.caption = UpgraderText(umsgCaption);
+        layout_.width = Width;
+        layout_.height = Height;
         const int buttonTop = Height - BottomPanel + 13;
-        spec_.controls.push_back({L"STATIC", L"", SS_ICON, IconId, {7, 5, 39, 37}});
-        spec_.controls.push_back({L"BUTTON", UpgraderText(umsgYes), BS_DEFPUSHBUTTON | WS_TABSTOP, YesId,
+        layout_.controls.push_back({L"STATIC", L"", SS_ICON, IconId, {7, 5, 39, 37}});
+        layout_.controls.push_back({L"BUTTON", UpgraderText(umsgYes), BS_DEFPUSHBUTTON | WS_TABSTOP, YesId,
                                   {32, buttonTop, 107, buttonTop + 23}});
-        spec_.controls.push_back({L"BUTTON", UpgraderText(umsgLater), BS_PUSHBUTTON | WS_TABSTOP, LaterId,
+        layout_.controls.push_back({L"BUTTON", UpgraderText(umsgLater), BS_PUSHBUTTON | WS_TABSTOP, LaterId,
                                   {120, buttonTop, 195, buttonTop + 23}});
         if (!moreInfoURL_.empty())
-            spec_.controls.push_back({L"BUTTON", L"More Info", BS_PUSHBUTTON | WS_TABSTOP, MoreInfoId,
+            layout_.controls.push_back({L"BUTTON", L"More Info", BS_PUSHBUTTON | WS_TABSTOP, MoreInfoId,
                                       {208, buttonTop, 283, buttonTop + 23}});
-        spec_.onInit = [this](HWND dialog) { Init(dialog); };
-        spec_.onMessage = [this](HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+        layout_.onInit = [this](HWND dialog) { Init(dialog); };
+        layout_.onMessage = [this](HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
             return Message(dialog, message, wParam, lParam, result);
         };
     }
 
-    bool Run() { return RunDialog(spec_) == YesId; }
+    bool Run() { return RunDialog(layout_) == YesId; }
 
 private:
     void Init(HWND dialog)
@@ -402,7 +402,7 @@ private:
         label_->SetBounds(LabelLeft, LabelTop - scroll_, LabelWidth, label_->Height());
     }
 
-    PixelDialog spec_;
+    PixelDialog layout_;
     std::string message_;
     std::string moreInfoURL_;
     const TauMoreInfo& moreInfo_;
