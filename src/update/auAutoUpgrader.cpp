@@ -168,6 +168,7 @@ TauAutoUpgrader::~TauAutoUpgrader()
     if (Busy())
         CancelTransfer();
     DiscardDownloads();
+    FreeUpgraderWizardOf(this);
 }
 
 void TauAutoUpgrader::BindTransferEvents()
@@ -374,6 +375,7 @@ void TauAutoUpgrader::HostUnreachable()
         return;
     CancelTransfer();
     DiscardDownloads();
+    FreeUpgraderWindows();
 }
 
 void TauAutoUpgrader::ConnectionLost()
@@ -388,6 +390,7 @@ void TauAutoUpgrader::ConnectionLost()
         return;
     CancelTransfer();
     DiscardDownloads();
+    FreeUpgraderWindows();
 }
 
 void TauAutoUpgrader::PasswordRequest(const std::string& realm, bool& tryAgain)
@@ -424,6 +427,7 @@ void TauAutoUpgrader::AbortUpgrade()
     aborted_ = true;
     CancelTransfer();
     DiscardDownloads();
+    FreeUpgraderWindows();
     if (OnAborted)
         OnAborted(*this);
 }
@@ -455,7 +459,26 @@ void TauAutoUpgrader::StartDownloads()
     infoFileMode_ = false;
     currentFileIndex_ = 0;
     downloaded_.clear();
+    if (Wizard.Enabled)
+        ShowWizard();
     DownloadCurrent();
+}
+
+void TauAutoUpgrader::ShowWizard()
+{
+    TauWizardLink link;
+    link.Owner = this;
+    link.StayOnTop = Wizard.StayOnTop;
+    link.Picture = Wizard.Pic118x218();
+    const std::weak_ptr<char> alive = alive_;
+    link.ConfirmAbort = [this, alive](const std::wstring& text, const std::wstring& caption) {
+        return alive.expired() || !Prompts.ConfirmAbort || Prompts.ConfirmAbort(text, caption);
+    };
+    link.Abort = [this, alive] {
+        if (!alive.expired())
+            AbortUpgrade();
+    };
+    ShowUpgraderWizard(std::move(link));
 }
 
 void TauAutoUpgrader::DownloadCurrent()
@@ -465,6 +488,7 @@ void TauAutoUpgrader::DownloadCurrent()
         return;
     }
     const std::string& url = fileList_[currentFileIndex_];
+    SetWizardFile(url, currentFileIndex_ + 1, static_cast<int>(fileList_.size()));
     fileTime_ = 0;
     const auto name = PendingNameOfURL(url);
     tempFileName_ = name ? GetAppFolder() + *name : std::string();
@@ -501,6 +525,7 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
         return;
     const std::weak_ptr<char> alive = alive_;
     fileTime_ = lastModified;
+    SetWizardFileSize(contentLength);
     bool canUpgrade = true;
     if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && contentLength != 0 && fileList_.size() > 1) {
         const std::string target = tempFileName_.substr(0, tempFileName_.size() - PendingSuffix.size());
@@ -516,12 +541,14 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
 void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime,
                                    int estimatedTimeLeft, std::uint8_t percentsDone, float transferRate)
 {
-    if (!OnProgress || StatusCode() != 200)
+    if (StatusCode() != 200)
         return;
     const std::uint8_t total =
         TotalPercentsDone(percentsDone, currentFileIndex_, static_cast<int>(fileList_.size()));
-    OnProgress(*this, URL, contentLength, bytesRead, elapsedTime, estimatedTimeLeft, percentsDone, total,
-               transferRate);
+    SetWizardProgress(percentsDone, total, transferRate, estimatedTimeLeft);
+    if (OnProgress)
+        OnProgress(*this, URL, contentLength, bytesRead, elapsedTime, estimatedTimeLeft, percentsDone, total,
+                   transferRate);
 }
 
 void TauAutoUpgrader::FileDone()
@@ -591,6 +618,14 @@ void TauAutoUpgrader::NextFile()
 void TauAutoUpgrader::FinishUpgrade()
 {
     const std::weak_ptr<char> alive = alive_;
+    if (UpgraderWizard()) {
+        FinishUpgraderWizard();
+        // A program told to quit meanwhile is not handed to the stub.
+        if (!WaitForUpgraderWizard() && GoOn(alive))
+            AbortUpgrade();
+        if (!GoOn(alive))
+            return;
+    }
     if (OnEndUpgrade)
         OnEndUpgrade(*this);
     if (!GoOn(alive))

@@ -231,6 +231,7 @@ private:
     void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
 
     void StartDownloads();
+    void ShowWizard();
     void DownloadCurrent();
     void FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer);
     void FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime, int estimatedTimeLeft,

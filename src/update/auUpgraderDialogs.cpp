@@ -3,9 +3,11 @@
 #include "common/AppMessages.h"
 #include "update/auUpgraderTexts.h"
 #include "widgets/HTMLabel.h"
+#include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <windowsx.h>
@@ -150,6 +152,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return FALSE;
         LRESULT result = 0;
         if (layout->onMessage && layout->onMessage(dialog, message, wParam, lParam, result)) {
+            // Colour messages answer with the brush itself.
+            if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)
+                return static_cast<INT_PTR>(result);
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
             return TRUE;
         }
@@ -182,6 +187,8 @@ int MeasuredHeight(const std::wstring& text, int width)
     return TextHeight(GetDesktopWindow(), font, text, width);
 }
 
+HWND askWindow = nullptr;
+
 // The ask-to-upgrade dialog: the release message in a markup label that
 // sizes itself to the text; the dialog takes the label's height at its first
 // paint, up to the work area, and scrolls the label when it is taller.
@@ -198,29 +205,30 @@ public:
           moreInfoURL_(moreInfoURL),
           moreInfo_(moreInfo)
     {
-        spec_.caption = UpgraderText(umsgCaption);
-        spec_.width = Width;
-        spec_.height = Height;
+        layout_.caption = UpgraderText(umsgCaption);
+        layout_.width = Width;
+        layout_.height = Height;
         const int buttonTop = Height - BottomPanel + 13;
-        spec_.controls.push_back({L"STATIC", L"", SS_ICON, IconId, {7, 5, 39, 37}});
-        spec_.controls.push_back({L"BUTTON", UpgraderText(umsgYes), BS_DEFPUSHBUTTON | WS_TABSTOP, YesId,
+        layout_.controls.push_back({L"STATIC", L"", SS_ICON, IconId, {7, 5, 39, 37}});
+        layout_.controls.push_back({L"BUTTON", UpgraderText(umsgYes), BS_DEFPUSHBUTTON | WS_TABSTOP, YesId,
                                   {32, buttonTop, 107, buttonTop + 23}});
-        spec_.controls.push_back({L"BUTTON", UpgraderText(umsgLater), BS_PUSHBUTTON | WS_TABSTOP, LaterId,
+        layout_.controls.push_back({L"BUTTON", UpgraderText(umsgLater), BS_PUSHBUTTON | WS_TABSTOP, LaterId,
                                   {120, buttonTop, 195, buttonTop + 23}});
         if (!moreInfoURL_.empty())
-            spec_.controls.push_back({L"BUTTON", L"More Info", BS_PUSHBUTTON | WS_TABSTOP, MoreInfoId,
+            layout_.controls.push_back({L"BUTTON", L"More Info", BS_PUSHBUTTON | WS_TABSTOP, MoreInfoId,
                                       {208, buttonTop, 283, buttonTop + 23}});
-        spec_.onInit = [this](HWND dialog) { Init(dialog); };
-        spec_.onMessage = [this](HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+        layout_.onInit = [this](HWND dialog) { Init(dialog); };
+        layout_.onMessage = [this](HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
             return Message(dialog, message, wParam, lParam, result);
         };
     }
 
-    bool Run() { return RunDialog(spec_) == YesId; }
+    bool Run() { return RunDialog(layout_) == YesId; }
 
 private:
     void Init(HWND dialog)
     {
+        askWindow = dialog;
         SendDlgItemMessageW(dialog, IconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)),
                             0);
         host_ = std::make_unique<TGraphicHost>(dialog);
@@ -394,7 +402,7 @@ private:
         label_->SetBounds(LabelLeft, LabelTop - scroll_, LabelWidth, label_->Height());
     }
 
-    PixelDialog spec_;
+    PixelDialog layout_;
     std::string message_;
     std::string moreInfoURL_;
     const TauMoreInfo& moreInfo_;
@@ -405,10 +413,17 @@ private:
     int scroll_ = 0;
 };
 
+// A second question while one is open is answered Later: the open one stays the only one.
 bool AskUpgrade(const std::string& upgradeMsg, const std::string& moreInfoURL, const TauMoreInfo& moreInfo)
 {
+    if (askWindow) {
+        SetForegroundWindow(askWindow);
+        return false;
+    }
     AskDialog dialog(upgradeMsg, moreInfoURL, moreInfo);
-    return dialog.Run();
+    const bool yes = dialog.Run();
+    askWindow = nullptr;
+    return yes;
 }
 
 void ShowError(const std::wstring& text)
@@ -416,8 +431,12 @@ void ShowError(const std::wstring& text)
     MessageBoxW(GetActiveWindow(), text.c_str(), UpgraderText(umsgCaption).c_str(), MB_OK | MB_ICONERROR);
 }
 
+bool passwordOpen = false;
+
 bool AskPassword(const std::wstring& text, std::string& username, std::string& password)
 {
+    if (passwordOpen)
+        return false;
     constexpr int panel = 98;
     const int labelHeight = MeasuredHeight(text, 246);
     const int top = 5 + labelHeight;
@@ -440,8 +459,221 @@ bool AskPassword(const std::wstring& text, std::string& username, std::string& p
         username = WindowTextAnsi(GetDlgItem(dialog, UsernameId));
         password = WindowTextAnsi(GetDlgItem(dialog, PasswordId));
     };
-    return RunDialog(layout) == IDOK;
+    passwordOpen = true;
+    const bool ok = RunDialog(layout) == IDOK;
+    passwordOpen = false;
+    return ok;
 }
+
+bool ConfirmAbort(const std::wstring& text, const std::wstring& caption)
+{
+    return MessageBoxW(UpgraderWizard(), text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+LRESULT CALLBACK DiscardKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR || message == WM_DEADCHAR)
+        return 0;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// The progress wizard; its window is the process's one wizard while it exists.
+class WizardForm {
+public:
+    static constexpr int Width = 463;
+    static constexpr int Height = 281;
+    static constexpr int PictureWidth = 118;
+    static constexpr int PictureHeight = 218;
+
+    HWND Window() const { return window_; }
+
+    void Show(TauWizardLink link)
+    {
+        link_ = std::move(link);
+        if (!window_)
+            Create();
+        if (!window_)
+            return;
+        const HWND w = window_;
+        const std::wstring about = L" " + ResourceTextW(UpgraderComponentNameId) + L" ";
+        SetDlgItemTextW(w, wzAbout, about.c_str());
+        SetWindowPos(w, link_.StayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (link_.Picture) {
+            picture_.reset(CopyImage(link_.Picture, IMAGE_BITMAP, PictureWidth, PictureHeight, 0));
+            SendDlgItemMessageW(w, wzImage, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+        }
+        SetText(wzTimeLeft, UpgraderText(umsgPreparing));
+        SetWindowTextW(w, UpgraderText(umsgCaption).c_str());
+        SetText(wzTitle, UpgraderText(umsgDownloading));
+        SetText(wzCurrentFileGroup, L" " + UpgraderText(umsgCurrentFile) + L" ");
+        SetText(wzAllFilesGroup, L" " + UpgraderText(umsgAllFiles) + L" ");
+        SetText(wzDownloadingFrom, UpgraderText(umsgDownloadingFrom));
+        SetText(wzFinishBtn, UpgraderText(umsgNext));
+        SetText(wzCancelBtn, UpgraderText(umsgCancel));
+        ShowWindow(w, SW_SHOW);
+    }
+
+    void SetText(int id, const std::wstring& text) const { SetDlgItemTextW(window_, id, text.c_str()); }
+
+    void SetBar(int id, int percents) const { SendDlgItemMessageW(window_, id, PBM_SETPOS, percents, 0); }
+
+    void Finish()
+    {
+        const HWND w = window_;
+        SetText(wzTitle, UpgraderText(umsgCompleted));
+        const std::wstring note = UpgraderText(umsgFinishedNote, {WideFromAnsi(ApplicationTitle())});
+        const HWND afterNote = GetDlgItem(w, wzAfterNote);
+        SetWindowTextW(afterNote, note.c_str());
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0));
+        SetWindowPos(afterNote, nullptr, 136, 44, 319, TextHeight(w, font, note, 319),
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        for (int id = wzCurrentFileGroup; id <= wzAllFilesBar; ++id)
+            ShowWindow(GetDlgItem(w, id), SW_HIDE);
+        const HWND finish = GetDlgItem(w, wzFinishBtn);
+        SetWindowTextW(finish, UpgraderText(umsgOK).c_str());
+        EnableWindow(finish, TRUE);
+        SendMessageW(w, DM_SETDEFID, wzFinishBtn, 0);
+        SendMessageW(w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(finish), TRUE);
+        EnableWindow(GetDlgItem(w, wzCancelBtn), FALSE);
+    }
+
+    void Free(const void* owner)
+    {
+        if (window_ && (!owner || owner == link_.Owner))
+            DestroyWindow(window_);
+    }
+
+private:
+    void Create()
+    {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        layout_ = PixelDialog{};
+        layout_.width = Width;
+        layout_.height = Height;
+        constexpr DWORD label = SS_LEFT | SS_NOPREFIX;
+        layout_.controls = {
+            {L"STATIC", L"", SS_SUNKEN, -1, {10, 10, 130, 230}},
+            {L"STATIC", L"", SS_BITMAP | SS_REALSIZECONTROL, wzImage, {11, 11, 129, 229}},
+            {L"STATIC", L"", label, wzTitle, {136, 10, 455, 34}},
+            {L"STATIC", L"", label, wzAfterNote, {136, 44, 455, 60}},
+            {L"BUTTON", L"", BS_GROUPBOX, wzCurrentFileGroup, {136, 34, 455, 159}},
+            {L"STATIC", L"", label, wzDownloadingFrom, {144, 50, 447, 66}},
+            {L"EDIT", L"", ES_READONLY | ES_AUTOHSCROLL, wzFileURL, {144, 66, 447, 82}},
+            {L"STATIC", L"", label, wzFileSize, {144, 86, 296, 102}},
+            {L"STATIC", L"", label, wzTransferRate, {296, 86, 447, 102}},
+            {L"STATIC", L"", label, wzTimeLeft, {144, 104, 447, 120}},
+            {PROGRESS_CLASSW, L"", 0, wzCurrentFileBar, {144, 126, 447, 144}},
+            {L"BUTTON", L"", BS_GROUPBOX, wzAllFilesGroup, {136, 162, 455, 229}},
+            {L"STATIC", L"", label, wzAllDownloading, {144, 180, 447, 196}},
+            {PROGRESS_CLASSW, L"", 0, wzAllFilesBar, {144, 200, 447, 218}},
+            {L"STATIC", L"", SS_ETCHEDHORZ, -1, {10, 238, 453, 240}},
+            {L"STATIC", L"", SS_OWNERDRAW, wzAbout, {10, 252, 290, 270}},
+            {L"BUTTON", L"", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, wzFinishBtn, {296, 248, 371, 273}},
+            {L"BUTTON", L"", BS_DEFPUSHBUTTON | WS_TABSTOP, wzCancelBtn, {380, 248, 455, 273}},
+        };
+        layout_.onInit = [this](HWND dialog) { Init(dialog); };
+        layout_.onMessage = [this](HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+            return Message(dialog, message, wParam, lParam, result);
+        };
+        const std::vector<WORD> words = EmptyTemplate();
+        window_ = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                             reinterpret_cast<const DLGTEMPLATE*>(words.data()), nullptr,
+                                             DialogProc, reinterpret_cast<LPARAM>(&layout_));
+    }
+
+    void Init(HWND dialog)
+    {
+        window_ = dialog;
+        titleFont_.reset(CreateFontW(-19, 0, 0, 0, FW_BOLD, TRUE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Times New Roman"));
+        SendDlgItemMessageW(dialog, wzTitle, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_.get()), FALSE);
+        ShowWindow(GetDlgItem(dialog, wzAfterNote), SW_HIDE);
+        SetWindowSubclass(GetDlgItem(dialog, wzFileURL), DiscardKeys, 0, 0);
+        SendMessageW(dialog, DM_SETDEFID, wzCancelBtn, 0);
+    }
+
+    bool Message(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+    {
+        switch (message) {
+        case WM_COMMAND:
+            if (LOWORD(wParam) == wzFinishBtn && IsWindowEnabled(GetDlgItem(dialog, wzFinishBtn)))
+                DestroyWindow(dialog);
+            else if (LOWORD(wParam) == wzCancelBtn && IsWindowEnabled(GetDlgItem(dialog, wzCancelBtn)))
+                PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            return true;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) != SC_CLOSE)
+                return false;
+            AskClose();
+            return true;
+        case WM_CLOSE:
+            AskClose();
+            return true;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lParam) != GetDlgItem(dialog, wzFileURL))
+                return false;
+            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_HIGHLIGHT));
+            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+            result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            return true;
+        case WM_DRAWITEM:
+            if (wParam != wzAbout)
+                return false;
+            DrawAbout(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            result = TRUE;
+            return true;
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(GetDlgItem(dialog, wzFileURL), DiscardKeys, 0);
+            window_ = nullptr;
+            titleFont_.reset();
+            picture_.reset();
+            return false;
+        default:
+            return false;
+        }
+    }
+
+    // The component's name with a shadow one pixel right and down.
+    static void DrawAbout(const DRAWITEMSTRUCT& item)
+    {
+        const int length = GetWindowTextLengthW(item.hwndItem);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        GetWindowTextW(item.hwndItem, text.data(), length + 1);
+        text.resize(static_cast<std::size_t>(length));
+        FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+        SetBkMode(item.hDC, TRANSPARENT);
+        RECT shadow = item.rcItem;
+        OffsetRect(&shadow, 1, 1);
+        SetTextColor(item.hDC, GetSysColor(COLOR_BTNHIGHLIGHT));
+        DrawTextW(item.hDC, text.c_str(), length, &shadow, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        RECT bounds = item.rcItem;
+        SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
+        DrawTextW(item.hDC, text.c_str(), length, &bounds, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+
+    // The link goes with the next show, so its handlers are copied first.
+    void AskClose()
+    {
+        const auto confirm = link_.ConfirmAbort;
+        const auto abort = link_.Abort;
+        if (confirm && !confirm(UpgraderText(umsgAbortQuestion), WideFromAnsi(ApplicationTitle())))
+            return;
+        if (window_)
+            DestroyWindow(window_);
+        if (abort)
+            abort();
+    }
+
+    HWND window_ = nullptr;
+    TauWizardLink link_;
+    PixelDialog layout_;
+    UniqueGdiObject titleFont_;
+    UniqueGdiObject picture_;
+};
+
+WizardForm wizard;
 
 }  // namespace
 
@@ -452,5 +684,86 @@ TauUpgraderPrompts DefaultUpgraderPrompts()
     prompts.ShowError = ShowError;
     prompts.AskPassword = AskPassword;
     prompts.OpenBrowser = OpenBrowser;
+    prompts.ConfirmAbort = ConfirmAbort;
     return prompts;
+}
+
+void ShowUpgraderWizard(TauWizardLink link)
+{
+    wizard.Show(std::move(link));
+}
+
+HWND UpgraderWizard()
+{
+    return wizard.Window();
+}
+
+void SetWizardFile(const std::string& url, int number, int count)
+{
+    if (!wizard.Window())
+        return;
+    wizard.SetText(wzFileURL, WideFromAnsi(url));
+    wizard.SetText(wzAllDownloading, UpgraderNumbers(umsgFileOfFiles, {double(number), double(count)}));
+}
+
+void SetWizardFileSize(std::int64_t bytes)
+{
+    if (wizard.Window())
+        wizard.SetText(wzFileSize, UpgraderNumbers(umsgFileSize, {static_cast<double>(bytes) / 1024}));
+}
+
+void SetWizardProgress(int percentsDone, int totalPercentsDone, float transferRate, int estimatedTimeLeft)
+{
+    if (!wizard.Window())
+        return;
+    wizard.SetBar(wzCurrentFileBar, percentsDone);
+    wizard.SetBar(wzAllFilesBar, totalPercentsDone);
+    wizard.SetText(wzTransferRate, UpgraderNumbers(umsgTransferRate, {transferRate}));
+    wizard.SetText(wzTimeLeft, UpgraderNumbers(umsgTimeLeft, {double(estimatedTimeLeft / 3600),
+                                                              double(estimatedTimeLeft / 60 % 60),
+                                                              double(estimatedTimeLeft % 60)}));
+}
+
+void FinishUpgraderWizard()
+{
+    if (wizard.Window())
+        wizard.Finish();
+}
+
+bool WaitForUpgraderWizard()
+{
+    if (wizard.Window())
+        SetForegroundWindow(wizard.Window());
+    MSG message;
+    while (wizard.Window()) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0)
+                PostQuitMessage(static_cast<int>(message.wParam));
+            wizard.Free(nullptr);
+            return false;
+        }
+        if (!IsDialogMessageW(wizard.Window(), &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
+HWND UpgraderAskDialog()
+{
+    return askWindow;
+}
+
+void FreeUpgraderWindows()
+{
+    if (askWindow)
+        EndDialog(askWindow, LaterId);
+    wizard.Free(nullptr);
+}
+
+void FreeUpgraderWizardOf(const void* owner)
+{
+    wizard.Free(owner);
 }

@@ -24,3 +24,7 @@ std::wstring UpgraderText(unsigned index);
 // Message `index` with each "%s" replaced by the next argument and "%%" by
 // "%"; the arguments are never read as formats.
 std::wstring UpgraderText(unsigned index, std::initializer_list<std::wstring_view> args);
+// Message `index` with its numeric conversions (%d, %.2d, %.1f and the
+// like) filled from `values` in order; the pattern comes from the program's
+// own resources but is still never handed to a printf routine.
+std::wstring UpgraderNumbers(unsigned index, std::initializer_list<double> values);

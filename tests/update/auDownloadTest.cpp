@@ -46,6 +46,8 @@ struct Download {
     {
         TauAutoUpgrader& e = *engine;
         e.Wizard.SetLanguage(wlEnglish);
+        // The wizard's own tests answer it; here it would wait for a person.
+        e.Wizard.Enabled = false;
         e.VersionControl = byNumber;
         e.VersionNumber = "1.0";
         e.ShowMessages = {mLostFile, mConnLost};
