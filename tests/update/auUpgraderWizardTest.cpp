@@ -270,6 +270,16 @@ TEST(UpgraderWizard, CancelWithNoGoesOnAndTheCloseBoxStillAsksWhenFinished)
     EXPECT_TRUE(PendingFiles().empty());
 }
 
+// A callback of the system's calling convention (a lambda is not one on i686).
+BOOL CALLBACK CountWizards(HWND window, LPARAM count)
+{
+    wchar_t caption[128] = {};
+    GetWindowTextW(window, caption, 128);
+    if (std::wstring(caption) == L"Application update wizard")
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 TEST(UpgraderWizard, OneWizardPerProcessAndStayOnTopOff)
 {
     TauAutoUpgrader engine;
@@ -288,13 +298,7 @@ TEST(UpgraderWizard, OneWizardPerProcessAndStayOnTopOff)
     EXPECT_EQ(BarOf(wzCurrentFileBar), 40);
     EXPECT_EQ(TextOf(wzTransferRate), L"Transfer rate: 12.3 Kb/s");
     int wizards = 0;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM count) {
-        wchar_t caption[128] = {};
-        GetWindowTextW(window, caption, 128);
-        if (std::wstring(caption) == L"Application update wizard")
-            ++*reinterpret_cast<int*>(count);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&wizards));
+    EnumThreadWindows(GetCurrentThreadId(), CountWizards, reinterpret_cast<LPARAM>(&wizards));
     EXPECT_EQ(wizards, 1);
     SetWizardProgress(40, 20, 0.0f, 3725);
     EXPECT_EQ(TextOf(wzTimeLeft), L"Estimated time left: 1:02:05");
