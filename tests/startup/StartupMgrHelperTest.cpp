@@ -135,7 +135,10 @@ void SetKeyDacl(const RegKey& key, bool open)
 
 TEST_F(StartupMgrHelperTest, BothViewsOfTheMachineRunKeyAreTakenOverListedAndDeletedWhereTheyCameFrom)
 {
-    ASSERT_TRUE(Is64BitWindows()) << "the test prefix is a 64-bit one";
+    if (!Is64BitWindows()) {
+        EXPECT_EQ(LocationViews(0), std::vector<REGSAM>{0}) << "a 32-bit system has one view";
+        GTEST_SKIP() << "a 32-bit prefix has one registry view; the 64-bit suite covers both";
+    }
     EXPECT_EQ(LocationViews(0), (std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}));
     EXPECT_EQ(LocationViews(1), std::vector<REGSAM>{0}) << "the user's Run key is shared";
     OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Native", notepad + " /native");
