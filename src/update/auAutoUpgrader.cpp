@@ -252,8 +252,16 @@ void TauAutoUpgrader::CheckUpdate()
     infoFileMode_ = true;
     URL = InfoFileURL;
     FileName.clear();
-    // The information file is always fetched fresh; the user's own setting
-    // stays for the files (the transfer copies it when it starts).
+    // The information file is always fetched fresh.
+    StartUncachedTransfer();
+}
+
+// Bypasses the cache for this transfer only; the user's own setting stays
+// for later ones (the transfer copies it when it starts). A transfer that
+// could not start (no thread) is reported as a request that got no answer,
+// as the engine reports every failure.
+void TauAutoUpgrader::StartUncachedTransfer()
+{
     const bool useCache = UseCache;
     UseCache = false;
     bool started = false;
@@ -263,8 +271,6 @@ void TauAutoUpgrader::CheckUpdate()
         started = false;
     }
     UseCache = useCache;
-    // A transfer that could not start (no thread) is reported as a request
-    // that got no answer, as the engine reports every failure.
     if (!started)
         HostUnreachable();
 }
@@ -505,17 +511,7 @@ void TauAutoUpgrader::DownloadCurrent()
     downloaded_.push_back(tempFileName_);
     // A cached copy could be an older release; the cache would also write
     // every byte a second time.
-    const bool useCache = UseCache;
-    UseCache = false;
-    bool started = false;
-    try {
-        started = StartTransfer();
-    } catch (const std::exception&) {
-        started = false;
-    }
-    UseCache = useCache;
-    if (!started)
-        HostUnreachable();
+    StartUncachedTransfer();
 }
 
 void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer)

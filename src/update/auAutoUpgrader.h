@@ -226,6 +226,7 @@ private:
     TauMoreInfo MoreInfoHooks();
     void InfoFileMissing();
     void HostUnreachable();
+    void StartUncachedTransfer();
     void ConnectionLost();
     void PasswordRequest(const std::string& realm, bool& tryAgain);
     void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
