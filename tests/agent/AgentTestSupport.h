@@ -26,7 +26,7 @@ void SendKeysToOpenMenu(std::initializer_list<WORD> keys);
 
 // Polls until the condition holds or the time runs out; the last answer.
 template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
+bool WaitUntil(Condition condition, DWORD timeoutMs = 30000)
 {
     const DWORD start = GetTickCount();
     while (!condition()) {

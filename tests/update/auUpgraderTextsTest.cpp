@@ -12,11 +12,21 @@
 
 namespace {
 
+// The source the test carries in its resources.
+std::string SourceAsWritten()
+{
+    const HRSRC found = FindResourceA(nullptr, "MESSAGES_AS_WRITTEN", MAKEINTRESOURCEA(10));
+    const HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
+    if (!loaded)
+        return {};
+    return std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(nullptr, found));
+}
+
 // The resource source's strings by identifier, unescaped as the resource
 // compiler reads them, in UTF-8.
 std::map<unsigned, std::string> TableAsWritten()
 {
-    const std::string source = ReadWholeFile(KELDORA_SOURCE_DIR "/src/update/auUpgraderMessages.rc");
+    const std::string source = SourceAsWritten();
     std::map<unsigned, std::string> table;
     std::size_t at = 0;
     while (at < source.size()) {
