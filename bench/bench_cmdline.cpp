@@ -1,10 +1,10 @@
 // Splitting the corpus lines against the in-memory file system. The baseline
 // is the single existence probe of the whole line that every split begins
 // with; the goal for SplitCommandLine is at least 100 000 lines per second.
-#include "common/CmdLnUtils.h"
+#include "core/CmdLnUtils.h"
 
-#include "common/CmdLnCorpus.h"
-#include "common/MemoryCmdLnSystem.h"
+#include "core/CmdLnCorpus.h"
+#include "core/MemoryCmdLnSystem.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,11 +1,11 @@
 // Command lines against the corpus file system. "@" in the input stands for
 #include "FuzzRequire.h"
 // the corpus root with a backslash, so that short inputs reach real files.
-#include "common/CmdLnUtils.h"
-#include "common/StrCon.h"
+#include "core/CmdLnUtils.h"
+#include "core/StrCon.h"
 
-#include "common/CmdLnCorpus.h"
-#include "common/MemoryCmdLnSystem.h"
+#include "core/CmdLnCorpus.h"
+#include "core/MemoryCmdLnSystem.h"
 
 #include <cstdio>
 #include <cstdlib>

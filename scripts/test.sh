@@ -67,6 +67,14 @@ if [ "$run32" = yes ] && [ ! -x /usr/lib/wine/wine ]; then
     why32="wine32 is not installed"
 fi
 
+echo "== Include layers"
+if python3 "$root/scripts/check-layers.py"; then
+    passed=$((passed + 1))
+    suites+=("include layers")
+else
+    failed=$((failed + 1))
+fi
+
 build_win x86_64 "$win64_build" && { test_win x86_64 "$win64_build"; suites+=("x86_64 under Wine"); }
 if build_win i686 "$win32_build" && [ "$run32" = yes ]; then
     test_win i686 "$win32_build"

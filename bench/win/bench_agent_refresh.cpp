@@ -7,7 +7,7 @@
 // registry writes, and the item keys and INI files whose last-write time moved.
 // Uses (and empties) the Run keys and Startup folders of the prefix.
 #include "agent/uAgentForm.h"
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"
 #include "winutil/FindFiles.h"

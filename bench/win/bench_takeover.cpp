@@ -2,7 +2,7 @@
 // sizes, against a baseline that only enumerates and reads the same values and
 // files. Runs under Wine; prints the ratio per size and the growth per entry.
 // Uses (and empties) the current user's Run key and Startup folder.
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 #include "winutil/FindFiles.h"

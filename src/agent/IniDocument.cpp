@@ -1,6 +1,6 @@
 #include "IniDocument.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <algorithm>
 #include <limits>

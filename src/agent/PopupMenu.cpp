@@ -1,7 +1,7 @@
 #include "PopupMenu.h"
 
 #include "common/AppMessages.h"
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "winutil/ErrorText.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "uAppConfig.h"
 
-#include "common/Assert.h"
+#include "core/Assert.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 

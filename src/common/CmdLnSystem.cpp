@@ -1,6 +1,5 @@
 #include "common/CmdLnSystem.h"
 
-#include "common/ProcessManager.h"
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
@@ -68,9 +67,4 @@ const CmdLnSystem& SystemCmdLn()
 {
     static const WindowsCmdLnSystem system;
     return system;
-}
-
-bool ExecuteCommandLine(std::string_view commandLine, bool wait)
-{
-    return ExecuteFile(commandLine, wait);
 }

@@ -5,7 +5,7 @@
 // and the process environment. Stateless; safe from any thread (the shell
 // calls run in whatever COM apartment the caller has, or none).
 
-#include "common/CmdLnUtils.h"
+#include "core/CmdLnUtils.h"
 
 #include <string>
 #include <string_view>
@@ -22,6 +22,3 @@ public:
 
 // The instance every caller of the parser on Windows uses.
 const CmdLnSystem& SystemCmdLn();
-
-// Starts the command line through the process launcher (ExecuteFile).
-bool ExecuteCommandLine(std::string_view commandLine, bool wait);

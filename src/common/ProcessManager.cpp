@@ -1,8 +1,9 @@
 #include "common/ProcessManager.h"
 
 #include "common/CmdLnSystem.h"
-#include "common/CmdLnUtils.h"
-#include "common/StrCon.h"
+#include "core/CmdLnUtils.h"
+#include "core/LaunchRules.h"
+#include "core/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/ComApartment.h"
 #include "winutil/WideText.h"
@@ -30,37 +31,6 @@ std::string FolderOf(const std::string& path)
 bool IsShortcut(const std::string& path)
 {
     return HasChar('.', path) && SameTextCollapsed(TextAfterLast(".", path), "lnk", ' ');
-}
-
-// CreateProcess reads an unquoted program path only up to its first blank
-// before it tries longer ones, so it would start a planted C:\Program.exe
-// for C:\Program Files\...; a spelling is safe when its program part is
-// quoted or has no blank.
-bool IsSafeSpelling(const CmdLnSystem& sys, std::string_view commandLine)
-{
-    const int end = FindProgramEnd(sys, commandLine);
-    if (end < 1)
-        return false;
-    const std::string program = TrimUpTo(commandLine.substr(0, static_cast<std::size_t>(end)), ' ');
-    return FirstChar(program) == '"' || !HasChar(' ', program);
-}
-
-void AddOnce(std::vector<std::string>& list, std::string item)
-{
-    for (const std::string& known : list)
-        if (known == item)
-            return;
-    list.push_back(std::move(item));
-}
-
-std::vector<std::string> ProcessCandidates(std::string_view commandLine, const TExecuteInfo& info)
-{
-    std::vector<std::string> candidates{TrimUpTo(QuoteText(info.FileName, '"') + " " + info.Parameters, ' ')};
-    if (IsSafeSpelling(SystemCmdLn(), commandLine))
-        AddOnce(candidates, TrimUpTo(commandLine, ' '));
-    if (!HasChar(' ', info.FileName))
-        AddOnce(candidates, TrimUpTo(info.FileName + " " + info.Parameters, ' '));
-    return candidates;
 }
 
 const char* TextOrNull(const std::string& text)
@@ -142,7 +112,7 @@ bool TProcessManager::GetExecuteInfo(std::string_view commandLine, TExecuteInfo&
 {
     std::string program;
     std::string parameters;
-    if (!SplitCommandLine(SystemCmdLn(), commandLine, program, parameters))
+    if (!SplitCommandLine(system_, commandLine, program, parameters))
         return false;
     if (!IsShortcut(program)) {
         info = {program, parameters, FolderOf(program)};
@@ -162,7 +132,7 @@ bool TProcessManager::Execute(std::string_view commandLine, bool wait)
     TExecuteInfo info;
     if (!GetExecuteInfo(commandLine, info))
         return false;
-    for (const std::string& candidate : ProcessCandidates(commandLine, info)) {
+    for (const std::string& candidate : LaunchCandidates(system_, commandLine, info.FileName, info.Parameters)) {
         PROCESS_INFORMATION started = {};
         if (StartSuspended(candidate, info.Directory, started))
             return RunStarted(UniqueKernelHandle(started.hProcess), UniqueKernelHandle(started.hThread), wait);

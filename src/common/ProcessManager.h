@@ -8,6 +8,7 @@
 // A started process is never left suspended. Nothing here raises for a line
 // that cannot be started: the answer is false.
 
+#include "common/CmdLnSystem.h"
 #include "winutil/UniqueHandle.h"
 
 #include <windows.h>
@@ -24,6 +25,9 @@ struct TExecuteInfo {
 
 class TProcessManager {
 public:
+    // `system` answers the command-line parser's questions; it must outlive the manager.
+    explicit TProcessManager(const CmdLnSystem& system = SystemCmdLn()) : system_(system) {}
+
     bool Execute(std::string_view commandLine, bool wait);
     // True when a program file was found.
     bool GetExecuteInfo(std::string_view commandLine, TExecuteInfo& info) const;
@@ -36,6 +40,7 @@ private:
     bool WaitForProcess(const UniqueKernelHandle& process, const UniqueKernelHandle& thread);
     bool WaitForExit(const UniqueKernelHandle& process);
 
+    const CmdLnSystem& system_;
     DWORD exitCode_ = 0;
 };
 

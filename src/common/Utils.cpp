@@ -1,6 +1,6 @@
 #include "Utils.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "winutil/RuntimeLink.h"
 #include "winutil/VersionInfo.h"
 

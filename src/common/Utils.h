@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/Quote.h"
-#include "common/WindowsKind.h"
+#include "core/Quote.h"
+#include "core/WindowsKind.h"
 
 // The running system's classification (wkUnknown .. wkXP), computed on each call.
 std::uint8_t GetWindowsKind();

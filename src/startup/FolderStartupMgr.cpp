@@ -1,7 +1,7 @@
 #include "FolderStartupMgr.h"
 
-#include "common/Format.h"
-#include "common/StrCon.h"
+#include "core/Format.h"
+#include "core/StrCon.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"

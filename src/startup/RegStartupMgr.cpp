@@ -1,9 +1,9 @@
 #include "RegStartupMgr.h"
 
 #include "common/CmdLnSystem.h"
-#include "common/CmdLnUtils.h"
-#include "common/Format.h"
-#include "common/StrCon.h"
+#include "core/CmdLnUtils.h"
+#include "core/Format.h"
+#include "core/StrCon.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"

@@ -1,11 +1,11 @@
 #include "StartupMgrHelper.h"
 
-#include "common/Assert.h"
+#include "core/Assert.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 
-#include "common/Format.h"
-#include "common/StrCon.h"
+#include "core/Format.h"
+#include "core/StrCon.h"
 #include "winutil/RegKey.h"
 
 #include <algorithm>

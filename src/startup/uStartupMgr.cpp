@@ -1,7 +1,7 @@
 #include "uStartupMgr.h"
 
-#include "common/Assert.h"
-#include "common/StrCon.h"
+#include "core/Assert.h"
+#include "core/StrCon.h"
 #include "common/Utils.h"
 
 #include <shlobj.h>

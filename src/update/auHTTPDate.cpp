@@ -1,6 +1,6 @@
 #include "auHTTPDate.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #include "auHTTPHeaders.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <limits>
 #include <utility>

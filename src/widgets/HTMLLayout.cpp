@@ -1,6 +1,6 @@
 #include "HTMLLayout.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "widgets/Gradient.h"
 #include "widgets/MarkupText.h"
 

@@ -1,6 +1,6 @@
 #include "MarkupColor.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "MarkupText.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "PictureContainer.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "widgets/MarkupText.h"
 
 #include <fstream>

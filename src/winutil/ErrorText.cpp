@@ -1,6 +1,6 @@
 #include "ErrorText.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 std::string ErrorText(DWORD code)
 {

@@ -1,6 +1,6 @@
 #include "ProfileFile.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <charconv>
 #include <cstring>

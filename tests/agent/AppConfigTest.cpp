@@ -3,7 +3,7 @@
 #include "AgentTestSupport.h"
 #include "common/ScratchFolder.h"
 #include "startup/StartupTestSupport.h"
-#include "common/Assert.h"
+#include "core/Assert.h"
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 

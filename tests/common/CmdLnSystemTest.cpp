@@ -1,8 +1,8 @@
 #include "common/CmdLnSystem.h"
 
-#include "CmdLnCorpus.h"
+#include "core/CmdLnCorpus.h"
 #include "ScratchFolder.h"
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "winutil/RegKey.h"
 
 #include <gtest/gtest.h>

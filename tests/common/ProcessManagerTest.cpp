@@ -1,8 +1,8 @@
 #include "common/ProcessManager.h"
 
 #include "ScratchFolder.h"
-#include "common/CmdLnUtils.h"
-#include "common/StrCon.h"
+#include "core/CmdLnUtils.h"
+#include "core/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/RegKey.h"
 #include "winutil/WideText.h"

@@ -1,6 +1,6 @@
 #include "common/WineSupport.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"

@@ -1,7 +1,7 @@
 #include "StartupTestSupport.h"
 
-#include "common/Assert.h"
-#include "common/StrCon.h"
+#include "core/Assert.h"
+#include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ErrorText.h"

@@ -1,7 +1,7 @@
 #include "StartupTestSupport.h"
 
 #include "startup/RegStartupMgr.h"
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "winutil/FindFiles.h"
 
 #include <gtest/gtest.h>

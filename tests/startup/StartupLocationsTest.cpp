@@ -1,6 +1,6 @@
 #include "common/WineSupport.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "startup/uStartupMgr.h"
 #include "winutil/FindFiles.h"
 

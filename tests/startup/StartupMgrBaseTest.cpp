@@ -1,6 +1,6 @@
-#include "common/Assert.h"
-#include "common/Format.h"
-#include "common/StrCon.h"
+#include "core/Assert.h"
+#include "core/Format.h"
+#include "core/StrCon.h"
 #include "startup/uStartupMgr.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "StartupTestSupport.h"
 
-#include "common/Assert.h"
+#include "core/Assert.h"
 #include "common/Utils.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"

@@ -1,6 +1,6 @@
 #include "StartupTestSupport.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
 

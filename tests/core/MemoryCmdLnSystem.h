@@ -5,7 +5,7 @@
 // ".exe" added when it has no extension) and then in App Paths, and answers
 // only with programs (no document associations). Platform-free.
 
-#include "common/CmdLnUtils.h"
+#include "core/CmdLnUtils.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "common/Format.h"
-#include "common/Quote.h"
-#include "common/WindowsKind.h"
+#include "core/Format.h"
+#include "core/Quote.h"
+#include "core/WindowsKind.h"
 
 #include <gtest/gtest.h>
 

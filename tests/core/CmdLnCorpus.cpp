@@ -1,8 +1,8 @@
 #include "CmdLnCorpus.h"
 
 #include "MemoryCmdLnSystem.h"
-#include "common/CmdLnUtils.h"
-#include "common/StrCon.h"
+#include "core/CmdLnUtils.h"
+#include "core/StrCon.h"
 
 namespace {
 

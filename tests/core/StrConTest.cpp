@@ -1,4 +1,4 @@
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "common/CmdLnUtils.h"
+#include "core/CmdLnUtils.h"
 
-#include "common/Quote.h"
-#include "common/StrCon.h"
+#include "core/Quote.h"
+#include "core/StrCon.h"
 
 #include <algorithm>
 #include <optional>

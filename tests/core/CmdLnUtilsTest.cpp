@@ -1,4 +1,4 @@
-#include "common/CmdLnUtils.h"
+#include "core/CmdLnUtils.h"
 
 #include "CmdLnCorpus.h"
 #include "MemoryCmdLnSystem.h"

@@ -1,6 +1,6 @@
 #include "MemoryCmdLnSystem.h"
 
-#include "common/StrCon.h"
+#include "core/StrCon.h"
 
 #include <vector>
 
