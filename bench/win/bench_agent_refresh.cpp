@@ -61,7 +61,7 @@ void Reset()
             ClearFolder(desc.Path);
             continue;
         }
-        RegKey::DeleteTree(desc.RootKey, desc.Path);
+        static_cast<void>(RegKey::DeleteTree(desc.RootKey, desc.Path));
         RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS);
     }
 }
@@ -77,7 +77,7 @@ void Seed(int n)
     const TStpDesc run = GetStpDesc(1);
     const RegKey key = RegKey::Open(run.RootKey, run.Path, KEY_ALL_ACCESS);
     for (int i = 0; i < n; ++i)
-        key.WriteString("entry" + std::to_string(i), std::string(kPrograms[i % 8]) + " /arg" + std::to_string(i));
+        static_cast<void>(key.WriteString("entry" + std::to_string(i), std::string(kPrograms[i % 8]) + " /arg" + std::to_string(i)));
     const std::string folder = GetStpDesc(9).Path;
     for (int i = 0; i < n / 10; ++i)
         std::ofstream(folder + "\\file" + std::to_string(i) + ".txt") << "startup file " << i;
@@ -98,16 +98,16 @@ std::size_t Enumerate(const std::vector<TStpDesc>& descs)
             continue;
         }
         std::vector<RegKey::Value> values;
-        RegKey::Open(desc.RootKey, desc.Path, KEY_READ).Values(values);
+        static_cast<void>(RegKey::Open(desc.RootKey, desc.Path, KEY_READ).Values(values));
         for (const RegKey::Value& v : values)
             bytes += v.data.size();
         const RegKey store = RegKey::Open(desc.RootKey, desc.Path + "\\Keldora", KEY_READ);
         std::vector<std::string> items;
         if (store)
-            store.SubKeyNames(items);
+            static_cast<void>(store.SubKeyNames(items));
         for (const std::string& item : items) {
             std::vector<RegKey::Value> stored;
-            RegKey::Open(desc.RootKey, desc.Path + "\\Keldora\\" + item, KEY_READ).Values(stored);
+            static_cast<void>(RegKey::Open(desc.RootKey, desc.Path + "\\Keldora\\" + item, KEY_READ).Values(stored));
             for (const RegKey::Value& v : stored)
                 bytes += v.data.size();
         }
@@ -144,7 +144,7 @@ std::vector<std::uint64_t> StoreWriteTimes(const std::vector<TStpDesc>& descs)
         const std::string store = desc.Path + "\\Keldora";
         times.push_back(KeyWriteTime(desc.RootKey, store));
         std::vector<std::string> items;
-        RegKey::Open(desc.RootKey, store, KEY_READ).SubKeyNames(items);
+        static_cast<void>(RegKey::Open(desc.RootKey, store, KEY_READ).SubKeyNames(items));
         for (const std::string& item : items)
             times.push_back(KeyWriteTime(desc.RootKey, store + "\\" + item));
     }

@@ -57,7 +57,7 @@ int main(int argc, char** argv)
         QueryPerformanceCounter(&end);
         const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
         std::printf("ok=%d bytes=%lld seconds=%.3f progress_events=%ld events_per_second=%.1f\n", ok ? 1 : 0,
-                    static_cast<long long>(http.BytesTransferred()), seconds, progressEvents,
+                    static_cast<long long>(http.Result().bytesTransferred), seconds, progressEvents,
                     progressEvents / seconds);
         return ok ? 0 : 1;
     } catch (const std::exception& e) {

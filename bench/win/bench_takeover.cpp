@@ -30,7 +30,7 @@ double Seconds(Clock::time_point since)
 void Reset(const std::string& folder)
 {
     const TStpDesc run = GetStpDesc(UserRun);
-    RegKey::DeleteTree(run.RootKey, run.Path);
+    static_cast<void>(RegKey::DeleteTree(run.RootKey, run.Path));
     RegKey::Create(run.RootKey, run.Path, KEY_ALL_ACCESS);
     const std::string store = folder + "\\Keldora";
     for (const std::string& dir : {folder, store}) {
@@ -47,7 +47,7 @@ void Seed(int n, const std::string& folder)
     const TStpDesc run = GetStpDesc(UserRun);
     RegKey key = RegKey::Open(run.RootKey, run.Path, KEY_ALL_ACCESS);
     for (int i = 0; i < n; ++i)
-        key.WriteString("entry" + std::to_string(i), "C:\\windows\\notepad.exe /arg" + std::to_string(i));
+        static_cast<void>(key.WriteString("entry" + std::to_string(i), "C:\\windows\\notepad.exe /arg" + std::to_string(i)));
     for (int i = 0; i < n / 10; ++i)
         std::ofstream(folder + "\\file" + std::to_string(i) + ".lnk") << "shortcut " << i;
 }
@@ -57,7 +57,7 @@ std::size_t Baseline(const std::string& folder)
 {
     const TStpDesc run = GetStpDesc(UserRun);
     std::vector<RegKey::Value> values;
-    RegKey::Open(run.RootKey, run.Path, KEY_READ).Values(values);
+    static_cast<void>(RegKey::Open(run.RootKey, run.Path, KEY_READ).Values(values));
     std::size_t bytes = 0;
     for (const RegKey::Value& v : values)
         bytes += v.data.size();

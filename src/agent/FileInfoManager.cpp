@@ -3,6 +3,7 @@
 #include "common/FileInfo.h"
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
+#include "winutil/UniqueShell.h"
 
 #include <shellapi.h>
 

@@ -12,7 +12,7 @@
 #include <commctrl.h>
 
 #include "agent/IconText.h"
-#include "winutil/UniqueHandle.h"
+#include "winutil/UniqueShell.h"
 
 #include <map>
 #include <string>

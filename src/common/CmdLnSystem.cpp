@@ -2,7 +2,7 @@
 
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
-#include "winutil/UniqueHandle.h"
+#include "winutil/UniqueShell.h"
 #include "winutil/WideText.h"
 
 #include <shellapi.h>

@@ -7,6 +7,7 @@
 #include "common/Utils.h"
 #include "winutil/ComApartment.h"
 #include "winutil/WideText.h"
+#include "winutil/UniqueShell.h"
 
 #include <shellapi.h>
 #include <shlobj.h>

@@ -148,7 +148,6 @@ void TauAutoUpgraderWizard::SetLanguage(TauAutoUpgraderLanguage language)
 TauAutoUpgrader::TauAutoUpgrader() : VersionDate(FormatInfoDate(Today())), AskSkipFile(AskSkipFileBox)
 {
     HideTempFile = true;
-    BindTransferEvents();
     DeleteFileA(StubPath().c_str());
     RegisterEngineWindowClass(WindowProc);
     window_.reset(CreateWindowExA(0, EngineWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr,
@@ -171,40 +170,58 @@ TauAutoUpgrader::~TauAutoUpgrader()
     FreeUpgraderWizardOf(this);
 }
 
-void TauAutoUpgrader::BindTransferEvents()
+void TauAutoUpgrader::DoDone(const std::string&, std::int64_t, TauDataStream* data)
 {
-    OnDone = [this](TauCustomHTTP&, const std::string&, std::int64_t, TauDataStream* data) { TransferDone(data); };
-    OnHTTPError = [this](TauCustomHTTP&, int status, TauDataStream*) {
-        if (infoFileMode_)
-            InfoFileMissing();
-        else
-            FileFailed(status);
-    };
-    OnServerUnreachable = [this](TauCustomHTTP&) { HostUnreachable(); };
-    OnConnectionLost = [this](TauCustomHTTP&, const std::string&, std::int64_t, std::int64_t, TauDataStream*) {
-        if (!infoFileMode_ && LocalError() != NO_ERROR)
-            FileFailed(200);
-        else
-            ConnectionLost();
-    };
-    OnHeaderInfo = [this](TauCustomHTTP&, const std::string&, const std::string&, const std::string&,
-                          const std::string&, const std::string&, std::int64_t contentLength, OleDate,
-                          OleDate lastModified, OleDate, bool& continueTransfer) {
-        if (!infoFileMode_)
-            FileHeaders(contentLength, lastModified, continueTransfer);
-    };
-    OnTransferProgress = [this](TauCustomHTTP&, const std::string&, std::int64_t contentLength, std::int64_t bytes,
-                                int elapsed, int left, std::uint8_t percents, float rate, TauDataStream*) {
-        if (!infoFileMode_)
-            FileProgress(contentLength, bytes, elapsed, left, percents, rate);
-    };
-    OnTransferStopped = [this](TauCustomHTTP&) {
-        if (!infoFileMode_)
-            FileSkipped();
-    };
-    TauCustomHTTP::OnPasswordRequest = [this](TauCustomHTTP&, const std::string& realm, bool& tryAgain) {
-        PasswordRequest(realm, tryAgain);
-    };
+    TransferDone(data);
+}
+
+void TauAutoUpgrader::DoHTTPError(int statusCode, TauDataStream*)
+{
+    if (infoFileMode_)
+        InfoFileMissing();
+    else
+        FileFailed(statusCode);
+}
+
+void TauAutoUpgrader::DoServerUnreachable()
+{
+    HostUnreachable();
+}
+
+void TauAutoUpgrader::DoConnectionLost(const std::string&, std::int64_t, std::int64_t, TauDataStream*)
+{
+    if (!infoFileMode_ && Result().localError != NO_ERROR)
+        FileFailed(200);
+    else
+        ConnectionLost();
+}
+
+bool TauAutoUpgrader::DoHeaderInfo()
+{
+    bool continueTransfer = true;
+    if (!infoFileMode_)
+        FileHeaders(Result().contentLength.value_or(0), Result().lastModified, continueTransfer);
+    return continueTransfer;
+}
+
+void TauAutoUpgrader::DoTransferProgress(const TransferProgress& p, TauDataStream*)
+{
+    if (!infoFileMode_)
+        FileProgress(Result().contentLength.value_or(0), Result().bytesTransferred, p.elapsedTime,
+                     p.estimatedTimeLeft, p.percentsDone, p.transferRate);
+}
+
+void TauAutoUpgrader::DoTransferStopped()
+{
+    if (!infoFileMode_)
+        FileSkipped();
+}
+
+bool TauAutoUpgrader::DoPasswordRequest(const std::string& realm)
+{
+    bool tryAgain = false;
+    PasswordRequest(realm, tryAgain);
+    return tryAgain;
 }
 
 LRESULT CALLBACK TauAutoUpgrader::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -517,7 +534,7 @@ void TauAutoUpgrader::DownloadCurrent()
 void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer)
 {
     // An error answer is no file to start; the client reports it when done.
-    if (StatusCode() != 200)
+    if (Result().statusCode != 200)
         return;
     const std::weak_ptr<char> alive = alive_;
     fileTime_ = lastModified;
@@ -537,7 +554,7 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
 void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime,
                                    int estimatedTimeLeft, std::uint8_t percentsDone, float transferRate)
 {
-    if (StatusCode() != 200)
+    if (Result().statusCode != 200)
         return;
     const std::uint8_t total =
         TotalPercentsDone(percentsDone, currentFileIndex_, static_cast<int>(fileList_.size()));
@@ -573,7 +590,7 @@ void TauAutoUpgrader::FileSkipped()
 // system's error code; the server's answers keep their status.
 void TauAutoUpgrader::FileFailed(int statusCode)
 {
-    const DWORD local = LocalError();
+    const DWORD local = Result().localError;
     if (local != NO_ERROR) {
         LostFile(-static_cast<int>(local),
                  WideFromAnsi(tempFileName_) + L"\r\r" + WideFromAnsi(ErrorText(local)), false);

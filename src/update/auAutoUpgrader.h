@@ -209,11 +209,35 @@ public:
     // Full path of the current download's temporary file beside the program.
     const std::string& TempFileName() const { return tempFileName_; }
 
+protected:
+    // The engine handles its own transfers.
+    void DoDone(const std::string& contentType, std::int64_t dataSize, TauDataStream* data) override;
+    void DoTransferStopped() override;
+    void DoServerUnreachable() override;
+    void DoHTTPError(int statusCode, TauDataStream* data) override;
+    void DoConnectionLost(const std::string& contentType, std::int64_t contentLength, std::int64_t bytesTransferred,
+                          TauDataStream* data) override;
+    bool DoHeaderInfo() override;
+    void DoTransferProgress(const TransferProgress& progress, TauDataStream* data) override;
+    bool DoPasswordRequest(const std::string& realm) override;
+    bool WantsHeaderInfo() const override { return true; }
+    bool WantsProgress() const override { return true; }
+    bool WantsPasswordRequest() const override { return true; }
+
 private:
+    // The client's transfer events are the engine's own business: an
+    // application neither sees nor replaces them.
+    using TauCustomHTTP::OnConnectionLost;
+    using TauCustomHTTP::OnDone;
+    using TauCustomHTTP::OnHeaderInfo;
+    using TauCustomHTTP::OnHTTPError;
+    using TauCustomHTTP::OnServerUnreachable;
+    using TauCustomHTTP::OnTransferProgress;
+    using TauCustomHTTP::OnTransferStopped;
+
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void ArmAutoCheck();
     void AutoCheckTimerFired();
-    void BindTransferEvents();
     // True when the engine may go on after an event: still alive, not aborted.
     bool GoOn(const std::weak_ptr<char>& alive) const { return !alive.expired() && !aborted_; }
 

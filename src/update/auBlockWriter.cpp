@@ -66,6 +66,8 @@ void BlockWriter::Run()
             try {
                 ok = write_(blocks_[block.index].data(), block.size);
             } catch (...) {
+                // A throwing store is a failed store: the transfer ends as a failed write.
+                ok = false;
             }
             guard.lock();
             writing_ = false;

@@ -3,7 +3,6 @@
 #include "update/auHTTPTransfer.h"
 #include "update/auLoginInfo.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 std::string TauLoginComponent::LInfo() const
@@ -40,37 +39,50 @@ TauCustomHTTP::~TauCustomHTTP()
 
 std::shared_ptr<TauHTTPTransfer> TauCustomHTTP::NewTransfer()
 {
-    auto t = std::make_shared<TauHTTPTransfer>();
-    t->client = this;
-    t->url = URL;
-    t->fileName = FileName;
-    t->postData = PostData;
-    t->referer = Referer;
-    t->acceptTypes = AcceptTypes;
-    t->agent = Agent;
-    t->addHeaders = AddHeaders;
-    t->range = Range;
-    t->timeouts = Timeouts;
-    t->proxy = Proxy;
-    t->bufferSize = static_cast<std::size_t>(std::clamp(TransferBufferSize, MinBufferSize, MaxBufferSize));
-    t->memoryLimit = MemoryLimit;
-    t->post = RequestMethod == rmPost || (RequestMethod == rmAutomatic && (!PostData.empty() || UploadFromStream));
-    t->useCache = UseCache;
-    t->acceptCookies = AcceptCookies;
-    t->workOffline = WorkOffline;
-    t->hideTempFile = HideTempFile;
-    t->username = HTTPUsername;
-    t->password = HTTPPassword;
-    t->proxyUsername = ProxyUsername;
-    t->proxyPassword = ProxyPassword;
-    t->hasHeaderInfo = static_cast<bool>(OnHeaderInfo);
-    t->hasProgress = static_cast<bool>(OnTransferProgress);
-    t->hasUploadProgress = static_cast<bool>(OnUploadProgress);
-    t->hasPasswordRequest = static_cast<bool>(OnPasswordRequest);
-    t->hasProxyRequest = static_cast<bool>(OnProxyAuthenticationRequest);
-    t->onStatusChange = OnStatusChange;
-    t->onRedirected = OnRedirected;
-    return t;
+    auto transfer = std::make_shared<TauHTTPTransfer>(*this, Callbacks());
+    transfer->username = HTTPUsername;
+    transfer->password = HTTPPassword;
+    return transfer;
+}
+
+TauHTTPCallbacks TauCustomHTTP::Callbacks()
+{
+    TauHTTPCallbacks callbacks;
+    if (OnStatusChange)
+        callbacks.statusChange = [this, event = OnStatusChange](DWORD status, const std::string& text) {
+            event(*this, status, text);
+        };
+    if (OnRedirected)
+        callbacks.redirected = [this, event = OnRedirected](const std::string& url) { event(*this, url); };
+    if (WantsPasswordRequest())
+        callbacks.passwordRequest = [this](const std::string& realm, std::string& username, std::string& password) {
+            const bool tryAgain = DoPasswordRequest(realm);
+            username = HTTPUsername;
+            password = HTTPPassword;
+            return tryAgain;
+        };
+    if (OnProxyAuthenticationRequest)
+        callbacks.proxyRequest = [this](std::string& username, std::string& password) {
+            bool tryAgain = false;
+            if (OnProxyAuthenticationRequest)
+                OnProxyAuthenticationRequest(*this, ProxyUsername, ProxyPassword, tryAgain);
+            username = ProxyUsername;
+            password = ProxyPassword;
+            return tryAgain;
+        };
+    if (WantsHeaderInfo())
+        callbacks.headerInfo = [this](const TauHTTPResult&) { return DoHeaderInfo(); };
+    if (WantsProgress())
+        callbacks.progress = [this](const TauHTTPResult&, const TransferProgress& progress, TauDataStream* data) {
+            DoTransferProgress(progress, data);
+        };
+    if (OnUploadProgress)
+        callbacks.uploadProgress = [this](std::int64_t size, std::int64_t sent, const TransferProgress& p) {
+            if (OnUploadProgress)
+                OnUploadProgress(*this, size, sent, p.elapsedTime, p.estimatedTimeLeft, p.percentsDone,
+                                 p.transferRate);
+        };
+    return callbacks;
 }
 
 bool TauCustomHTTP::StartTransfer()
@@ -119,18 +131,16 @@ void TauCustomHTTP::Complete(const std::shared_ptr<TauHTTPTransfer>& t)
         stream->Seek(0);
     auto* file = dynamic_cast<TauFileStream*>(stream.get());
 
-    if (!t->continueTransfer) {
+    if (!t->result.continueTransfer) {
         stream.reset();
-        if (OnTransferStopped)
-            OnTransferStopped(*this);
+        DoTransferStopped();
         return;
     }
-    if (t->success) {
+    if (t->result.success) {
         // The file is closed and complete before anyone hears of it.
         if (file)
             stream.reset();
-        if (OnDone)
-            OnDone(*this, t->contentType, t->bytesTransferred, stream.get());
+        DoDone(t->result.contentType, t->result.bytesTransferred, stream.get());
         return;
     }
     // A failed file goes before the events, so a transfer they start can
@@ -146,20 +156,17 @@ void TauCustomHTTP::Complete(const std::shared_ptr<TauHTTPTransfer>& t)
 void TauCustomHTTP::RaiseFailure(const std::shared_ptr<TauHTTPTransfer>& t, TauDataStream* data)
 {
     const std::weak_ptr<char> alive = alive_;
-    const int status = t->statusCode;
+    const TauHTTPResult& result = t->result;
     if (OnRequestFailed)
         OnRequestFailed(*this);
     if (alive.expired() || destroying_)
         return;
-    if (status == -1) {
-        if (OnServerUnreachable)
-            OnServerUnreachable(*this);
-    } else if (!t->statusOk) {
-        if (OnHTTPError)
-            OnHTTPError(*this, status, data);
-    } else if (OnConnectionLost) {
-        OnConnectionLost(*this, t->contentType, t->contentLength.value_or(0), t->bytesTransferred, data);
-    }
+    if (result.statusCode == -1)
+        DoServerUnreachable();
+    else if (!result.statusOk)
+        DoHTTPError(result.statusCode, data);
+    else
+        DoConnectionLost(result.contentType, result.contentLength.value_or(0), result.bytesTransferred, data);
 }
 
 void TauCustomHTTP::RequestFailed()
@@ -176,82 +183,65 @@ void TauCustomHTTP::WaitTimedOut()
         OnWaitTimeout(*this);
 }
 
-int TauCustomHTTP::StatusCode() const
+const TauHTTPResult& TauCustomHTTP::Result() const
 {
-    return current_ ? current_->statusCode : -1;
+    static const TauHTTPResult none;
+    return current_ ? current_->result : none;
 }
 
-bool TauCustomHTTP::Success() const
+void TauCustomHTTP::DoDone(const std::string& contentType, std::int64_t dataSize, TauDataStream* data)
 {
-    return current_ && current_->success;
+    if (OnDone)
+        OnDone(*this, contentType, dataSize, data);
 }
 
-bool TauCustomHTTP::ContinueTransfer() const
+void TauCustomHTTP::DoTransferStopped()
 {
-    return !current_ || current_->continueTransfer;
+    if (OnTransferStopped)
+        OnTransferStopped(*this);
 }
 
-std::string TauCustomHTTP::ContentType() const
+void TauCustomHTTP::DoServerUnreachable()
 {
-    return current_ ? current_->contentType : std::string();
+    if (OnServerUnreachable)
+        OnServerUnreachable(*this);
 }
 
-std::string TauCustomHTTP::RawHeaders() const
+void TauCustomHTTP::DoHTTPError(int statusCode, TauDataStream* data)
 {
-    return current_ ? current_->rawHeaders : std::string();
+    if (OnHTTPError)
+        OnHTTPError(*this, statusCode, data);
 }
 
-std::string TauCustomHTTP::ContentLanguage() const
+void TauCustomHTTP::DoConnectionLost(const std::string& contentType, std::int64_t contentLength,
+                                     std::int64_t bytesTransferred, TauDataStream* data)
 {
-    return current_ ? current_->contentLanguage : std::string();
+    if (OnConnectionLost)
+        OnConnectionLost(*this, contentType, contentLength, bytesTransferred, data);
 }
 
-std::string TauCustomHTTP::ContentEncoding() const
+bool TauCustomHTTP::DoHeaderInfo()
 {
-    return current_ ? current_->contentEncoding : std::string();
+    const TauHTTPResult& r = Result();
+    bool continueTransfer = true;
+    if (OnHeaderInfo)
+        OnHeaderInfo(*this, r.rawHeaders, r.contentType, r.contentLanguage, r.contentEncoding, r.location,
+                     r.contentLength.value_or(0), r.date, r.lastModified, r.expires, continueTransfer);
+    return continueTransfer;
 }
 
-std::string TauCustomHTTP::Location() const
+void TauCustomHTTP::DoTransferProgress(const TransferProgress& p, TauDataStream* data)
 {
-    return current_ ? current_->location : std::string();
+    const TauHTTPResult& r = Result();
+    if (OnTransferProgress)
+        OnTransferProgress(*this, r.contentType, r.contentLength.value_or(0), r.bytesTransferred, p.elapsedTime,
+                           p.estimatedTimeLeft, p.percentsDone, p.transferRate, data);
 }
 
-std::string TauCustomHTTP::Realm() const
+bool TauCustomHTTP::DoPasswordRequest(const std::string& realm)
 {
-    return current_ ? current_->realm : std::string();
-}
-
-OleDate TauCustomHTTP::Date() const
-{
-    return current_ ? current_->date : 0.0;
-}
-
-OleDate TauCustomHTTP::LastModified() const
-{
-    return current_ ? current_->lastModified : 0.0;
-}
-
-OleDate TauCustomHTTP::Expires() const
-{
-    return current_ ? current_->expires : 0.0;
-}
-
-std::int64_t TauCustomHTTP::ContentLength() const
-{
-    return current_ ? current_->contentLength.value_or(0) : 0;
-}
-
-std::int64_t TauCustomHTTP::BytesTransferred() const
-{
-    return current_ ? current_->bytesTransferred : 0;
-}
-
-DWORD TauCustomHTTP::StartTick() const
-{
-    return current_ ? current_->startTick : 0;
-}
-
-DWORD TauCustomHTTP::LocalError() const
-{
-    return current_ ? current_->localError : NO_ERROR;
+    bool tryAgain = false;
+    if (OnPasswordRequest)
+        OnPasswordRequest(*this, realm, tryAgain);
+    return tryAgain;
 }

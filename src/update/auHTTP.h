@@ -22,8 +22,7 @@
 // cancelled transfer raises nothing but OnTransferAborted. LocalError tells
 // the failures of this side apart from those of the server and the line.
 
-#include "update/auDateTime.h"
-#include "update/auStreams.h"
+#include "update/auHTTPSettings.h"
 #include "update/auThread.h"
 
 #include <cstdint>
@@ -32,30 +31,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-enum TauHTTPAccessType { atPreconfig, atDirect, atUseProxy };
-enum TauHTTPRequestMethod { rmAutomatic, rmGet, rmPost };
-
-struct TauHTTPProxy {
-    TauHTTPAccessType AccessType = atPreconfig;
-    int ProxyPort = 8080;
-    std::string ProxyServer;
-    std::string ProxyBypass = "127.0.0.1;";
-};
-
-// Byte range of the request; 0 and 0 ask for the whole body, an EndRange of 0
-// leaves the range open.
-struct TauHTTPRange {
-    std::int64_t StartRange = 0;
-    std::int64_t EndRange = 0;
-};
-
-// Milliseconds; 0 leaves the platform's default.
-struct TauHTTPTimeouts {
-    DWORD ConnectTimeout = 0;
-    DWORD ReceiveTimeout = 0;
-    DWORD SendTimeout = 0;
-};
 
 // Holds the HTTP credentials and their stored form `LInfo`.
 class TauLoginComponent {
@@ -104,15 +79,9 @@ using TauHTTPProxyAuthenticationEvent = std::function<void(TauCustomHTTP& Sender
 
 struct TauHTTPTransfer;
 
-class TauCustomHTTP : public TauLoginComponent {
+// The published settings are the fields of TauHTTPSettings.
+class TauCustomHTTP : public TauLoginComponent, public TauHTTPSettings {
 public:
-    static constexpr const char* DefaultAgent = "Keldora TauCustomHTTP/1.0";
-    static constexpr int MinBufferSize = 255;
-    // Reads and writes never take more than this, whatever TransferBufferSize
-    // says: the property allows 2 GiB, and a transfer keeps several blocks of
-    // its size, which a 32-bit process could never hold.
-    static constexpr int MaxBufferSize = 4 * 1024 * 1024;
-
     TauCustomHTTP();
     ~TauCustomHTTP() override;
 
@@ -131,49 +100,8 @@ public:
 
     TauCustomThread& WorkerThread() { return thread_; }
 
-    // Settings
-    std::string URL;
-    std::string FileName;
-    std::string PostData;
-    std::string Referer;
-    std::string AcceptTypes = "text/html, */*";
-    std::string Agent = DefaultAgent;
-    std::vector<std::string> AddHeaders;
-    TauHTTPRange Range;
-    TauHTTPTimeouts Timeouts;
-    TauHTTPProxy Proxy;
-    int TransferBufferSize = 4096;  // counts as MinBufferSize..MaxBufferSize
-    TauHTTPRequestMethod RequestMethod = rmAutomatic;
-    bool UseCache = true;
-    bool AcceptCookies = true;
-    bool WorkOffline = false;
-    bool HideTempFile = false;
-    bool UploadFromStream = false;
-    std::string ProxyUsername;
-    std::string ProxyPassword;
-    // Upper limit of a body kept in memory (no FileName).
-    std::size_t MemoryLimit = TauMemoryStream::DefaultLimit;
-
-    // Results of the last transfer started.
-    int StatusCode() const;
-    bool Success() const;
-    bool ContinueTransfer() const;
-    std::string ContentType() const;
-    std::string RawHeaders() const;
-    std::string ContentLanguage() const;
-    std::string ContentEncoding() const;
-    std::string Location() const;
-    std::string Realm() const;
-    OleDate Date() const;
-    OleDate LastModified() const;
-    OleDate Expires() const;
-    std::int64_t ContentLength() const;  // 0 when absent
-    std::int64_t BytesTransferred() const;
-    DWORD StartTick() const;
-    // The system's error when the body could not be stored on this side (the
-    // output file could not be created or written, an in-memory body passed
-    // MemoryLimit); 0 when the failure, if any, was the server's or the line's.
-    DWORD LocalError() const;
+    // Results of the last transfer started (an empty result before the first).
+    const TauHTTPResult& Result() const;
 
     // Events
     TauHTTPHeaderInfoEvent OnHeaderInfo;
@@ -192,9 +120,30 @@ public:
     TauHTTPProxyAuthenticationEvent OnProxyAuthenticationRequest;
     TauHTTPNotifyEvent OnWaitTimeout;
 
+protected:
+    // The outcomes of a transfer reach the events through these. A component
+    // built on the client that handles them itself overrides them, so its
+    // own work never depends on what an application assigns to the events.
+    virtual void DoDone(const std::string& contentType, std::int64_t dataSize, TauDataStream* data);
+    virtual void DoTransferStopped();
+    virtual void DoServerUnreachable();
+    virtual void DoHTTPError(int statusCode, TauDataStream* data);
+    virtual void DoConnectionLost(const std::string& contentType, std::int64_t contentLength,
+                                  std::int64_t bytesTransferred, TauDataStream* data);
+    // The headers of the running transfer are in Result(); false stops it.
+    virtual bool DoHeaderInfo();
+    virtual void DoTransferProgress(const TransferProgress& progress, TauDataStream* data);
+    // True to send the request again with the credentials now set.
+    virtual bool DoPasswordRequest(const std::string& realm);
+    // Whether the transfer should ask the three above (it skips their work otherwise).
+    virtual bool WantsHeaderInfo() const { return static_cast<bool>(OnHeaderInfo); }
+    virtual bool WantsProgress() const { return static_cast<bool>(OnTransferProgress); }
+    virtual bool WantsPasswordRequest() const { return static_cast<bool>(OnPasswordRequest); }
+
 private:
     bool Launch(std::shared_ptr<TauHTTPTransfer> transfer);
     std::shared_ptr<TauHTTPTransfer> NewTransfer();
+    TauHTTPCallbacks Callbacks();
     void Complete(const std::shared_ptr<TauHTTPTransfer>& transfer);
     void RaiseFailure(const std::shared_ptr<TauHTTPTransfer>& transfer, TauDataStream* data);
     void RequestFailed();

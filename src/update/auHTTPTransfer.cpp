@@ -8,19 +8,30 @@
 #include "update/auHTTPStatus.h"
 
 #include <algorithm>
+#include <exception>
+#include <string>
 #include <utility>
+
+TauHTTPTransfer::TauHTTPTransfer(const TauHTTPSettings& from, TauHTTPCallbacks with)
+    : settings(from), callbacks(std::move(with))
+{
+    bufferSize = static_cast<std::size_t>(
+        std::clamp(settings.TransferBufferSize, TauHTTPSettings::MinBufferSize, TauHTTPSettings::MaxBufferSize));
+    post = settings.RequestMethod == rmPost ||
+           (settings.RequestMethod == rmAutomatic && (!settings.PostData.empty() || settings.UploadFromStream));
+}
 
 void TauHTTPTransfer::ReportStatus(DWORD status, const void* info, DWORD length)
 {
-    if (!onStatusChange && !onRedirected)
+    if (!callbacks.statusChange && !callbacks.redirected)
         return;
     std::lock_guard guard(handlerLock);
     if (cancelled)
         return;
-    if (onStatusChange)
-        onStatusChange(*client, status, StatusChangeText(status));
-    if (status == INTERNET_STATUS_REDIRECT && onRedirected)
-        onRedirected(*client, RedirectTarget(info, length));
+    if (callbacks.statusChange)
+        callbacks.statusChange(status, StatusChangeText(status));
+    if (status == INTERNET_STATUS_REDIRECT && callbacks.redirected)
+        callbacks.redirected(RedirectTarget(info, length));
 }
 
 namespace {
@@ -39,7 +50,11 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
 {
     try {
         reinterpret_cast<TauHTTPTransfer*>(context)->ReportStatus(status, info, length);
+    } catch (const std::exception& error) {
+        // WinInet's thread must not see it; a status report is not worth failing the transfer for.
+        OutputDebugStringA((std::string("HTTP status handler failed: ") + error.what() + "\n").c_str());
     } catch (...) {
+        OutputDebugStringA("HTTP status handler failed\n");
     }
 }
 
@@ -102,7 +117,7 @@ public:
 
     void Execute()
     {
-        t_.startTick = GetTickCount();
+        t_.result.startTick = GetTickCount();
         if (!Crack())
             return;
         if (scheme_ == "file") {
@@ -113,8 +128,8 @@ public:
         if (!CreateStream())
             return;
         ReadBody();
-        t_.success = t_.statusOk && !t_.ioFailed && !t_.lengthUnreadable &&
-                     (!t_.contentLength || t_.bytesTransferred == *t_.contentLength);
+        t_.result.success = t_.result.statusOk && !t_.ioFailed && !t_.lengthUnreadable &&
+                     (!t_.result.contentLength || t_.result.bytesTransferred == *t_.result.contentLength);
     }
 
 private:
@@ -138,7 +153,7 @@ private:
         parts.dwExtraInfoLength = ExtraSize;
         // Escapes stay in the path: decoding would turn %3F or %2F into
         // separators the server then reads differently.
-        const std::string url = RequestURL(t_.url);
+        const std::string url = RequestURL(t_.settings.URL);
         if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
             return false;
         scheme_.assign(scheme, parts.dwSchemeLength);
@@ -160,27 +175,27 @@ private:
         const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (!t_.Adopt(t_.localFile, file)) {
-            t_.statusCode = 404;
+            t_.result.statusCode = 404;
             return;
         }
         DWORD high = 0;
         const DWORD low = GetFileSize(t_.localFile.get(), &high);
-        t_.contentLength = (static_cast<std::int64_t>(high) << 32) | low;
-        t_.statusCode = 200;
-        t_.statusOk = true;
+        t_.result.contentLength = (static_cast<std::int64_t>(high) << 32) | low;
+        t_.result.statusCode = 200;
+        t_.result.statusOk = true;
     }
 
     bool OpenRequest()
     {
-        const DWORD access = t_.proxy.AccessType == atUseProxy ? INTERNET_OPEN_TYPE_PROXY
-                             : t_.proxy.AccessType == atDirect ? INTERNET_OPEN_TYPE_DIRECT
+        const DWORD access = t_.settings.Proxy.AccessType == atUseProxy ? INTERNET_OPEN_TYPE_PROXY
+                             : t_.settings.Proxy.AccessType == atDirect ? INTERNET_OPEN_TYPE_DIRECT
                                                                : INTERNET_OPEN_TYPE_PRECONFIG;
-        const std::string proxy = t_.proxy.ProxyServer + ":" + std::to_string(t_.proxy.ProxyPort);
-        const bool useProxy = t_.proxy.AccessType == atUseProxy;
-        const char* bypass = t_.proxy.ProxyBypass.empty() ? nullptr : t_.proxy.ProxyBypass.c_str();
-        if (!t_.Adopt(t_.root, InternetOpenA(t_.agent.c_str(), access, useProxy ? proxy.c_str() : nullptr,
+        const std::string proxy = t_.settings.Proxy.ProxyServer + ":" + std::to_string(t_.settings.Proxy.ProxyPort);
+        const bool useProxy = t_.settings.Proxy.AccessType == atUseProxy;
+        const char* bypass = t_.settings.Proxy.ProxyBypass.empty() ? nullptr : t_.settings.Proxy.ProxyBypass.c_str();
+        if (!t_.Adopt(t_.root, InternetOpenA(t_.settings.Agent.c_str(), access, useProxy ? proxy.c_str() : nullptr,
                                              useProxy ? bypass : nullptr,
-                                             t_.workOffline ? INTERNET_FLAG_OFFLINE : 0)))
+                                             t_.settings.WorkOffline ? INTERNET_FLAG_OFFLINE : 0)))
             return false;
         InternetSetStatusCallback(t_.root.get(), StatusCallback);
 
@@ -189,13 +204,13 @@ private:
                                                       NullIfEmpty(password_), INTERNET_SERVICE_HTTP, 0, context)))
             return false;
 
-        const char* acceptTypes[] = {t_.acceptTypes.c_str(), nullptr};
+        const char* acceptTypes[] = {t_.settings.AcceptTypes.c_str(), nullptr};
         const std::string object = path_ + extra_;
         if (!t_.AdoptRequest(HttpOpenRequestA(t_.connection.get(), t_.post ? "POST" : "GET", object.c_str(), nullptr,
-                                              NullIfEmpty(t_.referer), acceptTypes, RequestFlags(), context)))
+                                              NullIfEmpty(t_.settings.Referer), acceptTypes, RequestFlags(), context)))
             return false;
         SetTimeouts();
-        const std::string headers = RequestHeaderText(t_.addHeaders, t_.range.StartRange, t_.range.EndRange);
+        const std::string headers = RequestHeaderText(t_.settings.AddHeaders, t_.settings.Range.StartRange, t_.settings.Range.EndRange);
         return headers.empty() || HttpAddRequestHeadersA(t_.Request(), headers.c_str(),
                                                          static_cast<DWORD>(headers.size()), HTTP_ADDREQ_FLAG_ADD);
     }
@@ -207,9 +222,9 @@ private:
         DWORD flags = INTERNET_FLAG_KEEP_CONNECTION;
         if (scheme_ == "https")
             flags |= INTERNET_FLAG_SECURE;
-        if (!t_.useCache)
+        if (!t_.settings.UseCache)
             flags |= INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-        if (!t_.acceptCookies)
+        if (!t_.settings.AcceptCookies)
             flags |= INTERNET_FLAG_NO_COOKIES;
         return flags;
     }
@@ -217,9 +232,9 @@ private:
     void SetTimeouts()
     {
         const std::pair<DWORD, DWORD> timeouts[] = {
-            {INTERNET_OPTION_CONNECT_TIMEOUT, t_.timeouts.ConnectTimeout},
-            {INTERNET_OPTION_RECEIVE_TIMEOUT, t_.timeouts.ReceiveTimeout},
-            {INTERNET_OPTION_SEND_TIMEOUT, t_.timeouts.SendTimeout},
+            {INTERNET_OPTION_CONNECT_TIMEOUT, t_.settings.Timeouts.ConnectTimeout},
+            {INTERNET_OPTION_RECEIVE_TIMEOUT, t_.settings.Timeouts.ReceiveTimeout},
+            {INTERNET_OPTION_SEND_TIMEOUT, t_.settings.Timeouts.SendTimeout},
         };
         for (auto [option, value] : timeouts) {
             if (value != 0)
@@ -233,10 +248,10 @@ private:
             t_.tryAgain = false;
             if (!Send() || t_.Cancelled())
                 return false;
-            t_.statusCode = StatusCodeOf(QueryText(t_.Request(), HTTP_QUERY_STATUS_CODE));
-            if (t_.statusCode == HTTP_STATUS_DENIED && t_.hasPasswordRequest)
+            t_.result.statusCode = StatusCodeOf(QueryText(t_.Request(), HTTP_QUERY_STATUS_CODE));
+            if (t_.result.statusCode == HTTP_STATUS_DENIED && t_.callbacks.passwordRequest)
                 AskPassword();
-            else if (t_.statusCode == HTTP_STATUS_PROXY_AUTH_REQ && t_.hasProxyRequest)
+            else if (t_.result.statusCode == HTTP_STATUS_PROXY_AUTH_REQ && t_.callbacks.proxyRequest)
                 AskProxyCredentials();
         } while (t_.tryAgain && !t_.Cancelled());
         return !t_.Cancelled();
@@ -249,15 +264,15 @@ private:
         if (t_.upload)
             return SendUpload();
         static const char formHeader[] = "Content-Type: application/x-www-form-urlencoded";
-        return HttpSendRequestA(t_.Request(), formHeader, sizeof formHeader - 1, t_.postData.data(),
-                                static_cast<DWORD>(t_.postData.size()));
+        return HttpSendRequestA(t_.Request(), formHeader, sizeof formHeader - 1, t_.settings.PostData.data(),
+                                static_cast<DWORD>(t_.settings.PostData.size()));
     }
 
     bool SendUpload()
     {
         TauDataStream& data = *t_.upload;
         data.Seek(0);
-        t_.bytesTransferred = 0;
+        t_.result.bytesTransferred = 0;
         INTERNET_BUFFERSA buffers{};
         buffers.dwStructSize = sizeof buffers;
         buffers.lpcszHeader = t_.uploadHeaders.c_str();
@@ -271,9 +286,9 @@ private:
             DWORD written = 0;
             if (!InternetWriteFile(t_.Request(), block.data(), static_cast<DWORD>(n), &written) || written == 0)
                 break;
-            t_.bytesTransferred += written;
-            const bool last = t_.bytesTransferred >= data.Size();
-            if (t_.hasUploadProgress && throttle.Due(GetTickCount(), last))
+            t_.result.bytesTransferred += written;
+            const bool last = t_.result.bytesTransferred >= data.Size();
+            if (t_.callbacks.uploadProgress && throttle.Due(GetTickCount(), last))
                 Synchronize([this, size = data.Size()] { RaiseUploadProgress(size); });
         }
         return HttpEndRequestA(t_.Request(), nullptr, 0, 0);
@@ -282,16 +297,8 @@ private:
     void AskPassword()
     {
         const auto authenticate = HeaderValue(QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF), "WWW-Authenticate");
-        t_.realm = authenticate ? RealmOf(*authenticate) : std::string();
-        Synchronize([this] {
-            TauCustomHTTP& client = *t_.client;
-            bool tryAgain = false;
-            if (client.OnPasswordRequest)
-                client.OnPasswordRequest(client, t_.realm, tryAgain);
-            t_.tryAgain = tryAgain;
-            t_.username = client.HTTPUsername;
-            t_.password = client.HTTPPassword;
-        });
+        t_.result.realm = authenticate ? RealmOf(*authenticate) : std::string();
+        Synchronize([this] { t_.tryAgain = t_.callbacks.passwordRequest(t_.result.realm, t_.username, t_.password); });
         SetTextOption(t_.Request(), INTERNET_OPTION_USERNAME, t_.username);
         SetTextOption(t_.Request(), INTERNET_OPTION_PASSWORD, t_.password);
     }
@@ -299,75 +306,61 @@ private:
     void AskProxyCredentials()
     {
         Synchronize([this] {
-            TauCustomHTTP& client = *t_.client;
-            bool tryAgain = false;
-            if (client.OnProxyAuthenticationRequest)
-                client.OnProxyAuthenticationRequest(client, client.ProxyUsername, client.ProxyPassword, tryAgain);
-            t_.tryAgain = tryAgain;
-            t_.proxyUsername = client.ProxyUsername;
-            t_.proxyPassword = client.ProxyPassword;
+            t_.tryAgain = t_.callbacks.proxyRequest(t_.settings.ProxyUsername, t_.settings.ProxyPassword);
         });
-        SetTextOption(t_.Request(), INTERNET_OPTION_PROXY_USERNAME, t_.proxyUsername);
-        SetTextOption(t_.Request(), INTERNET_OPTION_PROXY_PASSWORD, t_.proxyPassword);
+        SetTextOption(t_.Request(), INTERNET_OPTION_PROXY_USERNAME, t_.settings.ProxyUsername);
+        SetTextOption(t_.Request(), INTERNET_OPTION_PROXY_PASSWORD, t_.settings.ProxyPassword);
     }
 
     bool ReadHeaders()
     {
-        t_.rawHeaders = QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF);
-        t_.contentType = HeaderValue(t_.rawHeaders, "Content-Type").value_or("");
-        t_.contentLength = ContentLengthOf(t_.rawHeaders);
+        t_.result.rawHeaders = QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF);
+        t_.result.contentType = HeaderValue(t_.result.rawHeaders, "Content-Type").value_or("");
+        t_.result.contentLength = ContentLengthOf(t_.result.rawHeaders);
         // WinInet may act on a length we refuse ("12abc" as 12): such a body
         // can never be shown to be complete.
-        t_.lengthUnreadable = !t_.contentLength && HeaderValue(t_.rawHeaders, "Content-Length").has_value();
-        t_.statusOk = t_.statusCode == HTTP_STATUS_OK || AcceptedPartialContent();
-        if (!t_.hasHeaderInfo)
+        t_.lengthUnreadable = !t_.result.contentLength && HeaderValue(t_.result.rawHeaders, "Content-Length").has_value();
+        t_.result.statusOk = t_.result.statusCode == HTTP_STATUS_OK || AcceptedPartialContent();
+        if (!t_.callbacks.headerInfo)
             return true;
 
-        t_.contentLanguage = HeaderValue(t_.rawHeaders, "Content-Language").value_or("");
-        t_.contentEncoding = HeaderValue(t_.rawHeaders, "Content-Encoding").value_or("");
-        t_.location = HeaderValue(t_.rawHeaders, "Location").value_or("");
+        t_.result.contentLanguage = HeaderValue(t_.result.rawHeaders, "Content-Language").value_or("");
+        t_.result.contentEncoding = HeaderValue(t_.result.rawHeaders, "Content-Encoding").value_or("");
+        t_.result.location = HeaderValue(t_.result.rawHeaders, "Location").value_or("");
         const int bias = CurrentBias();
-        t_.date = HeaderDate(t_.rawHeaders, "Date", bias);
-        t_.lastModified = HeaderDate(t_.rawHeaders, "Last-Modified", bias);
-        t_.expires = HeaderDate(t_.rawHeaders, "Expires", bias);
-        Synchronize([this] {
-            TauCustomHTTP& client = *t_.client;
-            bool continueTransfer = true;
-            if (client.OnHeaderInfo)
-                client.OnHeaderInfo(client, t_.rawHeaders, t_.contentType, t_.contentLanguage, t_.contentEncoding,
-                                    t_.location, t_.contentLength.value_or(0), t_.date, t_.lastModified, t_.expires,
-                                    continueTransfer);
-            t_.continueTransfer = continueTransfer;
-        });
-        return t_.continueTransfer && !t_.Cancelled();
+        t_.result.date = HeaderDate(t_.result.rawHeaders, "Date", bias);
+        t_.result.lastModified = HeaderDate(t_.result.rawHeaders, "Last-Modified", bias);
+        t_.result.expires = HeaderDate(t_.result.rawHeaders, "Expires", bias);
+        Synchronize([this] { t_.result.continueTransfer = t_.callbacks.headerInfo(t_.result); });
+        return t_.result.continueTransfer && !t_.Cancelled();
     }
 
     // A 206 counts as success only as the answer to the range asked for.
     bool AcceptedPartialContent() const
     {
-        if (t_.statusCode != HTTP_STATUS_PARTIAL_CONTENT || (t_.range.StartRange <= 0 && t_.range.EndRange <= 0))
+        if (t_.result.statusCode != HTTP_STATUS_PARTIAL_CONTENT || (t_.settings.Range.StartRange <= 0 && t_.settings.Range.EndRange <= 0))
             return false;
-        const auto range = HeaderValue(t_.rawHeaders, "Content-Range");
+        const auto range = HeaderValue(t_.result.rawHeaders, "Content-Range");
         const auto parsed = range ? ParseContentRange(*range) : std::nullopt;
-        return parsed && parsed->first == std::max<std::int64_t>(t_.range.StartRange, 0);
+        return parsed && parsed->first == std::max<std::int64_t>(t_.settings.Range.StartRange, 0);
     }
 
     bool CreateStream()
     {
         std::unique_ptr<TauDataStream> stream;
         DWORD error = ERROR_NOT_ENOUGH_MEMORY;
-        if (!t_.fileName.empty()) {
-            stream = TauFileStream::Create(t_.fileName, t_.hideTempFile);
+        if (!t_.settings.FileName.empty()) {
+            stream = TauFileStream::Create(t_.settings.FileName, t_.settings.HideTempFile);
             error = stream ? NO_ERROR : GetLastError();
-        } else if (!t_.contentLength || *t_.contentLength <= static_cast<std::int64_t>(t_.memoryLimit)) {
-            stream = std::make_unique<TauMemoryStream>(t_.memoryLimit);
+        } else if (!t_.result.contentLength || *t_.result.contentLength <= static_cast<std::int64_t>(t_.settings.MemoryLimit)) {
+            stream = std::make_unique<TauMemoryStream>(t_.settings.MemoryLimit);
         }
         std::lock_guard guard(t_.lock);
         if (t_.cancelled)
             return false;
         t_.ioFailed = !stream;
         if (!stream)
-            t_.localError = error != NO_ERROR ? error : ERROR_CANNOT_MAKE;
+            t_.result.localError = error != NO_ERROR ? error : ERROR_CANNOT_MAKE;
         t_.stream = std::move(stream);
         return !t_.ioFailed;
     }
@@ -378,7 +371,7 @@ private:
     // whenever an event may look at it.
     void ReadBody()
     {
-        t_.bytesTransferred = 0;
+        t_.result.bytesTransferred = 0;
         const std::size_t readSize = t_.bufferSize;
         BlockWriter writer([this](const char* data, std::size_t size) { return Store(data, size); },
                            std::max(readSize, MinWriteBlock));
@@ -403,11 +396,11 @@ private:
             if (read == 0)
                 break;
             filled += read;
-            t_.bytesTransferred += read;
+            t_.result.bytesTransferred += read;
             if (writer.BlockSize() - filled < readSize && !handOver())
                 break;
-            const bool last = t_.contentLength && t_.bytesTransferred >= *t_.contentLength;
-            if (t_.hasProgress && throttle.Due(GetTickCount(), last)) {
+            const bool last = t_.result.contentLength && t_.result.bytesTransferred >= *t_.result.contentLength;
+            if (t_.callbacks.progress && throttle.Due(GetTickCount(), last)) {
                 if (!handOver() || !writer.Flush())
                     break;
                 Synchronize([this] { RaiseProgress(); });
@@ -436,30 +429,22 @@ private:
         if (t_.stream->Write(data, size))
             return true;
         const DWORD error = dynamic_cast<TauFileStream*>(t_.stream.get()) ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
-        t_.localError = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
+        t_.result.localError = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
         return false;
     }
 
     void RaiseProgress()
     {
-        TauCustomHTTP& client = *t_.client;
-        if (!client.OnTransferProgress)
-            return;
-        const TransferProgress p = ComputeProgress(t_.contentLength.value_or(0), t_.bytesTransferred,
-                                                   GetTickCount() - t_.startTick);
-        client.OnTransferProgress(client, t_.contentType, t_.contentLength.value_or(0), t_.bytesTransferred,
-                                  p.elapsedTime, p.estimatedTimeLeft, p.percentsDone, p.transferRate,
-                                  t_.stream.get());
+        const TransferProgress p = ComputeProgress(t_.result.contentLength.value_or(0), t_.result.bytesTransferred,
+                                                   GetTickCount() - t_.result.startTick);
+        t_.callbacks.progress(t_.result, p, t_.stream.get());
     }
 
     void RaiseUploadProgress(std::int64_t size)
     {
-        TauCustomHTTP& client = *t_.client;
-        if (!client.OnUploadProgress)
-            return;
-        const TransferProgress p = ComputeProgress(size, t_.bytesTransferred, GetTickCount() - t_.startTick);
-        client.OnUploadProgress(client, size, t_.bytesTransferred, p.elapsedTime, p.estimatedTimeLeft,
-                                p.percentsDone, p.transferRate);
+        const TransferProgress p =
+            ComputeProgress(size, t_.result.bytesTransferred, GetTickCount() - t_.result.startTick);
+        t_.callbacks.uploadProgress(size, t_.result.bytesTransferred, p);
     }
 
     void Synchronize(const std::function<void()>& method) { worker_.Synchronize(method); }

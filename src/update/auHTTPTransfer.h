@@ -1,9 +1,10 @@
 #pragma once
-// The state of one transfer of TauCustomHTTP and the request it runs on its
+// The state of one transfer of the HTTP client and the request it runs on its
 // worker thread. Internal to the HTTP client.
 
-#include "update/auHTTP.h"
-#include "winutil/UniqueHandle.h"
+#include "update/auHTTPSettings.h"
+#include "update/auThread.h"
+#include "winutil/UniqueInternet.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -16,67 +17,29 @@
 #include <string>
 #include <vector>
 
-// The state of one transfer. The settings are copied on the main thread
-// before the worker starts; the results are written by the worker and read by
-// the main thread only inside synchronised events and after the worker ended.
-// The handles and the stream are also closed by CancelTransfer on the main
-// thread, so they are guarded by the lock.
+// The state of one transfer. It gets its settings and callbacks when it is
+// created, on the main thread, before the worker starts; the worker fills the
+// result, which the main thread reads only inside synchronised callbacks and
+// after the worker ended. The handles and the stream are also closed by
+// Cancel on the main thread, so they are guarded by the lock.
 struct TauHTTPTransfer {
-    TauCustomHTTP* client = nullptr;  // used only on the main thread and before cancelling
+    TauHTTPTransfer(const TauHTTPSettings& settings, TauHTTPCallbacks callbacks);
 
-    std::string url;
-    std::string fileName;
-    std::string postData;
-    std::string referer;
-    std::string acceptTypes;
-    std::string agent;
-    std::vector<std::string> addHeaders;
-    TauHTTPRange range;
-    TauHTTPTimeouts timeouts;
-    TauHTTPProxy proxy;
+    TauHTTPSettings settings;
+    const TauHTTPCallbacks callbacks;
+    // Derived from the settings when the transfer is created.
     std::size_t bufferSize = 4096;
-    std::size_t memoryLimit = TauMemoryStream::DefaultLimit;
     bool post = false;
-    bool useCache = true;
-    bool acceptCookies = true;
-    bool workOffline = false;
-    bool hideTempFile = false;
+    // Updated when a callback supplies new credentials.
     std::string username;
     std::string password;
-    std::string proxyUsername;
-    std::string proxyPassword;
     std::unique_ptr<TauDataStream> upload;
     std::string uploadHeaders;
-    bool hasHeaderInfo = false;
-    bool hasProgress = false;
-    bool hasUploadProgress = false;
-    bool hasPasswordRequest = false;
-    bool hasProxyRequest = false;
-    TauHTTPStatusChangeEvent onStatusChange;
-    TauHTTPRedirectedEvent onRedirected;
 
-    int statusCode = -1;
-    bool statusOk = false;
-    bool success = false;
-    bool continueTransfer = true;
+    TauHTTPResult result;
     bool tryAgain = false;
     bool ioFailed = false;
-    // The system's error when the body could not be stored here (the output
-    // file not created or not written, the memory limit passed); 0 otherwise.
-    DWORD localError = NO_ERROR;
     bool lengthUnreadable = false;
-    std::string contentType;
-    std::string rawHeaders;
-    std::string contentLanguage;
-    std::string contentEncoding;
-    std::string location;
-    std::string realm;
-    OleDate date = 0;
-    OleDate lastModified = 0;
-    OleDate expires = 0;
-    std::optional<std::int64_t> contentLength;
-    std::int64_t bytesTransferred = 0;
-    DWORD startTick = 0;
 
     // The storing thread holds the lock while it writes; the receiving
     // worker reads the flag and the request handle without it.

@@ -1,4 +1,5 @@
 #include "WebBrowserHost.h"
+#include "winutil/UniqueShell.h"
 
 #include <cstdio>
 

@@ -9,7 +9,7 @@
 #include <exdisp.h>
 #include <ole2.h>
 
-#include "winutil/UniqueHandle.h"
+#include "winutil/UniqueShell.h"
 
 #include <memory>
 #include <stdexcept>

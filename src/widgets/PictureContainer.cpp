@@ -2,6 +2,7 @@
 
 #include "core/StrCon.h"
 #include "widgets/MarkupText.h"
+#include "winutil/UniqueShell.h"
 
 #include <fstream>
 #include <iterator>

@@ -10,7 +10,7 @@
 #include <olectl.h>
 
 #include "widgets/GifFrames.h"
-#include "winutil/UniqueHandle.h"
+#include "winutil/UniqueShell.h"
 
 #include <cstdint>
 #include <functional>

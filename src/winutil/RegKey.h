@@ -26,26 +26,26 @@ public:
     static RegKey Open(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     static RegKey Create(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     // `view`: KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own.
-    static LONG DeleteTree(HKEY root, std::string_view path, REGSAM view = 0);
+    [[nodiscard]] static LONG DeleteTree(HKEY root, std::string_view path, REGSAM view = 0);
     // Deletes a key that has no subkeys.
-    static LONG DeleteKey(HKEY root, std::string_view path, REGSAM view = 0);
+    [[nodiscard]] static LONG DeleteKey(HKEY root, std::string_view path, REGSAM view = 0);
     static bool Exists(HKEY root, std::string_view path);
 
     explicit operator bool() const { return static_cast<bool>(key_); }
     HKEY get() const { return key_.get(); }
 
-    LONG Query(std::string_view name, Value& value) const;
+    [[nodiscard]] LONG Query(std::string_view name, Value& value) const;
     // REG_SZ or REG_EXPAND_SZ text up to its first zero; nothing for other types.
     std::optional<std::string> ReadString(std::string_view name) const;
     std::optional<DWORD> ReadDword(std::string_view name) const;
     bool HasValue(std::string_view name) const;
 
-    LONG WriteString(std::string_view name, std::string_view text, DWORD type = REG_SZ) const;
-    LONG WriteDword(std::string_view name, DWORD data) const;
-    LONG DeleteValue(std::string_view name) const;
+    [[nodiscard]] LONG WriteString(std::string_view name, std::string_view text, DWORD type = REG_SZ) const;
+    [[nodiscard]] LONG WriteDword(std::string_view name, DWORD data) const;
+    [[nodiscard]] LONG DeleteValue(std::string_view name) const;
 
-    LONG SubKeyNames(std::vector<std::string>& names) const;
-    LONG Values(std::vector<Value>& values) const;
+    [[nodiscard]] LONG SubKeyNames(std::vector<std::string>& names) const;
+    [[nodiscard]] LONG Values(std::vector<Value>& values) const;
 
 private:
     explicit RegKey(HKEY key) : key_(key) {}

@@ -6,9 +6,6 @@
 // and shared icons from LoadIcon.
 
 #include <windows.h>
-#include <commctrl.h>
-#include <shtypes.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -105,28 +102,10 @@ struct GdiObjectTraits {
     static void close(Type h) { DeleteObject(h); }
 };
 
-// The status callback is cleared first, so that closing never calls back into
-// an object that may already be gone.
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type invalid() { return nullptr; }
-    static void close(Type h)
-    {
-        InternetSetStatusCallback(h, nullptr);
-        InternetCloseHandle(h);
-    }
-};
-
 struct WindowTraits {
     using Type = HWND;
     static Type invalid() { return nullptr; }
     static void close(Type h) { DestroyWindow(h); }
-};
-
-struct ImageListTraits {
-    using Type = HIMAGELIST;
-    static Type invalid() { return nullptr; }
-    static void close(Type h) { ImageList_Destroy(h); }
 };
 
 // Process, thread, event, mutex, job and port handles.
@@ -140,25 +119,3 @@ using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 // Destroys the window on the thread that owns it; use it only there.
 using UniqueWindow = UniqueHandle<WindowTraits>;
-using UniqueImageList = UniqueHandle<ImageListTraits>;
-using UniqueInternet = UniqueHandle<InternetHandleTraits>;
-
-// COM interface pointers: released, not closed.
-template <typename Interface>
-struct ComTraits {
-    using Type = Interface*;
-    static Type invalid() { return nullptr; }
-    static void close(Type p) { p->Release(); }
-};
-
-template <typename Interface>
-using UniqueCom = UniqueHandle<ComTraits<Interface>>;
-
-// Item ID lists that the shell allocates.
-struct ItemIdListTraits {
-    using Type = LPITEMIDLIST;
-    static Type invalid() { return nullptr; }
-    static void close(Type p) { CoTaskMemFree(p); }
-};
-
-using UniqueItemIdList = UniqueHandle<ItemIdListTraits>;

@@ -378,8 +378,8 @@ TEST_F(AgentForm, WithoutElevationOnlyTheUsersLocationsAreTakenOverAndTheBalloon
     AddRunValue(0, "MachineTool", "C:\\machine.exe");
     AddRunValue(1, "UserTool", "C:\\user.exe");
     const RegKey stored = RegKey::Create(HKEY_LOCAL_MACHINE, GetStpDesc(0).Path + "\\Keldora\\Stored", KEY_ALL_ACCESS);
-    stored.WriteString("Desc", "Stored");
-    stored.WriteString("CmdLine", "C:\\stored.exe");
+    EXPECT_EQ(stored.WriteString("Desc", "Stored"), ERROR_SUCCESS);
+    EXPECT_EQ(stored.WriteString("CmdLine", "C:\\stored.exe"), ERROR_SUCCESS);
     Start(/*machineWide=*/false);
     EXPECT_FALSE(form->MachineWide());
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
@@ -474,10 +474,10 @@ TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNo
 {
     const RegKey item = RegKey::Create(HKEY_CURRENT_USER,
                                        GetStpDesc(1).Path + "\\Keldora\\Empty", KEY_ALL_ACCESS);
-    item.WriteString("Desc", "Empty");
-    item.WriteString("CmdLine", "");
-    item.WriteString("Icon", "");
-    item.WriteDword("Order", 5);
+    EXPECT_EQ(item.WriteString("Desc", "Empty"), ERROR_SUCCESS);
+    EXPECT_EQ(item.WriteString("CmdLine", ""), ERROR_SUCCESS);
+    EXPECT_EQ(item.WriteString("Icon", ""), ERROR_SUCCESS);
+    EXPECT_EQ(item.WriteDword("Order", 5), ERROR_SUCCESS);
     Start();
     ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty"}));
     EXPECT_EQ(form->QuickLaunch().Items[1]->ImageIndex, -1);

@@ -3,6 +3,8 @@
 #include "common/Utils.h"
 #include "startup/StartupTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys)
@@ -95,7 +97,7 @@ std::string AgentSandbox::AddAgentProgram() const
 
 void AddRunValue(std::uint8_t location, const std::string& name, const std::string& commandLine)
 {
-    OpenRunKey(location).WriteString(name, commandLine);
+    EXPECT_EQ(OpenRunKey(location).WriteString(name, commandLine), ERROR_SUCCESS);
 }
 
 std::string StoreValue(std::uint8_t location, const std::string& item, const char* value)

@@ -2,6 +2,7 @@
 
 #include "AgentTestSupport.h"
 #include "common/AppMessages.h"
+#include "winutil/UniqueShell.h"
 
 #include <gtest/gtest.h>
 

@@ -26,10 +26,11 @@ public:
             root_.AddFile(file);
         for (const CorpusEnv& env : CorpusEnvironment())
             env_.push_back(std::make_unique<EnvVarScope>(env.name, WithRoot(env.value, root_.Path())));
-        RegKey::Create(HKEY_LOCAL_MACHINE, kAppPathKey, KEY_WRITE)
-            .WriteString("", WithRoot(kCorpusAppPathTarget, root_.Path()));
+        EXPECT_EQ(RegKey::Create(HKEY_LOCAL_MACHINE, kAppPathKey, KEY_WRITE)
+                      .WriteString("", WithRoot(kCorpusAppPathTarget, root_.Path())),
+                  ERROR_SUCCESS);
     }
-    ~RealCorpus() { RegKey::DeleteKey(HKEY_LOCAL_MACHINE, kAppPathKey); }
+    ~RealCorpus() { static_cast<void>(RegKey::DeleteKey(HKEY_LOCAL_MACHINE, kAppPathKey)); }
     RealCorpus(const RealCorpus&) = delete;
     RealCorpus& operator=(const RealCorpus&) = delete;
 

@@ -6,6 +6,7 @@
 #include "common/Utils.h"
 #include "winutil/RegKey.h"
 #include "winutil/WideText.h"
+#include "winutil/UniqueShell.h"
 
 #include <gtest/gtest.h>
 
@@ -188,17 +189,18 @@ TEST_F(ProcessManagerTest, DocumentOpensThroughTheShell)
 {
     const std::string program = Recorder("Tool\\rec.exe");
     const std::string document = scratch_.AddFile("My Docs\\note.kdrecdoc", "not a program");
-    RegKey::Create(HKEY_CLASSES_ROOT, ".kdrecdoc", KEY_WRITE).WriteString("", "KdRecDoc");
-    RegKey::Create(HKEY_CLASSES_ROOT, "KdRecDoc\\shell\\open\\command", KEY_WRITE)
-        .WriteString("", "\"" + program + "\" --document \"%1\"");
+    EXPECT_EQ(RegKey::Create(HKEY_CLASSES_ROOT, ".kdrecdoc", KEY_WRITE).WriteString("", "KdRecDoc"), ERROR_SUCCESS);
+    EXPECT_EQ(RegKey::Create(HKEY_CLASSES_ROOT, "KdRecDoc\\shell\\open\\command", KEY_WRITE)
+                  .WriteString("", "\"" + program + "\" --document \"%1\""),
+              ERROR_SUCCESS);
 
     // Without waiting is the agent's path for every document it starts.
     const bool waited = ExecuteFile(document, /*wait=*/true);
     const std::vector<Record> afterWait = AwaitRecords(1);
     const bool started = ExecuteFile(document, /*wait=*/false);
     const std::vector<Record> records = AwaitRecords(2);
-    RegKey::DeleteTree(HKEY_CLASSES_ROOT, "KdRecDoc");
-    RegKey::DeleteKey(HKEY_CLASSES_ROOT, ".kdrecdoc");
+    static_cast<void>(RegKey::DeleteTree(HKEY_CLASSES_ROOT, "KdRecDoc"));
+    static_cast<void>(RegKey::DeleteKey(HKEY_CLASSES_ROOT, ".kdrecdoc"));
 
     ASSERT_TRUE(waited);
     ASSERT_TRUE(started);

@@ -4,6 +4,8 @@
 #include "winutil/RegKey.h"
 #include "winutil/UniqueHandle.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 #include <vector>
 
@@ -57,16 +59,16 @@ WineVersionScope::WineVersionScope(const char* version)
         hadValue_ = true;
         previous_ = *old;
     }
-    key.WriteString("Version", version);
+    EXPECT_EQ(key.WriteString("Version", version), ERROR_SUCCESS);
 }
 
 WineVersionScope::~WineVersionScope()
 {
     RegKey key = RegKey::Open(HKEY_CURRENT_USER, WineKey, KEY_WRITE);
     if (hadValue_)
-        key.WriteString("Version", previous_);
+        EXPECT_EQ(key.WriteString("Version", previous_), ERROR_SUCCESS);
     else
-        key.DeleteValue("Version");
+        static_cast<void>(key.DeleteValue("Version"));
 }
 
 void PumpMessagesFor(DWORD ms)

@@ -35,7 +35,7 @@ protected:
     std::map<std::string, RegKey::Value> RunValues() const
     {
         std::vector<RegKey::Value> values;
-        run.Values(values);
+        EXPECT_EQ(run.Values(values), ERROR_SUCCESS);
         std::map<std::string, RegKey::Value> byName;
         for (auto& v : values)
             byName[v.name] = v;
@@ -50,13 +50,13 @@ protected:
 
 TEST_F(RegStartupMgrTest, TakeOverCopiesEveryStringEntry)
 {
-    run.WriteString("Keldora", "ignored");
-    run.WriteString("Tool", "   " + notepad + " /x   ");
-    run.WriteDword("Number", 5);
-    run.WriteString("", notepad + " -default");
-    run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ);
-    run.WriteString("Keldora Helper", "\"" + notepad + "\"");
-    run.WriteString("Pr\xFC" "fung", notepad);
+    EXPECT_EQ(run.WriteString("Keldora", "ignored"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Tool", "   " + notepad + " /x   "), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteDword("Number", 5), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("", notepad + " -default"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Keldora Helper", "\"" + notepad + "\""), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Pr\xFC" "fung", notepad), ERROR_SUCCESS);
 
     TRegStartupMgr mgr(UserRun);
     EXPECT_EQ(mgr.Count(), 0);
@@ -69,7 +69,7 @@ TEST_F(RegStartupMgrTest, TakeOverCopiesEveryStringEntry)
     EXPECT_EQ(tool.ReadDword("DelayTime").value_or(9), 0u);
     EXPECT_EQ(tool.ReadDword("Enable").value_or(9), 1u);
     std::vector<RegKey::Value> listed;
-    run.Values(listed);
+    EXPECT_EQ(run.Values(listed), ERROR_SUCCESS);
     DWORD position = 0;
     while (position < listed.size() && listed[position].name != "Tool")
         ++position;
@@ -92,18 +92,18 @@ TEST_F(RegStartupMgrTest, TakeOverCopiesEveryStringEntry)
     // Only the exact name is the product's own; another spelling is an entry.
     ClearLocation(UserRun);
     run = OpenRunKey(UserRun);
-    run.WriteString("KELDORA", notepad);
+    EXPECT_EQ(run.WriteString("KELDORA", notepad), ERROR_SUCCESS);
     ASSERT_TRUE(mgr.SetupItems());
     EXPECT_TRUE(ItemKey("KELDORA"));
 }
 
 TEST_F(RegStartupMgrTest, RepeatedTakeOverKeepsUserSettings)
 {
-    run.WriteString("Tool", notepad);
+    EXPECT_EQ(run.WriteString("Tool", notepad), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
-    RegKey::Open(HKEY_CURRENT_USER, StorePath("Tool"), KEY_WRITE).WriteDword("DelayTime", 5);
-    run.WriteString("Tool", notepad + " /changed");
+    EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath("Tool"), KEY_WRITE).WriteDword("DelayTime", 5), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Tool", notepad + " /changed"), ERROR_SUCCESS);
     ASSERT_TRUE(mgr.SetupItems());
     RegKey tool = ItemKey("Tool");
     EXPECT_EQ(tool.ReadDword("DelayTime").value_or(0), 5u);
@@ -114,7 +114,7 @@ TEST_F(RegStartupMgrTest, NothingToTakeOver)
 {
     TRegStartupMgr empty(UserRun);
     EXPECT_FALSE(empty.SetupItems());
-    run.WriteString("Keldora", "x");
+    EXPECT_EQ(run.WriteString("Keldora", "x"), ERROR_SUCCESS);
     EXPECT_FALSE(empty.SetupItems());
     EXPECT_FALSE(RegKey::Exists(HKEY_CURRENT_USER, StorePath()));
     EXPECT_TRUE(empty.SaveItems());
@@ -124,12 +124,12 @@ TEST_F(RegStartupMgrTest, RoundTripLosesNothingBeyondTheCut)
 {
     const std::string longName(300, 'N');
     const std::string longLine = notepad + " " + std::string(300, 'a');
-    run.WriteString("Plain", notepad + " /p");
-    run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ);
-    run.WriteString("Exp2", "%windir%\\notepad.exe /2", REG_EXPAND_SZ);
-    run.WriteString("Long", longLine);
-    run.WriteString(longName, notepad);
-    run.WriteString("\\\\", notepad);  // would address the store key itself
+    EXPECT_EQ(run.WriteString("Plain", notepad + " /p"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Exp2", "%windir%\\notepad.exe /2", REG_EXPAND_SZ), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Long", longLine), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString(longName, notepad), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("\\\\", notepad), ERROR_SUCCESS);  // would address the store key itself
     const auto before = RunValues();
 
     TRegStartupMgr mgr(UserRun);
@@ -139,10 +139,10 @@ TEST_F(RegStartupMgrTest, RoundTripLosesNothingBeyondTheCut)
         // Wine refuses key names of about 250 characters and more, so an entry
         // with a long name may stay outside the store: it is kept in the Run key.
         if (name != longName)
-            run.DeleteValue(name);
+            static_cast<void>(run.DeleteValue(name));
     }
-    run.WriteString("Long", longLine);  // the user's longer line is still there
-    run.WriteString("Exp", "%windir%\\old.exe", REG_EXPAND_SZ);
+    EXPECT_EQ(run.WriteString("Long", longLine), ERROR_SUCCESS);  // the user's longer line is still there
+    EXPECT_EQ(run.WriteString("Exp", "%windir%\\old.exe", REG_EXPAND_SZ), ERROR_SUCCESS);
     ASSERT_TRUE(mgr.RestoreItems());
 
     const auto after = RunValues();
@@ -159,16 +159,16 @@ TEST_F(RegStartupMgrTest, RoundTripLosesNothingBeyondTheCut)
 
 TEST_F(RegStartupMgrTest, DamagedItemKeysCostOnlyThemselves)
 {
-    run.WriteString("A", notepad);
-    run.WriteString("B", notepad);
-    run.WriteString("C", notepad);
+    EXPECT_EQ(run.WriteString("A", notepad), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("B", notepad), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("C", notepad), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
-    RegKey::Open(HKEY_CURRENT_USER, StorePath("B"), KEY_WRITE).WriteString("DelayTime", "soon");
-    RegKey::Open(HKEY_CURRENT_USER, StorePath("C"), KEY_WRITE).DeleteValue("CmdLine");
+    EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath("B"), KEY_WRITE).WriteString("DelayTime", "soon"), ERROR_SUCCESS);
+    static_cast<void>(RegKey::Open(HKEY_CURRENT_USER, StorePath("C"), KEY_WRITE).DeleteValue("CmdLine"));
     RegKey::Create(HKEY_CURRENT_USER, StorePath("Empty"), KEY_WRITE);
     // A store written before names with backslashes had keys of their own.
-    RegKey::Create(HKEY_CURRENT_USER, StorePath("Old\\Nested"), KEY_WRITE).WriteString("CmdLine", notepad);
+    EXPECT_EQ(RegKey::Create(HKEY_CURRENT_USER, StorePath("Old\\Nested"), KEY_WRITE).WriteString("CmdLine", notepad), ERROR_SUCCESS);
     mgr.Reload();
 
     // Keys without a command line are listed, so that they can be saved and deleted.
@@ -193,9 +193,9 @@ TEST_F(RegStartupMgrTest, DamagedItemKeysCostOnlyThemselves)
 
 TEST_F(RegStartupMgrTest, NamesWithBackslashesAreListedRestoredAndDeleted)
 {
-    run.WriteString("", notepad + " -default");
-    run.WriteString("Tools\\Helper", notepad + " /h");
-    run.WriteString("Plain", notepad + " /p");
+    EXPECT_EQ(run.WriteString("", notepad + " -default"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Tools\\Helper", notepad + " /h"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Plain", notepad + " /p"), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
@@ -212,10 +212,10 @@ TEST_F(RegStartupMgrTest, NamesWithBackslashesAreListedRestoredAndDeleted)
     EXPECT_TRUE(ItemKey("Tools%5CHelper"));
     EXPECT_TRUE(ItemKey("Plain"));
     std::vector<std::string> storeKeys;
-    RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys);
+    EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys), ERROR_SUCCESS);
     EXPECT_EQ(storeKeys.size(), 3u);
 
-    run.DeleteValue("Tools\\Helper");
+    static_cast<void>(run.DeleteValue("Tools\\Helper"));
     ASSERT_TRUE(mgr.RestoreItems());
     EXPECT_EQ(run.ReadString("Tools\\Helper").value_or(""), notepad + " /h");
     EXPECT_EQ(run.ReadString(unnamed->first).value_or(""), notepad + " -default");
@@ -223,14 +223,14 @@ TEST_F(RegStartupMgrTest, NamesWithBackslashesAreListedRestoredAndDeleted)
     for (int i = 0; i < mgr.Count(); ++i)
         EXPECT_TRUE(mgr.DeleteItem(i)) << mgr.Items(i)->Desc.str();
     storeKeys.clear();
-    RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys);
+    EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys), ERROR_SUCCESS);
     EXPECT_TRUE(storeKeys.empty());
 }
 
 TEST_F(RegStartupMgrTest, CutRuleAndStringTypeSurviveSaveAndRestore)
 {
-    run.WriteString("Tool", notepad + " /x");
-    run.WriteString("Exp", "%windir%\\notepad.exe /e", REG_EXPAND_SZ);
+    EXPECT_EQ(run.WriteString("Tool", notepad + " /x"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Exp", "%windir%\\notepad.exe /e", REG_EXPAND_SZ), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
@@ -245,7 +245,7 @@ TEST_F(RegStartupMgrTest, CutRuleAndStringTypeSurviveSaveAndRestore)
     ASSERT_EQ(ItemKey("Exp").Query("CmdLine", saved), ERROR_SUCCESS);
     EXPECT_EQ(saved.type, static_cast<DWORD>(REG_EXPAND_SZ));
 
-    run.DeleteValue("Exp");
+    static_cast<void>(run.DeleteValue("Exp"));
     mgr.Reload();
     ASSERT_TRUE(mgr.RestoreItems());
     const auto after = RunValues();
@@ -256,16 +256,16 @@ TEST_F(RegStartupMgrTest, CutRuleAndStringTypeSurviveSaveAndRestore)
 
 TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
 {
-    run.WriteString("A", notepad + " /a");
-    run.WriteString("", notepad + " -default");
-    run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ);
+    EXPECT_EQ(run.WriteString("A", notepad + " /a"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("", notepad + " -default"), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Exp", "%windir%\\notepad.exe", REG_EXPAND_SZ), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
     const auto stamps = [&] {
         std::map<std::string, std::uint64_t> times;
         std::vector<std::string> names;
-        RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(names);
+        EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(names), ERROR_SUCCESS);
         for (const std::string& name : names) {
             FILETIME written = {};
             RegQueryInfoKeyA(ItemKey(name).get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -281,7 +281,7 @@ TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
     ASSERT_TRUE(mgr.SaveItems());
     EXPECT_EQ(stamps(), before);
 
-    run.WriteString("A", notepad + " /changed");
+    EXPECT_EQ(run.WriteString("A", notepad + " /changed"), ERROR_SUCCESS);
     Sleep(50);
     ASSERT_TRUE(mgr.SetupItems());
     const auto after = stamps();
@@ -291,7 +291,7 @@ TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
 
     // A program installed after its entry was taken over gets its icon from the next manager.
     const std::string later = "C:\\KdLater\\later.exe";
-    run.WriteString("Later", later + " /x");
+    EXPECT_EQ(run.WriteString("Later", later + " /x"), ERROR_SUCCESS);
     ASSERT_TRUE(mgr.SetupItems());
     EXPECT_EQ(ItemKey("Later").ReadString("Icon").value_or(""), "ThisFileWillNeverExists.exe");
     CreateDirectoryA("C:\\KdLater", nullptr);
@@ -305,8 +305,8 @@ TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
 
 TEST_F(RegStartupMgrTest, DeleteAndSave)
 {
-    run.WriteString("A", notepad);
-    run.WriteString("B", notepad);
+    EXPECT_EQ(run.WriteString("A", notepad), ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("B", notepad), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
@@ -359,7 +359,7 @@ TEST_F(RegStartupMgrTest, AddItemRegistersAProgram)
 // under which keys that outlive a restart cannot be created.
 TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
 {
-    run.WriteString("A", notepad + " /a");
+    EXPECT_EQ(run.WriteString("A", notepad + " /a"), ERROR_SUCCESS);
     TRegStartupMgr mgr(UserRun);
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
@@ -373,7 +373,7 @@ TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
     LONG refused = ERROR_SUCCESS;
     EXPECT_FALSE(RegKey::Create(HKEY_CURRENT_USER, StorePath("Probe"), KEY_ALL_ACCESS, &refused));
     EXPECT_EQ(refused, ERROR_CHILD_MUST_BE_VOLATILE);
-    run.WriteString("B", notepad + " /b");
+    EXPECT_EQ(run.WriteString("B", notepad + " /b"), ERROR_SUCCESS);
     const auto runBefore = RunValues();
 
     EXPECT_FALSE(mgr.SaveItems()) << "an item that could not be written is not saved";
@@ -387,7 +387,7 @@ TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
     EXPECT_FALSE(mgr.AddItem(item));
     EXPECT_EQ(mgr.Count(), 1) << "a failed add leaves the list as it was";
 
-    run.DeleteValue("A");
+    static_cast<void>(run.DeleteValue("A"));
     ASSERT_TRUE(mgr.RestoreItems());
     const auto runAfter = RunValues();
     ASSERT_EQ(runAfter.size(), runBefore.size());

@@ -47,9 +47,9 @@ TEST_F(StartupMgrHelperTest, EmptyLocationList)
 TEST_F(StartupMgrHelperTest, MergedListFollowsStoredOrder)
 {
     for (int i = 0; i < 5; ++i)
-        OpenRunKey(1).WriteString("user" + std::to_string(i), notepad);
-    OpenRunKey(0).WriteString("machine0", notepad);
-    OpenRunKey(0).WriteString("machine1", notepad);
+        EXPECT_EQ(OpenRunKey(1).WriteString("user" + std::to_string(i), notepad), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(0).WriteString("machine0", notepad), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(0).WriteString("machine1", notepad), ERROR_SUCCESS);
     WriteFile(GetStpDesc(8).Path + "\\common.lnk", "x");
 
     TStartupMgrHelper helper({1, 0, 8, 9});
@@ -85,7 +85,7 @@ TEST_F(StartupMgrHelperTest, CompareNeverOverflows)
 
 TEST_F(StartupMgrHelperTest, FailedRefreshLeavesNoItemBehind)
 {
-    OpenRunKey(0).WriteString("machine", notepad);
+    EXPECT_EQ(OpenRunKey(0).WriteString("machine", notepad), ERROR_SUCCESS);
     WriteFile(GetStpDesc(9).Path + "\\user.lnk", "x");
     TStartupMgrHelper helper({0, 9});
     helper.SetupAll();
@@ -141,11 +141,11 @@ TEST_F(StartupMgrHelperTest, BothViewsOfTheMachineRunKeyAreTakenOverListedAndDel
     }
     EXPECT_EQ(LocationViews(0), (std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}));
     EXPECT_EQ(LocationViews(1), std::vector<REGSAM>{0}) << "the user's Run key is shared";
-    OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Native", notepad + " /native");
-    OpenRunKey(0, KEY_WOW64_32KEY).WriteString("Legacy", notepad + " /legacy");
-    OpenRunKey(0, KEY_WOW64_32KEY).WriteString("Both", notepad + " /32");
-    OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Both", notepad + " /64");
-    OpenRunKey(1).WriteString("User", notepad + " /user");
+    EXPECT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Native", notepad + " /native"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(0, KEY_WOW64_32KEY).WriteString("Legacy", notepad + " /legacy"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(0, KEY_WOW64_32KEY).WriteString("Both", notepad + " /32"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("Both", notepad + " /64"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(1).WriteString("User", notepad + " /user"), ERROR_SUCCESS);
 
     TStartupMgrHelper helper({0, 1});
     helper.SetupAll();
@@ -180,7 +180,7 @@ TEST_F(StartupMgrHelperTest, EveryLocationIsTriedAndTheErrorsComeTogether)
 {
     WriteFile(GetStpDesc(8).Path + "\\Keldora", "x");
     WriteFile(GetStpDesc(9).Path + "\\Keldora", "x");
-    OpenRunKey(1).WriteString("User", notepad);
+    EXPECT_EQ(OpenRunKey(1).WriteString("User", notepad), ERROR_SUCCESS);
     TStartupMgrHelper helper({8, 9, 1});
     try {
         helper.SetupAll();
@@ -203,8 +203,8 @@ TEST_F(StartupMgrHelperTest, EveryLocationIsTriedAndTheErrorsComeTogether)
 
 TEST_F(StartupMgrHelperTest, StoreKeyThatCannotBeOpenedIsReportedOnceAndTheRestIsListed)
 {
-    OpenRunKey(1).WriteString("User", notepad);
-    OpenRunKey(0).WriteString("Machine", notepad);
+    EXPECT_EQ(OpenRunKey(1).WriteString("User", notepad), ERROR_SUCCESS);
+    EXPECT_EQ(OpenRunKey(0).WriteString("Machine", notepad), ERROR_SUCCESS);
     TStartupMgrHelper helper({0, 1});
     helper.SetupAll();
     // Nobody may open the user's store key any more.

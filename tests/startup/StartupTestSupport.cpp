@@ -39,7 +39,7 @@ void ClearLocation(std::uint8_t location)
         return;
     }
     for (const REGSAM view : LocationViews(location)) {
-        RegKey::DeleteTree(desc.RootKey, desc.Path, view);
+        static_cast<void>(RegKey::DeleteTree(desc.RootKey, desc.Path, view));
         RegKey::Create(desc.RootKey, desc.Path, KEY_ALL_ACCESS | view);
     }
 }

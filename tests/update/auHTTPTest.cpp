@@ -52,9 +52,9 @@ TEST_F(HTTPTest, FetchesIntoMemory)
     EXPECT_EQ(recorder.Sequence(), "HeaderInfo,Progress,Done");
     EXPECT_EQ(recorder.data, "hello\n");
     EXPECT_EQ(recorder.doneSize, 6);
-    EXPECT_EQ(http.StatusCode(), 200);
-    EXPECT_TRUE(http.Success());
-    EXPECT_EQ(http.ContentType(), "application/octet-stream");
+    EXPECT_EQ(http.Result().statusCode, 200);
+    EXPECT_TRUE(http.Result().success);
+    EXPECT_EQ(http.Result().contentType, "application/octet-stream");
     EXPECT_EQ(recorder.headerLength, 6);
 }
 
@@ -100,7 +100,7 @@ TEST_F(HTTPTest, ConnectionDroppedMidBodyIsLost)
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.events.back(), "ConnectionLost");
     EXPECT_EQ(recorder.events[recorder.events.size() - 2], "RequestFailed");
-    EXPECT_FALSE(http.Success());
+    EXPECT_FALSE(http.Result().success);
     EXPECT_FALSE(FileExists(Target()));
 }
 
@@ -110,7 +110,7 @@ TEST_F(HTTPTest, ShortBodyIsLost)
     http.FileName = Target();
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.events.back(), "ConnectionLost");
-    EXPECT_LE(http.BytesTransferred(), 5000);
+    EXPECT_LE(http.Result().bytesTransferred, 5000);
     EXPECT_FALSE(FileExists(Target()));
 }
 
@@ -120,7 +120,7 @@ TEST_F(HTTPTest, BodyWithoutLengthEndsWithTheConnection)
     http.FileName = Target();
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.Sequence(), "HeaderInfo,Progress,Done");
-    EXPECT_EQ(http.ContentLength(), 0);
+    EXPECT_EQ(http.Result().contentLength.value_or(0), 0);
     EXPECT_TRUE(SameBytes(ReadWholeFile(Target()), PatternBytes(100000))) << "the body goes to the file";
 }
 
@@ -158,7 +158,7 @@ TEST_F(HTTPTest, PasswordRequestRetriesOnTheSameConnection)
     EXPECT_EQ(recorder.Sequence(), "HeaderInfo,Progress,Done");
     EXPECT_EQ(recorder.data, "hello\n");
     EXPECT_EQ(realms, (std::vector<std::string>{"Updates", "Updates"}));
-    EXPECT_EQ(http.Realm(), "Updates");
+    EXPECT_EQ(http.Result().realm, "Updates");
 }
 
 TEST_F(HTTPTest, PasswordRequestDeclinedIsAnHTTPError)
@@ -210,7 +210,7 @@ TEST_F(HTTPTest, RangeIsAskedAndItsAnswerAccepted)
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.Sequence(), "HeaderInfo,Progress,Done");
     EXPECT_TRUE(SameBytes(recorder.data, PatternBytes(200).substr(100)));
-    EXPECT_EQ(http.StatusCode(), 206);
+    EXPECT_EQ(http.Result().statusCode, 206);
 
     http.Range.EndRange = 0;
     ASSERT_TRUE(recorder.Run());
@@ -333,7 +333,7 @@ TEST_F(HTTPTest, ServerThatIsNotThereIsUnreachable)
     http.FileName = Target();
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.Sequence(), "RequestFailed,ServerUnreachable");
-    EXPECT_EQ(http.StatusCode(), -1);
+    EXPECT_EQ(http.Result().statusCode, -1);
     EXPECT_FALSE(FileExists(Target()));
 }
 

@@ -4,6 +4,7 @@
 #include "common/WineSupport.h"
 #include "widgets/TestImages.h"
 #include "winutil/ComApartment.h"
+#include "winutil/UniqueShell.h"
 
 #include <gtest/gtest.h>
 

@@ -10,14 +10,14 @@ class RegKeyTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RegKey::DeleteTree(HKEY_CURRENT_USER, TestKey);
+        static_cast<void>(RegKey::DeleteTree(HKEY_CURRENT_USER, TestKey));
         key = RegKey::Create(HKEY_CURRENT_USER, TestKey, KEY_ALL_ACCESS);
         ASSERT_TRUE(key);
     }
     void TearDown() override
     {
         key = RegKey();
-        RegKey::DeleteTree(HKEY_CURRENT_USER, TestKey);
+        static_cast<void>(RegKey::DeleteTree(HKEY_CURRENT_USER, TestKey));
     }
     RegKey key;
 };
