@@ -15,11 +15,9 @@
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 #include "winutil/RuntimeLink.h"
+#include "winutil/WholeFile.h"
 
 #include <shlobj.h>
-
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -59,12 +57,13 @@ std::string DefaultUserFolder()
     return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\";
 }
 
-std::string TextOfFile(const std::string& path)
+// Only the last kAgentLogCap bytes of the log are kept; a file far larger
+// than that is no log of ours and is started afresh.
+constexpr std::size_t kMaxLogFileRead = 16 * kAgentLogCap;
+
+std::string TextOfLog(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadWholeFile(path, kMaxLogFileRead).value_or(std::string());
 }
 
 // The settings the agent itself must remember; the product's other settings
@@ -464,8 +463,8 @@ void TAgentForm::ShowError(const std::string& message)
         char stamp[32] = {};
         wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                   now.wSecond);
-        const std::string text = AppendLogLine(TextOfFile(log), stamp + line);
-        std::ofstream(log, std::ios::binary | std::ios::trunc) << text;
+        const std::string text = AppendLogLine(TextOfLog(log), stamp + line);
+        WriteWholeFile(log, text);
     }
     if (!FBoxesAllowed || FQuitting || !FShownMessages.insert(message).second)
         return;

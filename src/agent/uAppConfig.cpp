@@ -2,6 +2,7 @@
 
 #include "core/Assert.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
 #include <oleauto.h>
@@ -29,26 +30,13 @@ UniqueFile OpenFile(const std::string& path, DWORD access, DWORD share, DWORD di
     }
 }
 
-std::optional<std::string> ReadAll(HANDLE file)
-{
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kMaxIniFileSize))
-        return std::nullopt;
-    std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() && !ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
-        return std::nullopt;
-    text.resize(read);
-    return text;
-}
-
 std::optional<IniDocument> LoadDocument(const std::string& path)
 {
     DWORD error = ERROR_SUCCESS;
     const UniqueFile file = OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
     if (!file)
         return error == ERROR_FILE_NOT_FOUND ? std::optional<IniDocument>(IniDocument()) : std::nullopt;
-    const auto text = ReadAll(file.get());
+    const auto text = ReadWholeFile(file.get(), kMaxIniFileSize);
     if (!text)
         return std::nullopt;
     return IniDocument::Parse(*text);
@@ -64,7 +52,7 @@ std::optional<IniDocument> UpdateDocument(const std::string& path, const KeyPath
     const UniqueFile file = OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, error);
     if (!file)
         return std::nullopt;
-    const auto text = ReadAll(file.get());
+    const auto text = ReadWholeFile(file.get(), kMaxIniFileSize);
     if (!text)
         return std::nullopt;
     IniDocument doc = IniDocument::Parse(*text);

@@ -1,9 +1,9 @@
 #include "AppMessages.h"
 
 #include "common/Utils.h"
+#include "winutil/WholeFile.h"
 
 #include <exception>
-#include <fstream>
 
 namespace {
 
@@ -68,7 +68,7 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
         return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
     char hexType[16] = {};
     wsprintfA(hexType, "%X", type);
-    std::ofstream(log, std::ios::app | std::ios::binary) << caption << '|' << hexType << '|' << OneLine(text) << '\n';
+    AppendToFile(log, caption + '|' + hexType + '|' + OneLine(text) + '\n');
     return FirstButton(type);
 }
 

@@ -1,32 +1,14 @@
 #include "core/CmdLnUtils.h"
 
+#include "core/CmdLnTokens.h"
 #include "core/Quote.h"
 #include "core/StrCon.h"
 
 #include <algorithm>
 #include <optional>
-#include <regex>
 #include <vector>
 
 namespace {
-
-const std::regex& LeadingQuotePattern()
-{
-    static const std::regex pattern(R"re(^\s*?"(.*?)")re");
-    return pattern;
-}
-
-const std::regex& DottedTokenPattern()
-{
-    static const std::regex pattern(R"re([^"\s,]*?\.[^"\s,]*)re");
-    return pattern;
-}
-
-const std::regex& QuotedTokenPattern()
-{
-    static const std::regex pattern(R"re(".*?")re");
-    return pattern;
-}
 
 bool IsControl(char c)
 {
@@ -41,12 +23,6 @@ bool IsBlank(char c)
 bool IsQuote(char c)
 {
     return c == '"';
-}
-
-// The characters the patterns' \s stands for.
-bool IsRegexSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 // A tab separates words like a space.
@@ -139,7 +115,7 @@ struct LeadingQuote {
 
 std::optional<LeadingQuote> FindLeadingQuote(std::string_view cmd)
 {
-    std::size_t i = SkipWhile(cmd, 0, IsRegexSpace);
+    std::size_t i = SkipWhile(cmd, 0, IsPatternSpace);
     if (i == cmd.size() || !IsQuote(cmd[i]))
         return std::nullopt;
     i = SkipWhile(cmd, i, IsQuote);
@@ -249,14 +225,13 @@ struct LeadingProgram {
 // The closing quote of a whole line in quotes is dropped from s.
 std::optional<LeadingProgram> FindLeadingProgram(const CmdLnSystem& sys, std::string& s)
 {
-    std::smatch quoted;
-    if (std::regex_search(s, quoted, LeadingQuotePattern())) {
-        const std::string text = quoted.str(1);
+    if (const auto quoted = MatchLeadingQuote(s)) {
+        const std::string text = s.substr(quoted->text.position, quoted->text.length);
         std::string program = ShellProgramFor(sys, text);
         if (program.empty())
             program = ResolveProgramPath(sys, text);
         if (!program.empty())
-            return LeadingProgram{static_cast<std::size_t>(quoted.length(0)), std::move(program)};
+            return LeadingProgram{quoted->length, std::move(program)};
     }
     const auto quote = FindLeadingQuote(s);
     auto match = quote ? FindInWholeQuotedLine(sys, s, *quote) : FindUnquotedProgram(sys, s);
@@ -268,22 +243,23 @@ std::optional<LeadingProgram> FindLeadingProgram(const CmdLnSystem& sys, std::st
 }
 
 // Each match is replaced where it was found in the text as it stood before
-// this pattern's pass, so a replacement neither disturbs the walk nor
+// this pass, so a replacement neither disturbs the walk nor
 // rewrites a name inside a longer one.
-std::string QuoteFoundFiles(const CmdLnSystem& sys, const std::regex& pattern, std::string s)
+std::string QuoteFoundFiles(const CmdLnSystem& sys, std::vector<TextSpan> (*findTokens)(std::string_view),
+                            std::string s)
 {
     const std::string snapshot = s;
     std::size_t added = 0;
     std::size_t removed = 0;
-    for (std::sregex_iterator it(snapshot.begin(), snapshot.end(), pattern), end; it != end; ++it) {
-        const std::string match = it->str();
+    for (const TextSpan& token : findTokens(snapshot)) {
+        const std::string match = snapshot.substr(token.position, token.length);
         if (TrimUpTo(match, ' ').empty())
             continue;
         const std::string file = ResolveProgramPath(sys, CleanPath(sys, match));
         if (file.empty())
             continue;
         const std::string quoted = QuoteText(file, '"');
-        s.replace(static_cast<std::size_t>(it->position()) + added - removed, match.size(), quoted);
+        s.replace(token.position + added - removed, match.size(), quoted);
         added += quoted.size();
         removed += match.size();
     }
@@ -355,8 +331,8 @@ std::string NormalizeCommandLine(const CmdLnSystem& sys, std::string_view cmd)
     if (!leading)
         return std::string(kNoProgramSentinel);
     s.replace(0, leading->length, QuoteText(leading->program, '"'));
-    s = QuoteFoundFiles(sys, DottedTokenPattern(), std::move(s));
-    s = QuoteFoundFiles(sys, QuotedTokenPattern(), std::move(s));
+    s = QuoteFoundFiles(sys, FindDottedTokens, std::move(s));
+    s = QuoteFoundFiles(sys, FindQuotedTokens, std::move(s));
     return CollapseQuotes(std::move(s));
 }
 
@@ -369,8 +345,8 @@ std::string ExtractProgramFile(const CmdLnSystem& sys, std::string_view cmd)
 {
     const std::string s = NormalizeCommandLine(sys, cmd);
     std::optional<std::string> first;
-    for (std::sregex_iterator it(s.begin(), s.end(), QuotedTokenPattern()), end; it != end; ++it) {
-        const std::string match = it->str();
+    for (const TextSpan& token : FindQuotedTokens(s)) {
+        const std::string match = s.substr(token.position, token.length);
         if (TrimUpTo(match, ' ').empty())
             continue;
         std::string file = CleanPath(sys, match);

@@ -8,8 +8,8 @@
 // No function here raises on bad input. A line longer than
 // kMaxCommandLineLength, or holding a control character other than a tab
 // between its first and last printable character, names nothing: -1, false, an empty text or
-// the sentinel. The cap also bounds the depth and the time of the regular
-// expression searches, whose cost grows with the length of a single token.
+// the sentinel. The cap also bounds the time of the search for the program,
+// which tries the line up to each of its blanks.
 //
 // Unquoted lines are split at blanks (spaces and tabs) from the longest
 // candidate down, and never at a blank inside a path that exists up to its

@@ -3,13 +3,14 @@
 #include "core/StrCon.h"
 #include "widgets/MarkupText.h"
 #include "winutil/UniqueShell.h"
-
-#include <fstream>
-#include <iterator>
+#include "winutil/WholeFile.h"
 
 namespace {
 
 constexpr int kHimetricPerInch = 2540;
+
+// Far above any picture a page shows; a larger file is treated as unreadable.
+constexpr std::size_t kMaxPictureFileSize = 64 * 1024 * 1024;
 
 struct GlobalMemoryTraits {
     using Type = HGLOBAL;
@@ -61,15 +62,14 @@ void THTMLPicture::LoadFromBytes(std::vector<std::uint8_t> data)
 
 void THTMLPicture::LoadFromFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    const auto content = ReadWholeFile(path, kMaxPictureFileSize);
+    if (!content) {
         empty_ = true;
         picture_.reset();
         return;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     try {
-        LoadFromBytes(std::move(bytes));
+        LoadFromBytes(std::vector<std::uint8_t>(content->begin(), content->end()));
     } catch (const EPictureError&) {
     }
 }
