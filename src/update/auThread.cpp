@@ -2,6 +2,7 @@
 
 #include "common/AppMessages.h"
 #include "winutil/ErrorText.h"
+#include "winutil/MessageLoop.h"
 
 #include <process.h>
 
@@ -104,21 +105,6 @@ void DeliverSentMessages()
 {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-}
-
-// False when the application is quitting (the quit message is posted again).
-bool ProcessMessages()
-{
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return false;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return true;
 }
 
 }  // namespace

@@ -5,31 +5,6 @@
 
 #include <stdexcept>
 
-UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token)
-{
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::string line = commandLine;
-    const BOOL started = token ? CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                                      nullptr, &startup, &info)
-                               : CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                                &startup, &info);
-    if (!started)
-        throw std::runtime_error("cannot start " + commandLine);
-    CloseHandle(info.hThread);
-    return UniqueKernelHandle(info.hProcess);
-}
-
-DWORD WaitForExit(HANDLE process, DWORD timeoutMs)
-{
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
-        return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
-    return code;
-}
-
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys)
 {
     const HWND menu = FindWindowA("#32768", nullptr);

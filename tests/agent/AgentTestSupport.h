@@ -14,12 +14,6 @@
 #include <initializer_list>
 #include <string>
 
-// Starts a program (a full command line) without waiting, under the given
-// primary token when there is one; the process handle.
-UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = nullptr);
-// Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
-DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
-
 // Presses keys in the popup menu that this thread is tracking, once it is open
 // (called from a timer while the menu's modal loop runs).
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys);

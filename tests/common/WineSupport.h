@@ -4,6 +4,8 @@
 // messages, and count the process's GDI objects.
 #include <windows.h>
 
+#include "winutil/UniqueHandle.h"
+
 #include <string>
 
 // Runs a program from the test's own folder, waits, and returns its standard output.
@@ -48,3 +50,9 @@ int CountGdiObjects();
 // so that Chinese shows in processes started from now on (Wine reads the
 // links when a process starts). False when the links could not be written.
 bool LinkCjkFont();
+
+// Starts a program (a full command line) without waiting, under the given
+// primary token when there is one; the process handle.
+UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = nullptr);
+// Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);

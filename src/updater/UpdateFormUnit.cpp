@@ -1,0 +1,371 @@
+#include "UpdateFormUnit.h"
+
+#include "common/AppMessages.h"
+#include "common/ProcessManager.h"
+#include "updater/UpdaterRules.h"
+#include "updater/auWebUpdateInfo.h"
+#include "winutil/MessageLoop.h"
+#include "winutil/ProfileFile.h"
+
+#include <commctrl.h>
+
+#include <utility>
+
+namespace {
+
+constexpr const char* kCaption = "Freshet!";
+constexpr const char* kSection = "UpdateInfo";
+constexpr int kClientWidth = 346;
+constexpr int kClientHeight = 136;
+constexpr int kModalResultOK = 1;
+
+constexpr const char* kWelcomeText = "Welcome to Freshet! Press Update to check for the latest version.";
+constexpr const char* kDownloadingText = "Freshet! is downloading required files...";
+constexpr const char* kNoUpdateText = "No update available. You are using the latest version";
+constexpr const char* kAbortedText = "Update aborted.";
+constexpr const char* kFallBackText = "Sorry but for some reason, Freshet can't connect to the update server, click OK "
+                                      "to directly download the latest version from our site.";
+
+// One update window per process.
+bool windowExists = false;
+int lastModalResult = 0;
+
+// The etched line along the bottom of a bevel.
+class TBottomBevel : public TGraphicControl {
+public:
+    using TGraphicControl::TGraphicControl;
+    void Paint(HDC dc) override
+    {
+        RECT area = ClientRect();
+        DrawEdge(dc, &area, EDGE_ETCHED, BF_BOTTOM);
+    }
+};
+
+HWND CreateChild(HWND parent, const char* windowClass, DWORD style, const RECT& bounds, HFONT font)
+{
+    const HWND child = CreateWindowExA(0, windowClass, "", WS_CHILD | WS_VISIBLE | style, bounds.left, bounds.top,
+                                       bounds.right, bounds.bottom, parent, nullptr, GetModuleHandleA(nullptr),
+                                       nullptr);
+    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return child;
+}
+
+void SetUpButton(TAlphaButton& button, const RECT& bounds, const char* caption)
+{
+    button.SetBounds(bounds.left, bounds.top, bounds.right, bounds.bottom);
+    button.SetCaption(caption);
+    button.SetActAsImage(false);
+    button.SetBorderHoverEffect(TBorderEffect::beCool);
+    button.SetBorderNormalEffect(TBorderEffect::beNone);
+    button.SetBorderDownEffect(TBorderEffect::beNone);
+    button.SetSoundEffect(false);
+    button.SetUseBGColor(false);
+    button.SetBGColor(clBlack);
+    button.SetBGAlphaBlendValue(255);
+    button.SetBGAlphaBlend(false);
+}
+
+} // namespace
+
+TUpdateForm::TUpdateForm(std::string starterWindow, std::string settingsFolder)
+    : starterWindow_(std::move(starterWindow)), settingsPath_(std::move(settingsFolder) + "update.ini")
+{
+    Updater.InfoFileURL = TauAutoUpgrader::DefaultInfoFileURL;
+    Updater.VersionNumber.clear();
+    Updater.SetRestartParams("/verysilent");
+    Updater.VersionControl = byNumber;
+    Updater.VersionDate = "05/03/2004";
+    Updater.SetVersionDateAutoSet(true);
+    Updater.ShowMessages = {mAskUpgrade};
+    Updater.Wizard.Enabled = false;
+    Updater.Wizard.SetLanguage(wlEnglish);
+    // Large reads keep a fast download from being held up by the loop
+    // between them; the engine caps the size.
+    Updater.TransferBufferSize = 256 * 1024;
+    PlugWhatsNewWindow(Updater.Prompts);
+    BindEngine();
+    Updater.Loaded();
+}
+
+TUpdateForm::~TUpdateForm()
+{
+    // The windowless controls leave the host before the base class frees it.
+    updateButton_.reset();
+    cancelButton_.reset();
+    bevel_.reset();
+}
+
+bool TUpdateForm::Exists()
+{
+    return windowExists;
+}
+
+int TUpdateForm::Start(std::unique_ptr<TUpdateForm> form, bool silent, HWND owner)
+{
+    if (windowExists)
+        return 0;
+    form->SetFreeOnClose(true);
+    form->Create(owner);
+    TUpdateForm* const window = form.release();
+    if (silent) {
+        window->StartSilent();
+        return 0;
+    }
+    lastModalResult = 0;
+    window->Show();
+    MSG msg;
+    while (windowExists && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (windowExists)
+        PostQuitMessage(static_cast<int>(msg.wParam));
+    return lastModalResult;
+}
+
+TBaseSubForm::WindowLayout TUpdateForm::Layout() const
+{
+    WindowLayout layout;
+    layout.caption = kCaption;
+    layout.style = WS_POPUP | WS_CAPTION;
+    layout.exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+    RECT frame = {0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&frame, layout.style, FALSE, layout.exStyle);
+    layout.width = frame.right - frame.left;
+    layout.height = frame.bottom - frame.top;
+    return layout;
+}
+
+void TUpdateForm::RegisterGlyphs(GlyphList& glyphs)
+{
+    glyphs.push_back({"BALL_OK", updateButton_.get()});
+    glyphs.push_back({"BALL_CANCEL", cancelButton_.get()});
+}
+
+void TUpdateForm::FormCreate()
+{
+    CreateControls();
+    TBaseSubForm::FormCreate();
+    silent_ = false;
+    windowExists = true;
+    const ProfileFile settings(settingsPath_);
+    Updater.VersionNumber = settings.ReadString(kSection, "Version");
+    Updater.InfoFileURL = settings.ReadString(kSection, "InfoURL");
+
+    RECT bounds = {};
+    GetWindowRect(Handle(), &bounds);
+    const int width = bounds.right - bounds.left;
+    const int height = bounds.bottom - bounds.top;
+    SetWindowPos(Handle(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TUpdateForm::CreateControls()
+{
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    statusLabel_ = CreateChild(Handle(), "STATIC", SS_LEFT, {24, 8, 305, 33}, Font());
+    lblStatus_ = CreateChild(Handle(), "STATIC", SS_LEFTNOWORDWRAP, {24, 37, 305, 13}, Font());
+    progressBar_ = CreateChild(Handle(), PROGRESS_CLASSA, 0, {24, 61, 297, 12}, Font());
+    SendMessageA(progressBar_, PBM_SETRANGE32, 0, 100);
+    bevel_ = std::make_unique<TBottomBevel>(Host());
+    bevel_->SetBounds(17, 60, 313, 29);
+    SetStatusText(kWelcomeText);
+    SetProgressText("Status:");
+
+    updateButton_ = std::make_unique<TAlphaButton>(Host(), "UpdateButton");
+    SetUpButton(*updateButton_, {82, 103, 81, 25}, "&Update");
+    updateButton_->OnClick = [this](TAlphaButton&) {
+        HandlerScope scope(*this);
+        UpdateButtonClick();
+    };
+    cancelButton_ = std::make_unique<TAlphaButton>(Host(), "CancelButton");
+    SetUpButton(*cancelButton_, {186, 103, 81, 25}, "&Cancel");
+    cancelButton_->OnClick = [this](TAlphaButton&) {
+        HandlerScope scope(*this);
+        btn_ExitClick();
+    };
+}
+
+void TUpdateForm::BindEngine()
+{
+    Updater.OnConfirmUpgrade = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        ShowNonModal();
+    };
+    Updater.OnLaterUpgrade = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        Close();
+    };
+    Updater.OnFileStart = [this](TauAutoUpgrader&, const std::string&, std::int64_t, OleDate, bool& canUpgrade) {
+        HandlerScope scope(*this);
+        canUpgrade = true;
+        ShowNonModal();
+        InvalidateRect(Handle(), nullptr, TRUE);
+        ProcessMessages();
+    };
+    Updater.OnProgress = [this](TauAutoUpgrader&, const std::string& fileURL, std::int64_t fileSize,
+                                std::int64_t bytesRead, int, int, std::uint8_t, std::uint8_t totalPercentsDone,
+                                float) {
+        HandlerScope scope(*this);
+        ShowNonModal();
+        progress_ = totalPercentsDone;
+        SendMessageA(progressBar_, PBM_SETPOS, progress_, 0);
+        SetProgressText(DownloadStatusText(fileURL, fileSize, bytesRead));
+        ProcessMessages();
+    };
+    Updater.OnNoUpdateAvailable = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        if (!silent_)
+            Message(kNoUpdateText, MB_ICONINFORMATION);
+        Close();
+    };
+    Updater.OnAborted = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        if (!silent_)
+            Message(kAbortedText, MB_ICONERROR);
+        Close();
+    };
+    Updater.OnConnLost = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        Close();
+    };
+    Updater.OnHostUnreachable = [this](TauAutoUpgrader&, const std::string&, const std::string&) {
+        HandlerScope scope(*this);
+        FallBackToSite();
+    };
+    Updater.OnNoInfoFile = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        FallBackToSite();
+    };
+    // ContinueUpgrade stays false: the engine aborts, and OnAborted follows.
+    Updater.OnLostFile = [this](TauAutoUpgrader&, const std::string&, int, bool&) {
+        HandlerScope scope(*this);
+        FallBackToSite();
+    };
+    Updater.OnDoOwnCloseAppMethod = [this](TauAutoUpgrader&) {
+        HandlerScope scope(*this);
+        CloseProduct();
+        Close();
+    };
+}
+
+void TUpdateForm::StartSilent()
+{
+    silent_ = true;
+    Updater.CheckUpdate();
+}
+
+void TUpdateForm::ShowDownloading()
+{
+    SetStatusText(kDownloadingText);
+    updateButton_->SetEnabled(false);
+}
+
+void TUpdateForm::FallBackToSite()
+{
+    if (!silent_) {
+        Message(kFallBackText, MB_ICONERROR);
+        // Only a web address reaches the shell: the file is not ours to trust.
+        Updater.OpenURL(ProfileFile(settingsPath_).ReadString(kSection, "FailedURL"));
+    }
+    Close();
+}
+
+void TUpdateForm::FormShow()
+{
+    if (!firstShow_)
+        return;
+    firstShow_ = false;
+    if (silent_) {
+        ShowDownloading();
+        silent_ = false;
+        return;
+    }
+    updateButton_->Click();
+}
+
+void TUpdateForm::UpdateButtonClick()
+{
+    ShowDownloading();
+    if (!ProcessMessages())
+        return;
+    silent_ = false;
+    Updater.CheckUpdate();
+}
+
+void TUpdateForm::btn_ExitClick()
+{
+    if (Updater.Busy())
+        Updater.AbortUpgrade();
+    Close();
+}
+
+void TUpdateForm::ShowNonModal()
+{
+    // A closed window stays closed, whatever the engine still reports.
+    if (windowExists && !IsWindowVisible(Handle()))
+        Show();
+}
+
+void TUpdateForm::SetStatusText(const std::string& text)
+{
+    statusText_ = text;
+    SetWindowTextA(statusLabel_, text.c_str());
+}
+
+void TUpdateForm::SetProgressText(const std::string& text)
+{
+    progressText_ = text;
+    SetWindowTextA(lblStatus_, text.c_str());
+}
+
+void TUpdateForm::Message(const std::string& text, UINT icon)
+{
+    ShowMessageBox(Handle(), text, kCaption, MB_OK | icon);
+}
+
+void TUpdateForm::CloseProduct()
+{
+    const auto starter = reinterpret_cast<HWND>(ParseWindowHandle(starterWindow_));
+    if (!starter || !IsWindow(starter))
+        return;
+    // A product that hangs must not hang the updater with it.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(starter, kCloseProductMessage, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kCloseProductTimeoutMs,
+                        &ignored);
+}
+
+void TUpdateForm::FormClose()
+{
+    modalResult_ = kModalResultOK;
+    lastModalResult = kModalResultOK;
+    windowExists = false;
+    PostQuitMessage(0);
+}
+
+LRESULT TUpdateForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SHOWWINDOW && wParam) {
+        const LRESULT result = TBaseSubForm::WindowProc(message, wParam, lParam);
+        HandlerScope scope(*this);
+        FormShow();
+        return result;
+    }
+    return TBaseSubForm::WindowProc(message, wParam, lParam);
+}
+
+UniqueWindow CreateApplicationWindow()
+{
+    UniqueWindow window(CreateWindowExA(0, "STATIC", kCaption, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        GetModuleHandleA(nullptr), nullptr));
+    if (window)
+        SetWindowLongA(window.get(), GWL_EXSTYLE, GetWindowLongA(window.get(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+    return window;
+}
+
+bool LaunchProduct(const std::string& folder)
+{
+    const std::string processName = ProfileFile(folder + "Update.ini").ReadString(kSection, "ProcessName");
+    return !processName.empty() && ExecuteFile(folder + processName, false);
+}

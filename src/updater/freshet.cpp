@@ -1,0 +1,59 @@
+// freshet.exe: with exactly two arguments ("/silent" or another word, and the
+// starter's window handle) it updates the product; with any other count it
+// starts the product named in update.ini and ends.
+#include "common/AppMessages.h"
+#include "common/Utils.h"
+#include "updater/UpdateFormUnit.h"
+#include "updater/UpdaterRules.h"
+#include "updater/auWebUpdateInfo.h"
+#include "winutil/ComApartment.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Arguments()
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < __argc; ++i)
+        arguments.emplace_back(__argv[i]);
+    return arguments;
+}
+
+int RunUpdate(const std::vector<std::string>& arguments)
+{
+    // The browser control of the what's-new window needs a single-threaded apartment.
+    const ComApartment apartment;
+    const UniqueWindow application = CreateApplicationWindow();
+    const bool silent = UpdaterModeOf(arguments) == TUpdaterMode::umSilent;
+    TUpdateForm::Start(std::make_unique<TUpdateForm>(arguments[1], GetAppFolder()), silent, application.get());
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    Tfrm_ShowInfoUpdate::FreeInstance();
+    return 0;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    SetApplicationTitle("Freshet!");
+    try {
+        const std::vector<std::string> arguments = Arguments();
+        if (UpdaterModeOf(arguments) != TUpdaterMode::umLauncher)
+            return RunUpdate(arguments);
+        // Nothing to start is not an error for the product, but a caller can tell.
+        return LaunchProduct(GetAppFolder()) ? 0 : 1;
+    } catch (...) {
+        HandleCurrentException();
+        return 1;
+    }
+}

@@ -1,0 +1,439 @@
+// The update window in this process against the test server, every outcome in
+// silent and visible mode; then freshet.exe itself as a real process: a whole
+// silent update of a product, launcher mode and bad command lines.
+#include "updater/UpdateFormUnit.h"
+
+#include "HttpTestServer.h"
+#include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
+#include "common/Utils.h"
+#include "winutil/ProfileFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kFailedURL = "http://downloads.example.com/product";
+
+// The product's window: counts the close requests it receives.
+class StarterWindow {
+public:
+    StarterWindow()
+    {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "KeldoraTestStarter";
+        RegisterClassA(&windowClass);
+        window_.reset(CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr));
+        closeRequests = 0;
+    }
+    std::string HandleText() const { return std::to_string(reinterpret_cast<std::uintptr_t>(window_.get())); }
+
+    static inline int closeRequests = 0;
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == TUpdateForm::kCloseProductMessage)
+            ++closeRequests;
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    UniqueWindow window_;
+};
+
+// Dispatches messages until the updater has asked to quit.
+bool PumpUntilQuit(DWORD timeoutMs = 60000)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT)
+                return true;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return false;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+// One run of the update window with its settings in a scratch folder; the
+// engine's questions and the browser are answered here, its message boxes
+// written to a file.
+struct UpdaterRun {
+    HttpTestServer server;
+    ScratchFolder folder{"freshet"};
+    const std::string messageLog = folder.PathOf("messages.txt");
+    EnvVarScope messages{"KDAGENT_MESSAGE_LOG", messageLog};
+    UniqueWindow application = CreateApplicationWindow();
+    StarterWindow starter;
+    TUpdateForm* form = nullptr;
+    bool answerYes = true;
+    int asked = 0;
+    std::vector<std::string> opened;
+    bool everVisible = false;
+
+    explicit UpdaterRun(const std::string& infoPath = "/info.txt", const std::string& failedURL = kFailedURL)
+    {
+        WriteSettings(server.Url(infoPath), failedURL);
+    }
+
+    void WriteSettings(const std::string& infoURL, const std::string& failedURL) const
+    {
+        const ProfileFile settings(folder.PathOf("update.ini"));
+        settings.WriteString("UpdateInfo", "Version", "1.0");
+        settings.WriteString("UpdateInfo", "InfoURL", infoURL);
+        settings.WriteString("UpdateInfo", "FailedURL", failedURL);
+    }
+
+    // An information file for version 2.0 listing the given release files.
+    void Publish(const std::vector<std::string>& files) const
+    {
+        std::string text = "#version=2.0\r\n#message=A <b>better</b> release\r\n";
+        const char* keys[] = {"url", "url0", "url3"};
+        for (std::size_t i = 0; i < files.size(); ++i)
+            text += std::string("#") + keys[i] + "=" + server.Url("/" + files[i]) + "\r\n";
+        server.PutFile("info.txt", text);
+    }
+
+    std::unique_ptr<TUpdateForm> NewForm(const std::string& starterText)
+    {
+        auto created = std::make_unique<TUpdateForm>(starterText, folder.Path() + "\\");
+        form = created.get();
+        TauUpgraderPrompts& prompts = created->Updater.Prompts;
+        prompts.AskUpgrade = [this](const std::string&, const std::string&, const TauMoreInfo&) {
+            ++asked;
+            return answerYes;
+        };
+        prompts.OpenBrowser = [this](const std::string& url) { opened.push_back(url); };
+        // The release is not installed over the test program: the run stops
+        // where the stub would take over.
+        created->Updater.OnEndUpgrade = [](TauAutoUpgrader& engine) { engine.AbortUpgrade(); };
+        created->Updater.OnBeginUpgrade = [this](TauAutoUpgrader&, const std::string&, TacUpgradeMethod,
+                                                 std::vector<std::string>&, bool&) { Observe(); };
+        return created;
+    }
+    std::unique_ptr<TUpdateForm> NewForm() { return NewForm(starter.HandleText()); }
+
+    void Observe() { everVisible = everVisible || IsWindowVisible(form->Handle()); }
+
+    // Runs a form to its end; the modal result in visible mode.
+    int Run(std::unique_ptr<TUpdateForm> created, bool silent)
+    {
+        const int result = TUpdateForm::Start(std::move(created), silent, application.get());
+        EXPECT_TRUE(PumpUntilQuit()) << "the updater ends by itself";
+        EXPECT_FALSE(TUpdateForm::Exists());
+        EXPECT_EQ(FindWindowA("TBaseSubForm", "Freshet!"), nullptr) << "the window is freed";
+        return result;
+    }
+    int Run(bool silent) { return Run(NewForm(), silent); }
+
+    std::vector<std::string> Messages() const { return Lines(ReadWholeFile(messageLog)); }
+};
+
+const std::string kNoUpdateBox = "Freshet!|40|No update available. You are using the latest version";
+const std::string kAbortedBox = "Freshet!|10|Update aborted.";
+const std::string kFallBackBox = "Freshet!|10|Sorry but for some reason, Freshet can't connect to the update server, "
+                                 "click OK to directly download the latest version from our site.";
+
+} // namespace
+
+TEST(UpdateForm, WindowLayoutEngineSettingsAndNoTaskbarButton)
+{
+    UpdaterRun run;
+    run.server.PutFile("info.txt", "#version=1.0\r\n");
+    auto created = run.NewForm();
+    TUpdateForm& form = *created;
+    created->Updater.OnNoUpdateAvailable = [&](TauAutoUpgrader&) {
+        RECT client = {};
+        GetClientRect(form.Handle(), &client);
+        EXPECT_EQ(client.right, 346);
+        EXPECT_EQ(client.bottom, 136);
+        const HWND owner = GetWindow(form.Handle(), GW_OWNER);
+        EXPECT_EQ(owner, run.application.get());
+        EXPECT_TRUE(GetWindowLongA(owner, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+        EXPECT_FALSE(IsWindowVisible(owner));
+        EXPECT_TRUE(GetWindowLongA(form.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+        EXPECT_FALSE(GetWindowLongA(form.Handle(), GWL_STYLE) & WS_SYSMENU) << "no caption buttons";
+        EXPECT_EQ(form.Updater.VersionNumber, "1.0");
+        EXPECT_EQ(form.Updater.InfoFileURL, run.server.Url("/info.txt"));
+        EXPECT_EQ(form.Updater.RestartParams(), "/verysilent");
+        EXPECT_EQ(form.Updater.TransferBufferSize, 256 * 1024);
+        EXPECT_FALSE(form.Updater.Wizard.Enabled);
+        EXPECT_EQ(form.Updater.ShowMessages, TauAutoUpgraderShowMessages{mAskUpgrade});
+        EXPECT_FALSE(form.UpdateButton().Glyph().Empty());
+        EXPECT_FALSE(form.CancelButton().Glyph().Empty());
+        form.Close();
+    };
+    run.Run(std::move(created), true);
+    EXPECT_TRUE(run.Messages().empty());
+}
+
+TEST(UpdateForm, NoUpdateVisibleTellsTheUserSilentEndsQuietly)
+{
+    UpdaterRun run;
+    run.server.PutFile("info.txt", "#version=1.0\r\n");
+    auto created = run.NewForm();
+    auto original = created->Updater.OnNoUpdateAvailable;
+    std::string status;
+    bool updateEnabled = true;
+    created->Updater.OnNoUpdateAvailable = [&](TauAutoUpgrader& engine) {
+        status = run.form->StatusText();
+        updateEnabled = run.form->UpdateButton().Enabled();
+        run.Observe();
+        original(engine);
+    };
+    EXPECT_EQ(run.Run(std::move(created), false), 1) << "modal result OK";
+    EXPECT_EQ(status, "Freshet! is downloading required files...");
+    EXPECT_FALSE(updateEnabled);
+    EXPECT_TRUE(run.everVisible);
+    EXPECT_EQ(run.Messages(), std::vector<std::string>{kNoUpdateBox});
+
+    UpdaterRun silent;
+    silent.server.PutFile("info.txt", "#version=1.0\r\n");
+    EXPECT_EQ(silent.Run(true), 0);
+    EXPECT_TRUE(silent.Messages().empty());
+    EXPECT_TRUE(silent.opened.empty());
+    EXPECT_EQ(silent.asked, 0);
+}
+
+TEST(UpdateForm, ServerFailuresFallBackToTheSiteOnlyWhenVisible)
+{
+    // No information file: the download page is offered.
+    UpdaterRun missing("/missing.txt");
+    missing.Run(false);
+    EXPECT_EQ(missing.Messages(), std::vector<std::string>{kFallBackBox});
+    ASSERT_EQ(missing.opened.size(), 1u);
+    EXPECT_NE(missing.opened[0].find(kFailedURL), std::string::npos);
+
+    // Nothing listens on the port.
+    UpdaterRun unreachable;
+    unreachable.WriteSettings("http://127.0.0.1:1/info.txt", kFailedURL);
+    unreachable.Run(false);
+    EXPECT_EQ(unreachable.Messages(), std::vector<std::string>{kFallBackBox});
+    EXPECT_EQ(unreachable.opened.size(), 1u);
+
+    // The fallback address is handed on only when it is a web address.
+    UpdaterRun unsafe("/missing.txt", "file:///C:/windows/system32/cmd.exe");
+    unsafe.Run(false);
+    EXPECT_EQ(unsafe.Messages(), std::vector<std::string>{kFallBackBox});
+    EXPECT_TRUE(unsafe.opened.empty());
+
+    for (const char* path : {"/missing.txt", "/unreachable"}) {
+        UpdaterRun silent(path);
+        if (std::string(path) == "/unreachable")
+            silent.WriteSettings("http://127.0.0.1:1/info.txt", kFailedURL);
+        silent.Run(true);
+        EXPECT_TRUE(silent.Messages().empty()) << path;
+        EXPECT_TRUE(silent.opened.empty()) << path;
+    }
+}
+
+TEST(UpdateForm, SilentUpgradeLaterEndsQuietlyConfirmedShowsProgressAndReportsALostFile)
+{
+    UpdaterRun later;
+    later.server.PutFile("app.bin", "new program");
+    later.Publish({"app.bin"});
+    later.answerYes = false;
+    later.Run(true);
+    EXPECT_EQ(later.asked, 1);
+    EXPECT_TRUE(later.Messages().empty());
+
+    // Confirmed: the window comes up with the progress, then the second file is not served.
+    UpdaterRun lost;
+    lost.server.PutFile("kd-freshet-a.bin", PatternBytes(300000));
+    lost.Publish({"kd-freshet-a.bin", "kd-freshet-missing.bin"});
+    auto created = lost.NewForm();
+    auto onProgress = created->Updater.OnProgress;
+    std::vector<std::string> progress;
+    created->Updater.OnProgress = [&](TauAutoUpgrader& engine, const std::string& url, std::int64_t size,
+                                      std::int64_t read, int elapsed, int left, std::uint8_t percents,
+                                      std::uint8_t total, float rate) {
+        onProgress(engine, url, size, read, elapsed, left, percents, total, rate);
+        lost.Observe();
+        progress.push_back(lost.form->ProgressText());
+        EXPECT_FALSE(lost.form->Silent()) << "reports reach the user once the window is shown";
+    };
+    lost.Run(std::move(created), true);
+    EXPECT_TRUE(lost.everVisible);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), "Status: Downloading \"kd-freshet-a.bin\"... 292 kb/ 292 kb");
+    EXPECT_EQ(lost.Messages(), (std::vector<std::string>{kFallBackBox, kAbortedBox}));
+    EXPECT_EQ(lost.opened.size(), 1u);
+    EXPECT_EQ(StarterWindow::closeRequests, 0);
+    for (const char* left : {"kd-freshet-a.bin", "kd-freshet-a.bin.uTMP"})
+        EXPECT_EQ(GetFileAttributesA((GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+}
+
+TEST(UpdateForm, CancelClosesAtOnceOrAbortsTheRunningDownload)
+{
+    // Nothing runs while the question is open: Cancel just closes.
+    UpdaterRun idle;
+    idle.server.PutFile("app.bin", "new program");
+    idle.Publish({"app.bin"});
+    auto created = idle.NewForm();
+    created->Updater.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
+        idle.form->CancelButton().Click();
+        return true;
+    };
+    idle.Run(std::move(created), false);
+    EXPECT_TRUE(idle.Messages().empty());
+
+    UpdaterRun busy;
+    busy.server.PutFile("kd-freshet-big.bin", PatternBytes(2000000));
+    busy.Publish({"kd-freshet-big.bin"});
+    auto downloading = busy.NewForm();
+    auto onProgress = downloading->Updater.OnProgress;
+    downloading->Updater.OnProgress = [&](TauAutoUpgrader& engine, const std::string& url, std::int64_t size,
+                                          std::int64_t read, int elapsed, int left, std::uint8_t percents,
+                                          std::uint8_t total, float rate) {
+        onProgress(engine, url, size, read, elapsed, left, percents, total, rate);
+        if (TUpdateForm::Exists())
+            busy.form->CancelButton().Click();
+    };
+    busy.Run(std::move(downloading), false);
+    EXPECT_EQ(busy.Messages(), std::vector<std::string>{kAbortedBox});
+    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "kd-freshet-big.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(UpdateForm, CloseRequestGoesOnlyToAWindow)
+{
+    for (const std::string handle : {"", "0", "abc", "-5", "123456789"}) {
+        UpdaterRun run;
+        auto created = run.NewForm(handle);
+        TUpdateForm& form = *created;
+        created->Updater.OnNoInfoFile = [&](TauAutoUpgrader& engine) { form.Updater.OnDoOwnCloseAppMethod(engine); };
+        run.Run(std::move(created), true);
+        EXPECT_EQ(StarterWindow::closeRequests, 0) << handle;
+    }
+    UpdaterRun run;
+    auto created = run.NewForm();
+    TUpdateForm& form = *created;
+    created->Updater.OnNoInfoFile = [&](TauAutoUpgrader& engine) { form.Updater.OnDoOwnCloseAppMethod(engine); };
+    run.Run(std::move(created), true);
+    EXPECT_EQ(StarterWindow::closeRequests, 1);
+}
+
+namespace {
+
+// freshet.exe and a product beside it in a folder of their own.
+struct ProductFolder {
+    ScratchFolder folder{"freshet product"};
+    const std::string record = folder.PathOf("record.txt");
+    EnvVarScope recordTo{"KD_STUB_RECORD", record};
+    const std::string messageLog = folder.PathOf("messages.txt");
+    EnvVarScope messages{"KDAGENT_MESSAGE_LOG", messageLog};
+    const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+
+    ProductFolder()
+    {
+        folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
+        folder.AddFile("app\\app.exe", product);
+    }
+    std::string App(const std::string& name = {}) const { return folder.PathOf("app\\" + name); }
+    void Settings(const std::string& processName, const std::string& infoURL) const
+    {
+        const ProfileFile settings(App("update.ini"));
+        settings.WriteString("UpdateInfo", "ProcessName", processName);
+        settings.WriteString("UpdateInfo", "Version", "1.0");
+        settings.WriteString("UpdateInfo", "InfoURL", infoURL);
+    }
+    DWORD Freshet(const std::string& arguments) const
+    {
+        const UniqueKernelHandle process = StartProcess("\"" + App("freshet.exe") + "\" " + arguments);
+        return WaitForExit(process.get(), 60000);
+    }
+    // The product's starts so far, waiting up to the time given for at least `count`.
+    std::vector<std::string> Starts(std::size_t count, DWORD timeoutMs = 20000) const
+    {
+        std::vector<std::string> lines;
+        PumpUntil([&] { return (lines = Lines(ReadWholeFile(record))).size() >= count; }, timeoutMs);
+        return lines;
+    }
+};
+
+// Presses Yes in the updater's question once it is open.
+bool AnswerYes(DWORD processId)
+{
+    HWND dialog = nullptr;
+    const bool open = PumpUntil(
+        [&] {
+            dialog = nullptr;
+            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr))) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(dialog, &owner);
+                if (owner == processId && GetDlgItem(dialog, IDYES))
+                    return true;
+            }
+            return false;
+        },
+        30000);
+    return open && PostMessageA(dialog, WM_COMMAND, IDYES, 0);
+}
+
+} // namespace
+
+TEST(Freshet, SilentUpdateClosesTheProductReplacesItAndStartsItAgain)
+{
+    HttpTestServer server;
+    ProductFolder product;
+    const std::string release = product.product + "-new release-";
+    server.PutFile("app.exe", release);
+    server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n");
+    product.Settings("app.exe", server.Url("/info.txt"));
+    StarterWindow starter;
+
+    const UniqueKernelHandle process =
+        StartProcess("\"" + product.App("freshet.exe") + "\" /silent " + starter.HandleText());
+    ASSERT_TRUE(AnswerYes(GetProcessId(process.get())));
+    EXPECT_TRUE(PumpUntil([] { return StarterWindow::closeRequests == 1; }, 60000));
+    EXPECT_EQ(WaitForExit(process.get(), 30000), 0u);
+
+    // The stub starts the updater again with "/verysilent", which starts the product.
+    const auto starts = product.Starts(1, 60000);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].substr(0, product.App("app.exe").size()), product.App("app.exe"));
+    EXPECT_NE(starts[0].find("|" + std::to_string(release.size()) + "|"), std::string::npos) << starts[0];
+    EXPECT_EQ(ReadWholeFile(product.App("app.exe")), release);
+    EXPECT_EQ(GetFileAttributesA(product.App("app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadWholeFile(product.messageLog), "");
+}
+
+TEST(Freshet, LauncherModeStartsTheNamedProgramAndBadCommandLinesEndCleanly)
+{
+    ProductFolder product;
+    EXPECT_EQ(product.Freshet(""), 1u) << "no update.ini: nothing started";
+    product.Settings("", "");
+    EXPECT_EQ(product.Freshet("one"), 1u) << "empty ProcessName: nothing started";
+    product.Settings("app.exe", "");
+    EXPECT_EQ(product.Freshet(""), 0u);
+    EXPECT_EQ(product.Freshet("/silent 1 2"), 0u) << "three arguments launch";
+    EXPECT_EQ(product.Starts(2).size(), 2u);
+
+    // Updates that cannot reach any server end silently, whatever the handle says.
+    product.folder.AddFile("app\\update.ini", std::string("\x00\xff[UpdateInfo\n=\x01", 14));
+    for (const char* handle : {"abc", "0", "99999999999999999999999", "-1"})
+        EXPECT_EQ(product.Freshet(std::string("/silent ") + handle), 0u) << handle;
+    EXPECT_EQ(product.Starts(2).size(), 2u) << "nothing else started";
+    EXPECT_EQ(ReadWholeFile(product.messageLog), "");
+}
