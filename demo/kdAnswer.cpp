@@ -8,6 +8,8 @@
 // exactly, "-" matches any. BUTTON is a button's text, with or without its
 // "&". SECONDS (default 60) bounds the wait for the window; exit code 1 when
 // it did not appear or has no such button, 2 for a bad command line.
+#include "DemoClock.h"
+
 #include <windows.h>
 
 #include <cinttypes>
@@ -105,15 +107,6 @@ BOOL CALLBACK ConsiderButton(HWND child, LPARAM data)
         return TRUE;
     wanted.found = child;
     return FALSE;
-}
-
-std::uint64_t UnixMilliseconds()
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    constexpr std::uint64_t TicksFrom1601To1970 = 116444736000000000ULL;
-    return (ticks - TicksFrom1601To1970) / 10000;
 }
 
 int Where(HWND window)

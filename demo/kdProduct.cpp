@@ -10,12 +10,14 @@
 // start, the close request and the end are appended to kdProduct.log beside
 // the program, one line each: Unix time in milliseconds, version, event and
 // detail (the command line of a start).
+#include "DemoClock.h"
+#include "common/Utils.h"
+
 #include <windows.h>
 
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #if !defined(KD_PRODUCT_MAJOR) || !defined(KD_PRODUCT_MINOR)
@@ -30,28 +32,9 @@ constexpr char ClassName[] = "KeldoraDemoProduct";
 constexpr UINT UpdaterCloseRequest = WM_USER + 109;
 constexpr char Version[] = KD_TEXT(KD_PRODUCT_MAJOR) "." KD_TEXT(KD_PRODUCT_MINOR);
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-// Milliseconds since 1970 from the system clock, so that the demo and the
-// benchmark can set these lines beside times taken outside Wine.
-std::uint64_t UnixMilliseconds()
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    constexpr std::uint64_t TicksFrom1601To1970 = 116444736000000000ULL;
-    return (ticks - TicksFrom1601To1970) / 10000;
-}
-
 void Log(const char* event, const char* detail = "")
 {
-    const std::string path = ProgramFolder() + "kdProduct.log";
+    const std::string path = GetAppFolder() + "kdProduct.log";
     FILE* file = std::fopen(path.c_str(), "ab");
     if (!file)
         return;
@@ -78,7 +61,7 @@ void StartUpdater(HWND window, const char* mode)
 {
     char handle[32];
     std::snprintf(handle, sizeof handle, "%" PRIuPTR, reinterpret_cast<std::uintptr_t>(window));
-    const std::string folder = ProgramFolder();
+    const std::string folder = GetAppFolder();
     std::string command = "\"" + folder + "freshet.exe\" " + mode + " " + handle;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -38,8 +38,10 @@ update_demo() {
         >"$work/processes.log" 2>/dev/null &
     update_demo_watcher=$!
     trap 'update_demo_stop; stop_wine' EXIT
-    # Without a window manager Wine draws the captions itself only when told so.
+    # There is no window manager on the Xvfb display: Wine is told to draw the
+    # captions itself and not to wait for a manager whenever a window hides.
     wine_run reg add "$x11_driver" /v Decorated /d N /f >/dev/null 2>&1
+    wine_run reg add "$x11_driver" /v Managed /d N /f >/dev/null 2>&1
     local display=${DISPLAY:-$(cat "$win_build/wine/xvfb.display")}
     for _ in $(seq 1 100); do [ -s "$work/port" ] && break; sleep 0.1; done
     local base="http://127.0.0.1:$(cat "$work/port")"
@@ -196,6 +198,7 @@ wait_until_gone() {
 
 update_demo_stop() {
     wine_run reg delete "$x11_driver" /v Decorated /f >/dev/null 2>&1 || true
+    wine_run reg delete "$x11_driver" /v Managed /f >/dev/null 2>&1 || true
     local pid
     for pid in ${update_demo_watcher:-} ${update_demo_server:-}; do
         kill "$pid" 2>/dev/null || true
