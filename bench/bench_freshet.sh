@@ -22,11 +22,16 @@ bin=$build/bin
 run() { "$here/cmake/wine-run.sh" "$build/wine/prefix" "$@"; }
 work=$(mktemp -d "$build/bench-freshet.XXXXXX")
 server_pid=
+# There is no window manager on the Xvfb display: without this, Wine waits up to
+# two seconds for one whenever a window hides (the ask dialog, the product).
+x11_driver='HKCU\Software\Wine\X11 Driver'
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    run reg delete "$x11_driver" /v Managed /f >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
+run reg add "$x11_driver" /v Managed /d N /f >/dev/null 2>&1
 
 wants() { [[ " $parts " == *" $1 "* ]]; }
 
