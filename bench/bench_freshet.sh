@@ -25,15 +25,18 @@ server_pid=
 # There is no window manager on the Xvfb display: without this, Wine waits up to
 # two seconds for one whenever a window hides (the ask dialog, the product).
 x11_driver='HKCU\Software\Wine\X11 Driver'
+runs_wine=0
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-    run reg delete "$x11_driver" /v Managed /f >/dev/null 2>&1 || true
+    [ "$runs_wine" = 1 ] && run reg delete "$x11_driver" /v Managed /f >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-run reg add "$x11_driver" /v Managed /d N /f >/dev/null 2>&1
-
 wants() { [[ " $parts " == *" $1 "* ]]; }
+if wants a || wants b || wants d; then
+    runs_wine=1
+    run reg add "$x11_driver" /v Managed /d N /f >/dev/null 2>&1
+fi
 
 now_ms() { date +%s%3N; }
 
