@@ -83,14 +83,15 @@ wait_for_line() {
     return 1
 }
 
-# Until no Windows process of that program runs (the stub and the updater's relaunch).
+# Until no updater or stub of FOLDER runs (the stub and the updater's relaunch
+# name the folder; other prefixes on the machine run programs of the same names).
 wait_until_gone() {
-    local i
+    local i folder="Z:${1//\//\\}"
     for i in $(seq 1 600); do
-        ps -eo args | grep -qaiE "^[A-Z]:\\\\.*\\\\$1( |$)" || return 0
+        ps -eo args | grep -aiF "$folder" | grep -qaiE 'freshet\.exe|zeredira3\.exe' || return 0
         sleep 0.1
     done
-    echo "bench_freshet: $1 still runs" >&2
+    echo "bench_freshet: the updater or the stub still runs in $1" >&2
     return 1
 }
 
@@ -140,8 +141,7 @@ if wants b; then
         clicked=$(run "$bin/kdAnswer.exe" click freshet.exe '#32770' - Yes 120 | tr -d '\r')
         wait_for_line "$log" ' close-request 1133' 600
         wait "$product"
-        wait_until_gone zeredira3.exe
-        wait_until_gone freshet.exe
+        wait_until_gone "$folder"
         cmp -s "$work/www/release.bin" "$folder/release.bin" || { echo "bench_freshet: the release differs" >&2; exit 1; }
         local started received
         started=$(awk '$3 == "updater-started" { print $1 }' "$log")
@@ -209,6 +209,5 @@ if wants d; then
     echo "The demo product beside it (a plain window program): $(memory "$product_pid")"
     wait_for_line "$folder/kdProduct.log" ' close-request 1133' 120
     wait "$product"
-    wait_until_gone zeredira3.exe
-    wait_until_gone freshet.exe
+    wait_until_gone "$folder"
 fi

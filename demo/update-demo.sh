@@ -118,7 +118,7 @@ update_run() {
     # updater once more, and that check finds nothing newer.
     wait_for_line "$log" '^[0-9]+ 2\.0 updater-started' 120 || return 1
     wait "$product" || true
-    wait_until_gone freshet.exe 60 || return 1
+    wait_until_gone "$folder" 'freshet\.exe|zeredira3\.exe' 60 || return 1
 
     echo "-- What changed"
     echo "Product log (Unix ms, version, event, detail):"
@@ -135,14 +135,15 @@ import json, sys
 for line in sys.stdin:
     print("  " + json.loads(line)["path"])'
     echo "Started during the run (Windows command lines):"
-    grep -aiF "$(wine_run winepath -w "$folder" 2>/dev/null | tr -d '\r')" "$work/processes.log" |
+    grep -aiF "$(windows_path "$folder")" "$work/processes.log" |
         awk '!seen[$0]++ { print "  " $0 }'
-    echo "Restart arguments: $(grep -aioE 'freshet\.exe /verysilent.*' "$work/processes.log" | head -n 1 | cut -d' ' -f2-)"
+    echo "Restart arguments: $(grep -aiF "$(windows_path "$folder")" "$work/processes.log" |
+        grep -aioE 'freshet\.exe /verysilent.*' | head -n 1 | cut -d' ' -f2-)"
     : >"$work/processes.log"
 
     wine_run "$answer" close kdProduct.exe KeldoraDemoProduct - 10 || return 1
     wait_for_line "$log" '^[0-9]+ 2\.0 end' 30 || return 1
-    wait_until_gone kdproduct.exe 30
+    wait_until_gone "$folder" 'kdproduct\.exe' 30
 }
 
 # file_table FOLDER: "name size:md5" for each file, by name.
@@ -185,14 +186,22 @@ wait_for_line() {
     return 1
 }
 
-# wait_until_gone PROGRAM SECONDS: until no Windows process of that name runs.
+# The Windows form of a folder of the prefix's Z: drive.
+windows_path() {
+    echo "Z:${1//\//\\}"
+}
+
+# wait_until_gone FOLDER PROGRAMS SECONDS: until no Windows process whose command
+# line names FOLDER is one of PROGRAMS (a regular expression, any case). Other
+# prefixes on the machine run programs of the same names.
 wait_until_gone() {
-    local i
-    for i in $(seq 1 $(($2 * 10))); do
-        ps -eo args | grep -qaiE "^[A-Z]:\\\\.*\\\\$1( |$)" || return 0
+    local i folder
+    folder=$(windows_path "$1")
+    for i in $(seq 1 $(($3 * 10))); do
+        ps -eo args | grep -aiF "$folder" | grep -qaiE "$2" || return 0
         sleep 0.1
     done
-    echo "update demo: $1 still runs after $2 s" >&2
+    echo "update demo: $2 still runs in $1 after $3 s" >&2
     return 1
 }
 
