@@ -167,9 +167,13 @@ if wants b; then
     summary "freshet download" "curl" "${download[*]}" "${curl_times[*]}" | sed 's/^/  /'
     echo "From the updater's start to message 1133 (start, check, ask dialog answered by kdAnswer, download):"
     summary "freshet whole" "curl" "${whole[*]}" "${curl_times[*]}" | sed 's/^/  /'
-    python3 -c 'import statistics, sys; c = [float(x) for x in sys.argv[1].split()]; d = [float(x) for x in sys.argv[2].split()]
-print("throughput freshet/curl (download): best %.2f, median %.2f (goal >= 0.8)" % (min(c) / min(d), statistics.median(c) / statistics.median(d)))' \
-        "${curl_times[*]}" "${download[*]}"
+    python3 - "${curl_times[*]}" "${download[*]}" <<'PY'
+import statistics, sys
+c = [float(x) for x in sys.argv[1].split()]
+d = [float(x) for x in sys.argv[2].split()]
+print("throughput freshet/curl (download): best %.2f, median %.2f (goal >= 0.8)"
+      % (min(c) / min(d), statistics.median(c) / statistics.median(d)))
+PY
 fi
 
 if wants c; then

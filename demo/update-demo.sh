@@ -58,8 +58,11 @@ update_demo() {
     write_update_ini "$work/www/update.ini" 2.0 "$base"
     # The engine names a pending file after the last "/" of its address, so the
     # server's throttling options end in one more "/kdProduct.exe".
-    printf '#version=2.0\r\n#url=%s/freshet.exe\r\n#url0=%s/kdProduct.exe?slow=%d&chunk=%d&as=/kdProduct.exe\r\n#url3=%s/update.ini\r\n#message={%s}\r\n' \
-        "$base" "$base" "$slow" "$chunk" "$base" "$release_notes" >"$work/www/info.txt"
+    {
+        printf '#version=2.0\r\n#url=%s/freshet.exe\r\n' "$base"
+        printf '#url0=%s/kdProduct.exe?slow=%d&chunk=%d&as=/kdProduct.exe\r\n' "$base" "$slow" "$chunk"
+        printf '#url3=%s/update.ini\r\n#message={%s}\r\n' "$base" "$release_notes"
+    } >"$work/www/info.txt"
 
     echo
     echo "== Update: the information file published at $base/info.txt"
@@ -76,8 +79,8 @@ update_demo() {
 
 # write_update_ini FILE VERSION BASE-URL
 write_update_ini() {
-    printf '[UpdateInfo]\r\nProcessName=kdProduct.exe\r\nVersion=%s\r\nInfoURL=%s/info.txt\r\nFailedURL=%s/failed.html\r\n' \
-        "$2" "$3" "$3" >"$1"
+    printf '[UpdateInfo]\r\nProcessName=kdProduct.exe\r\nVersion=%s\r\n' "$2" >"$1"
+    printf 'InfoURL=%s/info.txt\r\nFailedURL=%s/failed.html\r\n' "$3" "$3" >>"$1"
 }
 
 # update_run NAME PRODUCT-ARGUMENT: one update of a fresh 1.0 installation.
@@ -124,7 +127,9 @@ update_run() {
     echo "Product log (Unix ms, version, event, detail):"
     sed 's/\r$//; s/^/  /' "$log"
     grep -q ' 1\.0 close-request 1133' "$log" && echo "kdProduct 1.0 received message 1133 and closed"
-    echo "Versions: before 1.0, after $(awk '{ v = $2 } END { print v }' "$log") (update.ini: $(sed -n 's/^Version=//p' "$folder/update.ini" | tr -d '\r'))"
+    local installed
+    installed=$(sed -n 's/^Version=//p' "$folder/update.ini" | tr -d '\r')
+    echo "Versions: before 1.0, after $(awk '{ v = $2 } END { print v }' "$log") (update.ini: $installed)"
     echo "Files (size, md5) before -> after:"
     join -a1 -a2 -e '(none)' -o 0,1.2,2.2 <(echo "$before") <(file_table "$folder") |
         awk '{ printf "  %-16s %-44s -> %s%s\n", $1, $2, $3, ($2 == $3 ? "" : "   replaced") }'
