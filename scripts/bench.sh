@@ -28,3 +28,5 @@ echo "== HTTP download against curl (Wine)"
 bash "$root/bench/bench_http.sh" "$win_build" 256 4096 cache
 echo "== Self-upgrade stub replacing 1 000 files against mv (Wine)"
 bash "$root/bench/bench_stub.sh" "$win_build"
+echo "== The updater freshet.exe: start, a 256 MB release against curl, size, memory (Wine)"
+bash "$root/bench/bench_freshet.sh" "$win_build"

@@ -13,3 +13,4 @@ echo "== The ten startup locations as this machine resolves them"
 wine_run "$win_build/bin/kdLocations.exe"
 
 source "$root/demo/agent-demo.sh"
+source "$root/demo/update-demo.sh"

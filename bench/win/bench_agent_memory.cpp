@@ -1,15 +1,22 @@
 // Prints the memory figures Windows reports for the running agent (the
-// process owning the window of class TAgentForm), for bench/bench_agent.sh.
+// process owning the window of class TAgentForm), for bench/bench_agent.sh,
+// or for the process owning the window of the given class and caption ("-"
+// for any), for bench/bench_freshet.sh.
+// Usage: bench_agent_memory [CLASS [CAPTION]]
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstring>
 
-int main()
+int main(int argc, char** argv)
 {
-    const HWND agent = FindWindowA("TAgentForm", nullptr);
+    const auto any = [](const char* text) { return std::strcmp(text, "-") == 0 ? nullptr : text; };
+    const char* windowClass = argc > 1 ? any(argv[1]) : "TAgentForm";
+    const char* caption = argc > 2 ? any(argv[2]) : nullptr;
+    const HWND window = FindWindowA(windowClass, caption);
     DWORD pid = 0;
-    if (!agent || !GetWindowThreadProcessId(agent, &pid))
+    if (!window || !GetWindowThreadProcessId(window, &pid))
         return 1;
     const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     PROCESS_MEMORY_COUNTERS_EX counters = {};
