@@ -1,14 +1,12 @@
 #include "CoolTrayIcon.h"
 
 #include "common/AppMessages.h"
-#include "HiddenWindow.h"
+#include "winutil/SharedMessageWindow.h"
 
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -30,32 +28,11 @@ DWORD PackedDllVersion(const char* library)
 
 constexpr DWORD kComCtl470 = 262214;
 
-UINT RegisterTaskbarCreated()
+UINT TaskbarCreatedMessage()
 {
-    return PackedDllVersion("comctl32.dll") > kComCtl470 ? RegisterWindowMessageA("TaskbarCreated") : 0;
-}
-
-struct TrayHandler {
-    explicit TrayHandler(WNDPROC procedure)
-        : window("TCoolTrayIconHandler", procedure), taskbarCreated(RegisterTaskbarCreated())
-    {
-    }
-
-    HiddenWindow window;
-    UINT taskbarCreated;
-    std::map<UINT, TCoolTrayIcon*> icons;
-};
-
-std::unique_ptr<TrayHandler>& Handler()
-{
-    static std::unique_ptr<TrayHandler> handler;
-    return handler;
-}
-
-UINT NextIconId()
-{
-    static UINT last = 0;
-    return ++last;
+    static const UINT message =
+        PackedDllVersion("comctl32.dll") > kComCtl470 ? RegisterWindowMessageA("TaskbarCreated") : 0;
+    return message;
 }
 
 template <std::size_t N>
@@ -99,11 +76,20 @@ DWORD NotifyIconDataSize()
     return size;
 }
 
-TCoolTrayIcon::TCoolTrayIcon(HWND owner) : FId(NextIconId()), FOwner(owner)
+using keldora::winutil::SharedMessageWindow;
+using keldora::winutil::WindowKind;
+
+SharedMessageWindow<TCoolTrayIcon>& TCoolTrayIcon::SharedWindow()
 {
-    if (!Handler())
-        Handler() = std::make_unique<TrayHandler>(&TCoolTrayIcon::HandlerProc);
-    Handler()->icons[FId] = this;
+    static SharedMessageWindow<TCoolTrayIcon> shared(
+        {.kind = WindowKind::HiddenTopLevel, .className = "TCoolTrayIconHandler"}, &TCoolTrayIcon::HandleMessage,
+        HandleCurrentException);
+    return shared;
+}
+
+TCoolTrayIcon::TCoolTrayIcon(HWND owner) : FOwner(owner)
+{
+    FId = static_cast<UINT>(SharedWindow().Join(*this));
     FCycleTimer.SetOnTimer([this] { CycleIcon(); });
     FClickTimer.SetAutoDisable(true);
     FClickTimer.SetOnTimer([this] { ClickTimerTick(); });
@@ -119,14 +105,12 @@ TCoolTrayIcon::~TCoolTrayIcon()
         Notify(NIM_DELETE, 0);
     if (FOwner)
         RemoveWindowSubclass(FOwner, &TCoolTrayIcon::OwnerHook, FId);
-    Handler()->icons.erase(FId);
-    if (Handler()->icons.empty())
-        Handler().reset();
+    SharedWindow().Leave(FId);
 }
 
 HWND TCoolTrayIcon::HandlerWindow()
 {
-    return Handler() ? Handler()->window.get() : nullptr;
+    return SharedWindow().Window();
 }
 
 void TCoolTrayIcon::Loaded()
@@ -420,27 +404,20 @@ void TCoolTrayIcon::HandleNotify(UINT code)
     }
 }
 
-LRESULT CALLBACK TCoolTrayIcon::HandlerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+bool TCoolTrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
-    try {
-        if (message == WM_TRAYNOTIFY) {
-            const auto found = Handler()->icons.find(static_cast<UINT>(wParam));
-            if (found != Handler()->icons.end() && found->second->Enabled)
-                found->second->HandleNotify(static_cast<UINT>(lParam));
-            return 0;
-        }
-        if (Handler() && message == Handler()->taskbarCreated && message != 0) {
-            std::vector<TCoolTrayIcon*> icons;
-            for (const auto& [id, icon] : Handler()->icons)
-                if (icon->FIconVisible)
-                    icons.push_back(icon);
-            for (TCoolTrayIcon* icon : icons)
+    result = 0;
+    if (message == WM_TRAYNOTIFY) {
+        TCoolTrayIcon* icon = SharedWindow().Find(static_cast<UINT>(wParam));
+        if (icon && icon->Enabled)
+            icon->HandleNotify(static_cast<UINT>(lParam));
+        return true;
+    }
+    if (message == TaskbarCreatedMessage() && message != 0) {
+        for (TCoolTrayIcon* icon : SharedWindow().Members())
+            if (icon->FIconVisible)
                 icon->ShowIcon();
-            return 0;
-        }
-    } catch (...) {
-        HandleCurrentException();
-        return 0;
+        return true;
     }
     switch (message) {
     case WM_DESTROY:
@@ -449,9 +426,10 @@ LRESULT CALLBACK TCoolTrayIcon::HandlerProc(HWND window, UINT message, WPARAM wP
     case WM_QUIT:
     case WM_ENDSESSION:
     case WM_NCDESTROY:
-        return 1;
+        result = 1;
+        return true;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return false;
     }
 }
 

@@ -4,8 +4,9 @@
 // click, double-click, mouse and balloon events, a popup menu opened at the
 // cursor, balloon tips, optional icon cycling, and hiding the owner window
 // at start or when it is minimised.
-// All icons of the process share one hidden handler window, created with the
-// first component and freed with the last. Main thread only; an exception
+// All icons of the process share one hidden top-level handler window (it
+// must get the "TaskbarCreated" broadcast), created with the first component
+// and freed with the last. Main thread only; an exception
 // raised by an event handler goes to the general error handling
 // (AppMessages), never through the message loop.
 #include <windows.h>
@@ -18,6 +19,11 @@
 
 #include <functional>
 #include <string>
+
+namespace keldora::winutil {
+template <class Member>
+class SharedMessageWindow;
+} // namespace keldora::winutil
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 enum class TBalloonHintIcon { bitNone, bitInfo, bitWarning, bitError };
@@ -110,7 +116,8 @@ protected:
     virtual void DoMinimizeToTray();
 
 private:
-    static LRESULT CALLBACK HandlerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static keldora::winutil::SharedMessageWindow<TCoolTrayIcon>& SharedWindow();
+    static bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     static LRESULT CALLBACK OwnerHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                       DWORD_PTR data);
     void HandleNotify(UINT code);
@@ -119,7 +126,7 @@ private:
     void ClickTimerTick();
     void ExitTimerTick();
 
-    const UINT FId;
+    UINT FId = 0;
     HWND FOwner;
     UniqueIcon FIcon;
     std::string FHint;

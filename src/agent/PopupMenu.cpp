@@ -86,9 +86,14 @@ std::string MenuCaptionText(const std::string& text)
     return ReplaceAll("&", "&&", text);
 }
 
-TPopupMenu::TPopupMenu() : FWindow("TPopupMenuOwner", &TPopupMenu::WindowProc)
+// A top-level window: the menu's owner must be able to take the foreground.
+TPopupMenu::TPopupMenu()
+    : FWindow({.kind = keldora::winutil::WindowKind::HiddenTopLevel, .className = "TPopupMenuOwner"},
+              [this](UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
+                  return HandleMessage(message, lParam, result);
+              },
+              HandleCurrentException)
 {
-    SetWindowLongPtrA(FWindow.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 TBuiltMenu TPopupMenu::Build() const
@@ -157,16 +162,12 @@ bool TPopupMenu::DrawItem(const DRAWITEMSTRUCT& draw) const
     return true;
 }
 
-LRESULT CALLBACK TPopupMenu::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+bool TPopupMenu::HandleMessage(UINT message, LPARAM lParam, LRESULT& result) const
 {
-    try {
-        const auto* menu = reinterpret_cast<const TPopupMenu*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (menu && message == WM_MEASUREITEM && menu->MeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
-            return TRUE;
-        if (menu && message == WM_DRAWITEM && menu->DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)))
-            return TRUE;
-    } catch (...) {
-        HandleCurrentException();
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
+    result = TRUE;
+    if (message == WM_MEASUREITEM)
+        return MeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+    if (message == WM_DRAWITEM)
+        return DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    return false;
 }

@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "agent/HiddenWindow.h"
+#include "winutil/MessageWindow.h"
 #include "winutil/UniqueHandle.h"
 
 #include <functional>
@@ -79,11 +79,11 @@ public:
     HWND Window() const { return FWindow.get(); }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool HandleMessage(UINT message, LPARAM lParam, LRESULT& result) const;
     bool MeasureItem(MEASUREITEMSTRUCT& measure) const;
     bool DrawItem(const DRAWITEMSTRUCT& draw) const;
 
-    HiddenWindow FWindow;
+    keldora::winutil::MessageWindow FWindow;
     const TBuiltMenu* FShown = nullptr;
 };
 

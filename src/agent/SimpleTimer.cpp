@@ -1,52 +1,34 @@
 #include "SimpleTimer.h"
 
 #include "common/AppMessages.h"
-#include "HiddenWindow.h"
+#include "winutil/SharedMessageWindow.h"
 
-#include <map>
-#include <memory>
+using keldora::winutil::SharedMessageWindow;
 
 namespace {
 
-// The window all timers share, with the timers that use it and how many run.
-struct TSimpleTimerHandler {
-    explicit TSimpleTimerHandler(WNDPROC procedure) : window("TSimpleTimerHandler", procedure) {}
-
-    HiddenWindow window;
-    std::map<UINT_PTR, TSimpleTimer*> timers;
-    int running = 0;
-};
-
-std::unique_ptr<TSimpleTimerHandler>& Handler()
-{
-    static std::unique_ptr<TSimpleTimerHandler> handler;
-    return handler;
-}
-
-UINT_PTR NextTimerId()
-{
-    static UINT_PTR last = 0;
-    return ++last;
-}
+int runningTimers = 0;
 
 } // namespace
+
+SharedMessageWindow<TSimpleTimer>& TSimpleTimer::SharedWindow()
+{
+    static SharedMessageWindow<TSimpleTimer> shared({.className = "TSimpleTimerHandler"},
+                                                    &TSimpleTimer::HandleMessage, HandleCurrentException);
+    return shared;
+}
 
 TSimpleTimer::TSimpleTimer() : TSimpleTimer(1000, nullptr) {}
 
 TSimpleTimer::TSimpleTimer(UINT interval, TNotifyEvent onTimer)
-    : FId(NextTimerId()), FInterval(interval), FOnTimer(std::move(onTimer))
+    : FId(SharedWindow().Join(*this)), FInterval(interval), FOnTimer(std::move(onTimer))
 {
-    if (!Handler())
-        Handler() = std::make_unique<TSimpleTimerHandler>(&TSimpleTimer::HandlerProc);
-    Handler()->timers[FId] = this;
 }
 
 TSimpleTimer::~TSimpleTimer()
 {
     Stop(true);
-    Handler()->timers.erase(FId);
-    if (Handler()->timers.empty())
-        Handler().reset();
+    SharedWindow().Leave(FId);
 }
 
 bool TSimpleTimer::Start()
@@ -55,10 +37,10 @@ bool TSimpleTimer::Start()
         return false;
     if (FRunning)
         Stop(false);
-    if (!SetTimer(Handler()->window.get(), FId, FInterval, nullptr))
+    if (!SetTimer(SharedWindow().Window(), FId, FInterval, nullptr))
         return false;
     FRunning = true;
-    ++Handler()->running;
+    ++runningTimers;
     FEnabled = true;
     return true;
 }
@@ -70,8 +52,8 @@ bool TSimpleTimer::Stop(bool disable)
     if (!FRunning)
         return true;
     FRunning = false;
-    --Handler()->running;
-    return KillTimer(Handler()->window.get(), FId) != FALSE;
+    --runningTimers;
+    return KillTimer(SharedWindow().Window(), FId) != FALSE;
 }
 
 void TSimpleTimer::SetEnabled(bool enabled)
@@ -104,7 +86,7 @@ void TSimpleTimer::SetOnTimer(TNotifyEvent onTimer)
 
 int TSimpleTimer::RunningCount()
 {
-    return Handler() ? Handler()->running : 0;
+    return runningTimers;
 }
 
 void TSimpleTimer::Fire()
@@ -117,17 +99,12 @@ void TSimpleTimer::Fire()
         onTimer();
 }
 
-LRESULT CALLBACK TSimpleTimer::HandlerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+bool TSimpleTimer::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
 {
     if (message != WM_TIMER)
-        return DefWindowProcA(window, message, wParam, lParam);
-    try {
-        const auto& timers = Handler()->timers;
-        const auto found = timers.find(static_cast<UINT_PTR>(wParam));
-        if (found != timers.end())
-            found->second->Fire();
-    } catch (...) {
-        HandleCurrentException();
-    }
-    return 0;
+        return false;
+    if (TSimpleTimer* timer = SharedWindow().Find(static_cast<UINT_PTR>(wParam)))
+        timer->Fire();
+    result = 0;
+    return true;
 }

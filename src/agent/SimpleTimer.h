@@ -1,11 +1,17 @@
 #pragma once
-// A light window-message timer. All timers of the process share one hidden
-// window, created with the first timer and freed with the last. Main thread
-// only; OnTimer runs from the message loop, and an exception it raises goes
-// to the general error handling (AppMessages), never through the loop.
+// A light window-message timer. All timers of the process share one
+// message-only window, created with the first timer and freed with the last.
+// Main thread only; OnTimer runs from the message loop, and an exception it
+// raises goes to the general error handling (AppMessages), never through the
+// loop.
 #include <windows.h>
 
 #include <functional>
+
+namespace keldora::winutil {
+template <class Member>
+class SharedMessageWindow;
+} // namespace keldora::winutil
 
 class TSimpleTimer {
 public:
@@ -38,7 +44,8 @@ public:
     static int RunningCount();
 
 private:
-    static LRESULT CALLBACK HandlerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static keldora::winutil::SharedMessageWindow<TSimpleTimer>& SharedWindow();
+    static bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void Fire();
 
     UINT_PTR FId;

@@ -32,18 +32,20 @@ HINSTANCE Instance()
     return GetModuleHandleA(nullptr);
 }
 
-void RegisterFormClass(WNDPROC procedure)
+// A top-level window: the product's other programs find it by its class,
+// and it takes part in the end of the session.
+keldora::winutil::MessageWindowOptions FormWindowOptions()
 {
-    WNDCLASSA windowClass = {};
-    if (GetClassInfoA(Instance(), kFormClass, &windowClass))
-        return;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = Instance();
-    windowClass.hIcon = LoadIconA(Instance(), "ICO_001");
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kFormClass;
-    if (!RegisterClassA(&windowClass))
-        throw EWin32Error("RegisterClass TAgentForm", GetLastError());
+    return {.kind = keldora::winutil::WindowKind::HiddenTopLevel,
+            .className = kFormClass,
+            .icon = LoadIconA(Instance(), "ICO_001"),
+            .cursor = LoadCursorA(nullptr, IDC_ARROW),
+            .style = WS_OVERLAPPEDWINDOW,
+            .exStyle = 0,
+            .x = CW_USEDEFAULT,
+            .y = CW_USEDEFAULT,
+            .width = 400,
+            .height = 300};
 }
 
 TMenuItemPtr NewItem(const char* caption)
@@ -117,9 +119,13 @@ private:
 TAgentForm::TAgentForm(TAgentOptions options)
     : FAgentFolder(options.agentFolder.empty() ? GetAppFolder() : options.agentFolder),
       FUserFolder(options.userFolder.empty() ? DefaultUserFolder() : options.userFolder),
+      FWindow(FormWindowOptions(),
+              [this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+                  return HandleMessage(message, wParam, lParam, result);
+              },
+              HandleCurrentException),
       FMachineWide(options.machineWide ? *options.machineWide : CurrentAdminState() == TAdminState::asElevated)
 {
-    CreateWindowHandle();
     CreateComponents();
     SetErrorHandler([this](const std::string& message) { ShowError(message); });
     FCoolTrayIcon->Loaded();
@@ -140,15 +146,6 @@ TAgentForm::~TAgentForm()
         HandleCurrentException();
     }
     SetErrorHandler(nullptr);
-}
-
-void TAgentForm::CreateWindowHandle()
-{
-    RegisterFormClass(&TAgentForm::WindowProc);
-    FHandle.reset(CreateWindowExA(0, kFormClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300,
-                                  nullptr, nullptr, Instance(), this));
-    if (!FHandle)
-        throw EWin32Error("CreateWindow TAgentForm", GetLastError());
 }
 
 void TAgentForm::CreateComponents()
@@ -539,50 +536,34 @@ void TAgentForm::OnQuickLaunchItemClick(const std::string& commandLine)
     StartProgram(commandLine);
 }
 
-LRESULT TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
 {
+    result = 0;
     switch (message) {
     case UM_QUIT:
         UMQUIT();
-        return 0;
+        return true;
     case UM_SHOW_TRAY_ICON:
         UMShowTrayIcon(wParam);
-        return 0;
+        return true;
     case UM_REFRESH_MENU:
         UMRefreshMenu();
-        return 0;
+        return true;
     case WM_QUERYENDSESSION:
-        return WMEndSessionQuery();
+        result = WMEndSessionQuery();
+        return true;
     case WM_TIMER:
         if (wParam != kRefreshTimerId)
-            break;
+            return false;
         TimerTimer();
-        return 0;
+        return true;
     case WM_CLOSE:
         Terminate();
-        return 0;
+        return true;
     case kRunHeldWork:
         RunHeldWork();
-        return 0;
+        return true;
     default:
-        break;
-    }
-    return DefWindowProcA(Handle(), message, wParam, lParam);
-}
-
-LRESULT CALLBACK TAgentForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* form = reinterpret_cast<TAgentForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!form || !form->FHandle)
-        return DefWindowProcA(window, message, wParam, lParam);
-    try {
-        return form->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        HandleCurrentException();
-        return message == WM_QUERYENDSESSION ? 1 : 0;
+        return false;
     }
 }

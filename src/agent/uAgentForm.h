@@ -21,6 +21,7 @@
 #include "agent/CoolTrayIcon.h"
 #include "agent/PopupMenu.h"
 #include "startup/StartupMgrHelper.h"
+#include "winutil/MessageWindow.h"
 
 #include <cstdint>
 #include <memory>
@@ -67,7 +68,7 @@ public:
     TAgentForm(const TAgentForm&) = delete;
     TAgentForm& operator=(const TAgentForm&) = delete;
 
-    HWND Handle() const { return FHandle.get(); }
+    HWND Handle() const { return FWindow.get(); }
     bool Created() const { return FCreated; }
     bool MachineWide() const { return FMachineWide; }
     UINT TimerInterval() const { return FTimerInterval; }
@@ -92,9 +93,7 @@ public:
 private:
     class ModalScope;
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void CreateWindowHandle();
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void CreateComponents();
     void FormCreate();
     void FormDestroy();
@@ -125,7 +124,7 @@ private:
 
     const std::string FAgentFolder;
     const std::string FUserFolder;
-    UniqueWindow FHandle;
+    keldora::winutil::MessageWindow FWindow;
     TPopupMenu FPopupMenu;
     std::unique_ptr<TCoolTrayIcon> FCoolTrayIcon;
     TMenuItemPtr FControlPanel, FQuickLaunch, FNoIcon, FRefresh, FExit;

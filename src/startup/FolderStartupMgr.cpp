@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/StrCon.h"
+#include "startup/StartupItemFields.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
@@ -26,17 +27,36 @@ const char* ErrorClassName(const std::exception& e)
     return "Exception";
 }
 
-bool WriteItemSection(const ProfileFile& ini, const TStartupItem& item)
+using keldora::startup::FieldKind;
+using keldora::startup::ItemField;
+using keldora::startup::ItemFields;
+using keldora::startup::StoredItem;
+
+bool WriteField(const ProfileFile& ini, const std::string& section, const ItemField& field, const StoredItem& item)
 {
-    const std::string section = item.Desc.str();
-    return ini.WriteString(section, "Desc", item.Desc.view()) && ini.WriteString(section, "CmdLine", item.CmdLine.view()) &&
-           ini.WriteString(section, "Icon", item.Icon.view()) && ini.WriteInteger(section, "DelayTime", item.DelayTime) &&
-           ini.WriteInteger(section, "Enable", item.Enable ? 1 : 0) && ini.WriteInteger(section, "Order", item.Order);
+    return field.kind == FieldKind::Text ? ini.WriteString(section, field.name, item.*field.text)
+                                         : ini.WriteInteger(section, field.name, item.*field.integer);
 }
 
-bool WriteDefault(const ProfileFile& ini, const std::string& section, const char* key, long value)
+// All six values; on a take-over the integers only where they are missing.
+bool WriteItemSection(const ProfileFile& ini, const std::string& section, const StoredItem& item, bool takeOver)
 {
-    return ini.HasKey(section, key) || ini.WriteInteger(section, key, value);
+    for (const ItemField& field : ItemFields) {
+        const bool kept = takeOver && field.kind == FieldKind::Integer && ini.HasKey(section, field.name);
+        if (!kept && !WriteField(ini, section, field, item))
+            return false;
+    }
+    return true;
+}
+
+// A new section goes in one write.
+bool WriteNewSection(const ProfileFile& ini, const std::string& section, const StoredItem& item)
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    for (const ItemField& field : ItemFields)
+        values.emplace_back(field.name, field.kind == FieldKind::Text ? std::string(item.*field.text)
+                                                                      : std::to_string(item.*field.integer));
+    return ini.WriteSection(section, values);
 }
 
 // The store's own names: a file of either name in the folder stays where the
@@ -114,12 +134,12 @@ void TFolderStartupMgr::LoadItems()
             const ProfileFile ini(IniFile());
             for (const std::string& section : ini.SectionNames()) {
                 TStartupItem item;
-                item.Desc = ini.ReadString(section, "Desc");
-                item.CmdLine = ini.ReadString(section, "CmdLine");
-                item.Icon = ini.ReadString(section, "Icon");
-                item.DelayTime = ini.ReadInteger(section, "DelayTime", 0);
-                item.Enable = ini.ReadInteger(section, "Enable", 0) != 0;
-                item.Order = ini.ReadInteger(section, "Order", 0);
+                for (const ItemField& field : ItemFields) {
+                    if (field.kind == FieldKind::Text)
+                        field.readText(item, ini.ReadString(section, field.name));
+                    else
+                        field.readInteger(item, ini.ReadInteger(section, field.name, 0));
+                }
                 AppendItem(item);
             }
         },
@@ -135,18 +155,9 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n) const
     if (!CopyFileA(source.c_str(), copy.c_str(), FALSE))
         return false;
     const ProfileFile ini(IniFile());
-    const long order = FDesc.Location * 10 + n;
-    const bool recorded =
-        ini.HasSection(name)
-            ? ini.WriteString(name, "Desc", name) && ini.WriteString(name, "CmdLine", copy) &&
-                  ini.WriteString(name, "Icon", copy) && WriteDefault(ini, name, "DelayTime", 0) &&
-                  WriteDefault(ini, name, "Enable", 1) && WriteDefault(ini, name, "Order", order)
-            : ini.WriteSection(name, {{"Desc", name},
-                                      {"CmdLine", copy},
-                                      {"Icon", copy},
-                                      {"DelayTime", "0"},
-                                      {"Enable", "1"},
-                                      {"Order", std::to_string(order)}});
+    const StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
+    const bool recorded = ini.HasSection(name) ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
+                                               : WriteNewSection(ini, name, entry);
     if (recorded)
         DeleteFileA(source.c_str());
     return recorded;
@@ -235,7 +246,7 @@ bool TFolderStartupMgr::SaveItems()
         EnsureStoreFolder();
         const ProfileFile ini(IniFile());
         for (const auto& item : FItems) {
-            if (!WriteItemSection(ini, *item))
+            if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item), /*takeOver=*/false))
                 return false;
         }
         return true;

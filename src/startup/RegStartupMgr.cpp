@@ -4,11 +4,17 @@
 #include "core/CmdLnUtils.h"
 #include "core/Format.h"
 #include "core/StrCon.h"
+#include "startup/StartupItemFields.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 
 #include <cstring>
+
+using keldora::startup::FieldKind;
+using keldora::startup::ItemField;
+using keldora::startup::ItemFields;
+using keldora::startup::StoredItem;
 
 namespace {
 
@@ -95,10 +101,15 @@ public:
         ++storeWrites;
     }
 
-    void DefaultDword(const char* name, std::int32_t data)
+    // All six values; on a take-over the integers only where they are missing.
+    void Item(const StoredItem& item, DWORD cmdLineType, bool takeOver)
     {
-        if (!Current(name))
-            Dword(name, data);
+        for (const ItemField& field : ItemFields) {
+            if (field.kind == FieldKind::Text)
+                String(field.name, item.*field.text, field.expandable ? cmdLineType : REG_SZ);
+            else if (!takeOver || !Current(field.name))
+                Dword(field.name, item.*field.integer);
+        }
     }
 
 private:
@@ -109,12 +120,7 @@ private:
 void WriteItemValues(const RegKey& key, bool created, const TStartupItem& item)
 {
     ItemKeyWriter writer(key, created);
-    writer.String("Desc", item.Desc.view());
-    writer.String("CmdLine", item.CmdLine.view(), writer.CurrentStringType("CmdLine"));
-    writer.String("Icon", item.Icon.view());
-    writer.Dword("DelayTime", item.DelayTime);
-    writer.Dword("Enable", item.Enable ? 1 : 0);
-    writer.Dword("Order", item.Order);
+    writer.Item(keldora::startup::StoredItemOf(item), writer.CurrentStringType("CmdLine"), /*takeOver=*/false);
 }
 
 // The store's key name of an item. A backslash would nest the key where the
@@ -143,18 +149,11 @@ bool ReadItem(const RegKey& key, const std::string& keyName, TStartupItem& item)
     item.Desc = keyName;
     try {
         for (const RegKey::Value& value : values) {
-            if (SameText(value.name, "CmdLine"))
-                item.CmdLine = StringValue(value);
-            else if (SameText(value.name, "Desc"))
-                item.Desc = StringValue(value);
-            else if (SameText(value.name, "Icon"))
-                item.Icon = StringValue(value);
-            else if (SameText(value.name, "DelayTime"))
-                item.DelayTime = IntegerValue(value);
-            else if (SameText(value.name, "Enable"))
-                item.Enable = IntegerValue(value) != 0;
-            else if (SameText(value.name, "Order"))
-                item.Order = IntegerValue(value);
+            const ItemField* field = keldora::startup::FindItemField(value.name);
+            if (field && field->kind == FieldKind::Text)
+                field->readText(item, StringValue(value));
+            else if (field)
+                field->readInteger(item, IntegerValue(value));
         }
     } catch (const std::runtime_error&) {
         return false;
@@ -334,12 +333,9 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             else
                 item.Icon = ExtractProgramFile(system, cmdLine);
             FIconLooked.insert(keyName);
-            writer.String("Desc", item.Desc.view());
-            writer.String("CmdLine", item.CmdLine.view(), cmdLineType);
-            writer.String("Icon", item.Icon.view());
-            writer.DefaultDword("DelayTime", 0);
-            writer.DefaultDword("Enable", 1);
-            writer.DefaultDword("Order", FDesc.Location * 10 + n);
+            writer.Item(keldora::startup::TakenOverItem(item.Desc.view(), item.CmdLine.view(), item.Icon.view(),
+                                                        FDesc.Location, n),
+                        cmdLineType, /*takeOver=*/true);
             return true;
         },
         [&](const std::exception& e) { return FailureText(SaveError, e); });

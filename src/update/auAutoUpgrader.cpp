@@ -102,20 +102,6 @@ bool AskSkipFileBox(const std::wstring& text, const std::wstring& caption)
     return MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES;
 }
 
-void RegisterEngineWindowClass(WNDPROC windowProc)
-{
-    const HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA existing{};
-    if (GetClassInfoA(instance, EngineWindowClass, &existing))
-        return;
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = EngineWindowClass;
-    if (!RegisterClassA(&wc))
-        throw EWin32Error("TauAutoUpgrader: RegisterClass", GetLastError());
-}
-
 }  // namespace
 
 const std::string& StubPath()
@@ -145,23 +131,24 @@ void TauAutoUpgraderWizard::SetLanguage(TauAutoUpgraderLanguage language)
     SelectUpgraderLanguage(language);
 }
 
-TauAutoUpgrader::TauAutoUpgrader() : VersionDate(FormatInfoDate(Today())), AskSkipFile(AskSkipFileBox)
+TauAutoUpgrader::TauAutoUpgrader()
+    : VersionDate(FormatInfoDate(Today())),
+      AskSkipFile(AskSkipFileBox),
+      window_({.kind = keldora::winutil::WindowKind::HiddenTopLevel, .className = EngineWindowClass},
+              [this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+                  return !windowDetached_ && HandleMessage(message, wParam, lParam, result);
+              },
+              HandleCurrentException)
 {
     HideTempFile = true;
     DeleteFileA(StubPath().c_str());
-    RegisterEngineWindowClass(WindowProc);
-    window_.reset(CreateWindowExA(0, EngineWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr));
-    if (!window_)
-        throw EWin32Error("TauAutoUpgrader: CreateWindow", GetLastError());
-    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 TauAutoUpgrader::~TauAutoUpgrader()
 {
     autoCheck_ = false;
     KillTimer(window_.get(), AutoCheckTimer);
-    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    windowDetached_ = true;
     // The transfer's handlers use this engine's members, which go before the
     // HTTP client part does.
     if (Busy())
@@ -224,24 +211,21 @@ bool TauAutoUpgrader::DoPasswordRequest(const std::string& realm)
     return tryAgain;
 }
 
-LRESULT CALLBACK TauAutoUpgrader::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+bool TauAutoUpgrader::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
 {
-    if (message == WM_QUERYENDSESSION)
-        return 1;
-    const bool timer = message == WM_TIMER && wParam == AutoCheckTimer;
-    if (timer || message == WM_AUUPGRADE) {
-        auto* engine = reinterpret_cast<TauAutoUpgrader*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        try {
-            if (engine && timer)
-                engine->AutoCheckTimerFired();
-            else if (engine)
-                engine->Upgrade();
-        } catch (...) {
-            HandleCurrentException();
-        }
-        return 0;
+    result = 0;
+    if (message == WM_QUERYENDSESSION) {
+        result = 1;
+        return true;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    const bool timer = message == WM_TIMER && wParam == AutoCheckTimer;
+    if (!timer && message != WM_AUUPGRADE)
+        return false;
+    if (timer)
+        AutoCheckTimerFired();
+    else
+        Upgrade();
+    return true;
 }
 
 void TauAutoUpgrader::AutoCheckTimerFired()

@@ -16,6 +16,7 @@
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgradeTypes.h"
 #include "winutil/ErrorText.h"
+#include "winutil/MessageWindow.h"
 #include "winutil/UniqueHandle.h"
 
 #include <windows.h>
@@ -235,7 +236,7 @@ private:
     using TauCustomHTTP::OnTransferProgress;
     using TauCustomHTTP::OnTransferStopped;
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void ArmAutoCheck();
     void AutoCheckTimerFired();
     // True when the engine may go on after an event: still alive, not aborted.
@@ -287,7 +288,10 @@ private:
     std::string tempFileName_;
     // Temporary files this upgrade created; removed unless the stub takes them over.
     std::vector<std::string> downloaded_;
-    UniqueWindow window_;
+    // The window stops calling the engine once its destruction has begun.
+    bool windowDetached_ = false;
+    // A top-level window, so that it answers the end of the session.
+    keldora::winutil::MessageWindow window_;
     // Expires with the engine, so a sequence of events stops when one of its
     // handlers destroyed it.
     std::shared_ptr<char> alive_ = std::make_shared<char>();

@@ -3,37 +3,13 @@
 #include "common/AppMessages.h"
 #include "winutil/ErrorText.h"
 #include "winutil/MessageLoop.h"
+#include "winutil/SharedMessageWindow.h"
 
 #include <process.h>
 
 #include <utility>
 
 namespace {
-
-constexpr const char* ThreadWindowClass = "TauThreadWindow";
-
-// Allocated once and never freed: an abandoned worker may still release its
-// use of the window while the run-time tears down static objects at exit.
-struct ThreadWindowState {
-    ThreadWindowState() { InitializeCriticalSection(&lock); }
-    CRITICAL_SECTION lock;
-    HWND window = nullptr;
-    int users = 0;
-};
-
-ThreadWindowState& WindowState()
-{
-    static ThreadWindowState* state = new ThreadWindowState;
-    return *state;
-}
-
-class WindowLock {
-public:
-    WindowLock() { EnterCriticalSection(&WindowState().lock); }
-    ~WindowLock() { LeaveCriticalSection(&WindowState().lock); }
-    WindowLock(const WindowLock&) = delete;
-    WindowLock& operator=(const WindowLock&) = delete;
-};
 
 constexpr struct {
     TThreadPriority priority;
@@ -45,60 +21,6 @@ constexpr struct {
     {tpTimeCritical, THREAD_PRIORITY_TIME_CRITICAL},
 };
 
-void RegisterThreadWindowClass(WNDPROC windowProc)
-{
-    const HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA existing{};
-    if (GetClassInfoA(instance, ThreadWindowClass, &existing)) {
-        if (existing.lpfnWndProc == windowProc)
-            return;
-        UnregisterClassA(ThreadWindowClass, instance);
-    }
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = ThreadWindowClass;
-    if (!RegisterClassA(&wc))
-        throw EWin32Error("TauThreadWindow: RegisterClass", GetLastError());
-}
-
-void AcquireThreadWindow(WNDPROC windowProc)
-{
-    WindowLock lock;
-    if (WindowState().window == nullptr) {
-        RegisterThreadWindowClass(windowProc);
-        WindowState().window = CreateWindowExA(0, ThreadWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                               GetModuleHandleA(nullptr), nullptr);
-        if (WindowState().window == nullptr)
-            throw EWin32Error("TauThreadWindow: CreateWindow", GetLastError());
-    }
-    ++WindowState().users;
-}
-
-// Destruction is deferred to a posted message, so that a release inside a
-// handler never destroys the window the handler runs in.
-void ReleaseThreadWindow()
-{
-    WindowLock lock;
-    if (--WindowState().users == 0 && WindowState().window != nullptr)
-        PostMessageA(WindowState().window, WM_AUTHREAD_RELEASE, 0, 0);
-}
-
-HWND CurrentThreadWindow()
-{
-    WindowLock lock;
-    return WindowState().window;
-}
-
-void DestroyUnusedWindow(HWND window)
-{
-    WindowLock lock;
-    if (WindowState().users == 0 && WindowState().window == window) {
-        DestroyWindow(window);
-        WindowState().window = nullptr;
-    }
-}
-
 // Delivers the messages other threads send to this one, removing nothing
 // from the queue.
 void DeliverSentMessages()
@@ -109,43 +31,47 @@ void DeliverSentMessages()
 
 }  // namespace
 
-LRESULT CALLBACK TauEventThread::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+using keldora::winutil::SharedMessageWindow;
+
+// Allocated once and never freed: an abandoned worker may still leave the
+// window while the run-time tears down static objects at exit.
+SharedMessageWindow<TauEventThread>& TauEventThread::SharedWindow()
 {
+    static auto* shared =
+        new SharedMessageWindow<TauEventThread>({.className = "TauThreadWindow"}, &TauEventThread::HandleMessage,
+                                                HandleCurrentException, WM_AUTHREAD_RELEASE);
+    return *shared;
+}
+
+bool TauEventThread::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
+{
+    if (message != WM_AUTHREAD_SYNCHRONIZE)
+        return false;
+    result = 0;
+    TauEventThread* worker = SharedWindow().Find(static_cast<UINT_PTR>(wParam));
+    if (!worker || !worker->MayRunHandlers())
+        return true;
+    worker->captured_ = nullptr;
     try {
-        if (message == WM_AUTHREAD_RELEASE) {
-            DestroyUnusedWindow(window);
-            return 0;
-        }
-        if (message != WM_AUTHREAD_SYNCHRONIZE)
-            return DefWindowProcA(window, message, wParam, lParam);
-        auto* worker = reinterpret_cast<TauEventThread*>(lParam);
-        if (!worker->MayRunHandlers())
-            return 0;
-        worker->captured_ = nullptr;
-        try {
-            (*worker->pending_)();
-        } catch (...) {
-            // Dropped for the worker when it handles exceptions, but not unseen.
-            if (worker->handleExceptions_)
-                HandleCurrentException();
-            else
-                worker->captured_ = std::current_exception();
-        }
+        (*worker->pending_)();
     } catch (...) {
-        HandleCurrentException();
+        // Dropped for the worker when it handles exceptions, but not unseen.
+        if (worker->handleExceptions_)
+            HandleCurrentException();
+        else
+            worker->captured_ = std::current_exception();
     }
-    return 0;
+    return true;
 }
 
 HWND ThreadWindowHandle()
 {
-    return CurrentThreadWindow();
+    return TauEventThread::SharedWindow().Window();
 }
 
 int ThreadWindowUsers()
 {
-    WindowLock lock;
-    return WindowState().users;
+    return static_cast<int>(TauEventThread::SharedWindow().Count());
 }
 
 std::shared_ptr<TauEventThread> TauEventThread::Create(TauCustomThread& owner)
@@ -177,12 +103,12 @@ TauEventThread::TauEventThread(TauCustomThread& owner)
       exceptionHandler_(owner.exceptionHandler_),
       finishHandler_(owner.finishHandler_)
 {
-    AcquireThreadWindow(WindowProc);
+    windowId_ = SharedWindow().Join(*this);
 }
 
 TauEventThread::~TauEventThread()
 {
-    ReleaseThreadWindow();
+    SharedWindow().Leave(windowId_);
 }
 
 unsigned __stdcall TauEventThread::ThreadProc(void* param)
@@ -282,7 +208,7 @@ void TauEventThread::Synchronize(const std::function<void()>& method)
         return;
     pending_ = &method;
     captured_ = nullptr;
-    SendMessageA(CurrentThreadWindow(), WM_AUTHREAD_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(this));
+    SendMessageA(SharedWindow().Window(), WM_AUTHREAD_SYNCHRONIZE, windowId_, 0);
     pending_ = nullptr;
     std::exception_ptr error = std::exchange(captured_, nullptr);
     if (error)
@@ -310,7 +236,7 @@ DWORD TauEventThread::WaitFor()
     if (!thread_)
         return 0;
     HANDLE handle = thread_.get();
-    const HWND window = CurrentThreadWindow();
+    const HWND window = SharedWindow().Window();
     const bool onWindowThread = window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
     if (onWindowThread) {
         while (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)

@@ -1,8 +1,8 @@
 #pragma once
 // Worker threads whose calls reach the main thread. A worker hands a call to
-// the main thread by sending message 0x8FFF to one hidden window of class
-// `TauThreadWindow`, shared by all workers of the process and created on the
-// thread that makes the first worker (the main thread). The worker waits
+// the main thread by sending message 0x8FFF to one message-only window of
+// class `TauThreadWindow`, shared by all workers of the process and created on
+// the thread that makes the first worker (the main thread). The worker waits
 // until the call has run; so the main thread must keep delivering sent
 // messages whenever it waits (every wait here does).
 //
@@ -23,7 +23,12 @@
 #include <functional>
 #include <memory>
 
-constexpr UINT WM_AUTHREAD_SYNCHRONIZE = 0x8FFF;  // lParam: the worker
+namespace keldora::winutil {
+template <class Member>
+class SharedMessageWindow;
+} // namespace keldora::winutil
+
+constexpr UINT WM_AUTHREAD_SYNCHRONIZE = 0x8FFF;  // wParam: the worker's id at the window
 constexpr UINT WM_AUTHREAD_RELEASE = 0x8FFE;      // destroy the window if it has no users
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -75,10 +80,13 @@ public:
 
 private:
     friend class TauCustomThread;
+    friend HWND ThreadWindowHandle();
+    friend int ThreadWindowUsers();
 
     explicit TauEventThread(TauCustomThread& owner);
     static unsigned __stdcall ThreadProc(void* param);
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static keldora::winutil::SharedMessageWindow<TauEventThread>& SharedWindow();
+    static bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void Run();
     void RunExecuteHandler();
     void FinishStep();
@@ -93,6 +101,7 @@ private:
     bool MayRunHandlers() const;
 
     TauCustomThread* owner_;  // valid until abandoned; the owner abandons its worker before it goes
+    UINT_PTR windowId_ = 0;
     UniqueKernelHandle thread_;
     DWORD threadId_ = 0;
     std::atomic<bool> terminated_{false};
