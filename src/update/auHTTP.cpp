@@ -59,6 +59,7 @@ std::shared_ptr<TauHTTPTransfer> TauCustomHTTP::NewTransfer()
     t->acceptCookies = AcceptCookies;
     t->workOffline = WorkOffline;
     t->hideTempFile = HideTempFile;
+    t->hashBody = HashBody;
     t->username = HTTPUsername;
     t->password = HTTPPassword;
     t->proxyUsername = ProxyUsername;
@@ -254,4 +255,9 @@ DWORD TauCustomHTTP::StartTick() const
 DWORD TauCustomHTTP::LocalError() const
 {
     return current_ ? current_->localError : NO_ERROR;
+}
+
+std::string TauCustomHTTP::BodySha256() const
+{
+    return current_ ? current_->sha256 : std::string();
 }

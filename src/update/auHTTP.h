@@ -153,6 +153,9 @@ public:
     std::string ProxyPassword;
     // Upper limit of a body kept in memory (no FileName).
     std::size_t MemoryLimit = TauMemoryStream::DefaultLimit;
+    // Computes the body's SHA-256 while it is stored (on the storing thread,
+    // so checking a download costs no second read); see BodySha256.
+    bool HashBody = false;
 
     // Results of the last transfer started.
     int StatusCode() const;
@@ -174,6 +177,9 @@ public:
     // output file could not be created or written, an in-memory body passed
     // MemoryLimit); 0 when the failure, if any, was the server's or the line's.
     DWORD LocalError() const;
+    // With HashBody set: the 32 bytes of the SHA-256 of the body of a
+    // transfer that succeeded; empty otherwise.
+    std::string BodySha256() const;
 
     // Events
     TauHTTPHeaderInfoEvent OnHeaderInfo;

@@ -115,6 +115,8 @@ public:
         ReadBody();
         t_.success = t_.statusOk && !t_.ioFailed && !t_.lengthUnreadable &&
                      (!t_.contentLength || t_.bytesTransferred == *t_.contentLength);
+        if (t_.success && t_.hash)
+            t_.sha256 = t_.hash->Finish();
     }
 
 private:
@@ -379,6 +381,8 @@ private:
     void ReadBody()
     {
         t_.bytesTransferred = 0;
+        if (t_.hashBody)
+            t_.hash = std::make_unique<TauSha256>();
         const std::size_t readSize = t_.bufferSize;
         BlockWriter writer([this](const char* data, std::size_t size) { return Store(data, size); },
                            std::max(readSize, MinWriteBlock));
@@ -433,8 +437,11 @@ private:
         std::lock_guard guard(t_.lock);
         if (t_.cancelled || !t_.stream)
             return false;
-        if (t_.stream->Write(data, size))
+        if (t_.stream->Write(data, size)) {
+            if (t_.hash)
+                t_.hash->Update(data, size);
             return true;
+        }
         const DWORD error = dynamic_cast<TauFileStream*>(t_.stream.get()) ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
         t_.localError = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
         return false;

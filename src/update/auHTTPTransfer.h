@@ -2,6 +2,7 @@
 // The state of one transfer of TauCustomHTTP and the request it runs on its
 // worker thread. Internal to the HTTP client.
 
+#include "update/auCng.h"
 #include "update/auHTTP.h"
 #include "winutil/UniqueHandle.h"
 
@@ -41,6 +42,7 @@ struct TauHTTPTransfer {
     bool acceptCookies = true;
     bool workOffline = false;
     bool hideTempFile = false;
+    bool hashBody = false;
     std::string username;
     std::string password;
     std::string proxyUsername;
@@ -77,6 +79,10 @@ struct TauHTTPTransfer {
     std::optional<std::int64_t> contentLength;
     std::int64_t bytesTransferred = 0;
     DWORD startTick = 0;
+    // Fed on the storing thread with every block stored; its result goes to
+    // sha256 once the transfer succeeded.
+    std::unique_ptr<TauSha256> hash;
+    std::string sha256;
 
     // The storing thread holds the lock while it writes; the receiving
     // worker reads the flag and the request handle without it.
