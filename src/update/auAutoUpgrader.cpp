@@ -28,8 +28,9 @@ constexpr UINT_PTR AutoCheckTimer = 1;
 constexpr UINT AutoCheckInterval = 10000;
 // Posted when the information file names a newer release.
 constexpr UINT WM_AUUPGRADE = WM_APP + 1;
-// ErrorCode of OnLostFile for a release file that failed its digest.
-constexpr int DigestMismatchCode = -static_cast<int>(ERROR_DATA_CHECKSUM_ERROR);
+// ERROR_DATA_CHECKSUM_ERROR, which mingw's headers lack: a release file that
+// failed its digest is reported with minus this code.
+constexpr DWORD DataChecksumError = 323;
 // Said once per process: more engines would only repeat it.
 std::atomic<bool> unverifiedNoted{false};
 
@@ -675,8 +676,8 @@ void TauAutoUpgrader::ReleaseFileRefused(const std::string& reason)
         DeleteFileA(tempFileName_.c_str());
     }
     const std::string url = fileList_[currentFileIndex_];
-    LostFile(DigestMismatchCode,
-             WideFromAnsi(FileNameOf(url)) + L"\r\r" + WideFromAnsi(ErrorText(ERROR_DATA_CHECKSUM_ERROR)),
+    LostFile(-static_cast<int>(DataChecksumError),
+             WideFromAnsi(FileNameOf(url)) + L"\r\r" + WideFromAnsi(ErrorText(DataChecksumError)),
              /*ask=*/false, /*mayContinue=*/false);
 }
 
