@@ -3,7 +3,8 @@
 // bench/bench_upgrade.sh compares it with curl. The engine uses its own
 // defaults except TransferBufferSize; the downloaded file is moved to FILE
 // and the upgrade then aborted, so this program never hands over to the stub.
-// Usage: bench_upgrade INFO-URL FILE [BUFFER-SIZE]
+// With PUBLISHER-KEY the engine checks the signature and the file's digest.
+// Usage: bench_upgrade INFO-URL FILE [BUFFER-SIZE [PUBLISHER-KEY]]
 #include "update/auAutoUpgrader.h"
 
 #include <windows.h>
@@ -16,7 +17,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_upgrade INFO-URL FILE [BUFFER-SIZE]\n");
+        std::fprintf(stderr, "usage: bench_upgrade INFO-URL FILE [BUFFER-SIZE [PUBLISHER-KEY]]\n");
         return 2;
     }
     try {
@@ -28,6 +29,8 @@ int main(int argc, char** argv)
         engine.Wizard.Enabled = false;
         if (argc > 3)
             engine.TransferBufferSize = std::atoi(argv[3]);
+        if (argc > 4)
+            engine.PublisherKey = argv[4];
         long progressEvents = 0;
         long busiestSecond = 0;
         long inThisSecond = 0;

@@ -4,7 +4,9 @@
 #include "common/Utils.h"
 #include "update/auConnection.h"
 #include "update/auDownloadNames.h"
+#include "update/auCng.h"
 #include "update/auHTTPProgress.h"
+#include "update/auSignedInfo.h"
 #include "update/auURL.h"
 #include "update/auUpgraderTexts.h"
 #include "update/auVersion.h"
@@ -12,6 +14,8 @@
 #include "winutil/ResourceFile.h"
 #include "winutil/WideText.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -24,6 +28,11 @@ constexpr UINT_PTR AutoCheckTimer = 1;
 constexpr UINT AutoCheckInterval = 10000;
 // Posted when the information file names a newer release.
 constexpr UINT WM_AUUPGRADE = WM_APP + 1;
+// ERROR_DATA_CHECKSUM_ERROR, which mingw's headers lack: a release file that
+// failed its digest is reported with minus this code.
+constexpr DWORD DataChecksumError = 323;
+// Said once per process: more engines would only repeat it.
+std::atomic<bool> unverifiedNoted{false};
 
 TauCalendarDate Today()
 {
@@ -250,7 +259,11 @@ void TauAutoUpgrader::CheckUpdate()
     autoCheckRunning_ = false;
     if (Busy())
         return;
+    lastFailure_.clear();
+    if (PublisherKey.empty() && !unverifiedNoted.exchange(true))
+        Log("no publisher key is set: releases are installed without checking a signature");
     infoFileMode_ = true;
+    HashBody = false;
     URL = InfoFileURL;
     FileName.clear();
     // The information file is always fetched fresh.
@@ -291,9 +304,67 @@ bool TauAutoUpgrader::IsNewer(const TauInfoFileText& info) const
     return IsNewerByDate(info.Value("date"), VersionDate, Today());
 }
 
+void TauAutoUpgrader::Log(const std::string& text)
+{
+    OutputDebugStringA(("TauAutoUpgrader: " + text + "\n").c_str());
+    if (OnLog)
+        OnLog(*this, text);
+}
+
+void TauAutoUpgrader::Refuse(const std::string& reason)
+{
+    lastFailure_ = reason;
+    Log("release refused: " + reason);
+}
+
+std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& text)
+{
+    verifying_ = !PublisherKey.empty();
+    signedDigests_.clear();
+    if (!verifying_)
+        return text;
+    const auto key = PublisherKeyXY(PublisherKey);
+    if (!key) {
+        Refuse("the publisher key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)");
+        return std::nullopt;
+    }
+    TauSignedInfo parts = SplitSignedInfo(text);
+    if (!parts.failure.empty()) {
+        Refuse(parts.failure);
+        return std::nullopt;
+    }
+    if (!VerifyP256Signature(*key, parts.signedText, parts.signature)) {
+        Refuse("the signature of the information file does not verify with the publisher key");
+        return std::nullopt;
+    }
+    const TauInfoFileText info(parts.signedText);
+    // A redirect only opens its address in the browser: nothing to check.
+    if (info.Method() == umRedirectToURL)
+        return std::move(parts.signedText);
+    TauReleaseDigests digests = ReleaseDigests(info);
+    if (!digests.failure.empty()) {
+        Refuse(digests.failure);
+        return std::nullopt;
+    }
+    signedDigests_ = std::move(digests.files);
+    return std::move(parts.signedText);
+}
+
+const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
+{
+    const auto found = std::find_if(signedDigests_.begin(), signedDigests_.end(),
+                                    [&](const auto& file) { return file.first == url; });
+    return found == signedDigests_.end() ? nullptr : &found->second;
+}
+
 void TauAutoUpgrader::ReadInfoFile(const std::string& text)
 {
-    const TauInfoFileText info(text);
+    const std::optional<std::string> trusted = TrustedInfoText(text);
+    if (!trusted) {
+        InfoFileMissing();
+        return;
+    }
+    const TauInfoFileText info(*trusted);
     fileList_ = info.FileList();
     moreInfoURL_ = info.Value("moreinfourl");
     const std::weak_ptr<char> alive = alive_;
@@ -507,8 +578,15 @@ void TauAutoUpgrader::DownloadCurrent()
                  true);
         return;
     }
+    // A handler of OnBeginUpgrade may have listed a file the publisher did not sign.
+    if (verifying_ && !SignedDigest(url)) {
+        tempFileName_.clear();
+        ReleaseFileRefused("the information file gives no SHA-256 digest for " + url);
+        return;
+    }
     URL = url;
     FileName = tempFileName_;
+    HashBody = verifying_;
     downloaded_.push_back(tempFileName_);
     // A cached copy could be an older release; the cache would also write
     // every byte a second time.
@@ -550,6 +628,13 @@ void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t byte
 
 void TauAutoUpgrader::FileDone()
 {
+    if (verifying_) {
+        const std::string* digest = SignedDigest(URL);
+        if (!digest || Result().sha256 != *digest) {
+            ReleaseFileRefused("the download of " + URL + " does not match its SHA-256 digest");
+            return;
+        }
+    }
     const std::weak_ptr<char> alive = alive_;
     SetDownloadTime(tempFileName_, fileTime_);
     if (OnFileDone)
@@ -583,7 +668,21 @@ void TauAutoUpgrader::FileFailed(int statusCode)
     LostFile(statusCode, UpgraderText(umsgLostFile, {WideFromAnsi(FileNameOf(URL))}), true);
 }
 
-void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask)
+// Removed at once, so not even a handler of OnLostFile sees the refused file.
+void TauAutoUpgrader::ReleaseFileRefused(const std::string& reason)
+{
+    Refuse(reason);
+    if (!tempFileName_.empty()) {
+        SetFileAttributesA(tempFileName_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(tempFileName_.c_str());
+    }
+    const std::string url = fileList_[currentFileIndex_];
+    LostFile(-static_cast<int>(DataChecksumError),
+             WideFromAnsi(FileNameOf(url)) + L"\r\r" + WideFromAnsi(ErrorText(DataChecksumError)),
+             /*ask=*/false, /*mayContinue=*/false);
+}
+
+void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask, bool mayContinue)
 {
     const std::weak_ptr<char> alive = alive_;
     const std::string url = fileList_[currentFileIndex_];
@@ -600,7 +699,7 @@ void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask
     }
     if (!GoOn(alive))
         return;
-    if (continueUpgrade)
+    if (continueUpgrade && mayContinue)
         NextFile();
     else
         AbortUpgrade();

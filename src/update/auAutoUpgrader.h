@@ -25,7 +25,9 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum TacMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -165,6 +167,13 @@ public:
     std::string VersionNumber;
     TauAutoUpgraderShowMessages ShowMessages = DefaultShowMessages;
     TauAutoUpgraderWizard Wizard;
+    // The publisher's public key as update.ini holds it (base64 of the DER
+    // SubjectPublicKeyInfo of a P-256 key). When set, an information file is
+    // read only when its signature verifies under this key, and each release
+    // file only when its SHA-256 matches the signed digest; a failure is told
+    // by OnNoInfoFile or OnLostFile with the reason in LastFailure, and
+    // nothing is installed. Empty: releases are not verified.
+    std::string PublisherKey;
 
     TauBeginUpgradeEvent OnBeginUpgrade;
     TauNotifyEvent OnEndUpgrade;
@@ -185,6 +194,10 @@ public:
     // the program's folder.
     TauLostFileEvent OnLostFile;
     TauPasswordRequestEvent OnPasswordRequest;
+    // The engine's notes for a log: why a release was refused, and once per
+    // process that releases are not verified. Each also goes to
+    // OutputDebugString.
+    std::function<void(TauAutoUpgrader& Sender, const std::string& Text)> OnLog;
 
     // The dialogs and the browser; tests put their own answers here.
     TauUpgraderPrompts Prompts = DefaultUpgraderPrompts();
@@ -209,6 +222,9 @@ public:
     OleDate FileTime() const { return fileTime_; }
     // Full path of the current download's temporary file beside the program.
     const std::string& TempFileName() const { return tempFileName_; }
+    // Why the last check or upgrade refused the release (signature, digest);
+    // empty when it refused none. Cleared by CheckUpdate.
+    const std::string& LastFailure() const { return lastFailure_; }
 
 protected:
     // The engine handles its own transfers.
@@ -244,6 +260,18 @@ private:
 
     void TransferDone(TauDataStream* data);
     void ReadInfoFile(const std::string& text);
+    // The text of the information file the engine may read: all of it
+    // without a publisher key; with one, the part the publisher signed, or
+    // nothing when the signature or a digest fails.
+    std::optional<std::string> TrustedInfoText(const std::string& text);
+    // Keeps and logs the reason a release is refused.
+    void Refuse(const std::string& reason);
+    void Log(const std::string& text);
+    // The signed digest of a release file's address; null when it has none.
+    const std::string* SignedDigest(const std::string& url) const;
+    // A release file that may not be installed: deleted, reported as lost,
+    // and the upgrade aborted.
+    void ReleaseFileRefused(const std::string& reason);
     bool IsNewer(const TauInfoFileText& info) const;
     // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
     void Upgrade();
@@ -265,7 +293,8 @@ private:
     void FileDone();
     void FileSkipped();
     void FileFailed(int statusCode);
-    void LostFile(int errorCode, const std::wstring& text, bool ask);
+    // With `mayContinue` false the upgrade is aborted whatever the handler says.
+    void LostFile(int errorCode, const std::wstring& text, bool ask, bool mayContinue = true);
     void NextFile();
     void FinishUpgrade();
     bool StartStub();
@@ -286,6 +315,11 @@ private:
     int currentFileIndex_ = 0;
     OleDate fileTime_ = 0;
     std::string tempFileName_;
+    std::string lastFailure_;
+    // Set for a release read under a publisher key: every file is checked.
+    bool verifying_ = false;
+    // Address and SHA-256 of each file of the signed release.
+    std::vector<std::pair<std::string, std::string>> signedDigests_;
     // Temporary files this upgrade created; removed unless the stub takes them over.
     std::vector<std::string> downloaded_;
     // The window stops calling the engine once its destruction has begun.

@@ -69,6 +69,9 @@ struct TauHTTPSettings {
     std::string ProxyPassword;
     // Upper limit of a body kept in memory (no FileName).
     std::size_t MemoryLimit = TauMemoryStream::DefaultLimit;
+    // Computes the body's SHA-256 while it is stored (on the storing thread,
+    // so checking a download costs no second read); see TauHTTPResult::sha256.
+    bool HashBody = false;
 };
 
 // What a transfer found out. Written by its worker; read on the main thread
@@ -93,6 +96,9 @@ struct TauHTTPResult {
     std::optional<std::int64_t> contentLength;
     std::int64_t bytesTransferred = 0;
     DWORD startTick = 0;
+    // With HashBody set: the 32 bytes of the SHA-256 of the body of a
+    // transfer that succeeded; empty otherwise.
+    std::string sha256;
 };
 
 // How a transfer reports to its owner. An empty callback is not asked for,

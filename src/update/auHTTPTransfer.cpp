@@ -129,7 +129,9 @@ public:
             return;
         ReadBody();
         t_.result.success = t_.result.statusOk && !t_.ioFailed && !t_.lengthUnreadable &&
-                     (!t_.result.contentLength || t_.result.bytesTransferred == *t_.result.contentLength);
+                            (!t_.result.contentLength || t_.result.bytesTransferred == *t_.result.contentLength);
+        if (t_.result.success && t_.hash)
+            t_.result.sha256 = t_.hash->Finish();
     }
 
 private:
@@ -372,6 +374,8 @@ private:
     void ReadBody()
     {
         t_.result.bytesTransferred = 0;
+        if (t_.settings.HashBody)
+            t_.hash = std::make_unique<TauSha256>();
         const std::size_t readSize = t_.bufferSize;
         BlockWriter writer([this](const char* data, std::size_t size) { return Store(data, size); },
                            std::max(readSize, MinWriteBlock));
@@ -426,8 +430,11 @@ private:
         std::lock_guard guard(t_.lock);
         if (t_.cancelled || !t_.stream)
             return false;
-        if (t_.stream->Write(data, size))
+        if (t_.stream->Write(data, size)) {
+            if (t_.hash)
+                t_.hash->Update(data, size);
             return true;
+        }
         const DWORD error = dynamic_cast<TauFileStream*>(t_.stream.get()) ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
         t_.result.localError = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
         return false;

@@ -2,6 +2,7 @@
 // The state of one transfer of the HTTP client and the request it runs on its
 // worker thread. Internal to the HTTP client.
 
+#include "update/auCng.h"
 #include "update/auHTTPSettings.h"
 #include "update/auThread.h"
 #include "winutil/UniqueInternet.h"
@@ -37,6 +38,9 @@ struct TauHTTPTransfer {
     std::string uploadHeaders;
 
     TauHTTPResult result;
+    // Fed on the storing thread with every block stored; its result goes to
+    // result.sha256 once the transfer succeeded.
+    std::unique_ptr<TauSha256> hash;
     bool tryAgain = false;
     bool ioFailed = false;
     bool lengthUnreadable = false;

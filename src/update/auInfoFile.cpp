@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::string_view UrlKeyStart = "#url";
+constexpr std::string_view NumberedStems[] = {"url", "sha256_"};
 
 char LowerAscii(char c)
 {
@@ -30,13 +30,16 @@ bool IsDigit(char c)
 TauInfoFileText::TauInfoFileText(std::string_view text)
     : text_(text.substr(0, Limit)), lowered_(Lowered(text_))
 {
-    for (std::size_t at = lowered_.find(UrlKeyStart); at != std::string::npos;
-         at = lowered_.find(UrlKeyStart, at + 1)) {
-        std::size_t end = at + UrlKeyStart.size();
-        while (end < lowered_.size() && IsDigit(lowered_[end]))
-            ++end;
-        if (end < lowered_.size() && lowered_[end] == '=')
-            urlKeys_.emplace(lowered_.substr(at + 1, end - at - 1), end + 1);
+    for (std::size_t at = lowered_.find('#'); at != std::string::npos; at = lowered_.find('#', at + 1)) {
+        for (std::string_view stem : NumberedStems) {
+            if (lowered_.compare(at + 1, stem.size(), stem) != 0)
+                continue;
+            std::size_t end = at + 1 + stem.size();
+            while (end < lowered_.size() && IsDigit(lowered_[end]))
+                ++end;
+            if (end < lowered_.size() && lowered_[end] == '=')
+                numberedKeys_.emplace(lowered_.substr(at + 1, end - at - 1), end + 1);
+        }
     }
 }
 
@@ -70,23 +73,43 @@ std::string TauInfoFileText::Block(std::string_view key) const
     return text_.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
 }
 
+std::string TauInfoFileText::NumberedValue(const std::string& key) const
+{
+    const auto found = numberedKeys_.find(key);
+    return found == numberedKeys_.end() ? std::string() : LineAt(found->second);
+}
+
+std::vector<std::pair<std::string, std::string>> TauInfoFileText::NumberedFiles() const
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* number : {"", "0"}) {
+        std::string value = NumberedValue(std::string("url") + number);
+        if (!value.empty())
+            files.emplace_back(std::move(value), number);
+    }
+    for (std::size_t n = files.size() + 1;; ++n) {
+        std::string number = std::to_string(n);
+        std::string value = NumberedValue("url" + number);
+        if (value.empty())
+            return files;
+        files.emplace_back(std::move(value), std::move(number));
+    }
+}
+
 std::vector<std::string> TauInfoFileText::FileList() const
 {
     std::vector<std::string> files;
-    for (const char* key : {"url", "url0"}) {
-        std::string value = Value(key);
-        if (!value.empty())
-            files.push_back(std::move(value));
-    }
-    for (std::size_t n = files.size() + 1;; ++n) {
-        const auto found = urlKeys_.find("url" + std::to_string(n));
-        if (found == urlKeys_.end())
-            return files;
-        std::string value = LineAt(found->second);
-        if (value.empty())
-            return files;
-        files.push_back(std::move(value));
-    }
+    for (auto& [url, number] : NumberedFiles())
+        files.push_back(std::move(url));
+    return files;
+}
+
+std::vector<std::pair<std::string, std::string>> TauInfoFileText::FileDigests() const
+{
+    std::vector<std::pair<std::string, std::string>> files = NumberedFiles();
+    for (auto& [url, number] : files)
+        number = number.empty() ? Value("sha256") : NumberedValue("sha256_" + number);
+    return files;
 }
 
 TacUpgradeMethod TauInfoFileText::Method() const

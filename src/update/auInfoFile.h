@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class TauInfoFileText {
@@ -34,15 +35,26 @@ public:
     // First character "1": external set-up; "2": redirect; else self-upgrade.
     TacUpgradeMethod Method() const;
 
+    // Each file of FileList with the value of its digest key, which the key
+    // of its address names: "url" has "sha256", "url0" "sha256_0" and "urlN"
+    // "sha256_N". Empty where the digest key is missing.
+    std::vector<std::pair<std::string, std::string>> FileDigests() const;
+
 private:
     // Position just past "#key=" in the text, or npos.
     std::size_t ValueStart(std::string_view key) const;
     // The line value starting at `start` (npos: none).
     std::string LineAt(std::size_t start) const;
+    // The value of a key of the form stem + digits, looked up in the index.
+    std::string NumberedValue(const std::string& key) const;
+    // The files of FileList, each with the digits that number its key
+    // ("" for "url", "0" for "url0").
+    std::vector<std::pair<std::string, std::string>> NumberedFiles() const;
 
     std::string text_;
     std::string lowered_;
-    // First position past "#url<digits>=" for each such key, found in one pass
-    // so a file of many numbered keys costs no more than one of a few.
-    std::unordered_map<std::string, std::size_t> urlKeys_;
+    // First position past "#url<digits>=" and "#sha256_<digits>=" for each
+    // such key, found in one pass so a file of many numbered keys costs no
+    // more than one of a few.
+    std::unordered_map<std::string, std::size_t> numberedKeys_;
 };

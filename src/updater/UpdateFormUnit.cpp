@@ -151,6 +151,8 @@ void TUpdateForm::FormCreate()
     const ProfileFile settings(settingsPath_);
     Updater.VersionNumber = settings.ReadString(kSection, "Version");
     Updater.InfoFileURL = settings.ReadString(kSection, "InfoURL");
+    // With the publisher's key only signed releases are installed.
+    Updater.PublisherKey = settings.ReadString(kSection, "PublicKey");
 
     RECT bounds = {};
     GetWindowRect(Handle(), &bounds);

@@ -17,16 +17,6 @@ std::string ServerScript()
     return std::string(KELDORA_SOURCE_DIR) + "/tests/tools/httpserver.py";
 }
 
-void WriteWholeFile(const std::string& path, const std::string& bytes)
-{
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        throw std::runtime_error("cannot create " + path);
-    DWORD written = 0;
-    if (!bytes.empty() && !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        throw std::runtime_error("cannot write " + path);
-}
-
 void Quit(int port)
 {
     SOCKET s = INVALID_SOCKET;
@@ -62,6 +52,16 @@ std::string HostPath(const std::string& windowsPath)
             c = '/';
     }
     return path;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw std::runtime_error("cannot create " + path);
+    DWORD written = 0;
+    if (!bytes.empty() && !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadWholeFile(const std::string& path)

@@ -35,6 +35,8 @@ private:
 // The host path of a path on Wine's drive Z:.
 std::string HostPath(const std::string& windowsPath);
 std::string ReadWholeFile(const std::string& path);
+// Creates or replaces the file with these bytes; throws when it cannot.
+void WriteWholeFile(const std::string& path, const std::string& bytes);
 // Bytes 0, 1, ... 250, 0, 1, ... as the server's /gen/N address serves them.
 std::string PatternBytes(std::size_t size);
 

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -132,6 +134,46 @@ TEST(AutoUpgrader, CheckUpdateFetchesTheInformationFileUncached)
     const std::string log = server.RequestLog();
     EXPECT_NE(log.find("no-cache"), std::string::npos) << log;
     EXPECT_EQ(log.find("other.txt"), std::string::npos);
+}
+
+// Each test runs in a process of its own, so the note is this test's to see.
+TEST(AutoUpgrader, WithoutAKeyReleasesAreUncheckedAndTheLogSaysSoOnce)
+{
+    HttpTestServer server;
+    server.PutFile("info.txt", "#version=1.0\r\n#url=http://127.0.0.1/app.exe\r\n");
+    std::vector<std::string> log;
+    int noUpdate = 0;
+    int noInfoFile = 0;
+    const auto check = [&](TauAutoUpgrader& engine) {
+        engine.InfoFileURL = server.Url("/info.txt");
+        engine.VersionControl = byNumber;
+        engine.VersionNumber = "1.0";
+        engine.ShowMessages = {};
+        engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+        engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { ++noUpdate; };
+        engine.OnNoInfoFile = [&](TauAutoUpgrader&) { ++noInfoFile; };
+        engine.CheckUpdate();
+        ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+        PumpFor(50);
+    };
+    TauAutoUpgrader first, second;
+    check(first);
+    check(first);
+    check(second);
+    EXPECT_EQ(noUpdate, 3) << "an unsigned file reads as it always did";
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("without checking a signature"), std::string::npos) << log[0];
+    EXPECT_EQ(first.LastFailure(), "");
+
+    TauAutoUpgrader keyed;
+    keyed.PublisherKey = "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEL4A2eWukxHaVM0ch2TqdOYbL9cGZvvtlEolprBGtS5LSdkku4GAepb5gY"
+                         "/ZsrMqjKEa4hR+G8hOqHk7SIs44mQ==";
+    check(keyed);
+    EXPECT_EQ(noInfoFile, 1);
+    EXPECT_EQ(noUpdate, 3);
+    EXPECT_EQ(keyed.LastFailure(), "the information file is not signed (no #signature= line)");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "release refused: " + keyed.LastFailure());
 }
 
 TEST(AutoUpgrader, AbortUpgradeStopsTheTransferAndRaisesOnAborted)

@@ -129,3 +129,23 @@ HoldingProduct::~HoldingProduct()
     WaitForSingleObject(process_, 60000);
     CloseHandle(process_);
 }
+
+// The product runs the engine against a release on the test server and waits
+// until the engine closes it (0) or the upgrade fails (1).
+DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL)
+{
+    std::string commandLine = "\"" + release.Program() + "\" --upgrade " + infoURL;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+        throw std::runtime_error("cannot start the product");
+    UniqueHandle<KernelHandleTraits> process(started.hProcess);
+    CloseHandle(started.hThread);
+    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0)
+        throw std::runtime_error("the product did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}

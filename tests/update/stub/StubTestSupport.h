@@ -62,6 +62,10 @@ private:
     std::string oldProduct_;
 };
 
+// The product runs the engine against a release on the test server and waits
+// until the engine closes it (0) or the upgrade fails (1).
+DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL);
+
 // Starts the product from the folder holding its own file for the given time
 // (and deleting a file when the hold ends); returns once the file is held.
 class HoldingProduct {

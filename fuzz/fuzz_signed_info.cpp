@@ -1,0 +1,43 @@
+#include "update/auSignedInfo.h"
+#include "FuzzRequire.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    const std::string key = input.ConsumeRandomLengthString(160);
+    const std::string digest = input.ConsumeRandomLengthString(80);
+    const std::string text = input.ConsumeRemainingBytesAsString();
+
+    if (const auto xy = PublisherKeyXY(key))
+        Require(xy->size() == 2 * P256FieldSize, "key of the wrong size");
+    if (const auto bytes = DecodeSha256Hex(digest))
+        Require(bytes->size() == Sha256Size && digest.size() == 2 * Sha256Size, "digest of the wrong size");
+    if (const auto bytes = DecodeBase64(text))
+        Require(bytes->size() == text.size() / 4 * 3 - (text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0),
+                "base64 of the wrong size");
+    if (const auto rs = EcdsaSignatureToRS(text))
+        Require(rs->size() == 2 * P256FieldSize && text.size() <= 72, "signature of the wrong size");
+
+    const TauSignedInfo parts = SplitSignedInfo(text);
+    if (parts.failure.empty()) {
+        Require(parts.signature.size() == 2 * P256FieldSize, "signature of the wrong size");
+        Require(text.starts_with(parts.signedText), "signed text is not the start of the file");
+        Require(text.find('#', parts.signedText.size() + 1) == std::string::npos, "a key after the signature");
+    } else {
+        Require(parts.signature.empty() && parts.signedText.empty(), "a failure with a result");
+    }
+
+    const TauReleaseDigests digests = ReleaseDigests(TauInfoFileText(text));
+    if (digests.failure.empty()) {
+        Require(digests.files.size() == TauInfoFileText(text).FileList().size(), "a file without its digest");
+        for (const auto& [url, bytes] : digests.files)
+            Require(bytes.size() == Sha256Size, "digest of the wrong size");
+    } else {
+        Require(digests.files.empty(), "a failure with a result");
+    }
+    return 0;
+}

@@ -1,0 +1,103 @@
+#include "auCng.h"
+
+#include "update/auSignedInfo.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Opened at first use and kept for the life of the process: opening a
+// provider costs far more than a hash.
+BCRYPT_ALG_HANDLE Provider(const wchar_t* algorithm)
+{
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, algorithm, nullptr, 0)))
+        return nullptr;
+    return handle;
+}
+
+BCRYPT_ALG_HANDLE Sha256Provider()
+{
+    static const BCRYPT_ALG_HANDLE provider = Provider(BCRYPT_SHA256_ALGORITHM);
+    return provider;
+}
+
+BCRYPT_ALG_HANDLE EcdsaP256Provider()
+{
+    static const BCRYPT_ALG_HANDLE provider = Provider(BCRYPT_ECDSA_P256_ALGORITHM);
+    return provider;
+}
+
+struct KeyHandle {
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    ~KeyHandle()
+    {
+        if (handle)
+            BCryptDestroyKey(handle);
+    }
+};
+
+}  // namespace
+
+TauSha256::TauSha256()
+{
+    const BCRYPT_ALG_HANDLE provider = Sha256Provider();
+    failed_ = !provider || !BCRYPT_SUCCESS(BCryptCreateHash(provider, &hash_, nullptr, 0, nullptr, 0, 0));
+}
+
+TauSha256::~TauSha256()
+{
+    if (hash_)
+        BCryptDestroyHash(hash_);
+}
+
+void TauSha256::Update(const void* data, std::size_t size)
+{
+    auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
+    while (!failed_ && size > 0) {
+        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
+        failed_ = !BCRYPT_SUCCESS(BCryptHashData(hash_, bytes, chunk, 0));
+        bytes += chunk;
+        size -= chunk;
+    }
+}
+
+std::string TauSha256::Finish()
+{
+    std::string digest(Sha256Size, '\0');
+    if (failed_ ||
+        !BCRYPT_SUCCESS(BCryptFinishHash(hash_, reinterpret_cast<UCHAR*>(digest.data()), Sha256Size, 0)))
+        return {};
+    failed_ = true;
+    return digest;
+}
+
+std::string Sha256Of(std::string_view data)
+{
+    TauSha256 hash;
+    hash.Update(data.data(), data.size());
+    return hash.Finish();
+}
+
+bool VerifyP256Signature(std::string_view publicKeyXY, std::string_view message, std::string_view signature)
+{
+    const BCRYPT_ALG_HANDLE provider = EcdsaP256Provider();
+    if (!provider || publicKeyXY.size() != 2 * P256FieldSize || signature.size() != 2 * P256FieldSize)
+        return false;
+    std::string digest = Sha256Of(message);
+    if (digest.empty())
+        return false;
+    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + publicKeyXY.size());
+    auto* header = reinterpret_cast<BCRYPT_ECCKEY_BLOB*>(blob.data());
+    header->dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    header->cbKey = P256FieldSize;
+    std::copy(publicKeyXY.begin(), publicKeyXY.end(), blob.begin() + sizeof(BCRYPT_ECCKEY_BLOB));
+    KeyHandle key;
+    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(provider, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key.handle, blob.data(),
+                                            static_cast<ULONG>(blob.size()), 0)))
+        return false;
+    std::string rs(signature);
+    return BCRYPT_SUCCESS(BCryptVerifySignature(key.handle, nullptr, reinterpret_cast<UCHAR*>(digest.data()),
+                                                Sha256Size, reinterpret_cast<UCHAR*>(rs.data()), rs.size(), 0));
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Publisher signatures of the upgrade information file and SHA-256 digests of
+// release files: the text forms, decoded here, checked by the platform's
+// cryptography elsewhere. Platform-free: no <windows.h> here.
+//
+// A signed information file ends with one line "#signature=" followed by the
+// base64 (RFC 4648, padded, on one line) of the DER ECDSA-Sig-Value that
+// `openssl dgst -sha256 -sign` writes for a P-256 key. The signed text is
+// every byte before that line; the line itself may end in LF, CR LF or the
+// end of the file, and nothing may follow it. Each release file has its
+// SHA-256 as 64 hexadecimal digits under the digest key TauInfoFileText
+// names. The publisher's public key is the base64 of its DER
+// SubjectPublicKeyInfo, as `openssl pkey -pubout -outform DER` writes it.
+//
+// Every function accepts any bytes: text that is not exactly the form above
+// is a failure, never a partial result.
+
+#include "update/auInfoFile.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr std::size_t Sha256Size = 32;
+// Each of X, Y, r and s of a P-256 key or signature.
+constexpr std::size_t P256FieldSize = 32;
+
+// Strict base64: the standard alphabet, padding to a multiple of 4, nothing
+// else (no blanks, no line breaks), unused bits zero.
+std::optional<std::string> DecodeBase64(std::string_view text);
+// Exactly 64 hexadecimal digits of either case: the 32 bytes.
+std::optional<std::string> DecodeSha256Hex(std::string_view text);
+// A DER ECDSA-Sig-Value (SEQUENCE of the two INTEGERs r and s) as r || s,
+// each big-endian in 32 bytes: the form the platform verifies.
+std::optional<std::string> EcdsaSignatureToRS(std::string_view der);
+// A DER SubjectPublicKeyInfo of an uncompressed P-256 key as X || Y.
+std::optional<std::string> P256PublicKeyXY(std::string_view spki);
+// The publisher key as written in update.ini (base64 of the DER
+// SubjectPublicKeyInfo) as X || Y.
+std::optional<std::string> PublisherKeyXY(std::string_view keyText);
+
+// A signed information file taken apart; `failure` says why it cannot be
+// checked, and the other fields are then empty.
+struct TauSignedInfo {
+    std::string failure;
+    std::string signedText;
+    std::string signature;  // r || s
+};
+TauSignedInfo SplitSignedInfo(std::string_view text);
+
+// The decoded digest of every listed file, in list order; `failure` names the
+// first file without a well-formed one, and `files` is then empty.
+struct TauReleaseDigests {
+    std::string failure;
+    std::vector<std::pair<std::string, std::string>> files;  // address, 32 bytes
+};
+TauReleaseDigests ReleaseDigests(const TauInfoFileText& info);

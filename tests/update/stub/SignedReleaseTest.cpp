@@ -1,0 +1,192 @@
+// Signed releases end to end: the product runs the engine with a publisher
+// key against information files signed, as a publisher does, by the host's
+// openssl command line; a release installs only when every check passes, and
+// otherwise the program folder stays as it was.
+#include "StubTestSupport.h"
+
+#include "common/ScratchFolder.h"
+#include "common/Utils.h"
+#include "winutil/FindFiles.h"
+#include "winutil/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Runs a shell command line of the host and returns what it wrote. The host
+// process is not one Wine can wait for, so the command marks its own end.
+std::string HostOutput(const std::string& folder, const std::string& command)
+{
+    const std::string output = folder + "host-output.txt";
+    const std::string done = folder + "host-done.txt";
+    DeleteFileA(output.c_str());
+    DeleteFileA(done.c_str());
+    std::string line = "Z:\\bin\\sh -c \"(" + command + ") >" + HostPath(output) + " 2>/dev/null; echo $? >" +
+                       HostPath(done) + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        throw std::runtime_error("cannot start the host shell");
+    UniqueHandle<KernelHandleTraits> process(started.hProcess), thread(started.hThread);
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(20)) {
+        const std::string status = ReadWholeFile(done);
+        if (!status.empty() && status.back() == '\n') {
+            if (status != "0\n")
+                throw std::runtime_error("host command failed: " + command);
+            return ReadWholeFile(output);
+        }
+    }
+    throw std::runtime_error("host command did not end: " + command);
+}
+
+// A publisher with a key pair made by openssl, in a folder of its own beside
+// the test program (on the drive the host's programs can see), removed at the end.
+class Publisher {
+public:
+    explicit Publisher(const std::string& name)
+        : folder_(GetAppFolder() + "publisher-" + name + "-" + std::to_string(GetCurrentProcessId()) + "\\")
+    {
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        HostOutput(folder_, "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " + Key());
+    }
+    ~Publisher()
+    {
+        for (const FoundFile& file : FindFiles(folder_ + "*"))
+            DeleteFileA((folder_ + file.name).c_str());
+        RemoveDirectoryA(folder_.c_str());
+    }
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    std::string PublicKey() const
+    {
+        return HostOutput(folder_, "openssl pkey -in " + Key() + " -pubout -outform DER | openssl base64 -A");
+    }
+    std::string Signature(const std::string& text) const
+    {
+        const std::string file = folder_ + "info.txt";
+        WriteWholeFile(file, text);
+        return HostOutput(folder_, "openssl dgst -sha256 -sign " + Key() + " " + HostPath(file) +
+                                       " | openssl base64 -A");
+    }
+    std::string Signed(const std::string& text) const { return text + "#signature=" + Signature(text) + "\r\n"; }
+    std::string Digest(const std::string& path) const
+    {
+        return HostOutput(folder_, "openssl dgst -sha256 -r " + HostPath(path)).substr(0, 64);
+    }
+
+private:
+    std::string Key() const { return HostPath(folder_ + "publisher.pem"); }
+
+    std::string folder_;
+};
+
+// A release of app.exe and lib.dll on the test server, its information file
+// with the digests of the files served.
+struct SignedRelease {
+    HttpTestServer server;
+    ReleaseFolder release;
+    std::string events;
+
+    explicit SignedRelease(const std::string& name) : release(name), events(release.Record() + ".events")
+    {
+        release.Add("lib.dll", "old library");
+        server.PutFile("app.exe", release.NewProduct());
+        server.PutFile("lib.dll", "new library");
+    }
+    ~SignedRelease() { DeleteFileA(events.c_str()); }
+
+    std::string InfoText(const Publisher& publisher, const std::string& message = "Better.") const
+    {
+        return "#version=2.0\r\n#message={" + message + "}\r\n#url=" + server.Url("/app.exe") + "\r\n#sha256=" +
+               publisher.Digest(server.Root() + "app.exe") + "\r\n#url0=" + server.Url("/lib.dll") +
+               "\r\n#sha256_0=" + publisher.Digest(server.Root() + "lib.dll") + "\r\n";
+    }
+
+    // Runs the product with the key; the events it recorded.
+    std::string Upgrade(const std::string& publicKey, const std::string& info)
+    {
+        server.PutFile("info.txt", info);
+        DeleteFileA(events.c_str());
+        const EnvVarScope eventFile("KD_STUB_EVENTS", events);
+        const EnvVarScope key("KD_STUB_PUBLISHER_KEY", publicKey);
+        RunProductUpgrade(release, server.Url("/info.txt"));
+        return ReadWholeFile(events);
+    }
+};
+
+TEST(SignedRelease, ASignedReleaseInstallsEndToEnd)
+{
+    const Publisher publisher("good");
+    SignedRelease r("Signed App");
+    const std::string info = publisher.Signed(r.InfoText(publisher));
+
+    const std::string events = r.Upgrade(publisher.PublicKey(), info);
+    EXPECT_EQ(events, "FileDone " + r.release.PathOf("app.exe.uTMP") + "\r\nFileDone " +
+                          r.release.PathOf("lib.dll.uTMP") + "\r\nEndUpgrade\r\nclosed\r\n");
+    const std::vector<std::string> records = r.release.WaitForRecords(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(ReadFolder(r.release.Folder()),
+              (FolderState{{"app.exe", {r.release.NewProduct(), 0}}, {"lib.dll", {"new library", 0}}}));
+}
+
+TEST(SignedRelease, AnythingNotSignedAsServedInstallsNothing)
+{
+    const Publisher publisher("good");
+    const Publisher other("other");
+    SignedRelease r("Refusing App");
+    const std::string key = publisher.PublicKey();
+    const std::string text = r.InfoText(publisher);
+    const std::string signature = publisher.Signature(text);
+    const std::string appUrl = r.server.Url("/app.exe");
+    std::string swapped = text;
+    swapped.replace(swapped.find(appUrl), appUrl.size(), r.server.Url("/lib.dll"));
+    std::string noDigest = text;
+    noDigest.erase(noDigest.find("#sha256_0="), 10 + 64 + 2);
+    const FolderState before = ReadFolder(r.release.Folder());
+
+    struct Case {
+        const char* what;
+        std::string key;
+        std::string info;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"unsigned", key, text, "not signed"},
+        {"another key", key, other.Signed(text), "does not verify"},
+        {"message edited", key, r.InfoText(publisher, "Better!") + "#signature=" + signature + "\r\n",
+         "does not verify"},
+        {"URL swapped", key, swapped + "#signature=" + signature + "\r\n", "does not verify"},
+        {"truncated", key, text + "#signature=" + signature.substr(0, signature.size() - 8) + "\r\n",
+         "no P-256 ECDSA signature"},
+        {"not base64", key, text + "#signature=" + signature.substr(0, 20) + "*" + signature.substr(21) + "\r\n",
+         "not base64"},
+        {"digest missing", key, publisher.Signed(noDigest), "no SHA-256 digest for " + r.server.Url("/lib.dll")},
+        {"malformed key", key.substr(4), publisher.Signed(text), "publisher key"},
+    };
+    for (const Case& c : cases) {
+        const std::string events = r.Upgrade(c.key, c.info);
+        EXPECT_EQ(events.rfind("NoInfoFile the", 0), 0u) << c.what << ": " << events;
+        EXPECT_NE(events.find(c.reason), std::string::npos) << c.what << ": " << events;
+        EXPECT_NE(events.find("failed"), std::string::npos) << c.what << ": " << events;
+        EXPECT_EQ(ReadFolder(r.release.Folder()), before) << c.what;
+    }
+
+    // One byte of the second file changed after signing: the first file was
+    // already downloaded and goes too.
+    r.server.PutFile("lib.dll", "new librarz");
+    const std::string events = r.Upgrade(key, publisher.Signed(text));
+    EXPECT_EQ(events, "FileDone " + r.release.PathOf("app.exe.uTMP") + "\r\nLostFile " + r.server.Url("/lib.dll") +
+                          " -323 the download of " + r.server.Url("/lib.dll") +
+                          " does not match its SHA-256 digest\r\nAborted\r\nfailed\r\n");
+    EXPECT_EQ(ReadFolder(r.release.Folder()), before);
+    EXPECT_EQ(r.release.WaitForRecords(cases.size() + 1).size(), cases.size() + 1)
+        << "the product's own starts only: never restarted";
+}
+
+}  // namespace
