@@ -177,6 +177,9 @@ void TAgentForm::CreateComponents()
 
 void TAgentForm::FormCreate()
 {
+    // First: start-up lets sent messages in (the tray icon talks to the
+    // shell), and a refresh asked for meanwhile must find the managers.
+    FStartupMgr = std::make_unique<TStartupMgrHelper>(std::vector<std::uint8_t>{0, 1, 8, 9});
     FQuitting = false;
     const auto menuItemClick = [this](TMenuItem& sender) { MenuItemClick(sender); };
     FExit->Tag = 1;
@@ -205,7 +208,6 @@ void TAgentForm::FormCreate()
     RegisterAgentItem();
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
-    FStartupMgr = std::make_unique<TStartupMgrHelper>(std::vector<std::uint8_t>{0, 1, 8, 9});
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     try {
