@@ -23,12 +23,6 @@ constexpr DWORD kCreationFlags = CREATE_SUSPENDED | CREATE_SEPARATE_WOW_VDM;
 constexpr ULONG kShellWaitMask =
     SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
 
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t end = path.find_last_of("\\:");
-    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
-}
-
 bool IsShortcut(const std::string& path)
 {
     return HasChar('.', path) && SameTextCollapsed(TextAfterLast(".", path), "lnk", ' ');
@@ -116,14 +110,14 @@ bool TProcessManager::GetExecuteInfo(std::string_view commandLine, TExecuteInfo&
     if (!SplitCommandLine(system_, commandLine, program, parameters))
         return false;
     if (!IsShortcut(program)) {
-        info = {program, parameters, FolderOf(program)};
+        info = {program, parameters, FolderOfPath(program)};
         return true;
     }
     TExecuteInfo target;
     if (!ResolveShortcut(program, target))
         return false;
     // A shortcut to something outside the file system is the shell's to open.
-    info = target.FileName.empty() ? TExecuteInfo{program, "", FolderOf(program)} : target;
+    info = target.FileName.empty() ? TExecuteInfo{program, "", FolderOfPath(program)} : target;
     return true;
 }
 

@@ -326,6 +326,12 @@ std::string AddBackslash(std::string_view text)
     return result;
 }
 
+std::string FolderOfPath(std::string_view path)
+{
+    const std::size_t end = path.find_last_of("\\:");
+    return end == std::string_view::npos ? std::string() : std::string(path.substr(0, end + 1));
+}
+
 std::string RemoveBackslash(std::string_view text)
 {
     if (text.ends_with('\\'))

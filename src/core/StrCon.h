@@ -44,6 +44,9 @@ std::string TextAfterAnyOf(const CharSet& set, std::string_view text);
 std::string TextAfterLastOf(const CharSet& set, std::string_view text);
 std::string AddBackslash(std::string_view text);
 std::string RemoveBackslash(std::string_view text);
+// The folder part of a path with its closing "\" (or the ":" of a drive);
+// empty when the path names no folder.
+std::string FolderOfPath(std::string_view path);
 // Walks a separated list: each call moves the next item of `text` into
 // `token`; an empty token once the text is used up.
 void NextToken(std::string_view separator, std::string& text, std::string& token);

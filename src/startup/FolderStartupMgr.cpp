@@ -66,12 +66,6 @@ bool IsStoreName(const std::string& name)
     return SameText(name, StoreIniName) || SameText(name, StoreName);
 }
 
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 } // namespace
 
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask)
@@ -230,7 +224,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
             // name the user's real program.
-            const bool ownCopy = SameText(FolderOf(file), StoreFolder());
+            const bool ownCopy = SameText(RemoveBackslash(FolderOfPath(file)), StoreFolder());
             if (ownCopy && FileExists(file) && !DeleteFileA(file.c_str()))
                 return false;
             return ini.EraseSection(item.Desc.view());

@@ -3,6 +3,7 @@
 #include "core/Assert.h"
 #include "core/StrCon.h"
 #include "common/Utils.h"
+#include "winutil/UniqueShell.h"
 
 #include <shlobj.h>
 
@@ -44,13 +45,11 @@ bool IsFolderLocation(std::uint8_t location)
 
 std::string GetSpecialFolderPath(int folder)
 {
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, &list)) || !list)
+    UniqueItemIdList list;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, list.put())) || !list)
         return {};
     char path[MAX_PATH + 1] = {};
-    const BOOL ok = SHGetPathFromIDListA(list, path);
-    CoTaskMemFree(list);
-    return ok ? std::string(path) : std::string();
+    return SHGetPathFromIDListA(list.get(), path) ? std::string(path) : std::string();
 }
 
 std::string GetLegacyCommonStartupPath()

@@ -276,3 +276,12 @@ TEST(StrConTest, NextTokenAnyOfSplitsOnEveryCharacterOfTheSet)
     EXPECT_EQ(WalkAnyOf("", "abc"), (Tokens{"abc"}));
     EXPECT_EQ(WalkAnyOf(std::string(1, '\0'), "  "), (Tokens{"  "}));
 }
+
+TEST(StrCon, FolderOfPathKeepsItsSeparator)
+{
+    EXPECT_EQ(FolderOfPath("C:\\Tools\\run.exe"), "C:\\Tools\\");
+    EXPECT_EQ(FolderOfPath("C:run.exe"), "C:");
+    EXPECT_EQ(FolderOfPath("C:\\"), "C:\\");
+    EXPECT_EQ(FolderOfPath("run.exe"), "");
+    EXPECT_EQ(RemoveBackslash(FolderOfPath("C:\\Start Menu\\Keldora\\a.lnk")), "C:\\Start Menu\\Keldora");
+}
