@@ -26,6 +26,12 @@ int TextLength(std::string_view text)
     return static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
 }
 
+// Text that DrawText shows as it stands: no mnemonic prefixes, no tabs.
+bool IsPlainText(std::string_view text)
+{
+    return text.find_first_of("&\t") == std::string_view::npos;
+}
+
 } // namespace
 
 COLORREF ColorToRGB(TColor color)
@@ -111,8 +117,31 @@ void GdiCanvas::DrawText(std::string_view text, const MarkupRect& rect, TColor c
         SetBkMode(dc_, OPAQUE);
         SetBkColor(dc_, ColorToRGB(brush_));
     }
+    if (!ellipsis && IsPlainText(text)) {
+        DrawAtMeasuredAdvances(text, rect);
+        return;
+    }
+    // Not clipped at the run's right edge, where an italic glyph reaches past its advance.
     RECT area = ToRect(rect);
-    ::DrawTextA(dc_, text.data(), TextLength(text), &area, kTextFlags | (ellipsis ? DT_END_ELLIPSIS : 0));
+    ::DrawTextA(dc_, text.data(), TextLength(text), &area, kTextFlags | (ellipsis ? DT_END_ELLIPSIS : DT_NOCLIP));
+}
+
+// Under Wine some fonts draw their glyphs further apart than the extents they
+// report, so runs placed by their measured widths overlap and lose the blank
+// between them; explicit advances put every glyph where it was measured.
+// Not clipped either, for the overhang of italic glyphs.
+void GdiCanvas::DrawAtMeasuredAdvances(std::string_view text, const MarkupRect& rect)
+{
+    const int length = TextLength(text);
+    std::vector<INT> advances(static_cast<std::size_t>(length));
+    SIZE size = {};
+    TEXTMETRICA metrics = {};
+    if (length == 0 || !GetTextExtentExPointA(dc_, text.data(), length, 0, nullptr, advances.data(), &size) ||
+        !GetTextMetricsA(dc_, &metrics))
+        return;
+    for (std::size_t i = advances.size() - 1; i > 0; --i)
+        advances[i] -= advances[i - 1];
+    ::ExtTextOutA(dc_, rect.left, rect.bottom - metrics.tmHeight, 0, nullptr, text.data(), length, advances.data());
 }
 
 void GdiCanvas::FillRect(const MarkupRect& rect, TColor color)

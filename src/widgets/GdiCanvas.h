@@ -52,6 +52,7 @@ private:
         UniqueGdiObject handle;
     };
     HFONT FontFor(const MarkupFont& font);
+    void DrawAtMeasuredAdvances(std::string_view text, const MarkupRect& rect);
 
     HDC dc_;
     int savedState_;

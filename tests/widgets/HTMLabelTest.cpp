@@ -2,6 +2,7 @@
 
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
+#include "widgets/GdiCanvas.h"
 #include "widgets/TestImages.h"
 #include "winutil/ComApartment.h"
 #include "winutil/UniqueShell.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <memory>
 
 namespace {
@@ -299,4 +301,70 @@ TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
     test.label->SetGradientType(TGradientType::gtFullVertical);
     test.Repaint();
     EXPECT_EQ(test.label->Width(), 3) << "a label narrower than one gradient step still paints";
+}
+
+namespace {
+
+// The real canvas, keeping the rectangle of every run it draws.
+class RunRecordingCanvas : public GdiCanvas {
+public:
+    using GdiCanvas::GdiCanvas;
+    void DrawText(std::string_view text, const MarkupRect& rect, TColor color, bool ellipsis) override
+    {
+        runs[std::string(text)] = rect;
+        GdiCanvas::DrawText(text, rect, color, ellipsis);
+    }
+    std::map<std::string, MarkupRect> runs;
+};
+
+bool InkInColumns(HDC dc, int from, int to, const MarkupRect& line)
+{
+    for (int x = from; x < to; ++x)
+        for (int y = line.top; y < line.bottom; ++y)
+            if (GetPixel(dc, x, y) != RGB(255, 255, 255))
+                return true;
+    return false;
+}
+
+} // namespace
+
+// What shows must be what the layout measured: a run's trailing blank stays
+// blank, and the last italic glyph keeps the part that leans past its advance.
+TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
+{
+    LabelWindow test;
+    const MarkupFont font = test.label->Font();
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 40));
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    {
+        RunRecordingCanvas canvas(dc, font, nullptr);
+        canvas.FillRect({0, 0, 300, 40}, clWhite);
+        HTMLDrawParams params;
+        params.text = "<ul><li>The version shows in <i>bold</i></li><li>Downloads with <b>progress</b></li></ul>";
+        params.rect = {0, 0, 300, 40};
+        DrawHTMLText(canvas, params);
+        const int blank = canvas.TextExtent(" ").cx;
+        ASSERT_GT(blank, 0);
+        for (const char* run : {"The ", "version ", "shows ", "in ", "Downloads ", "with "}) {
+            ASSERT_EQ(canvas.runs.count(run), 1u) << run;
+            const MarkupRect& rect = canvas.runs[run];
+            EXPECT_FALSE(InkInColumns(dc, rect.right - blank, rect.right, rect)) << "the blank after '" << run << "'";
+            EXPECT_TRUE(InkInColumns(dc, rect.left, rect.right - blank, rect)) << run;
+        }
+        ASSERT_EQ(canvas.runs.count("bold"), 1u);
+        const MarkupRect italic = canvas.runs["bold"];
+        MarkupFont slanted = font;
+        slanted.italic = true;
+        canvas.SetFont(slanted);
+        ABC d = {};
+        ASSERT_TRUE(GetCharABCWidthsA(dc, 'd', 'd', &d));
+        if (d.abcC < 0) {
+            EXPECT_TRUE(InkInColumns(dc, italic.right, italic.right - d.abcC, italic)) << "the lean of the last 'd'";
+        }
+    }
+    SelectObject(dc, old);
+    DeleteDC(dc);
 }
