@@ -113,12 +113,13 @@ int TUpdateForm::Start(std::unique_ptr<TUpdateForm> form, bool silent, HWND owne
     }
     lastModalResult = 0;
     window->Show();
-    MSG msg;
+    MSG msg = {};
     while (windowExists && GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    if (windowExists)
+    // A quit that ended the modal loop early is the application's too.
+    if (windowExists && msg.message == WM_QUIT)
         PostQuitMessage(static_cast<int>(msg.wParam));
     return lastModalResult;
 }
@@ -211,8 +212,7 @@ void TUpdateForm::BindEngine()
                                 float) {
         HandlerScope scope(*this);
         ShowNonModal();
-        progress_ = totalPercentsDone;
-        SendMessageA(progressBar_, PBM_SETPOS, progress_, 0);
+        SendMessageA(progressBar_, PBM_SETPOS, totalPercentsDone, 0);
         SetProgressText(DownloadStatusText(fileURL, fileSize, bytesRead));
         ProcessMessages();
     };
@@ -340,7 +340,6 @@ void TUpdateForm::CloseProduct()
 
 void TUpdateForm::FormClose()
 {
-    modalResult_ = kModalResultOK;
     lastModalResult = kModalResultOK;
     windowExists = false;
     PostQuitMessage(0);

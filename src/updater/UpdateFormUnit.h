@@ -44,12 +44,9 @@ public:
 
     TauAutoUpgrader Updater;
 
-    const std::string& SettingsPath() const { return settingsPath_; }
     bool Silent() const { return silent_; }
-    int ModalResult() const { return modalResult_; }
     const std::string& StatusText() const { return statusText_; }
     const std::string& ProgressText() const { return progressText_; }
-    int Progress() const { return progress_; }
     TAlphaButton& UpdateButton() { return *updateButton_; }
     TAlphaButton& CancelButton() { return *cancelButton_; }
 
@@ -76,10 +73,8 @@ private:
     std::string settingsPath_;
     bool silent_ = false;
     bool firstShow_ = true;
-    int modalResult_ = 0;
     std::string statusText_;
     std::string progressText_;
-    int progress_ = 0;
     HWND statusLabel_ = nullptr;
     HWND lblStatus_ = nullptr;
     HWND progressBar_ = nullptr;
