@@ -1,6 +1,26 @@
 #include "winutil/WideText.h"
 
+#include "core/Utf8.h"
+
 #include <windows.h>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 code units");
+
+std::wstring WideFromUtf8(std::string_view text)
+{
+    const std::u16string wide = Utf16FromUtf8(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+std::string Utf8FromWide(std::wstring_view text)
+{
+    return Utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+std::string Utf8FromWide(const wchar_t* text)
+{
+    return text ? Utf8FromWide(std::wstring_view(text)) : std::string();
+}
 
 std::wstring WideFromAnsi(std::string_view text)
 {
