@@ -2,11 +2,11 @@
 
 #include "AdminCheck.h"
 #include "AgentResources.h"
-#include "LogText.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
 #include "uAppConfig.h"
 #include "common/AppMessages.h"
+#include "common/LogFile.h"
 #include "common/ProcessManager.h"
 #include "core/Quote.h"
 #include "core/StrCon.h"
@@ -57,15 +57,6 @@ std::string DefaultUserFolder()
 {
     const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
     return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\";
-}
-
-// Only the last kAgentLogCap bytes of the log are kept; a file far larger
-// than that is no log of ours and is started afresh.
-constexpr std::size_t kMaxLogFileRead = 16 * kAgentLogCap;
-
-std::string TextOfLog(const std::string& path)
-{
-    return ReadWholeFile(path, kMaxLogFileRead).value_or(std::string());
 }
 
 // The settings the agent itself must remember; the product's other settings
@@ -451,20 +442,7 @@ void TAgentForm::Terminate()
 // before in this session, and never while the session ends.
 void TAgentForm::ShowError(const std::string& message)
 {
-    const std::string log = LogFile();
-    if (!log.empty() && ForceDirectories(FUserFolder)) {
-        std::string line = message;
-        for (char& c : line)
-            if (c == '\r' || c == '\n')
-                c = ' ';
-        SYSTEMTIME now = {};
-        GetLocalTime(&now);
-        char stamp[32] = {};
-        wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                  now.wSecond);
-        const std::string text = AppendLogLine(TextOfLog(log), stamp + line);
-        WriteWholeFile(log, text);
-    }
+    AppendLogFile(LogFile(), message);
     if (!FBoxesAllowed || FQuitting || !FShownMessages.insert(message).second)
         return;
     ModalScope modal(*this);

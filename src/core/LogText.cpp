@@ -1,4 +1,4 @@
-#include "LogText.h"
+#include "core/LogText.h"
 
 std::string AppendLogLine(std::string_view log, std::string_view line, std::size_t cap)
 {

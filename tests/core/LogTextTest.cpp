@@ -1,4 +1,4 @@
-#include "agent/LogText.h"
+#include "core/LogText.h"
 
 #include <gtest/gtest.h>
 

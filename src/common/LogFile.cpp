@@ -1,0 +1,39 @@
+#include "common/LogFile.h"
+
+#include "core/LogText.h"
+#include "winutil/FindFiles.h"
+#include "winutil/WholeFile.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+// A file far larger than the cap is no log of ours and is started afresh.
+constexpr std::size_t kMaxLogFileRead = 16 * kLogCap;
+
+std::string Stamp()
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    char stamp[32] = {};
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    return stamp;
+}
+
+}  // namespace
+
+void AppendLogFile(const std::string& path, const std::string& line)
+{
+    const std::size_t slash = path.find_last_of('\\');
+    if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
+        return;
+    std::string flat = line;
+    for (char& c : flat)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    const std::string log = ReadWholeFile(path, kMaxLogFileRead).value_or(std::string());
+    WriteWholeFile(path, AppendLogLine(log, Stamp() + flat));
+}
