@@ -89,6 +89,9 @@ struct TauHTTPResult {
     std::string contentLanguage;
     std::string contentEncoding;
     std::string location;
+    // The address the answer came from after every redirect WinInet
+    // followed; empty for a local file or when the system does not say.
+    std::string finalURL;
     std::string realm;
     OleDate date = 0;
     OleDate lastModified = 0;

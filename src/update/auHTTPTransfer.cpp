@@ -6,6 +6,7 @@
 #include "update/auHTTPProgress.h"
 #include "update/auHTTPRequest.h"
 #include "update/auHTTPStatus.h"
+#include "winutil/WideText.h"
 
 #include <algorithm>
 #include <exception>
@@ -85,6 +86,15 @@ std::string QueryText(HINTERNET request, DWORD info)
             return {};
         text.resize(size);
     }
+}
+
+std::string AddressOfRequest(HINTERNET request)
+{
+    std::wstring address(INTERNET_MAX_URL_LENGTH + 1, L'\0');
+    DWORD size = static_cast<DWORD>((address.size() - 1) * sizeof(wchar_t));
+    if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, address.data(), &size))
+        return {};
+    return Utf8FromWide(address.c_str());
 }
 
 OleDate HeaderDate(const std::string& raw, std::string_view name, int bias)
@@ -316,6 +326,7 @@ private:
 
     bool ReadHeaders()
     {
+        t_.result.finalURL = AddressOfRequest(t_.Request());
         t_.result.rawHeaders = QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF);
         t_.result.contentType = HeaderValue(t_.result.rawHeaders, "Content-Type").value_or("");
         t_.result.contentLength = ContentLengthOf(t_.result.rawHeaders);

@@ -3,8 +3,13 @@
 
 #include "HttpTestServer.h"
 
+#include "HostCommand.h"
 #include "common/Utils.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/UniqueInternet.h"
+#include "winutil/WideText.h"
+
+#include <wininet.h>
 
 #include <stdexcept>
 
@@ -38,6 +43,21 @@ void Quit(int port)
     if (s != INVALID_SOCKET)
         closesocket(s);
     WSACleanup();
+}
+
+// An HTTPS server hears only TLS: it is asked through WinInet, while its
+// authority is still trusted.
+void QuitSecure(const std::string& url)
+{
+    const UniqueInternet session(InternetOpenW(L"Keldora test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session)
+        return;
+    const UniqueInternet request(InternetOpenUrlW(session.get(), WideFromUtf8(url).c_str(), nullptr, 0,
+                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    char buffer[256];
+    DWORD read = 0;
+    while (request && InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0) {
+    }
 }
 
 }  // namespace
@@ -86,17 +106,19 @@ std::string PatternBytes(std::size_t size)
     return bytes;
 }
 
-HttpTestServer::HttpTestServer(int timeLimitSeconds)
+HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : scheme_(scheme)
 {
     const std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     root_ = GetAppFolder() + "httproot-" + id + "\\";
     CreateDirectoryA(root_.c_str(), nullptr);
     const std::string portFile = root_ + "port.txt";
     logFile_ = GetAppFolder() + "httplog-" + id + ".txt";
+    if (scheme_ == ServerScheme::Https)
+        certificates_ = GetAppFolder() + "httpcert-" + id + "\\";
 
     std::string command = std::string(Python) + " " + ServerScript() + " --root " + HostPath(root_) +
                           " --port-file " + HostPath(portFile) + " --log " + HostPath(logFile_) +
-                          " --time-limit " + std::to_string(timeLimitSeconds);
+                          " --time-limit " + std::to_string(timeLimitSeconds) + MakeCertificates();
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -119,18 +141,65 @@ HttpTestServer::HttpTestServer(int timeLimitSeconds)
 
 HttpTestServer::~HttpTestServer()
 {
-    Quit(port_);
-    for (const FoundFile& file : FindFiles(root_ + "*")) {
-        SetFileAttributesA((root_ + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA((root_ + file.name).c_str());
+    if (scheme_ == ServerScheme::Https)
+        QuitSecure(Url("/quit"));
+    else
+        Quit(port_);
+    DistrustAuthority();
+    for (const std::string& folder : {root_, certificates_}) {
+        if (folder.empty())
+            continue;
+        for (const FoundFile& file : FindFiles(folder + "*")) {
+            SetFileAttributesA((folder + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA((folder + file.name).c_str());
+        }
+        RemoveDirectoryA(folder.c_str());
     }
-    RemoveDirectoryA(root_.c_str());
     DeleteFileA(logFile_.c_str());
 }
 
+// WinInet checks the name against the certificate, and Wine's check matches
+// a DNS name only: the server is reached as "localhost".
 std::string HttpTestServer::Url(const std::string& pathAndQuery) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+    const std::string origin = scheme_ == ServerScheme::Https ? "https://localhost:" : "http://127.0.0.1:";
+    return origin + std::to_string(port_) + pathAndQuery;
+}
+
+std::string HttpTestServer::MakeCertificates()
+{
+    if (certificates_.empty())
+        return {};
+    CreateDirectoryA(certificates_.c_str(), nullptr);
+    const std::string folder = HostPath(certificates_);
+    const std::string key = " -newkey rsa:2048 -nodes -days 2";
+    HostOutput(certificates_,
+               "cd " + folder + " && openssl req -x509" + key + " -keyout ca.key -out ca.pem -subj '/CN=Keldora Test CA " +
+                   std::to_string(GetTickCount()) + "' -addext basicConstraints=critical,CA:TRUE" +
+                   " -addext keyUsage=critical,keyCertSign,cRLSign && openssl req" + key +
+                   " -keyout server.key -out server.csr -subj /CN=localhost" +
+                   " && printf 'subjectAltName=DNS:localhost\\nextendedKeyUsage=serverAuth\\n' >server.ext" +
+                   " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2" +
+                   " -extfile server.ext -out server.pem && openssl x509 -in ca.pem -outform DER -out ca.der");
+    const std::string der = ReadWholeFile(certificates_ + "ca.der");
+    const HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    const bool trusted = root && CertAddEncodedCertificateToStore(
+                                     root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                     static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, &authority_);
+    if (root)
+        CertCloseStore(root, 0);
+    if (!trusted)
+        throw std::runtime_error("cannot make the test authority trusted");
+    return " --tls-cert " + folder + "server.pem --tls-key " + folder + "server.key";
+}
+
+void HttpTestServer::DistrustAuthority()
+{
+    if (!authority_)
+        return;
+    // Deleting frees the context.
+    CertDeleteCertificateFromStore(authority_);
+    authority_ = nullptr;
 }
 
 void HttpTestServer::PutFile(const std::string& name, const std::string& bytes) const

@@ -3,22 +3,29 @@
 // for as long as this object lives, serving a fresh folder beside the test
 // program (removed again with its files at the end); and a message pump for
 // tests that wait on the main thread.
+//
+// An HTTPS server has a certificate for "localhost" issued, by the host's
+// openssl, by a certificate authority of its own that the Wine prefix trusts
+// (the machine's Root store) only while the server lives.
 #include <windows.h>
+#include <wincrypt.h>
 
 #include "winutil/FindFiles.h"
 
 #include <functional>
 #include <string>
 
+enum class ServerScheme { Http, Https };
+
 class HttpTestServer {
 public:
-    explicit HttpTestServer(int timeLimitSeconds = 300);
+    explicit HttpTestServer(ServerScheme scheme = ServerScheme::Http, int timeLimitSeconds = 300);
     ~HttpTestServer();
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by the path and query.
+    // "http://127.0.0.1:<port>" (or "https://localhost:<port>") followed by the path and query.
     std::string Url(const std::string& pathAndQuery) const;
     // Folder served at "/" (a Windows path ending in "\").
     const std::string& Root() const { return root_; }
@@ -27,7 +34,14 @@ public:
     std::string RequestLog() const;
 
 private:
+    // The certificates of an HTTPS server; the authority is trusted from here on.
+    std::string MakeCertificates();
+    void DistrustAuthority();
+
+    ServerScheme scheme_;
     std::string root_;
+    std::string certificates_;
+    PCCERT_CONTEXT authority_ = nullptr;
     std::string logFile_;
     int port_ = 0;
 };

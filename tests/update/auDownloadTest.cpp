@@ -52,6 +52,8 @@ struct Download {
         e.VersionNumber = "1.0";
         e.ShowMessages = {mLostFile, mConnLost};
         e.InfoFileURL = server.Url("/info.txt");
+        // The test server speaks plain http and nothing here is signed.
+        e.AllowUnverifiedUpdates = true;
         e.OnConfirmUpgrade = [this](TauAutoUpgrader&) { events.push_back("ConfirmUpgrade"); };
         e.OnFileStart = [this](TauAutoUpgrader& s, const std::string& url, std::int64_t size, OleDate, bool&) {
             events.push_back("FileStart " + FileOf(url) + " " + std::to_string(size) + " #" +

@@ -132,6 +132,7 @@ TEST_F(HTTPTest, RedirectIsFollowed)
     EXPECT_EQ(recorder.data, "hello\n");
     ASSERT_EQ(recorder.redirects.size(), 1u);
     EXPECT_NE(recorder.redirects[0].find("/hello.txt"), std::string::npos);
+    EXPECT_EQ(http.Result().finalURL, server->Url("/hello.txt")) << "the address the answer came from";
 }
 
 TEST_F(HTTPTest, StatusTextsComeFromTheWorker)
@@ -504,6 +505,7 @@ TEST_F(HTTPTest, LocalFilesAreRead)
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.events.back(), "Done");
     EXPECT_TRUE(SameBytes(recorder.data, PatternBytes(30000)));
+    EXPECT_EQ(http.Result().finalURL, "") << "no network address";
 
     http.URL = "file:///" + server->Root() + "none.bin";
     ASSERT_TRUE(recorder.Run());

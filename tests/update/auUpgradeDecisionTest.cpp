@@ -35,6 +35,8 @@ struct RecordedEngine {
         e.InfoFileURL = infoURL;
         e.VersionControl = byNumber;
         e.VersionNumber = "1.0";
+        // The test server speaks plain http and nothing here is signed.
+        e.AllowUnverifiedUpdates = true;
         e.OnNoUpdateAvailable = [this](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
         e.OnBeginUpgrade = [this](TauAutoUpgrader&, const std::string& msg, TacUpgradeMethod method,
                                   std::vector<std::string>& files, bool& canUpgrade) {
