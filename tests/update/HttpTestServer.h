@@ -5,10 +5,9 @@
 // tests that wait on the main thread.
 //
 // An HTTPS server has a certificate for "localhost" issued, by the host's
-// openssl, by a certificate authority of its own that the Wine prefix trusts
-// (the machine's Root store) only while the server lives.
+// openssl, by a certificate authority of the test process that the Wine
+// prefix trusts (the machine's Root store) until the process ends.
 #include <windows.h>
-#include <wincrypt.h>
 
 #include "winutil/FindFiles.h"
 
@@ -34,14 +33,8 @@ public:
     std::string RequestLog() const;
 
 private:
-    // The certificates of an HTTPS server; the authority is trusted from here on.
-    std::string MakeCertificates();
-    void DistrustAuthority();
-
     ServerScheme scheme_;
     std::string root_;
-    std::string certificates_;
-    PCCERT_CONTEXT authority_ = nullptr;
     std::string logFile_;
     int port_ = 0;
 };
