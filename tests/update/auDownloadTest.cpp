@@ -238,6 +238,37 @@ TEST(Download, FileTimesFromTheServerAndSkippedFilesDeleteTheirOldDownload)
     EXPECT_LT(times[1].wYear, 2107);
 }
 
+TEST(Download, PendingFilesOfEarlierRunsGoWhenADownloadStarts)
+{
+    Download d;
+    const std::string planted = GetAppFolder() + "kd-planted.dll.uTMP";
+    const std::string folder = GetAppFolder() + "kd-planted folder.uTMP";
+    WriteWholeFile(planted, "not from this release");
+    SetFileAttributesA(planted.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryA(folder.c_str(), nullptr);
+
+    // A check that finds nothing newer downloads nothing and deletes nothing.
+    d.server.PutFile("info.txt", "#version=1.0\r\n#url=" + d.server.Url("/kd-new.bin") + "\r\n");
+    d.engine->OnNoUpdateAvailable = [&](TauAutoUpgrader&) { d.events.push_back("NoUpdateAvailable"); };
+    d.engine->CheckUpdate();
+    ASSERT_TRUE(PumpUntil([&] { return !d.events.empty(); }));
+    EXPECT_NE(GetFileAttributesA(planted.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    d.events.clear();
+    d.server.PutFile("kd-new.bin", "new");
+    d.Release({d.server.Url("/kd-new.bin")});
+    std::vector<std::string> pendingAtStart;
+    d.engine->OnFileStart = [&](TauAutoUpgrader&, const std::string&, std::int64_t, OleDate, bool&) {
+        pendingAtStart = Download::PendingFiles();
+    };
+    d.Run();
+    EXPECT_EQ(pendingAtStart, std::vector<std::string>{"kd-planted folder.uTMP"})
+        << "every pending file went before the first download, a folder of that name stays";
+    std::sort(d.pendingAtEnd.begin(), d.pendingAtEnd.end());
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"kd-new.bin.uTMP", "kd-planted folder.uTMP"}));
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
+}
+
 TEST(Download, HostileNamesGoTheLostFileWayAndWriteNothingOutside)
 {
     Download d;

@@ -171,6 +171,19 @@ TEST(UpgradeDecision, MoreInfoOfTheQuestion)
     r.Check();
     EXPECT_EQ(r.events, (Events{"BeginUpgrade", "preload http://example.com/new.html",
                                 "what's new http://example.com/new.html", "LaterUpgrade"}));
+
+    // A page that is no web address is not offered, so nothing loads it.
+    r.engine->Prompts.AskUpgrade = [&](const std::string&, const std::string& url, const TauMoreInfo&) {
+        r.events.push_back("ask with page [" + url + "]");
+        return false;
+    };
+    for (const std::string page : {"file:///C:/windows/win.ini", "\\\\127.0.0.1\\share\\new.html"}) {
+        r.events.clear();
+        server.PutFile("info.txt", "#moreinfourl=" + page + "\r\n" + NewRelease);
+        r.Check();
+        EXPECT_EQ(r.events, (Events{"BeginUpgrade", "ask with page []", "LaterUpgrade"})) << page;
+        EXPECT_EQ(r.engine->MoreInfoURL(), page) << "kept as read";
+    }
 }
 
 TEST(UpgradeDecision, ByDate)

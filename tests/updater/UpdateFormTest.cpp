@@ -282,6 +282,20 @@ TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
     EXPECT_TRUE(IsRefusedBox(listed.Messages()[0], "the release file " + plain.Url("/app.bin") + " is not"))
         << listed.Messages()[0];
 
+    // A handler of the engine lists a plain http file of its own: refused before the question too.
+    UpdaterRun added("/info.txt", kFailedURL, ServerScheme::Https);
+    added.server.PutFile("app.bin", "new program");
+    added.Publish({"app.bin"});
+    auto form = added.NewForm();
+    form->Updater.OnBeginUpgrade = [&](TauAutoUpgrader&, const std::string&, TacUpgradeMethod,
+                                       std::vector<std::string>& files, bool&) {
+        files.push_back(plain.Url("/app.bin"));
+    };
+    added.Run(std::move(form), false);
+    EXPECT_EQ(added.asked, 0);
+    ASSERT_EQ(added.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(added.Messages()[0], "the release file " + plain.Url("/app.bin") + " is not"));
+
     // An https file that redirects to plain http: stopped at its headers, nothing stored.
     UpdaterRun redirected("/info.txt", kFailedURL, ServerScheme::Https);
     const std::string moved = "kd-moved.bin?redirect=" + plain.Url("/app.bin");
