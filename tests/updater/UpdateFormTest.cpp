@@ -573,20 +573,10 @@ void ExpectRefused(const ProductFolder& product, const HttpTestServer& server, c
 
 } // namespace
 
-TEST(Freshet, SilentUpdateClosesTheProductReplacesItAndStartsItAgain)
-{
-    HttpTestServer server;
-    ProductFolder product;
-    server.PutFile("app.exe", product.release);
-    server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n");
-    product.Settings("app.exe", server.Url("/info.txt"));
-    // The test server speaks plain http and nothing here is signed.
-    product.Set("AllowUnverifiedUpdates", "1");
-    StarterWindow starter;
-    ExpectInstalled(product, "/silent " + starter.HandleText());
-}
-
-TEST(Freshet, PlainHttpWithoutAKeyIsRefusedLoggedWhenSilentToldWhenVisible)
+// Plain http without a publisher key: refused, logged when silent, told when
+// visible; with the test-server opt-out a silent update closes the product,
+// replaces it and starts it again.
+TEST(Freshet, PlainHttpWithoutAKeyIsRefusedAndInstallsWithTheTestServerOptOut)
 {
     HttpTestServer server;
     ProductFolder product;
@@ -607,6 +597,10 @@ TEST(Freshet, PlainHttpWithoutAKeyIsRefusedLoggedWhenSilentToldWhenVisible)
     const auto boxes = Lines(ReadWholeFile(product.messageLog));
     ASSERT_EQ(boxes.size(), 1u) << "the refusal only, no fallback to the download page";
     EXPECT_TRUE(IsRefusedBox(boxes[0], "the information file did not come over https")) << boxes[0];
+
+    product.Set("AllowUnverifiedUpdates", "1");
+    WriteWholeFile(product.messageLog, "");
+    ExpectInstalled(product, "/silent " + starter.HandleText());
 }
 
 TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
