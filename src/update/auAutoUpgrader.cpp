@@ -211,8 +211,9 @@ bool TauAutoUpgrader::DoHeaderInfo()
     if (infoFileMode_)
         return true;
     // A redirect may have left https: nothing of that answer is stored.
-    if (RequiresHttps() && !IsHttpsAddress(Result().finalURL)) {
-        pendingRefusal_ = "the download of " + URL + " came from " + Result().finalURL +
+    const std::string source = TransferSource(URL, Result().redirects, Result().finalURL);
+    if (RequiresHttps() && !IsHttpsAddress(source)) {
+        pendingRefusal_ = "the download of " + URL + " came from " + source +
                           ", not over https, and update.ini holds no publisher key (PublicKey)";
         return false;
     }
@@ -391,7 +392,7 @@ const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
 
 void TauAutoUpgrader::ReadInfoFile(const std::string& text)
 {
-    infoSource_ = Result().finalURL.empty() ? URL : Result().finalURL;
+    infoSource_ = TransferSource(URL, Result().redirects, Result().finalURL);
     std::string failure;
     const std::optional<std::string> trusted = TrustedInfoText(text, failure);
     if (!trusted) {

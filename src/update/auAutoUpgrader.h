@@ -337,7 +337,7 @@ private:
     OleDate fileTime_ = 0;
     std::string tempFileName_;
     std::string lastFailure_;
-    // Where the information file came from, after redirects.
+    // Where the information file came from (TransferSource).
     std::string infoSource_;
     // Why the running download was stopped at its headers; raised when it has ended.
     std::string pendingRefusal_;

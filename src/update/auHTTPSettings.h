@@ -89,8 +89,10 @@ struct TauHTTPResult {
     std::string contentLanguage;
     std::string contentEncoding;
     std::string location;
-    // The address the answer came from after every redirect WinInet
-    // followed; empty for a local file or when the system does not say.
+    // Every address a redirect led to, in order (worker thread), and the
+    // address the answer came from after them; finalURL is empty for a local
+    // file or when the system does not say.
+    std::vector<std::string> redirects;
     std::string finalURL;
     std::string realm;
     OleDate date = 0;

@@ -24,15 +24,20 @@ TauHTTPTransfer::TauHTTPTransfer(const TauHTTPSettings& from, TauHTTPCallbacks w
 
 void TauHTTPTransfer::ReportStatus(DWORD status, const void* info, DWORD length)
 {
-    if (!callbacks.statusChange && !callbacks.redirected)
+    const bool redirect = status == INTERNET_STATUS_REDIRECT;
+    if (!callbacks.statusChange && !redirect)
         return;
     std::lock_guard guard(handlerLock);
     if (cancelled)
         return;
     if (callbacks.statusChange)
         callbacks.statusChange(status, StatusChangeText(status));
-    if (status == INTERNET_STATUS_REDIRECT && callbacks.redirected)
-        callbacks.redirected(RedirectTarget(info, length));
+    if (!redirect)
+        return;
+    // Where a transfer came from is every address on its way.
+    result.redirects.push_back(RedirectTarget(info, length));
+    if (callbacks.redirected)
+        callbacks.redirected(result.redirects.back());
 }
 
 namespace {

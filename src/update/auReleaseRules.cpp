@@ -64,6 +64,16 @@ std::string SignedReleaseFailure(const TauInfoFileText& info, const TauReleaseEx
     return {};
 }
 
+std::string TransferSource(std::string_view requested, const std::vector<std::string>& redirects,
+                           std::string_view final)
+{
+    if (!IsHttpsAddress(requested))
+        return std::string(requested);
+    const auto plain = std::find_if_not(redirects.begin(), redirects.end(),
+                                        [](const std::string& hop) { return IsHttpsAddress(hop); });
+    return plain != redirects.end() ? *plain : std::string(final);
+}
+
 std::string UnverifiedReleaseFailure(std::string_view infoSource, const std::vector<std::string>& files)
 {
     constexpr std::string_view why = " and update.ini holds no publisher key (PublicKey)";

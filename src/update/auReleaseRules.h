@@ -42,7 +42,13 @@ struct TauReleaseExpectation {
 // "#version=" must be a plain version (IsPlainVersion).
 std::string SignedReleaseFailure(const TauInfoFileText& info, const TauReleaseExpectation& here);
 
+// Where a transfer came from, as far as https goes: the first address on its
+// way (the address asked for, each redirect, the final address) that is no
+// https address, or the final address when every one is.
+std::string TransferSource(std::string_view requested, const std::vector<std::string>& redirects,
+                           std::string_view final);
+
 // Why a release that no signature covers may not be installed; empty when
 // its information file and every listed file came over https. `infoSource`
-// is the address the information file came from after any redirect.
+// is where the information file came from (TransferSource).
 std::string UnverifiedReleaseFailure(std::string_view infoSource, const std::vector<std::string>& files);

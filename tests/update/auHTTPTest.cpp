@@ -133,6 +133,7 @@ TEST_F(HTTPTest, RedirectIsFollowed)
     ASSERT_EQ(recorder.redirects.size(), 1u);
     EXPECT_NE(recorder.redirects[0].find("/hello.txt"), std::string::npos);
     EXPECT_EQ(http.Result().finalURL, server->Url("/hello.txt")) << "the address the answer came from";
+    EXPECT_EQ(http.Result().redirects, recorder.redirects) << "every step of the way, with or without a handler";
 }
 
 TEST_F(HTTPTest, StatusTextsComeFromTheWorker)

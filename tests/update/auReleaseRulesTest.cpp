@@ -82,6 +82,20 @@ TEST(ReleaseRules, ANumberedVersionIsUpToFourDecimalNumbers)
         << "a release decided by date needs no plain version";
 }
 
+TEST(ReleaseRules, ATransferCameOverHttpsOnlyWhenEveryStepOfItsWayDid)
+{
+    using Hops = std::vector<std::string>;
+    const std::string a = "https://a.example/info.txt", b = "https://b.example/info.txt";
+    EXPECT_EQ(TransferSource(a, {}, a), a);
+    EXPECT_EQ(TransferSource(a, Hops{b}, b), b);
+    EXPECT_EQ(TransferSource("http://a.example/info.txt", Hops{b}, b), "http://a.example/info.txt")
+        << "the first request was open to anyone on the way";
+    EXPECT_EQ(TransferSource(a, Hops{"http://c.example/x", b}, b), "http://c.example/x") << "a hop in between";
+    EXPECT_EQ(TransferSource(a, Hops{"http://c.example/x"}, "http://c.example/x"), "http://c.example/x");
+    EXPECT_EQ(TransferSource(a, {}, ""), "") << "a final address not known";
+    EXPECT_EQ(TransferSource("file:///C:/info.txt", {}, ""), "file:///C:/info.txt");
+}
+
 TEST(ReleaseRules, WithoutASignatureEverythingComesOverHttps)
 {
     const std::vector<std::string> files = {"https://example.com/a.exe", "HTTPS://example.com/b.dll"};

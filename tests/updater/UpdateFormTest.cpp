@@ -169,6 +169,15 @@ struct UpdaterRun {
     bool Requested(const std::string& name) const { return server.RequestLog().find("/" + name) != std::string::npos; }
 };
 
+// An address as the value of a query: its own query characters escaped.
+std::string Escaped(const std::string& url)
+{
+    std::string escaped;
+    for (char c : url)
+        escaped += c == '?' ? "%3F" : c == '=' ? "%3D" : c == '&' ? "%26" : std::string(1, c);
+    return escaped;
+}
+
 // The refused-release box as the update window shows it, for a reason that starts so.
 bool IsRefusedBox(const std::string& line, const std::string& reason)
 {
@@ -282,6 +291,19 @@ TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
     EXPECT_TRUE(IsRefusedBox(listed.Messages()[0], "the release file " + plain.Url("/app.bin") + " is not"))
         << listed.Messages()[0];
 
+    // An information file asked for over plain http and redirected to https: refused,
+    // since anyone on the first way could have chosen the https address.
+    UpdaterRun detour("/info.txt", kFailedURL, ServerScheme::Https);
+    detour.server.PutFile("app.bin", "new program");
+    detour.Publish({"app.bin"});
+    const std::string detourInfo = plain.Url("/info.txt?redirect=" + detour.server.Url("/info.txt"));
+    detour.Set("InfoURL", detourInfo);
+    detour.Run(false);
+    EXPECT_EQ(detour.asked, 0);
+    ASSERT_EQ(detour.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(detour.Messages()[0], "the information file did not come over https (" + detourInfo))
+        << detour.Messages()[0];
+
     // A handler of the engine lists a plain http file of its own: refused before the question too.
     UpdaterRun added("/info.txt", kFailedURL, ServerScheme::Https);
     added.server.PutFile("app.bin", "new program");
@@ -308,6 +330,17 @@ TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
         << redirected.Messages()[0];
     EXPECT_TRUE(redirected.opened.empty()) << "no download page";
     EXPECT_TRUE(plain.RequestLog().find("/app.bin") != std::string::npos) << "the redirect was followed";
+    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // https, then plain http, then https again: the hop in between counts.
+    UpdaterRun between("/info.txt", kFailedURL, ServerScheme::Https);
+    between.server.PutFile("app.bin", "new program");
+    const std::string hop = plain.Url("/hop?redirect=" + between.server.Url("/app.bin"));
+    between.Publish({"kd-moved.bin?redirect=" + Escaped(hop)});
+    between.Run(false);
+    ASSERT_EQ(between.Messages().size(), 1u);
+    EXPECT_NE(between.Messages()[0].find(" came from " + hop + ", not over https"), std::string::npos)
+        << between.Messages()[0];
     EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
