@@ -182,8 +182,8 @@ public:
     // product under the key are taken.
     std::string Product;
     // Without a publisher key a newer release is installed only when its
-    // information file and every file, after redirects, came over https.
-    // True drops that check: for test servers only.
+    // information file and every file came over https, every step of the
+    // way (TransferSource). True drops that check: for test servers only.
     bool AllowUnverifiedUpdates = false;
 
     TauBeginUpgradeEvent OnBeginUpgrade;
@@ -213,8 +213,8 @@ public:
     // the engine's English explanation, also in LastFailure.
     TauReleaseRefusedEvent OnReleaseRefused;
     // The engine's notes for a log: why a release was refused, and once per
-    // process that releases are not verified. Each also goes to
-    // OutputDebugString.
+    // process, without a publisher key, which rule lets a release in. Each
+    // also goes to OutputDebugString.
     std::function<void(TauAutoUpgrader& Sender, const std::string& Text)> OnLog;
 
     // The dialogs and the browser; tests put their own answers here.
