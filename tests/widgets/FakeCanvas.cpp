@@ -1,5 +1,7 @@
 #include "FakeCanvas.h"
 
+#include "core/Utf8.h"
+#include "widgets/LineBreak.h"
 #include "widgets/MarkupText.h"
 
 #include <algorithm>
@@ -9,10 +11,27 @@ TColor FakeCanvas::ToRGB(TColor color) const
     return IsSystemColor(color) ? MakeColor(SystemColorIndex(color), 0, 0) : color & 0xFFFFFF;
 }
 
+// Characters as the text's UTF-8 decoding counts them; an ideograph counts two.
+long long FakeCanvas::Columns(std::string_view text)
+{
+    long long columns = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++columns;
+            ++at;
+            continue;
+        }
+        const Utf8Char c = DecodeUtf8At(text, at);
+        columns += c.valid && IsIdeographic(c.code) ? 2 : 1;
+        at += c.length;
+    }
+    return columns;
+}
+
 MarkupSize FakeCanvas::TextExtent(std::string_view text)
 {
-    const std::size_t shown = text.find('&') == std::string_view::npos ? text.size() : PrefixProcessed(text).size();
-    const long long width = static_cast<long long>(shown) * CharWidth(font_);
+    const long long columns = text.find('&') == std::string_view::npos ? Columns(text) : Columns(PrefixProcessed(text));
+    const long long width = columns * CharWidth(font_);
     return {static_cast<int>(std::min<long long>(width, 1 << 28)), LineHeight(font_)};
 }
 
