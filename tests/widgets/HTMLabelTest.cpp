@@ -15,19 +15,19 @@
 
 namespace {
 
-constexpr const char* kWindowClass = "KeldoraLabelTestWindow";
+constexpr const wchar_t* kWindowClass = L"KeldoraLabelTestWindow";
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         LRESULT result = 0;
         if (host && host->HandleMessage(message, wParam, lParam, result))
             return result;
     } catch (...) {
         ADD_FAILURE() << "an exception reached the window procedure";
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // A real top-level window whose client area holds one label at 10,10.
@@ -35,17 +35,17 @@ class LabelWindow {
 public:
     LabelWindow()
     {
-        WNDCLASSA windowClass = {};
+        WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = SystemCursor(IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = kWindowClass;
-        RegisterClassA(&windowClass);
-        window.reset(CreateWindowExA(0, kWindowClass, "label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
-                                     400, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+        RegisterClassW(&windowClass);
+        window.reset(CreateWindowExW(0, kWindowClass, L"label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
+                                     400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
         host = std::make_unique<TGraphicHost>(window.get());
-        SetWindowLongPtrA(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
+        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
         label = std::make_unique<THTMLabel>(*host);
         label->SetBounds(10, 10, 300, 100);
         UpdateWindow(window.get());
@@ -53,7 +53,7 @@ public:
     ~LabelWindow()
     {
         label.reset();
-        SetWindowLongPtrA(window.get(), GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
         host.reset();
     }
 
@@ -61,7 +61,7 @@ public:
     // A point in the label's coordinates, as the parent sees it.
     void Send(UINT message, int x, int y) const
     {
-        SendMessageA(window.get(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(10 + x, 10 + y));
+        SendMessageW(window.get(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(10 + x, 10 + y));
     }
 
     UniqueWindow window;
@@ -146,7 +146,7 @@ TEST_F(HTMLabelTest, HoverAndLeaveRaiseTheirEvents)
     test.Send(WM_MOUSEMOVE, 3, 6);
     EXPECT_EQ(entered, 1);
     ASSERT_EQ(recorded.enters, std::vector<std::string>{"first"});
-    EXPECT_EQ(test.label->Cursor(), LoadCursorA(nullptr, IDC_HAND));
+    EXPECT_EQ(test.label->Cursor(), SystemCursor(IDC_HAND));
     EXPECT_EQ(test.label->HoverLink(), 1);
     EXPECT_GE(test.label->HoverRect().right, 3);
     test.Send(WM_MOUSEMOVE, 5, 6);
@@ -154,7 +154,7 @@ TEST_F(HTMLabelTest, HoverAndLeaveRaiseTheirEvents)
 
     test.Send(WM_MOUSEMOVE, 3, 80);
     ASSERT_EQ(recorded.exits, std::vector<std::string>{""}) << "leaving a link raises the exit with no value";
-    EXPECT_EQ(test.label->Cursor(), LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(test.label->Cursor(), SystemCursor(IDC_ARROW));
     EXPECT_EQ(test.label->HoverLink(), -1);
 
     test.Send(WM_MOUSEMOVE, 400, 300);
@@ -360,7 +360,7 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
         slanted.italic = true;
         canvas.SetFont(slanted);
         ABC d = {};
-        ASSERT_TRUE(GetCharABCWidthsA(dc, 'd', 'd', &d));
+        ASSERT_TRUE(GetCharABCWidthsW(dc, L'd', L'd', &d));
         if (d.abcC < 0) {
             EXPECT_TRUE(InkInColumns(dc, italic.right, italic.right - d.abcC, italic)) << "the lean of the last 'd'";
         }
