@@ -1,5 +1,7 @@
 #include "auDownloadNames.h"
 
+#include "core/Utf8.h"
+
 #include <array>
 #include <cmath>
 
@@ -32,7 +34,8 @@ bool IsRejectedCharacter(char c)
     return u < 32 || std::string_view("<>\"|?*/\\:").find(c) != std::string_view::npos;
 }
 
-// The system opens a device for these names whatever extension follows them.
+// The system opens a device for these names whatever extension follows
+// them; the numbered ones also with a superscript digit.
 bool IsDeviceName(std::string_view name)
 {
     const std::string_view base = name.substr(0, name.find('.'));
@@ -41,14 +44,44 @@ bool IsDeviceName(std::string_view name)
         if (EqualsIgnoringCase(base, device))
             return true;
     }
-    if (base.size() != 4 || base[3] < '1' || base[3] > '9')
+    if (base.size() < 4 || !(EqualsIgnoringCase(base.substr(0, 3), "COM") || EqualsIgnoringCase(base.substr(0, 3), "LPT")))
         return false;
-    return EqualsIgnoringCase(base.substr(0, 3), "COM") || EqualsIgnoringCase(base.substr(0, 3), "LPT");
+    const std::string_view number = base.substr(3);
+    if (number.size() == 1)
+        return number[0] >= '1' && number[0] <= '9';
+    return number == "\u00B9" || number == "\u00B2" || number == "\u00B3";
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char upper = Upper(c);
+    return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
+}
+
+// "%XX" (two hexadecimal digits, either case) is the byte XX; a "%" without
+// them stands for itself. Decoded once: "%2541" is "%41".
+std::string PercentDecoded(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low < 0) {
+            decoded.push_back(text[i]);
+            continue;
+        }
+        decoded.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return decoded;
 }
 
 bool IsPlainFileName(std::string_view name)
 {
-    if (name.empty() || name == "." || name == "..")
+    if (name.empty() || name == "." || name == ".." || !IsValidUtf8(name))
         return false;
     if (name.back() == '.' || name.back() == ' ')
         return false;
@@ -66,10 +99,10 @@ constexpr std::int64_t TicksPerSecond = 10000000;
 std::optional<std::string> PendingNameOfURL(std::string_view url)
 {
     const std::size_t cut = url.find_last_of("/\\:");
-    const std::string_view name = cut == std::string_view::npos ? url : url.substr(cut + 1);
+    const std::string name = PercentDecoded(cut == std::string_view::npos ? url : url.substr(cut + 1));
     if (!IsPlainFileName(name))
         return std::nullopt;
-    return std::string(name) + std::string(PendingSuffix);
+    return name + std::string(PendingSuffix);
 }
 
 std::optional<std::uint64_t> LocalFileTimeOf(OleDate date)
