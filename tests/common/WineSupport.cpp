@@ -137,7 +137,9 @@ bool LinkCjkFont()
     // One string of the list with its zero; the writer adds the list's closing zero.
     static constexpr char linked[] = "wqy-microhei.ttc,WenQuanYi Micro Hei";
     constexpr std::string_view font(linked, sizeof linked);
-    for (const char* face : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif"})
+    // "MS Sans Serif" is the markup label's font; Wine draws it from a raster
+    // font that nothing links otherwise.
+    for (const char* face : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "MS Sans Serif"})
         if (links.WriteString(face, font, REG_MULTI_SZ) != ERROR_SUCCESS)
             return false;
     return true;

@@ -46,9 +46,10 @@ bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
 // handle table.
 int CountGdiObjects();
 
-// Links the dialog fonts of the prefix to the CJK font of the set-up script,
-// so that Chinese shows in processes started from now on (Wine reads the
-// links when a process starts). False when the links could not be written.
+// Links the dialog fonts and the markup label's font of the prefix to the CJK
+// font of the set-up script, so that Chinese shows in processes started from
+// now on (Wine reads the links when a process starts). False when the links
+// could not be written.
 bool LinkCjkFont();
 
 // Starts a program (a full command line) without waiting, under the given
