@@ -6,12 +6,16 @@
 #include "widgets/TestImages.h"
 #include "winutil/ComApartment.h"
 #include "winutil/UniqueShell.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -312,9 +316,11 @@ public:
     void DrawText(std::string_view text, const MarkupRect& rect, TColor color, bool ellipsis) override
     {
         runs[std::string(text)] = rect;
+        order.emplace_back(text, rect);
         GdiCanvas::DrawText(text, rect, color, ellipsis);
     }
     std::map<std::string, MarkupRect> runs;
+    std::vector<std::pair<std::string, MarkupRect>> order;
 };
 
 bool InkInColumns(HDC dc, int from, int to, const MarkupRect& line)
@@ -367,4 +373,78 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
     }
     SelectObject(dc, old);
     DeleteDC(dc);
+}
+
+// Text without blanks in the ask dialog's width, measured by the real canvas:
+// a Chinese sentence, a long address, characters beyond U+FFFF.
+TEST_F(HTMLabelTest, TextWithoutBlanksWrapsInTheLabelsWidth)
+{
+    constexpr int width = 263;
+    LabelWindow test;
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, width, 400));
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    std::string sentence;
+    for (int i = 0; i < 4; ++i)
+        sentence += "\u65B0\u7248\u672C\u4FEE\u590D\u4E86\u542F\u52A8\u9879\u76EE\u548C\u6587\u4EF6\u5939\u7684";
+    const std::string address = "http://example.test/releases/2.0/" + std::string(60, 'x') + "/notes.html";
+    std::string faces;
+    for (int i = 0; i < 60; ++i)
+        faces += "\xF0\x9F\x98\x80\xF0\xA0\x80\x8B"; // U+1F600 and the ideograph U+2000B
+    for (const std::string& text : {sentence, address, faces}) {
+        RunRecordingCanvas canvas(dc, test.label->Font(), nullptr);
+        HTMLDrawParams params;
+        params.text = text;
+        params.rect = {0, 0, width, 400};
+        const HTMLDrawResult result = DrawHTMLText(canvas, params);
+        EXPECT_LE(result.width, width) << text;
+        std::string drawn;
+        std::set<int> tops;
+        for (const auto& [run, rect] : canvas.order) {
+            EXPECT_LE(rect.right, width) << run;
+            EXPECT_EQ(Utf8FromWide(WideFromUtf8(run)), run) << "no half of a surrogate pair in " << run;
+            drawn += run;
+            tops.insert(rect.top);
+        }
+        EXPECT_EQ(drawn, text) << "drawn once, in order";
+        EXPECT_GT(tops.size(), 1u) << text;
+    }
+    SelectObject(dc, old);
+    DeleteDC(dc);
+}
+
+namespace {
+
+BOOL CALLBACK FindTooltip(HWND window, LPARAM found)
+{
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    if (lstrcmpiW(className, TOOLTIPS_CLASSW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+} // namespace
+
+// The tooltip asks for its text in UTF-16, whatever the parent window.
+TEST_F(HTMLabelTest, TooltipShowsTextInAnyScript)
+{
+    LabelWindow test;
+    test.label->SetHTMLText("<b>\u041D\u043E\u0432\u0430\u044F</b> \u7248\u672C &amp; more");
+    test.label->SetHintShowFull(true);
+    test.Send(WM_MOUSEMOVE, 4, 6);
+    HWND tooltip = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindTooltip, reinterpret_cast<LPARAM>(&tooltip));
+    ASSERT_NE(tooltip, nullptr) << "made at the first mouse move";
+    wchar_t text[80] = {};
+    TTTOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = test.window.get();
+    tool.uId = 1;
+    tool.lpszText = text;
+    SendMessageW(tooltip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(text, L"\u041D\u043E\u0432\u0430\u044F \u7248\u672C &amp; more");
 }
