@@ -85,7 +85,7 @@ struct LineCursor {
     bool holdsText = false;
     bool holdsItem = false;
     int linkStartX = 0;
-    char32_t lastCharacter = 0; // of the text on the line
+    std::string_view lastRun; // the text placed last on the line
 };
 
 // The next "<" (or blank) at or after a position that only moves forward,
@@ -356,7 +356,7 @@ private:
         cursor.endsInBlank = raw.back() == ' ';
         cursor.trailingBlank = cursor.endsInBlank ? BlankWidth() : 0;
         cursor.holdsText = true;
-        cursor.lastCharacter = CharacterBefore(raw, raw.size());
+        cursor.lastRun = raw;
     }
 
     static std::string_view Shown(std::string_view raw, std::string& scratch)
@@ -383,7 +383,9 @@ private:
             return raw.size();
         const int before = cursor.x - runWidth;
         const bool breakBefore =
-            cursor.holdsText && (cursor.endsInBlank || BreaksBetween(cursor.lastCharacter, FirstCharacter(raw)));
+            cursor.holdsText &&
+            (cursor.endsInBlank ||
+             BreaksBetween(CharacterBefore(cursor.lastRun, cursor.lastRun.size()), FirstCharacter(raw)));
         if (!breakBefore && runWidth <= cursor.lineWidth)
             return raw.size();
         std::size_t fits = breakBefore ? 0 : FittingPrefix(raw, cursor.lineWidth - before, scratch);

@@ -183,7 +183,7 @@ std::size_t IdeographBreaks::NextIdeograph(std::size_t from)
     return found_;
 }
 
-std::size_t IdeographBreaks::Next(std::size_t from, std::size_t end)
+std::size_t IdeographBreaks::NextBreak(std::size_t from, std::size_t end)
 {
     for (std::size_t at = from;;) {
         const std::size_t ideograph = NextIdeograph(at);

@@ -37,9 +37,14 @@ public:
 
     // The first position p, from < p < end <= text.size(), at which a line
     // may break next to an ideograph; `end` when there is none.
-    std::size_t Next(std::size_t from, std::size_t end);
+    std::size_t Next(std::size_t from, std::size_t end)
+    {
+        // Most runs have no ideograph before their end: known without a call.
+        return from >= scannedFrom_ && from <= found_ && found_ >= end ? end : NextBreak(from, end);
+    }
 
 private:
+    std::size_t NextBreak(std::size_t from, std::size_t end);
     // The start of the first ideograph at or after `from`; text.size() when none.
     std::size_t NextIdeograph(std::size_t from);
 

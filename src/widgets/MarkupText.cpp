@@ -46,6 +46,17 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Entity names are written in lower case; the text may use any case.
+bool NameAt(std::string_view text, std::size_t at, std::string_view name)
+{
+    if (text.size() - at < name.size())
+        return false;
+    for (std::size_t i = 1; i < name.size(); ++i)
+        if (LowerAscii(text[at + i]) != name[i])
+            return false;
+    return true;
+}
+
 template <std::size_t N>
 const Entity* EntityAt(std::string_view text, std::size_t at, const Entity (&table)[N])
 {
@@ -53,7 +64,7 @@ const Entity* EntityAt(std::string_view text, std::size_t at, const Entity (&tab
         return nullptr;
     const char second = LowerAscii(text[at + 1]);
     for (const Entity& entity : table)
-        if (entity.name[1] == second && StartsWithNoCase(text.substr(at), entity.name))
+        if (entity.name[1] == second && NameAt(text, at, entity.name))
             return &entity;
     return nullptr;
 }
@@ -72,7 +83,7 @@ int DigitValue(char c, bool hex)
 // the text there is none) and its value, which saturates above U+10FFFF.
 std::size_t NumericReferenceAt(std::string_view text, std::size_t at, char32_t& code)
 {
-    if (text.compare(at, 2, "&#") != 0)
+    if (at + 1 >= text.size() || text[at + 1] != '#')
         return 0;
     std::size_t i = at + 2;
     const bool hex = i < text.size() && LowerAscii(text[i]) == 'x';

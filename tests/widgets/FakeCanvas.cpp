@@ -16,11 +16,6 @@ long long FakeCanvas::Columns(std::string_view text)
 {
     long long columns = 0;
     for (std::size_t at = 0; at < text.size();) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++columns;
-            ++at;
-            continue;
-        }
         const Utf8Char c = DecodeUtf8At(text, at);
         columns += c.valid && IsIdeographic(c.code) ? 2 : 1;
         at += c.length;
@@ -30,7 +25,18 @@ long long FakeCanvas::Columns(std::string_view text)
 
 MarkupSize FakeCanvas::TextExtent(std::string_view text)
 {
-    const long long columns = text.find('&') == std::string_view::npos ? Columns(text) : Columns(PrefixProcessed(text));
+    // One pass finds what needs more work; plain ASCII, the usual case, needs none.
+    bool prefixed = false;
+    unsigned char bytes = 0;
+    for (const char c : text) {
+        prefixed |= c == '&';
+        bytes |= static_cast<unsigned char>(c);
+    }
+    long long columns = static_cast<long long>(text.size());
+    if (prefixed || bytes >= 0x80) {
+        const std::string shown = prefixed ? PrefixProcessed(text) : std::string(text);
+        columns = bytes >= 0x80 ? Columns(shown) : static_cast<long long>(shown.size());
+    }
     const long long width = columns * CharWidth(font_);
     return {static_cast<int>(std::min<long long>(width, 1 << 28)), LineHeight(font_)};
 }
