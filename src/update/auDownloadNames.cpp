@@ -1,6 +1,7 @@
 #include "auDownloadNames.h"
 
 #include "core/Utf8.h"
+#include "update/auHTTPRequest.h"
 
 #include <array>
 #include <cmath>
@@ -52,33 +53,6 @@ bool IsDeviceName(std::string_view name)
     return number == "\u00B9" || number == "\u00B2" || number == "\u00B3";
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    const char upper = Upper(c);
-    return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
-}
-
-// "%XX" (two hexadecimal digits, either case) is the byte XX; a "%" without
-// them stands for itself. Decoded once: "%2541" is "%41".
-std::string PercentDecoded(std::string_view text)
-{
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-        if (low < 0) {
-            decoded.push_back(text[i]);
-            continue;
-        }
-        decoded.push_back(static_cast<char>(high * 16 + low));
-        i += 2;
-    }
-    return decoded;
-}
-
 bool IsPlainFileName(std::string_view name)
 {
     if (name.empty() || name == "." || name == ".." || !IsValidUtf8(name))
@@ -99,7 +73,7 @@ constexpr std::int64_t TicksPerSecond = 10000000;
 std::optional<std::string> PendingNameOfURL(std::string_view url)
 {
     const std::size_t cut = url.find_last_of("/\\:");
-    const std::string name = PercentDecoded(cut == std::string_view::npos ? url : url.substr(cut + 1));
+    const std::string name = PercentDecode(cut == std::string_view::npos ? url : url.substr(cut + 1));
     if (!IsPlainFileName(name))
         return std::nullopt;
     return name + std::string(PendingSuffix);

@@ -798,6 +798,8 @@ private:
         bulletFont.name = "Symbol";
         bulletFont.underline = false;
         SelectFont(bulletFont);
+        // 0xB7 is the Symbol font's bullet: the system maps U+0020 to U+00FF to
+        // a symbol font's own codes, as the narrow calls did with that byte.
         const std::string_view bullet = level % 2 == 1 ? "\u00B7" : "o";
         canvas_.DrawText(bullet, {Add(box.left, bulletX), box.top, Add(box.left, cursor.x), RunBottom(state, box)},
                          state.font.color, /*ellipsis=*/false);

@@ -103,6 +103,21 @@ struct WineGdiHandleEntry {
 
 } // namespace
 
+MemoryBitmap::MemoryBitmap(int width, int height)
+{
+    const HDC screen = GetDC(nullptr);
+    dc_ = CreateCompatibleDC(screen);
+    bitmap_.reset(CreateCompatibleBitmap(screen, width, height));
+    ReleaseDC(nullptr, screen);
+    old_ = SelectObject(dc_, bitmap_.get());
+}
+
+MemoryBitmap::~MemoryBitmap()
+{
+    SelectObject(dc_, old_);
+    DeleteDC(dc_);
+}
+
 int CountGdiObjects()
 {
     const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);

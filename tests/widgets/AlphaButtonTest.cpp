@@ -432,18 +432,12 @@ TEST_F(AlphaButtonTest, CaptionsInAnyScriptShowAndTheirAcceleratorsWork)
     test.button->SetTransparent(false);
     const auto drawn = [&](const std::string& caption) {
         test.button->SetCaption(caption);
-        const HDC screen = GetDC(nullptr);
-        const HDC dc = CreateCompatibleDC(screen);
-        const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 100, 40));
-        ReleaseDC(nullptr, screen);
-        const HGDIOBJ old = SelectObject(dc, bitmap.get());
-        test.button->Paint(dc);
+        const MemoryBitmap bitmap(100, 40);
+        test.button->Paint(bitmap.dc());
         std::string pixels;
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 100; ++x)
-                pixels += GetPixel(dc, x, y) == GetPixel(dc, 50, 3) ? '.' : '#';
-        SelectObject(dc, old);
-        DeleteDC(dc);
+                pixels += GetPixel(bitmap.dc(), x, y) == GetPixel(bitmap.dc(), 50, 3) ? '.' : '#';
         return pixels;
     };
     const std::string russian = drawn("\u041E\u0431\u043D\u043E\u0432\u0438\u0442\u044C");

@@ -77,19 +77,13 @@ public:
 // differ from the background.
 int InkPixels(THTMLabel& label, COLORREF background)
 {
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, label.Width(), label.Height()));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
-    label.Paint(dc);
+    const MemoryBitmap bitmap(label.Width(), label.Height());
+    label.Paint(bitmap.dc());
     int ink = 0;
     for (int y = 0; y < label.Height(); ++y)
         for (int x = 0; x < label.Width(); ++x)
-            if (GetPixel(dc, x, y) != background)
+            if (GetPixel(bitmap.dc(), x, y) != background)
                 ++ink;
-    SelectObject(dc, old);
-    DeleteDC(dc);
     return ink;
 }
 
@@ -271,11 +265,8 @@ TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
     LabelWindow test;
     test.label->SetColor(clWhite);
     test.label->SetHTMLText(R"(<A href="x">LINKLINKLINK</A>)");
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 100));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    const MemoryBitmap bitmap(300, 100);
+    const HDC dc = bitmap.dc();
     test.label->Paint(dc);
     int blue = 0, other = 0;
     for (int y = 0; y < 20; ++y)
@@ -298,8 +289,6 @@ TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
     test.label->Paint(dc);
     EXPECT_EQ(GetPixel(dc, 299, 50), RGB(0, 0, 0)) << "a line gradient leaves the rest in the colour";
     EXPECT_GT(GetRValue(GetPixel(dc, 299, 99)), 240);
-    SelectObject(dc, old);
-    DeleteDC(dc);
 
     test.label->SetBounds(10, 10, 3, 40);
     test.label->SetGradientType(TGradientType::gtFullVertical);
@@ -340,11 +329,8 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
 {
     LabelWindow test;
     const MarkupFont font = test.label->Font();
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 40));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    const MemoryBitmap bitmap(300, 40);
+    const HDC dc = bitmap.dc();
     {
         RunRecordingCanvas canvas(dc, font, nullptr);
         canvas.FillRect({0, 0, 300, 40}, clWhite);
@@ -360,6 +346,9 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
             EXPECT_FALSE(InkInColumns(dc, rect.right - blank, rect.right, rect)) << "the blank after '" << run << "'";
             EXPECT_TRUE(InkInColumns(dc, rect.left, rect.right - blank, rect)) << run;
         }
+        ASSERT_EQ(canvas.runs.count("\u00B7"), 1u);
+        const MarkupRect bullet = canvas.runs["\u00B7"];
+        EXPECT_TRUE(InkInColumns(dc, bullet.left, bullet.right, bullet)) << "the bullet shows";
         ASSERT_EQ(canvas.runs.count("bold"), 1u);
         const MarkupRect italic = canvas.runs["bold"];
         MarkupFont slanted = font;
@@ -371,8 +360,6 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
             EXPECT_TRUE(InkInColumns(dc, italic.right, italic.right - d.abcC, italic)) << "the lean of the last 'd'";
         }
     }
-    SelectObject(dc, old);
-    DeleteDC(dc);
 }
 
 // Text without blanks in the ask dialog's width, measured by the real canvas:
@@ -381,11 +368,7 @@ TEST_F(HTMLabelTest, TextWithoutBlanksWrapsInTheLabelsWidth)
 {
     constexpr int width = 263;
     LabelWindow test;
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, width, 400));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    const MemoryBitmap bitmap(width, 400);
     std::string sentence;
     for (int i = 0; i < 4; ++i)
         sentence += "\u65B0\u7248\u672C\u4FEE\u590D\u4E86\u542F\u52A8\u9879\u76EE\u548C\u6587\u4EF6\u5939\u7684";
@@ -394,7 +377,7 @@ TEST_F(HTMLabelTest, TextWithoutBlanksWrapsInTheLabelsWidth)
     for (int i = 0; i < 60; ++i)
         faces += "\xF0\x9F\x98\x80\xF0\xA0\x80\x8B"; // U+1F600 and the ideograph U+2000B
     for (const std::string& text : {sentence, address, faces}) {
-        RunRecordingCanvas canvas(dc, test.label->Font(), nullptr);
+        RunRecordingCanvas canvas(bitmap.dc(), test.label->Font(), nullptr);
         HTMLDrawParams params;
         params.text = text;
         params.rect = {0, 0, width, 400};
@@ -411,8 +394,6 @@ TEST_F(HTMLabelTest, TextWithoutBlanksWrapsInTheLabelsWidth)
         EXPECT_EQ(drawn, text) << "drawn once, in order";
         EXPECT_GT(tops.size(), 1u) << text;
     }
-    SelectObject(dc, old);
-    DeleteDC(dc);
 }
 
 namespace {
