@@ -274,7 +274,10 @@ TEST_F(AlphaButtonTest, BordersFollowHoverAndDisabledButtonsAreEmbossed)
     EXPECT_EQ(test.At(0, 0), kLeftColour);
     EXPECT_EQ(test.At(99, 39), kRightColour);
     EXPECT_GT(test.CountColour(GetSysColor(COLOR_BTNSHADOW)), 10);
-    EXPECT_GT(test.CountColour(GetSysColor(COLOR_BTNHIGHLIGHT)), 10);
+    // The highlight copy shows only where the shadow copy, a pixel up and
+    // left, leaves it: a handful of pixels, how many depending on how the
+    // prefix draws the caption's font (a link to the CJK font changes it).
+    EXPECT_GT(test.CountColour(GetSysColor(COLOR_BTNHIGHLIGHT)), 3);
 
     test.button->SetEnabled(true);
     EXPECT_EQ(test.button->State(), TButtonState::bsUp);
