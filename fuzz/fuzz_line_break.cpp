@@ -96,12 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Require(drawn == WithoutTags(text), "the text is not drawn once and in order");
 
-    const int charWidth = FakeCanvas::CharWidth(canvas.Font());
     for (std::string line : lines) {
         if (line.size() > 1 && line.back() == ' ')
             line.pop_back(); // a trailing blank may pass the edge
         const bool single = NextCharacter(line, 0) == line.size();
-        Require(single || FakeCanvas::Columns(line) * charWidth <= width, "a line wider than the width");
+        Require(single || canvas.TextExtent(line).cx <= width, "a line wider than the width");
     }
     Require(result.width >= 0 && result.height > 0, "no extent");
     return 0;

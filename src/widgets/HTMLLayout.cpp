@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int kListStep = 12;
+// Runs longer than this are measured by their start first.
+constexpr std::size_t kFirstProbe = 256;
 constexpr int kMarkupGradientBands = 64;
 // Positions stay within this, whatever the text asks for, so that no sum overflows.
 constexpr int kPositionLimit = INT_MAX / 4;
@@ -133,8 +135,7 @@ public:
         drawingTags_ = ByteFinder(text, '<');
         measuringBlanks_ = ByteFinder(text, ' ');
         drawingBlanks_ = ByteFinder(text, ' ');
-        measuringBreaks_ = IdeographBreaks(text);
-        drawingBreaks_ = IdeographBreaks(text);
+        breaks_ = IdeographBreaks(text);
         const MarkupFont base = canvas_.Font();
         const TColor startBrush = canvas_.Brush();
         base_ = base;
@@ -234,7 +235,6 @@ private:
     {
         ByteFinder& tags = pass == Pass::measure ? measuringTags_ : drawingTags_;
         ByteFinder& blanks = pass == Pass::measure ? measuringBlanks_ : drawingBlanks_;
-        IdeographBreaks& breaks = pass == Pass::measure ? measuringBreaks_ : drawingBreaks_;
         const auto base = static_cast<std::size_t>(text.data() - text_.data());
         LineCursor cursor;
         cursor.lineWidth = lineWidth;
@@ -250,7 +250,7 @@ private:
                 const auto blank = static_cast<std::size_t>(blanks.Next(text.data() + pos) - text.data());
                 if (blank < runEnd)
                     runEnd = blank + 1;
-                runEnd = breaks.Next(base + pos, base + runEnd) - base;
+                runEnd = breaks_.Next(base + pos, base + runEnd) - base;
             }
             if (runEnd > pos) {
                 const std::size_t placed = PlaceRun(state, text.substr(pos, runEnd - pos), pass, box, cursor, scratch);
@@ -309,7 +309,9 @@ private:
     std::size_t MeasureRun(const FormatState& state, std::string_view raw, LineBox& box, LineCursor& cursor,
                            std::string& scratch)
     {
-        const MarkupSize size = MeasureForLine(raw, cursor.lineWidth, scratch);
+        const MarkupSize size = raw.size() <= kFirstProbe || params_.ellipsis
+                                    ? canvas_.TextExtent(Shown(raw, scratch))
+                                    : MeasureLongRun(raw, cursor.lineWidth, scratch);
         box.height = std::max(box.height, size.cy);
         if (state.sub)
             box.sub = std::max(box.sub, size.cy / 4);
@@ -319,7 +321,7 @@ private:
             return raw.size();
         const int before = cursor.x;
         cursor.x = Add(cursor.x, size.cx);
-        const std::size_t fits = Fits(raw, size.cx, cursor, box, scratch);
+        const std::size_t fits = cursor.x < cursor.lineWidth ? raw.size() : Fits(raw, size.cx, cursor, box, scratch);
         if (fits == 0)
             return 0;
         if (fits < raw.size()) {
@@ -330,23 +332,20 @@ private:
         return raw.size();
     }
 
-    // The run's size; for a long run, possibly the size of a start of it
-    // already wider than the line, which is all the line rule needs to know:
-    // so a long text without blanks is not measured whole on every line.
-    MarkupSize MeasureForLine(std::string_view raw, int lineWidth, std::string& scratch)
+    // The size of a long run, or of a start of it already wider than the
+    // line, which is all the line rule needs to know: so a long text without
+    // blanks is not measured whole on every line.
+    MarkupSize MeasureLongRun(std::string_view raw, int lineWidth, std::string& scratch)
     {
-        constexpr std::size_t kFirstProbe = 256;
-        if (!params_.ellipsis) {
-            std::size_t end = 0;
-            for (std::size_t probe = kFirstProbe; probe < raw.size(); probe *= 2) {
-                while (end < probe)
-                    end = NextCharacter(raw, end);
-                if (end >= raw.size())
-                    break;
-                const MarkupSize size = canvas_.TextExtent(Shown(raw.substr(0, end), scratch));
-                if (size.cx > lineWidth)
-                    return size;
-            }
+        std::size_t end = 0;
+        for (std::size_t probe = kFirstProbe; probe < raw.size(); probe *= 2) {
+            while (end < probe)
+                end = NextCharacter(raw, end);
+            if (end >= raw.size())
+                break;
+            const MarkupSize size = canvas_.TextExtent(Shown(raw.substr(0, end), scratch));
+            if (size.cx > lineWidth)
+                return size;
         }
         return canvas_.TextExtent(Shown(raw, scratch));
     }
@@ -367,8 +366,8 @@ private:
         return scratch;
     }
 
-    // Measuring: the bytes of the run that stay on the line (see PlaceRun).
-    // A run that does not fit moves to the next line where the line may
+    // Measuring, for a run that reaches the line's width: the bytes of the
+    // run that stay on the line (see PlaceRun). A run that does not fit moves to the next line where the line may
     // break before it. Where it may not (a word glued to a tag, a line that
     // holds no text yet) it stays, and is broken between characters when it
     // is wider than the whole line.
@@ -379,8 +378,6 @@ private:
                 box.discardRest = true;
             return raw.size();
         }
-        if (cursor.x < cursor.lineWidth)
-            return raw.size();
         const int before = cursor.x - runWidth;
         const bool breakBefore =
             cursor.holdsText &&
@@ -869,8 +866,8 @@ private:
     ByteFinder drawingTags_{{}, '<'};
     ByteFinder measuringBlanks_{{}, ' '};
     ByteFinder drawingBlanks_{{}, ' '};
-    IdeographBreaks measuringBreaks_{{}};
-    IdeographBreaks drawingBreaks_{{}};
+    // Shared by both passes: it answers questions about earlier positions too.
+    IdeographBreaks breaks_{{}};
 };
 
 } // namespace

@@ -28,9 +28,9 @@ char32_t CharacterBefore(std::string_view text, std::size_t end);
 // it underlines.
 std::size_t NextCharacter(std::string_view run, std::size_t at);
 
-// The break opportunities next to ideographs in one text, asked for at
-// positions that only move forward (as a line pass walks the text), so that
-// the whole text is scanned once however many runs it has.
+// The break opportunities next to ideographs in one text. Asked for at
+// positions that mostly move forward (as the passes over the lines walk the
+// text), it scans the whole text about once however many runs it has.
 class IdeographBreaks {
 public:
     explicit IdeographBreaks(std::string_view text) : text_(text) {}

@@ -1,9 +1,9 @@
 #pragma once
 // A canvas with fixed metrics that records what is drawn, for exact layout
-// tests, the fuzz target and the benchmark. A shown character is half the
-// point size wide (at least 1 pixel), an ideograph twice that, a line is the
-// point size plus 2 high. Text is UTF-8; a byte that starts no character
-// counts as one, as a system draws a replacement sign for it.
+// tests, the fuzz target and the benchmark. Each shown byte of the UTF-8 text
+// is half the point size wide (at least 1 pixel), so characters further from
+// ASCII are wider (a CJK ideograph three times a Latin letter); a line is the
+// point size plus 2 high.
 #include "widgets/MarkupCanvas.h"
 
 #include <map>
@@ -33,8 +33,6 @@ public:
 
     static int CharWidth(const MarkupFont& font) { return font.size / 2 > 1 ? font.size / 2 : 1; }
     static int LineHeight(const MarkupFont& font) { return font.size + 2; }
-    // Widths in shown characters, an ideograph counting two.
-    static long long Columns(std::string_view text);
 
     MarkupFont Font() const override { return font_; }
     void SetFont(const MarkupFont& font) override { font_ = font; }

@@ -125,7 +125,7 @@ TEST(HTMLLayout, WordWrap)
     EXPECT_EQ(result.width, 2 * kChar) << "the trailing blank does not count";
 }
 
-// Ideographs are 10 pixels wide on the fake canvas, other characters 5.
+// An ideograph is 15 pixels wide on the fake canvas (5 a byte).
 TEST(HTMLLayout, LinesBreakBetweenIdeographs)
 {
     // The sentence that was laid out 687 pixels wide in a 263 pixel label.
@@ -138,22 +138,23 @@ TEST(HTMLLayout, LinesBreakBetweenIdeographs)
     EXPECT_LE(result.width, 263);
     EXPECT_LE(Rightmost(chinese), 263);
     const std::vector<std::string> lines = Lines(chinese);
-    ASSERT_EQ(lines.size(), 2u) << "48 ideographs of 10 pixels: 26 on a line";
-    EXPECT_EQ(lines[0] + lines[1], sentence) << "every character drawn once, in order";
-    EXPECT_EQ(result.height, 2 * kLine);
+    ASSERT_EQ(lines.size(), 3u) << "48 ideographs of 15 pixels: 17 on a line";
+    EXPECT_EQ(lines[0].size(), 17u * 3);
+    EXPECT_EQ(lines[0] + lines[1] + lines[2], sentence) << "every character drawn once, in order";
+    EXPECT_EQ(result.height, 3 * kLine);
 
     FakeCanvas kana;
-    Draw(kana, "\u3053\u3093\u306B\u3061\u306F\uC548\uB155", 25);
+    Draw(kana, "\u3053\u3093\u306B\u3061\u306F\uC548\uB155", 35);
     EXPECT_EQ(Lines(kana), (std::vector<std::string>{"\u3053\u3093", "\u306B\u3061", "\u306F\uC548", "\uB155"}))
         << "kana and hangul break like ideographs";
 
     FakeCanvas mixed;
-    Draw(mixed, "Freshet \u66F4\u65B0\u5DE5\u5177 2.0", 55);
+    Draw(mixed, "Freshet \u66F4\u65B0\u5DE5\u5177 2.0", 70);
     EXPECT_EQ(Lines(mixed), (std::vector<std::string>{"Freshet \u66F4", "\u65B0\u5DE5\u5177 2.0"}))
         << "a line may break before and after an ideograph, never before the blank";
 
     FakeCanvas tagged;
-    Draw(tagged, "\u4E2D\u6587<B>\u4E2D\u6587</B>\u4E2D", 35);
+    Draw(tagged, "\u4E2D\u6587<B>\u4E2D\u6587</B>\u4E2D", 50);
     EXPECT_EQ(Lines(tagged), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u6587\u4E2D"}))
         << "ideographs break across a tag";
 }
@@ -161,17 +162,17 @@ TEST(HTMLLayout, LinesBreakBetweenIdeographs)
 TEST(HTMLLayout, PunctuationStaysWithItsIdeograph)
 {
     FakeCanvas closing;
-    Draw(closing, "\u4E2D\u6587\u4E2D\u6587\u3002\u4E2D", 45);
+    Draw(closing, "\u4E2D\u6587\u4E2D\u6587\u3002\u4E2D", 65);
     EXPECT_EQ(Lines(closing), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u6587\u3002\u4E2D"}))
         << "a full stop never starts a line: the ideograph before it goes down with it";
 
     FakeCanvas opening;
-    Draw(opening, "\u4E2D\u6587\u4E2D\u300C\u6587\u300D", 45);
+    Draw(opening, "\u4E2D\u6587\u4E2D\u300C\u6587\u300D", 65);
     EXPECT_EQ(Lines(opening), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u300C\u6587\u300D"}))
         << "an opening bracket never ends a line";
 
     FakeCanvas latin;
-    Draw(latin, "\u4E2D\u6587\u4E2D\u6587.", 45);
+    Draw(latin, "\u4E2D\u6587\u4E2D\u6587.", 65);
     EXPECT_EQ(Lines(latin), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u6587."}));
 
     EXPECT_TRUE(BreaksBetween(U'\u4E2D', U'a'));
@@ -246,7 +247,7 @@ TEST(HTMLLayout, BadUtf8HasADefinedLayout)
     params.rect = {0, 0, 263, 1 << 28};
     const HTMLDrawResult result = DrawHTMLText(canvas, params);
     EXPECT_LE(result.width, 263);
-    EXPECT_GT(result.height, (1 << 20) / 10 / 263 * kLine);
+    EXPECT_GE(result.height, (1 << 20) * kChar / 263 * kLine) << "no line holds more than its width";
 }
 
 TEST(HTMLLayout, FontStyles)
