@@ -45,7 +45,8 @@ bool IsDeviceName(std::string_view name)
         if (EqualsIgnoringCase(base, device))
             return true;
     }
-    if (base.size() < 4 || !(EqualsIgnoringCase(base.substr(0, 3), "COM") || EqualsIgnoringCase(base.substr(0, 3), "LPT")))
+    const std::string_view stem = base.substr(0, 3);
+    if (base.size() < 4 || !(EqualsIgnoringCase(stem, "COM") || EqualsIgnoringCase(stem, "LPT")))
         return false;
     const std::string_view number = base.substr(3);
     if (number.size() == 1)

@@ -117,7 +117,8 @@ MarkupSize GdiCanvas::TextExtent(std::string_view text)
     // above the rectangle's top when it is asked for both.
     RECT rect = {};
     const std::wstring wide = WideFromUtf8(text);
-    ::DrawTextW(dc_, wide.data(), TextLength(wide), &rect, (kTextFlags & ~DT_BOTTOM) | DT_EXTERNALLEADING | DT_CALCRECT);
+    ::DrawTextW(dc_, wide.data(), TextLength(wide), &rect,
+                (kTextFlags & ~DT_BOTTOM) | DT_EXTERNALLEADING | DT_CALCRECT);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 

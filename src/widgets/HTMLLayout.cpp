@@ -367,10 +367,10 @@ private:
     }
 
     // Measuring, for a run that reaches the line's width: the bytes of the
-    // run that stay on the line (see PlaceRun). A run that does not fit moves to the next line where the line may
-    // break before it. Where it may not (a word glued to a tag, a line that
-    // holds no text yet) it stays, and is broken between characters when it
-    // is wider than the whole line.
+    // run that stay on the line (see PlaceRun). A run that does not fit moves
+    // to the next line where the line may break before it. Where it may not
+    // (a word glued to a tag, a line that holds no text yet) it stays, and is
+    // broken between characters when it is wider than the whole line.
     std::size_t Fits(std::string_view raw, int runWidth, LineCursor& cursor, LineBox& box, std::string& scratch)
     {
         if (params_.ellipsis) {

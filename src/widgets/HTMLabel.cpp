@@ -185,7 +185,8 @@ private:
         SHFILEINFOW info = {};
         Found found;
         found.system = true;
-        found.list = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SYSICONINDEX | size));
+        found.list =
+            reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SYSICONINDEX | size));
         if (IsMarkupNumber(name)) {
             found.index = MarkupNumber(name);
         } else if (SHGetFileInfoW(WideFromUtf8(name).c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | size)) {

@@ -49,7 +49,8 @@ TEST(DownloadNames, NamesArePercentDecodedAsUtf8)
                             "http://host/lpt%C2%B3.txt", "http://host/x.%75TMP", "http://host/bad%E9.exe",
                             "http://host/bad\xE9.exe", "http://host/%C0%AF.exe", "http://host/%E4%BA.exe",
                             "http://host/%ED%A0%80.exe", "http://host/%F4%90%80%80.exe", "http://host/a%3F.exe",
-                            "http://host/a%2A.exe", "http://host/%22q%22", "http://host/a%3Cb%3E", "http://host/a%7Cb"}) {
+                            "http://host/a%2A.exe", "http://host/%22q%22", "http://host/a%3Cb%3E",
+                            "http://host/a%7Cb"}) {
         EXPECT_EQ(PendingNameOfURL(url), std::nullopt) << url;
     }
     EXPECT_NE(PendingNameOfURL("http://host/COM%C2%B9x"), std::nullopt) << "only the device itself";

@@ -187,7 +187,8 @@ TEST(HTMLLayout, RunsWiderThanTheLineBreakBetweenCharacters)
     FakeCanvas address;
     const std::string url = "http://example.test/releases/2.0/notes-for-everyone.html";
     Draw(address, "See " + url + " ok", 100);
-    EXPECT_EQ(Lines(address), (std::vector<std::string>{"See ", url.substr(0, 20), url.substr(20, 20), url.substr(40) + " ok"}))
+    EXPECT_EQ(Lines(address),
+              (std::vector<std::string>{"See ", url.substr(0, 20), url.substr(20, 20), url.substr(40) + " ok"}))
         << "a long address starts a line of its own and fills each line";
     EXPECT_LE(Rightmost(address), 100);
 

@@ -38,7 +38,8 @@ TEST(MarkupText, EntitiesAreReplacedUntilNoneIsLeft)
 {
     EXPECT_EQ(ReplaceEntities("a &amp; b"), "a && b");
     EXPECT_EQ(ReplaceEntities("&QUOT;x&quot;"), "\"x\"");
-    EXPECT_EQ(ReplaceEntities("&sect;&permil;&reg;&copy;&para;&trade;&euro;"), "\u00A7\u2030\u00AE\u00A9\u00B6\u2122\u20AC")
+    EXPECT_EQ(ReplaceEntities("&sect;&permil;&reg;&copy;&para;&trade;&euro;"),
+              "\u00A7\u2030\u00AE\u00A9\u00B6\u2122\u20AC")
         << "Unicode characters in UTF-8, not bytes of a code page";
     EXPECT_EQ(ReplaceEntities("&amp;amp;"), "&&&") << "the ampersand left by one entity starts the next";
     EXPECT_EQ(ReplaceEntities("&amp;quot;"), "&\"");
