@@ -1,5 +1,8 @@
 #include "auDownloadNames.h"
 
+#include "core/Utf8.h"
+#include "update/auHTTPRequest.h"
+
 #include <array>
 #include <cmath>
 
@@ -32,7 +35,8 @@ bool IsRejectedCharacter(char c)
     return u < 32 || std::string_view("<>\"|?*/\\:").find(c) != std::string_view::npos;
 }
 
-// The system opens a device for these names whatever extension follows them.
+// The system opens a device for these names whatever extension follows
+// them; the numbered ones also with a superscript digit.
 bool IsDeviceName(std::string_view name)
 {
     const std::string_view base = name.substr(0, name.find('.'));
@@ -41,14 +45,18 @@ bool IsDeviceName(std::string_view name)
         if (EqualsIgnoringCase(base, device))
             return true;
     }
-    if (base.size() != 4 || base[3] < '1' || base[3] > '9')
+    const std::string_view stem = base.substr(0, 3);
+    if (base.size() < 4 || !(EqualsIgnoringCase(stem, "COM") || EqualsIgnoringCase(stem, "LPT")))
         return false;
-    return EqualsIgnoringCase(base.substr(0, 3), "COM") || EqualsIgnoringCase(base.substr(0, 3), "LPT");
+    const std::string_view number = base.substr(3);
+    if (number.size() == 1)
+        return number[0] >= '1' && number[0] <= '9';
+    return number == "\u00B9" || number == "\u00B2" || number == "\u00B3";
 }
 
 bool IsPlainFileName(std::string_view name)
 {
-    if (name.empty() || name == "." || name == "..")
+    if (name.empty() || name == "." || name == ".." || !IsValidUtf8(name))
         return false;
     if (name.back() == '.' || name.back() == ' ')
         return false;
@@ -66,10 +74,10 @@ constexpr std::int64_t TicksPerSecond = 10000000;
 std::optional<std::string> PendingNameOfURL(std::string_view url)
 {
     const std::size_t cut = url.find_last_of("/\\:");
-    const std::string_view name = cut == std::string_view::npos ? url : url.substr(cut + 1);
+    const std::string name = PercentDecode(cut == std::string_view::npos ? url : url.substr(cut + 1));
     if (!IsPlainFileName(name))
         return std::nullopt;
-    return std::string(name) + std::string(PendingSuffix);
+    return name + std::string(PendingSuffix);
 }
 
 std::optional<std::uint64_t> LocalFileTimeOf(OleDate date)

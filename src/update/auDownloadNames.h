@@ -14,12 +14,16 @@
 inline constexpr std::string_view PendingSuffix = ".uTMP";
 
 // The file name a release file is downloaded to: the last part of the address
-// (after the last "/", "\" or ":"; a query string stays part of it) followed by
-// ".uTMP". The name comes from the network, so nullopt for any name that is not
-// a plain file of the program's folder: empty, "." or "..", a character the
-// file system rejects or strips (control characters, <>"|?*, a trailing dot or
-// blank), a device name (CON, PRN, AUX, NUL, COM1..9, LPT1..9, with or without
-// an extension) or a name that is itself pending.
+// (after the last "/", "\" or ":"; a query string stays part of it),
+// percent-decoded once ("%XX" is the byte XX; a "%" without two hexadecimal
+// digits stays) and read as UTF-8, followed by ".uTMP". The name comes from
+// the network, so nullopt for any name that is not a plain file of the
+// program's folder: empty, "." or "..", not strict UTF-8, a character the file
+// system rejects or strips (control characters, <>"|?*, a separator or a colon
+// also when it was encoded as %2F, %5C or %3A, a trailing dot or blank), a
+// device name (CON, PRN, AUX, NUL, COM1..9, LPT1..9 and COM or LPT with a
+// superscript 1, 2 or 3, with or without an extension) or a name that is
+// itself pending.
 std::optional<std::string> PendingNameOfURL(std::string_view url);
 
 // A local date and time as the file system stores it: 100-nanosecond units
