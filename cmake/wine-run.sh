@@ -9,10 +9,10 @@
 # The prefix is created on first use (serialised with a lock, since CTest may
 # start several programs at once) and counts as made only once `wineboot -i`
 # has succeeded: a prefix without the marker that it writes last is removed
-# and made again. A persistent wineserver, started before anything else of the
-# prefix, keeps later starts fast and never ends between two programs; its
-# services are started with their output sent to /dev/null so that a harness
-# reading our output through a pipe is not kept waiting by them.
+# and made again. A persistent wineserver keeps later starts fast and never
+# ends between two programs; its services are started with their output sent
+# to /dev/null so that a harness reading our output through a pipe is not kept
+# waiting by them.
 # Without a DISPLAY an Xvfb of our own is started and reused: the server picks
 # a free display itself, and its process id is kept beside the prefix, so that
 # only our own server is ever reused or ended.
@@ -110,20 +110,21 @@ start_server() {
 }
 
 # A prefix whose creation failed or was cut short lacks most of system32, and
-# every program in it then fails: it is made anew from nothing.
+# every program in it then fails: it is made anew from nothing. The server of
+# the creation is let end (it saves the registry then); the persistent one is
+# started afresh after it.
 make_prefix() {
     if [ -e "$prefix" ]; then
         echo "wine-run: $prefix was never marked complete (its creation failed or was cut short); making it again" >&2
         end_server
         rm -rf "$prefix"
     fi
-    mkdir -p "$prefix"
-    start_server
-    if ! "$loader" wineboot -i </dev/null >"$state/wineboot.log" 2>&1 9>&- ||
-        [ ! -f "$prefix/drive_c/windows/system32/msvcrt.dll" ]; then
+    local made=yes
+    "$loader" wineboot -i </dev/null >"$state/wineboot.log" 2>&1 9>&- || made=no
+    timeout 120 wineserver -w 9>&- || end_server
+    if [ "$made" = no ] || [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/drive_c/windows/system32/msvcrt.dll" ]; then
         echo "wine-run: creating the prefix $prefix failed (wineboot -i); its output:" >&2
         cat "$state/wineboot.log" >&2
-        end_server
         exit 1
     fi
     touch "$complete"
@@ -159,9 +160,11 @@ fi
 [ -f "$complete" ] || make_prefix
 if ! server_running; then
     start_server
-    # Starts the services, as Wine would for the first program, without the
-    # logon's Run entries and Startup files (a plain `wineboot` would run them).
-    "$loader" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+    # The first program makes Wine start the prefix's services, which keep its
+    # standard handles: /dev/null here, never the caller's pipe. A plain
+    # `wineboot` would also run the logon's Run entries and Startup files, and
+    # `wineboot --init` would start a second service manager.
+    "$loader" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
 fi
 flock -u 9
 exec 9>&-
