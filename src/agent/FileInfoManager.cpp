@@ -4,6 +4,7 @@
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueShell.h"
+#include "winutil/WideText.h"
 
 #include <shellapi.h>
 
@@ -92,7 +93,8 @@ TFileInfoManager::IconPair TFileInfoManager::ReadIcons(std::string_view iconText
         return {};
     const QuietErrorMode quiet;
     IconPair icons;
-    const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, icons.large.put(), icons.small.put(), 1);
+    const UINT extracted =
+        ExtractIconExW(WideFromUtf8(source.file).c_str(), source.index, icons.large.put(), icons.small.put(), 1);
     // Nothing, or only one of the two sizes: the shell's pictures of the file.
     if (extracted == 0 || extracted == UINT_MAX || !icons.large || !icons.small)
         icons = ShellIcons(source.file);
@@ -110,7 +112,7 @@ std::vector<TFileInfoManager::FileStamp> TFileInfoManager::Stamps(std::string_vi
     for (const std::string& path : {ParseIconText(iconText).file, TrimIconText(iconText)}) {
         FileStamp stamp;
         WIN32_FILE_ATTRIBUTE_DATA data = {};
-        if (!path.empty() && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        if (!path.empty() && GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data))
             stamp = {true, data.ftLastWriteTime, data.nFileSizeLow, data.nFileSizeHigh};
         stamps.push_back(stamp);
     }

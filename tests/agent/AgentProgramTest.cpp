@@ -9,6 +9,7 @@
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/VersionInfo.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ public:
         if (WaitForExit(process_.get(), 0) != STILL_ACTIVE)
             return;
         if (const HWND window = Window())
-            PostMessageA(window, UM_QUIT, 0, 0);
+            PostMessageW(window, UM_QUIT, 0, 0);
         if (WaitForExit(process_.get(), 10000) == STILL_ACTIVE)
             TerminateProcess(process_.get(), 9);
     }
@@ -35,39 +36,39 @@ public:
     RunningAgent& operator=(const RunningAgent&) = delete;
 
     HANDLE Process() const { return process_.get(); }
-    static HWND Window() { return FindWindowA("TAgentForm", nullptr); }
+    static HWND Window() { return FindWindowW(L"TAgentForm", nullptr); }
     // The window exists once FormCreate has begun; an answer to WM_NULL comes
     // only from the message loop, after FormCreate has ended.
     static bool WaitForWindow()
     {
         DWORD_PTR ignored = 0;
         return WaitUntil([] { return Window() != nullptr; }, 30000) &&
-               SendMessageTimeoutA(Window(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+               SendMessageTimeoutW(Window(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
     }
 
     static LRESULT Send(UINT message, WPARAM wParam = 0)
     {
         DWORD_PTR result = 0;
-        SendMessageTimeoutA(Window(), message, wParam, 0, SMTO_NORMAL, 30000, &result);
+        SendMessageTimeoutW(Window(), message, wParam, 0, SMTO_NORMAL, 30000, &result);
         return static_cast<LRESULT>(result);
     }
 
     // The tray icon as the shell knows it: a change is answered only for an icon it holds.
     static bool TrayIconShown()
     {
-        NOTIFYICONDATAA data = {};
+        NOTIFYICONDATAW data = {};
         data.cbSize = NotifyIconDataSize();
-        data.hWnd = FindWindowA("TCoolTrayIconHandler", nullptr);
+        data.hWnd = FindWindowW(L"TCoolTrayIconHandler", nullptr);
         data.uID = 1;
-        return data.hWnd && Shell_NotifyIconA(NIM_MODIFY, &data);
+        return data.hWnd && Shell_NotifyIconW(NIM_MODIFY, &data);
     }
 
     // A right click on the tray icon, then keys in the menu once it is open.
     static bool ChooseFromMenu(std::initializer_list<WORD> keys)
     {
-        const HWND handler = FindWindowA("TCoolTrayIconHandler", nullptr);
-        PostMessageA(handler, WM_TRAYNOTIFY, 1, WM_RBUTTONDOWN);
-        if (!WaitUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }))
+        const HWND handler = FindWindowW(L"TCoolTrayIconHandler", nullptr);
+        PostMessageW(handler, WM_TRAYNOTIFY, 1, WM_RBUTTONDOWN);
+        if (!WaitUntil([] { return FindWindowW(L"#32768", nullptr) != nullptr; }))
             return false;
         for (const WORD key : keys) {
             SendKeysToOpenMenu({key});
@@ -124,20 +125,20 @@ TEST(AgentProgram, FillsTheStoreRegistersItselfAndASecondStartEndsAtOnce)
 TEST(AgentProgram, CarriesItsIconsVersionAndStrings)
 {
     const std::string program = GetAppFolder() + "kdAgent.exe";
-    EXPECT_EQ(ExtractIconExA(program.c_str(), -1, nullptr, nullptr, 0), 3u);
+    EXPECT_EQ(ExtractIconExW(WideFromUtf8(program).c_str(), -1, nullptr, nullptr, 0), 3u);
     const auto version = ReadFixedVersion(program);
     ASSERT_TRUE(version);
     EXPECT_EQ(version->dwFileVersionMS, 0x00010000u);
-    const UniqueModule module(LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const UniqueModule module(LoadLibraryExW(WideFromUtf8(program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(module);
-    char text[256] = {};
-    EXPECT_GT(LoadStringA(module.get(), IDS_CONFIG_FILE, text, sizeof text), 0);
-    EXPECT_STREQ(text, "config.dat");
-    EXPECT_GT(LoadStringA(module.get(), IDS_MENU_REFRESH, text, sizeof text), 0);
-    EXPECT_STREQ(text, "&Refresh");
-    for (const char* icon : {"ICO_TRAY", "ICO_TRAY16", "ICO_001"})
-        EXPECT_TRUE(FindResourceA(module.get(), icon, MAKEINTRESOURCEA(14))) << icon;
-    EXPECT_TRUE(FindResourceA(module.get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) << "manifest";
+    wchar_t text[256] = {};
+    EXPECT_GT(LoadStringW(module.get(), IDS_CONFIG_FILE, text, 256), 0);
+    EXPECT_STREQ(text, L"config.dat");
+    EXPECT_GT(LoadStringW(module.get(), IDS_MENU_REFRESH, text, 256), 0);
+    EXPECT_STREQ(text, L"&Refresh");
+    for (const wchar_t* icon : {L"ICO_TRAY", L"ICO_TRAY16", L"ICO_001"})
+        EXPECT_TRUE(FindResourceW(module.get(), icon, MAKEINTRESOURCEW(14))) << icon;
+    EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) << "manifest";
 }
 
 TEST(AgentProgram, MessagesShowHideRefreshEndSessionAndQuit)
@@ -223,15 +224,15 @@ TEST(AgentProgram, QuitWhileAnErrorBoxIsOpenEndsAtOnce)
     HWND box = nullptr;
     EXPECT_TRUE(WaitUntil(
         [&] {
-            box = FindWindowA("#32770", "Keldora! 2004 - Agent");
+            box = FindWindowW(L"#32770", L"Keldora! 2004 - Agent");
             DWORD owner = 0;
             return box && GetWindowThreadProcessId(box, &owner) && owner == agentId;
         },
         30000));
     ASSERT_TRUE(RunningAgent::Window());
-    PostMessageA(RunningAgent::Window(), UM_QUIT, 0, 0);
+    PostMessageW(RunningAgent::Window(), UM_QUIT, 0, 0);
     EXPECT_EQ(WaitForExit(agent.Process(), 5000), 0u);
-    DeleteFileA(blocker.c_str());
+    DeleteFileW(WideFromUtf8(blocker).c_str());
 }
 
 TEST(AgentProgram, WindowsNinetyFiveFamilySkipsTheAdministratorCheck)

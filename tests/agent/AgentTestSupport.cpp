@@ -9,12 +9,12 @@
 
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys)
 {
-    const HWND menu = FindWindowA("#32768", nullptr);
+    const HWND menu = FindWindowW(L"#32768", nullptr);
     if (!menu)
         return;
     for (const WORD key : keys) {
-        PostMessageA(menu, WM_KEYDOWN, key, 0);
-        PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+        PostMessageW(menu, WM_KEYDOWN, key, 0);
+        PostMessageW(menu, WM_KEYUP, key, 0xC0000000);
     }
 }
 

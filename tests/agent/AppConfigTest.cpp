@@ -6,6 +6,7 @@
 #include "core/Assert.h"
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -125,7 +126,7 @@ TEST(AppConfig, BrieflyLockedFileIsWaitedFor)
     ScratchFolder dir("kdagent-");
     const std::string file = dir.PathOf("config.dat");
     WriteFile(file, "[Setup]\r\nShowIcon=0\r\n");
-    UniqueFile lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     std::thread release([&lock] {
         Sleep(300);
@@ -140,7 +141,7 @@ TEST(AppConfig, FileLockedForLongAnswersFalseAndChangesNothing)
     ScratchFolder dir("kdagent-");
     const std::string file = dir.PathOf("config.dat");
     WriteFile(file, "[Setup]\r\nShowIcon=0\r\n");
-    UniqueFile lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     TAppCfgIni config;
     EXPECT_TRUE(config.Open(file));
@@ -186,7 +187,7 @@ TEST(AppConfig, WriteThatCannotReachTheDiskStaysInMemoryOnly)
     WriteFile(file, "[Setup]\r\nShowIcon=1\r\n");
     TAppCfgIni config;
     config.Open(file);
-    UniqueFile lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     EXPECT_FALSE(config.WriteInteger("Setup\\ShowIcon", 0));
     int value = 1;
@@ -222,7 +223,7 @@ TEST(AppConfig, DatesRoundTripInTheShortDateFormat)
 TEST(AppConfig, FormStateRoundTrip)
 {
     ScratchFolder dir("kdagent-");
-    HWND form = CreateWindowExA(0, "STATIC", "form", WS_POPUP, 10, 20, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND form = CreateWindowExW(0, L"STATIC", L"form", WS_POPUP, 10, 20, 300, 200, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(form);
     TAppCfgIni config;
     config.Open(dir.PathOf("config.dat"));
