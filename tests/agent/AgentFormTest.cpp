@@ -546,3 +546,23 @@ TEST(AdminCheck, TheGroupCountsEnabledOrDenyOnlyAndOnlyEnabledMeansElevated)
     RevertToSelf();
     EXPECT_EQ(CurrentAdminState(), TAdminState::asElevated);
 }
+
+TEST(AgentFormFolders, SettingsAndLogLiveInFoldersOutsideTheCodePage)
+{
+    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg \xe4\xba\xa7\xe5\x93\x81 ");
+    const std::string user = sandbox.PathOf("\xe7\x94\xa8\xe6\x88\xb7") + "\\";
+    const std::string blocker = GetStpDesc(9).Path + "\\Keldora";
+    WriteFile(blocker, "a file where the store folder belongs");
+    {
+        const TAgentForm form(TAgentOptions{sandbox.Folder(), user, std::nullopt});
+        EXPECT_TRUE(form.Created());
+        EXPECT_EQ(form.LogFile(), user + "kdAgent.log");
+        EXPECT_NE(ReadFile(form.LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
+        EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")),
+                  "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\nAutoCheck=1\r\n");
+        EXPECT_EQ(StoreValue(0, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
+    }
+    ASSERT_EQ(sandbox.Messages().size(), 1u);
+    EXPECT_NE(sandbox.Messages()[0].find("Unable to setup startup items from dir:"), std::string::npos);
+    DeleteFileW(WideFromUtf8(blocker).c_str());
+}

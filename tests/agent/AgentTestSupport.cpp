@@ -47,10 +47,10 @@ std::vector<std::string> Lines(const std::string& text)
 
 } // namespace
 
-AgentSandbox::AgentSandbox()
+AgentSandbox::AgentSandbox(std::string_view folderPrefix)
 {
     ClearWatchedLocations();
-    folder_ = std::make_unique<ScratchFolder>("kdagent-");
+    folder_ = std::make_unique<ScratchFolder>(folderPrefix);
     messageLog_ = std::make_unique<EnvVarScope>("KDAGENT_MESSAGE_LOG", PathOf("messages.log"));
     recordFile_ = std::make_unique<EnvVarScope>("KD_RECORD_FILE", PathOf("launches.log"));
     AddRecorder("KdConfig.exe");

@@ -36,13 +36,17 @@ ScratchFolder::ScratchFolder(std::string_view prefix)
     static int counter = 0;
     path_ = "C:\\" + std::string(prefix) + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
     RemoveTree(path_);
+    // A prefix may name folders above the scratch folder; those made here go with it.
+    created_ = path_;
+    while (ParentOf(created_).size() > 2 && !DirectoryExists(ParentOf(created_)))
+        created_ = ParentOf(created_);
     if (!ForceDirectories(path_))
         throw std::runtime_error("cannot create " + path_);
 }
 
 ScratchFolder::~ScratchFolder()
 {
-    RemoveTree(path_);
+    RemoveTree(created_);
 }
 
 std::string ScratchFolder::PathOf(std::string_view relative) const
