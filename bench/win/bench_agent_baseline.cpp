@@ -23,7 +23,8 @@ int main()
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     wchar_t folder[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, FALSE);
-    const HWND window = CreateWindowExW(0, L"STATIC", L"idle", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    const HWND window =
+        CreateWindowExW(0, L"STATIC", L"idle", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     NOTIFYICONDATAW icon = {};
     icon.cbSize = NOTIFYICONDATAW_V2_SIZE;
     icon.hWnd = window;

@@ -41,7 +41,8 @@ UINT TaskbarCreatedMessage()
 template <std::size_t N>
 void CopyText(wchar_t (&target)[N], const std::string& text, std::size_t maxLength)
 {
-    const std::wstring wide = WideFromUtf8(std::string_view(text).substr(0, Utf8PrefixLength(text, std::min(maxLength, N - 1))));
+    const std::wstring wide =
+        WideFromUtf8(std::string_view(text).substr(0, Utf8PrefixLength(text, std::min(maxLength, N - 1))));
     std::memcpy(target, wide.data(), wide.size() * sizeof(wchar_t));
     target[wide.size()] = L'\0';
 }

@@ -23,8 +23,8 @@ bool IsLockError(DWORD error)
 UniqueFile OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD& error)
 {
     for (int attempt = 0;; ++attempt) {
-        UniqueFile file(
-            CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         error = file ? ERROR_SUCCESS : GetLastError();
         if (file || !IsLockError(error) || attempt + 1 == kLockAttempts)
             return file;

@@ -23,7 +23,9 @@ TFileInfoRecord TFileInfo::GetInfo(int kind) const
     record.icon.reset(info.hIcon);
     record.iconIndex = info.iIcon;
     record.attributes = info.dwAttributes;
-    record.displayName = Utf8FromWide(std::wstring_view(info.szDisplayName, wcsnlen(info.szDisplayName, std::size(info.szDisplayName))));
-    record.typeName = Utf8FromWide(std::wstring_view(info.szTypeName, wcsnlen(info.szTypeName, std::size(info.szTypeName))));
+    record.displayName =
+        Utf8FromWide(std::wstring_view(info.szDisplayName, wcsnlen(info.szDisplayName, std::size(info.szDisplayName))));
+    record.typeName =
+        Utf8FromWide(std::wstring_view(info.szTypeName, wcsnlen(info.szTypeName, std::size(info.szTypeName))));
     return record;
 }

@@ -53,8 +53,8 @@ bool ShellOpen(const TExecuteInfo& info, bool wait)
     const std::wstring parameters = WideFromUtf8(info.Parameters);
     const std::wstring directory = WideFromUtf8(info.Directory);
     if (!wait) {
-        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, nullptr, file.c_str(), TextOrNull(parameters),
-                                                                    TextOrNull(directory), SW_SHOWNORMAL));
+        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
+            nullptr, nullptr, file.c_str(), TextOrNull(parameters), TextOrNull(directory), SW_SHOWNORMAL));
         return result > 32;
     }
     SHELLEXECUTEINFOW execute = {};

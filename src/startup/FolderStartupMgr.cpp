@@ -121,8 +121,8 @@ void TFolderStartupMgr::CheckIndexAccess(DWORD access) const
 {
     if (!FileExists(IniFile()))
         return;
-    const UniqueFile index(CreateFileW(WideFromUtf8(IniFile()).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+    const UniqueFile index(CreateFileW(WideFromUtf8(IniFile()).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
     if (!index)
         throw EWin32Error("Opening " + IniFile(), GetLastError());
 }

@@ -47,7 +47,8 @@ std::optional<std::string> AnsiOf(std::string_view text)
     const std::wstring wide = WideFromUtf8(text);
     const int length = static_cast<int>(wide.size());
     BOOL lossy = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, nullptr, &lossy);
+    const int size =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, nullptr, &lossy);
     if (size <= 0 || lossy)
         return std::nullopt;
     std::string ansi(static_cast<std::size_t>(size), '\0');

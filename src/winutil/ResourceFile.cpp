@@ -44,8 +44,8 @@ bool WriteResourceToFile(HMODULE module, const char* name, const char* type, con
         return false;
     bool written = false;
     {
-        UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
         if (!file)
             return false;
         written = WriteAll(file.get(), data, size);

@@ -269,8 +269,8 @@ TEST_F(AgentForm, HugeSettingsFileIsLeftAloneAndTheDefaultsApply)
 TEST_F(AgentForm, LockedSettingsFileLeavesTheIconOn)
 {
     WriteFile(sandbox.PathOf("config.dat"), "[Setup]\r\nShowIcon=1\r\n");
-    UniqueFile lock(CreateFileW(WideFromUtf8(sandbox.PathOf("config.dat")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(sandbox.PathOf("config.dat")).c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     Start();
     EXPECT_TRUE(form->ShowIcon());
@@ -413,8 +413,8 @@ TEST_F(AgentForm, SettingsGoToTheUsersCopyWhenTheSharedFileCannotBeWritten)
 {
     WriteFile(sandbox.PathOf("config.dat"), "[Setup]\r\nShowIcon=1\r\n");
     // Readable by all, writable by none while the lock is held.
-    UniqueFile lock(CreateFileW(WideFromUtf8(sandbox.PathOf("config.dat")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(sandbox.PathOf("config.dat")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     Start();
     EXPECT_EQ(form->CoolTrayIcon().BalloonText(), LoadResourceString(IDS_BALLOON_TEXT));
@@ -549,7 +549,8 @@ TEST(AdminCheck, TheGroupCountsEnabledOrDenyOnlyAndOnlyEnabledMeansElevated)
 
 TEST(AgentFormFolders, SettingsAndLogLiveInFoldersOutsideTheCodePage)
 {
-    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg \xe4\xba\xa7\xe5\x93\x81 ");
+    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg "
+                         "\xe4\xba\xa7\xe5\x93\x81 ");
     const std::string user = sandbox.PathOf("\xe7\x94\xa8\xe6\x88\xb7") + "\\";
     const std::string blocker = GetStpDesc(9).Path + "\\Keldora";
     WriteFile(blocker, "a file where the store folder belongs");

@@ -378,7 +378,8 @@ TEST(AgentProgram, NamesInAnyScriptAreTakenOverShownAndComeBackWithoutTwins)
 // Installed in a folder whose name the ANSI code page cannot hold.
 TEST(AgentProgram, FolderOutsideTheCodePageHoldsItsSettingsMessagesAndCommands)
 {
-    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg \xe4\xba\xa7\xe5\x93\x81 ");
+    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg "
+                         "\xe4\xba\xa7\xe5\x93\x81 ");
     const std::string tool = "\xd0\x98\xd0\xbd\xd1\x81\xd1\x82\xd1\x80\xd1\x83\xd0\xbc\xd0\xb5\xd0\xbd\xd1\x82";
     const RegKey run = OpenRunKey(1);
     ASSERT_EQ(run.WriteDword(tool, 7), ERROR_SUCCESS);  // no text: reported, left where it is
@@ -387,7 +388,8 @@ TEST(AgentProgram, FolderOutsideTheCodePageHoldsItsSettingsMessagesAndCommands)
 
     // The first take-over ends the start-up; the program's folder holds its settings.
     ASSERT_TRUE(WaitUntil([&] { return !sandbox.Messages().empty(); }));
-    EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")), "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\nAutoCheck=1\r\n");
+    EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")),
+              "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\nAutoCheck=1\r\n");
     EXPECT_EQ(StoreValue(0, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
     EXPECT_NE(sandbox.Messages()[0].find("\"" + tool + "\""), std::string::npos) << sandbox.Messages()[0];
     const std::string log = ReadFile(GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log");

@@ -86,8 +86,9 @@ TEST(CoolTrayIcon, BalloonFields)
     TCoolTrayIcon tray(nullptr);
     tray.SetIcon(TestIcon());
     tray.SetIconVisible(true);
-    EXPECT_TRUE(tray.ShowBalloonHint(std::string(80, 't'), "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 J\xc3\xb6rg \xe4\xbd\xa0\xe5\xa5\xbd",
-                                     TBalloonHintIcon::bitInfo, 10));
+    EXPECT_TRUE(tray.ShowBalloonHint(
+        std::string(80, 't'), "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 J\xc3\xb6rg \xe4\xbd\xa0\xe5\xa5\xbd",
+        TBalloonHintIcon::bitInfo, 10));
     const NOTIFYICONDATAW data = tray.NotifyData(kTrayFlags | NIF_INFO);
     EXPECT_EQ(data.uTimeout, 10000u);
     EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));

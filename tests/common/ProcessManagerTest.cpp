@@ -276,7 +276,8 @@ TEST(WaitWithMessages, DispatchesWhileWaitingAndKeepsQuit)
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"KdWaitTest";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowW(L"KdWaitTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    HWND window =
+        CreateWindowW(L"KdWaitTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
     UniqueKernelHandle signalled(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const DWORD threadId = GetCurrentThreadId();

@@ -58,7 +58,8 @@ std::string ScratchFolder::AddFile(std::string_view relative, std::string_view c
 {
     const std::string path = PathOf(relative);
     ForceDirectories(ParentOf(path));
-    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw std::runtime_error("cannot create " + path);
     DWORD written = 0;

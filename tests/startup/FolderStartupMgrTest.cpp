@@ -124,7 +124,8 @@ TEST_F(FolderStartupMgrTest, NoEntryIsEverInNeitherPlace)
     WriteFile(In("locked.lnk"), "locked");
     WriteFile(In("free.lnk"), "free");
     {
-        UniqueFile lock(CreateFileW(WideFromUtf8(In("locked.lnk")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile lock(
+            CreateFileW(WideFromUtf8(In("locked.lnk")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock);
         TFolderStartupMgr mgr(UserFolder);
         ASSERT_TRUE(mgr.SetupItems());
@@ -148,7 +149,8 @@ TEST_F(FolderStartupMgrTest, NoEntryIsEverInNeitherPlace)
     ASSERT_TRUE(mgr.SetupItems());
     WriteFile(In("b.lnk"), "user's new b");
     {
-        UniqueFile lock(CreateFileW(WideFromUtf8(In("b.lnk")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile lock(
+            CreateFileW(WideFromUtf8(In("b.lnk")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         EXPECT_FALSE(mgr.RestoreItems());
     }
     EXPECT_EQ(ReadFile(In("a.lnk")), "a");

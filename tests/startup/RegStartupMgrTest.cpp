@@ -367,8 +367,8 @@ TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
     ASSERT_EQ(mgr.Count(), 1);
     ASSERT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, StorePath()), ERROR_SUCCESS);
     HKEY store = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, WideFromUtf8(RegistryPath(StorePath())).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, &store, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, WideFromUtf8(RegistryPath(StorePath())).c_str(), 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &store, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(store);
     LONG refused = ERROR_SUCCESS;
@@ -403,8 +403,10 @@ TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
 TEST_F(RegStartupMgrTest, NamesInAnyScriptComeBackAsThemselves)
 {
     const std::u16string loneUnits = std::u16string(u"Tool") + char16_t(0xD800);
-    const std::string names[] = {"\xe6\x97\xa5\xe6\x9c\xac" "Tool", "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd0\xb0",
-                                 "J\xc3\xb6rg Pr\xc3\xbc" "fung", Utf8FromUtf16(loneUnits)};
+    const std::string japanese = "\xe6\x97\xa5\xe6\x9c\xac" "Tool";
+    const std::string russian = "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd0\xb0";
+    const std::string german = "J\xc3\xb6rg Pr\xc3\xbc" "fung";
+    const std::string names[] = {japanese, russian, german, Utf8FromUtf16(loneUnits)};
     for (std::size_t i = 0; i < std::size(names); ++i)
         EXPECT_EQ(run.WriteString(names[i], notepad + " /" + std::to_string(i)), ERROR_SUCCESS);
     const auto before = RunValues();

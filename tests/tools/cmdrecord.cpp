@@ -35,8 +35,9 @@ void AppendRecord()
     wchar_t target[MAX_PATH + 1] = {};
     if (!GetEnvironmentVariableW(L"KD_RECORD_FILE", target, MAX_PATH))
         return;
-    const std::string record = "module=" + Utf8FromWide(ModulePath()) + "\r\ncmdline=" + Utf8FromWide(GetCommandLineW()) +
-                               "\r\ncwd=" + CurrentFolder() + "\r\nend\r\n";
+    const std::string record = "module=" + Utf8FromWide(ModulePath()) +
+                               "\r\ncmdline=" + Utf8FromWide(GetCommandLineW()) + "\r\ncwd=" + CurrentFolder() +
+                               "\r\nend\r\n";
     // Several recorders may append at once; each record goes in one write.
     for (int attempt = 0; attempt < 100; ++attempt) {
         HANDLE file = CreateFileW(target, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -12,7 +12,8 @@ TEST(FindFiles, ListsEntriesWithoutDotsAndTestsExistence)
     const std::string dir = GetTempDir() + "kdFindFiles";
     CreateDirectoryW(WideFromUtf8(dir).c_str(), nullptr);
     CreateDirectoryW(WideFromUtf8(dir + "\\sub").c_str(), nullptr);
-    CloseHandle(CreateFileW(WideFromUtf8(dir + "\\a b.lnk").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CloseHandle(
+        CreateFileW(WideFromUtf8(dir + "\\a b.lnk").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 
     const auto found = FindFiles(dir + "\\*.*");
     ASSERT_EQ(found.size(), 2u);

@@ -68,7 +68,8 @@ TEST(MessageWindow, AMessageOnlyWindowAnswersOnItsOwnThreadAndGoesWithItsObject)
         sender.join();
         EXPECT_EQ(answer.load(), 42);
         EXPECT_EQ(calledOn, ownThread) << "a message sent from another thread runs on the window's thread";
-        EXPECT_EQ(SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0), 0) << "what the callback leaves has the default handling";
+        EXPECT_EQ(SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0), 0)
+            << "what the callback leaves has the default handling";
     }
     EXPECT_FALSE(IsWindow(handle));
 }

@@ -117,7 +117,8 @@ TEST(ProfileFile, CodecFollowsTheEncodingRule)
     EXPECT_EQ(ProfileTextFromBytes(std::string("\xFF\xFE[\0A\0]\0x", 9)), "[A]") << "an odd last byte is dropped";
     EXPECT_EQ(ProfileTextFromBytes(std::string("\xFF\xFE", 2)), "");
     EXPECT_EQ(ProfileBytesFromText("B=J\xc3\xb6rg", ProfileEncoding::Ansi), "B=J\xF6rg");
-    EXPECT_EQ(ProfileBytesFromText("B=J\xc3\xb6rg", ProfileEncoding::Utf16), std::string("\xFF\xFE" "B\0=\0J\0\xF6\0r\0g\0", 14));
+    const std::string utf16("\xFF\xFE" "B\0=\0J\0\xF6\0r\0g\0", 14);
+    EXPECT_EQ(ProfileBytesFromText("B=J\xc3\xb6rg", ProfileEncoding::Utf16), utf16);
     EXPECT_EQ(ProfileBytesFromText(Japanese, ProfileEncoding::Ansi).substr(0, 2), "\xFF\xFE");
     EXPECT_TRUE(FitsAnsiCodePage("J\xc3\xb6rg \xe2\x82\xac"));
     EXPECT_FALSE(FitsAnsiCodePage(Russian));

@@ -75,7 +75,8 @@ TEST_F(RegKeyTest, StringsWithAndWithoutTerminator)
 TEST_F(RegKeyTest, NamesAndTextInAnyScriptComeBackExactly)
 {
     const std::u16string loneUnits = std::u16string(u"Tool") + char16_t(0xD800) + u"x";
-    const std::string names[] = {"\xe6\x97\xa5\xe6\x9c\xacTool", "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd0\xb0",
+    const std::string names[] = {"\xe6\x97\xa5\xe6\x9c\xacTool",
+                                 "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd0\xb0",
                                  "J\xc3\xb6rg", Utf8FromUtf16(loneUnits), ""};
     for (const std::string& name : names) {
         ASSERT_EQ(key.WriteString(name, "C:\\\xe4\xba\xa7\xe5\x93\x81\\" + name + ".exe"), 0) << name;
