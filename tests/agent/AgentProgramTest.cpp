@@ -96,20 +96,21 @@ private:
     UniqueKernelHandle process_;
 };
 
+BOOL CALLBACK AddOpenMenu(HWND window, LPARAM menus)
+{
+    wchar_t name[16] = {};
+    RECT bounds = {};
+    if (IsWindowVisible(window) && GetClassNameW(window, name, 16) && std::wstring(name) == L"#32768" &&
+        GetWindowRect(window, &bounds))
+        reinterpret_cast<std::vector<RECT>*>(menus)->push_back(bounds);
+    return TRUE;
+}
+
 // The menu windows open on the screen, left to right.
 std::vector<RECT> OpenMenus()
 {
     std::vector<RECT> menus;
-    EnumWindows(
-        [](HWND window, LPARAM found) {
-            wchar_t name[16] = {};
-            RECT bounds = {};
-            if (IsWindowVisible(window) && GetClassNameW(window, name, 16) && std::wstring(name) == L"#32768" &&
-                GetWindowRect(window, &bounds))
-                reinterpret_cast<std::vector<RECT>*>(found)->push_back(bounds);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&menus));
+    EnumWindows(AddOpenMenu, reinterpret_cast<LPARAM>(&menus));
     std::sort(menus.begin(), menus.end(), [](const RECT& a, const RECT& b) { return a.left < b.left; });
     return menus;
 }
