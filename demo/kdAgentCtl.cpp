@@ -3,12 +3,13 @@
 // "popup" asks the tray icon for its menu as a right click would; "keys"
 // presses keys (decimal virtual-key codes) in the open menu.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr UINT kAgentTrayIconId = 1;
 
 HWND AgentWindow()
 {
-    return FindWindowA("TAgentForm", nullptr);
+    return FindWindowW(L"TAgentForm", nullptr);
 }
 
 int Send(UINT message, WPARAM wParam)
@@ -28,7 +29,7 @@ int Send(UINT message, WPARAM wParam)
         return 1;
     }
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(agent, message, wParam, 0, SMTO_NORMAL, 30000, &result)) {
+    if (!SendMessageTimeoutW(agent, message, wParam, 0, SMTO_NORMAL, 30000, &result)) {
         std::fprintf(stderr, "kdAgentCtl: the agent did not answer\n");
         return 1;
     }
@@ -41,7 +42,7 @@ int WaitForAgent()
 {
     for (int i = 0; i < 300; ++i) {
         DWORD_PTR ignored = 0;
-        if (AgentWindow() && SendMessageTimeoutA(AgentWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored))
+        if (AgentWindow() && SendMessageTimeoutW(AgentWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored))
             return 0;
         Sleep(100);
     }
@@ -51,48 +52,57 @@ int WaitForAgent()
 
 int Popup()
 {
-    const HWND handler = FindWindowA("TCoolTrayIconHandler", nullptr);
+    const HWND handler = FindWindowW(L"TCoolTrayIconHandler", nullptr);
     if (!handler)
         return 1;
-    PostMessageA(handler, kTrayNotify, kAgentTrayIconId, WM_RBUTTONDOWN);
-    PostMessageA(handler, kTrayNotify, kAgentTrayIconId, WM_RBUTTONUP);
+    PostMessageW(handler, kTrayNotify, kAgentTrayIconId, WM_RBUTTONDOWN);
+    PostMessageW(handler, kTrayNotify, kAgentTrayIconId, WM_RBUTTONUP);
     return 0;
 }
 
-int Keys(int count, char** keys)
+int Keys(int count, wchar_t** keys)
 {
-    const HWND menu = FindWindowA("#32768", nullptr);
+    const HWND menu = FindWindowW(L"#32768", nullptr);
     if (!menu)
         return 1;
     for (int i = 0; i < count; ++i) {
-        const WPARAM key = static_cast<WPARAM>(std::atoi(keys[i]));
-        PostMessageA(menu, WM_KEYDOWN, key, 0);
-        PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+        const WPARAM key = static_cast<WPARAM>(std::wcstol(keys[i], nullptr, 10));
+        PostMessageW(menu, WM_KEYDOWN, key, 0);
+        PostMessageW(menu, WM_KEYUP, key, 0xC0000000);
         Sleep(150);
     }
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
-    const char* command = argv[1];
-    if (!std::strcmp(command, "wait"))
+    const wchar_t* command = argv[1];
+    if (!std::wcscmp(command, L"wait"))
         return WaitForAgent();
-    if (!std::strcmp(command, "quit"))
+    if (!std::wcscmp(command, L"quit"))
         return Send(WM_USER + 101, 0);
-    if (!std::strcmp(command, "show") && argc == 3)
-        return Send(WM_USER + 102, static_cast<WPARAM>(std::atoi(argv[2])));
-    if (!std::strcmp(command, "refresh"))
+    if (!std::wcscmp(command, L"show") && argc == 3)
+        return Send(WM_USER + 102, static_cast<WPARAM>(std::wcstol(argv[2], nullptr, 10)));
+    if (!std::wcscmp(command, L"refresh"))
         return Send(WM_USER + 103, 0);
-    if (!std::strcmp(command, "endsession"))
+    if (!std::wcscmp(command, L"endsession"))
         return Send(WM_QUERYENDSESSION, 0);
-    if (!std::strcmp(command, "popup"))
+    if (!std::wcscmp(command, L"popup"))
         return Popup();
-    if (!std::strcmp(command, "keys"))
+    if (!std::wcscmp(command, L"keys"))
         return Keys(argc - 2, argv + 2);
     return 2;
+}
+
+} // namespace
+
+int main()
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const int result = argv ? Run(argc, argv) : 2;
+    LocalFree(argv);
+    return result;
 }

@@ -1,5 +1,6 @@
 // Any bytes decode to a defined UTF-16 text whose UTF-8 form decodes to the
-// same text again; any UTF-16 (unpaired surrogates included) comes back whole.
+// same text again; any UTF-16 (unpaired surrogates included) comes back whole;
+// a cut by UTF-16 length keeps its limit and never splits a character.
 #include "core/Utf8.h"
 #include "FuzzRequire.h"
 
@@ -15,6 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(Utf16FromUtf8(Utf8FromUtf16(decoded)) == decoded, "decoded text round trip");
     if (IsValidUtf8(bytes))
         Require(Utf8FromUtf16(decoded) == bytes, "valid UTF-8 round trip");
+    const std::size_t limit = size ? data[0] : 0;
+    const std::size_t cut = Utf8PrefixLength(bytes, limit);
+    Require(cut <= bytes.size() && Utf16FromUtf8(bytes.substr(0, cut)).size() <= limit, "a cut holds its limit");
+    Require(Utf16FromUtf8(bytes.substr(0, cut)) == decoded.substr(0, Utf16FromUtf8(bytes.substr(0, cut)).size()),
+            "a cut ends between characters");
 
     std::u16string units;
     for (std::size_t i = 0; i + 1 < size; i += 2)

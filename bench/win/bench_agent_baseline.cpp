@@ -10,32 +10,36 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <cstdlib>
+#include <cwchar>
 
-int main(int argc, char** argv)
+int main()
 {
-    const UINT seconds = argc > 1 ? static_cast<UINT>(std::atoi(argv[1])) : 20;
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const UINT seconds = argv && argc > 1 ? static_cast<UINT>(std::wcstol(argv[1], nullptr, 10)) : 20;
+    LocalFree(argv);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    char folder[MAX_PATH] = {};
-    SHGetSpecialFolderPathA(nullptr, folder, CSIDL_STARTUP, FALSE);
-    const HWND window = CreateWindowExA(0, "STATIC", "idle", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    NOTIFYICONDATAA icon = {};
-    icon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    wchar_t folder[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, FALSE);
+    const HWND window =
+        CreateWindowExW(0, L"STATIC", L"idle", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = NOTIFYICONDATAW_V2_SIZE;
     icon.hWnd = window;
     icon.uID = 1;
     icon.uFlags = NIF_ICON | NIF_TIP;
-    icon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-    Shell_NotifyIconA(NIM_ADD, &icon);
+    icon.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // the application icon
+    Shell_NotifyIconW(NIM_ADD, &icon);
     SetTimer(nullptr, 0, seconds * 1000, nullptr);
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_TIMER)
             break;
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
-    Shell_NotifyIconA(NIM_DELETE, &icon);
+    Shell_NotifyIconW(NIM_DELETE, &icon);
     DestroyWindow(window);
     CoUninitialize();
     return 0;

@@ -5,16 +5,20 @@
 // Usage: bench_agent_memory [CLASS [CAPTION]]
 #include <windows.h>
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 
-int main(int argc, char** argv)
+int main()
 {
-    const auto any = [](const char* text) { return std::strcmp(text, "-") == 0 ? nullptr : text; };
-    const char* windowClass = argc > 1 ? any(argv[1]) : "TAgentForm";
-    const char* caption = argc > 2 ? any(argv[2]) : nullptr;
-    const HWND window = FindWindowA(windowClass, caption);
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const auto any = [](const wchar_t* text) { return std::wcscmp(text, L"-") == 0 ? nullptr : text; };
+    const wchar_t* windowClass = argv && argc > 1 ? any(argv[1]) : L"TAgentForm";
+    const wchar_t* caption = argv && argc > 2 ? any(argv[2]) : nullptr;
+    const HWND window = FindWindowW(windowClass, caption);
+    LocalFree(argv);
     DWORD pid = 0;
     if (!window || !GetWindowThreadProcessId(window, &pid))
         return 1;

@@ -7,11 +7,13 @@
 // registry writes, and the item keys and INI files whose last-write time moved.
 // Uses (and empties) the Run keys and Startup folders of the prefix.
 #include "agent/uAgentForm.h"
+#include "common/Utils.h"
 #include "core/StrCon.h"
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
+#include "winutil/WideText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -48,9 +50,9 @@ void ClearFolder(const std::string& folder)
     for (const std::string& dir : {folder + "\\Keldora", folder}) {
         for (const FoundFile& f : FindFiles(dir + "\\*"))
             if (!(f.attributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA((dir + "\\" + f.name).c_str());
+                DeleteFileW(WideFromUtf8(dir + "\\" + f.name).c_str());
     }
-    RemoveDirectoryA((folder + "\\Keldora").c_str());
+    RemoveDirectoryW(WideFromUtf8(folder + "\\Keldora").c_str());
 }
 
 void Reset()
@@ -117,18 +119,14 @@ std::size_t Enumerate(const std::vector<TStpDesc>& descs)
 
 std::uint64_t KeyWriteTime(HKEY root, const std::string& path)
 {
-    const RegKey key = RegKey::Open(root, path, KEY_READ);
-    FILETIME written = {};
-    if (key)
-        RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, &written);
+    const FILETIME written = RegKey::Open(root, path, KEY_READ).LastWriteTime();
     return (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
 }
 
 std::uint64_t FileWriteTime(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data);
     return (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
@@ -163,11 +161,9 @@ std::size_t CountChanged(const std::vector<std::uint64_t>& before, const std::ve
 
 int main()
 {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string folder = std::string(temp) + "kdagent-bench\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    SetEnvironmentVariableA("KDAGENT_MESSAGE_LOG", (folder + "messages.log").c_str());
+    const std::string folder = GetTempDir() + "kdagent-bench\\";
+    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
+    SetEnvironmentVariableW(L"KDAGENT_MESSAGE_LOG", WideFromUtf8(folder + "messages.log").c_str());
 
     for (const int n : {100, 1000}) {
         const int runs = n <= 100 ? 21 : 7;
@@ -185,7 +181,7 @@ int main()
         Sleep(50);  // so that a write in the cycles below gives a later time
         const std::vector<std::uint64_t> timesBefore = StoreWriteTimes(descs);
         const std::size_t writesBefore = TRegStartupMgr::StoreWrites();
-        const double cycle = MedianMillis(runs, [&] { SendMessageA(form.Handle(), UM_REFRESH_MENU, 0, 0); });
+        const double cycle = MedianMillis(runs, [&] { SendMessageW(form.Handle(), UM_REFRESH_MENU, 0, 0); });
         const std::size_t writes = TRegStartupMgr::StoreWrites() - writesBefore;
         const std::size_t rewritten = CountChanged(timesBefore, StoreWriteTimes(descs));
         TStartupMgrHelper helper(kWatched);
@@ -202,7 +198,7 @@ int main()
         std::printf("        %d steady-state refreshes: %zu registry writes counted by the store, "
                     "%zu store keys or INI files with a new last-write time\n",
                     runs, writes, rewritten);
-        SendMessageA(form.Handle(), UM_QUIT, 0, 0);
+        SendMessageW(form.Handle(), UM_QUIT, 0, 0);
     }
     Reset();
     return 0;

@@ -8,6 +8,7 @@
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <chrono>
 #include <cstdio>
@@ -36,10 +37,10 @@ void Reset(const std::string& folder)
     for (const std::string& dir : {folder, store}) {
         for (const FoundFile& f : FindFiles(dir + "\\*")) {
             if (!(f.attributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA((dir + "\\" + f.name).c_str());
+                DeleteFileW(WideFromUtf8(dir + "\\" + f.name).c_str());
         }
     }
-    RemoveDirectoryA(store.c_str());
+    RemoveDirectoryW(WideFromUtf8(store).c_str());
 }
 
 void Seed(int n, const std::string& folder)

@@ -1,19 +1,13 @@
 #include "AgentResources.h"
 
+#include "winutil/WideText.h"
+
 #include <windows.h>
 
 std::string LoadResourceString(unsigned id)
 {
-    std::string text(256, '\0');
-    for (;;) {
-        const int length = LoadStringA(GetModuleHandleA(nullptr), id, text.data(), static_cast<int>(text.size()));
-        if (length <= 0)
-            return {};
-        // A full buffer may mean a cut string: try again with more room.
-        if (static_cast<std::size_t>(length) + 1 < text.size()) {
-            text.resize(static_cast<std::size_t>(length));
-            return text;
-        }
-        text.resize(text.size() * 2);
-    }
+    // With no buffer the wide call hands out the string in the loaded resource itself.
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
+    return length > 0 && text ? Utf8FromWide(std::wstring_view(text, static_cast<std::size_t>(length))) : std::string();
 }

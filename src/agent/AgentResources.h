@@ -19,6 +19,6 @@
 #ifndef RC_INVOKED
 #include <string>
 
-// A string of the program's string table; empty when it has none.
+// A string of the program's string table (UTF-8); empty when it has none.
 std::string LoadResourceString(unsigned id);
 #endif

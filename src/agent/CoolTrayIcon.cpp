@@ -1,7 +1,9 @@
 #include "CoolTrayIcon.h"
 
 #include "common/AppMessages.h"
+#include "core/Utf8.h"
 #include "winutil/SharedMessageWindow.h"
+#include "winutil/WideText.h"
 
 #include <shlwapi.h>
 
@@ -12,9 +14,9 @@
 namespace {
 
 // Packed major.minor of a loaded system library (4.70 is 0x40046), 0 when unknown.
-DWORD PackedDllVersion(const char* library)
+DWORD PackedDllVersion(const wchar_t* library)
 {
-    const HMODULE module = GetModuleHandleA(library);
+    const HMODULE module = GetModuleHandleW(library);
     if (!module)
         return 0;
     const auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
@@ -31,16 +33,18 @@ constexpr DWORD kComCtl470 = 262214;
 UINT TaskbarCreatedMessage()
 {
     static const UINT message =
-        PackedDllVersion("comctl32.dll") > kComCtl470 ? RegisterWindowMessageA("TaskbarCreated") : 0;
+        PackedDllVersion(L"comctl32.dll") > kComCtl470 ? RegisterWindowMessageW(L"TaskbarCreated") : 0;
     return message;
 }
 
+// At most maxLength UTF-16 code units of the text, never half a character.
 template <std::size_t N>
-void CopyText(char (&target)[N], const std::string& text, std::size_t maxLength)
+void CopyText(wchar_t (&target)[N], const std::string& text, std::size_t maxLength)
 {
-    const std::size_t length = std::min({text.size(), maxLength, N - 1});
-    std::memcpy(target, text.data(), length);
-    target[length] = '\0';
+    const std::wstring wide =
+        WideFromUtf8(std::string_view(text).substr(0, Utf8PrefixLength(text, std::min(maxLength, N - 1))));
+    std::memcpy(target, wide.data(), wide.size() * sizeof(wchar_t));
+    target[wide.size()] = L'\0';
 }
 
 unsigned ShiftState(unsigned button)
@@ -72,7 +76,7 @@ constexpr UINT kExitWatchMs = 20;
 DWORD NotifyIconDataSize()
 {
     static const DWORD size =
-        PackedDllVersion("shell32.dll") >= MAKELONG(0, 5) ? NOTIFYICONDATAA_V2_SIZE : NOTIFYICONDATAA_V1_SIZE;
+        PackedDllVersion(L"shell32.dll") >= MAKELONG(0, 5) ? NOTIFYICONDATAW_V2_SIZE : NOTIFYICONDATAW_V1_SIZE;
     return size;
 }
 
@@ -127,16 +131,16 @@ void TCoolTrayIcon::Loaded()
     Notify(NIM_SETVERSION, 0);
 }
 
-NOTIFYICONDATAA TCoolTrayIcon::NotifyData(UINT flags) const
+NOTIFYICONDATAW TCoolTrayIcon::NotifyData(UINT flags) const
 {
-    NOTIFYICONDATAA data = {};
+    NOTIFYICONDATAW data = {};
     data.cbSize = NotifyIconDataSize();
     data.hWnd = HandlerWindow();
     data.uID = FId;
     data.uFlags = flags;
     data.uCallbackMessage = WM_TRAYNOTIFY;
     data.hIcon = FIcon.get();
-    const bool balloonLayout = data.cbSize >= NOTIFYICONDATAA_V2_SIZE;
+    const bool balloonLayout = data.cbSize >= NOTIFYICONDATAW_V2_SIZE;
     if (FShowHint)
         CopyText(data.szTip, FHint, balloonLayout ? 127 : 63);
     if (balloonLayout && (flags & NIF_INFO)) {
@@ -150,8 +154,8 @@ NOTIFYICONDATAA TCoolTrayIcon::NotifyData(UINT flags) const
 
 bool TCoolTrayIcon::Notify(DWORD message, UINT flags)
 {
-    NOTIFYICONDATAA data = NotifyData(flags);
-    return Shell_NotifyIconA(message, &data) != FALSE;
+    NOTIFYICONDATAW data = NotifyData(flags);
+    return Shell_NotifyIconW(message, &data) != FALSE;
 }
 
 bool TCoolTrayIcon::ShowIcon()

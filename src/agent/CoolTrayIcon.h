@@ -35,9 +35,10 @@ enum : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, 
 constexpr UINT WM_TRAYNOTIFY = WM_USER + 1024;
 constexpr UINT kTrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
-// The notify-icon record size the running shell understands: the layout with
-// balloon fields (488 bytes for 32-bit programs, 504 for 64-bit) from shell
-// version 5 on, the first layout before.
+// The notify-icon record size the running shell understands: the wide layout
+// with balloon fields (936 bytes for 32-bit programs, 952 for 64-bit) from
+// shell version 5 on, the first layout before. Texts (UTF-8) are cut to the
+// record's limits in UTF-16 code units, never inside a character.
 DWORD NotifyIconDataSize();
 
 class TCoolTrayIcon {
@@ -99,7 +100,7 @@ public:
     virtual bool ModifyIcon();
 
     // The record sent to the shell, filled from the properties.
-    NOTIFYICONDATAA NotifyData(UINT flags) const;
+    NOTIFYICONDATAW NotifyData(UINT flags) const;
     UINT Id() const { return FId; }
     // The handler window the shell's messages for every icon go to.
     static HWND HandlerWindow();

@@ -4,6 +4,7 @@
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueShell.h"
+#include "winutil/WideText.h"
 
 #include <shellapi.h>
 
@@ -92,7 +93,7 @@ TFileInfoManager::IconPair TFileInfoManager::ReadIcons(std::string_view iconText
         return {};
     const QuietErrorMode quiet;
     HICON large = nullptr, small = nullptr;
-    const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, &large, &small, 1);
+    const UINT extracted = ExtractIconExW(WideFromUtf8(source.file).c_str(), source.index, &large, &small, 1);
     IconPair icons;
     // Only an extraction that found icons hands them over: after a failure
     // the out-parameters may hold stale values (Wine copies an uninitialised
@@ -116,7 +117,7 @@ std::vector<TFileInfoManager::FileStamp> TFileInfoManager::Stamps(std::string_vi
     for (const std::string& path : {ParseIconText(iconText).file, TrimIconText(iconText)}) {
         FileStamp stamp;
         WIN32_FILE_ATTRIBUTE_DATA data = {};
-        if (!path.empty() && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        if (!path.empty() && GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data))
             stamp = {true, data.ftLastWriteTime, data.nFileSizeLow, data.nFileSizeHigh};
         stamps.push_back(stamp);
     }

@@ -3,6 +3,7 @@
 #include "common/AppMessages.h"
 #include "core/StrCon.h"
 #include "winutil/ErrorText.h"
+#include "winutil/WideText.h"
 
 namespace {
 
@@ -19,19 +20,19 @@ TBuiltMenu::Image ImageOf(const TMenuItem& item, HIMAGELIST list)
 void AppendItems(HMENU menu, const TMenuItem& parent, HIMAGELIST images, TBuiltMenu& built)
 {
     for (const TMenuItemPtr& item : parent.Items) {
-        MENUITEMINFOA info = {};
+        MENUITEMINFOW info = {};
         info.cbSize = sizeof info;
         if (item->IsSeparator()) {
             info.fMask = MIIM_FTYPE;
             info.fType = MFT_SEPARATOR;
-            InsertMenuItemA(menu, GetMenuItemCount(menu), TRUE, &info);
+            InsertMenuItemW(menu, GetMenuItemCount(menu), TRUE, &info);
             continue;
         }
         built.commands.push_back(item);
-        const std::string caption = item->Caption;
+        std::wstring caption = WideFromUtf8(item->Caption);
         info.fMask = MIIM_ID | MIIM_STRING | MIIM_STATE | MIIM_DATA;
         info.wID = static_cast<UINT>(built.commands.size());
-        info.dwTypeData = const_cast<char*>(caption.c_str());
+        info.dwTypeData = caption.data();
         info.fState = (item->Checked ? MFS_CHECKED : 0) | (item->Default ? MFS_DEFAULT : 0) |
                       (item->Enabled ? 0 : MFS_DISABLED);
         const TBuiltMenu::Image image = ImageOf(*item, images);
@@ -50,7 +51,7 @@ void AppendItems(HMENU menu, const TMenuItem& parent, HIMAGELIST images, TBuiltM
             info.fMask |= MIIM_SUBMENU;
             info.hSubMenu = submenu.get();
         }
-        if (!InsertMenuItemA(menu, GetMenuItemCount(menu), TRUE, &info))
+        if (!InsertMenuItemW(menu, GetMenuItemCount(menu), TRUE, &info))
             throw EWin32Error("InsertMenuItem", GetLastError());
         // The parent menu owns the submenu from now on.
         (void)submenu.release();
@@ -127,7 +128,7 @@ void TPopupMenu::Popup(int x, int y)
     SetForegroundWindow(FWindow.get());
     const UINT command = TrackPopupMenu(built.menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0,
                                         FWindow.get(), nullptr);
-    PostMessageA(FWindow.get(), WM_NULL, 0, 0);
+    PostMessageW(FWindow.get(), WM_NULL, 0, 0);
     FShown = nullptr;
     if (command >= 1 && command <= built.commands.size())
         built.commands[command - 1]->Click();

@@ -26,7 +26,7 @@ public:
 
     explicit TMenuItem(std::string caption = {}) : Caption(std::move(caption)) {}
 
-    std::string Caption;  // "-" is a separator; "&" marks the access key
+    std::string Caption;  // UTF-8; "-" is a separator; "&" marks the access key
     int Tag = 0;
     bool Checked = false;
     bool Default = false;  // drawn bold; clicked by ClickDefault

@@ -14,14 +14,14 @@
 
 namespace {
 
-constexpr const char* kAgentMutexName = "{34FAD48D-1CC7-43C3-B9A8-F7C163F22708}";
+constexpr const wchar_t* kAgentMutexName = L"{34FAD48D-1CC7-43C3-B9A8-F7C163F22708}";
 
 int RunMessageLoop()
 {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return 0;
 }
@@ -33,7 +33,7 @@ int RunAgent()
         ShowMessageBox(nullptr, LoadResourceString(IDS_NEED_ADMIN), ApplicationTitle(), MB_OK | MB_ICONERROR);
         return 1;
     }
-    const UniqueKernelHandle mutex(CreateMutexA(nullptr, TRUE, kAgentMutexName));
+    const UniqueKernelHandle mutex(CreateMutexW(nullptr, TRUE, kAgentMutexName));
     // Access denied also means the mutex exists: an agent of another context has it.
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
@@ -50,7 +50,7 @@ int RunAgent()
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     try {
         return RunAgent();

@@ -16,6 +16,7 @@
 #include "winutil/RegKey.h"
 #include "winutil/RuntimeLink.h"
 #include "winutil/WholeFile.h"
+#include "winutil/WideText.h"
 
 #include <shlobj.h>
 
@@ -29,7 +30,12 @@ constexpr const char* kConfigExe = "KdConfig.exe";
 
 HINSTANCE Instance()
 {
-    return GetModuleHandleA(nullptr);
+    return GetModuleHandleW(nullptr);
+}
+
+HICON AppIcon()
+{
+    return LoadIconW(Instance(), L"ICO_001");
 }
 
 // A top-level window: the product's other programs find it by its class,
@@ -38,8 +44,8 @@ keldora::winutil::MessageWindowOptions FormWindowOptions()
 {
     return {.kind = keldora::winutil::WindowKind::HiddenTopLevel,
             .className = kFormClass,
-            .icon = LoadIconA(Instance(), "ICO_001"),
-            .cursor = LoadCursorA(nullptr, IDC_ARROW),
+            .icon = AppIcon(),
+            .cursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)),  // the arrow
             .style = WS_OVERLAPPEDWINDOW,
             .exStyle = 0,
             .x = CW_USEDEFAULT,
@@ -66,9 +72,9 @@ constexpr const char* kOwnSettings[] = {"Common\\ShowBallon", "Setup\\ShowIcon"}
 } // namespace
 
 // Only XP's tray draws the full-colour icon well; every other system gets 16 colours.
-const char* TrayIconResource(std::uint8_t windowsKind)
+const wchar_t* TrayIconResource(std::uint8_t windowsKind)
 {
-    return windowsKind > 10 ? "ICO_TRAY" : "ICO_TRAY16";
+    return windowsKind > 10 ? L"ICO_TRAY" : L"ICO_TRAY16";
 }
 
 TMessageFilter AllowProductMessages(HWND window)
@@ -76,7 +82,7 @@ TMessageFilter AllowProductMessages(HWND window)
     using FilterExFn = BOOL WINAPI(HWND, UINT, DWORD, void*);
     using FilterFn = BOOL WINAPI(UINT, DWORD);
     constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD for the older call
-    const UINT messages[] = {RegisterWindowMessageA("TaskbarCreated"), UM_QUIT, UM_SHOW_TRAY_ICON, UM_REFRESH_MENU};
+    const UINT messages[] = {RegisterWindowMessageW(L"TaskbarCreated"), UM_QUIT, UM_SHOW_TRAY_ICON, UM_REFRESH_MENU};
     bool allowed = true;
     try {
         const auto filterEx = BindFunctionAs<FilterExFn>("user32.dll", "ChangeWindowMessageFilterEx");
@@ -179,10 +185,10 @@ void TAgentForm::FormCreate()
     for (const TMenuItemPtr& item : {FExit, FControlPanel, FNoIcon})
         item->OnClick = menuItemClick;
 
-    const char* trayIcon = TrayIconResource(GetWindowsKind());
-    FCoolTrayIcon->SetIcon(UniqueIcon(static_cast<HICON>(LoadImageA(
+    const wchar_t* trayIcon = TrayIconResource(GetWindowsKind());
+    FCoolTrayIcon->SetIcon(UniqueIcon(static_cast<HICON>(LoadImageW(
         Instance(), trayIcon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0))));
-    SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(Instance(), "ICO_001")));
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(AppIcon()));
 
     FExit->Caption = LoadResourceString(IDS_MENU_EXIT);
     FControlPanel->Caption = LoadResourceString(IDS_MENU_CONFIG);
@@ -190,7 +196,7 @@ void TAgentForm::FormCreate()
     FRefresh->Caption = LoadResourceString(IDS_MENU_REFRESH);
     FCoolTrayIcon->SetHint(LoadResourceString(IDS_TRAY_HINT));
     SetApplicationTitle(LoadResourceString(IDS_APP_TITLE));
-    SetWindowTextA(Handle(), ApplicationTitle().c_str());
+    SetWindowTextW(Handle(), WideFromUtf8(ApplicationTitle()).c_str());
 
     LoadSettings();
     FCoolTrayIcon->SetIconVisible(FShowIcon);
@@ -325,7 +331,7 @@ void TAgentForm::RefreshNow()
         {
             form.FRefreshing = false;
             if (form.FRefreshHeld && form.FModalDepth == 0)
-                PostMessageA(form.Handle(), kRunHeldWork, 0, 0);
+                PostMessageW(form.Handle(), kRunHeldWork, 0, 0);
         }
     };
     FRefreshing = true;
@@ -409,7 +415,7 @@ void TAgentForm::BeginModal()
 void TAgentForm::EndModal()
 {
     if (--FModalDepth == 0 && FRefreshHeld)
-        PostMessageA(Handle(), kRunHeldWork, 0, 0);
+        PostMessageW(Handle(), kRunHeldWork, 0, 0);
 }
 
 void TAgentForm::RunHeldWork()

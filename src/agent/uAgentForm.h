@@ -51,7 +51,7 @@ struct TAgentOptions {
 };
 
 // The tray icon's resource for a Windows classification (GetWindowsKind).
-const char* TrayIconResource(std::uint8_t windowsKind);
+const wchar_t* TrayIconResource(std::uint8_t windowsKind);
 
 // Lets the product's unelevated programs and Explorer reach an elevated
 // window: "TaskbarCreated" and 1125 to 1127. How it went:

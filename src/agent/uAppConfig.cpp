@@ -1,6 +1,7 @@
 #include "uAppConfig.h"
 
 #include "core/Assert.h"
+#include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
@@ -22,7 +23,8 @@ bool IsLockError(DWORD error)
 UniqueFile OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD& error)
 {
     for (int attempt = 0;; ++attempt) {
-        UniqueFile file(CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         error = file ? ERROR_SUCCESS : GetLastError();
         if (file || !IsLockError(error) || attempt + 1 == kLockAttempts)
             return file;
@@ -36,14 +38,15 @@ std::optional<IniDocument> LoadDocument(const std::string& path)
     const UniqueFile file = OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
     if (!file)
         return error == ERROR_FILE_NOT_FOUND ? std::optional<IniDocument>(IniDocument()) : std::nullopt;
-    const auto text = ReadWholeFile(file.get(), kMaxIniFileSize);
-    if (!text)
+    const auto bytes = ReadWholeFile(file.get(), kMaxIniFileSize);
+    if (!bytes)
         return std::nullopt;
-    return IniDocument::Parse(*text);
+    return IniDocument::Parse(ProfileTextFromBytes(*bytes));
 }
 
 // Read, change and write back while no one else can open the file, so a key
-// another program wrote since our Open survives.
+// another program wrote since our Open survives. The file keeps its encoding
+// unless its text no longer fits the ANSI code page (ProfileFile.h).
 std::optional<IniDocument> UpdateDocument(const std::string& path, const KeyPath& key, std::string_view value)
 {
     if (!IniDocument::CanHold(key.section, key.name, value))
@@ -52,13 +55,13 @@ std::optional<IniDocument> UpdateDocument(const std::string& path, const KeyPath
     const UniqueFile file = OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, error);
     if (!file)
         return std::nullopt;
-    const auto text = ReadWholeFile(file.get(), kMaxIniFileSize);
-    if (!text)
+    const auto bytes = ReadWholeFile(file.get(), kMaxIniFileSize);
+    if (!bytes)
         return std::nullopt;
-    IniDocument doc = IniDocument::Parse(*text);
+    IniDocument doc = IniDocument::Parse(ProfileTextFromBytes(*bytes));
     if (!doc.Set(key.section, key.name, value))
         return std::nullopt;
-    const std::string updated = doc.Text();
+    const std::string updated = ProfileBytesFromText(doc.Text(), ProfileEncodingOf(*bytes));
     DWORD written = 0;
     if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
         !WriteFile(file.get(), updated.data(), static_cast<DWORD>(updated.size()), &written, nullptr) ||
@@ -72,15 +75,14 @@ std::string ShortDateText(DATE value)
     SYSTEMTIME time = {};
     if (!VariantTimeToSystemTime(value, &time))
         return {};
-    const int size = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, nullptr, 0);
+    const int size = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, nullptr, 0);
     if (size <= 0)
         return {};
-    std::string text(static_cast<std::size_t>(size), '\0');
-    const int length = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, text.data(), size);
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    const int length = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, text.data(), size);
     if (length <= 0)
         return {};
-    text.resize(static_cast<std::size_t>(length - 1));
-    return text;
+    return Utf8FromWide(std::wstring_view(text.data(), static_cast<std::size_t>(length - 1)));
 }
 
 int WindowStateOf(HWND form)
@@ -162,7 +164,7 @@ bool TAppCfgIni::ReadDateTime(std::string_view keyPath, DATE& value, DATE def)
         value = def;
         return true;
     }
-    std::wstring wide = WideFromAnsi(*text);
+    std::wstring wide = WideFromUtf8(*text);
     DATE parsed = 0;
     if (FAILED(VarDateFromStr(wide.data(), LOCALE_USER_DEFAULT, 0, &parsed)))
         return false;

@@ -1,6 +1,8 @@
 #pragma once
 // Settings kept in an INI file under key paths "Section\Name" (see
-// SplitKeyPath). The file is shared with the product's other programs, so
+// SplitKeyPath). Paths and text are UTF-8; the file is read and written in
+// the encodings of ProfileFile.h (ANSI code page, or UTF-16 LE with its
+// byte-order mark once it holds text that code page cannot). The file is shared with the product's other programs, so
 // every write re-reads it under an exclusive lock and changes only its own
 // key: keys others wrote meanwhile are kept. Reads work on the copy loaded by
 // Open and refreshed by each write.

@@ -2,7 +2,9 @@
 
 #include "common/Utils.h"
 #include "winutil/WholeFile.h"
+#include "winutil/WideText.h"
 
+#include <cstdio>
 #include <exception>
 
 namespace {
@@ -65,9 +67,9 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
 {
     const std::string log = GetEnvVar("KDAGENT_MESSAGE_LOG");
     if (log.empty())
-        return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+        return MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), type);
     char hexType[16] = {};
-    wsprintfA(hexType, "%X", type);
+    std::snprintf(hexType, sizeof hexType, "%X", type);
     AppendToFile(log, caption + '|' + hexType + '|' + OneLine(text) + '\n');
     return FirstButton(type);
 }

@@ -2,8 +2,10 @@
 // Message boxes and the program's general error handling, shared by the
 // agent and the updater.
 //
+// Texts are UTF-8; boxes are shown through the wide ("W") functions.
+//
 // Test seam: when the environment variable KDAGENT_MESSAGE_LOG names a file,
-// no box is shown; each message is appended to that file as one line
+// no box is shown; each message is appended to that file as one UTF-8 line
 // "<caption>|<type in hex>|<text with CR and LF written as \r and \n>" and
 // answered with the box's first button (OK, Yes, Abort, Retry). Nothing else
 // changes, so a test sees exactly what a user would have been asked.

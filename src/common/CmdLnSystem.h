@@ -1,8 +1,8 @@
 #pragma once
 // The command-line parser's view of the running system: directory searches
 // with critical-error boxes suppressed, the shell's program lookup
-// (FindExecutableA), long names through the desktop folder's name parsing,
-// and the process environment. Stateless; safe from any thread (the shell
+// (FindExecutableW), long names through the desktop folder's name parsing,
+// and the process environment. Paths are UTF-8. Stateless; safe from any thread (the shell
 // calls run in whatever COM apartment the caller has, or none).
 
 #include "core/CmdLnUtils.h"

@@ -1,8 +1,11 @@
 #include "FileInfo.h"
 
+#include "winutil/WideText.h"
+
 #include <shellapi.h>
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 TFileInfoRecord TFileInfo::GetInfo(int kind) const
 {
@@ -13,14 +16,16 @@ TFileInfoRecord TFileInfo::GetInfo(int kind) const
         flags |= SHGFI_OPENICON;
     else
         flags |= SHGFI_SMALLICON;
-    SHFILEINFOA info = {};
+    SHFILEINFOW info = {};
     TFileInfoRecord record;
-    if (!SHGetFileInfoA(FFileName.c_str(), 0, &info, sizeof info, flags))
+    if (!SHGetFileInfoW(WideFromUtf8(FFileName).c_str(), 0, &info, sizeof info, flags))
         return record;
     record.icon.reset(info.hIcon);
     record.iconIndex = info.iIcon;
     record.attributes = info.dwAttributes;
-    record.displayName.assign(info.szDisplayName, strnlen(info.szDisplayName, sizeof info.szDisplayName));
-    record.typeName.assign(info.szTypeName, strnlen(info.szTypeName, sizeof info.szTypeName));
+    record.displayName =
+        Utf8FromWide(std::wstring_view(info.szDisplayName, wcsnlen(info.szDisplayName, std::size(info.szDisplayName))));
+    record.typeName =
+        Utf8FromWide(std::wstring_view(info.szTypeName, wcsnlen(info.szTypeName, std::size(info.szTypeName))));
     return record;
 }

@@ -2,6 +2,7 @@
 // What the shell knows about one file: its icon (large, open-state or small),
 // icon index, attributes, display name and type name. The caller owns the
 // returned icon. A path the shell cannot resolve gives a record without icon.
+// Names and paths are UTF-8.
 #include <windows.h>
 
 #include "winutil/UniqueHandle.h"

@@ -28,7 +28,7 @@ bool IsShortcut(const std::string& path)
     return HasChar('.', path) && SameTextCollapsed(TextAfterLast(".", path), "lnk", ' ');
 }
 
-const char* TextOrNull(const std::string& text)
+const wchar_t* TextOrNull(const std::wstring& text)
 {
     return text.empty() ? nullptr : text.c_str();
 }
@@ -36,33 +36,35 @@ const char* TextOrNull(const std::string& text)
 // CreateProcess may write into the command line, so it gets its own copy.
 bool StartSuspended(const std::string& candidate, const std::string& directory, PROCESS_INFORMATION& started)
 {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
-    std::vector<char> commandLine(candidate.begin(), candidate.end());
-    commandLine.push_back('\0');
-    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
-                          TextOrNull(directory), &startup, &started) != FALSE;
+    std::wstring commandLine = WideFromUtf8(candidate);
+    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
+                          TextOrNull(WideFromUtf8(directory)), &startup, &started) != FALSE;
 }
 
 // The shell gets the program and its arguments apart: it takes its file
 // argument as one name and never splits off arguments.
 bool ShellOpen(const TExecuteInfo& info, bool wait)
 {
+    const std::wstring file = WideFromUtf8(info.FileName);
+    const std::wstring parameters = WideFromUtf8(info.Parameters);
+    const std::wstring directory = WideFromUtf8(info.Directory);
     if (!wait) {
-        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, info.FileName.c_str(), TextOrNull(info.Parameters),
-                                                                    TextOrNull(info.Directory), SW_SHOWNORMAL));
+        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
+            nullptr, nullptr, file.c_str(), TextOrNull(parameters), TextOrNull(directory), SW_SHOWNORMAL));
         return result > 32;
     }
-    SHELLEXECUTEINFOA execute = {};
+    SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = kShellWaitMask;
-    execute.lpFile = info.FileName.c_str();
-    execute.lpParameters = TextOrNull(info.Parameters);
-    execute.lpDirectory = TextOrNull(info.Directory);
+    execute.lpFile = file.c_str();
+    execute.lpParameters = TextOrNull(parameters);
+    execute.lpDirectory = TextOrNull(directory);
     execute.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&execute))
+    if (!ShellExecuteExW(&execute))
         return false;
     // No process handle when the request went to a program already running.
     UniqueKernelHandle process(execute.hProcess);
@@ -90,7 +92,7 @@ JobWithPort JoinNewJob(HANDLE process)
 {
     try {
         JobWithPort joined;
-        joined.job.reset(BoundCreateJobObjectA(nullptr, nullptr));
+        joined.job.reset(BoundCreateJobObjectW(nullptr, nullptr));
         if (joined.job)
             joined.port = CreateJobPort(joined.job.get());
         if (!joined.port || !BoundAssignProcessToJobObject(joined.job.get(), process))
@@ -175,25 +177,29 @@ bool ExecuteFile(std::string_view commandLine, bool wait)
 bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
 {
     ComApartment com;
-    UniqueCom<IShellLinkA> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    UniqueCom<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(link.put()))))
         return false;
     UniqueCom<IPersistFile> file;
     if (FAILED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
         return false;
-    const std::wstring name = WideFromAnsi(SystemCmdLn().FullPath(ExpandEnvVars(fileName)));
+    const std::wstring name = WideFromUtf8(SystemCmdLn().FullPath(ExpandEnvVars(fileName)));
     if (name.empty() || FAILED(file.get()->Load(name.c_str(), STGM_READ)))
         return false;
-    char target[MAX_PATH + 1] = {};
-    char directory[MAX_PATH + 1] = {};
-    char arguments[INFOTIPSIZE + 1] = {};
-    WIN32_FIND_DATAA found;
-    if (link.get()->GetPath(target, MAX_PATH, &found, SLGP_UNCPRIORITY) != S_OK)
-        target[0] = '\0';
+    wchar_t target[MAX_PATH + 1] = {};
+    wchar_t directory[MAX_PATH + 1] = {};
+    wchar_t arguments[INFOTIPSIZE + 1] = {};
+    // The item ID list names the target exactly; the path a link keeps beside
+    // it may be a copy in the ANSI code page, "?" where a name does not fit.
+    UniqueItemIdList items;
+    WIN32_FIND_DATAW found;
+    if ((FAILED(link.get()->GetIDList(items.put())) || !items || !SHGetPathFromIDListW(items.get(), target)) &&
+        link.get()->GetPath(target, MAX_PATH, &found, SLGP_UNCPRIORITY) != S_OK)
+        target[0] = L'\0';
     link.get()->GetWorkingDirectory(directory, MAX_PATH);
     link.get()->GetArguments(arguments, INFOTIPSIZE);
-    info = {target, arguments, directory};
+    info = {Utf8FromWide(target), Utf8FromWide(arguments), Utf8FromWide(directory)};
     return true;
 }
 
@@ -232,14 +238,14 @@ bool WaitWithMessages(HWND window, HANDLE handle, DWORD timeout)
         if (result != WAIT_OBJECT_0 + 1)
             break;
         MSG message;
-        while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 quit = true;
                 quitCode = message.wParam;
                 continue;
             }
             TranslateMessage(&message);
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
         }
     }
     if (result == WAIT_TIMEOUT)

@@ -6,7 +6,8 @@
 // every program it started have ended, dispatching the calling thread's
 // messages meanwhile; the waiting thread it adds only reads a completion port.
 // A started process is never left suspended. Nothing here raises for a line
-// that cannot be started: the answer is false.
+// that cannot be started: the answer is false. Command lines and paths are
+// UTF-8; processes and the shell are started through the wide ("W") functions.
 
 #include "common/CmdLnSystem.h"
 #include "winutil/UniqueHandle.h"

@@ -3,8 +3,12 @@
 #include "core/StrCon.h"
 #include "winutil/RuntimeLink.h"
 #include "winutil/VersionInfo.h"
+#include "winutil/WideText.h"
 
-#include <cstring>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -14,11 +18,9 @@ namespace {
 std::pair<unsigned, unsigned> KernelProductVersion()
 {
     static const std::pair<unsigned, unsigned> version = [] {
-        char path[MAX_PATH + 1] = {};
-        HMODULE kernel = GetModuleHandleA("kernel32.dll");
-        if (!kernel || !GetModuleFileNameA(kernel, path, MAX_PATH))
-            return std::pair<unsigned, unsigned>{0, 0};
-        const auto fixed = ReadFixedVersion(path);
+        const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        const std::string path = kernel ? ModuleFileName(kernel) : std::string();
+        const auto fixed = path.empty() ? std::nullopt : ReadFixedVersion(path);
         if (!fixed)
             return std::pair<unsigned, unsigned>{0, 0};
         return std::pair<unsigned, unsigned>{HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS)};
@@ -30,14 +32,15 @@ std::pair<unsigned, unsigned> KernelProductVersion()
 
 WindowsVersionFacts GetWindowsVersionFacts()
 {
-    OSVERSIONINFOA info = {};
+    OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = sizeof info;
-    GetVersionExA(&info);
+    GetVersionExW(&info);
     WindowsVersionFacts facts;
     facts.nt = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
     facts.major = info.dwMajorVersion;
     facts.minor = info.dwMinorVersion;
-    facts.servicePack = std::string(info.szCSDVersion, strnlen(info.szCSDVersion, sizeof info.szCSDVersion));
+    facts.servicePack =
+        Utf8FromWide(std::wstring_view(info.szCSDVersion, wcsnlen(info.szCSDVersion, std::size(info.szCSDVersion))));
     if (!facts.nt)
         std::tie(facts.kernelMajor, facts.kernelMinor) = KernelProductVersion();
     return facts;
@@ -65,19 +68,22 @@ bool Is64BitWindows()
 #endif
 }
 
-std::string GetAppPath()
+std::string ModuleFileName(HMODULE module)
 {
-    std::string path(MAX_PATH, '\0');
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
             return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
+        if (length < path.size())
+            return Utf8FromWide(std::wstring_view(path.data(), length));
         path.resize(path.size() * 2);
     }
+}
+
+std::string GetAppPath()
+{
+    return ModuleFileName(nullptr);
 }
 
 std::string GetAppFolder()
@@ -88,47 +94,64 @@ std::string GetAppFolder()
 
 std::string GetWindowsDir()
 {
-    const UINT size = GetWindowsDirectoryA(nullptr, 0);
+    const UINT size = GetWindowsDirectoryW(nullptr, 0);
     if (size == 0)
         return {};
-    std::string dir(size, '\0');
-    const UINT length = GetWindowsDirectoryA(dir.data(), size);
+    std::wstring dir(size, L'\0');
+    const UINT length = GetWindowsDirectoryW(dir.data(), size);
     if (length == 0 || length >= size)
         return {};
-    dir.resize(length);
-    return RemoveBackslash(dir);
+    return RemoveBackslash(Utf8FromWide(std::wstring_view(dir.data(), length)));
+}
+
+std::string GetTempDir()
+{
+    std::wstring dir(MAX_PATH + 1, L'\0');
+    const DWORD length = GetTempPathW(static_cast<DWORD>(dir.size()), dir.data());
+    if (length == 0 || length >= dir.size())
+        return {};
+    return Utf8FromWide(std::wstring_view(dir.data(), length));
 }
 
 std::string GetEnvVar(std::string_view name)
 {
-    const std::string n(name);
-    std::string value(1024, '\0');
+    const std::wstring n = WideFromUtf8(name);
+    std::wstring value(1024, L'\0');
     for (;;) {
-        const DWORD length = GetEnvironmentVariableA(n.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        const DWORD length = GetEnvironmentVariableW(n.c_str(), value.data(), static_cast<DWORD>(value.size()));
         if (length == 0)
             return {};
-        if (length < value.size()) {
-            value.resize(length);
-            return value;
-        }
+        if (length < value.size())
+            return Utf8FromWide(std::wstring_view(value.data(), length));
         value.resize(length);  // the needed size, terminating zero included
     }
 }
 
 std::string ExpandEnvVars(std::string_view text)
 {
-    const std::string source(text);
-    DWORD size = ExpandEnvironmentStringsA(source.c_str(), nullptr, 0);
+    const std::wstring source = WideFromUtf8(text);
+    DWORD size = ExpandEnvironmentStringsW(source.c_str(), nullptr, 0);
     for (int attempt = 0; size != 0 && attempt < 4; ++attempt) {
-        std::vector<char> buffer(size + 1);
-        const DWORD needed = ExpandEnvironmentStringsA(source.c_str(), buffer.data(), size + 1);
+        std::vector<wchar_t> buffer(size + 1);
+        const DWORD needed = ExpandEnvironmentStringsW(source.c_str(), buffer.data(), size + 1);
         if (needed == 0)
             break;
         if (needed <= size + 1)
-            return std::string(buffer.data());
+            return Utf8FromWide(buffer.data());
         size = needed;  // the environment changed between the two calls
     }
-    return source;
+    return std::string(text);
+}
+
+std::vector<std::string> ProgramArguments()
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> list;
+    for (int i = 0; arguments && i < count; ++i)
+        list.push_back(Utf8FromWide(arguments[i]));
+    LocalFree(arguments);
+    return list;
 }
 
 bool IsVersion51OrLater()
@@ -137,9 +160,9 @@ bool IsVersion51OrLater()
     return facts.major >= 5 && facts.minor >= 1;
 }
 
-HANDLE BoundCreateJobObjectA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name)
+HANDLE BoundCreateJobObjectW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name)
 {
-    static auto* fn = BindFunctionAs<HANDLE WINAPI(LPSECURITY_ATTRIBUTES, LPCSTR)>("kernel32.dll", "CreateJobObjectA");
+    static auto* fn = BindFunctionAs<HANDLE WINAPI(LPSECURITY_ATTRIBUTES, LPCWSTR)>("kernel32.dll", "CreateJobObjectW");
     return fn(attributes, name);
 }
 

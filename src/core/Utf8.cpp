@@ -111,3 +111,17 @@ std::u16string Utf16FromUtf8(std::string_view text)
     }
     return out;
 }
+
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t units)
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const Utf8Char c = DecodeUtf8At(text, at);
+        const std::size_t needed = c.code < 0x10000 ? 1 : 2;
+        if (needed > units)
+            break;
+        units -= needed;
+        at += c.length;
+    }
+    return at;
+}

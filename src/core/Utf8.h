@@ -32,3 +32,8 @@ std::string Utf8FromUtf16(std::u16string_view text);
 // UTF-8 to UTF-16: the inverse of Utf8FromUtf16. Bytes that are no character
 // become U+FFFD each, so the result is defined for any input.
 std::u16string Utf16FromUtf8(std::string_view text);
+
+// Bytes of the longest start of the text that ends between characters and
+// holds at most `units` UTF-16 code units as Utf16FromUtf8 counts them: a
+// field limited in characters is cut there, never inside a character.
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t units);

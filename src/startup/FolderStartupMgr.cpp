@@ -7,6 +7,7 @@
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 namespace {
 
@@ -66,6 +67,16 @@ bool IsStoreName(const std::string& name)
     return SameText(name, StoreIniName) || SameText(name, StoreName);
 }
 
+bool CopyFileTo(const std::string& source, const std::string& target)
+{
+    return CopyFileW(WideFromUtf8(source).c_str(), WideFromUtf8(target).c_str(), FALSE) != FALSE;
+}
+
+bool RemoveFile(const std::string& path)
+{
+    return DeleteFileW(WideFromUtf8(path).c_str()) != FALSE;
+}
+
 } // namespace
 
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask)
@@ -110,8 +121,8 @@ void TFolderStartupMgr::CheckIndexAccess(DWORD access) const
 {
     if (!FileExists(IniFile()))
         return;
-    const UniqueFile index(CreateFileA(IniFile().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+    const UniqueFile index(CreateFileW(WideFromUtf8(IniFile()).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
     if (!index)
         throw EWin32Error("Opening " + IniFile(), GetLastError());
 }
@@ -146,14 +157,14 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n) const
 {
     const std::string source = AddBackslash(FDesc.Path) + name;
     const std::string copy = AddBackslash(StoreFolder()) + name;
-    if (!CopyFileA(source.c_str(), copy.c_str(), FALSE))
+    if (!CopyFileTo(source, copy))
         return false;
     const ProfileFile ini(IniFile());
     const StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
     const bool recorded = ini.HasSection(name) ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
                                                : WriteNewSection(ini, name, entry);
     if (recorded)
-        DeleteFileA(source.c_str());
+        RemoveFile(source);
     return recorded;
 }
 
@@ -164,8 +175,9 @@ bool TFolderStartupMgr::SetupItems()
     return RunGuarded(
         [&] {
             EnsureStoreFolder();
-            if ((GetFileAttributesA(StoreFolder().c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
-                SetFileAttributesA(StoreFolder().c_str(), FILE_ATTRIBUTE_HIDDEN);
+            const std::wstring store = WideFromUtf8(StoreFolder());
+            if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
+                SetFileAttributesW(store.c_str(), FILE_ATTRIBUTE_HIDDEN);
             const std::vector<std::string> files = ListFiles(FDesc.Path, "*.*");
             if (files.empty())
                 return false;
@@ -197,15 +209,15 @@ bool TFolderStartupMgr::RestoreItems()
                     continue;
                 const std::string stored = AddBackslash(StoreFolder()) + name;
                 const std::string target = AddBackslash(FDesc.Path) + name;
-                if (CopyFileA(stored.c_str(), target.c_str(), FALSE) && DeleteFileA(stored.c_str()))
+                if (CopyFileTo(stored, target) && RemoveFile(stored))
                     ini.EraseSection(name);
                 else
                     everyFileBack = false;
             }
             // Entries whose files failed to go back stay listed.
-            if (!everyFileBack || !DeleteFileA(IniFile().c_str()))
+            if (!everyFileBack || !RemoveFile(IniFile()))
                 return false;
-            return RemoveDirectoryA(StoreFolder().c_str()) != FALSE;
+            return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
         [&](const std::exception& e) { return FailureText(RestoreError, e); });
 }
@@ -225,7 +237,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
             // Only our own copy is ever deleted: an edited command line may
             // name the user's real program.
             const bool ownCopy = SameText(RemoveBackslash(FolderOfPath(file)), StoreFolder());
-            if (ownCopy && FileExists(file) && !DeleteFileA(file.c_str()))
+            if (ownCopy && FileExists(file) && !RemoveFile(file))
                 return false;
             return ini.EraseSection(item.Desc.view());
         },

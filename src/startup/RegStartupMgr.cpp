@@ -4,6 +4,7 @@
 #include "core/CmdLnUtils.h"
 #include "core/Format.h"
 #include "core/StrCon.h"
+#include "core/Utf8.h"
 #include "startup/StartupItemFields.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
@@ -161,18 +162,19 @@ bool ReadItem(const RegKey& key, const std::string& keyName, TStartupItem& item)
     return true;
 }
 
-// A stored line of exactly the field's length may have been cut from a longer
-// one that the Run key still holds; restoring must not shorten it. A line the
-// user shortened is shorter than that and is written back as it is.
+// A stored line may have been cut from a longer one that the Run key still
+// holds; restoring must not shorten it. A line the user shortened is no cut
+// of the native one and is written back as it is.
 bool NativeValueSupersedes(const RegKey& key, const TStartupItem& item)
 {
-    if (item.CmdLine.size() != ShortString::MaxLength)
+    // A cut line fills the field but for a character that did not fit.
+    if (Utf8PrefixLength(item.CmdLine.view(), ShortString::MaxLength - 2) == item.CmdLine.size())
         return false;
     RegKey::Value native;
     if (key.Query(item.Desc.view(), native) != ERROR_SUCCESS || !IsStringType(native.type))
         return false;
     const std::string text = TrimUpTo(RegStringData(native.data), ' ');
-    return text.size() > item.CmdLine.size() && text.compare(0, item.CmdLine.size(), item.CmdLine.view()) == 0;
+    return text.size() > item.CmdLine.size() && ShortString(text) == item.CmdLine;
 }
 
 } // namespace
@@ -283,6 +285,14 @@ bool TRegStartupMgr::SetupItems()
                 const RegKey::Value& value = values[n];
                 if (value.name == StoreName)
                     continue;
+                // The record cannot hold a longer name, and a cut one would
+                // come back as a second entry.
+                if (ShortString(value.name).size() != value.name.size()) {
+                    Note(FormatText("Startup entry \"%s...\" in \"%s\" has a name longer than 255 characters; it is "
+                                    "left where it is.",
+                                    {ShortString(value.name).str(), ViewName() + RegistryPath(FDesc.Path)}));
+                    continue;
+                }
                 const bool isText = IsStringType(value.type);
                 if (!isText)
                     Note(FormatText("Startup entry \"%s\" in \"%s\" is not a text value; it is left where it is.",

@@ -3,10 +3,13 @@
 #include "core/Assert.h"
 #include "core/StrCon.h"
 #include "common/Utils.h"
+#include "core/Utf8.h"
+#include "winutil/WideText.h"
 #include "winutil/UniqueShell.h"
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -34,7 +37,7 @@ const char* const LoadItemsErrorFormat = "Unable to read startup programs info.\
 
 void ShortString::assign(std::string_view text)
 {
-    length_ = static_cast<unsigned char>(text.size() < MaxLength ? text.size() : MaxLength);
+    length_ = static_cast<std::uint16_t>(std::min(Utf8PrefixLength(text, MaxLength), MaxBytes));
     memcpy(chars_, text.data(), length_);
 }
 
@@ -48,8 +51,8 @@ std::string GetSpecialFolderPath(int folder)
     UniqueItemIdList list;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, list.put())) || !list)
         return {};
-    char path[MAX_PATH + 1] = {};
-    return SHGetPathFromIDListA(list.get(), path) ? std::string(path) : std::string();
+    wchar_t path[MAX_PATH + 1] = {};
+    return SHGetPathFromIDListW(list.get(), path) ? Utf8FromWide(path) : std::string();
 }
 
 std::string GetLegacyCommonStartupPath()

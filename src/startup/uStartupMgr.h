@@ -14,11 +14,14 @@
 #include <string_view>
 #include <vector>
 
-// Text of at most 255 single-byte characters stored inline, so that a record
-// holding it copies by value; longer text is cut, never overrun.
+// UTF-8 text of at most 255 characters (UTF-16 code units, as the system
+// counts them) stored inline, so that a record holding it copies by value;
+// longer text is cut between characters, never inside one, never overrun.
 class ShortString {
 public:
     static constexpr std::size_t MaxLength = 255;
+    // Each code unit takes three UTF-8 bytes at the most.
+    static constexpr std::size_t MaxBytes = 3 * MaxLength;
 
     ShortString() = default;
     ShortString(std::string_view text) { assign(text); }
@@ -30,6 +33,7 @@ public:
 
     std::string str() const { return std::string(chars_, length_); }
     std::string_view view() const { return std::string_view(chars_, length_); }
+    // In bytes.
     std::size_t size() const { return length_; }
     bool empty() const { return length_ == 0; }
     friend bool operator==(const ShortString& a, const ShortString& b) { return a.view() == b.view(); }
@@ -37,8 +41,8 @@ public:
 private:
     void assign(std::string_view text);
 
-    unsigned char length_ = 0;
-    char chars_[MaxLength] = {};
+    std::uint16_t length_ = 0;
+    char chars_[MaxBytes] = {};
 };
 
 class TBaseStartupMgr;

@@ -1,19 +1,20 @@
 #include "ErrorText.h"
 
 #include "core/StrCon.h"
+#include "winutil/WideText.h"
 
 std::string ErrorText(DWORD code)
 {
-    char* buffer = nullptr;
+    wchar_t* buffer = nullptr;
     DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
     HMODULE source = nullptr;
     if (code >= 12000 && code < 13000) {
-        source = GetModuleHandleA("wininet.dll");
+        source = GetModuleHandleW(L"wininet.dll");
         if (source)
             flags = (flags & ~FORMAT_MESSAGE_FROM_SYSTEM) | FORMAT_MESSAGE_FROM_HMODULE;
     }
-    const DWORD length = FormatMessageA(flags, source, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = length ? std::string(buffer, length) : "error " + std::to_string(code);
+    const DWORD length = FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = length ? Utf8FromWide(std::wstring_view(buffer, length)) : "error " + std::to_string(code);
     LocalFree(buffer);
     return TrimUpTo(text, ' ');
 }

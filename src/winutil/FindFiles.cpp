@@ -1,14 +1,20 @@
 #include "FindFiles.h"
 
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
-bool IsDotEntry(const char* name)
+bool IsDotEntry(const wchar_t* name)
 {
-    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+DWORD Attributes(std::string_view path)
+{
+    return GetFileAttributesW(WideFromUtf8(path).c_str());
 }
 
 } // namespace
@@ -16,15 +22,15 @@ bool IsDotEntry(const char* name)
 std::vector<FoundFile> FindFiles(std::string_view pattern)
 {
     std::vector<FoundFile> found;
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAW data;
     QuietErrorMode quiet;
-    UniqueFind find(FindFirstFileA(std::string(pattern).c_str(), &data));
+    UniqueFind find(FindFirstFileW(WideFromUtf8(pattern).c_str(), &data));
     if (!find)
         return found;
     do {
         if (!IsDotEntry(data.cFileName))
-            found.push_back({data.cFileName, data.dwFileAttributes});
-    } while (FindNextFileA(find.get(), &data));
+            found.push_back({Utf8FromWide(data.cFileName), data.dwFileAttributes});
+    } while (FindNextFileW(find.get(), &data));
     return found;
 }
 
@@ -32,20 +38,20 @@ bool PathExists(std::string_view path)
 {
     if (path.empty())
         return false;
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAW data;
     QuietErrorMode quiet;
-    return static_cast<bool>(UniqueFind(FindFirstFileA(std::string(path).c_str(), &data)));
+    return static_cast<bool>(UniqueFind(FindFirstFileW(WideFromUtf8(path).c_str(), &data)));
 }
 
 bool FileExists(std::string_view path)
 {
-    const DWORD attributes = GetFileAttributesA(std::string(path).c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(std::string_view path)
 {
-    const DWORD attributes = GetFileAttributesA(std::string(path).c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -59,5 +65,5 @@ bool ForceDirectories(std::string_view path)
     const auto parent = folder.find_last_of('\\');
     if (parent != std::string::npos && parent > 0 && !ForceDirectories(folder.substr(0, parent)))
         return false;
-    return CreateDirectoryA(folder.c_str(), nullptr) || DirectoryExists(folder);
+    return CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr) || DirectoryExists(folder);
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Directory searches through an owned find handle.
+// Directory searches through an owned find handle. Paths and names are
+// UTF-8 (core/Utf8.h: a name that is no valid UTF-16 keeps its exact form).
 #include <windows.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "MessageWindow.h"
 
 #include "winutil/ErrorText.h"
+#include "winutil/WideText.h"
 
 #include <exception>
 #include <mutex>
@@ -12,15 +13,16 @@ namespace {
 
 HINSTANCE Instance()
 {
-    return GetModuleHandleA(nullptr);
+    return GetModuleHandleW(nullptr);
 }
 
 void RegisterWindowClass(const MessageWindowOptions& options, WNDPROC procedure)
 {
     static std::mutex lock;
     const std::lock_guard<std::mutex> guard(lock);
-    WNDCLASSA windowClass = {};
-    if (GetClassInfoA(Instance(), options.className, &windowClass)) {
+    const std::wstring className = WideFromUtf8(options.className);
+    WNDCLASSW windowClass = {};
+    if (GetClassInfoW(Instance(), className.c_str(), &windowClass)) {
         if (windowClass.lpfnWndProc != procedure)
             throw EWin32Error(std::string("RegisterClass ") + options.className, ERROR_CLASS_ALREADY_EXISTS);
         return;
@@ -29,8 +31,8 @@ void RegisterWindowClass(const MessageWindowOptions& options, WNDPROC procedure)
     windowClass.hInstance = Instance();
     windowClass.hIcon = options.icon;
     windowClass.hCursor = options.cursor;
-    windowClass.lpszClassName = options.className;
-    if (!RegisterClassA(&windowClass))
+    windowClass.lpszClassName = className.c_str();
+    if (!RegisterClassW(&windowClass))
         throw EWin32Error(std::string("RegisterClass ") + options.className, GetLastError());
 }
 
@@ -46,9 +48,9 @@ void WriteToDebugOutput(const std::string& className) noexcept
         } catch (...) {
             text += "unknown exception";
         }
-        OutputDebugStringA((text + "\n").c_str());
+        OutputDebugStringW(WideFromUtf8(text + "\n").c_str());
     } catch (...) {
-        OutputDebugStringA("MessageWindow: an exception was lost\n");
+        OutputDebugStringW(L"MessageWindow: an exception was lost\n");
     }
 }
 
@@ -60,26 +62,26 @@ MessageWindow::MessageWindow(const MessageWindowOptions& options, MessageCallbac
 {
     RegisterWindowClass(options, &MessageWindow::WindowProc);
     const bool messageOnly = options.kind == WindowKind::MessageOnly;
-    window_.reset(CreateWindowExA(messageOnly ? 0 : options.exStyle, options.className, "",
+    window_.reset(CreateWindowExW(messageOnly ? 0 : options.exStyle, WideFromUtf8(options.className).c_str(), L"",
                                   messageOnly ? 0 : options.style, options.x, options.y, options.width,
                                   options.height, messageOnly ? HWND_MESSAGE : nullptr, nullptr, Instance(), nullptr));
     if (!window_)
         throw EWin32Error(std::string("CreateWindow ") + options.className, GetLastError());
-    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 MessageWindow::~MessageWindow()
 {
     // The messages of the destruction itself get the default handling.
     if (window_)
-        SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
 }
 
 LRESULT CALLBACK MessageWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const auto* self = reinterpret_cast<const MessageWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    const auto* self = reinterpret_cast<const MessageWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self)
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     const std::shared_ptr<const Callbacks> callbacks = self->callbacks_;
     try {
         LRESULT result = 0;
@@ -95,7 +97,7 @@ LRESULT CALLBACK MessageWindow::WindowProc(HWND window, UINT message, WPARAM wPa
         }
         return message == WM_QUERYENDSESSION ? TRUE : 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 } // namespace keldora::winutil

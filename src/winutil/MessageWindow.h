@@ -10,7 +10,8 @@
 //
 // Every window class of these windows is registered once per process, on
 // first use, with one window procedure; a class name that other programs look
-// for is given in the options and kept.
+// for is given in the options (UTF-8) and kept. The windows are Unicode
+// windows: text messages reach them in UTF-16 whoever sends them.
 //
 // Threads: the window belongs to the thread that creates the object. Its
 // callback runs there, from that thread's message loop or from a message

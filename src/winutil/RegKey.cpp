@@ -1,6 +1,7 @@
 #include "RegKey.h"
 
 #include "winutil/RuntimeLink.h"
+#include "winutil/WideText.h"
 
 #include <cstring>
 
@@ -11,15 +12,26 @@ std::string RegistryPath(std::string_view path)
     return std::string(path);
 }
 
-std::string RegStringData(const std::string& raw)
+std::string RegStringData(std::string_view raw)
 {
-    return raw.substr(0, raw.find('\0'));
+    std::wstring text(raw.size() / 2, L'\0');
+    memcpy(text.data(), raw.data(), text.size() * sizeof(wchar_t));
+    return Utf8FromWide(std::wstring_view(text.c_str()));
 }
+
+namespace {
+
+std::wstring WidePath(std::string_view path)
+{
+    return WideFromUtf8(RegistryPath(path));
+}
+
+} // namespace
 
 RegKey RegKey::Open(HKEY root, std::string_view path, REGSAM access, LONG* error)
 {
     HKEY key = nullptr;
-    const LONG rc = RegOpenKeyExA(root, RegistryPath(path).c_str(), 0, access, &key);
+    const LONG rc = RegOpenKeyExW(root, WidePath(path).c_str(), 0, access, &key);
     if (error)
         *error = rc;
     return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
@@ -28,8 +40,8 @@ RegKey RegKey::Open(HKEY root, std::string_view path, REGSAM access, LONG* error
 RegKey RegKey::Create(HKEY root, std::string_view path, REGSAM access, LONG* error)
 {
     HKEY key = nullptr;
-    const LONG rc = RegCreateKeyExA(root, RegistryPath(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                                    nullptr, &key, nullptr);
+    const LONG rc = RegCreateKeyExW(root, WidePath(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                                    &key, nullptr);
     if (error)
         *error = rc;
     return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
@@ -62,35 +74,35 @@ LONG RegKey::DeleteTree(HKEY root, std::string_view path, REGSAM view)
 
 LONG RegKey::DeleteKey(HKEY root, std::string_view path, REGSAM view)
 {
-    const std::string full = RegistryPath(path);
+    const std::wstring full = WidePath(path);
     if (full.empty())
         return ERROR_INVALID_PARAMETER;
     if (view == 0)
-        return RegDeleteKeyA(root, full.c_str());
+        return RegDeleteKeyW(root, full.c_str());
     // Only systems that have registry views have the call that names one.
-    using RegDeleteKeyExAFn = LONG WINAPI(HKEY, LPCSTR, REGSAM, DWORD);
+    using RegDeleteKeyExWFn = LONG WINAPI(HKEY, LPCWSTR, REGSAM, DWORD);
     try {
-        static const auto deleteKeyEx = BindFunctionAs<RegDeleteKeyExAFn>("advapi32.dll", "RegDeleteKeyExA");
+        static const auto deleteKeyEx = BindFunctionAs<RegDeleteKeyExWFn>("advapi32.dll", "RegDeleteKeyExW");
         return deleteKeyEx(root, full.c_str(), view, 0);
     } catch (const std::runtime_error&) {
-        return RegDeleteKeyA(root, full.c_str());
+        return RegDeleteKeyW(root, full.c_str());
     }
 }
 
 LONG RegKey::Query(std::string_view name, Value& value) const
 {
-    const std::string n(name);
+    const std::wstring n = WideFromUtf8(name);
     DWORD size = 0;
-    LONG rc = RegQueryValueExA(get(), n.c_str(), nullptr, &value.type, nullptr, &size);
+    LONG rc = RegQueryValueExW(get(), n.c_str(), nullptr, &value.type, nullptr, &size);
     // The value may grow between the two calls; ask again until it fits.
     while (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
         value.data.assign(size, '\0');
         DWORD got = size;
-        rc = RegQueryValueExA(get(), n.c_str(), nullptr, &value.type,
-                              reinterpret_cast<BYTE*>(value.data.data()), &got);
+        rc = RegQueryValueExW(get(), n.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
+                              &got);
         if (rc == ERROR_SUCCESS) {
             value.data.resize(got);
-            value.name = n;
+            value.name = std::string(name);
             return rc;
         }
         size = got > size ? got : size * 2 + 16;
@@ -118,79 +130,88 @@ std::optional<DWORD> RegKey::ReadDword(std::string_view name) const
 
 bool RegKey::HasValue(std::string_view name) const
 {
-    return RegQueryValueExA(get(), std::string(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return RegQueryValueExW(get(), WideFromUtf8(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 LONG RegKey::WriteString(std::string_view name, std::string_view text, DWORD type) const
 {
-    const std::string data(text);
-    return RegSetValueExA(get(), std::string(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>(data.size() + 1));
+    const std::wstring data = WideFromUtf8(text);
+    return RegSetValueExW(get(), WideFromUtf8(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }
 
 LONG RegKey::WriteDword(std::string_view name, DWORD data) const
 {
-    return RegSetValueExA(get(), std::string(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+    return RegSetValueExW(get(), WideFromUtf8(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                           sizeof data);
 }
 
 LONG RegKey::DeleteValue(std::string_view name) const
 {
-    return RegDeleteValueA(get(), std::string(name).c_str());
+    return RegDeleteValueW(get(), WideFromUtf8(name).c_str());
 }
 
 LONG RegKey::SubKeyNames(std::vector<std::string>& names) const
 {
     DWORD count = 0, maxLength = 0;
-    LONG rc = RegQueryInfoKeyA(get(), nullptr, nullptr, nullptr, &count, &maxLength, nullptr, nullptr, nullptr,
+    LONG rc = RegQueryInfoKeyW(get(), nullptr, nullptr, nullptr, &count, &maxLength, nullptr, nullptr, nullptr,
                                nullptr, nullptr, nullptr);
     if (rc != ERROR_SUCCESS)
         return rc;
     names.clear();
-    std::string buffer(maxLength + 1, '\0');
+    std::wstring buffer(maxLength + 1, L'\0');
     for (DWORD i = 0;; ++i) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        rc = RegEnumKeyExA(get(), i, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        rc = RegEnumKeyExW(get(), i, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         if (rc == ERROR_MORE_DATA) {
-            buffer.assign(buffer.size() * 2, '\0');
+            buffer.assign(buffer.size() * 2, L'\0');
             --i;
             continue;
         }
         if (rc != ERROR_SUCCESS)
             return rc;
-        names.emplace_back(buffer.data(), length);
+        names.push_back(Utf8FromWide(std::wstring_view(buffer.data(), length)));
     }
 }
 
 LONG RegKey::Values(std::vector<Value>& values) const
 {
     DWORD count = 0, maxName = 0, maxData = 0;
-    LONG rc = RegQueryInfoKeyA(get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
+    LONG rc = RegQueryInfoKeyW(get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
                                &maxData, nullptr, nullptr);
     if (rc != ERROR_SUCCESS)
         return rc;
     values.clear();
-    std::string name(maxName + 1, '\0');
+    std::wstring name(maxName + 1, L'\0');
     std::string data(maxData + 1, '\0');
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataLength = static_cast<DWORD>(data.size());
         DWORD type = REG_NONE;
-        rc = RegEnumValueA(get(), i, name.data(), &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+        rc = RegEnumValueW(get(), i, name.data(), &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                            &dataLength);
         if (rc == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         if (rc == ERROR_MORE_DATA) {
             // A value grew after we asked; retry this index with room to spare.
-            name.assign(name.size() * 2, '\0');
+            name.assign(name.size() * 2, L'\0');
             data.assign(dataLength > data.size() ? dataLength : data.size() * 2, '\0');
             --i;
             continue;
         }
         if (rc != ERROR_SUCCESS)
             return rc;
-        values.push_back({std::string(name.data(), nameLength), type, std::string(data.data(), dataLength)});
+        values.push_back({Utf8FromWide(std::wstring_view(name.data(), nameLength)), type,
+                          std::string(data.data(), dataLength)});
     }
+}
+
+FILETIME RegKey::LastWriteTime() const
+{
+    FILETIME written = {};
+    RegQueryInfoKeyW(get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     &written);
+    return written;
 }

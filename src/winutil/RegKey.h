@@ -4,6 +4,12 @@
 // Failures are returned as the registry's own error code, never thrown.
 // Value buffers are sized from what the registry reports, and string data that
 // lacks its terminating zero is read correctly.
+//
+// Names, paths and text are UTF-8; the registry is called through its wide
+// ("W") functions, so string values hold the same REG_SZ / REG_EXPAND_SZ data
+// the system's own tools write. A name that is no valid UTF-16 (an unpaired
+// surrogate) is listed in the generalised UTF-8 form (core/Utf8.h) and names
+// the same value or key again when handed back.
 
 #include "winutil/UniqueHandle.h"
 
@@ -19,7 +25,7 @@ public:
     struct Value {
         std::string name;
         DWORD type = REG_NONE;
-        std::string data;  // raw bytes as stored
+        std::string data;  // raw bytes as stored: UTF-16 LE for the string types
     };
 
     RegKey() = default;
@@ -40,17 +46,22 @@ public:
     std::optional<DWORD> ReadDword(std::string_view name) const;
     bool HasValue(std::string_view name) const;
 
+    // REG_MULTI_SZ text holds its strings separated by zero characters.
     [[nodiscard]] LONG WriteString(std::string_view name, std::string_view text, DWORD type = REG_SZ) const;
     [[nodiscard]] LONG WriteDword(std::string_view name, DWORD data) const;
     [[nodiscard]] LONG DeleteValue(std::string_view name) const;
 
     [[nodiscard]] LONG SubKeyNames(std::vector<std::string>& names) const;
     [[nodiscard]] LONG Values(std::vector<Value>& values) const;
+    // Last-write time of the key; zero when it cannot be read.
+    FILETIME LastWriteTime() const;
 
 private:
     explicit RegKey(HKEY key) : key_(key) {}
     UniqueRegKey key_;
 };
 
-// Text of a string value's raw data: up to the first zero, whether or not one was stored.
-std::string RegStringData(const std::string& raw);
+// Text of a string value's raw data (UTF-16 LE): up to the first zero
+// character, whether or not one was stored; an odd last byte is no character
+// and is left out.
+std::string RegStringData(std::string_view raw);

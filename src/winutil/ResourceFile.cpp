@@ -1,6 +1,7 @@
 #include "winutil/ResourceFile.h"
 
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 namespace {
 
@@ -15,11 +16,25 @@ bool WriteAll(HANDLE file, const void* data, DWORD size)
     return false;
 }
 
+// A resource name or number as the wide functions take it; a number travels
+// in the pointer itself (MAKEINTRESOURCE).
+struct ResourceId {
+    explicit ResourceId(const char* id)
+        : number(IS_INTRESOURCE(id) ? reinterpret_cast<ULONG_PTR>(id) : 0), name(number ? L"" : WideFromUtf8(id))
+    {
+    }
+    const wchar_t* c_str() const { return number ? MAKEINTRESOURCEW(number) : name.c_str(); }
+
+
+    ULONG_PTR number;
+    std::wstring name;
+};
+
 }  // namespace
 
 bool WriteResourceToFile(HMODULE module, const char* name, const char* type, const std::string& path)
 {
-    const HRSRC resource = FindResourceA(module, name, type);
+    const HRSRC resource = FindResourceW(module, ResourceId(name).c_str(), ResourceId(type).c_str());
     if (!resource)
         return false;
     const DWORD size = SizeofResource(module, resource);
@@ -29,15 +44,15 @@ bool WriteResourceToFile(HMODULE module, const char* name, const char* type, con
         return false;
     bool written = false;
     {
-        UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
         if (!file)
             return false;
         written = WriteAll(file.get(), data, size);
     }
     if (!written) {
         const DWORD error = GetLastError();
-        DeleteFileA(path.c_str());
+        DeleteFileW(WideFromUtf8(path).c_str());
         SetLastError(error);
     }
     return written;

@@ -1,12 +1,15 @@
 #include "RuntimeLink.h"
 
+#include "winutil/WideText.h"
+
 #include <string>
 
 FARPROC BindFunction(const char* library, const char* function)
 {
-    HMODULE module = GetModuleHandleA(library);
+    const std::wstring name = WideFromUtf8(library);
+    HMODULE module = GetModuleHandleW(name.c_str());
     if (!module)
-        module = LoadLibraryA(library);
+        module = LoadLibraryW(name.c_str());
     if (!module)
         throw std::runtime_error(std::string("Library not found: ") + library);
     FARPROC address = GetProcAddress(module, function);

@@ -35,7 +35,7 @@ public:
         : options_(options),
           onMessage_(std::move(onMessage)),
           onError_(std::move(onError)),
-          releaseMessage_(releaseMessage ? releaseMessage : RegisterWindowMessageA("KeldoraSharedWindowRelease")),
+          releaseMessage_(releaseMessage ? releaseMessage : RegisterWindowMessageW(L"KeldoraSharedWindowRelease")),
           releaseAtOnce_(releaseMessage == 0)
     {
     }
@@ -67,7 +67,7 @@ public:
             if (!members_.empty() || !window_)
                 return;
             if (!releaseAtOnce_ || windowThread_ != GetCurrentThreadId()) {
-                PostMessageA(window_->get(), releaseMessage_, 0, 0);
+                PostMessageW(window_->get(), releaseMessage_, 0, 0);
                 return;
             }
             unused = std::move(window_);

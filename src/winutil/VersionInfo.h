@@ -1,5 +1,5 @@
 #pragma once
-// The fixed version block of a file's version resource.
+// The fixed version block of a file's version resource (path UTF-8).
 #include <windows.h>
 
 #include <optional>

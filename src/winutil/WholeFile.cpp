@@ -1,6 +1,7 @@
 #include "winutil/WholeFile.h"
 
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 namespace {
 
@@ -8,8 +9,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 UniqueFile OpenShared(const std::string& path, DWORD access, DWORD disposition)
 {
-    return UniqueFile(
-        CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueFile(CreateFileW(WideFromUtf8(path).c_str(), access, kShareAll, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool WriteAll(HANDLE file, std::string_view text)

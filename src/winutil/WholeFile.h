@@ -1,8 +1,8 @@
 #pragma once
 // Whole files as bytes through the Win32 file API. The C++ file streams would
 // do the same, but they link the runtime's locale machinery, most of the size
-// of a static program. Nothing here throws except on memory exhaustion; a
-// failure leaves GetLastError telling why.
+// of a static program. Paths are UTF-8. Nothing here throws except on memory
+// exhaustion; a failure leaves GetLastError telling why.
 #include <windows.h>
 
 #include <cstddef>

@@ -9,6 +9,7 @@
 #include "winutil/FindFiles.h"
 #include "common/Utils.h"
 #include "common/WineSupport.h"
+#include "winutil/WideText.h"
 
 #include <algorithm>
 
@@ -42,7 +43,7 @@ protected:
     }
     std::string UserFolder() const { return sandbox.PathOf("user") + "\\"; }
 
-    void Tray(UINT code) { SendMessageA(TCoolTrayIcon::HandlerWindow(), WM_TRAYNOTIFY, 1, code); }
+    void Tray(UINT code) { SendMessageW(TCoolTrayIcon::HandlerWindow(), WM_TRAYNOTIFY, 1, code); }
 
     // Opens the tray menu and runs the steps, one per 150 ms, while it is open.
     void PopupWith(std::vector<std::function<void()>> steps)
@@ -105,12 +106,12 @@ std::vector<BYTE> IconPixels(HICON icon)
 bool QuitPosted()
 {
     MSG msg;
-    return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
 }
 
-UniqueIcon ResourceIcon(const char* name)
+UniqueIcon ResourceIcon(const wchar_t* name)
 {
-    return UniqueIcon(static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON,
+    return UniqueIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), name, IMAGE_ICON,
                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
 }
 
@@ -140,7 +141,7 @@ TEST_F(AgentForm, TakesOverTheWatchedLocationsAndRegistersItself)
     EXPECT_FALSE(StoreHasItem(3, "ServiceTool")) << "RunServices is not watched";
     EXPECT_FALSE(FileExists(GetStpDesc(9).Path + "\\notes.txt"));
     EXPECT_TRUE(FileExists(Hidden(GetStpDesc(9).Path) + "\\notes.txt"));
-    EXPECT_TRUE(GetFileAttributesA(Hidden(GetStpDesc(9).Path).c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Hidden(GetStpDesc(9).Path)).c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(StoreValue(0, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
     EXPECT_EQ(StoreValue(0, "Keldora Agent", "Desc"), "Keldora Agent");
 
@@ -150,9 +151,9 @@ TEST_F(AgentForm, TakesOverTheWatchedLocationsAndRegistersItself)
     EXPECT_EQ(form->TimerInterval(), 300000u);
     EXPECT_TRUE(form->Created());
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
-    char caption[128] = {};
-    GetWindowTextA(form->Handle(), caption, sizeof caption);
-    EXPECT_STREQ(caption, "Keldora! 2004 - Agent");
+    wchar_t caption[128] = {};
+    GetWindowTextW(form->Handle(), caption, 128);
+    EXPECT_STREQ(caption, L"Keldora! 2004 - Agent");
     ClearLocation(3);
 }
 
@@ -185,10 +186,10 @@ TEST_F(AgentForm, MenuEntriesOrderCaptionsAndIcons)
     ASSERT_EQ(GetMenuItemCount(quickLaunch), 6);
     std::vector<bool> pictures;
     for (int i = 0; i < 6; ++i) {
-        MENUITEMINFOA info = {};
+        MENUITEMINFOW info = {};
         info.cbSize = sizeof info;
         info.fMask = MIIM_BITMAP;
-        GetMenuItemInfoA(quickLaunch, i, TRUE, &info);
+        GetMenuItemInfoW(quickLaunch, i, TRUE, &info);
         pictures.push_back(info.hbmpItem == HBMMENU_CALLBACK);
     }
     EXPECT_EQ(pictures, (std::vector<bool>{true, true, false, true, true, true})) << "a missing program has none";
@@ -228,11 +229,11 @@ TEST_F(AgentForm, HidingTheIconTellsOnceStoresItAndTheMessageBringsItBack)
     EXPECT_FALSE(form->CoolTrayIcon().IconVisible());
     EXPECT_EQ(ConfigInteger("Setup\\ShowIcon"), 0);
 
-    SendMessageA(form->Handle(), UM_SHOW_TRAY_ICON, 1, 0);
+    SendMessageW(form->Handle(), UM_SHOW_TRAY_ICON, 1, 0);
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
     EXPECT_TRUE(noIcon.Checked);
     EXPECT_EQ(ConfigInteger("Setup\\ShowIcon"), 0) << "the message stores nothing";
-    SendMessageA(form->Handle(), UM_SHOW_TRAY_ICON, 0x100, 0);
+    SendMessageW(form->Handle(), UM_SHOW_TRAY_ICON, 0x100, 0);
     EXPECT_FALSE(form->CoolTrayIcon().IconVisible()) << "only the low byte counts";
     EXPECT_EQ(sandbox.Messages().size(), 1u);
 }
@@ -268,8 +269,8 @@ TEST_F(AgentForm, HugeSettingsFileIsLeftAloneAndTheDefaultsApply)
 TEST_F(AgentForm, LockedSettingsFileLeavesTheIconOn)
 {
     WriteFile(sandbox.PathOf("config.dat"), "[Setup]\r\nShowIcon=1\r\n");
-    UniqueFile lock(CreateFileA(sandbox.PathOf("config.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(sandbox.PathOf("config.dat")).c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     Start();
     EXPECT_TRUE(form->ShowIcon());
@@ -283,8 +284,8 @@ TEST_F(AgentForm, RefreshAskedForDuringThePopupRunsRightAfterIt)
     const HWND window = form->Handle();
     PopupWith({[&] {
                    AddRunValue(1, "Late", "C:\\late.exe");
-                   SendMessageA(window, UM_REFRESH_MENU, 0, 0);
-                   SendMessageA(window, WM_TIMER, kRefreshTimerId, 0);
+                   SendMessageW(window, UM_REFRESH_MENU, 0, 0);
+                   SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
                    storedWhileOpen = StoreHasItem(1, "Late");
                },
                [] { SendKeysToOpenMenu({VK_ESCAPE, VK_ESCAPE}); }});
@@ -304,7 +305,7 @@ TEST_F(AgentForm, EntryChosenAfterARebuildStillStartsWhatItShowed)
                    ClearLocation(1);
                    AddRunValue(1, "Second", recorder + " --second");
                    // The session's end does not wait for the menu.
-                   answer = SendMessageA(window, WM_QUERYENDSESSION, 0, 0);
+                   answer = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
                },
                [] { SendKeysToOpenMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}); }});
     EXPECT_EQ(answer, 1);
@@ -317,12 +318,12 @@ TEST_F(AgentForm, QuitDuringThePopupClosesItAndSkipsTheLastTakeOver)
 {
     Start();
     const HWND window = form->Handle();
-    PopupWith({[window] { SendMessageA(window, UM_QUIT, 0, 0); }});
+    PopupWith({[window] { SendMessageW(window, UM_QUIT, 0, 0); }});
     EXPECT_TRUE(form->Quitting());
     EXPECT_TRUE(PumpUntil(QuitPosted, 2000));
     AddRunValue(1, "AfterQuit", "C:\\after.exe");
-    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 1);
-    SendMessageA(window, WM_TIMER, kRefreshTimerId, 0);
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), 1);
+    SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
     form.reset();
     EXPECT_FALSE(StoreHasItem(1, "AfterQuit"));
 }
@@ -347,17 +348,17 @@ TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
     EXPECT_NE(sandbox.Messages()[0].find("|10|Unable to setup startup items from dir:"), std::string::npos)
         << sandbox.Messages()[0];
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
-    SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
     EXPECT_EQ(sandbox.Messages().size(), 1u) << "the same message is not shown twice";
-    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
     EXPECT_EQ(sandbox.Messages().size(), 1u);
     const std::string log = ReadFile(form->LogFile());
     std::size_t occurrences = 0;
     for (std::size_t at = log.find("Unable to setup"); at != std::string::npos; at = log.find("Unable to setup", at + 1))
         ++occurrences;
     EXPECT_EQ(occurrences, 3u) << log;
-    DeleteFileA((GetStpDesc(9).Path + "\\Keldora").c_str());
-    SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
+    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
     EXPECT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "UserTool"}));
 }
@@ -367,10 +368,10 @@ TEST_F(AgentForm, EndOfSessionShowsNoBoxAndAnswersAtOnce)
     Start();
     ClearLocation(9);
     WriteFile(GetStpDesc(9).Path + "\\Keldora", "a file where the store folder belongs");
-    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
     EXPECT_TRUE(sandbox.Messages().empty());
     EXPECT_NE(ReadFile(form->LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
-    DeleteFileA((GetStpDesc(9).Path + "\\Keldora").c_str());
+    DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
 }
 
 TEST_F(AgentForm, WithoutElevationOnlyTheUsersLocationsAreTakenOverAndTheBalloonSaysWhy)
@@ -402,18 +403,18 @@ TEST_F(AgentForm, RefreshItemTakesOverAndTheTrayIconFollowsTheWindowsVersion)
     refresh.Click();
     EXPECT_TRUE(StoreHasItem(1, "ByMenu"));
     EXPECT_EQ(IconPixels(form->CoolTrayIcon().Icon()), IconPixels(ResourceIcon(TrayIconResource(GetWindowsKind()))));
-    EXPECT_STREQ(TrayIconResource(11), "ICO_TRAY") << "Windows XP";
+    EXPECT_STREQ(TrayIconResource(11), L"ICO_TRAY") << "Windows XP";
     for (const std::uint8_t kind : {0, 1, 10})
-        EXPECT_STREQ(TrayIconResource(kind), "ICO_TRAY16") << int(kind);
-    EXPECT_NE(IconPixels(ResourceIcon("ICO_TRAY")), IconPixels(ResourceIcon("ICO_TRAY16")));
+        EXPECT_STREQ(TrayIconResource(kind), L"ICO_TRAY16") << int(kind);
+    EXPECT_NE(IconPixels(ResourceIcon(L"ICO_TRAY")), IconPixels(ResourceIcon(L"ICO_TRAY16")));
 }
 
 TEST_F(AgentForm, SettingsGoToTheUsersCopyWhenTheSharedFileCannotBeWritten)
 {
     WriteFile(sandbox.PathOf("config.dat"), "[Setup]\r\nShowIcon=1\r\n");
     // Readable by all, writable by none while the lock is held.
-    UniqueFile lock(CreateFileA(sandbox.PathOf("config.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(sandbox.PathOf("config.dat")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     Start();
     EXPECT_EQ(form->CoolTrayIcon().BalloonText(), LoadResourceString(IDS_BALLOON_TEXT));
@@ -431,10 +432,10 @@ TEST_F(AgentForm, RunValueThatIsNoTextIsReportedOnceAndTheRestIsTakenOver)
 {
     const RegKey run = OpenRunKey(1);
     const DWORD number = 7;
-    RegSetValueExA(run.get(), "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    RegSetValueExW(run.get(), L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
     AddRunValue(1, "UserTool", "C:\\user.exe");
     Start();
-    SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
     ASSERT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_NE(sandbox.Messages()[0].find("\"Number\""), std::string::npos) << sandbox.Messages()[0];
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
@@ -483,13 +484,13 @@ TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNo
     EXPECT_EQ(form->QuickLaunch().Items[1]->ImageIndex, -1);
     form->QuickLaunch().Items[1]->Click();
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe /x");
-    SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
     ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty", "Gone"}));
     form->QuickLaunch().Items[2]->Click();
     PumpMessagesFor(200);
     EXPECT_TRUE(sandbox.Launches().empty());
     EXPECT_TRUE(sandbox.Messages().empty()) << "the agent shows nothing of its own";
-    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1) << "still answering";
+    EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1) << "still answering";
 }
 
 TEST_F(AgentForm, HundredRefreshesLeakNoGdiObjects)
@@ -499,11 +500,11 @@ TEST_F(AgentForm, HundredRefreshesLeakNoGdiObjects)
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe");
     WriteFile(GetStpDesc(9).Path + "\\notes.txt", "n");
     Start();
-    SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
     const int before = CountGdiObjects();
     ASSERT_GT(before, 0);
     for (int i = 0; i < 100; ++i)
-        SendMessageA(form->Handle(), UM_REFRESH_MENU, 0, 0);
+        SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
     EXPECT_LE(CountGdiObjects(), before + 2);
     EXPECT_EQ(QuickLaunchCaptions().size(), 4u);
 }
@@ -544,4 +545,25 @@ TEST(AdminCheck, TheGroupCountsEnabledOrDenyOnlyAndOnlyEnabledMeansElevated)
     EXPECT_TRUE(IsUserAdmin());
     RevertToSelf();
     EXPECT_EQ(CurrentAdminState(), TAdminState::asElevated);
+}
+
+TEST(AgentFormFolders, SettingsAndLogLiveInFoldersOutsideTheCodePage)
+{
+    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg "
+                         "\xe4\xba\xa7\xe5\x93\x81 ");
+    const std::string user = sandbox.PathOf("\xe7\x94\xa8\xe6\x88\xb7") + "\\";
+    const std::string blocker = GetStpDesc(9).Path + "\\Keldora";
+    WriteFile(blocker, "a file where the store folder belongs");
+    {
+        const TAgentForm form(TAgentOptions{sandbox.Folder(), user, std::nullopt});
+        EXPECT_TRUE(form.Created());
+        EXPECT_EQ(form.LogFile(), user + "kdAgent.log");
+        EXPECT_NE(ReadFile(form.LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
+        EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")),
+                  "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\nAutoCheck=1\r\n");
+        EXPECT_EQ(StoreValue(0, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
+    }
+    ASSERT_EQ(sandbox.Messages().size(), 1u);
+    EXPECT_NE(sandbox.Messages()[0].find("Unable to setup startup items from dir:"), std::string::npos);
+    DeleteFileW(WideFromUtf8(blocker).c_str());
 }

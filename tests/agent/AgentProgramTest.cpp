@@ -7,12 +7,22 @@
 #include "common/WineSupport.h"
 #include "startup/StartupTestSupport.h"
 #include "common/Utils.h"
+#include "core/Utf8.h"
+#include "startup/FolderStartupMgr.h"
+#include "startup/RegStartupMgr.h"
 #include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+#include "winutil/RegKey.h"
 #include "winutil/VersionInfo.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -27,7 +37,7 @@ public:
         if (WaitForExit(process_.get(), 0) != STILL_ACTIVE)
             return;
         if (const HWND window = Window())
-            PostMessageA(window, UM_QUIT, 0, 0);
+            PostMessageW(window, UM_QUIT, 0, 0);
         if (WaitForExit(process_.get(), 10000) == STILL_ACTIVE)
             TerminateProcess(process_.get(), 9);
     }
@@ -35,39 +45,39 @@ public:
     RunningAgent& operator=(const RunningAgent&) = delete;
 
     HANDLE Process() const { return process_.get(); }
-    static HWND Window() { return FindWindowA("TAgentForm", nullptr); }
+    static HWND Window() { return FindWindowW(L"TAgentForm", nullptr); }
     // The window exists once FormCreate has begun; an answer to WM_NULL comes
     // only from the message loop, after FormCreate has ended.
     static bool WaitForWindow()
     {
         DWORD_PTR ignored = 0;
         return WaitUntil([] { return Window() != nullptr; }, 30000) &&
-               SendMessageTimeoutA(Window(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+               SendMessageTimeoutW(Window(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
     }
 
     static LRESULT Send(UINT message, WPARAM wParam = 0)
     {
         DWORD_PTR result = 0;
-        SendMessageTimeoutA(Window(), message, wParam, 0, SMTO_NORMAL, 30000, &result);
+        SendMessageTimeoutW(Window(), message, wParam, 0, SMTO_NORMAL, 30000, &result);
         return static_cast<LRESULT>(result);
     }
 
     // The tray icon as the shell knows it: a change is answered only for an icon it holds.
     static bool TrayIconShown()
     {
-        NOTIFYICONDATAA data = {};
+        NOTIFYICONDATAW data = {};
         data.cbSize = NotifyIconDataSize();
-        data.hWnd = FindWindowA("TCoolTrayIconHandler", nullptr);
+        data.hWnd = FindWindowW(L"TCoolTrayIconHandler", nullptr);
         data.uID = 1;
-        return data.hWnd && Shell_NotifyIconA(NIM_MODIFY, &data);
+        return data.hWnd && Shell_NotifyIconW(NIM_MODIFY, &data);
     }
 
     // A right click on the tray icon, then keys in the menu once it is open.
     static bool ChooseFromMenu(std::initializer_list<WORD> keys)
     {
-        const HWND handler = FindWindowA("TCoolTrayIconHandler", nullptr);
-        PostMessageA(handler, WM_TRAYNOTIFY, 1, WM_RBUTTONDOWN);
-        if (!WaitUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }))
+        const HWND handler = FindWindowW(L"TCoolTrayIconHandler", nullptr);
+        PostMessageW(handler, WM_TRAYNOTIFY, 1, WM_RBUTTONDOWN);
+        if (!WaitUntil([] { return FindWindowW(L"#32768", nullptr) != nullptr; }))
             return false;
         for (const WORD key : keys) {
             SendKeysToOpenMenu({key});
@@ -85,6 +95,57 @@ private:
 
     UniqueKernelHandle process_;
 };
+
+BOOL CALLBACK AddOpenMenu(HWND window, LPARAM menus)
+{
+    wchar_t name[16] = {};
+    RECT bounds = {};
+    if (IsWindowVisible(window) && GetClassNameW(window, name, 16) && std::wstring(name) == L"#32768" &&
+        GetWindowRect(window, &bounds))
+        reinterpret_cast<std::vector<RECT>*>(menus)->push_back(bounds);
+    return TRUE;
+}
+
+// The menu windows open on the screen, left to right.
+std::vector<RECT> OpenMenus()
+{
+    std::vector<RECT> menus;
+    EnumWindows(AddOpenMenu, reinterpret_cast<LPARAM>(&menus));
+    std::sort(menus.begin(), menus.end(), [](const RECT& a, const RECT& b) { return a.left < b.left; });
+    return menus;
+}
+
+// The captions of a menu as the screen shows them, top to bottom: for each,
+// its rows of '#' (ink) and '.' (the row's background), right of the pictures.
+std::vector<std::string> CaptionsOnScreen(const RECT& menu)
+{
+    const int width = menu.right - menu.left, height = menu.bottom - menu.top;
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, width, height, screen, menu.left, menu.top, SRCCOPY);
+    const int textLeft = GetSystemMetrics(SM_CXSMICON) + 12, textRight = width - 8;
+    std::vector<std::string> captions;
+    std::string caption;
+    for (int y = 2; y < height - 2; ++y) {
+        const COLORREF background = GetPixel(dc, textRight, y);
+        std::string row;
+        for (int x = textLeft; x < textRight; ++x)
+            row += GetPixel(dc, x, y) == background ? '.' : '#';
+        if (row.find('#') != std::string::npos) {
+            caption += row + "\n";
+        } else if (!caption.empty()) {
+            captions.push_back(caption);
+            caption.clear();
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return captions;
+}
 
 UniqueKernelHandle TokenWithoutAdministrators()
 {
@@ -124,20 +185,20 @@ TEST(AgentProgram, FillsTheStoreRegistersItselfAndASecondStartEndsAtOnce)
 TEST(AgentProgram, CarriesItsIconsVersionAndStrings)
 {
     const std::string program = GetAppFolder() + "kdAgent.exe";
-    EXPECT_EQ(ExtractIconExA(program.c_str(), -1, nullptr, nullptr, 0), 3u);
+    EXPECT_EQ(ExtractIconExW(WideFromUtf8(program).c_str(), -1, nullptr, nullptr, 0), 3u);
     const auto version = ReadFixedVersion(program);
     ASSERT_TRUE(version);
     EXPECT_EQ(version->dwFileVersionMS, 0x00010000u);
-    const UniqueModule module(LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const UniqueModule module(LoadLibraryExW(WideFromUtf8(program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(module);
-    char text[256] = {};
-    EXPECT_GT(LoadStringA(module.get(), IDS_CONFIG_FILE, text, sizeof text), 0);
-    EXPECT_STREQ(text, "config.dat");
-    EXPECT_GT(LoadStringA(module.get(), IDS_MENU_REFRESH, text, sizeof text), 0);
-    EXPECT_STREQ(text, "&Refresh");
-    for (const char* icon : {"ICO_TRAY", "ICO_TRAY16", "ICO_001"})
-        EXPECT_TRUE(FindResourceA(module.get(), icon, MAKEINTRESOURCEA(14))) << icon;
-    EXPECT_TRUE(FindResourceA(module.get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) << "manifest";
+    wchar_t text[256] = {};
+    EXPECT_GT(LoadStringW(module.get(), IDS_CONFIG_FILE, text, 256), 0);
+    EXPECT_STREQ(text, L"config.dat");
+    EXPECT_GT(LoadStringW(module.get(), IDS_MENU_REFRESH, text, 256), 0);
+    EXPECT_STREQ(text, L"&Refresh");
+    for (const wchar_t* icon : {L"ICO_TRAY", L"ICO_TRAY16", L"ICO_001"})
+        EXPECT_TRUE(FindResourceW(module.get(), icon, MAKEINTRESOURCEW(14))) << icon;
+    EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) << "manifest";
 }
 
 TEST(AgentProgram, MessagesShowHideRefreshEndSessionAndQuit)
@@ -223,15 +284,15 @@ TEST(AgentProgram, QuitWhileAnErrorBoxIsOpenEndsAtOnce)
     HWND box = nullptr;
     EXPECT_TRUE(WaitUntil(
         [&] {
-            box = FindWindowA("#32770", "Keldora! 2004 - Agent");
+            box = FindWindowW(L"#32770", L"Keldora! 2004 - Agent");
             DWORD owner = 0;
             return box && GetWindowThreadProcessId(box, &owner) && owner == agentId;
         },
         30000));
     ASSERT_TRUE(RunningAgent::Window());
-    PostMessageA(RunningAgent::Window(), UM_QUIT, 0, 0);
+    PostMessageW(RunningAgent::Window(), UM_QUIT, 0, 0);
     EXPECT_EQ(WaitForExit(agent.Process(), 5000), 0u);
-    DeleteFileA(blocker.c_str());
+    DeleteFileW(WideFromUtf8(blocker).c_str());
 }
 
 TEST(AgentProgram, WindowsNinetyFiveFamilySkipsTheAdministratorCheck)
@@ -242,4 +303,101 @@ TEST(AgentProgram, WindowsNinetyFiveFamilySkipsTheAdministratorCheck)
     RunningAgent agent(sandbox, token.get());
     EXPECT_TRUE(RunningAgent::WaitForWindow());
     EXPECT_TRUE(sandbox.Messages().empty());
+}
+
+// Entries named in Japanese, Russian and German (seeded through the wide
+// API), and one whose name is no valid UTF-16.
+TEST(AgentProgram, NamesInAnyScriptAreTakenOverShownAndComeBackWithoutTwins)
+{
+    ASSERT_TRUE(LinkCjkFont()) << "the agent started below draws Chinese characters";
+    AgentSandbox sandbox;
+    const std::string recorder = sandbox.AddRecorder("tool.exe");
+    // Pairs that look alike once their characters are lost to "?".
+    const std::string japanese[] = {"\xe6\x97\xa5\xe6\x9c\xac" "Tool", "\xe6\x9d\xb1\xe4\xba\xac" "Tool"};
+    const std::string russian[] = {"\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd0\xb0",
+                                   "\xd0\x9d\xd0\xb0\xd1\x81\xd1\x82\xd1\x80\xd0\xbe\xd0\xb9\xd0\xba\xd0\xb8"};
+    const std::string german = "J\xc3\xb6rg Pr\xc3\xbc" "fung";
+    const std::string lone = Utf8FromUtf16(std::u16string(u"Tool") + char16_t(0xD800));
+    for (const std::string& name : {japanese[0], japanese[1], russian[0], german, lone})
+        AddRunValue(1, name, recorder + " " + name);
+    const std::string startup = GetStpDesc(9).Path + "\\";
+    WriteFile(startup + russian[1] + ".txt", "ru");
+    WriteFile(startup + "\xc3\x9c" "bersicht.txt", "de");
+    std::vector<RegKey::Value> runBefore;
+    ASSERT_EQ(OpenRunKey(1).Values(runBefore), ERROR_SUCCESS);
+
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    for (const std::string& name : {japanese[0], japanese[1], russian[0], german, lone})
+        EXPECT_TRUE(WaitUntil([&] { return StoreValue(1, name, "Desc") == name; })) << name;
+    EXPECT_TRUE(WaitUntil([&] {
+        return ProfileFile(startup + "Keldora\\Keldora.ini").HasSection(russian[1] + ".txt");
+    })) << "the Startup files are in the store";
+    EXPECT_EQ(ProfileEncodingOf(ReadFile(startup + "Keldora\\Keldora.ini")), ProfileEncoding::Utf16);
+
+    ASSERT_TRUE(RunningAgent::ChooseFromMenu({VK_DOWN, VK_DOWN, VK_RIGHT}));
+    ASSERT_TRUE(WaitUntil([] { return OpenMenus().size() == 2; }, 5000));
+    Sleep(300);
+    const std::vector<std::string> captions = CaptionsOnScreen(OpenMenus().back());
+    EXPECT_TRUE(WaitUntil([] {
+        SendKeysToOpenMenu({VK_ESCAPE});
+        return OpenMenus().empty();
+    }));
+    // Keldora Agent, the five Run values, the two files.
+    ASSERT_EQ(captions.size(), 8u) << "every entry is on the screen";
+    for (std::size_t i = 0; i < captions.size(); ++i)
+        for (std::size_t j = i + 1; j < captions.size(); ++j)
+            EXPECT_NE(captions[i], captions[j]) << "entries " << i << " and " << j << " look alike";
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent.Process(), 10000), 0u);
+
+    // Restored over the entries still there, and over a Run key emptied by hand.
+    for (const bool emptied : {false, true}) {
+        if (emptied) {
+            for (const RegKey::Value& value : runBefore)
+                static_cast<void>(OpenRunKey(1).DeleteValue(value.name));
+        }
+        TRegStartupMgr run(1);
+        ASSERT_TRUE(run.RestoreItems());
+        std::vector<RegKey::Value> runAfter;
+        ASSERT_EQ(OpenRunKey(1).Values(runAfter), ERROR_SUCCESS);
+        ASSERT_EQ(runAfter.size(), runBefore.size()) << "no twin";
+        for (std::size_t i = 0; i < runBefore.size(); ++i) {
+            const auto same = std::find_if(runAfter.begin(), runAfter.end(),
+                                           [&](const RegKey::Value& v) { return v.name == runBefore[i].name; });
+            ASSERT_NE(same, runAfter.end()) << runBefore[i].name;
+            EXPECT_EQ(same->data, runBefore[i].data);
+        }
+    }
+    TFolderStartupMgr folder(9);
+    ASSERT_TRUE(folder.RestoreItems());
+    EXPECT_EQ(ReadFile(startup + russian[1] + ".txt"), "ru");
+    EXPECT_EQ(ReadFile(startup + "\xc3\x9c" "bersicht.txt"), "de");
+    EXPECT_EQ(FindFiles(startup + "*").size(), 2u);
+}
+
+// Installed in a folder whose name the ANSI code page cannot hold.
+TEST(AgentProgram, FolderOutsideTheCodePageHoldsItsSettingsMessagesAndCommands)
+{
+    AgentSandbox sandbox("\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd1\x8b\\J\xc3\xb6rg "
+                         "\xe4\xba\xa7\xe5\x93\x81 ");
+    const std::string tool = "\xd0\x98\xd0\xbd\xd1\x81\xd1\x82\xd1\x80\xd1\x83\xd0\xbc\xd0\xb5\xd0\xbd\xd1\x82";
+    const RegKey run = OpenRunKey(1);
+    ASSERT_EQ(run.WriteDword(tool, 7), ERROR_SUCCESS);  // no text: reported, left where it is
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+
+    // The first take-over ends the start-up; the program's folder holds its settings.
+    ASSERT_TRUE(WaitUntil([&] { return !sandbox.Messages().empty(); }));
+    EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")),
+              "[Common]\r\nShowBallon=0\r\n\r\n[Setup]\r\nShowIcon=1\r\nAutoCheck=1\r\n");
+    EXPECT_EQ(StoreValue(0, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
+    EXPECT_NE(sandbox.Messages()[0].find("\"" + tool + "\""), std::string::npos) << sandbox.Messages()[0];
+    const std::string log = ReadFile(GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log");
+    EXPECT_NE(log.find("\"" + tool + "\""), std::string::npos);
+
+    ASSERT_TRUE(RunningAgent::ChooseFromMenu({VK_DOWN, VK_RETURN}));
+    ASSERT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
+    EXPECT_EQ(sandbox.Launches()[0], "\"" + sandbox.Folder() + "KdConfig.exe\"");
+    EXPECT_TRUE(run.HasValue(tool)) << "nothing lost";
 }

@@ -9,12 +9,12 @@
 
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys)
 {
-    const HWND menu = FindWindowA("#32768", nullptr);
+    const HWND menu = FindWindowW(L"#32768", nullptr);
     if (!menu)
         return;
     for (const WORD key : keys) {
-        PostMessageA(menu, WM_KEYDOWN, key, 0);
-        PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+        PostMessageW(menu, WM_KEYDOWN, key, 0);
+        PostMessageW(menu, WM_KEYUP, key, 0xC0000000);
     }
 }
 
@@ -47,10 +47,10 @@ std::vector<std::string> Lines(const std::string& text)
 
 } // namespace
 
-AgentSandbox::AgentSandbox()
+AgentSandbox::AgentSandbox(std::string_view folderPrefix)
 {
     ClearWatchedLocations();
-    folder_ = std::make_unique<ScratchFolder>("kdagent-");
+    folder_ = std::make_unique<ScratchFolder>(folderPrefix);
     messageLog_ = std::make_unique<EnvVarScope>("KDAGENT_MESSAGE_LOG", PathOf("messages.log"));
     recordFile_ = std::make_unique<EnvVarScope>("KD_RECORD_FILE", PathOf("launches.log"));
     AddRecorder("KdConfig.exe");

@@ -13,6 +13,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 // Presses keys in the popup menu that this thread is tracking, once it is open
 // (called from a timer while the menu's modal loop runs).
@@ -33,10 +34,11 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = 30000)
 
 // The world an agent test runs in: the four watched locations empty (before
 // and after), a scratch agent folder holding a recording KdConfig.exe, and
-// the message-box and launch records sent to files of that folder.
+// the message-box and launch records sent to files of that folder. The
+// folder's name begins with the prefix (UTF-8, "\\" for a folder above it).
 class AgentSandbox {
 public:
-    AgentSandbox();
+    explicit AgentSandbox(std::string_view folderPrefix = "kdagent-");
     ~AgentSandbox();
     AgentSandbox(const AgentSandbox&) = delete;
     AgentSandbox& operator=(const AgentSandbox&) = delete;

@@ -6,6 +6,8 @@
 #include "core/Assert.h"
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -125,7 +127,7 @@ TEST(AppConfig, BrieflyLockedFileIsWaitedFor)
     ScratchFolder dir("kdagent-");
     const std::string file = dir.PathOf("config.dat");
     WriteFile(file, "[Setup]\r\nShowIcon=0\r\n");
-    UniqueFile lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     std::thread release([&lock] {
         Sleep(300);
@@ -140,7 +142,7 @@ TEST(AppConfig, FileLockedForLongAnswersFalseAndChangesNothing)
     ScratchFolder dir("kdagent-");
     const std::string file = dir.PathOf("config.dat");
     WriteFile(file, "[Setup]\r\nShowIcon=0\r\n");
-    UniqueFile lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     TAppCfgIni config;
     EXPECT_TRUE(config.Open(file));
@@ -186,7 +188,7 @@ TEST(AppConfig, WriteThatCannotReachTheDiskStaysInMemoryOnly)
     WriteFile(file, "[Setup]\r\nShowIcon=1\r\n");
     TAppCfgIni config;
     config.Open(file);
-    UniqueFile lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     EXPECT_FALSE(config.WriteInteger("Setup\\ShowIcon", 0));
     int value = 1;
@@ -222,7 +224,7 @@ TEST(AppConfig, DatesRoundTripInTheShortDateFormat)
 TEST(AppConfig, FormStateRoundTrip)
 {
     ScratchFolder dir("kdagent-");
-    HWND form = CreateWindowExA(0, "STATIC", "form", WS_POPUP, 10, 20, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND form = CreateWindowExW(0, L"STATIC", L"form", WS_POPUP, 10, 20, 300, 200, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(form);
     TAppCfgIni config;
     config.Open(dir.PathOf("config.dat"));
@@ -237,4 +239,36 @@ TEST(AppConfig, FormStateRoundTrip)
     EXPECT_EQ(bounds.right - bounds.left, 300);
     EXPECT_THROW(config.SaveFormState(nullptr, "AgentForm"), EAssertionFailed);
     DestroyWindow(form);
+}
+
+TEST(AppConfig, AnsiFileIsReadAndTurnsUtf16OnlyForTextItCannotHold)
+{
+    ScratchFolder dir("kdagent-");
+    const std::string file = dir.PathOf("config.dat");
+    WriteFile(file, "[Common]\r\nUser=J\xF6rg\r\n; note\r\n[Setup]\r\nShowIcon=0\r\n");
+    TAppCfgIni config;
+    ASSERT_TRUE(config.Open(file));
+    std::string user;
+    EXPECT_TRUE(config.ReadString("Common\\User", user, ""));
+    EXPECT_EQ(user, "J\xc3\xb6rg");
+    ASSERT_TRUE(config.WriteInteger("Setup\\AutoCheck", 1));
+    EXPECT_EQ(ReadFile(file), "[Common]\r\nUser=J\xF6rg\r\n; note\r\n[Setup]\r\nShowIcon=0\r\nAutoCheck=1\r\n")
+        << "still ANSI, as older versions wrote it";
+
+    const std::string japanese = "\xe6\x97\xa5\xe6\x9c\xac";
+    ASSERT_TRUE(config.WriteString("Common\\Place", japanese));
+    EXPECT_EQ(ProfileEncodingOf(ReadFile(file)), ProfileEncoding::Utf16);
+    EXPECT_EQ(ProfileTextFromBytes(ReadFile(file)), "[Common]\r\nUser=J\xc3\xb6rg\r\nPlace=" + japanese +
+                                                        "\r\n; note\r\n[Setup]\r\nShowIcon=0\r\nAutoCheck=1\r\n");
+    wchar_t place[16] = {};
+    GetPrivateProfileStringW(L"Common", L"Place", L"", place, 16, WideFromUtf8(file).c_str());
+    EXPECT_STREQ(place, L"\x65E5\x672C") << "the system's profile functions read it as the other programs do";
+    ASSERT_TRUE(config.WriteInteger("Setup\\ShowIcon", 1));
+    EXPECT_EQ(ProfileEncodingOf(ReadFile(file)), ProfileEncoding::Utf16) << "and it stays so";
+    EXPECT_EQ(ReadIntegerFrom(file, "Setup\\ShowIcon"), 1);
+    std::string read;
+    TAppCfgIni again;
+    again.Open(file);
+    EXPECT_TRUE(again.ReadString("Common\\Place", read, ""));
+    EXPECT_EQ(read, japanese);
 }

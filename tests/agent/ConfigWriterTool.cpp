@@ -3,20 +3,22 @@
 // test can run several writers against the same file at once.
 // Usage: agent_cfg_writer FILE PREFIX COUNT
 #include "agent/uAppConfig.h"
+#include "common/Utils.h"
 
 #include <cstdlib>
 #include <string>
 
-int main(int argc, char** argv)
+int main()
 {
-    if (argc != 4)
+    const std::vector<std::string> arguments = ProgramArguments();
+    if (arguments.size() != 4)
         return 2;
-    const int count = std::atoi(argv[3]);
+    const int count = std::atoi(arguments[3].c_str());
     int failures = 0;
     for (int i = 0; i < count; ++i) {
         TAppCfgIni config;
-        config.Open(argv[1]);
-        if (!config.WriteInteger(std::string("Writers\\") + argv[2] + std::to_string(i), i))
+        config.Open(arguments[1]);
+        if (!config.WriteInteger("Writers\\" + arguments[2] + std::to_string(i), i))
             ++failures;
     }
     return failures;

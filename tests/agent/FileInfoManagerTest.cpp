@@ -5,6 +5,7 @@
 #include "startup/StartupTestSupport.h"
 #include "common/FileInfo.h"
 #include "common/Utils.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,7 @@ namespace {
 
 std::string SystemFile(const char* name)
 {
-    char dir[MAX_PATH] = {};
-    GetSystemDirectoryA(dir, MAX_PATH);
-    return std::string(dir) + "\\" + name;
+    return GetWindowsDir() + "\\system32\\" + name;
 }
 
 std::vector<BYTE> Pixels(HIMAGELIST list, int index)
@@ -105,7 +104,7 @@ TEST(FileInfoManager, RebuildsShowWhatTheFilesHoldNow)
 {
     ScratchFolder dir("kdagent-");
     const std::string program = dir.PathOf("tool.exe");
-    ASSERT_TRUE(CopyFileA(SystemFile("notepad.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(WideFromUtf8(SystemFile("notepad.exe")).c_str(), WideFromUtf8(program).c_str(), FALSE));
     const std::string shell32 = SystemFile("shell32.dll") + ",3";
     TFileInfoManager cache;
     auto rebuild = [&](const std::vector<std::string>& texts) {
@@ -123,7 +122,7 @@ TEST(FileInfoManager, RebuildsShowWhatTheFilesHoldNow)
     EXPECT_EQ(ImageList_GetImageCount(cache.SmallImages()), 2);
 
     // The file changed under the same name: its new picture, at the same place.
-    ASSERT_TRUE(CopyFileA(SystemFile("winemine.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(WideFromUtf8(SystemFile("winemine.exe")).c_str(), WideFromUtf8(program).c_str(), FALSE));
     EXPECT_EQ(rebuild(texts), first);
     EXPECT_NE(Pixels(cache.SmallImages(), 0), notepadPicture);
     EXPECT_EQ(ImageList_GetImageCount(cache.LargeImages()), 2);
@@ -131,6 +130,6 @@ TEST(FileInfoManager, RebuildsShowWhatTheFilesHoldNow)
     // An entry gone from the menu takes its picture with it.
     EXPECT_EQ(rebuild({shell32}), (std::vector<int>{0}));
     EXPECT_EQ(ImageList_GetImageCount(cache.SmallImages()), 1);
-    DeleteFileA(program.c_str());
+    DeleteFileW(WideFromUtf8(program).c_str());
     EXPECT_EQ(rebuild({program, shell32}), (std::vector<int>{-1, 0}));
 }

@@ -12,19 +12,19 @@ namespace {
 
 UniqueIcon TestIcon()
 {
-    return UniqueIcon(CopyIcon(LoadIconA(nullptr, IDI_APPLICATION)));
+    return UniqueIcon(CopyIcon(LoadIconW(nullptr, MAKEINTRESOURCEW(32512))));  // the application icon
 }
 
 // The shell answers a change only for an icon it holds.
 bool ShellHolds(const TCoolTrayIcon& tray)
 {
-    NOTIFYICONDATAA data = tray.NotifyData(NIF_TIP);
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+    NOTIFYICONDATAW data = tray.NotifyData(NIF_TIP);
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
 void SendNotify(const TCoolTrayIcon& tray, UINT code)
 {
-    SendMessageA(TCoolTrayIcon::HandlerWindow(), WM_TRAYNOTIFY, tray.Id(), code);
+    SendMessageW(TCoolTrayIcon::HandlerWindow(), WM_TRAYNOTIFY, tray.Id(), code);
 }
 
 void CALLBACK ChooseSecondEntry(HWND, UINT, UINT_PTR, DWORD)
@@ -34,18 +34,29 @@ void CALLBACK ChooseSecondEntry(HWND, UINT, UINT_PTR, DWORD)
 
 } // namespace
 
-TEST(CoolTrayIcon, RecordHasTheBalloonLayoutAndCutsTheHint)
+TEST(CoolTrayIcon, RecordHasTheBalloonLayoutAndCutsTheHintBetweenCharacters)
 {
-    EXPECT_EQ(NotifyIconDataSize(), NOTIFYICONDATAA_V2_SIZE);
+    EXPECT_EQ(NotifyIconDataSize(), NOTIFYICONDATAW_V2_SIZE);
     TCoolTrayIcon tray(nullptr);
     tray.SetHint(std::string(200, 'h'));
-    NOTIFYICONDATAA data = tray.NotifyData(kTrayFlags);
-    EXPECT_EQ(data.cbSize, NOTIFYICONDATAA_V2_SIZE);
-    EXPECT_EQ(std::string(data.szTip).size(), 127u);
+    NOTIFYICONDATAW data = tray.NotifyData(kTrayFlags);
+    EXPECT_EQ(data.cbSize, NOTIFYICONDATAW_V2_SIZE);
+    EXPECT_EQ(std::wstring(data.szTip), std::wstring(127, L'h'));
     EXPECT_EQ(data.uCallbackMessage, 2048u);
     EXPECT_EQ(data.uFlags, 7u);
+    std::string japanese, emoji;
+    for (int i = 0; i < 200; ++i) {
+        japanese += "\xe6\x97\xa5";
+        emoji += "\xf0\x9f\x98\x80";
+    }
+    tray.SetHint(japanese);
+    EXPECT_EQ(std::wstring(tray.NotifyData(kTrayFlags).szTip), std::wstring(127, L'\x65e5'));
+    tray.SetHint(emoji);
+    const std::wstring pairs = tray.NotifyData(kTrayFlags).szTip;
+    EXPECT_EQ(pairs.size(), 126u) << "a surrogate pair is never split";
+    EXPECT_EQ(pairs.substr(0, 2), L"\xD83D\xDE00");
     tray.SetShowHint(false);
-    EXPECT_STREQ(tray.NotifyData(kTrayFlags).szTip, "");
+    EXPECT_STREQ(tray.NotifyData(kTrayFlags).szTip, L"");
 }
 
 TEST(CoolTrayIcon, ShowHideAndBackAfterTaskbarRestart)
@@ -58,15 +69,15 @@ TEST(CoolTrayIcon, ShowHideAndBackAfterTaskbarRestart)
     EXPECT_TRUE(ShellHolds(tray));
 
     // A new taskbar knows none of the old icons.
-    NOTIFYICONDATAA data = tray.NotifyData(0);
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+    NOTIFYICONDATAW data = tray.NotifyData(0);
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
     EXPECT_FALSE(ShellHolds(tray));
-    SendMessageA(TCoolTrayIcon::HandlerWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    SendMessageW(TCoolTrayIcon::HandlerWindow(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_TRUE(ShellHolds(tray));
 
     tray.SetIconVisible(false);
     EXPECT_FALSE(ShellHolds(tray));
-    SendMessageA(TCoolTrayIcon::HandlerWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    SendMessageW(TCoolTrayIcon::HandlerWindow(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_FALSE(ShellHolds(tray)) << "a hidden icon stays hidden";
 }
 
@@ -75,14 +86,16 @@ TEST(CoolTrayIcon, BalloonFields)
     TCoolTrayIcon tray(nullptr);
     tray.SetIcon(TestIcon());
     tray.SetIconVisible(true);
-    EXPECT_TRUE(tray.ShowBalloonHint(std::string(80, 't'), "text", TBalloonHintIcon::bitInfo, 10));
-    const NOTIFYICONDATAA data = tray.NotifyData(kTrayFlags | NIF_INFO);
+    EXPECT_TRUE(tray.ShowBalloonHint(
+        std::string(80, 't'), "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 J\xc3\xb6rg \xe4\xbd\xa0\xe5\xa5\xbd",
+        TBalloonHintIcon::bitInfo, 10));
+    const NOTIFYICONDATAW data = tray.NotifyData(kTrayFlags | NIF_INFO);
     EXPECT_EQ(data.uTimeout, 10000u);
     EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
-    EXPECT_EQ(std::string(data.szInfoTitle).size(), 63u);
-    EXPECT_STREQ(data.szInfo, "text");
+    EXPECT_EQ(std::wstring(data.szInfoTitle).size(), 63u);
+    EXPECT_STREQ(data.szInfo, L"\x41f\x440\x438\x432\x435\x442 J\xf6rg \x4f60\x597d");
     EXPECT_TRUE(tray.HideBalloonHint());
-    EXPECT_STREQ(tray.NotifyData(kTrayFlags | NIF_INFO).szInfo, "");
+    EXPECT_STREQ(tray.NotifyData(kTrayFlags | NIF_INFO).szInfo, L"");
 }
 
 TEST(CoolTrayIcon, ClickWithoutDoubleClickHandlerIsReportedAtOnce)
@@ -167,7 +180,7 @@ TEST(CoolTrayIcon, BalloonClickAndExceptionsStayInside)
 
 TEST(CoolTrayIcon, StartupAnswerHidesTheOwnerAndMinimisingGoesToTheTray)
 {
-    HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
                                  nullptr, nullptr, nullptr);
     ASSERT_TRUE(owner);
     {
@@ -182,12 +195,12 @@ TEST(CoolTrayIcon, StartupAnswerHidesTheOwnerAndMinimisingGoesToTheTray)
         tray.MinimizeToTray = true;
         int minimised = 0;
         tray.OnMinimizeToTray = [&minimised] { ++minimised; };
-        SendMessageA(owner, WM_SIZE, SIZE_MINIMIZED, 0);
+        SendMessageW(owner, WM_SIZE, SIZE_MINIMIZED, 0);
         EXPECT_FALSE(IsWindowVisible(owner));
         EXPECT_TRUE(tray.IconVisible());
         EXPECT_EQ(minimised, 1);
     }
-    SendMessageA(owner, WM_SIZE, SIZE_MINIMIZED, 0);
+    SendMessageW(owner, WM_SIZE, SIZE_MINIMIZED, 0);
     DestroyWindow(owner);
 }
 

@@ -5,6 +5,7 @@
 #include "core/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/RegKey.h"
+#include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 #include "winutil/UniqueShell.h"
 
@@ -12,7 +13,6 @@
 
 #include <shlobj.h>
 
-#include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -33,17 +33,17 @@ public:
     ComApartment& operator=(const ComApartment&) = delete;
 };
 
-void SaveShortcut(IShellLinkA* link, const std::string& path)
+void SaveShortcut(IShellLinkW* link, const std::string& path)
 {
     UniqueCom<IPersistFile> file;
     ASSERT_HRESULT_SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())));
-    ASSERT_HRESULT_SUCCEEDED(file.get()->Save(WideFromAnsi(path).c_str(), TRUE));
+    ASSERT_HRESULT_SUCCEEDED(file.get()->Save(WideFromUtf8(path).c_str(), TRUE));
 }
 
-UniqueCom<IShellLinkA> NewShellLink()
+UniqueCom<IShellLinkW> NewShellLink()
 {
-    UniqueCom<IShellLinkA> link;
-    CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    UniqueCom<IShellLinkW> link;
+    CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                      reinterpret_cast<void**>(link.put()));
     return link;
 }
@@ -67,7 +67,7 @@ protected:
     std::vector<Record> Records() const
     {
         std::vector<Record> records;
-        std::ifstream in(recordFile_, std::ios::binary);
+        std::istringstream in(ReadWholeFile(recordFile_, 1 << 20).value_or(""));
         std::string line;
         Record current;
         while (std::getline(in, line)) {
@@ -140,17 +140,18 @@ TEST_F(ProcessManagerTest, BareNameIsFoundAlongPath)
 TEST_F(ProcessManagerTest, ShortcutStartsItsTargetWithItsOwnArguments)
 {
     ComApartment com;
-    const std::string program = Recorder("Tool\\rec.exe");
-    const std::string work = scratch_.PathOf("Work");
-    scratch_.AddFile("Work\\placeholder.txt");
-    const std::string shortcut = scratch_.PathOf("Links\\My Tool.lnk");
-    CreateDirectoryA(scratch_.PathOf("Links").c_str(), nullptr);
+    // Names outside the ANSI code page all the way: folders, shortcut, arguments.
+    const std::string program = Recorder("Werkzeug J\xc3\xb6rg \xe4\xba\xa7\xe5\x93\x81\\rec.exe");
+    const std::string work = scratch_.PathOf("\xd0\xa0\xd0\xb0\xd0\xb1\xd0\xbe\xd1\x82\xd0\xb0");
+    scratch_.AddFile("\xd0\xa0\xd0\xb0\xd0\xb1\xd0\xbe\xd1\x82\xd0\xb0\\placeholder.txt");
+    const std::string shortcut = scratch_.PathOf("Links\\Mein Tool \xe6\x97\xa5\xe6\x9c\xac.lnk");
+    CreateDirectoryW(WideFromUtf8(scratch_.PathOf("Links")).c_str(), nullptr);
     {
-        UniqueCom<IShellLinkA> link = NewShellLink();
+        UniqueCom<IShellLinkW> link = NewShellLink();
         ASSERT_TRUE(link);
-        link.get()->SetPath(program.c_str());
-        link.get()->SetArguments("--from-link \"a b\"");
-        link.get()->SetWorkingDirectory(work.c_str());
+        link.get()->SetPath(WideFromUtf8(program).c_str());
+        link.get()->SetArguments(L"--from-link \"a b\" \x65e5\x672c");
+        link.get()->SetWorkingDirectory(WideFromUtf8(work).c_str());
         SaveShortcut(link.get(), shortcut);
     }
 
@@ -158,7 +159,7 @@ TEST_F(ProcessManagerTest, ShortcutStartsItsTargetWithItsOwnArguments)
     const std::vector<Record> records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_TRUE(SameText(records[0].module, program));
-    EXPECT_EQ(records[0].commandLine, "\"" + program + "\" --from-link \"a b\"");
+    EXPECT_EQ(records[0].commandLine, "\"" + program + "\" --from-link \"a b\" \xe6\x97\xa5\xe6\x9c\xac");
     EXPECT_TRUE(SameText(records[0].folder, work));
 }
 
@@ -167,7 +168,7 @@ TEST_F(ProcessManagerTest, ShortcutOutsideFileSystemGoesToTheShellItself)
     ComApartment com;
     const std::string shortcut = scratch_.PathOf("Computer.lnk");
     {
-        UniqueCom<IShellLinkA> link = NewShellLink();
+        UniqueCom<IShellLinkW> link = NewShellLink();
         ASSERT_TRUE(link);
         UniqueItemIdList computer;
         ASSERT_HRESULT_SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, computer.put()));
@@ -265,30 +266,31 @@ LRESULT CALLBACK SignalOnApp(HWND window, UINT message, WPARAM wParam, LPARAM lP
 {
     if (message == WM_APP)
         SetEvent(reinterpret_cast<HANDLE>(lParam));
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 TEST(WaitWithMessages, DispatchesWhileWaitingAndKeepsQuit)
 {
-    WNDCLASSA windowClass = {};
+    WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = SignalOnApp;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "KdWaitTest";
-    RegisterClassA(&windowClass);
-    HWND window = CreateWindowA("KdWaitTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"KdWaitTest";
+    RegisterClassW(&windowClass);
+    HWND window =
+        CreateWindowW(L"KdWaitTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
-    UniqueKernelHandle signalled(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle signalled(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const DWORD threadId = GetCurrentThreadId();
     std::thread poster([&] {
         Sleep(100);
-        PostThreadMessageA(threadId, WM_QUIT, 7, 0);
-        PostMessageA(window, WM_APP, 0, reinterpret_cast<LPARAM>(signalled.get()));
+        PostThreadMessageW(threadId, WM_QUIT, 7, 0);
+        PostMessageW(window, WM_APP, 0, reinterpret_cast<LPARAM>(signalled.get()));
     });
     const bool done = WaitWithMessages(nullptr, signalled.get(), 5000);
     poster.join();
     EXPECT_TRUE(done);
     MSG message;
-    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(message.wParam, 7u);
     DestroyWindow(window);
 }

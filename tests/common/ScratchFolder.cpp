@@ -3,6 +3,7 @@
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
@@ -14,13 +15,13 @@ void RemoveTree(const std::string& folder)
 {
     for (const FoundFile& found : FindFiles(folder + "\\*")) {
         const std::string path = folder + "\\" + found.name;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
         if (found.attributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveTree(path);
         else
-            DeleteFileA(path.c_str());
+            DeleteFileW(WideFromUtf8(path).c_str());
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(WideFromUtf8(folder).c_str());
 }
 
 std::string ParentOf(const std::string& path)
@@ -35,13 +36,17 @@ ScratchFolder::ScratchFolder(std::string_view prefix)
     static int counter = 0;
     path_ = "C:\\" + std::string(prefix) + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
     RemoveTree(path_);
+    // A prefix may name folders above the scratch folder; those made here go with it.
+    created_ = path_;
+    while (ParentOf(created_).size() > 2 && !DirectoryExists(ParentOf(created_)))
+        created_ = ParentOf(created_);
     if (!ForceDirectories(path_))
         throw std::runtime_error("cannot create " + path_);
 }
 
 ScratchFolder::~ScratchFolder()
 {
-    RemoveTree(path_);
+    RemoveTree(created_);
 }
 
 std::string ScratchFolder::PathOf(std::string_view relative) const
@@ -53,7 +58,8 @@ std::string ScratchFolder::AddFile(std::string_view relative, std::string_view c
 {
     const std::string path = PathOf(relative);
     ForceDirectories(ParentOf(path));
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw std::runtime_error("cannot create " + path);
     DWORD written = 0;
@@ -65,19 +71,19 @@ std::string ScratchFolder::CopyIn(const std::string& source, std::string_view re
 {
     const std::string path = PathOf(relative);
     ForceDirectories(ParentOf(path));
-    if (!CopyFileA(source.c_str(), path.c_str(), FALSE))
+    if (!CopyFileW(WideFromUtf8(source).c_str(), WideFromUtf8(path).c_str(), FALSE))
         throw std::runtime_error("cannot copy " + source + " to " + path);
     return path;
 }
 
 EnvVarScope::EnvVarScope(std::string name, const std::string& value) : name_(std::move(name))
 {
-    if (GetEnvironmentVariableA(name_.c_str(), nullptr, 0) != 0)
+    if (GetEnvironmentVariableW(WideFromUtf8(name_).c_str(), nullptr, 0) != 0)
         previous_ = GetEnvVar(name_);
-    SetEnvironmentVariableA(name_.c_str(), value.c_str());
+    SetEnvironmentVariableW(WideFromUtf8(name_).c_str(), WideFromUtf8(value).c_str());
 }
 
 EnvVarScope::~EnvVarScope()
 {
-    SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+    SetEnvironmentVariableW(WideFromUtf8(name_).c_str(), previous_ ? WideFromUtf8(*previous_).c_str() : nullptr);
 }

@@ -20,6 +20,7 @@ public:
 
 private:
     std::string path_;
+    std::string created_;  // the topmost folder the constructor made
 };
 
 class EnvVarScope {

@@ -6,6 +6,7 @@
 #include "winutil/FindFiles.h"
 #include "winutil/RuntimeLink.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +26,10 @@ TEST(Utils, FoldersComeWithTheirDocumentedBackslashes)
 TEST(Utils, EnvironmentValuesAreNeverCut)
 {
     const std::string longValue(5000, 'x');
-    ASSERT_TRUE(SetEnvironmentVariableA("KD_LONG", longValue.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"KD_LONG", WideFromUtf8(longValue).c_str()));
     EXPECT_EQ(GetEnvVar("KD_LONG"), longValue);
     EXPECT_EQ(ExpandEnvVars("[%KD_LONG%]"), "[" + longValue + "]");
-    SetEnvironmentVariableA("KD_LONG", nullptr);
+    SetEnvironmentVariableW(L"KD_LONG", nullptr);
     EXPECT_EQ(GetEnvVar("KD_LONG"), "");
     EXPECT_EQ(ExpandEnvVars("%KD_NOT_SET%\\x"), "%KD_NOT_SET%\\x");
     EXPECT_EQ(ExpandEnvVars(""), "");
@@ -49,7 +50,7 @@ TEST(Utils, RunTimeBindingNamesWhatIsMissing)
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Function not found: kernel32.dll.KdNoSuchFunction");
     }
-    UniqueKernelHandle job(BoundCreateJobObjectA(nullptr, nullptr));
+    UniqueKernelHandle job(BoundCreateJobObjectW(nullptr, nullptr));
     EXPECT_TRUE(job);
 }
 

@@ -3,6 +3,7 @@
 #include "common/Utils.h"
 #include "winutil/RegKey.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -28,22 +29,23 @@ std::string ReadAll(HANDLE file)
 
 std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode)
 {
-    char tempDir[MAX_PATH + 1], tempName[MAX_PATH + 1];
-    GetTempPathA(MAX_PATH, tempDir);
-    GetTempFileNameA(tempDir, "kdt", 0, tempName);
+    wchar_t tempDir[MAX_PATH + 1], tempName[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH, tempDir);
+    GetTempFileNameW(tempDir, L"kdt", 0, tempName);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    UniqueFile output(CreateFileA(tempName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+    UniqueFile output(CreateFileW(tempName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!output)
         throw std::runtime_error("cannot create capture file");
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = output.get();
     si.hStdError = output.get();
     PROCESS_INFORMATION pi = {};
-    std::string commandLine = GetAppFolder() + programAndArgs;
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    const std::string commandLine = GetAppFolder() + programAndArgs;
+    std::wstring line = WideFromUtf8(commandLine);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
         throw std::runtime_error("cannot start " + commandLine);
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
     WaitForSingleObject(process.get(), 60000);
@@ -76,13 +78,13 @@ void PumpMessagesFor(DWORD ms)
     const DWORD start = GetTickCount();
     do {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 return;
             }
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     } while (GetTickCount() - start < ms);
@@ -162,13 +164,13 @@ bool LinkCjkFont()
 
 UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token)
 {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::string line = commandLine;
-    const BOOL started = token ? CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    std::wstring line = WideFromUtf8(commandLine);
+    const BOOL started = token ? CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                                       nullptr, &startup, &info)
-                               : CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               : CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                                 &startup, &info);
     if (!started)
         throw std::runtime_error("cannot start " + commandLine);

@@ -57,4 +57,20 @@ TEST(Utf8, LongNamesConvertWhole)
     EXPECT_EQ(Utf16FromUtf8(utf8), name);
 }
 
+TEST(Utf8, FieldsAreCutBetweenCharactersByTheirUtf16Length)
+{
+    const std::string mixed = "a\xc3\xb6\xe4\xba\xa7\xf0\x9f\x98\x80z";  // a, o-umlaut, CJK, emoji (a pair), z
+    const std::size_t expected[] = {0, 1, 3, 6, 6, 10, 11, 11};
+    for (std::size_t units = 0; units < std::size(expected); ++units)
+        EXPECT_EQ(Utf8PrefixLength(mixed, units), expected[units]) << units;
+    EXPECT_EQ(Utf8PrefixLength("", 5), 0u);
+    // Malformed bytes count as the replacement each becomes; a cut never splits what one decodes.
+    EXPECT_EQ(Utf8PrefixLength("\xe4\xba" "b", 1), 2u);
+    EXPECT_EQ(Utf8PrefixLength("\xff\xfe", 1), 1u);
+    const std::string lone = Utf8FromUtf16(std::u16string(1, char16_t(0xD800)) + u"x");
+    EXPECT_EQ(Utf8PrefixLength(lone, 1), 3u);
+    const std::string cjk = Utf8FromUtf16(std::u16string(300, u'\u65e5'));
+    EXPECT_EQ(Utf16FromUtf8(cjk.substr(0, Utf8PrefixLength(cjk, 255))).size(), 255u);
+}
+
 }  // namespace

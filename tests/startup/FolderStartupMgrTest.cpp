@@ -7,10 +7,12 @@
 #include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -32,6 +34,22 @@ protected:
     std::string folder, store;
 };
 
+// Names of the folder as the wide API lists them, for a check independent of
+// the code under test.
+std::set<std::wstring> WideNames(const std::string& folder)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(FindFirstFileW(WideFromUtf8(folder + "\\*").c_str(), &data));
+    if (find) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.insert(data.cFileName);
+        } while (FindNextFileW(find.get(), &data));
+    }
+    return names;
+}
+
 } // namespace
 
 TEST_F(FolderStartupMgrTest, TakeOverMovesPlainFilesOnly)
@@ -39,13 +57,13 @@ TEST_F(FolderStartupMgrTest, TakeOverMovesPlainFilesOnly)
     WriteFile(In("a.lnk"), "shortcut a");
     WriteFile(In("b c.lnk"), "shortcut b");
     WriteFile(In("desktop.ini"), "hidden");
-    SetFileAttributesA(In("desktop.ini").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(WideFromUtf8(In("desktop.ini")).c_str(), FILE_ATTRIBUTE_HIDDEN);
 
     TFolderStartupMgr mgr(UserFolder);
     EXPECT_EQ(mgr.Count(), 0);
     ASSERT_TRUE(mgr.SetupItems());
 
-    EXPECT_TRUE(GetFileAttributesA(store.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(store).c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_FALSE(FileExists(In("a.lnk")));
     EXPECT_EQ(ReadFile(Stored("b c.lnk")), "shortcut b");
     EXPECT_TRUE(FileExists(In("desktop.ini")));
@@ -106,7 +124,8 @@ TEST_F(FolderStartupMgrTest, NoEntryIsEverInNeitherPlace)
     WriteFile(In("locked.lnk"), "locked");
     WriteFile(In("free.lnk"), "free");
     {
-        UniqueFile lock(CreateFileA(In("locked.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile lock(
+            CreateFileW(WideFromUtf8(In("locked.lnk")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock);
         TFolderStartupMgr mgr(UserFolder);
         ASSERT_TRUE(mgr.SetupItems());
@@ -130,7 +149,8 @@ TEST_F(FolderStartupMgrTest, NoEntryIsEverInNeitherPlace)
     ASSERT_TRUE(mgr.SetupItems());
     WriteFile(In("b.lnk"), "user's new b");
     {
-        UniqueFile lock(CreateFileA(In("b.lnk").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile lock(
+            CreateFileW(WideFromUtf8(In("b.lnk")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         EXPECT_FALSE(mgr.RestoreItems());
     }
     EXPECT_EQ(ReadFile(In("a.lnk")), "a");
@@ -154,7 +174,7 @@ TEST_F(FolderStartupMgrTest, DeleteTouchesOnlyOurOwnCopy)
     mgr.Items(1)->CmdLine = userProgram;
     EXPECT_TRUE(mgr.DeleteItem(1));
     EXPECT_EQ(ReadFile(userProgram), "program");
-    DeleteFileA(userProgram.c_str());
+    DeleteFileW(WideFromUtf8(userProgram).c_str());
 
     const std::string own = mgr.Items(0)->CmdLine.str();
     EXPECT_TRUE(mgr.DeleteItem(0));
@@ -225,7 +245,7 @@ TEST_F(FolderStartupMgrTest, FilesNamedLikeTheStoreStayWhereTheUserPutThem)
         EXPECT_FALSE(FileExists(In("b.lnk")));
         mgr.Reload();
         ASSERT_EQ(mgr.Count(), 2) << "the index keeps every entry";
-        DeleteFileA(In(name).c_str());
+        DeleteFileW(WideFromUtf8(In(name)).c_str());
     }
 }
 
@@ -254,7 +274,7 @@ TEST_F(FolderStartupMgrTest, LockedIndexIsReportedAndLosesNothing)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.operation);
         mgr.Reload();
-        UniqueFile lock(CreateFileA(index.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile lock(CreateFileW(WideFromUtf8(index).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock);
         try {
             c.run();
@@ -265,4 +285,38 @@ TEST_F(FolderStartupMgrTest, LockedIndexIsReportedAndLosesNothing)
     }
     EXPECT_EQ(ReadFile(index), indexText);
     EXPECT_EQ(ReadFile(Stored("a.lnk")), "a");
+}
+
+TEST_F(FolderStartupMgrTest, FilesNamedInAnyScriptComeBackAsThemselves)
+{
+    const std::string german = "\xc3\x9c" "bersicht.lnk";
+    const std::string japanese = "\xe6\x97\xa5\xe6\x9c\xac" "Tool.lnk";
+    const std::string russian = "\xd0\x97\xd0\xb0\xd0\xbc\xd0\xb5\xd1\x82\xd0\xba\xd0\xb8.txt";
+    WriteFile(In(german), "de");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    const std::string ini = mgr.IniFile();
+    EXPECT_EQ(ProfileEncodingOf(ReadFile(ini)), ProfileEncoding::Ansi) << "German fits the ANSI code page";
+    EXPECT_NE(ReadFile(ini).find("[\xDC" "bersicht.lnk]"), std::string::npos);
+
+    WriteFile(In(japanese), "ja");
+    WriteFile(In(russian), "ru");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ProfileEncodingOf(ReadFile(ini)), ProfileEncoding::Utf16);
+    EXPECT_TRUE(WideNames(folder).empty());
+    mgr.Reload();
+    std::set<std::string> descs;
+    for (int i = 0; i < mgr.Count(); ++i) {
+        descs.insert(mgr.Items(i)->Desc.str());
+        EXPECT_EQ(mgr.Items(i)->CmdLine.str(), Stored(mgr.Items(i)->Desc.str()));
+        EXPECT_TRUE(FileExists(mgr.Items(i)->CmdLine.str()));
+    }
+    EXPECT_EQ(descs, (std::set<std::string>{german, japanese, russian}));
+
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_EQ(WideNames(folder), (std::set<std::wstring>{L"\xDC" L"bersicht.lnk", L"\x65E5\x672C" L"Tool.lnk",
+                                                          L"\x417\x430\x43C\x435\x442\x43A\x438.txt"}))
+        << "each back under its own name, no second copy";
+    EXPECT_EQ(ReadFile(In(japanese)), "ja");
+    EXPECT_FALSE(DirectoryExists(store));
 }

@@ -1,13 +1,18 @@
 #include "StartupTestSupport.h"
 
+#include "common/Utils.h"
 #include "startup/RegStartupMgr.h"
 #include "core/StrCon.h"
+#include "core/Utf8.h"
 #include "winutil/FindFiles.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -20,9 +25,7 @@ protected:
         ClearLocation(UserRun);
         run = OpenRunKey(UserRun);
         ASSERT_TRUE(run);
-        char windows[MAX_PATH];
-        GetWindowsDirectoryA(windows, MAX_PATH);
-        notepad = std::string(windows) + "\\notepad.exe";
+        notepad = GetWindowsDir() + "\\notepad.exe";
     }
     void TearDown() override { ClearLocation(UserRun); }
 
@@ -267,9 +270,7 @@ TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
         std::vector<std::string> names;
         EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(names), ERROR_SUCCESS);
         for (const std::string& name : names) {
-            FILETIME written = {};
-            RegQueryInfoKeyA(ItemKey(name).get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, &written);
+            const FILETIME written = ItemKey(name).LastWriteTime();
             times[name] = (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
         }
         return times;
@@ -294,13 +295,13 @@ TEST_F(RegStartupMgrTest, RefreshFindingNothingNewWritesNothing)
     EXPECT_EQ(run.WriteString("Later", later + " /x"), ERROR_SUCCESS);
     ASSERT_TRUE(mgr.SetupItems());
     EXPECT_EQ(ItemKey("Later").ReadString("Icon").value_or(""), "ThisFileWillNeverExists.exe");
-    CreateDirectoryA("C:\\KdLater", nullptr);
+    CreateDirectoryW(L"C:\\KdLater", nullptr);
     WriteFile(later, "program");
     TRegStartupMgr next(UserRun);
     ASSERT_TRUE(next.SetupItems());
     EXPECT_TRUE(SameText(ItemKey("Later").ReadString("Icon").value_or(""), later));
-    DeleteFileA(later.c_str());
-    RemoveDirectoryA("C:\\KdLater");
+    DeleteFileW(WideFromUtf8(later).c_str());
+    RemoveDirectoryW(L"C:\\KdLater");
 }
 
 TEST_F(RegStartupMgrTest, DeleteAndSave)
@@ -366,8 +367,8 @@ TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
     ASSERT_EQ(mgr.Count(), 1);
     ASSERT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, StorePath()), ERROR_SUCCESS);
     HKEY store = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, RegistryPath(StorePath()).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, &store, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, WideFromUtf8(RegistryPath(StorePath())).c_str(), 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &store, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(store);
     LONG refused = ERROR_SUCCESS;
@@ -395,4 +396,93 @@ TEST_F(RegStartupMgrTest, StoreThatRefusesNewKeysLosesNothing)
         EXPECT_EQ(runAfter.at(name).type, value.type) << name;
         EXPECT_EQ(runAfter.at(name).data, value.data) << name;
     }
+}
+
+// Names in Japanese, Russian and German, and one that is no valid UTF-16, are
+// taken over and come back as themselves: nothing renamed, no "??" twin.
+TEST_F(RegStartupMgrTest, NamesInAnyScriptComeBackAsThemselves)
+{
+    const std::u16string loneUnits = std::u16string(u"Tool") + char16_t(0xD800);
+    const std::string japanese = "\xe6\x97\xa5\xe6\x9c\xac" "Tool";
+    const std::string russian = "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3\xd1\x80\xd0\xb0\xd0\xbc\xd0\xbc\xd0\xb0";
+    const std::string german = "J\xc3\xb6rg Pr\xc3\xbc" "fung";
+    const std::string names[] = {japanese, russian, german, Utf8FromUtf16(loneUnits)};
+    for (std::size_t i = 0; i < std::size(names); ++i)
+        EXPECT_EQ(run.WriteString(names[i], notepad + " /" + std::to_string(i)), ERROR_SUCCESS);
+    const auto before = RunValues();
+
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    // The store's keys as the wide API lists them.
+    std::set<std::wstring> keys;
+    const RegKey store = RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ);
+    wchar_t key[256];
+    for (DWORD i = 0, length = 256; RegEnumKeyExW(store.get(), i, key, &length, nullptr, nullptr, nullptr, nullptr) ==
+                                    ERROR_SUCCESS;
+         ++i, length = 256)
+        keys.insert(std::wstring(key, length));
+    const std::wstring lone(loneUnits.begin(), loneUnits.end());
+    EXPECT_EQ(keys, (std::set<std::wstring>{L"\x65E5\x672C" L"Tool", L"\x41F\x440\x43E\x433\x440\x430\x43C\x43C\x430",
+                                            L"J\xF6rg Pr\xFC" L"fung", lone}));
+    EXPECT_EQ(ItemKey(names[0]).ReadString("Desc").value_or(""), names[0]);
+    EXPECT_EQ(ItemKey(names[3]).ReadString("CmdLine").value_or(""), notepad + " /3");
+
+    mgr.Reload();
+    for (const std::string& name : names)
+        static_cast<void>(run.DeleteValue(name));
+    ASSERT_TRUE(mgr.RestoreItems());
+    const auto after = RunValues();
+    ASSERT_EQ(after.size(), before.size()) << "no twin";
+    for (const auto& [name, value] : before)
+        EXPECT_EQ(after.at(name).data, value.data) << name;
+    wchar_t data[64] = {};
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegGetValueW(run.get(), nullptr, lone.c_str(), RRF_RT_REG_SZ, nullptr, data, &size), ERROR_SUCCESS);
+
+    // Again with the values in place: nothing new in the store or the Run key.
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_EQ(mgr.Count(), 4);
+    EXPECT_EQ(RunValues().size(), before.size());
+}
+
+// Entries no well-behaved program writes still get a defined result, and
+// none is lost: each is taken over or left in the Run key, and told once.
+TEST_F(RegStartupMgrTest, OddEntriesAreTakenOverOrLeftAndToldOnce)
+{
+    const std::wstring wideNotepad = WideFromUtf8(notepad);
+    const std::string longest(16383, 'L');  // the longest name a value can have
+    EXPECT_EQ(run.WriteString(longest, notepad + " /long"), ERROR_SUCCESS);
+    // REG_SZ data without its terminating zero, and with an odd byte count.
+    EXPECT_EQ(RegSetValueExW(run.get(), L"Bare", 0, REG_SZ, reinterpret_cast<const BYTE*>(wideNotepad.data()),
+                             static_cast<DWORD>(wideNotepad.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(run.get(), L"Odd", 0, REG_SZ, reinterpret_cast<const BYTE*>(wideNotepad.c_str()),
+                             static_cast<DWORD>((wideNotepad.size() + 1) * sizeof(wchar_t) + 1)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(run.WriteString("Nothing", ""), ERROR_SUCCESS);
+    const auto before = RunValues();
+
+    TRegStartupMgr mgr(UserRun);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ItemKey("Bare").ReadString("CmdLine").value_or(""), notepad);
+    EXPECT_EQ(ItemKey("Odd").ReadString("CmdLine").value_or(""), notepad);
+    std::vector<std::string> stored;
+    ASSERT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(stored), ERROR_SUCCESS);
+    EXPECT_EQ(stored.size(), 2u) << "Bare and Odd; not the long name, not the empty line";
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("longer than 255 characters; it is left where it is"), std::string::npos) << notes[0];
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_TRUE(mgr.TakeNotes().empty()) << "told once";
+
+    mgr.Reload();
+    for (const char* name : {"Bare", "Odd"})
+        static_cast<void>(run.DeleteValue(name));
+    ASSERT_TRUE(mgr.RestoreItems());
+    const auto after = RunValues();
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, value] : before)
+        EXPECT_EQ(RegStringData(after.at(name).data), RegStringData(value.data)) << name.substr(0, 20);
 }

@@ -6,6 +6,7 @@
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +21,7 @@ protected:
     {
         for (std::uint8_t l : {0, 1, 8, 9})
             ClearLocation(l);
-        char windows[MAX_PATH];
-        GetWindowsDirectoryA(windows, MAX_PATH);
-        notepad = std::string(windows) + "\\notepad.exe";
+        notepad = GetWindowsDir() + "\\notepad.exe";
     }
     void TearDown() override
     {
@@ -96,7 +95,7 @@ TEST_F(StartupMgrHelperTest, FailedRefreshLeavesNoItemBehind)
     // (freeing the items the list pointed at) before the folder one fails.
     const std::string index = GetStpDesc(9).Path + "\\Keldora\\Keldora.ini";
     {
-        UniqueFile lock(CreateFileA(index.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile lock(CreateFileW(WideFromUtf8(index).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock);
         EXPECT_THROW(helper.RefreshAll(), EStartupMgrErr);
     }
@@ -197,8 +196,8 @@ TEST_F(StartupMgrHelperTest, EveryLocationIsTriedAndTheErrorsComeTogether)
     } catch (const EStartupMgrErr& e) {
         EXPECT_EQ(std::string(e.what()).find(GetStpDesc(8).Path), std::string::npos) << "the machine's are left out";
     }
-    DeleteFileA((GetStpDesc(8).Path + "\\Keldora").c_str());
-    DeleteFileA((GetStpDesc(9).Path + "\\Keldora").c_str());
+    DeleteFileW(WideFromUtf8(GetStpDesc(8).Path + "\\Keldora").c_str());
+    DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
 }
 
 TEST_F(StartupMgrHelperTest, StoreKeyThatCannotBeOpenedIsReportedOnceAndTheRestIsListed)

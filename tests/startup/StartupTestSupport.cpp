@@ -3,9 +3,9 @@
 #include "core/StrCon.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WholeFile.h"
+#include "winutil/WideText.h"
 
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -13,12 +13,12 @@ void ClearFolder(const std::string& folder)
 {
     for (const FoundFile& f : FindFiles(AddBackslash(folder) + "*")) {
         const std::string path = AddBackslash(folder) + f.name;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
         if (f.attributes & FILE_ATTRIBUTE_DIRECTORY) {
             ClearFolder(path);
-            RemoveDirectoryA(path.c_str());
+            RemoveDirectoryW(WideFromUtf8(path).c_str());
         } else {
-            DeleteFileA(path.c_str());
+            DeleteFileW(WideFromUtf8(path).c_str());
         }
     }
 }
@@ -46,13 +46,10 @@ void ClearLocation(std::uint8_t location)
 
 void WriteFile(const std::string& path, const std::string& content)
 {
-    std::ofstream(path, std::ios::binary) << content;
+    WriteWholeFile(path, content);
 }
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return ReadWholeFile(path, 64 << 20).value_or(std::string());
 }

@@ -1,17 +1,19 @@
 #include "winutil/FindFiles.h"
 
+#include "common/Utils.h"
+#include "winutil/WideText.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 TEST(FindFiles, ListsEntriesWithoutDotsAndTestsExistence)
 {
-    char temp[MAX_PATH + 1];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string dir = std::string(temp) + "kdFindFiles";
-    CreateDirectoryA(dir.c_str(), nullptr);
-    CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
-    CloseHandle(CreateFileA((dir + "\\a b.lnk").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::string dir = GetTempDir() + "kdFindFiles";
+    CreateDirectoryW(WideFromUtf8(dir).c_str(), nullptr);
+    CreateDirectoryW(WideFromUtf8(dir + "\\sub").c_str(), nullptr);
+    CloseHandle(
+        CreateFileW(WideFromUtf8(dir + "\\a b.lnk").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 
     const auto found = FindFiles(dir + "\\*.*");
     ASSERT_EQ(found.size(), 2u);
@@ -28,7 +30,7 @@ TEST(FindFiles, ListsEntriesWithoutDotsAndTestsExistence)
     EXPECT_TRUE(DirectoryExists(dir + "\\sub"));
     EXPECT_TRUE(FindFiles(dir + "\\nothing*").empty());
 
-    DeleteFileA((dir + "\\a b.lnk").c_str());
-    RemoveDirectoryA((dir + "\\sub").c_str());
-    RemoveDirectoryA(dir.c_str());
+    DeleteFileW(WideFromUtf8(dir + "\\a b.lnk").c_str());
+    RemoveDirectoryW(WideFromUtf8(dir + "\\sub").c_str());
+    RemoveDirectoryW(WideFromUtf8(dir).c_str());
 }

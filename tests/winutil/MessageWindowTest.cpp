@@ -31,8 +31,8 @@ bool PumpUntil(Done done)
             return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
     }
     return true;
 }
@@ -56,19 +56,20 @@ TEST(MessageWindow, AMessageOnlyWindowAnswersOnItsOwnThreadAndGoesWithItsObject)
         handle = window.get();
         ASSERT_NE(handle, nullptr);
         EXPECT_NE(GetAncestor(handle, GA_PARENT), GetDesktopWindow()) << "not a top-level window";
-        EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, "KdTestMessageOnly", nullptr), handle);
+        EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"KdTestMessageOnly", nullptr), handle);
 
         std::atomic<LRESULT> answer{0};
         std::atomic<bool> sent{false};
         std::thread sender([&] {
-            answer = SendMessageA(handle, kPing, 41, 0);
+            answer = SendMessageW(handle, kPing, 41, 0);
             sent = true;
         });
         EXPECT_TRUE(PumpUntil([&] { return sent.load(); }));
         sender.join();
         EXPECT_EQ(answer.load(), 42);
         EXPECT_EQ(calledOn, ownThread) << "a message sent from another thread runs on the window's thread";
-        EXPECT_EQ(SendMessageA(handle, WM_GETTEXTLENGTH, 0, 0), 0) << "what the callback leaves has the default handling";
+        EXPECT_EQ(SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0), 0)
+            << "what the callback leaves has the default handling";
     }
     EXPECT_FALSE(IsWindow(handle));
 }
@@ -85,7 +86,7 @@ TEST(MessageWindow, TheCallbackMayDestroyItsOwnWindow)
             return true;
         });
     const HWND handle = window->get();
-    EXPECT_EQ(SendMessageA(handle, kPing, 0, 0), 7);
+    EXPECT_EQ(SendMessageW(handle, kPing, 0, 0), 7);
     EXPECT_FALSE(window);
     EXPECT_FALSE(IsWindow(handle));
 }
@@ -103,10 +104,10 @@ TEST(MessageWindow, AnExceptionGoesToTheErrorPathAndNeverLeavesTheWindowProcedur
             throw std::runtime_error("handler failed");
         },
         HandleCurrentException);
-    EXPECT_EQ(SendMessageA(window.get(), kPing, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(window.get(), kPing, 0, 0), 0);
     EXPECT_EQ(reported, "handler failed");
     reported.clear();
-    EXPECT_EQ(SendMessageA(window.get(), WM_QUERYENDSESSION, 0, 0), TRUE) << "a failure never holds up the session end";
+    EXPECT_EQ(SendMessageW(window.get(), WM_QUERYENDSESSION, 0, 0), TRUE) << "a failure never holds up the session end";
     EXPECT_EQ(reported, "handler failed");
 
     // Without an error path, and with one that fails itself, the error goes to the debug output.
@@ -115,7 +116,7 @@ TEST(MessageWindow, AnExceptionGoesToTheErrorPathAndNeverLeavesTheWindowProcedur
             throw std::runtime_error("nobody listens");
         return false;
     });
-    EXPECT_EQ(SendMessageA(unreported.get(), kPing, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(unreported.get(), kPing, 0, 0), 0);
     MessageWindow failingReport(
         {},
         [](UINT message, WPARAM, LPARAM, LRESULT&) -> bool {
@@ -124,16 +125,16 @@ TEST(MessageWindow, AnExceptionGoesToTheErrorPathAndNeverLeavesTheWindowProcedur
             return false;
         },
         [] { throw std::logic_error("report failed"); });
-    EXPECT_EQ(SendMessageA(failingReport.get(), kPing, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(failingReport.get(), kPing, 0, 0), 0);
     SetErrorHandler(nullptr);
 }
 
 TEST(MessageWindow, ATopLevelWindowKeepsItsClassAndGetsBroadcasts)
 {
-    const UINT broadcast = RegisterWindowMessageA("KeldoraMessageWindowTestBroadcast");
+    const UINT broadcast = RegisterWindowMessageW(L"KeldoraMessageWindowTestBroadcast");
     int topLevelCalls = 0;
     int messageOnlyCalls = 0;
-    const HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
+    const HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // the application icon
     MessageWindow topLevel({.kind = WindowKind::HiddenTopLevel, .className = "KdTestTopLevel", .icon = icon},
                            [&](UINT message, WPARAM, LPARAM, LRESULT&) {
                                topLevelCalls += message == broadcast;
@@ -143,11 +144,11 @@ TEST(MessageWindow, ATopLevelWindowKeepsItsClassAndGetsBroadcasts)
         messageOnlyCalls += message == broadcast;
         return false;
     });
-    EXPECT_EQ(FindWindowA("KdTestTopLevel", nullptr), topLevel.get());
+    EXPECT_EQ(FindWindowW(L"KdTestTopLevel", nullptr), topLevel.get());
     EXPECT_FALSE(IsWindowVisible(topLevel.get()));
-    EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrA(topLevel.get(), GCLP_HICON)), icon);
+    EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrW(topLevel.get(), GCLP_HICON)), icon);
 
-    ASSERT_TRUE(PostMessageA(HWND_BROADCAST, broadcast, 0, 0));
+    ASSERT_TRUE(PostMessageW(HWND_BROADCAST, broadcast, 0, 0));
     EXPECT_TRUE(PumpUntil([&] { return topLevelCalls > 0; }));
     EXPECT_EQ(topLevelCalls, 1);
     EXPECT_EQ(messageOnlyCalls, 0) << "a message-only window gets no broadcast";
@@ -155,13 +156,13 @@ TEST(MessageWindow, ATopLevelWindowKeepsItsClassAndGetsBroadcasts)
 
 TEST(MessageWindow, AClassNameTakenByAnotherProcedureIsAnError)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "KdTestForeignClass";
-    ASSERT_TRUE(RegisterClassA(&windowClass));
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"KdTestForeignClass";
+    ASSERT_TRUE(RegisterClassW(&windowClass));
     EXPECT_THROW(MessageWindow({.className = "KdTestForeignClass"}, nullptr), EWin32Error);
-    UnregisterClassA("KdTestForeignClass", GetModuleHandleA(nullptr));
+    UnregisterClassW(L"KdTestForeignClass", GetModuleHandleW(nullptr));
 
     // Two windows of one class share its registration.
     MessageWindow first({.className = "KdTestShared"}, nullptr), second({.className = "KdTestShared"}, nullptr);
@@ -201,8 +202,8 @@ TEST(SharedMessageWindow, OneWindowFromTheFirstMemberToTheLast)
     EXPECT_EQ(Shared().Window(), window);
     EXPECT_NE(idA, idB);
     EXPECT_EQ(Shared().Count(), 2u);
-    SendMessageA(window, kPing, idB, 0);
-    EXPECT_EQ(SendMessageA(window, kPing, 999, 0), 1) << "an unknown id reaches nobody";
+    SendMessageW(window, kPing, idB, 0);
+    EXPECT_EQ(SendMessageW(window, kPing, 999, 0), 1) << "an unknown id reaches nobody";
     EXPECT_EQ(a.pings, 0);
     EXPECT_EQ(b.pings, 1);
     Shared().Leave(idA);

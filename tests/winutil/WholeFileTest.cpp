@@ -2,6 +2,7 @@
 
 #include "common/ScratchFolder.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,9 @@ TEST(WholeFile, WritesAppendsAndReadsBytesAsTheyAre)
     EXPECT_EQ(ReadWholeFile(path, 100), bytes + "tail\n");
 
     // Another writer keeps the file open, as a second program under test does.
-    const UniqueFile other(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile other(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(other);
     ASSERT_TRUE(AppendToFile(path, "more"));
     EXPECT_EQ(ReadWholeFile(path, 100), bytes + "tail\nmore");
