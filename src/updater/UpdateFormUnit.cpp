@@ -154,6 +154,11 @@ void TUpdateForm::FormCreate()
     Updater.InfoFileURL = settings.ReadString(kSection, "InfoURL");
     // With the publisher's key only signed releases are installed.
     Updater.PublisherKey = settings.ReadString(kSection, "PublicKey");
+    // The stub waits for the product itself, not only for this program.
+    DWORD product = 0;
+    if (const auto starter = reinterpret_cast<HWND>(ParseWindowHandle(starterWindow_)); starter && IsWindow(starter))
+        GetWindowThreadProcessId(starter, &product);
+    Updater.ProductProcessId = product;
 
     RECT bounds = {};
     GetWindowRect(Handle(), &bounds);

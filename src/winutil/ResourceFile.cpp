@@ -1,6 +1,7 @@
 #include "winutil/ResourceFile.h"
 
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ bool WriteAll(HANDLE file, const void* data, DWORD size)
 
 bool WriteResourceToFile(HMODULE module, const char* name, const char* type, const std::string& path)
 {
-    const HRSRC resource = FindResourceA(module, name, type);
+    const HRSRC resource = FindResourceW(module, WideFromUtf8(name).c_str(), WideFromUtf8(type).c_str());
     if (!resource)
         return false;
     const DWORD size = SizeofResource(module, resource);
@@ -27,17 +28,18 @@ bool WriteResourceToFile(HMODULE module, const char* name, const char* type, con
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (!data)
         return false;
+    const std::wstring widePath = WideFromUtf8(path);
     bool written = false;
     {
-        UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        UniqueFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
         if (!file)
             return false;
         written = WriteAll(file.get(), data, size);
     }
     if (!written) {
         const DWORD error = GetLastError();
-        DeleteFileA(path.c_str());
+        DeleteFileW(widePath.c_str());
         SetLastError(error);
     }
     return written;

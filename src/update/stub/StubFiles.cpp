@@ -86,7 +86,7 @@ DWORD AttributesOf(std::string_view path)
     return GetFileAttributesW(WideText(path).c_str());
 }
 
-bool FileExists(std::string_view path)
+bool IsFile(std::string_view path)
 {
     const DWORD attributes = AttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

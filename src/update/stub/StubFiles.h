@@ -46,7 +46,7 @@ PathText Utf8Of(const wchar_t* text);
 PathText InFolder(std::string_view folder, std::string_view name, std::string_view suffix = {});
 
 DWORD AttributesOf(std::string_view path);
-bool FileExists(std::string_view path);
+bool IsFile(std::string_view path);
 // Clears the read-only mark first; true when the file is gone.
 bool DeleteAnyFile(std::string_view path);
 // A rename that reaches the disk before it returns.

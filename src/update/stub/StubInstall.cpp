@@ -116,7 +116,7 @@ bool Install::Plan(const Manifest& manifest, InstallResult& result)
             result.Set(StubExit::rolledBack, "out of memory: nothing was replaced");
             return false;
         }
-        const NamedTarget named = namer.Name(file.name, FileExists(InFolder(folder_, file.name).View()));
+        const NamedTarget named = namer.Name(file.name, IsFile(InFolder(folder_, file.name).View()));
         move->name = file.name;
         move->target = named.name;
         move->sha256 = file.sha256;

@@ -45,10 +45,10 @@ bool MoveBack(std::string_view folder, const JournalMove& move)
     const PathText target = InFolder(folder, move.target);
     if (move.hadTarget) {
         const PathText backup = BackupOf(folder, move.target);
-        return !FileExists(backup.View()) || MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
+        return !IsFile(backup.View()) || MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
     }
     // Without an old file the target is the new one once its download is gone.
-    if (FileExists(InFolder(folder, move.pending).View()) || !FileExists(target.View()))
+    if (IsFile(InFolder(folder, move.pending).View()) || !IsFile(target.View()))
         return true;
     return DeleteAnyFile(target.View());
 }

@@ -37,7 +37,7 @@ constexpr std::string_view InfoText =
 
 class WindowsProbe : public FileProbe {
 public:
-    bool FileExists(std::string_view path) const override { return ::FileExists(path); }
+    bool FileExists(std::string_view path) const override { return IsFile(path); }
 };
 
 std::uint32_t haltAtStep = 0;
@@ -146,9 +146,11 @@ UniqueFile OpenManifest()
                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
-// Installs the manifest's release; the result says how it went.
-void Upgrade(const StubCommand& command, std::string_view folder, const Manifest& manifest, DWORD waitLimitMs,
-             InstallResult& result)
+// Installs the manifest's release; the result says how it went. True when
+// the program is to be started again (not while the product still runs); in
+// setup mode `setup` then names the setup program put in place.
+bool Upgrade(const StubCommand& command, std::string_view folder, const Manifest& manifest, DWORD waitLimitMs,
+             InstallResult& result, PathText& setup)
 {
     Install install(command, folder, haltAtStep ? JournalStepTaken : nullptr);
     bool installed = install.Plan(manifest, result) &&
@@ -160,13 +162,42 @@ void Upgrade(const StubCommand& command, std::string_view folder, const Manifest
     install.Release();
     // Whatever was not installed is stale now.
     DeletePendingFiles(folder, [](std::string_view) { return false; });
-    if (result.code == StubExit::stillHeld)
-        return;
-    const PathText setup = install.SetupProgram();
-    const bool started = installed && !setup.View().empty() ? RunSetupThenProgram(command, setup, waitLimitMs)
-                                                            : Start(command.program, command.params);
-    if (installed && !started)
-        result.Set(StubExit::startFailed, "the release was installed but the program did not start");
+    if (installed)
+        setup = install.SetupProgram();
+    return result.code != StubExit::stillHeld;
+}
+
+// The work in the program's folder, under its lock: an earlier install
+// finished or undone, then this one. True when the program is to be started.
+bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD waitLimitMs, InstallResult& result,
+                    PathText& setup)
+{
+    const FolderLock lock(folder, waitLimitMs);
+    if (!lock.Held()) {
+        result.Set(StubExit::stillHeld, "another install held the program's folder: nothing was replaced");
+        return false;
+    }
+    RecoverFolder(folder, /*dropPending=*/false);
+    const UniqueFile manifestFile = OpenManifest();
+    HeapText manifestText;
+    Manifest manifest;
+    bool restart = true;
+    if (!manifestFile) {
+        result.Set(StubExit::badManifest, "no manifest of checked files was handed over: nothing was replaced");
+    } else if (const RecordError error = !ReadAll(manifestFile.get(), MaxManifestBytes, manifestText)
+                                             ? RecordError::tooMany
+                                             : ReadManifest(manifestText.View(), manifest);
+               error != RecordError::none) {
+        result.Set(StubExit::badManifest, "the manifest of checked files was refused (", RecordErrorText(error),
+                   "): nothing was replaced");
+    } else {
+        restart = Upgrade(command, folder, manifest, waitLimitMs, result, setup);
+    }
+    if (result.code == StubExit::badManifest)
+        DeletePendingFiles(folder, [](std::string_view) { return false; });
+    // Written before the program starts: its first run reports it.
+    WriteOutcomeFile(folder, static_cast<int>(result.code), result.Text());
+    return restart;
 }
 
 StubExit Run()
@@ -188,32 +219,16 @@ StubExit Run()
     const std::string_view folder = FolderOf(command.program);
     const DWORD waitLimitMs = ParseMilliseconds(Environment(L"KDSTUB_WAIT_LIMIT_MS").View(), DefaultWaitLimitMs);
     haltAtStep = ParseMilliseconds(Environment(L"KDSTUB_HALT_AT_STEP").View(), 0);
-    const FolderLock lock(folder, waitLimitMs);
-    if (!lock.Held())
-        return StubExit::stillHeld;
-    RecoverFolder(folder, /*dropPending=*/false);
-
     InstallResult result;
-    const UniqueFile manifestFile = OpenManifest();
-    HeapText manifestText;
-    Manifest manifest;
-    const RecordError error = !manifestFile ? RecordError::truncated
-                              : !ReadAll(manifestFile.get(), MaxManifestBytes, manifestText)
-                                  ? RecordError::tooMany
-                                  : ReadManifest(manifestText.View(), manifest);
-    if (!manifestFile) {
-        result.Set(StubExit::badManifest, "no manifest of checked files was handed over: nothing was replaced");
-    } else if (error != RecordError::none) {
-        result.Set(StubExit::badManifest, "the manifest of checked files was refused (", RecordErrorText(error),
-                   "): nothing was replaced");
+    PathText setup;
+    if (!InstallRelease(command, folder, waitLimitMs, result, setup))
+        return result.code;
+    const bool started = setup.View().empty() ? Start(command.program, command.params)
+                                              : RunSetupThenProgram(command, setup, waitLimitMs);
+    if (result.code == StubExit::done && !started) {
+        result.Set(StubExit::startFailed, "the release was installed but the program did not start");
+        WriteOutcomeFile(folder, static_cast<int>(result.code), result.Text());
     }
-    if (result.code == StubExit::badManifest) {
-        DeletePendingFiles(folder, [](std::string_view) { return false; });
-        Start(command.program, command.params);
-    } else {
-        Upgrade(command, folder, manifest, waitLimitMs, result);
-    }
-    WriteOutcomeFile(folder, static_cast<int>(result.code), result.Text());
     return result.code;
 }
 
