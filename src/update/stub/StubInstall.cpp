@@ -64,6 +64,18 @@ bool Sha256Of(HANDLE file, unsigned char (&digest)[32])
     return ok;
 }
 
+// The commit line, appended so a cut write can never spoil the plan before it.
+bool AppendCommit(std::string_view journal)
+{
+    const UniqueFile file(CreateFileW(WideText(journal).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_WRITE_THROUGH, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.get(), JournalCommitLine.data(), static_cast<DWORD>(JournalCommitLine.size()), &written,
+                     nullptr) &&
+           written == JournalCommitLine.size() && FlushFileBuffers(file.get());
+}
+
 // The program's file name as the file system spells it.
 PathText SpelledName(std::string_view program)
 {
@@ -255,13 +267,7 @@ bool Install::Apply(InstallResult& result)
         result.Set(StubExit::rolledBack, "a file could not be moved in place: every file was put back as it was");
         return false;
     }
-    const UniqueFile appended(CreateFileW(WideText(journalPath.View()).c_str(), FILE_APPEND_DATA, 0, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr));
-    DWORD written = 0;
-    if (!appended ||
-        !WriteFile(appended.get(), JournalCommitLine.data(), static_cast<DWORD>(JournalCommitLine.size()), &written,
-                   nullptr) ||
-        !FlushFileBuffers(appended.get())) {
+    if (!AppendCommit(journalPath.View())) {
         RollBackJournal(folder_, journal, nullptr);
         DeleteAnyFile(journalPath.View());
         result.Set(StubExit::rolledBack, "the install could not be committed: every file was put back as it was");
