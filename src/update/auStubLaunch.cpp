@@ -65,6 +65,12 @@ public:
     }
 
     SECURITY_ATTRIBUTES* Attributes() { return ready_ ? &attributes_ : nullptr; }
+    // Sets the DACL again on what was created: a system that does not apply
+    // the one given at creation, or inheritance, gets it this way.
+    bool Apply(const std::string& path)
+    {
+        return ready_ && SetFileSecurityW(WideFromUtf8(path).c_str(), DACL_SECURITY_INFORMATION, &descriptor_);
+    }
 
 private:
     std::vector<BYTE> user_;
@@ -73,6 +79,25 @@ private:
     SECURITY_ATTRIBUTES attributes_{};
     bool ready_ = false;
 };
+
+std::string MakePrivateFolder(OwnerOnlySecurity& security)
+{
+    const std::string temporary = TemporaryFolder();
+    if (temporary.empty() || !security.Attributes())
+        return {};
+    // A name taken already (by chance or planted) is never reused.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::string random = RandomHex();
+        if (random.empty())
+            return {};
+        const std::string folder = temporary + PrivateFolderPrefix + random;
+        if (CreateDirectoryW(WideFromUtf8(folder).c_str(), security.Attributes()))
+            return security.Apply(folder) ? folder + "\\" : std::string();
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return {};
+    }
+    return {};
+}
 
 bool WriteNewFile(const std::string& path, const std::string& text)
 {
@@ -128,34 +153,22 @@ ProductProcess ProductIdentity(DWORD processId)
 
 std::string CreatePrivateFolder()
 {
-    const std::string temporary = TemporaryFolder();
     OwnerOnlySecurity security;
-    if (temporary.empty() || !security.Attributes())
-        return {};
-    // A name taken already (by chance or planted) is never reused.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const std::string random = RandomHex();
-        if (random.empty())
-            return {};
-        const std::string folder = temporary + PrivateFolderPrefix + random;
-        if (CreateDirectoryW(WideFromUtf8(folder).c_str(), security.Attributes()))
-            return folder + "\\";
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return {};
-    }
-    return {};
+    return MakePrivateFolder(security);
 }
 
 bool LaunchStub(HMODULE module, const std::string& programPath, const std::string& restartArgument,
                 const std::string& manifest)
 {
-    const std::string folder = CreatePrivateFolder();
+    OwnerOnlySecurity security;
+    const std::string folder = MakePrivateFolder(security);
     if (folder.empty())
         return false;
     const std::string stub = folder + StubFileName;
+    const std::string manifestPath = folder + std::string(ManifestFileName);
     // Quoted: the temporary folder and the program's folder may hold blanks.
-    if (!WriteResourceToFile(module, "AUUPG", "AUUPG", stub) ||
-        !WriteNewFile(folder + std::string(ManifestFileName), manifest) ||
+    if (!WriteResourceToFile(module, "AUUPG", "AUUPG", stub) || !security.Apply(stub) ||
+        !WriteNewFile(manifestPath, manifest) || !security.Apply(manifestPath) ||
         !StartProcess(stub, "\"" + stub + "\" \"" + programPath + "\" " + restartArgument)) {
         RemovePrivateFolder(folder);
         return false;

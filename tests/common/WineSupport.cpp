@@ -167,3 +167,22 @@ DWORD WaitForExit(HANDLE process, DWORD timeoutMs)
     GetExitCodeProcess(process, &code);
     return code;
 }
+
+bool PressYesIn(DWORD processId, DWORD timeoutMs)
+{
+    HWND dialog = nullptr;
+    const bool open = PumpUntil(
+        [&] {
+            dialog = nullptr;
+            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr))) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(dialog, &owner);
+                const bool wanted = processId ? owner == processId : owner != GetCurrentProcessId();
+                if (wanted && GetDlgItem(dialog, IDYES))
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
+    return open && PostMessageA(dialog, WM_COMMAND, IDYES, 0);
+}
