@@ -58,6 +58,7 @@ UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = n
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
 
 // Presses Yes in a question box (a dialog with a Yes button) of the given
-// process, or of any other process for 0, once it is open; false when none
-// opened within the time.
+// process, or of a process running the given program file, once it is open;
+// false when none opened within the time.
 bool PressYesIn(DWORD processId, DWORD timeoutMs = 30000);
+bool PressYesIn(const std::string& program, DWORD timeoutMs = 30000);

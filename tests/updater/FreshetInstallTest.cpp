@@ -89,7 +89,7 @@ struct InstallRun {
     UniqueKernelHandle StartProduct(const std::string& options) const
     {
         UniqueKernelHandle running = StartProcess("\"" + App("app.exe") + "\" --updater " + options);
-        EXPECT_TRUE(PressYesIn(0)) << "the updater asks";
+        EXPECT_TRUE(PressYesIn(App("freshet.exe"))) << "the updater asks";
         return running;
     }
     std::vector<std::string> Starts() const { return Lines(ReadWholeFile(record)); }

@@ -407,7 +407,7 @@ TEST(Freshet, SilentUpdateClosesTheProductReplacesItAndStartsItAgain)
 
     // The product starts the updater with its own window and closes on its request.
     const UniqueKernelHandle running = StartProcess("\"" + product.App("app.exe") + "\" --updater");
-    ASSERT_TRUE(PressYesIn(0));
+    ASSERT_TRUE(PressYesIn(product.App("freshet.exe")));
     EXPECT_EQ(WaitForExit(running.get(), 60000), 0u) << "the product obeyed the close request";
 
     // The stub starts the updater again with "/verysilent", which starts the product.
