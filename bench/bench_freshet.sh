@@ -63,13 +63,15 @@ start_server() {
     base="http://127.0.0.1:$(cat "$work/port")"
 }
 
-# install FOLDER PROCESS-NAME INFO-FILE: freshet.exe and its update.ini (installed version 1.0).
+# install FOLDER PROCESS-NAME INFO-FILE: freshet.exe and its update.ini (installed version 1.0). The
+# local server speaks plain http and the release is not signed: the test-server opt-out lets it in.
 install() {
     rm -rf "$1"
     mkdir -p "$1"
     cp "$bin/freshet.exe" "$1/"
     printf '[UpdateInfo]\r\nProcessName=%s\r\nVersion=1.0\r\nInfoURL=%s/%s\r\nFailedURL=\r\n' "$2" "$base" "$3" \
         >"$1/update.ini"
+    printf 'AllowUnverifiedUpdates=1\r\n' >>"$1/update.ini"
 }
 
 # wait_for_line FILE REGEX SECONDS

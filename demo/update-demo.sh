@@ -1,8 +1,11 @@
 # The update demo, sourced by scripts/demo.sh after the agent demo (uses root,
 # win_build and wine_run from scripts/common.sh). A local HTTP server publishes
-# an information file and release 2.0 of the demo product; the product 1.0
-# starts freshet.exe, the user's answers come from kdAnswer.exe, and the
-# script prints what changed. Two runs, each in a program folder of its own:
+# an information file and release 2.0 of the demo product, signed as the
+# README's publisher section says (openssl: a P-256 key pair, the digest of
+# each file, the signature); the installed update.ini holds the public key and
+# the product's name. The product 1.0 starts freshet.exe, the user's answers
+# come from kdAnswer.exe, and the script prints what changed. Two runs, each in
+# a program folder of its own:
 #   silent:  kdProduct.exe starts "freshet.exe /silent <its window>";
 #   visible: kdProduct.exe /update starts "freshet.exe update <its window>".
 # Screenshots of the ask dialog and of the update window during the download
@@ -17,6 +20,7 @@
 release_notes='<b>Keldora Demo Product 2.0</b> is out.<br><ul><li>The version shows in <i>bold</i></li><li>Downloads with <font color="clBlue">progress</font></li><li><font color="clRed">Two</font> fixed crashes</li></ul><a href="http://example.com/notes">Release notes</a>'
 
 x11_driver='HKCU\Software\Wine\X11 Driver'
+product_name='Keldora Demo Product'
 
 update_demo() {
     local bin=$win_build/bin
@@ -53,19 +57,29 @@ update_demo() {
     size=$(stat -c %s "$bin/kdProduct2.exe")
     slow=$((10000 * chunk / size))
     shot_delay=$((10 * 524288 / size + 1))
+    # The publisher's key pair, and the public key as update.ini holds it.
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/publisher.pem" 2>/dev/null
+    public_key=$(openssl pkey -in "$work/publisher.pem" -pubout -outform DER | openssl base64 -A)
     cp "$bin/freshet.exe" "$work/www/freshet.exe"
     cp "$bin/kdProduct2.exe" "$work/www/kdProduct.exe"
     write_update_ini "$work/www/update.ini" 2.0 "$base"
     # The engine names a pending file after the last "/" of its address, so the
-    # server's throttling options end in one more "/kdProduct.exe".
+    # server's throttling options end in one more "/kdProduct.exe". Each file's
+    # digest follows its address; the file names its product and expires in 30 days.
     {
-        printf '#version=2.0\r\n#url=%s/freshet.exe\r\n' "$base"
+        printf '#version=2.0\r\n#product=%s\r\n' "$product_name"
+        printf '#expires=%s\r\n' "$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)"
+        printf '#url=%s/freshet.exe\r\n#sha256=%s\r\n' "$base" "$(digest "$work/www/freshet.exe")"
         printf '#url0=%s/kdProduct.exe?slow=%d&chunk=%d&as=/kdProduct.exe\r\n' "$base" "$slow" "$chunk"
-        printf '#url3=%s/update.ini\r\n#message={%s}\r\n' "$base" "$release_notes"
+        printf '#sha256_0=%s\r\n' "$(digest "$work/www/kdProduct.exe")"
+        printf '#url3=%s/update.ini\r\n#sha256_3=%s\r\n' "$base" "$(digest "$work/www/update.ini")"
+        printf '#message={%s}\r\n' "$release_notes"
     } >"$work/www/info.txt"
+    printf '#signature=%s\n' "$(openssl dgst -sha256 -sign "$work/publisher.pem" "$work/www/info.txt" |
+        openssl base64 -A)" >>"$work/www/info.txt"
 
     echo
-    echo "== Update: the information file published at $base/info.txt"
+    echo "== Update: the information file published at $base/info.txt, signed with the publisher's key"
     sed 's/\r$//' "$work/www/info.txt"
 
     update_run silent "" || return 1
@@ -77,10 +91,17 @@ update_demo() {
     echo "Screenshots: $(ls "$shots"/update-*.png | tr '\n' ' ')"
 }
 
-# write_update_ini FILE VERSION BASE-URL
+# write_update_ini FILE VERSION BASE-URL: with the publisher's key and the
+# product's name, so only signed releases of this product are installed.
 write_update_ini() {
     printf '[UpdateInfo]\r\nProcessName=kdProduct.exe\r\nVersion=%s\r\n' "$2" >"$1"
     printf 'InfoURL=%s/info.txt\r\nFailedURL=%s/failed.html\r\n' "$3" "$3" >>"$1"
+    printf 'Product=%s\r\nPublicKey=%s\r\n' "$product_name" "$public_key" >>"$1"
+}
+
+# digest FILE: its SHA-256 as the information file gives it.
+digest() {
+    openssl dgst -sha256 -r "$1" | cut -c1-64
 }
 
 # update_run NAME PRODUCT-ARGUMENT: one update of a fresh 1.0 installation.

@@ -27,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(forward >= -1 && forward <= 1, "comparison out of range");
     Require(forward == -backward, "comparison not antisymmetric");
     Require(CompareVersions(running, running) == 0, "a version differs from itself");
+    // A plain version is compared by its numbers, where a fifth part is ignored.
+    if (IsPlainVersion(version))
+        Require(CompareVersions(version, version + ".0") == 0 && CompareVersions(version, "0") >= 0,
+                "a plain version compared by its bytes");
 
     constexpr TauCalendarDate today{2026, 12, 7};
     const TauCalendarDate date = ParseInfoDate(info.Value("date"), today);

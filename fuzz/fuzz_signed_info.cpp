@@ -1,3 +1,4 @@
+#include "update/auReleaseRules.h"
 #include "update/auSignedInfo.h"
 #include "FuzzRequire.h"
 
@@ -39,5 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         Require(digests.files.empty(), "a failure with a result");
     }
+
+    // The rules a signed file must meet here: a file that passes names the
+    // product expected and has not expired.
+    const TauInfoFileText info(text);
+    if (const auto time = ParseUtcTime(key)) {
+        Require(IsCalendarDate(time->date) && key.size() == 20, "a time that is no moment");
+        const TauReleaseExpectation here{digest, *time, true};
+        if (SignedReleaseFailure(info, here).empty()) {
+            Require(digest.empty() || info.Value("product").size() == digest.size(), "another product passed");
+            Require(IsPlainVersion(info.Value("version")), "a version that is not plain passed");
+            const auto expires = ParseUtcTime(info.Value("expires"));
+            Require(!info.Has("expires") || (expires && !(*expires < *time)), "an expired file passed");
+        }
+    }
+    if (UnverifiedReleaseFailure(key, info.FileList()).empty())
+        Require(key.size() > 8, "an address that is no https address passed");
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "update/auDownloadNames.h"
 #include "update/auCng.h"
 #include "update/auHTTPProgress.h"
+#include "update/auReleaseRules.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"
 #include "update/auURL.h"
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -28,9 +30,6 @@ constexpr UINT_PTR AutoCheckTimer = 1;
 constexpr UINT AutoCheckInterval = 10000;
 // Posted when the information file names a newer release.
 constexpr UINT WM_AUUPGRADE = WM_APP + 1;
-// ERROR_DATA_CHECKSUM_ERROR, which mingw's headers lack: a release file that
-// failed its digest is reported with minus this code.
-constexpr DWORD DataChecksumError = 323;
 // Said once per process: more engines would only repeat it.
 std::atomic<bool> unverifiedNoted{false};
 
@@ -39,6 +38,21 @@ TauCalendarDate Today()
     SYSTEMTIME now{};
     GetLocalTime(&now);
     return {now.wYear, now.wMonth, now.wDay};
+}
+
+TauUtcTime UtcNow()
+{
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return {{now.wYear, now.wMonth, now.wDay}, now.wHour, now.wMinute, now.wSecond};
+}
+
+// The program's folder as the system names it, with its backslash.
+std::wstring ProgramFolderW()
+{
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path.substr(0, path.rfind(L'\\') + 1);
 }
 
 std::string ReadAll(TauDataStream* data)
@@ -182,9 +196,17 @@ void TauAutoUpgrader::DoConnectionLost(const std::string&, std::int64_t, std::in
 
 bool TauAutoUpgrader::DoHeaderInfo()
 {
+    if (infoFileMode_)
+        return true;
+    // A redirect may have left https: nothing of that answer is stored.
+    const std::string source = TransferSource(URL, Result().redirects, Result().finalURL);
+    if (RequiresHttps() && !IsHttpsAddress(source)) {
+        pendingRefusal_ = "the download of " + URL + " came from " + source +
+                          ", not over https, and update.ini holds no publisher key (PublicKey)";
+        return false;
+    }
     bool continueTransfer = true;
-    if (!infoFileMode_)
-        FileHeaders(Result().contentLength.value_or(0), Result().lastModified, continueTransfer);
+    FileHeaders(Result().contentLength.value_or(0), Result().lastModified, continueTransfer);
     return continueTransfer;
 }
 
@@ -195,9 +217,14 @@ void TauAutoUpgrader::DoTransferProgress(const TransferProgress& p, TauDataStrea
                      p.estimatedTimeLeft, p.percentsDone, p.transferRate);
 }
 
+// A download whose headers showed it may not be installed was stopped there.
 void TauAutoUpgrader::DoTransferStopped()
 {
-    if (!infoFileMode_)
+    if (infoFileMode_)
+        return;
+    if (!pendingRefusal_.empty())
+        ReleaseFileRefused(std::exchange(pendingRefusal_, {}));
+    else
         FileSkipped();
 }
 
@@ -248,8 +275,12 @@ void TauAutoUpgrader::CheckUpdate()
     if (Busy())
         return;
     lastFailure_.clear();
+    pendingRefusal_.clear();
     if (PublisherKey.empty() && !unverifiedNoted.exchange(true))
-        Log("no publisher key is set: releases are installed without checking a signature");
+        Log(AllowUnverifiedUpdates ? "no publisher key is set and AllowUnverifiedUpdates is on: releases are "
+                                     "installed without any check"
+                                   : "no publisher key is set: a release is installed only when its information "
+                                     "file and every file come over https");
     infoFileMode_ = true;
     HashBody = false;
     URL = InfoFileURL;
@@ -299,13 +330,7 @@ void TauAutoUpgrader::Log(const std::string& text)
         OnLog(*this, text);
 }
 
-void TauAutoUpgrader::Refuse(const std::string& reason)
-{
-    lastFailure_ = reason;
-    Log("release refused: " + reason);
-}
-
-std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& text)
+std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& text, std::string& failure)
 {
     verifying_ = !PublisherKey.empty();
     signedDigests_.clear();
@@ -313,29 +338,37 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
         return text;
     const auto key = PublisherKeyXY(PublisherKey);
     if (!key) {
-        Refuse("the publisher key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)");
+        failure = "the publisher key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)";
         return std::nullopt;
     }
     TauSignedInfo parts = SplitSignedInfo(text);
     if (!parts.failure.empty()) {
-        Refuse(parts.failure);
+        failure = parts.failure;
         return std::nullopt;
     }
     if (!VerifyP256Signature(*key, parts.signedText, parts.signature)) {
-        Refuse("the signature of the information file does not verify with the publisher key");
+        failure = "the signature of the information file does not verify with the publisher key";
         return std::nullopt;
     }
     const TauInfoFileText info(parts.signedText);
+    failure = SignedReleaseFailure(info, {Product, UtcNow(), VersionControl == byNumber});
+    if (!failure.empty())
+        return std::nullopt;
     // A redirect only opens its address in the browser: nothing to check.
     if (info.Method() == umRedirectToURL)
         return std::move(parts.signedText);
     TauReleaseDigests digests = ReleaseDigests(info);
     if (!digests.failure.empty()) {
-        Refuse(digests.failure);
+        failure = digests.failure;
         return std::nullopt;
     }
     signedDigests_ = std::move(digests.files);
     return std::move(parts.signedText);
+}
+
+std::string TauAutoUpgrader::UnverifiedFailure() const
+{
+    return RequiresHttps() ? UnverifiedReleaseFailure(infoSource_, fileList_) : std::string();
 }
 
 const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
@@ -347,9 +380,11 @@ const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
 
 void TauAutoUpgrader::ReadInfoFile(const std::string& text)
 {
-    const std::optional<std::string> trusted = TrustedInfoText(text);
+    infoSource_ = TransferSource(URL, Result().redirects, Result().finalURL);
+    std::string failure;
+    const std::optional<std::string> trusted = TrustedInfoText(text, failure);
     if (!trusted) {
-        InfoFileMissing();
+        ReleaseRefused(failure);
         return;
     }
     const TauInfoFileText info(*trusted);
@@ -361,6 +396,12 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
             OnNoUpdateAvailable(*this);
         if (GoOn(alive) && !autoCheckRunning_)
             ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
+        return;
+    }
+    // Nothing is asked about a release that could not be installed.
+    failure = UnverifiedFailure();
+    if (!failure.empty()) {
+        ReleaseRefused(failure);
         return;
     }
     // The question is asked from the engine's own window, not inside the
@@ -394,8 +435,15 @@ void TauAutoUpgrader::Upgrade()
         OnBeginUpgrade(*this, upgradeMsg, method, fileList_, canUpgrade);
     if (!GoOn(alive))
         return;
+    // The handler may have listed files of its own.
+    if (const std::string failure = canUpgrade ? UnverifiedFailure() : std::string(); !failure.empty()) {
+        ReleaseRefused(failure);
+        return;
+    }
+    // The page behind More Info is loaded only from a web address.
+    const std::string page = WebPageAddress(moreInfoURL_).value_or(std::string());
     const bool ask = ShowMessages.Contains(mAskUpgrade) && Prompts.AskUpgrade;
-    const bool accepted = canUpgrade && (!ask || Prompts.AskUpgrade(upgradeMsg, moreInfoURL_, MoreInfoHooks()));
+    const bool accepted = canUpgrade && (!ask || Prompts.AskUpgrade(upgradeMsg, page, MoreInfoHooks()));
     if (!GoOn(alive))
         return;
     // A handler that emptied the list leaves nothing to open or download.
@@ -526,9 +574,28 @@ void TauAutoUpgrader::StartDownloads()
     currentFileIndex_ = 0;
     downloaded_.clear();
     installSet_.clear();
+    DeleteStalePendingFiles();
     if (Wizard.Enabled)
         ShowWizard();
     DownloadCurrent();
+}
+
+// Pending files of earlier runs (a download cut off, an install rolled back,
+// or files someone put there) are never installed with this release.
+void TauAutoUpgrader::DeleteStalePendingFiles()
+{
+    const std::wstring folder = ProgramFolderW();
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(FindFirstFileW((folder + L"*" + WideFromUtf8(PendingSuffix)).c_str(), &data));
+    if (!find)
+        return;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        const std::wstring path = folder + data.cFileName;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+    } while (FindNextFileW(find.get(), &data));
 }
 
 void TauAutoUpgrader::ShowWizard()
@@ -662,21 +729,29 @@ void TauAutoUpgrader::FileFailed(int statusCode)
     LostFile(statusCode, UpgraderText(umsgLostFile, {WideFromAnsi(FileNameOf(URL))}), true);
 }
 
-// Removed at once, so not even a handler of OnLostFile sees the refused file.
 void TauAutoUpgrader::ReleaseFileRefused(const std::string& reason)
 {
-    Refuse(reason);
-    if (!tempFileName_.empty()) {
-        SetFileAttributesA(tempFileName_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(tempFileName_.c_str());
-    }
-    const std::string url = fileList_[currentFileIndex_];
-    LostFile(-static_cast<int>(DataChecksumError),
-             WideFromAnsi(FileNameOf(url)) + L"\r\r" + WideFromAnsi(ErrorText(DataChecksumError)),
-             /*ask=*/false, /*mayContinue=*/false);
+    ReleaseRefused(reason);
 }
 
-void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask, bool mayContinue)
+// The downloads go first, so not even a handler of OnReleaseRefused sees a
+// refused file; a tampered release is told apart from an outage, and the
+// user is not sent to a download page.
+void TauAutoUpgrader::ReleaseRefused(const std::string& reason)
+{
+    lastFailure_ = reason;
+    Log("release refused: " + reason);
+    CancelTransfer();
+    DiscardDownloads();
+    FreeUpgraderWindows();
+    const std::weak_ptr<char> alive = alive_;
+    if (OnReleaseRefused)
+        OnReleaseRefused(*this, reason);
+    if (GoOn(alive))
+        ShowErrorIf(mReleaseRefused, UpgraderText(umsgReleaseRefused, {WideFromUtf8(reason)}));
+}
+
+void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask)
 {
     const std::weak_ptr<char> alive = alive_;
     const std::string url = fileList_[currentFileIndex_];
@@ -693,7 +768,7 @@ void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask
     }
     if (!GoOn(alive))
         return;
-    if (continueUpgrade && mayContinue)
+    if (continueUpgrade)
         NextFile();
     else
         AbortUpgrade();

@@ -39,7 +39,9 @@ enum TauAutoUpgraderShowMessage {
     mLostFile,
     mNoInfoFile,
     mNoUpdateAvailable,
-    mPasswordRequest
+    mPasswordRequest,
+    // A release the engine may not install (OnReleaseRefused): message 31.
+    mReleaseRefused
 };
 
 // A set of TauAutoUpgraderShowMessage values.
@@ -118,13 +120,14 @@ using TauLostFileEvent = std::function<void(TauAutoUpgrader& Sender, const std::
                                             bool& ContinueUpgrade)>;
 using TauPasswordRequestEvent =
     std::function<void(TauAutoUpgrader& Sender, const std::string& Realm, bool& TryAgain)>;
+using TauReleaseRefusedEvent = std::function<void(TauAutoUpgrader& Sender, const std::string& Reason)>;
 
 class TauAutoUpgrader : public TauCustomHTTP {
 public:
     static constexpr const char* DefaultInfoFileURL = "http://";
     static constexpr const char* DefaultRestartParams = "/afterupgrade";
     static constexpr TauAutoUpgraderShowMessages DefaultShowMessages = {mAskUpgrade, mConnLost, mLostFile,
-                                                                        mPasswordRequest};
+                                                                        mPasswordRequest, mReleaseRefused};
 
     TauAutoUpgrader();
     ~TauAutoUpgrader() override;
@@ -166,11 +169,19 @@ public:
     TauAutoUpgraderWizard Wizard;
     // The publisher's public key as update.ini holds it (base64 of the DER
     // SubjectPublicKeyInfo of a P-256 key). When set, an information file is
-    // read only when its signature verifies under this key, and each release
-    // file only when its SHA-256 matches the signed digest; a failure is told
-    // by OnNoInfoFile or OnLostFile with the reason in LastFailure, and
-    // nothing is installed. Empty: releases are not verified.
+    // read only when its signature verifies under this key and its signed
+    // text agrees with Product, has not expired and (byNumber) gives a plain
+    // version; each release file is kept only when its SHA-256 matches the
+    // signed digest.
     std::string PublisherKey;
+    // The product this program is, as "#product=" of a signed information
+    // file must name it (ASCII case ignored). Empty: signed files of any
+    // product under the key are taken.
+    std::string Product;
+    // Without a publisher key a newer release is installed only when its
+    // information file and every file came over https, every step of the
+    // way (TransferSource). True drops that check: for test servers only.
+    bool AllowUnverifiedUpdates = false;
 
     TauBeginUpgradeEvent OnBeginUpgrade;
     TauNotifyEvent OnEndUpgrade;
@@ -191,9 +202,16 @@ public:
     // the program's folder.
     TauLostFileEvent OnLostFile;
     TauPasswordRequestEvent OnPasswordRequest;
+    // A release the engine may not install: unverified (no key and not all
+    // over https), a signature or digest that does not check, another
+    // product, an expired file, a version that is not plain. Raised instead
+    // of the outage events, once per check, after the downloads of the
+    // upgrade are deleted; the upgrade ends there (no OnAborted). Reason is
+    // the engine's English explanation, also in LastFailure.
+    TauReleaseRefusedEvent OnReleaseRefused;
     // The engine's notes for a log: why a release was refused, and once per
-    // process that releases are not verified. Each also goes to
-    // OutputDebugString.
+    // process, without a publisher key, which rule lets a release in. Each
+    // also goes to OutputDebugString.
     std::function<void(TauAutoUpgrader& Sender, const std::string& Text)> OnLog;
 
     // The dialogs and the browser; tests put their own answers here.
@@ -223,7 +241,7 @@ public:
     OleDate FileTime() const { return fileTime_; }
     // Full path of the current download's temporary file beside the program.
     const std::string& TempFileName() const { return tempFileName_; }
-    // Why the last check or upgrade refused the release (signature, digest);
+    // Why the last check or upgrade refused the release (OnReleaseRefused);
     // empty when it refused none. Cleared by CheckUpdate.
     const std::string& LastFailure() const { return lastFailure_; }
 
@@ -263,15 +281,18 @@ private:
     void ReadInfoFile(const std::string& text);
     // The text of the information file the engine may read: all of it
     // without a publisher key; with one, the part the publisher signed, or
-    // nothing when the signature or a digest fails.
-    std::optional<std::string> TrustedInfoText(const std::string& text);
-    // Keeps and logs the reason a release is refused.
-    void Refuse(const std::string& reason);
+    // nothing (and `failure` says why) when a check of it fails.
+    std::optional<std::string> TrustedInfoText(const std::string& text, std::string& failure);
+    bool RequiresHttps() const { return PublisherKey.empty() && !AllowUnverifiedUpdates; }
+    // Why the release read may not be installed for lack of a signature; empty when it may.
+    std::string UnverifiedFailure() const;
+    // Ends the check or upgrade of a release that may not be installed.
+    void ReleaseRefused(const std::string& reason);
     void Log(const std::string& text);
     // The signed digest of a release file's address; null when it has none.
     const std::string* SignedDigest(const std::string& url) const;
-    // A release file that may not be installed: deleted, reported as lost,
-    // and the upgrade aborted.
+    // A release file that may not be installed: deleted with the other
+    // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);
     bool IsNewer(const TauInfoFileText& info) const;
     // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
@@ -286,6 +307,7 @@ private:
     void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
 
     void StartDownloads();
+    void DeleteStalePendingFiles();
     void ShowWizard();
     void DownloadCurrent();
     void FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer);
@@ -294,8 +316,7 @@ private:
     void FileDone();
     void FileSkipped();
     void FileFailed(int statusCode);
-    // With `mayContinue` false the upgrade is aborted whatever the handler says.
-    void LostFile(int errorCode, const std::wstring& text, bool ask, bool mayContinue = true);
+    void LostFile(int errorCode, const std::wstring& text, bool ask);
     void NextFile();
     void FinishUpgrade();
     bool StartStub();
@@ -317,6 +338,10 @@ private:
     OleDate fileTime_ = 0;
     std::string tempFileName_;
     std::string lastFailure_;
+    // Where the information file came from (TransferSource).
+    std::string infoSource_;
+    // Why the running download was stopped at its headers; raised when it has ended.
+    std::string pendingRefusal_;
     // Set for a release read under a publisher key: every file is checked.
     bool verifying_ = false;
     // Address and SHA-256 of each file of the signed release.

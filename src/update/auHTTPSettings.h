@@ -89,6 +89,11 @@ struct TauHTTPResult {
     std::string contentLanguage;
     std::string contentEncoding;
     std::string location;
+    // Every address a redirect led to, in order (worker thread), and the
+    // address the answer came from after them; finalURL is empty for a local
+    // file or when the system does not say.
+    std::vector<std::string> redirects;
+    std::string finalURL;
     std::string realm;
     OleDate date = 0;
     OleDate lastModified = 0;

@@ -6,6 +6,7 @@
 #include "update/auHTTPProgress.h"
 #include "update/auHTTPRequest.h"
 #include "update/auHTTPStatus.h"
+#include "winutil/WideText.h"
 
 #include <algorithm>
 #include <exception>
@@ -23,15 +24,20 @@ TauHTTPTransfer::TauHTTPTransfer(const TauHTTPSettings& from, TauHTTPCallbacks w
 
 void TauHTTPTransfer::ReportStatus(DWORD status, const void* info, DWORD length)
 {
-    if (!callbacks.statusChange && !callbacks.redirected)
+    const bool redirect = status == INTERNET_STATUS_REDIRECT;
+    if (!callbacks.statusChange && !redirect)
         return;
     std::lock_guard guard(handlerLock);
     if (cancelled)
         return;
     if (callbacks.statusChange)
         callbacks.statusChange(status, StatusChangeText(status));
-    if (status == INTERNET_STATUS_REDIRECT && callbacks.redirected)
-        callbacks.redirected(RedirectTarget(info, length));
+    if (!redirect)
+        return;
+    // Where a transfer came from is every address on its way.
+    result.redirects.push_back(RedirectTarget(info, length));
+    if (callbacks.redirected)
+        callbacks.redirected(result.redirects.back());
 }
 
 namespace {
@@ -85,6 +91,15 @@ std::string QueryText(HINTERNET request, DWORD info)
             return {};
         text.resize(size);
     }
+}
+
+std::string AddressOfRequest(HINTERNET request)
+{
+    std::wstring address(INTERNET_MAX_URL_LENGTH + 1, L'\0');
+    DWORD size = static_cast<DWORD>((address.size() - 1) * sizeof(wchar_t));
+    if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, address.data(), &size))
+        return {};
+    return Utf8FromWide(address.c_str());
 }
 
 OleDate HeaderDate(const std::string& raw, std::string_view name, int bias)
@@ -316,6 +331,7 @@ private:
 
     bool ReadHeaders()
     {
+        t_.result.finalURL = AddressOfRequest(t_.Request());
         t_.result.rawHeaders = QueryText(t_.Request(), HTTP_QUERY_RAW_HEADERS_CRLF);
         t_.result.contentType = HeaderValue(t_.result.rawHeaders, "Content-Type").value_or("");
         t_.result.contentLength = ContentLengthOf(t_.result.rawHeaders);

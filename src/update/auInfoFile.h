@@ -25,6 +25,8 @@ public:
 
     // From after "#key=" up to the first character below 32 or the end.
     std::string Value(std::string_view key) const;
+    // Whether "#key=" stands in the text at all, with an empty value too.
+    bool Has(std::string_view key) const { return ValueStart(key) != std::string::npos; }
     // "#key={ ... }": from after the brace up to the first "}" or the end.
     // Empty when the key is missing or its value does not open with "{".
     std::string Block(std::string_view key) const;

@@ -1,6 +1,7 @@
 #include "auURL.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -16,6 +17,25 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix)
     });
 }
 
+bool HasUnsafeCharacter(std::string_view address)
+{
+    return std::any_of(address.begin(), address.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 32 || byte == 127 || c == '"';
+    });
+}
+
+// The part after "scheme://" when the address starts with one of the schemes
+// and names something after it.
+std::optional<std::string_view> AfterScheme(std::string_view address,
+                                            std::initializer_list<std::string_view> schemes)
+{
+    for (std::string_view scheme : schemes)
+        if (StartsWithNoCase(address, scheme) && address.size() > scheme.size())
+            return address.substr(scheme.size());
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> BrowserAddress(std::string_view url)
@@ -23,16 +43,23 @@ std::optional<std::string> BrowserAddress(std::string_view url)
     std::string address(url);
     if (address.find("://") == std::string::npos)
         address = "http://" + address;
-    const bool unsafe = std::any_of(address.begin(), address.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 32 || byte == 127 || c == '"';
-    });
-    if (unsafe)
+    if (HasUnsafeCharacter(address) || !AfterScheme(address, {"http://", "https://", "ftp://"}))
         return std::nullopt;
-    for (std::string_view scheme : {"http://", "https://", "ftp://"})
-        if (StartsWithNoCase(address, scheme) && address.size() > scheme.size())
-            return "\"" + address + "\"";
-    return std::nullopt;
+    return "\"" + address + "\"";
+}
+
+std::optional<std::string> WebPageAddress(std::string_view url)
+{
+    const auto rest = AfterScheme(url, {"http://", "https://"});
+    if (!rest || HasUnsafeCharacter(url) || url.find(' ') != std::string_view::npos || rest->front() == '/' ||
+        rest->front() == '\\' || HostOfURL(url).empty())
+        return std::nullopt;
+    return std::string(url);
+}
+
+bool IsHttpsAddress(std::string_view url)
+{
+    return AfterScheme(url, {"https://"}) && !HostOfURL(url).empty();
 }
 
 std::string HostOfURL(std::string_view url)

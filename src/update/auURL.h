@@ -12,6 +12,17 @@
 // control character, which could otherwise smuggle arguments to the browser.
 std::optional<std::string> BrowserAddress(std::string_view url);
 
+// The address the what's-new page may load: an http or https address (the
+// scheme in any case) naming a host, returned as given. Nothing for any other
+// scheme, for an address without one (a "\\host\share" path), for a host
+// that starts with a slash or backslash, or for an address holding a blank,
+// a quote or a control character.
+std::optional<std::string> WebPageAddress(std::string_view url);
+
+// Whether an address names a host over https (the scheme in any case): what
+// a transfer's final address must be for a release that no signature covers.
+bool IsHttpsAddress(std::string_view url);
+
 // The host part of an address: after "://" (or from the start) up to the
 // first "/", ":", "?", "#" or the end; user information before "@" dropped.
 std::string HostOfURL(std::string_view url);

@@ -1,5 +1,6 @@
 #include "auVersion.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdio>
@@ -64,6 +65,13 @@ bool IsLeap(int year)
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
+bool IsDigits(std::string_view text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
 bool IsCalendarDate(const TauCalendarDate& date)
 {
     static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -73,7 +81,19 @@ bool IsCalendarDate(const TauCalendarDate& date)
     return date.day <= length;
 }
 
-}  // namespace
+bool IsPlainVersion(std::string_view text)
+{
+    for (int part = 0; part < PartCount; ++part) {
+        const std::size_t dot = text.find('.');
+        const std::string_view digits = text.substr(0, dot);
+        if (!IsDigits(digits) || !ParseInteger(digits))
+            return false;
+        if (dot == std::string_view::npos)
+            return true;
+        text.remove_prefix(dot + 1);
+    }
+    return false;
+}
 
 int CompareVersions(std::string_view a, std::string_view b)
 {

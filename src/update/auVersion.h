@@ -14,12 +14,20 @@
 // byte by byte instead.
 int CompareVersions(std::string_view a, std::string_view b);
 
+// One to four dotted parts, each decimal digits only and within a 32-bit
+// integer: a version CompareVersions always compares part by part, never by
+// the byte fallback. No sign, no blank, no empty part.
+bool IsPlainVersion(std::string_view text);
+
 struct TauCalendarDate {
     int year = 0;
     int month = 0;
     int day = 0;
     auto operator<=>(const TauCalendarDate&) const = default;
 };
+
+// A day of the calendar in the years 1 to 9999 (leap years included).
+bool IsCalendarDate(const TauCalendarDate& date);
 
 // "month/day/year" whatever the locale; `today` for anything that is not a
 // date of the calendar (years 1 to 9999).

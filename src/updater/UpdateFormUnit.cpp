@@ -2,10 +2,13 @@
 
 #include "common/AppMessages.h"
 #include "common/ProcessManager.h"
+#include "update/auUpgraderTexts.h"
+#include "updater/UpdaterLog.h"
 #include "updater/UpdaterRules.h"
 #include "updater/auWebUpdateInfo.h"
 #include "winutil/MessageLoop.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/WideText.h"
 
 #include <commctrl.h>
 
@@ -152,8 +155,12 @@ void TUpdateForm::FormCreate()
     const ProfileFile settings(settingsPath_);
     Updater.VersionNumber = settings.ReadString(kSection, "Version");
     Updater.InfoFileURL = settings.ReadString(kSection, "InfoURL");
-    // With the publisher's key only signed releases are installed.
+    // With the publisher's key only signed releases of this product are
+    // installed; without it only releases that come over https, unless a
+    // test server's update.ini says otherwise.
     Updater.PublisherKey = settings.ReadString(kSection, "PublicKey");
+    Updater.Product = settings.ReadString(kSection, "Product");
+    Updater.AllowUnverifiedUpdates = settings.ReadString(kSection, "AllowUnverifiedUpdates") == "1";
     // The stub waits for the product itself, not only for this program.
     DWORD product = 0;
     if (const auto starter = reinterpret_cast<HWND>(ParseWindowHandle(starterWindow_)); starter && IsWindow(starter))
@@ -249,6 +256,16 @@ void TUpdateForm::BindEngine()
     Updater.OnLostFile = [this](TauAutoUpgrader&, const std::string&, int, bool&) {
         HandlerScope scope(*this);
         FallBackToSite();
+    };
+    // A release that may not be installed is no outage: its own text, and
+    // no download page that the same network could answer.
+    Updater.OnReleaseRefused = [this](TauAutoUpgrader&, const std::string& reason) {
+        HandlerScope scope(*this);
+        if (silent_)
+            LogUpdater("release refused: " + reason);
+        else
+            Message(Utf8FromWide(UpgraderText(umsgReleaseRefused, {WideFromUtf8(reason)})), MB_ICONERROR);
+        Close();
     };
     Updater.OnDoOwnCloseAppMethod = [this](TauAutoUpgrader&) {
         HandlerScope scope(*this);

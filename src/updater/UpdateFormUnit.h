@@ -7,7 +7,8 @@
 // itself (deferred, see TBaseSubForm) and posts the quit message.
 //
 // In silent mode the window stays hidden, and shows no message and opens no
-// page, until the engine brings it up for a confirmed upgrade.
+// page, until the engine brings it up for a confirmed upgrade; a release the
+// engine refused is written to the updater's log instead (UpdaterLog.h).
 // Runs on the main thread; the engine raises its events there.
 #include <windows.h>
 

@@ -1,5 +1,6 @@
 #include "auWebUpdateInfo.h"
 
+#include "update/auURL.h"
 #include "winutil/WideText.h"
 
 #include <vector>
@@ -137,8 +138,14 @@ void Tfrm_ShowInfoUpdate::Navigate(const std::string& address)
 {
     if (address.empty() || !browser_)
         return;
+    // The address comes from the network: a file or a share must never open here.
+    const auto page = WebPageAddress(address);
+    if (!page) {
+        lastNavigationError_ = "not an http or https address: " + address;
+        return;
+    }
     try {
-        browser_->Navigate(WideFromAnsi(address));
+        browser_->Navigate(WideFromUtf8(*page));
         lastNavigationError_.clear();
     } catch (const EOleError& error) {
         lastNavigationError_ = error.what();

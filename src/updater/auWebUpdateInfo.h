@@ -5,9 +5,10 @@
 // FreeInstance, while COM is still initialised. Runs on the main thread (a
 // single-threaded COM apartment).
 //
-// Navigation is best effort: an empty address is not navigated to, and a
-// failed navigation request is caught and kept as LastNavigationError, so
-// the window still opens (showing no page). Where the browser control cannot
+// Navigation is best effort: an empty address is not navigated to, an
+// address that is not http or https is refused (kept as
+// LastNavigationError), and a failed navigation request is caught and kept
+// there too, so the window still opens (showing no page). Where the browser control cannot
 // be created at all, the window opens with an empty panel.
 #include <windows.h>
 
@@ -36,7 +37,8 @@ public:
     HWND OkButton() const { return okButton_; }
     bool HasBrowser() const { return browser_ != nullptr; }
 
-    // Starts loading the page; nothing for an empty address.
+    // Starts loading the page; nothing for an empty address or one that is
+    // not an http or https address naming a host.
     void Navigate(const std::string& address);
     std::wstring LocationURL() const;
     const std::string& LastNavigationError() const { return lastNavigationError_; }

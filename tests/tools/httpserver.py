@@ -28,6 +28,9 @@ Special addresses: /echo answers the request line, headers and body as text;
 /quit stops the server. A missing file gives 404, an unsatisfiable range 416.
 Requests in proxy form (absolute address) are served the same way.
 
+With --tls-cert and --tls-key the server speaks HTTPS only (TLS on every
+connection; the handshake runs on the connection's own thread).
+
 The port is printed on the first line of standard output and, with
 --port-file, written to that file (atomically). With --log every request is
 appended as one JSON line (connection number, method, path, headers). The
@@ -42,6 +45,7 @@ import itertools
 import json
 import os
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -116,6 +120,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     connections = itertools.count(1)
 
     def setup(self):
+        if self.server.tls:
+            self.request.settimeout(10)
+            self.request.do_handshake()
+            self.request.settimeout(None)
         super().setup()
         self.connection_number = next(self.connections)
 
@@ -334,7 +342,7 @@ class Server(http.server.ThreadingHTTPServer):
 
     def handle_error(self, request, client_address):
         # Clients that hang up early are part of the tests, not errors.
-        if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+        if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError, ssl.SSLError)):
             super().handle_error(request, client_address)
 
 
@@ -345,9 +353,16 @@ def main():
     parser.add_argument("--port-file", help="file that receives the port number")
     parser.add_argument("--log", help="file that receives one JSON line per request")
     parser.add_argument("--time-limit", type=float, default=300, help="seconds before the server stops")
+    parser.add_argument("--tls-cert", help="PEM certificate chain: serve HTTPS")
+    parser.add_argument("--tls-key", help="PEM private key of the certificate")
     args = parser.parse_args()
 
     server = Server(("127.0.0.1", args.port), Handler)
+    server.tls = bool(args.tls_cert)
+    if server.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     server.root = os.path.realpath(args.root)
     server.log_path = args.log
     server.log_lock = threading.Lock()

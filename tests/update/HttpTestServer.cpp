@@ -3,8 +3,14 @@
 
 #include "HttpTestServer.h"
 
+#include "HostCommand.h"
 #include "common/Utils.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/UniqueInternet.h"
+#include "winutil/WideText.h"
+
+#include <wincrypt.h>
+#include <wininet.h>
 
 #include <stdexcept>
 
@@ -38,6 +44,109 @@ void Quit(int port)
     if (s != INVALID_SOCKET)
         closesocket(s);
     WSACleanup();
+}
+
+HCERTSTORE RootStore()
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+}
+
+void RemoveFolder(const std::string& folder)
+{
+    for (const FoundFile& file : FindFiles(folder + "*")) {
+        SetFileAttributesA((folder + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA((folder + file.name).c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// The certificate authority and the "localhost" certificate every HTTPS
+// server of this process uses, made by the host's openssl. Wine's chain
+// engine reads the Root store once per process, so the authority is trusted
+// once, before the first HTTPS request, and distrusted when the process ends.
+class TestAuthority {
+public:
+    static const TestAuthority& Get()
+    {
+        static const TestAuthority authority;
+        return authority;
+    }
+    // The server's options that make it speak HTTPS with the certificate.
+    std::string ServerOptions() const
+    {
+        const std::string folder = HostPath(folder_);
+        return " --tls-cert " + folder + "server.pem --tls-key " + folder + "server.key";
+    }
+
+    TestAuthority(const TestAuthority&) = delete;
+    TestAuthority& operator=(const TestAuthority&) = delete;
+
+private:
+    TestAuthority() : folder_(GetAppFolder() + "httpcert-" + std::to_string(GetCurrentProcessId()) + "\\")
+    {
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        const std::string key = " -newkey rsa:2048 -nodes -days 2";
+        HostOutput(folder_, "cd " + HostPath(folder_) + " && openssl req -x509" + key +
+                                " -keyout ca.key -out ca.pem -subj '/CN=Keldora Test CA " +
+                                std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
+                                "' -addext basicConstraints=critical,CA:TRUE" +
+                                " -addext keyUsage=critical,keyCertSign,cRLSign && openssl req" + key +
+                                " -keyout server.key -out server.csr -subj /CN=localhost" +
+                                " && printf 'subjectAltName=DNS:localhost\\nextendedKeyUsage=serverAuth\\n' >server.ext" +
+                                " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial" +
+                                " -days 2 -extfile server.ext -out server.pem" +
+                                " && openssl x509 -in ca.pem -outform DER -out ca.der");
+        der_ = ReadWholeFile(folder_ + "ca.der");
+        // The store reaches the registry, where the chain engine reads it,
+        // when it is closed with no certificate of it held.
+        const HCERTSTORE root = RootStore();
+        const bool trusted = root && CertAddEncodedCertificateToStore(
+                                         root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
+                                         static_cast<DWORD>(der_.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        if (root)
+            CertCloseStore(root, 0);
+        if (!trusted)
+            throw std::runtime_error("cannot make the test authority trusted");
+    }
+
+    // Deleting through the store does not reach the registry under Wine:
+    // the key the store wrote, named by the SHA-1 of the certificate, goes.
+    ~TestAuthority()
+    {
+        const PCCERT_CONTEXT certificate = CertCreateCertificateContext(
+            X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()), static_cast<DWORD>(der_.size()));
+        BYTE hash[20] = {};
+        DWORD size = sizeof hash;
+        if (certificate && CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
+            std::wstring key = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+            for (DWORD i = 0; i < size; ++i) {
+                key += L"0123456789ABCDEF"[hash[i] >> 4];
+                key += L"0123456789ABCDEF"[hash[i] & 15];
+            }
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+        }
+        if (certificate)
+            CertFreeCertificateContext(certificate);
+        RemoveFolder(folder_);
+    }
+
+    std::string folder_;
+    std::string der_;
+};
+
+// An HTTPS server hears only TLS: it is asked through WinInet, while its
+// authority is still trusted.
+void QuitSecure(const std::string& url)
+{
+    const UniqueInternet session(InternetOpenW(L"Keldora test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session)
+        return;
+    const UniqueInternet request(InternetOpenUrlW(session.get(), WideFromUtf8(url).c_str(), nullptr, 0,
+                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    char buffer[256];
+    DWORD read = 0;
+    while (request && InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0) {
+    }
 }
 
 }  // namespace
@@ -86,7 +195,7 @@ std::string PatternBytes(std::size_t size)
     return bytes;
 }
 
-HttpTestServer::HttpTestServer(int timeLimitSeconds)
+HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : scheme_(scheme)
 {
     const std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     root_ = GetAppFolder() + "httproot-" + id + "\\";
@@ -96,7 +205,8 @@ HttpTestServer::HttpTestServer(int timeLimitSeconds)
 
     std::string command = std::string(Python) + " " + ServerScript() + " --root " + HostPath(root_) +
                           " --port-file " + HostPath(portFile) + " --log " + HostPath(logFile_) +
-                          " --time-limit " + std::to_string(timeLimitSeconds);
+                          " --time-limit " + std::to_string(timeLimitSeconds) +
+                          (scheme_ == ServerScheme::Https ? TestAuthority::Get().ServerOptions() : std::string());
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -119,18 +229,20 @@ HttpTestServer::HttpTestServer(int timeLimitSeconds)
 
 HttpTestServer::~HttpTestServer()
 {
-    Quit(port_);
-    for (const FoundFile& file : FindFiles(root_ + "*")) {
-        SetFileAttributesA((root_ + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA((root_ + file.name).c_str());
-    }
-    RemoveDirectoryA(root_.c_str());
+    if (scheme_ == ServerScheme::Https)
+        QuitSecure(Url("/quit"));
+    else
+        Quit(port_);
+    RemoveFolder(root_);
     DeleteFileA(logFile_.c_str());
 }
 
+// WinInet checks the name against the certificate, and Wine's check matches
+// a DNS name only: the server is reached as "localhost".
 std::string HttpTestServer::Url(const std::string& pathAndQuery) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+    const std::string origin = scheme_ == ServerScheme::Https ? "https://localhost:" : "http://127.0.0.1:";
+    return origin + std::to_string(port_) + pathAndQuery;
 }
 
 void HttpTestServer::PutFile(const std::string& name, const std::string& bytes) const

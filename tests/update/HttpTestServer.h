@@ -3,6 +3,10 @@
 // for as long as this object lives, serving a fresh folder beside the test
 // program (removed again with its files at the end); and a message pump for
 // tests that wait on the main thread.
+//
+// An HTTPS server has a certificate for "localhost" issued, by the host's
+// openssl, by a certificate authority of the test process that the Wine
+// prefix trusts (the machine's Root store) until the process ends.
 #include <windows.h>
 
 #include "winutil/FindFiles.h"
@@ -10,15 +14,17 @@
 #include <functional>
 #include <string>
 
+enum class ServerScheme { Http, Https };
+
 class HttpTestServer {
 public:
-    explicit HttpTestServer(int timeLimitSeconds = 300);
+    explicit HttpTestServer(ServerScheme scheme = ServerScheme::Http, int timeLimitSeconds = 300);
     ~HttpTestServer();
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by the path and query.
+    // "http://127.0.0.1:<port>" (or "https://localhost:<port>") followed by the path and query.
     std::string Url(const std::string& pathAndQuery) const;
     // Folder served at "/" (a Windows path ending in "\").
     const std::string& Root() const { return root_; }
@@ -27,6 +33,7 @@ public:
     std::string RequestLog() const;
 
 private:
+    ServerScheme scheme_;
     std::string root_;
     std::string logFile_;
     int port_ = 0;

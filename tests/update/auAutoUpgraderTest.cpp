@@ -16,7 +16,10 @@ namespace {
 TEST(AutoUpgrader, NewEngineHasTheDeclaredDefaults)
 {
     TauAutoUpgrader engine;
-    EXPECT_TRUE(engine.ShowMessages == (TauAutoUpgraderShowMessages{mAskUpgrade, mConnLost, mLostFile, mPasswordRequest}));
+    EXPECT_TRUE(engine.ShowMessages ==
+                (TauAutoUpgraderShowMessages{mAskUpgrade, mConnLost, mLostFile, mPasswordRequest, mReleaseRefused}));
+    EXPECT_FALSE(engine.AllowUnverifiedUpdates) << "unverified releases are refused by default";
+    EXPECT_EQ(engine.Product, "");
     EXPECT_FALSE(engine.ShowMessages.Contains(mNoUpdateAvailable));
     EXPECT_EQ(engine.TransferBufferSize, 4096);
     EXPECT_EQ(engine.InfoFileURL, "http://");
@@ -152,13 +155,13 @@ TEST(AutoUpgrader, CheckUpdateFetchesTheInformationFileUncached)
 }
 
 // Each test runs in a process of its own, so the note is this test's to see.
-TEST(AutoUpgrader, WithoutAKeyReleasesAreUncheckedAndTheLogSaysSoOnce)
+TEST(AutoUpgrader, WithoutAKeyTheLogSaysOnceThatOnlyHttpsReleasesInstall)
 {
     HttpTestServer server;
     server.PutFile("info.txt", "#version=1.0\r\n#url=http://127.0.0.1/app.exe\r\n");
     std::vector<std::string> log;
     int noUpdate = 0;
-    int noInfoFile = 0;
+    std::vector<std::string> refused;
     const auto check = [&](TauAutoUpgrader& engine) {
         engine.InfoFileURL = server.Url("/info.txt");
         engine.VersionControl = byNumber;
@@ -166,7 +169,7 @@ TEST(AutoUpgrader, WithoutAKeyReleasesAreUncheckedAndTheLogSaysSoOnce)
         engine.ShowMessages = {};
         engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
         engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { ++noUpdate; };
-        engine.OnNoInfoFile = [&](TauAutoUpgrader&) { ++noInfoFile; };
+        engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) { refused.push_back(reason); };
         engine.CheckUpdate();
         ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
         PumpFor(50);
@@ -175,16 +178,17 @@ TEST(AutoUpgrader, WithoutAKeyReleasesAreUncheckedAndTheLogSaysSoOnce)
     check(first);
     check(first);
     check(second);
-    EXPECT_EQ(noUpdate, 3) << "an unsigned file reads as it always did";
+    EXPECT_EQ(noUpdate, 3) << "over plain http an unsigned file still tells that nothing is newer";
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_NE(log[0].find("without checking a signature"), std::string::npos) << log[0];
+    EXPECT_NE(log[0].find("only when its information file and every file come over https"), std::string::npos)
+        << log[0];
     EXPECT_EQ(first.LastFailure(), "");
 
     TauAutoUpgrader keyed;
     keyed.PublisherKey = "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEL4A2eWukxHaVM0ch2TqdOYbL9cGZvvtlEolprBGtS5LSdkku4GAepb5gY"
                          "/ZsrMqjKEa4hR+G8hOqHk7SIs44mQ==";
     check(keyed);
-    EXPECT_EQ(noInfoFile, 1);
+    EXPECT_EQ(refused, std::vector<std::string>{keyed.LastFailure()});
     EXPECT_EQ(noUpdate, 3);
     EXPECT_EQ(keyed.LastFailure(), "the information file is not signed (no #signature= line)");
     ASSERT_EQ(log.size(), 2u);

@@ -52,6 +52,8 @@ struct Download {
         e.VersionNumber = "1.0";
         e.ShowMessages = {mLostFile, mConnLost};
         e.InfoFileURL = server.Url("/info.txt");
+        // The test server speaks plain http and nothing here is signed.
+        e.AllowUnverifiedUpdates = true;
         e.OnConfirmUpgrade = [this](TauAutoUpgrader&) { events.push_back("ConfirmUpgrade"); };
         e.OnFileStart = [this](TauAutoUpgrader& s, const std::string& url, std::int64_t size, OleDate, bool&) {
             events.push_back("FileStart " + FileOf(url) + " " + std::to_string(size) + " #" +
@@ -234,6 +236,37 @@ TEST(Download, FileTimesFromTheServerAndSkippedFilesDeleteTheirOldDownload)
     EXPECT_EQ(times[0].wSecond, 36) << "two-second steps";
     EXPECT_GE(times[1].wYear, 2020) << "a time the file system cannot hold is skipped, not wrapped";
     EXPECT_LT(times[1].wYear, 2107);
+}
+
+TEST(Download, PendingFilesOfEarlierRunsGoWhenADownloadStarts)
+{
+    Download d;
+    const std::string planted = GetAppFolder() + "kd-planted.dll.uTMP";
+    const std::string folder = GetAppFolder() + "kd-planted folder.uTMP";
+    WriteWholeFile(planted, "not from this release");
+    SetFileAttributesA(planted.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryA(folder.c_str(), nullptr);
+
+    // A check that finds nothing newer downloads nothing and deletes nothing.
+    d.server.PutFile("info.txt", "#version=1.0\r\n#url=" + d.server.Url("/kd-new.bin") + "\r\n");
+    d.engine->OnNoUpdateAvailable = [&](TauAutoUpgrader&) { d.events.push_back("NoUpdateAvailable"); };
+    d.engine->CheckUpdate();
+    ASSERT_TRUE(PumpUntil([&] { return !d.events.empty(); }));
+    EXPECT_NE(GetFileAttributesA(planted.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    d.events.clear();
+    d.server.PutFile("kd-new.bin", "new");
+    d.Release({d.server.Url("/kd-new.bin")});
+    std::vector<std::string> pendingAtStart;
+    d.engine->OnFileStart = [&](TauAutoUpgrader&, const std::string&, std::int64_t, OleDate, bool&) {
+        pendingAtStart = Download::PendingFiles();
+    };
+    d.Run();
+    EXPECT_EQ(pendingAtStart, std::vector<std::string>{"kd-planted folder.uTMP"})
+        << "every pending file went before the first download, a folder of that name stays";
+    std::sort(d.pendingAtEnd.begin(), d.pendingAtEnd.end());
+    EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"kd-new.bin.uTMP", "kd-planted folder.uTMP"}));
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
 }
 
 TEST(Download, HostileNamesGoTheLostFileWayAndWriteNothingOutside)

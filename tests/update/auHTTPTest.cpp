@@ -132,6 +132,8 @@ TEST_F(HTTPTest, RedirectIsFollowed)
     EXPECT_EQ(recorder.data, "hello\n");
     ASSERT_EQ(recorder.redirects.size(), 1u);
     EXPECT_NE(recorder.redirects[0].find("/hello.txt"), std::string::npos);
+    EXPECT_EQ(http.Result().finalURL, server->Url("/hello.txt")) << "the address the answer came from";
+    EXPECT_EQ(http.Result().redirects, recorder.redirects) << "every step of the way, with or without a handler";
 }
 
 TEST_F(HTTPTest, StatusTextsComeFromTheWorker)
@@ -504,6 +506,7 @@ TEST_F(HTTPTest, LocalFilesAreRead)
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.events.back(), "Done");
     EXPECT_TRUE(SameBytes(recorder.data, PatternBytes(30000)));
+    EXPECT_EQ(http.Result().finalURL, "") << "no network address";
 
     http.URL = "file:///" + server->Root() + "none.bin";
     ASSERT_TRUE(recorder.Run());

@@ -30,4 +30,15 @@ TEST(BrowserAddress, HostPart)
     EXPECT_EQ(HostOfURL(""), "");
 }
 
+TEST(WebPageAddress, OnlyWebAddressesNamingAHost)
+{
+    EXPECT_EQ(WebPageAddress("http://example.com/new.html"), "http://example.com/new.html");
+    EXPECT_EQ(WebPageAddress("HTTPS://Example.com/New.html?x=1"), "HTTPS://Example.com/New.html?x=1");
+    for (const char* bad : {"file:///C:/windows/win.ini", "\\\\host\\share\\page.html", "//host/share",
+                            "http://\\\\host\\share", "http:///C:/x", "example.com/new.html", "ftp://example.com/",
+                            "javascript:alert(1)", "res://ieframe.dll/", "http://", "http://?x", "http://a b",
+                            "http://a\"b", "http://a\r\nb", ""})
+        EXPECT_EQ(WebPageAddress(bad), std::nullopt) << bad;
+}
+
 }  // namespace

@@ -35,6 +35,8 @@ struct RecordedEngine {
         e.InfoFileURL = infoURL;
         e.VersionControl = byNumber;
         e.VersionNumber = "1.0";
+        // The test server speaks plain http and nothing here is signed.
+        e.AllowUnverifiedUpdates = true;
         e.OnNoUpdateAvailable = [this](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
         e.OnBeginUpgrade = [this](TauAutoUpgrader&, const std::string& msg, TacUpgradeMethod method,
                                   std::vector<std::string>& files, bool& canUpgrade) {
@@ -169,6 +171,19 @@ TEST(UpgradeDecision, MoreInfoOfTheQuestion)
     r.Check();
     EXPECT_EQ(r.events, (Events{"BeginUpgrade", "preload http://example.com/new.html",
                                 "what's new http://example.com/new.html", "LaterUpgrade"}));
+
+    // A page that is no web address is not offered, so nothing loads it.
+    r.engine->Prompts.AskUpgrade = [&](const std::string&, const std::string& url, const TauMoreInfo&) {
+        r.events.push_back("ask with page [" + url + "]");
+        return false;
+    };
+    for (const std::string page : {"file:///C:/windows/win.ini", "\\\\127.0.0.1\\share\\new.html"}) {
+        r.events.clear();
+        server.PutFile("info.txt", "#moreinfourl=" + page + "\r\n" + NewRelease);
+        r.Check();
+        EXPECT_EQ(r.events, (Events{"BeginUpgrade", "ask with page []", "LaterUpgrade"})) << page;
+        EXPECT_EQ(r.engine->MoreInfoURL(), page) << "kept as read";
+    }
 }
 
 TEST(UpgradeDecision, ByDate)

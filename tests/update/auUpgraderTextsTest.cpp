@@ -82,7 +82,7 @@ TEST(UpgraderTexts, EveryMessageComesBackExactlyAsWritten)
             EXPECT_EQ(Utf8(ResourceTextW(block + n)), written->second) << block + n;
         }
     }
-    EXPECT_EQ(ResourceTextW(41031), L"") << "nothing between the blocks";
+    EXPECT_EQ(ResourceTextW(41000 + UpgraderMessageCount), L"") << "nothing between the blocks";
 }
 
 TEST(UpgraderTexts, EnglishTextsAndTheirLineBreaks)
@@ -101,6 +101,9 @@ TEST(UpgraderTexts, EnglishTextsAndTheirLineBreaks)
     EXPECT_EQ(UpgraderText(umsgPasswordProtected, {L"%s%d.zip"}).substr(0, 32), L"Access to remote file \"%s%d.zip\"")
         << "arguments are not formats";
     EXPECT_EQ(UpgraderText(6), L"File size: %.1f Kb");
+    EXPECT_EQ(UpgraderText(umsgReleaseRefused, {L"the information file expired"}),
+              L"The update was refused because it could not be verified as a genuine release of this program. "
+              L"Nothing has been installed.\r\rReason: the information file expired");
 
     engine.Wizard.SetLanguage(wlRussian);
     EXPECT_EQ(UpgraderBlock(), 41050u);

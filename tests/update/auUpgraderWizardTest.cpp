@@ -100,6 +100,8 @@ struct WizardDownload {
         e.VersionNumber = "1.0";
         e.ShowMessages = {};
         e.InfoFileURL = server.Url("/info.txt");
+        // The test server speaks plain http and nothing here is signed.
+        e.AllowUnverifiedUpdates = true;
         server.PutFile("app.bin", PatternBytes(2 * 1024 * 1024));
         server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.bin") + "\r\n");
         e.OnProgress = [this](TauAutoUpgrader&, const std::string&, std::int64_t, std::int64_t, int, int,

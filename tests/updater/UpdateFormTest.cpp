@@ -3,6 +3,7 @@
 // silent update of a product, launcher mode and bad command lines.
 #include "updater/UpdateFormUnit.h"
 
+#include "HostCommand.h"
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
@@ -79,12 +80,15 @@ std::vector<std::string> Lines(const std::string& text)
 
 // One run of the update window with its settings in a scratch folder; the
 // engine's questions and the browser are answered here, its message boxes
-// written to a file.
+// and its log written to files. A plain http server's update.ini lets
+// releases no signature covers in (AllowUnverifiedUpdates=1).
 struct UpdaterRun {
     HttpTestServer server;
     ScratchFolder folder{"freshet"};
     const std::string messageLog = folder.PathOf("messages.txt");
     EnvVarScope messages{"KDAGENT_MESSAGE_LOG", messageLog};
+    const std::string updaterLog = folder.PathOf("freshet.log");
+    EnvVarScope logTo{"KDUPDATER_LOG", updaterLog};
     UniqueWindow application = CreateApplicationWindow();
     StarterWindow starter;
     TUpdateForm* form = nullptr;
@@ -93,28 +97,39 @@ struct UpdaterRun {
     std::vector<std::string> opened;
     bool everVisible = false;
 
-    explicit UpdaterRun(const std::string& infoPath = "/info.txt", const std::string& failedURL = kFailedURL)
+    explicit UpdaterRun(const std::string& infoPath = "/info.txt", const std::string& failedURL = kFailedURL,
+                        ServerScheme scheme = ServerScheme::Http)
+        : server(scheme)
     {
         WriteSettings(server.Url(infoPath), failedURL);
+        if (scheme == ServerScheme::Http)
+            Set("AllowUnverifiedUpdates", "1");
     }
 
     void WriteSettings(const std::string& infoURL, const std::string& failedURL) const
     {
-        const ProfileFile settings(folder.PathOf("update.ini"));
-        settings.WriteString("UpdateInfo", "Version", "1.0");
-        settings.WriteString("UpdateInfo", "InfoURL", infoURL);
-        settings.WriteString("UpdateInfo", "FailedURL", failedURL);
+        Set("Version", "1.0");
+        Set("InfoURL", infoURL);
+        Set("FailedURL", failedURL);
+    }
+    void Set(const char* key, const std::string& value) const
+    {
+        ProfileFile(folder.PathOf("update.ini")).WriteString("UpdateInfo", key, value);
     }
 
-    // An information file for version 2.0 listing the given release files.
-    void Publish(const std::vector<std::string>& files) const
+    // An information file for version 2.0 listing the given release files
+    // (their addresses on the server, or whole addresses).
+    std::string InfoText(const std::vector<std::string>& files) const
     {
         std::string text = "#version=2.0\r\n#message=A <b>better</b> release\r\n";
         const char* keys[] = {"url", "url0", "url3"};
-        for (std::size_t i = 0; i < files.size(); ++i)
-            text += std::string("#") + keys[i] + "=" + server.Url("/" + files[i]) + "\r\n";
-        server.PutFile("info.txt", text);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const bool whole = files[i].rfind("http", 0) == 0;
+            text += std::string("#") + keys[i] + "=" + (whole ? files[i] : server.Url("/" + files[i])) + "\r\n";
+        }
+        return text;
     }
+    void Publish(const std::vector<std::string>& files) const { server.PutFile("info.txt", InfoText(files)); }
 
     std::unique_ptr<TUpdateForm> NewForm(const std::string& starterText)
     {
@@ -149,7 +164,27 @@ struct UpdaterRun {
     int Run(bool silent) { return Run(NewForm(), silent); }
 
     std::vector<std::string> Messages() const { return Lines(ReadWholeFile(messageLog)); }
+    std::string Log() const { return ReadWholeFile(updaterLog); }
+    // Whether the server was asked for the file.
+    bool Requested(const std::string& name) const { return server.RequestLog().find("/" + name) != std::string::npos; }
 };
+
+// An address as the value of a query: its own query characters escaped.
+std::string Escaped(const std::string& url)
+{
+    std::string escaped;
+    for (char c : url)
+        escaped += c == '?' ? "%3F" : c == '=' ? "%3D" : c == '&' ? "%26" : std::string(1, c);
+    return escaped;
+}
+
+// The refused-release box as the update window shows it, for a reason that starts so.
+bool IsRefusedBox(const std::string& line, const std::string& reason)
+{
+    const std::string start = "Freshet!|10|The update was refused because it could not be verified as a genuine "
+                              "release of this program. Nothing has been installed.\\r\\rReason: ";
+    return line.rfind(start + reason, 0) == 0;
+}
 
 const std::string kNoUpdateBox = "Freshet!|40|No update available. You are using the latest version";
 const std::string kAbortedBox = "Freshet!|10|Update aborted.";
@@ -189,24 +224,129 @@ TEST(UpdateForm, WindowLayoutEngineSettingsAndNoTaskbarButton)
     EXPECT_TRUE(run.Messages().empty());
 }
 
-TEST(UpdateForm, WithThePublishersKeyAnUnsignedFileIsRefused)
+TEST(UpdateForm, AnUnverifiedReleaseIsRefusedWithItsOwnTextAndNoDownloadPage)
 {
+    // Plain http, no publisher key, no opt-out: "no update" still reads.
+    UpdaterRun current;
+    current.Set("AllowUnverifiedUpdates", "0");
+    current.server.PutFile("info.txt", "#version=1.0\r\n#url=" + current.server.Url("/app.bin") + "\r\n");
+    current.Run(false);
+    EXPECT_EQ(current.Messages(), std::vector<std::string>{kNoUpdateBox});
+
+    // A newer release is neither offered nor downloaded, and is no outage;
+    // only "1" opts out.
+    UpdaterRun visible;
+    visible.Set("AllowUnverifiedUpdates", "yes");
+    visible.server.PutFile("app.bin", "new program");
+    visible.Publish({"app.bin"});
+    visible.Run(false);
+    EXPECT_EQ(visible.asked, 0);
+    ASSERT_EQ(visible.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(visible.Messages()[0], "the information file did not come over https ("))
+        << visible.Messages()[0];
+    EXPECT_TRUE(visible.opened.empty()) << "no download page";
+    EXPECT_FALSE(visible.Requested("app.bin"));
+    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
+{
+    HttpTestServer plain;
+    plain.PutFile("app.bin", "new program over http");
+
+    // Everything over https (the test's own certificate authority, trusted by the prefix).
+    UpdaterRun offered("/info.txt", kFailedURL, ServerScheme::Https);
+    offered.server.PutFile("app.bin", "new program");
+    offered.Publish({"app.bin"});
+    offered.answerYes = false;
+    offered.Run(false);
+    EXPECT_EQ(offered.asked, 1) << offered.Log();
+    EXPECT_TRUE(offered.Messages().empty());
+
+    // A listed file over plain http: refused before anything is asked.
+    UpdaterRun listed("/info.txt", kFailedURL, ServerScheme::Https);
+    listed.Publish({plain.Url("/app.bin")});
+    listed.Run(false);
+    EXPECT_EQ(listed.asked, 0);
+    ASSERT_EQ(listed.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(listed.Messages()[0], "the release file " + plain.Url("/app.bin") + " is not"))
+        << listed.Messages()[0];
+
+    // An information file asked for over plain http and redirected to https: refused,
+    // since anyone on the first way could have chosen the https address.
+    UpdaterRun detour("/info.txt", kFailedURL, ServerScheme::Https);
+    detour.server.PutFile("app.bin", "new program");
+    detour.Publish({"app.bin"});
+    const std::string detourInfo = plain.Url("/info.txt?redirect=" + detour.server.Url("/info.txt"));
+    detour.Set("InfoURL", detourInfo);
+    detour.Run(false);
+    EXPECT_EQ(detour.asked, 0);
+    ASSERT_EQ(detour.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(detour.Messages()[0], "the information file did not come over https (" + detourInfo))
+        << detour.Messages()[0];
+
+    // A handler of the engine lists a plain http file of its own: refused before the question too.
+    UpdaterRun added("/info.txt", kFailedURL, ServerScheme::Https);
+    added.server.PutFile("app.bin", "new program");
+    added.Publish({"app.bin"});
+    auto form = added.NewForm();
+    form->Updater.OnBeginUpgrade = [&](TauAutoUpgrader&, const std::string&, TacUpgradeMethod,
+                                       std::vector<std::string>& files, bool&) {
+        files.push_back(plain.Url("/app.bin"));
+    };
+    added.Run(std::move(form), false);
+    EXPECT_EQ(added.asked, 0);
+    ASSERT_EQ(added.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(added.Messages()[0], "the release file " + plain.Url("/app.bin") + " is not"));
+
+    // An https file that redirects to plain http: stopped at its headers, nothing stored.
+    UpdaterRun redirected("/info.txt", kFailedURL, ServerScheme::Https);
+    const std::string moved = "kd-moved.bin?redirect=" + plain.Url("/app.bin");
+    redirected.Publish({moved});
+    redirected.Run(false);
+    EXPECT_EQ(redirected.asked, 1);
+    ASSERT_EQ(redirected.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(redirected.Messages()[0], "the download of " + redirected.server.Url("/" + moved) +
+                                                           " came from " + plain.Url("/app.bin") + ", not over https"))
+        << redirected.Messages()[0];
+    EXPECT_TRUE(redirected.opened.empty()) << "no download page";
+    EXPECT_TRUE(plain.RequestLog().find("/app.bin") != std::string::npos) << "the redirect was followed";
+    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // https, then plain http, then https again: the hop in between counts.
+    UpdaterRun between("/info.txt", kFailedURL, ServerScheme::Https);
+    between.server.PutFile("app.bin", "new program");
+    const std::string hop = plain.Url("/hop?redirect=" + between.server.Url("/app.bin"));
+    between.Publish({"kd-moved.bin?redirect=" + Escaped(hop)});
+    between.Run(false);
+    ASSERT_EQ(between.Messages().size(), 1u);
+    EXPECT_NE(between.Messages()[0].find(" came from " + hop + ", not over https"), std::string::npos)
+        << between.Messages()[0];
+    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(UpdateForm, ARefusedDigestHasItsOwnTextAndOpensNoDownloadPage)
+{
+    const Publisher publisher("form");
     UpdaterRun run;
-    run.server.PutFile("info.txt", "#version=1.0\r\n");
-    EXPECT_TRUE(ProfileFile(run.folder.PathOf("update.ini")).WriteString("UpdateInfo", "PublicKey", "publisher key"));
-    auto created = run.NewForm();
-    TUpdateForm& form = *created;
-    created->Updater.OnNoInfoFile = [&](TauAutoUpgrader&) {
-        EXPECT_EQ(form.Updater.PublisherKey, "publisher key");
-        EXPECT_FALSE(form.Updater.LastFailure().empty()) << "an unsigned file is refused with a reason";
-        form.Close();
-    };
-    created->Updater.OnNoUpdateAvailable = [&](TauAutoUpgrader&) {
-        ADD_FAILURE() << "an unsigned information file is never read";
-        form.Close();
-    };
-    run.Run(std::move(created), true);
-    EXPECT_TRUE(run.Messages().empty());
+    run.Set("PublicKey", publisher.PublicKey());
+    run.Set("Product", "Keldora");
+    run.server.PutFile("kd-signed-a.bin", "first file");
+    run.server.PutFile("kd-signed-b.bin", "second file");
+    const std::string info = run.InfoText({"kd-signed-a.bin", "kd-signed-b.bin"}) + "#product=KELDORA\r\n#sha256=" +
+                             publisher.Digest(run.server.Root() + "kd-signed-a.bin") + "\r\n#sha256_0=" +
+                             publisher.Digest(run.server.Root() + "kd-signed-b.bin") + "\r\n";
+    run.server.PutFile("info.txt", publisher.Signed(info));
+    run.server.PutFile("kd-signed-b.bin", "second filE");
+    run.Run(false);
+    EXPECT_EQ(run.asked, 1) << run.Log();
+    ASSERT_EQ(run.Messages().size(), 1u) << "neither the fallback nor \"Update aborted.\"";
+    EXPECT_TRUE(IsRefusedBox(run.Messages()[0], "the download of " + run.server.Url("/kd-signed-b.bin") +
+                                                    " does not match its SHA-256 digest"))
+        << run.Messages()[0];
+    EXPECT_TRUE(run.opened.empty());
+    for (const char* left : {"kd-signed-a.bin.uTMP", "kd-signed-b.bin.uTMP"})
+        EXPECT_EQ(GetFileAttributesA((GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
 }
 
 TEST(UpdateForm, NoUpdateVisibleTellsTheUserSilentEndsQuietly)
@@ -363,7 +503,10 @@ struct ProductFolder {
     EnvVarScope recordTo{"KD_STUB_RECORD", record};
     const std::string messageLog = folder.PathOf("messages.txt");
     EnvVarScope messages{"KDAGENT_MESSAGE_LOG", messageLog};
+    const std::string updaterLog = folder.PathOf("freshet.log");
+    EnvVarScope logTo{"KDUPDATER_LOG", updaterLog};
     const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+    const std::string release = product + "-new release-";
 
     ProductFolder()
     {
@@ -373,12 +516,13 @@ struct ProductFolder {
     std::string App(const std::string& name = {}) const { return folder.PathOf("app\\" + name); }
     void Settings(const std::string& processName, const std::string& infoURL) const
     {
-        const ProfileFile settings(App("update.ini"));
-        settings.WriteString("UpdateInfo", "ProcessName", processName);
-        settings.WriteString("UpdateInfo", "Version", "1.0");
-        settings.WriteString("UpdateInfo", "InfoURL", infoURL);
-        // The test server publishes unsigned releases over plain http.
-        settings.WriteString("UpdateInfo", "AllowUnverifiedUpdates", "1");
+        Set("ProcessName", processName);
+        Set("Version", "1.0");
+        Set("InfoURL", infoURL);
+    }
+    void Set(const char* key, const std::string& value) const
+    {
+        ProfileFile(App("update.ini")).WriteString("UpdateInfo", key, value);
     }
     DWORD Freshet(const std::string& arguments) const
     {
@@ -394,31 +538,95 @@ struct ProductFolder {
     }
 };
 
-} // namespace
-
-TEST(Freshet, SilentUpdateClosesTheProductReplacesItAndStartsItAgain)
+// A silent update answered Yes: the product (which starts the updater with
+// its own window, as a product does) is closed, replaced and started again,
+// and the folder holds only the new release.
+void ExpectInstalled(const ProductFolder& product)
 {
-    HttpTestServer server;
-    ProductFolder product;
-    const std::string release = product.product + "-new release-";
-    server.PutFile("app.exe", release);
-    server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n");
-    product.Settings("app.exe", server.Url("/info.txt"));
-
-    // The product starts the updater with its own window and closes on its request.
     const UniqueKernelHandle running = StartProcess("\"" + product.App("app.exe") + "\" --updater");
     ASSERT_TRUE(PressYesIn(product.App("freshet.exe")));
     EXPECT_EQ(WaitForExit(running.get(), 60000), 0u) << "the product obeyed the close request";
-
     // The stub starts the updater again with "/verysilent", which starts the product.
     const auto starts = product.Starts(2, 60000);
     ASSERT_EQ(starts.size(), 2u);
     EXPECT_EQ(starts[1].substr(0, product.App("app.exe").size()), product.App("app.exe"));
-    EXPECT_NE(starts[1].find("|" + std::to_string(release.size()) + "|"), std::string::npos) << starts[1];
-    EXPECT_EQ(ReadWholeFile(product.App("app.exe")), release);
+    EXPECT_NE(starts[1].find("|" + std::to_string(product.release.size()) + "|"), std::string::npos) << starts[1];
+    EXPECT_EQ(ReadWholeFile(product.App("app.exe")), product.release);
     EXPECT_EQ(GetFileAttributesA(product.App("app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(product.messageLog), "");
 }
+
+// A refused release: the product is neither closed nor touched, nothing was downloaded.
+void ExpectRefused(const ProductFolder& product, const HttpTestServer& server, const std::string& arguments)
+{
+    EXPECT_EQ(product.Freshet(arguments), 0u);
+    EXPECT_EQ(StarterWindow::closeRequests, 0);
+    EXPECT_EQ(ReadWholeFile(product.App("app.exe")), product.product);
+    EXPECT_EQ(GetFileAttributesA(product.App("app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(server.RequestLog().find("/app.exe"), std::string::npos) << "nothing downloaded";
+}
+
+} // namespace
+
+// Plain http without a publisher key: refused, logged when silent, told when
+// visible; with the test-server opt-out a silent update closes the product,
+// replaces it and starts it again.
+TEST(Freshet, PlainHttpWithoutAKeyIsRefusedAndInstallsWithTheTestServerOptOut)
+{
+    HttpTestServer server;
+    ProductFolder product;
+    server.PutFile("app.exe", product.release);
+    server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n");
+    product.Settings("app.exe", server.Url("/info.txt"));
+    product.Set("FailedURL", server.Url("/failed.html"));
+    StarterWindow starter;
+
+    ExpectRefused(product, server, "/silent " + starter.HandleText());
+    EXPECT_NE(ReadWholeFile(product.updaterLog).find("release refused: the information file did not come over https (" +
+                                                     server.Url("/info.txt") + ")"),
+              std::string::npos)
+        << ReadWholeFile(product.updaterLog);
+    EXPECT_EQ(ReadWholeFile(product.messageLog), "");
+
+    ExpectRefused(product, server, "update " + starter.HandleText());
+    const auto boxes = Lines(ReadWholeFile(product.messageLog));
+    ASSERT_EQ(boxes.size(), 1u) << "the refusal only, no fallback to the download page";
+    EXPECT_TRUE(IsRefusedBox(boxes[0], "the information file did not come over https")) << boxes[0];
+
+    product.Set("AllowUnverifiedUpdates", "1");
+    WriteWholeFile(product.messageLog, "");
+    ExpectInstalled(product);
+}
+
+TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
+{
+    const Publisher publisher("freshet");
+    HttpTestServer server;
+    ProductFolder product;
+    server.PutFile("app.exe", product.release);
+    product.Settings("app.exe", server.Url("/info.txt"));
+    product.Set("PublicKey", publisher.PublicKey());
+    product.Set("Product", "Keldora Demo");
+    const std::string release = "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n#sha256=" +
+                                publisher.Digest(server.Root() + "app.exe") + "\r\n";
+    StarterWindow starter;
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"#product=Keldora Beta\r\n", "is for the product \"Keldora Beta\", not Keldora Demo"},
+        {"", "names no product (#product=)"},
+        {"#product=keldora demo\r\n#expires=2001-01-01T00:00:00Z\r\n", "expired at 2001-01-01T00:00:00Z"},
+    };
+    for (const auto& [lines, reason] : refused) {
+        server.PutFile("info.txt", publisher.Signed(lines + release));
+        ExpectRefused(product, server, "/silent " + starter.HandleText());
+        EXPECT_NE(ReadWholeFile(product.updaterLog).find(reason), std::string::npos) << reason;
+    }
+    EXPECT_EQ(ReadWholeFile(product.messageLog), "");
+
+    server.PutFile("info.txt", publisher.Signed("#product=keldora demo\r\n#expires=9999-12-31T23:59:59Z\r\n" + release));
+    ExpectInstalled(product);
+}
+
 
 TEST(Freshet, LauncherModeStartsTheNamedProgramAndBadCommandLinesEndCleanly)
 {

@@ -8,6 +8,10 @@
 
 namespace {
 
+// Nothing listens there: the browser control is asked to load it, and shows nothing.
+constexpr const char* kPage = "http://127.0.0.1:1/whatsnew.html";
+constexpr const wchar_t* kPageW = L"http://127.0.0.1:1/whatsnew.html";
+
 // What a timer saw of the window while its modal loop ran, and how it closed it.
 struct ModalVisit {
     bool visible = false;
@@ -87,11 +91,11 @@ TEST_F(WhatsNewTest, PreloadNavigatesAndTheWindowOpensAgain)
 {
     // The browser control's HTML engine is not installed here: the page is
     // requested but nothing is rendered; the window must still work.
-    EXPECT_FALSE(ShowInfoUpdate("about:blank", /*show=*/false));
+    EXPECT_FALSE(ShowInfoUpdate(kPage, /*show=*/false));
     const Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
     EXPECT_FALSE(IsWindowVisible(form.Handle())) << "preloading keeps the window hidden";
     EXPECT_EQ(form.LastNavigationError(), "");
-    EXPECT_EQ(form.LocationURL(), L"about:blank");
+    EXPECT_EQ(form.LocationURL(), kPageW);
 
     ModalVisit escape;
     escape.close = PressEscape;
@@ -127,16 +131,35 @@ TEST_F(WhatsNewTest, PluggedIntoTheAskDialogsPrompts)
 {
     TauUpgraderPrompts prompts;
     PlugWhatsNewWindow(prompts);
-    prompts.PreloadInfo("about:blank");
+    prompts.PreloadInfo(kPage);
     const Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
     EXPECT_FALSE(IsWindowVisible(form.Handle())) << "a preload shows nothing";
-    EXPECT_EQ(form.LocationURL(), L"about:blank");
+    EXPECT_EQ(form.LocationURL(), kPageW);
 
     ModalVisit visit;
     visit.close = PressOk;
     g_visit = &visit;
     SetTimer(nullptr, 0, 300, VisitOpenWindow);
-    prompts.ShowInfo("about:blank");
+    prompts.ShowInfo(kPage);
     g_visit = nullptr;
     EXPECT_TRUE(visit.visible) << "More Info shows the window";
+}
+
+TEST_F(WhatsNewTest, OnlyWebAddressesReachTheBrowser)
+{
+    const Tfrm_ShowInfoUpdate& form = Tfrm_ShowInfoUpdate::Instance();
+    for (const char* address : {"file:///C:/windows/win.ini", "\\\\127.0.0.1\\share\\page.html",
+                                "http://\\\\127.0.0.1\\share", "about:blank", "javascript:alert(1)"}) {
+        EXPECT_FALSE(ShowInfoUpdate(address, /*show=*/false));
+        EXPECT_EQ(form.LocationURL(), L"") << address;
+        EXPECT_NE(form.LastNavigationError().find("not an http or https address"), std::string::npos) << address;
+    }
+
+    // A page loaded stays when the window is shown for a file address.
+    EXPECT_FALSE(ShowInfoUpdate(kPage, /*show=*/false));
+    ModalVisit visit;
+    visit.close = PressOk;
+    EXPECT_TRUE(ShowAndClose("file:///C:/windows/win.ini", visit));
+    EXPECT_TRUE(visit.visible);
+    EXPECT_EQ(form.LocationURL(), kPageW);
 }

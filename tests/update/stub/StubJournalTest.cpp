@@ -4,6 +4,8 @@
 // with no backup, download or journal left over.
 #include "StubTestSupport.h"
 
+#include "HostCommand.h"
+
 #include "common/WineSupport.h"
 #include "update/stub/StubRules.h"
 #include "winutil/ProfileFile.h"

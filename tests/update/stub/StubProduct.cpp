@@ -10,8 +10,10 @@
 //                  over to the stub and closes the program (exit code 0) or
 //                  the upgrade fails (exit code 1); every engine event is
 //                  appended to the file named by KD_STUB_EVENTS; the engine's
-//                  PublisherKey is KD_STUB_PUBLISHER_KEY, and with a key set
-//                  a refusal is recorded with its reason
+//                  PublisherKey is KD_STUB_PUBLISHER_KEY, and a refused
+//                  release is recorded with its reason. The test server
+//                  speaks plain http, so releases no signature covers are
+//                  let in (AllowUnverifiedUpdates).
 //   --updater      start freshet.exe from its own folder as a product does:
 //                  "/silent" and the decimal handle of a window of its own,
 //                  then wait for the close request (message 1133) and end
@@ -112,6 +114,7 @@ int RunUpgrade(const std::string& infoURL)
     engine.Wizard.Enabled = false;
     engine.TransferBufferSize = 256 * 1024;
     engine.PublisherKey = Environment("KD_STUB_PUBLISHER_KEY");
+    engine.AllowUnverifiedUpdates = true;
     const auto fail = [](const std::string& what) {
         AppendEvent(what);
         PostQuitMessage(1);
@@ -120,15 +123,14 @@ int RunUpgrade(const std::string& infoURL)
     engine.OnEndUpgrade = [](TauAutoUpgrader&) { AppendEvent("EndUpgrade"); };
     engine.OnAborted = [&](TauAutoUpgrader&) { fail("Aborted"); };
     engine.OnConnLost = [&](TauAutoUpgrader&) { fail("ConnLost"); };
-    engine.OnNoInfoFile = [&](TauAutoUpgrader& sender) { fail("NoInfoFile " + sender.LastFailure()); };
+    engine.OnNoInfoFile = [&](TauAutoUpgrader&) { fail("NoInfoFile"); };
+    engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) { fail("ReleaseRefused " + reason); };
     engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { fail("NoUpdateAvailable"); };
     engine.OnHostUnreachable = [&](TauAutoUpgrader&, const std::string&, const std::string&) {
         fail("HostUnreachable");
     };
-    engine.OnLostFile = [](TauAutoUpgrader& sender, const std::string& url, int code, bool& continueUpgrade) {
-        AppendEvent("LostFile " + url + " " + std::to_string(code) + " " + sender.LastFailure());
-        // A refused file is never skipped, whatever the handler says.
-        continueUpgrade = !sender.PublisherKey.empty();
+    engine.OnLostFile = [](TauAutoUpgrader&, const std::string& url, int code, bool&) {
+        AppendEvent("LostFile " + url + " " + std::to_string(code));
     };
     engine.CheckUpdate();
     MSG message;

@@ -23,33 +23,6 @@ std::vector<std::string> SplitLines(const std::string& text)
 
 }  // namespace
 
-// Runs a shell command line of the host and returns what it wrote. The host
-// process is not one Wine can wait for, so the command marks its own end.
-std::string HostOutput(const std::string& folder, const std::string& command)
-{
-    const std::string output = folder + "host-output.txt";
-    const std::string done = folder + "host-done.txt";
-    DeleteFileA(output.c_str());
-    DeleteFileA(done.c_str());
-    std::string line = "Z:\\bin\\sh -c \"(" + command + ") >" + HostPath(output) + " 2>/dev/null; echo $? >" +
-                       HostPath(done) + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
-        throw std::runtime_error("cannot start the host shell");
-    UniqueHandle<KernelHandleTraits> process(started.hProcess), thread(started.hThread);
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(20)) {
-        const std::string status = ReadWholeFile(done);
-        if (!status.empty() && status.back() == '\n') {
-            if (status != "0\n")
-                throw std::runtime_error("host command failed: " + command);
-            return ReadWholeFile(output);
-        }
-    }
-    throw std::runtime_error("host command did not end: " + command);
-}
-
 std::string BuildProgram(const std::string& name)
 {
     return GetAppFolder() + name;

@@ -15,10 +15,6 @@
 
 // ReadWholeFile (HttpTestServer.h) reads files here too.
 
-// Runs a shell command line of the host (its output goes to a file in the
-// given folder) and returns what it wrote; throws when it fails.
-std::string HostOutput(const std::string& folder, const std::string& command);
-
 // A program of the build's output folder (beside the test program).
 std::string BuildProgram(const std::string& name);
 
