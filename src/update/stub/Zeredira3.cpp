@@ -59,10 +59,7 @@ void ShowInformation()
 {
     const PathText log = Environment(L"KDSTUB_MESSAGE_LOG");
     if (log.View().empty()) {
-        MessageBoxW(nullptr, L"Zeredira3 is the self-upgrade helper of the Keldora updater.\r\n\r\n"
-                             L"The updater starts it to put downloaded files in place and to restart the program. "
-                             L"Started on its own it does nothing.",
-                    InfoCaption, MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(nullptr, WideText(InfoText).c_str(), InfoCaption, MB_OK | MB_ICONINFORMATION);
         return;
     }
     const UniqueFile file(CreateFileW(WideText(log.View()).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,

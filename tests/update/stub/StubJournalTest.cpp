@@ -103,6 +103,9 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     const EnvVarScope haltEvent("KDSTUB_HALT_EVENT", eventName);
     int olds = 0;
     int news = 0;
+    // The product's starts: each one comes after freshet.exe has done its
+    // work in the folder (and let go of its lock).
+    std::size_t starts = 0;
     for (int step = 1;; ++step) {
         SCOPED_TRACE("halted after step " + std::to_string(step));
         ASSERT_LT(step, 40) << "the stub never finished";
@@ -137,17 +140,19 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
             switch (step % 3) {
             case 0:
                 EXPECT_EQ(RunStub("\"" + folder.Freshet() + "\" +/next0"), static_cast<DWORD>(StubExit::badManifest));
+                ++starts;
                 break;
             case 1:
                 EXPECT_EQ(RunFreshet(folder, ""), 0u);
+                ++starts;
                 break;
             default:
                 EXPECT_EQ(RunFreshet(folder, "/silent 0"), 0u);
                 break;
             }
         }
-        // A product the stub or freshet started ends by itself; let it.
-        Sleep(500);
+        starts += finished;
+        EXPECT_EQ(release.WaitForRecords(starts).size(), starts);
         const FolderState now = ReadFolder(release.Folder());
         EXPECT_TRUE(now == old || now == fresh) << "a mixed release";
         olds += now == old;
@@ -174,7 +179,7 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     release.Add("app.exe.uBAK", release.OldProduct());
     release.AddPending("app.exe.uTMP", "a product the crashed install left");
     EXPECT_EQ(RunFreshet(folder, ""), 0u);
-    Sleep(500);
+    EXPECT_EQ(release.WaitForRecords(starts + 1).size(), starts + 1);
     EXPECT_EQ(ReadWholeFile(folder.Freshet()), updater);
     EXPECT_EQ(ReadFolder(release.Folder()), old);
 }
