@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build's own prefix.
 # Usage: wine-run.sh PREFIX-DIR PROGRAM [ARGS...]
+#        wine-run.sh --stop PREFIX-DIR   (ends the prefix's wineserver and our Xvfb)
 # The build writes the prefix's kind ("win64" or "win32") to the file "arch"
 # beside the prefix. A 64-bit prefix is run by the 64-bit loader called
 # directly: Wine's wrapper commands choose the 32-bit loader whenever wine32 is
 # installed, and that loader cannot start where the kernel runs no 32-bit code.
 # The prefix is created on first use (serialised with a lock, since CTest may
-# start several programs at once). A persistent wineserver keeps later starts
-# fast; its services are started with their output sent to /dev/null so that a
-# harness reading our output through a pipe is not kept waiting by them.
-# Without a DISPLAY an Xvfb of our own is started and reused.
+# start several programs at once) and counts as made only once `wineboot -i`
+# has succeeded: a prefix without the marker that it writes last is removed
+# and made again. A persistent wineserver keeps later starts fast and never
+# ends between two programs; its services are started with their output sent
+# to /dev/null so that a harness reading our output through a pipe is not kept
+# waiting by them.
+# Without a DISPLAY an Xvfb of our own is started and reused: the server picks
+# a free display itself, and its process id is kept beside the prefix, so that
+# only our own server is ever reused or ended.
 set -euo pipefail
 
+stop=no
+if [ "${1:-}" = --stop ]; then
+    stop=yes
+    shift
+fi
 prefix=$(realpath -m "$1")
 shift
 state=$(dirname "$prefix")
+complete=$prefix/.keldora-complete
 
 arch=win32
 [ -f "$state/arch" ] && arch=$(cat "$state/arch")
@@ -42,21 +54,36 @@ find_loader() {
     exit 1
 }
 
+# The process id of our Xvfb when it still serves the display we recorded.
+our_xvfb() {
+    local pid display
+    pid=$(cat "$state/xvfb.pid" 2>/dev/null) || return 1
+    display=$(cat "$state/xvfb.display" 2>/dev/null) || return 1
+    [[ $pid =~ ^[0-9]+$ ]] && [ -S "/tmp/.X11-unix/X${display#:}" ] || return 1
+    [ "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | cut -d' ' -f1)" = Xvfb ] || return 1
+    echo "$pid"
+}
+
 start_xvfb() {
-    local n
-    for n in $(seq 91 140); do
-        [ -e "/tmp/.X$n-lock" ] && continue
-        # The lock (fd 9) must not live on in the server, or every later run waits for it forever.
-        setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
-        for _ in $(seq 1 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
-            sleep 0.1
-        done
-        echo ":$n" >"$state/xvfb.display"
-        return
+    local number="" pid
+    rm -f "$state/xvfb.pid" "$state/xvfb.display"
+    # Its own session keeps it out of CTest's clean-up of a test.
+    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/xvfb.number" \
+        </dev/null >/dev/null 2>&1 9>&- &
+    pid=$!
+    for _ in $(seq 1 100); do
+        number=$(cat "$state/xvfb.number" 2>/dev/null || true)
+        [ -n "$number" ] || ! kill -0 "$pid" 2>/dev/null && break
+        sleep 0.1
     done
-    echo "wine-run: no free X display" >&2
-    exit 1
+    rm -f "$state/xvfb.number"
+    if [ -z "$number" ]; then
+        kill "$pid" 2>/dev/null || true
+        echo "wine-run: Xvfb did not start" >&2
+        exit 1
+    fi
+    echo "$pid" >"$state/xvfb.pid"
+    echo ":$number" >"$state/xvfb.display"
 }
 
 # A wineserver works in a folder named after the prefix's device and inode.
@@ -64,7 +91,7 @@ server_running() {
     local id pid
     id=$(stat -c 'server-%d-%i' "$prefix" 2>/dev/null | awk -F- '{ printf "server-%x-%x", $2, $3 }')
     [ -n "$id" ] || return 1
-    for pid in $(pgrep wineserver); do
+    for pid in $(pgrep -x 'wineserver(32|64)?'); do
         case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
         */"$id") return 0 ;;
         esac
@@ -72,25 +99,72 @@ server_running() {
     return 1
 }
 
-loader=$(find_loader)
-export WINELOADER=$loader
+end_server() {
+    server_running || return 0
+    wineserver -k 2>/dev/null 9>&- || true
+    wineserver -w 2>/dev/null 9>&- || true
+}
 
+start_server() {
+    setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+}
+
+# A prefix whose creation failed or was cut short lacks most of system32, and
+# every program in it then fails: it is made anew from nothing. The server of
+# the creation is let end (it saves the registry then); the persistent one is
+# started afresh after it.
+make_prefix() {
+    if [ -e "$prefix" ]; then
+        echo "wine-run: $prefix was never marked complete (its creation failed or was cut short); making it again" >&2
+        end_server
+        rm -rf "$prefix"
+    fi
+    local made=yes
+    "$loader" wineboot -i </dev/null >"$state/wineboot.log" 2>&1 9>&- || made=no
+    timeout 120 wineserver -w 9>&- || end_server
+    if [ "$made" = no ] || [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/drive_c/windows/system32/msvcrt.dll" ]; then
+        echo "wine-run: creating the prefix $prefix failed (wineboot -i); its output:" >&2
+        cat "$state/wineboot.log" >&2
+        exit 1
+    fi
+    touch "$complete"
+}
+
+# What lives on (Xvfb, the server, its services) must not inherit the lock
+# (fd 9): it would hold it for ever once a run was killed while holding it.
 mkdir -p "$state"
 exec 9>"$state/wine-run.lock"
 flock 9
+
+if [ "$stop" = yes ]; then
+    [ -d "$prefix" ] && end_server
+    if pid=$(our_xvfb); then
+        kill "$pid"
+    fi
+    rm -f "$state/xvfb.pid" "$state/xvfb.display"
+    exit 0
+fi
+
+loader=$(find_loader)
+export WINELOADER=$loader
+
 if [ -z "${DISPLAY:-}" ]; then
-    if [ ! -f "$state/xvfb.display" ] || [ ! -e "/tmp/.X11-unix/X$(cut -c2- "$state/xvfb.display")" ]; then
+    if ! our_xvfb >/dev/null; then
+        # A running server of the prefix still belongs to the display that is gone.
+        [ -d "$prefix" ] && end_server
         start_xvfb
     fi
     DISPLAY=$(cat "$state/xvfb.display")
     export DISPLAY
 fi
-if [ ! -f "$prefix/system.reg" ]; then
-    "$loader" wineboot -i </dev/null >/dev/null 2>&1
-fi
+[ -f "$complete" ] || make_prefix
 if ! server_running; then
-    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
-    "$loader" wineboot </dev/null >/dev/null 2>&1 || true
+    start_server
+    # The first program makes Wine start the prefix's services, which keep its
+    # standard handles: /dev/null here, never the caller's pipe. A plain
+    # `wineboot` would also run the logon's Run entries and Startup files, and
+    # `wineboot --init` would start a second service manager.
+    "$loader" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
 fi
 flock -u 9
 exec 9>&-

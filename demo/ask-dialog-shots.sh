@@ -15,17 +15,17 @@ run="$root/cmake/wine-run.sh $prefix"
 [ -x "$shower" ] || { echo "ask-dialog-shots: build auAskDialogShow first" >&2; exit 1; }
 mkdir -p "$out"
 
-# A display of its own: the first number no other X server holds.
-number=150
-while [ -e /tmp/.X$number-lock ] || [ -e /tmp/.X11-unix/X$number ]; do
-    number=$((number + 1))
-done
-display=:$number
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of its own, whose number the server picks itself (fd 3).
+number_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-sleep 1
-kill -0 "$xvfb" 2>/dev/null || { echo "ask-dialog-shots: Xvfb did not start on $display" >&2; exit 1; }
+trap 'kill "$xvfb" 2>/dev/null || true; rm -f "$number_file"' EXIT
+for _ in $(seq 1 100); do
+    [ -s "$number_file" ] || ! kill -0 "$xvfb" 2>/dev/null && break
+    sleep 0.1
+done
+[ -s "$number_file" ] || { echo "ask-dialog-shots: Xvfb did not start" >&2; exit 1; }
+display=:$(cat "$number_file")
 export DISPLAY=$display
 
 link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'

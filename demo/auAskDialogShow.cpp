@@ -1,9 +1,11 @@
 // Shows the engine's ask-to-upgrade dialog for screenshots: in the language
-// with the given ordinal, with the release message read from a file (markup,
-// in the system code page), answered "Later" after the given seconds.
+// with the given ordinal, with the release message read from a file as the
+// engine reads it (markup, UTF-8 or in the system code page), answered
+// "Later" after the given seconds.
 // Usage: auAskDialogShow LANGUAGE-ORDINAL MESSAGE-FILE SECONDS
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgraderTexts.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
@@ -16,10 +18,10 @@ namespace {
 
 BOOL CALLBACK AnswerLater(HWND window, LPARAM)
 {
-    char className[16] = {};
-    GetClassNameA(window, className, sizeof className);
-    if (IsWindowVisible(window) && lstrcmpA(className, "#32770") == 0)
-        PostMessageA(window, WM_COMMAND, IDNO, 0);
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (IsWindowVisible(window) && lstrcmpW(className, L"#32770") == 0)
+        PostMessageW(window, WM_COMMAND, IDNO, 0);
     return TRUE;
 }
 
@@ -45,7 +47,8 @@ int main(int argc, char** argv)
     message << file.rdbuf();
     SelectUpgraderLanguage(static_cast<TauAutoUpgraderLanguage>(std::atoi(argv[1])));
     SetTimer(nullptr, 0, static_cast<UINT>(std::atoi(argv[3])) * 1000, Later);
-    const bool yes = DefaultUpgraderPrompts().AskUpgrade(message.str(), "http://example.com/whatsnew.html", {});
+    const bool yes = DefaultUpgraderPrompts().AskUpgrade(Utf8FromPublisherText(message.str()),
+                                                         "http://example.com/whatsnew.html", {});
     std::printf("%s\n", yes ? "yes" : "later");
     return 0;
 }

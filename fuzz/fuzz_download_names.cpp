@@ -1,7 +1,9 @@
 // Names of downloads come from the network: whatever the address, a name is
-// either refused or a plain file name of the program's folder with the
-// pending suffix; file times are either skipped or inside the storable range.
+// either refused or a plain file name of the program's folder in UTF-8 with
+// the pending suffix; file times are either skipped or inside the storable
+// range.
 #include "update/auDownloadNames.h"
+#include "core/Utf8.h"
 #include "FuzzRequire.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -22,7 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(name->find_first_of("/\\:?*<>|\"") == std::string::npos, "separator or wildcard in the name");
         const std::string target = name->substr(0, name->size() - PendingSuffix.size());
         Require(target != "." && target != "..", "folder name");
-        Require(PendingNameOfURL(target) == name, "the name does not stand for itself");
+        Require(IsValidUtf8(target), "a name that is not UTF-8");
+        std::string encoded; // every "%" written as "%25", so that decoding gives the name again
+        for (const char c : target)
+            encoded += c == '%' ? std::string("%25") : std::string(1, c);
+        Require(PendingNameOfURL(encoded) == name, "the name does not stand for itself");
     }
     if (const auto time = LocalFileTimeOf(date)) {
         Require(*time >= 119600064000000000ull, "before 1980");

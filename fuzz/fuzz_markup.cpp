@@ -2,6 +2,7 @@
 // recording: the first bytes choose the flags, the width and the mouse, the
 // rest is the markup. No crash, no hang, and the results stay consistent.
 #include "FuzzRequire.h"
+#include "core/Utf8.h"
 #include "widgets/FakeCanvas.h"
 #include "widgets/GifFrames.h"
 #include "widgets/HTMLLayout.h"
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -56,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(canvas.Font() == font && canvas.Brush() == clNone, "canvas state not restored");
 
     Require(StripHTML(text).size() <= text.size(), "plain text longer than the markup");
-    Require(ReplaceEntities(text).size() <= text.size(), "entities made the text longer");
+    const std::string replaced = ReplaceEntities(text);
+    Require(replaced.size() <= text.size(), "entities made the text longer");
+    Require(!IsValidUtf8(text) || IsValidUtf8(replaced), "entities made UTF-8 invalid");
     const std::span<const std::uint8_t> bytes(data + kControlBytes, size - kControlBytes);
     const GifSelection selection = SelectGifFrame(bytes, flags);
     Require(selection.data.size() <= bytes.size(), "selected frame data longer than the picture");

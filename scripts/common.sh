@@ -48,15 +48,14 @@ wine_run() {
     "$root/cmake/wine-run.sh" "${WINE_BUILD:-$win_build}/wine/prefix" "$@"
 }
 
-# Ends the wineserver and the Xvfb of one build (both when none is named).
+# Ends the wineserver and the Xvfb of one build (both when none is named):
+# only those that cmake/wine-run.sh started for that build's prefix.
 stop_wine() {
     local build builds=("$@")
     [ $# -gt 0 ] || builds=("$win64_build" "$win32_build")
     for build in "${builds[@]}"; do
-        [ -d "$build/wine/prefix" ] && WINEPREFIX=$build/wine/prefix wineserver -k 2>/dev/null || true
-        if [ -f "$build/wine/xvfb.display" ]; then
-            pkill -f "Xvfb $(cat "$build/wine/xvfb.display") " 2>/dev/null || true
-            rm -f "$build/wine/xvfb.display"
+        if [ -d "$build/wine" ]; then
+            "$root/cmake/wine-run.sh" --stop "$build/wine/prefix" || true
         fi
     done
 }

@@ -3,8 +3,13 @@
 # packages already installed are skipped, and nothing runs apt when all are.
 # The i386 architecture and wine32 are added only where the kernel runs 32-bit
 # code; their absence never fails the set-up (the x86_64 suites run anyway).
+# When another package manager (unattended upgrades, another set-up) holds the
+# dpkg or apt lock, apt is waited for, up to KELDORA_APT_LOCK_WAIT seconds
+# (default 900), before the set-up fails and says so.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+
+lock_wait=${KELDORA_APT_LOCK_WAIT:-900}
 
 packages=(
     cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev python3 curl locales openssl
@@ -21,10 +26,34 @@ missing() {
     done
 }
 
+# apt_get ARGS...: apt-get, tried again while another program holds a lock.
+# apt-get waits for the dpkg lock itself (DPkg::Lock::Timeout), but "update"
+# gives up at once on the lock of the package lists.
+apt_get() {
+    local deadline=$((SECONDS + lock_wait)) log rc
+    log=$(mktemp)
+    while :; do
+        rc=0
+        DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=$((deadline > SECONDS ? deadline - SECONDS : 0)) \
+            "$@" 2>&1 | tee "$log" || rc=$?
+        if [ "$rc" -eq 0 ] || ! grep -q 'Could not get lock' "$log"; then
+            break
+        fi
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            echo "setup: another package manager held its lock for more than ${lock_wait}s; giving up" \
+                "(KELDORA_APT_LOCK_WAIT sets the wait): $(grep -m 1 'Could not get lock' "$log")" >&2
+            break
+        fi
+        echo "setup: waiting for another package manager to release its lock"
+        sleep 5
+    done
+    rm -f "$log"
+    return "$rc"
+}
+
 install() {
     echo "setup: installing $*"
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@"
+    apt_get update && apt_get install -y "$@"
 }
 
 mapfile -t needed < <(missing "${packages[@]}")

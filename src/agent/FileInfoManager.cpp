@@ -91,10 +91,16 @@ TFileInfoManager::IconPair TFileInfoManager::ReadIcons(std::string_view iconText
     if (source.file.empty())
         return {};
     const QuietErrorMode quiet;
+    HICON large = nullptr, small = nullptr;
+    const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, &large, &small, 1);
     IconPair icons;
-    const UINT extracted = ExtractIconExA(source.file.c_str(), source.index, icons.large.put(), icons.small.put(), 1);
+    // Only an extraction that found icons hands them over: after a failure
+    // the out-parameters may hold stale values (Wine copies an uninitialised
+    // array), and destroying those could destroy some other live icon.
+    if (extracted != 0 && extracted != UINT_MAX)
+        icons = {UniqueIcon(large), UniqueIcon(small)};
     // Nothing, or only one of the two sizes: the shell's pictures of the file.
-    if (extracted == 0 || extracted == UINT_MAX || !icons.large || !icons.small)
+    if (!icons.large || !icons.small)
         icons = ShellIcons(source.file);
     if (icons.large && icons.small)
         return icons;

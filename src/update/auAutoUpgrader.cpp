@@ -407,7 +407,7 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     // The question is asked from the engine's own window, not inside the
     // transfer's call to this thread: a dialog there could not load pages
     // that call out of the apartment.
-    upgradeMsg_ = info.Block("message");
+    upgradeMsg_ = Utf8FromPublisherText(info.Block("message"));
     upgradeMethod_ = info.Method();
     PostMessageA(window_.get(), WM_AUUPGRADE, 0, 0);
 }

@@ -1,5 +1,7 @@
 #include "auDownloadNames.h"
 
+#include "update/auHTTPRequest.h"
+
 #include <cmath>
 
 namespace {
@@ -11,10 +13,10 @@ constexpr std::int64_t TicksPerSecond = 10000000;
 std::optional<std::string> PendingNameOfURL(std::string_view url)
 {
     const std::size_t cut = url.find_last_of("/\\:");
-    const std::string_view name = cut == std::string_view::npos ? url : url.substr(cut + 1);
+    const std::string name = PercentDecode(cut == std::string_view::npos ? url : url.substr(cut + 1));
     if (!IsPlainFileName(name))
         return std::nullopt;
-    return std::string(name) + std::string(PendingSuffix);
+    return name + std::string(PendingSuffix);
 }
 
 std::optional<std::uint64_t> LocalFileTimeOf(OleDate date)

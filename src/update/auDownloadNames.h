@@ -12,10 +12,12 @@
 #include <string_view>
 
 // The file name a release file is downloaded to: the last part of the address
-// (after the last "/", "\" or ":"; a query string stays part of it) followed by
-// ".uTMP" (PendingSuffix). The name comes from the network, so nullopt for any
-// name that is not a plain file of the program's folder (IsPlainFileName: the
-// stub would refuse it).
+// (after the last "/", "\" or ":"; a query string stays part of it),
+// percent-decoded once ("%XX" is the byte XX; a "%" without two hexadecimal
+// digits stays) and read as UTF-8, followed by ".uTMP" (PendingSuffix). The
+// name comes from the network, so nullopt for any name that is not a plain file
+// of the program's folder (IsPlainFileName, which the stub applies too: a
+// separator or a colon is refused also when it was encoded as %2F, %5C or %3A).
 std::optional<std::string> PendingNameOfURL(std::string_view url);
 
 // A local date and time as the file system stores it: 100-nanosecond units

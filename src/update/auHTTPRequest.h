@@ -17,6 +17,6 @@ std::string RequestURL(std::string_view url);
 std::string RequestHeaderText(const std::vector<std::string>& addHeaders, std::int64_t startRange,
                               std::int64_t endRange);
 
-// Decodes %XX escapes (user name and password of an address); a '%' that
-// does not start a valid escape stays as it is.
+// Decodes %XX escapes (user name and password of an address, the name of a
+// download); a '%' that does not start a valid escape stays as it is.
 std::string PercentDecode(std::string_view text);

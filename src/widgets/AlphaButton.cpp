@@ -1,11 +1,11 @@
 #include "AlphaButton.h"
 
 #include "widgets/GdiCanvas.h"
+#include "winutil/WideText.h"
 
 #include <mmsystem.h>
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace {
@@ -20,7 +20,33 @@ using UniqueMemoryDC = UniqueHandle<MemoryDCTraits>;
 void PlayProgramSound(const char* name)
 {
     // Without a sound device this fails; the button does not care.
-    PlaySoundA(name, GetModuleHandleA(nullptr), SND_RESOURCE | SND_SYNC | SND_NODEFAULT);
+    PlaySoundW(WideFromUtf8(name).c_str(), GetModuleHandleW(nullptr), SND_RESOURCE | SND_SYNC | SND_NODEFAULT);
+}
+
+// A resource name or type in UTF-8, or a number in the form of a name.
+LPCWSTR ResourceName(const char* name, std::wstring& storage)
+{
+    if (IS_INTRESOURCE(name))
+        return MAKEINTRESOURCEW(reinterpret_cast<ULONG_PTR>(name));
+    storage = WideFromUtf8(name);
+    return storage.c_str();
+}
+
+std::string Described(const char* name)
+{
+    return IS_INTRESOURCE(name) ? "#" + std::to_string(reinterpret_cast<ULONG_PTR>(name)) : std::string(name);
+}
+
+// Letters compared as the system's upper case sees them.
+bool SameLetter(char32_t a, char32_t b)
+{
+    if (a == b)
+        return true;
+    if (a > 0xFFFF || b > 0xFFFF)
+        return false;
+    wchar_t pair[2] = {static_cast<wchar_t>(a), static_cast<wchar_t>(b)};
+    CharUpperBuffW(pair, 2);
+    return pair[0] == pair[1];
 }
 
 TAlphaButton::SoundPlayer& CurrentSoundPlayer()
@@ -46,7 +72,7 @@ BITMAPINFO TopDownInfo(int width, int height)
 bool TAlphaGlyph::Assign(HBITMAP bitmap)
 {
     BITMAP header = {};
-    if (!bitmap || !GetObjectA(bitmap, sizeof header, &header) || header.bmWidth <= 0 || header.bmHeight <= 0)
+    if (!bitmap || !GetObjectW(bitmap, sizeof header, &header) || header.bmWidth <= 0 || header.bmHeight <= 0)
         return false;
     Image32 image;
     image.width = header.bmWidth;
@@ -71,8 +97,9 @@ void TAlphaGlyph::Assign(const Image32& image)
 
 void TAlphaGlyph::LoadFromResource(HMODULE module, const char* name, const char* type)
 {
-    const std::string what = std::string("resource \"") + name + "\" of type \"" + type + "\"";
-    const HRSRC found = FindResourceA(module, name, type);
+    const std::string what = "resource \"" + Described(name) + "\" of type \"" + Described(type) + "\"";
+    std::wstring wideName, wideType;
+    const HRSRC found = FindResourceW(module, ResourceName(name, wideName), ResourceName(type, wideType));
     const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (!data)
@@ -218,18 +245,10 @@ void TAlphaButton::UpdateHot()
 HFONT TAlphaButton::FontHandle()
 {
     if (!fontHandle_) {
-        LOGFONTA logFont = {};
         const HDC screen = GetDC(nullptr);
-        logFont.lfHeight = -MulDiv(font_.size, GetDeviceCaps(screen, LOGPIXELSY), 72);
+        const LOGFONTW logFont = LogFontOf(font_, GetDeviceCaps(screen, LOGPIXELSY));
         ReleaseDC(nullptr, screen);
-        logFont.lfWeight = font_.bold ? FW_BOLD : FW_NORMAL;
-        logFont.lfItalic = font_.italic;
-        logFont.lfUnderline = font_.underline;
-        logFont.lfStrikeOut = font_.strikeOut;
-        logFont.lfCharSet = DEFAULT_CHARSET;
-        const std::size_t length = std::min(font_.name.size(), sizeof logFont.lfFaceName - 1);
-        font_.name.copy(logFont.lfFaceName, length);
-        fontHandle_.reset(CreateFontIndirectA(&logFont));
+        fontHandle_.reset(CreateFontIndirectW(&logFont));
     }
     return static_cast<HFONT>(fontHandle_.get());
 }
@@ -243,7 +262,8 @@ AlphaLayoutResult TAlphaButton::LayoutOn(HDC dc) const
     in.glyphHeight = glyph_.Image().height;
     if (!caption_.empty()) {
         RECT measured = {};
-        DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &measured, DT_CALCRECT | DT_NOCLIP);
+        const std::wstring caption = WideFromUtf8(caption_);
+        DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &measured, DT_CALCRECT | DT_NOCLIP);
         in.textWidth = measured.right - measured.left;
         in.textHeight = measured.bottom - measured.top;
     }
@@ -300,14 +320,15 @@ void TAlphaButton::PaintCaption(HDC dc, const AlphaLayoutResult& at)
     if (caption_.empty())
         return;
     RECT measured = {};
-    DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &measured, DT_CALCRECT | DT_NOCLIP);
+    const std::wstring caption = WideFromUtf8(caption_);
+    DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &measured, DT_CALCRECT | DT_NOCLIP);
     RECT rect = {at.textX, at.textY, at.textX + measured.right - measured.left,
                  at.textY + measured.bottom - measured.top};
     SetBkMode(dc, TRANSPARENT);
     const auto draw = [&](const RECT& where, COLORREF colour) {
         SetTextColor(dc, colour);
         RECT place = where;
-        DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &place, DT_CENTER | DT_NOCLIP);
+        DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &place, DT_CENTER | DT_NOCLIP);
     };
     if (Enabled()) {
         draw(rect, ColorToRGB(font_.color));
@@ -439,10 +460,10 @@ void TAlphaButton::CaptureLost()
     Repaint();
 }
 
-bool TAlphaButton::DialogChar(char key)
+bool TAlphaButton::DialogChar(char32_t key)
 {
-    const char accelerator = CaptionAccelerator(caption_);
-    if (!accelerator || accelerator != static_cast<char>(std::toupper(static_cast<unsigned char>(key))))
+    const char32_t accelerator = CaptionAccelerator(caption_);
+    if (!accelerator || !SameLetter(accelerator, key))
         return false;
     if (!Enabled() || !Visible() || !IsWindowVisible(ParentWindow()))
         return false;

@@ -137,7 +137,7 @@ public:
     void MouseLeave() override;
     bool CapturesMouse() const override { return Enabled(); }
     void CaptureLost() override;
-    bool DialogChar(char key) override;
+    bool DialogChar(char32_t key) override;
 
 private:
     void Repaint() const;

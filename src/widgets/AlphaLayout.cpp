@@ -1,6 +1,6 @@
 #include "AlphaLayout.h"
 
-#include <cctype>
+#include "core/Utf8.h"
 
 AlphaLayoutResult LayoutAlphaButton(const AlphaLayoutInput& in)
 {
@@ -47,14 +47,19 @@ AlphaLayoutResult LayoutAlphaButton(const AlphaLayoutInput& in)
     return out;
 }
 
-char CaptionAccelerator(std::string_view caption)
+char32_t CaptionAccelerator(std::string_view caption)
 {
     for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
         if (caption[i] != '&')
             continue;
-        if (caption[i + 1] != '&')
-            return static_cast<char>(std::toupper(static_cast<unsigned char>(caption[i + 1])));
-        ++i;
+        if (caption[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        const Utf8Char c = DecodeUtf8At(caption, i + 1);
+        if (!c.valid)
+            return 0;
+        return c.code >= 'a' && c.code <= 'z' ? c.code - 'a' + 'A' : c.code;
     }
     return 0;
 }

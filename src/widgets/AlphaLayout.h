@@ -32,6 +32,7 @@ constexpr bool InPressBounds(int x, int y, int width, int height)
     return x >= 0 && x < width && y >= 0 && y <= height;
 }
 
-// The accelerator of a caption: the character after a single "&" (a doubled
-// "&&" stands for the sign itself), upper-cased; 0 when there is none.
-char CaptionAccelerator(std::string_view caption);
+// The accelerator of a UTF-8 caption: the character after a single "&" (a
+// doubled "&&" stands for the sign itself), upper-cased when it is an ASCII
+// letter; 0 when there is none.
+char32_t CaptionAccelerator(std::string_view caption);

@@ -1,8 +1,9 @@
 #include "GdiCanvas.h"
 
+#include "winutil/WideText.h"
+
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 namespace {
 
@@ -21,9 +22,14 @@ RECT ToRect(const MarkupRect& rect)
     return {rect.left, rect.top, rect.right, rect.bottom};
 }
 
-int TextLength(std::string_view text)
+int TextLength(std::wstring_view text)
 {
     return static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+}
+
+bool HasSurrogates(std::wstring_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0xD800 && c <= 0xDFFF; });
 }
 
 // Text that DrawText shows as it stands: no mnemonic prefixes, no tabs.
@@ -39,6 +45,25 @@ COLORREF ColorToRGB(TColor color)
     if (IsSystemColor(color))
         return GetSysColor(SystemColorIndex(color));
     return color & 0xFFFFFF;
+}
+
+LOGFONTW LogFontOf(const MarkupFont& font, int dpiY)
+{
+    LOGFONTW logFont = {};
+    logFont.lfHeight = -MulDiv(font.size, dpiY, 72);
+    logFont.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+    logFont.lfItalic = font.italic;
+    logFont.lfUnderline = font.underline;
+    logFont.lfStrikeOut = font.strikeOut;
+    logFont.lfEscapement = logFont.lfOrientation = font.escapement;
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    logFont.lfOutPrecision = font.escapement ? OUT_TT_PRECIS : OUT_DEFAULT_PRECIS;
+    const std::wstring face = WideFromUtf8(font.name);
+    std::size_t nameLength = std::min(face.size(), std::size(logFont.lfFaceName) - 1);
+    if (nameLength > 0 && IS_HIGH_SURROGATE(face[nameLength - 1]))
+        --nameLength; // a cut name keeps no half of a pair
+    face.copy(logFont.lfFaceName, nameLength);
+    return logFont;
 }
 
 GdiCanvas::GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures)
@@ -74,18 +99,8 @@ HFONT GdiCanvas::FontFor(const MarkupFont& font)
         SelectObject(dc_, GetStockObject(SYSTEM_FONT));
         fonts_.clear();
     }
-    LOGFONTA logFont = {};
-    logFont.lfHeight = -MulDiv(font.size, DpiY(), 72);
-    logFont.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
-    logFont.lfItalic = font.italic;
-    logFont.lfUnderline = font.underline;
-    logFont.lfStrikeOut = font.strikeOut;
-    logFont.lfEscapement = logFont.lfOrientation = font.escapement;
-    logFont.lfCharSet = DEFAULT_CHARSET;
-    logFont.lfOutPrecision = font.escapement ? OUT_TT_PRECIS : OUT_DEFAULT_PRECIS;
-    const std::size_t nameLength = std::min(font.name.size(), sizeof logFont.lfFaceName - 1);
-    std::memcpy(logFont.lfFaceName, font.name.data(), nameLength);
-    fonts_.push_back({font, UniqueGdiObject(CreateFontIndirectA(&logFont))});
+    const LOGFONTW logFont = LogFontOf(font, DpiY());
+    fonts_.push_back({font, UniqueGdiObject(CreateFontIndirectW(&logFont))});
     return static_cast<HFONT>(fonts_.back().handle.get());
 }
 
@@ -101,7 +116,8 @@ MarkupSize GdiCanvas::TextExtent(std::string_view text)
     // Measured without the bottom alignment: Wine places a measured line
     // above the rectangle's top when it is asked for both.
     RECT rect = {};
-    ::DrawTextA(dc_, text.data(), TextLength(text), &rect,
+    const std::wstring wide = WideFromUtf8(text);
+    ::DrawTextW(dc_, wide.data(), TextLength(wide), &rect,
                 (kTextFlags & ~DT_BOTTOM) | DT_EXTERNALLEADING | DT_CALCRECT);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
@@ -117,31 +133,35 @@ void GdiCanvas::DrawText(std::string_view text, const MarkupRect& rect, TColor c
         SetBkMode(dc_, OPAQUE);
         SetBkColor(dc_, ColorToRGB(brush_));
     }
-    if (!ellipsis && IsPlainText(text)) {
-        DrawAtMeasuredAdvances(text, rect);
+    const std::wstring wide = WideFromUtf8(text);
+    // Characters beyond the first 65536 come as surrogate pairs, which only
+    // the drawing call itself keeps together.
+    if (!ellipsis && IsPlainText(text) && !HasSurrogates(wide)) {
+        DrawAtMeasuredAdvances(wide, rect);
         return;
     }
     // Not clipped at the run's right edge, where an italic glyph reaches past its advance.
     RECT area = ToRect(rect);
-    ::DrawTextA(dc_, text.data(), TextLength(text), &area, kTextFlags | (ellipsis ? DT_END_ELLIPSIS : DT_NOCLIP));
+    ::DrawTextW(dc_, wide.data(), TextLength(wide), &area, kTextFlags | (ellipsis ? DT_END_ELLIPSIS : DT_NOCLIP));
 }
 
 // Under Wine some fonts draw their glyphs further apart than the extents they
 // report, so runs placed by their measured widths overlap and lose the blank
 // between them; explicit advances put every glyph where it was measured.
 // Not clipped either, for the overhang of italic glyphs.
-void GdiCanvas::DrawAtMeasuredAdvances(std::string_view text, const MarkupRect& rect)
+void GdiCanvas::DrawAtMeasuredAdvances(std::wstring_view text, const MarkupRect& rect)
 {
     const int length = TextLength(text);
     std::vector<INT> advances(static_cast<std::size_t>(length));
     SIZE size = {};
-    TEXTMETRICA metrics = {};
-    if (length == 0 || !GetTextExtentExPointA(dc_, text.data(), length, 0, nullptr, advances.data(), &size) ||
-        !GetTextMetricsA(dc_, &metrics))
+    TEXTMETRICW metrics = {};
+    if (length == 0 || !GetTextExtentExPointW(dc_, text.data(), length, 0, nullptr, advances.data(), &size) ||
+        !GetTextMetricsW(dc_, &metrics))
         return;
     for (std::size_t i = advances.size() - 1; i > 0; --i)
         advances[i] -= advances[i - 1];
-    ::ExtTextOutA(dc_, rect.left, rect.bottom - metrics.tmHeight, 0, nullptr, text.data(), length, advances.data());
+    ::ExtTextOutW(dc_, rect.left, rect.bottom - metrics.tmHeight, 0, nullptr, text.data(), static_cast<UINT>(length),
+                  advances.data());
 }
 
 void GdiCanvas::FillRect(const MarkupRect& rect, TColor color)

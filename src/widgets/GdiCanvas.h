@@ -1,9 +1,11 @@
 #pragma once
-// The markup canvas over a GDI device context. Fonts are created on demand,
-// kept for the canvas's life and freed with it (at most a few dozen at a
-// time, whatever the markup asks for), so no font outlives a paint; the
-// context's own font, colours and background mode come back at the end.
-// Pictures are looked up through a MarkupPictures source.
+// The markup canvas over a GDI device context. Text comes in UTF-8 and is
+// measured and drawn through the wide ("W") calls, so every script shows,
+// whatever the system's code page. Fonts are created on demand, kept for the
+// canvas's life and freed with it (at most a few dozen at a time, whatever
+// the markup asks for), so no font outlives a paint; the context's own font,
+// colours and background mode come back at the end. Pictures are looked up
+// through a MarkupPictures source.
 #include <windows.h>
 
 #include "widgets/MarkupCanvas.h"
@@ -22,6 +24,9 @@ public:
 
 // A colour value as a GDI colour: system colours looked up.
 COLORREF ColorToRGB(TColor color);
+
+// The font's description for a device of this many dots per inch.
+LOGFONTW LogFontOf(const MarkupFont& font, int dpiY);
 
 class GdiCanvas : public MarkupCanvas {
 public:
@@ -52,7 +57,7 @@ private:
         UniqueGdiObject handle;
     };
     HFONT FontFor(const MarkupFont& font);
-    void DrawAtMeasuredAdvances(std::string_view text, const MarkupRect& rect);
+    void DrawAtMeasuredAdvances(std::wstring_view text, const MarkupRect& rect);
 
     HDC dc_;
     int savedState_;

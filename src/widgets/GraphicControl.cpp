@@ -1,5 +1,7 @@
 #include "GraphicControl.h"
 
+#include "winutil/WideText.h"
+
 #include <commctrl.h>
 #include <windowsx.h>
 
@@ -10,9 +12,26 @@ namespace {
 
 constexpr UINT_PTR kHintTool = 1;
 
+// What a WM_CHAR of the window means: a UTF-16 code unit for a wide window, a
+// byte of the system's code page for a narrow one.
+char32_t TypedCharacter(HWND window, WPARAM key)
+{
+    if (IsWindowUnicode(window))
+        return static_cast<char32_t>(key & 0xFFFF);
+    const char byte = static_cast<char>(key);
+    const std::wstring wide = WideFromAnsi(std::string_view(&byte, 1));
+    return wide.size() == 1 ? wide[0] : 0;
+}
+
 } // namespace
 
-TGraphicControl::TGraphicControl(TGraphicHost& host) : host_(host), cursor_(LoadCursorA(nullptr, IDC_ARROW))
+HCURSOR SystemCursor(LPCSTR id)
+{
+    // The identifiers are numbers in the form of a name, the same for both calls.
+    return LoadCursorW(nullptr, MAKEINTRESOURCEW(reinterpret_cast<ULONG_PTR>(id)));
+}
+
+TGraphicControl::TGraphicControl(TGraphicHost& host) : host_(host), cursor_(SystemCursor(IDC_ARROW))
 {
     host_.Add(this);
 }
@@ -90,7 +109,7 @@ bool TGraphicControl::CapturesMouse() const
     return false;
 }
 
-bool TGraphicControl::DialogChar(char)
+bool TGraphicControl::DialogChar(char32_t)
 {
     return false;
 }
@@ -99,19 +118,26 @@ TGraphicHost::TGraphicHost(HWND parent) : parent_(parent)
 {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);
-    tooltip_.reset(CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
-                                   GetModuleHandleA(nullptr), nullptr));
+}
+
+// Made when the first mouse message arrives: the parent then hands us its
+// messages, so we can tell the tooltip, when it asks on adding the tool, to
+// ask for its texts in UTF-16 whatever kind of window the parent is.
+void TGraphicHost::CreateTooltip()
+{
+    tooltip_.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent_, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr));
     if (!tooltip_)
         return;
-    TTTOOLINFOA tool = {};
-    tool.cbSize = TTTOOLINFOA_V2_SIZE;
-    tool.hwnd = parent;
+    TTTOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = parent_;
     tool.uId = kHintTool;
-    tool.lpszText = LPSTR_TEXTCALLBACKA;
-    GetClientRect(parent, &tool.rect);
-    SendMessageA(tooltip_.get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageA(tooltip_.get(), TTM_SETMAXTIPWIDTH, 0, 400);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    GetClientRect(parent_, &tool.rect);
+    SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tooltip_.get(), TTM_SETMAXTIPWIDTH, 0, 400);
 }
 
 void TGraphicHost::Remove(TGraphicControl* control)
@@ -179,8 +205,8 @@ void TGraphicHost::PaintBackground(HDC dc, const TGraphicControl& control)
     RECT client = {};
     GetClientRect(parent_, &client);
     IntersectClipRect(dc, client.left, client.top, client.right, client.bottom);
-    SendMessageA(parent_, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    SendMessageA(parent_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    SendMessageW(parent_, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageW(parent_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
     for (TGraphicControl* sibling : controls_) {
         if (sibling == &control)
             break;
@@ -195,15 +221,17 @@ void TGraphicHost::PaintBackground(HDC dc, const TGraphicControl& control)
 void TGraphicHost::CancelHint()
 {
     if (tooltip_)
-        SendMessageA(tooltip_.get(), TTM_POP, 0, 0);
+        SendMessageW(tooltip_.get(), TTM_POP, 0, 0);
 }
 
 void TGraphicHost::RelayToTooltip(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!tooltip_)
+        CreateTooltip();
+    if (!tooltip_)
         return;
     MSG msg = {parent_, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
-    SendMessageA(tooltip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    SendMessageW(tooltip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
 
 void TGraphicHost::OnMouseMove(LPARAM lParam)
@@ -266,8 +294,9 @@ void TGraphicHost::OnCaptureChanged(HWND newCapture)
 
 bool TGraphicHost::OnChar(WPARAM key)
 {
+    const char32_t typed = TypedCharacter(parent_, key);
     for (TGraphicControl* control : controls_)
-        if (control->Visible() && control->DialogChar(static_cast<char>(key)))
+        if (control->Visible() && control->DialogChar(typed))
             return true;
     return false;
 }
@@ -286,8 +315,8 @@ bool TGraphicHost::OnNotify(LPARAM lParam, LRESULT& result)
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     if (!tooltip_ || header->hwndFrom != tooltip_.get())
         return false;
-    if (header->code == TTN_GETDISPINFOA) {
-        auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
+    if (header->code == TTN_GETDISPINFOW) {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
         hintText_.clear();
         hintPlaced_ = false;
         if (hover_) {
@@ -295,7 +324,8 @@ bool TGraphicHost::OnNotify(LPARAM lParam, LRESULT& result)
             if (!hover_->HintAt(at.x, at.y, hintText_, hintPosition_, hintPlaced_))
                 hintText_.clear();
         }
-        info->lpszText = hintText_.data();
+        hintWide_ = WideFromUtf8(hintText_);
+        info->lpszText = hintWide_.data();
         result = 0;
         return true;
     }
@@ -357,14 +387,19 @@ bool TGraphicHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
         return false;
     case WM_SIZE:
         if (tooltip_) {
-            TTTOOLINFOA tool = {};
-            tool.cbSize = TTTOOLINFOA_V2_SIZE;
+            TTTOOLINFOW tool = {};
+            tool.cbSize = TTTOOLINFOW_V2_SIZE;
             tool.hwnd = parent_;
             tool.uId = kHintTool;
             GetClientRect(parent_, &tool.rect);
-            SendMessageA(tooltip_.get(), TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&tool));
+            SendMessageW(tooltip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
         }
         return false;
+    case WM_NOTIFYFORMAT:
+        if (!tooltip_ || reinterpret_cast<HWND>(wParam) != tooltip_.get())
+            return false;
+        result = NFR_UNICODE;
+        return true;
     case WM_NOTIFY:
         return OnNotify(lParam, result);
     default:

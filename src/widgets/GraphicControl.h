@@ -21,6 +21,9 @@
 
 class TGraphicHost;
 
+// A shared cursor of the system (IDC_ARROW, IDC_HAND, ...), never to be freed.
+HCURSOR SystemCursor(LPCSTR id);
+
 class TGraphicControl {
 public:
     explicit TGraphicControl(TGraphicHost& host);
@@ -64,8 +67,9 @@ public:
     virtual bool CapturesMouse() const;
     // The capture was taken away before the release (another window took it).
     virtual void CaptureLost();
-    // A character typed in the parent; true when it was this control's accelerator.
-    virtual bool DialogChar(char key);
+    // A character typed in the parent, as a code point; true when it was
+    // this control's accelerator.
+    virtual bool DialogChar(char32_t key);
 
 protected:
     TGraphicHost& Host() const { return host_; }
@@ -115,6 +119,7 @@ private:
     bool OnChar(WPARAM key);
     static void PaintControl(HDC dc, TGraphicControl& control, int originX, int originY);
     bool OnNotify(LPARAM lParam, LRESULT& result);
+    void CreateTooltip();
     void RelayToTooltip(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND parent_;
@@ -124,6 +129,7 @@ private:
     bool tracking_ = false;
     UniqueWindow tooltip_;
     std::string hintText_;
+    std::wstring hintWide_; // what the tooltip shows, alive while it reads it
     POINT hintPosition_ = {};
     bool hintPlaced_ = false;
 };

@@ -1,7 +1,9 @@
 #include "HTMLLayout.h"
 
 #include "core/StrCon.h"
+#include "core/Utf8.h"
 #include "widgets/Gradient.h"
+#include "widgets/LineBreak.h"
 #include "widgets/MarkupText.h"
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 namespace {
 
 constexpr int kListStep = 12;
+// Runs longer than this are measured by their start first.
+constexpr std::size_t kFirstProbe = 256;
 constexpr int kMarkupGradientBands = 64;
 // Positions stay within this, whatever the text asks for, so that no sum overflows.
 constexpr int kPositionLimit = INT_MAX / 4;
@@ -83,19 +87,20 @@ struct LineCursor {
     bool holdsText = false;
     bool holdsItem = false;
     int linkStartX = 0;
+    std::string_view lastRun; // the text placed last on the line
 };
 
-// The next "<" at or after a position that only moves forward, found once
-// for the whole text rather than once per run, so that a long stretch
-// without tags is searched once.
-class TagFinder {
+// The next "<" (or blank) at or after a position that only moves forward,
+// found once for the whole text rather than once per run, so that a long
+// stretch without tags (or blanks) is searched once.
+class ByteFinder {
 public:
-    explicit TagFinder(std::string_view text) : end_(text.data() + text.size()) {}
+    ByteFinder(std::string_view text, char byte) : end_(text.data() + text.size()), byte_(byte) {}
 
     const char* Next(const char* from)
     {
         if (!next_ || next_ < from) {
-            next_ = static_cast<const char*>(std::memchr(from, '<', static_cast<std::size_t>(end_ - from)));
+            next_ = static_cast<const char*>(std::memchr(from, byte_, static_cast<std::size_t>(end_ - from)));
             if (!next_)
                 next_ = end_;
         }
@@ -104,6 +109,7 @@ public:
 
 private:
     const char* end_;
+    char byte_;
     const char* next_ = nullptr;
 };
 
@@ -124,8 +130,12 @@ public:
     HTMLDrawResult Run()
     {
         const std::string text = PrepareMarkup(params_.text);
-        measuringTags_ = TagFinder(text);
-        drawingTags_ = TagFinder(text);
+        text_ = text;
+        measuringTags_ = ByteFinder(text, '<');
+        drawingTags_ = ByteFinder(text, '<');
+        measuringBlanks_ = ByteFinder(text, ' ');
+        drawingBlanks_ = ByteFinder(text, ' ');
+        breaks_ = IdeographBreaks(text);
         const MarkupFont base = canvas_.Font();
         const TColor startBrush = canvas_.Brush();
         base_ = base;
@@ -223,7 +233,9 @@ private:
 
     void RunLine(FormatState& state, std::string_view text, Pass pass, LineBox& box, int lineWidth, int gh)
     {
-        TagFinder& tags = pass == Pass::measure ? measuringTags_ : drawingTags_;
+        ByteFinder& tags = pass == Pass::measure ? measuringTags_ : drawingTags_;
+        ByteFinder& blanks = pass == Pass::measure ? measuringBlanks_ : drawingBlanks_;
+        const auto base = static_cast<std::size_t>(text.data() - text_.data());
         LineCursor cursor;
         cursor.lineWidth = lineWidth;
         if (pass == Pass::draw && state.paragraphBackground && state.brush != clNone)
@@ -235,16 +247,15 @@ private:
             const auto tagAt = static_cast<std::size_t>(tags.Next(text.data() + pos) - text.data());
             std::size_t runEnd = std::min(tagAt, text.size());
             if (!params_.ellipsis) {
-                const void* blank = std::memchr(text.data() + pos, ' ', runEnd - pos);
-                if (blank)
-                    runEnd = static_cast<std::size_t>(static_cast<const char*>(blank) - text.data()) + 1;
+                const auto blank = static_cast<std::size_t>(blanks.Next(text.data() + pos) - text.data());
+                if (blank < runEnd)
+                    runEnd = blank + 1;
+                runEnd = breaks_.Next(base + pos, base + runEnd) - base;
             }
             if (runEnd > pos) {
-                const std::string_view raw = text.substr(pos, runEnd - pos);
-                if (!PlaceRun(state, raw, pass, box, cursor, scratch))
-                    break;
-                pos = runEnd;
-                if (box.discardRest)
+                const std::size_t placed = PlaceRun(state, text.substr(pos, runEnd - pos), pass, box, cursor, scratch);
+                pos += placed;
+                if (pos < runEnd || box.discardRest)
                     break;
             }
             if (pos >= text.size() || text[pos] != '<')
@@ -269,55 +280,163 @@ private:
         }
     }
 
-    // False when the run does not fit and is left for the next line.
-    bool PlaceRun(FormatState& state, std::string_view raw, Pass pass, LineBox& box, LineCursor& cursor,
-                  std::string& scratch)
+    // The bytes of the run placed on the line: all of it, none when it is
+    // left for the next line, or the characters that fit of a run wider than
+    // the line.
+    std::size_t PlaceRun(FormatState& state, std::string_view raw, Pass pass, LineBox& box, LineCursor& cursor,
+                         std::string& scratch)
     {
-        std::string_view shown = raw;
-        if (raw.find('&') != std::string_view::npos) {
-            scratch = ReplaceRunEntities(raw);
-            shown = scratch;
-        }
+        if (pass == Pass::measure)
+            return MeasureRun(state, raw, box, cursor, scratch);
+        const std::string_view shown = Shown(raw, scratch);
         const MarkupSize size = canvas_.TextExtent(shown);
-        if (pass == Pass::measure) {
-            box.height = std::max(box.height, size.cy);
-            if (state.sub)
-                box.sub = std::max(box.sub, size.cy / 4);
-            if (state.sup)
-                box.sup = std::max(box.sup, size.cy / 4);
-        }
         if (state.hidden)
-            return true;
+            return raw.size();
         const int before = cursor.x;
         cursor.x = Add(cursor.x, size.cx);
-        if (pass == Pass::measure && !Fits(size.cx, cursor, box))
-            return false;
         if (pass == Pass::draw)
             DrawRun(state, shown, box, before, cursor.x);
-        if (pass != Pass::measure && state.inLink && params_.mouseX >= Add(box.left, before) &&
-            params_.mouseX < Add(box.left, cursor.x)) {
+        if (state.inLink && params_.mouseX >= Add(box.left, before) && params_.mouseX < Add(box.left, cursor.x)) {
             candidate_.found = true;
             candidate_.open = true;
             candidate_.value = state.linkValue;
             candidate_.number = state.links;
         }
+        Placed(raw, cursor);
+        return raw.size();
+    }
+
+    std::size_t MeasureRun(const FormatState& state, std::string_view raw, LineBox& box, LineCursor& cursor,
+                           std::string& scratch)
+    {
+        const MarkupSize size = raw.size() <= kFirstProbe || params_.ellipsis
+                                    ? canvas_.TextExtent(Shown(raw, scratch))
+                                    : MeasureLongRun(raw, cursor.lineWidth, scratch);
+        box.height = std::max(box.height, size.cy);
+        if (state.sub)
+            box.sub = std::max(box.sub, size.cy / 4);
+        if (state.sup)
+            box.sup = std::max(box.sup, size.cy / 4);
+        if (state.hidden)
+            return raw.size();
+        const int before = cursor.x;
+        cursor.x = Add(cursor.x, size.cx);
+        const std::size_t fits = cursor.x < cursor.lineWidth ? raw.size() : Fits(raw, size.cx, cursor, box, scratch);
+        if (fits == 0)
+            return 0;
+        if (fits < raw.size()) {
+            raw = raw.substr(0, fits);
+            cursor.x = Add(before, canvas_.TextExtent(Shown(raw, scratch)).cx);
+        }
+        Placed(raw, cursor);
+        return raw.size();
+    }
+
+    // The size of a long run, or of a start of it already wider than the
+    // line, which is all the line rule needs to know: so a long text without
+    // blanks is not measured whole on every line.
+    MarkupSize MeasureLongRun(std::string_view raw, int lineWidth, std::string& scratch)
+    {
+        std::size_t end = 0;
+        for (std::size_t probe = kFirstProbe; probe < raw.size(); probe *= 2) {
+            while (end < probe)
+                end = NextCharacter(raw, end);
+            if (end >= raw.size())
+                break;
+            const MarkupSize size = canvas_.TextExtent(Shown(raw.substr(0, end), scratch));
+            if (size.cx > lineWidth)
+                return size;
+        }
+        return canvas_.TextExtent(Shown(raw, scratch));
+    }
+
+    void Placed(std::string_view raw, LineCursor& cursor)
+    {
         cursor.endsInBlank = raw.back() == ' ';
         cursor.trailingBlank = cursor.endsInBlank ? BlankWidth() : 0;
         cursor.holdsText = true;
-        return true;
+        cursor.lastRun = raw;
     }
 
-    bool Fits(int runWidth, LineCursor& cursor, LineBox& box) const
+    static std::string_view Shown(std::string_view raw, std::string& scratch)
+    {
+        if (raw.find('&') == std::string_view::npos)
+            return raw;
+        scratch = ReplaceRunEntities(raw);
+        return scratch;
+    }
+
+    // Measuring, for a run that reaches the line's width: the bytes of the
+    // run that stay on the line (see PlaceRun). A run that does not fit moves
+    // to the next line where the line may break before it. Where it may not
+    // (a word glued to a tag, a line that holds no text yet) it stays, and is
+    // broken between characters when it is wider than the whole line.
+    std::size_t Fits(std::string_view raw, int runWidth, LineCursor& cursor, LineBox& box, std::string& scratch)
     {
         if (params_.ellipsis) {
             if (cursor.x > cursor.lineWidth && cursor.holdsText)
                 box.discardRest = true;
-            return true;
+            return raw.size();
         }
-        if (cursor.x < cursor.lineWidth || runWidth >= cursor.lineWidth || !cursor.endsInBlank)
-            return true;
-        cursor.x -= runWidth;
-        return false;
+        const int before = cursor.x - runWidth;
+        const bool breakBefore =
+            cursor.holdsText &&
+            (cursor.endsInBlank ||
+             BreaksBetween(CharacterBefore(cursor.lastRun, cursor.lastRun.size()), FirstCharacter(raw)));
+        if (!breakBefore && runWidth <= cursor.lineWidth)
+            return raw.size();
+        std::size_t fits = breakBefore ? 0 : FittingPrefix(raw, cursor.lineWidth - before, scratch);
+        if (fits == 0 && !cursor.holdsText)
+            fits = NextCharacter(raw, 0); // a line holds at least one character
+        if (fits == 0) {
+            cursor.x = before;
+            return 0;
+        }
+        // The run's blank, its last character, stays with it, past the edge,
+        // as a trailing blank always has.
+        return fits + (fits < raw.size() && raw[fits] == ' ' ? 1 : 0);
+    }
+
+    static char32_t FirstCharacter(std::string_view raw)
+    {
+        const Utf8Char c = DecodeUtf8At(raw, 0);
+        return c.valid ? c.code : 0xFFFD;
+    }
+
+    // The longest start of the run, ending between characters, that is at
+    // most `room` wide (0 when not even one character is); the whole run is
+    // wider. Found by doubling, then halving, so that a line of k characters
+    // costs measurements of about k log k characters however long the run.
+    std::size_t FittingPrefix(std::string_view raw, int room, std::string& scratch)
+    {
+        std::vector<std::size_t> ends; // ends[i]: where character i + 1 ends
+        const auto available = [&](std::size_t wanted) {
+            while (ends.size() < wanted && (ends.empty() || ends.back() < raw.size()))
+                ends.push_back(NextCharacter(raw, ends.empty() ? 0 : ends.back()));
+            return std::min(wanted, ends.size());
+        };
+        const auto fits = [&](std::size_t characters) {
+            return canvas_.TextExtent(Shown(raw.substr(0, ends[characters - 1]), scratch)).cx <= room;
+        };
+        std::size_t fitting = 0;
+        std::size_t over = 0;
+        for (std::size_t wanted = 1; over == 0; wanted *= 2) {
+            const std::size_t characters = available(wanted);
+            if (!fits(characters))
+                over = characters;
+            else if (characters < wanted)
+                return raw.size();
+            else
+                fitting = characters;
+        }
+        while (over - fitting > 1) {
+            const std::size_t middle = fitting + (over - fitting) / 2;
+            if (fits(middle))
+                fitting = middle;
+            else
+                over = middle;
+        }
+        return fitting == 0 ? 0 : ends[fitting - 1];
     }
 
     int RunBottom(const FormatState& state, const LineBox& box) const
@@ -676,7 +795,9 @@ private:
         bulletFont.name = "Symbol";
         bulletFont.underline = false;
         SelectFont(bulletFont);
-        const std::string_view bullet = level % 2 == 1 ? "\xB7" : "o";
+        // 0xB7 is the Symbol font's bullet: the system maps U+0020 to U+00FF to
+        // a symbol font's own codes, as the narrow calls did with that byte.
+        const std::string_view bullet = level % 2 == 1 ? "\u00B7" : "o";
         canvas_.DrawText(bullet, {Add(box.left, bulletX), box.top, Add(box.left, cursor.x), RunBottom(state, box)},
                          state.font.color, /*ellipsis=*/false);
         SelectFont(state.font);
@@ -740,8 +861,13 @@ private:
     TextHit candidate_;
     bool imageHit_ = false;
     int blankWidth_ = -1;
-    TagFinder measuringTags_{{}};
-    TagFinder drawingTags_{{}};
+    std::string_view text_;
+    ByteFinder measuringTags_{{}, '<'};
+    ByteFinder drawingTags_{{}, '<'};
+    ByteFinder measuringBlanks_{{}, ' '};
+    ByteFinder drawingBlanks_{{}, ' '};
+    // Shared by both passes: it answers questions about earlier positions too.
+    IdeographBreaks breaks_{{}};
 };
 
 } // namespace

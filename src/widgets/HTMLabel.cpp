@@ -3,6 +3,7 @@
 #include "widgets/GdiCanvas.h"
 #include "widgets/Gradient.h"
 #include "widgets/MarkupText.h"
+#include "winutil/WideText.h"
 
 #include <shellapi.h>
 #include <commctrl.h>
@@ -18,7 +19,7 @@ constexpr POINT kHintOffset = {10, -10};
 
 void OpenWithShell(const std::string& link)
 {
-    ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", WideFromUtf8(link).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 THTMLabel::ShellOpener& CurrentShellOpener()
@@ -29,12 +30,12 @@ THTMLabel::ShellOpener& CurrentShellOpener()
 
 HCURSOR ArrowCursor()
 {
-    return LoadCursorA(nullptr, IDC_ARROW);
+    return SystemCursor(IDC_ARROW);
 }
 
 HCURSOR HandCursor()
 {
-    return LoadCursorA(nullptr, IDC_HAND);
+    return SystemCursor(IDC_HAND);
 }
 
 bool IsValid(const RECT& rect)
@@ -180,19 +181,20 @@ private:
     static Found SystemIcon(std::string_view source)
     {
         const UINT size = StartsWithNoCase(source, "SSYS:") ? SHGFI_SMALLICON : SHGFI_LARGEICON;
-        const std::string name(source.substr(5));
-        SHFILEINFOA info = {};
+        const std::string_view name = source.substr(5);
+        SHFILEINFOW info = {};
         Found found;
         found.system = true;
-        found.list = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA("", 0, &info, sizeof info, SHGFI_SYSICONINDEX | size));
+        found.list =
+            reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SYSICONINDEX | size));
         if (IsMarkupNumber(name)) {
             found.index = MarkupNumber(name);
-        } else if (SHGetFileInfoA(name.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | size)) {
+        } else if (SHGetFileInfoW(WideFromUtf8(name).c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | size)) {
             found.index = info.iIcon;
         } else {
             const std::size_t dot = name.rfind('.');
-            const std::string extension = dot == std::string::npos ? name : name.substr(dot);
-            SHGetFileInfoA(extension.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+            const std::string_view extension = dot == std::string_view::npos ? name : name.substr(dot);
+            SHGetFileInfoW(WideFromUtf8(extension).c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
                            SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | size);
             found.index = info.iIcon;
         }

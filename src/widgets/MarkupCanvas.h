@@ -1,7 +1,8 @@
 #pragma once
 // What the markup layout needs from a drawing surface, platform-free: text
-// measuring and drawing in a font, fills, lines and pictures. The GDI canvas
-// is one implementation, the tests' recording canvas another.
+// measuring and drawing in a font, fills, lines and pictures. Text and font
+// names are UTF-8. The GDI canvas is one implementation, the tests' recording
+// canvas another.
 #include "widgets/MarkupColor.h"
 
 #include <string>

@@ -1,7 +1,9 @@
 #include "MarkupText.h"
 
 #include "core/StrCon.h"
+#include "core/Utf8.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -14,13 +16,23 @@ struct Entity {
 constexpr Entity kEntities[] = {
     {"&amp;", "&&"},
     {"&quot;", "\""},
-    {"&sect;", "\xA7"},
-    {"&permil;", "\x89"},
-    {"&reg;", "\xAE"},
-    {"&copy;", "\xA9"},
-    {"&para;", "\xB6"},
-    {"&trade;", "\x99"},
-    {"&euro;", "\x80"},
+    {"&sect;", "\u00A7"},
+    {"&permil;", "\u2030"},
+    {"&reg;", "\u00AE"},
+    {"&copy;", "\u00A9"},
+    {"&para;", "\u00B6"},
+    {"&trade;", "\u2122"},
+    {"&euro;", "\u20AC"},
+};
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// What Windows-1252 puts at 0x80 to 0x9F, where Unicode has control codes:
+// pages written for that code page refer to these signs by those numbers.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
 };
 
 constexpr Entity kRunEntities[] = {
@@ -34,6 +46,17 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Entity names are written in lower case; the text may use any case.
+bool NameAt(std::string_view text, std::size_t at, std::string_view name)
+{
+    if (text.size() - at < name.size())
+        return false;
+    for (std::size_t i = 1; i < name.size(); ++i)
+        if (LowerAscii(text[at + i]) != name[i])
+            return false;
+    return true;
+}
+
 template <std::size_t N>
 const Entity* EntityAt(std::string_view text, std::size_t at, const Entity (&table)[N])
 {
@@ -41,9 +64,58 @@ const Entity* EntityAt(std::string_view text, std::size_t at, const Entity (&tab
         return nullptr;
     const char second = LowerAscii(text[at + 1]);
     for (const Entity& entity : table)
-        if (entity.name[1] == second && StartsWithNoCase(text.substr(at), entity.name))
+        if (entity.name[1] == second && NameAt(text, at, entity.name))
             return &entity;
     return nullptr;
+}
+
+int DigitValue(char c, bool hex)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char lower = LowerAscii(c);
+    if (hex && lower >= 'a' && lower <= 'f')
+        return lower - 'a' + 10;
+    return -1;
+}
+
+// A numeric reference "&#169;" or "&#x4E2D;" at `at`: its length (0 when
+// the text there is none) and its value, which saturates above U+10FFFF.
+std::size_t NumericReferenceAt(std::string_view text, std::size_t at, char32_t& code)
+{
+    if (at + 1 >= text.size() || text[at + 1] != '#')
+        return 0;
+    std::size_t i = at + 2;
+    const bool hex = i < text.size() && LowerAscii(text[i]) == 'x';
+    if (hex)
+        ++i;
+    const std::size_t digits = i;
+    code = 0;
+    for (int digit; i < text.size() && (digit = DigitValue(text[i], hex)) >= 0; ++i)
+        code = std::min<char32_t>(code * (hex ? 16 : 10) + static_cast<char32_t>(digit), 0x110000);
+    if (i == digits || i >= text.size() || text[i] != ';')
+        return 0;
+    return i + 1 - at;
+}
+
+// What a numeric reference stands for in the prepared markup. The markup's
+// own signs come escaped, so that they show rather than act; line breaks act
+// as they do in the text.
+void AppendReference(std::string& out, char32_t code)
+{
+    if (code == '&')
+        out.append("&&");
+    else if (code == '<')
+        out.append("&lt;");
+    else if (code == '>')
+        out.append("&gt;");
+    else if (code >= 0x80 && code <= 0x9F)
+        AppendUtf8(out, kWindows1252High[code - 0x80]);
+    else if (code == 0 || (code < 0x20 && code != '\t' && code != '\r' && code != '\n') || code == 0x7F ||
+             (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        AppendUtf8(out, kReplacement);
+    else
+        AppendUtf8(out, code);
 }
 
 // Removes every open ... close span (exact case) with its content; an
@@ -92,10 +164,13 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 std::string ReplaceEntities(std::string_view text)
 {
     // An "&amp;" leaves its second ampersand in place of its ";", in front of
-    // the text after it, where it may begin the next entity.
+    // the text after it, where it may begin the next named entity; never a
+    // numeric reference, which is newer than that rule: "&amp;#169;" shows
+    // "&#169;".
     std::string rest(text);
     std::string out;
     out.reserve(rest.size());
+    std::size_t chained = std::string::npos;
     std::size_t i = 0;
     while (i < rest.size()) {
         const std::size_t ampersand = rest.find('&', i);
@@ -104,6 +179,13 @@ std::string ReplaceEntities(std::string_view text)
             break;
         }
         out.append(rest, i, ampersand - i);
+        char32_t code = 0;
+        const std::size_t reference = ampersand == chained ? 0 : NumericReferenceAt(rest, ampersand, code);
+        if (reference) {
+            AppendReference(out, code);
+            i = ampersand + reference;
+            continue;
+        }
         const Entity* entity = EntityAt(rest, ampersand, kEntities);
         if (!entity) {
             out.push_back('&');
@@ -112,6 +194,7 @@ std::string ReplaceEntities(std::string_view text)
             out.push_back('&');
             i = ampersand + entity->name.size() - 1;
             rest[i] = '&';
+            chained = i;
         } else {
             out.append(entity->replacement);
             i = ampersand + entity->name.size();
@@ -169,6 +252,12 @@ std::string ReplaceRunEntities(std::string_view run)
         }
     }
     return out;
+}
+
+std::size_t RunEntityLength(std::string_view run, std::size_t at)
+{
+    const Entity* entity = run[at] == '&' ? EntityAt(run, at, kRunEntities) : nullptr;
+    return entity ? entity->name.size() : 0;
 }
 
 std::string StripHTML(std::string_view markup)

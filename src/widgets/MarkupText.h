@@ -10,11 +10,20 @@
 // during layout stay far from the integer limits.
 constexpr int kMaxMarkupNumber = 32767;
 
-// The named entities, each replaced by its character ("&amp;" by the escaped
-// ampersand "&&"), letter case ignored, until none is left. An ampersand that
-// an "&amp;" yields may start the next entity, as repeated replacement
-// passes would have it ("&amp;amp;" gives "&&&"); one left-to-right pass
-// does it, so the cost stays linear in the text.
+// The markup is UTF-8; its delimiters are ASCII.
+//
+// The named entities, each replaced by its character in UTF-8 ("&amp;" by the
+// escaped ampersand "&&"), letter case ignored, until none is left. An
+// ampersand that an "&amp;" yields may start the next named entity, as
+// repeated replacement passes would have it ("&amp;amp;" gives "&&&"); one
+// left-to-right pass does it, so the cost stays linear in the text.
+// Numeric references ("&#169;", "&#x4E2D;", closed by ";") give their
+// character in UTF-8, with these exceptions: "&", "<" and ">" give "&&",
+// "&lt;" and "&gt;", so they show as signs; 128 to 159 give the signs of
+// Windows-1252 there ("&#150;" is an en dash); a reference to no character
+// (0, another control code than tab, CR and LF, 127, a surrogate, anything
+// above U+10FFFF however many digits) gives U+FFFD. A "&#" without digits or
+// without ";" is no reference and stays as it is.
 std::string ReplaceEntities(std::string_view text);
 
 // The whole text ready for layout: entities replaced, the first "<#" and the
@@ -26,6 +35,9 @@ std::string PrepareMarkup(std::string_view text);
 // escaped ampersand "&&" stays escaped even when its second "&" starts one
 // of them, so "&&lt;" shows an ampersand followed by "<".
 std::string ReplaceRunEntities(std::string_view run);
+
+// The length of the run entity ("&nbsp;", "&lt;", "&gt;") at `at`; 0 for none.
+std::size_t RunEntityLength(std::string_view run, std::size_t at);
 
 // Markup reduced to plain text for a tooltip: "<BR>" and "<HR>" (any case)
 // become CR LF, "<z>"..."</z>" and then "<Z>"..."</Z>" spans go with their

@@ -4,6 +4,7 @@
 #include "widgets/MarkupText.h"
 #include "winutil/UniqueShell.h"
 #include "winutil/WholeFile.h"
+#include "winutil/WideText.h"
 
 namespace {
 
@@ -76,8 +77,8 @@ void THTMLPicture::LoadFromFile(const std::string& path)
 
 void THTMLPicture::LoadFromResource(const std::string& name)
 {
-    const HMODULE module = GetModuleHandleA(nullptr);
-    const HRSRC resource = FindResourceA(module, name.c_str(), MAKEINTRESOURCEA(10));
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC resource = FindResourceW(module, WideFromUtf8(name).c_str(), MAKEINTRESOURCEW(10));
     if (!resource)
         return;
     const HGLOBAL loaded = LoadResource(module, resource);

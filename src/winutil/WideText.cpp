@@ -34,3 +34,23 @@ std::wstring WideFromAnsi(std::string_view text)
     MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
     return wide;
 }
+
+std::string Utf8FromPublisherText(std::string_view text)
+{
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    const bool marked = text.substr(0, byteOrderMark.size()) == byteOrderMark;
+    if (marked)
+        text.remove_prefix(byteOrderMark.size());
+    if (IsValidUtf8(text))
+        return std::string(text);
+    if (!marked)
+        return Utf8FromWide(WideFromAnsi(text));
+    std::string repaired;
+    repaired.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Utf8Char c = DecodeUtf8At(text, at);
+        AppendUtf8(repaired, c.valid ? c.code : 0xFFFD);
+        at += c.length;
+    }
+    return repaired;
+}

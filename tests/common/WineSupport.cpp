@@ -103,6 +103,21 @@ struct WineGdiHandleEntry {
 
 } // namespace
 
+MemoryBitmap::MemoryBitmap(int width, int height)
+{
+    const HDC screen = GetDC(nullptr);
+    dc_ = CreateCompatibleDC(screen);
+    bitmap_.reset(CreateCompatibleBitmap(screen, width, height));
+    ReleaseDC(nullptr, screen);
+    old_ = SelectObject(dc_, bitmap_.get());
+}
+
+MemoryBitmap::~MemoryBitmap()
+{
+    SelectObject(dc_, old_);
+    DeleteDC(dc_);
+}
+
 int CountGdiObjects()
 {
     const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
@@ -137,7 +152,9 @@ bool LinkCjkFont()
     // One string of the list with its zero; the writer adds the list's closing zero.
     static constexpr char linked[] = "wqy-microhei.ttc,WenQuanYi Micro Hei";
     constexpr std::string_view font(linked, sizeof linked);
-    for (const char* face : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif"})
+    // "MS Sans Serif" is the markup label's font; Wine draws it from a raster
+    // font that nothing links otherwise.
+    for (const char* face : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "MS Sans Serif"})
         if (links.WriteString(face, font, REG_MULTI_SZ) != ERROR_SUCCESS)
             return false;
     return true;

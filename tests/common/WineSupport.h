@@ -1,12 +1,28 @@
 #pragma once
 // Helpers for tests that run under Wine: run a program of the build and read
 // what it printed, switch the Windows version that Wine reports, pump
-// messages, and count the process's GDI objects.
+// messages, count the process's GDI objects, paint into a bitmap.
 #include <windows.h>
 
 #include "winutil/UniqueHandle.h"
 
 #include <string>
+
+// A bitmap like the screen's, selected into a memory device context for as
+// long as the object lives: what a test paints into and reads back.
+class MemoryBitmap {
+public:
+    MemoryBitmap(int width, int height);
+    ~MemoryBitmap();
+    MemoryBitmap(const MemoryBitmap&) = delete;
+    MemoryBitmap& operator=(const MemoryBitmap&) = delete;
+    HDC dc() const { return dc_; }
+
+private:
+    HDC dc_;
+    UniqueGdiObject bitmap_;
+    HGDIOBJ old_;
+};
 
 // Runs a program from the test's own folder, waits, and returns its standard output.
 std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode = nullptr);
@@ -46,9 +62,10 @@ bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
 // handle table.
 int CountGdiObjects();
 
-// Links the dialog fonts of the prefix to the CJK font of the set-up script,
-// so that Chinese shows in processes started from now on (Wine reads the
-// links when a process starts). False when the links could not be written.
+// Links the dialog fonts and the markup label's font of the prefix to the CJK
+// font of the set-up script, so that Chinese shows in processes started from
+// now on (Wine reads the links when a process starts). False when the links
+// could not be written.
 bool LinkCjkFont();
 
 // Starts a program (a full command line) without waiting, under the given

@@ -33,6 +33,31 @@ TEST(DownloadNames, HostileNamesAreRefused)
     }
 }
 
+TEST(DownloadNames, NamesArePercentDecodedAsUtf8)
+{
+    EXPECT_EQ(PendingNameOfURL("http://host/dl/%E4%BA%A7%E5%93%81%20Setup.exe"), "\u4EA7\u54C1 Setup.exe.uTMP");
+    EXPECT_EQ(PendingNameOfURL("http://host/J%c3%b6rg.exe"), "J\u00F6rg.exe.uTMP") << "either case";
+    EXPECT_EQ(PendingNameOfURL("http://host/\u041F\u0440\u043E.dll"), "\u041F\u0440\u043E.dll.uTMP")
+        << "UTF-8 written as it is";
+    EXPECT_EQ(PendingNameOfURL("http://host/100%.txt"), "100%.txt.uTMP") << "a lone percent sign stays";
+    EXPECT_EQ(PendingNameOfURL("http://host/a%2541.txt"), "a%41.txt.uTMP") << "decoded once";
+    EXPECT_EQ(PendingNameOfURL("http://host/a%4"), "a%4.uTMP");
+
+    for (const char* url : {"http://host/..%2Fevil.exe", "http://host/x%2fy.exe", "http://host/..%5Cevil.exe",
+                            "http://host/x%5cy", "http://host/C%3Aevil.exe", "http://host/%2E%2E", "http://host/%2e",
+                            "http://host/a%00.exe", "http://host/a%0D%0A.exe", "http://host/name%20",
+                            "http://host/name%2E", "http://host/%43ON", "http://host/COM%C2%B9",
+                            "http://host/lpt%C2%B3.txt", "http://host/x.%75TMP", "http://host/bad%E9.exe",
+                            "http://host/bad\xE9.exe", "http://host/%C0%AF.exe", "http://host/%E4%BA.exe",
+                            "http://host/%ED%A0%80.exe", "http://host/%F4%90%80%80.exe", "http://host/a%3F.exe",
+                            "http://host/a%2A.exe", "http://host/%22q%22", "http://host/a%3Cb%3E",
+                            "http://host/a%7Cb"}) {
+        EXPECT_EQ(PendingNameOfURL(url), std::nullopt) << url;
+    }
+    EXPECT_NE(PendingNameOfURL("http://host/COM%C2%B9x"), std::nullopt) << "only the device itself";
+    EXPECT_NE(PendingNameOfURL("http://host/%EF%BB%BFname"), std::nullopt) << "a byte-order mark is a character";
+}
+
 TEST(DownloadNames, FileTimesInTheStorableRangeInTwoSecondSteps)
 {
     const std::uint64_t tick = 10000000;

@@ -1,8 +1,12 @@
 #include "update/auUpgraderDialogs.h"
+#include "update/auAutoUpgrader.h"
 #include "update/auUpgraderTexts.h"
 #include "common/AppMessages.h"
 #include "common/WineSupport.h"
 #include "widgets/HTMLabel.h"
+#include "winutil/WideText.h"
+
+#include "HttpTestServer.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +32,9 @@ struct Answerer {
     int clientHeight = 0;
     std::vector<std::wstring> controls;
     bool answered = false;
+    // The ask dialog's message area, '#' for ink, when asked for.
+    bool captureMessage = false;
+    std::string messagePixels;
 };
 Answerer answerer;
 
@@ -60,6 +67,23 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM found)
     return FALSE;
 }
 
+// What the ask dialog shows of the release message: the label's area above
+// the buttons as painted, '#' where it is not the background.
+std::string MessagePixels(HWND dialog)
+{
+    UpdateWindow(dialog);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    const HDC dc = GetDC(dialog);
+    const COLORREF background = GetSysColor(COLOR_BTNFACE);
+    std::string pixels;
+    for (int y = 14; y < client.bottom - 45; ++y)
+        for (int x = 42; x < 42 + 263; ++x)
+            pixels += GetPixel(dc, x, y) == background ? '.' : '#';
+    ReleaseDC(dialog, dc);
+    return pixels;
+}
+
 void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
 {
     HWND dialog = nullptr;
@@ -67,6 +91,8 @@ void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
     if (!dialog)
         return;
     KillTimer(nullptr, id);
+    if (answerer.captureMessage)
+        answerer.messagePixels = MessagePixels(dialog);
     answerer.caption = TextOf(dialog);
     GetWindowRect(dialog, &answerer.bounds);
     GetWindowRect(GetDlgItem(dialog, IDYES), &answerer.yesButton);
@@ -230,18 +256,77 @@ std::string Drawn(const std::wstring& text)
     return pixels;
 }
 
-// Run by CTest before the next test (Wine reads font links when a process starts).
-TEST(UpgraderDialogs, DISABLED_LinkCjkFont)
+// The engine fetches an information file with this release message and asks;
+// the answer is Later. What the ask dialog showed of the message.
+std::string AskedMessage(const HttpTestServer& server, const std::string& message)
 {
-    EXPECT_TRUE(LinkCjkFont());
+    server.PutFile("info.txt", "#version=2.0\r\n#url=http://example.com/a.exe\r\n#message={" + message + "}\r\n");
+    TauAutoUpgrader engine;
+    engine.Wizard.SetLanguage(wlEnglish);
+    engine.InfoFileURL = server.Url("/info.txt");
+    engine.VersionControl = byNumber;
+    engine.VersionNumber = "1.0";
+    bool later = false;
+    engine.OnLaterUpgrade = [&](TauAutoUpgrader&) { later = true; };
+    AnswerNextDialog(IDNO);
+    answerer.captureMessage = true;
+    engine.CheckUpdate();
+    EXPECT_TRUE(PumpUntil([&] { return later && !engine.Busy(); }));
+    return answerer.messagePixels;
 }
 
+// Run by the test at the end in a process of its own, started after the links,
+// with the system's code page 1252.
+TEST(UpgraderDialogs, DISABLED_ReleaseMessageInUtf8IsDrawnOnCodePage1252)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    HttpTestServer server;
+    const std::string russian = "\u041D\u043E\u0432\u0430\u044F \u0432\u0435\u0440\u0441\u0438\u044F ";
+    const std::string utf8 = AskedMessage(server, "<b>" + russian + "</b>\u5347\u7EA7 &copy;");
+    ASSERT_NE(utf8.find('#'), std::string::npos) << "the message is drawn";
+    EXPECT_NE(utf8, AskedMessage(server, "<b>????? ?????? </b>?? &copy;")) << "not question marks";
+    EXPECT_NE(utf8, AskedMessage(server, "<b>" + russian + "</b>\u5411\u5BFC &copy;"))
+        << "two Chinese words differ: glyphs, not the same empty boxes";
+    const std::string bytesIn1252 = Utf8FromWide(WideFromAnsi("<b>" + russian + "</b>\u5347\u7EA7 &copy;"));
+    EXPECT_NE(utf8, AskedMessage(server, bytesIn1252)) << "not what code page 1252 makes of the bytes";
+    EXPECT_EQ(utf8, AskedMessage(server, "\xEF\xBB\xBF<b>" + russian + "</b>\u5347\u7EA7 &copy;"))
+        << "a byte-order mark changes nothing";
+
+    // Not UTF-8: the code page's reading, as before.
+    const std::string ansi = AskedMessage(server, "Caf\xE9 \xFC" "ber \x80");
+    EXPECT_EQ(ansi, AskedMessage(server, "Caf\u00E9 \u00FCber \u20AC"));
+    EXPECT_NE(ansi, AskedMessage(server, "Caf\uFFFD \uFFFDber \uFFFD")) << "not replacement signs";
+}
+
+// Run by the test below in a process of its own, started after the links
+// (Wine reads font links when a process starts).
 TEST(UpgraderDialogs, DISABLED_ChineseTextIsDrawn)
 {
     const std::string upgrade = Drawn(L"\u5347\u7EA7");
     const std::string wizard = Drawn(L"\u5411\u5BFC");
     EXPECT_NE(upgrade.find('#'), std::string::npos) << "something is drawn";
     EXPECT_NE(upgrade, wizard) << "two different words look different: real glyphs, not empty boxes";
+}
+
+// A process started with another locale puts Wine's own links back, so the
+// drawing starts right after the links are written, with nothing in between.
+void RunOnceTheFontIsLinked(const std::string& test)
+{
+    ASSERT_TRUE(LinkCjkFont());
+    DWORD exitCode = STILL_ACTIVE;
+    const std::string output = RunAndCapture(
+        "update_tests.exe --gtest_also_run_disabled_tests --gtest_filter=UpgraderDialogs.DISABLED_" + test, &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+}
+
+TEST(UpgraderDialogs, DISABLED_ChineseTextIsDrawnOnceTheFontIsLinked)
+{
+    RunOnceTheFontIsLinked("ChineseTextIsDrawn");
+}
+
+TEST(UpgraderDialogs, DISABLED_ReleaseMessageInUtf8IsDrawnOnceTheFontIsLinked)
+{
+    RunOnceTheFontIsLinked("ReleaseMessageInUtf8IsDrawnOnCodePage1252");
 }
 
 }  // namespace

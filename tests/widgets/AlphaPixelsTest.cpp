@@ -224,4 +224,6 @@ TEST(AlphaLayoutTest, CaptionAcceleratorFollowsASingleAmpersand)
     EXPECT_EQ(CaptionAccelerator("A&&&b"), 'B');
     EXPECT_EQ(CaptionAccelerator("End&"), 0);
     EXPECT_EQ(CaptionAccelerator(""), 0);
+    EXPECT_EQ(CaptionAccelerator("&\u0414\u0430"), U'\u0414') << "a character of any script, whole";
+    EXPECT_EQ(CaptionAccelerator("&\xD0"), 0) << "not a byte of one";
 }

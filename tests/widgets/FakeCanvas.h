@@ -1,7 +1,9 @@
 #pragma once
 // A canvas with fixed metrics that records what is drawn, for exact layout
-// tests, the fuzz target and the benchmark. A shown character is half the
-// point size wide (at least 1 pixel), a line is the point size plus 2 high.
+// tests, the fuzz target and the benchmark. Each shown byte of the UTF-8 text
+// is half the point size wide (at least 1 pixel), so characters further from
+// ASCII are wider (a CJK ideograph three times a Latin letter); a line is the
+// point size plus 2 high.
 #include "widgets/MarkupCanvas.h"
 
 #include <map>

@@ -1,11 +1,15 @@
 #include "widgets/HTMLLayout.h"
 
 #include "widgets/FakeCanvas.h"
+#include "widgets/LineBreak.h"
+#include "core/Utf8.h"
 #include "widgets/MarkupText.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +34,28 @@ std::string Shown(const FakeCanvas& canvas)
     return shown;
 }
 
+// The text drawn on each line, top to bottom.
+std::vector<std::string> Lines(const FakeCanvas& canvas)
+{
+    std::vector<std::string> lines;
+    int top = -1;
+    for (const auto& call : canvas.texts) {
+        if (lines.empty() || call.rect.top != top)
+            lines.emplace_back();
+        top = call.rect.top;
+        lines.back() += call.text;
+    }
+    return lines;
+}
+
+int Rightmost(const FakeCanvas& canvas)
+{
+    int right = 0;
+    for (const auto& call : canvas.texts)
+        right = std::max(right, call.rect.right);
+    return right;
+}
+
 const FakeCanvas::TextCall& CallFor(const FakeCanvas& canvas, std::string_view text)
 {
     for (const auto& call : canvas.texts)
@@ -50,7 +76,7 @@ TEST(HTMLLayout, EntitiesDrawAsTheirCharacters)
     EXPECT_EQ(Shown(escaped), "&<");
     FakeCanvas others;
     Draw(others, "&lt;b&gt;&nbsp;&quot;&euro;");
-    EXPECT_EQ(Shown(others), "<b> \"\x80");
+    EXPECT_EQ(Shown(others), "<b> \"\u20AC");
 }
 
 TEST(HTMLLayout, LineBreaksAndRestoredCanvas)
@@ -85,9 +111,10 @@ TEST(HTMLLayout, WordWrap)
 
     FakeCanvas wide;
     Draw(wide, "cccccccccccc dd", 50);
-    EXPECT_EQ(CallFor(wide, "cccccccccccc ").rect.top, 0) << "a word wider than the line stays";
-    EXPECT_EQ(CallFor(wide, "cccccccccccc ").rect.right, 65);
-    EXPECT_EQ(CallFor(wide, "dd").rect.top, kLine);
+    EXPECT_EQ(CallFor(wide, "cccccccccc").rect, (MarkupRect{0, 0, 50, kLine}))
+        << "a word wider than the line is broken between characters";
+    EXPECT_EQ(CallFor(wide, "cc ").rect.top, kLine);
+    EXPECT_EQ(CallFor(wide, "dd").rect, (MarkupRect{15, kLine, 25, 2 * kLine}));
 
     FakeCanvas glued;
     Draw(glued, "aaaa<B>bbbbbbbb</B>", 50);
@@ -96,6 +123,132 @@ TEST(HTMLLayout, WordWrap)
     FakeCanvas trailing;
     const HTMLDrawResult result = Draw(trailing, "ab ");
     EXPECT_EQ(result.width, 2 * kChar) << "the trailing blank does not count";
+}
+
+// An ideograph is 15 pixels wide on the fake canvas (5 a byte).
+TEST(HTMLLayout, LinesBreakBetweenIdeographs)
+{
+    // The sentence that was laid out 687 pixels wide in a 263 pixel label.
+    const std::string sentence =
+        "\u65B0\u7248\u672C\u4FEE\u590D\u4E86\u542F\u52A8\u9879\u76EE\u548C\u6587\u4EF6\u5939\u7684"
+        "\u591A\u4E2A\u95EE\u9898\uFF0C\u8BF7\u5728\u5B89\u88C5\u524D\u9605\u8BFB\u53D1\u884C\u8BF4"
+        "\u660E\u5E76\u5173\u95ED\u6240\u6709\u6B63\u5728\u8FD0\u884C\u7684\u7A0B\u5E8F\u3002";
+    FakeCanvas chinese;
+    const HTMLDrawResult result = Draw(chinese, sentence, 263);
+    EXPECT_LE(result.width, 263);
+    EXPECT_LE(Rightmost(chinese), 263);
+    const std::vector<std::string> lines = Lines(chinese);
+    ASSERT_EQ(lines.size(), 3u) << "48 ideographs of 15 pixels: 17 on a line";
+    EXPECT_EQ(lines[0].size(), 17u * 3);
+    EXPECT_EQ(lines[0] + lines[1] + lines[2], sentence) << "every character drawn once, in order";
+    EXPECT_EQ(result.height, 3 * kLine);
+
+    FakeCanvas kana;
+    Draw(kana, "\u3053\u3093\u306B\u3061\u306F\uC548\uB155", 35);
+    EXPECT_EQ(Lines(kana), (std::vector<std::string>{"\u3053\u3093", "\u306B\u3061", "\u306F\uC548", "\uB155"}))
+        << "kana and hangul break like ideographs";
+
+    FakeCanvas mixed;
+    Draw(mixed, "Freshet \u66F4\u65B0\u5DE5\u5177 2.0", 70);
+    EXPECT_EQ(Lines(mixed), (std::vector<std::string>{"Freshet \u66F4", "\u65B0\u5DE5\u5177 2.0"}))
+        << "a line may break before and after an ideograph, never before the blank";
+
+    FakeCanvas tagged;
+    Draw(tagged, "\u4E2D\u6587<B>\u4E2D\u6587</B>\u4E2D", 50);
+    EXPECT_EQ(Lines(tagged), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u6587\u4E2D"}))
+        << "ideographs break across a tag";
+}
+
+TEST(HTMLLayout, PunctuationStaysWithItsIdeograph)
+{
+    FakeCanvas closing;
+    Draw(closing, "\u4E2D\u6587\u4E2D\u6587\u3002\u4E2D", 65);
+    EXPECT_EQ(Lines(closing), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u6587\u3002\u4E2D"}))
+        << "a full stop never starts a line: the ideograph before it goes down with it";
+
+    FakeCanvas opening;
+    Draw(opening, "\u4E2D\u6587\u4E2D\u300C\u6587\u300D", 65);
+    EXPECT_EQ(Lines(opening), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u300C\u6587\u300D"}))
+        << "an opening bracket never ends a line";
+
+    FakeCanvas latin;
+    Draw(latin, "\u4E2D\u6587\u4E2D\u6587.", 65);
+    EXPECT_EQ(Lines(latin), (std::vector<std::string>{"\u4E2D\u6587\u4E2D", "\u6587."}));
+
+    EXPECT_TRUE(BreaksBetween(U'\u4E2D', U'a'));
+    EXPECT_TRUE(BreaksBetween(U'a', U'\u4E2D'));
+    EXPECT_FALSE(BreaksBetween(U'a', U'b')) << "other scripts break at blanks only";
+    EXPECT_FALSE(BreaksBetween(U'\u4E2D', U'\u3099')) << "nor before a combining mark";
+    EXPECT_FALSE(BreaksBetween(U'&', U'\u4E2D')) << "nor after the ampersand that underlines the next character";
+}
+
+TEST(HTMLLayout, RunsWiderThanTheLineBreakBetweenCharacters)
+{
+    FakeCanvas address;
+    const std::string url = "http://example.test/releases/2.0/notes-for-everyone.html";
+    Draw(address, "See " + url + " ok", 100);
+    EXPECT_EQ(Lines(address),
+              (std::vector<std::string>{"See ", url.substr(0, 20), url.substr(20, 20), url.substr(40) + " ok"}))
+        << "a long address starts a line of its own and fills each line";
+    EXPECT_LE(Rightmost(address), 100);
+
+    // Two-byte, four-byte and combined characters are never cut.
+    for (const std::string& word : {std::string("\u0416\u0416\u0416\u0416\u0416\u0416\u0416"),
+                                   std::string("\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80"),
+                                   std::string("e\u0301e\u0301e\u0301e\u0301")}) {
+        FakeCanvas canvas;
+        Draw(canvas, word, 12);
+        std::string joined;
+        for (const auto& call : canvas.texts) {
+            EXPECT_TRUE(IsValidUtf8(call.text)) << "a piece ends inside a character";
+            EXPECT_NE(call.text.substr(0, 2), "\u0301") << "a mark stays with its letter";
+            joined += call.text;
+        }
+        EXPECT_EQ(joined, word);
+        EXPECT_GT(canvas.texts.size(), 1u);
+    }
+
+    FakeCanvas entity;
+    Draw(entity, "aaaa&lt;&lt;&amp;bb", 20);
+    EXPECT_EQ(Lines(entity), (std::vector<std::string>{"aaaa", "<<&&b", "b"})) << "an entity is one character";
+
+    FakeCanvas narrow;
+    Draw(narrow, "\u4E2D\u6587 ab", 3);
+    EXPECT_EQ(Lines(narrow), (std::vector<std::string>{"\u4E2D", "\u6587 ", "a", "b"}))
+        << "a line narrower than a character holds one";
+
+    FakeCanvas glued;
+    Draw(glued, "aa<B>bbbbbbbbbbbbbb</B>", 50);
+    EXPECT_EQ(Lines(glued), (std::vector<std::string>{"aabbbbbbbb", "bbbbbb"}))
+        << "a glued run wider than the line fills the line first";
+}
+
+TEST(HTMLLayout, BadUtf8HasADefinedLayout)
+{
+    // Overlong, truncated, an encoded surrogate, a byte-order mark in the
+    // middle, stray continuation bytes, bytes that start nothing.
+    const std::string bad = "\xC0\xAF\xE4\xB8 \xED\xA0\x80x\xEF\xBB\xBFy\x80\x80\xFE\xFF\xF4\x90\x80\x80\xE4";
+    for (const int width : {1, 7, 20, 400}) {
+        FakeCanvas canvas;
+        const HTMLDrawResult result = Draw(canvas, bad, width);
+        std::string joined;
+        for (const auto& call : canvas.texts)
+            joined += call.text;
+        EXPECT_EQ(joined, bad) << "every byte drawn once, in order, at width " << width;
+        EXPECT_GT(result.height, 0);
+    }
+
+    // A megabyte without a blank, in the ask dialog's width.
+    std::string huge;
+    while (huge.size() < (1u << 20))
+        huge += "\u4E2D\u6587abc\xE4";
+    FakeCanvas canvas(/*record=*/false);
+    HTMLDrawParams params;
+    params.text = huge;
+    params.rect = {0, 0, 263, 1 << 28};
+    const HTMLDrawResult result = DrawHTMLText(canvas, params);
+    EXPECT_LE(result.width, 263);
+    EXPECT_GE(result.height, (1 << 20) * kChar / 263 * kLine) << "no line holds more than its width";
 }
 
 TEST(HTMLLayout, FontStyles)
@@ -166,11 +319,11 @@ TEST(HTMLLayout, NestedListsAlternateBullets)
         if (call.font.name == "Symbol")
             bullets.push_back(call);
     ASSERT_EQ(bullets.size(), 3u);
-    EXPECT_EQ(bullets[0].text, "\xB7");
+    EXPECT_EQ(bullets[0].text, "\u00B7");
     EXPECT_EQ(bullets[0].rect.left, 0);
     EXPECT_EQ(bullets[1].text, "o");
     EXPECT_EQ(bullets[1].rect.left, 12);
-    EXPECT_EQ(bullets[2].text, "\xB7");
+    EXPECT_EQ(bullets[2].text, "\u00B7");
     EXPECT_EQ(CallFor(canvas, "one").rect.left, 12);
     EXPECT_EQ(CallFor(canvas, "two").rect.left, 24);
     EXPECT_EQ(CallFor(canvas, "three").rect.left, 12);

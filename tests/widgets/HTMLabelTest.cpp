@@ -6,28 +6,32 @@
 #include "widgets/TestImages.h"
 #include "winutil/ComApartment.h"
 #include "winutil/UniqueShell.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
-constexpr const char* kWindowClass = "KeldoraLabelTestWindow";
+constexpr const wchar_t* kWindowClass = L"KeldoraLabelTestWindow";
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         LRESULT result = 0;
         if (host && host->HandleMessage(message, wParam, lParam, result))
             return result;
     } catch (...) {
         ADD_FAILURE() << "an exception reached the window procedure";
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // A real top-level window whose client area holds one label at 10,10.
@@ -35,17 +39,17 @@ class LabelWindow {
 public:
     LabelWindow()
     {
-        WNDCLASSA windowClass = {};
+        WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = SystemCursor(IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = kWindowClass;
-        RegisterClassA(&windowClass);
-        window.reset(CreateWindowExA(0, kWindowClass, "label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
-                                     400, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+        RegisterClassW(&windowClass);
+        window.reset(CreateWindowExW(0, kWindowClass, L"label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
+                                     400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
         host = std::make_unique<TGraphicHost>(window.get());
-        SetWindowLongPtrA(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
+        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
         label = std::make_unique<THTMLabel>(*host);
         label->SetBounds(10, 10, 300, 100);
         UpdateWindow(window.get());
@@ -53,7 +57,7 @@ public:
     ~LabelWindow()
     {
         label.reset();
-        SetWindowLongPtrA(window.get(), GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
         host.reset();
     }
 
@@ -61,7 +65,7 @@ public:
     // A point in the label's coordinates, as the parent sees it.
     void Send(UINT message, int x, int y) const
     {
-        SendMessageA(window.get(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(10 + x, 10 + y));
+        SendMessageW(window.get(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(10 + x, 10 + y));
     }
 
     UniqueWindow window;
@@ -73,19 +77,13 @@ public:
 // differ from the background.
 int InkPixels(THTMLabel& label, COLORREF background)
 {
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, label.Width(), label.Height()));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
-    label.Paint(dc);
+    const MemoryBitmap bitmap(label.Width(), label.Height());
+    label.Paint(bitmap.dc());
     int ink = 0;
     for (int y = 0; y < label.Height(); ++y)
         for (int x = 0; x < label.Width(); ++x)
-            if (GetPixel(dc, x, y) != background)
+            if (GetPixel(bitmap.dc(), x, y) != background)
                 ++ink;
-    SelectObject(dc, old);
-    DeleteDC(dc);
     return ink;
 }
 
@@ -146,7 +144,7 @@ TEST_F(HTMLabelTest, HoverAndLeaveRaiseTheirEvents)
     test.Send(WM_MOUSEMOVE, 3, 6);
     EXPECT_EQ(entered, 1);
     ASSERT_EQ(recorded.enters, std::vector<std::string>{"first"});
-    EXPECT_EQ(test.label->Cursor(), LoadCursorA(nullptr, IDC_HAND));
+    EXPECT_EQ(test.label->Cursor(), SystemCursor(IDC_HAND));
     EXPECT_EQ(test.label->HoverLink(), 1);
     EXPECT_GE(test.label->HoverRect().right, 3);
     test.Send(WM_MOUSEMOVE, 5, 6);
@@ -154,7 +152,7 @@ TEST_F(HTMLabelTest, HoverAndLeaveRaiseTheirEvents)
 
     test.Send(WM_MOUSEMOVE, 3, 80);
     ASSERT_EQ(recorded.exits, std::vector<std::string>{""}) << "leaving a link raises the exit with no value";
-    EXPECT_EQ(test.label->Cursor(), LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(test.label->Cursor(), SystemCursor(IDC_ARROW));
     EXPECT_EQ(test.label->HoverLink(), -1);
 
     test.Send(WM_MOUSEMOVE, 400, 300);
@@ -267,11 +265,8 @@ TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
     LabelWindow test;
     test.label->SetColor(clWhite);
     test.label->SetHTMLText(R"(<A href="x">LINKLINKLINK</A>)");
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 100));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    const MemoryBitmap bitmap(300, 100);
+    const HDC dc = bitmap.dc();
     test.label->Paint(dc);
     int blue = 0, other = 0;
     for (int y = 0; y < 20; ++y)
@@ -294,8 +289,6 @@ TEST_F(HTMLabelTest, DefaultLinksAreBlueAndGradientsSpanTheLabel)
     test.label->Paint(dc);
     EXPECT_EQ(GetPixel(dc, 299, 50), RGB(0, 0, 0)) << "a line gradient leaves the rest in the colour";
     EXPECT_GT(GetRValue(GetPixel(dc, 299, 99)), 240);
-    SelectObject(dc, old);
-    DeleteDC(dc);
 
     test.label->SetBounds(10, 10, 3, 40);
     test.label->SetGradientType(TGradientType::gtFullVertical);
@@ -312,9 +305,11 @@ public:
     void DrawText(std::string_view text, const MarkupRect& rect, TColor color, bool ellipsis) override
     {
         runs[std::string(text)] = rect;
+        order.emplace_back(text, rect);
         GdiCanvas::DrawText(text, rect, color, ellipsis);
     }
     std::map<std::string, MarkupRect> runs;
+    std::vector<std::pair<std::string, MarkupRect>> order;
 };
 
 bool InkInColumns(HDC dc, int from, int to, const MarkupRect& line)
@@ -334,11 +329,8 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
 {
     LabelWindow test;
     const MarkupFont font = test.label->Font();
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, 300, 40));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    const MemoryBitmap bitmap(300, 40);
+    const HDC dc = bitmap.dc();
     {
         RunRecordingCanvas canvas(dc, font, nullptr);
         canvas.FillRect({0, 0, 300, 40}, clWhite);
@@ -354,17 +346,86 @@ TEST_F(HTMLabelTest, RealTextKeepsItsBlanksAndItalicOverhang)
             EXPECT_FALSE(InkInColumns(dc, rect.right - blank, rect.right, rect)) << "the blank after '" << run << "'";
             EXPECT_TRUE(InkInColumns(dc, rect.left, rect.right - blank, rect)) << run;
         }
+        ASSERT_EQ(canvas.runs.count("\u00B7"), 1u);
+        const MarkupRect bullet = canvas.runs["\u00B7"];
+        EXPECT_TRUE(InkInColumns(dc, bullet.left, bullet.right, bullet)) << "the bullet shows";
         ASSERT_EQ(canvas.runs.count("bold"), 1u);
         const MarkupRect italic = canvas.runs["bold"];
         MarkupFont slanted = font;
         slanted.italic = true;
         canvas.SetFont(slanted);
         ABC d = {};
-        ASSERT_TRUE(GetCharABCWidthsA(dc, 'd', 'd', &d));
+        ASSERT_TRUE(GetCharABCWidthsW(dc, L'd', L'd', &d));
         if (d.abcC < 0) {
             EXPECT_TRUE(InkInColumns(dc, italic.right, italic.right - d.abcC, italic)) << "the lean of the last 'd'";
         }
     }
-    SelectObject(dc, old);
-    DeleteDC(dc);
+}
+
+// Text without blanks in the ask dialog's width, measured by the real canvas:
+// a Chinese sentence, a long address, characters beyond U+FFFF.
+TEST_F(HTMLabelTest, TextWithoutBlanksWrapsInTheLabelsWidth)
+{
+    constexpr int width = 263;
+    LabelWindow test;
+    const MemoryBitmap bitmap(width, 400);
+    std::string sentence;
+    for (int i = 0; i < 4; ++i)
+        sentence += "\u65B0\u7248\u672C\u4FEE\u590D\u4E86\u542F\u52A8\u9879\u76EE\u548C\u6587\u4EF6\u5939\u7684";
+    const std::string address = "http://example.test/releases/2.0/" + std::string(60, 'x') + "/notes.html";
+    std::string faces;
+    for (int i = 0; i < 60; ++i)
+        faces += "\xF0\x9F\x98\x80\xF0\xA0\x80\x8B"; // U+1F600 and the ideograph U+2000B
+    for (const std::string& text : {sentence, address, faces}) {
+        RunRecordingCanvas canvas(bitmap.dc(), test.label->Font(), nullptr);
+        HTMLDrawParams params;
+        params.text = text;
+        params.rect = {0, 0, width, 400};
+        const HTMLDrawResult result = DrawHTMLText(canvas, params);
+        EXPECT_LE(result.width, width) << text;
+        std::string drawn;
+        std::set<int> tops;
+        for (const auto& [run, rect] : canvas.order) {
+            EXPECT_LE(rect.right, width) << run;
+            EXPECT_EQ(Utf8FromWide(WideFromUtf8(run)), run) << "no half of a surrogate pair in " << run;
+            drawn += run;
+            tops.insert(rect.top);
+        }
+        EXPECT_EQ(drawn, text) << "drawn once, in order";
+        EXPECT_GT(tops.size(), 1u) << text;
+    }
+}
+
+namespace {
+
+BOOL CALLBACK FindTooltip(HWND window, LPARAM found)
+{
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    if (lstrcmpiW(className, TOOLTIPS_CLASSW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+} // namespace
+
+// The tooltip asks for its text in UTF-16, whatever the parent window.
+TEST_F(HTMLabelTest, TooltipShowsTextInAnyScript)
+{
+    LabelWindow test;
+    test.label->SetHTMLText("<b>\u041D\u043E\u0432\u0430\u044F</b> \u7248\u672C &amp; more");
+    test.label->SetHintShowFull(true);
+    test.Send(WM_MOUSEMOVE, 4, 6);
+    HWND tooltip = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindTooltip, reinterpret_cast<LPARAM>(&tooltip));
+    ASSERT_NE(tooltip, nullptr) << "made at the first mouse move";
+    wchar_t text[80] = {};
+    TTTOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = test.window.get();
+    tool.uId = 1;
+    tool.lpszText = text;
+    SendMessageW(tooltip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(text, L"\u041D\u043E\u0432\u0430\u044F \u7248\u672C &amp; more");
 }

@@ -38,13 +38,35 @@ TEST(MarkupText, EntitiesAreReplacedUntilNoneIsLeft)
 {
     EXPECT_EQ(ReplaceEntities("a &amp; b"), "a && b");
     EXPECT_EQ(ReplaceEntities("&QUOT;x&quot;"), "\"x\"");
-    EXPECT_EQ(ReplaceEntities("&sect;&permil;&reg;&copy;&para;&trade;&euro;"), "\xA7\x89\xAE\xA9\xB6\x99\x80");
+    EXPECT_EQ(ReplaceEntities("&sect;&permil;&reg;&copy;&para;&trade;&euro;"),
+              "\u00A7\u2030\u00AE\u00A9\u00B6\u2122\u20AC")
+        << "Unicode characters in UTF-8, not bytes of a code page";
     EXPECT_EQ(ReplaceEntities("&amp;amp;"), "&&&") << "the ampersand left by one entity starts the next";
     EXPECT_EQ(ReplaceEntities("&amp;quot;"), "&\"");
     EXPECT_EQ(ReplaceEntities("&amp;lt;"), "&&lt;");
     EXPECT_EQ(ReplaceEntities("&am&amp;p;"), "&am&&p;");
     EXPECT_EQ(ReplaceEntities("&unknown; & &amp"), "&unknown; & &amp");
     EXPECT_EQ(ReplaceEntities("&"), "&");
+}
+
+TEST(MarkupText, NumericReferencesGiveUnicodeCharacters)
+{
+    EXPECT_EQ(ReplaceEntities("&#169; &#xA9; &#XA9; &#65;&#066;"), "\u00A9 \u00A9 \u00A9 AB");
+    EXPECT_EQ(ReplaceEntities("&#x4E2D;&#25991;"), "\u4E2D\u6587");
+    EXPECT_EQ(ReplaceEntities("&#x1F600;"), "\xF0\x9F\x98\x80") << "four bytes, a surrogate pair in UTF-16";
+    EXPECT_EQ(ReplaceEntities("&#128;&#150;&#153;"), "\u20AC\u2013\u2122") << "the Windows-1252 signs";
+    EXPECT_EQ(ReplaceEntities("&#38;&#60;b&#62;"), "&&&lt;b&gt;") << "markup signs show, they do not act";
+    EXPECT_EQ(PrepareMarkup("a&#13;&#10;b&#9;c"), "a<BR>b\tc") << "a line break acts as in the text";
+
+    // References to no character: U+FFFD, never a crash, a byte of a code page or a NUL.
+    for (const char* bad : {"&#0;", "&#x0;", "&#1;", "&#127;", "&#129;", "&#xD800;", "&#xDFFF;", "&#55296;",
+                            "&#x110000;", "&#1114112;", "&#99999999999999999999999;", "&#xFFFFFFFFFFFFFFFFFFFF;"})
+        EXPECT_EQ(ReplaceEntities(bad), "\uFFFD") << bad;
+    // No reference: the text stays.
+    for (const char* none : {"&#;", "&#x;", "&#65", "&#65 ;", "&#-1;", "&#x4G;", "&#", "&#x"})
+        EXPECT_EQ(ReplaceEntities(none), none) << none;
+    EXPECT_EQ(ReplaceEntities("&amp;#169;"), "&&#169;") << "an escaped ampersand starts no reference";
+    EXPECT_EQ(ReplaceEntities("&#38;amp;"), "&&amp;") << "nor does a referenced one";
 }
 
 TEST(MarkupText, EntityPassesStayLinear)

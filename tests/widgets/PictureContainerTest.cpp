@@ -1,6 +1,7 @@
 #include "widgets/PictureContainer.h"
 
 #include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
 #include "common/Utils.h"
 #include "widgets/TestImages.h"
 #include "winutil/ComApartment.h"
@@ -14,18 +15,11 @@ namespace {
 // Renders the picture into a white bitmap and reads one pixel.
 COLORREF RenderedPixel(const THTMLPicture& picture, int x, int y, int width = 16, int height = 16)
 {
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, width, height));
-    ReleaseDC(nullptr, screen);
-    const HGDIOBJ old = SelectObject(dc, bitmap.get());
+    const MemoryBitmap bitmap(width, height);
     const RECT all = {0, 0, width, height};
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    picture.Draw(dc, all);
-    const COLORREF pixel = GetPixel(dc, x, y);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return pixel;
+    FillRect(bitmap.dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    picture.Draw(bitmap.dc(), all);
+    return GetPixel(bitmap.dc(), x, y);
 }
 
 bool Near(COLORREF actual, int red, int green, int blue)

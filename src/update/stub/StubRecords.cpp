@@ -37,7 +37,8 @@ bool IsRejectedCharacter(char c)
     return false;
 }
 
-// The system opens a device for these names whatever extension follows them.
+// The system opens a device for these names whatever extension follows
+// them; the numbered ones also with a superscript digit.
 bool IsDeviceName(std::string_view name)
 {
     std::size_t dot = 0;
@@ -48,9 +49,12 @@ bool IsDeviceName(std::string_view name)
         if (SameFileName(base, device))
             return true;
     }
-    if (base.size() != 4 || base[3] < '1' || base[3] > '9')
+    if (base.size() < 4 || !(SameFileName(Slice(base, 0, 3), "COM") || SameFileName(Slice(base, 0, 3), "LPT")))
         return false;
-    return SameFileName(Slice(base, 0, 3), "COM") || SameFileName(Slice(base, 0, 3), "LPT");
+    const std::string_view number = Slice(base, 3, base.size());
+    if (number.size() == 1)
+        return number[0] >= '1' && number[0] <= '9';
+    return number == "\u00B9" || number == "\u00B2" || number == "\u00B3";
 }
 
 bool IsStubFile(std::string_view name)

@@ -30,8 +30,8 @@ inline constexpr std::string_view ManifestHeader = "keldora-update-manifest 1";
 // Whether a name is a plain file of the program's folder the stub may move:
 // strict UTF-8, 1 to 200 bytes, no path separator, colon (streams), wildcard,
 // quote, angle bracket, bar or control character, no trailing blank or dot,
-// no device name (CON, NUL, COM1, ...), not a pending or backup name and not
-// one of the stub's own files.
+// no device name (CON, NUL, COM1, COM¹, ...), not a pending or backup name and
+// not one of the stub's own files.
 bool IsPlainFileName(std::string_view name);
 
 // ASCII letters folded: how the stub compares names (and the file system, for them).
