@@ -3,7 +3,9 @@
 // hands us (registry values, files) may hold an unpaired surrogate, which no
 // UTF-8 can say; such a code unit is kept in its three-byte generalised form,
 // so a name read and written back is exactly the name that was there.
-// Platform-free: allocates only the returned strings.
+// Platform-free: allocates only the returned strings. The per-character steps
+// (DecodeUtf8At, EncodeUtf8, DecodeUtf16At, EncodeUtf16) allocate nothing and
+// live in a file of their own, so a program may use them alone.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -19,6 +21,18 @@ struct Utf8Char {
 // The character at `at` (< text.size()). A byte that starts no well-formed
 // sequence is taken alone; a truncated sequence takes the bytes it has.
 Utf8Char DecodeUtf8At(std::string_view text, std::size_t at);
+
+// The UTF-8 of one code point (the generalised form for a surrogate,
+// U+FFFD above U+10FFFF); returns the bytes written, 1 to 4.
+std::size_t EncodeUtf8(char32_t code, char out[4]);
+
+// The code point at `at` (< text.size()) of UTF-16 text, moving `at` past
+// it; an unpaired surrogate is returned as it stands.
+char32_t DecodeUtf16At(std::u16string_view text, std::size_t& at);
+
+// The UTF-16 of one code point (U+FFFD above U+10FFFF); returns the units
+// written, 1 or 2.
+std::size_t EncodeUtf16(char32_t code, char16_t out[2]);
 
 // Whether the text is strict UTF-8 (what publishers' editors write).
 bool IsValidUtf8(std::string_view text);

@@ -8,11 +8,11 @@
 #include "update/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
 #include "update/auSignedInfo.h"
+#include "update/auStubLaunch.h"
 #include "update/auURL.h"
 #include "update/auUpgraderTexts.h"
 #include "update/auVersion.h"
 #include "winutil/ErrorText.h"
-#include "winutil/ResourceFile.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>
@@ -71,19 +71,6 @@ std::string ReadAll(TauDataStream* data)
     return text;
 }
 
-std::string ComputeStubPath()
-{
-    char folder[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathA(MAX_PATH, folder);
-    std::string path = length > 0 && length <= MAX_PATH ? std::string(folder, length) : std::string();
-    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        path = GetAppFolder();
-    if (path.back() != '\\')
-        path += '\\';
-    return path + "Zeredira3.exe";
-}
-
 std::string FirstArgument()
 {
     return __argc > 1 ? __argv[1] : "";
@@ -92,6 +79,13 @@ std::string FirstArgument()
 std::string FileNameOf(const std::string& path)
 {
     return path.substr(path.find_last_of("/\\") + 1);
+}
+
+// The file a download replaces: its name without the pending suffix.
+std::string TargetNameOf(const std::string& download)
+{
+    const std::string name = FileNameOf(download);
+    return name.substr(0, name.size() - PendingSuffix.size());
 }
 
 std::optional<std::int64_t> SizeOfFile(const std::string& path)
@@ -127,12 +121,6 @@ bool AskSkipFileBox(const std::wstring& text, const std::wstring& caption)
 
 }  // namespace
 
-const std::string& StubPath()
-{
-    static const std::string path = ComputeStubPath();
-    return path;
-}
-
 TauAutoUpgraderLanguage UpgraderLanguage()
 {
     return SelectedUpgraderLanguage();
@@ -164,7 +152,7 @@ TauAutoUpgrader::TauAutoUpgrader()
               HandleCurrentException)
 {
     HideTempFile = true;
-    DeleteFileA(StubPath().c_str());
+    RemoveStalePrivateFolders();
 }
 
 TauAutoUpgrader::~TauAutoUpgrader()
@@ -585,6 +573,7 @@ void TauAutoUpgrader::StartDownloads()
     infoFileMode_ = false;
     currentFileIndex_ = 0;
     downloaded_.clear();
+    installSet_.clear();
     DeleteStalePendingFiles();
     if (Wizard.Enabled)
         ShowWizard();
@@ -653,8 +642,12 @@ void TauAutoUpgrader::DownloadCurrent()
     }
     URL = url;
     FileName = tempFileName_;
-    HashBody = verifying_;
+    // Every download is hashed while it is stored: the stub checks it again.
+    HashBody = true;
     downloaded_.push_back(tempFileName_);
+    // A second file of the same name replaces the first one's download.
+    const std::string target = TargetNameOf(tempFileName_);
+    std::erase_if(installSet_, [&](const ManifestEntry& entry) { return SameFileName(entry.name, target); });
     // A cached copy could be an older release; the cache would also write
     // every byte a second time.
     StartUncachedTransfer();
@@ -702,6 +695,7 @@ void TauAutoUpgrader::FileDone()
             return;
         }
     }
+    installSet_.push_back({TargetNameOf(tempFileName_), Result().sha256});
     const std::weak_ptr<char> alive = alive_;
     SetDownloadTime(tempFileName_, fileTime_);
     if (OnFileDone)
@@ -813,25 +807,13 @@ void TauAutoUpgrader::FinishUpgrade()
 
 bool TauAutoUpgrader::StartStub()
 {
-    const std::string& stub = StubPath();
-    if (!WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", stub))
+    const std::string manifest = ManifestText(ProductIdentity(ProductProcessId), installSet_);
+    wchar_t program[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH + 1);
+    if (manifest.empty() || length == 0 || length > MAX_PATH)
         return false;
-    // Quoted: the temporary folder and the program's folder may hold blanks.
-    std::string commandLine = "\"" + stub + "\" \"" + GetAppPath() + "\" +" + restartParams_ +
-                              (upgradeMethod_ == umUseExternalSetup ? "1" : "0");
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(stub.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        DeleteFileA(stub.c_str());
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    return LaunchStub(GetModuleHandleW(nullptr), Utf8FromWide(std::wstring_view(program, length)),
+                      "+" + restartParams_ + (upgradeMethod_ == umUseExternalSetup ? "1" : "0"), manifest);
 }
 
 void TauAutoUpgrader::CloseApplication()

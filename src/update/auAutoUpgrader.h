@@ -15,6 +15,7 @@
 #include "update/auInfoFile.h"
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgradeTypes.h"
+#include "update/stub/ManifestWriter.h"
 #include "winutil/ErrorText.h"
 #include "winutil/MessageWindow.h"
 #include "winutil/UniqueHandle.h"
@@ -99,10 +100,6 @@ private:
 
 // The language the engine texts use: the one assigned last to any wizard.
 TauAutoUpgraderLanguage UpgraderLanguage();
-
-// Where the self-upgrade stub is written: the temporary folder (the program's
-// folder when that is missing) followed by "Zeredira3.exe".
-const std::string& StubPath();
 
 class TauAutoUpgrader;
 
@@ -222,6 +219,10 @@ public:
     // The question after a release file was not served (Yes: skip it and go
     // on); a warning box with Yes and No unless a test answers here.
     std::function<bool(const std::wstring& text, const std::wstring& caption)> AskSkipFile;
+
+    // The product's process (0: none): the stub waits until it has ended
+    // before it replaces anything, and never starts the program while it runs.
+    DWORD ProductProcessId = 0;
 
     // The application's main window: closed when the stub has taken over and
     // OnDoOwnCloseAppMethod is not assigned; the message loop is then ended.
@@ -347,6 +348,9 @@ private:
     std::vector<std::pair<std::string, std::string>> signedDigests_;
     // Temporary files this upgrade created; removed unless the stub takes them over.
     std::vector<std::string> downloaded_;
+    // The files completely downloaded, with the SHA-256 of what was stored:
+    // the manifest the stub installs from.
+    std::vector<ManifestEntry> installSet_;
     // The window stops calling the engine once its destruction has begun.
     bool windowDetached_ = false;
     // A top-level window, so that it answers the end of the session.

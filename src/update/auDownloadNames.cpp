@@ -1,71 +1,10 @@
 #include "auDownloadNames.h"
 
-#include "core/Utf8.h"
 #include "update/auHTTPRequest.h"
 
-#include <array>
 #include <cmath>
 
 namespace {
-
-char Upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Upper(a[i]) != Upper(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && EqualsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
-bool IsRejectedCharacter(char c)
-{
-    const auto u = static_cast<unsigned char>(c);
-    return u < 32 || std::string_view("<>\"|?*/\\:").find(c) != std::string_view::npos;
-}
-
-// The system opens a device for these names whatever extension follows
-// them; the numbered ones also with a superscript digit.
-bool IsDeviceName(std::string_view name)
-{
-    const std::string_view base = name.substr(0, name.find('.'));
-    static constexpr std::array<std::string_view, 4> plain = {"CON", "PRN", "AUX", "NUL"};
-    for (std::string_view device : plain) {
-        if (EqualsIgnoringCase(base, device))
-            return true;
-    }
-    const std::string_view stem = base.substr(0, 3);
-    if (base.size() < 4 || !(EqualsIgnoringCase(stem, "COM") || EqualsIgnoringCase(stem, "LPT")))
-        return false;
-    const std::string_view number = base.substr(3);
-    if (number.size() == 1)
-        return number[0] >= '1' && number[0] <= '9';
-    return number == "\u00B9" || number == "\u00B2" || number == "\u00B3";
-}
-
-bool IsPlainFileName(std::string_view name)
-{
-    if (name.empty() || name == "." || name == ".." || !IsValidUtf8(name))
-        return false;
-    if (name.back() == '.' || name.back() == ' ')
-        return false;
-    for (char c : name) {
-        if (IsRejectedCharacter(c))
-            return false;
-    }
-    return !IsDeviceName(name) && !EndsWithIgnoringCase(name, PendingSuffix);
-}
 
 constexpr std::int64_t TicksPerSecond = 10000000;
 

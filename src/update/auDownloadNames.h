@@ -4,26 +4,20 @@
 // Platform-free: no <windows.h> here.
 
 #include "update/auDateTime.h"
+#include "update/stub/StubRecords.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// Appended to the name of every downloaded file until the stub moves it in place.
-inline constexpr std::string_view PendingSuffix = ".uTMP";
-
 // The file name a release file is downloaded to: the last part of the address
 // (after the last "/", "\" or ":"; a query string stays part of it),
 // percent-decoded once ("%XX" is the byte XX; a "%" without two hexadecimal
-// digits stays) and read as UTF-8, followed by ".uTMP". The name comes from
-// the network, so nullopt for any name that is not a plain file of the
-// program's folder: empty, "." or "..", not strict UTF-8, a character the file
-// system rejects or strips (control characters, <>"|?*, a separator or a colon
-// also when it was encoded as %2F, %5C or %3A, a trailing dot or blank), a
-// device name (CON, PRN, AUX, NUL, COM1..9, LPT1..9 and COM or LPT with a
-// superscript 1, 2 or 3, with or without an extension) or a name that is
-// itself pending.
+// digits stays) and read as UTF-8, followed by ".uTMP" (PendingSuffix). The
+// name comes from the network, so nullopt for any name that is not a plain file
+// of the program's folder (IsPlainFileName, which the stub applies too: a
+// separator or a colon is refused also when it was encoded as %2F, %5C or %3A).
 std::optional<std::string> PendingNameOfURL(std::string_view url);
 
 // A local date and time as the file system stores it: 100-nanosecond units

@@ -161,6 +161,11 @@ void TUpdateForm::FormCreate()
     Updater.PublisherKey = settings.ReadString(kSection, "PublicKey");
     Updater.Product = settings.ReadString(kSection, "Product");
     Updater.AllowUnverifiedUpdates = settings.ReadString(kSection, "AllowUnverifiedUpdates") == "1";
+    // The stub waits for the product itself, not only for this program.
+    DWORD product = 0;
+    if (const auto starter = reinterpret_cast<HWND>(ParseWindowHandle(starterWindow_)); starter && IsWindow(starter))
+        GetWindowThreadProcessId(starter, &product);
+    Updater.ProductProcessId = product;
 
     RECT bounds = {};
     GetWindowRect(Handle(), &bounds);

@@ -3,6 +3,7 @@
 // starts the product named in update.ini and ends.
 #include "common/AppMessages.h"
 #include "common/Utils.h"
+#include "updater/InstallOutcome.h"
 #include "updater/UpdateFormUnit.h"
 #include "updater/UpdaterRules.h"
 #include "updater/auWebUpdateInfo.h"
@@ -48,10 +49,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     SetApplicationTitle("Freshet!");
     try {
         const std::vector<std::string> arguments = Arguments();
-        if (UpdaterModeOf(arguments) != TUpdaterMode::umLauncher)
-            return RunUpdate(arguments);
-        // Nothing to start is not an error for the product, but a caller can tell.
-        return LaunchProduct(GetAppFolder()) ? 0 : 1;
+        const TUpdaterMode mode = UpdaterModeOf(arguments);
+        // A failed install is told once: in the log always, and in a message
+        // unless the run is silent. Launcher mode is the run the stub starts
+        // right after an install the user confirmed in the visible window, so
+        // it tells the user too, once the product runs again.
+        const std::string failedInstall = FinishEarlierInstall();
+        if (mode == TUpdaterMode::umLauncher) {
+            // Nothing to start is not an error for the product, but a caller can tell.
+            const bool started = LaunchProduct(GetAppFolder());
+            if (!failedInstall.empty())
+                ShowFailedInstall(failedInstall);
+            return started ? 0 : 1;
+        }
+        if (mode == TUpdaterMode::umVisible && !failedInstall.empty())
+            ShowFailedInstall(failedInstall);
+        return RunUpdate(arguments);
     } catch (...) {
         HandleCurrentException();
         return 1;

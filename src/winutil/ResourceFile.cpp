@@ -42,17 +42,18 @@ bool WriteResourceToFile(HMODULE module, const char* name, const char* type, con
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (!data)
         return false;
+    const std::wstring widePath = WideFromUtf8(path);
     bool written = false;
     {
-        UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        UniqueFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
         if (!file)
             return false;
         written = WriteAll(file.get(), data, size);
     }
     if (!written) {
         const DWORD error = GetLastError();
-        DeleteFileW(WideFromUtf8(path).c_str());
+        DeleteFileW(widePath.c_str());
         SetLastError(error);
     }
     return written;

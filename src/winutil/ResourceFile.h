@@ -6,8 +6,10 @@
 #include <string>
 
 // Writes the complete data of the resource (name and type as the resource
-// script gives them, UTF-8 or MAKEINTRESOURCE numbers) to a file created anew
-// at path (UTF-8): write access, others may read and write, attribute temporary. Returns false, with the file removed,
-// when the resource is missing or the file cannot be created or written
-// completely; GetLastError then tells why.
+// script gives them, UTF-8 or MAKEINTRESOURCE numbers) to a new file at the
+// UTF-8 path: never over a file that is already there (a planted one stays
+// untouched), others may only read it meanwhile, attribute temporary. Returns
+// false, with a file it created removed, when the resource is missing, the
+// file exists or cannot be created or written completely; GetLastError then
+// tells why.
 bool WriteResourceToFile(HMODULE module, const char* name, const char* type, const std::string& path);

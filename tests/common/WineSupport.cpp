@@ -186,3 +186,44 @@ DWORD WaitForExit(HANDLE process, DWORD timeoutMs)
     GetExitCodeProcess(process, &code);
     return code;
 }
+
+namespace {
+
+template <typename Wanted>
+bool PressYesWhere(Wanted wanted, DWORD timeoutMs)
+{
+    HWND dialog = nullptr;
+    const bool open = PumpUntil(
+        [&] {
+            dialog = nullptr;
+            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr))) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(dialog, &owner);
+                if (wanted(owner) && GetDlgItem(dialog, IDYES))
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
+    return open && PostMessageA(dialog, WM_COMMAND, IDYES, 0);
+}
+
+}  // namespace
+
+bool PressYesIn(DWORD processId, DWORD timeoutMs)
+{
+    return PressYesWhere([&](DWORD owner) { return owner == processId; }, timeoutMs);
+}
+
+bool PressYesIn(const std::string& program, DWORD timeoutMs)
+{
+    return PressYesWhere(
+        [&](DWORD owner) {
+            const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
+            char path[MAX_PATH + 1] = {};
+            DWORD size = MAX_PATH;
+            return process && QueryFullProcessImageNameA(process.get(), 0, path, &size) &&
+                   lstrcmpiA(path, program.c_str()) == 0;
+        },
+        timeoutMs);
+}

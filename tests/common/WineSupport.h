@@ -73,3 +73,9 @@ bool LinkCjkFont();
 UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = nullptr);
 // Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
+
+// Presses Yes in a question box (a dialog with a Yes button) of the given
+// process, or of a process running the given program file, once it is open;
+// false when none opened within the time.
+bool PressYesIn(DWORD processId, DWORD timeoutMs = 30000);
+bool PressYesIn(const std::string& program, DWORD timeoutMs = 30000);

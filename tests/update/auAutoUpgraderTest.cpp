@@ -1,4 +1,5 @@
 #include "update/auAutoUpgrader.h"
+#include "update/auStubLaunch.h"
 
 #include "HttpTestServer.h"
 #include "common/WineSupport.h"
@@ -82,16 +83,30 @@ TEST(AutoUpgrader, WizardKeepsACopyOfThePicture)
     EXPECT_EQ(engine.Wizard.Pic118x218(), nullptr);
 }
 
-TEST(AutoUpgrader, CreationRemovesAStubLeftBehind)
+TEST(AutoUpgrader, CreationRemovesThePrivateFoldersOfEndedStubsOnly)
 {
-    const std::string& stub = StubPath();
-    ASSERT_GE(stub.size(), 14u);
-    EXPECT_EQ(stub.substr(stub.size() - 14), "\\Zeredira3.exe");
-    HANDLE file = CreateFileA(stub.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
-    TauAutoUpgrader engine;
-    EXPECT_FALSE(FileExists(stub));
+    const std::string ended = CreatePrivateFolder();
+    const std::string running = CreatePrivateFolder();
+    ASSERT_FALSE(ended.empty());
+    ASSERT_NE(ended, running) << "a new random name each time";
+    EXPECT_NE(ended.find(std::string("\\") + PrivateFolderPrefix), std::string::npos);
+    for (const std::string& folder : {ended, running}) {
+        for (const char* name : {"Zeredira3.exe", "manifest.txt"}) {
+            HANDLE file = CreateFileA((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            CloseHandle(file);
+        }
+    }
+    {
+        // A stub at work holds its manifest open without sharing deletion.
+        const UniqueFile held(CreateFileA((running + "manifest.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        TauAutoUpgrader engine;
+        EXPECT_EQ(GetFileAttributesA(ended.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(FileExists(running + "manifest.txt"));
+    }
+    TauAutoUpgrader later;
+    EXPECT_EQ(GetFileAttributesA(running.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(AutoUpgrader, MessageWindowAllowsTheSessionToEnd)

@@ -23,7 +23,8 @@ TEST(DownloadNames, HostileNamesAreRefused)
                             "http://host/a>b", "http://host/a|b", "http://host/a\"b", "http://host/a\tb",
                             "http://host/name.", "http://host/name ", "http://host/CON", "http://host/con",
                             "http://host/NUL.txt", "http://host/prn", "http://host/aux.dll", "http://host/COM1",
-                            "http://host/lpt9.exe", "http://host/x.uTMP", "http://host/x.UTMP", "", "http:"}) {
+                            "http://host/lpt9.exe", "http://host/x.uTMP", "http://host/x.UTMP", "http://host/x.uBAK",
+                            "http://host/update.journal", "", "http:"}) {
         EXPECT_EQ(PendingNameOfURL(url), std::nullopt) << url;
     }
     for (const char* url : {"http://host/COM0", "http://host/COM10", "http://host/CONFIG", "http://host/nul_x",

@@ -538,38 +538,19 @@ struct ProductFolder {
     }
 };
 
-// Presses Yes in the updater's question once it is open.
-bool AnswerYes(DWORD processId)
+// A silent update answered Yes: the product (which starts the updater with
+// its own window, as a product does) is closed, replaced and started again,
+// and the folder holds only the new release.
+void ExpectInstalled(const ProductFolder& product)
 {
-    HWND dialog = nullptr;
-    const bool open = PumpUntil(
-        [&] {
-            dialog = nullptr;
-            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr))) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(dialog, &owner);
-                if (owner == processId && GetDlgItem(dialog, IDYES))
-                    return true;
-            }
-            return false;
-        },
-        30000);
-    return open && PostMessageA(dialog, WM_COMMAND, IDYES, 0);
-}
-
-// A silent update answered Yes: the product is closed, replaced and started
-// again, and the folder holds only the new release.
-void ExpectInstalled(const ProductFolder& product, const std::string& arguments)
-{
-    const UniqueKernelHandle process = StartProcess("\"" + product.App("freshet.exe") + "\" " + arguments);
-    ASSERT_TRUE(AnswerYes(GetProcessId(process.get())));
-    EXPECT_TRUE(PumpUntil([] { return StarterWindow::closeRequests == 1; }, 60000));
-    EXPECT_EQ(WaitForExit(process.get(), 30000), 0u);
+    const UniqueKernelHandle running = StartProcess("\"" + product.App("app.exe") + "\" --updater");
+    ASSERT_TRUE(PressYesIn(product.App("freshet.exe")));
+    EXPECT_EQ(WaitForExit(running.get(), 60000), 0u) << "the product obeyed the close request";
     // The stub starts the updater again with "/verysilent", which starts the product.
-    const auto starts = product.Starts(1, 60000);
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].substr(0, product.App("app.exe").size()), product.App("app.exe"));
-    EXPECT_NE(starts[0].find("|" + std::to_string(product.release.size()) + "|"), std::string::npos) << starts[0];
+    const auto starts = product.Starts(2, 60000);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].substr(0, product.App("app.exe").size()), product.App("app.exe"));
+    EXPECT_NE(starts[1].find("|" + std::to_string(product.release.size()) + "|"), std::string::npos) << starts[1];
     EXPECT_EQ(ReadWholeFile(product.App("app.exe")), product.release);
     EXPECT_EQ(GetFileAttributesA(product.App("app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(product.messageLog), "");
@@ -614,7 +595,7 @@ TEST(Freshet, PlainHttpWithoutAKeyIsRefusedAndInstallsWithTheTestServerOptOut)
 
     product.Set("AllowUnverifiedUpdates", "1");
     WriteWholeFile(product.messageLog, "");
-    ExpectInstalled(product, "/silent " + starter.HandleText());
+    ExpectInstalled(product);
 }
 
 TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
@@ -643,7 +624,7 @@ TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
     EXPECT_EQ(ReadWholeFile(product.messageLog), "");
 
     server.PutFile("info.txt", publisher.Signed("#product=keldora demo\r\n#expires=9999-12-31T23:59:59Z\r\n" + release));
-    ExpectInstalled(product, "/silent " + starter.HandleText());
+    ExpectInstalled(product);
 }
 
 

@@ -1,112 +1,12 @@
 #include "update/stub/StubFiles.h"
 
-namespace {
+#include "core/Utf8.h"
 
-constexpr DWORD RetryIntervalMs = 50;
-constexpr std::string_view BackupSuffix = ".uBAK";
-
-class FindHandle {
-public:
-    FindHandle(const char* pattern, WIN32_FIND_DATAA& found) : handle_(FindFirstFileA(pattern, &found)) {}
-    ~FindHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
-    bool Found() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAA& found) { return FindNextFileA(handle_, &found) != FALSE; }
-
-private:
-    HANDLE handle_;
-};
-
-char FoldAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// On a folder that tells names apart by case, two pending files can name one
-// target; only the first is moved, so no backup is ever overwritten.
-bool AlreadyPlanned(MoveList& moves, std::string_view target)
-{
-    for (std::size_t i = 0; i < moves.Count(); ++i) {
-        if (SameName(moves[i].target.View(), target))
-            return true;
-    }
-    return false;
-}
-
-// The program's file name as the file system spells it.
-PathText ProgramName(const char* program)
-{
-    WIN32_FIND_DATAA found;
-    FindHandle search(program, found);
-    return search.Found() ? PathText(found.cFileName) : PathText();
-}
-
-bool Writable(const PendingMove& move)
-{
-    return !move.hadTarget || !(move.targetAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
-}
-
-bool MoveIn(const PendingMove& move)
-{
-    if (move.hadTarget && !MoveFileExA(move.target.c_str(), move.backup.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return false;
-    if (MoveFileExA(move.pending.c_str(), move.target.c_str(), 0))
-        return true;
-    if (move.hadTarget)
-        MoveFileExA(move.backup.c_str(), move.target.c_str(), 0);
-    return false;
-}
-
-// Puts the first count moves back, the last one first: each new file returns
-// to its pending name and each old file to its own.
-void MoveBack(MoveList& moves, std::size_t count)
-{
-    while (count > 0) {
-        const PendingMove& move = moves[--count];
-        MoveFileExA(move.target.c_str(), move.pending.c_str(), 0);
-        if (move.hadTarget)
-            MoveFileExA(move.backup.c_str(), move.target.c_str(), 0);
-    }
-}
-
-// The download's hidden and temporary marks go; a setup program stays hidden
-// until it is deleted after its run.
-void Commit(MoveList& moves)
-{
-    for (std::size_t i = 0; i < moves.Count(); ++i) {
-        const PendingMove& move = moves[i];
-        const DWORD attributes = move.role == TargetRole::setup ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE
-                                                                : FILE_ATTRIBUTE_ARCHIVE;
-        if (move.pendingAttributes != attributes)
-            SetFileAttributesA(move.target.c_str(), attributes);
-        // A backup is never read-only: such a target stops the work beforehand.
-        if (move.hadTarget)
-            DeleteFileA(move.backup.c_str());
-    }
-}
-
-}  // namespace
+#include <type_traits>
 
 PathText& PathText::Append(std::string_view text)
 {
-    if (overflow_ || text.size() > MAX_PATH - length_) {
+    if (overflow_ || text.size() > Capacity - length_) {
         overflow_ = true;
         return *this;
     }
@@ -116,89 +16,151 @@ PathText& PathText::Append(std::string_view text)
     return *this;
 }
 
-bool FileExists(const char* path)
+WideText::WideText(std::string_view utf8)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    std::size_t length = 0;
+    for (std::size_t at = 0; at < utf8.size();) {
+        const Utf8Char c = DecodeUtf8At(utf8, at);
+        at += c.length;
+        char16_t units[2];
+        const std::size_t count = EncodeUtf16(c.code, units);
+        if (length + count > MAX_PATH) {
+            text_[0] = L'\0';
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            text_[length++] = static_cast<wchar_t>(units[i]);
+    }
+    text_[length] = L'\0';
+}
+
+namespace {
+
+template <typename Sink>
+bool AppendUtf8Units(Sink& sink, const wchar_t* text)
+{
+    std::size_t length = 0;
+    while (text[length])
+        ++length;
+    const std::u16string_view units(reinterpret_cast<const char16_t*>(text), length);
+    bool ok = true;
+    for (std::size_t at = 0; at < units.size();) {
+        char bytes[4];
+        const std::string_view character(bytes, EncodeUtf8(DecodeUtf16At(units, at), bytes));
+        if constexpr (std::is_same_v<Sink, HeapText>)
+            ok = ok && sink.Append(character);
+        else
+            sink.Append(character);
+    }
+    return ok;
+}
+
+}  // namespace
+
+void AppendUtf8Of(PathText& sink, const wchar_t* text)
+{
+    AppendUtf8Units(sink, text);
+}
+
+bool AppendUtf8Of(HeapText& sink, const wchar_t* text)
+{
+    return AppendUtf8Units(sink, text);
+}
+
+PathText Utf8Of(const wchar_t* text)
+{
+    PathText path;
+    AppendUtf8Of(path, text);
+    return path;
+}
+
+PathText InFolder(std::string_view folder, std::string_view name, std::string_view suffix)
+{
+    PathText path(folder);
+    path.Append(name).Append(suffix);
+    return path;
+}
+
+DWORD AttributesOf(std::string_view path)
+{
+    return GetFileAttributesW(WideText(path).c_str());
+}
+
+bool IsFile(std::string_view path)
+{
+    const DWORD attributes = AttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-WaitResult WaitUntilWritable(const char* path, DWORD limitMs)
+bool DeleteAnyFile(std::string_view path)
 {
-    const ULONGLONG start = GetTickCount64();
-    for (;;) {
-        const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return WaitResult::free;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
-            return WaitResult::denied;
-        if (GetTickCount64() - start >= limitMs)
-            return WaitResult::stillHeld;
-        Sleep(RetryIntervalMs);
-    }
+    const WideText wide(path);
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-bool Replacement::Plan(const StubCommand& command)
+bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace)
 {
-    MoveList& moves = moves_;
-    const PathText program(command.program);
-    const std::string_view folder = FolderOf(command.program);
-    const PathText programName = ProgramName(program.c_str());
-    const PathText ownCopy = PathText(command.program).Append(".uTMP");
-    TargetNamer namer(programName.View(), command.setupMode, FileExists(ownCopy.c_str()));
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), flags) != FALSE;
+}
 
-    WIN32_FIND_DATAA found;
-    FindHandle search(PathText(folder).Append("*.uTMP").c_str(), found);
-    if (!search.Found())
-        return true;
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        const std::string_view target = PendingTarget(found.cFileName);
-        if (target.empty())
-            continue;
-        const PathText ownTarget = PathText(folder).Append(target);
-        DWORD targetAttributes = GetFileAttributesA(ownTarget.c_str());
-        const NamedTarget named = namer.Name(target, targetAttributes != INVALID_FILE_ATTRIBUTES);
-        const PathText targetPath = named.role == TargetRole::program ? PathText(folder).Append(named.name) : ownTarget;
-        if (named.role == TargetRole::program)
-            targetAttributes = GetFileAttributesA(targetPath.c_str());
-        if (AlreadyPlanned(moves, targetPath.View()))
-            continue;
-        PendingMove* move = moves.Add();
-        if (!move)
+PathText Environment(const wchar_t* name)
+{
+    wchar_t value[MAX_PATH + 1];
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+    return length == 0 || length > MAX_PATH ? PathText() : Utf8Of(value);
+}
+
+HeapText::~HeapText()
+{
+    if (data_)
+        HeapFree(GetProcessHeap(), 0, data_);
+}
+
+bool HeapText::Append(std::string_view text)
+{
+    if (text.size() > capacity_ - size_) {
+        std::size_t capacity = capacity_ ? capacity_ : 4096;
+        while (capacity - size_ < text.size())
+            capacity *= 2;
+        void* grown = data_ ? HeapReAlloc(GetProcessHeap(), 0, data_, capacity) : HeapAlloc(GetProcessHeap(), 0, capacity);
+        if (!grown)
             return false;
-        move->pending = PathText(folder).Append(found.cFileName);
-        move->target = targetPath;
-        move->backup = PathText(targetPath.View()).Append(BackupSuffix);
-        move->role = named.role;
-        move->pendingAttributes = found.dwFileAttributes;
-        move->targetAttributes = targetAttributes;
-        move->hadTarget = targetAttributes != INVALID_FILE_ATTRIBUTES;
-    } while (search.Next(found));
+        data_ = static_cast<char*>(grown);
+        capacity_ = capacity;
+    }
+    for (char c : text)
+        data_[size_++] = c;
     return true;
 }
 
-StubExit Replacement::Apply(PathText& setupProgram)
+bool ReadAll(HANDLE file, std::size_t maxBytes, HeapText& text)
 {
-    setupProgram = PathText();
-    MoveList& moves = moves_;
-    for (std::size_t i = 0; i < moves.Count(); ++i) {
-        if (!Writable(moves[i]))
-            return StubExit::accessDenied;
+    char block[8192];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, block, sizeof block, &read, nullptr))
+            return false;
+        if (read == 0)
+            return true;
+        if (text.View().size() + read > maxBytes || !text.Append(std::string_view(block, read)))
+            return false;
     }
-    for (std::size_t i = 0; i < moves.Count(); ++i) {
-        if (!MoveIn(moves[i])) {
-            MoveBack(moves, i);
-            return StubExit::rolledBack;
-        }
-    }
-    Commit(moves);
-    for (std::size_t i = 0; i < moves.Count(); ++i) {
-        if (moves[i].role == TargetRole::setup)
-            setupProgram = moves[i].target;
-    }
-    return StubExit::done;
+}
+
+bool ReadSmallFile(std::string_view path, std::size_t maxBytes, HeapText& text)
+{
+    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ReadAll(file.get(), maxBytes, text);
+}
+
+bool WriteFlushed(std::string_view path, std::string_view text)
+{
+    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size() && FlushFileBuffers(file.get());
 }

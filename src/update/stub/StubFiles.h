@@ -1,9 +1,9 @@
 #pragma once
-// The stub's file work: waiting for the program to release its file and
-// putting the pending downloads in place so that a failure can always go back.
-// Built into the stub only; it uses no exceptions and no heap-owning standard
-// containers, so the stub stays small.
-#include "update/stub/StubRules.h"
+// File work of the stub, shared with freshet.exe's start (the recovery of an
+// interrupted install): UTF-8 paths in fixed buffers, turned into UTF-16 at
+// each call of a "W" function. Built without exceptions and without
+// heap-owning standard containers, so the stub stays small.
+#include "winutil/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -11,98 +11,130 @@
 #include <new>
 #include <string_view>
 
-// A path in a fixed buffer. Text that does not fit makes the whole path empty,
-// so a cut path can never name some other file: every call on it fails.
+// A UTF-8 path in a fixed buffer. Text that does not fit makes the whole path
+// empty, so a cut path can never name some other file: every call on it fails.
 class PathText {
 public:
+    static constexpr std::size_t Capacity = 3 * MAX_PATH;
+
     PathText() = default;
     explicit PathText(std::string_view text) { Append(text); }
 
     PathText& Append(std::string_view text);
-    const char* c_str() const { return overflow_ ? "" : text_; }
     std::string_view View() const { return overflow_ ? std::string_view() : std::string_view(text_, length_); }
 
 private:
-    char text_[MAX_PATH + 1] = {};
+    char text_[Capacity + 1] = {};
     std::size_t length_ = 0;
     bool overflow_ = false;
 };
 
-bool FileExists(const char* path);
+// The UTF-16 form of a UTF-8 text for a "W" call; empty when it does not fit.
+class WideText {
+public:
+    explicit WideText(std::string_view utf8);
+    const wchar_t* c_str() const { return text_; }
 
-enum class WaitResult { free, stillHeld, denied };
-
-// Waits while another process holds the file (a sharing violation when it is
-// opened for writing), sleeping between tries, for at most limitMs. Any other
-// failure (access denied, a read-only file) ends the wait at once as denied.
-WaitResult WaitUntilWritable(const char* path, DWORD limitMs);
-
-struct PendingMove {
-    PathText pending;
-    PathText target;
-    PathText backup;
-    DWORD pendingAttributes;
-    DWORD targetAttributes;  // as planned; INVALID_FILE_ATTRIBUTES when there was none
-    TargetRole role;
-    bool hadTarget;
+private:
+    wchar_t text_[MAX_PATH + 1] = {};
 };
 
-// A growing array on the process heap: the stub links no operator new.
-class MoveList {
+// UTF-8 of a zero-terminated UTF-16 text (a found name, a path).
+PathText Utf8Of(const wchar_t* text);
+
+// A folder (with its trailing separator) followed by a name.
+PathText InFolder(std::string_view folder, std::string_view name, std::string_view suffix = {});
+
+DWORD AttributesOf(std::string_view path);
+bool IsFile(std::string_view path);
+// Clears the read-only mark first; true when the file is gone.
+bool DeleteAnyFile(std::string_view path);
+// A rename that reaches the disk before it returns.
+bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace);
+
+// A value of the environment (the stub's test settings); empty when unset.
+PathText Environment(const wchar_t* name);
+
+// Bytes on the process heap, grown as needed: the stub links no operator new.
+class HeapText {
 public:
-    MoveList() = default;
-    ~MoveList()
+    HeapText() = default;
+    ~HeapText();
+    HeapText(const HeapText&) = delete;
+    HeapText& operator=(const HeapText&) = delete;
+
+    bool Append(std::string_view text);
+    std::string_view View() const { return std::string_view(data_, size_); }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Reads a whole file of at most maxBytes through an open handle.
+bool ReadAll(HANDLE file, std::size_t maxBytes, HeapText& text);
+// Reads a whole small file; false when it is missing, unreadable or larger.
+bool ReadSmallFile(std::string_view path, std::size_t maxBytes, HeapText& text);
+// Writes a file anew and flushes it to the disk before closing it.
+bool WriteFlushed(std::string_view path, std::string_view text);
+
+// Appends the UTF-8 of a zero-terminated UTF-16 text.
+void AppendUtf8Of(PathText& sink, const wchar_t* text);
+bool AppendUtf8Of(HeapText& sink, const wchar_t* text);
+
+// A growing array on the process heap of trivially copyable items.
+template <typename T>
+class HeapArray {
+public:
+    HeapArray() = default;
+    ~HeapArray()
     {
         if (items_)
             HeapFree(GetProcessHeap(), 0, items_);
     }
-    MoveList(const MoveList&) = delete;
-    MoveList& operator=(const MoveList&) = delete;
+    HeapArray(const HeapArray&) = delete;
+    HeapArray& operator=(const HeapArray&) = delete;
 
-    PendingMove* Add()
+    T* Add()
     {
         if (count_ == capacity_ && !Grow())
             return nullptr;
-        return new (&items_[count_++]) PendingMove();
+        return new (&items_[count_++]) T();
     }
     std::size_t Count() const { return count_; }
-    PendingMove& operator[](std::size_t i) { return items_[i]; }
+    T& operator[](std::size_t i) { return items_[i]; }
+    const T& operator[](std::size_t i) const { return items_[i]; }
 
 private:
     bool Grow()
     {
         const std::size_t capacity = capacity_ ? capacity_ * 2 : 64;
-        const SIZE_T bytes = capacity * sizeof(PendingMove);
+        const SIZE_T bytes = capacity * sizeof(T);
         void* grown = items_ ? HeapReAlloc(GetProcessHeap(), 0, items_, bytes) : HeapAlloc(GetProcessHeap(), 0, bytes);
         if (!grown)
             return false;
-        items_ = static_cast<PendingMove*>(grown);
+        items_ = static_cast<T*>(grown);
         capacity_ = capacity;
         return true;
     }
 
-    PendingMove* items_ = nullptr;
+    T* items_ = nullptr;
     std::size_t count_ = 0;
     std::size_t capacity_ = 0;
 };
 
-// Puts the pending files of the program's folder over their targets.
-class Replacement {
-public:
-    // Lists the pending files and names their targets. The release is what is
-    // pending now: a file that goes missing later makes the replacement fail.
-    // False when the list cannot be held (out of memory).
-    bool Plan(const StubCommand& command);
-
-    // Each target is renamed to a backup and the new file moved in; when a
-    // move fails, every file moved so far is put back and the backups
-    // restored, so the folder holds the whole old release or the whole new
-    // one. Backups are removed only after every move succeeded. A read-only
-    // target or one that is a folder stops the work before anything is moved.
-    // In setup mode the setup program's path, if one was put in place, goes to
-    // setupProgram (empty otherwise). Returns done, accessDenied or rolledBack.
-    StubExit Apply(PathText& setupProgram);
-
-private:
-    MoveList moves_;
-};
+// Visits the files (not folders) of a folder that match a pattern such as
+// "*.uTMP", by their UTF-8 names. The visitor returns false to stop.
+template <typename Visit>
+void ForEachFile(std::string_view folder, std::string_view pattern, Visit visit)
+{
+    WIN32_FIND_DATAW found;
+    const UniqueFind search(FindFirstFileW(WideText(InFolder(folder, pattern).View()).c_str(), &found));
+    if (!search)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !visit(Utf8Of(found.cFileName).View()))
+            return;
+    } while (FindNextFileW(search.get(), &found));
+}

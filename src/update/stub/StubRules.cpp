@@ -2,8 +2,6 @@
 
 namespace {
 
-constexpr std::string_view PendingSuffix = ".uTMP";
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -30,23 +28,6 @@ std::string_view TrimBlanks(std::string_view text)
     while (to > from && IsBlank(text[to - 1]))
         --to;
     return Slice(text, from, to);
-}
-
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix)
-{
-    if (text.size() < suffix.size())
-        return false;
-    const std::string_view tail = Slice(text, text.size() - suffix.size(), text.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        if (LowerAscii(tail[i]) != LowerAscii(suffix[i]))
-            return false;
-    }
-    return true;
 }
 
 bool HasSeparator(std::string_view path)
@@ -159,22 +140,6 @@ std::string_view FolderOf(std::string_view path)
     while (end > 0 && !IsSeparator(path[end - 1]))
         --end;
     return Slice(path, 0, end);
-}
-
-std::string_view PendingTarget(std::string_view foundName)
-{
-    if (foundName.size() <= PendingSuffix.size() || !EndsWithIgnoringCase(foundName, PendingSuffix))
-        return {};
-    const std::string_view target = Slice(foundName, 0, foundName.size() - PendingSuffix.size());
-    // "..uTMP" would name the folder itself; a listing never holds the others,
-    // but a target must stay a plain name in the program's folder.
-    if (target == "." || target == ".." || HasSeparator(target) || target.find(':') != std::string_view::npos)
-        return {};
-    // "a.uTMP.uTMP" would replace another pending file, whose own move then
-    // finds nothing to move.
-    if (EndsWithIgnoringCase(target, PendingSuffix))
-        return {};
-    return target;
 }
 
 TargetNamer::TargetNamer(std::string_view programName, bool setupMode, bool ownCopyPending)

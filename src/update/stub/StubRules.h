@@ -1,23 +1,28 @@
 #pragma once
 // The self-upgrade stub's rules that need no system: reading its command line
-// and naming the file each pending download replaces. Everything here works on
+// and naming the file each download of the manifest replaces. Everything here works on
 // views into the caller's text and allocates nothing, so the stub can stay a
 // small program without the C++ runtime's heavier parts.
 #include <cstdint>
 #include <string_view>
 
-// The stub's exit codes. Whatever the code, a stub that got as far as naming
-// an existing program leaves the folder holding either the whole old release
-// or the whole new one, and starts the program again.
+// The stub's exit codes, also written with a text to the outcome file of the
+// program's folder. Whatever the code, a stub that got as far as naming an
+// existing program leaves the folder holding either the whole old release or
+// the whole new one and no pending file; it starts the program again unless
+// the product was still running.
 enum class StubExit : int {
-    done = 0,            // every pending file is in place and the program was started
+    done = 0,            // every file of the manifest is in place and the program was started
     usage = 1,           // started without arguments: only the information box was shown
     malformed = 2,       // the command line was not understood; nothing was touched
     missingProgram = 3,  // the program file does not exist; nothing was touched
-    stillHeld = 4,       // the program file stayed in use past the wait limit; nothing was replaced
+    stillHeld = 4,       // the product or a file stayed in use past the wait limit; nothing was replaced
+                         // and nothing was started
     accessDenied = 5,    // the program file or a target cannot be written (read-only, denied); nothing was replaced
     rolledBack = 6,      // a move failed; every file moved so far was put back as it was
     startFailed = 7,     // the files are in place but the program (or the setup program) did not start
+    badManifest = 8,     // no manifest, or one that is cut, garbled or names files outside the folder; nothing was replaced
+    digestMismatch = 9,  // a download is missing or differs from the digest the engine checked; nothing was replaced
 };
 
 // Answers whether a path names an existing file (not a folder).
@@ -54,12 +59,6 @@ StubParse ParseStubCommand(std::string_view arguments, const FileProbe& probe, S
 // The folder part of a path, with its trailing separator; empty without one.
 std::string_view FolderOf(std::string_view path);
 
-// The file a pending download replaces: its name without the ".uTMP" suffix
-// (any case). Empty when the name has no such suffix, nothing before it, or
-// what is left is no plain file name ("." or "..", a separator, a colon) or is
-// itself a pending name.
-std::string_view PendingTarget(std::string_view foundName);
-
 enum class TargetRole { file, program, setup };
 
 struct NamedTarget {
@@ -67,8 +66,8 @@ struct NamedTarget {
     TargetRole role;
 };
 
-// Names the targets of the pending files, visited in the order the folder lists
-// them. The first pending executable (name ending in "exe", lower case) whose
+// Names the targets of the manifest's files, in the manifest's order. The
+// first pending executable (name ending in "exe", lower case) whose
 // own target does not exist stands for the program in self-upgrade mode (a
 // renamed program file) and is the setup program in setup mode; a pending file
 // whose target exists always replaces that target. When the program's own copy

@@ -1,14 +1,26 @@
-// The self-upgrade stub: started by the update engine with the program's path
-// and its restart argument, it waits until the program has let go of its file,
-// puts the downloaded files in place and starts the program again. Its exit
-// code says what happened (StubExit).
+// The self-upgrade stub: started by the update engine from a private folder
+// with the program's path and its restart argument, and the manifest of the
+// checked release beside it. It finishes or undoes an install an earlier run
+// left unfinished, waits until the product has ended and every file can be
+// replaced, checks each download against the manifest, moves the release in
+// through its journal and starts the program again. Its exit code (StubExit)
+// and a line of text also go to `update.outcome` in the program's folder.
 //
 // Test settings, read from the environment:
 //   KDSTUB_MESSAGE_LOG    the information box's text is appended to this file
 //                         instead of being shown
-//   KDSTUB_WAIT_LIMIT_MS  how long to wait for a held program file (default
-//                         five minutes)
+//   KDSTUB_WAIT_LIMIT_MS  how long to wait for the product and held files
+//                         (default five minutes)
+//   KDSTUB_HALT_AT_STEP   stop for ever after this many steps of the journal
+//                         have reached the disk (1: the journal is written,
+//                         then each rename, the commit, each backup removed,
+//                         the journal removed), having set the event named by
+//                         KDSTUB_HALT_EVENT: a test then kills the process
+#include "core/Utf8.h"
 #include "update/stub/StubFiles.h"
+#include "update/stub/StubInstall.h"
+#include "update/stub/StubJournal.h"
+#include "update/stub/StubRecords.h"
 #include "update/stub/StubRules.h"
 
 #include <windows.h>
@@ -16,74 +28,82 @@
 namespace {
 
 constexpr DWORD DefaultWaitLimitMs = 5 * 60 * 1000;
-constexpr const char* InfoCaption = "Zeredira3";
-constexpr const char* InfoText =
+constexpr std::size_t MaxManifestBytes = MaxReleaseFiles * 512;
+constexpr const wchar_t* InfoCaption = L"Zeredira3";
+constexpr std::string_view InfoText =
     "Zeredira3 is the self-upgrade helper of the Keldora updater.\r\n\r\n"
     "The updater starts it to put downloaded files in place and to restart the program. "
     "Started on its own it does nothing.";
 
 class WindowsProbe : public FileProbe {
 public:
-    bool FileExists(std::string_view path) const override { return ::FileExists(PathText(path).c_str()); }
+    bool FileExists(std::string_view path) const override { return IsFile(path); }
 };
 
-// The value of an environment variable; empty when it is not set or too long.
-PathText Environment(const char* name)
+std::uint32_t haltAtStep = 0;
+std::uint32_t stepsDone = 0;
+
+void JournalStepTaken()
 {
-    char value[MAX_PATH + 1];
-    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length == 0 || length >= sizeof value ? PathText() : PathText(std::string_view(value, length));
+    if (++stepsDone != haltAtStep)
+        return;
+    const PathText name = Environment(L"KDSTUB_HALT_EVENT");
+    const UniqueKernelHandle halted(OpenEventW(EVENT_MODIFY_STATE, FALSE, WideText(name.View()).c_str()));
+    if (halted)
+        SetEvent(halted.get());
+    for (;;)
+        Sleep(INFINITE);
 }
 
 void ShowInformation()
 {
-    const PathText log = Environment("KDSTUB_MESSAGE_LOG");
+    const PathText log = Environment(L"KDSTUB_MESSAGE_LOG");
     if (log.View().empty()) {
-        MessageBoxA(nullptr, InfoText, InfoCaption, MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(nullptr, WideText(InfoText).c_str(), InfoCaption, MB_OK | MB_ICONINFORMATION);
         return;
     }
-    const HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFile file(CreateFileW(WideText(log.View()).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return;
     DWORD written = 0;
-    WriteFile(file, InfoCaption, lstrlenA(InfoCaption), &written, nullptr);
-    WriteFile(file, "\r\n", 2, &written, nullptr);
-    WriteFile(file, InfoText, lstrlenA(InfoText), &written, nullptr);
-    WriteFile(file, "\r\n", 2, &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), "Zeredira3\r\n", 11, &written, nullptr);
+    WriteFile(file.get(), InfoText.data(), static_cast<DWORD>(InfoText.size()), &written, nullptr);
+    WriteFile(file.get(), "\r\n", 2, &written, nullptr);
 }
 
 // Starts the program with the restart parameters as its arguments, in its own
 // folder. The process handle, when asked for, is the caller's to close.
 bool Start(std::string_view program, std::string_view params, HANDLE* process = nullptr)
 {
-    const SIZE_T size = program.size() + params.size() + 4;
-    char* commandLine = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
-    if (!commandLine)
+    HeapText line;
+    const bool built = line.Append("\"") && line.Append(program) && line.Append("\"") &&
+                       (params.empty() || (line.Append(" ") && line.Append(params)));
+    HeapArray<wchar_t> wide;
+    const std::string_view text = line.View();
+    for (std::size_t at = 0; built && at < text.size();) {
+        const Utf8Char c = DecodeUtf8At(text, at);
+        at += c.length;
+        char16_t units[2];
+        const std::size_t count = EncodeUtf16(c.code, units);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (wchar_t* unit = wide.Add())
+                *unit = static_cast<wchar_t>(units[i]);
+        }
+    }
+    wchar_t* end = wide.Add();
+    if (!built || !end)
         return false;
-    char* at = commandLine;
-    *at++ = '"';
-    for (char c : program)
-        *at++ = c;
-    *at++ = '"';
-    if (!params.empty())
-        *at++ = ' ';
-    for (char c : params)
-        *at++ = c;
-    *at = '\0';
-
-    const PathText path(program);
-    const PathText folder(FolderOf(program));
-    STARTUPINFOA startup = {};
+    *end = L'\0';
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION started = {};
-    const BOOL ok = CreateProcessA(path.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                                   &startup, &started);
-    HeapFree(GetProcessHeap(), 0, commandLine);
-    if (!ok)
+    const PathText path(program);
+    const PathText folder(FolderOf(program));
+    if (!CreateProcessW(WideText(path.View()).c_str(), &wide[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        WideText(folder.View()).c_str(), &startup, &started))
         return false;
     CloseHandle(started.hThread);
     if (process)
@@ -95,54 +115,94 @@ bool Start(std::string_view program, std::string_view params, HANDLE* process = 
 
 // The setup program runs first and is deleted once it has ended and let go of
 // its file; then the program starts.
-StubExit RunSetupThenProgram(const StubCommand& command, const PathText& setup, DWORD waitLimitMs)
+bool RunSetupThenProgram(const StubCommand& command, const PathText& setup, DWORD waitLimitMs)
 {
     HANDLE process = nullptr;
     const bool setupStarted = Start(setup.View(), command.params, &process);
     if (setupStarted) {
         WaitForSingleObject(process, INFINITE);
         CloseHandle(process);
-        if (WaitUntilWritable(setup.c_str(), waitLimitMs) == WaitResult::free) {
-            SetFileAttributesA(setup.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(setup.c_str());
-        }
+        const ULONGLONG start = GetTickCount64();
+        while (!DeleteAnyFile(setup.View()) && GetTickCount64() - start < waitLimitMs)
+            Sleep(50);
     }
-    const bool programStarted = Start(command.program, command.params);
-    return setupStarted && programStarted ? StubExit::done : StubExit::startFailed;
+    return Start(command.program, command.params) && setupStarted;
 }
 
-// The release is what is pending when the stub starts; it is put in place
-// once the program has let go of its file.
-StubExit Upgrade(const StubCommand& command)
+// The manifest beside the stub, held open (others may only read it) and
+// deleted when the stub ends.
+UniqueFile OpenManifest()
 {
-    const DWORD waitLimitMs = ParseMilliseconds(Environment("KDSTUB_WAIT_LIMIT_MS").View(), DefaultWaitLimitMs);
-    Replacement replacement;
-    StubExit outcome = StubExit::rolledBack;
-    PathText setup;
-    if (replacement.Plan(command)) {
-        switch (WaitUntilWritable(PathText(command.program).c_str(), waitLimitMs)) {
-        case WaitResult::free:
-            outcome = replacement.Apply(setup);
-            break;
-        case WaitResult::stillHeld:
-            outcome = StubExit::stillHeld;
-            break;
-        case WaitResult::denied:
-            outcome = StubExit::accessDenied;
-            break;
-        }
+    wchar_t module[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return {};
+    const PathText own = Utf8Of(module);
+    const PathText path = InFolder(FolderOf(own.View()), ManifestFileName);
+    return UniqueFile(CreateFileW(WideText(path.View()).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+// Installs the manifest's release; the result says how it went. True when
+// the program is to be started again (not while the product still runs); in
+// setup mode `setup` then names the setup program put in place.
+bool Upgrade(const StubCommand& command, std::string_view folder, const Manifest& manifest, DWORD waitLimitMs,
+             InstallResult& result, PathText& setup)
+{
+    Install install(command, folder, haltAtStep ? JournalStepTaken : nullptr);
+    bool installed = install.Plan(manifest, result) &&
+                     install.WaitForRelease(manifest.product, waitLimitMs, result) && install.CheckDigests(result);
+    if (installed) {
+        DeletePendingFiles(folder, [&](std::string_view name) { return install.IsPlanned(name); });
+        installed = install.Apply(result);
     }
-    if (!setup.View().empty())
-        return RunSetupThenProgram(command, setup, waitLimitMs);
-    const bool started = Start(command.program, command.params);
-    return outcome == StubExit::done && !started ? StubExit::startFailed : outcome;
+    install.Release();
+    // Whatever was not installed is stale now.
+    DeletePendingFiles(folder, [](std::string_view) { return false; });
+    if (installed)
+        setup = install.SetupProgram();
+    return result.code != StubExit::stillHeld;
+}
+
+// The work in the program's folder, under its lock: an earlier install
+// finished or undone, then this one. True when the program is to be started.
+bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD waitLimitMs, InstallResult& result,
+                    PathText& setup)
+{
+    const FolderLock lock(folder, waitLimitMs);
+    if (!lock.Held()) {
+        result.Set(StubExit::stillHeld, "another install held the program's folder: nothing was replaced");
+        return false;
+    }
+    RecoverFolder(folder, /*dropPending=*/false);
+    const UniqueFile manifestFile = OpenManifest();
+    HeapText manifestText;
+    Manifest manifest;
+    bool restart = true;
+    if (!manifestFile) {
+        result.Set(StubExit::badManifest, "no manifest of checked files was handed over: nothing was replaced");
+    } else if (const RecordError error = !ReadAll(manifestFile.get(), MaxManifestBytes, manifestText)
+                                             ? RecordError::tooMany
+                                             : ReadManifest(manifestText.View(), manifest);
+               error != RecordError::none) {
+        result.Set(StubExit::badManifest, "the manifest of checked files was refused (", RecordErrorText(error),
+                   "): nothing was replaced");
+    } else {
+        restart = Upgrade(command, folder, manifest, waitLimitMs, result, setup);
+    }
+    if (result.code == StubExit::badManifest)
+        DeletePendingFiles(folder, [](std::string_view) { return false; });
+    // Written before the program starts: its first run reports it.
+    WriteOutcomeFile(folder, static_cast<int>(result.code), result.Text());
+    return restart;
 }
 
 StubExit Run()
 {
-    const std::string_view arguments = StubArgumentText(GetCommandLineA());
+    HeapText commandLine;
+    AppendUtf8Of(commandLine, GetCommandLineW());
     StubCommand command;
-    switch (ParseStubCommand(arguments, WindowsProbe(), command)) {
+    switch (ParseStubCommand(StubArgumentText(commandLine.View()), WindowsProbe(), command)) {
     case StubParse::empty:
         ShowInformation();
         return StubExit::usage;
@@ -153,7 +213,20 @@ StubExit Run()
     case StubParse::ok:
         break;
     }
-    return Upgrade(command);
+    const std::string_view folder = FolderOf(command.program);
+    const DWORD waitLimitMs = ParseMilliseconds(Environment(L"KDSTUB_WAIT_LIMIT_MS").View(), DefaultWaitLimitMs);
+    haltAtStep = ParseMilliseconds(Environment(L"KDSTUB_HALT_AT_STEP").View(), 0);
+    InstallResult result;
+    PathText setup;
+    if (!InstallRelease(command, folder, waitLimitMs, result, setup))
+        return result.code;
+    const bool started = setup.View().empty() ? Start(command.program, command.params)
+                                              : RunSetupThenProgram(command, setup, waitLimitMs);
+    if (result.code == StubExit::done && !started) {
+        result.Set(StubExit::startFailed, "the release was installed but the program did not start");
+        WriteOutcomeFile(folder, static_cast<int>(result.code), result.Text());
+    }
+    return result.code;
 }
 
 }  // namespace

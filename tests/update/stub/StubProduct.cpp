@@ -14,10 +14,17 @@
 //                  release is recorded with its reason. The test server
 //                  speaks plain http, so releases no signature covers are
 //                  let in (AllowUnverifiedUpdates).
+//   --updater      start freshet.exe from its own folder as a product does:
+//                  "/silent" and the decimal handle of a window of its own,
+//                  then wait for the close request (message 1133) and end
+//   --ignore-close ignore that request; end --exit-after N ms after the start
+//   --hold-data F  keep file F of its folder open (others may read and write
+//                  it, never delete or rename it) until it ends
 #include "update/auAutoUpgrader.h"
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -137,20 +144,93 @@ int RunUpgrade(const std::string& infoURL)
 
 }  // namespace
 
+struct ProductOptions {
+    bool ignoreClose = false;
+    DWORD exitAfter = 0;
+    std::string holdData;
+};
+
+LRESULT CALLBACK ProductWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const auto* options = reinterpret_cast<const ProductOptions*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_USER + 109 && options && !options->ignoreClose) {
+        AppendEvent("close request obeyed");
+        PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_USER + 109)
+        AppendEvent("close request ignored");
+    if (message == WM_TIMER)
+        PostQuitMessage(0);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int RunAsProduct(const std::string& module, const ProductOptions& options)
+{
+    const std::string folder = module.substr(0, module.rfind('\\') + 1);
+    HANDLE data = INVALID_HANDLE_VALUE;
+    if (!options.holdData.empty())
+        data = CreateFileA((folder + options.holdData).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ProductWindow;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KdStubProduct";
+    RegisterClassA(&windowClass);
+    const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
+    if (options.exitAfter)
+        SetTimer(window, 1, options.exitAfter, nullptr);
+    std::string commandLine = "\"" + folder + "freshet.exe\" /silent " +
+                              std::to_string(reinterpret_cast<std::uintptr_t>(window));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                       &started)) {
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    AppendEvent("product ended");
+    DestroyWindow(window);
+    if (data != INVALID_HANDLE_VALUE)
+        CloseHandle(data);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     const std::string module = ModulePath();
     AppendRecord(module);
     DWORD hold = 0;
     std::string deleteAfter;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--hold") == 0)
+    bool updater = false;
+    ProductOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const bool value = i + 1 < argc;
+        if (std::strcmp(argv[i], "--updater") == 0)
+            updater = true;
+        else if (std::strcmp(argv[i], "--ignore-close") == 0)
+            options.ignoreClose = true;
+        else if (value && std::strcmp(argv[i], "--exit-after") == 0)
+            options.exitAfter = static_cast<DWORD>(std::atoi(argv[++i]));
+        else if (value && std::strcmp(argv[i], "--hold-data") == 0)
+            options.holdData = argv[++i];
+        else if (value && std::strcmp(argv[i], "--hold") == 0)
             hold = static_cast<DWORD>(std::atoi(argv[++i]));
-        else if (std::strcmp(argv[i], "--delete") == 0)
+        else if (value && std::strcmp(argv[i], "--delete") == 0)
             deleteAfter = argv[++i];
-        else if (std::strcmp(argv[i], "--upgrade") == 0)
+        else if (value && std::strcmp(argv[i], "--upgrade") == 0)
             return RunUpgrade(argv[++i]);
     }
+    if (updater)
+        return RunAsProduct(module, options);
     if (hold)
         Hold(module, hold, deleteAfter);
     return 0;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,26 +60,27 @@ TEST(StubProgram, WaitsForTheProductReplacesTheReleaseAndRestarts)
     release.AddRelease();
     {
         const HoldingProduct running(release.Program(), /*milliseconds=*/1500);
-        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::done));
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
     }
     EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);
     const std::vector<std::string> records = release.WaitForRecords(2);
     ASSERT_EQ(records.size(), 2u);
     ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
 }
 
-TEST(StubProgram, QuotedAndOldFormsWithBlanksAndPlusInThePath)
+TEST(StubProgram, QuotedAndOldFormsWithBlanksPlusAndUnicodeInThePath)
 {
-    const ReleaseFolder release("a +b\\C++ x");
+    const ReleaseFolder release("a +b\\Программы\\Jörg 产品 C++ x");
     release.AddRelease();
-    EXPECT_EQ(RunStub("\"" + release.Program() + "\" +/after +more0"), Code(StubExit::done));
+    EXPECT_EQ(RunStub("\"" + release.Program() + "\" +/after +more0", release.ReleaseManifest()), Code(StubExit::done));
     EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
     std::vector<std::string> records = release.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     ExpectStart(ParseRecord(records[0]), release.Program(), "/after +more", release.NewProduct().size());
 
     release.AddPending("lib.dll.uTMP", "third release");
-    EXPECT_EQ(RunStub(release.Program() + " + 0"), Code(StubExit::done));
+    EXPECT_EQ(RunStub(release.Program() + " + 0", release.ManifestOf({"lib.dll"})), Code(StubExit::done));
     EXPECT_EQ(ReadWholeFile(release.PathOf("lib.dll")), "third release");
     records = release.WaitForRecords(2);
     ASSERT_EQ(records.size(), 2u);
@@ -91,81 +93,73 @@ TEST(StubProgram, AReadOnlyTargetLeavesTheOldReleaseAndRestarts)
     release.AddRelease();
     SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     const FolderState before = ReadFolder(release.Folder());
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::accessDenied));
-    EXPECT_EQ(ReadFolder(release.Folder()), before);
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::accessDenied));
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
+    const OutcomeRecord outcome = TakeOutcome(release.Folder());
+    EXPECT_EQ(outcome.code, static_cast<int>(StubExit::accessDenied));
+    EXPECT_NE(outcome.text.find("data.txt is read-only"), std::string::npos) << outcome.text;
     const std::vector<std::string> records = release.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     ExpectStart(ParseRecord(records[0]), release.Program(), "/afterupgrade", release.OldProduct().size());
     SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // A read-only program file is no reason to wait: the stub gives up at once.
+    release.AddRelease();
     SetFileAttributesA(release.Program().c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::accessDenied));
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::accessDenied));
     SetFileAttributesA(release.Program().c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct());
     EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
 
-    // A pending file cannot take the place of a folder.
+    // A download cannot take the place of a folder.
     release.Add("plugins\\one.txt", "in a folder");
     release.AddPending("plugins.uTMP", "a file");
     const FolderState withFolder = ReadFolder(release.Folder());
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::accessDenied));
-    EXPECT_EQ(ReadFolder(release.Folder()), withFolder);
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"plugins"})),
+              Code(StubExit::accessDenied));
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(withFolder));
     EXPECT_EQ(ReadWholeFile(release.PathOf("plugins\\one.txt")), "in a folder");
     EXPECT_EQ(release.WaitForRecords(3).size(), 3u);
 }
 
-TEST(StubProgram, AFailedMovePutsBackEveryFileMovedSoFar)
+TEST(StubProgram, ATargetHeldWithoutSharingDeletionIsWaitedForAndNothingStarts)
 {
     const ReleaseFolder release;
     release.AddRelease();
-    // The last file the stub reaches is held without sharing, so every other
-    // file has been moved when its move fails.
-    const std::vector<std::string> pending = PendingInListingOrder(release.Folder());
-    ASSERT_EQ(pending.size(), 4u);
-    std::string last = pending.back().substr(0, pending.back().size() - 5);
-    if (last == "new.txt")
-        release.Add("new.txt", "an old file after all");
+    release.Add("new.txt", "an old file after all");
+    // A data file the product keeps open: renaming it would fail half-way.
     const FolderState before = ReadFolder(release.Folder());
     {
-        UniqueFile held(CreateFileA(release.PathOf(last).c_str(), GENERIC_READ, 0, nullptr,
-                                                        OPEN_EXISTING, 0, nullptr));
+        UniqueFile held(CreateFileA(release.PathOf("new.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
         ASSERT_TRUE(held);
-        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::rolledBack));
+        const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "0");
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()),
+                  Code(StubExit::stillHeld))
+            << "a target held without sharing deletion is waited for";
     }
-    EXPECT_EQ(ReadFolder(release.Folder()), before);
-    const std::vector<std::string> records = release.WaitForRecords(1);
-    ASSERT_EQ(records.size(), 1u);
-    ExpectStart(ParseRecord(records[0]), release.Program(), "/afterupgrade", release.OldProduct().size());
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, static_cast<int>(StubExit::stillHeld));
+    EXPECT_EQ(release.WaitForRecords(1).size(), 0u) << "nothing is started while a file is held";
 }
 
-TEST(StubProgram, APendingFileRemovedWhileWaitingRollsBack)
-{
-    const ReleaseFolder release;
-    release.AddRelease();
-    const std::string removed = release.PathOf(PendingInListingOrder(release.Folder()).back());
-    FolderState expected = ReadFolder(release.Folder());
-    expected.erase(PendingInListingOrder(release.Folder()).back());
-    {
-        const HoldingProduct running(release.Program(), /*milliseconds=*/3000, removed);
-        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::rolledBack));
-    }
-    EXPECT_EQ(ReadFolder(release.Folder()), expected);
-    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
-}
-
-TEST(StubProgram, GivesUpWaitingAfterTheLimitAndTouchesNothing)
+TEST(StubProgram, GivesUpWaitingAfterTheLimitStartsNothingAndTouchesNothing)
 {
     const ReleaseFolder release;
     release.AddRelease();
     const FolderState before = ReadFolder(release.Folder());
     const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "300");
     {
-        const HoldingProduct running(release.Program(), /*milliseconds=*/6000);
-        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::stillHeld));
+        const HoldingProduct running(release.Program(), /*milliseconds=*/4000);
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()),
+                  Code(StubExit::stillHeld));
     }
-    EXPECT_EQ(ReadFolder(release.Folder()), before);
-    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
+    const OutcomeRecord outcome = TakeOutcome(release.Folder());
+    EXPECT_EQ(outcome.code, static_cast<int>(StubExit::stillHeld));
+    EXPECT_NE(outcome.text.find("still in use"), std::string::npos) << outcome.text;
+    Sleep(1000);
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "only the holding product's own start";
 }
 
 TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOwn)
@@ -175,7 +169,8 @@ TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOw
     const ReleaseFolder release;
     release.Add("product.exe", "old product");
     release.AddPending("product.exe.uTMP", "new product");
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::done));
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"product.exe"})),
+              Code(StubExit::done));
     EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "new product");
     EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct());
     ASSERT_EQ(release.WaitForRecords(1).size(), 1u);
@@ -183,7 +178,8 @@ TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOw
     // A renamed program file takes the program's place.
     release.AddPending("app-2.exe.uTMP", release.NewProduct());
     release.AddPending("product.exe.uTMP", "newer product");
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::done));
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"app-2.exe", "product.exe"})),
+              Code(StubExit::done));
     EXPECT_EQ(ReadWholeFile(release.Program()), release.NewProduct());
     EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "newer product");
     EXPECT_EQ(GetFileAttributesA(release.PathOf("app-2.exe").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -192,21 +188,33 @@ TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOw
     ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
 }
 
-TEST(StubProgram, WhatIsNoPendingFileStaysAsItIs)
+TEST(StubProgram, StrayDownloadsAreDeletedNeverInstalled)
 {
+    // Left by a cut download, a rolled-back run or anyone who may write here:
+    // none is in the manifest, so none is moved, and no executable among
+    // them stands for the program.
     const ReleaseFolder release;
+    release.Add("lib.dll", "old library");
+    release.AddPending("lib.dll.uTMP", "new library");
+    release.AddPending("helper.exe.uTMP", "a stray program");
+    release.AddPending("version.dll.uTMP", "a stray library");
     release.AddPending("..uTMP", "would name the folder itself");
-    release.AddPending(".uTMP", "no name before the suffix");
-    release.Add("a.txt.uTMP", "pending");
-    release.AddPending("a.txt.uTMP.uTMP", "would replace a pending file");
+    release.Add("kdProduct.exe.uBAK", "the product before a crashed install");
+    release.AddPending("kdProduct.exe.uTMP", "the product a crashed install left");
     release.Add("dir.uTMP\\inner.txt", "a folder");
-    FolderState expected = ReadFolder(release.Folder());
-    expected.erase("a.txt.uTMP");
-    expected["a.txt"] = {"pending", 0};
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0"), Code(StubExit::done));
-    EXPECT_EQ(ReadFolder(release.Folder()), expected);
+    const std::string manifest = release.ManifestOf({"lib.dll"});
+
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", manifest), Code(StubExit::done));
+    EXPECT_EQ(ReadFolder(release.Folder()),
+              (FolderState{{"app.exe", {release.OldProduct(), 0}},
+                           {"lib.dll", {"new library", 0}},
+                           {"kdProduct.exe", {"the product before a crashed install", 0}},
+                           {"dir.uTMP", {"", 0}}}))
+        << "the backup went back where its file was missing; the strays are gone";
     EXPECT_EQ(ReadWholeFile(release.PathOf("dir.uTMP\\inner.txt")), "a folder");
-    EXPECT_EQ(release.WaitForRecords(1).size(), 1u);
+    const std::vector<std::string> records = release.WaitForRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    ExpectStart(ParseRecord(records[0]), release.Program(), "/afterupgrade", release.OldProduct().size());
 }
 
 TEST(StubProgram, SetupModeRunsTheSetupProgramThenTheProgram)
@@ -216,7 +224,8 @@ TEST(StubProgram, SetupModeRunsTheSetupProgramThenTheProgram)
     release.AddPending("setup.exe.uTMP", setup);
     release.Add("data.txt", "old data");
     release.AddPending("data.txt.uTMP", "new data");
-    EXPECT_EQ(RunStub(release.Program() + " +/verysilent1"), Code(StubExit::done));
+    EXPECT_EQ(RunStub(release.Program() + " +/verysilent1", release.ManifestOf({"setup.exe", "data.txt"})),
+              Code(StubExit::done));
 
     const std::vector<std::string> records = release.WaitForRecords(2);
     ASSERT_EQ(records.size(), 2u);
@@ -236,8 +245,9 @@ TEST(StubProgram, SetupModeWithAFailedReplacementRunsNoSetupProgram)
     release.AddPending("data.txt.uTMP", "new data");
     SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     const FolderState before = ReadFolder(release.Folder());
-    EXPECT_EQ(RunStub(release.Program() + " +/verysilent1"), Code(StubExit::accessDenied));
-    EXPECT_EQ(ReadFolder(release.Folder()), before);
+    EXPECT_EQ(RunStub(release.Program() + " +/verysilent1", release.ManifestOf({"setup.exe", "data.txt"})),
+              Code(StubExit::accessDenied));
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
     const std::vector<std::string> records = release.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     ExpectStart(ParseRecord(records[0]), release.Program(), "/verysilent", release.OldProduct().size());
@@ -251,12 +261,54 @@ TEST(StubProgram, SetupModeWithoutASetupProgramKeepsEveryFile)
     const ReleaseFolder release;
     release.AddPending("app.exe.uTMP", release.NewProduct());
     release.AddPending("tool.exe.uTMP", "tool");
-    EXPECT_EQ(RunStub(release.Program() + " +/s1"), Code(StubExit::done));
+    EXPECT_EQ(RunStub(release.Program() + " +/s1", release.ManifestOf({"app.exe", "tool.exe"})), Code(StubExit::done));
     EXPECT_EQ(ReadWholeFile(release.Program()), release.NewProduct());
     EXPECT_EQ(ReadWholeFile(release.PathOf("tool.exe")), "tool");
     const std::vector<std::string> records = release.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     ExpectStart(ParseRecord(records[0]), release.Program(), "/s", release.NewProduct().size());
+}
+
+TEST(StubProgram, BadManifestsAndChangedDownloadsMoveNothingAndAreReported)
+{
+    const ReleaseFolder release;
+    const std::string good = [&] {
+        release.AddRelease();
+        return release.ReleaseManifest();
+    }();
+    const std::string digest = good.substr(good.find("file\t") + 5, 64);
+    const auto naming = [&](const std::string& name) {
+        return std::string(ManifestHeader) + "\nfile\t" + digest + "\t" + name + "\nend\t1\n";
+    };
+    struct Case {
+        const char* what;
+        std::optional<std::string> manifest;
+        StubExit code;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"no manifest", std::nullopt, StubExit::badManifest, "no manifest"},
+        {"truncated", good.substr(0, good.size() - 3), StubExit::badManifest, "cut short"},
+        {"garbled", good.substr(0, 40) + "\x01" + good.substr(41), StubExit::badManifest, "garbled"},
+        {"outside", naming("..\\app.exe"), StubExit::badManifest, "outside"},
+        {"dot dot", naming(".."), StubExit::badManifest, "outside"},
+        {"absolute", naming(release.PathOf("lib.dll")), StubExit::badManifest, "outside"},
+        {"stream", naming("lib.dll:evil"), StubExit::badManifest, "outside"},
+        {"changed download", good, StubExit::digestMismatch, "lib.dll does not match the SHA-256 digest"},
+    };
+    std::size_t starts = 0;
+    for (const Case& c : cases) {
+        release.AddRelease();
+        if (c.code == StubExit::digestMismatch)
+            WriteWholeFile(release.PathOf("lib.dll.uTMP"), "new library, changed after the check");
+        const FolderState before = ReadFolder(release.Folder());
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", c.manifest), Code(c.code)) << c.what;
+        EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before)) << c.what;
+        const OutcomeRecord outcome = TakeOutcome(release.Folder());
+        EXPECT_EQ(outcome.code, static_cast<int>(c.code)) << c.what;
+        EXPECT_NE(outcome.text.find(c.reason), std::string::npos) << c.what << ": " << outcome.text;
+        EXPECT_EQ(release.WaitForRecords(++starts).size(), starts) << c.what << ": the old program starts again";
+    }
 }
 
 TEST(StubProgram, BadCommandLinesTouchNothing)
@@ -327,12 +379,11 @@ TEST(EngineUpgrade, AStubThatCannotBeWrittenAbortsAndKeepsTheOldRelease)
     server.PutFile("info.txt", InfoFileOf(server, {"app.exe", "lib.dll"}));
     const std::string events = release.Record() + ".events";
     const EnvVarScope eventFile("KD_STUB_EVENTS", events);
-    // A folder where the stub goes: the engine can neither remove nor write it.
-    DeleteFileA(StubPath().c_str());
-    ASSERT_TRUE(CreateDirectoryA(StubPath().c_str(), nullptr));
+    // A temporary folder that does not exist: no private folder can be made there.
+    const EnvVarScope tmp("TMP", release.PathOf("no such folder"));
+    const EnvVarScope temp("TEMP", release.PathOf("no such folder"));
 
     const DWORD code = RunProductUpgrade(release, server.Url("/info.txt"));
-    RemoveDirectoryA(StubPath().c_str());
     EXPECT_EQ(code, 1u);
     EXPECT_EQ(ReadWholeFile(events), "FileDone " + release.PathOf("app.exe.uTMP") + "\r\nFileDone " +
                                          release.PathOf("lib.dll.uTMP") + "\r\nEndUpgrade\r\nAborted\r\nfailed\r\n");

@@ -20,9 +20,14 @@ WORD MachineOf(const std::string& image)
 TEST(StubResource, WrittenOutItIsTheBuiltStubAndRuns)
 {
     ScratchFolder scratch("kdstubres");
+    // A file planted under the name is never written over, so never run.
+    const std::string planted = scratch.AddFile("planted\\Zeredira3.exe", "a planted program");
+    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", planted));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(ReadWholeFile(planted), "a planted program");
     const std::string written = scratch.PathOf("Zeredira3.exe");
-    scratch.AddFile("Zeredira3.exe", "an older stub, longer than nothing");
     ASSERT_TRUE(WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", written));
+
     const std::string built = ReadWholeFile(BuildProgram("Zeredira3.exe"));
     ASSERT_GT(built.size(), sizeof(IMAGE_DOS_HEADER) + sizeof(IMAGE_NT_HEADERS));
     EXPECT_EQ(ReadWholeFile(written), built);

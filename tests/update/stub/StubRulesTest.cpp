@@ -129,21 +129,12 @@ TEST(StubRules, BadCommandLinesAreRefused)
     EXPECT_EQ(Parse(R"("C:\Gone\app.exe" +/x0)", probe).result, StubParse::missingProgram);
 }
 
-TEST(StubRules, FolderAndPendingTargets)
+TEST(StubRules, FolderOfAPath)
 {
     EXPECT_EQ(FolderOf(R"(C:\App\app.exe)"), R"(C:\App\)");
     EXPECT_EQ(FolderOf("C:/App/app.exe"), "C:/App/");
     EXPECT_EQ(FolderOf("app.exe"), "");
 
-    EXPECT_EQ(PendingTarget("app.exe.uTMP"), "app.exe");
-    EXPECT_EQ(PendingTarget("data.bin.UTMP"), "data.bin");
-    EXPECT_EQ(PendingTarget("noext.uTMP"), "noext");
-    EXPECT_EQ(PendingTarget(".uTMP"), "");
-    EXPECT_EQ(PendingTarget("..uTMP"), "");
-    EXPECT_EQ(PendingTarget("...uTMP"), "");
-    EXPECT_EQ(PendingTarget("a.uTMP.uTMP"), "");
-    EXPECT_EQ(PendingTarget("app.exe"), "");
-    EXPECT_EQ(PendingTarget("app.uTMPx"), "");
 }
 
 TEST(StubRules, TargetNaming)

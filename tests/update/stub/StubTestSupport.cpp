@@ -1,6 +1,8 @@
 #include "StubTestSupport.h"
 
 #include "common/Utils.h"
+#include "update/auCng.h"
+#include "update/stub/ManifestWriter.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
 
@@ -30,6 +32,8 @@ FolderState ReadFolder(const std::string& folder)
 {
     FolderState state;
     for (const FoundFile& found : FindFiles(folder + "\\*")) {
+        if (found.name == OutcomeFileName)
+            continue;
         const std::string path = folder + "\\" + found.name;
         state[found.name] = {ReadWholeFile(path), found.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)};
     }
@@ -44,9 +48,13 @@ std::vector<std::string> PendingInListingOrder(const std::string& folder)
     return names;
 }
 
-DWORD RunStub(const std::string& arguments)
+DWORD RunStub(const std::string& arguments, const std::optional<std::string>& manifest)
 {
-    std::string commandLine = "\"" + BuildProgram("Zeredira3.exe") + "\" " + arguments;
+    const ScratchFolder own("kdstubrun");
+    const std::string stub = own.CopyIn(BuildProgram("Zeredira3.exe"), "Zeredira3.exe");
+    if (manifest)
+        own.AddFile(ManifestFileName, *manifest);
+    std::string commandLine = "\"" + stub + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
@@ -60,6 +68,30 @@ DWORD RunStub(const std::string& arguments)
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
     return code;
+}
+
+OutcomeRecord TakeOutcome(const std::string& folder)
+{
+    const std::string path = folder + "\\" + std::string(OutcomeFileName);
+    const std::string text = ReadWholeFile(path);
+    DeleteFileA(path.c_str());
+    Outcome outcome;
+    if (ReadOutcome(text, outcome) != RecordError::none)
+        return {};
+    return {outcome.code, std::string(outcome.text)};
+}
+
+std::string DigestOfFile(const std::string& path)
+{
+    return Sha256Of(ReadWholeFile(path));
+}
+
+FolderState WithoutPending(FolderState state)
+{
+    std::erase_if(state, [](const auto& entry) {
+        return entry.first.size() > 5 && entry.first.substr(entry.first.size() - 5) == ".uTMP";
+    });
+    return state;
 }
 
 ReleaseFolder::ReleaseFolder(const std::string& subfolder) : scratch_("kdstub"), folder_(scratch_.PathOf(subfolder))
@@ -89,6 +121,14 @@ void ReleaseFolder::AddRelease() const
     AddPending("lib.dll.uTMP", "new library, longer than the old one");
     AddPending("data.txt.uTMP", "");
     AddPending("new.txt.uTMP", "a file the old release did not have");
+}
+
+std::string ReleaseFolder::ManifestOf(const std::vector<std::string>& names, const ProductProcess& product) const
+{
+    std::vector<ManifestEntry> entries;
+    for (const std::string& name : names)
+        entries.push_back({name, DigestOfFile(PathOf(name + ".uTMP"))});
+    return ManifestText(product, entries);
 }
 
 std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const

@@ -4,10 +4,12 @@
 // processes, and what the product recorded about each start.
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
+#include "update/stub/StubRecords.h"
 
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 std::string BuildProgram(const std::string& name);
 
 // Every file of a folder: name -> content, and the read-only and hidden marks.
+// The stub's outcome file is left out (Outcome reads it).
 struct FileState {
     std::string content;
     DWORD marks = 0;
@@ -28,8 +31,23 @@ FolderState ReadFolder(const std::string& folder);
 // Names of the folder's pending files in the order the file system lists them.
 std::vector<std::string> PendingInListingOrder(const std::string& folder);
 
-// Runs the stub with the argument text and returns its exit code.
-DWORD RunStub(const std::string& arguments);
+// Runs a copy of the stub from a folder of its own, with the manifest beside
+// it when one is given, and returns its exit code.
+DWORD RunStub(const std::string& arguments, const std::optional<std::string>& manifest = std::nullopt);
+
+// The outcome a stub run left in a folder (code -1 when there is none or it
+// is unreadable), and removes it.
+struct OutcomeRecord {
+    int code = -1;
+    std::string text;
+};
+OutcomeRecord TakeOutcome(const std::string& folder);
+
+// The SHA-256 of a file's content as the engine hands it over (32 bytes).
+std::string DigestOfFile(const std::string& path);
+
+// Without its pending files: what a stub run that installs nothing leaves.
+FolderState WithoutPending(FolderState state);
 
 // A folder with the product as app.exe and a release to install: the product
 // again with extra bytes at its end (so the new copy is told apart and still
@@ -50,6 +68,10 @@ public:
 
     // The default release: app.exe, lib.dll and data.txt replaced, new.txt added.
     void AddRelease() const;
+    // The manifest of these files' downloads as they are now.
+    std::string ManifestOf(const std::vector<std::string>& names, const ProductProcess& product = {}) const;
+    // The manifest of the default release.
+    std::string ReleaseManifest() const { return ManifestOf({"app.exe", "lib.dll", "data.txt", "new.txt"}); }
     std::string OldProduct() const { return oldProduct_; }
     std::string NewProduct() const { return oldProduct_ + "-new release-"; }
 

@@ -1,0 +1,298 @@
+#include "update/stub/StubInstall.h"
+
+#include <bcrypt.h>
+
+namespace {
+
+constexpr DWORD RetryIntervalMs = 50;
+constexpr std::string_view SettingsName = "update.ini";
+
+enum class Readiness { ready, busy, denied };
+
+// A file another process holds: open for writing (the program file, as
+// before) or without sharing deletion (a data file the product keeps open).
+Readiness Probe(std::string_view path, DWORD access, DWORD share)
+{
+    const UniqueFile file(CreateFileW(WideText(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file)
+        return Readiness::ready;
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return Readiness::busy;
+    return error == ERROR_FILE_NOT_FOUND ? Readiness::ready : Readiness::denied;
+}
+
+// The product's process, if it is still the one the engine named: a process
+// that ended and whose id went to another has another creation time.
+UniqueKernelHandle OpenProduct(const ProductProcess& product)
+{
+    if (product.id == 0)
+        return {};
+    UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, product.id));
+    FILETIME created, exited, kernel, user;
+    if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
+        return {};
+    const std::uint64_t time = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return time == product.creationTime ? std::move(process) : UniqueKernelHandle();
+}
+
+bool Sha256Of(HANDLE file, unsigned char (&digest)[32])
+{
+    static BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!algorithm && BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+        return false;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0)
+        return false;
+    static unsigned char block[64 * 1024];
+    bool ok = true;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, block, sizeof block, &read, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (read == 0)
+            break;
+        if (BCryptHashData(hash, block, read, 0) != 0) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
+    BCryptDestroyHash(hash);
+    return ok;
+}
+
+// The commit line, appended so a cut write can never spoil the plan before it.
+bool AppendCommit(std::string_view journal)
+{
+    const UniqueFile file(CreateFileW(WideText(journal).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_WRITE_THROUGH, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.get(), JournalCommitLine.data(), static_cast<DWORD>(JournalCommitLine.size()), &written,
+                     nullptr) &&
+           written == JournalCommitLine.size() && FlushFileBuffers(file.get());
+}
+
+// The program's file name as the file system spells it.
+PathText SpelledName(std::string_view program)
+{
+    WIN32_FIND_DATAW found;
+    const UniqueFind search(FindFirstFileW(WideText(program).c_str(), &found));
+    return search ? Utf8Of(found.cFileName) : PathText();
+}
+
+}  // namespace
+
+void InstallResult::Set(StubExit exit, std::string_view first, std::string_view second, std::string_view third)
+{
+    code = exit;
+    RecordText out(text, sizeof text);
+    out.Add(first).Add(second).Add(third);
+    length = out.Text().size();
+}
+
+Install::Install(const StubCommand& command, std::string_view folder, JournalStep step)
+    : command_(command), folder_(folder), step_(step), programName_(SpelledName(command.program))
+{
+}
+
+Install::~Install()
+{
+    Release();
+}
+
+void Install::Release()
+{
+    for (std::size_t i = 0; i < moves_.Count(); ++i) {
+        if (moves_[i].download)
+            CloseHandle(moves_[i].download);
+        moves_[i].download = nullptr;
+    }
+}
+
+bool Install::Plan(const Manifest& manifest, InstallResult& result)
+{
+    bool ownCopyPending = false;
+    std::string_view lines = manifest.fileLines;
+    ManifestFile file;
+    while (NextManifestFile(lines, file))
+        ownCopyPending = ownCopyPending || SameFileName(file.name, programName_.View());
+    TargetNamer namer(programName_.View(), command_.setupMode, ownCopyPending);
+    lines = manifest.fileLines;
+    while (NextManifestFile(lines, file)) {
+        PlannedMove* move = moves_.Add();
+        if (!move) {
+            result.Set(StubExit::rolledBack, "out of memory: nothing was replaced");
+            return false;
+        }
+        const NamedTarget named = namer.Name(file.name, IsFile(InFolder(folder_, file.name).View()));
+        move->name = file.name;
+        move->target = named.name;
+        move->sha256 = file.sha256;
+        move->role = named.role;
+        move->targetAttributes = AttributesOf(InFolder(folder_, move->target).View());
+        move->hadTarget = move->targetAttributes != INVALID_FILE_ATTRIBUTES;
+    }
+    return true;
+}
+
+bool Install::IsPlanned(std::string_view downloadName) const
+{
+    for (std::size_t i = 0; i < moves_.Count(); ++i) {
+        const std::string_view name = moves_[i].name;
+        if (downloadName.size() == name.size() + PendingSuffix.size() &&
+            SameFileName(std::string_view(downloadName.data(), name.size()), name))
+            return true;
+    }
+    return false;
+}
+
+bool Install::WaitForRelease(const ProductProcess& product, DWORD limitMs, InstallResult& result)
+{
+    const ULONGLONG start = GetTickCount64();
+    const UniqueKernelHandle process = OpenProduct(product);
+    if (process && WaitForSingleObject(process.get(), limitMs) != WAIT_OBJECT_0) {
+        result.Set(StubExit::stillHeld, "the product was still running when the wait ended: nothing was replaced");
+        return false;
+    }
+    for (;;) {
+        std::string_view busy;
+        Readiness readiness = Probe(command_.program, GENERIC_WRITE, FILE_SHARE_READ);
+        if (readiness != Readiness::ready)
+            busy = command_.program;
+        for (std::size_t i = 0; readiness == Readiness::ready && i < moves_.Count(); ++i) {
+            if (!moves_[i].hadTarget)
+                continue;
+            readiness = Probe(InFolder(folder_, moves_[i].target).View(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+            busy = moves_[i].target;
+        }
+        if (readiness == Readiness::ready)
+            return true;
+        if (readiness == Readiness::denied) {
+            result.Set(StubExit::accessDenied, busy, " cannot be replaced (access denied): nothing was replaced");
+            return false;
+        }
+        if (GetTickCount64() - start >= limitMs) {
+            result.Set(StubExit::stillHeld, busy, " was still in use when the wait ended: nothing was replaced");
+            return false;
+        }
+        Sleep(RetryIntervalMs);
+    }
+}
+
+bool Install::CheckDigests(InstallResult& result)
+{
+    for (std::size_t i = 0; i < moves_.Count(); ++i) {
+        PlannedMove& move = moves_[i];
+        const PathText download = InFolder(folder_, move.name, PendingSuffix);
+        move.download = CreateFileW(WideText(download.View()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (move.download == INVALID_HANDLE_VALUE) {
+            move.download = nullptr;
+            result.Set(StubExit::digestMismatch, move.name, " was not downloaded: nothing was replaced");
+            return false;
+        }
+        unsigned char digest[32];
+        if (!Sha256Of(move.download, digest) || !DigestMatches(move.sha256, digest)) {
+            result.Set(StubExit::digestMismatch, move.name,
+                       " does not match the SHA-256 digest the updater checked: nothing was replaced");
+            return false;
+        }
+    }
+    return true;
+}
+
+// A read-only target or one that is a folder stops the work before anything
+// is moved.
+bool Install::Writable(InstallResult& result)
+{
+    for (std::size_t i = 0; i < moves_.Count(); ++i) {
+        const PlannedMove& move = moves_[i];
+        if (move.hadTarget && (move.targetAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+            result.Set(StubExit::accessDenied, move.target, " is read-only or a folder: nothing was replaced");
+            return false;
+        }
+    }
+    return true;
+}
+
+// update.ini last: the installed version advances only when everything else
+// is in place.
+bool Install::WriteJournal(HeapText& text, Journal& journal)
+{
+    char line[2048];
+    RecordText header(line, sizeof line);
+    WriteJournalHeader(header);
+    bool ok = text.Append(header.Text());
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < moves_.Count(); ++i) {
+            const PlannedMove& move = moves_[i];
+            if (SameFileName(move.target, SettingsName) != (pass == 1))
+                continue;
+            char pending[PathText::Capacity];
+            RecordText pendingName(pending, sizeof pending);
+            pendingName.Add(move.name).Add(PendingSuffix);
+            RecordText out(line, sizeof line);
+            WriteJournalMove(out, {move.hadTarget, pendingName.Text(), move.target});
+            ok = ok && !out.Cut() && text.Append(out.Text());
+        }
+    }
+    RecordText planned(line, sizeof line);
+    WriteJournalPlanned(planned, moves_.Count());
+    ok = ok && text.Append(planned.Text());
+    return ok && ReadJournal(text.View(), journal) == RecordError::none &&
+           WriteFlushed(InFolder(folder_, JournalFileName).View(), text.View());
+}
+
+bool Install::Apply(InstallResult& result)
+{
+    if (!Writable(result))
+        return false;
+    HeapText text;
+    Journal journal;
+    const PathText journalPath = InFolder(folder_, JournalFileName);
+    if (!WriteJournal(text, journal)) {
+        DeleteAnyFile(journalPath.View());
+        result.Set(StubExit::accessDenied, "the install journal could not be written: nothing was replaced");
+        return false;
+    }
+    if (step_)
+        step_();
+    if (!ApplyJournal(folder_, journal, step_)) {
+        DeleteAnyFile(journalPath.View());
+        result.Set(StubExit::rolledBack, "a file could not be moved in place: every file was put back as it was");
+        return false;
+    }
+    if (!AppendCommit(journalPath.View())) {
+        RollBackJournal(folder_, journal, nullptr);
+        DeleteAnyFile(journalPath.View());
+        result.Set(StubExit::rolledBack, "the install could not be committed: every file was put back as it was");
+        return false;
+    }
+    if (step_)
+        step_();
+    CompleteJournal(folder_, journal, step_);
+    Release();
+    DeleteAnyFile(journalPath.View());
+    if (step_)
+        step_();
+    // The setup program stays hidden until it is deleted after its run.
+    const PathText setup = SetupProgram();
+    if (!setup.View().empty())
+        SetFileAttributesW(WideText(setup.View()).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    result.Set(StubExit::done, "the release was installed");
+    return true;
+}
+
+PathText Install::SetupProgram() const
+{
+    for (std::size_t i = 0; i < moves_.Count(); ++i) {
+        if (moves_[i].role == TargetRole::setup)
+            return InFolder(folder_, moves_[i].target);
+    }
+    return PathText();
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The stub's install of the release the engine checked: the manifest's files
+// only, each download's digest checked again, then moved in through the
+// journal (StubJournal.h). Built into the stub only.
+#include "update/stub/StubFiles.h"
+#include "update/stub/StubJournal.h"
+#include "update/stub/StubRecords.h"
+#include "update/stub/StubRules.h"
+
+#include <string_view>
+
+struct PlannedMove {
+    std::string_view name;    // the manifest's name; the download is name + ".uTMP"
+    std::string_view target;  // the name itself, or the program's for a renamed program file
+    std::string_view sha256;
+    TargetRole role = TargetRole::file;
+    bool hadTarget = false;
+    DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;
+    HANDLE download = nullptr;  // held from the digest check until the moves are done
+};
+
+// What went wrong, for the outcome file: a code and one line of text.
+struct InstallResult {
+    StubExit code = StubExit::done;
+    char text[1024] = {};
+    std::size_t length = 0;
+
+    std::string_view Text() const { return std::string_view(text, length); }
+    void Set(StubExit exit, std::string_view first, std::string_view second = {}, std::string_view third = {});
+};
+
+class Install {
+public:
+    Install(const StubCommand& command, std::string_view folder, JournalStep step);
+    ~Install();
+    Install(const Install&) = delete;
+    Install& operator=(const Install&) = delete;
+
+    // Takes the files of a manifest that ReadManifest accepted and names
+    // their targets; false (the result says why) when memory runs out.
+    bool Plan(const Manifest& manifest, InstallResult& result);
+    // Waits until the product has ended, the program file can be written and
+    // every target can be renamed, for at most limitMs.
+    bool WaitForRelease(const ProductProcess& product, DWORD limitMs, InstallResult& result);
+    // Reads every download and compares its SHA-256 with the manifest's,
+    // keeping each open so it cannot change before it is moved.
+    bool CheckDigests(InstallResult& result);
+    // Journal, moves, commit, clean-up; on a failed move everything goes back.
+    bool Apply(InstallResult& result);
+    // The setup program's path in setup mode, once it is in place.
+    PathText SetupProgram() const;
+    // Whether a `.uTMP` name is the download of a planned file.
+    bool IsPlanned(std::string_view downloadName) const;
+    // Lets go of the downloads held since the digest check.
+    void Release();
+
+private:
+    bool Writable(InstallResult& result);
+    bool WriteJournal(HeapText& text, Journal& journal);
+
+    const StubCommand& command_;
+    std::string_view folder_;
+    JournalStep step_;
+    PathText programName_;
+    HeapArray<PlannedMove> moves_;
+};

@@ -1,0 +1,183 @@
+#include "update/stub/StubJournal.h"
+
+#include "update/stub/StubRules.h"
+
+namespace {
+
+constexpr DWORD LockRetryMs = 50;
+// A journal of the largest release: every line well under 1 KB.
+constexpr std::size_t MaxJournalBytes = MaxReleaseFiles * 1024;
+
+void Step(JournalStep step)
+{
+    if (step)
+        step();
+}
+
+PathText BackupOf(std::string_view folder, std::string_view target)
+{
+    return InFolder(folder, target, BackupSuffix);
+}
+
+// One move: the target aside to its backup, then the download in its place.
+// A failure of the second rename puts the target back at once.
+bool MoveIn(std::string_view folder, const JournalMove& move, JournalStep step)
+{
+    const PathText target = InFolder(folder, move.target);
+    const PathText backup = BackupOf(folder, move.target);
+    if (move.hadTarget) {
+        if (!MoveWrittenThrough(target.View(), backup.View(), /*replace=*/false))
+            return false;
+        Step(step);
+    }
+    if (MoveWrittenThrough(InFolder(folder, move.pending).View(), target.View(), /*replace=*/false)) {
+        Step(step);
+        return true;
+    }
+    if (move.hadTarget)
+        MoveWrittenThrough(backup.View(), target.View(), /*replace=*/false);
+    return false;
+}
+
+// Undoes one move, from any point it reached.
+bool MoveBack(std::string_view folder, const JournalMove& move)
+{
+    const PathText target = InFolder(folder, move.target);
+    if (move.hadTarget) {
+        const PathText backup = BackupOf(folder, move.target);
+        return !IsFile(backup.View()) || MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
+    }
+    // Without an old file the target is the new one once its download is gone.
+    if (IsFile(InFolder(folder, move.pending).View()) || !IsFile(target.View()))
+        return true;
+    return DeleteAnyFile(target.View());
+}
+
+// Backups left by an earlier version of the stub, or planted: a backup goes
+// back only where its file is missing, so none can replace a file.
+void ClearStrayBackups(std::string_view folder)
+{
+    ForEachFile(folder, "*.uBAK", [&](std::string_view name) {
+        const PathText backup = InFolder(folder, name);
+        const std::string_view target(name.data(), name.size() - BackupSuffix.size());
+        if (!IsPlainFileName(target) || !MoveWrittenThrough(backup.View(), InFolder(folder, target).View(), false))
+            DeleteAnyFile(backup.View());
+        return true;
+    });
+}
+
+std::string_view RecoveryText(Recovery recovery)
+{
+    switch (recovery) {
+    case Recovery::completed:
+        return "an install that was cut off while finishing was completed";
+    case Recovery::rolledBack:
+        return "an install that was cut off was rolled back: the previous version was kept";
+    case Recovery::stuck:
+        return "an install that was cut off could not be rolled back yet: a file is in use";
+    default:
+        return "the install journal was unreadable: nothing was moved";
+    }
+}
+
+StubExit RecoveryExit(Recovery recovery)
+{
+    return recovery == Recovery::completed ? StubExit::done : StubExit::rolledBack;
+}
+
+}  // namespace
+
+FolderLock::FolderLock(std::string_view folder, DWORD waitMs)
+{
+    const WideText path(InFolder(folder, LockFileName).View());
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (file_ || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= waitMs)
+            return;
+        Sleep(LockRetryMs);
+    }
+}
+
+bool ApplyJournal(std::string_view folder, const Journal& journal, JournalStep step)
+{
+    std::string_view lines = journal.moveLines;
+    JournalMove move;
+    for (std::size_t i = 0; i < journal.moveCount; ++i) {
+        NextJournalMove(lines, move);
+        if (!MoveIn(folder, move, step)) {
+            RollBackJournal(folder, journal, nullptr);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RollBackJournal(std::string_view folder, const Journal& journal, JournalStep step)
+{
+    // Last move first, so each file returns over what the later ones left.
+    bool whole = true;
+    for (std::size_t i = journal.moveCount; i > 0; --i) {
+        std::string_view lines = journal.moveLines;
+        JournalMove move;
+        for (std::size_t j = 0; j < i; ++j)
+            NextJournalMove(lines, move);
+        whole = MoveBack(folder, move) && whole;
+        Step(step);
+    }
+    return whole;
+}
+
+void CompleteJournal(std::string_view folder, const Journal& journal, JournalStep step)
+{
+    std::string_view lines = journal.moveLines;
+    JournalMove move;
+    for (std::size_t i = 0; i < journal.moveCount; ++i) {
+        NextJournalMove(lines, move);
+        SetFileAttributesW(WideText(InFolder(folder, move.target).View()).c_str(), FILE_ATTRIBUTE_ARCHIVE);
+        if (move.hadTarget) {
+            DeleteAnyFile(BackupOf(folder, move.target).View());
+            Step(step);
+        }
+    }
+}
+
+Recovery RecoverFolder(std::string_view folder, bool dropPending)
+{
+    const PathText journalPath = InFolder(folder, JournalFileName);
+    Recovery recovery = Recovery::nothing;
+    if (AttributesOf(journalPath.View()) != INVALID_FILE_ATTRIBUTES) {
+        HeapText text;
+        Journal journal;
+        if (!ReadSmallFile(journalPath.View(), MaxJournalBytes, text) ||
+            ReadJournal(text.View(), journal) != RecordError::none) {
+            recovery = Recovery::unreadable;
+        } else if (journal.committed) {
+            CompleteJournal(folder, journal, nullptr);
+            recovery = Recovery::completed;
+        } else {
+            recovery = RollBackJournal(folder, journal, nullptr) ? Recovery::rolledBack : Recovery::stuck;
+        }
+    }
+    if (recovery == Recovery::stuck) {
+        WriteOutcomeFile(folder, static_cast<int>(StubExit::rolledBack), RecoveryText(recovery));
+        return recovery;
+    }
+    ClearStrayBackups(folder);
+    if (dropPending)
+        DeletePendingFiles(folder, [](std::string_view) { return false; });
+    DeleteAnyFile(journalPath.View());
+    if (recovery != Recovery::nothing)
+        WriteOutcomeFile(folder, static_cast<int>(RecoveryExit(recovery)), RecoveryText(recovery));
+    return recovery;
+}
+
+void WriteOutcomeFile(std::string_view folder, int code, std::string_view text)
+{
+    char buffer[2048];
+    RecordText out(buffer, sizeof buffer);
+    WriteOutcome(out, code, text);
+    if (!out.Cut())
+        WriteFlushed(InFolder(folder, OutcomeFileName).View(), out.Text());
+}

@@ -1,0 +1,187 @@
+// A stub killed outright (its Linux process, the closest thing to a power
+// loss) after each step of its journal: the next start, of the stub or of
+// freshet.exe in any mode, leaves the whole old release or the whole new one,
+// with no backup, download or journal left over.
+#include "StubTestSupport.h"
+
+#include "HostCommand.h"
+
+#include "common/WineSupport.h"
+#include "update/stub/StubRules.h"
+#include "winutil/ProfileFile.h"
+#include "winutil/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// A release of freshet.exe's folder: the product, a library, a new file and
+// update.ini with the next version.
+struct UpdaterFolder {
+    ReleaseFolder release{"Journal App"};
+    const std::string log = release.Record() + ".log";
+    const std::string boxes = release.Record() + ".boxes";
+    EnvVarScope logTo{"KDUPDATER_LOG", log};
+    EnvVarScope boxesTo{"KDAGENT_MESSAGE_LOG", boxes};
+
+    UpdaterFolder()
+    {
+        CopyFileA(BuildProgram("freshet.exe").c_str(), Freshet().c_str(), FALSE);
+        release.Add("lib.dll", "old library");
+        Settings("update.ini", "1.0");
+    }
+    std::string Freshet() const { return release.PathOf("freshet.exe"); }
+    void Settings(const std::string& name, const std::string& version) const
+    {
+        release.Add(name, "[UpdateInfo]\r\nProcessName=app.exe\r\nVersion=" + version +
+                              "\r\nInfoURL=http://127.0.0.1:9/none.txt\r\n");
+    }
+    void AddPendingRelease() const
+    {
+        release.AddPending("app.exe.uTMP", release.NewProduct());
+        release.AddPending("lib.dll.uTMP", "new library");
+        release.AddPending("new.txt.uTMP", "a new file");
+        Settings("update.ini.uTMP", "2.0");
+        SetFileAttributesA(release.PathOf("update.ini.uTMP").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+    }
+    std::string Manifest() const { return release.ManifestOf({"app.exe", "lib.dll", "new.txt", "update.ini"}); }
+};
+
+// Kills every host process whose command line holds the mark (the stub's
+// process title is its Windows command line).
+void KillOutright(const std::string& mark)
+{
+    // On the host's own drive, where the host's shell can write its files.
+    const std::string folder = BuildProgram("kdhost-" + mark + "\\");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    // "[.]" keeps the shell that runs this from matching itself.
+    HostOutput(folder, "pgrep -f Zeredira3[.]exe.*" + mark + " | xargs -r kill -KILL");
+    DeleteFileA((folder + "host-output.txt").c_str());
+    DeleteFileA((folder + "host-done.txt").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+bool WriteFileOnce(const std::string& path, const std::string& content)
+{
+    try {
+        WriteWholeFile(path, content);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Runs freshet.exe with the arguments to its end; the product it may start
+// records itself.
+DWORD RunFreshet(const UpdaterFolder& folder, const std::string& arguments)
+{
+    const UniqueKernelHandle process = StartProcess("\"" + folder.Freshet() + "\" " + arguments);
+    return WaitForExit(process.get(), 60000);
+}
+
+TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNextStart)
+{
+    UpdaterFolder folder;
+    const ReleaseFolder& release = folder.release;
+    const FolderState old = ReadFolder(release.Folder());
+    folder.AddPendingRelease();
+    FolderState fresh = old;
+    fresh["app.exe"] = {release.NewProduct(), 0};
+    fresh["lib.dll"] = {"new library", 0};
+    fresh["new.txt"] = {"a new file", 0};
+    fresh["update.ini"] = {ReadWholeFile(release.PathOf("update.ini.uTMP")), 0};
+    DeleteFileA(release.PathOf("app.exe.uTMP").c_str());
+    DeleteFileA(release.PathOf("lib.dll.uTMP").c_str());
+    DeleteFileA(release.PathOf("new.txt.uTMP").c_str());
+    DeleteFileA(release.PathOf("update.ini.uTMP").c_str());
+
+    const std::string eventName = "KdStubHalted-" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventA(nullptr, FALSE, FALSE, eventName.c_str()));
+    const EnvVarScope haltEvent("KDSTUB_HALT_EVENT", eventName);
+    int olds = 0;
+    int news = 0;
+    // The product's starts: each one comes after freshet.exe has done its
+    // work in the folder (and let go of its lock).
+    std::size_t starts = 0;
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("halted after step " + std::to_string(step));
+        ASSERT_LT(step, 40) << "the stub never finished";
+        folder.AddPendingRelease();
+        const std::string mark =
+            "kdhalt-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(step) + "x";
+        const ScratchFolder own("kdstubrun");
+        const std::string stub = own.CopyIn(BuildProgram("Zeredira3.exe"), "Zeredira3.exe");
+        own.AddFile(ManifestFileName, folder.Manifest());
+        bool finished = false;
+        {
+            const EnvVarScope halt("KDSTUB_HALT_AT_STEP", std::to_string(step));
+            const UniqueKernelHandle process =
+                StartProcess("\"" + stub + "\" \"" + folder.Freshet() + "\" +/" + mark + "0");
+            const HANDLE both[] = {halted.get(), process.get()};
+            const DWORD which = WaitForMultipleObjects(2, both, FALSE, 60000);
+            ASSERT_TRUE(which == WAIT_OBJECT_0 || which == WAIT_OBJECT_0 + 1);
+            finished = which == WAIT_OBJECT_0 + 1;
+            if (!finished) {
+                try {
+                    KillOutright(mark);
+                } catch (...) {
+                    TerminateProcess(process.get(), 1);
+                    throw;
+                }
+                ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0) << "killed";
+            }
+        }
+        if (!finished) {
+            // The next start: the stub again (handed no manifest), freshet's
+            // launcher mode, or a silent update that finds no server.
+            switch (step % 3) {
+            case 0:
+                EXPECT_EQ(RunStub("\"" + folder.Freshet() + "\" +/next0"), static_cast<DWORD>(StubExit::badManifest));
+                ++starts;
+                break;
+            case 1:
+                EXPECT_EQ(RunFreshet(folder, ""), 0u);
+                ++starts;
+                break;
+            default:
+                EXPECT_EQ(RunFreshet(folder, "/silent 0"), 0u);
+                break;
+            }
+        }
+        starts += finished;
+        EXPECT_EQ(release.WaitForRecords(starts).size(), starts);
+        const FolderState now = ReadFolder(release.Folder());
+        EXPECT_TRUE(now == old || now == fresh) << "a mixed release";
+        olds += now == old;
+        news += now == fresh;
+        // The next round starts from the old release, once a product that
+        // was started has let go of its file.
+        for (const auto& [name, state] : old) {
+            SetFileAttributesA(release.PathOf(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(PumpUntil([&] { return WriteFileOnce(release.PathOf(name), state.content); }, 10000)) << name;
+        }
+        DeleteFileA(release.PathOf("new.txt").c_str());
+        if (finished) {
+            EXPECT_EQ(now, fresh) << "a stub that was not stopped installs the release";
+            break;
+        }
+    }
+    EXPECT_GT(olds, 0) << "a stub killed before its commit rolls back";
+    EXPECT_GT(news, 1) << "a stub killed after its commit completes";
+
+    // Left by a stub of an earlier version: a backup and a download of the
+    // product, no journal. The product comes back; it never becomes freshet.exe.
+    const std::string updater = ReadWholeFile(folder.Freshet());
+    DeleteFileA(release.PathOf("app.exe").c_str());
+    release.Add("app.exe.uBAK", release.OldProduct());
+    release.AddPending("app.exe.uTMP", "a product the crashed install left");
+    EXPECT_EQ(RunFreshet(folder, ""), 0u);
+    EXPECT_EQ(release.WaitForRecords(starts + 1).size(), starts + 1);
+    EXPECT_EQ(ReadWholeFile(folder.Freshet()), updater);
+    EXPECT_EQ(ReadFolder(release.Folder()), old);
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// freshet.exe hands over to the real stub, end to end: the stub runs from a
+// private folder, waits for a product that ignores the close request and
+// holds a data file, installs only the files the engine checked, and every
+// outcome that is not an install is told by the next freshet.exe run.
+#include "HttpTestServer.h"
+#include "common/ScratchFolder.h"
+#include "common/Utils.h"
+#include "common/WineSupport.h"
+#include "update/auStubLaunch.h"
+#include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+    }
+    return lines;
+}
+
+std::string TempFolder()
+{
+    char folder[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return folder;
+}
+
+std::set<std::string> PrivateFolders()
+{
+    std::set<std::string> names;
+    for (const FoundFile& found : FindFiles(TempFolder() + PrivateFolderPrefix + "*"))
+        names.insert(TempFolder() + found.name + "\\");
+    return names;
+}
+
+// A product folder: freshet.exe, the product (the stand-in, which starts the
+// updater with its own window), a data file, and a release of the product,
+// the data file and update.ini on the test server.
+struct InstallRun {
+    HttpTestServer server;
+    ScratchFolder folder{"freshet install"};
+    const std::string record = folder.PathOf("record.txt");
+    const std::string events = folder.PathOf("events.txt");
+    const std::string messages = folder.PathOf("messages.txt");
+    const std::string log = folder.PathOf("freshet.log");
+    EnvVarScope recordTo{"KD_STUB_RECORD", record};
+    EnvVarScope eventsTo{"KD_STUB_EVENTS", events};
+    EnvVarScope messagesTo{"KDAGENT_MESSAGE_LOG", messages};
+    EnvVarScope logTo{"KDUPDATER_LOG", log};
+    const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+    const std::string newProduct = product + "-new release-";
+    const std::set<std::string> foldersBefore = PrivateFolders();
+
+    InstallRun()
+    {
+        folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
+        folder.AddFile("app\\app.exe", product);
+        folder.AddFile("app\\data.txt", "old data");
+        WriteWholeFile(App("update.ini"), Settings("1.0"));
+        server.PutFile("app.exe", newProduct);
+        server.PutFile("data.txt", "new data");
+        server.PutFile("update.ini", Settings("2.0"));
+        server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n#url0=" +
+                                       server.Url("/data.txt") + "\r\n#url3=" + server.Url("/update.ini") + "\r\n");
+    }
+    std::string App(const std::string& name) const { return folder.PathOf("app\\" + name); }
+    // The test server publishes unsigned releases over plain http.
+    std::string Settings(const std::string& version) const
+    {
+        return "[UpdateInfo]\r\nProcessName=app.exe\r\nVersion=" + version + "\r\nInfoURL=" + server.Url("/info.txt") +
+               "\r\nAllowUnverifiedUpdates=1\r\n";
+    }
+    // Starts the product, which starts the updater, and confirms the update.
+    UniqueKernelHandle StartProduct(const std::string& options) const
+    {
+        UniqueKernelHandle running = StartProcess("\"" + App("app.exe") + "\" --updater " + options);
+        EXPECT_TRUE(PressYesIn(App("freshet.exe"))) << "the updater asks";
+        return running;
+    }
+    std::vector<std::string> Starts() const { return Lines(ReadWholeFile(record)); }
+    // The private folder of this run's stub, once it exists.
+    std::string StubFolder() const
+    {
+        std::string found;
+        PumpUntil(
+            [&] {
+                for (const std::string& name : PrivateFolders()) {
+                    if (!foldersBefore.count(name) && FileExists(name + "Zeredira3.exe"))
+                        found = name;
+                }
+                return !found.empty();
+            },
+            60000);
+        return found;
+    }
+    bool HasPending() const { return !FindFiles(App("*.uTMP")).empty() || !FindFiles(App("*.uBAK")).empty(); }
+};
+
+// The DACL of a path: protected, and each entry's SID.
+struct Dacl {
+    bool isProtected = false;
+    std::vector<std::string> sids;
+};
+
+Dacl DaclOf(const std::string& path)
+{
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    Dacl result;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return result;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    result.isProtected = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)))
+            continue;
+        char* text = nullptr;
+        ConvertSidToStringSidA(&ace->SidStart, &text);
+        result.sids.push_back(text ? text : "?");
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+std::string OwnSid()
+{
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    char buffer[256];
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    char* text = nullptr;
+    ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::string sid = text ? text : "";
+    LocalFree(text);
+    return sid;
+}
+
+bool OpensForWriting(const std::string& path)
+{
+    const UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                      FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    return static_cast<bool>(file);
+}
+
+TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce)
+{
+    InstallRun run;
+    // Strays beside the release: a cut download, anyone's file.
+    run.folder.AddFile("app\\helper.exe.uTMP", "a stray program");
+    run.folder.AddFile("app\\version.dll.uTMP", "a stray library");
+    const std::string updater = ReadWholeFile(run.App("freshet.exe"));
+
+    const UniqueKernelHandle product =
+        run.StartProduct("--ignore-close --hold-data data.txt --exit-after 12000");
+    const std::string stubFolder = run.StubFolder();
+    ASSERT_FALSE(stubFolder.empty()) << "the stub runs from a private folder";
+    // While the stub waits: only the caller may use its folder, and nobody
+    // may write the stub or its manifest.
+    // Wine reports a DACL made from the host's file mode (the owner, and
+    // SYSTEM for it), not the one set: what it can show is that nobody else
+    // is granted anything.
+    for (const std::string& path : {stubFolder.substr(0, stubFolder.size() - 1), stubFolder + "manifest.txt",
+                                     stubFolder + "Zeredira3.exe"}) {
+        const Dacl dacl = DaclOf(path);
+        EXPECT_NE(std::find(dacl.sids.begin(), dacl.sids.end(), OwnSid()), dacl.sids.end()) << path;
+        for (const std::string& sid : dacl.sids)
+            EXPECT_TRUE(sid == OwnSid() || sid == "S-1-5-18") << path << " grants " << sid;
+    }
+    EXPECT_TRUE(PumpUntil([&] { return !OpensForWriting(stubFolder + "manifest.txt"); }, 10000))
+        << "the stub holds its manifest";
+    EXPECT_FALSE(OpensForWriting(stubFolder + "Zeredira3.exe"));
+    EXPECT_EQ(run.Starts().size(), 1u) << "nothing started while the product runs";
+    EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "old data") << "nothing replaced while the product runs";
+
+    EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return run.Starts().size() >= 2; }, 60000));
+    Sleep(1500);
+    const std::vector<std::string> starts = run.Starts();
+    ASSERT_EQ(starts.size(), 2u) << "started once more, after it had ended";
+    EXPECT_NE(starts[1].find("|" + std::to_string(run.newProduct.size()) + "|"), std::string::npos) << starts[1];
+    EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "new data");
+    EXPECT_EQ(ProfileFile(run.App("update.ini")).ReadString("UpdateInfo", "Version"), "2.0")
+        << ReadWholeFile(run.log) << ReadWholeFile(run.events);
+    EXPECT_EQ(ReadWholeFile(run.App("freshet.exe")), updater) << "no stray became the updater";
+    EXPECT_FALSE(FileExists(run.App("helper.exe")));
+    EXPECT_FALSE(FileExists(run.App("version.dll")));
+    EXPECT_FALSE(run.HasPending());
+    EXPECT_NE(ReadWholeFile(run.events).find("close request ignored"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(run.messages), "") << "an install is no news";
+
+    // The next start removes the private folder of the stub that has ended.
+    EXPECT_EQ(WaitForExit(StartProcess("\"" + run.App("freshet.exe") + "\" /silent 0").get(), 60000), 0u);
+    EXPECT_FALSE(FileExists(stubFolder + "Zeredira3.exe"));
+    EXPECT_EQ(GetFileAttributesA(stubFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(FreshetInstall, ADownloadChangedAfterTheCheckIsRefusedAndTold)
+{
+    InstallRun run;
+    const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-after 15000");
+    ASSERT_FALSE(run.StubFolder().empty());
+    // The engine checked the download; now it changes before the stub moves it.
+    SetFileAttributesA(run.App("app.exe.uTMP").c_str(), FILE_ATTRIBUTE_NORMAL);
+    WriteWholeFile(run.App("app.exe.uTMP"), run.product + "-tampered-");
+
+    EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return !ReadWholeFile(run.messages).empty(); }, 60000));
+    EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
+    EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "old data");
+    EXPECT_EQ(ProfileFile(run.App("update.ini")).ReadString("UpdateInfo", "Version"), "1.0");
+    EXPECT_FALSE(run.HasPending());
+    EXPECT_FALSE(FileExists(run.App("update.outcome"))) << "told once";
+    EXPECT_EQ(ReadWholeFile(run.messages), "Freshet!|10|The update was not installed: app.exe does not match the "
+                                           "SHA-256 digest the updater checked: nothing was replaced.\n");
+    EXPECT_NE(ReadWholeFile(run.log).find("install outcome 9: app.exe does not match"), std::string::npos);
+    ASSERT_TRUE(PumpUntil([&] { return run.Starts().size() >= 2; }, 30000)) << "the old product runs again";
+}
+
+TEST(FreshetInstall, WhenTheWaitEndsNothingIsReplacedNothingStartedAndTheNextRunTells)
+{
+    InstallRun run;
+    const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "1500");
+    const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-after 8000");
+    ASSERT_FALSE(run.StubFolder().empty());
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(run.App("update.outcome")); }, 60000));
+    EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
+    Sleep(1500);
+    EXPECT_EQ(run.Starts().size(), 1u) << "never started a second time";
+    EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
+    EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "old data");
+    EXPECT_FALSE(run.HasPending());
+
+    // The next run (here launcher mode) starts the product and tells why the
+    // update is missing; the run after it says nothing more.
+    EXPECT_EQ(WaitForExit(StartProcess("\"" + run.App("freshet.exe") + "\"").get(), 60000), 0u);
+    EXPECT_EQ(ReadWholeFile(run.messages), "Freshet!|10|The update was not installed: the product was still running "
+                                           "when the wait ended: nothing was replaced.\n");
+    EXPECT_FALSE(FileExists(run.App("update.outcome")));
+    EXPECT_EQ(WaitForExit(StartProcess("\"" + run.App("freshet.exe") + "\"").get(), 60000), 0u);
+    EXPECT_EQ(Lines(ReadWholeFile(run.messages)).size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return run.Starts().size() >= 3; }, 30000));
+}
+
+}  // namespace
