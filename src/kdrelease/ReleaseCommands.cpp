@@ -60,8 +60,8 @@ std::string ReadMessage(const std::string& name, Problems& problems)
 ReleaseSettings CheckedSettings(const ReleaseOptions& options, std::chrono::system_clock::time_point now,
                                 Problems& problems)
 {
-    ReleaseSettings settings{options.version, options.product, ReleaseBase(options.baseURL), {}, options.moreInfo,
-                             {}, {}};
+    ReleaseSettings settings{
+        options.version, options.product, ReleaseBase(options.baseURL), {}, options.moreInfo, {}, {}};
     problems.Add(VersionProblem(options.version));
     problems.Add(ProductProblem(options.product));
     problems.Add(BaseURLProblem(options.baseURL, options.allowHttp));
@@ -106,7 +106,7 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     if (!options.force && fs::exists(output, error))
         problems.Add(Utf8OfPath(output) + " already exists; --force replaces it");
     const P256Key key = ReadKey(options.key);
-    const ReleaseFolder release = ReadReleaseFolder(folder, InfoFileName);
+    const ReleaseFolder release = ReadReleaseFolder(folder, {InfoFileName});
     for (const std::string& problem : release.problems)
         problems.Add(problem);
     if (release.files.empty())
@@ -138,14 +138,18 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
 int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system_clock::time_point now)
 {
     const fs::path infoPath = PathOfUtf8(options.operands[0]);
-    VerifyRequest request{ReadFileBytes(infoPath), options.publicKey, options.product, options.installed,
-                          UtcTimeOf(now), std::nullopt};
+    VerifyRequest request{ReadFileBytes(infoPath), options.publicKey, options.product,
+                          options.installed,       UtcTimeOf(now),    std::nullopt};
     std::vector<std::string> folderProblems;
     if (options.operands.size() == 2) {
         const fs::path folder = PathOfUtf8(options.operands[1]);
         std::error_code error;
-        const bool inside = fs::equivalent(infoPath.parent_path().empty() ? "." : infoPath.parent_path(), folder, error);
-        ReleaseFolder release = ReadReleaseFolder(folder, inside ? Utf8OfPath(infoPath.filename()) : std::string());
+        const bool inside =
+            fs::equivalent(infoPath.parent_path().empty() ? "." : infoPath.parent_path(), folder, error);
+        std::vector<std::string> skip = {InfoFileName};
+        if (inside)
+            skip.push_back(Utf8OfPath(infoPath.filename()));
+        ReleaseFolder release = ReadReleaseFolder(folder, skip);
         request.folder = std::move(release.files);
         folderProblems = std::move(release.problems);
     }
@@ -161,8 +165,9 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
     out << options.operands[0] << ": " << report.outcome << "\n";
     if (request.folder)
         out << options.operands[1] << ": "
-            << (request.folder->size() == 1 ? "its file matches"
-                                             : "each of its " + std::to_string(request.folder->size()) + " files matches")
+            << (request.folder->size() == 1
+                    ? "its file matches"
+                    : "each of its " + std::to_string(request.folder->size()) + " files matches")
             << " its signed digest and size\n";
     return 0;
 }

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-// The name of the information file make writes into the release folder.
+// The name of the information file make writes into the release folder; it
+// is never a file of the release.
 inline constexpr const char* InfoFileName = "info.txt";
 
 // 0 done (verify: the release would be installed), 1 refused or failed, 2 a

@@ -99,7 +99,9 @@ struct Sha256::State {
     TauSha256 hash;
 };
 
-Sha256::Sha256() : state_(std::make_unique<State>()) {}
+Sha256::Sha256() : state_(std::make_unique<State>())
+{
+}
 
 Sha256::~Sha256() = default;
 

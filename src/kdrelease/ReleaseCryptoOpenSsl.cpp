@@ -9,8 +9,7 @@
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
+template <typename T, void (*Free)(T*)> struct Freer {
     void operator()(T* object) const { Free(object); }
 };
 using PKey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
@@ -47,8 +46,7 @@ PKey KeyFromParts(std::string_view xy, std::string_view d)
     const PKeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     EVP_PKEY* key = nullptr;
     Check(params && context && EVP_PKEY_fromdata_init(context.get()) > 0 &&
-              EVP_PKEY_fromdata(context.get(), &key, scalar ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,
-                                params.get()) > 0,
+              EVP_PKEY_fromdata(context.get(), &key, scalar ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get()) > 0,
           "importing the key");
     return PKey(key);
 }

@@ -72,7 +72,7 @@ void WriteReleaseFile(const fs::path& path, std::string_view bytes, bool replace
         throw ReleaseError("cannot write " + Utf8OfPath(path));
 }
 
-ReleaseFolder ReadReleaseFolder(const fs::path& folder, std::string_view skip)
+ReleaseFolder ReadReleaseFolder(const fs::path& folder, const std::vector<std::string>& skip)
 {
     std::error_code error;
     fs::directory_iterator entries(folder, error);
@@ -82,7 +82,8 @@ ReleaseFolder ReadReleaseFolder(const fs::path& folder, std::string_view skip)
     std::vector<std::pair<std::string, fs::path>> names;
     for (const fs::directory_entry& entry : entries) {
         const std::string name = Utf8OfPath(entry.path().filename());
-        if (LowerAscii(name) == LowerAscii(skip))
+        if (std::any_of(skip.begin(), skip.end(),
+                        [&](const std::string& other) { return LowerAscii(name) == LowerAscii(other); }))
             continue;
         if (entry.is_directory(error))
             result.problems.push_back(name + ": a folder; the updater installs the files of one folder only");

@@ -24,14 +24,15 @@ std::string Utf8OfPath(const std::filesystem::path& path);
 std::string ReadFileBytes(const std::filesystem::path& path);
 // Writes a file that must not exist yet unless `replace`; a private one is
 // readable by its owner only. Throws ReleaseError.
-void WriteReleaseFile(const std::filesystem::path& path, std::string_view bytes, bool replace, bool privateFile = false);
+void WriteReleaseFile(const std::filesystem::path& path, std::string_view bytes, bool replace,
+                      bool privateFile = false);
 
 // The files of a release folder, sorted by name (bytes), each with its size
-// and SHA-256, without the file `skip` (a name, any ASCII case); `problems`
+// and SHA-256, without the files named in `skip` (any ASCII case); `problems`
 // names every entry the engine could not install: a subfolder, two names
 // that differ only in case. Throws ReleaseError when the folder cannot be read.
 struct ReleaseFolder {
     std::vector<ReleaseFile> files;
     std::vector<std::string> problems;
 };
-ReleaseFolder ReadReleaseFolder(const std::filesystem::path& folder, std::string_view skip);
+ReleaseFolder ReadReleaseFolder(const std::filesystem::path& folder, const std::vector<std::string>& skip);

@@ -72,9 +72,8 @@ std::string Line(std::string_view key, std::string_view value)
 // A whole number of decimal digits from `low` to `high`; nothing otherwise.
 std::optional<int> WholeNumber(std::string_view text, int low, int high)
 {
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     const int value = std::stoi(std::string(text));
     if (value < low || value > high)
@@ -241,8 +240,8 @@ std::string ReadBackProblem(std::string_view signedFile, const ReleaseSettings& 
 std::string UtcTimeText(const TauUtcTime& time)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", time.date.year, time.date.month,
-                  time.date.day, time.hour, time.minute, time.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", time.date.year, time.date.month, time.date.day,
+                  time.hour, time.minute, time.second);
     return text;
 }
 
@@ -255,6 +254,7 @@ TauUtcTime UtcTimeOf(std::chrono::system_clock::time_point moment)
     const hh_mm_ss time(second - day);
     return {{static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
              static_cast<int>(static_cast<unsigned>(date.day()))},
-            static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+            static_cast<int>(time.hours().count()),
+            static_cast<int>(time.minutes().count()),
             static_cast<int>(time.seconds().count())};
 }

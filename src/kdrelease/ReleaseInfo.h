@@ -25,8 +25,8 @@ struct ReleaseFile {
 struct ReleaseSettings {
     std::string version;
     std::string product;
-    std::string baseURL;  // ends with "/" (ReleaseBase)
-    std::string message;  // empty: no message block
+    std::string baseURL;      // ends with "/" (ReleaseBase)
+    std::string message;      // empty: no message block
     std::string moreInfoURL;  // empty: none
     std::optional<TauUtcTime> expires;
     std::optional<int> rollout;  // percent

@@ -54,18 +54,20 @@ struct VerbName {
     ReleaseVerb verb;
     std::size_t minOperands;
     std::size_t maxOperands;
+    std::string_view operandsText;
 };
 constexpr std::array<VerbName, 5> Verbs = {{
-    {"keygen", ReleaseVerb::Keygen, 1, 1},
-    {"make", ReleaseVerb::Make, 1, 1},
-    {"verify", ReleaseVerb::Verify, 1, 2},
-    {"help", ReleaseVerb::Help, 0, 0},
-    {"--help", ReleaseVerb::Help, 0, 0},
+    {"keygen", ReleaseVerb::Keygen, 1, 1, "one key file"},
+    {"make", ReleaseVerb::Make, 1, 1, "one folder"},
+    {"verify", ReleaseVerb::Verify, 1, 2, "the information file and maybe a folder"},
+    {"help", ReleaseVerb::Help, 0, 0, "nothing more"},
+    {"--help", ReleaseVerb::Help, 0, 0, "nothing more"},
 }};
 
 const VerbName& FindVerb(std::string_view name)
 {
-    const auto found = std::find_if(Verbs.begin(), Verbs.end(), [&](const VerbName& verb) { return verb.name == name; });
+    const auto found =
+        std::find_if(Verbs.begin(), Verbs.end(), [&](const VerbName& verb) { return verb.name == name; });
     if (found == Verbs.end())
         throw UsageError("unknown sub-command \"" + std::string(name) + "\" (keygen, make, verify, help)");
     return *found;
@@ -73,8 +75,9 @@ const VerbName& FindVerb(std::string_view name)
 
 const OptionSpec& FindOption(ReleaseVerb verb, std::string_view verbName, std::string_view name)
 {
-    const auto found = std::find_if(Options.begin(), Options.end(),
-                                    [&](const OptionSpec& option) { return option.verb == verb && option.name == name; });
+    const auto found = std::find_if(Options.begin(), Options.end(), [&](const OptionSpec& option) {
+        return option.verb == verb && option.name == name;
+    });
     if (found == Options.end())
         throw UsageError("unknown option --" + std::string(name) + " for " + std::string(verbName));
     return *found;
@@ -131,11 +134,7 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& arguments)
     }
     RequireOptions(verb.verb, verb.name, options);
     if (options.operands.size() < verb.minOperands || options.operands.size() > verb.maxOperands)
-        throw UsageError(std::string(verb.name) + " takes " +
-                         (verb.verb == ReleaseVerb::Verify ? std::string("the information file and maybe a folder")
-                          : verb.verb == ReleaseVerb::Make ? std::string("one folder")
-                          : verb.verb == ReleaseVerb::Keygen ? std::string("one key file")
-                                                             : std::string("nothing more")));
+        throw UsageError(std::string(verb.name) + " takes " + std::string(verb.operandsText));
     return options;
 }
 

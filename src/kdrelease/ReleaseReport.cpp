@@ -24,8 +24,8 @@ public:
     {
         const std::string& text = request_.infoText;
         if (text.size() > TauInfoFileText::Limit)
-            Fail("size", "the engine reads at most " + std::to_string(TauInfoFileText::Limit) + " bytes; this file has " +
-                             std::to_string(text.size()));
+            Fail("size", "the engine reads at most " + std::to_string(TauInfoFileText::Limit) +
+                             " bytes; this file has " + std::to_string(text.size()));
         const auto key = PublisherKeyXY(PublicKeyOfLine(request_.publicKey));
         if (!key)
             Fail("publisher key", "the public key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)");
@@ -41,8 +41,9 @@ public:
     void CheckRules(const TauInfoFileText& info)
     {
         if (request_.product.empty() && !info.Has("product"))
-            Fail("product", "the information file names no product (#product=); a copy whose update.ini names "
-                            "its Product refuses it");
+            Fail("product",
+                 "the information file names no product (#product=); a copy whose update.ini names "
+                 "its Product refuses it");
         Fail("product", ProductFailure(info, request_.product));
         Fail("expiry", ExpiryFailure(info, request_.now));
         Fail("version", VersionFormFailure(info));
@@ -56,7 +57,8 @@ public:
             if (!PendingNameOfURL(url))
                 Fail("file names", "the engine refuses the name of " + url);
             if (!SizeOf(info, number) && info.Has(SizeKey(number)))
-                Fail("sizes", "the size of " + url + " is not a decimal number: \"" + info.Value(SizeKey(number)) + "\"");
+                Fail("sizes",
+                     "the size of " + url + " is not a decimal number: \"" + info.Value(SizeKey(number)) + "\"");
         }
     }
 
@@ -95,8 +97,8 @@ public:
             return std::move(report_);
         const std::string version = info.Value("version");
         if (!request_.installed.empty() && CompareVersions(version, request_.installed) <= 0) {
-            report_.outcome = "an installed " + request_.installed + " would find no update (the file offers " +
-                              version + ")";
+            report_.outcome =
+                "an installed " + request_.installed + " would find no update (the file offers " + version + ")";
             return std::move(report_);
         }
         const std::size_t count = info.FileList().size();

@@ -25,7 +25,7 @@ struct VerifyRequest {
 };
 
 struct RuleFailure {
-    std::string rule;    // "signature", "product", "expiry", ...
+    std::string rule;  // "signature", "product", "expiry", ...
     std::string reason;
     bool operator==(const RuleFailure&) const = default;
 };
@@ -37,8 +37,7 @@ struct VerifyReport {
     std::string outcome;
 };
 
-using SignatureCheck =
-    std::function<bool(std::string_view xy, std::string_view message, std::string_view rs)>;
+using SignatureCheck = std::function<bool(std::string_view xy, std::string_view message, std::string_view rs)>;
 
 VerifyReport VerifyRelease(const VerifyRequest& request, const SignatureCheck& verify);
 
