@@ -31,7 +31,7 @@ TempFolder::~TempFolder()
 
 std::string TempFolder::operator/(std::string_view relative) const
 {
-    return Utf8OfPath(path_ / PathOfUtf8(relative));
+    return Utf8OfPath((path_ / PathOfUtf8(relative)).make_preferred());
 }
 
 std::string TempFolder::Add(std::string_view relative, std::string_view bytes) const
