@@ -111,6 +111,8 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
         problems.Add(problem);
     if (release.files.empty())
         problems.Add(options.operands[0] + " holds no file to release");
+    if (IsInFolder(PathOfUtf8(options.key), folder))
+        problems.Add(options.key + ": the private key is in the release folder, which is published; keep it elsewhere");
     for (const ReleaseFile& file : release.files) {
         if (const std::string problem = FileNameProblem(file.name, ReleaseAddress(settings.baseURL, file.name));
             !problem.empty())
@@ -138,16 +140,17 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
 int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system_clock::time_point now)
 {
     const fs::path infoPath = PathOfUtf8(options.operands[0]);
-    VerifyRequest request{ReadFileBytes(infoPath), options.publicKey, options.product,
-                          options.installed,       UtcTimeOf(now),    std::nullopt};
+    VerifyRequest request;
+    request.infoText = ReadFileBytes(infoPath);
+    request.publicKey = options.publicKey;
+    request.product = options.product;
+    request.installed = options.installed;
+    request.now = UtcTimeOf(now);
     std::vector<std::string> folderProblems;
     if (options.operands.size() == 2) {
         const fs::path folder = PathOfUtf8(options.operands[1]);
-        std::error_code error;
-        const bool inside =
-            fs::equivalent(infoPath.parent_path().empty() ? "." : infoPath.parent_path(), folder, error);
         std::vector<std::string> skip = {InfoFileName};
-        if (inside)
+        if (IsInFolder(infoPath, folder))
             skip.push_back(Utf8OfPath(infoPath.filename()));
         ReleaseFolder release = ReadReleaseFolder(folder, skip);
         request.folder = std::move(release.files);

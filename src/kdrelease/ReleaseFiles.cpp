@@ -50,6 +50,12 @@ std::string Utf8OfPath(const fs::path& path)
     return std::string(text.begin(), text.end());
 }
 
+bool IsInFolder(const fs::path& file, const fs::path& folder)
+{
+    std::error_code error;
+    return fs::equivalent(file.parent_path().empty() ? fs::path(".") : file.parent_path(), folder, error);
+}
+
 std::string ReadFileBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);

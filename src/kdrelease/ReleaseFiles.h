@@ -20,6 +20,9 @@ public:
 std::filesystem::path PathOfUtf8(std::string_view text);
 std::string Utf8OfPath(const std::filesystem::path& path);
 
+// Whether the file stands directly in the folder.
+bool IsInFolder(const std::filesystem::path& file, const std::filesystem::path& folder);
+
 // The whole file. Throws ReleaseError naming the file.
 std::string ReadFileBytes(const std::filesystem::path& path);
 // Writes a file that must not exist yet unless `replace`; a private one is

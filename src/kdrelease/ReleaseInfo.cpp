@@ -232,7 +232,8 @@ std::string ReadBackProblem(std::string_view signedFile, const ReleaseSettings& 
         info.Value("moreinfourl") != settings.moreInfoURL || info.Block("message") != settings.message ||
         info.Method() != umSelfUpgrade)
         return "the engine would read another version, product, more-info address, message or method";
-    if (info.Has("expires") != settings.expires.has_value() || RolloutPercent(info) != settings.rollout.value_or(100))
+    const std::string expires = settings.expires ? UtcTimeText(*settings.expires) : std::string();
+    if (info.Value("expires") != expires || RolloutPercent(info) != settings.rollout.value_or(100))
         return "the engine would read another expiry or rollout";
     return {};
 }

@@ -11,8 +11,12 @@
 #ifdef _WIN32
 #include "winutil/WideText.h"
 
+#include <windows.h>
+
 int wmain(int argc, wchar_t** argv)
 {
+    // Names and messages are printed as UTF-8.
+    SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.push_back(Utf8FromWide(argv[i]));

@@ -181,8 +181,15 @@ TEST(ReleaseCommands, BadInputsAreRefusedEachWithItsReasonAndNothingIsWritten)
     std::filesystem::remove(std::filesystem::path(p.folder) / "info.txt");
     p.temp.Add("release/sub/x.txt", "x");
     p.temp.Add("release/my app.exe", "x");
-    ReleaseRun run = RunKdrelease(p.Make());
+    const std::string published = p.temp.Add("release/publisher.pem", ReadText(p.key));
+    std::vector<std::string> arguments = p.Make();
+    arguments[2] = published;
+    ReleaseRun run = RunKdrelease(arguments);
     EXPECT_EQ(run.code, 1);
+    EXPECT_NE(
+        run.err.find("kdrelease: " + published + ": the private key is in the release folder, which is published"),
+        std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("kdrelease: sub: a folder; the updater installs the files of one folder only"),
               std::string::npos)
         << run.err;
@@ -192,6 +199,7 @@ TEST(ReleaseCommands, BadInputsAreRefusedEachWithItsReasonAndNothingIsWritten)
     // Names the Windows file system itself never holds.
     for (const char* name : {"CON.txt", "setup.exe.uTMP", "trailing.", "APP.exe"})
         p.temp.Add(std::string("release/") + name, "x");
+    std::filesystem::remove(PathOfUtf8(published));
     run = RunKdrelease(p.Make());
     for (const char* name : {"CON.txt", "setup.exe.uTMP", "trailing."})
         EXPECT_NE(run.err.find(std::string("kdrelease: ") + name + ": the engine refuses this name"), std::string::npos)
