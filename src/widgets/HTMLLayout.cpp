@@ -67,6 +67,9 @@ struct FormatState {
 struct LineBox {
     std::size_t consumed = 0;
     bool discardRest = false;
+    // Where the line must end instead: before a word that does not fit, whose
+    // runs the first pass had already placed.
+    std::size_t rewrapAt = std::string_view::npos;
     int width = 0;
     int height = 0;
     int sub = 0;
@@ -151,7 +154,17 @@ public:
             const int lineWidth = std::max(0, params_.rect.Width() - measuring.indent);
             LineBox box;
             box.height = gh;
+            const FormatState lineStart = measuring;
             RunLine(measuring, std::string_view(text).substr(pos), Pass::measure, box, lineWidth, gh);
+            if (box.rewrapAt != std::string_view::npos) {
+                const std::size_t end = box.rewrapAt;
+                measuring = lineStart;
+                box = LineBox();
+                box.height = gh;
+                measuringTags_ = ByteFinder(text, '<');
+                measuringBlanks_ = ByteFinder(text, ' ');
+                RunLine(measuring, std::string_view(text).substr(pos, end), Pass::measure, box, lineWidth, gh);
+            }
             box.height = Add(box.height, params_.lineSpacing);
             result_.width = std::max(result_.width, box.width);
             Place(measuring, box, top);
@@ -161,7 +174,8 @@ public:
                 candidate_ = {};
                 RunLine(drawing, std::string_view(text).substr(pos, box.consumed),
                         params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth, gh);
-                ConfirmTextHit(box, gh);
+                if (candidate_.found)
+                    Report(candidate_);
             }
             pos = box.discardRest ? text.size() : pos + box.consumed;
             const int advance = Add(Add(box.height, box.sub), box.sup);
@@ -201,19 +215,10 @@ private:
         box.left = Add(box.left, state.indent);
     }
 
-    void ConfirmTextHit(const LineBox& box, int gh)
-    {
-        if (!candidate_.found)
-            return;
-        const int bottom = box.Bottom() - box.imageOffset;
-        if (params_.mouseY > bottom - gh && params_.mouseY < bottom)
-            Report(candidate_);
-    }
-
     void Report(const TextHit& hit)
     {
         result_.hit = true;
-        result_.anchor = std::string(hit.value);
+        result_.anchor = DecodeAttribute(hit.value);
         result_.anchorNumber = hit.number;
         result_.anchorRect = hit.rect;
     }
@@ -243,6 +248,7 @@ private:
         std::string scratch;
         std::size_t pos = 0;
         bool ended = false;
+        lineRuns_.clear();
         while (pos < text.size() && !ended) {
             const auto tagAt = static_cast<std::size_t>(tags.Next(text.data() + pos) - text.data());
             std::size_t runEnd = std::min(tagAt, text.size());
@@ -253,7 +259,8 @@ private:
                 runEnd = breaks_.Next(base + pos, base + runEnd) - base;
             }
             if (runEnd > pos) {
-                const std::size_t placed = PlaceRun(state, text.substr(pos, runEnd - pos), pass, box, cursor, scratch);
+                const std::size_t placed =
+                    PlaceRun(state, text.substr(pos, runEnd - pos), pos, pass, box, cursor, scratch);
                 pos += placed;
                 if (pos < runEnd || box.discardRest)
                     break;
@@ -283,11 +290,11 @@ private:
     // The bytes of the run placed on the line: all of it, none when it is
     // left for the next line, or the characters that fit of a run wider than
     // the line.
-    std::size_t PlaceRun(FormatState& state, std::string_view raw, Pass pass, LineBox& box, LineCursor& cursor,
-                         std::string& scratch)
+    std::size_t PlaceRun(FormatState& state, std::string_view raw, std::size_t at, Pass pass, LineBox& box,
+                         LineCursor& cursor, std::string& scratch)
     {
         if (pass == Pass::measure)
-            return MeasureRun(state, raw, box, cursor, scratch);
+            return MeasureRun(state, raw, at, box, cursor, scratch);
         const std::string_view shown = Shown(raw, scratch);
         const MarkupSize size = canvas_.TextExtent(shown);
         if (state.hidden)
@@ -296,7 +303,10 @@ private:
         cursor.x = Add(cursor.x, size.cx);
         if (pass == Pass::draw)
             DrawRun(state, shown, box, before, cursor.x);
-        if (state.inLink && params_.mouseX >= Add(box.left, before) && params_.mouseX < Add(box.left, cursor.x)) {
+        // The link is found over the run's whole text, whatever its font.
+        const int bottom = RunBottom(state, box);
+        if (state.inLink && params_.mouseX >= Add(box.left, before) && params_.mouseX < Add(box.left, cursor.x) &&
+            params_.mouseY >= bottom - size.cy && params_.mouseY < bottom) {
             candidate_.found = true;
             candidate_.open = true;
             candidate_.value = state.linkValue;
@@ -306,8 +316,8 @@ private:
         return raw.size();
     }
 
-    std::size_t MeasureRun(const FormatState& state, std::string_view raw, LineBox& box, LineCursor& cursor,
-                           std::string& scratch)
+    std::size_t MeasureRun(const FormatState& state, std::string_view raw, std::size_t at, LineBox& box,
+                           LineCursor& cursor, std::string& scratch)
     {
         const MarkupSize size = raw.size() <= kFirstProbe || params_.ellipsis
                                     ? canvas_.TextExtent(Shown(raw, scratch))
@@ -329,6 +339,7 @@ private:
             cursor.x = Add(before, canvas_.TextExtent(Shown(raw, scratch)).cx);
         }
         Placed(raw, cursor);
+        lineRuns_.push_back({at, raw});
         return raw.size();
     }
 
@@ -379,12 +390,16 @@ private:
             return raw.size();
         }
         const int before = cursor.x - runWidth;
-        const bool breakBefore =
-            cursor.holdsText &&
-            (cursor.endsInBlank ||
-             BreaksBetween(CharacterBefore(cursor.lastRun, cursor.lastRun.size()), FirstCharacter(raw)));
-        if (!breakBefore && runWidth <= cursor.lineWidth)
-            return raw.size();
+        const bool breakBefore = cursor.holdsText && BreaksBefore(cursor.lastRun, raw);
+        if (!breakBefore && cursor.holdsText) {
+            // A run glued to the text before it goes down with its whole
+            // word, where the line may break before that word.
+            if (const std::size_t wordStart = LastBreak(); wordStart != std::string_view::npos) {
+                box.rewrapAt = wordStart;
+                cursor.x = before;
+                return 0;
+            }
+        }
         std::size_t fits = breakBefore ? 0 : FittingPrefix(raw, cursor.lineWidth - before, scratch);
         if (fits == 0 && !cursor.holdsText)
             fits = NextCharacter(raw, 0); // a line holds at least one character
@@ -401,6 +416,22 @@ private:
     {
         const Utf8Char c = DecodeUtf8At(raw, 0);
         return c.valid ? c.code : 0xFFFD;
+    }
+
+    // Whether a line may end between these neighbouring runs.
+    static bool BreaksBefore(std::string_view before, std::string_view run)
+    {
+        return before.back() == ' ' || BreaksBetween(CharacterBefore(before, before.size()), FirstCharacter(run));
+    }
+
+    // The start of the last run of the line before which the line may end;
+    // npos when the line holds one word.
+    std::size_t LastBreak() const
+    {
+        for (std::size_t i = lineRuns_.size(); i-- > 1;)
+            if (BreaksBefore(lineRuns_[i - 1].raw, lineRuns_[i].raw))
+                return lineRuns_[i].at;
+        return std::string_view::npos;
     }
 
     // The longest start of the run, ending between characters, that is at
@@ -669,7 +700,7 @@ private:
         state.linkValue = FirstQuoted(tag);
         cursor.linkStartX = cursor.x;
         if (state.links == params_.focusLink)
-            result_.focusAnchor = std::string(state.linkValue);
+            result_.focusAnchor = DecodeAttribute(state.linkValue);
         const bool hovered = state.links == params_.hoverLink;
         if (Highlighted(state.links)) {
             state.font.underline = true;
@@ -701,7 +732,7 @@ private:
     void DoFont(FormatState& state, std::string_view tag)
     {
         if (const auto face = AttributeValue(tag, "FACE"))
-            state.font.name = std::string(*face);
+            state.font.name = DecodeAttribute(*face);
         if (const auto color = AttributeValue(tag, " COLOR"))
             state.font.color = ParseHTMLColor(*color);
         if (const auto background = AttributeValue(tag, "BGCOLOR")) {
@@ -759,10 +790,11 @@ private:
     void DrawBody(std::string_view tag)
     {
         const MarkupRect& rect = params_.rect;
-        if (const auto picture = AttributeValue(tag, "BACKGROUND")) {
+        if (const auto value = AttributeValue(tag, "BACKGROUND")) {
+            const std::string picture = DecodeAttribute(*value);
             MarkupSize size;
-            if (canvas_.ImageSize(*picture, size))
-                canvas_.TileImage(*picture, rect);
+            if (canvas_.ImageSize(picture, size))
+                canvas_.TileImage(picture, rect);
         }
         const auto background = AttributeValue(tag, "BGCOLOR");
         if (!background)
@@ -807,9 +839,12 @@ private:
     TagEffect DoImage(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor, int gh)
     {
         ++state.images;
-        const auto source = AttributeValue(tag, "SRC");
+        const auto value = AttributeValue(tag, "SRC");
+        if (!value || state.hidden)
+            return TagEffect::none;
+        const std::string source = DecodeAttribute(*value);
         MarkupSize size;
-        if (!source || state.hidden || !canvas_.ImageSize(*source, size))
+        if (!canvas_.ImageSize(source, size))
             return TagEffect::none;
         const int width = MarkupNumber(AttributeValue(tag, "WIDTH").value_or(""));
         const int height = MarkupNumber(AttributeValue(tag, "HEIGHT").value_or(""));
@@ -835,8 +870,7 @@ private:
         }
         if (pass == Pass::draw) {
             const auto alternative = AttributeValue(tag, "ALT");
-            const std::string_view shown = underMouse && alternative ? *alternative : *source;
-            canvas_.DrawImage(shown, rect, stretch);
+            canvas_.DrawImage(underMouse && alternative ? DecodeAttribute(*alternative) : source, rect, stretch);
         }
         return TagEffect::none;
     }
@@ -862,6 +896,11 @@ private:
     bool imageHit_ = false;
     int blankWidth_ = -1;
     std::string_view text_;
+    struct PlacedRun {
+        std::size_t at; // in the line's text
+        std::string_view raw;
+    };
+    std::vector<PlacedRun> lineRuns_; // placed by the first pass of the line
     ByteFinder measuringTags_{{}, '<'};
     ByteFinder drawingTags_{{}, '<'};
     ByteFinder measuringBlanks_{{}, ' '};

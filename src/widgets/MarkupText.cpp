@@ -98,6 +98,18 @@ std::size_t NumericReferenceAt(std::string_view text, std::size_t at, char32_t& 
     return i + 1 - at;
 }
 
+// The character a numeric reference names: U+FFFD for none, the signs of
+// Windows-1252 for 128 to 159.
+char32_t ReferencedCharacter(char32_t code)
+{
+    if (code >= 0x80 && code <= 0x9F)
+        return kWindows1252High[code - 0x80];
+    if (code == 0 || (code < 0x20 && code != '\t' && code != '\r' && code != '\n') || code == 0x7F ||
+        (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return kReplacement;
+    return code;
+}
+
 // What a numeric reference stands for in the prepared markup. The markup's
 // own signs come escaped, so that they show rather than act; line breaks act
 // as they do in the text.
@@ -109,13 +121,86 @@ void AppendReference(std::string& out, char32_t code)
         out.append("&lt;");
     else if (code == '>')
         out.append("&gt;");
-    else if (code >= 0x80 && code <= 0x9F)
-        AppendUtf8(out, kWindows1252High[code - 0x80]);
-    else if (code == 0 || (code < 0x20 && code != '\t' && code != '\r' && code != '\n') || code == 0x7F ||
-             (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-        AppendUtf8(out, kReplacement);
     else
-        AppendUtf8(out, code);
+        AppendUtf8(out, ReferencedCharacter(code));
+}
+
+// Appends the text with its entities replaced (see ReplaceEntities).
+void AppendReplaced(std::string& out, std::string_view text)
+{
+    // An "&amp;" leaves its second ampersand in place of its ";", in front of
+    // the text after it, where it may begin the next named entity; never a
+    // numeric reference, which is newer than that rule: "&amp;#169;" shows
+    // "&#169;".
+    bool chained = false; // an ampersand stands at i, in place of the ";" there
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t ampersand = i;
+        if (!chained) {
+            const void* found = std::memchr(text.data() + i, '&', text.size() - i);
+            if (!found) {
+                out.append(text.substr(i));
+                return;
+            }
+            ampersand = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+            out.append(text.substr(i, ampersand - i));
+        }
+        const bool completes = chained;
+        chained = false;
+        char32_t code = 0;
+        const std::size_t reference = completes ? 0 : NumericReferenceAt(text, ampersand, code);
+        if (reference) {
+            AppendReference(out, code);
+            i = ampersand + reference;
+            continue;
+        }
+        const Entity* entity = EntityAt(text, ampersand, kEntities);
+        if (entity == &kEntities[0]) {
+            out.push_back('&');
+            i = ampersand + entity->name.size() - 1;
+            chained = true;
+        } else if (entity) {
+            out.append(entity->replacement);
+            i = ampersand + entity->name.size();
+        } else {
+            // An ampersand of no entity shows as itself: escaped, unless it
+            // completes the escape of an "&amp;" or begins an entity of the
+            // run ("&lt;"), which the run step replaces.
+            if (!completes && !EntityAt(text, ampersand, kRunEntities))
+                out.push_back('&');
+            out.push_back('&');
+            i = ampersand + 1;
+        }
+    }
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Tags after which a line or a list item begins: a line break of the text
+// there is no blank between words.
+bool BeginsLine(std::string_view tag)
+{
+    std::size_t name = tag.size() > 1 && tag[1] == '/' ? 2 : 1;
+    std::size_t end = name;
+    while (end < tag.size() && IsLetter(tag[end]))
+        ++end;
+    const std::string_view letters = tag.substr(name, end - name);
+    for (const std::string_view line : {"BR", "HR", "P", "UL", "LI"})
+        if (SameText(letters, line))
+            return true;
+    return false;
+}
+
+bool AfterLineTag(std::string_view text)
+{
+    if (text.empty() || text.back() != '>')
+        return false;
+    const std::size_t open = text.rfind('<');
+    return open != std::string_view::npos && text.find('>', open) == text.size() - 1 &&
+           BeginsLine(text.substr(open));
 }
 
 // Removes every open ... close span (exact case) with its content; an
@@ -163,55 +248,35 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 
 std::string ReplaceEntities(std::string_view text)
 {
-    // An "&amp;" leaves its second ampersand in place of its ";", in front of
-    // the text after it, where it may begin the next named entity; never a
-    // numeric reference, which is newer than that rule: "&amp;#169;" shows
-    // "&#169;".
-    std::string rest(text);
     std::string out;
-    out.reserve(rest.size());
-    std::size_t chained = std::string::npos;
-    std::size_t i = 0;
-    while (i < rest.size()) {
-        const std::size_t ampersand = rest.find('&', i);
-        if (ampersand == std::string::npos) {
-            out.append(rest, i);
-            break;
-        }
-        out.append(rest, i, ampersand - i);
-        char32_t code = 0;
-        const std::size_t reference = ampersand == chained ? 0 : NumericReferenceAt(rest, ampersand, code);
-        if (reference) {
-            AppendReference(out, code);
-            i = ampersand + reference;
-            continue;
-        }
-        const Entity* entity = EntityAt(rest, ampersand, kEntities);
-        if (!entity) {
-            out.push_back('&');
-            i = ampersand + 1;
-        } else if (entity == &kEntities[0]) {
-            out.push_back('&');
-            i = ampersand + entity->name.size() - 1;
-            rest[i] = '&';
-            chained = i;
-        } else {
-            out.append(entity->replacement);
-            i = ampersand + entity->name.size();
-        }
-    }
+    out.reserve(text.size());
+    AppendReplaced(out, text);
     return out;
 }
 
 std::string PrepareMarkup(std::string_view text)
 {
-    std::string prepared = HasChar('&', text) ? ReplaceEntities(text) : std::string(text);
-    const std::size_t hash = prepared.find("<#");
-    if (hash != std::string::npos) {
-        const std::size_t close = prepared.find('>', hash + 2);
+    std::string unhashed;
+    const std::size_t hash = text.find("<#");
+    if (hash != std::string_view::npos) {
+        unhashed = text;
+        const std::size_t close = unhashed.find('>', hash + 2);
         if (close != std::string::npos)
-            prepared.erase(close, 1);
-        prepared.erase(hash, 2);
+            unhashed.erase(close, 1);
+        unhashed.erase(hash, 2);
+        text = unhashed;
+    }
+    // Tags stay as written: their values decode their own entities.
+    std::string prepared;
+    prepared.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t tag = std::min(text.find('<', i), text.size());
+        AppendReplaced(prepared, text.substr(i, tag - i));
+        if (tag == text.size())
+            break;
+        const std::size_t close = text.find('>', tag);
+        i = close == std::string_view::npos ? text.size() : close + 1;
+        prepared.append(text.substr(tag, i - tag));
     }
     if (prepared.find_first_of("\r\n") == std::string::npos)
         return prepared;
@@ -224,6 +289,51 @@ std::string PrepareMarkup(std::string_view text)
             out.append("<BR>");
         else
             out.push_back(c);
+    }
+    return out;
+}
+
+std::string DecodeAttribute(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size();) {
+        const std::size_t ampersand = std::min(value.find('&', i), value.size());
+        out.append(value.substr(i, ampersand - i));
+        if (ampersand == value.size())
+            break;
+        char32_t code = 0;
+        if (const std::size_t reference = NumericReferenceAt(value, ampersand, code)) {
+            AppendUtf8(out, ReferencedCharacter(code));
+            i = ampersand + reference;
+        } else if (const Entity* entity = EntityAt(value, ampersand, kEntities)) {
+            out.append(entity == &kEntities[0] ? "&" : entity->replacement);
+            i = ampersand + entity->name.size();
+        } else if (const Entity* runEntity = EntityAt(value, ampersand, kRunEntities)) {
+            out.append(runEntity->replacement);
+            i = ampersand + runEntity->name.size();
+        } else {
+            out.push_back('&');
+            i = ampersand + 1;
+        }
+    }
+    return out;
+}
+
+std::string BlanksForLineBreaks(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t lineBreak = std::min(text.find_first_of("\r\n", i), text.size());
+        out.append(text.substr(i, lineBreak - i));
+        if (lineBreak == text.size())
+            break;
+        i = std::min(text.find_first_not_of("\r\n", lineBreak), text.size());
+        const bool atEdge = out.empty() || i == text.size();
+        const bool besideBlank = !atEdge && (out.back() == ' ' || out.back() == '\t' || text[i] == ' ' || text[i] == '\t');
+        if (!atEdge && !besideBlank && !AfterLineTag(out))
+            out.push_back(' ');
     }
     return out;
 }
