@@ -159,6 +159,7 @@ public:
             if (box.rewrapAt != std::string_view::npos) {
                 const std::size_t end = box.rewrapAt;
                 measuring = lineStart;
+                SelectFont(measuring.font);
                 box = LineBox();
                 box.height = gh;
                 measuringTags_ = ByteFinder(text, '<');

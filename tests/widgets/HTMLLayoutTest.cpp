@@ -554,6 +554,11 @@ TEST(HTMLLayout, TextGluedToAClosingTagGoesDownWithItsWord)
     EXPECT_EQ(Lines(overlong), (std::vector<std::string>{"aaaabbbbbb", "bb"}))
         << "a glued word wider than the line is broken at the edge";
 
+    FakeCanvas larger;
+    Draw(larger, "aaa <FONT size=\"20\">bb<B>bbbbb. c", 100);
+    EXPECT_EQ(CallFor(larger, "aaa ").rect, (MarkupRect{0, 0, 20, kLine})) << "the line before the word keeps its font";
+    EXPECT_EQ(CallFor(larger, "bb").rect, (MarkupRect{0, kLine, 20, kLine + 22}));
+
     FakeCanvas chain;
     Draw(chain, "x <I>a</I><B>b</B><U>ccccccccc</U>", 50);
     EXPECT_EQ(Lines(chain), (std::vector<std::string>{"x ", "abcccccccc", "c"}))
