@@ -4,6 +4,7 @@
 #include "core/Utf8.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -125,37 +126,82 @@ void AppendReference(std::string& out, char32_t code)
         AppendUtf8(out, ReferencedCharacter(code));
 }
 
-// Appends the text with its entities replaced (see ReplaceEntities).
-void AppendReplaced(std::string& out, std::string_view text)
+bool HasByte(std::string_view text, char byte)
+{
+    return std::memchr(text.data(), byte, text.size()) != nullptr;
+}
+
+// Whether an ampersand stands inside a tag ("<" to the first ">" after it),
+// asked for positions that only grow: each byte is looked at about once.
+class TagTracker {
+public:
+    explicit TagTracker(std::string_view text) : text_(text) {}
+
+    bool InsideTag(std::size_t at)
+    {
+        // The last "<" before `at`, looked for back to the last question.
+        for (std::size_t i = at; i > searched_;) {
+            if (text_[--i] == '<') {
+                open_ = i;
+                break;
+            }
+        }
+        searched_ = at;
+        if (open_ == std::string_view::npos)
+            return false;
+        if (open_ != closeOf_) {
+            closeOf_ = open_;
+            // No ">" after an unclosed tag: none after any later "<" either.
+            close_ = open_ > unclosedFrom_ ? std::string_view::npos : text_.find('>', open_ + 1);
+            if (close_ == std::string_view::npos)
+                unclosedFrom_ = std::min(unclosedFrom_, open_);
+        }
+        return close_ == std::string_view::npos || close_ > at;
+    }
+
+private:
+    std::string_view text_;
+    std::size_t searched_ = 0;
+    std::size_t open_ = std::string_view::npos;
+    std::size_t closeOf_ = std::string_view::npos;
+    std::size_t close_ = std::string_view::npos;
+    std::size_t unclosedFrom_ = std::string_view::npos;
+};
+
+// Appends the text with its entities replaced (see ReplaceEntities); with
+// `tags`, the ampersands inside tags are left as written.
+void AppendReplaced(std::string& out, std::string_view text, TagTracker* tags)
 {
     // An "&amp;" leaves its second ampersand in place of its ";", in front of
     // the text after it, where it may begin the next named entity; never a
     // numeric reference, which is newer than that rule: "&amp;#169;" shows
     // "&#169;".
     bool chained = false; // an ampersand stands at i, in place of the ";" there
-    std::size_t i = 0;
+    std::size_t i = 0;    // the text before i is in `out`
+    std::size_t from = 0; // where the next ampersand is looked for
     while (i < text.size()) {
         std::size_t ampersand = i;
         if (!chained) {
-            const void* found = std::memchr(text.data() + i, '&', text.size() - i);
+            const void* found = std::memchr(text.data() + from, '&', text.size() - from);
             if (!found) {
                 out.append(text.substr(i));
                 return;
             }
             ampersand = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+            from = ampersand + 1;
+            if (tags && tags->InsideTag(ampersand))
+                continue;
             out.append(text.substr(i, ampersand - i));
         }
         const bool completes = chained;
         chained = false;
         char32_t code = 0;
         const std::size_t reference = completes ? 0 : NumericReferenceAt(text, ampersand, code);
+        const Entity* entity = reference ? nullptr : EntityAt(text, ampersand, kEntities);
         if (reference) {
             AppendReference(out, code);
             i = ampersand + reference;
-            continue;
-        }
-        const Entity* entity = EntityAt(text, ampersand, kEntities);
-        if (entity == &kEntities[0]) {
+        } else if (entity == &kEntities[0]) {
             out.push_back('&');
             i = ampersand + entity->name.size() - 1;
             chained = true;
@@ -171,7 +217,22 @@ void AppendReplaced(std::string& out, std::string_view text)
             out.push_back('&');
             i = ampersand + 1;
         }
+        from = i;
     }
+}
+
+// The first "<#": the first "#" after a "<", "#" being the rarer.
+std::size_t FindHash(std::string_view text)
+{
+    for (std::size_t at = 1; at < text.size(); ++at) {
+        const void* found = std::memchr(text.data() + at, '#', text.size() - at);
+        if (!found)
+            break;
+        at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        if (text[at - 1] == '<')
+            return at - 1;
+    }
+    return std::string_view::npos;
 }
 
 bool IsLetter(char c)
@@ -250,14 +311,14 @@ std::string ReplaceEntities(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    AppendReplaced(out, text);
+    AppendReplaced(out, text, nullptr);
     return out;
 }
 
 std::string PrepareMarkup(std::string_view text)
 {
     std::string unhashed;
-    const std::size_t hash = text.find("<#");
+    const std::size_t hash = FindHash(text);
     if (hash != std::string_view::npos) {
         unhashed = text;
         const std::size_t close = unhashed.find('>', hash + 2);
@@ -266,19 +327,16 @@ std::string PrepareMarkup(std::string_view text)
         unhashed.erase(hash, 2);
         text = unhashed;
     }
-    // Tags stay as written: their values decode their own entities.
     std::string prepared;
     prepared.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t tag = std::min(text.find('<', i), text.size());
-        AppendReplaced(prepared, text.substr(i, tag - i));
-        if (tag == text.size())
-            break;
-        const std::size_t close = text.find('>', tag);
-        i = close == std::string_view::npos ? text.size() : close + 1;
-        prepared.append(text.substr(tag, i - tag));
+    if (HasByte(text, '&')) {
+        // Tags stay as written: their values decode their own.
+        TagTracker tags(text);
+        AppendReplaced(prepared, text, &tags);
+    } else {
+        prepared.assign(text);
     }
-    if (prepared.find_first_of("\r\n") == std::string::npos)
+    if (!HasByte(prepared, '\r') && !HasByte(prepared, '\n'))
         return prepared;
     std::string out;
     out.reserve(prepared.size());
@@ -425,12 +483,12 @@ std::string PrefixProcessed(std::string_view text)
     return shown;
 }
 
-std::optional<std::string_view> AttributeValue(std::string_view tag, std::string_view name)
+namespace {
+
+// The first double-quoted string from `from` on (see AttributeValue).
+std::optional<std::string_view> QuotedFrom(std::string_view tag, std::size_t from)
 {
-    const std::size_t at = FindNoCase(tag, name);
-    if (at == std::string_view::npos)
-        return std::nullopt;
-    const std::size_t open = tag.find('"', at + name.size());
+    const std::size_t open = tag.find('"', from);
     if (open == std::string_view::npos)
         return std::nullopt;
     const std::size_t close = tag.find('"', open + 1);
@@ -440,6 +498,60 @@ std::optional<std::string_view> AttributeValue(std::string_view tag, std::string
     if (!rest.empty() && rest.back() == '>')
         rest.remove_suffix(1);
     return rest;
+}
+
+char UpperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether `name`, upper case, stands at `at` in any case.
+bool NameAtNoCase(std::string_view tag, std::size_t at, std::string_view name)
+{
+    if (tag.size() - at < name.size())
+        return false;
+    for (std::size_t i = 1; i < name.size(); ++i)
+        if (UpperAscii(tag[at + i]) != name[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string_view> AttributeValue(std::string_view tag, std::string_view name)
+{
+    const std::size_t at = FindNoCase(tag, name);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    return QuotedFrom(tag, at + name.size());
+}
+
+void AttributeValues(std::string_view tag, std::span<const std::string_view> names,
+                     std::span<std::optional<std::string_view>> values)
+{
+    // For each byte, the names that begin with it and are still looked for.
+    std::uint8_t starting[256] = {};
+    std::uint8_t missing = 0;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        values[k] = names[k].empty() ? QuotedFrom(tag, 0) : std::nullopt;
+        if (names[k].empty())
+            continue;
+        const auto bit = static_cast<std::uint8_t>(1u << k);
+        const char first = names[k][0];
+        starting[static_cast<unsigned char>(first)] |= bit;
+        if (first >= 'A' && first <= 'Z')
+            starting[static_cast<unsigned char>(first - 'A' + 'a')] |= bit;
+        missing |= bit;
+    }
+    for (std::size_t at = 0; at < tag.size() && missing != 0; ++at) {
+        unsigned candidates = starting[static_cast<unsigned char>(tag[at])] & missing;
+        for (std::size_t k = 0; candidates != 0; ++k, candidates >>= 1) {
+            if ((candidates & 1) == 0 || !NameAtNoCase(tag, at, names[k]))
+                continue;
+            missing &= static_cast<std::uint8_t>(~(1u << k));
+            values[k] = QuotedFrom(tag, at + names[k].size());
+        }
+    }
 }
 
 int MarkupNumber(std::string_view value)

@@ -3,6 +3,7 @@
 // form, tag attributes and numbers, and which links and picture sources the
 // shell or the file system may be asked for.
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,10 @@ std::string PrefixProcessed(std::string_view text);
 // ignored) anywhere in the tag; none when the name or the opening quote is
 // missing. An unclosed quote runs to the end of the tag, without its ">".
 std::optional<std::string_view> AttributeValue(std::string_view tag, std::string_view name);
+// AttributeValue of each of up to 8 names, written in upper case, found in
+// one scan of the tag.
+void AttributeValues(std::string_view tag, std::span<const std::string_view> names,
+                     std::span<std::optional<std::string_view>> values);
 
 // The digits at the start of the value as a number, saturating at
 // kMaxMarkupNumber; 0 when it does not begin with a digit.
