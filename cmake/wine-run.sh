@@ -40,6 +40,13 @@ export WINEPREFIX=$prefix
 export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+# Wine maps Windows file names to Unix ones in the locale's character set: in
+# a locale that is not UTF-8 (a bare root shell has none set) a name outside
+# ASCII cannot be created at all, which no Windows machine would refuse.
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+*UTF-8* | *utf8* | *UTF8* | *utf-8*) ;;
+*) export LC_ALL=C.UTF-8 ;;
+esac
 
 find_loader() {
     local package=wine64 path
