@@ -48,7 +48,11 @@ std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode)
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
         throw std::runtime_error("cannot start " + commandLine);
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
-    WaitForSingleObject(process.get(), 60000);
+    // A child that outlives the wait would go on changing the shared prefix.
+    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), STILL_ACTIVE);
+        WaitForSingleObject(process.get(), 5000);
+    }
     if (exitCode)
         GetExitCodeProcess(process.get(), exitCode);
     return ReadAll(output.get());
