@@ -1,7 +1,7 @@
 // Fetches one address into a file with TauCustomHTTP, progress events on, and
 // prints what the run took; bench/bench_http.sh compares it with curl.
 // Usage: bench_http URL FILE [BUFFER-SIZE] [nocache]
-#include "update/auHTTP.h"
+#include "http/auHTTP.h"
 
 #include <windows.h>
 

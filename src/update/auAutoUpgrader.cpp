@@ -5,7 +5,7 @@
 #include "update/auConnection.h"
 #include "update/auDownloadNames.h"
 #include "update/auCng.h"
-#include "update/auHTTPProgress.h"
+#include "http/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"

@@ -1,8 +1,8 @@
-#include "update/auHTTP.h"
+#include "http/auHTTP.h"
 
 #include "HttpRecorder.h"
 #include "HttpTestServer.h"
-#include "update/auHTTPDate.h"
+#include "http/auHTTPDate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "update/auThread.h"
+#include "http/auThread.h"
 
 #include "HttpTestServer.h"
 #include "common/AppMessages.h"

@@ -1,7 +1,7 @@
 #include "auHTTP.h"
 
-#include "update/auHTTPTransfer.h"
-#include "update/auLoginInfo.h"
+#include "http/auHTTPTransfer.h"
+#include "http/auLoginInfo.h"
 
 #include <stdexcept>
 

@@ -1,11 +1,11 @@
 #include "auHTTPTransfer.h"
 
-#include "update/auBlockWriter.h"
-#include "update/auHTTPDate.h"
-#include "update/auHTTPHeaders.h"
-#include "update/auHTTPProgress.h"
-#include "update/auHTTPRequest.h"
-#include "update/auHTTPStatus.h"
+#include "http/auBlockWriter.h"
+#include "http/auHTTPDate.h"
+#include "http/auHTTPHeaders.h"
+#include "http/auHTTPProgress.h"
+#include "http/auHTTPRequest.h"
+#include "http/auHTTPStatus.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>
