@@ -1,9 +1,10 @@
 # The update demo, sourced by scripts/demo.sh after the agent demo (uses root,
 # win_build and wine_run from scripts/common.sh). A local HTTP server publishes
-# an information file and release 2.0 of the demo product, signed as the
-# README's publisher section says (openssl: a P-256 key pair, the digest of
-# each file, the signature); the installed update.ini holds the public key and
-# the product's name. The product 1.0 starts freshet.exe, the user's answers
+# an information file and release 2.0 of the demo product, made and signed by
+# the publisher's command kdrelease (the native build, built here first: a
+# P-256 key pair, then every file of the release folder with its digest and
+# size, the product, an expiry and the signature); the installed update.ini
+# holds the public key and the product's name. The product 1.0 starts freshet.exe, the user's answers
 # come from kdAnswer.exe, and the script prints what changed. Two runs, each in
 # a program folder of its own:
 #   silent:  kdProduct.exe starts "freshet.exe /silent <its window>";
@@ -12,11 +13,11 @@
 # go to $win_build/demo. Can also be run on its own after the x86_64 build:
 #   bash demo/update-demo.sh
 
-# The release beside the installed files: the updater's own copy comes first,
-# so the stub restarts freshet.exe with "/verysilent"; with one argument it is
-# a launcher and starts "ProcessName" of the new update.ini, the product 2.0.
-# After "url" and "url0" the engine reads "url3" (it counts on from the files
-# it has), so update.ini is url3.
+# The release beside the installed files: the updater's own copy comes first
+# (kdrelease lists the files by name), so the stub restarts freshet.exe with
+# "/verysilent"; with one argument it is a launcher and starts "ProcessName"
+# of the new update.ini, the product 2.0. After "url" and "url0" the engine
+# reads "url3" (it counts on from the files it has), so update.ini is url3.
 release_notes='<b>Keldora Demo Product 2.0</b> is out.<br><ul><li>The version shows in <i>bold</i></li><li>Downloads with <font color="clBlue">progress</font></li><li><font color="clRed">Two</font> fixed crashes</li></ul><a href="http://example.com/notes">Release notes</a>'
 
 x11_driver='HKCU\Software\Wine\X11 Driver'
@@ -31,12 +32,22 @@ update_demo() {
     for program in freshet kdProduct kdProduct2 kdAnswer; do
         [ -f "$bin/$program.exe" ] || { echo "update demo: build $program first" >&2; return 1; }
     done
+    local kdrelease=$native_build/bin/kdrelease
+    echo "update demo: building kdrelease (native)"
+    configure_native && cmake --build "$native_build" --target kdrelease -j"$jobs" >/dev/null || return 1
     rm -rf "$work"
     mkdir -p "$work/www" "$shots"
     touch "$work/requests.log"
 
+    # About ten seconds for the product's download, so the progress can be
+    # seen. The engine reads 256 KiB at a time and reports progress after each
+    # read: the screenshot waits for the second report.
+    local size chunk=4096 slow shot_delay
+    size=$(stat -c %s "$bin/kdProduct2.exe")
+    slow=$((10000 * chunk / size))
+    shot_delay=$((10 * 524288 / size + 1))
     python3 "$root/tests/tools/httpserver.py" --root "$work/www" --port-file "$work/port" --time-limit 900 \
-        --log "$work/requests.log" >/dev/null 2>&1 &
+        --log "$work/requests.log" --throttle "/kdProduct.exe=$slow:$chunk" >/dev/null 2>&1 &
     update_demo_server=$!
     ( while :; do ps -eo args | grep -aiE '^[A-Z]:\\.*(freshet|zeredira3|kdproduct)' || true; sleep 0.05; done ) \
         >"$work/processes.log" 2>/dev/null &
@@ -50,33 +61,20 @@ update_demo() {
     for _ in $(seq 1 100); do [ -s "$work/port" ] && break; sleep 0.1; done
     local base="http://127.0.0.1:$(cat "$work/port")"
 
-    # About ten seconds for the product's download, so the progress can be
-    # seen. The engine reads 256 KiB at a time and reports progress after each
-    # read: the screenshot waits for the second report.
-    local size chunk=4096 slow shot_delay
-    size=$(stat -c %s "$bin/kdProduct2.exe")
-    slow=$((10000 * chunk / size))
-    shot_delay=$((10 * 524288 / size + 1))
-    # The publisher's key pair, and the public key as update.ini holds it.
-    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/publisher.pem" 2>/dev/null
-    public_key=$(openssl pkey -in "$work/publisher.pem" -pubout -outform DER | openssl base64 -A)
+    # The publisher's key pair; update.ini holds the public key kdrelease prints.
+    "$kdrelease" keygen "$work/publisher.pem" >"$work/keygen.txt" || return 1
+    public_key=$(sed -n 's/^PublicKey=//p' "$work/keygen.txt")
     cp "$bin/freshet.exe" "$work/www/freshet.exe"
     cp "$bin/kdProduct2.exe" "$work/www/kdProduct.exe"
     write_update_ini "$work/www/update.ini" 2.0 "$base"
-    # The engine names a pending file after the last "/" of its address, so the
-    # server's throttling options end in one more "/kdProduct.exe". Each file's
-    # digest follows its address; the file names its product and expires in 30 days.
-    {
-        printf '#version=2.0\r\n#product=%s\r\n' "$product_name"
-        printf '#expires=%s\r\n' "$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)"
-        printf '#url=%s/freshet.exe\r\n#sha256=%s\r\n' "$base" "$(digest "$work/www/freshet.exe")"
-        printf '#url0=%s/kdProduct.exe?slow=%d&chunk=%d&as=/kdProduct.exe\r\n' "$base" "$slow" "$chunk"
-        printf '#sha256_0=%s\r\n' "$(digest "$work/www/kdProduct.exe")"
-        printf '#url3=%s/update.ini\r\n#sha256_3=%s\r\n' "$base" "$(digest "$work/www/update.ini")"
-        printf '#message={%s}\r\n' "$release_notes"
-    } >"$work/www/info.txt"
-    printf '#signature=%s\n' "$(openssl dgst -sha256 -sign "$work/publisher.pem" "$work/www/info.txt" |
-        openssl base64 -A)" >>"$work/www/info.txt"
+    printf '%s' "$release_notes" >"$work/notes.html"
+    # Every file of the folder, in name order: the updater's own copy comes
+    # first. The test server speaks plain http, hence --allow-http; the
+    # signature covers every file. The file expires in 30 days.
+    "$kdrelease" make --key "$work/publisher.pem" --version 2.0 --product "$product_name" --base-url "$base/" \
+        --allow-http --expires 30 --message "$work/notes.html" "$work/www" || return 1
+    "$kdrelease" verify --public-key "$public_key" --product "$product_name" --installed 1.0 \
+        "$work/www/info.txt" "$work/www" || return 1
 
     echo
     echo "== Update: the information file published at $base/info.txt, signed with the publisher's key"
@@ -97,11 +95,6 @@ write_update_ini() {
     printf '[UpdateInfo]\r\nProcessName=kdProduct.exe\r\nVersion=%s\r\n' "$2" >"$1"
     printf 'InfoURL=%s/info.txt\r\nFailedURL=%s/failed.html\r\n' "$3" "$3" >>"$1"
     printf 'Product=%s\r\nPublicKey=%s\r\n' "$product_name" "$public_key" >>"$1"
-}
-
-# digest FILE: its SHA-256 as the information file gives it.
-digest() {
-    openssl dgst -sha256 -r "$1" | cut -c1-64
 }
 
 # update_run NAME PRODUCT-ARGUMENT: one update of a fresh 1.0 installation.

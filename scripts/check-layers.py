@@ -18,6 +18,7 @@ RANKS = {
     "update": 4,
     "agent": 4,
     "updater": 5,
+    "kdrelease": 5,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 

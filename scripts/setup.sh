@@ -12,7 +12,7 @@ source "$(dirname "$0")/common.sh"
 lock_wait=${KELDORA_APT_LOCK_WAIT:-900}
 
 packages=(
-    cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev python3 curl locales openssl
+    cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev python3 curl locales openssl libssl-dev
     mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine64 xvfb xauth x11-utils imagemagick

@@ -42,6 +42,10 @@ public:
     // "sha256_N". Empty where the digest key is missing.
     std::vector<std::pair<std::string, std::string>> FileDigests() const;
 
+    // The files of FileList, each with the digits that number its key
+    // ("" for "url", "0" for "url0"), which the file's other keys share.
+    std::vector<std::pair<std::string, std::string>> NumberedFiles() const;
+
 private:
     // Position just past "#key=" in the text, or npos.
     std::size_t ValueStart(std::string_view key) const;
@@ -49,9 +53,6 @@ private:
     std::string LineAt(std::size_t start) const;
     // The value of a key of the form stem + digits, looked up in the index.
     std::string NumberedValue(const std::string& key) const;
-    // The files of FileList, each with the digits that number its key
-    // ("" for "url", "0" for "url0").
-    std::vector<std::pair<std::string, std::string>> NumberedFiles() const;
 
     std::string text_;
     std::string lowered_;

@@ -45,23 +45,58 @@ std::optional<TauUtcTime> ParseUtcTime(std::string_view text)
 
 std::string SignedReleaseFailure(const TauInfoFileText& info, const TauReleaseExpectation& here)
 {
-    if (!here.product.empty() && !info.Has("product"))
-        return "the information file names no product (#product=); this is " + here.product;
-    const std::string product = info.Value("product");
-    if (!here.product.empty() && !EqualNoCase(product, here.product))
-        return "the information file is for the product \"" + product + "\", not " + here.product;
-    if (info.Has("expires")) {
-        const std::string text = info.Value("expires");
-        const auto expires = ParseUtcTime(text);
-        if (!expires)
-            return "the expiry of the information file is not a time YYYY-MM-DDTHH:MM:SSZ: \"" + text + "\"";
-        if (*expires < here.now)
-            return "the information file expired at " + text;
-    }
-    if (here.numberedVersion && !IsPlainVersion(info.Value("version")))
-        return "the version of the information file is not up to four decimal numbers: \"" + info.Value("version") +
-               "\"";
+    std::string failure = ProductFailure(info, here.product);
+    if (failure.empty())
+        failure = ExpiryFailure(info, here.now);
+    if (failure.empty() && here.numberedVersion)
+        failure = VersionFormFailure(info);
+    return failure;
+}
+
+std::string ProductFailure(const TauInfoFileText& info, const std::string& product)
+{
+    if (product.empty())
+        return {};
+    if (!info.Has("product"))
+        return "the information file names no product (#product=); this is " + product;
+    const std::string named = info.Value("product");
+    if (!EqualNoCase(named, product))
+        return "the information file is for the product \"" + named + "\", not " + product;
     return {};
+}
+
+std::string ExpiryFailure(const TauInfoFileText& info, const TauUtcTime& now)
+{
+    if (!info.Has("expires"))
+        return {};
+    const std::string text = info.Value("expires");
+    const auto expires = ParseUtcTime(text);
+    if (!expires)
+        return "the expiry of the information file is not a time YYYY-MM-DDTHH:MM:SSZ: \"" + text + "\"";
+    if (*expires < now)
+        return "the information file expired at " + text;
+    return {};
+}
+
+std::string VersionFormFailure(const TauInfoFileText& info)
+{
+    const std::string version = info.Value("version");
+    if (IsPlainVersion(version))
+        return {};
+    return "the version of the information file is not up to four decimal numbers: \"" + version + "\"";
+}
+
+std::optional<int> RolloutPercent(const TauInfoFileText& info)
+{
+    if (!info.Has("rollout"))
+        return 100;
+    const std::string text = info.Value("rollout");
+    if (text.empty() || text.size() > 3)
+        return std::nullopt;
+    const int percent = Digits(text, 0, text.size());
+    if (percent < 0 || percent > 100)
+        return std::nullopt;
+    return percent;
 }
 
 std::string TransferSource(std::string_view requested, const std::vector<std::string>& redirects,

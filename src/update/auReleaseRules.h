@@ -35,12 +35,23 @@ struct TauReleaseExpectation {
     bool numberedVersion = false;
 };
 
-// Why the signed text may not be used here; empty when it may. With a
-// product expected, "#product=" must be there and equal to it, ignoring the
-// case of ASCII letters (blanks count); "#expires=", when there at all, must
-// be a time ParseUtcTime reads and not before `now`; with numberedVersion,
-// "#version=" must be a plain version (IsPlainVersion).
+// Why the signed text may not be used here; empty when it may: the first
+// failure of the three rules below that apply (the version rule only with
+// numberedVersion).
 std::string SignedReleaseFailure(const TauInfoFileText& info, const TauReleaseExpectation& here);
+// With a product expected, "#product=" must be there and equal to it,
+// ignoring the case of ASCII letters (blanks count). Empty when it is.
+std::string ProductFailure(const TauInfoFileText& info, const std::string& product);
+// "#expires=", when there at all, must be a time ParseUtcTime reads and not
+// before `now`. Empty when it is.
+std::string ExpiryFailure(const TauInfoFileText& info, const TauUtcTime& now);
+// "#version=" must be a plain version (IsPlainVersion). Empty when it is.
+std::string VersionFormFailure(const TauInfoFileText& info);
+
+// "#rollout=": the share of installed copies, in percent, that take the
+// release; 100 when the key is missing. Nothing for a value that is not one
+// to three decimal digits (no sign, no blank) naming 0 to 100.
+std::optional<int> RolloutPercent(const TauInfoFileText& info);
 
 // Where a transfer came from, as far as https goes: the first address on its
 // way (the address asked for, each redirect, the final address) that is no

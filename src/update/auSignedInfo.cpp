@@ -137,6 +137,11 @@ std::optional<std::string> P256PublicKeyXY(std::string_view spki)
     return std::string(spki.substr(prefix.size()));
 }
 
+std::string P256PublicKeyDer(std::string_view xy)
+{
+    return std::string(reinterpret_cast<const char*>(P256KeyPrefix), sizeof P256KeyPrefix) + std::string(xy);
+}
+
 std::optional<std::string> PublisherKeyXY(std::string_view keyText)
 {
     const auto der = DecodeBase64(keyText);

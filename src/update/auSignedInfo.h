@@ -37,6 +37,8 @@ std::optional<std::string> DecodeSha256Hex(std::string_view text);
 std::optional<std::string> EcdsaSignatureToRS(std::string_view der);
 // A DER SubjectPublicKeyInfo of an uncompressed P-256 key as X || Y.
 std::optional<std::string> P256PublicKeyXY(std::string_view spki);
+// The inverse: the DER SubjectPublicKeyInfo of the key X || Y (64 bytes).
+std::string P256PublicKeyDer(std::string_view xy);
 // The publisher key as written in update.ini (base64 of the DER
 // SubjectPublicKeyInfo) as X || Y.
 std::optional<std::string> PublisherKeyXY(std::string_view keyText);

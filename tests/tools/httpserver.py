@@ -28,6 +28,10 @@ Special addresses: /echo answers the request line, headers and body as text;
 /quit stops the server. A missing file gives 404, an unsatisfiable range 416.
 Requests in proxy form (absolute address) are served the same way.
 
+With --throttle PATH=MS:BYTES (may be repeated) a request for PATH is served
+as if its address asked for slow=MS&chunk=BYTES: a signed release lists plain
+addresses, and a demo still wants to watch its download.
+
 With --tls-cert and --tls-key the server speaks HTTPS only (TLS on every
 connection; the handshake runs on the connection's own thread).
 
@@ -185,6 +189,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def serve(self, send_body):
         target = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(target.query, keep_blank_values=True)
+        for name, value in self.server.throttle.get(urllib.parse.unquote(target.path), {}).items():
+            query.setdefault(name, [value])
         option = lambda name, default=None: query.get(name, [default])[-1]
         path = urllib.parse.unquote(target.path)
         request_body = self.read_request_body()
@@ -353,6 +359,8 @@ def main():
     parser.add_argument("--port-file", help="file that receives the port number")
     parser.add_argument("--log", help="file that receives one JSON line per request")
     parser.add_argument("--time-limit", type=float, default=300, help="seconds before the server stops")
+    parser.add_argument("--throttle", action="append", default=[], metavar="PATH=MS:BYTES",
+                        help="serve PATH slowly, as with slow=MS&chunk=BYTES")
     parser.add_argument("--tls-cert", help="PEM certificate chain: serve HTTPS")
     parser.add_argument("--tls-key", help="PEM private key of the certificate")
     args = parser.parse_args()
@@ -365,6 +373,11 @@ def main():
         server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     server.root = os.path.realpath(args.root)
     server.log_path = args.log
+    server.throttle = {}
+    for rule in args.throttle:
+        path, _, timing = rule.partition("=")
+        slow, _, chunk = timing.partition(":")
+        server.throttle[path] = {"slow": slow, "chunk": chunk or "1024"}
     server.log_lock = threading.Lock()
     port = server.server_address[1]
 

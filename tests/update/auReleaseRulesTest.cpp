@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -80,6 +81,17 @@ TEST(ReleaseRules, ANumberedVersionIsUpToFourDecimalNumbers)
     }
     EXPECT_EQ(Failure("#product=Keldora\n#version=1.x\n", "Keldora", /*numbered=*/false), "")
         << "a release decided by date needs no plain version";
+}
+
+TEST(ReleaseRules, ARolloutIsAWholePercentageEveryoneWithoutOne)
+{
+    EXPECT_EQ(RolloutPercent(TauInfoFileText("#version=2.0\n")), 100);
+    for (const auto& [text, percent] : {std::pair{"#rollout=0\n", 0}, {"#ROLLOUT=25\r\n", 25}, {"#rollout=100", 100},
+                                        {"#rollout=007\n", 7}, {"#rollout=50\t# half\n", 50}})
+        EXPECT_EQ(RolloutPercent(TauInfoFileText(text)), percent) << text;
+    for (const char* bad : {"#rollout=\n", "#rollout=101\n", "#rollout=-1\n", "#rollout=+5\n", "#rollout= 5\n",
+                            "#rollout=5 \n", "#rollout=0100\n", "#rollout=50%\n", "#rollout=2.5\n"})
+        EXPECT_EQ(RolloutPercent(TauInfoFileText(bad)), std::nullopt) << bad;
 }
 
 TEST(ReleaseRules, ATransferCameOverHttpsOnlyWhenEveryStepOfItsWayDid)

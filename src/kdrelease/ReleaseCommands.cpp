@@ -1,0 +1,206 @@
+#include "ReleaseCommands.h"
+
+#include "kdrelease/KeyCoding.h"
+#include "kdrelease/ReleaseCrypto.h"
+#include "kdrelease/ReleaseFiles.h"
+#include "kdrelease/ReleaseOptions.h"
+#include "kdrelease/ReleaseReport.h"
+
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Problems found while checking the inputs, all told at once.
+class Problems {
+public:
+    void Add(const std::string& problem)
+    {
+        if (!problem.empty())
+            text_ += (text_.empty() ? "" : "\n") + problem;
+    }
+    void ThrowAny() const
+    {
+        if (!text_.empty())
+            throw ReleaseError(text_);
+    }
+
+private:
+    std::string text_;
+};
+
+int Keygen(const ReleaseOptions& options, std::ostream& out)
+{
+    const P256Key key = GenerateP256Key();
+    WriteReleaseFile(PathOfUtf8(options.operands[0]), PrivateKeyPem(key), options.force, /*privateFile=*/true);
+    out << "wrote the private key " << options.operands[0] << " (keep it private); for update.ini:\n"
+        << "PublicKey=" << PublicKeyLine(key.xy) << "\n";
+    return 0;
+}
+
+P256Key ReadKey(const std::string& name)
+{
+    const P256KeyRead read = ReadPrivateKeyPem(ReadFileBytes(PathOfUtf8(name)));
+    if (!read.key)
+        throw ReleaseError(name + ": " + read.failure);
+    return *read.key;
+}
+
+std::string ReadMessage(const std::string& name, Problems& problems)
+{
+    std::string message = ReadFileBytes(PathOfUtf8(name));
+    if (message.starts_with("\xEF\xBB\xBF"))
+        message.erase(0, 3);
+    if (const std::string problem = MessageProblem(message); !problem.empty())
+        problems.Add(name + ": " + problem);
+    return message;
+}
+
+ReleaseSettings CheckedSettings(const ReleaseOptions& options, std::chrono::system_clock::time_point now,
+                                Problems& problems)
+{
+    ReleaseSettings settings{
+        options.version, options.product, ReleaseBase(options.baseURL), {}, options.moreInfo, {}, {}};
+    problems.Add(VersionProblem(options.version));
+    problems.Add(ProductProblem(options.product));
+    problems.Add(BaseURLProblem(options.baseURL, options.allowHttp));
+    if (!options.moreInfo.empty())
+        problems.Add(MoreInfoProblem(options.moreInfo));
+    if (!options.messageFile.empty())
+        settings.message = ReadMessage(options.messageFile, problems);
+    if (!options.rollout.empty()) {
+        const std::string problem = RolloutProblem(options.rollout);
+        problems.Add(problem);
+        if (problem.empty())
+            settings.rollout = std::stoi(options.rollout);
+    }
+    if (!options.expiresDays.empty()) {
+        const std::string problem = ExpiryDaysProblem(options.expiresDays);
+        problems.Add(problem);
+        if (problem.empty())
+            settings.expires = UtcTimeOf(now + std::chrono::days(std::stoi(options.expiresDays)));
+    }
+    return settings;
+}
+
+// Signs and checks what was signed: a key whose public part is not its
+// private key's would sign files that no installed copy accepts.
+std::string SignedText(const std::string& text, const P256Key& key, const std::string& keyName)
+{
+    const std::string rs = SignP256(key, text);
+    if (!VerifyP256(key.xy, text, rs))
+        throw ReleaseError(keyName + ": the public key in the file does not belong to its private key");
+    return text + SignatureLine(rs);
+}
+
+int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_clock::time_point now)
+{
+    Problems problems;
+    const ReleaseSettings settings = CheckedSettings(options, now, problems);
+    const fs::path folder = PathOfUtf8(options.operands[0]);
+    const fs::path output = folder / InfoFileName;
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        throw ReleaseError(options.operands[0] + " is not a folder");
+    if (!options.force && fs::exists(output, error))
+        problems.Add(Utf8OfPath(output) + " already exists; --force replaces it");
+    const P256Key key = ReadKey(options.key);
+    const ReleaseFolder release = ReadReleaseFolder(folder, {InfoFileName});
+    for (const std::string& problem : release.problems)
+        problems.Add(problem);
+    if (release.files.empty())
+        problems.Add(options.operands[0] + " holds no file to release");
+    if (IsInFolder(PathOfUtf8(options.key), folder))
+        problems.Add(options.key + ": the private key is in the release folder, which is published; keep it elsewhere");
+    for (const ReleaseFile& file : release.files) {
+        if (const std::string problem = FileNameProblem(file.name, ReleaseAddress(settings.baseURL, file.name));
+            !problem.empty())
+            problems.Add(file.name + ": " + problem);
+    }
+    problems.ThrowAny();
+
+    const std::string signedFile = SignedText(ReleaseInfoText(settings, release.files), key, options.key);
+    if (const std::string problem = ReadBackProblem(signedFile, settings, release.files); !problem.empty())
+        throw ReleaseError("the information file would not read back as written: " + problem);
+    WriteReleaseFile(output, signedFile, options.force);
+    out << "wrote " << Utf8OfPath(output) << ": version " << settings.version << " of " << settings.product << ", "
+        << release.files.size() << (release.files.size() == 1 ? " file" : " files");
+    if (settings.expires)
+        out << ", expires " << UtcTimeText(*settings.expires);
+    if (settings.rollout)
+        out << ", rollout " << *settings.rollout << "%";
+    out << "\n";
+    for (const ReleaseFile& file : release.files)
+        out << "  " << ReleaseAddress(settings.baseURL, file.name) << " (" << file.size << " bytes)\n";
+    out << "signed with PublicKey=" << PublicKeyLine(key.xy) << "\n";
+    return 0;
+}
+
+int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system_clock::time_point now)
+{
+    const fs::path infoPath = PathOfUtf8(options.operands[0]);
+    VerifyRequest request;
+    request.infoText = ReadFileBytes(infoPath);
+    request.publicKey = options.publicKey;
+    request.product = options.product;
+    request.installed = options.installed;
+    request.now = UtcTimeOf(now);
+    std::vector<std::string> folderProblems;
+    if (options.operands.size() == 2) {
+        const fs::path folder = PathOfUtf8(options.operands[1]);
+        std::vector<std::string> skip = {InfoFileName};
+        if (IsInFolder(infoPath, folder))
+            skip.push_back(Utf8OfPath(infoPath.filename()));
+        ReleaseFolder release = ReadReleaseFolder(folder, skip);
+        request.folder = std::move(release.files);
+        folderProblems = std::move(release.problems);
+    }
+    VerifyReport report = VerifyRelease(request, VerifyP256);
+    for (std::string& problem : folderProblems)
+        report.failures.push_back({"folder", std::move(problem)});
+    if (!report.failures.empty()) {
+        out << options.operands[0] << ": an installed copy would refuse this release\n";
+        for (const RuleFailure& failure : report.failures)
+            out << "  " << failure.rule << ": " << failure.reason << "\n";
+        return 1;
+    }
+    out << options.operands[0] << ": " << report.outcome << "\n";
+    if (request.folder)
+        out << options.operands[1] << ": "
+            << (request.folder->size() == 1
+                    ? "its file matches"
+                    : "each of its " + std::to_string(request.folder->size()) + " files matches")
+            << " its signed digest and size\n";
+    return 0;
+}
+
+}  // namespace
+
+int RunRelease(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+               std::chrono::system_clock::time_point now)
+{
+    try {
+        const ReleaseOptions options = ParseReleaseOptions(arguments);
+        switch (options.verb) {
+        case ReleaseVerb::Keygen:
+            return Keygen(options, out);
+        case ReleaseVerb::Make:
+            return Make(options, out, now);
+        case ReleaseVerb::Verify:
+            return Verify(options, out, now);
+        case ReleaseVerb::Help:
+            break;
+        }
+        out << ReleaseUsage();
+        return arguments.empty() ? 2 : 0;
+    } catch (const UsageError& error) {
+        err << "kdrelease: " << error.what() << "\n" << ReleaseUsage();
+        return 2;
+    } catch (const std::exception& error) {
+        std::istringstream lines(error.what());
+        for (std::string line; std::getline(lines, line);)
+            err << "kdrelease: " << line << "\n";
+        return 1;
+    }
+}

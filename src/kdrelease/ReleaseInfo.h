@@ -1,0 +1,75 @@
+#pragma once
+// The upgrade information file as kdrelease writes it, and the rules its
+// inputs must meet so that the engine reads back exactly what was meant.
+// Every rule returns an empty text when the input may be used, else why not,
+// in words for the publisher. The engine's own rules (update_core) decide
+// wherever it has one. Platform-free: no <windows.h> here.
+
+#include "update/auReleaseRules.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One file of the release.
+struct ReleaseFile {
+    std::string name;  // UTF-8, as the folder names it
+    std::uint64_t size = 0;
+    std::string sha256;  // 32 bytes
+};
+
+struct ReleaseSettings {
+    std::string version;
+    std::string product;
+    std::string baseURL;      // ends with "/" (ReleaseBase)
+    std::string message;      // empty: no message block
+    std::string moreInfoURL;  // empty: none
+    std::optional<TauUtcTime> expires;
+    std::optional<int> rollout;  // percent
+};
+
+// The version must be plain: what the engine demands of a signed version.
+std::string VersionProblem(std::string_view version);
+std::string ProductProblem(std::string_view product);
+// An http or https address of a host without query or fragment (the file
+// names follow it); http only with allowHttp, for test servers.
+std::string BaseURLProblem(std::string_view url, bool allowHttp);
+// The base with a "/" at its end.
+std::string ReleaseBase(std::string_view url);
+// An address the engine's what's-new page loads.
+std::string MoreInfoProblem(std::string_view url);
+// Strict UTF-8 without "}" (the end of the block) or a "#key=" of its own.
+std::string MessageProblem(std::string_view message);
+// Whether the engine downloads the file of this address to its own name.
+std::string FileNameProblem(std::string_view name, std::string_view address);
+std::string RolloutProblem(std::string_view percent);
+// Days from now until the file expires: 1 to 36500.
+std::string ExpiryDaysProblem(std::string_view days);
+
+// The UTF-8 bytes of a name, all but the unreserved characters of RFC 3986
+// as %XX.
+std::string PercentEncoded(std::string_view name);
+std::string ReleaseAddress(std::string_view base, std::string_view name);
+
+// What follows "url", "sha256_" and "size_" for the file at this place of the
+// list, by the engine's numbering rule: "", "0", "3", "4", ...
+std::string FileKeyNumber(std::size_t index);
+
+// The information file up to its signature line: the version, product,
+// expiry, rollout and more-info address, each file's address, digest and
+// size, then the message; CR LF after every line.
+std::string ReleaseInfoText(const ReleaseSettings& settings, const std::vector<ReleaseFile>& files);
+// The last line: "#signature=", the base64 of the DER signature, CR LF.
+std::string SignatureLine(std::string_view rs);
+// Empty when the engine reads the signed file back as written; else what it
+// would read differently (a safety net behind the rules above).
+std::string ReadBackProblem(std::string_view signedFile, const ReleaseSettings& settings,
+                            const std::vector<ReleaseFile>& files);
+
+// "YYYY-MM-DDTHH:MM:SSZ", the form ParseUtcTime reads.
+std::string UtcTimeText(const TauUtcTime& time);
+TauUtcTime UtcTimeOf(std::chrono::system_clock::time_point moment);

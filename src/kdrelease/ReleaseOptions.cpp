@@ -1,0 +1,144 @@
+#include "ReleaseOptions.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+struct OptionSpec {
+    std::string_view name;
+    ReleaseVerb verb;
+    std::string ReleaseOptions::*value = nullptr;  // null for a flag
+    bool ReleaseOptions::*flag = nullptr;
+    bool required = false;
+};
+
+constexpr std::array<OptionSpec, 14> Options = {{
+    {"force", ReleaseVerb::Keygen, nullptr, &ReleaseOptions::force},
+    {"key", ReleaseVerb::Make, &ReleaseOptions::key, nullptr, true},
+    {"version", ReleaseVerb::Make, &ReleaseOptions::version, nullptr, true},
+    {"product", ReleaseVerb::Make, &ReleaseOptions::product, nullptr, true},
+    {"base-url", ReleaseVerb::Make, &ReleaseOptions::baseURL, nullptr, true},
+    {"message", ReleaseVerb::Make, &ReleaseOptions::messageFile},
+    {"more-info", ReleaseVerb::Make, &ReleaseOptions::moreInfo},
+    {"expires", ReleaseVerb::Make, &ReleaseOptions::expiresDays},
+    {"rollout", ReleaseVerb::Make, &ReleaseOptions::rollout},
+    {"allow-http", ReleaseVerb::Make, nullptr, &ReleaseOptions::allowHttp},
+    {"force", ReleaseVerb::Make, nullptr, &ReleaseOptions::force},
+    {"public-key", ReleaseVerb::Verify, &ReleaseOptions::publicKey, nullptr, true},
+    {"product", ReleaseVerb::Verify, &ReleaseOptions::product},
+    {"installed", ReleaseVerb::Verify, &ReleaseOptions::installed},
+}};
+
+constexpr std::string_view Usage =
+    "kdrelease: makes and checks signed releases for the Keldora updater\n"
+    "\n"
+    "  kdrelease keygen [--force] publisher.pem\n"
+    "      writes a new P-256 private key (PEM, as openssl writes it) and prints the\n"
+    "      PublicKey= line for update.ini\n"
+    "  kdrelease make --key publisher.pem --version 2.0 --product NAME --base-url URL\n"
+    "                 [--message FILE] [--more-info URL] [--expires DAYS]\n"
+    "                 [--rollout PERCENT] [--allow-http] [--force] FOLDER\n"
+    "      writes FOLDER/info.txt, signed, for every other file of FOLDER; each\n"
+    "      file's address is URL followed by its name\n"
+    "  kdrelease verify --public-key KEY [--product NAME] [--installed VERSION]\n"
+    "                   info.txt [FOLDER]\n"
+    "      checks a published information file with the updater's rules and says\n"
+    "      what an installed copy would do; with FOLDER, each file too\n"
+    "\n"
+    "Exit codes: 0 done (verify: the release would be installed), 1 refused or\n"
+    "failed, 2 a bad command line.\n";
+
+struct VerbName {
+    std::string_view name;
+    ReleaseVerb verb;
+    std::size_t minOperands;
+    std::size_t maxOperands;
+    std::string_view operandsText;
+};
+constexpr std::array<VerbName, 5> Verbs = {{
+    {"keygen", ReleaseVerb::Keygen, 1, 1, "one key file"},
+    {"make", ReleaseVerb::Make, 1, 1, "one folder"},
+    {"verify", ReleaseVerb::Verify, 1, 2, "the information file and maybe a folder"},
+    {"help", ReleaseVerb::Help, 0, 0, "nothing more"},
+    {"--help", ReleaseVerb::Help, 0, 0, "nothing more"},
+}};
+
+const VerbName& FindVerb(std::string_view name)
+{
+    const auto found =
+        std::find_if(Verbs.begin(), Verbs.end(), [&](const VerbName& verb) { return verb.name == name; });
+    if (found == Verbs.end())
+        throw UsageError("unknown sub-command \"" + std::string(name) + "\" (keygen, make, verify, help)");
+    return *found;
+}
+
+const OptionSpec& FindOption(ReleaseVerb verb, std::string_view verbName, std::string_view name)
+{
+    const auto found = std::find_if(Options.begin(), Options.end(), [&](const OptionSpec& option) {
+        return option.verb == verb && option.name == name;
+    });
+    if (found == Options.end())
+        throw UsageError("unknown option --" + std::string(name) + " for " + std::string(verbName));
+    return *found;
+}
+
+void RequireOptions(ReleaseVerb verb, std::string_view verbName, const ReleaseOptions& options)
+{
+    for (const OptionSpec& option : Options) {
+        if (option.verb == verb && option.required && (options.*option.value).empty())
+            throw UsageError(std::string(verbName) + " needs --" + std::string(option.name));
+    }
+}
+
+}  // namespace
+
+ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& arguments)
+{
+    ReleaseOptions options;
+    if (arguments.empty())
+        return options;
+    const VerbName& verb = FindVerb(arguments[0]);
+    options.verb = verb.verb;
+    std::vector<std::string_view> seen;
+    bool operandsOnly = false;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        if (operandsOnly || !argument.starts_with("--")) {
+            options.operands.emplace_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        const std::size_t equals = argument.find('=');
+        const std::string_view name = argument.substr(2, equals == std::string_view::npos ? argument.npos : equals - 2);
+        const OptionSpec& option = FindOption(verb.verb, verb.name, name);
+        if (std::find(seen.begin(), seen.end(), option.name) != seen.end())
+            throw UsageError("--" + std::string(name) + " is given twice");
+        seen.push_back(option.name);
+        if (option.flag) {
+            if (equals != std::string_view::npos)
+                throw UsageError("--" + std::string(name) + " takes no value");
+            options.*option.flag = true;
+        } else if (equals != std::string_view::npos) {
+            options.*option.value = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+            options.*option.value = arguments[++i];
+        } else {
+            throw UsageError("--" + std::string(name) + " needs a value");
+        }
+        if (option.value && (options.*option.value).empty())
+            throw UsageError("--" + std::string(name) + " needs a value");
+    }
+    RequireOptions(verb.verb, verb.name, options);
+    if (options.operands.size() < verb.minOperands || options.operands.size() > verb.maxOperands)
+        throw UsageError(std::string(verb.name) + " takes " + std::string(verb.operandsText));
+    return options;
+}
+
+std::string_view ReleaseUsage()
+{
+    return Usage;
+}

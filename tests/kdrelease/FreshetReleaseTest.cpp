@@ -1,0 +1,98 @@
+// A release published with kdrelease.exe, run under Wine as a publisher on
+// Windows would run it, installs through the real freshet.exe: the key it
+// made, the information file it signed, the updater's question answered Yes
+// by kdAnswer.exe as a person would, the stub replacing the files.
+#include "HttpTestServer.h"
+#include "common/ScratchFolder.h"
+#include "common/Utils.h"
+#include "common/WineSupport.h"
+#include "winutil/ProfileFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string PublicKeyIn(const std::string& output)
+{
+    const std::size_t at = output.find("PublicKey=");
+    return at == std::string::npos ? std::string() : output.substr(at + 10, output.find_first_of("\r\n", at) - at - 10);
+}
+
+void WriteSettings(const std::string& path, const std::string& version, const std::string& infoURL,
+                   const std::string& publicKey)
+{
+    ProfileFile settings(path);
+    settings.WriteString("UpdateInfo", "ProcessName", "app.exe");
+    settings.WriteString("UpdateInfo", "Version", version);
+    settings.WriteString("UpdateInfo", "InfoURL", infoURL);
+    settings.WriteString("UpdateInfo", "PublicKey", publicKey);
+    settings.WriteString("UpdateInfo", "Product", "Keldora Test");
+}
+
+TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
+{
+    HttpTestServer server;
+    ScratchFolder folder{"kdrelease freshet"};
+    const std::string record = folder.PathOf("record.txt");
+    const EnvVarScope recordTo{"KD_STUB_RECORD", record};
+    const std::string messages = folder.PathOf("messages.txt");
+    const EnvVarScope messageLog{"KDAGENT_MESSAGE_LOG", messages};
+    const EnvVarScope updaterLog{"KDUPDATER_LOG", folder.PathOf("freshet.log")};
+    const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+    const std::string release = product + "-new release-";
+
+    // The publisher's side: a key, the release in the folder the server
+    // serves, the signed information file written into it.
+    DWORD code = 1;
+    const std::string key = folder.PathOf("publisher.pem");
+    const std::string keygen = RunAndCapture("kdrelease.exe keygen " + Quoted(key), &code);
+    ASSERT_EQ(code, 0u) << keygen;
+    const std::string publicKey = PublicKeyIn(keygen);
+    ASSERT_EQ(publicKey.size(), 124u) << keygen;
+    // The server's own files stay out of the release folder.
+    const std::string published = server.Root() + "rel";
+    CreateDirectoryA(published.c_str(), nullptr);
+    server.PutFile("rel\\app.exe", release);
+    WriteSettings(published + "\\update.ini", "2.0", server.Url("/rel/info.txt"), publicKey);
+    const std::string message =
+        folder.AddFile("notes.html", "Schneller <b>und</b> sicherer \xE2\x80\x93 f\xC3\xBCr alle");
+    const std::string made =
+        RunAndCapture("kdrelease.exe make --key " + Quoted(key) + " --version 2.0 --product \"Keldora Test\"" +
+                          " --base-url " + server.Url("/rel/") + " --allow-http --expires 1 --message " + Quoted(message) +
+                          " " + Quoted(published),
+                      &code);
+    ASSERT_EQ(code, 0u) << made;
+    const std::string info = ReadWholeFile(published + "\\info.txt");
+    EXPECT_NE(info.find("#url=" + server.Url("/rel/app.exe") + "\r\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("#url0=" + server.Url("/rel/update.ini") + "\r\n"), std::string::npos) << info;
+
+    // The installed 1.0 beside the updater.
+    folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
+    folder.AddFile("app\\app.exe", product);
+    WriteSettings(folder.PathOf("app\\update.ini"), "1.0", server.Url("/rel/info.txt"), publicKey);
+
+    const UniqueKernelHandle updater = StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0");
+    const UniqueKernelHandle answer =
+        StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60");
+    EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
+    EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
+
+    // The stub restarts the updater, which starts the product: now 2.0.
+    std::string starts;
+    EXPECT_TRUE(PumpUntil([&] { return !(starts = ReadWholeFile(record)).empty(); }, 60000));
+    EXPECT_EQ(starts.rfind(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|", 0), 0u)
+        << starts;
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
+    EXPECT_EQ(GetFileAttributesA(folder.PathOf("app\\app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
+}
+
+}  // namespace
