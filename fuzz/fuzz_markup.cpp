@@ -59,8 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Require(StripHTML(text).size() <= text.size(), "plain text longer than the markup");
     const std::string replaced = ReplaceEntities(text);
-    Require(replaced.size() <= text.size(), "entities made the text longer");
+    Require(replaced.size() <= 2 * text.size(), "entities more than doubled the text");
     Require(!IsValidUtf8(text) || IsValidUtf8(replaced), "entities made UTF-8 invalid");
+    const std::string decoded = DecodeAttribute(text);
+    Require(decoded.size() <= text.size(), "a decoded value is longer than written");
+    Require(!IsValidUtf8(text) || IsValidUtf8(decoded), "decoding made UTF-8 invalid");
+    const std::string joined = BlanksForLineBreaks(text);
+    Require(joined.size() <= text.size() && joined.find_first_of("\r\n") == std::string::npos,
+            "line breaks left or text grown");
     const std::span<const std::uint8_t> bytes(data + kControlBytes, size - kControlBytes);
     const GifSelection selection = SelectGifFrame(bytes, flags);
     Require(selection.data.size() <= bytes.size(), "selected frame data longer than the picture");

@@ -3,6 +3,7 @@
 #include "common/AppMessages.h"
 #include "update/auUpgraderTexts.h"
 #include "widgets/HTMLabel.h"
+#include "widgets/WheelScroll.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
@@ -273,7 +274,7 @@ private:
             ScrollTo(dialog, ScrollTarget(dialog, LOWORD(wParam)));
             return true;
         case WM_MOUSEWHEEL:
-            ScrollTo(dialog, scroll_ - GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3 * LineStep);
+            ScrollTo(dialog, scroll_ - wheel_.Pixels(GET_WHEEL_DELTA_WPARAM(wParam)));
             return true;
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
@@ -411,6 +412,7 @@ private:
     bool shown_ = false;
     bool sized_ = false;
     int scroll_ = 0;
+    WheelScroll wheel_{3 * LineStep};
 };
 
 // A second question while one is open is answered Later: the open one stays the only one.

@@ -4,11 +4,16 @@
 #include "core/Utf8.h"
 #include "widgets/Gradient.h"
 #include "widgets/LineBreak.h"
+#include "widgets/MarkupTag.h"
 #include "widgets/MarkupText.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -19,7 +24,6 @@ constexpr std::size_t kFirstProbe = 256;
 constexpr int kMarkupGradientBands = 64;
 // Positions stay within this, whatever the text asks for, so that no sum overflows.
 constexpr int kPositionLimit = INT_MAX / 4;
-constexpr int kPointsPerSizeStep[] = {8, 10, 12, 14, 16};
 
 int Add(int a, int b)
 {
@@ -32,16 +36,30 @@ int Scale(int value, double factor)
     return static_cast<int>(std::clamp(value * factor, 0.0, static_cast<double>(kPositionLimit)));
 }
 
-enum class Align { left, right, center };
 enum class Pass { measure, draw, hitTest };
 enum class TagEffect { none, endsLine, lineFull };
+
+// A font of the markup, its name an index into the call's table of names,
+// so that tags copy and compare it as a few numbers.
+struct Font {
+    std::uint32_t name = 0;
+    int size = 8;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    TColor color = clBlack;
+    int escapement = 0;
+
+    bool operator==(const Font&) const = default;
+};
 
 // Formatting that tags change; one copy runs through the measuring passes
 // and one through the drawing passes, each carried from line to line.
 struct FormatState {
-    MarkupFont font;
+    Font font;
     TColor brush = clNone;
-    Align align = Align::left;
+    MarkupAlign align = MarkupAlign::left;
     int indent = 0;
     int listLevel = 0;
     bool sub = false;
@@ -67,6 +85,9 @@ struct FormatState {
 struct LineBox {
     std::size_t consumed = 0;
     bool discardRest = false;
+    // Where the line must end instead: before a word that does not fit, whose
+    // runs the first pass had already placed.
+    std::size_t rewrapAt = std::string_view::npos;
     int width = 0;
     int height = 0;
     int sub = 0;
@@ -74,6 +95,7 @@ struct LineBox {
     int imageOffset = 0;
     int left = 0;
     int top = 0;
+    int bottom = 0; // once placed
 
     int Bottom() const { return Add(Add(Add(top, height), sub), sup); }
 };
@@ -90,9 +112,36 @@ struct LineCursor {
     std::string_view lastRun; // the text placed last on the line
 };
 
-// The next "<" (or blank) at or after a position that only moves forward,
-// found once for the whole text rather than once per run, so that a long
-// stretch without tags (or blanks) is searched once.
+// What the first pass placed on a line, in order: the runs with their
+// measured size and shown text, and the tags as read. The second pass draws
+// or hit-tests from it, without scanning, reading or measuring again.
+struct LineItem {
+    enum class Kind : std::uint8_t { run, hiddenRun, tag };
+    Kind kind = Kind::run;
+    bool shownIsRaw = true; // else the run's shown text is in the line's buffer
+    std::uint32_t tag = 0;  // a tag's place among the line's tags
+    std::string_view raw;   // a run as placed
+    std::size_t at = 0;     // where the run starts in the line's text
+    std::size_t shownFrom = 0;
+    std::size_t shownLength = 0;
+    MarkupSize size;
+};
+
+struct LineTag {
+    MarkupTag tag;
+    std::uint32_t face = 0; // a FONT FACE's name in the table
+};
+
+// Metrics of one font, measured once.
+struct FontMetrics {
+    Font font;
+    int blank = -1; // the width of a blank
+    int gh = -1;    // the height of "gh"
+};
+
+// The next "<" (or blank, or "&") at or after a position that only moves
+// forward, found once for the whole text rather than once per run, so that
+// a long stretch without one is searched once.
 class ByteFinder {
 public:
     ByteFinder(std::string_view text, char byte) : end_(text.data() + text.size()), byte_(byte) {}
@@ -113,16 +162,6 @@ private:
     const char* next_ = nullptr;
 };
 
-std::string_view FirstQuoted(std::string_view tag)
-{
-    return AttributeValue(tag, "").value_or(std::string_view());
-}
-
-char UpperAt(std::string_view text, std::size_t i)
-{
-    return i < text.size() ? UpperChar(text[i]) : '\0';
-}
-
 class HTMLLayout {
 public:
     HTMLLayout(MarkupCanvas& canvas, const HTMLDrawParams& params) : canvas_(canvas), params_(params) {}
@@ -131,38 +170,28 @@ public:
     {
         const std::string text = PrepareMarkup(params_.text);
         text_ = text;
-        measuringTags_ = ByteFinder(text, '<');
-        drawingTags_ = ByteFinder(text, '<');
-        measuringBlanks_ = ByteFinder(text, ' ');
-        drawingBlanks_ = ByteFinder(text, ' ');
+        ResetFinders();
         breaks_ = IdeographBreaks(text);
         const MarkupFont base = canvas_.Font();
-        const TColor startBrush = canvas_.Brush();
-        base_ = base;
-        startBrush_ = startBrush;
+        canvasFont_ = base;
+        names_.push_back(base.name);
+        base_ = {0, base.size, base.bold, base.italic, base.underline, base.strikeOut, base.color, base.escapement};
+        startBrush_ = canvas_.Brush();
         canvas_.SetBrush(clNone);
         FormatState measuring, drawing;
-        measuring.font = drawing.font = base;
+        measuring.font = drawing.font = base_;
         int top = params_.rect.top;
         std::size_t pos = 0;
         while (pos < text.size()) {
             SelectFont(measuring.font);
-            const int gh = canvas_.TextExtent("gh").cy;
+            const int gh = Gh();
             const int lineWidth = std::max(0, params_.rect.Width() - measuring.indent);
-            LineBox box;
-            box.height = gh;
-            RunLine(measuring, std::string_view(text).substr(pos), Pass::measure, box, lineWidth, gh);
+            LineBox box = MeasureLine(measuring, std::string_view(text).substr(pos), lineWidth, gh);
             box.height = Add(box.height, params_.lineSpacing);
             result_.width = std::max(result_.width, box.width);
             Place(measuring, box, top);
-            if (!params_.measureOnly) {
-                SelectFont(drawing.font);
-                canvas_.SetBrush(drawing.brush);
-                candidate_ = {};
-                RunLine(drawing, std::string_view(text).substr(pos, box.consumed),
-                        params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth, gh);
-                ConfirmTextHit(box, gh);
-            }
+            if (!params_.measureOnly)
+                DrawLine(drawing, params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth, gh);
             pos = box.discardRest ? text.size() : pos + box.consumed;
             const int advance = Add(Add(box.height, box.sub), box.sup);
             top = Add(top, advance);
@@ -171,12 +200,10 @@ public:
                 break;
         }
         result_.linkCount = measuring.links;
-        if (result_.height == 0) {
-            SelectFont(base);
-            result_.height = canvas_.TextExtent("gh").cy;
-        }
-        SelectFont(base);
-        canvas_.SetBrush(startBrush);
+        SelectFont(base_);
+        if (result_.height == 0)
+            result_.height = Gh();
+        canvas_.SetBrush(startBrush_);
         return result_;
     }
 
@@ -189,71 +216,58 @@ private:
         MarkupRect rect{-1, -1, -1, -1};
     };
 
-    void Place(const FormatState& state, LineBox& box, int top) const
+    // The first pass over the line's text: what fits, measured and kept in
+    // the line's items. A word that turns out not to fit, glued to runs
+    // already placed, sends the pass back to the line's start to end the
+    // line before that word.
+    void ResetFinders()
     {
-        const MarkupRect& rect = params_.rect;
-        box.left = rect.left;
-        box.top = top;
-        if (state.align == Align::right && rect.right - box.width > box.left)
-            box.left = rect.right - box.width;
-        if (state.align == Align::center && rect.Width() - box.width > 0)
-            box.left += (rect.Width() - box.width) / 2;
-        box.left = Add(box.left, state.indent);
+        tags_ = ByteFinder(text_, '<');
+        blanks_ = ByteFinder(text_, ' ');
+        ampersands_ = ByteFinder(text_, '&');
     }
 
-    void ConfirmTextHit(const LineBox& box, int gh)
+    LineBox MeasureLine(FormatState& state, std::string_view text, int lineWidth, int gh)
     {
-        if (!candidate_.found)
-            return;
-        const int bottom = box.Bottom() - box.imageOffset;
-        if (params_.mouseY > bottom - gh && params_.mouseY < bottom)
-            Report(candidate_);
+        const FormatState lineStart = state;
+        LineBox box;
+        box.height = gh;
+        RunLine(state, text, box, lineWidth, gh);
+        if (box.rewrapAt == std::string_view::npos)
+            return box;
+        const std::size_t end = box.rewrapAt;
+        state = lineStart;
+        SelectFont(state.font);
+        box = LineBox();
+        box.height = gh;
+        ResetFinders(); // they only go forward
+        RunLine(state, text.substr(0, end), box, lineWidth, gh);
+        return box;
     }
 
-    void Report(const TextHit& hit)
+    void RunLine(FormatState& state, std::string_view text, LineBox& box, int lineWidth, int gh)
     {
-        result_.hit = true;
-        result_.anchor = std::string(hit.value);
-        result_.anchorNumber = hit.number;
-        result_.anchorRect = hit.rect;
-    }
-
-    void CloseHit(const LineBox& box, const LineCursor& cursor)
-    {
-        if (!candidate_.open)
-            return;
-        candidate_.open = false;
-        candidate_.rect = {Add(box.left, cursor.linkStartX), box.top, Add(box.left, cursor.x), box.Bottom()};
-        if (imageHit_)
-            Report(candidate_);
-        imageHit_ = false;
-    }
-
-    bool Highlighted(int link) const { return !params_.hoverStyle || link == params_.hoverLink; }
-
-    void RunLine(FormatState& state, std::string_view text, Pass pass, LineBox& box, int lineWidth, int gh)
-    {
-        ByteFinder& tags = pass == Pass::measure ? measuringTags_ : drawingTags_;
-        ByteFinder& blanks = pass == Pass::measure ? measuringBlanks_ : drawingBlanks_;
         const auto base = static_cast<std::size_t>(text.data() - text_.data());
         LineCursor cursor;
         cursor.lineWidth = lineWidth;
-        if (pass == Pass::draw && state.paragraphBackground && state.brush != clNone)
-            canvas_.FillRect({params_.rect.left, box.top, params_.rect.right, box.Bottom()}, state.brush);
-        std::string scratch;
+        items_.clear();
+        lineTags_.clear();
+        shownText_.clear();
         std::size_t pos = 0;
         bool ended = false;
         while (pos < text.size() && !ended) {
-            const auto tagAt = static_cast<std::size_t>(tags.Next(text.data() + pos) - text.data());
+            const auto tagAt = static_cast<std::size_t>(tags_.Next(text.data() + pos) - text.data());
             std::size_t runEnd = std::min(tagAt, text.size());
             if (!params_.ellipsis) {
-                const auto blank = static_cast<std::size_t>(blanks.Next(text.data() + pos) - text.data());
+                const auto blank = static_cast<std::size_t>(blanks_.Next(text.data() + pos) - text.data());
                 if (blank < runEnd)
-                    runEnd = blank + 1;
+                    runEnd = blank + 1; // a run takes its blank
                 runEnd = breaks_.Next(base + pos, base + runEnd) - base;
             }
             if (runEnd > pos) {
-                const std::size_t placed = PlaceRun(state, text.substr(pos, runEnd - pos), pass, box, cursor, scratch);
+                const bool entities = ampersands_.Next(text.data() + pos) < text.data() + runEnd;
+                const std::size_t placed =
+                    MeasureRun(state, text.substr(pos, runEnd - pos), entities, pos, box, cursor);
                 pos += placed;
                 if (pos < runEnd || box.discardRest)
                     break;
@@ -266,76 +280,167 @@ private:
             }
             const std::size_t close = text.find('>', pos);
             const std::size_t tagEnd = close == std::string_view::npos ? text.size() : close + 1;
-            const TagEffect effect = DoTag(state, text.substr(pos, tagEnd - pos), pass, box, cursor, gh);
+            LineTag& tag = lineTags_.emplace_back();
+            tag.tag = ReadMarkupTag(text.substr(pos, tagEnd - pos));
+            if (tag.tag.face)
+                tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
+            const TagEffect effect = DoTag(state, tag.tag, tag.face, Pass::measure, box, cursor, gh);
+            if (effect == TagEffect::lineFull || tag.tag.kind == MarkupTagKind::none) {
+                lineTags_.pop_back();
+            } else {
+                LineItem& item = items_.emplace_back();
+                item.kind = LineItem::Kind::tag;
+                item.tag = static_cast<std::uint32_t>(lineTags_.size() - 1);
+            }
             if (effect == TagEffect::lineFull)
                 break;
             pos = tagEnd;
             ended = effect == TagEffect::endsLine;
         }
-        if (pass == Pass::measure) {
-            box.consumed = pos;
-            box.width = std::max(0, cursor.x - cursor.trailingBlank);
-        } else {
-            CloseHit(box, cursor);
-        }
+        box.consumed = pos;
+        box.width = std::max(0, cursor.x - cursor.trailingBlank);
     }
 
-    // The bytes of the run placed on the line: all of it, none when it is
-    // left for the next line, or the characters that fit of a run wider than
-    // the line.
-    std::size_t PlaceRun(FormatState& state, std::string_view raw, Pass pass, LineBox& box, LineCursor& cursor,
-                         std::string& scratch)
+    // The second pass: the line's items drawn, or hit-tested, where the
+    // first pass placed them.
+    void DrawLine(FormatState& state, Pass pass, const LineBox& box, int lineWidth, int gh)
     {
-        if (pass == Pass::measure)
-            return MeasureRun(state, raw, box, cursor, scratch);
-        const std::string_view shown = Shown(raw, scratch);
-        const MarkupSize size = canvas_.TextExtent(shown);
+        if (pass == Pass::draw) {
+            SelectFont(state.font);
+            canvas_.SetBrush(state.brush);
+        }
+        candidate_ = {};
+        LineCursor cursor;
+        cursor.lineWidth = lineWidth;
+        if (pass == Pass::draw && state.paragraphBackground && state.brush != clNone)
+            canvas_.FillRect({params_.rect.left, box.top, params_.rect.right, box.bottom}, state.brush);
+        LineBox line = box;
+        for (const LineItem& item : items_) {
+            if (item.kind == LineItem::Kind::tag) {
+                const LineTag& tag = lineTags_[item.tag];
+                DoTag(state, tag.tag, tag.face, pass, line, cursor, gh);
+                continue;
+            }
+            DrawRun(state, item, pass, line, cursor);
+            // A line cut with "..." shows its first run only.
+            if (box.discardRest)
+                break;
+        }
+        CloseHit(line, cursor);
+        if (candidate_.found)
+            Report(candidate_);
+    }
+
+    void Place(const FormatState& state, LineBox& box, int top) const
+    {
+        const MarkupRect& rect = params_.rect;
+        box.left = rect.left;
+        box.top = top;
+        if (state.align == MarkupAlign::right && rect.right - box.width > box.left)
+            box.left = rect.right - box.width;
+        if (state.align == MarkupAlign::center && rect.Width() - box.width > 0)
+            box.left += (rect.Width() - box.width) / 2;
+        box.left = Add(box.left, state.indent);
+        box.bottom = box.Bottom();
+    }
+
+    void Report(const TextHit& hit)
+    {
+        result_.hit = true;
+        result_.anchor = DecodeAttribute(hit.value);
+        result_.anchorNumber = hit.number;
+        result_.anchorRect = hit.rect;
+    }
+
+    void CloseHit(const LineBox& box, const LineCursor& cursor)
+    {
+        if (!candidate_.open)
+            return;
+        candidate_.open = false;
+        candidate_.rect = {Add(box.left, cursor.linkStartX), box.top, Add(box.left, cursor.x), box.bottom};
+        if (imageHit_)
+            Report(candidate_);
+        imageHit_ = false;
+    }
+
+    bool Highlighted(int link) const { return !params_.hoverStyle || link == params_.hoverLink; }
+
+    std::string_view ShownText(const LineItem& item) const
+    {
+        return item.shownIsRaw ? item.raw : std::string_view(shownText_).substr(item.shownFrom, item.shownLength);
+    }
+
+    void DrawRun(const FormatState& state, const LineItem& run, Pass pass, const LineBox& box, LineCursor& cursor)
+    {
         if (state.hidden)
-            return raw.size();
+            return;
         const int before = cursor.x;
-        cursor.x = Add(cursor.x, size.cx);
+        cursor.x = Add(cursor.x, run.size.cx);
         if (pass == Pass::draw)
-            DrawRun(state, shown, box, before, cursor.x);
-        if (state.inLink && params_.mouseX >= Add(box.left, before) && params_.mouseX < Add(box.left, cursor.x)) {
+            DrawText(state, ShownText(run), box, before, cursor.x);
+        if (!state.inLink)
+            return;
+        // The link is found over the run's whole text, whatever its font.
+        const int bottom = RunBottom(state, box);
+        if (params_.mouseX >= Add(box.left, before) && params_.mouseX < Add(box.left, cursor.x) &&
+            params_.mouseY >= bottom - run.size.cy && params_.mouseY < bottom) {
             candidate_.found = true;
             candidate_.open = true;
             candidate_.value = state.linkValue;
             candidate_.number = state.links;
         }
-        Placed(raw, cursor);
-        return raw.size();
     }
 
-    std::size_t MeasureRun(const FormatState& state, std::string_view raw, LineBox& box, LineCursor& cursor,
-                           std::string& scratch)
+    // The bytes of the run placed on the line: all of it, none when it is
+    // left for the next line, or the characters that fit of a run wider than
+    // the line. A hidden run counts only for the line's height.
+    std::size_t MeasureRun(const FormatState& state, std::string_view raw, bool entities, std::size_t at, LineBox& box,
+                           LineCursor& cursor)
     {
-        const MarkupSize size = raw.size() <= kFirstProbe || params_.ellipsis
-                                    ? canvas_.TextExtent(Shown(raw, scratch))
-                                    : MeasureLongRun(raw, cursor.lineWidth, scratch);
+        const bool whole = raw.size() <= kFirstProbe || params_.ellipsis;
+        MarkupSize size = whole ? canvas_.TextExtent(entities ? Shown(raw) : raw) : MeasureLongRun(raw, cursor.lineWidth);
         box.height = std::max(box.height, size.cy);
         if (state.sub)
             box.sub = std::max(box.sub, size.cy / 4);
         if (state.sup)
             box.sup = std::max(box.sup, size.cy / 4);
-        if (state.hidden)
+        if (state.hidden) {
+            items_.emplace_back().kind = LineItem::Kind::hiddenRun;
             return raw.size();
+        }
         const int before = cursor.x;
         cursor.x = Add(cursor.x, size.cx);
-        const std::size_t fits = cursor.x < cursor.lineWidth ? raw.size() : Fits(raw, size.cx, cursor, box, scratch);
+        const std::size_t fits = cursor.x < cursor.lineWidth ? raw.size() : Fits(raw, size.cx, cursor, box);
         if (fits == 0)
             return 0;
-        if (fits < raw.size()) {
+        if (fits < raw.size() || !whole) {
             raw = raw.substr(0, fits);
-            cursor.x = Add(before, canvas_.TextExtent(Shown(raw, scratch)).cx);
+            size = canvas_.TextExtent(Shown(raw));
+            cursor.x = Add(before, size.cx);
         }
         Placed(raw, cursor);
+        KeepRun(raw, entities, at, size);
         return raw.size();
+    }
+
+    void KeepRun(std::string_view raw, bool entities, std::size_t at, const MarkupSize& size)
+    {
+        LineItem& item = items_.emplace_back();
+        item.raw = raw;
+        item.at = at;
+        item.size = size;
+        if (!entities || raw.find('&') == std::string_view::npos)
+            return;
+        item.shownIsRaw = false;
+        item.shownFrom = shownText_.size();
+        shownText_ += Shown(raw);
+        item.shownLength = shownText_.size() - item.shownFrom;
     }
 
     // The size of a long run, or of a start of it already wider than the
     // line, which is all the line rule needs to know: so a long text without
     // blanks is not measured whole on every line.
-    MarkupSize MeasureLongRun(std::string_view raw, int lineWidth, std::string& scratch)
+    MarkupSize MeasureLongRun(std::string_view raw, int lineWidth)
     {
         std::size_t end = 0;
         for (std::size_t probe = kFirstProbe; probe < raw.size(); probe *= 2) {
@@ -343,11 +448,11 @@ private:
                 end = NextCharacter(raw, end);
             if (end >= raw.size())
                 break;
-            const MarkupSize size = canvas_.TextExtent(Shown(raw.substr(0, end), scratch));
+            const MarkupSize size = canvas_.TextExtent(Shown(raw.substr(0, end)));
             if (size.cx > lineWidth)
                 return size;
         }
-        return canvas_.TextExtent(Shown(raw, scratch));
+        return canvas_.TextExtent(Shown(raw));
     }
 
     void Placed(std::string_view raw, LineCursor& cursor)
@@ -358,20 +463,26 @@ private:
         cursor.lastRun = raw;
     }
 
-    static std::string_view Shown(std::string_view raw, std::string& scratch)
+    // The run as drawn: its entities replaced. The last one is kept, since
+    // a run is measured and then kept.
+    std::string_view Shown(std::string_view raw)
     {
         if (raw.find('&') == std::string_view::npos)
             return raw;
-        scratch = ReplaceRunEntities(raw);
-        return scratch;
+        if (raw.data() != scratchOf_.data() || raw.size() != scratchOf_.size()) {
+            scratch_ = ReplaceRunEntities(raw);
+            scratchOf_ = raw;
+        }
+        return scratch_;
     }
 
     // Measuring, for a run that reaches the line's width: the bytes of the
-    // run that stay on the line (see PlaceRun). A run that does not fit moves
-    // to the next line where the line may break before it. Where it may not
-    // (a word glued to a tag, a line that holds no text yet) it stays, and is
-    // broken between characters when it is wider than the whole line.
-    std::size_t Fits(std::string_view raw, int runWidth, LineCursor& cursor, LineBox& box, std::string& scratch)
+    // run that stay on the line (see MeasureRun). A run that does not fit
+    // moves to the next line where the line may break before it; a run glued
+    // to the text before it goes down with its word. Where the line may not
+    // break at all (one word, a line that holds no text yet) the run stays,
+    // broken between characters when it does not fit.
+    std::size_t Fits(std::string_view raw, int runWidth, LineCursor& cursor, LineBox& box)
     {
         if (params_.ellipsis) {
             if (cursor.x > cursor.lineWidth && cursor.holdsText)
@@ -379,13 +490,15 @@ private:
             return raw.size();
         }
         const int before = cursor.x - runWidth;
-        const bool breakBefore =
-            cursor.holdsText &&
-            (cursor.endsInBlank ||
-             BreaksBetween(CharacterBefore(cursor.lastRun, cursor.lastRun.size()), FirstCharacter(raw)));
-        if (!breakBefore && runWidth <= cursor.lineWidth)
-            return raw.size();
-        std::size_t fits = breakBefore ? 0 : FittingPrefix(raw, cursor.lineWidth - before, scratch);
+        const bool breakBefore = cursor.holdsText && BreaksBefore(cursor.lastRun, raw);
+        if (!breakBefore && cursor.holdsText) {
+            if (const std::size_t wordStart = LastBreak(); wordStart != std::string_view::npos) {
+                box.rewrapAt = wordStart;
+                cursor.x = before;
+                return 0;
+            }
+        }
+        std::size_t fits = breakBefore ? 0 : FittingPrefix(raw, cursor.lineWidth - before);
         if (fits == 0 && !cursor.holdsText)
             fits = NextCharacter(raw, 0); // a line holds at least one character
         if (fits == 0) {
@@ -403,11 +516,32 @@ private:
         return c.valid ? c.code : 0xFFFD;
     }
 
+    // Whether a line may end between these neighbouring runs.
+    static bool BreaksBefore(std::string_view before, std::string_view run)
+    {
+        return before.back() == ' ' || BreaksBetween(CharacterBefore(before, before.size()), FirstCharacter(run));
+    }
+
+    // The start of the last run of the line before which the line may end;
+    // npos when the line holds one word.
+    std::size_t LastBreak() const
+    {
+        const LineItem* after = nullptr;
+        for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
+            if (item->kind != LineItem::Kind::run)
+                continue;
+            if (after && BreaksBefore(item->raw, after->raw))
+                return after->at;
+            after = &*item;
+        }
+        return std::string_view::npos;
+    }
+
     // The longest start of the run, ending between characters, that is at
     // most `room` wide (0 when not even one character is); the whole run is
     // wider. Found by doubling, then halving, so that a line of k characters
     // costs measurements of about k log k characters however long the run.
-    std::size_t FittingPrefix(std::string_view raw, int room, std::string& scratch)
+    std::size_t FittingPrefix(std::string_view raw, int room)
     {
         std::vector<std::size_t> ends; // ends[i]: where character i + 1 ends
         const auto available = [&](std::size_t wanted) {
@@ -416,7 +550,7 @@ private:
             return std::min(wanted, ends.size());
         };
         const auto fits = [&](std::size_t characters) {
-            return canvas_.TextExtent(Shown(raw.substr(0, ends[characters - 1]), scratch)).cx <= room;
+            return canvas_.TextExtent(Shown(raw.substr(0, ends[characters - 1]))).cx <= room;
         };
         std::size_t fitting = 0;
         std::size_t over = 0;
@@ -441,7 +575,7 @@ private:
 
     int RunBottom(const FormatState& state, const LineBox& box) const
     {
-        int bottom = box.Bottom() - box.sub;
+        int bottom = box.bottom - box.sub;
         if (state.sup)
             bottom -= box.sup;
         if (state.sub)
@@ -449,7 +583,7 @@ private:
         return bottom - box.imageOffset;
     }
 
-    void DrawRun(const FormatState& state, std::string_view shown, const LineBox& box, int from, int to)
+    void DrawText(const FormatState& state, std::string_view shown, const LineBox& box, int from, int to)
     {
         const MarkupRect rect{Add(box.left, from), box.top, params_.ellipsis ? params_.rect.right : Add(box.left, to),
                               RunBottom(state, box)};
@@ -476,18 +610,71 @@ private:
             canvas_.Polyline(points.data(), static_cast<int>(points.size() / 2), clRed);
     }
 
-    void SelectFont(const MarkupFont& font)
+    // The index of a font name in the call's table, added when new.
+    std::uint32_t NameIndex(std::string_view name)
     {
-        canvas_.SetFont(font);
-        blankWidth_ = -1;
+        const auto found = nameIndex_.find(name);
+        if (found != nameIndex_.end())
+            return found->second;
+        const auto index = static_cast<std::uint32_t>(names_.size());
+        names_.emplace_back(name);
+        nameIndex_.emplace(names_.back(), index);
+        return index;
     }
 
-    // The width of a blank in the current font, measured once per font.
+    void SelectFont(const Font& font)
+    {
+        if (fontSelected_ && font == selected_)
+            return;
+        if (!fontSelected_ || font.name != selected_.name)
+            canvasFont_.name = names_[font.name];
+        canvasFont_.size = font.size;
+        canvasFont_.bold = font.bold;
+        canvasFont_.italic = font.italic;
+        canvasFont_.underline = font.underline;
+        canvasFont_.strikeOut = font.strikeOut;
+        canvasFont_.color = font.color;
+        canvasFont_.escapement = font.escapement;
+        canvas_.SetFont(canvasFont_);
+        selected_ = font;
+        fontSelected_ = true;
+        metrics_ = nullptr;
+    }
+
+    // The metrics of the selected font. Text goes back and forth between a
+    // few fonts: the metrics of some are kept, each in a place chosen by
+    // the font.
+    FontMetrics& Metrics()
+    {
+        if (metrics_)
+            return *metrics_;
+        const Font& font = selected_;
+        const std::size_t place =
+            (font.name * 31u + static_cast<unsigned>(font.size) * 7u + font.color + (font.bold ? 1u : 0u) +
+             (font.italic ? 2u : 0u) + static_cast<unsigned>(font.escapement)) %
+            fontMetrics_.size();
+        metrics_ = &fontMetrics_[place];
+        if (!(metrics_->font == font))
+            *metrics_ = {font};
+        return *metrics_;
+    }
+
+    // The width of a blank in the selected font, measured once per font.
     int BlankWidth()
     {
-        if (blankWidth_ < 0)
-            blankWidth_ = canvas_.TextExtent(" ").cx;
-        return blankWidth_;
+        FontMetrics& metrics = Metrics();
+        if (metrics.blank < 0)
+            metrics.blank = canvas_.TextExtent(" ").cx;
+        return metrics.blank;
+    }
+
+    // The height of "gh" in the selected font, measured once per font.
+    int Gh()
+    {
+        FontMetrics& metrics = Metrics();
+        if (metrics.gh < 0)
+            metrics.gh = canvas_.TextExtent("gh").cy;
+        return metrics.gh;
     }
 
     void SetBrush(FormatState& state, TColor color)
@@ -496,120 +683,119 @@ private:
         canvas_.SetBrush(color);
     }
 
-    TagEffect DoTag(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor, int gh)
+    // The canvas follows the state's font; nothing is drawn or measured in
+    // a hit test.
+    TagEffect DoTag(FormatState& state, const MarkupTag& tag, std::uint32_t face, Pass pass, LineBox& box,
+                    LineCursor& cursor, int gh)
     {
-        const MarkupFont before = state.font;
-        const TagEffect effect = tag[1] == '/' ? DoClosingTag(state, tag, pass, box, cursor)
-                                               : DoOpeningTag(state, tag, pass, box, cursor, gh);
-        if (!(state.font == before))
+        const TagEffect effect = ApplyTag(state, tag, face, pass, box, cursor, gh);
+        if (pass != Pass::hitTest)
             SelectFont(state.font);
         return effect;
     }
 
-    TagEffect DoOpeningTag(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor,
-                           int gh)
+    TagEffect ApplyTag(FormatState& state, const MarkupTag& tag, std::uint32_t face, Pass pass, LineBox& box,
+                       LineCursor& cursor, int gh)
     {
         const bool drawing = pass == Pass::draw;
-        const char second = UpperAt(tag, 2);
-        switch (UpperAt(tag, 1)) {
-        case 'A':
-            OpenLink(state, tag, pass, cursor);
+        switch (tag.kind) {
+        case MarkupTagKind::link:
+            OpenLink(state, tag.text, pass, cursor);
             break;
-        case 'B':
-            if (second == '>')
-                state.font.bold = true;
-            else if (second == 'R')
-                return TagEffect::endsLine;
-            else if (second == 'O' && drawing)
-                DrawBody(tag);
-            else if (second == 'L')
-                state.font.color = startBrush_;
+        case MarkupTagKind::bold:
+            state.font.bold = true;
             break;
-        case 'E':
+        case MarkupTagKind::lineBreak:
+            return TagEffect::endsLine;
+        case MarkupTagKind::body:
+            if (drawing)
+                DrawBody(tag.text);
+            break;
+        case MarkupTagKind::blink:
+            state.font.color = startBrush_;
+            break;
+        case MarkupTagKind::errorMark:
             state.errorMark = true;
             break;
-        case 'F':
-            DoFont(state, tag);
+        case MarkupTagKind::font:
+            DoFont(state, tag, face);
             break;
-        case 'H':
-            if (second == 'I') {
-                state.highlightSaved = true;
-                state.highlightText = state.font.color;
-                state.highlightBrush = state.brush;
-                SetBrush(state, clHighlight);
-                state.font.color = clHighlightText;
-            } else if (second == 'R') {
-                if (drawing) {
-                    const int y = box.Bottom() + 1;
-                    const int line[] = {params_.rect.left, y, params_.rect.right, y};
-                    canvas_.Polyline(line, 2, clBlack);
-                }
-                return TagEffect::endsLine;
+        case MarkupTagKind::highlight:
+            state.highlightSaved = true;
+            state.highlightText = state.font.color;
+            state.highlightBrush = state.brush;
+            SetBrush(state, clHighlight);
+            state.font.color = clHighlightText;
+            break;
+        case MarkupTagKind::rule:
+            if (drawing) {
+                const int y = box.bottom + 1;
+                const int line[] = {params_.rect.left, y, params_.rect.right, y};
+                canvas_.Polyline(line, 2, clBlack);
             }
+            return TagEffect::endsLine;
+        case MarkupTagKind::italic:
+            state.font.italic = true;
             break;
-        case 'I':
-            if (second == '>')
-                state.font.italic = true;
-            else if (second == 'N')
-                DoIndent(tag, cursor);
-            else if (second == 'M')
-                return DoImage(state, tag, pass, box, cursor, gh);
+        case MarkupTagKind::indent:
+            if (tag.number && *tag.number > cursor.x)
+                cursor.x = *tag.number;
             break;
-        case 'L':
+        case MarkupTagKind::image:
+            return DoImage(state, tag.text, pass, box, cursor, gh);
+        case MarkupTagKind::listItem:
             return DoListItem(state, pass, box, cursor);
-        case 'P':
+        case MarkupTagKind::paragraph:
             DoParagraph(state, tag, pass, box);
             break;
-        case 'R':
-            if (const auto angle = AttributeValue(tag.substr(2), "A"))
-                state.font.escapement = MarkupNumber(*angle) * 10;
+        case MarkupTagKind::rotate:
+            if (tag.number)
+                state.font.escapement = *tag.number;
             break;
-        case 'S':
-            if (StartsWithNoCase(tag, "<SUB>"))
-                state.sub = true;
-            else if (StartsWithNoCase(tag, "<SUP>"))
-                state.sup = true;
-            else if (second == 'H')
-                state.shadow = true;
-            else if (second == '>')
-                state.font.strikeOut = true;
+        case MarkupTagKind::strikeOut:
+            state.font.strikeOut = true;
             break;
-        case 'U':
-            if (second == '>') {
-                state.font.underline = true;
-                break;
-            }
+        case MarkupTagKind::subscript:
+            state.sub = true;
+            break;
+        case MarkupTagKind::superscript:
+            state.sup = true;
+            break;
+        case MarkupTagKind::shadow:
+            state.shadow = true;
+            break;
+        case MarkupTagKind::underline:
+            state.font.underline = true;
+            break;
+        case MarkupTagKind::list:
             state.listLevel = std::min(state.listLevel + 1, kMaxMarkupNumber);
             return TagEffect::endsLine;
-        case 'Z':
+        case MarkupTagKind::hidden:
             state.hidden = true;
             break;
         default:
-            break;
+            return ApplyClosingTag(state, tag, pass, box, cursor);
         }
         return TagEffect::none;
     }
 
-    TagEffect DoClosingTag(FormatState& state, std::string_view tag, Pass pass, const LineBox& box,
-                           const LineCursor& cursor)
+    TagEffect ApplyClosingTag(FormatState& state, const MarkupTag& tag, Pass pass, const LineBox& box,
+                              const LineCursor& cursor)
     {
-        if (tag.size() <= 3)
-            return TagEffect::none;
-        const char second = UpperAt(tag, 3);
-        switch (UpperAt(tag, 2)) {
-        case 'A':
+        switch (tag.kind) {
+        case MarkupTagKind::linkEnd:
             CloseLink(state, pass, box, cursor);
             break;
-        case 'B':
-            if (second == '>')
-                state.font.bold = false;
-            else
-                state.font.color = base_.color;
+        case MarkupTagKind::boldEnd:
+            state.font.bold = false;
             break;
-        case 'E':
+        case MarkupTagKind::colorEnd:
+            state.font.color = base_.color;
+            break;
+        case MarkupTagKind::errorMarkEnd:
             state.errorMark = false;
             break;
-        case 'F':
+        case MarkupTagKind::fontEnd:
             state.font.name = base_.name;
             state.font.size = base_.size;
             state.font.color = base_.color;
@@ -618,42 +804,44 @@ private:
                 SetBrush(state, state.fontBrush);
             }
             break;
-        case 'H':
+        case MarkupTagKind::highlightEnd:
             if (state.highlightSaved) {
                 state.highlightSaved = false;
                 state.font.color = state.highlightText;
                 SetBrush(state, state.highlightBrush);
             }
             break;
-        case 'I':
+        case MarkupTagKind::italicEnd:
             state.font.italic = false;
             break;
-        case 'L':
+        case MarkupTagKind::listItemEnd:
             return TagEffect::endsLine;
-        case 'P':
+        case MarkupTagKind::paragraphEnd:
             SetBrush(state, state.paragraphBrush);
             state.paragraphBackground = false;
             return TagEffect::endsLine;
-        case 'R':
+        case MarkupTagKind::rotateEnd:
             state.font.escapement = 0;
             break;
-        case 'S':
-            if (second == 'U')
-                state.sub = state.sup = false;
-            else if (second == 'H')
-                state.shadow = false;
-            else
-                state.font.strikeOut = false;
+        case MarkupTagKind::scriptEnd:
+            state.sub = state.sup = false;
             break;
-        case 'U':
-            if (second == '>')
-                state.font.underline = false;
-            else if (state.listLevel > 0)
+        case MarkupTagKind::shadowEnd:
+            state.shadow = false;
+            break;
+        case MarkupTagKind::strikeOutEnd:
+            state.font.strikeOut = false;
+            break;
+        case MarkupTagKind::underlineEnd:
+            state.font.underline = false;
+            break;
+        case MarkupTagKind::listEnd:
+            if (state.listLevel > 0)
                 --state.listLevel;
             else
                 state.font.underline = false;
             break;
-        case 'Z':
+        case MarkupTagKind::hiddenEnd:
             state.hidden = false;
             break;
         default:
@@ -662,14 +850,14 @@ private:
         return TagEffect::none;
     }
 
-    void OpenLink(FormatState& state, std::string_view tag, Pass pass, LineCursor& cursor)
+    void OpenLink(FormatState& state, std::string_view value, Pass pass, LineCursor& cursor)
     {
         ++state.links;
         state.inLink = true;
-        state.linkValue = FirstQuoted(tag);
+        state.linkValue = value;
         cursor.linkStartX = cursor.x;
-        if (state.links == params_.focusLink)
-            result_.focusAnchor = std::string(state.linkValue);
+        if (pass == Pass::measure && state.links == params_.focusLink)
+            result_.focusAnchor = DecodeAttribute(state.linkValue);
         const bool hovered = state.links == params_.hoverLink;
         if (Highlighted(state.links)) {
             state.font.underline = true;
@@ -698,71 +886,52 @@ private:
             CloseHit(box, cursor);
     }
 
-    void DoFont(FormatState& state, std::string_view tag)
+    void DoFont(FormatState& state, const MarkupTag& tag, std::uint32_t face)
     {
-        if (const auto face = AttributeValue(tag, "FACE"))
-            state.font.name = std::string(*face);
-        if (const auto color = AttributeValue(tag, " COLOR"))
-            state.font.color = ParseHTMLColor(*color);
-        if (const auto background = AttributeValue(tag, "BGCOLOR")) {
+        if (tag.face)
+            state.font.name = face;
+        if (tag.color)
+            state.font.color = *tag.color;
+        if (tag.background) {
             state.fontBrushSaved = true;
             state.fontBrush = state.brush;
-            SetBrush(state, ParseHTMLColor(*background));
+            SetBrush(state, *tag.background);
         }
-        if (const auto size = AttributeValue(tag, "SIZE")) {
-            const int number = MarkupNumber(*size);
-            state.font.size = number >= 1 && number <= 5 ? kPointsPerSizeStep[number - 1] : number;
-        }
+        if (tag.number)
+            state.font.size = *tag.number;
     }
 
-    void DoIndent(std::string_view tag, LineCursor& cursor) const
+    void DoParagraph(FormatState& state, const MarkupTag& tag, Pass pass, const LineBox& box)
     {
-        const auto position = AttributeValue(tag, "X");
-        if (position && IsMarkupNumber(*position)) {
-            const int x = MarkupNumber(*position);
-            if (x > cursor.x)
-                cursor.x = x;
-        }
-    }
-
-    void DoParagraph(FormatState& state, std::string_view tag, Pass pass, const LineBox& box)
-    {
-        if (const auto align = AttributeValue(tag, "ALIGN")) {
-            if (FindNoCase(*align, "RIGHT") != std::string_view::npos)
-                state.align = Align::right;
-            if (FindNoCase(*align, "LEFT") != std::string_view::npos)
-                state.align = Align::left;
-            if (FindNoCase(*align, "CENTER") != std::string_view::npos)
-                state.align = Align::center;
-        }
-        if (const auto indent = AttributeValue(tag, "INDENT"))
-            state.indent = MarkupNumber(*indent);
-        const auto background = AttributeValue(tag, "BGCOLOR");
-        if (!background)
+        if (tag.align)
+            state.align = *tag.align;
+        if (tag.number)
+            state.indent = *tag.number;
+        if (!tag.background)
             return;
         state.paragraphBrush = state.brush;
         state.paragraphBackground = true;
         const MarkupRect line{params_.rect.left, box.top, params_.rect.right, box.Bottom()};
-        const TColor color = ParseHTMLColor(*background);
-        if (const auto to = AttributeValue(tag, "BGCOLORTO")) {
+        if (tag.backgroundTo) {
             SetBrush(state, clNone);
             if (pass == Pass::draw)
-                FillGradient(canvas_, {line.left, line.top, line.right, line.bottom + 2}, color, ParseHTMLColor(*to),
-                             kMarkupGradientBands, /*leftToRight=*/true);
+                FillGradient(canvas_, {line.left, line.top, line.right, line.bottom + 2}, *tag.background,
+                             *tag.backgroundTo, kMarkupGradientBands, /*leftToRight=*/true);
             return;
         }
-        SetBrush(state, color);
+        SetBrush(state, *tag.background);
         if (pass == Pass::draw)
-            canvas_.FillRect(line, color);
+            canvas_.FillRect(line, *tag.background);
     }
 
     void DrawBody(std::string_view tag)
     {
         const MarkupRect& rect = params_.rect;
-        if (const auto picture = AttributeValue(tag, "BACKGROUND")) {
+        if (const auto value = AttributeValue(tag, "BACKGROUND")) {
+            const std::string picture = DecodeAttribute(*value);
             MarkupSize size;
-            if (canvas_.ImageSize(*picture, size))
-                canvas_.TileImage(*picture, rect);
+            if (canvas_.ImageSize(picture, size))
+                canvas_.TileImage(picture, rect);
         }
         const auto background = AttributeValue(tag, "BGCOLOR");
         if (!background)
@@ -791,8 +960,10 @@ private:
         cursor.x = Add(cursor.x, level * kListStep);
         if (pass != Pass::draw)
             return TagEffect::none;
-        MarkupFont bulletFont = state.font;
-        bulletFont.name = "Symbol";
+        Font bulletFont = state.font;
+        if (!symbolName_)
+            symbolName_ = NameIndex("Symbol");
+        bulletFont.name = *symbolName_;
         bulletFont.underline = false;
         SelectFont(bulletFont);
         // 0xB7 is the Symbol font's bullet: the system maps U+0020 to U+00FF to
@@ -807,9 +978,12 @@ private:
     TagEffect DoImage(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor, int gh)
     {
         ++state.images;
-        const auto source = AttributeValue(tag, "SRC");
+        const auto value = AttributeValue(tag, "SRC");
+        if (!value || state.hidden)
+            return TagEffect::none;
+        const std::string source = DecodeAttribute(*value);
         MarkupSize size;
-        if (!source || state.hidden || !canvas_.ImageSize(*source, size))
+        if (!canvas_.ImageSize(source, size))
             return TagEffect::none;
         const int width = MarkupNumber(AttributeValue(tag, "WIDTH").value_or(""));
         const int height = MarkupNumber(AttributeValue(tag, "HEIGHT").value_or(""));
@@ -835,8 +1009,7 @@ private:
         }
         if (pass == Pass::draw) {
             const auto alternative = AttributeValue(tag, "ALT");
-            const std::string_view shown = underMouse && alternative ? *alternative : *source;
-            canvas_.DrawImage(shown, rect, stretch);
+            canvas_.DrawImage(underMouse && alternative ? DecodeAttribute(*alternative) : source, rect, stretch);
         }
         return TagEffect::none;
     }
@@ -855,18 +1028,31 @@ private:
 
     MarkupCanvas& canvas_;
     const HTMLDrawParams& params_;
-    MarkupFont base_;
+    Font base_;
     TColor startBrush_ = clNone;
     HTMLDrawResult result_;
     TextHit candidate_;
     bool imageHit_ = false;
-    int blankWidth_ = -1;
     std::string_view text_;
-    ByteFinder measuringTags_{{}, '<'};
-    ByteFinder drawingTags_{{}, '<'};
-    ByteFinder measuringBlanks_{{}, ' '};
-    ByteFinder drawingBlanks_{{}, ' '};
-    // Shared by both passes: it answers questions about earlier positions too.
+    // Font names: the canvas's first, then each met, once.
+    std::vector<std::string> names_;
+    std::map<std::string, std::uint32_t, std::less<>> nameIndex_;
+    std::optional<std::uint32_t> symbolName_;
+    Font selected_;
+    bool fontSelected_ = false;
+    MarkupFont canvasFont_;
+    std::array<FontMetrics, 16> fontMetrics_;
+    FontMetrics* metrics_ = nullptr; // of the selected font, once asked for
+    // The line's items and the shown text of its runs with entities.
+    std::vector<LineItem> items_;
+    std::vector<LineTag> lineTags_;
+    std::string shownText_;
+    std::string scratch_;
+    std::string_view scratchOf_;
+    ByteFinder tags_{{}, '<'};
+    ByteFinder blanks_{{}, ' '};
+    ByteFinder ampersands_{{}, '&'};
+    // Both measuring attempts of a line ask it about the same positions.
     IdeographBreaks breaks_{{}};
 };
 

@@ -214,11 +214,8 @@ THTMLabel::THTMLabel(TGraphicHost& host) : TGraphicControl(host) {}
 void THTMLabel::SetHTMLText(const std::vector<std::string>& lines)
 {
     htmlText_.clear();
-    for (const std::string& line : lines) {
-        std::string kept;
-        std::copy_if(line.begin(), line.end(), std::back_inserter(kept), [](char c) { return c != '\r' && c != '\n'; });
-        htmlText_.push_back(std::move(kept));
-    }
+    for (const std::string& line : lines)
+        htmlText_.push_back(BlanksForLineBreaks(line));
     cache_.Clear();
     HTMLChanged();
 }

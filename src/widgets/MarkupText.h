@@ -3,6 +3,7 @@
 // form, tag attributes and numbers, and which links and picture sources the
 // shell or the file system may be asked for.
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,13 +24,27 @@ constexpr int kMaxMarkupNumber = 32767;
 // Windows-1252 there ("&#150;" is an en dash); a reference to no character
 // (0, another control code than tab, CR and LF, 127, a surrogate, anything
 // above U+10FFFF however many digits) gives U+FFFD. A "&#" without digits or
-// without ";" is no reference and stays as it is.
+// without ";" is no reference. An ampersand that begins no entity ("R&D")
+// shows as itself: it comes out escaped, "&&", unless it begins an entity of
+// the run ("&lt;"), which the run step replaces.
 std::string ReplaceEntities(std::string_view text);
 
-// The whole text ready for layout: entities replaced, the first "<#" and the
-// first ">" after it removed, line feeds dropped and carriage returns turned
-// into "<BR>".
+// The whole text ready for layout: the first "<#" and the first ">" after it
+// removed, entities replaced outside the tags (a tag, "<" to the first ">",
+// stays as written: its values decode their own, see DecodeAttribute), line
+// feeds dropped and carriage returns turned into "<BR>".
 std::string PrepareMarkup(std::string_view text);
+
+// A tag's attribute value with its entities decoded once: named entities and
+// numeric references give their characters ("&amp;" gives "&", "&amp;amp;"
+// gives "&amp;"), any other ampersand stays.
+std::string DecodeAttribute(std::string_view value);
+
+// Text whose line breaks become blanks between words, as in HTML: each run of
+// CR and LF is one blank, or nothing at the start or the end of the text,
+// beside a blank or tab, and after a tag that begins a line or list item
+// ("<BR>", "<HR>", "<P>", "</P>", "<UL>", "</UL>", "<LI>", "</LI>").
+std::string BlanksForLineBreaks(std::string_view text);
 
 // The entities of a text run: "&nbsp;", "&lt;" and "&gt;" (any case). An
 // escaped ampersand "&&" stays escaped even when its second "&" starts one
@@ -53,6 +68,10 @@ std::string PrefixProcessed(std::string_view text);
 // ignored) anywhere in the tag; none when the name or the opening quote is
 // missing. An unclosed quote runs to the end of the tag, without its ">".
 std::optional<std::string_view> AttributeValue(std::string_view tag, std::string_view name);
+// AttributeValue of each of up to 8 names, written in upper case, found in
+// one scan of the tag.
+void AttributeValues(std::string_view tag, std::span<const std::string_view> names,
+                     std::span<std::optional<std::string_view>> values);
 
 // The digits at the start of the value as a number, saturating at
 // kMaxMarkupNumber; 0 when it does not begin with a digit.

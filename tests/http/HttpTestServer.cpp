@@ -54,10 +54,10 @@ HCERTSTORE RootStore()
 void RemoveFolder(const std::string& folder)
 {
     for (const FoundFile& file : FindFiles(folder + "*")) {
-        SetFileAttributesA((folder + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA((folder + file.name).c_str());
+        SetFileAttributesW(WideFromUtf8(folder + file.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(WideFromUtf8(folder + file.name).c_str());
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(WideFromUtf8(folder).c_str());
 }
 
 // The certificate authority and the "localhost" certificate every HTTPS
@@ -165,7 +165,8 @@ std::string HostPath(const std::string& windowsPath)
 
 void WriteWholeFile(const std::string& path, const std::string& bytes)
 {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw std::runtime_error("cannot create " + path);
     DWORD written = 0;
@@ -175,7 +176,7 @@ void WriteWholeFile(const std::string& path, const std::string& bytes)
 
 std::string ReadWholeFile(const std::string& path)
 {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file)
         return {};

@@ -30,6 +30,9 @@ struct Answerer {
     RECT yesButton{};
     bool scrolls = false;
     int clientHeight = 0;
+    // Wheel deltas sent before the answer, and the scroll position after them.
+    std::vector<short> wheel;
+    int scrollPosition = 0;
     std::vector<std::wstring> controls;
     bool answered = false;
     // The ask dialog's message area, '#' for ink, when asked for.
@@ -97,6 +100,9 @@ void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
     GetWindowRect(dialog, &answerer.bounds);
     GetWindowRect(GetDlgItem(dialog, IDYES), &answerer.yesButton);
     answerer.scrolls = (GetWindowLongPtrW(dialog, GWL_STYLE) & WS_VSCROLL) != 0;
+    for (const short delta : answerer.wheel)
+        SendMessageW(dialog, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), 0);
+    answerer.scrollPosition = GetScrollPos(dialog, SB_VERT);
     RECT client{};
     GetClientRect(dialog, &client);
     answerer.clientHeight = client.bottom;
@@ -185,6 +191,8 @@ TEST(UpgraderDialogs, LongMessageStaysOnTheScreen)
     for (int i = 0; i < 400; ++i)
         longMessage += "line " + std::to_string(i) + "<br>\r\n";
     AnswerNextDialog(IDNO);
+    // A precision touchpad: deltas of a third of a notch, then a wheel notch, then back.
+    answerer.wheel = {-40, -40, -40, -120, 40};
     prompts.AskUpgrade(longMessage, "", {});
     ASSERT_TRUE(answerer.answered);
     const RECT seen = answerer.bounds;
@@ -193,6 +201,7 @@ TEST(UpgraderDialogs, LongMessageStaysOnTheScreen)
     EXPECT_GT(seen.bottom - seen.top, 132);
     EXPECT_LE(seen.bottom - seen.top, work.bottom - work.top);
     EXPECT_TRUE(answerer.scrolls) << "the rest of the message scrolls";
+    EXPECT_EQ(answerer.scrollPosition, 3 * 13 + 3 * 13 - 13) << "each third of a notch scrolls a third of three lines";
     EXPECT_LE(answerer.yesButton.bottom, seen.bottom) << "the buttons stay in the dialog";
 
     AnswerNextDialog(IDNO);

@@ -116,10 +116,6 @@ TEST(HTMLLayout, WordWrap)
     EXPECT_EQ(CallFor(wide, "cc ").rect.top, kLine);
     EXPECT_EQ(CallFor(wide, "dd").rect, (MarkupRect{15, kLine, 25, 2 * kLine}));
 
-    FakeCanvas glued;
-    Draw(glued, "aaaa<B>bbbbbbbb</B>", 50);
-    EXPECT_EQ(CallFor(glued, "bbbbbbbb").rect.top, 0) << "a word glued to a tag is not split from it";
-
     FakeCanvas trailing;
     const HTMLDrawResult result = Draw(trailing, "ab ");
     EXPECT_EQ(result.width, 2 * kChar) << "the trailing blank does not count";
@@ -392,7 +388,7 @@ TEST(HTMLLayout, HitTestFindsTheLinkUnderTheMouse)
     EXPECT_EQ(result.anchor, "second");
     EXPECT_EQ(result.anchorNumber, 2);
 
-    for (const auto& [x, y] : {std::pair{11, 26}, std::pair{50, 26}, std::pair{30, 20}, std::pair{30, 500}}) {
+    for (const auto& [x, y] : {std::pair{11, 26}, std::pair{50, 26}, std::pair{30, 19}, std::pair{30, 500}}) {
         params.mouseX = x;
         params.mouseY = y;
         result = DrawHTMLText(canvas, params);
@@ -528,4 +524,103 @@ TEST(HTMLLayout, EllipsisKeepsOneLine)
     ASSERT_EQ(canvas.texts.size(), 1u) << "no word wrap: one run up to the next tag";
     EXPECT_EQ(canvas.texts[0].rect.right, 40) << "cut at the right edge";
     EXPECT_EQ(result.height, kLine);
+}
+
+TEST(HTMLLayout, TextGluedToAClosingTagGoesDownWithItsWord)
+{
+    // "bbbbb" ends at 45; the glued ". " would end at 55, past the edge.
+    for (const char* text : {"aaa <B>bbbbb</B>. c", "aaa <A href=\"x\">bbbbb</A>. c"}) {
+        FakeCanvas canvas;
+        Draw(canvas, text, 50);
+        EXPECT_EQ(Lines(canvas), (std::vector<std::string>{"aaa ", "bbbbb. c"})) << text;
+        EXPECT_LE(Rightmost(canvas), 50) << text;
+        EXPECT_TRUE(CallFor(canvas, "bbbbb").font.bold || CallFor(canvas, "bbbbb").font.underline)
+            << "the word keeps its formatting on the next line";
+    }
+
+    HTMLDrawParams params;
+    params.text = "aaa <A href=\"x\">bbbbb</A>. c";
+    params.rect = {0, 0, 50, 400};
+    params.hitTestOnly = true;
+    params.mouseX = 3;
+    params.mouseY = kLine + 6;
+    FakeCanvas hit;
+    const HTMLDrawResult result = DrawHTMLText(hit, params);
+    EXPECT_TRUE(result.hit) << "the link is found where it is drawn";
+    EXPECT_EQ(result.anchorRect, (MarkupRect{0, kLine, 25, 2 * kLine}));
+
+    FakeCanvas overlong;
+    Draw(overlong, "aaaa<B>bbbbbbbb</B>", 50);
+    EXPECT_EQ(Lines(overlong), (std::vector<std::string>{"aaaabbbbbb", "bb"}))
+        << "a glued word wider than the line is broken at the edge";
+
+    FakeCanvas larger;
+    Draw(larger, "aaa <FONT size=\"20\">bb<B>bbbbb. c", 100);
+    EXPECT_EQ(CallFor(larger, "aaa ").rect, (MarkupRect{0, 0, 20, kLine})) << "the line before the word keeps its font";
+    EXPECT_EQ(CallFor(larger, "bb").rect, (MarkupRect{0, kLine, 20, kLine + 22}));
+
+    FakeCanvas chain;
+    Draw(chain, "x <I>a</I><B>b</B><U>ccccccccc</U>", 50);
+    EXPECT_EQ(Lines(chain), (std::vector<std::string>{"x ", "abcccccccc", "c"}))
+        << "a word of several glued runs goes down whole, and is broken there when wider than the line";
+}
+
+TEST(HTMLLayout, AttributeValuesDecodeTheirEntitiesOnce)
+{
+    HTMLDrawParams params;
+    params.text = R"(<A href="http://x/?a=1&amp;b=2&amp;amp;c=&#51;&quot;">a&amp;b</A>)";
+    params.rect = {0, 0, 400, 400};
+    params.hitTestOnly = true;
+    params.mouseX = 3;
+    params.mouseY = 6;
+    params.focusLink = 1;
+    FakeCanvas canvas;
+    const HTMLDrawResult result = DrawHTMLText(canvas, params);
+    ASSERT_TRUE(result.hit);
+    EXPECT_EQ(result.anchor, "http://x/?a=1&b=2&amp;c=3\"");
+    EXPECT_EQ(result.focusAnchor, result.anchor);
+
+    FakeCanvas drawn;
+    drawn.AddPicture("p&q", {30, 20});
+    Draw(drawn, R"(a&amp;b<IMG src="p&amp;q">)");
+    EXPECT_EQ(Shown(drawn), "a&b") << "text keeps its own entity rules";
+    ASSERT_EQ(drawn.images.size(), 1u);
+    EXPECT_EQ(drawn.images[0].source, "p&q");
+}
+
+TEST(HTMLLayout, ABareAmpersandShows)
+{
+    FakeCanvas canvas;
+    Draw(canvas, "R&D, Q&A & more &unknown; &#38;");
+    EXPECT_EQ(Shown(canvas), "R&D, Q&A & more &unknown; &") << "no letter is lost or underlined";
+    FakeCanvas entities;
+    Draw(entities, "a &amp; b &lt;&nbsp;&amp;lt;");
+    EXPECT_EQ(Shown(entities), "a & b < &<") << "entities as before";
+}
+
+TEST(HTMLLayout, ALinkIsFoundOverItsWholeHeight)
+{
+    // A 20-point link on a 10-point line: 22 pixels high, the base "gh" 12.
+    HTMLDrawParams params;
+    params.text = R"(ab <FONT size="20"><A href="big">big</A></FONT> <A href="small">small</A>)";
+    params.rect = {0, 0, 400, 400};
+    params.hitTestOnly = true;
+    FakeCanvas canvas;
+    params.mouseX = 3 * kChar + 5;
+    for (const int y : {0, 5, 10, 21}) {
+        params.mouseY = y;
+        const HTMLDrawResult result = DrawHTMLText(canvas, params);
+        EXPECT_TRUE(result.hit) << y;
+        EXPECT_EQ(result.anchor, "big") << y;
+        EXPECT_EQ(result.anchorRect, (MarkupRect{15, 0, 45, 22})) << y;
+    }
+    params.mouseY = 22;
+    EXPECT_FALSE(DrawHTMLText(canvas, params).hit) << "below the line";
+
+    // "small" is 10 points: its text covers the bottom 12 pixels of the line.
+    params.mouseX = 46 + 5 + 3;
+    params.mouseY = 22 - kLine;
+    EXPECT_EQ(DrawHTMLText(canvas, params).anchor, "small");
+    params.mouseY = 22 - kLine - 1;
+    EXPECT_FALSE(DrawHTMLText(canvas, params).hit) << "above the small link's text";
 }

@@ -207,6 +207,9 @@ TEST_F(HTMLabelTest, LinesJoinAndUpdatesHoldThePaint)
     LabelWindow test;
     test.label->SetHTMLText(std::vector<std::string>{"a\r\n", "b"});
     EXPECT_EQ(test.label->GetDisplayHTML(), "ab");
+    test.label->SetHTMLText("\nFixes crashes\nFaster start<BR>\r\nNew\r\n");
+    EXPECT_EQ(test.label->GetDisplayHTML(), "Fixes crashes Faster start<BR>New")
+        << "a line break inside a message is a blank between its words";
 
     test.label->SetColor(clWhite);
     EXPECT_GT(InkPixels(*test.label, RGB(255, 255, 255)), 0);

@@ -44,9 +44,11 @@ TEST(MarkupText, EntitiesAreReplacedUntilNoneIsLeft)
     EXPECT_EQ(ReplaceEntities("&amp;amp;"), "&&&") << "the ampersand left by one entity starts the next";
     EXPECT_EQ(ReplaceEntities("&amp;quot;"), "&\"");
     EXPECT_EQ(ReplaceEntities("&amp;lt;"), "&&lt;");
-    EXPECT_EQ(ReplaceEntities("&am&amp;p;"), "&am&&p;");
-    EXPECT_EQ(ReplaceEntities("&unknown; & &amp"), "&unknown; & &amp");
-    EXPECT_EQ(ReplaceEntities("&"), "&");
+    EXPECT_EQ(ReplaceEntities("&am&amp;p;"), "&&am&&p;");
+    EXPECT_EQ(ReplaceEntities("R&D &unknown; & &amp"), "R&&D &&unknown; && &&amp")
+        << "an ampersand of no entity shows as itself";
+    EXPECT_EQ(ReplaceEntities("&"), "&&");
+    EXPECT_EQ(ReplaceEntities("&lt;&nbsp;&gt"), "&lt;&nbsp;&&gt") << "the run's entities are left to the run";
 }
 
 TEST(MarkupText, NumericReferencesGiveUnicodeCharacters)
@@ -62,9 +64,9 @@ TEST(MarkupText, NumericReferencesGiveUnicodeCharacters)
     for (const char* bad : {"&#0;", "&#x0;", "&#1;", "&#127;", "&#129;", "&#xD800;", "&#xDFFF;", "&#55296;",
                             "&#x110000;", "&#1114112;", "&#99999999999999999999999;", "&#xFFFFFFFFFFFFFFFFFFFF;"})
         EXPECT_EQ(ReplaceEntities(bad), "\uFFFD") << bad;
-    // No reference: the text stays.
+    // No reference: the text stays, its ampersand shown.
     for (const char* none : {"&#;", "&#x;", "&#65", "&#65 ;", "&#-1;", "&#x4G;", "&#", "&#x"})
-        EXPECT_EQ(ReplaceEntities(none), none) << none;
+        EXPECT_EQ(ReplaceEntities(none), "&" + std::string(none)) << none;
     EXPECT_EQ(ReplaceEntities("&amp;#169;"), "&&#169;") << "an escaped ampersand starts no reference";
     EXPECT_EQ(ReplaceEntities("&#38;amp;"), "&&amp;") << "nor does a referenced one";
 }
@@ -91,6 +93,33 @@ TEST(MarkupText, PreparationAndRunEntities)
     EXPECT_EQ(ReplaceRunEntities("&&&&"), "&&&&");
     EXPECT_EQ(ReplaceRunEntities("&x &"), "&x &");
     EXPECT_EQ(PrefixProcessed("a && b &c &"), "a & b c ");
+}
+
+TEST(MarkupText, TagsKeepTheirEntitiesForTheirValues)
+{
+    EXPECT_EQ(PrepareMarkup(R"(a&amp;b<A href="?x=1&amp;y=2">c&amp;d</A>&lt;)"),
+              R"(a&&b<A href="?x=1&amp;y=2">c&&d</A>&lt;)");
+    EXPECT_EQ(PrepareMarkup("x<#&amp;>y"), "x&&y") << "the text between \"<#\" and \">\" is text";
+    EXPECT_EQ(PrepareMarkup("&amp;<unclosed &amp;"), "&&<unclosed &amp;");
+    EXPECT_EQ(DecodeAttribute("?a=1&amp;b=2"), "?a=1&b=2");
+    EXPECT_EQ(DecodeAttribute("&amp;amp;"), "&amp;") << "decoded once";
+    EXPECT_EQ(DecodeAttribute("&quot;&#38;&#x3C;&lt;&GT;&nbsp;&euro;&#150;&#0;"), "\"&<<> \u20AC\u2013\uFFFD");
+    EXPECT_EQ(DecodeAttribute("R&D & &amp"), "R&D & &amp") << "other ampersands stay";
+}
+
+TEST(MarkupText, LineBreaksBecomeBlanks)
+{
+    EXPECT_EQ(BlanksForLineBreaks("crashes\nFaster"), "crashes Faster");
+    EXPECT_EQ(BlanksForLineBreaks("one\r\ntwo\r\n\r\nthree"), "one two three") << "a run of breaks is one blank";
+    EXPECT_EQ(BlanksForLineBreaks("\r\nmessage\n"), "message") << "none at the ends";
+    EXPECT_EQ(BlanksForLineBreaks("a \nb\n c\t\nd"), "a b c\td") << "none beside a blank";
+    EXPECT_EQ(BlanksForLineBreaks("<b>New</b>\nfaster"), "<b>New</b> faster");
+    EXPECT_EQ(BlanksForLineBreaks("Fixed:<BR>\n<UL>\n<LI>\ncrash</LI>\n<li class=\"x\">\nspeed</ul>\n<p align=\"center\">\nend"),
+              "Fixed:<BR><UL><LI>crash</LI><li class=\"x\">speed</ul><p align=\"center\">end")
+        << "no blank where a line or an item begins";
+    EXPECT_EQ(BlanksForLineBreaks("a -> b<bold>\nx> y\nz"), "a -> b<bold> x> y z");
+    EXPECT_EQ(BlanksForLineBreaks(""), "");
+    EXPECT_EQ(BlanksForLineBreaks("\n\r"), "");
 }
 
 TEST(MarkupText, StripHTML)

@@ -20,45 +20,36 @@
 //   --ignore-close ignore that request; end --exit-after N ms after the start
 //   --hold-data F  keep file F of its folder open (others may read and write
 //                  it, never delete or rename it) until it ends
+#include "common/Utils.h"
 #include "update/auAutoUpgrader.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
-std::string ModulePath()
-{
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return path;
-}
-
-std::string Environment(const char* name)
-{
-    char value[MAX_PATH + 1] = {};
-    const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
-    return length && length < MAX_PATH ? std::string(value, length) : std::string();
-}
-
 void AppendRecord(const std::string& module)
 {
-    const std::string target = Environment("KD_STUB_RECORD");
+    const std::string target = GetEnvVar("KD_STUB_RECORD");
     if (target.empty())
         return;
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExA(module.c_str(), GetFileExInfoStandard, &data);
-    char numbers[64];
-    wsprintfA(numbers, "|%lu|0x%lx|", data.nFileSizeLow, data.dwFileAttributes);
-    const std::string record = module + numbers + GetCommandLineA() + "\r\n";
+    GetFileAttributesExW(WideFromUtf8(module).c_str(), GetFileExInfoStandard, &data);
+    char attributes[16];
+    std::snprintf(attributes, sizeof attributes, "0x%lx", data.dwFileAttributes);
+    const std::string record = module + "|" + std::to_string(data.nFileSizeLow) + "|" + attributes + "|" +
+                               Utf8FromWide(GetCommandLineW()) + "\r\n";
     // A restarted program may record while the one before it still does.
     for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE file = CreateFileA(target.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+        HANDLE file = CreateFileW(WideFromUtf8(target).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
@@ -71,10 +62,11 @@ void AppendRecord(const std::string& module)
 
 void Hold(const std::string& module, DWORD milliseconds, const std::string& deleteAfter)
 {
-    HANDLE file = CreateFileA(module.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    const std::string eventName = Environment("KD_STUB_READY_EVENT");
+    HANDLE file =
+        CreateFileW(WideFromUtf8(module).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string eventName = GetEnvVar("KD_STUB_READY_EVENT");
     if (!eventName.empty()) {
-        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
+        HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, WideFromUtf8(eventName).c_str());
         if (ready) {
             SetEvent(ready);
             CloseHandle(ready);
@@ -82,8 +74,8 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
     }
     Sleep(milliseconds);
     if (!deleteAfter.empty()) {
-        SetFileAttributesA(deleteAfter.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(deleteAfter.c_str());
+        SetFileAttributesW(WideFromUtf8(deleteAfter).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(WideFromUtf8(deleteAfter).c_str());
     }
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
@@ -91,11 +83,11 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
 
 void AppendEvent(const std::string& line)
 {
-    const std::string target = Environment("KD_STUB_EVENTS");
+    const std::string target = GetEnvVar("KD_STUB_EVENTS");
     if (target.empty())
         return;
-    HANDLE file =
-        CreateFileA(target.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(WideFromUtf8(target).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     const std::string record = line + "\r\n";
@@ -113,7 +105,7 @@ int RunUpgrade(const std::string& infoURL)
     engine.ShowMessages = {};
     engine.Wizard.Enabled = false;
     engine.TransferBufferSize = 256 * 1024;
-    engine.PublisherKey = Environment("KD_STUB_PUBLISHER_KEY");
+    engine.PublisherKey = GetEnvVar("KD_STUB_PUBLISHER_KEY");
     engine.AllowUnverifiedUpdates = true;
     const auto fail = [](const std::string& what) {
         AppendEvent(what);
@@ -134,9 +126,9 @@ int RunUpgrade(const std::string& infoURL)
     };
     engine.CheckUpdate();
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     AppendEvent(message.wParam == 0 ? "closed" : "failed");
     return static_cast<int>(message.wParam);
@@ -152,7 +144,7 @@ struct ProductOptions {
 
 LRESULT CALLBACK ProductWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const auto* options = reinterpret_cast<const ProductOptions*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    const auto* options = reinterpret_cast<const ProductOptions*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == WM_USER + 109 && options && !options->ignoreClose) {
         AppendEvent("close request obeyed");
         PostQuitMessage(0);
@@ -162,7 +154,7 @@ LRESULT CALLBACK ProductWindow(HWND window, UINT message, WPARAM wParam, LPARAM 
         AppendEvent("close request ignored");
     if (message == WM_TIMER)
         PostQuitMessage(0);
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 int RunAsProduct(const std::string& module, const ProductOptions& options)
@@ -170,32 +162,32 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
     const std::string folder = module.substr(0, module.rfind('\\') + 1);
     HANDLE data = INVALID_HANDLE_VALUE;
     if (!options.holdData.empty())
-        data = CreateFileA((folder + options.holdData).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    WNDCLASSA windowClass = {};
+        data = CreateFileW(WideFromUtf8(folder + options.holdData).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = ProductWindow;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "KdStubProduct";
-    RegisterClassA(&windowClass);
-    const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                        GetModuleHandleA(nullptr), nullptr);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"KdStubProduct";
+    RegisterClassW(&windowClass);
+    const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
     if (options.exitAfter)
         SetTimer(window, 1, options.exitAfter, nullptr);
-    std::string commandLine = "\"" + folder + "freshet.exe\" /silent " +
-                              std::to_string(reinterpret_cast<std::uintptr_t>(window));
-    STARTUPINFOA startup = {};
+    std::wstring commandLine = WideFromUtf8("\"" + folder + "freshet.exe\" /silent " +
+                                            std::to_string(reinterpret_cast<std::uintptr_t>(window)));
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                       &started)) {
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       WideFromUtf8(folder).c_str(), &startup, &started)) {
         CloseHandle(started.hThread);
         CloseHandle(started.hProcess);
     }
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     AppendEvent("product ended");
     DestroyWindow(window);
@@ -204,9 +196,14 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
     return 0;
 }
 
-int main(int argc, char** argv)
+int main()
 {
-    const std::string module = ModulePath();
+    const std::vector<std::string> arguments = ProgramArguments();
+    const int argc = static_cast<int>(arguments.size());
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    const std::string module = GetAppPath();
     AppendRecord(module);
     DWORD hold = 0;
     std::string deleteAfter;

@@ -5,12 +5,13 @@
 #include "update/stub/ManifestWriter.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <stdexcept>
 
 namespace {
 
-constexpr const char* ReadyEventName = "KdStubProductHolding";
+constexpr const wchar_t* ReadyEventName = L"KdStubProductHolding";
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
@@ -19,6 +20,29 @@ std::vector<std::string> SplitLines(const std::string& text)
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
         lines.push_back(text.substr(start, end - start));
     return lines;
+}
+
+// Starts a program from a UTF-8 command line; throws with `what` when it cannot.
+UniqueHandle<KernelHandleTraits> StartProcess(const std::string& commandLine, const std::string& what)
+{
+    std::wstring line = WideFromUtf8(commandLine);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        throw std::runtime_error("cannot start " + what);
+    CloseHandle(started.hThread);
+    return UniqueHandle<KernelHandleTraits>(started.hProcess);
+}
+
+// The exit code of a started program, once it ends within two minutes.
+DWORD ExitCodeOf(const UniqueHandle<KernelHandleTraits>& process, const std::string& what)
+{
+    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0)
+        throw std::runtime_error(what + " did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
 }
 
 }  // namespace
@@ -54,27 +78,14 @@ DWORD RunStub(const std::string& arguments, const std::optional<std::string>& ma
     const std::string stub = own.CopyIn(BuildProgram("Zeredira3.exe"), "Zeredira3.exe");
     if (manifest)
         own.AddFile(ManifestFileName, *manifest);
-    std::string commandLine = "\"" + stub + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started))
-        throw std::runtime_error("cannot start the stub");
-    UniqueHandle<KernelHandleTraits> process(started.hProcess);
-    CloseHandle(started.hThread);
-    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0)
-        throw std::runtime_error("the stub did not end");
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
+    return ExitCodeOf(StartProcess("\"" + stub + "\" " + arguments, "the stub"), "the stub");
 }
 
 OutcomeRecord TakeOutcome(const std::string& folder)
 {
     const std::string path = folder + "\\" + std::string(OutcomeFileName);
     const std::string text = ReadWholeFile(path);
-    DeleteFileA(path.c_str());
+    DeleteFileW(WideFromUtf8(path).c_str());
     Outcome outcome;
     if (ReadOutcome(text, outcome) != RecordError::none)
         return {};
@@ -98,7 +109,7 @@ ReleaseFolder::ReleaseFolder(const std::string& subfolder) : scratch_("kdstub"),
 {
     oldProduct_ = ReadWholeFile(BuildProgram("stubproduct.exe"));
     Add("app.exe", oldProduct_);
-    SetEnvironmentVariableA("KD_STUB_RECORD", Record().c_str());
+    SetEnvironmentVariableW(L"KD_STUB_RECORD", WideFromUtf8(Record()).c_str());
 }
 
 void ReleaseFolder::Add(const std::string& name, const std::string& content) const
@@ -109,7 +120,7 @@ void ReleaseFolder::Add(const std::string& name, const std::string& content) con
 void ReleaseFolder::AddPending(const std::string& name, const std::string& content) const
 {
     Add(name, content);
-    SetFileAttributesA(PathOf(name).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+    SetFileAttributesW(WideFromUtf8(PathOf(name)).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
 }
 
 void ReleaseFolder::AddRelease() const
@@ -135,7 +146,7 @@ std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
 {
     std::vector<std::string> lines;
     for (int attempt = 0; attempt < 300; ++attempt) {
-        if (GetFileAttributesA(Record().c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW(WideFromUtf8(Record()).c_str()) != INVALID_FILE_ATTRIBUTES) {
             lines = SplitLines(ReadWholeFile(Record()));
             if (lines.size() >= count)
                 break;
@@ -147,19 +158,12 @@ std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
 
 HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter)
 {
-    UniqueHandle<KernelHandleTraits> ready(CreateEventA(nullptr, TRUE, FALSE, ReadyEventName));
-    SetEnvironmentVariableA("KD_STUB_READY_EVENT", ReadyEventName);
+    UniqueHandle<KernelHandleTraits> ready(CreateEventW(nullptr, TRUE, FALSE, ReadyEventName));
+    SetEnvironmentVariableW(L"KD_STUB_READY_EVENT", ReadyEventName);
     std::string commandLine = "\"" + program + "\" --hold " + std::to_string(milliseconds);
     if (!deleteAfter.empty())
         commandLine += " --delete \"" + deleteAfter + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started))
-        throw std::runtime_error("cannot start " + program);
-    process_ = started.hProcess;
-    CloseHandle(started.hThread);
+    process_ = StartProcess(commandLine, program).release();
     if (WaitForSingleObject(ready.get(), 30000) != WAIT_OBJECT_0)
         throw std::runtime_error("the product did not hold its file");
 }
@@ -174,18 +178,6 @@ HoldingProduct::~HoldingProduct()
 // until the engine closes it (0) or the upgrade fails (1).
 DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL)
 {
-    std::string commandLine = "\"" + release.Program() + "\" --upgrade " + infoURL;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started))
-        throw std::runtime_error("cannot start the product");
-    UniqueHandle<KernelHandleTraits> process(started.hProcess);
-    CloseHandle(started.hThread);
-    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0)
-        throw std::runtime_error("the product did not end");
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
+    const std::string commandLine = "\"" + release.Program() + "\" --upgrade " + infoURL;
+    return ExitCodeOf(StartProcess(commandLine, "the product"), "the product");
 }
