@@ -137,8 +137,8 @@ struct WizardDownload {
         FreeUpgraderWindows();
         for (const std::string& name : PendingFiles()) {
             const std::string path = GetAppFolder() + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
+            SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(WideFromUtf8(path).c_str());
         }
     }
 

@@ -9,6 +9,7 @@
 #include "update/auStubLaunch.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/WideText.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -33,18 +34,12 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-std::string TempFolder()
-{
-    char folder[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return folder;
-}
 
 std::set<std::string> PrivateFolders()
 {
     std::set<std::string> names;
-    for (const FoundFile& found : FindFiles(TempFolder() + PrivateFolderPrefix + "*"))
-        names.insert(TempFolder() + found.name + "\\");
+    for (const FoundFile& found : FindFiles(GetTempDir() + PrivateFolderPrefix + "*"))
+        names.insert(GetTempDir() + found.name + "\\");
     return names;
 }
 
@@ -122,8 +117,8 @@ Dacl DaclOf(const std::string& path)
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     Dacl result;
-    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+    if (GetNamedSecurityInfoW(WideFromUtf8(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &acl, nullptr, &descriptor) != ERROR_SUCCESS)
         return result;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -133,9 +128,9 @@ Dacl DaclOf(const std::string& path)
         ACCESS_ALLOWED_ACE* ace = nullptr;
         if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)))
             continue;
-        char* text = nullptr;
-        ConvertSidToStringSidA(&ace->SidStart, &text);
-        result.sids.push_back(text ? text : "?");
+        wchar_t* text = nullptr;
+        ConvertSidToStringSidW(&ace->SidStart, &text);
+        result.sids.push_back(text ? Utf8FromWide(text) : "?");
         LocalFree(text);
     }
     LocalFree(descriptor);
@@ -150,16 +145,16 @@ std::string OwnSid()
     DWORD size = 0;
     GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
     CloseHandle(token);
-    char* text = nullptr;
-    ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
-    const std::string sid = text ? text : "";
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::string sid = Utf8FromWide(text);
     LocalFree(text);
     return sid;
 }
 
 bool OpensForWriting(const std::string& path)
 {
-    const UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
     return static_cast<bool>(file);
 }
@@ -213,7 +208,7 @@ TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce
     // The next start removes the private folder of the stub that has ended.
     EXPECT_EQ(WaitForExit(StartProcess("\"" + run.App("freshet.exe") + "\" /silent 0").get(), 60000), 0u);
     EXPECT_FALSE(FileExists(stubFolder + "Zeredira3.exe"));
-    EXPECT_EQ(GetFileAttributesA(stubFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(stubFolder).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(FreshetInstall, ADownloadChangedAfterTheCheckIsRefusedAndTold)
@@ -222,7 +217,7 @@ TEST(FreshetInstall, ADownloadChangedAfterTheCheckIsRefusedAndTold)
     const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-after 15000");
     ASSERT_FALSE(run.StubFolder().empty());
     // The engine checked the download; now it changes before the stub moves it.
-    SetFileAttributesA(run.App("app.exe.uTMP").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(WideFromUtf8(run.App("app.exe.uTMP")).c_str(), FILE_ATTRIBUTE_NORMAL);
     WriteWholeFile(run.App("app.exe.uTMP"), run.product + "-tampered-");
 
     EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
