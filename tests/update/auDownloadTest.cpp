@@ -315,7 +315,7 @@ TEST(Download, OutputFileThatCannotBeCreatedIsReportedAsLocal)
     const DWORD code = static_cast<DWORD>(std::stoul(d.events[5].substr(prefix.size())));
     EXPECT_EQ(d.events[6], "Aborted") << "never the lost connection";
     ASSERT_EQ(d.errors.size(), 1u);
-    EXPECT_EQ(d.errors[0], WideFromAnsi(blocked) + L"\r\r" + WideFromAnsi(ErrorText(code)));
+    EXPECT_EQ(d.errors[0], WideFromUtf8(blocked) + L"\r\r" + WideFromUtf8(ErrorText(code)));
     EXPECT_TRUE(Download::PendingFiles().empty()) << "first.txt.uTMP is removed with the failed upgrade";
 }
 
