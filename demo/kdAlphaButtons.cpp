@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* kWindowClass = "KeldoraAlphaButtonsDemo";
+constexpr const wchar_t* kWindowClass = L"KeldoraAlphaButtonsDemo";
 
 void PaintGradient(HWND window, HDC dc)
 {
@@ -30,7 +30,7 @@ void PaintGradient(HWND window, HDC dc)
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         LRESULT result = 0;
         if (host && host->HandleMessage(message, wParam, lParam, result))
             return result;
@@ -41,7 +41,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     } catch (...) {
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // Yellow and white squares: a busy background for soft glyph edges.
@@ -64,17 +64,17 @@ public:
 int main(int argc, char** argv)
 {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 5;
-    WNDCLASSA windowClass = {};
+    WNDCLASSW windowClass = {};
     windowClass.style = CS_DBLCLKS;
     windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
     windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);
-    UniqueWindow window(CreateWindowExA(0, kWindowClass, "Alpha buttons", WS_OVERLAPPEDWINDOW, 20, 20, 380, 220,
-                                        nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+    RegisterClassW(&windowClass);
+    UniqueWindow window(CreateWindowExW(0, kWindowClass, L"Alpha buttons", WS_OVERLAPPEDWINDOW, 20, 20, 380, 220,
+                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
     auto host = std::make_unique<TGraphicHost>(window.get());
-    SetWindowLongPtrA(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
+    SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
 
     Checkerboard pattern(*host);
     pattern.SetBounds(20, 80, 320, 80);
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         buttons.push_back(std::make_unique<TAlphaButton>(*host, caption));
         TAlphaButton& button = *buttons.back();
         button.SetBounds(x, y, width, height);
-        button.Glyph().LoadFromResource(GetModuleHandleA(nullptr), glyph, "BMP32");
+        button.Glyph().LoadFromResource(GetModuleHandleW(nullptr), glyph, "BMP32");
         button.SetBorderNormalEffect(TBorderEffect::beNone);
         button.SetBorderDownEffect(TBorderEffect::beNone);
         return &button;
@@ -108,13 +108,13 @@ int main(int argc, char** argv)
     const DWORD end = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
     MSG msg;
     while (GetTickCount() < end) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     }
     buttons.clear();
-    SetWindowLongPtrA(window.get(), GWLP_USERDATA, 0);
+    SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
     return 0;
 }

@@ -16,38 +16,39 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 
 namespace {
 
 struct Wanted {
-    const char* program;
-    const char* windowClass;
-    const char* caption;
+    const wchar_t* program;
+    const wchar_t* windowClass;
+    const wchar_t* caption;
     HWND found = nullptr;
 };
 
-bool Matches(const char* pattern, const char* text)
+bool Matches(const wchar_t* pattern, const wchar_t* text)
 {
-    return std::strcmp(pattern, "-") == 0 || std::strcmp(pattern, text) == 0;
+    return std::wcscmp(pattern, L"-") == 0 || std::wcscmp(pattern, text) == 0;
 }
 
-std::string ProgramFileName(HWND window)
+std::wstring ProgramFileName(HWND window)
 {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process)
         return {};
-    char path[MAX_PATH] = {};
-    DWORD length = MAX_PATH;
-    const bool ok = QueryFullProcessImageNameA(process, 0, path, &length);
+    std::wstring full(32768, L'\0');
+    DWORD length = static_cast<DWORD>(full.size());
+    const bool ok = QueryFullProcessImageNameW(process, 0, full.data(), &length);
     CloseHandle(process);
     if (!ok)
         return {};
-    const std::string full(path, length);
-    return full.substr(full.find_last_of("\\/") + 1);
+    full.resize(length);
+    return full.substr(full.find_last_of(L"\\/") + 1);
 }
 
 BOOL CALLBACK Consider(HWND window, LPARAM data)
@@ -55,13 +56,13 @@ BOOL CALLBACK Consider(HWND window, LPARAM data)
     Wanted& wanted = *reinterpret_cast<Wanted*>(data);
     if (!IsWindowVisible(window))
         return TRUE;
-    char windowClass[256] = {};
-    char caption[256] = {};
-    GetClassNameA(window, windowClass, sizeof windowClass);
-    GetWindowTextA(window, caption, sizeof caption);
+    wchar_t windowClass[256] = {};
+    wchar_t caption[256] = {};
+    GetClassNameW(window, windowClass, static_cast<int>(std::size(windowClass)));
+    GetWindowTextW(window, caption, static_cast<int>(std::size(caption)));
     if (!Matches(wanted.windowClass, windowClass) || !Matches(wanted.caption, caption))
         return TRUE;
-    if (lstrcmpiA(ProgramFileName(window).c_str(), wanted.program) != 0)
+    if (lstrcmpiW(ProgramFileName(window).c_str(), wanted.program) != 0)
         return TRUE;
     wanted.found = window;
     return FALSE;
@@ -76,34 +77,34 @@ HWND WaitForWindow(Wanted wanted, int seconds)
             return wanted.found;
         Sleep(20);
     } while (GetTickCount64() < deadline);
-    std::fprintf(stderr, "kdAnswer: no window of %s (class %s, caption %s) after %d s\n", wanted.program,
+    std::fprintf(stderr, "kdAnswer: no window of %ls (class %ls, caption %ls) after %d s\n", wanted.program,
                  wanted.windowClass, wanted.caption, seconds);
     return nullptr;
 }
 
-std::string WithoutAmpersands(const char* text)
+std::wstring WithoutAmpersands(const wchar_t* text)
 {
-    std::string plain;
+    std::wstring plain;
     for (; *text; ++text) {
-        if (*text != '&')
+        if (*text != L'&')
             plain += *text;
     }
     return plain;
 }
 
 struct WantedButton {
-    std::string text;
+    std::wstring text;
     HWND found = nullptr;
 };
 
 BOOL CALLBACK ConsiderButton(HWND child, LPARAM data)
 {
     WantedButton& wanted = *reinterpret_cast<WantedButton*>(data);
-    char windowClass[64] = {};
-    char text[256] = {};
-    GetClassNameA(child, windowClass, sizeof windowClass);
-    GetWindowTextA(child, text, sizeof text);
-    if (lstrcmpiA(windowClass, "Button") != 0 || WithoutAmpersands(text) != wanted.text)
+    wchar_t windowClass[64] = {};
+    wchar_t text[256] = {};
+    GetClassNameW(child, windowClass, static_cast<int>(std::size(windowClass)));
+    GetWindowTextW(child, text, static_cast<int>(std::size(text)));
+    if (lstrcmpiW(windowClass, L"Button") != 0 || WithoutAmpersands(text) != wanted.text)
         return TRUE;
     wanted.found = child;
     return FALSE;
@@ -118,49 +119,50 @@ int Where(HWND window)
     return 0;
 }
 
-int Click(HWND window, const char* button)
+int Click(HWND window, const wchar_t* button)
 {
     WantedButton wanted{WithoutAmpersands(button)};
     EnumChildWindows(window, ConsiderButton, reinterpret_cast<LPARAM>(&wanted));
     if (!wanted.found) {
-        std::fprintf(stderr, "kdAnswer: the window has no button \"%s\"\n", button);
+        std::fprintf(stderr, "kdAnswer: the window has no button \"%ls\"\n", button);
         return 1;
     }
     // The click runs a modal dialog's end in the other process: post it, so
     // that nothing here waits for what the click starts there.
     const std::uint64_t when = UnixMilliseconds();
-    PostMessageA(wanted.found, BM_CLICK, 0, 0);
+    PostMessageW(wanted.found, BM_CLICK, 0, 0);
     std::printf("%" PRIu64 "\n", when);
     return 0;
 }
 
-int Seconds(int argc, char** argv, int index)
+int Seconds(int argc, wchar_t** argv, int index)
 {
-    return argc > index ? std::atoi(argv[index]) : 60;
+    return argc > index ? static_cast<int>(std::wcstol(argv[index], nullptr, 10)) : 60;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
+// wmain: names and captions in UTF-16, whatever the code page.
+int wmain(int argc, wchar_t** argv)
 {
     if (argc < 5) {
         std::fprintf(stderr, "usage: kdAnswer wait|click|close EXE CLASS CAPTION [BUTTON] [SECONDS]\n");
         return 2;
     }
-    const std::string command = argv[1];
+    const std::wstring command = argv[1];
     const Wanted wanted{argv[2], argv[3], argv[4]};
-    if (command == "wait") {
+    if (command == L"wait") {
         const HWND window = WaitForWindow(wanted, Seconds(argc, argv, 5));
         return window ? Where(window) : 1;
     }
-    if (command == "click" && argc >= 6) {
+    if (command == L"click" && argc >= 6) {
         const HWND window = WaitForWindow(wanted, Seconds(argc, argv, 6));
         return window ? Click(window, argv[5]) : 1;
     }
-    if (command == "close") {
+    if (command == L"close") {
         const HWND window = WaitForWindow(wanted, Seconds(argc, argv, 5));
-        return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+        return window && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
     }
-    std::fprintf(stderr, "kdAnswer: unknown command %s\n", argv[1]);
+    std::fprintf(stderr, "kdAnswer: unknown command %ls\n", argv[1]);
     return 2;
 }

@@ -12,6 +12,7 @@
 // detail (the command line of a start).
 #include "DemoClock.h"
 #include "common/Utils.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
@@ -28,14 +29,14 @@
 
 namespace {
 
-constexpr char ClassName[] = "KeldoraDemoProduct";
+constexpr wchar_t ClassName[] = L"KeldoraDemoProduct";
 constexpr UINT UpdaterCloseRequest = WM_USER + 109;
 constexpr char Version[] = KD_TEXT(KD_PRODUCT_MAJOR) "." KD_TEXT(KD_PRODUCT_MINOR);
 
 void Log(const char* event, const char* detail = "")
 {
     const std::string path = GetAppFolder() + "kdProduct.log";
-    FILE* file = std::fopen(path.c_str(), "ab");
+    FILE* file = _wfopen(WideFromUtf8(path).c_str(), L"ab");
     if (!file)
         return;
     std::fprintf(file, "%" PRIu64 " %s %s %s\r\n", UnixMilliseconds(), Version, event, detail);
@@ -45,16 +46,16 @@ void Log(const char* event, const char* detail = "")
 // The arguments after the program name, as one text.
 std::string Arguments()
 {
-    const char* line = GetCommandLineA();
+    const wchar_t* line = GetCommandLineW();
     bool quoted = false;
-    while (*line && (quoted || (*line != ' ' && *line != '\t'))) {
-        if (*line == '"')
+    while (*line && (quoted || (*line != L' ' && *line != L'\t'))) {
+        if (*line == L'"')
             quoted = !quoted;
         ++line;
     }
-    while (*line == ' ' || *line == '\t')
+    while (*line == L' ' || *line == L'\t')
         ++line;
-    return line;
+    return Utf8FromWide(line);
 }
 
 void StartUpdater(HWND window, const char* mode)
@@ -63,11 +64,12 @@ void StartUpdater(HWND window, const char* mode)
     std::snprintf(handle, sizeof handle, "%" PRIuPTR, reinterpret_cast<std::uintptr_t>(window));
     const std::string folder = GetAppFolder();
     std::string command = "\"" + folder + "freshet.exe\" " + mode + " " + handle;
-    STARTUPINFOA startup = {};
+    std::wstring wideCommand = WideFromUtf8(command);
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &process)) {
+    if (!CreateProcessW(nullptr, wideCommand.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        WideFromUtf8(folder).c_str(), &startup, &process)) {
         Log("updater-not-started", command.c_str());
         return;
     }
@@ -82,34 +84,34 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case UpdaterCloseRequest:
         Log("close-request", "1133");
         // The updater waits for this answer; closing comes after it.
-        PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 HWND CreateMainWindow(HINSTANCE instance)
 {
-    WNDCLASSA windowClass = {};
+    WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
+    windowClass.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // the application
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = ClassName;
-    if (!RegisterClassA(&windowClass))
+    if (!RegisterClassW(&windowClass))
         return nullptr;
     const std::string caption = std::string("Keldora Demo Product ") + Version;
-    const HWND window = CreateWindowExA(0, ClassName, caption.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+    const HWND window = CreateWindowExW(0, ClassName, WideFromUtf8(caption).c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
                                         40, 40, 300, 120, nullptr, nullptr, instance, nullptr);
     if (!window)
         return nullptr;
     const std::string text = std::string("Version ") + Version;
-    CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER, 10, 24, 264, 24, window, nullptr,
+    CreateWindowExW(0, L"STATIC", WideFromUtf8(text).c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER, 10, 24, 264, 24, window, nullptr,
                     instance, nullptr);
     return window;
 }
@@ -132,9 +134,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     else if (arguments == "/update")
         StartUpdater(window, "update");
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     Log("end");
     return 0;

@@ -1,4 +1,4 @@
-#include "update/auHTTPDate.h"
+#include "http/auHTTPDate.h"
 #include "FuzzRequire.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,6 +1,6 @@
-#include "update/auHTTPHeaders.h"
+#include "http/auHTTPHeaders.h"
 #include "FuzzRequire.h"
-#include "update/auHTTPStatus.h"
+#include "http/auHTTPStatus.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

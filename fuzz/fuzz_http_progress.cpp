@@ -1,4 +1,4 @@
-#include "update/auHTTPProgress.h"
+#include "http/auHTTPProgress.h"
 #include "FuzzRequire.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -14,6 +14,7 @@ RANKS = {
     "common": 2,
     "widgets": 3,
     "startup": 3,
+    "http": 3,
     "update": 4,
     "agent": 4,
     "updater": 5,

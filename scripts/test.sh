@@ -86,6 +86,14 @@ else
     failed=$((failed + 1))
 fi
 
+echo "== Wide calls"
+if python3 "$root/scripts/check-wide.py"; then
+    passed=$((passed + 1))
+    suites+=("wide calls")
+else
+    failed=$((failed + 1))
+fi
+
 build_win x86_64 "$win64_build" && { test_win x86_64 "$win64_build"; suites+=("x86_64 under Wine"); }
 if build_win i686 "$win32_build" && [ "$run32" = yes ]; then
     test_win i686 "$win32_build"

@@ -1,7 +1,7 @@
 // Fetches one address into a file with TauCustomHTTP, progress events on, and
 // prints what the run took; bench/bench_http.sh compares it with curl.
 // Usage: bench_http URL FILE [BUFFER-SIZE] [nocache]
-#include "update/auHTTP.h"
+#include "http/auHTTP.h"
 
 #include <windows.h>
 
@@ -16,10 +16,10 @@ bool PumpUntilDone(const bool& done, const TauCustomHTTP& http)
     MSG msg;
     while (!done || http.Busy()) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT)
                 return false;
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return true;

@@ -6,6 +6,7 @@
 // With PUBLISHER-KEY the engine checks the signature and the file's digest.
 // Usage: bench_upgrade INFO-URL FILE [BUFFER-SIZE [PUBLISHER-KEY]]
 #include "update/auAutoUpgrader.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
@@ -50,7 +51,8 @@ int main(int argc, char** argv)
             busiestSecond = std::max(busiestSecond, ++inThisSecond);
         };
         engine.OnEndUpgrade = [&](TauAutoUpgrader& sender) {
-            ok = MoveFileExA(sender.TempFileName().c_str(), argv[2], MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+            ok = MoveFileExW(WideFromUtf8(sender.TempFileName()).c_str(), WideFromAnsi(argv[2]).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
             sender.AbortUpgrade();
         };
         engine.OnAborted = [](TauAutoUpgrader&) { PostQuitMessage(0); };
@@ -60,8 +62,8 @@ int main(int argc, char** argv)
         QueryPerformanceCounter(&start);
         engine.CheckUpdate();
         MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-            DispatchMessageA(&msg);
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageW(&msg);
         QueryPerformanceCounter(&end);
         const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
         std::printf("ok=%d bytes=%lld seconds=%.3f progress_events=%ld events_per_second=%.1f "

@@ -5,7 +5,7 @@
 #include "update/auConnection.h"
 #include "update/auDownloadNames.h"
 #include "update/auCng.h"
-#include "update/auHTTPProgress.h"
+#include "http/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"
@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,14 +48,6 @@ TauUtcTime UtcNow()
     return {{now.wYear, now.wMonth, now.wDay}, now.wHour, now.wMinute, now.wSecond};
 }
 
-// The program's folder as the system names it, with its backslash.
-std::wstring ProgramFolderW()
-{
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path.substr(0, path.rfind(L'\\') + 1);
-}
-
 std::string ReadAll(TauDataStream* data)
 {
     std::string text;
@@ -73,7 +66,8 @@ std::string ReadAll(TauDataStream* data)
 
 std::string FirstArgument()
 {
-    return __argc > 1 ? __argv[1] : "";
+    const std::vector<std::string> arguments = ProgramArguments();
+    return arguments.size() > 1 ? arguments[1] : std::string();
 }
 
 std::string FileNameOf(const std::string& path)
@@ -91,7 +85,7 @@ std::string TargetNameOf(const std::string& download)
 std::optional<std::int64_t> SizeOfFile(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -108,7 +102,7 @@ void SetDownloadTime(const std::string& path, OleDate time)
     FILETIME utc{};
     if (!LocalFileTimeToFileTime(&localTime, &utc))
         return;
-    const UniqueFile file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr));
     if (file)
         SetFileTime(file.get(), &utc, nullptr, &utc);
@@ -325,7 +319,7 @@ bool TauAutoUpgrader::IsNewer(const TauInfoFileText& info) const
 
 void TauAutoUpgrader::Log(const std::string& text)
 {
-    OutputDebugStringA(("TauAutoUpgrader: " + text + "\n").c_str());
+    OutputDebugStringW(WideFromUtf8("TauAutoUpgrader: " + text + "\n").c_str());
     if (OnLog)
         OnLog(*this, text);
 }
@@ -409,7 +403,7 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     // that call out of the apartment.
     upgradeMsg_ = Utf8FromPublisherText(info.Block("message"));
     upgradeMethod_ = info.Method();
-    PostMessageA(window_.get(), WM_AUUPGRADE, 0, 0);
+    PostMessageW(window_.get(), WM_AUUPGRADE, 0, 0);
 }
 
 TauMoreInfo TauAutoUpgrader::MoreInfoHooks()
@@ -483,7 +477,7 @@ void TauAutoUpgrader::HostUnreachable()
         autoCheckDone_ = false;
         ArmAutoCheck();
     } else {
-        ShowErrorIf(mHostUnreachable, UpgraderText(umsgHostUnreachable, {WideFromAnsi("'http://" + host + "'")}));
+        ShowErrorIf(mHostUnreachable, UpgraderText(umsgHostUnreachable, {WideFromUtf8("'http://" + host + "'")}));
     }
     if (alive.expired())
         return;
@@ -515,7 +509,7 @@ void TauAutoUpgrader::PasswordRequest(const std::string& realm, bool& tryAgain)
     if (!GoOn(alive) || tryAgain || !ShowMessages.Contains(mPasswordRequest) || !Prompts.AskPassword)
         return;
     const std::string fileName = URL.substr(URL.find_last_of('/') + 1);
-    tryAgain = Prompts.AskPassword(UpgraderText(umsgPasswordProtected, {WideFromAnsi(fileName)}), HTTPUsername,
+    tryAgain = Prompts.AskPassword(UpgraderText(umsgPasswordProtected, {WideFromUtf8(fileName)}), HTTPUsername,
                                    HTTPPassword);
     if (!tryAgain && !alive.expired())
         AbortUpgrade();
@@ -584,7 +578,7 @@ void TauAutoUpgrader::StartDownloads()
 // or files someone put there) are never installed with this release.
 void TauAutoUpgrader::DeleteStalePendingFiles()
 {
-    const std::wstring folder = ProgramFolderW();
+    const std::wstring folder = WideFromUtf8(GetAppFolder());
     WIN32_FIND_DATAW data;
     const UniqueFind find(FindFirstFileW((folder + L"*" + WideFromUtf8(PendingSuffix)).c_str(), &data));
     if (!find)
@@ -630,7 +624,7 @@ void TauAutoUpgrader::DownloadCurrent()
     // is never written: the file counts as not served.
     if (!name || tempFileName_.size() >= MAX_PATH) {
         tempFileName_.clear();
-        LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromAnsi(FileNameOf(url))}),
+        LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(url))}),
                  true);
         return;
     }
@@ -665,7 +659,8 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
     if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && contentLength != 0 && fileList_.size() > 1) {
         const std::string target = tempFileName_.substr(0, tempFileName_.size() - PendingSuffix.size());
         const auto size = SizeOfFile(target);
-        if (lstrcmpiA(FileNameOf(target).c_str(), FileNameOf(GetAppPath()).c_str()) != 0 && size)
+        if (lstrcmpiW(WideFromUtf8(FileNameOf(target)).c_str(), WideFromUtf8(FileNameOf(GetAppPath())).c_str()) != 0 &&
+            size)
             canUpgrade = *size != contentLength;
     }
     if (OnFileStart)
@@ -710,8 +705,9 @@ void TauAutoUpgrader::FileSkipped()
 {
     if (aborted_)
         return;
-    SetFileAttributesA(tempFileName_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(tempFileName_.c_str());
+    const std::wstring temporary = WideFromUtf8(tempFileName_);
+    SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temporary.c_str());
     NextFile();
 }
 
@@ -723,10 +719,10 @@ void TauAutoUpgrader::FileFailed(int statusCode)
     const DWORD local = Result().localError;
     if (local != NO_ERROR) {
         LostFile(-static_cast<int>(local),
-                 WideFromAnsi(tempFileName_) + L"\r\r" + WideFromAnsi(ErrorText(local)), false);
+                 WideFromUtf8(tempFileName_) + L"\r\r" + WideFromUtf8(ErrorText(local)), false);
         return;
     }
-    LostFile(statusCode, UpgraderText(umsgLostFile, {WideFromAnsi(FileNameOf(URL))}), true);
+    LostFile(statusCode, UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(URL))}), true);
 }
 
 void TauAutoUpgrader::ReleaseFileRefused(const std::string& reason)
@@ -808,11 +804,10 @@ void TauAutoUpgrader::FinishUpgrade()
 bool TauAutoUpgrader::StartStub()
 {
     const std::string manifest = ManifestText(ProductIdentity(ProductProcessId), installSet_);
-    wchar_t program[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH + 1);
-    if (manifest.empty() || length == 0 || length > MAX_PATH)
+    const std::string program = GetAppPath();
+    if (manifest.empty() || program.empty())
         return false;
-    return LaunchStub(GetModuleHandleW(nullptr), Utf8FromWide(std::wstring_view(program, length)),
+    return LaunchStub(GetModuleHandleW(nullptr), program,
                       "+" + restartParams_ + (upgradeMethod_ == umUseExternalSetup ? "1" : "0"), manifest);
 }
 
@@ -825,7 +820,7 @@ void TauAutoUpgrader::CloseApplication()
     // Closing the window may destroy this engine with it.
     const HWND mainWindow = MainWindow;
     if (mainWindow && IsWindow(mainWindow))
-        SendMessageA(mainWindow, WM_CLOSE, 0, 0);
+        SendMessageW(mainWindow, WM_CLOSE, 0, 0);
     PostQuitMessage(0);
 }
 
@@ -834,8 +829,9 @@ void TauAutoUpgrader::CloseApplication()
 void TauAutoUpgrader::DiscardDownloads()
 {
     for (const std::string& path : downloaded_) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        const std::wstring wide = WideFromUtf8(path);
+        SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(wide.c_str());
     }
     downloaded_.clear();
 }

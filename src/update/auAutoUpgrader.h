@@ -11,7 +11,7 @@
 // raises it goes on only if the handler neither destroyed it nor called
 // AbortUpgrade, so a handler may do either.
 
-#include "update/auHTTP.h"
+#include "http/auHTTP.h"
 #include "update/auInfoFile.h"
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgradeTypes.h"

@@ -1,6 +1,6 @@
 #include "auDownloadNames.h"
 
-#include "update/auHTTPRequest.h"
+#include "http/auHTTPRequest.h"
 
 #include <cmath>
 

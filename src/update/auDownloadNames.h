@@ -3,7 +3,7 @@
 // is downloaded to beside the program, and the file time a download gets.
 // Platform-free: no <windows.h> here.
 
-#include "update/auDateTime.h"
+#include "http/auDateTime.h"
 #include "update/stub/StubRecords.h"
 
 #include <cstdint>

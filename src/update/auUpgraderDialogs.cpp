@@ -118,27 +118,26 @@ void OnInit(HWND dialog, PixelDialog& layout)
         layout.onInit(dialog);
 }
 
-std::string WindowTextAnsi(HWND window)
+std::string WindowTextUtf8(HWND window)
 {
-    const int length = GetWindowTextLengthA(window);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    GetWindowTextA(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    return Utf8FromWide(std::wstring_view(text));
 }
 
 // The program registered for web pages gets the quoted address as its
 // arguments; without one the shell opens the bare address.
 void OpenBrowser(const std::string& quotedURL)
 {
-    char program[MAX_PATH] = {};
+    wchar_t program[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    if (AssocQueryStringA(0, ASSOCSTR_EXECUTABLE, ".html", "open", program, &size) == S_OK) {
-        ShellExecuteA(GetDesktopWindow(), "open", program, quotedURL.c_str(), nullptr, SW_SHOWNORMAL);
+    if (AssocQueryStringW(0, ASSOCSTR_EXECUTABLE, L".html", L"open", program, &size) == S_OK) {
+        ShellExecuteW(GetDesktopWindow(), L"open", program, WideFromUtf8(quotedURL).c_str(), nullptr, SW_SHOWNORMAL);
         return;
     }
     const std::string bare = quotedURL.size() >= 2 ? quotedURL.substr(1, quotedURL.size() - 2) : quotedURL;
-    ShellExecuteA(GetDesktopWindow(), "open", bare.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(GetDesktopWindow(), L"open", WideFromUtf8(bare).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -230,8 +229,9 @@ private:
     void Init(HWND dialog)
     {
         askWindow = dialog;
-        SendDlgItemMessageW(dialog, IconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)),
-                            0);
+        // 32514: the system's question mark.
+        SendDlgItemMessageW(dialog, IconId, STM_SETICON,
+                            reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32514))), 0);
         host_ = std::make_unique<TGraphicHost>(dialog);
         label_ = std::make_unique<THTMLabel>(*host_);
         label_->SetTrusted(false);
@@ -450,7 +450,7 @@ bool AskPassword(const std::wstring& text, std::string& username, std::string& p
         {L"STATIC", text, SS_LEFT | SS_NOPREFIX, -1, {45, 5, 291, top}},
         {L"STATIC", UpgraderText(umsgUserName), SS_LEFT, -1, {45, top + 14, 120, top + 30}},
         {L"STATIC", UpgraderText(umsgPassword), SS_LEFT, -1, {45, top + 38, 120, top + 54}},
-        {L"EDIT", WideFromAnsi(username), WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, UsernameId,
+        {L"EDIT", WideFromUtf8(username), WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, UsernameId,
          {122, top + 10, 279, top + 31}},
         {L"EDIT", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, PasswordId,
          {122, top + 34, 279, top + 55}},
@@ -458,8 +458,8 @@ bool AskPassword(const std::wstring& text, std::string& username, std::string& p
         {L"BUTTON", UpgraderText(umsgCancel), BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, {204, top + 68, 279, top + 91}},
     };
     layout.onOk = [&](HWND dialog) {
-        username = WindowTextAnsi(GetDlgItem(dialog, UsernameId));
-        password = WindowTextAnsi(GetDlgItem(dialog, PasswordId));
+        username = WindowTextUtf8(GetDlgItem(dialog, UsernameId));
+        password = WindowTextUtf8(GetDlgItem(dialog, PasswordId));
     };
     passwordOpen = true;
     const bool ok = RunDialog(layout) == IDOK;
@@ -524,7 +524,7 @@ public:
     {
         const HWND w = window_;
         SetText(wzTitle, UpgraderText(umsgCompleted));
-        const std::wstring note = UpgraderText(umsgFinishedNote, {WideFromAnsi(ApplicationTitle())});
+        const std::wstring note = UpgraderText(umsgFinishedNote, {WideFromUtf8(ApplicationTitle())});
         const HWND afterNote = GetDlgItem(w, wzAfterNote);
         SetWindowTextW(afterNote, note.c_str());
         const auto font = reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0));
@@ -660,7 +660,7 @@ private:
     {
         const auto confirm = link_.ConfirmAbort;
         const auto abort = link_.Abort;
-        if (confirm && !confirm(UpgraderText(umsgAbortQuestion), WideFromAnsi(ApplicationTitle())))
+        if (confirm && !confirm(UpgraderText(umsgAbortQuestion), WideFromUtf8(ApplicationTitle())))
             return;
         if (window_)
             DestroyWindow(window_);
@@ -704,7 +704,7 @@ void SetWizardFile(const std::string& url, int number, int count)
 {
     if (!wizard.Window())
         return;
-    wizard.SetText(wzFileURL, WideFromAnsi(url));
+    wizard.SetText(wzFileURL, WideFromUtf8(url));
     wizard.SetText(wzAllDownloading, UpgraderNumbers(umsgFileOfFiles, {double(number), double(count)}));
 }
 

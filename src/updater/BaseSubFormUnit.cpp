@@ -1,33 +1,34 @@
 #include "BaseSubFormUnit.h"
 
 #include "updater/Settings.h"
+#include "winutil/WideText.h"
 
 #include <stdexcept>
 #include <utility>
 
 namespace {
 
-constexpr const char* kWindowClass = "TBaseSubForm";
+constexpr const wchar_t* kWindowClass = L"TBaseSubForm";
 constexpr const char* kGlyphResourceType = "BMP32";
 
 UINT ReleaseMessage()
 {
-    static const UINT message = RegisterWindowMessageA("KeldoraSubFormRelease");
+    static const UINT message = RegisterWindowMessageW(L"KeldoraSubFormRelease");
     return message;
 }
 
 void RegisterWindowClass(WNDPROC procedure)
 {
-    WNDCLASSA windowClass = {};
-    if (GetClassInfoA(GetModuleHandleA(nullptr), kWindowClass, &windowClass))
+    WNDCLASSW windowClass = {};
+    if (GetClassInfoW(GetModuleHandleW(nullptr), kWindowClass, &windowClass))
         return;
     windowClass.style = CS_DBLCLKS;
     windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);
+    RegisterClassW(&windowClass);
 }
 
 TWindowState StoredState(long value)
@@ -57,7 +58,7 @@ TBaseSubForm::HandlerScope::~HandlerScope()
 {
     if (--form_.busy_ == 0 && form_.releasePending_) {
         form_.releasePending_ = false;
-        PostMessageA(form_.window_, ReleaseMessage(), 0, 0);
+        PostMessageW(form_.window_, ReleaseMessage(), 0, 0);
     }
 }
 
@@ -67,7 +68,7 @@ TBaseSubForm::~TBaseSubForm()
 {
     host_.reset();
     if (window_) {
-        SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         DestroyWindow(window_);
     }
 }
@@ -81,13 +82,13 @@ void TBaseSubForm::Create(HWND owner)
 {
     RegisterWindowClass(StaticWindowProc);
     const WindowLayout layout = Layout();
-    LOGFONTA logFont = {};
+    LOGFONTW logFont = {};
     logFont.lfHeight = -11;
     logFont.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(logFont.lfFaceName, "MS Sans Serif", sizeof logFont.lfFaceName);
-    font_.reset(CreateFontIndirectA(&logFont));
-    window_ = CreateWindowExA(layout.exStyle, kWindowClass, layout.caption.c_str(), layout.style, CW_USEDEFAULT,
-                              CW_USEDEFAULT, layout.width, layout.height, owner, nullptr, GetModuleHandleA(nullptr),
+    lstrcpynW(logFont.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
+    font_.reset(CreateFontIndirectW(&logFont));
+    window_ = CreateWindowExW(layout.exStyle, kWindowClass, WideFromUtf8(layout.caption).c_str(), layout.style, CW_USEDEFAULT,
+                              CW_USEDEFAULT, layout.width, layout.height, owner, nullptr, GetModuleHandleW(nullptr),
                               this);
     if (!window_)
         throw std::runtime_error("the window could not be created");
@@ -96,7 +97,7 @@ void TBaseSubForm::Create(HWND owner)
         FormCreate();
     } catch (...) {
         host_.reset();
-        SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         DestroyWindow(std::exchange(window_, nullptr));
         throw;
     }
@@ -112,7 +113,7 @@ void TBaseSubForm::LoadGlyphs()
     GlyphList glyphs;
     RegisterGlyphs(glyphs);
     for (const GlyphEntry& entry : glyphs)
-        entry.button->Glyph().LoadFromResource(GetModuleHandleA(nullptr), entry.resourceName.c_str(),
+        entry.button->Glyph().LoadFromResource(GetModuleHandleW(nullptr), entry.resourceName.c_str(),
                                                kGlyphResourceType);
 }
 
@@ -133,7 +134,7 @@ void TBaseSubForm::Show()
 
 void TBaseSubForm::Close()
 {
-    SendMessageA(window_, WM_CLOSE, 0, 0);
+    SendMessageW(window_, WM_CLOSE, 0, 0);
 }
 
 TWindowState TBaseSubForm::WindowState() const
@@ -198,7 +199,7 @@ void TBaseSubForm::OnClose()
     ShowWindow(window_, SW_HIDE);
     FormClose();
     if (freeOnClose_)
-        PostMessageA(window_, ReleaseMessage(), 0, 0);
+        PostMessageW(window_, ReleaseMessage(), 0, 0);
 }
 
 void TBaseSubForm::OnRelease()
@@ -220,25 +221,25 @@ LRESULT TBaseSubForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         OnRelease();
         return 0;
     }
-    return DefWindowProcA(window_, message, wParam, lParam);
+    return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TBaseSubForm::StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
         if (message == WM_NCCREATE) {
-            auto* form = static_cast<TBaseSubForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+            auto* form = static_cast<TBaseSubForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
             form->window_ = window;
-            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
         }
-        auto* form = reinterpret_cast<TBaseSubForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        auto* form = reinterpret_cast<TBaseSubForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (!form)
-            return DefWindowProcA(window, message, wParam, lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
         if (message == WM_NCDESTROY) {
-            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             form->host_.reset();
             form->window_ = nullptr;
-            return DefWindowProcA(window, message, wParam, lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
         }
         LRESULT result = 0;
         if (form->host_ && form->host_->HandleMessage(message, wParam, lParam, result))

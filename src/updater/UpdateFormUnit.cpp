@@ -44,12 +44,12 @@ public:
     }
 };
 
-HWND CreateChild(HWND parent, const char* windowClass, DWORD style, const RECT& bounds, HFONT font)
+HWND CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, const RECT& bounds, HFONT font)
 {
-    const HWND child = CreateWindowExA(0, windowClass, "", WS_CHILD | WS_VISIBLE | style, bounds.left, bounds.top,
-                                       bounds.right, bounds.bottom, parent, nullptr, GetModuleHandleA(nullptr),
+    const HWND child = CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_VISIBLE | style, bounds.left, bounds.top,
+                                       bounds.right, bounds.bottom, parent, nullptr, GetModuleHandleW(nullptr),
                                        nullptr);
-    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return child;
 }
 
@@ -117,9 +117,9 @@ int TUpdateForm::Start(std::unique_ptr<TUpdateForm> form, bool silent, HWND owne
     lastModalResult = 0;
     window->Show();
     MSG msg = {};
-    while (windowExists && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (windowExists && GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     // A quit that ended the modal loop early is the application's too.
     if (windowExists && msg.message == WM_QUIT)
@@ -179,10 +179,10 @@ void TUpdateForm::CreateControls()
 {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
-    statusLabel_ = CreateChild(Handle(), "STATIC", SS_LEFT, {24, 8, 305, 33}, Font());
-    lblStatus_ = CreateChild(Handle(), "STATIC", SS_LEFTNOWORDWRAP, {24, 37, 305, 13}, Font());
-    progressBar_ = CreateChild(Handle(), PROGRESS_CLASSA, 0, {24, 61, 297, 12}, Font());
-    SendMessageA(progressBar_, PBM_SETRANGE32, 0, 100);
+    statusLabel_ = CreateChild(Handle(), L"STATIC", SS_LEFT, {24, 8, 305, 33}, Font());
+    lblStatus_ = CreateChild(Handle(), L"STATIC", SS_LEFTNOWORDWRAP, {24, 37, 305, 13}, Font());
+    progressBar_ = CreateChild(Handle(), PROGRESS_CLASSW, 0, {24, 61, 297, 12}, Font());
+    SendMessageW(progressBar_, PBM_SETRANGE32, 0, 100);
     bevel_ = std::make_unique<TBottomBevel>(Host());
     bevel_->SetBounds(17, 60, 313, 29);
     SetStatusText(kWelcomeText);
@@ -224,7 +224,7 @@ void TUpdateForm::BindEngine()
                                 float) {
         HandlerScope scope(*this);
         ShowNonModal();
-        SendMessageA(progressBar_, PBM_SETPOS, totalPercentsDone, 0);
+        SendMessageW(progressBar_, PBM_SETPOS, totalPercentsDone, 0);
         SetProgressText(DownloadStatusText(fileURL, fileSize, bytesRead));
         ProcessMessages();
     };
@@ -335,13 +335,13 @@ void TUpdateForm::ShowNonModal()
 void TUpdateForm::SetStatusText(const std::string& text)
 {
     statusText_ = text;
-    SetWindowTextA(statusLabel_, text.c_str());
+    SetWindowTextW(statusLabel_, WideFromUtf8(text).c_str());
 }
 
 void TUpdateForm::SetProgressText(const std::string& text)
 {
     progressText_ = text;
-    SetWindowTextA(lblStatus_, text.c_str());
+    SetWindowTextW(lblStatus_, WideFromUtf8(text).c_str());
 }
 
 void TUpdateForm::Message(const std::string& text, UINT icon)
@@ -356,7 +356,7 @@ void TUpdateForm::CloseProduct()
         return;
     // A product that hangs must not hang the updater with it.
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(starter, kCloseProductMessage, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kCloseProductTimeoutMs,
+    SendMessageTimeoutW(starter, kCloseProductMessage, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kCloseProductTimeoutMs,
                         &ignored);
 }
 
@@ -380,10 +380,10 @@ LRESULT TUpdateForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 
 UniqueWindow CreateApplicationWindow()
 {
-    UniqueWindow window(CreateWindowExA(0, "STATIC", kCaption, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                        GetModuleHandleA(nullptr), nullptr));
+    UniqueWindow window(CreateWindowExW(0, L"STATIC", WideFromUtf8(kCaption).c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr));
     if (window)
-        SetWindowLongA(window.get(), GWL_EXSTYLE, GetWindowLongA(window.get(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+        SetWindowLongW(window.get(), GWL_EXSTYLE, GetWindowLongW(window.get(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
     return window;
 }
 

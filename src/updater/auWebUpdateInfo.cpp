@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr const char* kWindowClass = "Tfrm_ShowInfoUpdate";
-constexpr const char* kCaption = "What's New?";
+constexpr const wchar_t* kWindowClass = L"Tfrm_ShowInfoUpdate";
+constexpr const wchar_t* kCaption = L"What's New?";
 constexpr int kWindowWidth = 530;
 constexpr int kWindowHeight = 453;
 constexpr int kBottomPanelHeight = 41;
@@ -20,15 +20,15 @@ Tfrm_ShowInfoUpdate* g_instance = nullptr;
 
 void RegisterWindowClass()
 {
-    WNDCLASSA windowClass = {};
-    if (GetClassInfoA(GetModuleHandleA(nullptr), kWindowClass, &windowClass))
+    WNDCLASSW windowClass = {};
+    if (GetClassInfoW(GetModuleHandleW(nullptr), kWindowClass, &windowClass))
         return;
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);
+    RegisterClassW(&windowClass);
 }
 
 std::wstring Trimmed(const std::wstring& text)
@@ -94,24 +94,24 @@ Tfrm_ShowInfoUpdate::Tfrm_ShowInfoUpdate()
     RegisterWindowClass();
     const int left = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
-    window_.reset(CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, kCaption,
+    window_.reset(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, kCaption,
                                   WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, left, top, kWindowWidth, kWindowHeight,
-                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
     if (!window_)
         throw std::runtime_error("Cannot create the What's New window");
-    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
 
     RECT client;
     GetClientRect(window_.get(), &client);
     const int panelTop = client.bottom - kBottomPanelHeight;
-    okButton_ = CreateWindowExA(0, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+    okButton_ = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
                                 kOkButton.left, panelTop + kOkButton.top, kOkButton.right - kOkButton.left,
                                 kOkButton.bottom - kOkButton.top, window_.get(),
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), GetModuleHandleA(nullptr), nullptr);
-    font_.reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Sans Serif"));
-    SendMessageA(okButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), GetModuleHandleW(nullptr), nullptr);
+    font_.reset(CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Sans Serif"));
+    SendMessageW(okButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     try {
         browser_ = std::make_unique<TWebBrowser>(window_.get(), BrowserBounds());
     } catch (const EOleError& error) {
@@ -122,7 +122,7 @@ Tfrm_ShowInfoUpdate::Tfrm_ShowInfoUpdate()
 Tfrm_ShowInfoUpdate::~Tfrm_ShowInfoUpdate()
 {
     browser_.reset();
-    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
 }
 
 RECT Tfrm_ShowInfoUpdate::BrowserBounds() const
@@ -166,15 +166,15 @@ int Tfrm_ShowInfoUpdate::ShowModal()
     SetFocus(okButton_);
     MSG msg;
     while (modalResult_ == 0) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             modalResult_ = IDCANCEL;
         } else if (got == -1) {
             modalResult_ = IDCANCEL;
-        } else if (!IsDialogMessageA(window_.get(), &msg)) {
+        } else if (!IsDialogMessageW(window_.get(), &msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     ShowWindow(window_.get(), SW_HIDE);
@@ -213,27 +213,27 @@ LRESULT Tfrm_ShowInfoUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_SETCURSOR:
         if (reinterpret_cast<HWND>(wParam) == okButton_) {
-            SetCursor(LoadCursorA(nullptr, IDC_HAND));
+            SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // the hand
             return TRUE;
         }
         break;
     default:
         break;
     }
-    return DefWindowProcA(window_.get(), message, wParam, lParam);
+    return DefWindowProcW(window_.get(), message, wParam, lParam);
 }
 
 LRESULT CALLBACK Tfrm_ShowInfoUpdate::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        auto* self = reinterpret_cast<Tfrm_ShowInfoUpdate*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        auto* self = reinterpret_cast<Tfrm_ShowInfoUpdate*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self)
             return self->HandleMessage(message, wParam, lParam);
     } catch (...) {
         // Nothing may leave a window procedure; the message counts as handled.
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 bool ShowInfoUpdate(const std::string& address, bool show)

@@ -11,7 +11,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,9 +19,9 @@ namespace {
 
 std::vector<std::string> Arguments()
 {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < __argc; ++i)
-        arguments.emplace_back(__argv[i]);
+    std::vector<std::string> arguments = ProgramArguments();
+    if (!arguments.empty())
+        arguments.erase(arguments.begin());
     return arguments;
 }
 
@@ -34,9 +33,9 @@ int RunUpdate(const std::vector<std::string>& arguments)
     const bool silent = UpdaterModeOf(arguments) == TUpdaterMode::umSilent;
     TUpdateForm::Start(std::make_unique<TUpdateForm>(arguments[1], GetAppFolder()), silent, application.get());
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     Tfrm_ShowInfoUpdate::FreeInstance();
     return 0;

@@ -200,7 +200,7 @@ bool PressYesWhere(Wanted wanted, DWORD timeoutMs)
     const bool open = PumpUntil(
         [&] {
             dialog = nullptr;
-            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr))) {
+            while ((dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr))) {
                 DWORD owner = 0;
                 GetWindowThreadProcessId(dialog, &owner);
                 if (wanted(owner) && GetDlgItem(dialog, IDYES))
@@ -209,7 +209,7 @@ bool PressYesWhere(Wanted wanted, DWORD timeoutMs)
             return false;
         },
         timeoutMs);
-    return open && PostMessageA(dialog, WM_COMMAND, IDYES, 0);
+    return open && PostMessageW(dialog, WM_COMMAND, IDYES, 0);
 }
 
 }  // namespace
@@ -224,10 +224,10 @@ bool PressYesIn(const std::string& program, DWORD timeoutMs)
     return PressYesWhere(
         [&](DWORD owner) {
             const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
-            char path[MAX_PATH + 1] = {};
+            wchar_t path[MAX_PATH + 1] = {};
             DWORD size = MAX_PATH;
-            return process && QueryFullProcessImageNameA(process.get(), 0, path, &size) &&
-                   lstrcmpiA(path, program.c_str()) == 0;
+            return process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+                   lstrcmpiW(path, WideFromUtf8(program).c_str()) == 0;
         },
         timeoutMs);
 }

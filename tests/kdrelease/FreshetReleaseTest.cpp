@@ -7,6 +7,7 @@
 #include "common/Utils.h"
 #include "common/WineSupport.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,7 @@ TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     ASSERT_EQ(publicKey.size(), 124u) << keygen;
     // The server's own files stay out of the release folder.
     const std::string published = server.Root() + "rel";
-    CreateDirectoryA(published.c_str(), nullptr);
+    CreateDirectoryW(WideFromUtf8(published).c_str(), nullptr);
     server.PutFile("rel\\app.exe", release);
     WriteSettings(published + "\\update.ini", "2.0", server.Url("/rel/info.txt"), publicKey);
     const std::string message =
@@ -91,7 +92,7 @@ TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
         << starts;
     EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
     EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
-    EXPECT_EQ(GetFileAttributesA(folder.PathOf("app\\app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf("app\\app.exe.uTMP")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
 }
 

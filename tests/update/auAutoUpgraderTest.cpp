@@ -3,6 +3,7 @@
 
 #include "HttpTestServer.h"
 #include "common/WineSupport.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ TEST(AutoUpgrader, WizardKeepsACopyOfThePicture)
     EXPECT_NE(engine.Wizard.Pic118x218(), picture);
     DeleteObject(picture);
     BITMAP info{};
-    EXPECT_EQ(GetObjectA(engine.Wizard.Pic118x218(), sizeof info, &info), static_cast<int>(sizeof info));
+    EXPECT_EQ(GetObjectW(engine.Wizard.Pic118x218(), sizeof info, &info), static_cast<int>(sizeof info));
     EXPECT_EQ(info.bmWidth, 118);
     engine.Wizard.SetPic118x218(nullptr);
     EXPECT_EQ(engine.Wizard.Pic118x218(), nullptr);
@@ -92,28 +93,29 @@ TEST(AutoUpgrader, CreationRemovesThePrivateFoldersOfEndedStubsOnly)
     EXPECT_NE(ended.find(std::string("\\") + PrivateFolderPrefix), std::string::npos);
     for (const std::string& folder : {ended, running}) {
         for (const char* name : {"Zeredira3.exe", "manifest.txt"}) {
-            HANDLE file = CreateFileA((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            HANDLE file =
+                CreateFileW(WideFromUtf8(folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
             ASSERT_NE(file, INVALID_HANDLE_VALUE);
             CloseHandle(file);
         }
     }
     {
         // A stub at work holds its manifest open without sharing deletion.
-        const UniqueFile held(CreateFileA((running + "manifest.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+        const UniqueFile held(CreateFileW(WideFromUtf8(running + "manifest.txt").c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         TauAutoUpgrader engine;
-        EXPECT_EQ(GetFileAttributesA(ended.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(ended).c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_TRUE(FileExists(running + "manifest.txt"));
     }
     TauAutoUpgrader later;
-    EXPECT_EQ(GetFileAttributesA(running.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(running).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(AutoUpgrader, MessageWindowAllowsTheSessionToEnd)
 {
     TauAutoUpgrader engine;
     ASSERT_NE(engine.MessageWindow(), nullptr);
-    EXPECT_EQ(SendMessageA(engine.MessageWindow(), WM_QUERYENDSESSION, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(engine.MessageWindow(), WM_QUERYENDSESSION, 0, 0), 1);
     engine.SetAutoCheck(true);
     EXPECT_TRUE(engine.AutoCheck());
     engine.SetAutoCheck(false);

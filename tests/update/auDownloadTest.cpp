@@ -103,8 +103,8 @@ struct Download {
     {
         for (const std::string& name : PendingFiles()) {
             const std::string path = GetAppFolder() + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
+            SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(WideFromUtf8(path).c_str());
         }
     }
 
@@ -145,7 +145,7 @@ TEST(Download, EventOrderProgressAndTotalsAcrossFilesThenCleanUp)
             firstDone = ReadWholeFile(name);
         else
             EXPECT_EQ(ReadWholeFile(name), second);
-        EXPECT_NE(GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+        EXPECT_NE(GetFileAttributesW(WideFromUtf8(name).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
     };
     d.Run();
     EXPECT_EQ(firstDone, first);
@@ -183,7 +183,7 @@ TEST(Download, EventOrderProgressAndTotalsAcrossFilesThenCleanUp)
 SYSTEMTIME LastWriteOf(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data);
     SYSTEMTIME time{};
     FileTimeToSystemTime(&data.ftLastWriteTime, &time);
     return time;
@@ -194,7 +194,8 @@ void SetServedTime(const std::string& path, WORD year)
     SYSTEMTIME time{year, 11, 0, 6, 8, 49, 37, 0};
     FILETIME fileTime{};
     SystemTimeToFileTime(&time, &fileTime);
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     SetFileTime(file, nullptr, nullptr, &fileTime);
     CloseHandle(file);
 }
@@ -210,8 +211,8 @@ TEST(Download, FileTimesFromTheServerAndSkippedFilesDeleteTheirOldDownload)
     // A download of an earlier run that never finished.
     const std::string stale = GetAppFolder() + "skip.bin.uTMP";
     {
-        HANDLE file = CreateFileA(stale.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
-                                  nullptr);
+        HANDLE file = CreateFileW(WideFromUtf8(stale).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_HIDDEN, nullptr);
         CloseHandle(file);
     }
     d.Release({d.server.Url("/old.txt"), d.server.Url("/skip.bin"), d.server.Url("/future.txt")});
@@ -244,15 +245,15 @@ TEST(Download, PendingFilesOfEarlierRunsGoWhenADownloadStarts)
     const std::string planted = GetAppFolder() + "kd-planted.dll.uTMP";
     const std::string folder = GetAppFolder() + "kd-planted folder.uTMP";
     WriteWholeFile(planted, "not from this release");
-    SetFileAttributesA(planted.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
-    CreateDirectoryA(folder.c_str(), nullptr);
+    SetFileAttributesW(WideFromUtf8(planted).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
 
     // A check that finds nothing newer downloads nothing and deletes nothing.
     d.server.PutFile("info.txt", "#version=1.0\r\n#url=" + d.server.Url("/kd-new.bin") + "\r\n");
     d.engine->OnNoUpdateAvailable = [&](TauAutoUpgrader&) { d.events.push_back("NoUpdateAvailable"); };
     d.engine->CheckUpdate();
     ASSERT_TRUE(PumpUntil([&] { return !d.events.empty(); }));
-    EXPECT_NE(GetFileAttributesA(planted.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(WideFromUtf8(planted).c_str()), INVALID_FILE_ATTRIBUTES);
 
     d.events.clear();
     d.server.PutFile("kd-new.bin", "new");
@@ -266,7 +267,7 @@ TEST(Download, PendingFilesOfEarlierRunsGoWhenADownloadStarts)
         << "every pending file went before the first download, a folder of that name stays";
     std::sort(d.pendingAtEnd.begin(), d.pendingAtEnd.end());
     EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"kd-new.bin.uTMP", "kd-planted folder.uTMP"}));
-    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(WideFromUtf8(folder).c_str()));
 }
 
 TEST(Download, HostileNamesGoTheLostFileWayAndWriteNothingOutside)
@@ -303,10 +304,10 @@ TEST(Download, OutputFileThatCannotBeCreatedIsReportedAsLocal)
     d.server.PutFile("blocked.bin", "cannot land");
     // A folder of the temporary file's name: it can be neither removed nor created.
     const std::string blocked = GetAppFolder() + "blocked.bin.uTMP";
-    ASSERT_TRUE(CreateDirectoryA(blocked.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(WideFromUtf8(blocked).c_str(), nullptr));
     d.Release({d.server.Url("/first.txt"), d.server.Url("/blocked.bin")});
     d.Run();
-    RemoveDirectoryA(blocked.c_str());
+    RemoveDirectoryW(WideFromUtf8(blocked).c_str());
     ASSERT_EQ(d.events.size(), 7u) << ::testing::PrintToString(d.events);
     EXPECT_EQ(d.events[4], "FileStart blocked.bin 11 #1");
     const std::string prefix = "LostFile " + d.server.Url("/blocked.bin") + " -";
@@ -314,7 +315,7 @@ TEST(Download, OutputFileThatCannotBeCreatedIsReportedAsLocal)
     const DWORD code = static_cast<DWORD>(std::stoul(d.events[5].substr(prefix.size())));
     EXPECT_EQ(d.events[6], "Aborted") << "never the lost connection";
     ASSERT_EQ(d.errors.size(), 1u);
-    EXPECT_EQ(d.errors[0], WideFromAnsi(blocked) + L"\r\r" + WideFromAnsi(ErrorText(code)));
+    EXPECT_EQ(d.errors[0], WideFromUtf8(blocked) + L"\r\r" + WideFromUtf8(ErrorText(code)));
     EXPECT_TRUE(Download::PendingFiles().empty()) << "first.txt.uTMP is removed with the failed upgrade";
 }
 
@@ -364,7 +365,7 @@ TEST(Download, OnlyIfSizeDifferentSkipsFilesOfTheSameSizeButNeverTheProgram)
     const std::string same = GetAppFolder() + "same.txt";
     const std::string other = GetAppFolder() + "other.txt";
     for (const std::string& path : {same, other}) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
         WriteFile(file, "abcd", 4, &written, nullptr);
         CloseHandle(file);
@@ -376,8 +377,8 @@ TEST(Download, OnlyIfSizeDifferentSkipsFilesOfTheSameSizeButNeverTheProgram)
     };
     d.Release({d.server.Url("/same.txt"), d.server.Url("/other.txt"), d.server.Url("/" + program)});
     d.Run();
-    DeleteFileA(same.c_str());
-    DeleteFileA(other.c_str());
+    DeleteFileW(WideFromUtf8(same).c_str());
+    DeleteFileW(WideFromUtf8(other).c_str());
     EXPECT_EQ(starts, (std::vector<std::string>{"same.txt no", "other.txt yes", program + " yes"}));
     std::sort(d.pendingAtEnd.begin(), d.pendingAtEnd.end());
     EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"other.txt.uTMP", program + ".uTMP"}));

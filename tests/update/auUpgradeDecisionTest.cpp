@@ -347,7 +347,7 @@ TEST(UpgradeDecision, AutoCheckTimerReachesTheEngine)
     RecordedEngine r(server.Url("/info.txt"));
     r.engine->ShowMessages.Include(mNoUpdateAvailable);
     r.engine->SetAutoCheck(true);
-    SendMessageA(r.engine->MessageWindow(), WM_TIMER, 1, 0);
+    SendMessageW(r.engine->MessageWindow(), WM_TIMER, 1, 0);
     const bool online = IsConnectedToNet();
     EXPECT_EQ(r.engine->AutoCheckRunning(), online);
     if (!online)

@@ -2,6 +2,7 @@
 #include "update/auUpgraderTexts.h"
 
 #include "HttpTestServer.h"
+#include "common/Utils.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ namespace {
 // The source the test carries in its resources.
 std::string SourceAsWritten()
 {
-    const HRSRC found = FindResourceA(nullptr, "MESSAGES_AS_WRITTEN", MAKEINTRESOURCEA(10));
+    const HRSRC found = FindResourceW(nullptr, L"MESSAGES_AS_WRITTEN", MAKEINTRESOURCEW(10));
     const HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
     if (!loaded)
         return {};
@@ -119,10 +120,10 @@ TEST(UpgraderTexts, EnglishTextsAndTheirLineBreaks)
 // of the language that system must choose.
 TEST(UpgraderTexts, DISABLED_SystemLanguageChoosesTheBlock)
 {
-    char expected[16] = {};
-    if (!GetEnvironmentVariableA("KELDORA_EXPECTED_LANGUAGE", expected, sizeof expected))
+    const std::string expected = GetEnvVar("KELDORA_EXPECTED_LANGUAGE");
+    if (expected.empty())
         GTEST_SKIP() << "run by CTest with LANG set";
-    const auto language = static_cast<TauAutoUpgraderLanguage>(std::atoi(expected));
+    const auto language = static_cast<TauAutoUpgraderLanguage>(std::atoi(expected.c_str()));
     ASSERT_EQ(LanguageFromLangId(GetSystemDefaultLangID()), language)
         << "system language " << std::hex << GetSystemDefaultLangID() << "; is the host locale there?";
     TauAutoUpgrader engine;

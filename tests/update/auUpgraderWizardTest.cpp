@@ -137,8 +137,8 @@ struct WizardDownload {
         FreeUpgraderWindows();
         for (const std::string& name : PendingFiles()) {
             const std::string path = GetAppFolder() + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
+            SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(WideFromUtf8(path).c_str());
         }
     }
 
@@ -216,7 +216,7 @@ TEST(UpgraderWizard, FollowsADownloadToItsFinishedState)
     EXPECT_EQ(downloading,
               (std::vector<std::wstring>{L"Application update wizard", L"Downloading files...", L" Current file ",
                                          L" All files ", L"Downloading file from",
-                                         WideFromAnsi(d.server.Url("/app.bin")), L"File size: 2048.0 Kb",
+                                         WideFromUtf8(d.server.Url("/app.bin")), L"File size: 2048.0 Kb",
                                          L"Downloading 1 of 1", L"Preparing. . .", L"&Next >", L"&Cancel",
                                          L" Keldora Auto Upgrader "}));
     EXPECT_EQ(d.lastFileBar, 100);

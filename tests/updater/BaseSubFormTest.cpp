@@ -112,9 +112,9 @@ TEST(BaseSubFormTest, CreationLoadsTheRegisteredGlyphs)
     }
     EXPECT_NE(form.buttons[0]->Glyph().Image().pixels, form.buttons[1]->Glyph().Image().pixels);
     EXPECT_EQ(form.GetDescription(), "[No description]");
-    char caption[64] = {};
-    GetWindowTextA(form.Handle(), caption, sizeof caption);
-    EXPECT_STREQ(caption, "BaseSubForm");
+    wchar_t caption[64] = {};
+    GetWindowTextW(form.Handle(), caption, 64);
+    EXPECT_STREQ(caption, L"BaseSubForm");
     const RECT bounds = BoundsOf(form.Handle());
     EXPECT_EQ(bounds.right - bounds.left, 206);
     EXPECT_EQ(bounds.bottom - bounds.top, 129);

@@ -1,7 +1,9 @@
 // freshet.exe hands over to the real stub, end to end: the stub runs from a
 // private folder, waits for a product that ignores the close request and
-// holds a data file, installs only the files the engine checked, and every
-// outcome that is not an install is told by the next freshet.exe run.
+// holds a data file, installs only the files the engine checked (in folders
+// named outside the code page too), and every outcome that is not an install
+// is told by the next freshet.exe run.
+#include "HostCommand.h"
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
 #include "common/Utils.h"
@@ -9,6 +11,7 @@
 #include "update/auStubLaunch.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/WideText.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -17,6 +20,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -33,18 +37,12 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-std::string TempFolder()
-{
-    char folder[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return folder;
-}
 
 std::set<std::string> PrivateFolders()
 {
     std::set<std::string> names;
-    for (const FoundFile& found : FindFiles(TempFolder() + PrivateFolderPrefix + "*"))
-        names.insert(TempFolder() + found.name + "\\");
+    for (const FoundFile& found : FindFiles(GetTempDir() + PrivateFolderPrefix + "*"))
+        names.insert(GetTempDir() + found.name + "\\");
     return names;
 }
 
@@ -53,7 +51,7 @@ std::set<std::string> PrivateFolders()
 // the data file and update.ini on the test server.
 struct InstallRun {
     HttpTestServer server;
-    ScratchFolder folder{"freshet install"};
+    ScratchFolder folder;
     const std::string record = folder.PathOf("record.txt");
     const std::string events = folder.PathOf("events.txt");
     const std::string messages = folder.PathOf("messages.txt");
@@ -66,7 +64,7 @@ struct InstallRun {
     const std::string newProduct = product + "-new release-";
     const std::set<std::string> foldersBefore = PrivateFolders();
 
-    InstallRun()
+    explicit InstallRun(std::string_view prefix = "freshet install") : folder(prefix)
     {
         folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
         folder.AddFile("app\\app.exe", product);
@@ -122,8 +120,8 @@ Dacl DaclOf(const std::string& path)
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     Dacl result;
-    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+    if (GetNamedSecurityInfoW(WideFromUtf8(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &acl, nullptr, &descriptor) != ERROR_SUCCESS)
         return result;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -133,9 +131,9 @@ Dacl DaclOf(const std::string& path)
         ACCESS_ALLOWED_ACE* ace = nullptr;
         if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)))
             continue;
-        char* text = nullptr;
-        ConvertSidToStringSidA(&ace->SidStart, &text);
-        result.sids.push_back(text ? text : "?");
+        wchar_t* text = nullptr;
+        ConvertSidToStringSidW(&ace->SidStart, &text);
+        result.sids.push_back(text ? Utf8FromWide(text) : "?");
         LocalFree(text);
     }
     LocalFree(descriptor);
@@ -150,16 +148,16 @@ std::string OwnSid()
     DWORD size = 0;
     GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
     CloseHandle(token);
-    char* text = nullptr;
-    ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
-    const std::string sid = text ? text : "";
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::string sid = Utf8FromWide(text);
     LocalFree(text);
     return sid;
 }
 
 bool OpensForWriting(const std::string& path)
 {
-    const UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
     return static_cast<bool>(file);
 }
@@ -213,7 +211,56 @@ TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce
     // The next start removes the private folder of the stub that has ended.
     EXPECT_EQ(WaitForExit(StartProcess("\"" + run.App("freshet.exe") + "\" /silent 0").get(), 60000), 0u);
     EXPECT_FALSE(FileExists(stubFolder + "Zeredira3.exe"));
-    EXPECT_EQ(GetFileAttributesA(stubFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(stubFolder).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(FreshetInstall, AProductInAFolderOutsideTheCodePageIsUpdatedThroughACyrillicTemporaryFolder)
+{
+    // Neither name fits code page 1252: every path the updater, the engine and
+    // the stub use must travel as UTF-16.
+    const ScratchFolder temporary("Временные файлы ");
+    const EnvVarScope tmp("TMP", temporary.Path()), temp("TEMP", temporary.Path());
+    ASSERT_EQ(GetTempDir(), temporary.Path() + "\\");
+    InstallRun run("Программы\\Jörg 产品 ");
+    ASSERT_NE(run.App("app.exe").find("\\Программы\\Jörg 产品 "), std::string::npos);
+    // A signed release for a product whose name needs update.ini in UTF-16.
+    const Publisher publisher("unicode");
+    const auto signedSettings = [&](const std::string& path, const std::string& version) {
+        ProfileFile settings(path);
+        settings.WriteString("UpdateInfo", "Version", version);
+        settings.WriteString("UpdateInfo", "AllowUnverifiedUpdates", "0");
+        settings.WriteString("UpdateInfo", "PublicKey", publisher.PublicKey());
+        settings.WriteString("UpdateInfo", "Product", "Jörg 产品");
+    };
+    signedSettings(run.App("update.ini"), "1.0");
+    const std::string release = run.folder.AddFile("update.ini", run.Settings("2.0"));
+    signedSettings(release, "2.0");
+    run.server.PutFile("update.ini", ReadWholeFile(release));
+    const auto line = [&](const std::string& key, const std::string& file) {
+        const std::string digest = key == "url" ? "sha256" : "sha256_" + key.substr(3);
+        return "#" + key + "=" + run.server.Url("/" + file) + "\r\n#" + digest + "=" +
+               publisher.Digest(run.server.Root() + file) + "\r\n";
+    };
+    const std::string files = line("url", "app.exe") + line("url0", "data.txt") + line("url3", "update.ini");
+    run.server.PutFile("info.txt", publisher.Signed("#product=Jörg 产品\r\n#version=2.0\r\n" + files));
+
+    const UniqueKernelHandle product = run.StartProduct("");
+    const std::string stubFolder = run.StubFolder();
+    EXPECT_EQ(stubFolder.rfind(temporary.Path() + "\\", 0), 0u) << "the stub runs from the Cyrillic folder";
+    EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return run.Starts().size() >= 2; }, 60000)) << ReadWholeFile(run.log);
+    const std::vector<std::string> starts = run.Starts();
+    EXPECT_NE(starts[1].find("|" + std::to_string(run.newProduct.size()) + "|"), std::string::npos) << starts[1];
+    EXPECT_NE(starts[1].find(run.App("app.exe")), std::string::npos) << "restarted from its own folder";
+    EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.newProduct);
+    EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "new data");
+    ProfileFile installed(run.App("update.ini"));
+    EXPECT_EQ(installed.ReadString("UpdateInfo", "Version"), "2.0")
+        << ReadWholeFile(run.log) << ReadWholeFile(run.events);
+    EXPECT_EQ(installed.ReadString("UpdateInfo", "Product"), "Jörg 产品");
+    EXPECT_EQ(ReadWholeFile(run.App("update.ini")).rfind("\xFF\xFE", 0), 0u) << "UTF-16 with its byte-order mark";
+    EXPECT_FALSE(run.HasPending());
+    EXPECT_EQ(ReadWholeFile(run.messages), "") << "an install is no news";
 }
 
 TEST(FreshetInstall, ADownloadChangedAfterTheCheckIsRefusedAndTold)
@@ -222,7 +269,7 @@ TEST(FreshetInstall, ADownloadChangedAfterTheCheckIsRefusedAndTold)
     const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-after 15000");
     ASSERT_FALSE(run.StubFolder().empty());
     // The engine checked the download; now it changes before the stub moves it.
-    SetFileAttributesA(run.App("app.exe.uTMP").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(WideFromUtf8(run.App("app.exe.uTMP")).c_str(), FILE_ATTRIBUTE_NORMAL);
     WriteWholeFile(run.App("app.exe.uTMP"), run.product + "-tampered-");
 
     EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);

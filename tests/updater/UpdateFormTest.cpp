@@ -9,6 +9,7 @@
 #include "common/WineSupport.h"
 #include "common/Utils.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -26,13 +27,13 @@ class StarterWindow {
 public:
     StarterWindow()
     {
-        WNDCLASSA windowClass = {};
+        WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "KeldoraTestStarter";
-        RegisterClassA(&windowClass);
-        window_.reset(CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                      GetModuleHandleA(nullptr), nullptr));
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"KeldoraTestStarter";
+        RegisterClassW(&windowClass);
+        window_.reset(CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr));
         closeRequests = 0;
     }
     std::string HandleText() const { return std::to_string(reinterpret_cast<std::uintptr_t>(window_.get())); }
@@ -44,7 +45,7 @@ private:
     {
         if (message == TUpdateForm::kCloseProductMessage)
             ++closeRequests;
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
     UniqueWindow window_;
 };
@@ -55,11 +56,11 @@ bool PumpUntilQuit(DWORD timeoutMs = 60000)
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT)
                 return true;
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
@@ -158,7 +159,7 @@ struct UpdaterRun {
         const int result = TUpdateForm::Start(std::move(created), silent, application.get());
         EXPECT_TRUE(PumpUntilQuit()) << "the updater ends by itself";
         EXPECT_FALSE(TUpdateForm::Exists());
-        EXPECT_EQ(FindWindowA("TBaseSubForm", "Freshet!"), nullptr) << "the window is freed";
+        EXPECT_EQ(FindWindowW(L"TBaseSubForm", L"Freshet!"), nullptr) << "the window is freed";
         return result;
     }
     int Run(bool silent) { return Run(NewForm(), silent); }
@@ -206,10 +207,10 @@ TEST(UpdateForm, WindowLayoutEngineSettingsAndNoTaskbarButton)
         EXPECT_EQ(client.bottom, 136);
         const HWND owner = GetWindow(form.Handle(), GW_OWNER);
         EXPECT_EQ(owner, run.application.get());
-        EXPECT_TRUE(GetWindowLongA(owner, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+        EXPECT_TRUE(GetWindowLongW(owner, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
         EXPECT_FALSE(IsWindowVisible(owner));
-        EXPECT_TRUE(GetWindowLongA(form.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
-        EXPECT_FALSE(GetWindowLongA(form.Handle(), GWL_STYLE) & WS_SYSMENU) << "no caption buttons";
+        EXPECT_TRUE(GetWindowLongW(form.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+        EXPECT_FALSE(GetWindowLongW(form.Handle(), GWL_STYLE) & WS_SYSMENU) << "no caption buttons";
         EXPECT_EQ(form.Updater.VersionNumber, "1.0");
         EXPECT_EQ(form.Updater.InfoFileURL, run.server.Url("/info.txt"));
         EXPECT_EQ(form.Updater.RestartParams(), "/verysilent");
@@ -246,7 +247,7 @@ TEST(UpdateForm, AnUnverifiedReleaseIsRefusedWithItsOwnTextAndNoDownloadPage)
         << visible.Messages()[0];
     EXPECT_TRUE(visible.opened.empty()) << "no download page";
     EXPECT_FALSE(visible.Requested("app.bin"));
-    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
@@ -311,7 +312,7 @@ TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
         << redirected.Messages()[0];
     EXPECT_TRUE(redirected.opened.empty()) << "no download page";
     EXPECT_TRUE(plain.RequestLog().find("/app.bin") != std::string::npos) << "the redirect was followed";
-    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
 
     // https, then plain http, then https again: the hop in between counts.
     UpdaterRun between("/info.txt", kFailedURL, ServerScheme::Https);
@@ -322,7 +323,7 @@ TEST(UpdateForm, OverHttpsWithoutAKeyAReleaseIsOfferedUnlessAFileLeavesHttps)
     ASSERT_EQ(between.Messages().size(), 1u);
     EXPECT_NE(between.Messages()[0].find(" came from " + hop + ", not over https"), std::string::npos)
         << between.Messages()[0];
-    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + "app.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(UpdateForm, ARefusedDigestHasItsOwnTextAndOpensNoDownloadPage)
@@ -346,7 +347,7 @@ TEST(UpdateForm, ARefusedDigestHasItsOwnTextAndOpensNoDownloadPage)
         << run.Messages()[0];
     EXPECT_TRUE(run.opened.empty());
     for (const char* left : {"kd-signed-a.bin.uTMP", "kd-signed-b.bin.uTMP"})
-        EXPECT_EQ(GetFileAttributesA((GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
 }
 
 TEST(UpdateForm, NoUpdateVisibleTellsTheUserSilentEndsQuietly)
@@ -442,7 +443,7 @@ TEST(UpdateForm, SilentUpgradeLaterEndsQuietlyConfirmedShowsProgressAndReportsAL
     EXPECT_EQ(lost.opened.size(), 1u);
     EXPECT_EQ(StarterWindow::closeRequests, 0);
     for (const char* left : {"kd-freshet-a.bin", "kd-freshet-a.bin.uTMP"})
-        EXPECT_EQ(GetFileAttributesA((GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
 }
 
 TEST(UpdateForm, CancelClosesAtOnceOrAbortsTheRunningDownload)
@@ -473,7 +474,8 @@ TEST(UpdateForm, CancelClosesAtOnceOrAbortsTheRunningDownload)
     };
     busy.Run(std::move(downloading), false);
     EXPECT_EQ(busy.Messages(), std::vector<std::string>{kAbortedBox});
-    EXPECT_EQ(GetFileAttributesA((GetAppFolder() + "kd-freshet-big.bin.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + "kd-freshet-big.bin.uTMP").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(UpdateForm, CloseRequestGoesOnlyToAWindow)
@@ -552,7 +554,7 @@ void ExpectInstalled(const ProductFolder& product)
     EXPECT_EQ(starts[1].substr(0, product.App("app.exe").size()), product.App("app.exe"));
     EXPECT_NE(starts[1].find("|" + std::to_string(product.release.size()) + "|"), std::string::npos) << starts[1];
     EXPECT_EQ(ReadWholeFile(product.App("app.exe")), product.release);
-    EXPECT_EQ(GetFileAttributesA(product.App("app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(product.App("app.exe.uTMP")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(product.messageLog), "");
 }
 
@@ -562,7 +564,7 @@ void ExpectRefused(const ProductFolder& product, const HttpTestServer& server, c
     EXPECT_EQ(product.Freshet(arguments), 0u);
     EXPECT_EQ(StarterWindow::closeRequests, 0);
     EXPECT_EQ(ReadWholeFile(product.App("app.exe")), product.product);
-    EXPECT_EQ(GetFileAttributesA(product.App("app.exe.uTMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(product.App("app.exe.uTMP")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(server.RequestLog().find("/app.exe"), std::string::npos) << "nothing downloaded";
 }
 

@@ -43,7 +43,7 @@ bool ShowAndClose(const std::string& address, ModalVisit& visit)
 
 void PressOk(HWND window)
 {
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(Tfrm_ShowInfoUpdate::Instance().OkButton()));
 }
 
@@ -51,7 +51,7 @@ void PressEscape(HWND window)
 {
     const HWND button = Tfrm_ShowInfoUpdate::Instance().OkButton();
     SetFocus(button);
-    PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 1);
+    PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 1);
     (void)window;
 }
 
@@ -75,16 +75,16 @@ TEST_F(WhatsNewTest, FirstShowWithoutPreloadOpensEmptyAndOkReturnsTrue)
     EXPECT_TRUE(form.LocationURL().empty()) << "a window never preloaded loads no page";
     EXPECT_TRUE(form.HasBrowser()) << form.LastNavigationError();
 
-    char caption[64] = {};
-    GetWindowTextA(form.Handle(), caption, sizeof caption);
-    EXPECT_STREQ(caption, "What's New?");
+    wchar_t caption[64] = {};
+    GetWindowTextW(form.Handle(), caption, 64);
+    EXPECT_STREQ(caption, L"What's New?");
     RECT outer;
     GetWindowRect(form.Handle(), &outer);
     EXPECT_EQ(outer.right - outer.left, 530);
     EXPECT_EQ(outer.bottom - outer.top, 453);
-    EXPECT_EQ(GetWindowLongA(form.Handle(), GWL_STYLE) & WS_SYSMENU, 0) << "no caption buttons";
-    GetWindowTextA(form.OkButton(), caption, sizeof caption);
-    EXPECT_STREQ(caption, "OK");
+    EXPECT_EQ(GetWindowLongW(form.Handle(), GWL_STYLE) & WS_SYSMENU, 0) << "no caption buttons";
+    GetWindowTextW(form.OkButton(), caption, 64);
+    EXPECT_STREQ(caption, L"OK");
 }
 
 TEST_F(WhatsNewTest, PreloadNavigatesAndTheWindowOpensAgain)
@@ -107,15 +107,15 @@ TEST_F(WhatsNewTest, PreloadNavigatesAndTheWindowOpensAgain)
     ok.close = PressOk;
     EXPECT_TRUE(ShowAndClose("http://127.0.0.1:1/whatsnew.html", ok));
     ModalVisit closed;
-    closed.close = [](HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); };
+    closed.close = [](HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); };
     EXPECT_FALSE(ShowAndClose("", closed));
     EXPECT_EQ(form.LastNavigationError(), "");
 }
 
 TEST_F(WhatsNewTest, ModalWindowDisablesTheOthersAndEmptyAddressesAreSkipped)
 {
-    UniqueWindow other(CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 100, 100, nullptr,
-                                       nullptr, GetModuleHandleA(nullptr), nullptr));
+    UniqueWindow other(CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                       nullptr, GetModuleHandleW(nullptr), nullptr));
     g_other = other.get();
     EXPECT_FALSE(ShowInfoUpdate("", /*show=*/false));
     EXPECT_TRUE(Tfrm_ShowInfoUpdate::Instance().LocationURL().empty()) << "no navigation for an empty address";

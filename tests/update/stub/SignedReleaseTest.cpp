@@ -5,6 +5,7 @@
 #include "HostCommand.h"
 #include "StubTestSupport.h"
 #include "common/ScratchFolder.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ struct SignedRelease {
         server.PutFile("app.exe", release.NewProduct());
         server.PutFile("lib.dll", "new library");
     }
-    ~SignedRelease() { DeleteFileA(events.c_str()); }
+    ~SignedRelease() { DeleteFileW(WideFromUtf8(events).c_str()); }
 
     std::string InfoText(const Publisher& publisher, const std::string& message = "Better.") const
     {
@@ -39,7 +40,7 @@ struct SignedRelease {
     std::string Upgrade(const std::string& publicKey, const std::string& info)
     {
         server.PutFile("info.txt", info);
-        DeleteFileA(events.c_str());
+        DeleteFileW(WideFromUtf8(events).c_str());
         const EnvVarScope eventFile("KD_STUB_EVENTS", events);
         const EnvVarScope key("KD_STUB_PUBLISHER_KEY", publicKey);
         RunProductUpgrade(release, server.Url("/info.txt"));

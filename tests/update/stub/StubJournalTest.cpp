@@ -10,6 +10,7 @@
 #include "update/stub/StubRules.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ struct UpdaterFolder {
 
     UpdaterFolder()
     {
-        CopyFileA(BuildProgram("freshet.exe").c_str(), Freshet().c_str(), FALSE);
+        CopyFileW(WideFromUtf8(BuildProgram("freshet.exe")).c_str(), WideFromUtf8(Freshet()).c_str(), FALSE);
         release.Add("lib.dll", "old library");
         Settings("update.ini", "1.0");
     }
@@ -45,7 +46,8 @@ struct UpdaterFolder {
         release.AddPending("lib.dll.uTMP", "new library");
         release.AddPending("new.txt.uTMP", "a new file");
         Settings("update.ini.uTMP", "2.0");
-        SetFileAttributesA(release.PathOf("update.ini.uTMP").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+        SetFileAttributesW(WideFromUtf8(release.PathOf("update.ini.uTMP")).c_str(),
+                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
     }
     std::string Manifest() const { return release.ManifestOf({"app.exe", "lib.dll", "new.txt", "update.ini"}); }
 };
@@ -56,12 +58,12 @@ void KillOutright(const std::string& mark)
 {
     // On the host's own drive, where the host's shell can write its files.
     const std::string folder = BuildProgram("kdhost-" + mark + "\\");
-    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
     // "[.]" keeps the shell that runs this from matching itself.
     HostOutput(folder, "pgrep -f Zeredira3[.]exe.*" + mark + " | xargs -r kill -KILL");
-    DeleteFileA((folder + "host-output.txt").c_str());
-    DeleteFileA((folder + "host-done.txt").c_str());
-    RemoveDirectoryA(folder.c_str());
+    DeleteFileW(WideFromUtf8(folder + "host-output.txt").c_str());
+    DeleteFileW(WideFromUtf8(folder + "host-done.txt").c_str());
+    RemoveDirectoryW(WideFromUtf8(folder).c_str());
 }
 
 bool WriteFileOnce(const std::string& path, const std::string& content)
@@ -93,13 +95,13 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     fresh["lib.dll"] = {"new library", 0};
     fresh["new.txt"] = {"a new file", 0};
     fresh["update.ini"] = {ReadWholeFile(release.PathOf("update.ini.uTMP")), 0};
-    DeleteFileA(release.PathOf("app.exe.uTMP").c_str());
-    DeleteFileA(release.PathOf("lib.dll.uTMP").c_str());
-    DeleteFileA(release.PathOf("new.txt.uTMP").c_str());
-    DeleteFileA(release.PathOf("update.ini.uTMP").c_str());
+    DeleteFileW(WideFromUtf8(release.PathOf("app.exe.uTMP")).c_str());
+    DeleteFileW(WideFromUtf8(release.PathOf("lib.dll.uTMP")).c_str());
+    DeleteFileW(WideFromUtf8(release.PathOf("new.txt.uTMP")).c_str());
+    DeleteFileW(WideFromUtf8(release.PathOf("update.ini.uTMP")).c_str());
 
     const std::string eventName = "KdStubHalted-" + std::to_string(GetCurrentProcessId());
-    const UniqueKernelHandle halted(CreateEventA(nullptr, FALSE, FALSE, eventName.c_str()));
+    const UniqueKernelHandle halted(CreateEventW(nullptr, FALSE, FALSE, WideFromUtf8(eventName).c_str()));
     const EnvVarScope haltEvent("KDSTUB_HALT_EVENT", eventName);
     int olds = 0;
     int news = 0;
@@ -160,10 +162,10 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
         // The next round starts from the old release, once a product that
         // was started has let go of its file.
         for (const auto& [name, state] : old) {
-            SetFileAttributesA(release.PathOf(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            SetFileAttributesW(WideFromUtf8(release.PathOf(name)).c_str(), FILE_ATTRIBUTE_NORMAL);
             ASSERT_TRUE(PumpUntil([&] { return WriteFileOnce(release.PathOf(name), state.content); }, 10000)) << name;
         }
-        DeleteFileA(release.PathOf("new.txt").c_str());
+        DeleteFileW(WideFromUtf8(release.PathOf("new.txt")).c_str());
         if (finished) {
             EXPECT_EQ(now, fresh) << "a stub that was not stopped installs the release";
             break;
@@ -175,7 +177,7 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     // Left by a stub of an earlier version: a backup and a download of the
     // product, no journal. The product comes back; it never becomes freshet.exe.
     const std::string updater = ReadWholeFile(folder.Freshet());
-    DeleteFileA(release.PathOf("app.exe").c_str());
+    DeleteFileW(WideFromUtf8(release.PathOf("app.exe")).c_str());
     release.Add("app.exe.uBAK", release.OldProduct());
     release.AddPending("app.exe.uTMP", "a product the crashed install left");
     EXPECT_EQ(RunFreshet(folder, ""), 0u);

@@ -6,6 +6,7 @@
 #include "update/auAutoUpgrader.h"
 #include "update/stub/StubRules.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +92,7 @@ TEST(StubProgram, AReadOnlyTargetLeavesTheOldReleaseAndRestarts)
 {
     const ReleaseFolder release;
     release.AddRelease();
-    SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(WideFromUtf8(release.PathOf("data.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
     const FolderState before = ReadFolder(release.Folder());
     EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::accessDenied));
     EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
@@ -101,13 +102,13 @@ TEST(StubProgram, AReadOnlyTargetLeavesTheOldReleaseAndRestarts)
     const std::vector<std::string> records = release.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     ExpectStart(ParseRecord(records[0]), release.Program(), "/afterupgrade", release.OldProduct().size());
-    SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(WideFromUtf8(release.PathOf("data.txt")).c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // A read-only program file is no reason to wait: the stub gives up at once.
     release.AddRelease();
-    SetFileAttributesA(release.Program().c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(WideFromUtf8(release.Program()).c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::accessDenied));
-    SetFileAttributesA(release.Program().c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(WideFromUtf8(release.Program()).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct());
     EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
 
@@ -130,8 +131,8 @@ TEST(StubProgram, ATargetHeldWithoutSharingDeletionIsWaitedForAndNothingStarts)
     // A data file the product keeps open: renaming it would fail half-way.
     const FolderState before = ReadFolder(release.Folder());
     {
-        UniqueFile held(CreateFileA(release.PathOf("new.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
+        UniqueFile held(CreateFileW(WideFromUtf8(release.PathOf("new.txt")).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
         const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "0");
         EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()),
@@ -182,7 +183,7 @@ TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOw
               Code(StubExit::done));
     EXPECT_EQ(ReadWholeFile(release.Program()), release.NewProduct());
     EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "newer product");
-    EXPECT_EQ(GetFileAttributesA(release.PathOf("app-2.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(release.PathOf("app-2.exe")).c_str()), INVALID_FILE_ATTRIBUTES);
     const std::vector<std::string> records = release.WaitForRecords(2);
     ASSERT_EQ(records.size(), 2u);
     ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
@@ -233,7 +234,7 @@ TEST(StubProgram, SetupModeRunsTheSetupProgramThenTheProgram)
     ExpectStart(setupStart, release.PathOf("setup.exe"), "/verysilent", setup.size());
     EXPECT_TRUE(setupStart.attributes & FILE_ATTRIBUTE_HIDDEN);
     ExpectStart(ParseRecord(records[1]), release.Program(), "/verysilent", release.OldProduct().size());
-    EXPECT_EQ(GetFileAttributesA(release.PathOf("setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(release.PathOf("setup.exe")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(release.PathOf("data.txt")), "new data");
 }
 
@@ -243,7 +244,7 @@ TEST(StubProgram, SetupModeWithAFailedReplacementRunsNoSetupProgram)
     release.AddPending("setup.exe.uTMP", release.OldProduct() + "-setup-");
     release.Add("data.txt", "old data");
     release.AddPending("data.txt.uTMP", "new data");
-    SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(WideFromUtf8(release.PathOf("data.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
     const FolderState before = ReadFolder(release.Folder());
     EXPECT_EQ(RunStub(release.Program() + " +/verysilent1", release.ManifestOf({"setup.exe", "data.txt"})),
               Code(StubExit::accessDenied));
@@ -251,7 +252,7 @@ TEST(StubProgram, SetupModeWithAFailedReplacementRunsNoSetupProgram)
     const std::vector<std::string> records = release.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     ExpectStart(ParseRecord(records[0]), release.Program(), "/verysilent", release.OldProduct().size());
-    SetFileAttributesA(release.PathOf("data.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(WideFromUtf8(release.PathOf("data.txt")).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(StubProgram, SetupModeWithoutASetupProgramKeepsEveryFile)
@@ -328,8 +329,8 @@ TEST(StubProgram, BadCommandLinesTouchNothing)
     EXPECT_EQ(RunStub("\"" + release.Folder() + "\" +/afterupgrade0"), Code(StubExit::missingProgram));
 
     EXPECT_EQ(ReadFolder(release.Folder()), before);
-    EXPECT_EQ(GetFileAttributesA(release.Record().c_str()), INVALID_FILE_ATTRIBUTES);
-    DeleteFileA(log.c_str());
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(release.Record()).c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(WideFromUtf8(log).c_str());
 }
 
 std::string InfoFileOf(const HttpTestServer& server, const std::vector<std::string>& names)
@@ -366,7 +367,7 @@ TEST(EngineUpgrade, TheProductDownloadsHandsOverToTheStubAndRestarts)
     EXPECT_EQ(ReadWholeFile(events), "FileDone " + release.PathOf("app.exe.uTMP") + "\r\nFileDone " +
                                          release.PathOf("lib.dll.uTMP") + "\r\nFileDone " +
                                          release.PathOf("big.bin.uTMP") + "\r\nEndUpgrade\r\nclosed\r\n");
-    DeleteFileA(events.c_str());
+    DeleteFileW(WideFromUtf8(events).c_str());
 }
 
 TEST(EngineUpgrade, AStubThatCannotBeWrittenAbortsAndKeepsTheOldRelease)
@@ -391,7 +392,7 @@ TEST(EngineUpgrade, AStubThatCannotBeWrittenAbortsAndKeepsTheOldRelease)
               (FolderState{{"app.exe", {release.OldProduct(), 0}}, {"lib.dll", {"old library", 0}}}))
         << "no pending file is left for a later stub to install";
     EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "only the product's own start";
-    DeleteFileA(events.c_str());
+    DeleteFileW(WideFromUtf8(events).c_str());
 }
 
 }  // namespace

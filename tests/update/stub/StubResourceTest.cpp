@@ -4,6 +4,7 @@
 
 #include "update/stub/StubRules.h"
 #include "winutil/ResourceFile.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -22,11 +23,11 @@ TEST(StubResource, WrittenOutItIsTheBuiltStubAndRuns)
     ScratchFolder scratch("kdstubres");
     // A file planted under the name is never written over, so never run.
     const std::string planted = scratch.AddFile("planted\\Zeredira3.exe", "a planted program");
-    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", planted));
+    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleW(nullptr), "AUUPG", "AUUPG", planted));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
     EXPECT_EQ(ReadWholeFile(planted), "a planted program");
     const std::string written = scratch.PathOf("Zeredira3.exe");
-    ASSERT_TRUE(WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", written));
+    ASSERT_TRUE(WriteResourceToFile(GetModuleHandleW(nullptr), "AUUPG", "AUUPG", written));
 
     const std::string built = ReadWholeFile(BuildProgram("Zeredira3.exe"));
     ASSERT_GT(built.size(), sizeof(IMAGE_DOS_HEADER) + sizeof(IMAGE_NT_HEADERS));
@@ -39,11 +40,11 @@ TEST(StubResource, WrittenOutItIsTheBuiltStubAndRuns)
 
     const std::string log = scratch.PathOf("box.txt");
     const EnvVarScope box("KDSTUB_MESSAGE_LOG", log);
-    std::string commandLine = "\"" + written + "\"";
-    STARTUPINFOA startup = {};
+    std::wstring commandLine = WideFromUtf8("\"" + written + "\"");
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &started));
     ASSERT_EQ(WaitForSingleObject(started.hProcess, 60000), WAIT_OBJECT_0);
     DWORD code = 0;
@@ -58,9 +59,9 @@ TEST(StubResource, AMissingResourceOrFolderWritesNothing)
 {
     ScratchFolder scratch("kdstubres");
     const std::string path = scratch.PathOf("none.bin");
-    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleA(nullptr), "NOSUCH", "AUUPG", path));
-    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleA(nullptr), "AUUPG", "AUUPG", scratch.PathOf("no\\such\\x.exe")));
+    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleW(nullptr), "NOSUCH", "AUUPG", path));
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(path).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(WriteResourceToFile(GetModuleHandleW(nullptr), "AUUPG", "AUUPG", scratch.PathOf("no\\such\\x.exe")));
 }
 
 }  // namespace

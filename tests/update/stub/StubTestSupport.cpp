@@ -1,7 +1,7 @@
 #include "StubTestSupport.h"
 
 #include "common/Utils.h"
-#include "update/auCng.h"
+#include "http/auSha256.h"
 #include "update/stub/ManifestWriter.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"

@@ -1,4 +1,4 @@
-#include "update/auHTTPDate.h"
+#include "http/auHTTPDate.h"
 
 #include <gtest/gtest.h>
 

@@ -26,7 +26,7 @@ constexpr struct {
 void DeliverSentMessages()
 {
     MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
 }
 
 }  // namespace
@@ -208,7 +208,7 @@ void TauEventThread::Synchronize(const std::function<void()>& method)
         return;
     pending_ = &method;
     captured_ = nullptr;
-    SendMessageA(SharedWindow().Window(), WM_AUTHREAD_SYNCHRONIZE, windowId_, 0);
+    SendMessageW(SharedWindow().Window(), WM_AUTHREAD_SYNCHRONIZE, windowId_, 0);
     pending_ = nullptr;
     std::exception_ptr error = std::exchange(captured_, nullptr);
     if (error)

@@ -1,15 +1,16 @@
 #include "auHTTPTransfer.h"
 
-#include "update/auBlockWriter.h"
-#include "update/auHTTPDate.h"
-#include "update/auHTTPHeaders.h"
-#include "update/auHTTPProgress.h"
-#include "update/auHTTPRequest.h"
-#include "update/auHTTPStatus.h"
+#include "http/auBlockWriter.h"
+#include "http/auHTTPDate.h"
+#include "http/auHTTPHeaders.h"
+#include "http/auHTTPProgress.h"
+#include "http/auHTTPRequest.h"
+#include "http/auHTTPStatus.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -58,9 +59,9 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
         reinterpret_cast<TauHTTPTransfer*>(context)->ReportStatus(status, info, length);
     } catch (const std::exception& error) {
         // WinInet's thread must not see it; a status report is not worth failing the transfer for.
-        OutputDebugStringA((std::string("HTTP status handler failed: ") + error.what() + "\n").c_str());
+        OutputDebugStringW(WideFromUtf8(std::string("HTTP status handler failed: ") + error.what() + "\n").c_str());
     } catch (...) {
-        OutputDebugStringA("HTTP status handler failed\n");
+        OutputDebugStringW(L"HTTP status handler failed\n");
     }
 }
 
@@ -80,16 +81,17 @@ int CurrentBias()
 
 std::string QueryText(HINTERNET request, DWORD info)
 {
-    std::string text(256, '\0');
+    // Sizes are in bytes both ways.
+    std::wstring text(256, L'\0');
     for (;;) {
-        DWORD size = static_cast<DWORD>(text.size());
-        if (HttpQueryInfoA(request, info, text.data(), &size, nullptr)) {
-            text.resize(size);
-            return text;
+        DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (HttpQueryInfoW(request, info, text.data(), &size, nullptr)) {
+            text.resize(size / sizeof(wchar_t));
+            return Utf8FromWide(std::wstring_view(text));
         }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= text.size())
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= text.size() * sizeof(wchar_t))
             return {};
-        text.resize(size);
+        text.resize(size / sizeof(wchar_t) + 1);
     }
 }
 
@@ -110,7 +112,9 @@ OleDate HeaderDate(const std::string& raw, std::string_view name, int bias)
 
 bool SetTextOption(HINTERNET handle, DWORD option, const std::string& text)
 {
-    return InternetSetOptionA(handle, option, const_cast<char*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+    std::wstring wide = WideFromUtf8(text);
+    // A text option's length is in characters.
+    return InternetSetOptionW(handle, option, wide.data(), static_cast<DWORD>(wide.size() + 1));
 }
 
 std::string LocalPath(std::string path)
@@ -152,9 +156,9 @@ public:
 private:
     bool Crack()
     {
-        char scheme[SchemeSize] = {}, host[HostSize] = {}, user[UserSize] = {}, password[PasswordSize] = {};
-        std::string path(PathSize, '\0'), extra(ExtraSize, '\0');
-        URL_COMPONENTSA parts{};
+        wchar_t scheme[SchemeSize] = {}, host[HostSize] = {}, user[UserSize] = {}, password[PasswordSize] = {};
+        std::wstring path(PathSize, L'\0'), extra(ExtraSize, L'\0');
+        URL_COMPONENTSW parts{};
         parts.dwStructSize = sizeof parts;
         parts.lpszScheme = scheme;
         parts.dwSchemeLength = SchemeSize;
@@ -170,26 +174,28 @@ private:
         parts.dwExtraInfoLength = ExtraSize;
         // Escapes stay in the path: decoding would turn %3F or %2F into
         // separators the server then reads differently.
-        const std::string url = RequestURL(t_.settings.URL);
-        if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+        const std::wstring url = WideFromUtf8(RequestURL(t_.settings.URL));
+        if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
             return false;
-        scheme_.assign(scheme, parts.dwSchemeLength);
+        scheme_ = Utf8FromWide(std::wstring_view(scheme, parts.dwSchemeLength));
         for (char& c : scheme_)
             c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        host_.assign(host, parts.dwHostNameLength);
+        host_ = Utf8FromWide(std::wstring_view(host, parts.dwHostNameLength));
         port_ = parts.nPort;
-        path_ = path.substr(0, parts.dwUrlPathLength);
-        extra_ = extra.substr(0, parts.dwExtraInfoLength);
-        user_ = parts.dwUserNameLength ? PercentDecode(std::string_view(user, parts.dwUserNameLength)) : t_.username;
-        password_ = parts.dwPasswordLength ? PercentDecode(std::string_view(password, parts.dwPasswordLength))
-                                           : t_.password;
+        path_ = Utf8FromWide(std::wstring_view(path).substr(0, parts.dwUrlPathLength));
+        extra_ = Utf8FromWide(std::wstring_view(extra).substr(0, parts.dwExtraInfoLength));
+        user_ = parts.dwUserNameLength ? PercentDecode(Utf8FromWide(std::wstring_view(user, parts.dwUserNameLength)))
+                                       : t_.username;
+        password_ = parts.dwPasswordLength
+                        ? PercentDecode(Utf8FromWide(std::wstring_view(password, parts.dwPasswordLength)))
+                        : t_.password;
         return true;
     }
 
     void OpenLocalFile()
     {
-        const std::string path = LocalPath(path_);
-        const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        const std::wstring path = WideFromUtf8(LocalPath(path_));
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (!t_.Adopt(t_.localFile, file)) {
             t_.result.statusCode = 404;
@@ -207,32 +213,38 @@ private:
         const DWORD access = t_.settings.Proxy.AccessType == atUseProxy ? INTERNET_OPEN_TYPE_PROXY
                              : t_.settings.Proxy.AccessType == atDirect ? INTERNET_OPEN_TYPE_DIRECT
                                                                : INTERNET_OPEN_TYPE_PRECONFIG;
-        const std::string proxy = t_.settings.Proxy.ProxyServer + ":" + std::to_string(t_.settings.Proxy.ProxyPort);
+        const std::wstring proxy =
+            WideFromUtf8(t_.settings.Proxy.ProxyServer + ":" + std::to_string(t_.settings.Proxy.ProxyPort));
         const bool useProxy = t_.settings.Proxy.AccessType == atUseProxy;
-        const char* bypass = t_.settings.Proxy.ProxyBypass.empty() ? nullptr : t_.settings.Proxy.ProxyBypass.c_str();
-        if (!t_.Adopt(t_.root, InternetOpenA(t_.settings.Agent.c_str(), access, useProxy ? proxy.c_str() : nullptr,
-                                             useProxy ? bypass : nullptr,
+        const std::wstring bypass = WideFromUtf8(t_.settings.Proxy.ProxyBypass);
+        if (!t_.Adopt(t_.root, InternetOpenW(WideFromUtf8(t_.settings.Agent).c_str(), access,
+                                             useProxy ? proxy.c_str() : nullptr,
+                                             useProxy ? NullIfEmpty(bypass) : nullptr,
                                              t_.settings.WorkOffline ? INTERNET_FLAG_OFFLINE : 0)))
             return false;
         InternetSetStatusCallback(t_.root.get(), StatusCallback);
 
         const auto context = reinterpret_cast<DWORD_PTR>(&t_);
-        if (!t_.Adopt(t_.connection, InternetConnectA(t_.root.get(), host_.c_str(), port_, NullIfEmpty(user_),
-                                                      NullIfEmpty(password_), INTERNET_SERVICE_HTTP, 0, context)))
+        const std::wstring user = WideFromUtf8(user_), password = WideFromUtf8(password_);
+        if (!t_.Adopt(t_.connection, InternetConnectW(t_.root.get(), WideFromUtf8(host_).c_str(), port_,
+                                                      NullIfEmpty(user), NullIfEmpty(password), INTERNET_SERVICE_HTTP,
+                                                      0, context)))
             return false;
 
-        const char* acceptTypes[] = {t_.settings.AcceptTypes.c_str(), nullptr};
-        const std::string object = path_ + extra_;
-        if (!t_.AdoptRequest(HttpOpenRequestA(t_.connection.get(), t_.post ? "POST" : "GET", object.c_str(), nullptr,
-                                              NullIfEmpty(t_.settings.Referer), acceptTypes, RequestFlags(), context)))
+        const std::wstring accept = WideFromUtf8(t_.settings.AcceptTypes);
+        const wchar_t* acceptTypes[] = {accept.c_str(), nullptr};
+        const std::wstring object = WideFromUtf8(path_ + extra_), referer = WideFromUtf8(t_.settings.Referer);
+        if (!t_.AdoptRequest(HttpOpenRequestW(t_.connection.get(), t_.post ? L"POST" : L"GET", object.c_str(), nullptr,
+                                              NullIfEmpty(referer), acceptTypes, RequestFlags(), context)))
             return false;
         SetTimeouts();
-        const std::string headers = RequestHeaderText(t_.settings.AddHeaders, t_.settings.Range.StartRange, t_.settings.Range.EndRange);
-        return headers.empty() || HttpAddRequestHeadersA(t_.Request(), headers.c_str(),
+        const std::wstring headers = WideFromUtf8(
+            RequestHeaderText(t_.settings.AddHeaders, t_.settings.Range.StartRange, t_.settings.Range.EndRange));
+        return headers.empty() || HttpAddRequestHeadersW(t_.Request(), headers.c_str(),
                                                          static_cast<DWORD>(headers.size()), HTTP_ADDREQ_FLAG_ADD);
     }
 
-    static const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+    static const wchar_t* NullIfEmpty(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
 
     DWORD RequestFlags() const
     {
@@ -255,7 +267,7 @@ private:
         };
         for (auto [option, value] : timeouts) {
             if (value != 0)
-                InternetSetOptionA(t_.Request(), option, &value, sizeof value);
+                InternetSetOptionW(t_.Request(), option, &value, sizeof value);
         }
     }
 
@@ -277,11 +289,11 @@ private:
     bool Send()
     {
         if (!t_.post)
-            return HttpSendRequestA(t_.Request(), nullptr, 0, nullptr, 0);
+            return HttpSendRequestW(t_.Request(), nullptr, 0, nullptr, 0);
         if (t_.upload)
             return SendUpload();
-        static const char formHeader[] = "Content-Type: application/x-www-form-urlencoded";
-        return HttpSendRequestA(t_.Request(), formHeader, sizeof formHeader - 1, t_.settings.PostData.data(),
+        static const wchar_t formHeader[] = L"Content-Type: application/x-www-form-urlencoded";
+        return HttpSendRequestW(t_.Request(), formHeader, std::size(formHeader) - 1, t_.settings.PostData.data(),
                                 static_cast<DWORD>(t_.settings.PostData.size()));
     }
 
@@ -290,12 +302,13 @@ private:
         TauDataStream& data = *t_.upload;
         data.Seek(0);
         t_.result.bytesTransferred = 0;
-        INTERNET_BUFFERSA buffers{};
+        const std::wstring headers = WideFromUtf8(t_.uploadHeaders);
+        INTERNET_BUFFERSW buffers{};
         buffers.dwStructSize = sizeof buffers;
-        buffers.lpcszHeader = t_.uploadHeaders.c_str();
-        buffers.dwHeadersLength = static_cast<DWORD>(t_.uploadHeaders.size());
+        buffers.lpcszHeader = headers.c_str();
+        buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
         buffers.dwBufferTotal = static_cast<DWORD>(data.Size());
-        if (!HttpSendRequestExA(t_.Request(), &buffers, nullptr, HSR_INITIATE, 0))
+        if (!HttpSendRequestExW(t_.Request(), &buffers, nullptr, HSR_INITIATE, 0))
             return false;
         std::vector<char> block(t_.bufferSize);
         ProgressThrottle throttle;
@@ -308,7 +321,7 @@ private:
             if (t_.callbacks.uploadProgress && throttle.Due(GetTickCount(), last))
                 Synchronize([this, size = data.Size()] { RaiseUploadProgress(size); });
         }
-        return HttpEndRequestA(t_.Request(), nullptr, 0, 0);
+        return HttpEndRequestW(t_.Request(), nullptr, 0, 0);
     }
 
     void AskPassword()

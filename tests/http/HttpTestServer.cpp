@@ -84,7 +84,7 @@ public:
 private:
     TestAuthority() : folder_(GetAppFolder() + "httpcert-" + std::to_string(GetCurrentProcessId()) + "\\")
     {
-        CreateDirectoryA(folder_.c_str(), nullptr);
+        CreateDirectoryW(WideFromUtf8(folder_).c_str(), nullptr);
         const std::string key = " -newkey rsa:2048 -nodes -days 2";
         HostOutput(folder_, "cd " + HostPath(folder_) + " && openssl req -x509" + key +
                                 " -keyout ca.key -out ca.pem -subj '/CN=Keldora Test CA " +
@@ -200,7 +200,7 @@ HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : sche
 {
     const std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     root_ = GetAppFolder() + "httproot-" + id + "\\";
-    CreateDirectoryA(root_.c_str(), nullptr);
+    CreateDirectoryW(WideFromUtf8(root_).c_str(), nullptr);
     const std::string portFile = root_ + "port.txt";
     logFile_ = GetAppFolder() + "httplog-" + id + ".txt";
 
@@ -208,10 +208,11 @@ HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : sche
                           " --port-file " + HostPath(portFile) + " --log " + HostPath(logFile_) +
                           " --time-limit " + std::to_string(timeLimitSeconds) +
                           (scheme_ == ServerScheme::Https ? TestAuthority::Get().ServerOptions() : std::string());
-    STARTUPINFOA si{};
+    std::wstring wideCommand = WideFromUtf8(command);
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(nullptr, wideCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         throw std::runtime_error("cannot start the test server: " + command);
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
 
@@ -220,7 +221,7 @@ HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : sche
         const std::string text = ReadWholeFile(portFile);
         if (!text.empty() && text.back() == '\n') {
             port_ = std::stoi(text);
-            DeleteFileA(portFile.c_str());
+            DeleteFileW(WideFromUtf8(portFile).c_str());
             return;
         }
         Sleep(20);
@@ -235,7 +236,7 @@ HttpTestServer::~HttpTestServer()
     else
         Quit(port_);
     RemoveFolder(root_);
-    DeleteFileA(logFile_.c_str());
+    DeleteFileW(WideFromUtf8(logFile_).c_str());
 }
 
 // WinInet checks the name against the certificate, and Wine's check matches
@@ -264,9 +265,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
             return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return true;

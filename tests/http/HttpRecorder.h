@@ -1,7 +1,7 @@
 #pragma once
 // Records the events of a TauCustomHTTP in the order they arrive, and runs
 // one transfer to its end while pumping messages.
-#include "update/auHTTP.h"
+#include "http/auHTTP.h"
 
 #include <string>
 #include <vector>

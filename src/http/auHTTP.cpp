@@ -1,7 +1,8 @@
 #include "auHTTP.h"
 
-#include "update/auHTTPTransfer.h"
-#include "update/auLoginInfo.h"
+#include "http/auHTTPTransfer.h"
+#include "http/auLoginInfo.h"
+#include "winutil/WideText.h"
 
 #include <stdexcept>
 
@@ -148,7 +149,7 @@ void TauCustomHTTP::Complete(const std::shared_ptr<TauHTTPTransfer>& t)
     if (file) {
         const std::string path = file->Path();
         stream.reset();
-        DeleteFileA(path.c_str());
+        DeleteFileW(WideFromUtf8(path).c_str());
     }
     RaiseFailure(t, stream.get());
 }

@@ -22,8 +22,8 @@
 // cancelled transfer raises nothing but OnTransferAborted. LocalError tells
 // the failures of this side apart from those of the server and the line.
 
-#include "update/auHTTPSettings.h"
-#include "update/auThread.h"
+#include "http/auHTTPSettings.h"
+#include "http/auThread.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,9 +2,9 @@
 // The state of one transfer of the HTTP client and the request it runs on its
 // worker thread. Internal to the HTTP client.
 
-#include "update/auCng.h"
-#include "update/auHTTPSettings.h"
-#include "update/auThread.h"
+#include "http/auSha256.h"
+#include "http/auHTTPSettings.h"
+#include "http/auThread.h"
 #include "winutil/UniqueInternet.h"
 
 #include <windows.h>

@@ -1,8 +1,9 @@
-#include "update/auHTTP.h"
+#include "http/auHTTP.h"
 
 #include "HttpRecorder.h"
 #include "HttpTestServer.h"
-#include "update/auHTTPDate.h"
+#include "http/auHTTPDate.h"
+#include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ protected:
         server = nullptr;
     }
 
-    void SetUp() override { DeleteFileA(Target().c_str()); }
+    void SetUp() override { DeleteFileW(WideFromUtf8(Target()).c_str()); }
 
     static std::string Target(const char* name = "target.bin") { return server->Root() + "out-" + name; }
 
@@ -68,12 +69,12 @@ TEST_F(HTTPTest, FetchesIntoAHiddenFile)
     EXPECT_FALSE(recorder.dataGiven) << "a file is closed before OnDone";
     EXPECT_EQ(recorder.doneSize, 100000);
     EXPECT_TRUE(SameBytes(ReadWholeFile(Target()), PatternBytes(100000)));
-    const DWORD attributes = GetFileAttributesA(Target().c_str());
+    const DWORD attributes = GetFileAttributesW(WideFromUtf8(Target()).c_str());
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_TRUE(recorder.percentsInRange);
     EXPECT_EQ(recorder.lastPercent, 100);
     EXPECT_FALSE(recorder.progressOffMainThread);
-    SetFileAttributesA(Target().c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(WideFromUtf8(Target()).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(HTTPTest, AddressWithoutSchemeIsHttp)

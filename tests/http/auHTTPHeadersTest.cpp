@@ -1,4 +1,4 @@
-#include "update/auHTTPHeaders.h"
+#include "http/auHTTPHeaders.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "update/auHTTPRequest.h"
-#include "update/auHTTPStatus.h"
+#include "http/auHTTPRequest.h"
+#include "http/auHTTPStatus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "update/auHTTPProgress.h"
+#include "http/auHTTPProgress.h"
 
 #include <gtest/gtest.h>
 

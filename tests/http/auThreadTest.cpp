@@ -1,4 +1,4 @@
-#include "update/auThread.h"
+#include "http/auThread.h"
 
 #include "HttpTestServer.h"
 #include "common/AppMessages.h"
@@ -78,7 +78,7 @@ TEST_F(ThreadTest, EveryStartRunsOnAFreshThread)
 TEST_F(ThreadTest, BusyFromStartUntilTheFinishStepBegins)
 {
     TauCustomThread thread;
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     bool runningInFinish = true;
     thread.SetExecuteHandler([&](TauEventThread&) { WaitForSingleObject(release, 10000); });
     thread.SetFinishHandler([&](TauCustomThread& sender) {
@@ -153,7 +153,7 @@ TEST_F(ThreadTest, ExecuteExceptionReachesTheExceptionHandlerThenFinish)
 TEST_F(ThreadTest, HardStopRaisesNothingAndAllowsANewStart)
 {
     TauCustomThread thread;
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> synchronizedAfterStop{false};
     int finishes = 0;
     thread.SetExecuteHandler([&](TauEventThread& worker) {
@@ -197,7 +197,7 @@ TEST_F(ThreadTest, WaitTimeoutStopsTheWorker)
     TauCustomThread thread;
     thread.WaitForFinish = true;
     thread.WaitTimeout = 200;
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     int timeouts = 0;
     int finishes = 0;
     thread.OnWaitTimeout = [&](TauCustomThread&) { ++timeouts; };
@@ -244,9 +244,9 @@ TEST_F(ThreadTest, WindowLivesAsLongAsWorkersDo)
         TauCustomThread thread;
         HWND window = ThreadWindowHandle();
         ASSERT_NE(window, nullptr);
-        char name[64] = {};
-        GetClassNameA(window, name, sizeof name);
-        EXPECT_STREQ(name, "TauThreadWindow");
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        EXPECT_STREQ(name, L"TauThreadWindow");
         thread.SetExecuteHandler([](TauEventThread&) {});
         ASSERT_TRUE(RunToEnd(thread));
         EXPECT_EQ(ThreadWindowHandle(), window);
@@ -258,7 +258,7 @@ TEST_F(ThreadTest, WindowLivesAsLongAsWorkersDo)
 
 TEST_F(ThreadTest, DestroyingWhileRunningRaisesNothing)
 {
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     int calls = 0;
     DWORD id = 0;
     {

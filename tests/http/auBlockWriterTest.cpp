@@ -1,4 +1,4 @@
-#include "update/auBlockWriter.h"
+#include "http/auBlockWriter.h"
 
 #include <gtest/gtest.h>
 

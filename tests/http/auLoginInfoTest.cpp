@@ -1,4 +1,4 @@
-#include "update/auLoginInfo.h"
+#include "http/auLoginInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
@@ -14,14 +15,14 @@ std::string HostOutput(const std::string& folder, const std::string& command)
 {
     const std::string output = folder + "host-output.txt";
     const std::string done = folder + "host-done.txt";
-    DeleteFileA(output.c_str());
-    DeleteFileA(done.c_str());
-    std::string line = "Z:\\bin\\sh -c \"(" + command + ") >" + HostPath(output) + " 2>/dev/null; echo $? >" +
-                       HostPath(done) + "\"";
-    STARTUPINFOA startup = {};
+    DeleteFileW(WideFromUtf8(output).c_str());
+    DeleteFileW(WideFromUtf8(done).c_str());
+    std::wstring line = WideFromUtf8("Z:\\bin\\sh -c \"(" + command + ") >" + HostPath(output) +
+                                     " 2>/dev/null; echo $? >" + HostPath(done) + "\"");
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
         throw std::runtime_error("cannot start the host shell");
     UniqueKernelHandle process(started.hProcess), thread(started.hThread);
     for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(20)) {
@@ -38,15 +39,15 @@ std::string HostOutput(const std::string& folder, const std::string& command)
 Publisher::Publisher(const std::string& name)
     : folder_(GetAppFolder() + "publisher-" + name + "-" + std::to_string(GetCurrentProcessId()) + "\\")
 {
-    CreateDirectoryA(folder_.c_str(), nullptr);
+    CreateDirectoryW(WideFromUtf8(folder_).c_str(), nullptr);
     HostOutput(folder_, "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " + Key());
 }
 
 Publisher::~Publisher()
 {
     for (const FoundFile& file : FindFiles(folder_ + "*"))
-        DeleteFileA((folder_ + file.name).c_str());
-    RemoveDirectoryA(folder_.c_str());
+        DeleteFileW(WideFromUtf8(folder_ + file.name).c_str());
+    RemoveDirectoryW(WideFromUtf8(folder_).c_str());
 }
 
 std::string Publisher::PublicKey() const

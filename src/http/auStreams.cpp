@@ -1,5 +1,7 @@
 #include "auStreams.h"
 
+#include "winutil/WideText.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -33,9 +35,9 @@ bool TauMemoryStream::Seek(std::int64_t position)
 
 std::unique_ptr<TauFileStream> TauFileStream::Create(const std::string& path, bool hiddenTemporary)
 {
-    DeleteFileA(path.c_str());
+    DeleteFileW(WideFromUtf8(path).c_str());
     const DWORD attributes = hiddenTemporary ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL;
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 attributes, nullptr));
     if (!file)
         return nullptr;

@@ -1,0 +1,60 @@
+#include "auSha256.h"
+
+#include <algorithm>
+
+namespace {
+
+// Opened at first use and kept for the life of the process: opening a
+// provider costs far more than a hash.
+BCRYPT_ALG_HANDLE Sha256Provider()
+{
+    static const BCRYPT_ALG_HANDLE provider = [] {
+        BCRYPT_ALG_HANDLE handle = nullptr;
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            return BCRYPT_ALG_HANDLE{};
+        return handle;
+    }();
+    return provider;
+}
+
+}  // namespace
+
+TauSha256::TauSha256()
+{
+    const BCRYPT_ALG_HANDLE provider = Sha256Provider();
+    failed_ = !provider || !BCRYPT_SUCCESS(BCryptCreateHash(provider, &hash_, nullptr, 0, nullptr, 0, 0));
+}
+
+TauSha256::~TauSha256()
+{
+    if (hash_)
+        BCryptDestroyHash(hash_);
+}
+
+void TauSha256::Update(const void* data, std::size_t size)
+{
+    auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
+    while (!failed_ && size > 0) {
+        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
+        failed_ = !BCRYPT_SUCCESS(BCryptHashData(hash_, bytes, chunk, 0));
+        bytes += chunk;
+        size -= chunk;
+    }
+}
+
+std::string TauSha256::Finish()
+{
+    std::string digest(DigestSize, '\0');
+    if (failed_ ||
+        !BCRYPT_SUCCESS(BCryptFinishHash(hash_, reinterpret_cast<UCHAR*>(digest.data()), DigestSize, 0)))
+        return {};
+    failed_ = true;
+    return digest;
+}
+
+std::string Sha256Of(std::string_view data)
+{
+    TauSha256 hash;
+    hash.Update(data.data(), data.size());
+    return hash.Finish();
+}
