@@ -239,12 +239,16 @@ TEST(LogonStart, TwoAgentsRefreshingTogetherLoseNoSection)
         ASSERT_TRUE(SendMessageTimeoutW(windows[i], WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored));
     }
     constexpr int kRefreshes = 50;
+    // Several new sections per refresh, so that the two agents' rewrites of
+    // the index overlap.
+    constexpr int kFilesPerRefresh = 4;
     int answered[2] = {};
     std::thread senders[2];
     for (int i = 0; i < 2; ++i) {
         senders[i] = std::thread([&, i] {
             for (int n = 0; n < kRefreshes; ++n) {
-                WriteFile(folder + "\\" + char('a' + i) + std::to_string(n) + ".txt", "new");
+                for (int f = 0; f < kFilesPerRefresh; ++f)
+                    WriteFile(folder + "\\" + char('a' + i) + std::to_string(n * kFilesPerRefresh + f) + ".txt", "new");
                 DWORD_PTR ignored = 0;
                 if (SendMessageTimeoutW(windows[i], UM_REFRESH_MENU, 0, 0, SMTO_NORMAL, 60000, &ignored))
                     ++answered[i];
@@ -266,7 +270,7 @@ TEST(LogonStart, TwoAgentsRefreshingTogetherLoseNoSection)
     for (int i = 0; i < 5; ++i)
         expected.push_back("seed" + std::to_string(i) + ".txt");
     for (const char side : {'a', 'b'})
-        for (int n = 0; n < kRefreshes; ++n)
+        for (int n = 0; n < kRefreshes * kFilesPerRefresh; ++n)
             expected.push_back(side + std::to_string(n) + ".txt");
     const std::map<std::string, int> sections = SectionCounts(StoreOf(UserFolder) + "\\Keldora.ini");
     for (const std::string& name : expected) {
