@@ -212,6 +212,8 @@ void TAgentForm::FormCreate()
     } catch (...) {
         HandleCurrentException();
     }
+    // What take-over moved out of the Startup folders, from the store as it now is.
+    FLogonStarter = StartLogonItems(*FStartupMgr, LogFile());
 }
 
 // The first-run greeting and, once per session, that the machine-wide

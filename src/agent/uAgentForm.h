@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include "agent/CoolTrayIcon.h"
+#include "agent/LogonStart.h"
 #include "agent/PopupMenu.h"
 #include "startup/StartupMgrHelper.h"
 #include "winutil/MessageWindow.h"
@@ -130,6 +131,7 @@ private:
     TMenuItemPtr FControlPanel, FQuickLaunch, FNoIcon, FRefresh, FExit;
 
     std::unique_ptr<TStartupMgrHelper> FStartupMgr;
+    std::unique_ptr<TLogonStarter> FLogonStarter;
     bool FQuitting = false;
     bool FShowBalloon = false;
     bool FShowIcon = false;

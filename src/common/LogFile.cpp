@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -27,6 +28,9 @@ std::string Stamp()
 
 void AppendLogFile(const std::string& path, const std::string& line)
 {
+    // The file is rewritten whole: two threads at once would drop a line.
+    static std::mutex writing;
+    const std::lock_guard<std::mutex> lock(writing);
     const std::size_t slash = path.find_last_of('\\');
     if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
         return;

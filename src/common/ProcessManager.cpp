@@ -123,12 +123,14 @@ bool TProcessManager::GetExecuteInfo(std::string_view commandLine, TExecuteInfo&
     return true;
 }
 
-bool TProcessManager::Execute(std::string_view commandLine, bool wait)
+bool TProcessManager::Execute(std::string_view commandLine, bool wait, const std::string& directory)
 {
     exitCode_ = 0;
     TExecuteInfo info;
     if (!GetExecuteInfo(commandLine, info))
         return false;
+    if (!directory.empty())
+        info.Directory = directory;
     for (const std::string& candidate : LaunchCandidates(system_, commandLine, info.FileName, info.Parameters)) {
         PROCESS_INFORMATION started = {};
         if (StartSuspended(candidate, info.Directory, started))
@@ -168,10 +170,10 @@ bool TProcessManager::WaitForExit(const UniqueKernelHandle& process)
     return true;
 }
 
-bool ExecuteFile(std::string_view commandLine, bool wait)
+bool ExecuteFile(std::string_view commandLine, bool wait, const std::string& directory)
 {
     TProcessManager manager;
-    return manager.Execute(commandLine, wait);
+    return manager.Execute(commandLine, wait, directory);
 }
 
 bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)

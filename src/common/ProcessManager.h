@@ -29,7 +29,9 @@ public:
     // `system` answers the command-line parser's questions; it must outlive the manager.
     explicit TProcessManager(const CmdLnSystem& system = SystemCmdLn()) : system_(system) {}
 
-    bool Execute(std::string_view commandLine, bool wait);
+    // `directory`, when given, is the new process's working folder instead
+    // of the one the line implies.
+    bool Execute(std::string_view commandLine, bool wait, const std::string& directory = {});
     // True when a program file was found.
     bool GetExecuteInfo(std::string_view commandLine, TExecuteInfo& info) const;
     // Exit code of the last process waited for by its own handle (systems
@@ -45,7 +47,7 @@ private:
     DWORD exitCode_ = 0;
 };
 
-bool ExecuteFile(std::string_view commandLine, bool wait);
+bool ExecuteFile(std::string_view commandLine, bool wait, const std::string& directory = {});
 
 // Target, arguments and working folder of a shell shortcut. False when the
 // file cannot be read as a shortcut; the target is empty for a shortcut to
