@@ -1,6 +1,7 @@
 #include "common/ProcessManager.h"
 
 #include "common/CmdLnSystem.h"
+#include "common/LogFile.h"
 #include "core/CmdLnUtils.h"
 #include "core/LaunchRules.h"
 #include "core/StrCon.h"
@@ -11,8 +12,11 @@
 
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -34,43 +38,60 @@ const wchar_t* TextOrNull(const std::wstring& text)
 }
 
 // CreateProcess may write into the command line, so it gets its own copy.
-bool StartSuspended(const std::string& candidate, const std::string& directory, PROCESS_INFORMATION& started)
+bool StartSuspended(const TStartToken& start, const std::string& candidate, const std::string& directory,
+                    int showCommand, PROCESS_INFORMATION& started)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
+    startup.wShowWindow = static_cast<WORD>(showCommand);
     std::wstring commandLine = WideFromUtf8(candidate);
-    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
-                          TextOrNull(WideFromUtf8(directory)), &startup, &started) != FALSE;
+    const std::wstring folder = WideFromUtf8(directory);
+    return CreateProcessFor(start, commandLine, kCreationFlags, TextOrNull(folder), startup, started);
 }
 
 // The shell gets the program and its arguments apart: it takes its file
 // argument as one name and never splits off arguments.
-bool ShellOpen(const TExecuteInfo& info, bool wait)
+bool ShellOpen(const TExecuteInfo& info, bool wait, int showCommand)
 {
     const std::wstring file = WideFromUtf8(info.FileName);
     const std::wstring parameters = WideFromUtf8(info.Parameters);
     const std::wstring directory = WideFromUtf8(info.Directory);
-    if (!wait) {
-        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
-            nullptr, nullptr, file.c_str(), TextOrNull(parameters), TextOrNull(directory), SW_SHOWNORMAL));
-        return result > 32;
-    }
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
-    execute.fMask = kShellWaitMask;
+    // Without waiting the call may come from a thread that ends right after it.
+    execute.fMask = wait ? kShellWaitMask : SEE_MASK_NOASYNC;
     execute.lpFile = file.c_str();
     execute.lpParameters = TextOrNull(parameters);
     execute.lpDirectory = TextOrNull(directory);
-    execute.nShow = SW_SHOWNORMAL;
+    execute.nShow = showCommand;
     if (!ShellExecuteExW(&execute))
         return false;
+    if (!wait)
+        return true;
     // No process handle when the request went to a program already running.
     UniqueKernelHandle process(execute.hProcess);
     WaitWithMessages(nullptr, process.get(), INFINITE);
     return true;
 }
+
+// The command the shell runs to open the file ("prog.exe" "%1"), or empty.
+std::string OpenCommandOf(const std::string& file)
+{
+    const std::wstring name = PathFindExtensionW(WideFromUtf8(file).c_str());
+    DWORD size = 0;
+    if (name.empty() ||
+        AssocQueryStringW(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, name.c_str(), L"open", nullptr, &size) != S_FALSE ||
+        size == 0)
+        return {};
+    std::wstring command(size, L'\0');
+    if (FAILED(AssocQueryStringW(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, name.c_str(), L"open", command.data(), &size)))
+        return {};
+    command.resize(size > 0 ? size - 1 : 0);
+    return Utf8FromWide(command);
+}
+
+std::atomic<bool> g_startUnelevated{false};
 
 bool Resume(const UniqueKernelHandle& process, const UniqueKernelHandle& thread)
 {
@@ -123,18 +144,35 @@ bool TProcessManager::GetExecuteInfo(std::string_view commandLine, TExecuteInfo&
     return true;
 }
 
-bool TProcessManager::Execute(std::string_view commandLine, bool wait)
+bool TProcessManager::Execute(std::string_view commandLine, bool wait, int showCommand)
 {
     exitCode_ = 0;
     TExecuteInfo info;
     if (!GetExecuteInfo(commandLine, info))
         return false;
+    const int show = info.ShowCommand != 0 ? info.ShowCommand : showCommand;
+    const TStartToken start = StartUnelevated() ? StartTokenFor(GetShellWindow()) : TStartToken{};
     for (const std::string& candidate : LaunchCandidates(system_, commandLine, info.FileName, info.Parameters)) {
         PROCESS_INFORMATION started = {};
-        if (StartSuspended(candidate, info.Directory, started))
+        if (StartSuspended(start, candidate, info.Directory, show, started))
             return RunStarted(UniqueKernelHandle(started.hProcess), UniqueKernelHandle(started.hThread), wait);
     }
-    return ShellOpen(info, wait);
+    if (start.way == TStartWay::swAsCaller)
+        return ShellOpen(info, wait, show);
+    return OpenWithToken(start, info, show, wait);
+}
+
+// The shell would open the file in this elevated process; its open command
+// runs with the chosen token instead.
+bool TProcessManager::OpenWithToken(const TStartToken& start, const TExecuteInfo& info, int showCommand, bool wait)
+{
+    const std::string command = OpenCommandOf(info.FileName);
+    if (command.empty())
+        return false;
+    PROCESS_INFORMATION started = {};
+    if (!StartSuspended(start, FillOpenCommand(command, info.FileName), info.Directory, showCommand, started))
+        return false;
+    return RunStarted(UniqueKernelHandle(started.hProcess), UniqueKernelHandle(started.hThread), wait);
 }
 
 bool TProcessManager::RunStarted(UniqueKernelHandle process, UniqueKernelHandle thread, bool wait)
@@ -168,10 +206,33 @@ bool TProcessManager::WaitForExit(const UniqueKernelHandle& process)
     return true;
 }
 
-bool ExecuteFile(std::string_view commandLine, bool wait)
+bool ExecuteFile(std::string_view commandLine, bool wait, int showCommand)
 {
     TProcessManager manager;
-    return manager.Execute(commandLine, wait);
+    return manager.Execute(commandLine, wait, showCommand);
+}
+
+void ExecuteFileInBackground(std::string commandLine, int showCommand, std::string failureLog)
+{
+    std::thread([commandLine = std::move(commandLine), showCommand, failureLog = std::move(failureLog)] {
+        try {
+            const ComApartment apartment;
+            if (!ExecuteFile(commandLine, /*wait=*/false, showCommand) && !failureLog.empty())
+                AppendLogFile(failureLog, "Unable to start \"" + commandLine + "\".");
+        } catch (...) {
+            // Nothing leaves the thread; the start counts as failed.
+        }
+    }).detach();
+}
+
+void SetStartUnelevated(bool unelevated)
+{
+    g_startUnelevated = unelevated;
+}
+
+bool StartUnelevated()
+{
+    return g_startUnelevated;
 }
 
 bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
@@ -199,7 +260,10 @@ bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
         target[0] = L'\0';
     link.get()->GetWorkingDirectory(directory, MAX_PATH);
     link.get()->GetArguments(arguments, INFOTIPSIZE);
-    info = {Utf8FromWide(target), Utf8FromWide(arguments), Utf8FromWide(directory)};
+    int showCommand = SW_SHOWNORMAL;
+    if (FAILED(link.get()->GetShowCmd(&showCommand)) || showCommand == SW_HIDE)
+        showCommand = SW_SHOWNORMAL;
+    info = {Utf8FromWide(target), Utf8FromWide(arguments), Utf8FromWide(directory), showCommand};
     return true;
 }
 

@@ -34,3 +34,40 @@ std::vector<std::string> LaunchCandidates(const CmdLnSystem& sys, std::string_vi
         AddOnce(candidates, TrimUpTo(program + " " + parameters, ' '));
     return candidates;
 }
+
+TStartWay ChooseStartWay(const TStartFacts& facts)
+{
+    if (!facts.elevated)
+        return TStartWay::swAsCaller;
+    // Another user's shell (an administrator's account typed in at an
+    // elevation prompt) would start the item as the wrong user.
+    if (facts.shellTokenAvailable && facts.sameUser)
+        return TStartWay::swShellToken;
+    return TStartWay::swLoweredOwnToken;
+}
+
+std::string FillOpenCommand(std::string_view command, const std::string& document)
+{
+    std::string filled;
+    bool placed = false;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (c != '%' || i + 1 == command.size()) {
+            filled += c;
+            continue;
+        }
+        const char next = command[++i];
+        if (next == '1' || next == 'L' || next == 'l') {
+            filled += document;
+            placed = true;
+        } else if (next == '%') {
+            filled += '%';
+        } else if (next != '*' && !(next >= '2' && next <= '9')) {
+            filled += c;
+            filled += next;
+        }
+    }
+    if (!placed)
+        filled = TrimUpTo(filled, ' ') + " " + QuoteText(document, '"');
+    return TrimUpTo(filled, ' ');
+}
