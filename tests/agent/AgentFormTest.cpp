@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -40,6 +41,19 @@ protected:
     void Start(std::optional<bool> machineWide = std::nullopt)
     {
         form = std::make_unique<TAgentForm>(TAgentOptions{sandbox.Folder(), UserFolder(), machineWide});
+        Settle();
+    }
+    // Until the take-over, the menu and its pictures are done.
+    void Settle() { ASSERT_TRUE(PumpUntil([&] { return !form->Busy(); }, 30000)); }
+    void RefreshAndSettle()
+    {
+        SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+        Settle();
+    }
+    void EndSession()
+    {
+        EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+        SendMessageW(form->Handle(), WM_ENDSESSION, TRUE, 0);
     }
     std::string UserFolder() const { return sandbox.PathOf("user") + "\\"; }
 
@@ -277,20 +291,25 @@ TEST_F(AgentForm, LockedSettingsFileLeavesTheIconOn)
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
 }
 
-TEST_F(AgentForm, RefreshAskedForDuringThePopupRunsRightAfterIt)
+TEST_F(AgentForm, RefreshAskedForDuringThePopupRebuildsTheMenuRightAfterIt)
 {
     Start();
-    bool storedWhileOpen = true;
+    std::vector<std::string> captionsWhileOpen;
     const HWND window = form->Handle();
     PopupWith({[&] {
                    AddRunValue(1, "Late", "C:\\late.exe");
                    SendMessageW(window, UM_REFRESH_MENU, 0, 0);
                    SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
-                   storedWhileOpen = StoreHasItem(1, "Late");
+               },
+               [&] {
+                   // The take-over goes on meanwhile; the open menu stays as it is.
+                   WaitUntil([] { return StoreHasItem(1, "Late"); }, 5000);
+                   captionsWhileOpen = QuickLaunchCaptions();
                },
                [] { SendKeysToOpenMenu({VK_ESCAPE, VK_ESCAPE}); }});
-    EXPECT_FALSE(storedWhileOpen);
-    EXPECT_TRUE(PumpUntil([] { return StoreHasItem(1, "Late"); }, 2000));
+    EXPECT_EQ(captionsWhileOpen, (std::vector<std::string>{"Keldora Agent"}));
+    EXPECT_TRUE(StoreHasItem(1, "Late"));
+    Settle();
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Late"}));
 }
 
@@ -306,9 +325,12 @@ TEST_F(AgentForm, EntryChosenAfterARebuildStillStartsWhatItShowed)
                    AddRunValue(1, "Second", recorder + " --second");
                    // The session's end does not wait for the menu.
                    answer = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
+                   SendMessageW(window, UM_REFRESH_MENU, 0, 0);
                },
+               [] { WaitUntil([] { return StoreHasItem(1, "Second"); }, 5000); },
                [] { SendKeysToOpenMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}); }});
     EXPECT_EQ(answer, 1);
+    Settle();
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Second"}));
     EXPECT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
     EXPECT_EQ(sandbox.Launches().at(0), "\"" + recorder + "\" --first");
@@ -322,7 +344,7 @@ TEST_F(AgentForm, QuitDuringThePopupClosesItAndSkipsTheLastTakeOver)
     EXPECT_TRUE(form->Quitting());
     EXPECT_TRUE(PumpUntil(QuitPosted, 2000));
     AddRunValue(1, "AfterQuit", "C:\\after.exe");
-    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), 1);
+    EndSession();
     SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
     form.reset();
     EXPECT_FALSE(StoreHasItem(1, "AfterQuit"));
@@ -348,9 +370,9 @@ TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
     EXPECT_NE(sandbox.Messages()[0].find("|10|Unable to setup startup items from dir:"), std::string::npos)
         << sandbox.Messages()[0];
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u) << "the same message is not shown twice";
-    EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u);
     const std::string log = ReadFile(form->LogFile());
     std::size_t occurrences = 0;
@@ -358,17 +380,24 @@ TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
         ++occurrences;
     EXPECT_EQ(occurrences, 3u) << log;
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "UserTool"}));
 }
 
-TEST_F(AgentForm, EndOfSessionShowsNoBoxAndAnswersAtOnce)
+TEST_F(AgentForm, EndOfSessionTakesOverOnceMoreShowsNoBoxAndRebuildsNothing)
 {
     Start();
     ClearLocation(9);
     WriteFile(GetStpDesc(9).Path + "\\Keldora", "a file where the store folder belongs");
+    AddRunValue(1, "AtLogoff", "C:\\at-logoff.exe");
     EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    SendMessageW(form->Handle(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_FALSE(StoreHasItem(1, "AtLogoff")) << "another program refused: the session goes on";
+    SendMessageW(form->Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(StoreHasItem(1, "AtLogoff"));
+    PumpMessagesFor(300);
+    EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent"})) << "no menu rebuilt";
     EXPECT_TRUE(sandbox.Messages().empty());
     EXPECT_NE(ReadFile(form->LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
@@ -401,6 +430,7 @@ TEST_F(AgentForm, RefreshItemTakesOverAndTheTrayIconFollowsTheWindowsVersion)
     TMenuItem& refresh = *form->PopupMenu().Items.Items.at(4);
     ASSERT_EQ(refresh.Caption, "&Refresh");
     refresh.Click();
+    Settle();
     EXPECT_TRUE(StoreHasItem(1, "ByMenu"));
     EXPECT_EQ(IconPixels(form->CoolTrayIcon().Icon()), IconPixels(ResourceIcon(TrayIconResource(GetWindowsKind()))));
     EXPECT_STREQ(TrayIconResource(11), L"ICO_TRAY") << "Windows XP";
@@ -435,7 +465,7 @@ TEST_F(AgentForm, RunValueThatIsNoTextIsReportedOnceAndTheRestIsTakenOver)
     RegSetValueExW(run.get(), L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
     AddRunValue(1, "UserTool", "C:\\user.exe");
     Start();
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     ASSERT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_NE(sandbox.Messages()[0].find("\"Number\""), std::string::npos) << sandbox.Messages()[0];
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
@@ -464,11 +494,21 @@ TEST_F(AgentForm, FailureToRegisterItselfEndsTheCreationWithItsErrorShown)
     RegSetKeySecurity(store.get(), DACL_SECURITY_INFORMATION, &descriptor);
 }
 
-TEST_F(AgentForm, ProductMessagesAreLetThrough)
+TEST_F(AgentForm, OnlyTheShellsMessageComesInFromBelowAndTheProductsStillWorkAtTheSameLevel)
 {
     Start();
-    EXPECT_NE(AllowProductMessages(form->Handle()), TMessageFilter::mfFailed);
-    EXPECT_NE(AllowProductMessages(TCoolTrayIcon::HandlerWindow()), TMessageFilter::mfFailed);
+    EXPECT_NE(AllowShellMessages(form->Handle()), TMessageFilter::mfFailed);
+    EXPECT_NE(AllowShellMessages(TCoolTrayIcon::HandlerWindow()), TMessageFilter::mfFailed);
+    const std::vector<UINT> fromBelow = MessagesFromLowerIntegrity();
+    EXPECT_EQ(fromBelow, std::vector<UINT>{RegisterWindowMessageW(L"TaskbarCreated")});
+    for (const UINT message : {UM_QUIT, UM_SHOW_TRAY_ICON, UM_REFRESH_MENU})
+        EXPECT_EQ(std::count(fromBelow.begin(), fromBelow.end(), message), 0) << message;
+    // From a program at the agent's own level (this test, another thread):
+    // the system filters nothing, and the messages act.
+    const HWND window = form->Handle();
+    std::thread sender([window] { SendMessageW(window, UM_SHOW_TRAY_ICON, 0, 0); });
+    EXPECT_TRUE(PumpUntil([&] { return !form->CoolTrayIcon().IconVisible(); }, 5000));
+    sender.join();
 }
 
 TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNothing)
@@ -484,7 +524,7 @@ TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNo
     EXPECT_EQ(form->QuickLaunch().Items[1]->ImageIndex, -1);
     form->QuickLaunch().Items[1]->Click();
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe /x");
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty", "Gone"}));
     form->QuickLaunch().Items[2]->Click();
     PumpMessagesFor(200);
@@ -500,11 +540,11 @@ TEST_F(AgentForm, HundredRefreshesLeakNoGdiObjects)
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe");
     WriteFile(GetStpDesc(9).Path + "\\notes.txt", "n");
     Start();
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     const int before = CountGdiObjects();
     ASSERT_GT(before, 0);
     for (int i = 0; i < 100; ++i)
-        SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+        RefreshAndSettle();
     EXPECT_LE(CountGdiObjects(), before + 2);
     EXPECT_EQ(QuickLaunchCaptions().size(), 4u);
 }
@@ -556,6 +596,7 @@ TEST(AgentFormFolders, SettingsAndLogLiveInFoldersOutsideTheCodePage)
     WriteFile(blocker, "a file where the store folder belongs");
     {
         const TAgentForm form(TAgentOptions{sandbox.Folder(), user, std::nullopt});
+        ASSERT_TRUE(PumpUntil([&] { return !form.Busy(); }, 30000));
         EXPECT_TRUE(form.Created());
         EXPECT_EQ(form.LogFile(), user + "kdAgent.log");
         EXPECT_NE(ReadFile(form.LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);

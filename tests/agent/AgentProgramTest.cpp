@@ -214,13 +214,14 @@ TEST(AgentProgram, MessagesShowHideRefreshEndSessionAndQuit)
 
     AddRunValue(1, "ByMessage", "C:\\by-message.exe");
     RunningAgent::Send(UM_REFRESH_MENU);
-    EXPECT_TRUE(StoreHasItem(1, "ByMessage"));
-    AddRunValue(1, "AtLogoff", "C:\\at-logoff.exe");
-    EXPECT_EQ(RunningAgent::Send(WM_QUERYENDSESSION), 1);
-    EXPECT_TRUE(StoreHasItem(1, "AtLogoff"));
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "ByMessage"); }));
     AddRunValue(1, "ByTimer", "C:\\by-timer.exe");
     RunningAgent::Send(WM_TIMER, kRefreshTimerId);
-    EXPECT_TRUE(StoreHasItem(1, "ByTimer"));
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "ByTimer"); }));
+    AddRunValue(1, "AtLogoff", "C:\\at-logoff.exe");
+    EXPECT_EQ(RunningAgent::Send(WM_QUERYENDSESSION), 1);
+    RunningAgent::Send(WM_ENDSESSION, TRUE);
+    EXPECT_TRUE(StoreHasItem(1, "AtLogoff")) << "taken over before the answer";
 
     AddRunValue(1, "AfterQuit", "C:\\after-quit.exe");
     RunningAgent::Send(UM_QUIT);
@@ -247,8 +248,11 @@ TEST(AgentProgram, QuickLaunchEntryStartsTheItemThroughTheLauncher)
     AddRunValue(0, "Tool", recorder + " --from-menu");
     RunningAgent agent(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
-    ASSERT_TRUE(RunningAgent::ChooseFromMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_RETURN}));
-    ASSERT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
+    // The menu fills in once the first take-over has come back from its thread.
+    ASSERT_TRUE(WaitUntil([&] {
+        RunningAgent::ChooseFromMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_RETURN});
+        return WaitUntil([&] { return sandbox.Launches().size() == 1; }, 2000);
+    }));
     EXPECT_EQ(sandbox.Launches()[0], "\"" + recorder + "\" --from-menu");
     ASSERT_TRUE(RunningAgent::ChooseFromMenu({VK_DOWN, VK_RETURN}));
     ASSERT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 2; }));
@@ -335,15 +339,22 @@ TEST(AgentProgram, NamesInAnyScriptAreTakenOverShownAndComeBackWithoutTwins)
     })) << "the Startup files are in the store";
     EXPECT_EQ(ProfileEncodingOf(ReadFile(startup + "Keldora\\Keldora.ini")), ProfileEncoding::Utf16);
 
-    ASSERT_TRUE(RunningAgent::ChooseFromMenu({VK_DOWN, VK_DOWN, VK_RIGHT}));
-    ASSERT_TRUE(WaitUntil([] { return OpenMenus().size() == 2; }, 5000));
-    Sleep(300);
-    const std::vector<std::string> captions = CaptionsOnScreen(OpenMenus().back());
-    EXPECT_TRUE(WaitUntil([] {
-        SendKeysToOpenMenu({VK_ESCAPE});
-        return OpenMenus().empty();
+    // Keldora Agent, the five Run values, the two files: once the first
+    // take-over has come back from its thread.
+    std::vector<std::string> captions;
+    EXPECT_TRUE(WaitUntil([&] {
+        captions.clear();
+        if (RunningAgent::ChooseFromMenu({VK_DOWN, VK_DOWN, VK_RIGHT}) &&
+            WaitUntil([] { return OpenMenus().size() == 2; }, 2000)) {
+            Sleep(300);
+            captions = CaptionsOnScreen(OpenMenus().back());
+        }
+        WaitUntil([] {
+            SendKeysToOpenMenu({VK_ESCAPE});
+            return OpenMenus().empty();
+        });
+        return captions.size() == 8;
     }));
-    // Keldora Agent, the five Run values, the two files.
     ASSERT_EQ(captions.size(), 8u) << "every entry is on the screen";
     for (std::size_t i = 0; i < captions.size(); ++i)
         for (std::size_t j = i + 1; j < captions.size(); ++j)
