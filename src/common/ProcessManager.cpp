@@ -7,6 +7,7 @@
 #include "core/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/ComApartment.h"
+#include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 #include "winutil/UniqueShell.h"
 
@@ -23,6 +24,8 @@ namespace {
 
 // Given to a process that was created but could not be resumed.
 constexpr UINT kNotStartedExitCode = 5;
+// Far beyond any shortcut the shell writes.
+constexpr std::size_t kMaxShortcutSize = 1 << 20;
 constexpr DWORD kCreationFlags = CREATE_SUSPENDED | CREATE_SEPARATE_WOW_VDM;
 constexpr ULONG kShellWaitMask =
     SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
@@ -59,8 +62,9 @@ bool ShellOpen(const TExecuteInfo& info, bool wait, int showCommand)
     const std::wstring directory = WideFromUtf8(info.Directory);
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
-    // Without waiting the call may come from a thread that ends right after it.
-    execute.fMask = wait ? kShellWaitMask : SEE_MASK_NOASYNC;
+    // Without waiting the call may come from a thread that ends right after
+    // it, and nobody is there to answer the shell's error box.
+    execute.fMask = wait ? kShellWaitMask : SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     execute.lpFile = file.c_str();
     execute.lpParameters = TextOrNull(parameters);
     execute.lpDirectory = TextOrNull(directory);
@@ -260,9 +264,8 @@ bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
         target[0] = L'\0';
     link.get()->GetWorkingDirectory(directory, MAX_PATH);
     link.get()->GetArguments(arguments, INFOTIPSIZE);
-    int showCommand = SW_SHOWNORMAL;
-    if (FAILED(link.get()->GetShowCmd(&showCommand)) || showCommand == SW_HIDE)
-        showCommand = SW_SHOWNORMAL;
+    // The show state from the file's own header: Wine's link object does not load it.
+    const int showCommand = ShortcutShowCommand(ReadWholeFile(Utf8FromWide(name), kMaxShortcutSize).value_or(""));
     info = {Utf8FromWide(target), Utf8FromWide(arguments), Utf8FromWide(directory), showCommand};
     return true;
 }

@@ -4,6 +4,7 @@
 #include "core/StrCon.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -70,4 +71,22 @@ std::string FillOpenCommand(std::string_view command, const std::string& documen
     if (!placed)
         filled = TrimUpTo(filled, ' ') + " " + QuoteText(document, '"');
     return TrimUpTo(filled, ' ');
+}
+
+int ShortcutShowCommand(std::string_view linkFile)
+{
+    constexpr int kNormal = 1, kMaximised = 3, kMinimisedInactive = 7;
+    // Header size 0x4C, then the shell link class {00021401-0000-0000-C000-000000000046}.
+    constexpr unsigned char kStart[] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0,
+                                        0xC0, 0, 0, 0,    0,    0,    0,    0x46};
+    constexpr std::size_t kHeaderSize = 0x4C, kShowAt = 0x3C;
+    if (linkFile.size() < kHeaderSize)
+        return kNormal;
+    for (std::size_t i = 0; i < sizeof kStart; ++i)
+        if (static_cast<unsigned char>(linkFile[i]) != kStart[i])
+            return kNormal;
+    std::uint32_t show = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        show |= static_cast<std::uint32_t>(static_cast<unsigned char>(linkFile[kShowAt + i])) << (8 * i);
+    return show == kMaximised || show == kMinimisedInactive ? static_cast<int>(show) : kNormal;
 }

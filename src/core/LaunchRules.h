@@ -44,3 +44,8 @@ TStartWay ChooseStartWay(const TStartFacts& facts);
 // arguments), %% a percent sign; other text stays. A command without %1 or
 // %L gets the document quoted at its end, as the shell does.
 std::string FillOpenCommand(std::string_view command, const std::string& document);
+
+// The show command in the header of a shell link file (the bytes of the
+// file): 1 (normal), 3 (maximised) or 7 (minimised, not active); any other
+// value, and bytes that are no shell link, give 1, as the shell reads them.
+int ShortcutShowCommand(std::string_view linkFile);
