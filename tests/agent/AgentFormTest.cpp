@@ -9,7 +9,11 @@
 #include "winutil/FindFiles.h"
 #include "common/Utils.h"
 #include "common/WineSupport.h"
+#include "winutil/ComApartment.h"
+#include "winutil/UniqueShell.h"
 #include "winutil/WideText.h"
+
+#include <shlobj.h>
 
 #include <algorithm>
 
@@ -211,14 +215,40 @@ TEST_F(AgentForm, MenuEntriesOrderCaptionsAndIcons)
     EXPECT_EQ(form->QuickLaunch().Items[0]->ImageIndex, form->QuickLaunch().Items[3]->ImageIndex);
 }
 
-TEST_F(AgentForm, ChosenQuickLaunchEntryStartsItsCommandWithoutWaiting)
+// Started unelevated (the test runs elevated, as Wine's programs do), and a
+// shortcut as Explorer starts it: minimised, in its working folder.
+TEST_F(AgentForm, ChosenQuickLaunchEntryStartsItsCommandUnelevatedWithoutWaiting)
 {
     const std::string recorder = sandbox.AddRecorder("tool.exe");
     AddRunValue(0, "Tool", recorder + " --chosen");
+    const std::string work = sandbox.PathOf("Work");
+    ASSERT_TRUE(ForceDirectories(work));
+    {
+        const ComApartment com;
+        UniqueCom<IShellLinkW> link;
+        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                                  reinterpret_cast<void**>(link.put())));
+        link.get()->SetPath(WideFromUtf8(recorder).c_str());
+        link.get()->SetArguments(L"--from-link");
+        link.get()->SetWorkingDirectory(WideFromUtf8(work).c_str());
+        link.get()->SetShowCmd(SW_SHOWMINNOACTIVE);
+        UniqueCom<IPersistFile> file;
+        ASSERT_HRESULT_SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())));
+        ASSERT_HRESULT_SUCCEEDED(file.get()->Save(WideFromUtf8(GetStpDesc(9).Path + "\\Minimised.lnk").c_str(), TRUE));
+    }
     Start();
     PopupWith({[] { SendKeysToOpenMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_RETURN}); }});
     EXPECT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
     EXPECT_EQ(sandbox.Launches().at(0), "\"" + recorder + "\" --chosen");
+    const std::vector<std::string> captions = QuickLaunchCaptions();
+    const auto link = std::find(captions.begin(), captions.end(), "Minimised");
+    ASSERT_NE(link, captions.end());
+    form->QuickLaunch().Items.at(static_cast<std::size_t>(link - captions.begin()))->Click();
+    EXPECT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 2; }));
+    EXPECT_EQ(sandbox.Launches().at(1), "\"" + recorder + "\" --from-link");
+    const std::string records = ReadFile(sandbox.PathOf("launches.log"));
+    EXPECT_EQ(records.find("admin=elevated"), std::string::npos) << records;
+    EXPECT_NE(records.find("cwd=" + work + "\r\nshow=7\r\nadmin=filtered\r\n"), std::string::npos) << records;
 }
 
 TEST_F(AgentForm, ConfigStartsKdConfigFromTheAgentFolderAndDoubleClickStartsItTwice)
@@ -524,10 +554,13 @@ TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNo
     EXPECT_EQ(form->QuickLaunch().Items[1]->ImageIndex, -1);
     form->QuickLaunch().Items[1]->Click();
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe /x");
+    AddRunValue(1, "On share", "\\\\192.0.2.1\\share\\x.exe /s");
     RefreshAndSettle();
-    ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty", "Gone"}));
+    ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty", "Gone", "On share"}));
+    EXPECT_EQ(form->QuickLaunch().Items[3]->ImageIndex, -1);
     form->QuickLaunch().Items[2]->Click();
-    PumpMessagesFor(200);
+    form->QuickLaunch().Items[3]->Click();
+    PumpMessagesFor(500);
     EXPECT_TRUE(sandbox.Launches().empty());
     EXPECT_TRUE(sandbox.Messages().empty()) << "the agent shows nothing of its own";
     EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1) << "still answering";
