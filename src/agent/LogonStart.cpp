@@ -49,15 +49,14 @@ bool MarkLogonSession()
            created;
 }
 
-std::vector<TLogonItem> LogonItemsOf(const TStartupMgrHelper& items)
+std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
 {
     std::vector<TLogonItem> logonItems;
-    for (int i = 0; i < items.Count(); ++i) {
-        const TStartupItem& item = *items.Items(i);
+    for (const TStartupItem& item : items) {
         TLogonItem entry;
         entry.desc = item.Desc.str();
         entry.cmdLine = item.CmdLine.str();
-        entry.folder = item.Owner ? item.Owner->Desc().Path : std::string();
+        entry.folder = GetStpDesc(item.Location).Path;
         entry.order = item.Order;
         entry.location = item.Location;
         entry.delayTime = item.DelayTime;
@@ -107,7 +106,7 @@ void TLogonStarter::Start(const TLogonItem& item) const
 {
     const std::string line = TrimUpTo(item.cmdLine, ' ');
     const std::string folder = IsShortcutFile(line) || item.folder.empty() ? std::string() : AddBackslash(item.folder);
-    if (ExecuteFile(line, /*wait=*/false, folder))
+    if (ExecuteFile(line, /*wait=*/false, SW_SHOWNORMAL, folder))
         return;
     const char* format = FileExists(line)
                              ? "Unable to start \"%s\" at logon: \"%s\" could not be started."
@@ -115,7 +114,7 @@ void TLogonStarter::Start(const TLogonItem& item) const
     AppendLogFile(logFile_, FormatText(format, {item.desc, line}));
 }
 
-std::unique_ptr<TLogonStarter> StartLogonItems(const TStartupMgrHelper& items, const std::string& logFile)
+std::unique_ptr<TLogonStarter> StartLogonItems(const std::vector<TStartupItem>& items, const std::string& logFile)
 {
     if (!MarkLogonSession())
         return nullptr;

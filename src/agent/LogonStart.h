@@ -17,7 +17,7 @@
 // fails is written to the agent's log, never shown in a box, and the item
 // stays in its store.
 #include "agent/LogonPlan.h"
-#include "startup/StartupMgrHelper.h"
+#include "startup/uStartupMgr.h"
 #include "winutil/UniqueHandle.h"
 
 #include <memory>
@@ -32,8 +32,8 @@ extern const char* const kLogonMarkKey;
 // Leaves this session's mark; true when this call made it.
 bool MarkLogonSession();
 
-// The helper's items as the plan takes them.
-std::vector<TLogonItem> LogonItemsOf(const TStartupMgrHelper& items);
+// The agent's items as the plan takes them.
+std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items);
 
 class TLogonStarter {
 public:
@@ -55,6 +55,6 @@ private:
     std::thread thread_;
 };
 
-// A starter for the helper's Startup-folder items when this is the session's
+// A starter for the items' Startup-folder entries when this is the session's
 // first agent; else none.
-std::unique_ptr<TLogonStarter> StartLogonItems(const TStartupMgrHelper& items, const std::string& logFile);
+std::unique_ptr<TLogonStarter> StartLogonItems(const std::vector<TStartupItem>& items, const std::string& logFile);

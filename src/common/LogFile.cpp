@@ -28,12 +28,12 @@ std::string Stamp()
 
 void AppendLogFile(const std::string& path, const std::string& line)
 {
-    // The file is rewritten whole: two threads at once would drop a line.
-    static std::mutex writing;
-    const std::lock_guard<std::mutex> lock(writing);
     const std::size_t slash = path.find_last_of('\\');
     if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
         return;
+    // Threads of one program append to one log; each reads what the last wrote.
+    static std::mutex appending;
+    const std::lock_guard lock(appending);
     std::string flat = line;
     for (char& c : flat)
         if (c == '\r' || c == '\n')

@@ -247,11 +247,17 @@ TEST(LogonStart, TwoAgentsRefreshingTogetherLoseNoSection)
     for (int i = 0; i < 2; ++i) {
         senders[i] = std::thread([&, i] {
             for (int n = 0; n < kRefreshes; ++n) {
-                for (int f = 0; f < kFilesPerRefresh; ++f)
-                    WriteFile(folder + "\\" + char('a' + i) + std::to_string(n * kFilesPerRefresh + f) + ".txt", "new");
+                std::vector<std::string> files;
+                for (int f = 0; f < kFilesPerRefresh; ++f) {
+                    files.push_back(folder + "\\" + char('a' + i) + std::to_string(n * kFilesPerRefresh + f) + ".txt");
+                    WriteFile(files.back(), "new");
+                }
                 DWORD_PTR ignored = 0;
                 if (SendMessageTimeoutW(windows[i], UM_REFRESH_MENU, 0, 0, SMTO_NORMAL, 60000, &ignored))
                     ++answered[i];
+                // The take-over runs on the agent's worker: the round ends once
+                // one of the agents has taken the files.
+                WaitUntil([&] { return std::none_of(files.begin(), files.end(), [](const std::string& f) { return FileExists(f); }); }, 60000);
             }
         });
     }
