@@ -24,17 +24,6 @@ keldora::winutil::MessageWindowOptions WorkerWindowOptions()
     return options;
 }
 
-std::string FailureText()
-{
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
 }  // namespace
 
 struct TWorkerThread::State {
@@ -104,7 +93,7 @@ void TWorkerThread::Run(std::shared_ptr<State> state)
         try {
             job.work();
         } catch (...) {
-            failure = FailureText();
+            failure = CurrentExceptionText();
         }
         job.work = nullptr;
         lock.lock();
