@@ -2,6 +2,7 @@
 #include "FuzzRequire.h"
 // the corpus root with a backslash, so that short inputs reach real files.
 #include "core/CmdLnUtils.h"
+#include "core/LaunchRules.h"
 #include "core/StrCon.h"
 
 #include "core/CmdLnCorpus.h"
@@ -58,5 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     Require(!normalized.empty(), "a normalised line is never empty");
     ExtractProgramFile(sys, line);
     ResolveProgramPath(sys, line);
+
+    // The line as a document's open command from the registry.
+    const std::string document = "C:\\My Docs\\d%1.txt";
+    Require(FillOpenCommand(line, document).find(document) != std::string::npos, "the document is in its command");
+    const int show = ShortcutShowCommand(std::string_view(reinterpret_cast<const char*>(data), size));
+    Require(show == 1 || show == 3 || show == 7, "a shortcut shows normally, maximised or minimised");
     return 0;
 }

@@ -46,7 +46,6 @@ void TFileInfoManager::Clear()
 
 void TFileInfoManager::BeginRebuild(const std::vector<std::string>& iconTexts)
 {
-    ++FRebuild;
     const std::set<std::string_view> needed(iconTexts.begin(), iconTexts.end());
     const bool unneeded =
         std::any_of(FAdded.begin(), FAdded.end(), [&](const auto& entry) { return !needed.count(entry.first); });
@@ -86,7 +85,7 @@ TFileInfoManager::IconPair TFileInfoManager::ShellIcons(const std::string& path)
     return {std::move(info.GetInfo(TFileInfo::kLargeIcon).icon), std::move(info.GetInfo(TFileInfo::kSmallIcon).icon)};
 }
 
-TFileInfoManager::IconPair TFileInfoManager::ReadIcons(std::string_view iconText)
+TFileInfoManager::IconPair TFileInfoManager::FileIcons(std::string_view iconText)
 {
     const IconSource source = ParseIconText(iconText);
     if (source.file.empty())
@@ -124,33 +123,47 @@ std::vector<TFileInfoManager::FileStamp> TFileInfoManager::Stamps(std::string_vi
     return stamps;
 }
 
-int TFileInfoManager::AddIcon(std::string_view iconText)
+TFileInfoManager::IconRead TFileInfoManager::ReadIcons(std::string_view iconText, const std::vector<FileStamp>* known)
 {
-    const auto known = FAdded.find(iconText);
-    if (known == FAdded.end()) {
-        Cached cached{-1, Stamps(iconText), FRebuild};
-        cached.index = AddPair(ReadIcons(iconText));
-        return FAdded.emplace(std::string(iconText), std::move(cached)).first->second.index;
-    }
-    if (known->second.rebuild != FRebuild)
-        Refresh(iconText, known->second);
-    return known->second.index;
+    IconRead read;
+    read.stamps = Stamps(iconText);
+    read.changed = !known || *known != read.stamps;
+    if (read.changed)
+        read.icons = FileIcons(iconText);
+    return read;
 }
 
-void TFileInfoManager::Refresh(std::string_view iconText, Cached& cached)
+int TFileInfoManager::IndexOf(std::string_view iconText) const
 {
-    cached.rebuild = FRebuild;
-    std::vector<FileStamp> stamps = Stamps(iconText);
-    if (stamps == cached.stamps)
-        return;
-    cached.stamps = std::move(stamps);
-    IconPair icons = ReadIcons(iconText);
+    const auto known = FAdded.find(iconText);
+    return known == FAdded.end() ? -1 : known->second.index;
+}
+
+std::optional<std::vector<TFileInfoManager::FileStamp>> TFileInfoManager::KnownStamps(std::string_view iconText) const
+{
+    const auto known = FAdded.find(iconText);
+    if (known == FAdded.end())
+        return std::nullopt;
+    return known->second.stamps;
+}
+
+int TFileInfoManager::Store(std::string_view iconText, IconRead read)
+{
+    auto known = FAdded.find(iconText);
+    // Read against stamps the lists no longer hold (emptied meanwhile): nothing to show.
+    if (!read.changed)
+        return known != FAdded.end() && known->second.stamps == read.stamps ? known->second.index : -1;
+    if (known == FAdded.end())
+        known = FAdded.emplace(std::string(iconText), Cached{}).first;
+    Cached& cached = known->second;
+    cached.stamps = std::move(read.stamps);
     if (cached.index < 0) {
-        cached.index = AddPair(std::move(icons));
-    } else if (!ReplacePair(std::move(icons), cached.index)) {
+        cached.index = AddPair(std::move(read.icons));
+    } else if (!ReplacePair(std::move(read.icons), cached.index)) {
         cached.index = -1;
         FHasOrphans = true;
     }
+    return cached.index;
 }
 
 TFileInfoManager& FileInfoManager()

@@ -11,10 +11,20 @@
 #include "common/Utils.h"
 #include "winutil/ComApartment.h"
 #include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
 
 namespace {
 
 constexpr const wchar_t* kAgentMutexName = L"{34FAD48D-1CC7-43C3-B9A8-F7C163F22708}";
+
+// Test seam: KDAGENT_INSTANCE names an agent of its own beside the session's,
+// as an agent of another session of the same user would be (Wine has one
+// session only).
+std::wstring AgentMutexName()
+{
+    const std::string instance = GetEnvVar("KDAGENT_INSTANCE");
+    return instance.empty() ? kAgentMutexName : kAgentMutexName + (L"." + WideFromUtf8(instance));
+}
 
 int RunMessageLoop()
 {
@@ -33,7 +43,7 @@ int RunAgent()
         ShowMessageBox(nullptr, LoadResourceString(IDS_NEED_ADMIN), ApplicationTitle(), MB_OK | MB_ICONERROR);
         return 1;
     }
-    const UniqueKernelHandle mutex(CreateMutexW(nullptr, TRUE, kAgentMutexName));
+    const UniqueKernelHandle mutex(CreateMutexW(nullptr, TRUE, AgentMutexName().c_str()));
     // Access denied also means the mutex exists: an agent of another context has it.
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)

@@ -77,12 +77,17 @@ const wchar_t* TrayIconResource(std::uint8_t windowsKind)
     return windowsKind > 10 ? L"ICO_TRAY" : L"ICO_TRAY16";
 }
 
-TMessageFilter AllowProductMessages(HWND window)
+std::vector<UINT> MessagesFromLowerIntegrity()
+{
+    return {RegisterWindowMessageW(L"TaskbarCreated")};
+}
+
+TMessageFilter AllowShellMessages(HWND window)
 {
     using FilterExFn = BOOL WINAPI(HWND, UINT, DWORD, void*);
     using FilterFn = BOOL WINAPI(UINT, DWORD);
     constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD for the older call
-    const UINT messages[] = {RegisterWindowMessageW(L"TaskbarCreated"), UM_QUIT, UM_SHOW_TRAY_ICON, UM_REFRESH_MENU};
+    const std::vector<UINT> messages = MessagesFromLowerIntegrity();
     bool allowed = true;
     try {
         const auto filterEx = BindFunctionAs<FilterExFn>("user32.dll", "ChangeWindowMessageFilterEx");
@@ -121,13 +126,16 @@ TAgentForm::TAgentForm(TAgentOptions options)
                   return HandleMessage(message, wParam, lParam, result);
               },
               HandleCurrentException),
-      FMachineWide(options.machineWide ? *options.machineWide : CurrentAdminState() == TAdminState::asElevated)
+      FMachineWide(options.machineWide ? *options.machineWide : CurrentAdminState() == TAdminState::asElevated),
+      FTakeOverWorker(std::make_unique<TWorkerThread>()),
+      FIconWorker(std::make_unique<TWorkerThread>())
 {
+    SetStartUnelevated(true);
     CreateComponents();
     SetErrorHandler([this](const std::string& message) { ShowError(message); });
     FCoolTrayIcon->Loaded();
-    AllowProductMessages(Handle());
-    AllowProductMessages(TCoolTrayIcon::HandlerWindow());
+    AllowShellMessages(Handle());
+    AllowShellMessages(TCoolTrayIcon::HandlerWindow());
     try {
         FormCreate();
     } catch (...) {
@@ -175,8 +183,8 @@ void TAgentForm::CreateComponents()
 void TAgentForm::FormCreate()
 {
     // First: start-up lets sent messages in (the tray icon talks to the
-    // shell), and a refresh asked for meanwhile must find the managers.
-    FStartupMgr = std::make_unique<TStartupMgrHelper>(std::vector<std::uint8_t>{0, 1, 8, 9});
+    // shell), and a refresh asked for meanwhile must find the take-over.
+    FTakeOver = std::make_shared<TTakeOver>(std::vector<std::uint8_t>{0, 1, 8, 9}, FMachineWide);
     FQuitting = false;
     const auto menuItemClick = [this](TMenuItem& sender) { MenuItemClick(sender); };
     FExit->Tag = 1;
@@ -207,11 +215,7 @@ void TAgentForm::FormCreate()
     EnableTimer(kRefreshIntervalMs);
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
-    try {
-        Refresh();
-    } catch (...) {
-        HandleCurrentException();
-    }
+    Refresh();
 }
 
 // The first-run greeting and, once per session, that the machine-wide
@@ -236,8 +240,7 @@ void TAgentForm::EnableTimer(UINT interval)
 void TAgentForm::FormDestroy()
 {
     if (!FQuitting)
-        RefreshNow();
-    FStartupMgr.reset();
+        LastTakeOver();
 }
 
 std::string TAgentForm::ConfigFile() const
@@ -312,62 +315,120 @@ void TAgentForm::RegisterAgentItem()
                              RegistryPath(GetStpDesc(1).Path) + "\".");
 }
 
+bool TAgentForm::Busy() const
+{
+    return FMenuStale || !FTakeOverWorker->Idle() || !FIconWorker->Idle();
+}
+
 void TAgentForm::Refresh()
 {
-    if (FModalDepth > 0 || FRefreshing) {
-        FRefreshHeld = true;
+    if (!FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
         return;
-    }
-    RefreshNow();
+    auto result = std::make_shared<TTakeOverResult>();
+    FTakeOverWorker->Post([takeOver = FTakeOver, result] { *result = takeOver->Run(/*reload=*/true); },
+                          [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
 }
 
-void TAgentForm::RefreshNow()
+void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure)
 {
-    if (!FStartupMgr)
+    if (FSessionEnded || FClosing)
         return;
-    struct Running {
-        TAgentForm& form;
-        ~Running()
-        {
-            form.FRefreshing = false;
-            if (form.FRefreshHeld && form.FModalDepth == 0)
-                PostMessageW(form.Handle(), kRunHeldWork, 0, 0);
-        }
-    };
-    FRefreshing = true;
-    Running running{*this};
-    try {
-        FStartupMgr->SetupAll(FMachineWide);
-    } catch (const EStartupMgrErr&) {
-        ReportNotes();
-        throw;
+    if (result.reloaded) {
+        FItems = std::move(result.items);
+        FMenuStale = true;
+        StartLogonItemsOnce();
     }
-    FStartupMgr->RefreshAll();
+    if (!failure.empty())
+        result.reports.push_back(failure);
+    RebuildWhenFree();
+    for (const std::string& report : result.reports)
+        ShowError(report);
+}
+
+// What take-over moved out of the Startup folders, from the stores as the
+// first take-over left them.
+void TAgentForm::StartLogonItemsOnce()
+{
+    if (FLogonStartDone)
+        return;
+    FLogonStartDone = true;
+    FLogonStarter = StartLogonItems(FItems, LogFile());
+}
+
+// The session ends, or the agent: the stores take in what came during the
+// session. The process may end as soon as this returns, so nothing is
+// shown; a take-over held up by an unreachable file is left to run on.
+void TAgentForm::LastTakeOver()
+{
+    if (!FTakeOver || FSessionEnded)
+        return;
+    FSessionEnded = true;
+    FIconWorker->DropWaitingJobs();
+    FTakeOverWorker->DropWaitingJobs();
+    auto result = std::make_shared<TTakeOverResult>();
+    FTakeOverWorker->Post([takeOver = FTakeOver, result] { *result = takeOver->Run(/*reload=*/false); }, {});
+    if (!FTakeOverWorker->WaitIdle(kLastTakeOverMs)) {
+        AppendLogFile(LogFile(), "The last take-over did not end within " + std::to_string(kLastTakeOverMs / 1000) +
+                                     " seconds; it goes on while the program can.");
+        return;
+    }
+    for (const std::string& report : result->reports)
+        AppendLogFile(LogFile(), report);
+}
+
+void TAgentForm::RebuildWhenFree()
+{
+    if (FModalDepth > 0 || !FMenuStale)
+        return;
+    FMenuStale = false;
     BuildQuickLaunchMenu();
-    ReportNotes();
+    RequestIcons();
 }
 
-void TAgentForm::ReportNotes()
-{
-    for (const std::string& note : FStartupMgr->TakeNotes())
-        ShowError(note);
-}
-
+// Only what the icon cache holds already; the files are read on the worker.
 void TAgentForm::BuildQuickLaunchMenu()
 {
     FQuickLaunch->Clear();
-    std::vector<std::string> iconTexts;
-    for (int i = 0; i < FStartupMgr->Count(); ++i)
-        iconTexts.push_back(FStartupMgr->Items(i)->Icon.str());
-    FileInfoManager().BeginRebuild(iconTexts);
+    FEntryIcons.clear();
+    for (const TStartupItem& item : FItems)
+        FEntryIcons.push_back(item.Icon.str());
+    FileInfoManager().BeginRebuild(FEntryIcons);
     FQuickLaunch->SubMenuImages = FileInfoManager().SmallImages();
-    for (int i = 0; i < FStartupMgr->Count(); ++i) {
-        const TStartupItem& item = *FStartupMgr->Items(i);
+    for (const TStartupItem& item : FItems) {
         auto entry = std::make_shared<TMenuItem>(MenuCaptionText(WithoutExtension(item.Desc.view())));
-        entry->ImageIndex = FileInfoManager().AddIcon(item.Icon.view());
-        // A copy: the item itself is freed by the next refresh.
+        entry->ImageIndex = FileInfoManager().IndexOf(item.Icon.view());
+        // A copy: the list is replaced by the next reload.
         entry->OnClick = [this, commandLine = item.CmdLine.str()](TMenuItem&) { OnQuickLaunchItemClick(commandLine); };
         FQuickLaunch->Add(std::move(entry));
+    }
+}
+
+// Each icon text once; a rebuild makes the answers to the earlier ones stale.
+void TAgentForm::RequestIcons()
+{
+    const unsigned generation = ++FIconGeneration;
+    FIconWorker->DropWaitingJobs();
+    std::set<std::string> asked;
+    for (const std::string& text : FEntryIcons) {
+        if (!asked.insert(text).second)
+            continue;
+        auto read = std::make_shared<TFileInfoManager::IconRead>();
+        FIconWorker->Post(
+            [text, known = FileInfoManager().KnownStamps(text), read] {
+                *read = TFileInfoManager::ReadIcons(text, known ? &*known : nullptr);
+            },
+            [this, text, read, generation](const std::string&) { IconArrived(text, std::move(*read), generation); });
+    }
+}
+
+void TAgentForm::IconArrived(const std::string& iconText, TFileInfoManager::IconRead read, unsigned generation)
+{
+    if (generation != FIconGeneration || FSessionEnded)
+        return;
+    const int index = FileInfoManager().Store(iconText, std::move(read));
+    for (std::size_t i = 0; i < FEntryIcons.size() && i < FQuickLaunch->Items.size(); ++i) {
+        if (FEntryIcons[i] == iconText)
+            FQuickLaunch->Items[i]->ImageIndex = index;
     }
 }
 
@@ -403,8 +464,7 @@ void TAgentForm::SetIconVisibility(bool visible)
 
 void TAgentForm::StartProgram(const std::string& commandLine)
 {
-    ModalScope modal(*this);
-    ExecuteFile(commandLine, /*wait=*/false);
+    ExecuteFileInBackground(commandLine);
 }
 
 void TAgentForm::BeginModal()
@@ -414,23 +474,15 @@ void TAgentForm::BeginModal()
 
 void TAgentForm::EndModal()
 {
-    if (--FModalDepth == 0 && FRefreshHeld)
+    if (--FModalDepth == 0 && FMenuStale)
         PostMessageW(Handle(), kRunHeldWork, 0, 0);
 }
 
 void TAgentForm::RunHeldWork()
 {
-    if (FModalDepth > 0)
-        return;
     // The loop is ending: FormDestroy takes over once more unless quitting.
-    if (FClosing) {
-        FRefreshHeld = false;
-        return;
-    }
-    if (FRefreshHeld) {
-        FRefreshHeld = false;
-        Refresh();
-    }
+    if (!FClosing)
+        RebuildWhenFree();
 }
 
 // Ends the message loop; the form is freed (and FormDestroy runs) after it.
@@ -449,7 +501,7 @@ void TAgentForm::Terminate()
 void TAgentForm::ShowError(const std::string& message)
 {
     AppendLogFile(LogFile(), message);
-    if (!FBoxesAllowed || FQuitting || !FShownMessages.insert(message).second)
+    if (FSessionEnded || FQuitting || !FShownMessages.insert(message).second)
         return;
     ModalScope modal(*this);
     ShowMessageBox(Handle(), message, ApplicationTitle(), MB_OK | MB_ICONERROR);
@@ -473,20 +525,17 @@ void TAgentForm::UMRefreshMenu()
     Refresh();
 }
 
-// The session may end whatever happens; entries added during it are taken
-// over first, even while a menu is open (each entry holds its own command).
+// Nothing that could take long: the session may end at once.
 LRESULT TAgentForm::WMEndSessionQuery()
 {
-    if (FQuitting || FRefreshing)
-        return 1;
-    FBoxesAllowed = false;
-    try {
-        RefreshNow();
-    } catch (...) {
-        HandleCurrentException();
-    }
-    FBoxesAllowed = true;
     return 1;
+}
+
+// `ending` false: another program refused, the session goes on.
+void TAgentForm::WMEndSession(bool ending)
+{
+    if (ending && !FQuitting)
+        LastTakeOver();
 }
 
 void TAgentForm::TimerTimer()
@@ -537,6 +586,9 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         return true;
     case WM_QUERYENDSESSION:
         result = WMEndSessionQuery();
+        return true;
+    case WM_ENDSESSION:
+        WMEndSession(wParam != FALSE);
         return true;
     case WM_TIMER:
         if (wParam != kRefreshTimerId)

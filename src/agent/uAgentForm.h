@@ -5,13 +5,22 @@
 //   1125 UMQUIT          quit without a last take-over
 //   1126 UMShowTrayIcon  low byte of WParam: show (non-zero) or hide the icon
 //   1127 UMRefreshMenu   take over, reload and rebuild the menu now
-//   WM_QUERYENDSESSION   take over (unless quitting), answer 1
-// Main thread only. Modal loops (the popup menu, message boxes, a program
-// being started) dispatch timer ticks and messages; a refresh asked
-// for meanwhile is held and runs as soon as the loop has ended, so nothing a
-// running handler uses is freed under it. Quick Launch entries keep their own
-// copy of the command line they start. A quit asked for while a menu or a
-// message box is open ends the loop at once.
+//   WM_QUERYENDSESSION   answered 1 at once
+//   WM_ENDSESSION        when the session ends: the last take-over (unless
+//                        quitting), waited for kLastTakeOverMs at most, with
+//                        no menu or icon rebuilt
+// The window's thread never waits for a file: the take-over and the reload
+// run on a worker thread (TakeOver.h), the icons are read on another, and
+// programs start on threads of their own; the window's thread rebuilds the
+// menu from what has arrived and fills the pictures in as they come. A
+// refresh asked for while one waits to begin is that one. While a modal loop
+// runs (the popup menu, a message box) the menu is not rebuilt; that waits
+// until the loop has ended, so nothing a running handler uses is freed under
+// it. Quick Launch entries keep their own copy of the command line they
+// start. A quit asked for while a menu or a message box is open ends the
+// loop at once. Programs start unelevated when the agent is elevated
+// (SetStartUnelevated): the items come from places any program of the user
+// may write.
 // Errors of the startup-item managers are written to the user's log; each
 // distinct message is also shown once per session in a message box (never
 // while the session ends) and the agent goes on. An error before the first
@@ -19,8 +28,11 @@
 #include <windows.h>
 
 #include "agent/CoolTrayIcon.h"
+#include "agent/FileInfoManager.h"
+#include "agent/LogonStart.h"
 #include "agent/PopupMenu.h"
-#include "startup/StartupMgrHelper.h"
+#include "agent/TakeOver.h"
+#include "agent/WorkerThread.h"
 #include "winutil/MessageWindow.h"
 
 #include <cstdint>
@@ -28,12 +40,15 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 constexpr UINT UM_QUIT = WM_USER + 101;
 constexpr UINT UM_SHOW_TRAY_ICON = WM_USER + 102;
 constexpr UINT UM_REFRESH_MENU = WM_USER + 103;
 constexpr UINT kRefreshTimerId = 1;
 constexpr UINT kRefreshIntervalMs = 300000;
+// Windows shows "this app is preventing shutdown" after five seconds.
+constexpr DWORD kLastTakeOverMs = 3000;
 
 struct TAgentOptions {
     // The agent folder, with its trailing backslash: config.dat, KdConfig.exe
@@ -53,10 +68,19 @@ struct TAgentOptions {
 // The tray icon's resource for a Windows classification (GetWindowsKind).
 const wchar_t* TrayIconResource(std::uint8_t windowsKind);
 
-// Lets the product's unelevated programs and Explorer reach an elevated
-// window: "TaskbarCreated" and 1125 to 1127. How it went:
+// Lets Explorer's "TaskbarCreated" reach an elevated window, so the icon
+// comes back when Explorer restarts; it carries no command. Messages 1125 to
+// 1127 are not let in from a lower integrity level: an elevated agent takes
+// them only from programs at its own level or above (the product's elevated
+// programs, its installer), never from an unelevated program of the user,
+// which could otherwise steer it; the system cannot tell the sender of a
+// message, so no user check could replace that. An agent that is not
+// elevated runs at the level of the user's programs, which reach it as
+// before. How it went:
 enum class TMessageFilter { mfAllowed, mfFailed, mfUnavailable };
-TMessageFilter AllowProductMessages(HWND window);
+TMessageFilter AllowShellMessages(HWND window);
+// The messages an elevated agent lets in from a lower integrity level.
+std::vector<UINT> MessagesFromLowerIntegrity();
 
 class TAgentForm {
 public:
@@ -79,12 +103,16 @@ public:
     TPopupMenu& PopupMenu() { return FPopupMenu; }
     TCoolTrayIcon& CoolTrayIcon() { return *FCoolTrayIcon; }
     TMenuItem& QuickLaunch() { return *FQuickLaunch; }
-    const TStartupMgrHelper* StartupMgr() const { return FStartupMgr.get(); }
+    // The merged item list of the last reload, ordered by Order.
+    const std::vector<TStartupItem>& Items() const { return FItems; }
+    // A take-over, a reload, a menu rebuild or icons still to come.
+    bool Busy() const;
 
     void LoadSettings();
     void SaveSettings();
     void RegisterAgentItem();
-    // SetupAll, RefreshAll, BuildQuickLaunchMenu; held while a modal loop runs.
+    // Take-over and reload on the worker, then the menu rebuild (held while a
+    // modal loop runs) and the icons.
     void Refresh();
     void MenuItemClick(TMenuItem& sender);
     void SetIconVisibility(bool visible);
@@ -97,13 +125,17 @@ private:
     void CreateComponents();
     void FormCreate();
     void FormDestroy();
-    void RefreshNow();
+    void TakeOverDone(TTakeOverResult result, const std::string& failure);
+    void StartLogonItemsOnce();
+    void LastTakeOver();
+    void RebuildWhenFree();
+    void RequestIcons();
+    void IconArrived(const std::string& iconText, TFileInfoManager::IconRead read, unsigned generation);
     void BeginModal();
     void EndModal();
     void RunHeldWork();
     void Terminate();
     void ShowError(const std::string& message);
-    void ReportNotes();
     void ShowStartBalloon();
     void EnableTimer(UINT interval);
     std::string UserConfigFile() const;
@@ -114,6 +146,7 @@ private:
     void UMShowTrayIcon(WPARAM wParam);
     void UMRefreshMenu();
     LRESULT WMEndSessionQuery();
+    void WMEndSession(bool ending);
     void TimerTimer();
     void miRefreshClick();
     void CoolTrayIconClick();
@@ -129,18 +162,29 @@ private:
     std::unique_ptr<TCoolTrayIcon> FCoolTrayIcon;
     TMenuItemPtr FControlPanel, FQuickLaunch, FNoIcon, FRefresh, FExit;
 
-    std::unique_ptr<TStartupMgrHelper> FStartupMgr;
+    // Used only by the take-over worker's jobs.
+    std::shared_ptr<TTakeOver> FTakeOver;
+    std::vector<TStartupItem> FItems;
+    // The icon text of each Quick Launch entry, in menu order.
+    std::vector<std::string> FEntryIcons;
+    unsigned FIconGeneration = 0;
+    // Made after the first take-over that read the stores.
+    std::unique_ptr<TLogonStarter> FLogonStarter;
+    bool FLogonStartDone = false;
     bool FQuitting = false;
     bool FShowBalloon = false;
     bool FShowIcon = false;
     bool FMachineWide = true;
     bool FCreated = false;
-    bool FBoxesAllowed = true;
+    bool FSessionEnded = false;
     UINT FTimerInterval = 0;
     std::set<std::string> FShownMessages;
 
     int FModalDepth = 0;
-    bool FRefreshing = false;
-    bool FRefreshHeld = false;
+    bool FMenuStale = false;
     bool FClosing = false;
+
+    // Last: they go first, dropping every job that refers to the form.
+    std::unique_ptr<TWorkerThread> FTakeOverWorker;
+    std::unique_ptr<TWorkerThread> FIconWorker;
 };

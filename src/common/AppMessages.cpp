@@ -50,17 +50,6 @@ std::string OneLine(const std::string& text)
     return line;
 }
 
-std::string CurrentMessage()
-{
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
 } // namespace
 
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type)
@@ -92,7 +81,7 @@ const std::string& ApplicationTitle()
 void HandleCurrentException() noexcept
 {
     try {
-        const std::string message = CurrentMessage();
+        const std::string message = CurrentExceptionText();
         if (CurrentHandler())
             CurrentHandler()(message);
         else
@@ -108,5 +97,16 @@ void HandleException(const std::exception_ptr& error) noexcept
         std::rethrow_exception(error);
     } catch (...) {
         HandleCurrentException();
+    }
+}
+
+std::string CurrentExceptionText()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
     }
 }

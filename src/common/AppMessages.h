@@ -26,5 +26,8 @@ void SetApplicationTitle(const std::string& title);
 const std::string& ApplicationTitle();
 // Call only inside a catch block; never raises.
 void HandleCurrentException() noexcept;
+// The text of the exception being handled ("Unknown error" for one that is
+// no std::exception). Call only inside a catch block.
+std::string CurrentExceptionText();
 // The same for an exception carried out of its catch block (another thread's).
 void HandleException(const std::exception_ptr& error) noexcept;

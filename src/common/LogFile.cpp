@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -30,6 +31,9 @@ void AppendLogFile(const std::string& path, const std::string& line)
     const std::size_t slash = path.find_last_of('\\');
     if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
         return;
+    // Threads of one program append to one log; each reads what the last wrote.
+    static std::mutex appending;
+    const std::lock_guard lock(appending);
     std::string flat = line;
     for (char& c : flat)
         if (c == '\r' || c == '\n')

@@ -2,7 +2,7 @@
 // The programs' logs of what they did not show: one stamped line per report
 // (local time, line breaks flattened), the file kept under the size cap of
 // core/LogText.h. A log that cannot be written is skipped silently: logging
-// never fails the caller.
+// never fails the caller. Safe from any thread of a process.
 #include <string>
 
 // Appends to the log file at `path` (UTF-8), creating its folder.

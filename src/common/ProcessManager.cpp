@@ -1,24 +1,31 @@
 #include "common/ProcessManager.h"
 
 #include "common/CmdLnSystem.h"
+#include "common/LogFile.h"
 #include "core/CmdLnUtils.h"
 #include "core/LaunchRules.h"
 #include "core/StrCon.h"
 #include "common/Utils.h"
 #include "winutil/ComApartment.h"
+#include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 #include "winutil/UniqueShell.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
 
 // Given to a process that was created but could not be resumed.
 constexpr UINT kNotStartedExitCode = 5;
+// Far beyond any shortcut the shell writes.
+constexpr std::size_t kMaxShortcutSize = 1 << 20;
 constexpr DWORD kCreationFlags = CREATE_SUSPENDED | CREATE_SEPARATE_WOW_VDM;
 constexpr ULONG kShellWaitMask =
     SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
@@ -34,43 +41,61 @@ const wchar_t* TextOrNull(const std::wstring& text)
 }
 
 // CreateProcess may write into the command line, so it gets its own copy.
-bool StartSuspended(const std::string& candidate, const std::string& directory, PROCESS_INFORMATION& started)
+bool StartSuspended(const TStartToken& start, const std::string& candidate, const std::string& directory,
+                    int showCommand, PROCESS_INFORMATION& started)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
+    startup.wShowWindow = static_cast<WORD>(showCommand);
     std::wstring commandLine = WideFromUtf8(candidate);
-    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
-                          TextOrNull(WideFromUtf8(directory)), &startup, &started) != FALSE;
+    const std::wstring folder = WideFromUtf8(directory);
+    return CreateProcessFor(start, commandLine, kCreationFlags, TextOrNull(folder), startup, started);
 }
 
 // The shell gets the program and its arguments apart: it takes its file
 // argument as one name and never splits off arguments.
-bool ShellOpen(const TExecuteInfo& info, bool wait)
+bool ShellOpen(const TExecuteInfo& info, bool wait, int showCommand)
 {
     const std::wstring file = WideFromUtf8(info.FileName);
     const std::wstring parameters = WideFromUtf8(info.Parameters);
     const std::wstring directory = WideFromUtf8(info.Directory);
-    if (!wait) {
-        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
-            nullptr, nullptr, file.c_str(), TextOrNull(parameters), TextOrNull(directory), SW_SHOWNORMAL));
-        return result > 32;
-    }
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
-    execute.fMask = kShellWaitMask;
+    // Without waiting the call may come from a thread that ends right after
+    // it, and nobody is there to answer the shell's error box.
+    execute.fMask = wait ? kShellWaitMask : SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     execute.lpFile = file.c_str();
     execute.lpParameters = TextOrNull(parameters);
     execute.lpDirectory = TextOrNull(directory);
-    execute.nShow = SW_SHOWNORMAL;
+    execute.nShow = showCommand;
     if (!ShellExecuteExW(&execute))
         return false;
+    if (!wait)
+        return true;
     // No process handle when the request went to a program already running.
     UniqueKernelHandle process(execute.hProcess);
     WaitWithMessages(nullptr, process.get(), INFINITE);
     return true;
 }
+
+// The command the shell runs to open the file ("prog.exe" "%1"), or empty.
+std::string OpenCommandOf(const std::string& file)
+{
+    const std::wstring name = PathFindExtensionW(WideFromUtf8(file).c_str());
+    DWORD size = 0;
+    if (name.empty() ||
+        AssocQueryStringW(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, name.c_str(), L"open", nullptr, &size) != S_FALSE ||
+        size == 0)
+        return {};
+    std::wstring command(size, L'\0');
+    if (FAILED(AssocQueryStringW(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, name.c_str(), L"open", command.data(), &size)))
+        return {};
+    command.resize(size > 0 ? size - 1 : 0);
+    return Utf8FromWide(command);
+}
+
+std::atomic<bool> g_startUnelevated{false};
 
 bool Resume(const UniqueKernelHandle& process, const UniqueKernelHandle& thread)
 {
@@ -123,18 +148,37 @@ bool TProcessManager::GetExecuteInfo(std::string_view commandLine, TExecuteInfo&
     return true;
 }
 
-bool TProcessManager::Execute(std::string_view commandLine, bool wait)
+bool TProcessManager::Execute(std::string_view commandLine, bool wait, int showCommand, const std::string& directory)
 {
     exitCode_ = 0;
     TExecuteInfo info;
     if (!GetExecuteInfo(commandLine, info))
         return false;
+    if (!directory.empty())
+        info.Directory = directory;
+    const int show = info.ShowCommand != 0 ? info.ShowCommand : showCommand;
+    const TStartToken start = StartUnelevated() ? StartTokenFor(GetShellWindow()) : TStartToken{};
     for (const std::string& candidate : LaunchCandidates(system_, commandLine, info.FileName, info.Parameters)) {
         PROCESS_INFORMATION started = {};
-        if (StartSuspended(candidate, info.Directory, started))
+        if (StartSuspended(start, candidate, info.Directory, show, started))
             return RunStarted(UniqueKernelHandle(started.hProcess), UniqueKernelHandle(started.hThread), wait);
     }
-    return ShellOpen(info, wait);
+    if (start.way == TStartWay::swAsCaller)
+        return ShellOpen(info, wait, show);
+    return OpenWithToken(start, info, show, wait);
+}
+
+// The shell would open the file in this elevated process; its open command
+// runs with the chosen token instead.
+bool TProcessManager::OpenWithToken(const TStartToken& start, const TExecuteInfo& info, int showCommand, bool wait)
+{
+    const std::string command = OpenCommandOf(info.FileName);
+    if (command.empty())
+        return false;
+    PROCESS_INFORMATION started = {};
+    if (!StartSuspended(start, FillOpenCommand(command, info.FileName), info.Directory, showCommand, started))
+        return false;
+    return RunStarted(UniqueKernelHandle(started.hProcess), UniqueKernelHandle(started.hThread), wait);
 }
 
 bool TProcessManager::RunStarted(UniqueKernelHandle process, UniqueKernelHandle thread, bool wait)
@@ -168,10 +212,33 @@ bool TProcessManager::WaitForExit(const UniqueKernelHandle& process)
     return true;
 }
 
-bool ExecuteFile(std::string_view commandLine, bool wait)
+bool ExecuteFile(std::string_view commandLine, bool wait, int showCommand, const std::string& directory)
 {
     TProcessManager manager;
-    return manager.Execute(commandLine, wait);
+    return manager.Execute(commandLine, wait, showCommand, directory);
+}
+
+void ExecuteFileInBackground(std::string commandLine, int showCommand, std::string failureLog)
+{
+    std::thread([commandLine = std::move(commandLine), showCommand, failureLog = std::move(failureLog)] {
+        try {
+            const ComApartment apartment;
+            if (!ExecuteFile(commandLine, /*wait=*/false, showCommand) && !failureLog.empty())
+                AppendLogFile(failureLog, "Unable to start \"" + commandLine + "\".");
+        } catch (...) {
+            // Nothing leaves the thread; the start counts as failed.
+        }
+    }).detach();
+}
+
+void SetStartUnelevated(bool unelevated)
+{
+    g_startUnelevated = unelevated;
+}
+
+bool StartUnelevated()
+{
+    return g_startUnelevated;
 }
 
 bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
@@ -199,7 +266,9 @@ bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info)
         target[0] = L'\0';
     link.get()->GetWorkingDirectory(directory, MAX_PATH);
     link.get()->GetArguments(arguments, INFOTIPSIZE);
-    info = {Utf8FromWide(target), Utf8FromWide(arguments), Utf8FromWide(directory)};
+    // The show state from the file's own header: Wine's link object does not load it.
+    const int showCommand = ShortcutShowCommand(ReadWholeFile(Utf8FromWide(name), kMaxShortcutSize).value_or(""));
+    info = {Utf8FromWide(target), Utf8FromWide(arguments), Utf8FromWide(directory), showCommand};
     return true;
 }
 

@@ -8,8 +8,14 @@
 // A started process is never left suspended. Nothing here raises for a line
 // that cannot be started: the answer is false. Command lines and paths are
 // UTF-8; processes and the shell are started through the wide ("W") functions.
+// A shortcut starts as Explorer starts it: its target, arguments, working
+// folder and show state. Where the process starts unelevated (SetStartUnelevated)
+// and runs elevated, every start takes the token of StartToken.h; a document
+// then opens through its open command with that token, never through the
+// shell in this process, and something only the shell can open is refused.
 
 #include "common/CmdLnSystem.h"
+#include "common/StartToken.h"
 #include "winutil/UniqueHandle.h"
 
 #include <windows.h>
@@ -22,6 +28,9 @@ struct TExecuteInfo {
     std::string Parameters;
     // Empty: the new process inherits the caller's working folder.
     std::string Directory;
+    // A shortcut's show state (SW_SHOWNORMAL, SW_SHOWMAXIMIZED,
+    // SW_SHOWMINNOACTIVE); 0: the caller's.
+    int ShowCommand = 0;
 };
 
 class TProcessManager {
@@ -29,7 +38,11 @@ public:
     // `system` answers the command-line parser's questions; it must outlive the manager.
     explicit TProcessManager(const CmdLnSystem& system = SystemCmdLn()) : system_(system) {}
 
-    bool Execute(std::string_view commandLine, bool wait);
+    // `showCommand`: how the program's first window is shown, unless a
+    // shortcut says. `directory`, when given, is the new process's working
+    // folder instead of the one the line implies.
+    bool Execute(std::string_view commandLine, bool wait, int showCommand = SW_SHOWNORMAL,
+                 const std::string& directory = {});
     // True when a program file was found.
     bool GetExecuteInfo(std::string_view commandLine, TExecuteInfo& info) const;
     // Exit code of the last process waited for by its own handle (systems
@@ -38,6 +51,7 @@ public:
 
 private:
     bool RunStarted(UniqueKernelHandle process, UniqueKernelHandle thread, bool wait);
+    bool OpenWithToken(const TStartToken& start, const TExecuteInfo& info, int showCommand, bool wait);
     bool WaitForProcess(const UniqueKernelHandle& process, const UniqueKernelHandle& thread);
     bool WaitForExit(const UniqueKernelHandle& process);
 
@@ -45,9 +59,21 @@ private:
     DWORD exitCode_ = 0;
 };
 
-bool ExecuteFile(std::string_view commandLine, bool wait);
+bool ExecuteFile(std::string_view commandLine, bool wait, int showCommand = SW_SHOWNORMAL,
+                 const std::string& directory = {});
 
-// Target, arguments and working folder of a shell shortcut. False when the
+// Starts the command line on a thread of its own and returns at once, so
+// that a program on an unreachable share holds up nobody. A start that fails
+// is written to `failureLog` when one is named (LogFile.h).
+void ExecuteFileInBackground(std::string commandLine, int showCommand = SW_SHOWNORMAL, std::string failureLog = {});
+
+// Whether this process's starts drop its elevation (the agent sets it once at
+// its start: what it starts comes from places any program of the user may
+// write). Off by default: the caller's token.
+void SetStartUnelevated(bool unelevated);
+bool StartUnelevated();
+
+// Target, arguments, working folder and show state of a shell shortcut. False when the
 // file cannot be read as a shortcut; the target is empty for a shortcut to
 // something outside the file system.
 bool ResolveShortcut(const std::string& fileName, TExecuteInfo& info);

@@ -4,6 +4,7 @@
 #include "core/StrCon.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -33,4 +34,59 @@ std::vector<std::string> LaunchCandidates(const CmdLnSystem& sys, std::string_vi
     if (!HasChar(' ', program))
         AddOnce(candidates, TrimUpTo(program + " " + parameters, ' '));
     return candidates;
+}
+
+TStartWay ChooseStartWay(const TStartFacts& facts)
+{
+    if (!facts.elevated)
+        return TStartWay::swAsCaller;
+    // Another user's shell (an administrator's account typed in at an
+    // elevation prompt) would start the item as the wrong user.
+    if (facts.shellTokenAvailable && facts.sameUser)
+        return TStartWay::swShellToken;
+    return TStartWay::swLoweredOwnToken;
+}
+
+std::string FillOpenCommand(std::string_view command, const std::string& document)
+{
+    std::string filled;
+    bool placed = false;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (c != '%' || i + 1 == command.size()) {
+            filled += c;
+            continue;
+        }
+        const char next = command[++i];
+        if (next == '1' || next == 'L' || next == 'l') {
+            filled += document;
+            placed = true;
+        } else if (next == '%') {
+            filled += '%';
+        } else if (next != '*' && !(next >= '2' && next <= '9')) {
+            filled += c;
+            filled += next;
+        }
+    }
+    if (!placed)
+        filled = TrimUpTo(filled, ' ') + " " + QuoteText(document, '"');
+    return TrimUpTo(filled, ' ');
+}
+
+int ShortcutShowCommand(std::string_view linkFile)
+{
+    constexpr int kNormal = 1, kMaximised = 3, kMinimisedInactive = 7;
+    // Header size 0x4C, then the shell link class {00021401-0000-0000-C000-000000000046}.
+    constexpr unsigned char kStart[] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0,
+                                        0xC0, 0, 0, 0,    0,    0,    0,    0x46};
+    constexpr std::size_t kHeaderSize = 0x4C, kShowAt = 0x3C;
+    if (linkFile.size() < kHeaderSize)
+        return kNormal;
+    for (std::size_t i = 0; i < sizeof kStart; ++i)
+        if (static_cast<unsigned char>(linkFile[i]) != kStart[i])
+            return kNormal;
+    std::uint32_t show = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        show |= static_cast<std::uint32_t>(static_cast<unsigned char>(linkFile[kShowAt + i])) << (8 * i);
+    return show == kMaximised || show == kMinimisedInactive ? static_cast<int>(show) : kNormal;
 }

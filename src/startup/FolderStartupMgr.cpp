@@ -1,8 +1,11 @@
 #include "FolderStartupMgr.h"
 
 #include "core/Format.h"
+#include "core/StartupApproval.h"
 #include "core/StrCon.h"
+#include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
+#include "startup/StoreLock.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
@@ -15,6 +18,10 @@ const char* const SetupError = "Unable to setup startup items from dir:\"%s\".\r
 const char* const RestoreError = "Unable to remove startup itemsfrom dir:\"%s\".\r\nErr Description:\"%s\"";
 const char* const DeleteError = "Unable to delete startup itemsfrom dir:\"%s\".\r\nErr Description:\"%s\"";
 const char* const SaveError = "Unable to update items from folder: \"%s\", Error type:%s, Error message:\"%s\"";
+
+// Task Manager's choice for the file as it was when the file was taken over,
+// in hexadecimal: the value itself may go once the file is no longer there.
+constexpr const char* kApprovedKey = "Approved";
 
 constexpr DWORD SkippedAttributes =
     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x8 /* volume label */;
@@ -51,12 +58,15 @@ bool WriteItemSection(const ProfileFile& ini, const std::string& section, const 
 }
 
 // A new section goes in one write.
-bool WriteNewSection(const ProfileFile& ini, const std::string& section, const StoredItem& item)
+bool WriteNewSection(const ProfileFile& ini, const std::string& section, const StoredItem& item,
+                     const std::optional<std::string>& approval)
 {
     std::vector<std::pair<std::string, std::string>> values;
     for (const ItemField& field : ItemFields)
         values.emplace_back(field.name, field.kind == FieldKind::Text ? std::string(item.*field.text)
                                                                       : std::to_string(item.*field.integer));
+    if (approval)
+        values.emplace_back(kApprovedKey, ApprovalHex(*approval));
     return ini.WriteSection(section, values);
 }
 
@@ -153,16 +163,26 @@ void TFolderStartupMgr::LoadItems()
 
 // The original goes only once its copy and its section are in the store, so an
 // entry is always in one place or the other.
-bool TFolderStartupMgr::TakeOver(const std::string& name, int n) const
+// A choice made in Task Manager that the section has not seen yet decides
+// Enable; the section keeps a copy for the restore.
+bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals) const
 {
     const std::string source = AddBackslash(FDesc.Path) + name;
     const std::string copy = AddBackslash(StoreFolder()) + name;
     if (!CopyFileTo(source, copy))
         return false;
     const ProfileFile ini(IniFile());
-    const StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
-    const bool recorded = ini.HasSection(name) ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
-                                               : WriteNewSection(ini, name, entry);
+    StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
+    const std::optional<std::string> approval = approvals.Find(name);
+    const bool known = ini.HasSection(name);
+    const bool newChoice = approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
+    if (newChoice)
+        entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
+    bool recorded = known ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
+                          : WriteNewSection(ini, name, entry, approval);
+    if (recorded && known && newChoice)
+        recorded = ini.WriteInteger(name, "Enable", entry.enable) &&
+                   ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
     if (recorded)
         RemoveFile(source);
     return recorded;
@@ -174,6 +194,8 @@ bool TFolderStartupMgr::SetupItems()
         return false;
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             EnsureStoreFolder();
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
@@ -181,9 +203,10 @@ bool TFolderStartupMgr::SetupItems()
             const std::vector<std::string> files = ListFiles(FDesc.Path, "*.*");
             if (files.empty())
                 return false;
+            const TApprovals approvals(FDesc);
             for (std::size_t n = 0; n < files.size(); ++n) {
                 if (!IsStoreName(files[n]))
-                    TakeOver(files[n], static_cast<int>(n));
+                    TakeOver(files[n], static_cast<int>(n), approvals);
             }
             return true;
         },
@@ -196,6 +219,8 @@ bool TFolderStartupMgr::RestoreItems()
         return false;
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             if (!DirectoryExists(StoreFolder()))
                 return false;
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
@@ -209,10 +234,14 @@ bool TFolderStartupMgr::RestoreItems()
                     continue;
                 const std::string stored = AddBackslash(StoreFolder()) + name;
                 const std::string target = AddBackslash(FDesc.Path) + name;
-                if (CopyFileTo(stored, target) && RemoveFile(stored))
-                    ini.EraseSection(name);
-                else
+                if (!CopyFileTo(stored, target) || !RemoveFile(stored)) {
                     everyFileBack = false;
+                    continue;
+                }
+                const std::optional<std::string> approval = ApprovalFromHex(ini.ReadString(name, kApprovedKey));
+                if (approval && !WriteApproval(FDesc, name, *approval))
+                    Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {name}));
+                ini.EraseSection(name);
             }
             // Entries whose files failed to go back stay listed.
             if (!everyFileBack || !RemoveFile(IniFile()))
@@ -229,6 +258,8 @@ bool TFolderStartupMgr::DeleteItem(int index)
         return false;
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             if (!FileExists(IniFile()))
                 return false;
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
@@ -249,6 +280,8 @@ bool TFolderStartupMgr::SaveItems()
     if (FDesc.Path.empty())
         return false;
     try {
+        const TStoreLock lock;
+        lock.Require();
         EnsureStoreFolder();
         const ProfileFile ini(IniFile());
         for (const auto& item : FItems) {

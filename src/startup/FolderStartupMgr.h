@@ -1,10 +1,12 @@
 #pragma once
 // The manager of the two Startup-folder locations. Entries are the plain files
 // of the folder; take-over moves them into the hidden store folder "Keldora"
-// and records them in its "Keldora.ini". A manager whose folder is unknown
+// and records them in its "Keldora.ini", with a copy of Task Manager's choice
+// for each ("Approved", StartupApproved.h) that restore writes back. A manager whose folder is unknown
 // does nothing and answers false. Taking in new items by StoreItem is not
 // provided for folders (it raises the abstract-call error).
 
+#include "startup/StartupApproved.h"
 #include "startup/uStartupMgr.h"
 
 #include <string>
@@ -27,7 +29,7 @@ private:
     void EnsureStoreFolder() const;
     // Raises EWin32Error when the INI file exists but cannot be opened so.
     void CheckIndexAccess(DWORD access) const;
-    bool TakeOver(const std::string& name, int n) const;
+    bool TakeOver(const std::string& name, int n, const TApprovals& approvals) const;
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

@@ -1,11 +1,15 @@
 #include "RegStartupMgr.h"
 
 #include "common/CmdLnSystem.h"
+#include "core/CmdLnMemo.h"
 #include "core/CmdLnUtils.h"
 #include "core/Format.h"
 #include "core/StrCon.h"
 #include "core/Utf8.h"
+#include "core/StartupApproval.h"
+#include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
+#include "startup/StoreLock.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
@@ -20,6 +24,8 @@ using keldora::startup::StoredItem;
 namespace {
 
 constexpr REGSAM FullAccess = KEY_ALL_ACCESS;
+constexpr const char* kNameValue = "Name";
+constexpr const char* kApprovedValue = "Approved";
 
 const char* const SetupError = "Unable to setup startup items from registry:\"%s\".\r\nErr Description:\"%s\"";
 const char* const SaveError = "Unable to save itemsfrom registry: \"%s\".\r\nError message:\"%s\"";
@@ -102,6 +108,15 @@ public:
         ++storeWrites;
     }
 
+    void Binary(const char* name, std::string_view bytes)
+    {
+        const RegKey::Value* value = Current(name);
+        if (value && value->type == REG_BINARY && value->data == bytes)
+            return;
+        Check(key_.WriteBinary(name, bytes), std::string("Writing ") + name);
+        ++storeWrites;
+    }
+
     // All six values; on a take-over the integers only where they are missing.
     void Item(const StoredItem& item, DWORD cmdLineType, bool takeOver)
     {
@@ -165,19 +180,67 @@ bool ReadItem(const RegKey& key, const std::string& keyName, TStartupItem& item)
 // A stored line may have been cut from a longer one that the Run key still
 // holds; restoring must not shorten it. A line the user shortened is no cut
 // of the native one and is written back as it is.
-bool NativeValueSupersedes(const RegKey& key, const TStartupItem& item)
+bool NativeValueSupersedes(const RegKey& key, std::string_view name, const TStartupItem& item)
 {
     // A cut line fills the field but for a character that did not fit.
     if (Utf8PrefixLength(item.CmdLine.view(), ShortString::MaxLength - 2) == item.CmdLine.size())
         return false;
     RegKey::Value native;
-    if (key.Query(item.Desc.view(), native) != ERROR_SUCCESS || !IsStringType(native.type))
+    if (key.Query(name, native) != ERROR_SUCCESS || !IsStringType(native.type))
         return false;
     const std::string text = TrimUpTo(RegStringData(native.data), ' ');
     return text.size() > item.CmdLine.size() && ShortString(text) == item.CmdLine;
 }
 
+// What an item's key says about the entry it came from.
+struct NativeEntry {
+    std::string name;
+    // Whether the name was recorded at take-over (stores written before
+    // names were recorded have only Desc).
+    bool recorded = false;
+    DWORD cmdLineType = REG_SZ;
+    std::optional<std::string> approval;
+};
+
+NativeEntry NativeEntryOf(const RegKey& itemKey, const TStartupItem& item)
+{
+    NativeEntry entry;
+    entry.name = item.Desc.str();
+    if (!itemKey)
+        return entry;
+    RegKey::Value value;
+    if (itemKey.Query(kNameValue, value) == ERROR_SUCCESS && IsStringType(value.type)) {
+        entry.name = RegStringData(value.data);
+        entry.recorded = true;
+    }
+    if (itemKey.Query("CmdLine", value) == ERROR_SUCCESS && value.type == REG_EXPAND_SZ)
+        entry.cmdLineType = REG_EXPAND_SZ;
+    if (itemKey.Query(kApprovedValue, value) == ERROR_SUCCESS &&
+        ApprovalOf(value.type == REG_BINARY, value.data) != TApproval::apNone)
+        entry.approval = value.data;
+    return entry;
+}
+
+// An entry of an older store whose name was never recorded may be in the key
+// already under the name it really had (the unnamed value, named by its
+// program in the store): writing it under its Desc would start it twice.
+bool HeldUnderAnotherName(const std::vector<RegKey::Value>& values, const TStartupItem& item)
+{
+    for (const RegKey::Value& value : values) {
+        if (IsStringType(value.type) && !SameText(value.name, item.Desc.view()) &&
+            TrimUpTo(RegStringData(value.data), ' ') == item.CmdLine.view())
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+struct TRegStartupMgr::TakeOverPass {
+    explicit TakeOverPass(const TStpDesc& location) : lookups(SystemCmdLn()), approvals(location) {}
+    MemoCmdLnSystem lookups;
+    TApprovals approvals;
+};
 
 TRegStartupMgr::TRegStartupMgr(std::uint8_t location, REGSAM view) : TBaseStartupMgr(location, view)
 {
@@ -238,14 +301,6 @@ RegKey TRegStartupMgr::OpenItemKey(std::string_view desc, bool& created) const
     return key;
 }
 
-DWORD TRegStartupMgr::StoredCmdLineType(std::string_view desc) const
-{
-    RegKey::Value stored;
-    const RegKey key = RegKey::Open(FDesc.RootKey, ItemKeyPath(desc), KEY_READ | FDesc.View);
-    return key && key.Query("CmdLine", stored) == ERROR_SUCCESS && stored.type == REG_EXPAND_SZ ? REG_EXPAND_SZ
-                                                                                               : REG_SZ;
-}
-
 std::string TRegStartupMgr::FailureText(const char* format, const std::exception& e) const
 {
     return FormatText(format, {FDesc.Path, e.what()});
@@ -274,6 +329,8 @@ bool TRegStartupMgr::SetupItems()
 {
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -281,6 +338,12 @@ bool TRegStartupMgr::SetupItems()
             Check(key.Values(values), "Listing " + FDesc.Path);
             if (values.empty() || (values.size() == 1 && values[0].name == StoreName))
                 return false;
+            const TakeOverPass pass(FDesc);
+            FPass = &pass;
+            struct PassEnd {
+                const TakeOverPass*& pass;
+                ~PassEnd() { pass = nullptr; }
+            } passEnd{FPass};
             for (std::size_t n = 0; n < values.size(); ++n) {
                 const RegKey::Value& value = values[n];
                 if (value.name == StoreName)
@@ -314,7 +377,7 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             TStartupItem item;
             item.Desc = name;
             item.CmdLine = cmdLine;
-            const CmdLnSystem& system = SystemCmdLn();
+            const CmdLnSystem& system = FPass ? static_cast<const CmdLnSystem&>(FPass->lookups) : SystemCmdLn();
             if (TrimUpTo(item.Desc.view(), ' ').empty()) {
                 item.Desc = ExtractProgramPath(system, item.CmdLine.view());
                 if (item.Desc.empty())
@@ -343,9 +406,21 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             else
                 item.Icon = ExtractProgramFile(system, cmdLine);
             FIconLooked.insert(keyName);
-            writer.Item(keldora::startup::TakenOverItem(item.Desc.view(), item.CmdLine.view(), item.Icon.view(),
-                                                        FDesc.Location, n),
-                        cmdLineType, /*takeOver=*/true);
+            StoredItem entry = keldora::startup::TakenOverItem(item.Desc.view(), item.CmdLine.view(),
+                                                               item.Icon.view(), FDesc.Location, n);
+            // A choice made in Task Manager that this store has not seen yet
+            // is the user's latest word on the entry.
+            const std::optional<std::string> approval = FPass ? FPass->approvals.Find(name) : std::nullopt;
+            const RegKey::Value* seen = writer.Current(kApprovedValue);
+            const bool newChoice = approval && !(seen && seen->type == REG_BINARY && seen->data == *approval);
+            if (newChoice)
+                entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
+            writer.Item(entry, cmdLineType, /*takeOver=*/true);
+            if (newChoice) {
+                writer.Dword("Enable", entry.enable);
+                writer.Binary(kApprovedValue, *approval);
+            }
+            writer.String(kNameValue, name);
             return true;
         },
         [&](const std::exception& e) { return FailureText(SaveError, e); });
@@ -355,16 +430,28 @@ bool TRegStartupMgr::RestoreItems()
 {
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
+            std::vector<RegKey::Value> present;
+            Check(key.Values(present), "Listing " + FDesc.Path);
             for (const auto& item : FItems) {
-                // An empty name would overwrite the key's unnamed value with nothing useful.
-                if (item->Desc.empty() || item->CmdLine.empty() || NativeValueSupersedes(key, *item))
+                if (item->CmdLine.empty() || ItemKeyName(item->Desc.view()).empty())
                     continue;
-                Check(key.WriteString(item->Desc.view(), item->CmdLine.view(), StoredCmdLineType(item->Desc.view())),
-                      "Writing " + item->Desc.str());
-                ++storeWrites;
+                const NativeEntry native =
+                    NativeEntryOf(RegKey::Open(FDesc.RootKey, ItemKeyPath(item->Desc.view()), KEY_READ | FDesc.View),
+                                  *item);
+                if (!native.recorded && HeldUnderAnotherName(present, *item))
+                    continue;
+                if (!NativeValueSupersedes(key, native.name, *item)) {
+                    Check(key.WriteString(native.name, item->CmdLine.view(), native.cmdLineType),
+                          "Writing " + native.name);
+                    ++storeWrites;
+                }
+                if (native.approval && !WriteApproval(FDesc, native.name, *native.approval))
+                    Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {native.name}));
             }
             return true;
         },
@@ -375,6 +462,8 @@ bool TRegStartupMgr::DeleteItem(int index)
 {
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             const std::string_view desc = Items(index)->Desc.view();
             const std::string path = ItemKeyPath(desc);
             if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, Access()))
@@ -386,6 +475,8 @@ bool TRegStartupMgr::DeleteItem(int index)
 
 bool TRegStartupMgr::StoreItem(TStartupItem& item)
 {
+    const TStoreLock lock;
+    RunGuarded([&] { lock.Require(); }, [&](const std::exception& e) { return FailureText(SaveError, e); });
     return ImportValue(item.Desc.str(), item.CmdLine.str(), Count() + 1);
 }
 
@@ -393,6 +484,8 @@ bool TRegStartupMgr::SaveItems()
 {
     return RunGuarded(
         [&] {
+            const TStoreLock lock;
+            lock.Require();
             for (const auto& item : FItems) {
                 if (ItemKeyName(item->Desc.view()).empty())
                     return false;

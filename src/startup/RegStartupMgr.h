@@ -2,7 +2,12 @@
 // The manager of the eight Run-type registry locations. Entries are values of
 // the location's key; the store is its subkey "Keldora" with one subkey per
 // item. Take-over copies entries and never deletes a value from the Run key.
-// An item's key is named by its Desc, each backslash written "%5C".
+// An item's key is named by its Desc, each backslash written "%5C"; beside the
+// six item values it keeps "Name", the entry's own name in the Run key (empty
+// for the key's unnamed value), and "Approved", a copy of Task Manager's
+// choice for the entry (StartupApproved.h). Take-over sets Enable from a
+// choice it has not seen before; restore writes each entry back under its
+// own name, with the choice it had.
 
 #include "startup/uStartupMgr.h"
 #include "winutil/RegKey.h"
@@ -39,9 +44,11 @@ private:
     std::string ItemKeyPath(std::string_view desc) const;
     // The item's key, created when it does not exist; empty on failure.
     RegKey OpenItemKey(std::string_view desc, bool& created) const;
-    DWORD StoredCmdLineType(std::string_view desc) const;
+    // What one take-over asks again and again, kept for its length.
+    struct TakeOverPass;
     std::string FailureText(const char* format, const std::exception& e) const;
 
     // Item key names whose icon file this manager has worked out or seen.
     std::set<std::string, std::less<>> FIconLooked;
+    const TakeOverPass* FPass = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "core/Assert.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
+#include "startup/StoreLock.h"
 
 #include "core/Format.h"
 #include "core/StrCon.h"
@@ -36,6 +37,14 @@ PStartupItem TStartupMgrHelper::Items(int index) const
 
 void TStartupMgrHelper::SetupAll(bool machineWide)
 {
+    const TStoreLock lock;
+    if (!lock.Acquired()) {
+        const std::string note = "Another program of this user held the startup stores too long; the take-over "
+                                 "waits for the next refresh.";
+        if (FNoted.insert(note).second)
+            FNotes.push_back(note);
+        return;
+    }
     std::string errors;
     for (const auto& mgr : FMgrList) {
         if (!machineWide && IsMachineLocation(mgr->Desc().Location))
@@ -91,6 +100,8 @@ void TStartupMgrHelper::RefreshAll()
 {
     // A manager that fails to reload has already freed what the list points at.
     FItemList.clear();
+    // Not half of another agent's rewrite; reading without the lock loses nothing.
+    const TStoreLock lock;
     for (const auto& mgr : FMgrList)
         mgr->Reload();
     BuildItemList();
@@ -107,13 +118,23 @@ int TStartupMgrHelper::CompareItemOrder(const TStartupItem& a, const TStartupIte
     return a.Order < b.Order ? -1 : a.Order > b.Order ? 1 : 0;
 }
 
+// Items of one Order keep the order of their locations, then of their names.
+bool TStartupMgrHelper::ComesFirst(const TStartupItem& a, const TStartupItem& b)
+{
+    if (const int order = CompareItemOrder(a, b))
+        return order < 0;
+    if (a.Location != b.Location)
+        return a.Location < b.Location;
+    return a.Desc.view() < b.Desc.view();
+}
+
 void TStartupMgrHelper::BuildItemList()
 {
     FItemList.clear();
     for (const auto& mgr : FMgrList)
         CollectItems(*mgr, FItemList);
-    std::sort(FItemList.begin(), FItemList.end(),
-              [](PStartupItem a, PStartupItem b) { return CompareItemOrder(*a, *b) < 0; });
+    std::stable_sort(FItemList.begin(), FItemList.end(),
+                     [](PStartupItem a, PStartupItem b) { return ComesFirst(*a, *b); });
     for (int i = 0; i < Count(); ++i)
         FItemList[i]->Order = i;
     NoteSharedNames();

@@ -19,8 +19,9 @@ public:
     int Count() const { return static_cast<int>(FItemList.size()); }
     PStartupItem Items(int index) const;
 
-    // Takes every location's native entries into its store; the merged list
-    // is stale until RefreshAll. Without `machineWide` the machine's
+    // Takes every location's native entries into its store under the user's
+    // store lock (StoreLock.h; when another agent holds it too long, nothing
+    // is taken over and a note says so); the merged list is stale until RefreshAll. Without `machineWide` the machine's
     // locations are left out (they need an elevated start). Every manager is
     // tried; the errors are raised together afterwards, as one EStartupMgrErr
     // whose message holds theirs one after the other.
@@ -34,6 +35,9 @@ public:
 
     static void CollectItems(const TBaseStartupMgr& mgr, std::vector<PStartupItem>& list);
     static int CompareItemOrder(const TStartupItem& a, const TStartupItem& b);
+    // The merged list's sequence: Order, then location index, then Desc
+    // (bytes); items alike in all three keep the order of their managers.
+    static bool ComesFirst(const TStartupItem& a, const TStartupItem& b);
 
 private:
     void BuildItemList();

@@ -1,11 +1,26 @@
 #include "FindFiles.h"
 
+#include "winutil/RuntimeLink.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
 #include <cwchar>
 
 namespace {
+
+constexpr UINT kQuietErrors = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+using SetThreadErrorModeFn = BOOL WINAPI(DWORD, LPDWORD);
+
+SetThreadErrorModeFn* ThreadErrorModeCall()
+{
+    try {
+        static SetThreadErrorModeFn* const call =
+            BindFunctionAs<SetThreadErrorModeFn>("kernel32.dll", "SetThreadErrorMode");
+        return call;
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+}
 
 bool IsDotEntry(const wchar_t* name)
 {
@@ -66,4 +81,23 @@ bool ForceDirectories(std::string_view path)
     if (parent != std::string::npos && parent > 0 && !ForceDirectories(folder.substr(0, parent)))
         return false;
     return CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr) || DirectoryExists(folder);
+}
+
+QuietErrorMode::QuietErrorMode()
+{
+    if (SetThreadErrorModeFn* const setMode = ThreadErrorModeCall()) {
+        DWORD old = 0;
+        perThread_ = setMode(kQuietErrors, &old) != FALSE;
+        old_ = old;
+    }
+    if (!perThread_)
+        old_ = SetErrorMode(kQuietErrors);
+}
+
+QuietErrorMode::~QuietErrorMode()
+{
+    if (perThread_)
+        ThreadErrorModeCall()(old_, nullptr);
+    else
+        SetErrorMode(old_);
 }

@@ -9,16 +9,19 @@
 
 // While it lives, the system shows no critical-error box ("No disk" for an
 // empty removable drive or an unreachable network drive): the call that
-// touched the drive just fails. Process-wide; main thread of a program.
+// touched the drive just fails. For the calling thread where the system
+// keeps the mode per thread (Windows 7 and later), so that threads checking
+// files at once never restore each other's mode; process-wide before.
 class QuietErrorMode {
 public:
-    QuietErrorMode() : old_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-    ~QuietErrorMode() { SetErrorMode(old_); }
+    QuietErrorMode();
+    ~QuietErrorMode();
     QuietErrorMode(const QuietErrorMode&) = delete;
     QuietErrorMode& operator=(const QuietErrorMode&) = delete;
 
 private:
-    UINT old_;
+    UINT old_ = 0;
+    bool perThread_ = false;
 };
 
 struct FoundFile {

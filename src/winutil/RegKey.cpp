@@ -47,6 +47,18 @@ RegKey RegKey::Create(HKEY root, std::string_view path, REGSAM access, LONG* err
     return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
 }
 
+RegKey RegKey::CreateVolatile(HKEY root, std::string_view path, REGSAM access, bool& created, LONG* error)
+{
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    const LONG rc = RegCreateKeyExW(root, WidePath(path).c_str(), 0, nullptr, REG_OPTION_VOLATILE, access, nullptr,
+                                    &key, &disposition);
+    if (error)
+        *error = rc;
+    created = rc == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+    return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
+}
+
 bool RegKey::Exists(HKEY root, std::string_view path)
 {
     return static_cast<bool>(Open(root, path, KEY_READ));
@@ -144,6 +156,12 @@ LONG RegKey::WriteDword(std::string_view name, DWORD data) const
 {
     return RegSetValueExW(get(), WideFromUtf8(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                           sizeof data);
+}
+
+LONG RegKey::WriteBinary(std::string_view name, std::string_view bytes) const
+{
+    return RegSetValueExW(get(), WideFromUtf8(name).c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
+                          static_cast<DWORD>(bytes.size()));
 }
 
 LONG RegKey::DeleteValue(std::string_view name) const

@@ -31,6 +31,10 @@ public:
     RegKey() = default;
     static RegKey Open(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     static RegKey Create(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
+    // A key that is never saved: it ends with the session (the hive's last
+    // unload). Its parent must exist. `created` tells whether this call made it.
+    static RegKey CreateVolatile(HKEY root, std::string_view path, REGSAM access, bool& created,
+                                 LONG* error = nullptr);
     // `view`: KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own.
     [[nodiscard]] static LONG DeleteTree(HKEY root, std::string_view path, REGSAM view = 0);
     // Deletes a key that has no subkeys.
@@ -49,6 +53,7 @@ public:
     // REG_MULTI_SZ text holds its strings separated by zero characters.
     [[nodiscard]] LONG WriteString(std::string_view name, std::string_view text, DWORD type = REG_SZ) const;
     [[nodiscard]] LONG WriteDword(std::string_view name, DWORD data) const;
+    [[nodiscard]] LONG WriteBinary(std::string_view name, std::string_view bytes) const;
     [[nodiscard]] LONG DeleteValue(std::string_view name) const;
 
     [[nodiscard]] LONG SubKeyNames(std::vector<std::string>& names) const;

@@ -9,13 +9,18 @@
 #include "winutil/FindFiles.h"
 #include "common/Utils.h"
 #include "common/WineSupport.h"
+#include "winutil/ComApartment.h"
+#include "winutil/UniqueShell.h"
 #include "winutil/WideText.h"
+
+#include <shlobj.h>
 
 #include <algorithm>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -40,6 +45,19 @@ protected:
     void Start(std::optional<bool> machineWide = std::nullopt)
     {
         form = std::make_unique<TAgentForm>(TAgentOptions{sandbox.Folder(), UserFolder(), machineWide});
+        Settle();
+    }
+    // Until the take-over, the menu and its pictures are done.
+    void Settle() { ASSERT_TRUE(PumpUntil([&] { return !form->Busy(); }, 30000)); }
+    void RefreshAndSettle()
+    {
+        SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+        Settle();
+    }
+    void EndSession()
+    {
+        EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+        SendMessageW(form->Handle(), WM_ENDSESSION, TRUE, 0);
     }
     std::string UserFolder() const { return sandbox.PathOf("user") + "\\"; }
 
@@ -197,14 +215,40 @@ TEST_F(AgentForm, MenuEntriesOrderCaptionsAndIcons)
     EXPECT_EQ(form->QuickLaunch().Items[0]->ImageIndex, form->QuickLaunch().Items[3]->ImageIndex);
 }
 
-TEST_F(AgentForm, ChosenQuickLaunchEntryStartsItsCommandWithoutWaiting)
+// Started unelevated (the test runs elevated, as Wine's programs do), and a
+// shortcut as Explorer starts it: minimised, in its working folder.
+TEST_F(AgentForm, ChosenQuickLaunchEntryStartsItsCommandUnelevatedWithoutWaiting)
 {
     const std::string recorder = sandbox.AddRecorder("tool.exe");
     AddRunValue(0, "Tool", recorder + " --chosen");
+    const std::string work = sandbox.PathOf("Work");
+    ASSERT_TRUE(ForceDirectories(work));
+    {
+        const ComApartment com;
+        UniqueCom<IShellLinkW> link;
+        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                                  reinterpret_cast<void**>(link.put())));
+        link.get()->SetPath(WideFromUtf8(recorder).c_str());
+        link.get()->SetArguments(L"--from-link");
+        link.get()->SetWorkingDirectory(WideFromUtf8(work).c_str());
+        link.get()->SetShowCmd(SW_SHOWMINNOACTIVE);
+        UniqueCom<IPersistFile> file;
+        ASSERT_HRESULT_SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())));
+        ASSERT_HRESULT_SUCCEEDED(file.get()->Save(WideFromUtf8(GetStpDesc(9).Path + "\\Minimised.lnk").c_str(), TRUE));
+    }
     Start();
     PopupWith({[] { SendKeysToOpenMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_RETURN}); }});
     EXPECT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
     EXPECT_EQ(sandbox.Launches().at(0), "\"" + recorder + "\" --chosen");
+    const std::vector<std::string> captions = QuickLaunchCaptions();
+    const auto link = std::find(captions.begin(), captions.end(), "Minimised");
+    ASSERT_NE(link, captions.end());
+    form->QuickLaunch().Items.at(static_cast<std::size_t>(link - captions.begin()))->Click();
+    EXPECT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 2; }));
+    EXPECT_EQ(sandbox.Launches().at(1), "\"" + recorder + "\" --from-link");
+    const std::string records = ReadFile(sandbox.PathOf("launches.log"));
+    EXPECT_EQ(records.find("admin=elevated"), std::string::npos) << records;
+    EXPECT_NE(records.find("cwd=" + work + "\r\nshow=7\r\nadmin=filtered\r\n"), std::string::npos) << records;
 }
 
 TEST_F(AgentForm, ConfigStartsKdConfigFromTheAgentFolderAndDoubleClickStartsItTwice)
@@ -277,20 +321,25 @@ TEST_F(AgentForm, LockedSettingsFileLeavesTheIconOn)
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
 }
 
-TEST_F(AgentForm, RefreshAskedForDuringThePopupRunsRightAfterIt)
+TEST_F(AgentForm, RefreshAskedForDuringThePopupRebuildsTheMenuRightAfterIt)
 {
     Start();
-    bool storedWhileOpen = true;
+    std::vector<std::string> captionsWhileOpen;
     const HWND window = form->Handle();
     PopupWith({[&] {
                    AddRunValue(1, "Late", "C:\\late.exe");
                    SendMessageW(window, UM_REFRESH_MENU, 0, 0);
                    SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
-                   storedWhileOpen = StoreHasItem(1, "Late");
+               },
+               [&] {
+                   // The take-over goes on meanwhile; the open menu stays as it is.
+                   WaitUntil([] { return StoreHasItem(1, "Late"); }, 5000);
+                   captionsWhileOpen = QuickLaunchCaptions();
                },
                [] { SendKeysToOpenMenu({VK_ESCAPE, VK_ESCAPE}); }});
-    EXPECT_FALSE(storedWhileOpen);
-    EXPECT_TRUE(PumpUntil([] { return StoreHasItem(1, "Late"); }, 2000));
+    EXPECT_EQ(captionsWhileOpen, (std::vector<std::string>{"Keldora Agent"}));
+    EXPECT_TRUE(StoreHasItem(1, "Late"));
+    Settle();
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Late"}));
 }
 
@@ -306,9 +355,12 @@ TEST_F(AgentForm, EntryChosenAfterARebuildStillStartsWhatItShowed)
                    AddRunValue(1, "Second", recorder + " --second");
                    // The session's end does not wait for the menu.
                    answer = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
+                   SendMessageW(window, UM_REFRESH_MENU, 0, 0);
                },
+               [] { WaitUntil([] { return StoreHasItem(1, "Second"); }, 5000); },
                [] { SendKeysToOpenMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}); }});
     EXPECT_EQ(answer, 1);
+    Settle();
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Second"}));
     EXPECT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
     EXPECT_EQ(sandbox.Launches().at(0), "\"" + recorder + "\" --first");
@@ -322,7 +374,7 @@ TEST_F(AgentForm, QuitDuringThePopupClosesItAndSkipsTheLastTakeOver)
     EXPECT_TRUE(form->Quitting());
     EXPECT_TRUE(PumpUntil(QuitPosted, 2000));
     AddRunValue(1, "AfterQuit", "C:\\after.exe");
-    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), 1);
+    EndSession();
     SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
     form.reset();
     EXPECT_FALSE(StoreHasItem(1, "AfterQuit"));
@@ -348,9 +400,9 @@ TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
     EXPECT_NE(sandbox.Messages()[0].find("|10|Unable to setup startup items from dir:"), std::string::npos)
         << sandbox.Messages()[0];
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u) << "the same message is not shown twice";
-    EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u);
     const std::string log = ReadFile(form->LogFile());
     std::size_t occurrences = 0;
@@ -358,17 +410,24 @@ TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
         ++occurrences;
     EXPECT_EQ(occurrences, 3u) << log;
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "UserTool"}));
 }
 
-TEST_F(AgentForm, EndOfSessionShowsNoBoxAndAnswersAtOnce)
+TEST_F(AgentForm, EndOfSessionTakesOverOnceMoreShowsNoBoxAndRebuildsNothing)
 {
     Start();
     ClearLocation(9);
     WriteFile(GetStpDesc(9).Path + "\\Keldora", "a file where the store folder belongs");
+    AddRunValue(1, "AtLogoff", "C:\\at-logoff.exe");
     EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    SendMessageW(form->Handle(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_FALSE(StoreHasItem(1, "AtLogoff")) << "another program refused: the session goes on";
+    SendMessageW(form->Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(StoreHasItem(1, "AtLogoff"));
+    PumpMessagesFor(300);
+    EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent"})) << "no menu rebuilt";
     EXPECT_TRUE(sandbox.Messages().empty());
     EXPECT_NE(ReadFile(form->LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
@@ -401,6 +460,7 @@ TEST_F(AgentForm, RefreshItemTakesOverAndTheTrayIconFollowsTheWindowsVersion)
     TMenuItem& refresh = *form->PopupMenu().Items.Items.at(4);
     ASSERT_EQ(refresh.Caption, "&Refresh");
     refresh.Click();
+    Settle();
     EXPECT_TRUE(StoreHasItem(1, "ByMenu"));
     EXPECT_EQ(IconPixels(form->CoolTrayIcon().Icon()), IconPixels(ResourceIcon(TrayIconResource(GetWindowsKind()))));
     EXPECT_STREQ(TrayIconResource(11), L"ICO_TRAY") << "Windows XP";
@@ -435,7 +495,7 @@ TEST_F(AgentForm, RunValueThatIsNoTextIsReportedOnceAndTheRestIsTakenOver)
     RegSetValueExW(run.get(), L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
     AddRunValue(1, "UserTool", "C:\\user.exe");
     Start();
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     ASSERT_EQ(sandbox.Messages().size(), 1u);
     EXPECT_NE(sandbox.Messages()[0].find("\"Number\""), std::string::npos) << sandbox.Messages()[0];
     EXPECT_TRUE(StoreHasItem(1, "UserTool"));
@@ -464,11 +524,21 @@ TEST_F(AgentForm, FailureToRegisterItselfEndsTheCreationWithItsErrorShown)
     RegSetKeySecurity(store.get(), DACL_SECURITY_INFORMATION, &descriptor);
 }
 
-TEST_F(AgentForm, ProductMessagesAreLetThrough)
+TEST_F(AgentForm, OnlyTheShellsMessageComesInFromBelowAndTheProductsStillWorkAtTheSameLevel)
 {
     Start();
-    EXPECT_NE(AllowProductMessages(form->Handle()), TMessageFilter::mfFailed);
-    EXPECT_NE(AllowProductMessages(TCoolTrayIcon::HandlerWindow()), TMessageFilter::mfFailed);
+    EXPECT_NE(AllowShellMessages(form->Handle()), TMessageFilter::mfFailed);
+    EXPECT_NE(AllowShellMessages(TCoolTrayIcon::HandlerWindow()), TMessageFilter::mfFailed);
+    const std::vector<UINT> fromBelow = MessagesFromLowerIntegrity();
+    EXPECT_EQ(fromBelow, std::vector<UINT>{RegisterWindowMessageW(L"TaskbarCreated")});
+    for (const UINT message : {UM_QUIT, UM_SHOW_TRAY_ICON, UM_REFRESH_MENU})
+        EXPECT_EQ(std::count(fromBelow.begin(), fromBelow.end(), message), 0) << message;
+    // From a program at the agent's own level (this test, another thread):
+    // the system filters nothing, and the messages act.
+    const HWND window = form->Handle();
+    std::thread sender([window] { SendMessageW(window, UM_SHOW_TRAY_ICON, 0, 0); });
+    EXPECT_TRUE(PumpUntil([&] { return !form->CoolTrayIcon().IconVisible(); }, 5000));
+    sender.join();
 }
 
 TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNothing)
@@ -484,10 +554,13 @@ TEST_F(AgentForm, EntriesWithoutCommandLineOrProgramShowWithoutPictureAndStartNo
     EXPECT_EQ(form->QuickLaunch().Items[1]->ImageIndex, -1);
     form->QuickLaunch().Items[1]->Click();
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe /x");
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
-    ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty", "Gone"}));
+    AddRunValue(1, "On share", "\\\\192.0.2.1\\share\\x.exe /s");
+    RefreshAndSettle();
+    ASSERT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent", "Empty", "Gone", "On share"}));
+    EXPECT_EQ(form->QuickLaunch().Items[3]->ImageIndex, -1);
     form->QuickLaunch().Items[2]->Click();
-    PumpMessagesFor(200);
+    form->QuickLaunch().Items[3]->Click();
+    PumpMessagesFor(500);
     EXPECT_TRUE(sandbox.Launches().empty());
     EXPECT_TRUE(sandbox.Messages().empty()) << "the agent shows nothing of its own";
     EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1) << "still answering";
@@ -500,11 +573,11 @@ TEST_F(AgentForm, HundredRefreshesLeakNoGdiObjects)
     AddRunValue(1, "Gone", "C:\\nowhere\\gone.exe");
     WriteFile(GetStpDesc(9).Path + "\\notes.txt", "n");
     Start();
-    SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+    RefreshAndSettle();
     const int before = CountGdiObjects();
     ASSERT_GT(before, 0);
     for (int i = 0; i < 100; ++i)
-        SendMessageW(form->Handle(), UM_REFRESH_MENU, 0, 0);
+        RefreshAndSettle();
     EXPECT_LE(CountGdiObjects(), before + 2);
     EXPECT_EQ(QuickLaunchCaptions().size(), 4u);
 }
@@ -556,6 +629,7 @@ TEST(AgentFormFolders, SettingsAndLogLiveInFoldersOutsideTheCodePage)
     WriteFile(blocker, "a file where the store folder belongs");
     {
         const TAgentForm form(TAgentOptions{sandbox.Folder(), user, std::nullopt});
+        ASSERT_TRUE(PumpUntil([&] { return !form.Busy(); }, 30000));
         EXPECT_TRUE(form.Created());
         EXPECT_EQ(form.LogFile(), user + "kdAgent.log");
         EXPECT_NE(ReadFile(form.LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);

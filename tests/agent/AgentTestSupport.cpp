@@ -1,5 +1,6 @@
 #include "AgentTestSupport.h"
 
+#include "agent/LogonStart.h"
 #include "common/Utils.h"
 #include "startup/StartupTestSupport.h"
 
@@ -50,6 +51,9 @@ std::vector<std::string> Lines(const std::string& text)
 AgentSandbox::AgentSandbox(std::string_view folderPrefix)
 {
     ClearWatchedLocations();
+    // The session has had its logon start: an agent started here starts
+    // nothing of the Startup folders unless a test forgets the session.
+    MarkLogonSession();
     folder_ = std::make_unique<ScratchFolder>(folderPrefix);
     messageLog_ = std::make_unique<EnvVarScope>("KDAGENT_MESSAGE_LOG", PathOf("messages.log"));
     recordFile_ = std::make_unique<EnvVarScope>("KD_RECORD_FILE", PathOf("launches.log"));
@@ -93,6 +97,40 @@ std::string AgentSandbox::AddRecorder(const std::string& name) const
 std::string AgentSandbox::AddAgentProgram() const
 {
     return folder_->CopyIn(GetAppFolder() + "kdAgent.exe", "kdAgent.exe");
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD process = 0;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchAgentWindow(HWND window, LPARAM search)
+{
+    auto& wanted = *reinterpret_cast<WindowSearch*>(search);
+    wchar_t name[16] = {};
+    DWORD owner = 0;
+    if (GetClassNameW(window, name, 16) && std::wstring(name) == L"TAgentForm" &&
+        GetWindowThreadProcessId(window, &owner) && owner == wanted.process) {
+        wanted.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND RunningAgent::OwnWindow() const
+{
+    WindowSearch search{GetProcessId(process_.get()), nullptr};
+    EnumWindows(MatchAgentWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void ForgetLogonSession()
+{
+    static_cast<void>(RegKey::DeleteTree(HKEY_CURRENT_USER, kLogonMarkKey));
 }
 
 void AddRunValue(std::uint8_t location, const std::string& name, const std::string& commandLine)

@@ -5,7 +5,13 @@
 
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
+#include "agent/CoolTrayIcon.h"
+#include "agent/uAgentForm.h"
+#include "common/Utils.h"
+#include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
+
+#include <shellapi.h>
 
 #include <cstdint>
 #include <memory>
@@ -33,7 +39,7 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = 30000)
 }
 
 // The world an agent test runs in: the four watched locations empty (before
-// and after), a scratch agent folder holding a recording KdConfig.exe, and
+// and after), the session's logon start done, a scratch agent folder holding a recording KdConfig.exe, and
 // the message-box and launch records sent to files of that folder. The
 // folder's name begins with the prefix (UTF-8, "\\" for a folder above it).
 class AgentSandbox {
@@ -60,6 +66,83 @@ private:
     std::unique_ptr<EnvVarScope> messageLog_;
     std::unique_ptr<EnvVarScope> recordFile_;
 };
+
+// A kdAgent.exe started from the sandbox's folder (copied there when
+// missing), told to quit (and ended if it will not) when the object goes.
+class RunningAgent {
+public:
+    explicit RunningAgent(const AgentSandbox& sandbox, HANDLE token = nullptr)
+        : process_(StartProcess("\"" + ProgramIn(sandbox) + "\"", token))
+    {
+    }
+    ~RunningAgent()
+    {
+        if (WaitForExit(process_.get(), 0) != STILL_ACTIVE)
+            return;
+        if (const HWND window = Window())
+            PostMessageW(window, UM_QUIT, 0, 0);
+        if (WaitForExit(process_.get(), 10000) == STILL_ACTIVE)
+            TerminateProcess(process_.get(), 9);
+    }
+    RunningAgent(const RunningAgent&) = delete;
+    RunningAgent& operator=(const RunningAgent&) = delete;
+
+    HANDLE Process() const { return process_.get(); }
+    static HWND Window() { return FindWindowW(L"TAgentForm", nullptr); }
+    // This agent's own window, where several run.
+    HWND OwnWindow() const;
+    // The window exists once FormCreate has begun; an answer to WM_NULL comes
+    // only from the message loop, after FormCreate has ended.
+    static bool WaitForWindow()
+    {
+        DWORD_PTR ignored = 0;
+        return WaitUntil([] { return Window() != nullptr; }, 30000) &&
+               SendMessageTimeoutW(Window(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+    }
+
+    static LRESULT Send(UINT message, WPARAM wParam = 0)
+    {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(Window(), message, wParam, 0, SMTO_NORMAL, 30000, &result);
+        return static_cast<LRESULT>(result);
+    }
+
+    // The tray icon as the shell knows it: a change is answered only for an icon it holds.
+    static bool TrayIconShown()
+    {
+        NOTIFYICONDATAW data = {};
+        data.cbSize = NotifyIconDataSize();
+        data.hWnd = FindWindowW(L"TCoolTrayIconHandler", nullptr);
+        data.uID = 1;
+        return data.hWnd && Shell_NotifyIconW(NIM_MODIFY, &data);
+    }
+
+    // A right click on the tray icon, then keys in the menu once it is open.
+    static bool ChooseFromMenu(std::initializer_list<WORD> keys)
+    {
+        const HWND handler = FindWindowW(L"TCoolTrayIconHandler", nullptr);
+        PostMessageW(handler, WM_TRAYNOTIFY, 1, WM_RBUTTONDOWN);
+        if (!WaitUntil([] { return FindWindowW(L"#32768", nullptr) != nullptr; }))
+            return false;
+        for (const WORD key : keys) {
+            SendKeysToOpenMenu({key});
+            Sleep(100);
+        }
+        return true;
+    }
+
+private:
+    static std::string ProgramIn(const AgentSandbox& sandbox)
+    {
+        const std::string program = sandbox.PathOf("kdAgent.exe");
+        return FileExists(program) ? program : sandbox.AddAgentProgram();
+    }
+
+    UniqueKernelHandle process_;
+};
+
+// As the end of the session does: the next agent is the session's first.
+void ForgetLogonSession();
 
 void AddRunValue(std::uint8_t location, const std::string& name, const std::string& commandLine);
 // A value of an item key in the store of a Run key; empty when absent.

@@ -40,15 +40,22 @@ std::vector<BYTE> Pixels(HIMAGELIST list, int index)
     return pixels;
 }
 
+// Read as the agent's icon worker reads, stored as its window's thread stores.
+int Add(TFileInfoManager& cache, std::string_view text)
+{
+    const auto known = cache.KnownStamps(text);
+    return cache.Store(text, TFileInfoManager::ReadIcons(text, known ? &*known : nullptr));
+}
+
 } // namespace
 
 TEST(FileInfoManager, IconTextWithIndexTakesThatIcon)
 {
     TFileInfoManager cache;
     const std::string shell32 = SystemFile("shell32.dll");
-    EXPECT_EQ(cache.AddIcon(shell32), 0);
-    EXPECT_EQ(cache.AddIcon(shell32 + ",2"), 1);
-    EXPECT_EQ(cache.AddIcon("  \"" + shell32 + "\",2"), 2) << "quotes and blanks around the file";
+    EXPECT_EQ(Add(cache, shell32), 0);
+    EXPECT_EQ(Add(cache, shell32 + ",2"), 1);
+    EXPECT_EQ(Add(cache, "  \"" + shell32 + "\",2"), 2) << "quotes and blanks around the file";
     EXPECT_NE(Pixels(cache.SmallImages(), 0), Pixels(cache.SmallImages(), 1));
     EXPECT_EQ(Pixels(cache.SmallImages(), 1), Pixels(cache.SmallImages(), 2));
     EXPECT_EQ(ImageList_GetImageCount(cache.LargeImages()), 3);
@@ -59,14 +66,14 @@ TEST(FileInfoManager, DocumentGetsItsShellIconAndNothingGivesMinusOne)
     ScratchFolder dir("kdagent-");
     WriteFile(dir.PathOf("notes.txt"), "text");
     TFileInfoManager cache;
-    EXPECT_EQ(cache.AddIcon(dir.PathOf("notes.txt")), 0);
-    EXPECT_EQ(cache.AddIcon(dir.PathOf("missing.exe")), -1);
-    EXPECT_EQ(cache.AddIcon(""), -1);
-    EXPECT_EQ(cache.AddIcon("\"\""), -1);
+    EXPECT_EQ(Add(cache, dir.PathOf("notes.txt")), 0);
+    EXPECT_EQ(Add(cache, dir.PathOf("missing.exe")), -1);
+    EXPECT_EQ(Add(cache, ""), -1);
+    EXPECT_EQ(Add(cache, "\"\""), -1);
     EXPECT_EQ(ImageList_GetImageCount(cache.SmallImages()), 1);
     EXPECT_EQ(ImageList_GetImageCount(cache.LargeImages()), 1) << "the two lists stay in step";
     cache.Clear();
-    EXPECT_EQ(cache.AddIcon(SystemFile("shell32.dll")), 0) << "after Clear the first icon has index 0";
+    EXPECT_EQ(Add(cache, SystemFile("shell32.dll")), 0) << "after Clear the first icon has index 0";
 }
 
 TEST(FileInfoManager, FileInfoGivesShellIconsTheCallerOwns)
@@ -90,7 +97,7 @@ TEST(FileInfoManager, HundredRebuildsLeakNoGdiObjects)
     auto rebuild = [&] {
         cache.Clear();
         for (const std::string& text : texts)
-            cache.AddIcon(text);
+            Add(cache, text);
     };
     rebuild();
     const int before = CountGdiObjects();
@@ -111,7 +118,7 @@ TEST(FileInfoManager, RebuildsShowWhatTheFilesHoldNow)
         cache.BeginRebuild(texts);
         std::vector<int> indices;
         for (const std::string& text : texts)
-            indices.push_back(cache.AddIcon(text));
+            indices.push_back(Add(cache, text));
         return indices;
     };
     const std::vector<std::string> texts = {program, shell32, dir.PathOf("missing.exe"), program};

@@ -1,4 +1,6 @@
 #include "common/ProcessManager.h"
+#include "common/StartToken.h"
+#include "common/WineSupport.h"
 
 #include "ScratchFolder.h"
 #include "core/CmdLnUtils.h"
@@ -23,6 +25,18 @@ struct Record {
     std::string module;
     std::string commandLine;
     std::string folder;
+    std::string show;
+    std::string admin;
+    std::string iconic;
+};
+
+// The launcher drops elevation while it lives.
+class UnelevatedScope {
+public:
+    UnelevatedScope() { SetStartUnelevated(true); }
+    ~UnelevatedScope() { SetStartUnelevated(false); }
+    UnelevatedScope(const UnelevatedScope&) = delete;
+    UnelevatedScope& operator=(const UnelevatedScope&) = delete;
 };
 
 class ComApartment {
@@ -78,6 +92,12 @@ protected:
                 current.commandLine = line.substr(8);
             else if (line.rfind("cwd=", 0) == 0)
                 current.folder = line.substr(4);
+            else if (line.rfind("show=", 0) == 0)
+                current.show = line.substr(5);
+            else if (line.rfind("admin=", 0) == 0)
+                current.admin = line.substr(6);
+            else if (line.rfind("iconic=", 0) == 0)
+                current.iconic = line.substr(7);
             else if (line == "end")
                 records.push_back(std::exchange(current, Record{}));
         }
@@ -161,6 +181,135 @@ TEST_F(ProcessManagerTest, ShortcutStartsItsTargetWithItsOwnArguments)
     EXPECT_TRUE(SameText(records[0].module, program));
     EXPECT_EQ(records[0].commandLine, "\"" + program + "\" --from-link \"a b\" \xe6\x97\xa5\xe6\x9c\xac");
     EXPECT_TRUE(SameText(records[0].folder, work));
+}
+
+// As Explorer starts a shortcut: its show state, working folder and arguments.
+TEST_F(ProcessManagerTest, ShortcutStartsMinimisedInItsWorkingFolderAndAPlainLineShowsNormally)
+{
+    ComApartment com;
+    const std::string program = Recorder("Tool\\rec.exe");
+    const std::string work = scratch_.PathOf("Work Folder");
+    scratch_.AddFile("Work Folder\\placeholder.txt");
+    const auto link = [&](const char* name, int showCommand) {
+        UniqueCom<IShellLinkW> shortcut = NewShellLink();
+        shortcut.get()->SetPath(WideFromUtf8(program).c_str());
+        shortcut.get()->SetArguments(L"--window --from-link");
+        shortcut.get()->SetWorkingDirectory(WideFromUtf8(work).c_str());
+        shortcut.get()->SetShowCmd(showCommand);
+        SaveShortcut(shortcut.get(), scratch_.PathOf(name));
+        return scratch_.PathOf(name);
+    };
+    const std::string minimised = link("Minimised.lnk", SW_SHOWMINNOACTIVE);
+    const std::string maximised = link("Maximised.lnk", SW_SHOWMAXIMIZED);
+
+    TExecuteInfo info;
+    ASSERT_TRUE(TProcessManager().GetExecuteInfo("\"" + minimised + "\"", info));
+    EXPECT_EQ(info.ShowCommand, SW_SHOWMINNOACTIVE);
+    ASSERT_TRUE(ExecuteFile("\"" + minimised + "\"", /*wait=*/true));
+    ASSERT_TRUE(ExecuteFile("\"" + maximised + "\"", /*wait=*/true, SW_SHOWMINNOACTIVE)) << "the link's own state wins";
+    ASSERT_TRUE(ExecuteFile("\"" + program + "\" --window --plain", /*wait=*/true));
+    const std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].show, std::to_string(SW_SHOWMINNOACTIVE));
+    EXPECT_EQ(records[0].iconic, "1") << "its window came up minimised";
+    EXPECT_TRUE(SameText(records[0].folder, work));
+    EXPECT_EQ(records[0].commandLine, "\"" + program + "\" --window --from-link");
+    EXPECT_EQ(records[1].show, std::to_string(SW_SHOWMAXIMIZED));
+    EXPECT_EQ(records[1].iconic, "0");
+    EXPECT_EQ(records[2].show, std::to_string(SW_SHOWNORMAL));
+    EXPECT_EQ(records[2].iconic, "0");
+    EXPECT_TRUE(SameText(records[2].folder, scratch_.PathOf("Tool")));
+}
+
+TEST_F(ProcessManagerTest, ShortcutPointingNowhereStartsNothingAndShowsNothing)
+{
+    ComApartment com;
+    const std::string shortcut = scratch_.PathOf("Gone.lnk");
+    {
+        UniqueCom<IShellLinkW> link = NewShellLink();
+        ASSERT_TRUE(link);
+        link.get()->SetPath(L"C:\\KdNowhere\\gone.exe");
+        link.get()->SetWorkingDirectory(L"C:\\KdNowhere");
+        SaveShortcut(link.get(), shortcut);
+    }
+    const std::string broken = scratch_.AddFile("Broken.lnk", "no shortcut inside");
+    for (const std::string& line : {"\"" + shortcut + "\"", "\"" + broken + "\" /x"}) {
+        EXPECT_FALSE(ExecuteFile(line, /*wait=*/false)) << line;
+        EXPECT_FALSE(ExecuteFile(line, /*wait=*/true)) << line;
+    }
+    Sleep(300);
+    EXPECT_TRUE(Records().empty());
+    EXPECT_FALSE(FindWindowW(L"#32770", nullptr)) << "no error box of the shell";
+}
+
+// Wine keeps no integrity levels, but it keeps the Administrators group of
+// a token: a program started with the lowered token or the shell's
+// unelevated one finds the group deny-only.
+TEST_F(ProcessManagerTest, ElevatedStartsTakeTheShellsTokenOrALoweredOneAndNeverTheirOwn)
+{
+    UniqueKernelHandle own;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()));
+    ASSERT_TRUE(IsElevatedToken(own.get())) << "Wine's programs run elevated";
+    const std::string program = Recorder("Tool\\rec.exe");
+    const std::string document = scratch_.AddFile("My Docs\\note.kdrecdoc2", "not a program");
+    EXPECT_EQ(RegKey::Create(HKEY_CLASSES_ROOT, ".kdrecdoc2", KEY_WRITE).WriteString("", "KdRecDoc2"), ERROR_SUCCESS);
+    EXPECT_EQ(RegKey::Create(HKEY_CLASSES_ROOT, "KdRecDoc2\\shell\\open\\command", KEY_WRITE)
+                  .WriteString("", "\"" + program + "\" --document \"%1\""),
+              ERROR_SUCCESS);
+
+    // No desktop shell here: a lowered copy of this process's token.
+    const TStartToken lowered = StartTokenFor(nullptr);
+    EXPECT_EQ(lowered.way, TStartWay::swLoweredOwnToken);
+    ASSERT_TRUE(lowered.token);
+    ASSERT_TRUE(ExecuteFile("\"" + program + "\" --as-caller", /*wait=*/true)) << "the caller's token by default";
+    {
+        UnelevatedScope unelevated;
+        ASSERT_TRUE(ExecuteFile("\"" + program + "\" --lowered", /*wait=*/true));
+        ASSERT_TRUE(ExecuteFile(document, /*wait=*/true)) << "a document through its open command";
+    }
+
+    // A stand-in shell with an unelevated token of the same user.
+    const UniqueKernelHandle filtered = TokenWithoutAdministrators();
+    ASSERT_TRUE(filtered);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION shell = {};
+    std::wstring shellLine = WideFromUtf8("\"" + program + "\" --shell --stay 20000");
+    ASSERT_TRUE(CreateProcessAsUserW(filtered.get(), nullptr, shellLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     nullptr, &startup, &shell));
+    UniqueKernelHandle shellProcess(shell.hProcess), shellThread(shell.hThread);
+    HWND shellWindow = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (shellWindow = FindWindowW(nullptr, L"cmdrecord-stay")) != nullptr; }));
+    const TStartToken fromShell = StartTokenFor(shellWindow);
+    EXPECT_EQ(fromShell.way, TStartWay::swShellToken);
+    STARTUPINFOW childStartup = {};
+    childStartup.cb = sizeof childStartup;
+    PROCESS_INFORMATION child = {};
+    std::wstring childLine = WideFromUtf8("\"" + program + "\" --with-shell-token");
+    ASSERT_TRUE(CreateProcessFor(fromShell, childLine, 0, nullptr, childStartup, child));
+    UniqueKernelHandle childProcess(child.hProcess), childThread(child.hThread);
+    EXPECT_EQ(WaitForSingleObject(childProcess.get(), 10000), WAIT_OBJECT_0);
+    // Wine's CreateProcessWithTokenW starts with the caller's token; the
+    // token itself, given to a call Wine honours, is the shell's.
+    std::wstring tokenLine = WideFromUtf8("\"" + program + "\" --shell-token-as-user");
+    ASSERT_TRUE(CreateProcessAsUserW(fromShell.token.get(), nullptr, tokenLine.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, nullptr, &childStartup, &child));
+    UniqueKernelHandle tokenProcess(child.hProcess), tokenThread(child.hThread);
+    EXPECT_EQ(WaitForSingleObject(tokenProcess.get(), 10000), WAIT_OBJECT_0);
+    TerminateProcess(shellProcess.get(), 0);
+
+    static_cast<void>(RegKey::DeleteTree(HKEY_CLASSES_ROOT, "KdRecDoc2"));
+    static_cast<void>(RegKey::DeleteKey(HKEY_CLASSES_ROOT, ".kdrecdoc2"));
+    const std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 6u);
+    EXPECT_EQ(records[0].admin, "elevated") << records[0].commandLine;
+    EXPECT_EQ(records[1].admin, "filtered") << records[1].commandLine;
+    EXPECT_EQ(records[2].admin, "filtered") << records[2].commandLine;
+    EXPECT_NE(records[2].commandLine.find("--document"), std::string::npos);
+    EXPECT_NE(records[2].commandLine.find(document), std::string::npos);
+    EXPECT_EQ(records[3].admin, "filtered") << "the stand-in shell";
+    EXPECT_NE(records[4].commandLine.find("--with-shell-token"), std::string::npos);
+    EXPECT_EQ(records[5].admin, "filtered") << records[5].commandLine;
 }
 
 TEST_F(ProcessManagerTest, ShortcutOutsideFileSystemGoesToTheShellItself)

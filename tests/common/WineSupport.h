@@ -71,6 +71,9 @@ bool LinkCjkFont();
 // Starts a program (a full command line) without waiting, under the given
 // primary token when there is one; the process handle.
 UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = nullptr);
+// This process's token with the Administrators group for deny only, as an
+// unelevated start of the same user gets it.
+UniqueKernelHandle TokenWithoutAdministrators();
 // Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
 

@@ -218,10 +218,26 @@ TEST_F(RegStartupMgrTest, NamesWithBackslashesAreListedRestoredAndDeleted)
     EXPECT_EQ(RegKey::Open(HKEY_CURRENT_USER, StorePath(), KEY_READ).SubKeyNames(storeKeys), ERROR_SUCCESS);
     EXPECT_EQ(storeKeys.size(), 3u);
 
+    // Each comes back under the name it had: the unnamed value unnamed, once,
+    // over the value still there and into a key emptied by hand.
     static_cast<void>(run.DeleteValue("Tools\\Helper"));
     ASSERT_TRUE(mgr.RestoreItems());
     EXPECT_EQ(run.ReadString("Tools\\Helper").value_or(""), notepad + " /h");
-    EXPECT_EQ(run.ReadString(unnamed->first).value_or(""), notepad + " -default");
+    EXPECT_EQ(run.ReadString("").value_or(""), notepad + " -default");
+    EXPECT_FALSE(run.HasValue(unnamed->first)) << "no twin named by its program";
+    EXPECT_EQ(RunValues().size(), 3u);
+    for (const auto& [name, value] : RunValues())
+        static_cast<void>(run.DeleteValue(name));
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_EQ(run.ReadString("").value_or(""), notepad + " -default");
+    EXPECT_EQ(RunValues().size(), 3u);
+
+    // A store written before names were recorded knows the entry by its Desc
+    // alone: the unnamed value holding its line is taken for it.
+    static_cast<void>(RegKey::Open(HKEY_CURRENT_USER, StorePath(ReplaceAll("\\", "%5C", unnamed->first)), KEY_ALL_ACCESS).DeleteValue("Name"));
+    ASSERT_TRUE(mgr.RestoreItems());
+    EXPECT_FALSE(run.HasValue(unnamed->first));
+    EXPECT_EQ(RunValues().size(), 3u);
 
     for (int i = 0; i < mgr.Count(); ++i)
         EXPECT_TRUE(mgr.DeleteItem(i)) << mgr.Items(i)->Desc.str();

@@ -6,6 +6,8 @@
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
+#include <vector>
+
 
 namespace {
 
@@ -23,7 +25,25 @@ void ClearFolder(const std::string& folder)
     }
 }
 
+constexpr const char* kApprovedPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\";
+
+void ClearApproved(std::uint8_t location)
+{
+    const HKEY root = IsMachineLocation(location) ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const std::vector<const char*> names =
+        IsFolderLocation(location) ? std::vector<const char*>{"StartupFolder"} : std::vector<const char*>{"Run", "Run32"};
+    for (const char* name : names) {
+        for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+            static_cast<void>(RegKey::DeleteTree(root, std::string(kApprovedPath) + name, view));
+    }
+}
+
 } // namespace
+
+RegKey OpenApprovedKey(HKEY root, const char* name, REGSAM view)
+{
+    return RegKey::Create(root, std::string(kApprovedPath) + name, KEY_ALL_ACCESS | view);
+}
 
 RegKey OpenRunKey(std::uint8_t location, REGSAM view)
 {
@@ -34,6 +54,8 @@ RegKey OpenRunKey(std::uint8_t location, REGSAM view)
 void ClearLocation(std::uint8_t location)
 {
     const TStpDesc desc = GetStpDesc(location);
+    if (location <= 1 || IsFolderLocation(location))
+        ClearApproved(location);
     if (IsFolderLocation(location)) {
         ClearFolder(desc.Path);
         return;

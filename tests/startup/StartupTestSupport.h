@@ -8,7 +8,11 @@
 
 #include <string>
 
+// Also empties the location's StartupApproved keys (Task Manager's choices).
 void ClearLocation(std::uint8_t location);
+// Explorer's StartupApproved key of that name ("Run", "Run32",
+// "StartupFolder") under the root, created when missing.
+RegKey OpenApprovedKey(HKEY root, const char* name, REGSAM view = 0);
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 // `view`: KEY_WOW64_32KEY or KEY_WOW64_64KEY, or 0 for the test's own.

@@ -1,0 +1,38 @@
+#pragma once
+// Which stored items the agent starts at logon, and when. Windows itself
+// starts what stays in the Run keys; what take-over moved out of the Startup
+// folders only the agent starts. Platform-free.
+//
+// DelayTime is in seconds after the agent's start, clamped to 0 ..
+// kMaxLogonDelaySeconds: a negative one starts at once, a larger one after an
+// hour. Items due at the same moment start in ascending Order; a tie in Order
+// goes to the all-users folder before the user's, then by Desc and CmdLine
+// (bytes), so that the same store always starts in the same sequence.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr std::int32_t kMaxLogonDelaySeconds = 3600;
+
+struct TLogonItem {
+    std::string desc;
+    std::string cmdLine;
+    // The Startup folder the file was taken from: its working folder.
+    std::string folder;
+    std::int32_t order = 0;
+    std::uint8_t location = 0;
+    std::int32_t delayTime = 0;
+    bool enable = false;
+    // From a Startup-folder store (else a Run key's, which Windows starts).
+    bool fromStartupFolder = false;
+};
+
+struct TLogonStart {
+    TLogonItem item;
+    // Milliseconds after the agent's start.
+    std::int64_t dueMs = 0;
+};
+
+std::int64_t LogonDelayMs(std::int32_t delayTime);
+// The starts in their sequence: enabled Startup-folder items only.
+std::vector<TLogonStart> PlanLogonStarts(const std::vector<TLogonItem>& items);

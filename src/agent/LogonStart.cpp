@@ -1,0 +1,122 @@
+#include "agent/LogonStart.h"
+
+#include "common/LogFile.h"
+#include "common/ProcessManager.h"
+#include "core/Format.h"
+#include "core/StrCon.h"
+#include "winutil/ComApartment.h"
+#include "winutil/FindFiles.h"
+#include "winutil/RegKey.h"
+
+#include <algorithm>
+
+const char* const kLogonMarkKey = "Software\\Keldora\\Logon";
+
+namespace {
+
+// Milliseconds since this process was created.
+std::int64_t SinceProcessStart()
+{
+    FILETIME created = {}, exited = {}, kernel = {}, user = {}, now = {};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return std::max<std::int64_t>(0, (ticks(now) - ticks(created)) / 10000);
+}
+
+bool IsShortcutFile(const std::string& path)
+{
+    return SameText(TextAfterLast(".", path), "lnk");
+}
+
+} // namespace
+
+bool MarkLogonSession()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::string parent = "Software\\Keldora";
+    if (!RegKey::Create(HKEY_CURRENT_USER, parent, KEY_WRITE))
+        return false;
+    bool created = false;
+    if (!RegKey::CreateVolatile(HKEY_CURRENT_USER, kLogonMarkKey, KEY_WRITE, created))
+        return false;
+    return RegKey::CreateVolatile(HKEY_CURRENT_USER, std::string(kLogonMarkKey) + "\\Session " + std::to_string(session),
+                                  KEY_WRITE, created) &&
+           created;
+}
+
+std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
+{
+    std::vector<TLogonItem> logonItems;
+    for (const TStartupItem& item : items) {
+        TLogonItem entry;
+        entry.desc = item.Desc.str();
+        entry.cmdLine = item.CmdLine.str();
+        entry.folder = GetStpDesc(item.Location).Path;
+        entry.order = item.Order;
+        entry.location = item.Location;
+        entry.delayTime = item.DelayTime;
+        entry.enable = item.Enable;
+        entry.fromStartupFolder = IsFolderLocation(item.Location);
+        logonItems.push_back(std::move(entry));
+    }
+    return logonItems;
+}
+
+TLogonStarter::TLogonStarter(std::vector<TLogonStart> plan, std::string logFile)
+    : plan_(std::move(plan)), logFile_(std::move(logFile)), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+    if (stop_)
+        thread_ = std::thread([this] { Run(); });
+}
+
+TLogonStarter::~TLogonStarter()
+{
+    if (!thread_.joinable())
+        return;
+    SetEvent(stop_.get());
+    thread_.join();
+}
+
+void TLogonStarter::Run() noexcept
+{
+    const ComApartment com;
+    for (const TLogonStart& start : plan_) {
+        const std::int64_t wait = start.dueMs - SinceProcessStart();
+        if (wait > 0 && WaitForSingleObject(stop_.get(), static_cast<DWORD>(wait)) != WAIT_TIMEOUT)
+            return;
+        if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0)
+            return;
+        try {
+            Start(start.item);
+        } catch (const std::exception& e) {
+            AppendLogFile(logFile_, FormatText("Unable to start \"%s\" at logon: %s", {start.item.desc, e.what()}));
+        } catch (...) {
+            AppendLogFile(logFile_, FormatText("Unable to start \"%s\" at logon.", {start.item.desc}));
+        }
+    }
+}
+
+// The store holds the moved file itself; its line is the file's path.
+void TLogonStarter::Start(const TLogonItem& item) const
+{
+    const std::string line = TrimUpTo(item.cmdLine, ' ');
+    const std::string folder = IsShortcutFile(line) || item.folder.empty() ? std::string() : AddBackslash(item.folder);
+    if (ExecuteFile(line, /*wait=*/false, SW_SHOWNORMAL, folder))
+        return;
+    const char* format = FileExists(line)
+                             ? "Unable to start \"%s\" at logon: \"%s\" could not be started."
+                             : "Unable to start \"%s\" at logon: \"%s\" is not there; the item stays in its store.";
+    AppendLogFile(logFile_, FormatText(format, {item.desc, line}));
+}
+
+std::unique_ptr<TLogonStarter> StartLogonItems(const std::vector<TStartupItem>& items, const std::string& logFile)
+{
+    if (!MarkLogonSession())
+        return nullptr;
+    return std::make_unique<TLogonStarter>(PlanLogonStarts(LogonItemsOf(items)), logFile);
+}

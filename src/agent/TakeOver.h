@@ -1,0 +1,42 @@
+#pragma once
+// The agent's take-over of its watched locations, made to run on a worker
+// thread: one object per agent, used by one thread at a time (the worker's,
+// one job after another), never by the window's thread. It owns its startup
+// managers, made on the first run, so what they remember between runs (the
+// icons already looked for, the notes already given) lasts the agent's life.
+// A run returns copies: nothing in the result points into the managers.
+#include "startup/StartupMgrHelper.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct TTakeOverResult {
+    // Whether the stores were read again; `items` is then the merged list
+    // (ordered by Order, Owner cleared), empty after a failure.
+    bool reloaded = false;
+    std::vector<TStartupItem> items;
+    // Notes and errors of the managers, in the order they came.
+    std::vector<std::string> reports;
+};
+
+class TTakeOver {
+public:
+    // Without `machineWide` the machine's locations are left out.
+    TTakeOver(std::vector<std::uint8_t> locations, bool machineWide);
+    TTakeOver(const TTakeOver&) = delete;
+    TTakeOver& operator=(const TTakeOver&) = delete;
+
+    // Takes every location's native entries into its store and, with
+    // `reload`, reads the stores again. A take-over that fails leaves the
+    // item list as it was: nothing is reloaded.
+    TTakeOverResult Run(bool reload);
+
+private:
+    void Report(TTakeOverResult& result);
+
+    const std::vector<std::uint8_t> FLocations;
+    const bool FMachineWide;
+    std::unique_ptr<TStartupMgrHelper> FHelper;
+};

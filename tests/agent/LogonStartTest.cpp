@@ -1,0 +1,327 @@
+// The real kdAgent.exe at logon: what it starts of the Startup folders, what
+// the user disabled in Task Manager, and two agents of one user at once.
+// Startup files are batch files that append their working folder to a marker
+// file of the sandbox, one line per run.
+#include "AgentTestSupport.h"
+#include "agent/LogonStart.h"
+#include "common/Utils.h"
+#include "core/StartupApproval.h"
+#include "core/StrCon.h"
+#include "startup/FolderStartupMgr.h"
+#include "startup/RegStartupMgr.h"
+#include "startup/StartupTestSupport.h"
+#include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+#include "winutil/RegKey.h"
+#include "winutil/WideText.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <map>
+#include <thread>
+#include <tuple>
+
+using namespace std::string_literals;
+
+namespace {
+
+constexpr std::uint8_t UserFolder = 9;
+constexpr std::uint8_t AllUsersFolder = 8;
+
+std::string FolderOf(std::uint8_t location)
+{
+    return GetStpDesc(location).Path;
+}
+
+std::string StoreOf(std::uint8_t location)
+{
+    return FolderOf(location) + "\\Keldora";
+}
+
+// A batch file that appends its working folder to the marker `name`.txt.
+std::string MarkerBatch(const AgentSandbox& sandbox, const std::string& name)
+{
+    return "@echo off\r\ncd >> \"" + sandbox.PathOf(name + ".txt") + "\"\r\n";
+}
+
+// The folders the marker's runs worked in, one per run.
+std::vector<std::string> Runs(const AgentSandbox& sandbox, const std::string& name)
+{
+    std::vector<std::string> runs;
+    std::string line;
+    for (const char c : ReadFile(sandbox.PathOf(name + ".txt"))) {
+        if (c == '\n') {
+            runs.push_back(TrimUpTo(line, ' '));
+            line.clear();
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    return runs;
+}
+
+// An item taken over at an earlier logon: its file in the store folder and its section.
+void StoreItem(std::uint8_t location, const std::string& name, const std::string& content,
+               const std::string& delayTime, int order)
+{
+    CreateDirectoryW(WideFromUtf8(StoreOf(location)).c_str(), nullptr);
+    SetFileAttributesW(WideFromUtf8(StoreOf(location)).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::string copy = StoreOf(location) + "\\" + name;
+    if (!content.empty())
+        WriteFile(copy, content);
+    const ProfileFile ini(StoreOf(location) + "\\Keldora.ini");
+    ASSERT_TRUE(ini.WriteSection(name, {{"Desc", name}, {"CmdLine", copy}, {"Icon", copy}, {"DelayTime", delayTime},
+                                        {"Enable", "1"}, {"Order", std::to_string(order)}}));
+}
+
+std::string AgentLog()
+{
+    return GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log";
+}
+
+// How often each section name stands in the index file.
+std::map<std::string, int> SectionCounts(const std::string& ini)
+{
+    std::map<std::string, int> counts;
+    for (const std::string& line : [&] {
+             std::vector<std::string> lines;
+             std::string text = ProfileTextFromBytes(ReadFile(ini)), current;
+             for (const char c : text) {
+                 if (c == '\n') {
+                     lines.push_back(current);
+                     current.clear();
+                 } else if (c != '\r') {
+                     current += c;
+                 }
+             }
+             lines.push_back(current);
+             return lines;
+         }()) {
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']')
+            ++counts[line.substr(1, line.size() - 2)];
+    }
+    return counts;
+}
+
+bool SameFolder(const std::string& a, const std::string& b)
+{
+    return SameText(RemoveBackslash(a), RemoveBackslash(b));
+}
+
+} // namespace
+
+TEST(LogonStart, StartupFilesRunOnceASessionAfterTheirDelayInTheirOwnFolder)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    WriteFile(FolderOf(UserFolder) + "\\now.bat", MarkerBatch(sandbox, "now"));
+    WriteFile(FolderOf(AllUsersFolder) + "\\machine.bat", MarkerBatch(sandbox, "machine"));
+    StoreItem(UserFolder, "later.bat", MarkerBatch(sandbox, "later"), "3", 91);
+
+    const DWORD started = GetTickCount();
+    std::unique_ptr<RunningAgent> agent = std::make_unique<RunningAgent>(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "now").size() == 1; }));
+    EXPECT_TRUE(SameFolder(Runs(sandbox, "now")[0], FolderOf(UserFolder))) << "not the hidden store folder";
+    EXPECT_FALSE(FileExists(FolderOf(UserFolder) + "\\now.bat")) << "taken over first";
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "machine").size() == 1; }));
+    EXPECT_TRUE(SameFolder(Runs(sandbox, "machine")[0], FolderOf(AllUsersFolder)));
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "later").size() == 1; }));
+    EXPECT_GE(GetTickCount() - started, 2500u) << "three seconds after the agent started";
+    EXPECT_TRUE(SameFolder(Runs(sandbox, "later")[0], FolderOf(UserFolder)));
+
+    // Another agent of the same session starts nothing.
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent->Process(), 10000), 0u);
+    agent = std::make_unique<RunningAgent>(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    Sleep(5000);
+    EXPECT_EQ(Runs(sandbox, "now").size(), 1u);
+    EXPECT_EQ(Runs(sandbox, "later").size(), 1u);
+    EXPECT_EQ(Runs(sandbox, "machine").size(), 1u);
+
+    // A new session starts them again, from the store.
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent->Process(), 10000), 0u);
+    ForgetLogonSession();
+    agent = std::make_unique<RunningAgent>(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    EXPECT_TRUE(WaitUntil([&] { return Runs(sandbox, "now").size() == 2 && Runs(sandbox, "later").size() == 2; }));
+    EXPECT_TRUE(sandbox.Messages().empty()) << "no box at logon";
+}
+
+// Disabled in Task Manager: stored switched off and not started; Run-key
+// entries are Windows' to start, never the agent's. The restore puts every
+// entry back once under its own name, with Task Manager's choice as it was.
+TEST(LogonStart, TaskManagerChoicesAreKeptAndRunKeysAreLeftToWindows)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    const std::string folder = FolderOf(UserFolder);
+    WriteFile(folder + "\\on.bat", MarkerBatch(sandbox, "on"));
+    WriteFile(folder + "\\off.bat", MarkerBatch(sandbox, "off"));
+    const std::string runBatch = sandbox.PathOf("run.bat"), unnamedBatch = sandbox.PathOf("unnamed.bat");
+    WriteFile(runBatch, MarkerBatch(sandbox, "run"));
+    WriteFile(unnamedBatch, MarkerBatch(sandbox, "unnamed"));
+    AddRunValue(1, "RunTool", "\"" + runBatch + "\"");
+    AddRunValue(1, "", "\"" + unnamedBatch + "\" /x");
+    const RegKey folderChoices = OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder");
+    const RegKey runChoices = OpenApprovedKey(HKEY_CURRENT_USER, "Run");
+    const std::string off = "\x03\0\0\0\x10\x20\x30\x40\x50\x60\x70\x01"s, on = "\x02\0\0\0\x11\x21\x31\x41\x51\x61\x71\x01"s;
+    ASSERT_EQ(folderChoices.WriteBinary("off.bat", off), ERROR_SUCCESS);
+    ASSERT_EQ(folderChoices.WriteBinary("on.bat", on), ERROR_SUCCESS);
+    ASSERT_EQ(runChoices.WriteBinary("RunTool", off), ERROR_SUCCESS);
+    std::vector<RegKey::Value> runBefore;
+    ASSERT_EQ(OpenRunKey(1).Values(runBefore), ERROR_SUCCESS);
+
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "on").size() == 1; }));
+    Sleep(3000);
+    EXPECT_TRUE(Runs(sandbox, "off").empty()) << "disabled in Task Manager";
+    EXPECT_TRUE(Runs(sandbox, "run").empty()) << "Windows starts the Run keys";
+    EXPECT_TRUE(Runs(sandbox, "unnamed").empty());
+    const ProfileFile ini(StoreOf(UserFolder) + "\\Keldora.ini");
+    EXPECT_EQ(ini.ReadString("off.bat", "Enable"), "0");
+    EXPECT_EQ(ini.ReadString("on.bat", "Enable"), "1");
+    EXPECT_EQ(StoreValue(1, "RunTool", "Enable"), "0");
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent.Process(), 10000), 0u);
+
+    // Explorer drops the choice of a file it no longer sees.
+    ASSERT_EQ(folderChoices.DeleteValue("off.bat"), ERROR_SUCCESS);
+    TRegStartupMgr run(1);
+    ASSERT_TRUE(run.RestoreItems());
+    TFolderStartupMgr startup(UserFolder);
+    ASSERT_TRUE(startup.RestoreItems());
+    EXPECT_TRUE(FileExists(folder + "\\on.bat"));
+    EXPECT_TRUE(FileExists(folder + "\\off.bat"));
+    for (const auto& [key, name, bytes] :
+         {std::tuple{&folderChoices, "off.bat", off}, {&folderChoices, "on.bat", on}, {&runChoices, "RunTool", off}}) {
+        RegKey::Value value;
+        ASSERT_EQ(key->Query(name, value), ERROR_SUCCESS) << name;
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY)) << name;
+        EXPECT_EQ(value.data, bytes) << name;
+    }
+    std::vector<RegKey::Value> runAfter;
+    ASSERT_EQ(OpenRunKey(1).Values(runAfter), ERROR_SUCCESS);
+    ASSERT_EQ(runAfter.size(), runBefore.size()) << "no twin";
+    for (const RegKey::Value& before : runBefore) {
+        const auto same = std::find_if(runAfter.begin(), runAfter.end(),
+                                       [&](const RegKey::Value& v) { return v.name == before.name; });
+        ASSERT_NE(same, runAfter.end()) << "\"" << before.name << "\"";
+        EXPECT_EQ(same->data, before.data);
+    }
+    EXPECT_TRUE(sandbox.Messages().empty());
+}
+
+// Two agents of one user (as in two sessions) refresh together while new
+// Startup files keep coming: every file ends in the store with its section,
+// once.
+TEST(LogonStart, TwoAgentsRefreshingTogetherLoseNoSection)
+{
+    AgentSandbox sandbox;
+    const std::string folder = FolderOf(UserFolder);
+    for (int i = 0; i < 5; ++i)
+        WriteFile(folder + "\\seed" + std::to_string(i) + ".txt", "seed");
+    std::unique_ptr<RunningAgent> agents[2];
+    for (const char* instance : {"a", "b"}) {
+        const EnvVarScope session("KDAGENT_INSTANCE", instance);
+        agents[instance[0] - 'a'] = std::make_unique<RunningAgent>(sandbox);
+    }
+    HWND windows[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(WaitUntil([&] { return (windows[i] = agents[i]->OwnWindow()) != nullptr; })) << i;
+        DWORD_PTR ignored = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(windows[i], WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored));
+    }
+    constexpr int kRefreshes = 50;
+    // Several new sections per refresh, so that the two agents' rewrites of
+    // the index overlap.
+    constexpr int kFilesPerRefresh = 4;
+    int answered[2] = {};
+    std::thread senders[2];
+    for (int i = 0; i < 2; ++i) {
+        senders[i] = std::thread([&, i] {
+            for (int n = 0; n < kRefreshes; ++n) {
+                std::vector<std::string> files;
+                for (int f = 0; f < kFilesPerRefresh; ++f) {
+                    files.push_back(folder + "\\" + char('a' + i) + std::to_string(n * kFilesPerRefresh + f) + ".txt");
+                    WriteFile(files.back(), "new");
+                }
+                DWORD_PTR ignored = 0;
+                if (SendMessageTimeoutW(windows[i], UM_REFRESH_MENU, 0, 0, SMTO_NORMAL, 60000, &ignored))
+                    ++answered[i];
+                // The take-over runs on the agent's worker: the round ends once
+                // one of the agents has taken the files.
+                WaitUntil([&] { return std::none_of(files.begin(), files.end(), [](const std::string& f) { return FileExists(f); }); }, 60000);
+            }
+        });
+    }
+    for (std::thread& sender : senders)
+        sender.join();
+    EXPECT_EQ(answered[0], kRefreshes);
+    EXPECT_EQ(answered[1], kRefreshes);
+    for (const HWND window : windows) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, UM_QUIT, 0, 0, SMTO_NORMAL, 30000, &ignored);
+    }
+    for (const auto& agent : agents)
+        EXPECT_EQ(WaitForExit(agent->Process(), 10000), 0u);
+
+    std::vector<std::string> expected;
+    for (int i = 0; i < 5; ++i)
+        expected.push_back("seed" + std::to_string(i) + ".txt");
+    for (const char side : {'a', 'b'})
+        for (int n = 0; n < kRefreshes * kFilesPerRefresh; ++n)
+            expected.push_back(side + std::to_string(n) + ".txt");
+    const std::map<std::string, int> sections = SectionCounts(StoreOf(UserFolder) + "\\Keldora.ini");
+    for (const std::string& name : expected) {
+        EXPECT_EQ(sections.count(name) ? sections.at(name) : 0, 1) << name;
+        EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\" + name)) << name;
+    }
+    EXPECT_EQ(sections.size(), expected.size());
+    EXPECT_TRUE(FindFiles(folder + "\\*.txt").empty()) << "every file taken over";
+    EXPECT_TRUE(sandbox.Messages().empty());
+}
+
+// Delays out of range, a missing file, a file gone before its time and an
+// Order shared by many: what can start starts once, nothing is lost, no box.
+TEST(LogonStart, BadStoreValuesStartWhatTheyCanAndLoseNothing)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    DeleteFileW(WideFromUtf8(AgentLog()).c_str());
+    StoreItem(UserFolder, "negative.bat", MarkerBatch(sandbox, "negative"), "-5", 95);
+    StoreItem(UserFolder, "huge.bat", MarkerBatch(sandbox, "huge"), "2147483647", 94);
+    StoreItem(UserFolder, "gone.bat", "", "0", 93);
+    StoreItem(UserFolder, "vanishing.bat", MarkerBatch(sandbox, "vanishing"), "4", 92);
+    constexpr int kTied = 20;
+    for (int i = 0; i < kTied; ++i)
+        StoreItem(UserFolder, "tied" + std::to_string(i) + ".bat", MarkerBatch(sandbox, "tied"), "0", 5);
+
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "negative").size() == 1; })) << "a negative delay: at once";
+    DeleteFileW(WideFromUtf8(StoreOf(UserFolder) + "\\vanishing.bat").c_str());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "tied").size() == kTied; })) << "a shared Order loses none";
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(AgentLog()).find("vanishing.bat") != std::string::npos; }));
+    const std::string log = ReadFile(AgentLog());
+    EXPECT_NE(log.find("Unable to start \"gone.bat\" at logon"), std::string::npos) << log;
+    EXPECT_NE(log.find("Unable to start \"vanishing.bat\" at logon"), std::string::npos) << log;
+    Sleep(2000);
+    EXPECT_EQ(Runs(sandbox, "tied").size(), static_cast<std::size_t>(kTied)) << "each once";
+    EXPECT_TRUE(Runs(sandbox, "huge").empty()) << "clamped to an hour";
+    EXPECT_TRUE(Runs(sandbox, "vanishing").empty());
+
+    RunningAgent::Send(UM_REFRESH_MENU);
+    const ProfileFile ini(StoreOf(UserFolder) + "\\Keldora.ini");
+    for (const char* name : {"negative.bat", "huge.bat", "gone.bat", "vanishing.bat", "tied0.bat", "tied19.bat"})
+        EXPECT_TRUE(ini.HasSection(name)) << "never a lost entry: " << name;
+    EXPECT_EQ(ini.ReadString("huge.bat", "DelayTime"), "2147483647") << "the store keeps what it holds";
+    EXPECT_TRUE(sandbox.Messages().empty()) << "no box at logon";
+    EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+}
