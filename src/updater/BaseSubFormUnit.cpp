@@ -1,7 +1,9 @@
 #include "BaseSubFormUnit.h"
 
 #include "updater/Settings.h"
+#include "winutil/WindowDpi.h"
 
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -9,6 +11,7 @@ namespace {
 
 constexpr const char* kWindowClass = "TBaseSubForm";
 constexpr const char* kGlyphResourceType = "BMP32";
+constexpr int kFontHeight = 11; // pixels at 96 dots per inch
 
 UINT ReleaseMessage()
 {
@@ -81,16 +84,13 @@ void TBaseSubForm::Create(HWND owner)
 {
     RegisterWindowClass(StaticWindowProc);
     const WindowLayout layout = Layout();
-    LOGFONTA logFont = {};
-    logFont.lfHeight = -11;
-    logFont.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(logFont.lfFaceName, "MS Sans Serif", sizeof logFont.lfFaceName);
-    font_.reset(CreateFontIndirectA(&logFont));
     window_ = CreateWindowExA(layout.exStyle, kWindowClass, layout.caption.c_str(), layout.style, CW_USEDEFAULT,
                               CW_USEDEFAULT, layout.width, layout.height, owner, nullptr, GetModuleHandleA(nullptr),
                               this);
     if (!window_)
         throw std::runtime_error("the window could not be created");
+    dpi_ = WindowDpi(window_);
+    MakeFont();
     host_ = std::make_unique<TGraphicHost>(window_);
     try {
         FormCreate();
@@ -105,6 +105,43 @@ void TBaseSubForm::Create(HWND owner)
 void TBaseSubForm::FormCreate()
 {
     LoadGlyphs();
+}
+
+int TBaseSubForm::Scale(int value) const
+{
+    return ScaleForDpi(value, dpi_);
+}
+
+void TBaseSubForm::MakeFont()
+{
+    LOGFONTW logFont = {};
+    logFont.lfHeight = -Scale(kFontHeight);
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(logFont.lfFaceName, L"MS Sans Serif", static_cast<int>(std::size(logFont.lfFaceName)));
+    font_.reset(CreateFontIndirectW(&logFont));
+}
+
+void TBaseSubForm::SetClientSize(int width, int height)
+{
+    RECT frame = {0, 0, Scale(width), Scale(height)};
+    AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)),
+                           static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)), dpi_);
+    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TBaseSubForm::DpiChanged() {}
+
+// The old font stays selected in the children until the derived window
+// hands them the new one, so it is freed only after that.
+void TBaseSubForm::OnDpiChanged(int dpi, const RECT& suggested)
+{
+    dpi_ = dpi;
+    const UniqueGdiObject old(font_.release());
+    MakeFont();
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    DpiChanged();
 }
 
 void TBaseSubForm::LoadGlyphs()
@@ -218,6 +255,10 @@ LRESULT TBaseSubForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     }
     if (message == ReleaseMessage()) {
         OnRelease();
+        return 0;
+    }
+    if (message == WM_DPICHANGED) {
+        OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     }
     return DefWindowProcA(window_, message, wParam, lParam);

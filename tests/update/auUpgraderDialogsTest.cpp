@@ -102,9 +102,12 @@ void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
     answerer.clientHeight = client.bottom;
     EnumChildWindows(dialog, CollectChild, 0);
     answerer.answered = true;
-    for (const POINT at : answerer.clicks) {
-        PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
-        PostMessageW(dialog, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    // A click goes to the window under it, as the system's would.
+    for (POINT at : answerer.clicks) {
+        const HWND target = ChildWindowFromPointEx(dialog, at, CWP_SKIPINVISIBLE);
+        MapWindowPoints(dialog, target, &at, 1);
+        PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        PostMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     }
     for (const int id : answerer.presses)
         PostMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);
