@@ -48,15 +48,18 @@ wine_run() {
     "$root/cmake/wine-run.sh" "${WINE_BUILD:-$win_build}/wine/prefix" "$@"
 }
 
-# Ends the wineserver and the Xvfb of one build (both when none is named).
+# Ends the wineservers and the Xvfbs of one build (both when none is named):
+# its prefix and the DPI tests' prefix.
 stop_wine() {
-    local build builds=("$@")
+    local build state builds=("$@")
     [ $# -gt 0 ] || builds=("$win64_build" "$win32_build")
     for build in "${builds[@]}"; do
-        [ -d "$build/wine/prefix" ] && WINEPREFIX=$build/wine/prefix wineserver -k 2>/dev/null || true
-        if [ -f "$build/wine/xvfb.display" ]; then
-            pkill -f "Xvfb $(cat "$build/wine/xvfb.display") " 2>/dev/null || true
-            rm -f "$build/wine/xvfb.display"
-        fi
+        for state in "$build/wine" "$build/wine-dpi"; do
+            [ -d "$state/prefix" ] && WINEPREFIX=$state/prefix wineserver -k 2>/dev/null || true
+            if [ -f "$state/xvfb.display" ]; then
+                pkill -f "Xvfb $(cat "$state/xvfb.display") " 2>/dev/null || true
+                rm -f "$state/xvfb.display"
+            fi
+        done
     done
 }

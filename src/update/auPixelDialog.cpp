@@ -59,15 +59,18 @@ DialogLayout Build(PixelDialog& layout)
 
 void PlaceClient(HWND dialog, int width, int height, const POINT* at)
 {
-    const SIZE outer = OuterSize(dialog, width, height);
+    SetClientSizeForDpi(dialog, width, height, LayoutOf(dialog).dpi);
+    RECT outer{};
+    GetWindowRect(dialog, &outer);
     POINT place = {};
     if (at) {
         place = *at;
     } else {
         const RECT work = WorkArea();
-        place = {work.left + (work.right - work.left - outer.cx) / 2, work.top + (work.bottom - work.top - outer.cy) / 2};
+        place = {work.left + (work.right - work.left - (outer.right - outer.left)) / 2,
+                 work.top + (work.bottom - work.top - (outer.bottom - outer.top)) / 2};
     }
-    SetWindowPos(dialog, HWND_TOP, place.x, place.y, outer.cx, outer.cy, SWP_NOACTIVATE);
+    SetWindowPos(dialog, HWND_TOP, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // True when the dialog set the focus itself.
@@ -210,14 +213,6 @@ RECT WorkArea()
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     return work;
-}
-
-SIZE OuterSize(HWND dialog, int width, int height)
-{
-    RECT frame{0, 0, width, height};
-    AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)),
-                           static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)), LayoutOf(dialog).dpi);
-    return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
 void SetClientSize(HWND dialog, int width, int height)

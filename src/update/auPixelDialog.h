@@ -79,8 +79,6 @@ INT_PTR RunPixelDialog(PixelDialog& layout);
 HWND CreatePixelDialog(PixelDialog& layout);
 
 RECT WorkArea();
-// The dialog's frame around a client area of this size, at its DPI.
-SIZE OuterSize(HWND dialog, int width, int height);
 // Gives the dialog this client size, centred in the work area.
 void SetClientSize(HWND dialog, int width, int height);
 // The open dialog's layout, for its handlers.

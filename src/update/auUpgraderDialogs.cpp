@@ -242,13 +242,16 @@ private:
             return;
         }
         const RECT work = WorkArea();
-        const int frameHeight = OuterSize(dialog_, 0, 0).cy;
+        RECT outer{};
+        GetWindowRect(dialog_, &outer);
+        const int frameHeight = outer.bottom - outer.top - ClientHeight();
         const int most = std::max<int>(Scale(Height), work.bottom - work.top - frameHeight);
         const int wanted = label_->Height() + Scale(LabelTop) + Scale(BottomPanel);
         RECT client{};
         GetClientRect(dialog_, &client);
         int width = client.right;
-        const int height = std::min(wanted, most);
+        // Never below the height of a one-line question, never past the work area.
+        const int height = std::clamp(wanted, Scale(Height), most);
         const bool scrolls = wanted > most;
         if (scrolls) {
             SCROLLINFO info{};

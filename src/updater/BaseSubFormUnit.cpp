@@ -123,11 +123,7 @@ void TBaseSubForm::MakeFont()
 
 void TBaseSubForm::SetClientSize(int width, int height)
 {
-    RECT frame = {0, 0, Scale(width), Scale(height)};
-    AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)),
-                           static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)), dpi_);
-    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetClientSizeForDpi(window_, Scale(width), Scale(height), dpi_);
 }
 
 void TBaseSubForm::DpiChanged() {}

@@ -63,6 +63,22 @@ void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi)
         AdjustWindowRectEx(&rect, style, FALSE, exStyle);
 }
 
+void SetClientSizeForDpi(HWND window, int width, int height, int dpi)
+{
+    RECT frame = {0, 0, width, height};
+    AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)),
+                           static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)), dpi);
+    const UINT flags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top, flags);
+    RECT client = {}, outer = {};
+    GetClientRect(window, &client);
+    GetWindowRect(window, &outer);
+    if (client.right == width && client.bottom == height)
+        return;
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                 outer.bottom - outer.top + height - client.bottom, flags);
+}
+
 int SystemMetricForDpi(int index, int dpi)
 {
     static GetSystemMetricsForDpiFn* const metric = OptionalUser32<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");

@@ -17,6 +17,12 @@ int WindowDpi(HWND window);
 // AdjustWindowRectExForDpi where it exists, else AdjustWindowRectEx.
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi);
 
+// Sizes the window so that its client area is width by height pixels,
+// keeping its place: the frame is estimated for `dpi`, then whatever the
+// frame really takes is made up for (the system may scale the frame to a
+// new DPI only later, or not at all where it scales none).
+void SetClientSizeForDpi(HWND window, int width, int height, int dpi);
+
 // GetSystemMetricsForDpi where it exists, else GetSystemMetrics.
 int SystemMetricForDpi(int index, int dpi);
 

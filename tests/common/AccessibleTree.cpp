@@ -48,6 +48,31 @@ AccessibleNode Read(IAccessible* object, long child, int depth)
     return node;
 }
 
+void Walk(IAccessible* object, int depth, std::size_t limit, std::vector<AccessibleNode>& tree);
+
+// A child window's object. Wine's system object of a window answers
+// nothing but its window (measured: E_NOTIMPL for the rest), so a reader
+// goes on with that window's client object, as it does from a focus event.
+void WalkChild(IAccessible* object, int depth, std::size_t limit, std::vector<AccessibleNode>& tree)
+{
+    VARIANT role;
+    VariantInit(&role);
+    const VARIANT self = ChildId(CHILDID_SELF);
+    HWND window = nullptr;
+    if (SUCCEEDED(object->get_accRole(self, &role)) || FAILED(WindowFromAccessibleObject(object, &window)) || !window) {
+        VariantClear(&role);
+        Walk(object, depth, limit, tree);
+        return;
+    }
+    IAccessible* client = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&client))) ||
+        !client)
+        return;
+    Walk(client, depth, limit, tree);
+    client->Release();
+}
+
 void Walk(IAccessible* object, int depth, std::size_t limit, std::vector<AccessibleNode>& tree)
 {
     tree.push_back(Read(object, CHILDID_SELF, depth));
@@ -64,7 +89,7 @@ void Walk(IAccessible* object, int depth, std::size_t limit, std::vector<Accessi
             if (child.vt == VT_DISPATCH && child.pdispVal) {
                 IAccessible* inner = nullptr;
                 if (SUCCEEDED(child.pdispVal->QueryInterface(__uuidof(IAccessible), reinterpret_cast<void**>(&inner)))) {
-                    Walk(inner, depth + 1, limit, tree);
+                    WalkChild(inner, depth + 1, limit, tree);
                     inner->Release();
                 }
             } else if (child.vt == VT_I4) {

@@ -1,7 +1,9 @@
 #pragma once
 // The accessible tree of a window as a screen reader walks it: the window's
 // client object (AccessibleObjectFromWindow), then each child through
-// AccessibleChildren, objects and simple elements alike. The thread needs COM.
+// AccessibleChildren, objects and simple elements alike; a child window whose
+// system object answers nothing (Wine's) by its client object. Wine's system
+// objects give every window, a button too, the client role. The thread needs COM.
 #include <windows.h>
 #include <oleacc.h>
 

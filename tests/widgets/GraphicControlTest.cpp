@@ -89,24 +89,9 @@ public:
         return button;
     }
 
-    // A key as the keyboard gives it, with Shift held for `shift`.
     void Press(WORD key, bool shift = false) const
     {
-        std::vector<INPUT> inputs;
-        const auto add = [&](WORD code, DWORD flags) {
-            INPUT input = {};
-            input.type = INPUT_KEYBOARD;
-            input.ki.wVk = code;
-            input.ki.dwFlags = flags;
-            inputs.push_back(input);
-        };
-        if (shift)
-            add(VK_SHIFT, 0);
-        add(key, 0);
-        add(key, KEYEVENTF_KEYUP);
-        if (shift)
-            add(VK_SHIFT, KEYEVENTF_KEYUP);
-        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+        PressKey(key, shift);
         PumpMessagesFor(100);
     }
 
@@ -146,28 +131,6 @@ RECT InWindow(const TGraphicControl& control, RECT area)
     OffsetRect(&area, control.Left(), control.Top());
     return area;
 }
-
-// System colours of this process, set for as long as the object lives.
-class SystemColoursScope {
-public:
-    explicit SystemColoursScope(std::vector<std::pair<int, COLORREF>> colours)
-    {
-        for (const auto& [index, colour] : colours) {
-            indices_.push_back(index);
-            saved_.push_back(GetSysColor(index));
-            wanted_.push_back(colour);
-        }
-        EXPECT_TRUE(SetSysColors(static_cast<int>(indices_.size()), indices_.data(), wanted_.data()));
-    }
-    ~SystemColoursScope() { SetSysColors(static_cast<int>(indices_.size()), indices_.data(), saved_.data()); }
-    SystemColoursScope(const SystemColoursScope&) = delete;
-    SystemColoursScope& operator=(const SystemColoursScope&) = delete;
-
-private:
-    std::vector<int> indices_;
-    std::vector<COLORREF> saved_;
-    std::vector<COLORREF> wanted_;
-};
 
 long ChildCount(IAccessible* object)
 {
