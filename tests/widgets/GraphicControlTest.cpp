@@ -381,7 +381,8 @@ TEST(GraphicControls, HighContrastDrawsInTheSystemsColours)
     ControlWindow test;
     const COLORREF buttonText = RGB(0, 160, 0), hotLight = RGB(160, 0, 160);
     const SystemColoursScope colours({{COLOR_BTNTEXT, buttonText}, {COLOR_HOTLIGHT, hotLight}});
-    test.label->SetHTMLText("<font color=\"clRed\">red</font> <a href=\"x\">link</a>");
+    // Underlined: a line in the text's own colour whether or not the font is smoothed.
+    test.label->SetHTMLText("<font color=\"clRed\"><u>red</u></font> <a href=\"x\">link</a>");
     test.label->SetURLColor(clBlue);
     test.update->SetBorderNormalEffect(TBorderEffect::beCool);
     test.host->FocusOn(*test.cancel, 1);
