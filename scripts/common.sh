@@ -48,14 +48,16 @@ wine_run() {
     "$root/cmake/wine-run.sh" "${WINE_BUILD:-$win_build}/wine/prefix" "$@"
 }
 
-# Ends the wineserver and the Xvfb of one build (both when none is named):
-# only those that cmake/wine-run.sh started for that build's prefix.
+# Ends the wineservers and the Xvfbs of one build (both when none is named):
+# only those that cmake/wine-run.sh started for its prefix and the DPI tests' prefix.
 stop_wine() {
-    local build builds=("$@")
+    local build state builds=("$@")
     [ $# -gt 0 ] || builds=("$win64_build" "$win32_build")
     for build in "${builds[@]}"; do
-        if [ -d "$build/wine" ]; then
-            "$root/cmake/wine-run.sh" --stop "$build/wine/prefix" || true
-        fi
+        for state in "$build/wine" "$build/wine-dpi"; do
+            if [ -d "$state" ]; then
+                "$root/cmake/wine-run.sh" --stop "$state/prefix" || true
+            fi
+        done
     done
 }

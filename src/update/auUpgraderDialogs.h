@@ -1,7 +1,10 @@
 #pragma once
 // The engine's own dialogs: the ask-to-upgrade dialog, the error box and the
 // password dialog, all with wide texts so every language of the message
-// table shows whatever the system's code page. The engine calls them through
+// table shows whatever the system's code page. They are laid out at their
+// own DPI, their labels and buttons as wide as each language's texts need
+// (auPixelDialog.h); the ask dialog's message is read by screen readers and
+// its links reached by Tab. The engine calls them through
 // TauUpgraderPrompts, which tests replace with answers of their own.
 // Main thread only; each call is modal and returns the user's answer. The
 // progress wizard is the one window shown without modality. Each of the
@@ -94,5 +97,5 @@ bool WaitForUpgraderWizard();
 HWND UpgraderAskDialog();
 // Frees the ask-to-upgrade dialog and the wizard when they exist.
 void FreeUpgraderWindows();
-// Frees the wizard when `owner` showed it.
+// Frees the wizard when `owner` showed it (null: whoever showed it).
 void FreeUpgraderWizardOf(const void* owner);

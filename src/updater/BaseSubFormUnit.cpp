@@ -2,7 +2,9 @@
 
 #include "updater/Settings.h"
 #include "winutil/WideText.h"
+#include "winutil/WindowDpi.h"
 
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -10,6 +12,7 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"TBaseSubForm";
 constexpr const char* kGlyphResourceType = "BMP32";
+constexpr int kFontHeight = 11; // pixels at 96 dots per inch
 
 UINT ReleaseMessage()
 {
@@ -82,16 +85,13 @@ void TBaseSubForm::Create(HWND owner)
 {
     RegisterWindowClass(StaticWindowProc);
     const WindowLayout layout = Layout();
-    LOGFONTW logFont = {};
-    logFont.lfHeight = -11;
-    logFont.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(logFont.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
-    font_.reset(CreateFontIndirectW(&logFont));
-    window_ = CreateWindowExW(layout.exStyle, kWindowClass, WideFromUtf8(layout.caption).c_str(), layout.style, CW_USEDEFAULT,
-                              CW_USEDEFAULT, layout.width, layout.height, owner, nullptr, GetModuleHandleW(nullptr),
-                              this);
+    window_ = CreateWindowExW(layout.exStyle, kWindowClass, WideFromUtf8(layout.caption).c_str(), layout.style,
+                              CW_USEDEFAULT, CW_USEDEFAULT, layout.width, layout.height, owner, nullptr,
+                              GetModuleHandleW(nullptr), this);
     if (!window_)
         throw std::runtime_error("the window could not be created");
+    dpi_ = WindowDpi(window_);
+    MakeFont();
     host_ = std::make_unique<TGraphicHost>(window_);
     try {
         FormCreate();
@@ -106,6 +106,39 @@ void TBaseSubForm::Create(HWND owner)
 void TBaseSubForm::FormCreate()
 {
     LoadGlyphs();
+}
+
+int TBaseSubForm::Scale(int value) const
+{
+    return ScaleForDpi(value, dpi_);
+}
+
+void TBaseSubForm::MakeFont()
+{
+    LOGFONTW logFont = {};
+    logFont.lfHeight = -Scale(kFontHeight);
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(logFont.lfFaceName, L"MS Sans Serif", static_cast<int>(std::size(logFont.lfFaceName)));
+    font_.reset(CreateFontIndirectW(&logFont));
+}
+
+void TBaseSubForm::SetClientSize(int width, int height)
+{
+    SetClientSizeForDpi(window_, Scale(width), Scale(height), dpi_);
+}
+
+void TBaseSubForm::DpiChanged() {}
+
+// The old font stays selected in the children until the derived window
+// hands them the new one, so it is freed only after that.
+void TBaseSubForm::OnDpiChanged(int dpi, const RECT& suggested)
+{
+    dpi_ = dpi;
+    const UniqueGdiObject old(font_.release());
+    MakeFont();
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    DpiChanged();
 }
 
 void TBaseSubForm::LoadGlyphs()
@@ -219,6 +252,10 @@ LRESULT TBaseSubForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     }
     if (message == ReleaseMessage()) {
         OnRelease();
+        return 0;
+    }
+    if (message == WM_DPICHANGED) {
+        OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     }
     return DefWindowProcW(window_, message, wParam, lParam);

@@ -10,6 +10,10 @@
 // close may arrive from inside one (a Cancel click between progress events).
 // The object is freed from the message loop once every handler has
 // returned. Derived windows wrap their handlers in a HandlerScope.
+//
+// DPI: the window's font (11 pixels at 96 dots per inch) and the sizes a
+// derived window fixes follow the window's DPI (Scale); on WM_DPICHANGED the
+// window takes the suggested place, a new font and DpiChanged lays it out.
 // Runs on the thread that created it.
 #include <windows.h>
 
@@ -44,6 +48,9 @@ public:
     HWND Handle() const { return window_; }
     TGraphicHost& Host() { return *host_; }
     HFONT Font() const { return static_cast<HFONT>(font_.get()); }
+    int Dpi() const { return dpi_; }
+    // A length of 96 dots per inch at the window's DPI.
+    int Scale(int value) const;
 
     void Show();
     // Asks the window to close, as its close box would.
@@ -96,8 +103,13 @@ protected:
     // The window is closing (already hidden); it is freed afterwards when FreeOnClose is set.
     virtual void FormClose();
     // Messages not handled by the windowless controls; the base handles
-    // closing and the deferred free and passes the rest to the system.
+    // closing, the deferred free and DPI changes and passes the rest to the system.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // The DPI changed: Font() and Scale() are the new ones; the window
+    // stands at the place the system suggested.
+    virtual void DpiChanged();
+    // Gives the window a client area of this size at 96 DPI, scaled to its own.
+    void SetClientSize(int width, int height);
 
 private:
     static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -105,10 +117,13 @@ private:
     void OnClose();
     void OnRelease();
     void ApplyState(TWindowState state);
+    void MakeFont();
+    void OnDpiChanged(int dpi, const RECT& suggested);
 
     HWND window_ = nullptr;
     std::unique_ptr<TGraphicHost> host_;
     UniqueGdiObject font_;
+    int dpi_ = 96;
     std::string placementFile_;
     std::string placementSection_;
     TWindowState pendingState_ = TWindowState::wsNormal;

@@ -44,18 +44,22 @@ public:
     }
 };
 
-HWND CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, const RECT& bounds, HFONT font)
+// Where the controls stand at 96 dots per inch: left, top, width, height.
+constexpr RECT kStatusLabel = {24, 8, 305, 33};
+constexpr RECT kLblStatus = {24, 37, 305, 13};
+constexpr RECT kProgressBar = {24, 61, 297, 12};
+constexpr RECT kBevel = {17, 60, 313, 29};
+constexpr RECT kUpdateButton = {82, 103, 81, 25};
+constexpr RECT kCancelButton = {186, 103, 81, 25};
+
+HWND CreateChild(HWND parent, const wchar_t* windowClass, DWORD style)
 {
-    const HWND child = CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_VISIBLE | style, bounds.left, bounds.top,
-                                       bounds.right, bounds.bottom, parent, nullptr, GetModuleHandleW(nullptr),
-                                       nullptr);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return child;
+    return CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
 }
 
-void SetUpButton(TAlphaButton& button, const RECT& bounds, const char* caption)
+void SetUpButton(TAlphaButton& button, const char* caption)
 {
-    button.SetBounds(bounds.left, bounds.top, bounds.right, bounds.bottom);
     button.SetCaption(caption);
     button.SetActAsImage(false);
     button.SetBorderHoverEffect(TBorderEffect::beCool);
@@ -127,16 +131,13 @@ int TUpdateForm::Start(std::unique_ptr<TUpdateForm> form, bool silent, HWND owne
     return lastModalResult;
 }
 
+// The window's size follows in LayOut, at its DPI.
 TBaseSubForm::WindowLayout TUpdateForm::Layout() const
 {
     WindowLayout layout;
     layout.caption = kCaption;
     layout.style = WS_POPUP | WS_CAPTION;
     layout.exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
-    RECT frame = {0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&frame, layout.style, FALSE, layout.exStyle);
-    layout.width = frame.right - frame.left;
-    layout.height = frame.bottom - frame.top;
     return layout;
 }
 
@@ -149,6 +150,7 @@ void TUpdateForm::RegisterGlyphs(GlyphList& glyphs)
 void TUpdateForm::FormCreate()
 {
     CreateControls();
+    LayOut();
     TBaseSubForm::FormCreate();
     silent_ = false;
     windowExists = true;
@@ -179,27 +181,54 @@ void TUpdateForm::CreateControls()
 {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
-    statusLabel_ = CreateChild(Handle(), L"STATIC", SS_LEFT, {24, 8, 305, 33}, Font());
-    lblStatus_ = CreateChild(Handle(), L"STATIC", SS_LEFTNOWORDWRAP, {24, 37, 305, 13}, Font());
-    progressBar_ = CreateChild(Handle(), PROGRESS_CLASSW, 0, {24, 61, 297, 12}, Font());
+    statusLabel_ = CreateChild(Handle(), L"STATIC", SS_LEFT);
+    lblStatus_ = CreateChild(Handle(), L"STATIC", SS_LEFTNOWORDWRAP);
+    progressBar_ = CreateChild(Handle(), PROGRESS_CLASSW, 0);
     SendMessageW(progressBar_, PBM_SETRANGE32, 0, 100);
     bevel_ = std::make_unique<TBottomBevel>(Host());
-    bevel_->SetBounds(17, 60, 313, 29);
     SetStatusText(kWelcomeText);
     SetProgressText("Status:");
 
     updateButton_ = std::make_unique<TAlphaButton>(Host(), "UpdateButton");
-    SetUpButton(*updateButton_, {82, 103, 81, 25}, "&Update");
+    SetUpButton(*updateButton_, "&Update");
     updateButton_->OnClick = [this](TAlphaButton&) {
         HandlerScope scope(*this);
         UpdateButtonClick();
     };
     cancelButton_ = std::make_unique<TAlphaButton>(Host(), "CancelButton");
-    SetUpButton(*cancelButton_, {186, 103, 81, 25}, "&Cancel");
+    SetUpButton(*cancelButton_, "&Cancel");
     cancelButton_->OnClick = [this](TAlphaButton&) {
         HandlerScope scope(*this);
         btn_ExitClick();
     };
+    // Enter presses Update (Cancel while Update is disabled and Cancel has the focus), Esc Cancel.
+    Host().SetDefaultControl(updateButton_.get());
+    Host().SetCancelControl(cancelButton_.get());
+}
+
+// Every size of the layout, scaled to the window's DPI.
+void TUpdateForm::LayOut()
+{
+    const auto place = [this](HWND child, const RECT& at) {
+        SetWindowPos(child, nullptr, Scale(at.left), Scale(at.top), Scale(at.right), Scale(at.bottom),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), TRUE);
+    };
+    place(statusLabel_, kStatusLabel);
+    place(lblStatus_, kLblStatus);
+    place(progressBar_, kProgressBar);
+    const auto bounds = [this](TGraphicControl& control, const RECT& at) {
+        control.SetBounds(Scale(at.left), Scale(at.top), Scale(at.right), Scale(at.bottom));
+    };
+    bounds(*bevel_, kBevel);
+    bounds(*updateButton_, kUpdateButton);
+    bounds(*cancelButton_, kCancelButton);
+    SetClientSize(kClientWidth, kClientHeight);
+}
+
+void TUpdateForm::DpiChanged()
+{
+    LayOut();
 }
 
 void TUpdateForm::BindEngine()

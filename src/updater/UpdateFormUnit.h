@@ -9,6 +9,10 @@
 // In silent mode the window stays hidden, and shows no message and opens no
 // page, until the engine brings it up for a confirmed upgrade; a release the
 // engine refused is written to the updater's log instead (UpdaterLog.h).
+// Keyboard and screen readers: Update and Cancel are tab stops, Enter
+// presses Update (or the button with the focus), Esc Cancel; both buttons
+// and the status texts answer screen readers. Every size follows the
+// window's DPI, also when it moves to a screen of another DPI.
 // Runs on the main thread; the engine raises its events there.
 #include <windows.h>
 
@@ -57,9 +61,11 @@ protected:
     void FormClose() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void RegisterGlyphs(GlyphList& glyphs) override;
+    void DpiChanged() override;
 
 private:
     void CreateControls();
+    void LayOut();
     void BindEngine();
     void FormShow();
     void UpdateButtonClick();

@@ -2,6 +2,7 @@
 
 #include "update/auURL.h"
 #include "winutil/WideText.h"
+#include "winutil/WindowDpi.h"
 
 #include <vector>
 
@@ -89,8 +90,11 @@ void Tfrm_ShowInfoUpdate::FreeInstance()
     g_instance = nullptr;
 }
 
+// Its layout is not scaled yet: the window and everything in it are made
+// DPI-unaware with GDI scaling, so the system enlarges it with sharp text.
 Tfrm_ShowInfoUpdate::Tfrm_ShowInfoUpdate()
 {
+    const GdiScaledWindowsScope unscaled;
     RegisterWindowClass();
     const int left = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;

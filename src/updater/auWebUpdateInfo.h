@@ -9,7 +9,9 @@
 // address that is not http or https is refused (kept as
 // LastNavigationError), and a failed navigation request is caught and kept
 // there too, so the window still opens (showing no page). Where the browser control cannot
-// be created at all, the window opens with an empty panel.
+// be created at all, the window opens with an empty panel. Its layout is
+// fixed in pixels: the window is DPI-unaware with GDI scaling (WindowDpi.h),
+// which the system enlarges with sharp text on a screen of higher DPI.
 #include <windows.h>
 
 #include "update/auUpgraderDialogs.h"

@@ -1,7 +1,10 @@
 #include "AlphaButton.h"
 
+#include "core/Utf8.h"
 #include "widgets/GdiCanvas.h"
+#include "widgets/MarkupText.h"
 #include "winutil/WideText.h"
+#include "winutil/WindowDpi.h"
 
 #include <mmsystem.h>
 
@@ -55,6 +58,35 @@ TAlphaButton::SoundPlayer& CurrentSoundPlayer()
     return player;
 }
 
+// The larger versions of a glyph resource and their scales.
+constexpr const char* kVariantSuffixes[] = {"_150", "_200"};
+constexpr int kFocusInset = 3;
+
+// Of the glyph's versions, the one to resample for a width: the smallest not
+// narrower, else the widest.
+const Image32& VersionFor(const Image32& glyph, const std::vector<Image32>& variants, int width)
+{
+    const Image32* best = &glyph;
+    for (const Image32& variant : variants) {
+        const bool bestTooSmall = best->width < width;
+        if ((bestTooSmall && variant.width > best->width) || (variant.width >= width && variant.width < best->width))
+            best = &variant;
+    }
+    return *best;
+}
+
+bool ReadResourceImage(HMODULE module, LPCWSTR name, LPCWSTR type, Image32& image, std::string& error)
+{
+    const HRSRC found = FindResourceW(module, name, type);
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    if (!data) {
+        error = "not found";
+        return false;
+    }
+    return ParseBitmap32(data, SizeofResource(module, found), image, error);
+}
+
 BITMAPINFO TopDownInfo(int width, int height)
 {
     BITMAPINFO info = {};
@@ -93,22 +125,62 @@ void TAlphaGlyph::Assign(const Image32& image)
 {
     glyph_ = image;
     ::GreyImage(glyph_, grey_);
+    variants_.clear();
+    scaledDpi_ = 0;
+}
+
+void TAlphaGlyph::AddVariant(const Image32& image)
+{
+    variants_.push_back(image);
+    scaledDpi_ = 0;
 }
 
 void TAlphaGlyph::LoadFromResource(HMODULE module, const char* name, const char* type)
 {
     const std::string what = "resource \"" + Described(name) + "\" of type \"" + Described(type) + "\"";
     std::wstring wideName, wideType;
-    const HRSRC found = FindResourceW(module, ResourceName(name, wideName), ResourceName(type, wideType));
-    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    if (!data)
-        throw std::runtime_error(what + " not found");
+    const LPCWSTR typeName = ResourceName(type, wideType);
     Image32 image;
     std::string error;
-    if (!ParseBitmap32(data, SizeofResource(module, found), image, error))
-        throw std::runtime_error(what + ": " + error);
+    if (!ReadResourceImage(module, ResourceName(name, wideName), typeName, image, error))
+        throw std::runtime_error(what + (error == "not found" ? " not found" : ": " + error));
     Assign(image);
+    if (IS_INTRESOURCE(name))
+        return;
+    // The larger versions are optional: a program without them resamples the first.
+    for (const char* suffix : kVariantSuffixes) {
+        Image32 variant;
+        if (ReadResourceImage(module, WideFromUtf8(std::string(name) + suffix).c_str(), typeName, variant, error))
+            AddVariant(variant);
+    }
+}
+
+void TAlphaGlyph::ScaleTo(int dpi) const
+{
+    if (dpi == scaledDpi_)
+        return;
+    const int width = ScaleForDpi(glyph_.width, dpi);
+    const int height = ScaleForDpi(glyph_.height, dpi);
+    const Image32& source = VersionFor(glyph_, variants_, width);
+    scaled_ = source.width == width && source.height == height ? source : ScaleImage(source, width, height);
+    ::GreyImage(scaled_, scaledGrey_);
+    scaledDpi_ = dpi;
+}
+
+const Image32& TAlphaGlyph::ImageAt(int dpi) const
+{
+    if (dpi == kDefaultDpi)
+        return glyph_;
+    ScaleTo(dpi);
+    return scaled_;
+}
+
+const Image32& TAlphaGlyph::GreyImageAt(int dpi) const
+{
+    if (dpi == kDefaultDpi)
+        return grey_;
+    ScaleTo(dpi);
+    return scaledGrey_;
 }
 
 HBITMAP TAlphaGlyph::Composition(int width, int height, Pixel32*& bits)
@@ -136,6 +208,7 @@ TAlphaButton::TAlphaButton(TGraphicHost& host, const std::string& name) : TGraph
 {
     font_.name = "MS Sans Serif";
     font_.size = 8;
+    font_.color = clBtnText;
     SetBounds(0, 0, 75, 25);
 }
 
@@ -225,6 +298,7 @@ void TAlphaButton::SetEnabled(bool enabled)
     hot_ = false;
     state_ = enabled ? TButtonState::bsUp : TButtonState::bsDisabled;
     Repaint();
+    Host().FocusItemsChanged(*this);
     UpdateHot();
 }
 
@@ -244,13 +318,18 @@ void TAlphaButton::UpdateHot()
 
 HFONT TAlphaButton::FontHandle()
 {
-    if (!fontHandle_) {
-        const HDC screen = GetDC(nullptr);
-        const LOGFONTW logFont = LogFontOf(font_, GetDeviceCaps(screen, LOGPIXELSY));
-        ReleaseDC(nullptr, screen);
+    if (!fontHandle_ || fontDpi_ != Host().Dpi()) {
+        fontDpi_ = Host().Dpi();
+        const LOGFONTW logFont = LogFontOf(font_, fontDpi_);
         fontHandle_.reset(CreateFontIndirectW(&logFont));
     }
     return static_cast<HFONT>(fontHandle_.get());
+}
+
+void TAlphaButton::DpiChanged()
+{
+    fontHandle_.reset();
+    Repaint();
 }
 
 AlphaLayoutResult TAlphaButton::LayoutOn(HDC dc) const
@@ -258,8 +337,9 @@ AlphaLayoutResult TAlphaButton::LayoutOn(HDC dc) const
     AlphaLayoutInput in;
     in.width = Width();
     in.height = Height();
-    in.glyphWidth = glyph_.Image().width;
-    in.glyphHeight = glyph_.Image().height;
+    const Image32& glyph = glyph_.ImageAt(Host().Dpi());
+    in.glyphWidth = glyph.width;
+    in.glyphHeight = glyph.height;
     if (!caption_.empty()) {
         RECT measured = {};
         const std::wstring caption = WideFromUtf8(caption_);
@@ -268,8 +348,8 @@ AlphaLayoutResult TAlphaButton::LayoutOn(HDC dc) const
         in.textHeight = measured.bottom - measured.top;
     }
     in.layout = layout_;
-    in.margin = margin_;
-    in.spacing = spacing_;
+    in.margin = margin_ > 0 ? Host().Scale(margin_) : margin_;
+    in.spacing = spacing_ > 0 ? Host().Scale(spacing_) : spacing_;
     in.pressed = state_ == TButtonState::bsDown && !actAsImage_;
     return LayoutAlphaButton(in);
 }
@@ -297,6 +377,7 @@ void TAlphaButton::Paint(HDC dc)
         PaintGlyph(dc, at);
     PaintCaption(dc, at);
     PaintBorder(dc);
+    PaintFocus(dc);
 }
 
 void TAlphaButton::PaintGlyph(HDC dc, const AlphaLayoutResult& at)
@@ -309,7 +390,8 @@ void TAlphaButton::PaintGlyph(HDC dc, const AlphaLayoutResult& at)
     const HGDIOBJ old = SelectObject(memory.get(), composition);
     Host().PaintBackground(memory.get(), *this);
     GdiFlush();
-    const Image32& glyph = Enabled() ? glyph_.Image() : glyph_.GreyImage();
+    const int dpi = Host().Dpi();
+    const Image32& glyph = Enabled() ? glyph_.ImageAt(dpi) : glyph_.GreyImageAt(dpi);
     BlendImage(glyph, bits, Width(), Height(), at.glyphX, at.glyphY);
     BitBlt(dc, 0, 0, Width(), Height(), memory.get(), 0, 0, SRCCOPY);
     SelectObject(memory.get(), old);
@@ -331,7 +413,7 @@ void TAlphaButton::PaintCaption(HDC dc, const AlphaLayoutResult& at)
         DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &place, DT_CENTER | DT_NOCLIP);
     };
     if (Enabled()) {
-        draw(rect, ColorToRGB(font_.color));
+        draw(rect, HighContrastOn() ? GetSysColor(COLOR_BTNTEXT) : ColorToRGB(font_.color));
         return;
     }
     RECT embossed = rect;
@@ -345,15 +427,28 @@ void TAlphaButton::PaintBorder(HDC dc) const
     if (state_ == TButtonState::bsDisabled || actAsImage_)
         return;
     const RECT client = ClientRect();
+    const bool highContrast = HighContrastOn();
     if (state_ == TButtonState::bsUp && hot_)
-        PaintEffect(dc, client, borderHover_);
+        PaintEffect(dc, client, borderHover_, highContrast);
     else if (!hot_)
-        PaintEffect(dc, client, borderNormal_);
+        PaintEffect(dc, client, borderNormal_, highContrast);
     else if (state_ == TButtonState::bsDown)
-        PaintEffect(dc, client, borderDown_);
+        PaintEffect(dc, client, borderDown_, highContrast);
 }
 
-void TAlphaButton::PaintEffect(HDC dc, const RECT& rect, TBorderEffect effect)
+void TAlphaButton::PaintFocus(HDC dc) const
+{
+    if (!FocusedItem())
+        return;
+    RECT focus = ClientRect();
+    const int inset = Host().Scale(kFocusInset);
+    InflateRect(&focus, -inset, -inset);
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    DrawFocusRect(dc, &focus);
+}
+
+void TAlphaButton::PaintEffect(HDC dc, const RECT& rect, TBorderEffect effect, bool highContrast)
 {
     if (effect == TBorderEffect::beOutLine) {
         RECT edge = rect;
@@ -364,7 +459,10 @@ void TAlphaButton::PaintEffect(HDC dc, const RECT& rect, TBorderEffect effect)
         return;
     const int right = rect.right - 1, bottom = rect.bottom - 1;
     const int length = std::min(rect.right - rect.left, rect.bottom - rect.top) / 6;
-    const HGDIOBJ old = SelectObject(dc, GetStockObject(BLACK_PEN));
+    // The marks are black, as the button's face is light; in high contrast
+    // they take the button text's colour, whatever the face is.
+    const UniqueGdiObject pen(CreatePen(PS_SOLID, 1, highContrast ? GetSysColor(COLOR_BTNTEXT) : RGB(0, 0, 0)));
+    const HGDIOBJ old = SelectObject(dc, pen.get());
     const auto mark = [dc, length](int x, int y, int dx, int dy) {
         MoveToEx(dc, x, y, nullptr);
         LineTo(dc, x + dx * length, y);
@@ -468,5 +566,58 @@ bool TAlphaButton::DialogChar(char32_t key)
     if (!Enabled() || !Visible() || !IsWindowVisible(ParentWindow()))
         return false;
     Click();
+    return true;
+}
+
+int TAlphaButton::FocusItems() const
+{
+    return Enabled() && Visible() ? 1 : 0;
+}
+
+bool TAlphaButton::KeyDown(UINT key, int)
+{
+    if (key != VK_RETURN && key != VK_SPACE)
+        return false;
+    Activate();
+    return true;
+}
+
+void TAlphaButton::Activate()
+{
+    if (Enabled() && Visible())
+        Click();
+}
+
+AccessibleDescription TAlphaButton::Describe(int) const
+{
+    AccessibleDescription description;
+    description.role = ROLE_SYSTEM_PUSHBUTTON;
+    description.name = PrefixProcessed(caption_);
+    long state = Visible() ? 0 : STATE_SYSTEM_INVISIBLE;
+    if (!Enabled())
+        state |= STATE_SYSTEM_UNAVAILABLE;
+    else
+        state |= STATE_SYSTEM_FOCUSABLE;
+    if (FocusedItem())
+        state |= STATE_SYSTEM_FOCUSED;
+    if (Host().DefaultControl() == this)
+        state |= STATE_SYSTEM_DEFAULT;
+    if (state_ == TButtonState::bsDown)
+        state |= STATE_SYSTEM_PRESSED;
+    if (hot_)
+        state |= STATE_SYSTEM_HOTTRACKED;
+    description.state = state;
+    if (Enabled())
+        description.defaultAction = "Press";
+    if (const char32_t accelerator = CaptionAccelerator(caption_)) {
+        description.keyboardShortcut = "Alt+";
+        AppendUtf8(description.keyboardShortcut, accelerator);
+    }
+    return description;
+}
+
+bool TAlphaButton::DoDefaultAction(int)
+{
+    Activate();
     return true;
 }

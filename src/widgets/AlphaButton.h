@@ -8,6 +8,18 @@
 // WAVE resources "M_CLICK" and "M_OVER". Playing is best effort: a system
 // without sound plays nothing and the button works the same.
 //
+// Keyboard and screen readers: an enabled, visible button is a tab stop;
+// Enter and Space press it while it has the focus (drawn as a dotted
+// rectangle), Enter too while it is its host's default control, Esc while it
+// is the cancel control. It is a push button to assistive technology: its
+// caption without the "&", unavailable, focused and default states, the
+// default action "Press".
+//
+// High contrast and DPI: the caption is drawn in the button-text colour
+// (in high contrast whatever the font says), the hover marks too in high
+// contrast; the font, the spacing and the glyph follow the host's DPI (the
+// glyph from the variant that suits it, resampled).
+//
 // Event handlers may destroy the button (for example by closing its window);
 // the button touches nothing of itself after a handler that did so.
 // Runs on the parent window's thread.
@@ -23,6 +35,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 enum class TBorderEffect { beCool, beOutLine, beNone };
 enum class TButtonState { bsUp = 0, bsDisabled = 1, bsDown = 2 };
@@ -34,19 +47,35 @@ public:
     // Copies the bitmap at 32 bits per pixel; false for a bitmap that cannot be read.
     bool Assign(HBITMAP bitmap);
     void Assign(const Image32& image);
-    // Reads a resource of the given type holding a 32-bit bitmap file.
-    // Throws std::runtime_error naming the resource when it is missing or unreadable.
+    // Reads a resource of the given type holding a 32-bit bitmap file, and
+    // the larger versions of it for higher DPI where the program has them:
+    // the same name with "_150" and "_200" (150 % and 200 %). Throws
+    // std::runtime_error naming the resource when the first is missing or
+    // unreadable.
     void LoadFromResource(HMODULE module, const char* name, const char* type);
+    // A larger version of the glyph, for higher DPI.
+    void AddVariant(const Image32& image);
     const Image32& Image() const { return glyph_; }
     const Image32& GreyImage() const { return grey_; }
     bool Empty() const { return glyph_.Empty(); }
+    // The glyph as drawn at `dpi` (its size scaled from 96 DPI), and its grey
+    // version: resampled from the smallest version at least that large, or
+    // else the largest. Kept until the DPI or the glyph changes.
+    const Image32& ImageAt(int dpi) const;
+    const Image32& GreyImageAt(int dpi) const;
 
     // The composition bitmap of the given size, kept between paints.
     HBITMAP Composition(int width, int height, Pixel32*& bits);
 
 private:
+    void ScaleTo(int dpi) const;
+
     Image32 glyph_;
     Image32 grey_;
+    std::vector<Image32> variants_;
+    mutable Image32 scaled_;
+    mutable Image32 scaledGrey_;
+    mutable int scaledDpi_ = 0;
     UniqueGdiObject composition_;
     Pixel32* compositionBits_ = nullptr;
     int compositionWidth_ = 0;
@@ -138,6 +167,13 @@ public:
     bool CapturesMouse() const override { return Enabled(); }
     void CaptureLost() override;
     bool DialogChar(char32_t key) override;
+    void DpiChanged() override;
+    int FocusItems() const override;
+    bool KeyDown(UINT key, int item) override;
+    bool WantsReturn(int) const override { return true; }
+    void Activate() override;
+    AccessibleDescription Describe(int item) const override;
+    bool DoDefaultAction(int item) override;
 
 private:
     void Repaint() const;
@@ -149,12 +185,14 @@ private:
     void PaintGlyph(HDC dc, const AlphaLayoutResult& at);
     void PaintCaption(HDC dc, const AlphaLayoutResult& at);
     void PaintBorder(HDC dc) const;
-    static void PaintEffect(HDC dc, const RECT& rect, TBorderEffect effect);
+    void PaintFocus(HDC dc) const;
+    static void PaintEffect(HDC dc, const RECT& rect, TBorderEffect effect, bool highContrast);
 
     TAlphaGlyph glyph_;
     std::string caption_;
     MarkupFont font_;
     UniqueGdiObject fontHandle_;
+    int fontDpi_ = 0;
     TButtonState state_ = TButtonState::bsUp;
     bool hot_ = false;
     bool tracking_ = false;

@@ -44,6 +44,49 @@ Pixel32 BlendPixel(Pixel32 glyph, Pixel32 background)
     return result;
 }
 
+Image32 ScaleImage(const Image32& source, int width, int height)
+{
+    Image32 scaled;
+    if (source.Empty() || width < 1 || height < 1)
+        return scaled;
+    scaled.width = std::min(width, kMaxScaledSide);
+    scaled.height = std::min(height, kMaxScaledSide);
+    scaled.pixels.resize(static_cast<std::size_t>(scaled.width) * scaled.height);
+    const double stepX = static_cast<double>(source.width) / scaled.width;
+    const double stepY = static_cast<double>(source.height) / scaled.height;
+    for (int y = 0; y < scaled.height; ++y) {
+        const double top = y * stepY, bottom = (y + 1) * stepY;
+        const int lastRow = std::min(source.height - 1, static_cast<int>(bottom));
+        for (int x = 0; x < scaled.width; ++x) {
+            const double left = x * stepX, right = (x + 1) * stepX;
+            const int lastColumn = std::min(source.width - 1, static_cast<int>(right));
+            double sums[4] = {};
+            double area = 0;
+            for (int sy = static_cast<int>(top); sy <= lastRow; ++sy) {
+                const double coverY = std::min(bottom, sy + 1.0) - std::max(top, static_cast<double>(sy));
+                for (int sx = static_cast<int>(left); sx <= lastColumn && coverY > 0; ++sx) {
+                    const double cover = (std::min(right, sx + 1.0) - std::max(left, static_cast<double>(sx))) * coverY;
+                    if (cover <= 0)
+                        continue;
+                    const Pixel32 pixel = source.At(sx, sy);
+                    const double weight = AlphaOf(pixel) * cover;
+                    for (int i = 0; i < 3; ++i)
+                        sums[i] += PixelByte(pixel, i) * weight;
+                    sums[3] += weight;
+                    area += cover;
+                }
+            }
+            const auto channel = [&](int i) {
+                return sums[3] > 0 ? static_cast<int>(sums[i] / sums[3] + 0.5) : 0;
+            };
+            const int alpha = area > 0 ? static_cast<int>(sums[3] / area + 0.5) : 0;
+            scaled.pixels[static_cast<std::size_t>(y) * scaled.width + x] =
+                MakePixel(channel(0), channel(1), channel(2), alpha);
+        }
+    }
+    return scaled;
+}
+
 Pixel32 GreyPixel(Pixel32 pixel)
 {
     const int grey = (PixelByte(pixel, 2) * 30 + PixelByte(pixel, 1) * 59 + PixelByte(pixel, 0) * 11) / 100;

@@ -40,6 +40,13 @@ Pixel32 BlendPixel(Pixel32 glyph, Pixel32 background);
 Pixel32 GreyPixel(Pixel32 pixel);
 void GreyImage(const Image32& source, Image32& target);
 
+// The image resampled to width by height pixels, as a glyph is drawn at
+// another number of dots per inch: each pixel averages the source pixels it
+// covers, weighted by the area covered and, for the colour, by alpha, so
+// that transparent pixels lend no colour to soft edges. Sizes below 1, or
+// an empty source, give an empty image; sizes are capped at kMaxScaledSide.
+constexpr int kMaxScaledSide = 1024;
+Image32 ScaleImage(const Image32& source, int width, int height);
 // Blends the glyph onto a target of width by height pixels (top row first)
 // with the glyph's top-left corner at x, y; parts outside are left out.
 void BlendImage(const Image32& glyph, Pixel32* target, int width, int height, int x, int y);

@@ -66,8 +66,8 @@ LOGFONTW LogFontOf(const MarkupFont& font, int dpiY)
     return logFont;
 }
 
-GdiCanvas::GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures)
-    : dc_(dc), savedState_(SaveDC(dc)), pictures_(pictures)
+GdiCanvas::GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures, int dpi)
+    : dc_(dc), savedState_(SaveDC(dc)), pictures_(pictures), dpi_(dpi)
 {
     SetBkMode(dc_, TRANSPARENT);
     SetFont(font);
@@ -82,12 +82,17 @@ GdiCanvas::~GdiCanvas()
 
 int GdiCanvas::DpiX() const
 {
-    return GetDeviceCaps(dc_, LOGPIXELSX);
+    return dpi_ > 0 ? dpi_ : GetDeviceCaps(dc_, LOGPIXELSX);
 }
 
 int GdiCanvas::DpiY() const
 {
-    return GetDeviceCaps(dc_, LOGPIXELSY);
+    return dpi_ > 0 ? dpi_ : GetDeviceCaps(dc_, LOGPIXELSY);
+}
+
+TColor GdiCanvas::Contrasted(TColor color, TColor instead) const
+{
+    return highContrast_ && color != clNone && !IsSystemColor(color) ? instead : color;
 }
 
 HFONT GdiCanvas::FontFor(const MarkupFont& font)
@@ -124,6 +129,7 @@ MarkupSize GdiCanvas::TextExtent(std::string_view text)
 
 void GdiCanvas::DrawText(std::string_view text, const MarkupRect& rect, TColor color, bool ellipsis)
 {
+    color = Contrasted(color, clBtnText);
     if (color == clNone)
         return;
     SetTextColor(dc_, ColorToRGB(color));
@@ -166,6 +172,7 @@ void GdiCanvas::DrawAtMeasuredAdvances(std::wstring_view text, const MarkupRect&
 
 void GdiCanvas::FillRect(const MarkupRect& rect, TColor color)
 {
+    color = Contrasted(color, clNone);
     if (color == clNone)
         return;
     const UniqueGdiObject brush(CreateSolidBrush(ColorToRGB(color)));
@@ -175,7 +182,7 @@ void GdiCanvas::FillRect(const MarkupRect& rect, TColor color)
 
 void GdiCanvas::Polyline(const int* xy, int points, TColor color)
 {
-    const UniqueGdiObject pen(CreatePen(PS_SOLID, 1, ColorToRGB(color)));
+    const UniqueGdiObject pen(CreatePen(PS_SOLID, 1, ColorToRGB(Contrasted(color, clBtnText))));
     const HGDIOBJ old = SelectObject(dc_, pen.get());
     std::vector<POINT> line(static_cast<std::size_t>(points));
     for (int i = 0; i < points; ++i)

@@ -6,6 +6,11 @@
 // the markup asks for), so no font outlives a paint; the context's own font,
 // colours and background mode come back at the end. Pictures are looked up
 // through a MarkupPictures source.
+//
+// Fonts are made for the dots per inch given (a window's, under Per-Monitor
+// awareness), else the context's. In high-contrast mode only the system's
+// colours are drawn: a markup colour gives way to the button-text colour for
+// text and lines, and to nothing for fills and text backgrounds.
 #include <windows.h>
 
 #include "widgets/MarkupCanvas.h"
@@ -30,8 +35,9 @@ LOGFONTW LogFontOf(const MarkupFont& font, int dpiY);
 
 class GdiCanvas : public MarkupCanvas {
 public:
-    // `pictures` may be null (no pictures) and must outlive the canvas.
-    GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures);
+    // `pictures` may be null (no pictures) and must outlive the canvas;
+    // `dpi` 0 stands for the context's.
+    GdiCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures, int dpi = 0);
     ~GdiCanvas() override;
     GdiCanvas(const GdiCanvas&) = delete;
     GdiCanvas& operator=(const GdiCanvas&) = delete;
@@ -39,7 +45,8 @@ public:
     MarkupFont Font() const override { return font_; }
     void SetFont(const MarkupFont& font) override;
     TColor Brush() const override { return brush_; }
-    void SetBrush(TColor color) override { brush_ = color; }
+    void SetBrush(TColor color) override { brush_ = Contrasted(color, clNone); }
+    void SetHighContrast(bool on) { highContrast_ = on; }
     TColor ToRGB(TColor color) const override { return ColorToRGB(color); }
     int DpiX() const override;
     int DpiY() const override;
@@ -57,6 +64,8 @@ private:
         UniqueGdiObject handle;
     };
     HFONT FontFor(const MarkupFont& font);
+    // The colour drawn for a colour of the markup.
+    TColor Contrasted(TColor color, TColor instead) const;
     void DrawAtMeasuredAdvances(std::wstring_view text, const MarkupRect& rect);
 
     HDC dc_;
@@ -64,5 +73,7 @@ private:
     MarkupFont font_;
     TColor brush_ = clNone;
     MarkupPictures* pictures_;
+    int dpi_;
+    bool highContrast_ = false;
     std::vector<CachedFont> fonts_;
 };

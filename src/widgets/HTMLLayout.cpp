@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr int kListStep = 12;
+constexpr int kListStep = 12; // at 96 dots per inch
+constexpr int kMaxListDpi = 96 * 16;
 // Runs longer than this are measured by their start first.
 constexpr std::size_t kFirstProbe = 256;
 constexpr int kMarkupGradientBands = 64;
@@ -376,6 +377,9 @@ private:
             return;
         const int before = cursor.x;
         cursor.x = Add(cursor.x, run.size.cx);
+        if (state.inLink)
+            canvas_.LinkPlaced(state.links, state.linkValue, ShownText(run),
+                               {Add(box.left, before), box.top, Add(box.left, cursor.x), box.Bottom()});
         if (pass == Pass::draw)
             DrawText(state, ShownText(run), box, before, cursor.x);
         if (!state.inLink)
@@ -956,8 +960,10 @@ private:
         if (state.hidden)
             return TagEffect::none;
         const int level = std::max(state.listLevel, 1);
-        const int bulletX = Add(cursor.x, (level - 1) * kListStep);
-        cursor.x = Add(cursor.x, level * kListStep);
+        // The indent grows with the dots per inch, as the fonts do.
+        const int step = kListStep * std::clamp(canvas_.DpiX(), 1, kMaxListDpi) / 96;
+        const int bulletX = Add(cursor.x, (level - 1) * step);
+        cursor.x = Add(cursor.x, level * step);
         if (pass != Pass::draw)
             return TagEffect::none;
         Font bulletFont = state.font;
@@ -1002,6 +1008,8 @@ private:
         const MarkupRect rect{Add(box.left, cursor.x), box.top, Add(Add(box.left, cursor.x), size.cx),
                               Add(box.top, size.cy)};
         cursor.x = Add(cursor.x, size.cx);
+        if (state.inLink)
+            canvas_.LinkPlaced(state.links, state.linkValue, {}, rect);
         const bool underMouse = rect.Contains(params_.mouseX, params_.mouseY);
         if (underMouse && state.inLink) {
             candidate_ = {true, true, state.linkValue, state.links, {}};

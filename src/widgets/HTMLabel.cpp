@@ -4,6 +4,7 @@
 #include "widgets/Gradient.h"
 #include "widgets/MarkupText.h"
 #include "winutil/WideText.h"
+#include "winutil/WindowDpi.h"
 
 #include <shellapi.h>
 #include <commctrl.h>
@@ -16,6 +17,8 @@ constexpr int kAutoSizeMargin = 6;
 constexpr int kAutoSizeReach = 65535;
 constexpr int kLineStripHeight = 2;
 constexpr POINT kHintOffset = {10, -10};
+// The focus rectangle stands this far around a link's runs.
+constexpr int kFocusMargin = 1;
 
 void OpenWithShell(const std::string& link)
 {
@@ -36,6 +39,14 @@ HCURSOR ArrowCursor()
 HCURSOR HandCursor()
 {
     return SystemCursor(IDC_HAND);
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 bool IsValid(const RECT& rect)
@@ -97,19 +108,20 @@ class THTMLabel::Pictures : public MarkupPictures {
 public:
     explicit Pictures(THTMLabel& label) : label_(label) {}
 
-    bool Size(std::string_view source, HDC dc, MarkupSize& size) override
+    // Sizes follow the window's DPI, which the context does not know.
+    bool Size(std::string_view source, HDC /*dc*/, MarkupSize& size) override
     {
         const Found found = Resolve(source);
-        const int dpiX = GetDeviceCaps(dc, LOGPIXELSX), dpiY = GetDeviceCaps(dc, LOGPIXELSY);
+        const int dpi = label_.Host().Dpi();
         if (found.list) {
             int cx = 0, cy = 0;
             ImageList_GetIconSize(found.list, &cx, &cy);
-            size = {MulDiv(cx, dpiX, 96), MulDiv(cy, dpiY, 96)};
+            size = {ScaleForDpi(cx, dpi), ScaleForDpi(cy, dpi)};
             return true;
         }
         if (!found.picture)
             return false;
-        size = {MulDiv(found.picture->LayoutWidth(), dpiX, 96), MulDiv(found.picture->LayoutHeight(), dpiY, 96)};
+        size = {ScaleForDpi(found.picture->LayoutWidth(), dpi), ScaleForDpi(found.picture->LayoutHeight(), dpi)};
         return true;
     }
 
@@ -204,6 +216,42 @@ private:
     THTMLabel& label_;
 };
 
+// The markup canvas of the label; it notes where the links were placed when
+// asked to, the first kMaxLinkItems of them, each line of a link one
+// rectangle.
+class THTMLabel::LinkCanvas : public GdiCanvas {
+public:
+    LinkCanvas(HDC dc, const MarkupFont& font, MarkupPictures* pictures, int dpi, std::vector<LinkPlace>* links)
+        : GdiCanvas(dc, font, pictures, dpi), links_(links)
+    {
+    }
+
+    void LinkPlaced(int link, std::string_view address, std::string_view text, const MarkupRect& placed) override
+    {
+        if (!links_)
+            return;
+        if (link != lastLink_) {
+            if (links_->size() >= kMaxLinkItems)
+                return;
+            lastLink_ = link;
+            links_->push_back({std::string(address), {}, {}, ToRect(placed)});
+        }
+        LinkPlace& place = links_->back();
+        place.text += PrefixProcessed(text);
+        const RECT rect = ToRect(placed);
+        UnionRect(&place.bounds, &place.bounds, &rect);
+        if (!place.runs.empty() && place.runs.back().top == rect.top && place.runs.back().bottom == rect.bottom &&
+            place.runs.back().right == rect.left)
+            place.runs.back().right = rect.right;
+        else
+            place.runs.push_back(rect);
+    }
+
+private:
+    std::vector<LinkPlace>* links_;
+    int lastLink_ = 0;
+};
+
 void THTMLabel::SetShellOpener(ShellOpener opener)
 {
     CurrentShellOpener() = opener ? std::move(opener) : OpenWithShell;
@@ -232,9 +280,9 @@ void THTMLabel::SetAutoSizing(bool value)
 {
     autoSizing_ = value;
     if (value && (align_ == TAlign::alLeft || align_ == TAlign::alRight))
-        SetBounds(Left(), Top(), kAutoSizeMargin, Height());
+        SetBounds(Left(), Top(), Host().Scale(kAutoSizeMargin), Height());
     if (value && (align_ == TAlign::alTop || align_ == TAlign::alBottom))
-        SetBounds(Left(), Top(), Width(), kAutoSizeMargin);
+        SetBounds(Left(), Top(), Width(), Host().Scale(kAutoSizeMargin));
     HTMLChanged();
 }
 
@@ -276,13 +324,26 @@ void THTMLabel::EndUpdate()
 void THTMLabel::HTMLChanged()
 {
     Invalidate();
+    ForgetLinks();
 }
 
 HTMLDrawResult THTMLabel::HTMLPaint(HDC dc, const RECT& rect, POINT mouse, bool hitTestOnly)
 {
+    const HTMLDrawResult result = RunLayout(dc, rect, mouse, hitTestOnly, nullptr);
+    textWidth_ = result.width;
+    return result;
+}
+
+// In high contrast the links take the system's colour and the label's own
+// colours for hover and shadow are left out, as the markup's are.
+HTMLDrawResult THTMLabel::RunLayout(HDC dc, const RECT& rect, POINT mouse, bool hitTestOnly,
+                                    std::vector<LinkPlace>* links)
+{
     const std::string text = GetDisplayHTML();
     Pictures pictures(*this);
-    GdiCanvas canvas(dc, font_, &pictures);
+    LinkCanvas canvas(dc, font_, &pictures, Host().Dpi(), links);
+    const bool highContrast = HighContrastOn();
+    canvas.SetHighContrast(highContrast);
     canvas.SetBrush(color_);
     HTMLDrawParams params;
     params.text = text;
@@ -290,17 +351,15 @@ HTMLDrawResult THTMLabel::HTMLPaint(HDC dc, const RECT& rect, POINT mouse, bool 
     params.mouseX = mouse.x;
     params.mouseY = mouse.y;
     params.hoverLink = hoverLink_;
-    params.shadowOffset = shadowOffset_;
-    params.linkColor = urlColor_;
-    params.hoverColor = hoverColor_;
-    params.hoverFontColor = hoverFontColor_;
-    params.shadowColor = shadowColor_;
+    params.shadowOffset = Host().Scale(shadowOffset_);
+    params.linkColor = highContrast ? clHotLight : urlColor_;
+    params.hoverColor = highContrast ? clNone : hoverColor_;
+    params.hoverFontColor = highContrast ? clNone : hoverFontColor_;
+    params.shadowColor = highContrast ? clNone : shadowColor_;
     params.hoverStyle = hover_;
     params.ellipsis = ellipsis_;
     params.hitTestOnly = hitTestOnly;
-    const HTMLDrawResult result = DrawHTMLText(canvas, params);
-    textWidth_ = result.width;
-    return result;
+    return DrawHTMLText(canvas, params);
 }
 
 bool THTMLabel::SizesHorizontally() const
@@ -387,10 +446,11 @@ RECT THTMLabel::TextRect(HDC dc, RECT rect)
 
 void THTMLabel::FitToText(int textWidth, int textHeight)
 {
-    if (SizesVertically() && textHeight + kAutoSizeMargin != Height())
-        SetBounds(Left(), Top(), Width(), textHeight + kAutoSizeMargin);
-    if (SizesHorizontally() && textWidth + kAutoSizeMargin != Width())
-        SetBounds(Left(), Top(), textWidth + kAutoSizeMargin, Height());
+    const int margin = Host().Scale(kAutoSizeMargin);
+    if (SizesVertically() && textHeight + margin != Height())
+        SetBounds(Left(), Top(), Width(), textHeight + margin);
+    if (SizesHorizontally() && textWidth + margin != Width())
+        SetBounds(Left(), Top(), textWidth + margin, Height());
 }
 
 void THTMLabel::Paint(HDC dc)
@@ -402,6 +462,7 @@ void THTMLabel::Paint(HDC dc)
     PaintFrames(dc, client);
     const RECT rect = TextRect(dc, client);
     const HTMLDrawResult result = HTMLPaint(dc, rect, MousePosition(), /*hitTestOnly=*/false);
+    PaintFocus(dc);
     if (autoSizing_)
         FitToText(result.width, result.height);
 }
@@ -465,12 +526,16 @@ void THTMLabel::MouseMove(int x, int y)
 void THTMLabel::MouseDown(UINT, int x, int y)
 {
     const Hit hit = HitTest(x, y);
-    if (hit.number < 1)
-        return;
-    if (IsShellOpenableLink(hit.anchor))
-        CurrentShellOpener()(hit.anchor);
+    if (hit.number >= 1)
+        FollowLink(hit.anchor);
+}
+
+void THTMLabel::FollowLink(const std::string& anchor)
+{
+    if (IsShellOpenableLink(anchor))
+        CurrentShellOpener()(anchor);
     else if (OnAnchorClick)
-        OnAnchorClick(*this, hit.anchor);
+        OnAnchorClick(*this, anchor);
 }
 
 void THTMLabel::MouseEnter()
@@ -509,4 +574,145 @@ bool THTMLabel::HintAt(int x, int y, std::string& text, POINT& position, bool& p
         return false;
     text = htmlHint_ ? GetDisplayHTML() : StripHTML(GetDisplayHTML());
     return !text.empty();
+}
+
+// Links.
+
+void THTMLabel::DpiChanged()
+{
+    HTMLChanged();
+}
+
+void THTMLabel::Resized()
+{
+    ForgetLinks();
+}
+
+void THTMLabel::ForgetLinks()
+{
+    linksValid_ = false;
+    Host().FocusItemsChanged(*this);
+}
+
+void THTMLabel::CollectLinks()
+{
+    std::vector<LinkPlace> links;
+    if (updateCount_ == 0) {
+        const WindowDC dc(ParentWindow());
+        const RECT rect = TextRect(dc.get(), ClientRect());
+        RunLayout(dc.get(), rect, {-1, -1}, /*hitTestOnly=*/true, &links);
+    }
+    for (LinkPlace& link : links)
+        link.text = Trimmed(link.text);
+    links_ = std::move(links);
+    linksValid_ = true;
+}
+
+// Laying the text out fills the table and changes nothing that is seen.
+const std::vector<THTMLabel::LinkPlace>& THTMLabel::Links() const
+{
+    if (!linksValid_)
+        const_cast<THTMLabel*>(this)->CollectLinks();
+    return links_;
+}
+
+int THTMLabel::FocusItems() const
+{
+    return Visible() ? static_cast<int>(Links().size()) : 0;
+}
+
+void THTMLabel::InvalidateLink(int item) const
+{
+    if (item < 1 || item > static_cast<int>(links_.size()))
+        return;
+    RECT area = links_[static_cast<std::size_t>(item) - 1].bounds;
+    const int margin = Host().Scale(kFocusMargin) + 1;
+    InflateRect(&area, margin, margin);
+    InvalidateArea(area);
+}
+
+void THTMLabel::FocusMoved(int oldItem, int newItem)
+{
+    InvalidateLink(oldItem);
+    InvalidateLink(newItem);
+}
+
+RECT THTMLabel::FocusItemRect(int item) const
+{
+    return AccessibleItemRect(item);
+}
+
+void THTMLabel::PaintFocus(HDC dc) const
+{
+    const int item = FocusedItem();
+    if (item < 1 || item > static_cast<int>(Links().size()))
+        return;
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    const int margin = Host().Scale(kFocusMargin);
+    for (RECT run : links_[static_cast<std::size_t>(item) - 1].runs) {
+        InflateRect(&run, margin, 0);
+        DrawFocusRect(dc, &run);
+    }
+}
+
+bool THTMLabel::KeyDown(UINT key, int item)
+{
+    if (key != VK_RETURN || item < 1 || item > static_cast<int>(Links().size()))
+        return false;
+    FollowLink(links_[static_cast<std::size_t>(item) - 1].address);
+    return true;
+}
+
+// Screen readers.
+
+AccessibleDescription THTMLabel::Describe(int item) const
+{
+    AccessibleDescription description;
+    const long shown = Visible() ? 0 : STATE_SYSTEM_INVISIBLE;
+    if (item == 0) {
+        description.role = ROLE_SYSTEM_STATICTEXT;
+        description.name = PrefixProcessed(ReplaceRunEntities(StripHTML(PrepareMarkup(GetDisplayHTML()))));
+        description.state = shown | STATE_SYSTEM_READONLY;
+        return description;
+    }
+    const LinkPlace& link = Links().at(static_cast<std::size_t>(item) - 1);
+    description.role = ROLE_SYSTEM_LINK;
+    description.name = link.text.empty() ? link.address : link.text;
+    description.value = link.address;
+    description.state = shown | STATE_SYSTEM_LINKED | STATE_SYSTEM_FOCUSABLE |
+                        (FocusedItem() == item ? STATE_SYSTEM_FOCUSED : 0);
+    description.defaultAction = "Jump";
+    return description;
+}
+
+int THTMLabel::AccessibleItems() const
+{
+    return static_cast<int>(Links().size());
+}
+
+int THTMLabel::AccessibleItemAt(int x, int y) const
+{
+    const POINT point = {x, y};
+    const std::vector<LinkPlace>& links = Links();
+    for (std::size_t i = 0; i < links.size(); ++i)
+        for (const RECT& run : links[i].runs)
+            if (PtInRect(&run, point))
+                return static_cast<int>(i) + 1;
+    return CHILDID_SELF;
+}
+
+RECT THTMLabel::AccessibleItemRect(int item) const
+{
+    if (item < 1 || item > static_cast<int>(Links().size()))
+        return ClientRect();
+    return links_[static_cast<std::size_t>(item) - 1].bounds;
+}
+
+bool THTMLabel::DoDefaultAction(int item)
+{
+    if (item < 1 || item > static_cast<int>(Links().size()))
+        return false;
+    FollowLink(links_[static_cast<std::size_t>(item) - 1].address);
+    return true;
 }

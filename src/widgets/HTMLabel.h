@@ -9,6 +9,18 @@
 // came from the network is marked untrusted (SetTrusted(false)): its
 // pictures may not name local files, system icons or UNC paths. A picture
 // that fails to decode stays empty and is not drawn; no error leaves Paint.
+//
+// Keyboard and screen readers: each link is a focus item (Tab reaches it,
+// the focus is drawn as a dotted rectangle around the link's runs, Enter
+// follows it) and a simple child of the label's accessible object, which is
+// static text holding the plain text: a link with its text, its address as
+// value and the default action "Jump". The first kMaxLinkItems links take
+// part, laid out once per change of text, size or DPI, so that a text with
+// thousands of links costs a bounded table and answers by index.
+//
+// High contrast: links in the system's hot-light colour, the markup's own
+// colours, backgrounds and shadows left out. Fonts, pictures, the list
+// indent, the shadow offset and the auto-size margin follow the host's DPI.
 // Runs on the parent window's thread.
 #include <windows.h>
 
@@ -34,6 +46,17 @@ public:
     using NotifyEvent = std::function<void(THTMLabel& sender)>;
     // Opens a link through the shell; tests replace it.
     using ShellOpener = std::function<void(const std::string& link)>;
+
+    static constexpr int kMaxLinkItems = 4096;
+
+    // A link as laid out: its address, its text as shown, and the rectangle
+    // of each line of it, in the label's coordinates.
+    struct LinkPlace {
+        std::string address;
+        std::string text;
+        std::vector<RECT> runs;
+        RECT bounds = {};
+    };
 
     explicit THTMLabel(TGraphicHost& host);
 
@@ -82,6 +105,8 @@ public:
     RECT HoverRect() const { return hoverRect_; }
     // The width of the text at the last paint.
     int TextWidth() const { return textWidth_; }
+    // The links that take the focus and answer screen readers.
+    const std::vector<LinkPlace>& Links() const;
     std::size_t CachedPictures() const { return cache_.Count(); }
 
     void BeginUpdate();
@@ -102,6 +127,20 @@ public:
     void MouseEnter() override;
     void MouseLeave() override;
     bool HintAt(int x, int y, std::string& text, POINT& position, bool& placed) override;
+    void DpiChanged() override;
+    void Resized() override;
+    int FocusItems() const override;
+    void FocusMoved(int oldItem, int newItem) override;
+    RECT FocusItemRect(int item) const override;
+    bool KeyDown(UINT key, int item) override;
+    bool WantsReturn(int item) const override { return item > 0; }
+    AccessibleDescription Describe(int item) const override;
+    int AccessibleItems() const override;
+    int AccessibleItemAt(int x, int y) const override;
+    RECT AccessibleItemRect(int item) const override;
+    bool DoDefaultAction(int item) override;
+    int AccessibleItemOfFocus(int focusItem) const override { return focusItem; }
+    int FocusItemOfAccessible(int item) const override { return item; }
 
 protected:
     virtual void HTMLChanged();
@@ -114,6 +153,7 @@ private:
         int number = -1;
     };
     class Pictures;
+    class LinkCanvas;
 
     Hit HitTest(int x, int y);
     RECT TextRect(HDC dc, RECT rect);
@@ -123,6 +163,12 @@ private:
     bool SizesHorizontally() const;
     bool SizesVertically() const;
     void RepaintHover();
+    HTMLDrawResult RunLayout(HDC dc, const RECT& rect, POINT mouse, bool hitTestOnly, std::vector<LinkPlace>* links);
+    void CollectLinks();
+    void ForgetLinks();
+    void FollowLink(const std::string& anchor);
+    void PaintFocus(HDC dc) const;
+    void InvalidateLink(int item) const;
 
     std::vector<std::string> htmlText_;
     THTMLPictureCache cache_;
@@ -135,6 +181,8 @@ private:
     int lastNumber_ = -1;
     RECT hoverRect_ = {-1, -1, -1, -1};
     int textWidth_ = 0;
+    std::vector<LinkPlace> links_;
+    bool linksValid_ = false;
 
     MarkupFont font_{"MS Sans Serif", 8, false, false, false, false, SystemColor(8)};
     TColor color_ = clBtnFace;

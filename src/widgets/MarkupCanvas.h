@@ -69,4 +69,13 @@ public:
     virtual void DrawImage(std::string_view source, const MarkupRect& rect, bool stretch) = 0;
     // Repeated from the area's top-left over the whole area, clipped to it.
     virtual void TileImage(std::string_view source, const MarkupRect& area) = 0;
+
+    // Where the pass that draws or hit-tests placed each run and picture of
+    // a link: the link's number (from 1), its address, the run's text as
+    // given to DrawText (empty for a picture) and its rectangle. Keyboard
+    // focus and screen readers find links here; nothing by default.
+    virtual void LinkPlaced(int /*link*/, std::string_view /*address*/, std::string_view /*text*/,
+                            const MarkupRect& /*rect*/)
+    {
+    }
 };

@@ -37,7 +37,9 @@ constexpr TColor clHighlight = SystemColor(13);
 constexpr TColor clHighlightText = SystemColor(14);
 constexpr TColor clBtnFace = SystemColor(15);
 constexpr TColor clBtnShadow = SystemColor(16);
+constexpr TColor clBtnText = SystemColor(18);
 constexpr TColor clBtnHighlight = SystemColor(20);
+constexpr TColor clHotLight = SystemColor(26);
 
 constexpr bool IsSystemColor(TColor color)
 {

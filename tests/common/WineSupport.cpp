@@ -13,6 +13,7 @@
 namespace {
 
 constexpr const char* WineKey = "Software\\Wine";
+constexpr const char* DesktopKey = "Control Panel\\Desktop";
 
 std::string ReadAll(HANDLE file)
 {
@@ -244,4 +245,91 @@ UniqueKernelHandle TokenWithoutAdministrators()
     CreateRestrictedToken(process.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, restricted.put());
     FreeSid(admins);
     return restricted;
+}
+
+void PressKey(WORD key, bool shift)
+{
+    std::vector<INPUT> inputs;
+    const auto add = [&](WORD code, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = code;
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    if (shift)
+        add(VK_SHIFT, 0);
+    add(key, 0);
+    add(key, KEYEVENTF_KEYUP);
+    if (shift)
+        add(VK_SHIFT, KEYEVENTF_KEYUP);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+SystemColoursScope::SystemColoursScope(std::vector<std::pair<int, COLORREF>> colours)
+{
+    std::vector<COLORREF> wanted;
+    for (const auto& [index, colour] : colours) {
+        indices_.push_back(index);
+        saved_.push_back(GetSysColor(index));
+        wanted.push_back(colour);
+    }
+    EXPECT_TRUE(SetSysColors(static_cast<int>(indices_.size()), indices_.data(), wanted.data()));
+}
+
+SystemColoursScope::~SystemColoursScope()
+{
+    SetSysColors(static_cast<int>(indices_.size()), indices_.data(), saved_.data());
+}
+
+LogPixelsScope::LogPixelsScope(DWORD dpi)
+{
+    const RegKey key = RegKey::Create(HKEY_CURRENT_USER, DesktopKey, KEY_READ | KEY_WRITE);
+    previous_ = key.ReadDword("LogPixels");
+    EXPECT_EQ(key.WriteDword("LogPixels", dpi), ERROR_SUCCESS);
+}
+
+LogPixelsScope::~LogPixelsScope()
+{
+    const RegKey key = RegKey::Create(HKEY_CURRENT_USER, DesktopKey, KEY_WRITE);
+    const LONG restored = previous_ ? key.WriteDword("LogPixels", *previous_) : key.DeleteValue("LogPixels");
+    EXPECT_EQ(restored, ERROR_SUCCESS);
+}
+
+std::wstring WindowTextOf(HWND window)
+{
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+RECT BoundsIn(HWND parent, HWND child)
+{
+    RECT bounds{};
+    GetWindowRect(child, &bounds);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&bounds), 2);
+    return bounds;
+}
+
+bool TextFits(HWND control, int padding)
+{
+    const std::wstring text = WindowTextOf(control);
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT measured{};
+    const bool prefix = ClassOf(control) == L"Button" || !(GetWindowLongPtrW(control, GWL_STYLE) & SS_NOPREFIX);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured,
+              DT_CALCRECT | DT_SINGLELINE | (prefix ? 0 : DT_NOPREFIX));
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    RECT client{};
+    GetClientRect(control, &client);
+    return measured.right + 2 * padding <= client.right;
 }

@@ -6,7 +6,10 @@
 
 #include "winutil/UniqueHandle.h"
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // A bitmap like the screen's, selected into a memory device context for as
 // long as the object lives: what a test paints into and reads back.
@@ -67,6 +70,47 @@ int CountGdiObjects();
 // now on (Wine reads the links when a process starts). False when the links
 // could not be written.
 bool LinkCjkFont();
+
+// A key as the keyboard gives it (SendInput), with Shift held for `shift`,
+// to the window that has the focus; the caller lets the messages run.
+void PressKey(WORD key, bool shift = false);
+
+std::wstring WindowTextOf(HWND window);
+std::wstring ClassOf(HWND window);
+// A child window's place in its parent's client area.
+RECT BoundsIn(HWND parent, HWND child);
+// Whether a one-line control shows all of its text, `padding` to spare on
+// each side: measured in the control's own font, with prefixes where it
+// draws them (buttons, and labels without SS_NOPREFIX).
+bool TextFits(HWND control, int padding = 0);
+
+// System colours of this process, set while the object lives.
+class SystemColoursScope {
+public:
+    explicit SystemColoursScope(std::vector<std::pair<int, COLORREF>> colours);
+    ~SystemColoursScope();
+    SystemColoursScope(const SystemColoursScope&) = delete;
+    SystemColoursScope& operator=(const SystemColoursScope&) = delete;
+
+private:
+    std::vector<int> indices_;
+    std::vector<COLORREF> saved_;
+};
+
+// The prefix's DPI (HKCU\Control Panel\Desktop "LogPixels", which Wine reads
+// when a process starts) for processes started while the object lives; the
+// earlier setting comes back at the end. For a prefix of its own only: it
+// changes every program that starts meanwhile.
+class LogPixelsScope {
+public:
+    explicit LogPixelsScope(DWORD dpi);
+    ~LogPixelsScope();
+    LogPixelsScope(const LogPixelsScope&) = delete;
+    LogPixelsScope& operator=(const LogPixelsScope&) = delete;
+
+private:
+    std::optional<DWORD> previous_;
+};
 
 // Starts a program (a full command line) without waiting, under the given
 // primary token when there is one; the process handle.

@@ -1,8 +1,10 @@
 #include "update/auUpgraderDialogs.h"
 #include "update/auAutoUpgrader.h"
 #include "update/auUpgraderTexts.h"
+#include "common/AccessibleTree.h"
 #include "common/AppMessages.h"
 #include "common/WineSupport.h"
+#include "winutil/ComApartment.h"
 #include "widgets/HTMLabel.h"
 #include "winutil/WideText.h"
 
@@ -12,6 +14,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,15 +41,10 @@ struct Answerer {
     // The ask dialog's message area, '#' for ink, when asked for.
     bool captureMessage = false;
     std::string messagePixels;
+    // Looks at the open dialog before it is answered.
+    std::function<void(HWND dialog)> inspect;
 };
 Answerer answerer;
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[1024] = {};
-    GetWindowTextW(window, text, 1024);
-    return text;
-}
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM)
 {
@@ -56,7 +54,7 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM)
         SetWindowTextW(child, answerer.editTexts.front().c_str());
         answerer.editTexts.erase(answerer.editTexts.begin());
     }
-    answerer.controls.push_back(TextOf(child));
+    answerer.controls.push_back(WindowTextOf(child));
     return TRUE;
 }
 
@@ -94,9 +92,11 @@ void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
     if (!dialog)
         return;
     KillTimer(nullptr, id);
+    if (answerer.inspect)
+        answerer.inspect(dialog);
     if (answerer.captureMessage)
         answerer.messagePixels = MessagePixels(dialog);
-    answerer.caption = TextOf(dialog);
+    answerer.caption = WindowTextOf(dialog);
     GetWindowRect(dialog, &answerer.bounds);
     GetWindowRect(GetDlgItem(dialog, IDYES), &answerer.yesButton);
     answerer.scrolls = (GetWindowLongPtrW(dialog, GWL_STYLE) & WS_VSCROLL) != 0;
@@ -108,9 +108,12 @@ void CALLBACK Answer(HWND, UINT, UINT_PTR id, DWORD)
     answerer.clientHeight = client.bottom;
     EnumChildWindows(dialog, CollectChild, 0);
     answerer.answered = true;
-    for (const POINT at : answerer.clicks) {
-        PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
-        PostMessageW(dialog, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    // A click goes to the window under it, as the system's would.
+    for (POINT at : answerer.clicks) {
+        const HWND target = ChildWindowFromPointEx(dialog, at, CWP_SKIPINVISIBLE);
+        MapWindowPoints(dialog, target, &at, 1);
+        PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        PostMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     }
     for (const int id : answerer.presses)
         PostMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);
@@ -233,6 +236,201 @@ TEST(UpgraderDialogs, PasswordDialogInChineseAndErrorBox)
     EXPECT_EQ(answerer.caption, UpgraderText(umsgCaption));
     EXPECT_TRUE(Saw(UpgraderText(umsgNoInfoFile)));
     SelectUpgraderLanguage(wlEnglish);
+}
+
+// Steps run one by one on the open dialog, each after what the one before
+// typed has arrived; the dialog is answered by its keys.
+struct Steps {
+    std::vector<std::function<void(HWND dialog)>> steps;
+    std::size_t next = 0;
+};
+Steps steps;
+
+void CALLBACK RunStep(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog)
+        return;
+    if (steps.next >= steps.steps.size()) {
+        KillTimer(nullptr, id);
+        return;
+    }
+    steps.steps[steps.next++](dialog);
+}
+
+void RunSteps(std::vector<std::function<void(HWND dialog)>> list)
+{
+    steps = Steps{std::move(list)};
+    SetTimer(nullptr, 0, 200, RunStep);
+}
+
+TEST(UpgraderDialogs, AskDialogIsReadAndItsLinksReachedByTab)
+{
+    const ComApartment apartment;
+    const TauUpgraderPrompts prompts = DefaultUpgraderPrompts();
+    std::vector<std::string> opened;
+    THTMLabel::SetShellOpener([&](const std::string& link) { opened.push_back(link); });
+    HWND yes = nullptr, pane = nullptr;
+    std::vector<std::wstring> seen;
+    RunSteps({
+        [&](HWND dialog) {
+            SetForegroundWindow(dialog);
+            yes = GetDlgItem(dialog, IDYES);
+            EXPECT_EQ(GetFocus(), yes) << "Yes has the focus when the question opens";
+            const std::vector<AccessibleNode> tree = AccessibleTreeOf(dialog);
+            for (const AccessibleNode& node : tree)
+                seen.push_back(std::to_wstring(node.role) + L" " + node.name + L" " + node.value);
+            const AccessibleNode* question = FindAccessible(tree, ROLE_SYSTEM_STATICTEXT, L"Version 2.0 is out");
+            ASSERT_TRUE(question) << "the question is read";
+            EXPECT_NE(question->name.find(L"Faster downloads"), std::wstring::npos);
+            EXPECT_EQ(question->name.find(L"<b>"), std::wstring::npos) << "as plain text";
+            const AccessibleNode* notes = FindAccessible(tree, ROLE_SYSTEM_LINK, L"release notes");
+            ASSERT_TRUE(notes);
+            EXPECT_EQ(notes->value, L"http://example.com/notes");
+            EXPECT_EQ(notes->defaultAction, L"Jump");
+            // Real buttons: the system's objects, push buttons on Windows and clients under Wine.
+            for (const wchar_t* button : {L"Yes", L"Later"})
+                EXPECT_TRUE(FindAccessible(tree, ROLE_SYSTEM_PUSHBUTTON, button) ||
+                            FindAccessible(tree, ROLE_SYSTEM_CLIENT, button))
+                    << Utf8FromWide(button);
+            PressKey(VK_TAB, /*shift=*/true);
+        },
+        [&](HWND) {
+            pane = GetFocus();
+            EXPECT_EQ(ClassOf(pane), L"KeldoraGraphicPane") << "Shift+Tab from Yes reaches the message";
+            PressKey(VK_RETURN);
+        },
+        [&](HWND) {
+            EXPECT_EQ(opened, std::vector<std::string>{"http://example.com/files"}) << "the last link, by Enter";
+            PressKey(VK_TAB, /*shift=*/true);
+        },
+        [&](HWND) {
+            EXPECT_EQ(GetFocus(), pane) << "Shift+Tab moves to the first link, still in the message";
+            PressKey(VK_RETURN);
+        },
+        [&](HWND) {
+            EXPECT_EQ(opened.back(), "http://example.com/notes");
+            PressKey(VK_TAB);
+            PressKey(VK_TAB);
+        },
+        [&](HWND) {
+            EXPECT_EQ(GetFocus(), yes) << "past the last link, on to Yes";
+            PressKey(VK_ESCAPE);
+        },
+    });
+    EXPECT_FALSE(prompts.AskUpgrade("<b>Version 2.0</b> is out. Faster downloads. <a href=\"http://example.com/notes\">"
+                                    "release notes</a> and <a href=\"http://example.com/files\">files</a>",
+                                    "", {}))
+        << "Esc answers Later";
+    EXPECT_EQ(steps.next, steps.steps.size()) << "every step ran";
+    EXPECT_EQ(opened.size(), 2u);
+    THTMLabel::SetShellOpener(nullptr);
+    if (HasFailure())
+        for (const std::wstring& node : seen)
+            ADD_FAILURE() << Utf8FromWide(node);
+}
+
+TEST(UpgraderDialogs, KeysScrollALongMessage)
+{
+    const TauUpgraderPrompts prompts = DefaultUpgraderPrompts();
+    std::string longMessage;
+    for (int i = 0; i < 400; ++i)
+        longMessage += "line " + std::to_string(i) + "<br>";
+    std::vector<int> positions;
+    const auto position = [&](HWND dialog) { positions.push_back(GetScrollPos(dialog, SB_VERT)); };
+    RunSteps({
+        [&](HWND dialog) {
+            SetForegroundWindow(dialog);
+            position(dialog);
+            PressKey(VK_TAB, /*shift=*/true);
+        },
+        [&](HWND) {
+            EXPECT_EQ(ClassOf(GetFocus()), L"KeldoraGraphicPane") << "a message that scrolls takes the focus";
+            PressKey(VK_NEXT);
+            PressKey(VK_NEXT);
+        },
+        [&](HWND dialog) {
+            position(dialog);
+            PressKey(VK_UP);
+        },
+        [&](HWND dialog) {
+            position(dialog);
+            PressKey(VK_END);
+        },
+        [&](HWND dialog) {
+            position(dialog);
+            PressKey(VK_HOME);
+        },
+        [&](HWND dialog) {
+            position(dialog);
+            PressKey(VK_ESCAPE);
+        },
+    });
+    EXPECT_FALSE(prompts.AskUpgrade(longMessage, "", {}));
+    ASSERT_EQ(positions.size(), 5u);
+    EXPECT_EQ(positions[0], 0);
+    EXPECT_GT(positions[1], 100) << "two pages down";
+    EXPECT_LT(positions[2], positions[1]) << "a line up";
+    EXPECT_GT(positions[3], positions[1]) << "the end";
+    EXPECT_EQ(positions[4], 0) << "back to the top";
+}
+
+TEST(UpgraderDialogs, LabelsAndButtonsFitTheirTextInEveryLanguage)
+{
+    const TauUpgraderPrompts prompts = DefaultUpgraderPrompts();
+    std::vector<std::string> clipped;
+    for (int language = wlEnglish; language <= wlIcelandic; ++language) {
+        SelectUpgraderLanguage(static_cast<TauAutoUpgraderLanguage>(language));
+        const std::string name = "language " + std::to_string(language);
+        std::string user, password;
+        AnswerNextDialog(IDCANCEL);
+        answerer.inspect = [&](HWND dialog) {
+            std::vector<HWND> labels, edits;
+            for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                const std::wstring kind = ClassOf(child);
+                const std::wstring text = WindowTextOf(child);
+                if (kind == L"Edit")
+                    edits.push_back(child);
+                else if (text == UpgraderText(umsgUserName) || text == UpgraderText(umsgPassword))
+                    labels.push_back(child);
+                if (kind == L"Button" && !TextFits(child, 4))
+                    clipped.push_back(name + " password button " + Utf8FromWide(text));
+            }
+            ASSERT_EQ(labels.size(), 2u);
+            ASSERT_EQ(edits.size(), 2u);
+            for (int i = 0; i < 2; ++i) {
+                if (!TextFits(labels[i]))
+                    clipped.push_back(name + " password label " + Utf8FromWide(WindowTextOf(labels[i])));
+                EXPECT_GE(BoundsIn(dialog, edits[i]).left, BoundsIn(dialog, labels[i]).right) << name;
+            }
+        };
+        EXPECT_FALSE(prompts.AskPassword(UpgraderText(umsgPasswordProtected, {L"setup.exe"}), user, password));
+
+        TauWizardLink link;
+        link.StayOnTop = false;
+        ShowUpgraderWizard(link);
+        SetWizardFile("http://example.com/setup.exe", 99, 99);
+        SetWizardFileSize(99999 * 1024);
+        SetWizardProgress(50, 50, 99999.9f, 99 * 3600 + 59 * 60 + 59);
+        for (const int id : {wzFileSize, wzTransferRate, wzTimeLeft, wzAllDownloading, wzDownloadingFrom})
+            if (!TextFits(GetDlgItem(UpgraderWizard(), id)))
+                clipped.push_back(name + " wizard " + Utf8FromWide(WindowTextOf(GetDlgItem(UpgraderWizard(), id))));
+        for (const int id : {wzCancelBtn, wzFinishBtn})
+            if (!TextFits(GetDlgItem(UpgraderWizard(), id), 4))
+                clipped.push_back(name + " wizard button " + Utf8FromWide(WindowTextOf(GetDlgItem(UpgraderWizard(), id))));
+        const RECT size = BoundsIn(UpgraderWizard(), GetDlgItem(UpgraderWizard(), wzFileSize));
+        const RECT rate = BoundsIn(UpgraderWizard(), GetDlgItem(UpgraderWizard(), wzTransferRate));
+        EXPECT_LE(size.right, rate.left) << name << ": the two fields side by side";
+        FreeUpgraderWizardOf(nullptr);
+    }
+    SelectUpgraderLanguage(wlEnglish);
+    EXPECT_TRUE(clipped.empty()) << [&] {
+        std::string all;
+        for (const std::string& line : clipped)
+            all += line + "\n";
+        return all;
+    }();
 }
 
 // The pixels of a line of text in the dialogs' font, '#' for ink.

@@ -5,16 +5,25 @@
 
 #include "HostCommand.h"
 #include "HttpTestServer.h"
+#include "common/AccessibleTree.h"
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
 #include "common/Utils.h"
+#include "update/auUpgraderDialogs.h"
+#include "widgets/GdiCanvas.h"
+#include "winutil/ComApartment.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/WideText.h"
+#include "winutil/WindowDpi.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -647,4 +656,325 @@ TEST(Freshet, LauncherModeStartsTheNamedProgramAndBadCommandLinesEndCleanly)
         EXPECT_EQ(product.Freshet(std::string("/silent ") + handle), 0u) << handle;
     EXPECT_EQ(product.Starts(2).size(), 2u) << "nothing else started";
     EXPECT_EQ(ReadWholeFile(product.messageLog), "");
+}
+
+namespace {
+
+// Runs `look` once on the update window during a confirmed silent update of
+// a file long enough to download for a while, then lets the run end.
+void WhileDownloading(UpdaterRun& run, const std::function<void(TUpdateForm& form)>& look)
+{
+    run.server.PutFile("kd-freshet-look.bin", PatternBytes(2000000));
+    run.Publish({"kd-freshet-look.bin"});
+    auto created = run.NewForm();
+    auto onProgress = created->Updater.OnProgress;
+    bool looked = false;
+    created->Updater.OnProgress = [&](TauAutoUpgrader& engine, const std::string& url, std::int64_t size,
+                                      std::int64_t read, int elapsed, int left, std::uint8_t percents,
+                                      std::uint8_t total, float rate) {
+        onProgress(engine, url, size, read, elapsed, left, percents, total, rate);
+        if (looked || !TUpdateForm::Exists())
+            return;
+        looked = true;
+        SetForegroundWindow(run.form->Handle());
+        PumpMessagesFor(100);
+        look(*run.form);
+    };
+    run.Run(std::move(created), true);
+    EXPECT_TRUE(looked) << "the window was there to look at";
+}
+
+void Press(WORD key, bool shift = false)
+{
+    PressKey(key, shift);
+    PumpMessagesFor(150);
+}
+
+// The colours on screen of a control's area of the window.
+int CountColour(HWND window, const TGraphicControl& control, COLORREF colour)
+{
+    const HDC dc = GetDC(window);
+    int count = 0;
+    for (int y = control.Top(); y < control.Top() + control.Height(); ++y)
+        for (int x = control.Left(); x < control.Left() + control.Width(); ++x)
+            count += GetPixel(dc, x, y) == colour;
+    ReleaseDC(window, dc);
+    return count;
+}
+
+} // namespace
+
+TEST(UpdateForm, KeyboardAndScreenReadersReachUpdateAndCancel)
+{
+    const ComApartment apartment;
+    UpdaterRun enter;
+    WhileDownloading(enter, [&](TUpdateForm& form) {
+        const std::vector<AccessibleNode> tree = AccessibleTreeOf(form.Handle());
+        const AccessibleNode* update = FindAccessible(tree, ROLE_SYSTEM_PUSHBUTTON, L"Update");
+        const AccessibleNode* cancel = FindAccessible(tree, ROLE_SYSTEM_PUSHBUTTON, L"Cancel");
+        ASSERT_TRUE(update && cancel) << "both buttons are announced";
+        EXPECT_EQ(update->name, L"Update");
+        EXPECT_EQ(update->state & (STATE_SYSTEM_DEFAULT | STATE_SYSTEM_UNAVAILABLE),
+                  STATE_SYSTEM_DEFAULT | STATE_SYSTEM_UNAVAILABLE)
+            << "the default button, disabled while the download runs";
+        EXPECT_TRUE(cancel->state & STATE_SYSTEM_FOCUSED);
+        EXPECT_EQ(cancel->defaultAction, L"Press");
+        // The labels are the system's own: static text on Windows, client objects under Wine.
+        const auto status = [&](const wchar_t* text) {
+            return FindAccessible(tree, ROLE_SYSTEM_STATICTEXT, text) || FindAccessible(tree, ROLE_SYSTEM_CLIENT, text);
+        };
+        EXPECT_TRUE(status(L"Freshet! is downloading required files..."));
+        EXPECT_TRUE(status(L"Status: Downloading"));
+
+        EXPECT_EQ(form.Host().FocusControl(), &form.CancelButton());
+        Press(VK_TAB);
+        EXPECT_EQ(form.Host().FocusControl(), &form.CancelButton()) << "the one tab stop while Update is disabled";
+        // As before the first Update click: Tab reaches Update and comes back.
+        form.UpdateButton().SetEnabled(true);
+        Press(VK_TAB);
+        EXPECT_EQ(form.Host().FocusControl(), &form.UpdateButton());
+        Press(VK_TAB, /*shift=*/true);
+        EXPECT_EQ(form.Host().FocusControl(), &form.CancelButton());
+        form.UpdateButton().SetEnabled(false);
+        Press(VK_RETURN);
+    });
+    EXPECT_EQ(enter.Messages(), std::vector<std::string>{kAbortedBox}) << "Enter pressed Cancel";
+
+    UpdaterRun escape;
+    WhileDownloading(escape, [&](TUpdateForm& form) {
+        form.UpdateButton().SetEnabled(true);
+        Press(VK_TAB);
+        ASSERT_EQ(form.Host().FocusControl(), &form.UpdateButton());
+        Press(VK_ESCAPE);
+    });
+    EXPECT_EQ(escape.Messages(), std::vector<std::string>{kAbortedBox}) << "Esc cancels wherever the focus is";
+}
+
+TEST(UpdateForm, InHighContrastTheCaptionsTakeTheSystemTextColour)
+{
+    UpdaterRun run;
+    const COLORREF buttonText = RGB(200, 0, 200);
+    WhileDownloading(run, [&](TUpdateForm& form) {
+        const SystemColoursScope colours({{COLOR_BTNTEXT, buttonText}});
+        const HWND window = form.Handle();
+        TAlphaButton& cancel = form.CancelButton();
+        // The mouse over Cancel: its hover marks show.
+        POINT over = {cancel.Left() + cancel.Width() / 2, cancel.Top() + 2};
+        ClientToScreen(window, &over);
+        SetCursorPos(over.x, over.y);
+        SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(cancel.Left() + cancel.Width() / 2, cancel.Top() + 2));
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        ASSERT_TRUE(cancel.Hot());
+        EXPECT_GT(CountColour(window, cancel, buttonText), 10) << "captions in the button-text colour, not black";
+        const int black = CountColour(window, cancel, RGB(0, 0, 0));
+        EXPECT_GT(black, 0) << "black hover marks on the face";
+
+        SetHighContrastQuery([] { return true; });
+        SendMessageW(window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        UpdateWindow(window);
+        EXPECT_GT(CountColour(window, cancel, buttonText), 10);
+        EXPECT_EQ(CountColour(window, cancel, RGB(0, 0, 0)), 0) << "marks in the system's text colour too";
+        SetHighContrastQuery(nullptr);
+        SetCursorPos(0, 0);
+    });
+}
+
+TEST(UpdateForm, AChangeOfDpiLaysTheWindowOutAgain)
+{
+    UpdaterRun run;
+    WhileDownloading(run, [&](TUpdateForm& form) {
+        const HWND window = form.Handle();
+        const auto client = [&] {
+            RECT area{};
+            GetClientRect(window, &area);
+            return std::pair<long, long>(area.right, area.bottom);
+        };
+        const auto fontHeight = [&] {
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(GetWindow(window, GW_CHILD), WM_GETFONT, 0, 0)),
+                       sizeof font, &font);
+            return font.lfHeight;
+        };
+        const auto changeTo = [&](int dpi) {
+            RECT suggested{};
+            GetWindowRect(window, &suggested);
+            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        };
+        ASSERT_EQ(form.Dpi(), 96);
+        EXPECT_EQ(client(), std::make_pair(346L, 136L));
+        changeTo(144);
+        EXPECT_EQ(form.Dpi(), 144);
+        EXPECT_EQ(form.Host().Dpi(), 144);
+        EXPECT_EQ(client(), std::make_pair(519L, 204L)) << "half as large again";
+        const RECT update = form.UpdateButton().BoundsRect();
+        EXPECT_EQ(update.left, ScaleForDpi(82, 144));
+        EXPECT_EQ(update.right - update.left, ScaleForDpi(81, 144));
+        EXPECT_EQ(fontHeight(), -ScaleForDpi(11, 144)) << "the labels' font in pixels grows too";
+        EXPECT_EQ(form.UpdateButton().Glyph().ImageAt(144).width, 36) << "the glyph drawn for 150 %";
+        changeTo(96);
+        EXPECT_EQ(client(), std::make_pair(346L, 136L)) << "and back";
+        EXPECT_EQ(fontHeight(), -11);
+    });
+}
+
+namespace {
+
+std::function<void(HWND dialog)> askMeasure;
+
+void CALLBACK MeasureAskDialog(HWND, UINT, UINT_PTR id, DWORD)
+{
+    const HWND dialog = FindWindowW(L"#32770", nullptr);
+    if (!dialog || !IsWindowVisible(dialog))
+        return;
+    KillTimer(nullptr, id);
+    askMeasure(dialog);
+}
+
+} // namespace
+
+// Run by the UpdaterDpi tests in a Wine prefix of their own, whose DPI they
+// set before each run: the ask dialog and the update window as they show,
+// each measured while it is up, one "name value..." line per measure.
+// KELDORA_SHOT_PAUSE_MS keeps each window up that long after its measures
+// for a screenshot (demo/dpi-shots.sh).
+TEST(UpdaterDpi, DISABLED_MeasureWindows)
+{
+    const ComApartment apartment;
+    const DWORD pause = static_cast<DWORD>(std::atoi(GetEnvVar("KELDORA_SHOT_PAUSE_MS").c_str()));
+    const auto report = [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    askMeasure = [&](HWND dialog) {
+        RECT client{};
+        GetClientRect(dialog, &client);
+        report("ask-client " + std::to_string(client.right) + " " + std::to_string(client.bottom));
+        int clipped = 0;
+        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            clipped += ClassOf(child) == L"Button" && !TextFits(child, 4);
+        const std::vector<AccessibleNode> tree = AccessibleTreeOf(dialog);
+        const AccessibleNode* text = FindAccessible(tree, ROLE_SYSTEM_STATICTEXT, L"Version 2.0");
+        const AccessibleNode* link = FindAccessible(tree, ROLE_SYSTEM_LINK, L"notes");
+        RECT screen = client;
+        MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&screen), 2);
+        if (text && text->Location().bottom > screen.bottom)
+            ++clipped;
+        report("ask-clipped " + std::to_string(clipped));
+        report(std::string("ask-reachable ") + (text && link ? "1" : "0"));
+        PumpMessagesFor(pause);
+        PostMessageW(dialog, WM_COMMAND, IDNO, 0);
+    };
+    SetTimer(nullptr, 0, 300, MeasureAskDialog);
+    DefaultUpgraderPrompts().AskUpgrade(
+        "<b>Version 2.0</b> is out: faster downloads and <a href=\"http://example.com/notes\">release notes</a>", "",
+        {});
+
+    UpdaterRun run;
+    WhileDownloading(run, [&](TUpdateForm& form) {
+        const HWND window = form.Handle();
+        RECT client{};
+        GetClientRect(window, &client);
+        report("update-client " + std::to_string(client.right) + " " + std::to_string(client.bottom));
+        int clipped = 0;
+        const HDC dc = GetDC(window);
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (ClassOf(child) != L"Static")
+                continue;
+            const std::wstring text = WindowTextOf(child);
+            const RECT bounds = BoundsIn(window, child);
+            RECT measured{0, 0, bounds.right - bounds.left, 0};
+            const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured, DT_CALCRECT | DT_WORDBREAK);
+            SelectObject(dc, old);
+            clipped += measured.bottom > bounds.bottom - bounds.top || measured.right > bounds.right - bounds.left;
+        }
+        for (TAlphaButton* button : {&form.UpdateButton(), &form.CancelButton()}) {
+            const AlphaLayoutResult at = button->CurrentLayout();
+            const LOGFONTW face = LogFontOf(button->Font(), form.Dpi());
+            const UniqueGdiObject font(CreateFontIndirectW(&face));
+            const HGDIOBJ old = SelectObject(dc, font.get());
+            const std::wstring caption = WideFromUtf8(button->Caption());
+            RECT measured{};
+            DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &measured, DT_CALCRECT);
+            SelectObject(dc, old);
+            const Image32& glyph = button->Glyph().ImageAt(form.Dpi());
+            clipped += at.textX < 0 || at.textX + measured.right > button->Width() ||
+                       at.textY + measured.bottom > button->Height() || at.glyphX < 0 ||
+                       at.glyphX + glyph.width > button->Width() || at.glyphY + glyph.height > button->Height();
+        }
+        int ink = 0;
+        for (int y = 0; y < client.bottom; y += 2)
+            for (int x = 0; x < client.right; x += 2)
+                ink += GetPixel(dc, x, y) != GetSysColor(COLOR_BTNFACE);
+        ReleaseDC(window, dc);
+        report("update-clipped " + std::to_string(clipped));
+        report("update-ink " + std::to_string(ink));
+        const std::vector<AccessibleNode> tree = AccessibleTreeOf(window);
+        const bool announced = FindAccessible(tree, ROLE_SYSTEM_PUSHBUTTON, L"Cancel") != nullptr;
+        report(std::string("update-reachable ") +
+               (announced && form.Host().FocusControl() == &form.CancelButton() ? "1" : "0"));
+        PumpMessagesFor(pause);
+        Press(VK_ESCAPE);
+    });
+    report(std::string("update-cancelled ") + (run.Messages() == std::vector<std::string>{kAbortedBox} ? "1" : "0"));
+}
+
+namespace {
+
+// The measures of a run of the windows at a DPI: name to numbers.
+std::map<std::string, std::vector<long>> MeasuredAt(DWORD dpi)
+{
+    const LogPixelsScope pixels(dpi);
+    DWORD exitCode = 1;
+    const std::string output =
+        RunAndCapture("updater_windows_tests.exe --gtest_also_run_disabled_tests "
+                      "--gtest_filter=UpdaterDpi.DISABLED_MeasureWindows",
+                      &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "at " << dpi << ":\n" << output;
+    std::map<std::string, std::vector<long>> measures;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string name;
+        words >> name;
+        long number = 0;
+        while (words >> number)
+            measures[name].push_back(number);
+    }
+    return measures;
+}
+
+} // namespace
+
+// In a prefix of its own (CTest entry UpdaterDpi.WindowsGrowWithTheDpi).
+TEST(UpdaterDpi, DISABLED_WindowsGrowWithTheDpiAndShowAllTheirText)
+{
+    auto normal = MeasuredAt(96);
+    auto large = MeasuredAt(144);
+    for (const char* window : {"update", "ask"}) {
+        const std::string name = std::string(window) + "-client";
+        ASSERT_EQ(normal[name].size(), 2u) << window;
+        ASSERT_EQ(large[name].size(), 2u) << window;
+        for (int i = 0; i < 2; ++i)
+            EXPECT_NEAR(large[name][i], normal[name][i] * 3 / 2, 1) << window << " at 144 DPI, half as large again";
+        EXPECT_EQ(normal[std::string(window) + "-clipped"], std::vector<long>{0}) << window << " at 96 DPI";
+        EXPECT_EQ(large[std::string(window) + "-clipped"], std::vector<long>{0}) << window << " at 144 DPI";
+        EXPECT_EQ(large[std::string(window) + "-reachable"], std::vector<long>{1}) << window;
+    }
+    EXPECT_EQ(normal["update-client"], (std::vector<long>{346, 136}));
+    EXPECT_EQ(large["update-cancelled"], std::vector<long>{1}) << "Esc cancels at 144 DPI";
+}
+
+TEST(UpdaterDpi, DISABLED_At480DotsPerInchAllIsDrawnAndReachable)
+{
+    auto huge = MeasuredAt(480);
+    ASSERT_EQ(huge["update-client"].size(), 2u) << "the window came up";
+    EXPECT_EQ(huge["update-client"], (std::vector<long>{346 * 5, 136 * 5}));
+    ASSERT_EQ(huge["update-ink"].size(), 1u);
+    EXPECT_GT(huge["update-ink"][0], 500) << "drawn";
+    EXPECT_EQ(huge["update-reachable"], std::vector<long>{1});
+    EXPECT_EQ(huge["update-cancelled"], std::vector<long>{1});
+    EXPECT_EQ(huge["ask-reachable"], std::vector<long>{1});
+    EXPECT_EQ(huge["ask-clipped"], std::vector<long>{0});
 }

@@ -227,3 +227,32 @@ TEST(AlphaLayoutTest, CaptionAcceleratorFollowsASingleAmpersand)
     EXPECT_EQ(CaptionAccelerator("&\u0414\u0430"), U'\u0414') << "a character of any script, whole";
     EXPECT_EQ(CaptionAccelerator("&\xD0"), 0) << "not a byte of one";
 }
+
+TEST(AlphaPixelsTest, ScalingAGlyphKeepsItsSolidPartsAndSoftensOnlyItsEdges)
+{
+    // A 4 by 4 glyph: an opaque red square of 2 by 2 in a transparent frame.
+    Image32 glyph = Filled(4, 4, MakePixel(0, 0, 0, 0));
+    for (const int at : {5, 6, 9, 10})
+        glyph.pixels[static_cast<std::size_t>(at)] = MakePixel(0, 0, 255, 255);
+    const Image32 larger = ScaleImage(glyph, 6, 6);
+    ASSERT_EQ(larger.width, 6);
+    ASSERT_EQ(larger.height, 6);
+    EXPECT_EQ(larger.At(2, 2), MakePixel(0, 0, 255, 255)) << "inside stays solid";
+    EXPECT_EQ(larger.At(0, 0), MakePixel(0, 0, 0, 0)) << "the frame stays clear";
+    const Pixel32 edge = larger.At(1, 2);
+    EXPECT_GT(AlphaOf(edge), 0);
+    EXPECT_LT(AlphaOf(edge), 255) << "the edge is soft";
+    EXPECT_EQ(PixelByte(edge, 2), 255) << "a transparent neighbour lends no colour";
+
+    const Image32 smaller = ScaleImage(glyph, 2, 2);
+    EXPECT_EQ(AlphaOf(smaller.At(0, 0)), 64) << "a quarter covered";
+    EXPECT_EQ(ScaleImage(glyph, 4, 4).pixels, glyph.pixels) << "the same size is the same image";
+
+    // Bad sizes give an empty image or stay within the cap.
+    EXPECT_TRUE(ScaleImage(glyph, 0, 6).Empty());
+    EXPECT_TRUE(ScaleImage(glyph, 6, -1).Empty());
+    EXPECT_TRUE(ScaleImage(Image32{}, 6, 6).Empty());
+    const Image32 huge = ScaleImage(Filled(1, 1, MakePixel(1, 2, 3, 255)), 1 << 20, 3);
+    EXPECT_EQ(huge.width, kMaxScaledSide);
+    EXPECT_EQ(huge.At(kMaxScaledSide - 1, 2), MakePixel(1, 2, 3, 255));
+}

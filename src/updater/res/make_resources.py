@@ -5,13 +5,15 @@ working folder:
                                 uncompressed, bottom-up: a shaded ball with a
                                 white tick (green) or cross (red), with soft
                                 edges from 4x4 supersampling;
+  ball_ok_150.bmp, ..._200.bmp  the same drawn at 36 by 36 and 48 by 48, for
+                                150 % and 200 % (resources BALL_OK_150, ...);
   click.wav, over.wav           PCM, mono, 22,050 samples per second, 16 bits:
                                 short decaying tones.
 Run it again only to change them; the files are kept in the tree."""
 import math
 import struct
 
-SIZE = 24
+BASE = 24
 SAMPLES = 4
 
 
@@ -21,13 +23,16 @@ def segment_distance(px, py, ax, ay, bx, by):
     return math.hypot(px - ax - t * dx, py - ay - t * dy)
 
 
-def ball(colour, strokes):
-    """Rows top to bottom of (b, g, r, a), colour premultiplied by nothing."""
-    centre, radius, width = SIZE / 2, SIZE / 2 - 1, 1.6
+def ball(colour, strokes, size):
+    """Rows top to bottom of (b, g, r, a), colour premultiplied by nothing;
+    the strokes are given for the 24-pixel ball."""
+    scale = size / BASE
+    strokes = [tuple(c * scale for c in stroke) for stroke in strokes]
+    centre, radius, width = size / 2, size / 2 - scale, 1.6 * scale
     rows = []
-    for y in range(SIZE):
+    for y in range(size):
         row = []
-        for x in range(SIZE):
+        for x in range(size):
             cover, acc = 0, [0.0, 0.0, 0.0]
             for sy in range(SAMPLES):
                 for sx in range(SAMPLES):
@@ -52,8 +57,9 @@ def ball(colour, strokes):
 
 
 def write_bmp(name, rows):
+    size = len(rows)
     pixels = b"".join(struct.pack("<4B", *px) for row in reversed(rows) for px in row)
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
     offset = 14 + len(header)
     with open(name, "wb") as out:
         out.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + header + pixels)
@@ -71,7 +77,10 @@ def write_wav(name, frequency, milliseconds, volume):
         out.write(b"RIFF" + struct.pack("<I", len(body)) + body)
 
 
-write_bmp("ball_ok.bmp", ball((40, 170, 60), [(6.5, 12.5, 10.5, 16.5), (10.5, 16.5, 17.5, 7.5)]))
-write_bmp("ball_cancel.bmp", ball((200, 45, 40), [(8, 8, 16, 16), (16, 8, 8, 16)]))
+TICK = [(6.5, 12.5, 10.5, 16.5), (10.5, 16.5, 17.5, 7.5)]
+CROSS = [(8, 8, 16, 16), (16, 8, 8, 16)]
+for suffix, size in (("", 24), ("_150", 36), ("_200", 48)):
+    write_bmp("ball_ok%s.bmp" % suffix, ball((40, 170, 60), TICK, size))
+    write_bmp("ball_cancel%s.bmp" % suffix, ball((200, 45, 40), CROSS, size))
 write_wav("click.wav", 1800, 40, 0.5)
 write_wav("over.wav", 1200, 25, 0.3)

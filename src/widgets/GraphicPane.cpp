@@ -1,0 +1,98 @@
+#include "GraphicPane.h"
+
+#include <stdexcept>
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"KeldoraGraphicPane";
+
+void RegisterPaneClass(WNDPROC procedure)
+{
+    WNDCLASSW windowClass = {};
+    if (GetClassInfoW(GetModuleHandleW(nullptr), kWindowClass, &windowClass))
+        return;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = SystemCursor(IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassW(&windowClass);
+}
+
+} // namespace
+
+TGraphicPane::TGraphicPane(HWND parent, const RECT& bounds)
+{
+    RegisterPaneClass(WindowProc);
+    window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE, bounds.left, bounds.top,
+                              bounds.right - bounds.left, bounds.bottom - bounds.top, parent, nullptr,
+                              GetModuleHandleW(nullptr), this);
+    if (!window_)
+        throw std::runtime_error("the pane could not be created");
+    host_ = std::make_unique<TGraphicHost>(window_);
+}
+
+TGraphicPane::~TGraphicPane()
+{
+    if (!window_)
+        return;
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+}
+
+void TGraphicPane::SetTabStop(bool tabStop)
+{
+    const LONG_PTR style = GetWindowLongPtrW(window_, GWL_STYLE);
+    SetWindowLongPtrW(window_, GWL_STYLE, tabStop ? style | WS_TABSTOP : style & ~static_cast<LONG_PTR>(WS_TABSTOP));
+}
+
+void TGraphicPane::Paint()
+{
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(window_, &paint);
+    host_->PaintControls(dc, paint.rcPaint);
+    if (GetFocus() == window_ && !host_->FocusControl()) {
+        RECT client = {};
+        GetClientRect(window_, &client);
+        DrawFocusRect(dc, &client);
+    }
+    EndPaint(window_, &paint);
+}
+
+LRESULT TGraphicPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PAINT) {
+        Paint();
+        return 0;
+    }
+    if (message == WM_SETFOCUS || message == WM_KILLFOCUS)
+        InvalidateRect(window_, nullptr, TRUE);
+    LRESULT result = 0;
+    if (host_ && host_->HandleMessage(message, wParam, lParam, result))
+        return result;
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TGraphicPane::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        if (message == WM_NCCREATE) {
+            auto* pane = static_cast<TGraphicPane*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            pane->window_ = window;
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pane));
+        }
+        auto* pane = reinterpret_cast<TGraphicPane*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (!pane)
+            return DefWindowProcW(window, message, wParam, lParam);
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            pane->window_ = nullptr;
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+        return pane->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may leave a window procedure; the message counts as handled.
+        return 0;
+    }
+}
