@@ -7,9 +7,11 @@
 #include "update/auCng.h"
 #include "update/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
+#include "update/auRollout.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"
 #include "update/auURL.h"
+#include "update/auUpdateState.h"
 #include "update/auUpgraderTexts.h"
 #include "update/auVersion.h"
 #include "winutil/ErrorText.h"
@@ -392,10 +394,16 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     moreInfoURL_ = info.Value("moreinfourl");
     const std::weak_ptr<char> alive = alive_;
     if (!IsNewer(info) || fileList_.empty()) {
-        if (OnNoUpdateAvailable)
-            OnNoUpdateAvailable(*this);
-        if (GoOn(alive) && !autoCheckRunning_)
-            ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
+        NoUpdateAvailable(alive);
+        return;
+    }
+    const std::optional<int> rollout = RolloutPercent(info);
+    if (!rollout) {
+        ReleaseRefused("the rollout is not a whole percentage from 0 to 100: \"" + info.Value("rollout") + "\"");
+        return;
+    }
+    if (!InRollout(info, *rollout)) {
+        NoUpdateAvailable(alive);
         return;
     }
     // Nothing is asked about a release that could not be installed.
@@ -410,6 +418,33 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     upgradeMsg_ = Utf8FromPublisherText(info.Block("message"));
     upgradeMethod_ = info.Method();
     PostMessageA(window_.get(), WM_AUUPGRADE, 0, 0);
+}
+
+void TauAutoUpgrader::NoUpdateAvailable(const std::weak_ptr<char>& alive)
+{
+    if (OnNoUpdateAvailable)
+        OnNoUpdateAvailable(*this);
+    if (GoOn(alive) && !autoCheckRunning_)
+        ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
+}
+
+bool TauAutoUpgrader::InRollout(const TauInfoFileText& info, int percent)
+{
+    if (percent >= RolloutBuckets)
+        return true;
+    const std::string release = "release " + info.Value("version") + " goes to " + std::to_string(percent) +
+                                "% of installed copies";
+    const std::string machine = MachineValue(StateFolder.empty() ? DefaultUpdateStateFolder() : StateFolder);
+    if (machine.empty()) {
+        Log(release + " and this copy has no bucket (its update state cannot be kept): no update until it goes "
+                      "to every copy");
+        return false;
+    }
+    const int bucket = RolloutBucket(machine, Product);
+    if (TakesRollout(bucket, percent))
+        return true;
+    Log(release + ", this copy's bucket is " + std::to_string(bucket) + ": no update");
+    return false;
 }
 
 TauMoreInfo TauAutoUpgrader::MoreInfoHooks()

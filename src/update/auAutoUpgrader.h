@@ -182,6 +182,9 @@ public:
     // information file and every file came over https, every step of the
     // way (TransferSource). True drops that check: for test servers only.
     bool AllowUnverifiedUpdates = false;
+    // Where the update state is kept (the machine's rollout value,
+    // auUpdateState); empty: %LOCALAPPDATA%\Keldora\Updates\.
+    std::string StateFolder;
 
     TauBeginUpgradeEvent OnBeginUpgrade;
     TauNotifyEvent OnEndUpgrade;
@@ -295,6 +298,10 @@ private:
     // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);
     bool IsNewer(const TauInfoFileText& info) const;
+    // Whether this copy's bucket is within the release's "#rollout=" share;
+    // a copy whose state cannot be kept waits for the full release.
+    bool InRollout(const TauInfoFileText& info, int percent);
+    void NoUpdateAvailable(const std::weak_ptr<char>& alive);
     // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
     void Upgrade();
     // The what's-new hooks of Prompts; More Info falls back to OpenURL.

@@ -1,5 +1,5 @@
 #pragma once
-// SHA-256 and P-256 ECDSA verification by the platform's cryptography (CNG,
+// Random bytes, SHA-256 and P-256 ECDSA verification by the platform's cryptography (CNG,
 // bcrypt.dll). The algorithm providers are opened once per process and
 // shared; each hash object belongs to one thread at a time.
 
@@ -33,3 +33,7 @@ std::string Sha256Of(std::string_view data);
 // True only when `signature` (r || s) is a valid P-256 ECDSA signature of the
 // SHA-256 of `message` under the key X || Y.
 bool VerifyP256Signature(std::string_view publicKeyXY, std::string_view message, std::string_view signature);
+
+// 128 bits from the system's random number generator as 32 lower-case
+// hexadecimal digits; empty when the system gives none.
+std::string RandomHex();
