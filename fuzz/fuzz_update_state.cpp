@@ -1,3 +1,4 @@
+#include "update/auCheckState.h"
 #include "update/auRollout.h"
 #include "FuzzRequire.h"
 
@@ -16,6 +17,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(machine.empty() || text.size() <= UpdateStateLimit, "an oversized state was trusted");
     if (!machine.empty())
         Require(MachineValueFromState(MachineStateText(machine)) == machine, "the value does not read back");
+    // Late 2025 in the seconds of HTTPDateToUTCSeconds.
+    constexpr std::int64_t now = 63900000000;
+    const TauCheckState state = CheckStateFromText(text, now);
+    Require(state.retryAfter == 0 || (state.retryAfter > now && state.retryAfter - now <= RetryAfterLimitSeconds),
+            "a past or huge wait was kept");
+    Require(state.etag.size() <= ValidatorLimit + 2 && state.lastModified.size() <= ValidatorLimit,
+            "a huge validator was kept");
+    Require(CheckStateFromText(CheckStateText(state), now) == state, "the state does not read back");
+    const TauCheckState answer = ValidatorsOf(text, now);
+    Require(CheckStateFromText(CheckStateText(answer), now) == answer, "validators do not read back");
+    if (const auto until = RetryAfterUntil(product, now))
+        Require(*until > now && *until - now <= RetryAfterLimitSeconds, "a past or huge Retry-After");
     const int bucket = RolloutBucket(text, product);
     Require(bucket >= 0 && bucket < RolloutBuckets, "bucket out of range");
     Require(RolloutBucket(text, product) == bucket, "bucket not stable");

@@ -5,6 +5,7 @@
 #include "update/auConnection.h"
 #include "update/auDownloadNames.h"
 #include "update/auCng.h"
+#include "update/auHTTPHeaders.h"
 #include "update/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
 #include "update/auRollout.h"
@@ -177,10 +178,49 @@ void TauAutoUpgrader::DoDone(const std::string&, std::int64_t, TauDataStream* da
 
 void TauAutoUpgrader::DoHTTPError(int statusCode, TauDataStream*)
 {
-    if (infoFileMode_)
-        InfoFileMissing();
-    else
+    if (!infoFileMode_) {
         FileFailed(statusCode);
+        return;
+    }
+    // Only an answer to our own validators: a 304 to anything else says nothing.
+    if (statusCode == 304 && !ConditionalHeaders(checkState_).empty()) {
+        Log("the information file is unchanged since the last check (304): no update");
+        NoUpdateAvailable(alive_, /*showBox=*/true);
+        return;
+    }
+    if ((statusCode == 503 || statusCode == 429) && ServerAskedToWait(statusCode))
+        return;
+    InfoFileMissing();
+}
+
+bool TauAutoUpgrader::ServerAskedToWait(int statusCode)
+{
+    const std::int64_t now = UtcSecondsNow();
+    const auto value = HeaderValue(Result().rawHeaders, "Retry-After");
+    const auto until = value ? RetryAfterUntil(*value, now) : std::nullopt;
+    if (!until)
+        return false;
+    TauCheckState state = checkState_;
+    state.retryAfter = *until;
+    KeepCheckState(state);
+    Log("the update server answered " + std::to_string(statusCode) + " and asked to wait " +
+        std::to_string(*until - now) + " s: no check until then");
+    NoUpdateAvailable(alive_, /*showBox=*/false);
+    return true;
+}
+
+std::string TauAutoUpgrader::StateFolderPath() const
+{
+    return StateFolder.empty() ? DefaultUpdateStateFolder() : StateFolder;
+}
+
+void TauAutoUpgrader::KeepCheckState(const TauCheckState& state)
+{
+    if (state == checkState_)
+        return;
+    checkState_ = state;
+    if (!SaveCheckState(StateFolderPath(), Product, state))
+        Log("the check state cannot be kept in " + StateFolderPath());
 }
 
 void TauAutoUpgrader::DoServerUnreachable()
@@ -283,12 +323,25 @@ void TauAutoUpgrader::CheckUpdate()
                                      "installed without any check"
                                    : "no publisher key is set: a release is installed only when its information "
                                      "file and every file come over https");
+    const std::int64_t now = UtcSecondsNow();
+    checkState_ = LoadCheckState(StateFolderPath(), Product, now);
+    if (checkState_.retryAfter > now) {
+        Log("the update server asked to wait " + std::to_string(checkState_.retryAfter - now) +
+            " s more: no check until then");
+        NoUpdateAvailable(alive_, /*showBox=*/false);
+        return;
+    }
     infoFileMode_ = true;
     HashBody = false;
     URL = InfoFileURL;
     FileName.clear();
-    // The information file is always fetched fresh.
+    // The information file is always fetched fresh, or confirmed unchanged
+    // by the server itself; the user's own extra headers stay as they were.
+    const std::vector<std::string> userHeaders = AddHeaders;
+    for (std::string& line : ConditionalHeaders(checkState_))
+        AddHeaders.push_back(std::move(line));
     StartUncachedTransfer();
+    AddHeaders = userHeaders;
 }
 
 // Bypasses the cache for this transfer only; the user's own setting stays
@@ -383,6 +436,10 @@ const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
 void TauAutoUpgrader::ReadInfoFile(const std::string& text)
 {
     infoSource_ = TransferSource(URL, Result().redirects, Result().finalURL);
+    // Validators are kept only for an answer with nothing new, where a 304
+    // means the same; any other is fetched in full the next time.
+    const TauCheckState validators = ValidatorsOf(Result().rawHeaders, UtcSecondsNow());
+    KeepCheckState({});
     std::string failure;
     const std::optional<std::string> trusted = TrustedInfoText(text, failure);
     if (!trusted) {
@@ -394,7 +451,8 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     moreInfoURL_ = info.Value("moreinfourl");
     const std::weak_ptr<char> alive = alive_;
     if (!IsNewer(info) || fileList_.empty()) {
-        NoUpdateAvailable(alive);
+        KeepCheckState(validators);
+        NoUpdateAvailable(alive, /*showBox=*/true);
         return;
     }
     const std::optional<int> rollout = RolloutPercent(info);
@@ -403,7 +461,8 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
         return;
     }
     if (!InRollout(info, *rollout)) {
-        NoUpdateAvailable(alive);
+        KeepCheckState(validators);
+        NoUpdateAvailable(alive, /*showBox=*/true);
         return;
     }
     // Nothing is asked about a release that could not be installed.
@@ -420,11 +479,11 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     PostMessageA(window_.get(), WM_AUUPGRADE, 0, 0);
 }
 
-void TauAutoUpgrader::NoUpdateAvailable(const std::weak_ptr<char>& alive)
+void TauAutoUpgrader::NoUpdateAvailable(const std::weak_ptr<char>& alive, bool showBox)
 {
     if (OnNoUpdateAvailable)
         OnNoUpdateAvailable(*this);
-    if (GoOn(alive) && !autoCheckRunning_)
+    if (showBox && GoOn(alive) && !autoCheckRunning_)
         ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
 }
 
@@ -434,7 +493,7 @@ bool TauAutoUpgrader::InRollout(const TauInfoFileText& info, int percent)
         return true;
     const std::string release = "release " + info.Value("version") + " goes to " + std::to_string(percent) +
                                 "% of installed copies";
-    const std::string machine = MachineValue(StateFolder.empty() ? DefaultUpdateStateFolder() : StateFolder);
+    const std::string machine = MachineValue(StateFolderPath());
     if (machine.empty()) {
         Log(release + " and this copy has no bucket (its update state cannot be kept): no update until it goes "
                       "to every copy");

@@ -11,6 +11,7 @@
 // raises it goes on only if the handler neither destroyed it nor called
 // AbortUpgrade, so a handler may do either.
 
+#include "update/auCheckState.h"
 #include "update/auHTTP.h"
 #include "update/auInfoFile.h"
 #include "update/auUpgraderDialogs.h"
@@ -182,8 +183,9 @@ public:
     // information file and every file came over https, every step of the
     // way (TransferSource). True drops that check: for test servers only.
     bool AllowUnverifiedUpdates = false;
-    // Where the update state is kept (the machine's rollout value,
-    // auUpdateState); empty: %LOCALAPPDATA%\Keldora\Updates\.
+    // Where the update state is kept (the machine's rollout value and the
+    // product's check state, auUpdateState); empty:
+    // %LOCALAPPDATA%\Keldora\Updates\.
     std::string StateFolder;
 
     TauBeginUpgradeEvent OnBeginUpgrade;
@@ -301,7 +303,15 @@ private:
     // Whether this copy's bucket is within the release's "#rollout=" share;
     // a copy whose state cannot be kept waits for the full release.
     bool InRollout(const TauInfoFileText& info, int percent);
-    void NoUpdateAvailable(const std::weak_ptr<char>& alive);
+    // Raises OnNoUpdateAvailable, then with showBox the box of a check the
+    // user started.
+    void NoUpdateAvailable(const std::weak_ptr<char>& alive, bool showBox);
+    // A 503 or 429 whose Retry-After is usable: kept, and the check ends
+    // without an error. False for any other answer.
+    bool ServerAskedToWait(int statusCode);
+    std::string StateFolderPath() const;
+    // Writes the product's check state when it changed.
+    void KeepCheckState(const TauCheckState& state);
     // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
     void Upgrade();
     // The what's-new hooks of Prompts; More Info falls back to OpenURL.
@@ -351,6 +361,8 @@ private:
     std::string pendingRefusal_;
     // Set for a release read under a publisher key: every file is checked.
     bool verifying_ = false;
+    // The product's check state as last read or written.
+    TauCheckState checkState_;
     // Address and SHA-256 of each file of the signed release.
     std::vector<std::pair<std::string, std::string>> signedDigests_;
     // Temporary files this upgrade created; removed unless the stub takes them over.

@@ -30,17 +30,20 @@ std::uint64_t Mix(std::uint64_t x)
     return x;
 }
 
-constexpr std::string_view MachineKey = "machine=";
 
 } // namespace
 
-int RolloutBucket(std::string_view machineValue, std::string_view product)
+std::uint64_t ProductHash(std::string_view value, std::string_view product)
 {
-    std::uint64_t hash = Fnv1a(0xcbf29ce484222325ULL, machineValue, /*lower=*/false);
+    std::uint64_t hash = Fnv1a(0xcbf29ce484222325ULL, value, /*lower=*/false);
     // The separator keeps ("ab", "c") and ("a", "bc") apart.
     hash = Fnv1a(hash, std::string_view("\n", 1), /*lower=*/false);
-    hash = Fnv1a(hash, product, /*lower=*/true);
-    return static_cast<int>(Mix(hash) % RolloutBuckets);
+    return Mix(Fnv1a(hash, product, /*lower=*/true));
+}
+
+int RolloutBucket(std::string_view machineValue, std::string_view product)
+{
+    return static_cast<int>(ProductHash(machineValue, product) % RolloutBuckets);
 }
 
 bool IsMachineValue(std::string_view text)
@@ -53,25 +56,29 @@ bool IsMachineValue(std::string_view text)
     return true;
 }
 
-std::string MachineValueFromState(std::string_view text)
+std::optional<std::string_view> UpdateStateValue(std::string_view text, std::string_view name)
 {
-    if (text.size() > UpdateStateLimit)
-        return {};
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        if (line.substr(0, MachineKey.size()) != MachineKey)
-            continue;
-        line.remove_prefix(MachineKey.size());
-        return IsMachineValue(line) ? std::string(line) : std::string();
+        if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == '=')
+            return line.substr(name.size() + 1);
     }
-    return {};
+    return std::nullopt;
+}
+
+std::string MachineValueFromState(std::string_view text)
+{
+    if (text.size() > UpdateStateLimit)
+        return {};
+    const auto value = UpdateStateValue(text, "machine");
+    return value && IsMachineValue(*value) ? std::string(*value) : std::string();
 }
 
 std::string MachineStateText(std::string_view machineValue)
 {
-    return std::string(MachineKey) + std::string(machineValue) + "\r\n";
+    return "machine=" + std::string(machineValue) + "\r\n";
 }

@@ -6,11 +6,17 @@
 // here too. Platform-free: no <windows.h>; every function accepts any text.
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 // The number of buckets: a rollout percentage names how many take a release.
 inline constexpr int RolloutBuckets = 100;
+
+// A 64-bit hash of a value and a product's name (ASCII case ignored), its
+// bits well spread; not for secrets.
+std::uint64_t ProductHash(std::string_view value, std::string_view product);
 
 // The bucket of a machine for a product, 0 to 99: the same for the same
 // value and product (ASCII case ignored, as products are compared), spread
@@ -26,6 +32,10 @@ bool IsMachineValue(std::string_view text);
 
 // A state file is read only up to this size: a larger one is garbled.
 inline constexpr std::size_t UpdateStateLimit = 4096;
+
+// The value of "name=" in a state file's text: the rest of the first line
+// that starts so (lines end in LF or CR LF); nothing when there is none.
+std::optional<std::string_view> UpdateStateValue(std::string_view text, std::string_view name);
 
 // The machine value in a state file's text ("machine=<value>" on a line of
 // its own, lines ending in LF or CR LF); empty when the text is larger than

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr const char* MachineFileName = "machine.state";
+// Seconds from 0001-01-01 to 1601-01-01, where file times start.
+constexpr std::int64_t FileTimeEpochSeconds = 50491123200;
 
 std::string ReadMachineValue(const std::string& path)
 {
@@ -54,4 +56,27 @@ std::string MachineValue(const std::string& folder)
         return {};
     WriteAtomically(path, MachineStateText(value), /*replace=*/garbled);
     return ReadMachineValue(path);
+}
+
+std::int64_t UtcSecondsNow()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return FileTimeEpochSeconds + static_cast<std::int64_t>(ticks / 10000000);
+}
+
+TauCheckState LoadCheckState(const std::string& folder, const std::string& product, std::int64_t now)
+{
+    if (folder.empty())
+        return {};
+    const auto text = ReadWholeFile(AddBackslash(folder) + CheckStateFileName(product), UpdateStateLimit);
+    return text ? CheckStateFromText(*text, now) : TauCheckState();
+}
+
+bool SaveCheckState(const std::string& folder, const std::string& product, const TauCheckState& state)
+{
+    return !folder.empty() && ForceDirectories(folder) &&
+           WriteAtomically(AddBackslash(folder) + CheckStateFileName(product), CheckStateText(state),
+                           /*replace=*/true);
 }

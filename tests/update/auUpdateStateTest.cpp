@@ -1,13 +1,18 @@
 // The update state in a real folder of the Wine prefix, and the engine's
-// rollout decision on signed information files from the test server.
+// decisions on it: rollout buckets for signed releases, conditional checks
+// and a busy server's Retry-After, against the local test server.
 #include "update/auAutoUpgrader.h"
+#include "update/auCheckState.h"
 #include "update/auRollout.h"
 #include "update/auUpdateState.h"
 
 #include "HostCommand.h"
+#include "common/ScratchFolder.h"
 #include "HttpTestServer.h"
 
 #include <gtest/gtest.h>
+
+#include <wininet.h>
 
 #include <string>
 #include <vector>
@@ -24,8 +29,8 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part)
 
 TEST(UpdateState, TheMachineValueIsMadeOnceAndAGarbledFileIsReplaced)
 {
-    const HttpTestServer server;
-    const std::string folder = server.Root() + "Zustand \xC3\xBC\xD0\xB6\\nested\\";
+    const ScratchFolder scratch("state");
+    const std::string folder = scratch.PathOf("Zustand \xC3\xBC\xD0\xB6\\nested\\");
     const std::string file = folder + "machine.state";
     EXPECT_NE(DefaultUpdateStateFolder().find("\\Local\\Keldora\\Updates\\"), std::string::npos)
         << DefaultUpdateStateFolder();
@@ -44,15 +49,16 @@ TEST(UpdateState, TheMachineValueIsMadeOnceAndAGarbledFileIsReplaced)
         EXPECT_EQ(ReadWholeFile(file), MachineStateText(replaced));
     }
     EXPECT_TRUE(FindFiles(folder + "*.tmp").empty()) << "no temporary file is left";
-    WriteWholeFile(server.Root() + "blocked", "a file where the folder would be");
-    EXPECT_EQ(MachineValue(server.Root() + "blocked\\"), "") << "no state: no value";
+    const std::string blocked = scratch.AddFile("blocked", "a file where the folder would be");
+    EXPECT_EQ(MachineValue(blocked + "\\"), "") << "no state: no value";
 }
 
 // A signed release of one file for the product "Rollout Test".
 struct RolloutCheck {
     HttpTestServer server;
     Publisher publisher{"rollout"};
-    std::string state = server.Root() + "state\\";
+    ScratchFolder scratch{"rollout"};
+    std::string state = scratch.PathOf("state\\");
     std::vector<std::string> events;
     std::vector<std::string> log;
 
@@ -112,11 +118,156 @@ TEST(UpdateState, ACopyTakesASignedReleaseOnlyWhenItsBucketIsBelowTheRollout)
         << "a publisher's mistake is shown, not taken as a share";
 
     // A copy whose state cannot be kept has no bucket: it waits for the full release.
-    WriteWholeFile(r.server.Root() + "blocked", "a file where the folder would be");
-    r.state = r.server.Root() + "blocked\\";
+    r.state = r.scratch.AddFile("blocked", "a file where the folder would be") + "\\";
     EXPECT_EQ(r.Check("#rollout=99\r\n"), std::vector<std::string>{"NoUpdateAvailable"});
     EXPECT_TRUE(Contains(r.log, "this copy has no bucket"));
     EXPECT_EQ(r.Check("#rollout=100\r\n"), std::vector<std::string>{"ask"});
 }
 
 } // namespace
+
+// An unsigned engine for "Check Test" keeping its state in a folder of its own.
+struct StateCheck {
+    HttpTestServer server;
+    ScratchFolder scratch{"checks"};
+    std::string state = scratch.PathOf("state\\");
+    std::vector<std::string> events;
+    std::vector<std::string> log;
+
+    std::vector<std::string> Check(const std::string& query)
+    {
+        TauAutoUpgrader engine;
+        engine.Wizard.SetLanguage(wlEnglish);
+        engine.InfoFileURL = server.Url("/info.txt?" + query);
+        engine.VersionControl = byNumber;
+        engine.VersionNumber = "1.0";
+        engine.AllowUnverifiedUpdates = true;
+        engine.Product = "Check Test";
+        engine.StateFolder = state;
+        engine.AddHeaders = {"X-Own: kept"};
+        // A missing information file shows its box: a busy server must not.
+        engine.ShowMessages.Include(mNoInfoFile);
+        events.clear();
+        log.clear();
+        engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+        engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
+        engine.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
+            events.push_back("ask");
+            return false;
+        };
+        engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
+        engine.CheckUpdate();
+        EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+        PumpFor(100);
+        EXPECT_EQ(engine.AddHeaders, std::vector<std::string>{"X-Own: kept"}) << "the user's headers stay";
+        return events;
+    }
+
+    // The request lines the server logged since the last call.
+    std::vector<std::string> NewRequests()
+    {
+        std::vector<std::string> lines;
+        const std::string all = server.RequestLog();
+        for (std::size_t start = seen_, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(all.substr(start, end - start));
+        seen_ = all.size();
+        return lines;
+    }
+
+private:
+    std::size_t seen_ = 0;
+};
+
+// An HTTP date `seconds` from now, as a query value.
+std::string HttpDateFromNow(int seconds)
+{
+    FILETIME time{};
+    GetSystemTimeAsFileTime(&time);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    ticks.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds) * 10000000);
+    time.dwLowDateTime = ticks.LowPart;
+    time.dwHighDateTime = ticks.HighPart;
+    SYSTEMTIME system{};
+    FileTimeToSystemTime(&time, &system);
+    wchar_t text[INTERNET_RFC1123_BUFSIZE + 1] = {};
+    InternetTimeFromSystemTimeW(&system, INTERNET_RFC1123_FORMAT, text, sizeof text);
+    std::string query;
+    for (const wchar_t c : std::wstring(text))
+        query += c == L' ' ? std::string("%20") : c == L',' ? std::string("%2C") : std::string(1, static_cast<char>(c));
+    return query;
+}
+
+TEST(UpdateState, AnUnchangedInformationFileIsConfirmedWithoutItsBody)
+{
+    StateCheck r;
+    r.server.PutFile("info.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"NoUpdateAvailable"});
+    std::vector<std::string> requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].find("If-None-Match"), std::string::npos) << "nothing kept yet";
+    const std::string file = r.state + CheckStateFileName("CHECK TEST");
+    const TauCheckState kept = CheckStateFromText(ReadWholeFile(file), UtcSecondsNow());
+    EXPECT_NE(kept.etag, "");
+    EXPECT_NE(kept.lastModified, "");
+
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(r.log, "unchanged since the last check (304)"));
+    requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].find("\"If-None-Match\": \"" + std::string("\\\"") + kept.etag.substr(1, kept.etag.size() - 2)),
+              std::string::npos) << requests[0];
+    EXPECT_NE(requests[0].find("\"If-Modified-Since\": \"" + kept.lastModified + "\""), std::string::npos);
+    EXPECT_NE(requests[0].find("\"X-Own\": \"kept\""), std::string::npos);
+
+    // A new release changes the file: it is read in full and offered; its
+    // validators are not kept, so the offer is made again next time.
+    PumpFor(1100);
+    r.server.PutFile("info.txt", "#version=2.0\r\n#url=http://example.com/a.exe\r\n");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"ask"});
+    EXPECT_EQ(ReadWholeFile(file), "");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"ask"});
+    EXPECT_EQ(r.NewRequests()[1].find("If-None-Match"), std::string::npos);
+
+    // Garbled validators in the file are not sent.
+    WriteWholeFile(file, "etag=unquoted\r\nlastmodified=yesterday\r\n");
+    r.server.PutFile("info.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"NoUpdateAvailable"});
+    requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].find("If-"), std::string::npos) << requests[0];
+}
+
+TEST(UpdateState, ABusyServerIsAskedAgainOnlyAfterItsRetryAfter)
+{
+    StateCheck r;
+    r.server.PutFile("info.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    for (const std::string& bad : {std::string("soon"), std::string("-5"), std::string("0"), std::string("999999999"),
+                                   HttpDateFromNow(-60)}) {
+        EXPECT_EQ(r.Check("status=503&header=Retry-After:" + bad), std::vector<std::string>{"error box"})
+            << bad << ": ignored, an error as before";
+        EXPECT_EQ(r.NewRequests().size(), 1u);
+    }
+    EXPECT_EQ(r.Check("status=503"), std::vector<std::string>{"error box"}) << "no Retry-After";
+
+    EXPECT_EQ(r.Check("status=503&header=Retry-After:120"), std::vector<std::string>{"NoUpdateAvailable"})
+        << "no error box";
+    EXPECT_TRUE(Contains(r.log, "answered 503 and asked to wait 120 s"));
+    r.NewRequests();
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(r.NewRequests().empty()) << "the next check waits";
+    EXPECT_TRUE(Contains(r.log, "asked to wait"));
+
+    const std::string file = r.state + CheckStateFileName("Check Test");
+    WriteWholeFile(file, "retryafter=" + std::to_string(UtcSecondsNow() - 1) + "\r\n");
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"NoUpdateAvailable"}) << "a wait that is over";
+    EXPECT_EQ(r.NewRequests().size(), 1u);
+
+    EXPECT_EQ(r.Check("status=429&header=Retry-After:" + HttpDateFromNow(3600)), std::vector<std::string>{"NoUpdateAvailable"});
+    const TauCheckState kept = CheckStateFromText(ReadWholeFile(file), UtcSecondsNow());
+    EXPECT_NEAR(static_cast<double>(kept.retryAfter - UtcSecondsNow()), 3600, 5);
+    r.NewRequests();
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(r.NewRequests().empty());
+}
