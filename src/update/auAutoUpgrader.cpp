@@ -336,22 +336,21 @@ void TauAutoUpgrader::CheckUpdate()
     URL = InfoFileURL;
     FileName.clear();
     // The information file is always fetched fresh, or confirmed unchanged
-    // by the server itself; the user's own extra headers stay as they were.
-    const std::vector<std::string> userHeaders = AddHeaders;
-    for (std::string& line : ConditionalHeaders(checkState_))
-        AddHeaders.push_back(std::move(line));
-    StartUncachedTransfer();
-    AddHeaders = userHeaders;
+    // by the server itself.
+    StartUncachedTransfer(ConditionalHeaders(checkState_));
 }
 
-// Bypasses the cache for this transfer only; the user's own setting stays
-// for later ones (the transfer copies it when it starts). A transfer that
+// Bypasses the cache and adds the extra header lines for this transfer only;
+// the user's own settings stay for later ones (the transfer copies them when
+// it starts), restored before any event may free the engine. A transfer that
 // could not start (no thread) is reported as a request that got no answer,
 // as the engine reports every failure.
-void TauAutoUpgrader::StartUncachedTransfer()
+void TauAutoUpgrader::StartUncachedTransfer(const std::vector<std::string>& extraHeaders)
 {
     const bool useCache = UseCache;
+    const std::vector<std::string> userHeaders = AddHeaders;
     UseCache = false;
+    AddHeaders.insert(AddHeaders.end(), extraHeaders.begin(), extraHeaders.end());
     bool started = false;
     try {
         started = StartTransfer();
@@ -359,6 +358,7 @@ void TauAutoUpgrader::StartUncachedTransfer()
         started = false;
     }
     UseCache = useCache;
+    AddHeaders = userHeaders;
     if (!started)
         HostUnreachable();
 }

@@ -318,7 +318,7 @@ private:
     TauMoreInfo MoreInfoHooks();
     void InfoFileMissing();
     void HostUnreachable();
-    void StartUncachedTransfer();
+    void StartUncachedTransfer(const std::vector<std::string>& extraHeaders = {});
     void ConnectionLost();
     void PasswordRequest(const std::string& realm, bool& tryAgain);
     void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
