@@ -26,6 +26,8 @@ echo "== Agent refresh cycle and idle footprint (Wine)"
 bash "$root/bench/bench_agent.sh" "$win_build"
 echo "== HTTP download against curl (Wine)"
 bash "$root/bench/bench_http.sh" "$win_build" 256 4096 cache
+echo "== 1 000 update checks with nothing new: bytes served with and without validators (Wine)"
+bash "$root/bench/bench_checks.sh" "$win_build"
 echo "== Self-upgrade stub replacing 1 000 files against mv (Wine)"
 bash "$root/bench/bench_stub.sh" "$win_build"
 echo "== The updater freshet.exe: start, a 256 MB release against curl, size, memory (Wine)"

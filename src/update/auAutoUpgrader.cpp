@@ -5,11 +5,14 @@
 #include "update/auConnection.h"
 #include "update/auDownloadNames.h"
 #include "update/auCng.h"
+#include "http/auHTTPHeaders.h"
 #include "http/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
+#include "update/auRollout.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"
 #include "update/auURL.h"
+#include "update/auUpdateState.h"
 #include "update/auUpgraderTexts.h"
 #include "update/auVersion.h"
 #include "winutil/ErrorText.h"
@@ -169,10 +172,49 @@ void TauAutoUpgrader::DoDone(const std::string&, std::int64_t, TauDataStream* da
 
 void TauAutoUpgrader::DoHTTPError(int statusCode, TauDataStream*)
 {
-    if (infoFileMode_)
-        InfoFileMissing();
-    else
+    if (!infoFileMode_) {
         FileFailed(statusCode);
+        return;
+    }
+    // Only an answer to our own validators: a 304 to anything else says nothing.
+    if (statusCode == 304 && !ConditionalHeaders(checkState_).empty()) {
+        Log("the information file is unchanged since the last check (304): no update");
+        NoUpdateAvailable(alive_, /*showBox=*/true);
+        return;
+    }
+    if ((statusCode == 503 || statusCode == 429) && ServerAskedToWait(statusCode))
+        return;
+    InfoFileMissing();
+}
+
+bool TauAutoUpgrader::ServerAskedToWait(int statusCode)
+{
+    const std::int64_t now = UtcSecondsNow();
+    const auto value = HeaderValue(Result().rawHeaders, "Retry-After");
+    const auto until = value ? RetryAfterUntil(*value, now) : std::nullopt;
+    if (!until)
+        return false;
+    TauCheckState state = checkState_;
+    state.retryAfter = *until;
+    KeepCheckState(state);
+    Log("the update server answered " + std::to_string(statusCode) + " and asked to wait " +
+        std::to_string(*until - now) + " s: no check until then");
+    NoUpdateAvailable(alive_, /*showBox=*/false);
+    return true;
+}
+
+std::string TauAutoUpgrader::StateFolderPath() const
+{
+    return StateFolder.empty() ? DefaultUpdateStateFolder() : StateFolder;
+}
+
+void TauAutoUpgrader::KeepCheckState(const TauCheckState& state)
+{
+    if (state == checkState_)
+        return;
+    checkState_ = state;
+    if (!SaveCheckState(StateFolderPath(), Product, state))
+        Log("the check state cannot be kept in " + StateFolderPath());
 }
 
 void TauAutoUpgrader::DoServerUnreachable()
@@ -275,22 +317,34 @@ void TauAutoUpgrader::CheckUpdate()
                                      "installed without any check"
                                    : "no publisher key is set: a release is installed only when its information "
                                      "file and every file come over https");
+    const std::int64_t now = UtcSecondsNow();
+    checkState_ = LoadCheckState(StateFolderPath(), Product, now);
+    if (checkState_.retryAfter > now) {
+        Log("the update server asked to wait " + std::to_string(checkState_.retryAfter - now) +
+            " s more: no check until then");
+        NoUpdateAvailable(alive_, /*showBox=*/false);
+        return;
+    }
     infoFileMode_ = true;
     HashBody = false;
     URL = InfoFileURL;
     FileName.clear();
-    // The information file is always fetched fresh.
-    StartUncachedTransfer();
+    // The information file is always fetched fresh, or confirmed unchanged
+    // by the server itself.
+    StartUncachedTransfer(ConditionalHeaders(checkState_));
 }
 
-// Bypasses the cache for this transfer only; the user's own setting stays
-// for later ones (the transfer copies it when it starts). A transfer that
+// Bypasses the cache and adds the extra header lines for this transfer only;
+// the user's own settings stay for later ones (the transfer copies them when
+// it starts), restored before any event may free the engine. A transfer that
 // could not start (no thread) is reported as a request that got no answer,
 // as the engine reports every failure.
-void TauAutoUpgrader::StartUncachedTransfer()
+void TauAutoUpgrader::StartUncachedTransfer(const std::vector<std::string>& extraHeaders)
 {
     const bool useCache = UseCache;
+    const std::vector<std::string> userHeaders = AddHeaders;
     UseCache = false;
+    AddHeaders.insert(AddHeaders.end(), extraHeaders.begin(), extraHeaders.end());
     bool started = false;
     try {
         started = StartTransfer();
@@ -298,6 +352,7 @@ void TauAutoUpgrader::StartUncachedTransfer()
         started = false;
     }
     UseCache = useCache;
+    AddHeaders = userHeaders;
     if (!started)
         HostUnreachable();
 }
@@ -375,6 +430,10 @@ const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
 void TauAutoUpgrader::ReadInfoFile(const std::string& text)
 {
     infoSource_ = TransferSource(URL, Result().redirects, Result().finalURL);
+    // Validators are kept only for an answer with nothing new, where a 304
+    // means the same; any other is fetched in full the next time.
+    const TauCheckState validators = ValidatorsOf(Result().rawHeaders, UtcSecondsNow());
+    KeepCheckState({});
     std::string failure;
     const std::optional<std::string> trusted = TrustedInfoText(text, failure);
     if (!trusted) {
@@ -386,10 +445,18 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     moreInfoURL_ = info.Value("moreinfourl");
     const std::weak_ptr<char> alive = alive_;
     if (!IsNewer(info) || fileList_.empty()) {
-        if (OnNoUpdateAvailable)
-            OnNoUpdateAvailable(*this);
-        if (GoOn(alive) && !autoCheckRunning_)
-            ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
+        KeepCheckState(validators);
+        NoUpdateAvailable(alive, /*showBox=*/true);
+        return;
+    }
+    const std::optional<int> rollout = RolloutPercent(info);
+    if (!rollout) {
+        ReleaseRefused("the rollout is not a whole percentage from 0 to 100: \"" + info.Value("rollout") + "\"");
+        return;
+    }
+    if (!InRollout(info, *rollout)) {
+        KeepCheckState(validators);
+        NoUpdateAvailable(alive, /*showBox=*/true);
         return;
     }
     // Nothing is asked about a release that could not be installed.
@@ -404,6 +471,33 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     upgradeMsg_ = Utf8FromPublisherText(info.Block("message"));
     upgradeMethod_ = info.Method();
     PostMessageW(window_.get(), WM_AUUPGRADE, 0, 0);
+}
+
+void TauAutoUpgrader::NoUpdateAvailable(const std::weak_ptr<char>& alive, bool showBox)
+{
+    if (OnNoUpdateAvailable)
+        OnNoUpdateAvailable(*this);
+    if (showBox && GoOn(alive) && !autoCheckRunning_)
+        ShowErrorIf(mNoUpdateAvailable, UpgraderText(umsgNoUpdate));
+}
+
+bool TauAutoUpgrader::InRollout(const TauInfoFileText& info, int percent)
+{
+    if (percent >= RolloutBuckets)
+        return true;
+    const std::string release = "release " + info.Value("version") + " goes to " + std::to_string(percent) +
+                                "% of installed copies";
+    const std::string machine = MachineValue(StateFolderPath());
+    if (machine.empty()) {
+        Log(release + " and this copy has no bucket (its update state cannot be kept): no update until it goes "
+                      "to every copy");
+        return false;
+    }
+    const int bucket = RolloutBucket(machine, Product);
+    if (TakesRollout(bucket, percent))
+        return true;
+    Log(release + ", this copy's bucket is " + std::to_string(bucket) + ": no update");
+    return false;
 }
 
 TauMoreInfo TauAutoUpgrader::MoreInfoHooks()

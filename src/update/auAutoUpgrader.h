@@ -12,6 +12,7 @@
 // AbortUpgrade, so a handler may do either.
 
 #include "http/auHTTP.h"
+#include "update/auCheckState.h"
 #include "update/auInfoFile.h"
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgradeTypes.h"
@@ -182,6 +183,10 @@ public:
     // information file and every file came over https, every step of the
     // way (TransferSource). True drops that check: for test servers only.
     bool AllowUnverifiedUpdates = false;
+    // Where the update state is kept (the machine's rollout value and the
+    // product's check state, auUpdateState); empty:
+    // %LOCALAPPDATA%\Keldora\Updates\.
+    std::string StateFolder;
 
     TauBeginUpgradeEvent OnBeginUpgrade;
     TauNotifyEvent OnEndUpgrade;
@@ -295,13 +300,25 @@ private:
     // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);
     bool IsNewer(const TauInfoFileText& info) const;
+    // Whether this copy's bucket is within the release's "#rollout=" share;
+    // a copy whose state cannot be kept waits for the full release.
+    bool InRollout(const TauInfoFileText& info, int percent);
+    // Raises OnNoUpdateAvailable, then with showBox the box of a check the
+    // user started.
+    void NoUpdateAvailable(const std::weak_ptr<char>& alive, bool showBox);
+    // A 503 or 429 whose Retry-After is usable: kept, and the check ends
+    // without an error. False for any other answer.
+    bool ServerAskedToWait(int statusCode);
+    std::string StateFolderPath() const;
+    // Writes the product's check state when it changed.
+    void KeepCheckState(const TauCheckState& state);
     // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
     void Upgrade();
     // The what's-new hooks of Prompts; More Info falls back to OpenURL.
     TauMoreInfo MoreInfoHooks();
     void InfoFileMissing();
     void HostUnreachable();
-    void StartUncachedTransfer();
+    void StartUncachedTransfer(const std::vector<std::string>& extraHeaders = {});
     void ConnectionLost();
     void PasswordRequest(const std::string& realm, bool& tryAgain);
     void ShowErrorIf(TauAutoUpgraderShowMessage member, const std::wstring& text);
@@ -344,6 +361,8 @@ private:
     std::string pendingRefusal_;
     // Set for a release read under a publisher key: every file is checked.
     bool verifying_ = false;
+    // The product's check state as last read or written.
+    TauCheckState checkState_;
     // Address and SHA-256 of each file of the signed release.
     std::vector<std::pair<std::string, std::string>> signedDigests_;
     // Temporary files this upgrade created; removed unless the stub takes them over.

@@ -52,3 +52,17 @@ bool VerifyP256Signature(std::string_view publicKeyXY, std::string_view message,
     return BCRYPT_SUCCESS(BCryptVerifySignature(key.handle, nullptr, reinterpret_cast<UCHAR*>(digest.data()),
                                                 Sha256Size, reinterpret_cast<UCHAR*>(rs.data()), rs.size(), 0));
 }
+
+std::string RandomHex()
+{
+    unsigned char bytes[16];
+    if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+        return {};
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : bytes) {
+        text += Hex[byte >> 4];
+        text += Hex[byte & 15];
+    }
+    return text;
+}

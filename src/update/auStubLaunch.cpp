@@ -1,10 +1,9 @@
 #include "update/auStubLaunch.h"
 
+#include "update/auCng.h"
 #include "winutil/ResourceFile.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
-
-#include <bcrypt.h>
 
 #include <vector>
 
@@ -22,20 +21,6 @@ std::string TemporaryFolder()
     if (path.back() != '\\')
         path += '\\';
     return path;
-}
-
-std::string RandomHex()
-{
-    unsigned char bytes[16];
-    if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
-        return {};
-    static constexpr char Hex[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        text += Hex[byte >> 4];
-        text += Hex[byte & 15];
-    }
-    return text;
 }
 
 // A protected DACL with one entry: full control for the token's user,

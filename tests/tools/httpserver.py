@@ -13,7 +13,11 @@ query string of any file address (options combine):
   auth=U:P      demand Basic credentials (401, connection kept alive)
   proxyauth=U:P demand Basic proxy credentials (407, connection kept alive)
   realm=TEXT    realm of the two challenges (default "Keldora Test")
-  status=N      answer status N with a short body instead of the file
+  status=N      answer status N with a short body instead of the file (with
+                the header= lines)
+  conditional=1 send an ETag with a file and answer 304, without a body, to
+                a matching If-None-Match or, without one, to an
+                If-Modified-Since not before the file's time
   ignorerange=1 answer 200 with the whole file whatever Range says
   garbage=KIND  broken headers: status, line, length, overflow, negative,
                 conflict, binary, noheaders
@@ -93,6 +97,19 @@ class Body:
             yield pattern[offset:offset + n]
             pos += n
             length -= n
+
+
+def extra_headers(query):
+    pairs = []
+    for extra in query.get("header", []):
+        name, _, value = extra.partition(":")
+        pairs.append((name.strip(), value.strip()))
+    return pairs
+
+
+def entity_tag(path):
+    info = os.stat(path)
+    return '"%x-%x"' % (info.st_size, info.st_mtime_ns)
 
 
 def parse_range(header, size):
@@ -210,7 +227,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if option("redirect"):
             return self.send_simple(302, "moved", [("Location", option("redirect"))])
         if option("status"):
-            return self.send_simple(int(option("status")), "status " + option("status"))
+            return self.send_simple(int(option("status")), "status " + option("status"), extra_headers(query))
 
         if path == "/quit":
             self.close_connection = True
@@ -252,14 +269,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         headers = [("Content-Type", "application/octet-stream")]
         if status == 206:
             headers.append(("Content-Range", "bytes %d-%d/%d" % (start, start + length - 1, body.size)))
+        if option("conditional") == "1" and body.path:
+            tag = entity_tag(body.path)
+            headers.append(("ETag", tag))
+            if self.not_modified(body.path, tag):
+                return self.send_not_modified(headers)
         lastmod = option("lastmod")
         if lastmod:
             headers.append(("Last-Modified", LAST_MODIFIED.get(lastmod, lastmod)))
         elif body.path:
             headers.append(("Last-Modified", email.utils.formatdate(os.path.getmtime(body.path), usegmt=True)))
-        for extra in query.get("header", []):
-            name, _, value = extra.partition(":")
-            headers.append((name.strip(), value.strip()))
+        headers += extra_headers(query)
         if option("hugeheader"):
             headers.append(("X-Huge", "h" * int(option("hugeheader"))))
 
@@ -275,6 +295,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.write_head(status, headers, length, length_header, no_length, garbage)
         if send_body:
             self.write_body(body, start, length, option)
+
+    def not_modified(self, path, tag):
+        match = self.headers.get("If-None-Match")
+        if match is not None:
+            return tag in [part.strip() for part in match.split(",")] or match.strip() == "*"
+        since = self.headers.get("If-Modified-Since")
+        if since is None:
+            return False
+        try:
+            return int(os.path.getmtime(path)) <= email.utils.parsedate_to_datetime(since).timestamp()
+        except (TypeError, ValueError):
+            return False
+
+    def send_not_modified(self, headers):
+        self.send_response(304)
+        for name, value in headers:
+            if name != "Content-Type":
+                self.send_header(name, value)
+        self.end_headers()
 
     def write_head(self, status, headers, length, length_header, no_length, garbage):
         if garbage == "noheaders":

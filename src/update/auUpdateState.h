@@ -1,0 +1,32 @@
+#pragma once
+// The update state a copy keeps in the user's local application data
+// (%LOCALAPPDATA%\Keldora\Updates\): the machine's random value that places
+// every product of the machine in its rollout bucket (auRollout), and each
+// product's check state (auCheckState). A file that is garbled or too large
+// is never trusted: it is replaced. Files are written to a temporary file
+// that is then moved over the old one, written through, so a reader sees the
+// old file or the new one. Paths are UTF-8; nothing here throws except on
+// memory exhaustion.
+#include "update/auCheckState.h"
+
+#include <cstdint>
+#include <string>
+
+// "%LOCALAPPDATA%\Keldora\Updates\"; empty when the folder is unknown.
+std::string DefaultUpdateStateFolder();
+
+// The machine's value kept in the folder's "machine.state" (the folder is
+// made when missing): the value read when it is there and well formed,
+// otherwise a new one from the system's random numbers. Two copies making
+// it at once end with the one value that landed. Empty when no value can be
+// kept.
+std::string MachineValue(const std::string& folder);
+
+// Now, in UTC seconds since 0001-01-01 (the scale of auCheckState).
+std::int64_t UtcSecondsNow();
+
+// The product's check state in the folder; empty when there is none or it
+// cannot be read.
+TauCheckState LoadCheckState(const std::string& folder, const std::string& product, std::int64_t now);
+// Replaces the product's check state; false when it cannot be written.
+bool SaveCheckState(const std::string& folder, const std::string& product, const TauCheckState& state);

@@ -1,0 +1,72 @@
+// What a check keeps between checks: validators and Retry-After from a
+// server, and the state file that holds them, never trusting a bad value.
+#include "update/auCheckState.h"
+#include "http/auHTTPDate.h"
+#include "update/auRollout.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::int64_t Now = *HTTPDateToUTCSeconds("Tue, 08 Dec 2026 12:00:00 GMT");
+
+std::string Headers(const std::string& lines)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n" + lines + "\r\n";
+}
+
+TEST(CheckState, ValidatorsOfAnAnswerAreTakenOnlyWhenWellFormed)
+{
+    const TauCheckState good =
+        ValidatorsOf(Headers("ETag: \"5-abc\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"), Now);
+    EXPECT_EQ(good.etag, "\"5-abc\"");
+    EXPECT_EQ(good.lastModified, "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(ConditionalHeaders(good), (std::vector<std::string>{"If-None-Match: \"5-abc\"",
+                                                                  "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT"}));
+    EXPECT_EQ(ValidatorsOf(Headers("ETag: W/\"weak\"\r\n"), Now).etag, "W/\"weak\"");
+    EXPECT_TRUE(ConditionalHeaders(ValidatorsOf(Headers(""), Now)).empty()) << "nothing to ask with";
+
+    for (const std::string& etag : std::vector<std::string>{"unquoted", "\"a\"b\"", "\"\x01\"", "\"open", "\"caf\xC3\xA9\"", "W/unquoted",
+                                    "\"" + std::string(ValidatorLimit, 'x') + "\""})
+        EXPECT_EQ(ValidatorsOf(Headers("ETag: " + etag + "\r\n"), Now).etag, "") << etag;
+    for (const std::string& date : {std::string("yesterday"), std::string("Sat, 08 Dec 2027 12:00:00 GMT"),
+                                    std::string(ValidatorLimit + 1, '1')})
+        EXPECT_EQ(ValidatorsOf(Headers("Last-Modified: " + date + "\r\n"), Now).lastModified, "")
+            << date.substr(0, 40) << ": garbled, in the future or too long";
+}
+
+TEST(CheckState, RetryAfterInSecondsOrAsADateWithinAWeek)
+{
+    EXPECT_EQ(RetryAfterUntil("120", Now), Now + 120);
+    EXPECT_EQ(RetryAfterUntil("Tue, 08 Dec 2026 13:00:00 GMT", Now), Now + 3600);
+    EXPECT_EQ(RetryAfterUntil(std::to_string(RetryAfterLimitSeconds), Now), Now + RetryAfterLimitSeconds);
+    for (const char* bad : {"", "0", "-5", "+5", "1.5", " 5", "soon", "99999999999999999999999", "604801",
+                            "Tue, 08 Dec 2026 11:59:59 GMT", "Tue, 08 Dec 2026 12:00:00 GMT",
+                            "Wed, 16 Dec 2026 12:00:00 GMT"})
+        EXPECT_EQ(RetryAfterUntil(bad, Now), std::nullopt) << bad << ": garbled, past or huge";
+}
+
+TEST(CheckState, TheStateFileKeepsGoodValuesAndDropsTheRest)
+{
+    const TauCheckState state{"\"5-abc\"", "Sun, 06 Nov 1994 08:49:37 GMT", Now + 60};
+    EXPECT_EQ(CheckStateFromText(CheckStateText(state), Now), state);
+    EXPECT_EQ(CheckStateText({}), "");
+    EXPECT_EQ(CheckStateFromText(CheckStateText(state), Now + 60).retryAfter, 0) << "a wait that is over";
+    EXPECT_EQ(CheckStateFromText("retryafter=" + std::to_string(Now + RetryAfterLimitSeconds + 1) + "\n", Now),
+              TauCheckState{}) << "a wait longer than a server may ask";
+    EXPECT_EQ(CheckStateFromText("etag=bad\nlastmodified=never\nretryafter=soon\n", Now), TauCheckState{});
+    EXPECT_EQ(CheckStateFromText(CheckStateText(state) + std::string(UpdateStateLimit, '#'), Now), TauCheckState{})
+        << "an oversized file is ignored whole";
+    EXPECT_EQ(CheckStateFromText("machine=0123456789abcdef0123456789abcdef\r\netag=\"x\"\r\n", Now).etag, "\"x\"");
+
+    const std::string name = CheckStateFileName("Keldora Agent");
+    EXPECT_EQ(name, CheckStateFileName("KELDORA agent"));
+    EXPECT_NE(name, CheckStateFileName("Keldora Agent 2"));
+    EXPECT_EQ(CheckStateFileName("..\\..\\x:y*?").find_first_not_of("abcdefhkst0123456789-."), std::string::npos);
+    EXPECT_EQ(name.size(), std::string("check-0123456789abcdef.state").size());
+}
+
+} // namespace

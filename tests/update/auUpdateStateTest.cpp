@@ -1,0 +1,273 @@
+// The update state in a real folder of the Wine prefix, and the engine's
+// decisions on it: rollout buckets for signed releases, conditional checks
+// and a busy server's Retry-After, against the local test server.
+#include "update/auAutoUpgrader.h"
+#include "update/auCheckState.h"
+#include "update/auRollout.h"
+#include "update/auUpdateState.h"
+
+#include "HostCommand.h"
+#include "common/ScratchFolder.h"
+#include "HttpTestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <wininet.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+bool Contains(const std::vector<std::string>& lines, const std::string& part)
+{
+    for (const std::string& line : lines)
+        if (line.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST(UpdateState, TheMachineValueIsMadeOnceAndAGarbledFileIsReplaced)
+{
+    const ScratchFolder scratch("state");
+    const std::string folder = scratch.PathOf("Zustand \xC3\xBC\xD0\xB6\\nested\\");
+    const std::string file = folder + "machine.state";
+    EXPECT_NE(DefaultUpdateStateFolder().find("\\Local\\Keldora\\Updates\\"), std::string::npos)
+        << DefaultUpdateStateFolder();
+
+    const std::string value = MachineValue(folder);
+    EXPECT_TRUE(IsMachineValue(value)) << value;
+    EXPECT_EQ(ReadWholeFile(file), MachineStateText(value)) << "made with the folders above it";
+    EXPECT_EQ(MachineValue(folder), value) << "kept, not made again";
+
+    for (const std::string& garbled : {std::string("machine=not hex\r\n"), std::string(),
+                                       MachineStateText(value) + std::string(UpdateStateLimit, '#')}) {
+        WriteWholeFile(file, garbled);
+        const std::string replaced = MachineValue(folder);
+        EXPECT_TRUE(IsMachineValue(replaced)) << garbled.size();
+        EXPECT_NE(replaced, value) << "a file of " << garbled.size() << " bytes is not trusted";
+        EXPECT_EQ(ReadWholeFile(file), MachineStateText(replaced));
+    }
+    EXPECT_TRUE(FindFiles(folder + "*.tmp").empty()) << "no temporary file is left";
+    const std::string blocked = scratch.AddFile("blocked", "a file where the folder would be");
+    EXPECT_EQ(MachineValue(blocked + "\\"), "") << "no state: no value";
+}
+
+// A signed release of one file for the product "Rollout Test".
+struct RolloutCheck {
+    HttpTestServer server;
+    Publisher publisher{"rollout"};
+    ScratchFolder scratch{"rollout"};
+    std::string state = scratch.PathOf("state\\");
+    std::vector<std::string> events;
+    std::vector<std::string> log;
+
+    std::vector<std::string> Check(const std::string& rolloutLine)
+    {
+        server.PutFile("app.exe", "new program");
+        server.PutFile("info.txt", publisher.Signed("#version=2.0\r\n#product=Rollout Test\r\n" + rolloutLine +
+                                                    "#url=" + server.Url("/app.exe") + "\r\n#sha256=" +
+                                                    publisher.Digest(server.Root() + "app.exe") + "\r\n"));
+        TauAutoUpgrader engine;
+        engine.Wizard.SetLanguage(wlEnglish);
+        engine.InfoFileURL = server.Url("/info.txt");
+        engine.VersionControl = byNumber;
+        engine.VersionNumber = "1.0";
+        engine.PublisherKey = publisher.PublicKey();
+        engine.Product = "Rollout Test";
+        engine.StateFolder = state;
+        events.clear();
+        log.clear();
+        engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+        engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
+        engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) {
+            events.push_back("refused: " + reason);
+        };
+        engine.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
+            events.push_back("ask");
+            return false;
+        };
+        engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
+        engine.CheckUpdate();
+        EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+        PumpFor(100);
+        return events;
+    }
+};
+
+TEST(UpdateState, ACopyTakesASignedReleaseOnlyWhenItsBucketIsBelowTheRollout)
+{
+    RolloutCheck r;
+    const int bucket = RolloutBucket(MachineValue(r.state), "Rollout Test");
+    const std::string noUpdate = "bucket is " + std::to_string(bucket) + ": no update";
+
+    EXPECT_EQ(r.Check("#rollout=" + std::to_string(bucket) + "\r\n"), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(r.log, "release 2.0 goes to " + std::to_string(bucket) + "% of installed copies, this copy's " +
+                                    noUpdate))
+        << (r.log.empty() ? "" : r.log.back());
+    EXPECT_EQ(r.Check("#rollout=0\r\n"), std::vector<std::string>{"NoUpdateAvailable"}) << "0% reaches no copy";
+
+    EXPECT_EQ(r.Check("#rollout=" + std::to_string(bucket + 1) + "\r\n"), std::vector<std::string>{"ask"});
+    EXPECT_FALSE(Contains(r.log, "no update"));
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"ask"}) << "no rollout: every copy";
+    EXPECT_EQ(RolloutBucket(MachineValue(r.state), "Rollout Test"), bucket) << "the bucket stayed";
+
+    EXPECT_EQ(r.Check("#rollout=50%\r\n"),
+              (std::vector<std::string>{"refused: the rollout is not a whole percentage from 0 to 100: \"50%\"",
+                                        "error box"}))
+        << "a publisher's mistake is shown, not taken as a share";
+
+    // A copy whose state cannot be kept has no bucket: it waits for the full release.
+    r.state = r.scratch.AddFile("blocked", "a file where the folder would be") + "\\";
+    EXPECT_EQ(r.Check("#rollout=99\r\n"), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(r.log, "this copy has no bucket"));
+    EXPECT_EQ(r.Check("#rollout=100\r\n"), std::vector<std::string>{"ask"});
+}
+
+} // namespace
+
+// An unsigned engine for "Check Test" keeping its state in a folder of its own.
+struct StateCheck {
+    HttpTestServer server;
+    ScratchFolder scratch{"checks"};
+    std::string state = scratch.PathOf("state\\");
+    std::vector<std::string> events;
+    std::vector<std::string> log;
+
+    std::vector<std::string> Check(const std::string& query)
+    {
+        TauAutoUpgrader engine;
+        engine.Wizard.SetLanguage(wlEnglish);
+        engine.InfoFileURL = server.Url("/info.txt?" + query);
+        engine.VersionControl = byNumber;
+        engine.VersionNumber = "1.0";
+        engine.AllowUnverifiedUpdates = true;
+        engine.Product = "Check Test";
+        engine.StateFolder = state;
+        engine.AddHeaders = {"X-Own: kept"};
+        // A missing information file shows its box: a busy server must not.
+        engine.ShowMessages.Include(mNoInfoFile);
+        events.clear();
+        log.clear();
+        engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+        engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
+        engine.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
+            events.push_back("ask");
+            return false;
+        };
+        engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
+        engine.CheckUpdate();
+        EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+        PumpFor(100);
+        EXPECT_EQ(engine.AddHeaders, std::vector<std::string>{"X-Own: kept"}) << "the user's headers stay";
+        return events;
+    }
+
+    // The request lines the server logged since the last call.
+    std::vector<std::string> NewRequests()
+    {
+        std::vector<std::string> lines;
+        const std::string all = server.RequestLog();
+        for (std::size_t start = seen_, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(all.substr(start, end - start));
+        seen_ = all.size();
+        return lines;
+    }
+
+private:
+    std::size_t seen_ = 0;
+};
+
+// An HTTP date `seconds` from now, as a query value.
+std::string HttpDateFromNow(int seconds)
+{
+    FILETIME time{};
+    GetSystemTimeAsFileTime(&time);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    ticks.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds) * 10000000);
+    time.dwLowDateTime = ticks.LowPart;
+    time.dwHighDateTime = ticks.HighPart;
+    SYSTEMTIME system{};
+    FileTimeToSystemTime(&time, &system);
+    wchar_t text[INTERNET_RFC1123_BUFSIZE + 1] = {};
+    InternetTimeFromSystemTimeW(&system, INTERNET_RFC1123_FORMAT, text, sizeof text);
+    std::string query;
+    for (const wchar_t c : std::wstring(text))
+        query += c == L' ' ? std::string("%20") : c == L',' ? std::string("%2C") : std::string(1, static_cast<char>(c));
+    return query;
+}
+
+TEST(UpdateState, AnUnchangedInformationFileIsConfirmedWithoutItsBody)
+{
+    StateCheck r;
+    r.server.PutFile("info.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"NoUpdateAvailable"});
+    std::vector<std::string> requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].find("If-None-Match"), std::string::npos) << "nothing kept yet";
+    const std::string file = r.state + CheckStateFileName("CHECK TEST");
+    const TauCheckState kept = CheckStateFromText(ReadWholeFile(file), UtcSecondsNow());
+    EXPECT_NE(kept.etag, "");
+    EXPECT_NE(kept.lastModified, "");
+
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(r.log, "unchanged since the last check (304)"));
+    requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].find("\"If-None-Match\": \"" + std::string("\\\"") + kept.etag.substr(1, kept.etag.size() - 2)),
+              std::string::npos) << requests[0];
+    EXPECT_NE(requests[0].find("\"If-Modified-Since\": \"" + kept.lastModified + "\""), std::string::npos);
+    EXPECT_NE(requests[0].find("\"X-Own\": \"kept\""), std::string::npos);
+
+    // A new release changes the file: it is read in full and offered; its
+    // validators are not kept, so the offer is made again next time.
+    PumpFor(1100);
+    r.server.PutFile("info.txt", "#version=2.0\r\n#url=http://example.com/a.exe\r\n");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"ask"});
+    EXPECT_EQ(ReadWholeFile(file), "");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"ask"});
+    EXPECT_EQ(r.NewRequests()[1].find("If-None-Match"), std::string::npos);
+
+    // Garbled validators in the file are not sent.
+    WriteWholeFile(file, "etag=unquoted\r\nlastmodified=yesterday\r\n");
+    r.server.PutFile("info.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"NoUpdateAvailable"});
+    requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].find("If-"), std::string::npos) << requests[0];
+}
+
+TEST(UpdateState, ABusyServerIsAskedAgainOnlyAfterItsRetryAfter)
+{
+    StateCheck r;
+    r.server.PutFile("info.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    for (const std::string& bad : {std::string("soon"), std::string("-5"), std::string("0"), std::string("999999999"),
+                                   HttpDateFromNow(-60)}) {
+        EXPECT_EQ(r.Check("status=503&header=Retry-After:" + bad), std::vector<std::string>{"error box"})
+            << bad << ": ignored, an error as before";
+        EXPECT_EQ(r.NewRequests().size(), 1u);
+    }
+    EXPECT_EQ(r.Check("status=503"), std::vector<std::string>{"error box"}) << "no Retry-After";
+
+    EXPECT_EQ(r.Check("status=503&header=Retry-After:120"), std::vector<std::string>{"NoUpdateAvailable"})
+        << "no error box";
+    EXPECT_TRUE(Contains(r.log, "answered 503 and asked to wait 120 s"));
+    r.NewRequests();
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(r.NewRequests().empty()) << "the next check waits";
+    EXPECT_TRUE(Contains(r.log, "asked to wait"));
+
+    const std::string file = r.state + CheckStateFileName("Check Test");
+    WriteWholeFile(file, "retryafter=" + std::to_string(UtcSecondsNow() - 1) + "\r\n");
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"NoUpdateAvailable"}) << "a wait that is over";
+    EXPECT_EQ(r.NewRequests().size(), 1u);
+
+    EXPECT_EQ(r.Check("status=429&header=Retry-After:" + HttpDateFromNow(3600)), std::vector<std::string>{"NoUpdateAvailable"});
+    const TauCheckState kept = CheckStateFromText(ReadWholeFile(file), UtcSecondsNow());
+    EXPECT_NEAR(static_cast<double>(kept.retryAfter - UtcSecondsNow()), 3600, 5);
+    r.NewRequests();
+    EXPECT_EQ(r.Check(""), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(r.NewRequests().empty());
+}
