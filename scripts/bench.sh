@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 bash "$root/scripts/setup.sh"
-trap stop_wine EXIT
+trap 'stop_wine "$win_build"' EXIT
 
 bench_build=$root/build/bench
 CC=clang CXX=clang++ cmake -S "$root" -B "$bench_build" -DCMAKE_BUILD_TYPE=Release -DKELDORA_SANITIZE=OFF \
@@ -22,6 +22,8 @@ echo "== Alpha blending against a plain per-pixel copy (native)"
 "$bench_build/bin/bench_alpha"
 echo "== Take-over and reload (Wine)"
 wine_run "$win_build/bin/bench_takeover.exe"
+echo "== First take-over of 2 000 Run values against reg query (Wine)"
+wine_run "$win_build/bin/bench_first_takeover.exe"
 echo "== Agent refresh cycle and idle footprint (Wine)"
 bash "$root/bench/bench_agent.sh" "$win_build"
 echo "== HTTP download against curl (Wine)"

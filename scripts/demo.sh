@@ -4,7 +4,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 bash "$root/scripts/setup.sh"
-trap stop_wine EXIT
+trap 'stop_wine "$win_build"' EXIT
 
 configure_win
 cmake --build "$win_build" -j"$jobs" >/dev/null
