@@ -2,6 +2,7 @@
 // restore, in the prefix's real registry and Startup folder.
 #include "StartupTestSupport.h"
 
+#include "common/Utils.h"
 #include "core/StartupApproval.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
@@ -145,9 +146,19 @@ TEST_F(StartupApprovedTest, ChoicesOfAnyShapeDecideEnableAndComeBackExactly)
 
 // The machine's Run key in each view has its own choices: "Run" for the
 // 64-bit view, "Run32" for the 32-bit one; each is read in either view of
-// the StartupApproved key.
+// the StartupApproved key. A 32-bit system has one view, whose choices are
+// under "Run".
 TEST_F(StartupApprovedTest, MachineChoicesOfBothViews)
 {
+    if (!Is64BitWindows()) {
+        ASSERT_EQ(LocationViews(MachineRun), std::vector<REGSAM>{0});
+        ASSERT_EQ(OpenRunKey(MachineRun).WriteString("Tool", "C:\\KdNowhere\\t.exe"), ERROR_SUCCESS);
+        ASSERT_EQ(OpenApprovedKey(HKEY_LOCAL_MACHINE, "Run").WriteBinary("Tool", Choice(0x03)), ERROR_SUCCESS);
+        TRegStartupMgr only(MachineRun, 0);
+        ASSERT_TRUE(only.SetupItems());
+        EXPECT_EQ(StoredEnable(MachineRun, "Tool"), 0u);
+        return;
+    }
     ASSERT_EQ(OpenRunKey(MachineRun, KEY_WOW64_64KEY).WriteString("Tool64", "C:\\KdNowhere\\t64.exe"), ERROR_SUCCESS);
     ASSERT_EQ(OpenRunKey(MachineRun, KEY_WOW64_32KEY).WriteString("Tool32", "C:\\KdNowhere\\t32.exe"), ERROR_SUCCESS);
     ASSERT_EQ(OpenRunKey(MachineRun, KEY_WOW64_32KEY).WriteString("Old32", "C:\\KdNowhere\\o32.exe"), ERROR_SUCCESS);
