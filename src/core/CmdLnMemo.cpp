@@ -34,6 +34,17 @@ std::string FolderToAsk(const std::string& path)
     return path.substr(0, separator);
 }
 
+// The system drops a blank that ends a whole path ("C:\Windows\cmd.exe "
+// finds cmd.exe) but keeps one that ends a part with more after it, and it
+// makes no folder of such a name: nothing is found below "...\cmd.exe " of
+// "...\cmd.exe /c a", however often the arguments change. Asking would cost
+// a search of the whole folder on file systems that compare names without
+// case by reading the folder.
+bool EndsInBlank(const std::string& folder)
+{
+    return !folder.empty() && folder.back() == ' ';
+}
+
 } // namespace
 
 bool MemoCmdLnSystem::Exists(const std::string& path) const
@@ -42,7 +53,7 @@ bool MemoCmdLnSystem::Exists(const std::string& path) const
         return known->second;
     const std::string folder = FolderToAsk(path);
     bool exists = false;
-    if (folder.empty() || Exists(folder)) {
+    if (folder.empty() || (!EndsInBlank(folder) && Exists(folder))) {
         ++asked_;
         exists = system_.Exists(path);
     }

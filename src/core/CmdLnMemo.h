@@ -6,10 +6,11 @@
 // file system may be taken to stand still: make one per pass.
 //
 // Besides repeating answers it never asks about a name below a folder that
-// does not exist: "C:\Tools\app.exe -x", "C:\Tools\app.exe -y" and
-// "...\cmd.exe /c a" (whose last part follows "cmd.exe /") are answered by
-// one question about their folder. That holds for absolute drive paths only;
-// a share's root, which a directory search does not find, is always asked.
+// does not exist: "C:\Tools\app.exe -x" and "C:\Tools\app.exe -y" are
+// answered by one question about their folder, and "...\cmd.exe /c a" (whose
+// last part follows the folder "cmd.exe ", which no path reaches through) by
+// none. That holds for absolute drive paths only; a share's root, which a
+// directory search does not find, is always asked.
 // Platform-free; not thread-safe.
 #include "core/CmdLnUtils.h"
 

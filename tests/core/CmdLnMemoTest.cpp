@@ -60,8 +60,12 @@ TEST(CmdLnMemo, AsksNothingBelowAMissingFolderButResolvesDotsSharesAndRelativeNa
     EXPECT_FALSE(memo.Exists("C:\\Missing\\Deep\\other.exe"));
     EXPECT_FALSE(memo.Exists("C:\\Missing\\third.exe"));
     EXPECT_EQ(sys.exists, 1) << "one question, about C:\\Missing";
-    EXPECT_FALSE(memo.Exists("C:\\Tools\\app.exe /x/y"));
     EXPECT_TRUE(memo.Exists("C:\\Tools\\app.exe"));
+    const int atProgram = sys.exists;
+    for (const char* arguments : {" /x/y", " /c a", " /c b"})
+        EXPECT_FALSE(memo.Exists(std::string("C:\\Tools\\app.exe") + arguments)) << arguments;
+    EXPECT_EQ(sys.exists, atProgram) << "nothing is asked below a part that ends in a blank";
+    EXPECT_EQ(memo.Exists("C:\\Tools\\app.exe "), sys.Exists("C:\\Tools\\app.exe ")) << "a blank ending the path";
     EXPECT_EQ(memo.Exists("C:\\Missing\\..\\Tools\\app.exe"), sys.Exists("C:\\Missing\\..\\Tools\\app.exe"));
     EXPECT_TRUE(memo.Exists("local.exe"));
     const int before = sys.exists;
