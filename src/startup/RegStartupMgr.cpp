@@ -287,16 +287,11 @@ std::string TRegStartupMgr::ItemKeyPath(std::string_view desc) const
     return StoreKeyPath() + "\\" + ItemKeyName(desc);
 }
 
-// Opening first leaves an existing key as it was; creating counts as a write.
+// An existing key is left as it was; making one counts as a write.
 RegKey TRegStartupMgr::OpenItemKey(std::string_view desc, bool& created) const
 {
-    const std::string path = ItemKeyPath(desc);
-    RegKey key = RegKey::Open(FDesc.RootKey, path, Access());
-    created = !key;
-    if (key)
-        return key;
-    key = RegKey::Create(FDesc.RootKey, path, Access());
-    if (key)
+    RegKey key = RegKey::Create(FDesc.RootKey, ItemKeyPath(desc), Access(), created);
+    if (created)
         ++storeWrites;
     return key;
 }

@@ -37,26 +37,32 @@ RegKey RegKey::Open(HKEY root, std::string_view path, REGSAM access, LONG* error
     return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
 }
 
-RegKey RegKey::Create(HKEY root, std::string_view path, REGSAM access, LONG* error)
+RegKey RegKey::Make(HKEY root, std::string_view path, REGSAM access, DWORD options, bool* created, LONG* error)
 {
     HKEY key = nullptr;
-    const LONG rc = RegCreateKeyExW(root, WidePath(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                    &key, nullptr);
+    DWORD disposition = 0;
+    const LONG rc = RegCreateKeyExW(root, WidePath(path).c_str(), 0, nullptr, options, access, nullptr, &key,
+                                    &disposition);
     if (error)
         *error = rc;
+    if (created)
+        *created = rc == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
     return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
+}
+
+RegKey RegKey::Create(HKEY root, std::string_view path, REGSAM access, LONG* error)
+{
+    return Make(root, path, access, REG_OPTION_NON_VOLATILE, nullptr, error);
+}
+
+RegKey RegKey::Create(HKEY root, std::string_view path, REGSAM access, bool& created)
+{
+    return Make(root, path, access, REG_OPTION_NON_VOLATILE, &created, nullptr);
 }
 
 RegKey RegKey::CreateVolatile(HKEY root, std::string_view path, REGSAM access, bool& created, LONG* error)
 {
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    const LONG rc = RegCreateKeyExW(root, WidePath(path).c_str(), 0, nullptr, REG_OPTION_VOLATILE, access, nullptr,
-                                    &key, &disposition);
-    if (error)
-        *error = rc;
-    created = rc == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
-    return rc == ERROR_SUCCESS ? RegKey(key) : RegKey();
+    return Make(root, path, access, REG_OPTION_VOLATILE, &created, error);
 }
 
 bool RegKey::Exists(HKEY root, std::string_view path)

@@ -31,8 +31,11 @@ public:
     RegKey() = default;
     static RegKey Open(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
     static RegKey Create(HKEY root, std::string_view path, REGSAM access, LONG* error = nullptr);
+    // Opens the key, or makes it: one call either way. `created` tells
+    // whether this call made it.
+    static RegKey Create(HKEY root, std::string_view path, REGSAM access, bool& created);
     // A key that is never saved: it ends with the session (the hive's last
-    // unload). Its parent must exist. `created` tells whether this call made it.
+    // unload). Its parent must exist.
     static RegKey CreateVolatile(HKEY root, std::string_view path, REGSAM access, bool& created,
                                  LONG* error = nullptr);
     // `view`: KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own.
@@ -63,6 +66,9 @@ public:
 
 private:
     explicit RegKey(HKEY key) : key_(key) {}
+    static RegKey Make(HKEY root, std::string_view path, REGSAM access, DWORD options, bool* created,
+                       LONG* error);
+
     UniqueRegKey key_;
 };
 
