@@ -176,4 +176,14 @@ fi
 flock -u 9
 exec 9>&-
 
-exec "$loader" "$@"
+# Wine says nothing when it cannot start a program (WINEDEBUG=-all hides its
+# own message): a failure is told here with its exit code, so that a test that
+# ended without a line of output still names what happened (53: the program
+# or one of its libraries could not be loaded).
+started=$(date +%s%N)
+rc=0
+"$loader" "$@" || rc=$?
+if [ "$rc" -ne 0 ]; then
+    echo "wine-run: $(basename "$1") ended with exit code $rc after $((($(date +%s%N) - started) / 1000000)) ms" >&2
+fi
+exit "$rc"
