@@ -129,6 +129,9 @@ struct LineItem {
 };
 
 struct LineTag {
+    // Read straight into the line's table, never through a copy.
+    explicit LineTag(std::string_view text) : tag(ReadMarkupTag(text)) {}
+
     MarkupTag tag;
     std::uint32_t face = 0; // a FONT FACE's name in the table
 };
@@ -281,8 +284,7 @@ private:
             }
             const std::size_t close = text.find('>', pos);
             const std::size_t tagEnd = close == std::string_view::npos ? text.size() : close + 1;
-            LineTag& tag = lineTags_.emplace_back();
-            tag.tag = ReadMarkupTag(text.substr(pos, tagEnd - pos));
+            LineTag& tag = lineTags_.emplace_back(text.substr(pos, tagEnd - pos));
             if (tag.tag.face)
                 tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
             const TagEffect effect = DoTag(state, tag.tag, tag.face, Pass::measure, box, cursor, gh);
