@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -52,8 +53,10 @@ struct Font {
     TColor color = clBlack;
     int escapement = 0;
 
-    bool operator==(const Font&) const = default;
+    // Compared at nearly every tag: as its bytes, which are all value.
+    bool operator==(const Font& other) const { return std::memcmp(this, &other, sizeof(Font)) == 0; }
 };
+static_assert(std::has_unique_object_representations_v<Font>);
 
 // Formatting that tags change; one copy runs through the measuring passes
 // and one through the drawing passes, each carried from line to line.
@@ -291,9 +294,7 @@ private:
             if (effect == TagEffect::lineFull || tag.tag.kind == MarkupTagKind::none) {
                 lineTags_.pop_back();
             } else {
-                LineItem& item = items_.emplace_back();
-                item.kind = LineItem::Kind::tag;
-                item.tag = static_cast<std::uint32_t>(lineTags_.size() - 1);
+                items_.push_back({.kind = LineItem::Kind::tag, .tag = static_cast<std::uint32_t>(lineTags_.size() - 1)});
             }
             if (effect == TagEffect::lineFull)
                 break;
@@ -411,7 +412,7 @@ private:
         if (state.sup)
             box.sup = std::max(box.sup, size.cy / 4);
         if (state.hidden) {
-            items_.emplace_back().kind = LineItem::Kind::hiddenRun;
+            items_.push_back({.kind = LineItem::Kind::hiddenRun});
             return raw.size();
         }
         const int before = cursor.x;
@@ -431,10 +432,7 @@ private:
 
     void KeepRun(std::string_view raw, bool entities, std::size_t at, const MarkupSize& size)
     {
-        LineItem& item = items_.emplace_back();
-        item.raw = raw;
-        item.at = at;
-        item.size = size;
+        LineItem& item = items_.emplace_back(LineItem{.raw = raw, .at = at, .size = size});
         if (!entities || raw.find('&') == std::string_view::npos)
             return;
         item.shownIsRaw = false;
