@@ -180,8 +180,7 @@ public:
         ResetFinders();
         breaks_ = IdeographBreaks(text);
         const MarkupFont base = canvas_.Font();
-        canvasFont_ = base;
-        names_.push_back(base.name);
+        canvasFonts_.push_back(base);
         base_ = {0, base.size, base.bold, base.italic, base.underline, base.strikeOut, base.color, base.escapement};
         startBrush_ = canvas_.Brush();
         canvas_.SetBrush(clNone);
@@ -620,9 +619,9 @@ private:
         const auto found = nameIndex_.find(name);
         if (found != nameIndex_.end())
             return found->second;
-        const auto index = static_cast<std::uint32_t>(names_.size());
-        names_.emplace_back(name);
-        nameIndex_.emplace(names_.back(), index);
+        const auto index = static_cast<std::uint32_t>(canvasFonts_.size());
+        canvasFonts_.push_back({std::string(name)});
+        nameIndex_.emplace(name, index);
         return index;
     }
 
@@ -630,16 +629,15 @@ private:
     {
         if (fontSelected_ && font == selected_)
             return;
-        if (!fontSelected_ || font.name != selected_.name)
-            canvasFont_.name = names_[font.name];
-        canvasFont_.size = font.size;
-        canvasFont_.bold = font.bold;
-        canvasFont_.italic = font.italic;
-        canvasFont_.underline = font.underline;
-        canvasFont_.strikeOut = font.strikeOut;
-        canvasFont_.color = font.color;
-        canvasFont_.escapement = font.escapement;
-        canvas_.SetFont(canvasFont_);
+        MarkupFont& canvasFont = canvasFonts_[font.name];
+        canvasFont.size = font.size;
+        canvasFont.bold = font.bold;
+        canvasFont.italic = font.italic;
+        canvasFont.underline = font.underline;
+        canvasFont.strikeOut = font.strikeOut;
+        canvasFont.color = font.color;
+        canvasFont.escapement = font.escapement;
+        canvas_.SetFont(canvasFont);
         selected_ = font;
         fontSelected_ = true;
         metrics_ = nullptr;
@@ -1042,13 +1040,13 @@ private:
     TextHit candidate_;
     bool imageHit_ = false;
     std::string_view text_;
-    // Font names: the canvas's first, then each met, once.
-    std::vector<std::string> names_;
+    // A canvas font for each font name, the canvas's first, then each met:
+    // a switch of fonts copies no name.
+    std::vector<MarkupFont> canvasFonts_;
     std::map<std::string, std::uint32_t, std::less<>> nameIndex_;
     std::optional<std::uint32_t> symbolName_;
     Font selected_;
     bool fontSelected_ = false;
-    MarkupFont canvasFont_;
     std::array<FontMetrics, 16> fontMetrics_;
     FontMetrics* metrics_ = nullptr; // of the selected font, once asked for
     // The line's items and the shown text of its runs with entities.
