@@ -94,6 +94,7 @@ struct LineBox {
     std::size_t rewrapAt = std::string_view::npos;
     int width = 0;
     int height = 0;
+    int gh = 0; // the height of "gh" in the line's first font
     int sub = 0;
     int sup = 0;
     int imageOffset = 0;
@@ -197,7 +198,7 @@ public:
             result_.width = std::max(result_.width, box.width);
             Place(measuring, box, top);
             if (!params_.measureOnly)
-                DrawLine(drawing, params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth, gh);
+                DrawLine(drawing, params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth);
             pos = box.discardRest ? text.size() : pos + box.consumed;
             const int advance = Add(Add(box.height, box.sub), box.sup);
             top = Add(top, advance);
@@ -236,23 +237,19 @@ private:
     LineBox MeasureLine(FormatState& state, std::string_view text, int lineWidth, int gh)
     {
         const FormatState lineStart = state;
-        LineBox box;
-        box.height = gh;
-        RunLine(state, text, box, lineWidth, gh);
+        const LineBox box = RunLine(state, text, lineWidth, gh);
         if (box.rewrapAt == std::string_view::npos)
             return box;
-        const std::size_t end = box.rewrapAt;
         state = lineStart;
         SelectFont(state.font);
-        box = LineBox();
-        box.height = gh;
         ResetFinders(); // they only go forward
-        RunLine(state, text.substr(0, end), box, lineWidth, gh);
-        return box;
+        return RunLine(state, text.substr(0, box.rewrapAt), lineWidth, gh);
     }
 
-    void RunLine(FormatState& state, std::string_view text, LineBox& box, int lineWidth, int gh)
+    LineBox RunLine(FormatState& state, std::string_view text, int lineWidth, int gh)
     {
+        LineBox box;
+        box.height = box.gh = gh;
         const auto base = static_cast<std::size_t>(text.data() - text_.data());
         LineCursor cursor;
         cursor.lineWidth = lineWidth;
@@ -289,7 +286,7 @@ private:
             LineTag& tag = lineTags_.emplace_back(text.substr(pos, tagEnd - pos));
             if (tag.tag.face)
                 tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
-            const TagEffect effect = DoTag(state, tag.tag, tag.face, Pass::measure, box, cursor, gh);
+            const TagEffect effect = DoTag(state, tag, Pass::measure, box, cursor);
             if (effect == TagEffect::lineFull || tag.tag.kind == MarkupTagKind::none) {
                 lineTags_.pop_back();
             } else {
@@ -302,11 +299,12 @@ private:
         }
         box.consumed = pos;
         box.width = std::max(0, cursor.x - cursor.trailingBlank);
+        return box;
     }
 
     // The second pass: the line's items drawn, or hit-tested, where the
     // first pass placed them.
-    void DrawLine(FormatState& state, Pass pass, const LineBox& box, int lineWidth, int gh)
+    void DrawLine(FormatState& state, Pass pass, const LineBox& box, int lineWidth)
     {
         if (pass == Pass::draw) {
             SelectFont(state.font);
@@ -320,8 +318,7 @@ private:
         LineBox line = box;
         for (const LineItem& item : items_) {
             if (item.kind == LineItem::Kind::tag) {
-                const LineTag& tag = lineTags_[item.tag];
-                DoTag(state, tag.tag, tag.face, pass, line, cursor, gh);
+                DoTag(state, lineTags_[item.tag], pass, line, cursor);
                 continue;
             }
             DrawRun(state, item, pass, line, cursor);
@@ -687,17 +684,16 @@ private:
 
     // The canvas follows the state's font; nothing is drawn or measured in
     // a hit test.
-    TagEffect DoTag(FormatState& state, const MarkupTag& tag, std::uint32_t face, Pass pass, LineBox& box,
-                    LineCursor& cursor, int gh)
+    TagEffect DoTag(FormatState& state, const LineTag& tag, Pass pass, LineBox& box, LineCursor& cursor)
     {
-        const TagEffect effect = ApplyTag(state, tag, face, pass, box, cursor, gh);
+        const TagEffect effect = ApplyTag(state, tag.tag, tag.face, pass, box, cursor);
         if (pass != Pass::hitTest)
             SelectFont(state.font);
         return effect;
     }
 
     TagEffect ApplyTag(FormatState& state, const MarkupTag& tag, std::uint32_t face, Pass pass, LineBox& box,
-                       LineCursor& cursor, int gh)
+                       LineCursor& cursor)
     {
         const bool drawing = pass == Pass::draw;
         switch (tag.kind) {
@@ -744,7 +740,7 @@ private:
                 cursor.x = *tag.number;
             break;
         case MarkupTagKind::image:
-            return DoImage(state, tag.text, pass, box, cursor, gh);
+            return DoImage(state, tag.text, pass, box, cursor);
         case MarkupTagKind::listItem:
             return DoListItem(state, pass, box, cursor);
         case MarkupTagKind::paragraph:
@@ -979,7 +975,7 @@ private:
         return TagEffect::none;
     }
 
-    TagEffect DoImage(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor, int gh)
+    TagEffect DoImage(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor)
     {
         ++state.images;
         const auto value = AttributeValue(tag, "SRC");
@@ -1000,7 +996,7 @@ private:
                 return TagEffect::lineFull;
             cursor.x = Add(cursor.x, size.cx);
             box.height = std::max(box.height, size.cy);
-            AlignImage(tag, box, gh);
+            AlignImage(tag, box);
             return TagEffect::none;
         }
         const MarkupRect rect{Add(box.left, cursor.x), box.top, Add(Add(box.left, cursor.x), size.cx),
@@ -1020,16 +1016,16 @@ private:
         return TagEffect::none;
     }
 
-    static void AlignImage(std::string_view tag, LineBox& box, int gh)
+    static void AlignImage(std::string_view tag, LineBox& box)
     {
         const std::size_t align = FindNoCase(tag, "ALIGN");
         if (align == std::string_view::npos)
             return;
         const std::string_view rest = tag.substr(align);
         if (FindNoCase(rest, "\"TOP") != std::string_view::npos)
-            box.imageOffset = box.height - gh;
+            box.imageOffset = box.height - box.gh;
         else if (FindNoCase(rest, "\"MIDDLE") != std::string_view::npos)
-            box.imageOffset = (box.height - gh) / 2;
+            box.imageOffset = (box.height - box.gh) / 2;
     }
 
     MarkupCanvas& canvas_;
