@@ -429,12 +429,16 @@ private:
     void KeepRun(std::string_view raw, bool entities, std::size_t at, const MarkupSize& size)
     {
         LineItem& item = items_.emplace_back(LineItem{.raw = raw, .at = at, .size = size});
-        if (!entities || raw.find('&') == std::string_view::npos)
+        if (!entities)
+            return;
+        const std::string_view shown = Shown(raw);
+        // Entities shorten a run: one as long as it shows as written.
+        if (shown.size() == raw.size())
             return;
         item.shownIsRaw = false;
         item.shownFrom = shownText_.size();
-        shownText_ += Shown(raw);
-        item.shownLength = shownText_.size() - item.shownFrom;
+        item.shownLength = shown.size();
+        shownText_ += shown;
     }
 
     // The size of a long run, or of a start of it already wider than the
