@@ -261,7 +261,7 @@ private:
         while (pos < text.size() && !ended) {
             const auto tagAt = static_cast<std::size_t>(tags_.Next(text.data() + pos) - text.data());
             std::size_t runEnd = std::min(tagAt, text.size());
-            if (!params_.ellipsis) {
+            if (runEnd > pos && !params_.ellipsis) {
                 const auto blank = static_cast<std::size_t>(blanks_.Next(text.data() + pos) - text.data());
                 if (blank < runEnd)
                     runEnd = blank + 1; // a run takes its blank
