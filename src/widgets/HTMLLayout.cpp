@@ -133,7 +133,8 @@ struct LineItem {
 };
 
 struct LineTag {
-    // Read straight into the line's table, never through a copy.
+    LineTag() = default;
+    // Read straight into the line's table, not through a copy.
     explicit LineTag(std::string_view text) : tag(ReadMarkupTag(text)) {}
 
     MarkupTag tag;
@@ -283,9 +284,7 @@ private:
             }
             const std::size_t close = text.find('>', pos);
             const std::size_t tagEnd = close == std::string_view::npos ? text.size() : close + 1;
-            LineTag& tag = lineTags_.emplace_back(text.substr(pos, tagEnd - pos));
-            if (tag.tag.face)
-                tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
+            const LineTag& tag = ReadTag(text.substr(pos, tagEnd - pos));
             const TagEffect effect = DoTag(state, tag, Pass::measure, box, cursor);
             if (effect == TagEffect::lineFull || tag.tag.kind == MarkupTagKind::none) {
                 lineTags_.pop_back();
@@ -300,6 +299,20 @@ private:
         box.consumed = pos;
         box.width = std::max(0, cursor.x - cursor.trailingBlank);
         return box;
+    }
+
+    // The tag read into the line's table. A label repeats its FONT and P
+    // tags word for word: the last of them is kept, so that one is read once.
+    const LineTag& ReadTag(std::string_view text)
+    {
+        if (text == lastValued_.tag.text)
+            return lineTags_.emplace_back(lastValued_);
+        LineTag& tag = lineTags_.emplace_back(text);
+        if (tag.tag.face)
+            tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
+        if (tag.tag.kind == MarkupTagKind::font || tag.tag.kind == MarkupTagKind::paragraph)
+            lastValued_ = tag;
+        return tag;
     }
 
     // The second pass: the line's items drawn, or hit-tested, where the
@@ -1052,6 +1065,7 @@ private:
     // The line's items and the shown text of its runs with entities.
     std::vector<LineItem> items_;
     std::vector<LineTag> lineTags_;
+    LineTag lastValued_;
     std::string shownText_;
     std::string scratch_;
     std::string_view scratchOf_;
