@@ -560,10 +560,14 @@ private:
     // costs measurements of about k log k characters however long the run.
     std::size_t FittingPrefix(std::string_view raw, int room)
     {
-        std::vector<std::size_t> ends; // ends[i]: where character i + 1 ends
+        std::vector<std::size_t>& ends = characterEnds_;
+        ends.clear();
         const auto available = [&](std::size_t wanted) {
-            while (ends.size() < wanted && (ends.empty() || ends.back() < raw.size()))
-                ends.push_back(NextCharacter(raw, ends.empty() ? 0 : ends.back()));
+            std::size_t end = ends.empty() ? 0 : ends.back();
+            while (ends.size() < wanted && end < raw.size()) {
+                end = NextCharacter(raw, end);
+                ends.push_back(end);
+            }
             return std::min(wanted, ends.size());
         };
         const auto fits = [&](std::size_t characters) {
@@ -1067,6 +1071,9 @@ private:
     std::vector<LineTag> lineTags_;
     LineTag lastValued_;
     std::string shownText_;
+    // Where each character of a run being fitted ends (character i + 1 at
+    // [i]), kept so that each line does not grow it anew.
+    std::vector<std::size_t> characterEnds_;
     std::string scratch_;
     std::string_view scratchOf_;
     ByteFinder tags_{{}, '<'};
