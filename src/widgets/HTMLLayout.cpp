@@ -487,7 +487,8 @@ private:
         if (raw.find('&') == std::string_view::npos)
             return raw;
         if (raw.data() != scratchOf_.data() || raw.size() != scratchOf_.size()) {
-            scratch_ = ReplaceRunEntities(raw);
+            scratch_.clear();
+            AppendRunEntities(scratch_, raw);
             scratchOf_ = raw;
         }
         return scratch_;
