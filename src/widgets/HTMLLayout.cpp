@@ -125,11 +125,11 @@ struct LineItem {
     Kind kind = Kind::run;
     bool shownIsRaw = true; // else the run's shown text is in the line's buffer
     std::uint32_t tag = 0;  // a tag's place among the line's tags
-    std::string_view raw;   // a run as placed
+    std::string_view raw{}; // a run as placed
     std::size_t at = 0;     // where the run starts in the line's text
     std::size_t shownFrom = 0;
     std::size_t shownLength = 0;
-    MarkupSize size;
+    MarkupSize size{};
 };
 
 struct LineTag {
