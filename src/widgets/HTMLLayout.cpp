@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -52,8 +53,10 @@ struct Font {
     TColor color = clBlack;
     int escapement = 0;
 
-    bool operator==(const Font&) const = default;
+    // Compared at nearly every tag: as its bytes, which are all value.
+    bool operator==(const Font& other) const { return std::memcmp(this, &other, sizeof(Font)) == 0; }
 };
+static_assert(std::has_unique_object_representations_v<Font>);
 
 // Formatting that tags change; one copy runs through the measuring passes
 // and one through the drawing passes, each carried from line to line.
@@ -91,6 +94,7 @@ struct LineBox {
     std::size_t rewrapAt = std::string_view::npos;
     int width = 0;
     int height = 0;
+    int gh = 0; // the height of "gh" in the line's first font
     int sub = 0;
     int sup = 0;
     int imageOffset = 0;
@@ -121,14 +125,18 @@ struct LineItem {
     Kind kind = Kind::run;
     bool shownIsRaw = true; // else the run's shown text is in the line's buffer
     std::uint32_t tag = 0;  // a tag's place among the line's tags
-    std::string_view raw;   // a run as placed
+    std::string_view raw{}; // a run as placed
     std::size_t at = 0;     // where the run starts in the line's text
     std::size_t shownFrom = 0;
     std::size_t shownLength = 0;
-    MarkupSize size;
+    MarkupSize size{};
 };
 
 struct LineTag {
+    LineTag() = default;
+    // Read straight into the line's table, not through a copy.
+    explicit LineTag(std::string_view text) : tag(ReadMarkupTag(text)) {}
+
     MarkupTag tag;
     std::uint32_t face = 0; // a FONT FACE's name in the table
 };
@@ -174,8 +182,7 @@ public:
         ResetFinders();
         breaks_ = IdeographBreaks(text);
         const MarkupFont base = canvas_.Font();
-        canvasFont_ = base;
-        names_.push_back(base.name);
+        canvasFonts_.push_back(base);
         base_ = {0, base.size, base.bold, base.italic, base.underline, base.strikeOut, base.color, base.escapement};
         startBrush_ = canvas_.Brush();
         canvas_.SetBrush(clNone);
@@ -192,7 +199,7 @@ public:
             result_.width = std::max(result_.width, box.width);
             Place(measuring, box, top);
             if (!params_.measureOnly)
-                DrawLine(drawing, params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth, gh);
+                DrawLine(drawing, params_.hitTestOnly ? Pass::hitTest : Pass::draw, box, lineWidth);
             pos = box.discardRest ? text.size() : pos + box.consumed;
             const int advance = Add(Add(box.height, box.sub), box.sup);
             top = Add(top, advance);
@@ -231,23 +238,19 @@ private:
     LineBox MeasureLine(FormatState& state, std::string_view text, int lineWidth, int gh)
     {
         const FormatState lineStart = state;
-        LineBox box;
-        box.height = gh;
-        RunLine(state, text, box, lineWidth, gh);
+        const LineBox box = RunLine(state, text, lineWidth, gh);
         if (box.rewrapAt == std::string_view::npos)
             return box;
-        const std::size_t end = box.rewrapAt;
         state = lineStart;
         SelectFont(state.font);
-        box = LineBox();
-        box.height = gh;
         ResetFinders(); // they only go forward
-        RunLine(state, text.substr(0, end), box, lineWidth, gh);
-        return box;
+        return RunLine(state, text.substr(0, box.rewrapAt), lineWidth, gh);
     }
 
-    void RunLine(FormatState& state, std::string_view text, LineBox& box, int lineWidth, int gh)
+    LineBox RunLine(FormatState& state, std::string_view text, int lineWidth, int gh)
     {
+        LineBox box;
+        box.height = box.gh = gh;
         const auto base = static_cast<std::size_t>(text.data() - text_.data());
         LineCursor cursor;
         cursor.lineWidth = lineWidth;
@@ -259,7 +262,7 @@ private:
         while (pos < text.size() && !ended) {
             const auto tagAt = static_cast<std::size_t>(tags_.Next(text.data() + pos) - text.data());
             std::size_t runEnd = std::min(tagAt, text.size());
-            if (!params_.ellipsis) {
+            if (runEnd > pos && !params_.ellipsis) {
                 const auto blank = static_cast<std::size_t>(blanks_.Next(text.data() + pos) - text.data());
                 if (blank < runEnd)
                     runEnd = blank + 1; // a run takes its blank
@@ -281,17 +284,12 @@ private:
             }
             const std::size_t close = text.find('>', pos);
             const std::size_t tagEnd = close == std::string_view::npos ? text.size() : close + 1;
-            LineTag& tag = lineTags_.emplace_back();
-            tag.tag = ReadMarkupTag(text.substr(pos, tagEnd - pos));
-            if (tag.tag.face)
-                tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
-            const TagEffect effect = DoTag(state, tag.tag, tag.face, Pass::measure, box, cursor, gh);
+            const LineTag& tag = ReadTag(text.substr(pos, tagEnd - pos));
+            const TagEffect effect = DoTag(state, tag, Pass::measure, box, cursor);
             if (effect == TagEffect::lineFull || tag.tag.kind == MarkupTagKind::none) {
                 lineTags_.pop_back();
             } else {
-                LineItem& item = items_.emplace_back();
-                item.kind = LineItem::Kind::tag;
-                item.tag = static_cast<std::uint32_t>(lineTags_.size() - 1);
+                items_.push_back({.kind = LineItem::Kind::tag, .tag = static_cast<std::uint32_t>(lineTags_.size() - 1)});
             }
             if (effect == TagEffect::lineFull)
                 break;
@@ -300,11 +298,26 @@ private:
         }
         box.consumed = pos;
         box.width = std::max(0, cursor.x - cursor.trailingBlank);
+        return box;
+    }
+
+    // The tag read into the line's table. A label repeats its FONT and P
+    // tags word for word: the last of them is kept, so that one is read once.
+    const LineTag& ReadTag(std::string_view text)
+    {
+        if (text == lastValued_.tag.text)
+            return lineTags_.emplace_back(lastValued_);
+        LineTag& tag = lineTags_.emplace_back(text);
+        if (tag.tag.face)
+            tag.face = NameIndex(DecodeAttribute(*tag.tag.face));
+        if (tag.tag.kind == MarkupTagKind::font || tag.tag.kind == MarkupTagKind::paragraph)
+            lastValued_ = tag;
+        return tag;
     }
 
     // The second pass: the line's items drawn, or hit-tested, where the
     // first pass placed them.
-    void DrawLine(FormatState& state, Pass pass, const LineBox& box, int lineWidth, int gh)
+    void DrawLine(FormatState& state, Pass pass, const LineBox& box, int lineWidth)
     {
         if (pass == Pass::draw) {
             SelectFont(state.font);
@@ -318,8 +331,7 @@ private:
         LineBox line = box;
         for (const LineItem& item : items_) {
             if (item.kind == LineItem::Kind::tag) {
-                const LineTag& tag = lineTags_[item.tag];
-                DoTag(state, tag.tag, tag.face, pass, line, cursor, gh);
+                DoTag(state, lineTags_[item.tag], pass, line, cursor);
                 continue;
             }
             DrawRun(state, item, pass, line, cursor);
@@ -409,7 +421,7 @@ private:
         if (state.sup)
             box.sup = std::max(box.sup, size.cy / 4);
         if (state.hidden) {
-            items_.emplace_back().kind = LineItem::Kind::hiddenRun;
+            items_.push_back({.kind = LineItem::Kind::hiddenRun});
             return raw.size();
         }
         const int before = cursor.x;
@@ -429,16 +441,17 @@ private:
 
     void KeepRun(std::string_view raw, bool entities, std::size_t at, const MarkupSize& size)
     {
-        LineItem& item = items_.emplace_back();
-        item.raw = raw;
-        item.at = at;
-        item.size = size;
-        if (!entities || raw.find('&') == std::string_view::npos)
+        LineItem& item = items_.emplace_back(LineItem{.raw = raw, .at = at, .size = size});
+        if (!entities)
+            return;
+        const std::string_view shown = Shown(raw);
+        // Entities shorten a run: one as long as it shows as written.
+        if (shown.size() == raw.size())
             return;
         item.shownIsRaw = false;
         item.shownFrom = shownText_.size();
-        shownText_ += Shown(raw);
-        item.shownLength = shownText_.size() - item.shownFrom;
+        item.shownLength = shown.size();
+        shownText_ += shown;
     }
 
     // The size of a long run, or of a start of it already wider than the
@@ -474,7 +487,8 @@ private:
         if (raw.find('&') == std::string_view::npos)
             return raw;
         if (raw.data() != scratchOf_.data() || raw.size() != scratchOf_.size()) {
-            scratch_ = ReplaceRunEntities(raw);
+            scratch_.clear();
+            AppendRunEntities(scratch_, raw);
             scratchOf_ = raw;
         }
         return scratch_;
@@ -547,10 +561,14 @@ private:
     // costs measurements of about k log k characters however long the run.
     std::size_t FittingPrefix(std::string_view raw, int room)
     {
-        std::vector<std::size_t> ends; // ends[i]: where character i + 1 ends
+        std::vector<std::size_t>& ends = characterEnds_;
+        ends.clear();
         const auto available = [&](std::size_t wanted) {
-            while (ends.size() < wanted && (ends.empty() || ends.back() < raw.size()))
-                ends.push_back(NextCharacter(raw, ends.empty() ? 0 : ends.back()));
+            std::size_t end = ends.empty() ? 0 : ends.back();
+            while (ends.size() < wanted && end < raw.size()) {
+                end = NextCharacter(raw, end);
+                ends.push_back(end);
+            }
             return std::min(wanted, ends.size());
         };
         const auto fits = [&](std::size_t characters) {
@@ -620,9 +638,9 @@ private:
         const auto found = nameIndex_.find(name);
         if (found != nameIndex_.end())
             return found->second;
-        const auto index = static_cast<std::uint32_t>(names_.size());
-        names_.emplace_back(name);
-        nameIndex_.emplace(names_.back(), index);
+        const auto index = static_cast<std::uint32_t>(canvasFonts_.size());
+        canvasFonts_.push_back({std::string(name)});
+        nameIndex_.emplace(name, index);
         return index;
     }
 
@@ -630,16 +648,15 @@ private:
     {
         if (fontSelected_ && font == selected_)
             return;
-        if (!fontSelected_ || font.name != selected_.name)
-            canvasFont_.name = names_[font.name];
-        canvasFont_.size = font.size;
-        canvasFont_.bold = font.bold;
-        canvasFont_.italic = font.italic;
-        canvasFont_.underline = font.underline;
-        canvasFont_.strikeOut = font.strikeOut;
-        canvasFont_.color = font.color;
-        canvasFont_.escapement = font.escapement;
-        canvas_.SetFont(canvasFont_);
+        MarkupFont& canvasFont = canvasFonts_[font.name];
+        canvasFont.size = font.size;
+        canvasFont.bold = font.bold;
+        canvasFont.italic = font.italic;
+        canvasFont.underline = font.underline;
+        canvasFont.strikeOut = font.strikeOut;
+        canvasFont.color = font.color;
+        canvasFont.escapement = font.escapement;
+        canvas_.SetFont(canvasFont);
         selected_ = font;
         fontSelected_ = true;
         metrics_ = nullptr;
@@ -689,17 +706,16 @@ private:
 
     // The canvas follows the state's font; nothing is drawn or measured in
     // a hit test.
-    TagEffect DoTag(FormatState& state, const MarkupTag& tag, std::uint32_t face, Pass pass, LineBox& box,
-                    LineCursor& cursor, int gh)
+    TagEffect DoTag(FormatState& state, const LineTag& tag, Pass pass, LineBox& box, LineCursor& cursor)
     {
-        const TagEffect effect = ApplyTag(state, tag, face, pass, box, cursor, gh);
+        const TagEffect effect = ApplyTag(state, tag.tag, tag.face, pass, box, cursor);
         if (pass != Pass::hitTest)
             SelectFont(state.font);
         return effect;
     }
 
     TagEffect ApplyTag(FormatState& state, const MarkupTag& tag, std::uint32_t face, Pass pass, LineBox& box,
-                       LineCursor& cursor, int gh)
+                       LineCursor& cursor)
     {
         const bool drawing = pass == Pass::draw;
         switch (tag.kind) {
@@ -746,7 +762,7 @@ private:
                 cursor.x = *tag.number;
             break;
         case MarkupTagKind::image:
-            return DoImage(state, tag.text, pass, box, cursor, gh);
+            return DoImage(state, tag.text, pass, box, cursor);
         case MarkupTagKind::listItem:
             return DoListItem(state, pass, box, cursor);
         case MarkupTagKind::paragraph:
@@ -981,7 +997,7 @@ private:
         return TagEffect::none;
     }
 
-    TagEffect DoImage(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor, int gh)
+    TagEffect DoImage(FormatState& state, std::string_view tag, Pass pass, LineBox& box, LineCursor& cursor)
     {
         ++state.images;
         const auto value = AttributeValue(tag, "SRC");
@@ -1002,7 +1018,7 @@ private:
                 return TagEffect::lineFull;
             cursor.x = Add(cursor.x, size.cx);
             box.height = std::max(box.height, size.cy);
-            AlignImage(tag, box, gh);
+            AlignImage(tag, box);
             return TagEffect::none;
         }
         const MarkupRect rect{Add(box.left, cursor.x), box.top, Add(Add(box.left, cursor.x), size.cx),
@@ -1022,16 +1038,16 @@ private:
         return TagEffect::none;
     }
 
-    static void AlignImage(std::string_view tag, LineBox& box, int gh)
+    static void AlignImage(std::string_view tag, LineBox& box)
     {
         const std::size_t align = FindNoCase(tag, "ALIGN");
         if (align == std::string_view::npos)
             return;
         const std::string_view rest = tag.substr(align);
         if (FindNoCase(rest, "\"TOP") != std::string_view::npos)
-            box.imageOffset = box.height - gh;
+            box.imageOffset = box.height - box.gh;
         else if (FindNoCase(rest, "\"MIDDLE") != std::string_view::npos)
-            box.imageOffset = (box.height - gh) / 2;
+            box.imageOffset = (box.height - box.gh) / 2;
     }
 
     MarkupCanvas& canvas_;
@@ -1042,19 +1058,23 @@ private:
     TextHit candidate_;
     bool imageHit_ = false;
     std::string_view text_;
-    // Font names: the canvas's first, then each met, once.
-    std::vector<std::string> names_;
+    // A canvas font for each font name, the canvas's first, then each met:
+    // a switch of fonts copies no name.
+    std::vector<MarkupFont> canvasFonts_;
     std::map<std::string, std::uint32_t, std::less<>> nameIndex_;
     std::optional<std::uint32_t> symbolName_;
     Font selected_;
     bool fontSelected_ = false;
-    MarkupFont canvasFont_;
     std::array<FontMetrics, 16> fontMetrics_;
     FontMetrics* metrics_ = nullptr; // of the selected font, once asked for
     // The line's items and the shown text of its runs with entities.
     std::vector<LineItem> items_;
     std::vector<LineTag> lineTags_;
+    LineTag lastValued_;
     std::string shownText_;
+    // Where each character of a run being fitted ends (character i + 1 at
+    // [i]), kept so that each line does not grow it anew.
+    std::vector<std::size_t> characterEnds_;
     std::string scratch_;
     std::string_view scratchOf_;
     ByteFinder tags_{{}, '<'};

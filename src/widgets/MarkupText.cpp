@@ -396,29 +396,38 @@ std::string BlanksForLineBreaks(std::string_view text)
     return out;
 }
 
-std::string ReplaceRunEntities(std::string_view run)
+void AppendRunEntities(std::string& out, std::string_view run)
 {
-    std::string out;
-    out.reserve(run.size());
+    // Entities only shorten a run: it is written in place, then cut.
+    const std::size_t start = out.size();
+    out.resize(start + run.size());
+    char* to = out.data() + start;
     std::size_t i = 0;
     while (i < run.size()) {
         if (run[i] != '&') {
-            out.push_back(run[i++]);
+            *to++ = run[i++];
             continue;
         }
         const bool escaped = i + 1 < run.size() && run[i + 1] == '&';
         const std::size_t at = escaped ? i + 1 : i;
         if (escaped)
-            out.append("&&");
+            to = std::copy_n("&&", 2, to);
         if (const Entity* entity = EntityAt(run, at, kRunEntities)) {
-            out.append(entity->replacement);
+            to = std::copy(entity->replacement.begin(), entity->replacement.end(), to);
             i = at + entity->name.size();
         } else {
             if (!escaped)
-                out.push_back('&');
+                *to++ = '&';
             i = at + 1;
         }
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
+}
+
+std::string ReplaceRunEntities(std::string_view run)
+{
+    std::string out;
+    AppendRunEntities(out, run);
     return out;
 }
 

@@ -50,6 +50,8 @@ std::string BlanksForLineBreaks(std::string_view text);
 // escaped ampersand "&&" stays escaped even when its second "&" starts one
 // of them, so "&&lt;" shows an ampersand followed by "<".
 std::string ReplaceRunEntities(std::string_view run);
+// The same appended to `out`.
+void AppendRunEntities(std::string& out, std::string_view run);
 
 // The length of the run entity ("&nbsp;", "&lt;", "&gt;") at `at`; 0 for none.
 std::size_t RunEntityLength(std::string_view run, std::size_t at);
