@@ -5,6 +5,7 @@
 #include "widgets/GraphicAccessible.h"
 #include "widgets/HTMLabel.h"
 
+#include "HostTestWindow.h"
 #include "common/AccessibleTree.h"
 #include "common/WineSupport.h"
 #include "winutil/ComApartment.h"
@@ -17,41 +18,16 @@
 
 namespace {
 
-constexpr const wchar_t* kWindowClass = L"KeldoraGraphicControlTestWindow";
 const std::string kMarkup = "<b>Version 2.0</b> is out: <a href=\"http://example.com/notes\">release notes</a> "
                             "and <a href=\"ftp://example.com/files\">files</a>";
 
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        LRESULT result = 0;
-        if (host && host->HandleMessage(message, wParam, lParam, result))
-            return result;
-    } catch (...) {
-        ADD_FAILURE() << "an exception reached the window procedure";
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 // A top-level window with Update (default), Cancel (cancel), a disabled Skip
 // and a label with two links, in that order; clicks and opened links counted.
-class ControlWindow {
+class ControlWindow : public HostTestWindow {
 public:
-    ControlWindow()
+    ControlWindow() : HostTestWindow(WS_EX_TOPMOST, L"controls", WS_POPUP, 40, 40, 420, 200)
     {
         SetCursorPos(0, 0);
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = SystemCursor(IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = kWindowClass;
-        RegisterClassW(&windowClass);
-        window.reset(CreateWindowExW(WS_EX_TOPMOST, kWindowClass, L"controls", WS_POPUP, 40, 40, 420, 200, nullptr,
-                                     nullptr, GetModuleHandleW(nullptr), nullptr));
-        host = std::make_unique<TGraphicHost>(window.get());
-        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
         update = Button("&Update", 10);
         cancel = Button("&Cancel", 110);
         skip = Button("&Skip", 210);
@@ -76,8 +52,6 @@ public:
         update.reset();
         cancel.reset();
         skip.reset();
-        SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
-        host.reset();
     }
 
     std::unique_ptr<TAlphaButton> Button(const char* caption, int left)
@@ -118,8 +92,6 @@ public:
 
     std::pair<TGraphicControl*, int> Focus() const { return {host->FocusControl(), host->FocusItem()}; }
 
-    UniqueWindow window;
-    std::unique_ptr<TGraphicHost> host;
     std::unique_ptr<TAlphaButton> update, cancel, skip;
     std::unique_ptr<THTMLabel> label;
     std::vector<std::string> clicks;

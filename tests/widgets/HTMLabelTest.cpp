@@ -1,5 +1,6 @@
 #include "widgets/HTMLabel.h"
 
+#include "HostTestWindow.h"
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
 #include "widgets/GdiCanvas.h"
@@ -19,46 +20,14 @@
 
 namespace {
 
-constexpr const wchar_t* kWindowClass = L"KeldoraLabelTestWindow";
-
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        LRESULT result = 0;
-        if (host && host->HandleMessage(message, wParam, lParam, result))
-            return result;
-    } catch (...) {
-        ADD_FAILURE() << "an exception reached the window procedure";
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 // A real top-level window whose client area holds one label at 10,10.
-class LabelWindow {
+class LabelWindow : public HostTestWindow {
 public:
-    LabelWindow()
+    LabelWindow() : HostTestWindow(0, L"label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500, 400)
     {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = SystemCursor(IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = kWindowClass;
-        RegisterClassW(&windowClass);
-        window.reset(CreateWindowExW(0, kWindowClass, L"label test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
-                                     400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
-        host = std::make_unique<TGraphicHost>(window.get());
-        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
         label = std::make_unique<THTMLabel>(*host);
         label->SetBounds(10, 10, 300, 100);
         UpdateWindow(window.get());
-    }
-    ~LabelWindow()
-    {
-        label.reset();
-        SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
-        host.reset();
     }
 
     void Repaint() const { RedrawWindow(window.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
@@ -68,8 +37,6 @@ public:
         SendMessageW(window.get(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(10 + x, 10 + y));
     }
 
-    UniqueWindow window;
-    std::unique_ptr<TGraphicHost> host;
     std::unique_ptr<THTMLabel> label;
 };
 
