@@ -27,6 +27,29 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part)
     return false;
 }
 
+// One check of the engine, its events and log lines kept; the engine asks
+// nothing and shows no box, each is counted as an event instead.
+std::vector<std::string> RunCheck(TauAutoUpgrader& engine, std::vector<std::string>& events,
+                                  std::vector<std::string>& log)
+{
+    events.clear();
+    log.clear();
+    engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+    engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
+    engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) {
+        events.push_back("refused: " + reason);
+    };
+    engine.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
+        events.push_back("ask");
+        return false;
+    };
+    engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
+    engine.CheckUpdate();
+    EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+    PumpFor(100);
+    return events;
+}
+
 TEST(UpdateState, TheMachineValueIsMadeOnceAndAGarbledFileIsReplaced)
 {
     const ScratchFolder scratch("state");
@@ -76,22 +99,7 @@ struct RolloutCheck {
         engine.PublisherKey = publisher.PublicKey();
         engine.Product = "Rollout Test";
         engine.StateFolder = state;
-        events.clear();
-        log.clear();
-        engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
-        engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
-        engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) {
-            events.push_back("refused: " + reason);
-        };
-        engine.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
-            events.push_back("ask");
-            return false;
-        };
-        engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
-        engine.CheckUpdate();
-        EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
-        PumpFor(100);
-        return events;
+        return RunCheck(engine, events, log);
     }
 };
 
@@ -147,18 +155,7 @@ struct StateCheck {
         engine.AddHeaders = {"X-Own: kept"};
         // A missing information file shows its box: a busy server must not.
         engine.ShowMessages.Include(mNoInfoFile);
-        events.clear();
-        log.clear();
-        engine.OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
-        engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { events.push_back("NoUpdateAvailable"); };
-        engine.Prompts.AskUpgrade = [&](const std::string&, const std::string&, const TauMoreInfo&) {
-            events.push_back("ask");
-            return false;
-        };
-        engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
-        engine.CheckUpdate();
-        EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
-        PumpFor(100);
+        RunCheck(engine, events, log);
         EXPECT_EQ(engine.AddHeaders, std::vector<std::string>{"X-Own: kept"}) << "the user's headers stay";
         return events;
     }
