@@ -98,7 +98,7 @@ server_running() {
     local id pid
     id=$(stat -c 'server-%d-%i' "$prefix" 2>/dev/null | awk -F- '{ printf "server-%x-%x", $2, $3 }')
     [ -n "$id" ] || return 1
-    for pid in $(pgrep -x 'wineserver(32|64)?'); do
+    for pid in $(pgrep -x 'wineserver(..)?'); do
         case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
         */"$id") return 0 ;;
         esac
