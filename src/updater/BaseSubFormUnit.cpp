@@ -20,20 +20,6 @@ UINT ReleaseMessage()
     return message;
 }
 
-void RegisterWindowClass(WNDPROC procedure)
-{
-    WNDCLASSW windowClass = {};
-    if (GetClassInfoW(GetModuleHandleW(nullptr), kWindowClass, &windowClass))
-        return;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassW(&windowClass);
-}
-
 TWindowState StoredState(long value)
 {
     if (value == static_cast<long>(TWindowState::wsMinimized))
@@ -83,7 +69,7 @@ TBaseSubForm::WindowLayout TBaseSubForm::Layout() const
 
 void TBaseSubForm::Create(HWND owner)
 {
-    RegisterWindowClass(StaticWindowProc);
+    RegisterOwnedWindowClass(kWindowClass, OwnedWindowProc<TBaseSubForm>);
     const WindowLayout layout = Layout();
     window_ = CreateWindowExW(layout.exStyle, kWindowClass, WideFromUtf8(layout.caption).c_str(), layout.style,
                               CW_USEDEFAULT, CW_USEDEFAULT, layout.width, layout.height, owner, nullptr,
@@ -261,29 +247,21 @@ LRESULT TBaseSubForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK TBaseSubForm::StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void TBaseSubForm::WindowAttached(HWND window)
 {
-    try {
-        if (message == WM_NCCREATE) {
-            auto* form = static_cast<TBaseSubForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-            form->window_ = window;
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-        }
-        auto* form = reinterpret_cast<TBaseSubForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (!form)
-            return DefWindowProcW(window, message, wParam, lParam);
-        if (message == WM_NCDESTROY) {
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            form->host_.reset();
-            form->window_ = nullptr;
-            return DefWindowProcW(window, message, wParam, lParam);
-        }
-        LRESULT result = 0;
-        if (form->host_ && form->host_->HandleMessage(message, wParam, lParam, result))
-            return result;
-        return form->WindowProc(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a window procedure; the message counts as handled.
-        return 0;
-    }
+    window_ = window;
+}
+
+void TBaseSubForm::WindowDetached()
+{
+    host_.reset();
+    window_ = nullptr;
+}
+
+LRESULT TBaseSubForm::WindowMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (host_ && host_->HandleMessage(message, wParam, lParam, result))
+        return result;
+    return WindowProc(message, wParam, lParam);
 }

@@ -19,6 +19,7 @@
 
 #include "widgets/AlphaButton.h"
 #include "widgets/GraphicControl.h"
+#include "winutil/OwnedWindow.h"
 #include "winutil/UniqueHandle.h"
 
 #include <memory>
@@ -112,7 +113,11 @@ protected:
     void SetClientSize(int width, int height);
 
 private:
-    static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Owner>
+    friend LRESULT CALLBACK OwnedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void WindowAttached(HWND window);
+    void WindowDetached();
+    LRESULT WindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void LoadGlyphs();
     void OnClose();
     void OnRelease();

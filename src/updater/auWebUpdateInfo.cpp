@@ -19,19 +19,6 @@ constexpr RECT kOkButton = {230, 10, 230 + 75, 10 + 25};
 
 Tfrm_ShowInfoUpdate* g_instance = nullptr;
 
-void RegisterWindowClass()
-{
-    WNDCLASSW windowClass = {};
-    if (GetClassInfoW(GetModuleHandleW(nullptr), kWindowClass, &windowClass))
-        return;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassW(&windowClass);
-}
-
 std::wstring Trimmed(const std::wstring& text)
 {
     const std::size_t first = text.find_first_not_of(L" \t\r\n");
@@ -95,16 +82,15 @@ void Tfrm_ShowInfoUpdate::FreeInstance()
 Tfrm_ShowInfoUpdate::Tfrm_ShowInfoUpdate()
 {
     const GdiScaledWindowsScope unscaled;
-    RegisterWindowClass();
+    RegisterOwnedWindowClass(kWindowClass, OwnedWindowProc<Tfrm_ShowInfoUpdate>);
     const int left = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
-    window_.reset(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, kCaption,
-                                  WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, left, top, kWindowWidth, kWindowHeight,
-                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+    // The window's procedure takes the handle into window_ as it is created.
+    CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, kCaption,
+                    WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, left, top, kWindowWidth, kWindowHeight, nullptr, nullptr,
+                    GetModuleHandleW(nullptr), this);
     if (!window_)
         throw std::runtime_error("Cannot create the What's New window");
-    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
 
     RECT client;
     GetClientRect(window_.get(), &client);
@@ -203,7 +189,17 @@ void Tfrm_ShowInfoUpdate::WMCommand(WPARAM wParam)
         modalResult_ = IDCANCEL;
 }
 
-LRESULT Tfrm_ShowInfoUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+void Tfrm_ShowInfoUpdate::WindowAttached(HWND window)
+{
+    window_.reset(window);
+}
+
+void Tfrm_ShowInfoUpdate::WindowDetached()
+{
+    static_cast<void>(window_.release());
+}
+
+LRESULT Tfrm_ShowInfoUpdate::WindowMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_PAINT:
@@ -225,19 +221,6 @@ LRESULT Tfrm_ShowInfoUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM l
         break;
     }
     return DefWindowProcW(window_.get(), message, wParam, lParam);
-}
-
-LRESULT CALLBACK Tfrm_ShowInfoUpdate::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    try {
-        auto* self = reinterpret_cast<Tfrm_ShowInfoUpdate*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self)
-            return self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a window procedure; the message counts as handled.
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 bool ShowInfoUpdate(const std::string& address, bool show)

@@ -16,6 +16,7 @@
 
 #include "update/auUpgraderDialogs.h"
 #include "updater/WebBrowserHost.h"
+#include "winutil/OwnedWindow.h"
 #include "winutil/UniqueHandle.h"
 
 #include <memory>
@@ -52,8 +53,11 @@ public:
 
 private:
     Tfrm_ShowInfoUpdate();
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Owner>
+    friend LRESULT CALLBACK OwnedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void WindowAttached(HWND window);
+    void WindowDetached();
+    LRESULT WindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void WMPaint();
     void WMCommand(WPARAM wParam);
     RECT BrowserBounds() const;

@@ -6,25 +6,11 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"KeldoraGraphicPane";
 
-void RegisterPaneClass(WNDPROC procedure)
-{
-    WNDCLASSW windowClass = {};
-    if (GetClassInfoW(GetModuleHandleW(nullptr), kWindowClass, &windowClass))
-        return;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = SystemCursor(IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassW(&windowClass);
-}
-
 } // namespace
 
 TGraphicPane::TGraphicPane(HWND parent, const RECT& bounds)
 {
-    RegisterPaneClass(WindowProc);
+    RegisterOwnedWindowClass(kWindowClass, OwnedWindowProc<TGraphicPane>);
     window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE, bounds.left, bounds.top,
                               bounds.right - bounds.left, bounds.bottom - bounds.top, parent, nullptr,
                               GetModuleHandleW(nullptr), this);
@@ -60,7 +46,17 @@ void TGraphicPane::Paint()
     EndPaint(window_, &paint);
 }
 
-LRESULT TGraphicPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+void TGraphicPane::WindowAttached(HWND window)
+{
+    window_ = window;
+}
+
+void TGraphicPane::WindowDetached()
+{
+    window_ = nullptr;
+}
+
+LRESULT TGraphicPane::WindowMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_PAINT) {
         Paint();
@@ -72,27 +68,4 @@ LRESULT TGraphicPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (host_ && host_->HandleMessage(message, wParam, lParam, result))
         return result;
     return DefWindowProcW(window_, message, wParam, lParam);
-}
-
-LRESULT CALLBACK TGraphicPane::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    try {
-        if (message == WM_NCCREATE) {
-            auto* pane = static_cast<TGraphicPane*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-            pane->window_ = window;
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pane));
-        }
-        auto* pane = reinterpret_cast<TGraphicPane*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (!pane)
-            return DefWindowProcW(window, message, wParam, lParam);
-        if (message == WM_NCDESTROY) {
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            pane->window_ = nullptr;
-            return DefWindowProcW(window, message, wParam, lParam);
-        }
-        return pane->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a window procedure; the message counts as handled.
-        return 0;
-    }
 }

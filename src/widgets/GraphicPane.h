@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "widgets/GraphicControl.h"
+#include "winutil/OwnedWindow.h"
 #include "winutil/UniqueHandle.h"
 
 #include <memory>
@@ -29,8 +30,11 @@ public:
     void SetTabStop(bool tabStop);
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Owner>
+    friend LRESULT CALLBACK OwnedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void WindowAttached(HWND window);
+    void WindowDetached();
+    LRESULT WindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
 
     HWND window_ = nullptr;
