@@ -29,8 +29,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part)
 
 // One check of the engine, its events and log lines kept; the engine asks
 // nothing and shows no box, each is counted as an event instead.
-std::vector<std::string> RunCheck(TauAutoUpgrader& engine, std::vector<std::string>& events,
-                                  std::vector<std::string>& log)
+void RunCheck(TauAutoUpgrader& engine, std::vector<std::string>& events, std::vector<std::string>& log)
 {
     events.clear();
     log.clear();
@@ -47,7 +46,6 @@ std::vector<std::string> RunCheck(TauAutoUpgrader& engine, std::vector<std::stri
     engine.CheckUpdate();
     EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
     PumpFor(100);
-    return events;
 }
 
 TEST(UpdateState, TheMachineValueIsMadeOnceAndAGarbledFileIsReplaced)
@@ -99,7 +97,8 @@ struct RolloutCheck {
         engine.PublisherKey = publisher.PublicKey();
         engine.Product = "Rollout Test";
         engine.StateFolder = state;
-        return RunCheck(engine, events, log);
+        RunCheck(engine, events, log);
+        return events;
     }
 };
 

@@ -1,5 +1,7 @@
 #include "HostTestWindow.h"
 
+#include "winutil/OwnedWindow.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -24,13 +26,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 HostTestWindow::HostTestWindow(DWORD exStyle, const wchar_t* caption, DWORD style, int x, int y, int width,
                                int height)
 {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = HostWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = SystemCursor(IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassW(&windowClass);
+    RegisterOwnedWindowClass(kWindowClass, HostWindowProc);
     window.reset(CreateWindowExW(exStyle, kWindowClass, caption, style, x, y, width, height, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr));
     host = std::make_unique<TGraphicHost>(window.get());
