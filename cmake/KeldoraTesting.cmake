@@ -7,15 +7,35 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${KELDORA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
+# Under Wine each test takes one of CTest's "wine" lanes (a prefix of its own,
+# cmake/wine-run.sh) when CTest is given a resource spec, and its watchdog
+# reports it a little before CTest's own timeout would end it silently.
+set(KELDORA_WATCHDOG_MARGIN 20)
+
+# keldora_wine_test_properties(TIMEOUT seconds TESTS name...)
+function(keldora_wine_test_properties)
+    cmake_parse_arguments(W "" "TIMEOUT" "TESTS" ${ARGN})
+    math(EXPR watchdog "${W_TIMEOUT} - ${KELDORA_WATCHDOG_MARGIN}")
+    set_tests_properties(${W_TESTS} PROPERTIES TIMEOUT ${W_TIMEOUT} RESOURCE_GROUPS "wine:1")
+    set_property(TEST ${W_TESTS} APPEND PROPERTY ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
+endfunction()
+
 # keldora_add_test(NAME name SOURCES ... LIBS ...)
 # One test program per folder; each test case becomes a CTest entry. Under Wine
 # the first discovery may have to create the prefix, hence the long timeout.
 function(keldora_add_test)
     cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
+    # The tests' own code is not optimised: it mostly waits, and optimising
+    # it took most of the build. The code under test keeps its flags.
+    target_compile_options(${T_NAME} PRIVATE -O0)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main)
-    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
-                         PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+    set(properties TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+    if(KELDORA_WINDOWS)
+        math(EXPR watchdog "300 - ${KELDORA_WATCHDOG_MARGIN}")
+        list(APPEND properties RESOURCE_GROUPS "wine:1" ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
+    endif()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300 PROPERTIES ${properties})
 endfunction()
 
 # keldora_add_fuzz(NAME name SOURCES ... LIBS ...)
