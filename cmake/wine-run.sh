@@ -16,7 +16,24 @@
 # Without a DISPLAY an Xvfb of our own is started and reused: the server picks
 # a free display itself, and its process id is kept beside the prefix, so that
 # only our own server is ever reused or ended.
+#
+# Lanes: CTest run with a resource spec of "wine" lanes hands each test one
+# (CTEST_RESOURCE_GROUP_0_WINE="id:N,slots:1"). Lane 0 is the build's prefix;
+# lane N of the build's prefix ("<build>/wine/prefix") is "<build>/wine-laneN",
+# a world of its own: prefix, wineserver, Xvfb. Other prefixes (DPI, fonts) are
+# named by their tests and kept. A test given a lane runs the build's programs
+# from a copy of "<build>/bin" made of hard links beside its prefix, since the
+# tests write beside their own programs.
+# New prefixes are copies of a template made once per build by `wineboot -i`;
+# the builtin libraries of a copy are hard links to the template's, which Wine
+# and our programs never write in place.
+#
+# With KELDORA_WATCHDOG_SECONDS (counted from this script's start) a test that
+# runs too long is reported before its Wine processes are ended: its name,
+# the wait it was in (written by the tests' wait helpers to KELDORA_WAIT_NOTE)
+# and its last output lines.
 set -euo pipefail
+started=$(date +%s%N)
 
 stop=no
 if [ "${1:-}" = --stop ]; then
@@ -26,10 +43,25 @@ fi
 prefix=$(realpath -m "$1")
 shift
 state=$(dirname "$prefix")
+build=$(dirname "$state")
+lane=""
+if [[ ${CTEST_RESOURCE_GROUP_0_WINE:-} =~ ^id:([0-9]+), ]]; then
+    lane=${BASH_REMATCH[1]}
+    if [ "$lane" != 0 ] && [ "$(basename "$state")" = wine ]; then
+        state=$build/wine-lane$lane
+        prefix=$state/prefix
+    fi
+fi
 complete=$prefix/.keldora-complete
 
+# The build writes the kind beside its own prefix; other prefixes of the build share it.
 arch=win32
-[ -f "$state/arch" ] && arch=$(cat "$state/arch")
+for file in "$state/arch" "$build/wine/arch"; do
+    if [ -f "$file" ]; then
+        arch=$(cat "$file")
+        break
+    fi
+done
 case "$arch" in
 win64) loader_name=wine64 ;;
 win32) loader_name=wine ;;
@@ -116,25 +148,80 @@ start_server() {
     setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
 }
 
-# A prefix whose creation failed or was cut short lacks most of system32, and
-# every program in it then fails: it is made anew from nothing. The server of
-# the creation is let end (it saves the registry then); the persistent one is
-# started afresh after it.
+# Runs `wineboot -i` for a new prefix and lets its server end (it saves the
+# registry then). A prefix whose creation failed or was cut short lacks most
+# of system32, and every program in it then fails: it is made anew from nothing.
+boot_prefix() {
+    local made=yes
+    WINEPREFIX=$1 "$loader" wineboot -i </dev/null >"$2" 2>&1 9>&- 8>&- || made=no
+    WINEPREFIX=$1 timeout 120 wineserver -w 9>&- 8>&- || WINEPREFIX=$1 wineserver -k 9>&- 8>&- || true
+    if [ "$made" = no ] || [ ! -f "$1/system.reg" ] || [ ! -f "$1/drive_c/windows/system32/msvcrt.dll" ]; then
+        echo "wine-run: creating the prefix $1 failed (wineboot -i); its output:" >&2
+        cat "$2" >&2
+        return 1
+    fi
+    touch "$1/.keldora-complete"
+}
+
+# The build's template prefix, made once (under its own lock) and never run.
+template_prefix() {
+    local template=$build/wine-template
+    mkdir -p "$template"
+    echo "$arch" >"$template/arch"
+    (
+        flock 8
+        if [ ! -f "$template/prefix/.keldora-complete" ]; then
+            rm -rf "$template/prefix"
+            boot_prefix "$template/prefix" "$template/wineboot.log" || exit 1
+        fi
+    ) 8>"$template/wine-run.lock"
+    echo "$template/prefix"
+}
+
+# A copy of the template: everything but the builtin libraries is copied, and
+# those are hard links. Made beside the prefix and renamed, so a copy cut
+# short is never taken for a prefix.
+clone_prefix() {
+    local from=$1 to=$2 part=$2.part folder
+    rm -rf "$part"
+    mkdir -p "$part"
+    (cd "$from" && tar --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/syswow64 -cf - .) |
+        (cd "$part" && tar -xpf -)
+    for folder in system32 syswow64; do
+        [ -d "$from/drive_c/windows/$folder" ] || continue
+        cp -al "$from/drive_c/windows/$folder" "$part/drive_c/windows/$folder"
+        # Only the libraries and programs are shared; every other file is the copy's own.
+        find "$part/drive_c/windows/$folder" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.sys' \
+            -o -iname '*.drv' -o -iname '*.nls' -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.cpl' \
+            -o -iname '*.tlb' -o -iname '*.ax' -o -iname '*.vxd' -o -iname '*.com' \) \
+            -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f"; done' sh {} +
+    done
+    mv "$part" "$to"
+}
+
 make_prefix() {
     if [ -e "$prefix" ]; then
         echo "wine-run: $prefix was never marked complete (its creation failed or was cut short); making it again" >&2
         end_server
         rm -rf "$prefix"
     fi
-    local made=yes
-    "$loader" wineboot -i </dev/null >"$state/wineboot.log" 2>&1 9>&- || made=no
-    timeout 120 wineserver -w 9>&- || end_server
-    if [ "$made" = no ] || [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/drive_c/windows/system32/msvcrt.dll" ]; then
-        echo "wine-run: creating the prefix $prefix failed (wineboot -i); its output:" >&2
-        cat "$state/wineboot.log" >&2
-        exit 1
-    fi
-    touch "$complete"
+    local template
+    template=$(template_prefix) || exit 1
+    clone_prefix "$template" "$prefix"
+    [ -f "$complete" ] || { echo "wine-run: copying the prefix $template failed" >&2; exit 1; }
+}
+
+# The lane's own copy of the build's programs: a hard link for each program,
+# library and data file the build writes there (never the files tests leave
+# beside them), renewed when the build made a new one.
+mirror_programs() {
+    local mirror=$state/bin file name
+    mkdir -p "$mirror"
+    for file in "$build/bin"/*.exe "$build/bin"/*.dll "$build/bin"/*.jpg; do
+        [ -f "$file" ] || continue
+        name=${file##*/}
+        [ "$file" -ef "$mirror/$name" ] || ln -f "$file" "$mirror/$name"
+    done
 }
 
 # What lives on (Xvfb, the server, its services) must not inherit the lock
@@ -165,6 +252,12 @@ if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY
 fi
 [ -f "$complete" ] || make_prefix
+program=$1
+shift
+if [ -n "$lane" ] && [ "$(dirname "$(realpath -m "$program")")" = "$build/bin" ]; then
+    mirror_programs
+    program=$state/bin/${program##*/}
+fi
 if ! server_running; then
     start_server
     # The first program makes Wine start the prefix's services, which keep its
@@ -176,14 +269,67 @@ fi
 flock -u 9
 exec 9>&-
 
+# The test a command runs, for the watchdog's report.
+test_name() {
+    local argument
+    for argument in "$@"; do
+        case "$argument" in
+        --gtest_filter=*) echo "${argument#--gtest_filter=}"; return ;;
+        esac
+    done
+    basename "$program"
+}
+
+# Runs the program under the watchdog: past the limit the report goes to the
+# log first, then every Wine process of the prefix is ended (a lane runs one
+# test at a time). Nothing here but the program may hold the caller's output.
+run_watched() {
+    local limit=$1 output=$state/output.$$ note=$state/wait-note.$$ left pid sleeper ended status
+    shift
+    rm -f "$output" "$note"
+    export KELDORA_WAIT_NOTE="Z:${note//\//\\}"
+    left=$((limit - ($(date +%s%N) - started) / 1000000000))
+    [ "$left" -gt 0 ] || left=1
+    "$loader" "$program" "$@" > >(tee -a "$output") 2> >(tee -a "$output" >&2) &
+    pid=$!
+    sleep "$left" </dev/null >/dev/null 2>&1 &
+    sleeper=$!
+    status=0
+    wait -n -p ended "$pid" "$sleeper" || status=$?
+    if [ "$ended" = "$pid" ]; then
+        rc=$status
+        kill "$sleeper" 2>/dev/null || true
+    else
+        {
+            echo "wine-run: $(test_name "$@") ran past its limit of $limit s and is ended now"
+            if [ -s "$note" ]; then
+                echo "wine-run: it was waiting for: $(tr -d '\r' <"$note")"
+            else
+                echo "wine-run: it was in none of the tests' waits"
+            fi
+            echo "wine-run: its last output lines:"
+            tail -n 20 "$output" | sed 's/^/    /'
+        } >&2
+        wineserver -k 9>&- 2>/dev/null || true
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" || true
+        rc=124
+    fi
+    rm -f "$output" "$note"
+}
+
 # Wine says nothing when it cannot start a program (WINEDEBUG=-all hides its
 # own message): a failure is told here with its exit code, so that a test that
 # ended without a line of output still names what happened (53: the program
 # or one of its libraries could not be loaded).
-started=$(date +%s%N)
+run_started=$(date +%s%N)
 rc=0
-"$loader" "$@" || rc=$?
+if [ -n "${KELDORA_WATCHDOG_SECONDS:-}" ]; then
+    run_watched "$KELDORA_WATCHDOG_SECONDS" "$@"
+else
+    "$loader" "$program" "$@" || rc=$?
+fi
 if [ "$rc" -ne 0 ]; then
-    echo "wine-run: $(basename "$1") ended with exit code $rc after $((($(date +%s%N) - started) / 1000000)) ms" >&2
+    echo "wine-run: $(basename "$program") ended with exit code $rc after $((($(date +%s%N) - run_started) / 1000000)) ms" >&2
 fi
 exit "$rc"

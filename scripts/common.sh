@@ -49,13 +49,14 @@ wine_run() {
 }
 
 # Ends the wineservers and the Xvfbs of one build (both when none is named):
-# only those that cmake/wine-run.sh started for its prefix and the DPI tests' prefix.
+# only those that cmake/wine-run.sh started for the build's prefixes (its
+# lanes, and the prefixes of the DPI and font tests).
 stop_wine() {
     local build state builds=("$@")
     [ $# -gt 0 ] || builds=("$win64_build" "$win32_build")
     for build in "${builds[@]}"; do
-        for state in "$build/wine" "$build/wine-dpi"; do
-            if [ -d "$state" ]; then
+        for state in "$build/wine" "$build"/wine-*; do
+            if [ -d "$state/prefix" ] || [ -f "$state/xvfb.pid" ]; then
                 "$root/cmake/wine-run.sh" --stop "$state/prefix" || true
             fi
         done

@@ -27,8 +27,10 @@ void SendKeysToOpenMenu(std::initializer_list<WORD> keys);
 
 // Polls until the condition holds or the time runs out; the last answer.
 template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 30000)
+bool WaitUntil(Condition condition, DWORD timeoutMs = 30000,
+               std::source_location where = std::source_location::current())
 {
+    const WaitNote note(timeoutMs, where);
     const DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > timeoutMs)

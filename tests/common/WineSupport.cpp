@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -26,9 +27,46 @@ std::string ReadAll(HANDLE file)
     return out;
 }
 
+void WriteWaitNote(const std::string& text)
+{
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetEnvironmentVariableW(L"KELDORA_WAIT_NOTE", path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return;
+    const UniqueFile file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file)
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string ClockTime()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[16];
+    snprintf(text, sizeof text, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
 } // namespace
 
-std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode)
+WaitNote::WaitNote(DWORD timeoutMs, std::source_location where)
+{
+    std::string file = where.file_name();
+    if (const std::size_t tests = file.rfind("tests/"); tests != std::string::npos)
+        file.erase(0, tests);
+    text_ = file + ":" + std::to_string(where.line()) + " (" + where.function_name() + "), for up to " +
+            std::to_string(timeoutMs / 1000) + " s";
+    WriteWaitNote(text_ + ", since " + ClockTime());
+}
+
+WaitNote::~WaitNote()
+{
+    WriteWaitNote("none; the last one, " + text_ + ", ended at " + ClockTime());
+}
+
+std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode, std::source_location where)
 {
     wchar_t tempDir[MAX_PATH + 1], tempName[MAX_PATH + 1];
     GetTempPathW(MAX_PATH, tempDir);
@@ -49,6 +87,7 @@ std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode)
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
         throw std::runtime_error("cannot start " + commandLine);
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+    const WaitNote note(60000, where);
     // A child that outlives the wait would go on changing the shared prefix.
     if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), STILL_ACTIVE);

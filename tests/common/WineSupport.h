@@ -7,6 +7,7 @@
 #include "winutil/UniqueHandle.h"
 
 #include <optional>
+#include <source_location>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +29,8 @@ private:
 };
 
 // Runs a program from the test's own folder, waits, and returns its standard output.
-std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode = nullptr);
+std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode = nullptr,
+                          std::source_location where = std::source_location::current());
 
 // Sets HKCU\Software\Wine "Version" for processes started from now on and
 // restores the previous setting when it goes out of scope.
@@ -44,13 +46,29 @@ private:
     std::string previous_;
 };
 
+// Names the wait a test is in, for as long as the object lives, in the file
+// that the test command's watchdog reads (KELDORA_WAIT_NOTE): a test ended for
+// running past its limit then tells where it stood. Nothing without the variable.
+class WaitNote {
+public:
+    explicit WaitNote(DWORD timeoutMs, std::source_location where = std::source_location::current());
+    ~WaitNote();
+    WaitNote(const WaitNote&) = delete;
+    WaitNote& operator=(const WaitNote&) = delete;
+
+private:
+    std::string text_;
+};
+
 // Dispatches this thread's messages for the given time; stops early at a
 // WM_QUIT, which it leaves in the queue.
 void PumpMessagesFor(DWORD ms);
 // Dispatches this thread's messages until the condition holds or the time runs out.
 template <typename Condition>
-bool PumpUntil(Condition condition, DWORD timeoutMs = 10000)
+bool PumpUntil(Condition condition, DWORD timeoutMs = 10000,
+               std::source_location where = std::source_location::current())
 {
+    const WaitNote note(timeoutMs, where);
     const DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > timeoutMs)
