@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr std::size_t MaxLine = 4096;
+constexpr int RequestSeconds = 5;
 
 std::runtime_error Failure(const std::string& context)
 {
@@ -113,6 +115,9 @@ void ControlServer::Serve(const std::function<std::string(std::string_view)>& an
                 continue;
             return;
         }
+        // A client that sends nothing holds up the next request only for a while.
+        const timeval patience{RequestSeconds, 0};
+        setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         const std::string request = ReadLine(client.get());
         if (!request.empty())
             SendLine(client.get(), answer(request));
