@@ -117,7 +117,9 @@ std::set<std::string> Listing(const std::string& folder)
 // The daemon's process is the one whose command line is the mount command.
 pid_t DaemonOf(const std::string& backing, const std::string& mountPoint)
 {
-    const std::string wanted = std::string(FORGETFS_PROGRAM) + '\0' + "mount" + '\0' + backing + '\0' + mountPoint + '\0';
+    std::string wanted;
+    for (const std::string& arg : {std::string(FORGETFS_PROGRAM), std::string("mount"), backing, mountPoint})
+        wanted += arg + '\0';
     for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") == std::string::npos && Read(entry.path() / "cmdline") == wanted)
