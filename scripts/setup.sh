@@ -17,6 +17,7 @@ packages=(
     gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine64 xvfb xauth x11-utils imagemagick
     fonts-wqy-microhei
+    libfuse3-dev fuse3 pkgconf
 )
 
 missing() {

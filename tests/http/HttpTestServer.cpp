@@ -3,7 +3,7 @@
 
 #include "HttpTestServer.h"
 
-#include "HostCommand.h"
+#include "common/HostCommand.h"
 #include "common/Utils.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/UniqueInternet.h"
@@ -150,18 +150,6 @@ void QuitSecure(const std::string& url)
 }
 
 }  // namespace
-
-std::string HostPath(const std::string& windowsPath)
-{
-    std::string path = windowsPath;
-    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
-        path.erase(0, 2);
-    for (char& c : path) {
-        if (c == '\\')
-            c = '/';
-    }
-    return path;
-}
 
 void WriteWholeFile(const std::string& path, const std::string& bytes)
 {

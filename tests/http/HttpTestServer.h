@@ -39,8 +39,6 @@ private:
     int port_ = 0;
 };
 
-// The host path of a path on Wine's drive Z:.
-std::string HostPath(const std::string& windowsPath);
 std::string ReadWholeFile(const std::string& path);
 // Creates or replaces the file with these bytes; throws when it cannot.
 void WriteWholeFile(const std::string& path, const std::string& bytes);

@@ -6,7 +6,7 @@
 #include "update/auRollout.h"
 #include "update/auUpdateState.h"
 
-#include "HostCommand.h"
+#include "Publisher.h"
 #include "common/ScratchFolder.h"
 #include "HttpTestServer.h"
 

@@ -3,7 +3,7 @@
 // holds a data file, installs only the files the engine checked (in folders
 // named outside the code page too), and every outcome that is not an install
 // is told by the next freshet.exe run.
-#include "HostCommand.h"
+#include "Publisher.h"
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
 #include "common/Utils.h"

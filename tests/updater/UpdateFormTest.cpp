@@ -3,7 +3,7 @@
 // silent update of a product, launcher mode and bad command lines.
 #include "updater/UpdateFormUnit.h"
 
-#include "HostCommand.h"
+#include "Publisher.h"
 #include "HttpTestServer.h"
 #include "common/AccessibleTree.h"
 #include "common/ScratchFolder.h"

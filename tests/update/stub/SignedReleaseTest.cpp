@@ -2,7 +2,7 @@
 // key against information files signed, as a publisher does, by the host's
 // openssl command line; a release installs only when every check passes, and
 // otherwise the program folder stays as it was.
-#include "HostCommand.h"
+#include "Publisher.h"
 #include "StubTestSupport.h"
 #include "common/ScratchFolder.h"
 #include "winutil/WideText.h"

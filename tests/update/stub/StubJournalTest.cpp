@@ -4,7 +4,7 @@
 // with no backup, download or journal left over.
 #include "StubTestSupport.h"
 
-#include "HostCommand.h"
+#include "common/HostCommand.h"
 
 #include "common/WineSupport.h"
 #include "update/stub/StubRules.h"

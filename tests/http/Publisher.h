@@ -1,15 +1,9 @@
 #pragma once
-// Host programs the Wine tests need (openssl through the host's shell), and a
-// publisher who signs information files with them as the README tells.
+// A publisher who signs information files with the host's openssl, as the
+// README tells: a P-256 key pair made by openssl, in a folder of its own
+// beside the test program, removed at the end.
 #include <string>
 
-// Runs a shell command line of the host with its output going to a file in
-// `folder` (a Windows path ending in "\", on a drive the host sees) and
-// returns that output; throws when the command fails or does not end.
-std::string HostOutput(const std::string& folder, const std::string& command);
-
-// A publisher with a P-256 key pair made by openssl, in a folder of its own
-// beside the test program, removed at the end.
 class Publisher {
 public:
     explicit Publisher(const std::string& name);
