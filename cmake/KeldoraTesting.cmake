@@ -26,12 +26,13 @@ endfunction()
 function(keldora_add_test)
     cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
-    # The tests' own code is not optimised: it mostly waits, and optimising
-    # it took most of the build. The code under test keeps its flags.
-    target_compile_options(${T_NAME} PRIVATE -O0)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main)
     set(properties TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
     if(KELDORA_WINDOWS)
+        # The Wine tests' own code is not optimised: it mostly waits, and
+        # optimising it took most of the build. The code under test keeps its
+        # flags, and so do the native tests, whose own code does real work.
+        target_compile_options(${T_NAME} PRIVATE -O0)
         math(EXPR watchdog "300 - ${KELDORA_WATCHDOG_MARGIN}")
         list(APPEND properties RESOURCE_GROUPS "wine:1" ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
     endif()
