@@ -67,6 +67,15 @@ lane_spec() {
     echo "$spec"
 }
 
+# Ends the wineservers and Xvfbs of a suite's prefixes, not the one the
+# native tests use meanwhile (the EXIT trap ends every one).
+stop_suite() {
+    local state
+    for state in "$1/wine" "$1"/wine-lane* "$1/wine-dpi" "$1/wine-cjk"; do
+        [ -d "$state" ] && "$root/cmake/wine-run.sh" --stop "$state/prefix"
+    done
+}
+
 # windows_part NAME BUILD-DIR RUN: builds one Windows target and, when RUN is
 # yes, runs its suite under Wine.
 windows_part() {
@@ -87,7 +96,7 @@ windows_part() {
     # safety net only: every retry is counted and named, and none is expected.
     (cd "$build" && ctest --output-on-failure --timeout 600 --schedule-random --repeat until-pass:2 \
         -j"$lanes" --resource-spec-file "$spec") >"$logs/$name-tests.log" 2>&1
-    stop_wine "$build"
+    stop_suite "$build"
     mark "$name-tests" ok
 }
 
@@ -102,6 +111,7 @@ native_part() {
     mark native-build ok
     wait_for x86_64-build
     (cd "$native_build" && ctest -j"$jobs" --output-on-failure) >"$logs/native-tests.log" 2>&1
+    [ -d "$win64_build/wine-native" ] && "$root/cmake/wine-run.sh" --stop "$win64_build/wine-native/prefix"
     mark native-tests ok
     local target name corpus
     for target in "$native_build"/bin/fuzz_*; do

@@ -181,8 +181,9 @@ TEST(KdReleaseOpenSsl, TheWindowsBuildSignsUnderWineAndThisBuildVerifiesAndBack)
     const std::string program = build + "/bin/kdrelease.exe";
     if (!Exists(program))
         GTEST_SKIP() << program << " is not built: build the x86_64 Windows target first";
-    const std::string wine =
-        Quoted(KELDORA_SOURCE_DIR "/cmake/wine-run.sh") + " " + Quoted(build + "/wine/prefix") + " " + Quoted(program);
+    // A prefix of its own: the x86_64 suite may be running in the build's own meanwhile.
+    const std::string wine = Quoted(KELDORA_SOURCE_DIR "/cmake/wine-run.sh") + " " +
+                             Quoted(build + "/wine-native/prefix") + " " + Quoted(program);
     const auto windows = [](const std::string& path) { return Quoted("Z:" + path); };
 
     TempFolder temp;
