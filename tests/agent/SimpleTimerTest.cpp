@@ -27,6 +27,7 @@ TEST(SimpleTimer, AutoDisableFiresOnce)
     TSimpleTimer timer(10, [&ticks] { ++ticks; });
     timer.SetAutoDisable(true);
     timer.SetEnabled(true);
+    EXPECT_TRUE(PumpUntil([&] { return ticks > 0; }, 30000));
     PumpMessagesFor(150);
     EXPECT_EQ(ticks, 1);
     EXPECT_FALSE(timer.Enabled());
