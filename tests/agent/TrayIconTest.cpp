@@ -220,7 +220,7 @@ TEST(CoolTrayIcon, CyclesThroughTheImageList)
     tray.OnCycle = [&next](int index) { next.push_back(index); };
     tray.SetCycleInterval(10);
     tray.SetCycleIcons(true);
-    PumpUntil([&] { return next.size() >= 4; });
+    PumpUntil([&] { return next.size() >= 4; }, 30000);
     tray.SetCycleIcons(false);
     ASSERT_GE(next.size(), 4u);
     EXPECT_EQ(std::vector<int>(next.begin(), next.begin() + 4), (std::vector<int>{1, 2, 0, 1}));
