@@ -4,7 +4,9 @@
 // enumerates the four watched locations and reads their entries. Runs under
 // Wine; prints medians, ratios and the cycle's parts, and what a steady-state
 // refresh (nothing new to take over) writes: the store code's own count of
-// registry writes, and the item keys and INI files whose last-write time moved.
+// registry writes, and the item keys and INI files whose last-write time moved;
+// and how long the window takes to answer another thread (as the tray and the
+// end of the session ask it) while the refreshes run on its worker.
 // Uses (and empties) the Run keys and Startup folders of the prefix.
 #include "agent/uAgentForm.h"
 #include "common/Utils.h"
@@ -16,10 +18,12 @@
 #include "winutil/WideText.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -157,6 +161,59 @@ std::size_t CountChanged(const std::vector<std::uint64_t>& before, const std::ve
     return changed;
 }
 
+// Dispatches this thread's messages until the form has nothing left to do.
+void PumpUntilIdle(const TAgentForm& form)
+{
+    while (form.Busy()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+struct AnswerTimes {
+    double median = 0;
+    double slowest = 0;
+    std::size_t count = 0;
+};
+
+// Another thread sends WM_NULL again and again while the refreshes run,
+// each one waited for to its end.
+AnswerTimes AnswersDuringRefreshes(TAgentForm& form, int runs)
+{
+    std::atomic<bool> stop{false}, ended{false};
+    std::vector<double> times;
+    const HWND window = form.Handle();
+    std::thread asker([&] {
+        while (!stop) {
+            const auto start = Clock::now();
+            DWORD_PTR ignored = 0;
+            if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored))
+                times.push_back(Millis(start));
+            Sleep(1);
+        }
+        ended = true;
+    });
+    for (int i = 0; i < runs; ++i) {
+        SendMessageW(window, UM_REFRESH_MENU, 0, 0);
+        PumpUntilIdle(form);
+    }
+    stop = true;
+    // Its last question is answered only while this thread dispatches.
+    while (!ended) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    asker.join();
+    std::sort(times.begin(), times.end());
+    return times.empty() ? AnswerTimes{} : AnswerTimes{times[times.size() / 2], times.back(), times.size()};
+}
+
 } // namespace
 
 int main()
@@ -189,6 +246,7 @@ int main()
         const double reload = MedianMillis(runs, [&] { helper.RefreshAll(); });
         const int items = helper.Count();
         const double menu = MedianMillis(runs, [&] { form.BuildQuickLaunchMenu(); });
+        const AnswerTimes answers = AnswersDuringRefreshes(form, runs);
         std::printf("N=%4d (+%d files, %d items)  baseline %.2f ms  refresh cycle %.2f ms  ratio %.1fx  "
                     "%.0f us/item\n",
                     n, n / 10, items, baseline, cycle, cycle / baseline, cycle * 1000 / items);
@@ -198,6 +256,9 @@ int main()
         std::printf("        %d steady-state refreshes: %zu registry writes counted by the store, "
                     "%zu store keys or INI files with a new last-write time\n",
                     runs, writes, rewritten);
+        std::printf("        the window's answer to another thread during %d refreshes: median %.2f ms, "
+                    "slowest %.2f ms (%zu answers)\n",
+                    runs, answers.median, answers.slowest, answers.count);
         SendMessageW(form.Handle(), UM_QUIT, 0, 0);
     }
     Reset();

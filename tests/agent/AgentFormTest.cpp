@@ -143,6 +143,13 @@ std::string Hidden(const std::string& folder)
     return folder + "\\Keldora";
 }
 
+// The last take-over is waited for kLastTakeOverMs at most; one that runs
+// longer (a busy machine) goes on alone, and the log says so.
+bool RanLate(const std::string& log)
+{
+    return ReadFile(log).find("The last take-over did not end within") != std::string::npos;
+}
+
 } // namespace
 
 TEST_F(AgentForm, TakesOverTheWatchedLocationsAndRegistersItself)
@@ -333,7 +340,7 @@ TEST_F(AgentForm, RefreshAskedForDuringThePopupRebuildsTheMenuRightAfterIt)
                },
                [&] {
                    // The take-over goes on meanwhile; the open menu stays as it is.
-                   WaitUntil([] { return StoreHasItem(1, "Late"); }, 5000);
+                   WaitUntil([] { return StoreHasItem(1, "Late"); }, 30000);
                    captionsWhileOpen = QuickLaunchCaptions();
                },
                [] { SendKeysToOpenMenu({VK_ESCAPE, VK_ESCAPE}); }});
@@ -357,7 +364,7 @@ TEST_F(AgentForm, EntryChosenAfterARebuildStillStartsWhatItShowed)
                    answer = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
                    SendMessageW(window, UM_REFRESH_MENU, 0, 0);
                },
-               [] { WaitUntil([] { return StoreHasItem(1, "Second"); }, 5000); },
+               [] { WaitUntil([] { return StoreHasItem(1, "Second"); }, 30000); },
                [] { SendKeysToOpenMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}); }});
     EXPECT_EQ(answer, 1);
     Settle();
@@ -372,7 +379,7 @@ TEST_F(AgentForm, QuitDuringThePopupClosesItAndSkipsTheLastTakeOver)
     const HWND window = form->Handle();
     PopupWith({[window] { SendMessageW(window, UM_QUIT, 0, 0); }});
     EXPECT_TRUE(form->Quitting());
-    EXPECT_TRUE(PumpUntil(QuitPosted, 2000));
+    EXPECT_TRUE(PumpUntil(QuitPosted, 30000));
     AddRunValue(1, "AfterQuit", "C:\\after.exe");
     EndSession();
     SendMessageW(window, WM_TIMER, kRefreshTimerId, 0);
@@ -387,8 +394,10 @@ TEST_F(AgentForm, ExitTakesOverOnceMoreOnTheWayOut)
     EXPECT_TRUE(QuitPosted());
     EXPECT_FALSE(form->Quitting());
     AddRunValue(1, "AtExit", "C:\\exit.exe");
+    const std::string log = form->LogFile();
     form.reset();
-    EXPECT_TRUE(StoreHasItem(1, "AtExit"));
+    EXPECT_TRUE(StoreHasItem(1, "AtExit") || RanLate(log));
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "AtExit"); })) << "a late one goes on";
 }
 
 TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
@@ -425,11 +434,15 @@ TEST_F(AgentForm, EndOfSessionTakesOverOnceMoreShowsNoBoxAndRebuildsNothing)
     SendMessageW(form->Handle(), WM_ENDSESSION, FALSE, 0);
     EXPECT_FALSE(StoreHasItem(1, "AtLogoff")) << "another program refused: the session goes on";
     SendMessageW(form->Handle(), WM_ENDSESSION, TRUE, 0);
-    EXPECT_TRUE(StoreHasItem(1, "AtLogoff"));
+    // A late take-over drops its reports: the answer has gone, and nobody reads them.
+    const bool late = RanLate(form->LogFile());
+    EXPECT_TRUE(StoreHasItem(1, "AtLogoff") || late);
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "AtLogoff"); }));
     PumpMessagesFor(300);
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent"})) << "no menu rebuilt";
     EXPECT_TRUE(sandbox.Messages().empty());
-    EXPECT_NE(ReadFile(form->LogFile()).find("Unable to setup startup items from dir:"), std::string::npos);
+    EXPECT_TRUE(late ||
+                ReadFile(form->LogFile()).find("Unable to setup startup items from dir:") != std::string::npos);
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
 }
 
@@ -537,7 +550,7 @@ TEST_F(AgentForm, OnlyTheShellsMessageComesInFromBelowAndTheProductsStillWorkAtT
     // the system filters nothing, and the messages act.
     const HWND window = form->Handle();
     std::thread sender([window] { SendMessageW(window, UM_SHOW_TRAY_ICON, 0, 0); });
-    EXPECT_TRUE(PumpUntil([&] { return !form->CoolTrayIcon().IconVisible(); }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return !form->CoolTrayIcon().IconVisible(); }, 30000));
     sender.join();
 }
 

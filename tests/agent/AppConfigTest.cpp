@@ -129,8 +129,10 @@ TEST(AppConfig, BrieflyLockedFileIsWaitedFor)
     WriteFile(file, "[Setup]\r\nShowIcon=0\r\n");
     UniqueFile lock(CreateFileW(WideFromUtf8(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
+    // The reader tries for about a second: let go early in it, so only a
+    // thread held back for most of that second could come too late.
     std::thread release([&lock] {
-        Sleep(300);
+        Sleep(50);
         lock.reset();
     });
     EXPECT_EQ(ReadIntegerFrom(file, "Setup\\ShowIcon", 1), 0);

@@ -13,7 +13,7 @@ TEST(SimpleTimer, FiresRepeatedlyUntilStopped)
     TSimpleTimer timer(10, [&ticks] { ++ticks; });
     EXPECT_FALSE(timer.Enabled());
     ASSERT_TRUE(timer.Start());
-    EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }));
+    EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }, 30000));
     EXPECT_TRUE(timer.Stop(true));
     EXPECT_FALSE(timer.Enabled());
     const int stopped = ticks;
@@ -27,6 +27,7 @@ TEST(SimpleTimer, AutoDisableFiresOnce)
     TSimpleTimer timer(10, [&ticks] { ++ticks; });
     timer.SetAutoDisable(true);
     timer.SetEnabled(true);
+    EXPECT_TRUE(PumpUntil([&] { return ticks > 0; }, 30000));
     PumpMessagesFor(150);
     EXPECT_EQ(ticks, 1);
     EXPECT_FALSE(timer.Enabled());
@@ -72,7 +73,7 @@ TEST(SimpleTimer, ExceptionInHandlerGoesToTheErrorHandlerAndFreeingItselfIsSafe)
         throw std::runtime_error("tick failed");
     });
     timer->Start();
-    EXPECT_TRUE(PumpUntil([&] { return !reported.empty(); }));
+    EXPECT_TRUE(PumpUntil([&] { return !reported.empty(); }, 30000));
     EXPECT_EQ(reported, "tick failed");
     EXPECT_FALSE(timer);
     SetErrorHandler(nullptr);

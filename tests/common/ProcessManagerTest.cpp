@@ -15,6 +15,7 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -28,6 +29,12 @@ struct Record {
     std::string show;
     std::string admin;
     std::string iconic;
+};
+
+// Ends a process once it goes out of scope, however the test ends.
+struct ProcessEnder {
+    HANDLE process;
+    ~ProcessEnder() { TerminateProcess(process, 0); }
 };
 
 // The launcher drops elevation while it lives.
@@ -106,7 +113,7 @@ protected:
 
     std::vector<Record> AwaitRecords(std::size_t count) const
     {
-        for (int attempt = 0; attempt < 200 && Records().size() < count; ++attempt)
+        for (const DWORD start = GetTickCount(); Records().size() < count && GetTickCount() - start < 60000;)
             Sleep(50);
         return Records();
     }
@@ -274,12 +281,14 @@ TEST_F(ProcessManagerTest, ElevatedStartsTakeTheShellsTokenOrALoweredOneAndNever
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION shell = {};
-    std::wstring shellLine = WideFromUtf8("\"" + program + "\" --shell --stay 20000");
+    // It stays far longer than the test needs it, until the test ends it.
+    std::wstring shellLine = WideFromUtf8("\"" + program + "\" --shell --stay 300000");
     ASSERT_TRUE(CreateProcessAsUserW(filtered.get(), nullptr, shellLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                      nullptr, &startup, &shell));
     UniqueKernelHandle shellProcess(shell.hProcess), shellThread(shell.hThread);
+    const ProcessEnder endShell{shellProcess.get()};
     HWND shellWindow = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (shellWindow = FindWindowW(nullptr, L"cmdrecord-stay")) != nullptr; }));
+    ASSERT_TRUE(PumpUntil([&] { return (shellWindow = FindWindowW(nullptr, L"cmdrecord-stay")) != nullptr; }, 60000));
     const TStartToken fromShell = StartTokenFor(shellWindow);
     EXPECT_EQ(fromShell.way, TStartWay::swShellToken);
     STARTUPINFOW childStartup = {};
@@ -288,14 +297,14 @@ TEST_F(ProcessManagerTest, ElevatedStartsTakeTheShellsTokenOrALoweredOneAndNever
     std::wstring childLine = WideFromUtf8("\"" + program + "\" --with-shell-token");
     ASSERT_TRUE(CreateProcessFor(fromShell, childLine, 0, nullptr, childStartup, child));
     UniqueKernelHandle childProcess(child.hProcess), childThread(child.hThread);
-    EXPECT_EQ(WaitForSingleObject(childProcess.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(childProcess.get(), 60000), WAIT_OBJECT_0);
     // Wine's CreateProcessWithTokenW starts with the caller's token; the
     // token itself, given to a call Wine honours, is the shell's.
     std::wstring tokenLine = WideFromUtf8("\"" + program + "\" --shell-token-as-user");
     ASSERT_TRUE(CreateProcessAsUserW(fromShell.token.get(), nullptr, tokenLine.data(), nullptr, nullptr, FALSE, 0,
                                      nullptr, nullptr, &childStartup, &child));
     UniqueKernelHandle tokenProcess(child.hProcess), tokenThread(child.hThread);
-    EXPECT_EQ(WaitForSingleObject(tokenProcess.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(tokenProcess.get(), 60000), WAIT_OBJECT_0);
     TerminateProcess(shellProcess.get(), 0);
 
     static_cast<void>(RegKey::DeleteTree(HKEY_CLASSES_ROOT, "KdRecDoc2"));
@@ -375,15 +384,24 @@ TEST_F(ProcessManagerTest, WaitLastsUntilTheWholeTreeHasEnded)
 TEST_F(ProcessManagerTest, TwoWaitsAtOnceUseTheirOwnJobs)
 {
     const std::string program = Recorder("Tool\\rec.exe");
+    // The first program runs until the test lets it end.
+    const std::string name = "KdTwoWaits-" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(name).c_str()));
+    ASSERT_TRUE(release);
     bool first = false;
-    std::thread other([&] { first = ExecuteFile("\"" + program + "\" --sleep 3000 --first", true); });
-    Sleep(100);
-    const DWORD started = GetTickCount();
-    ASSERT_TRUE(ExecuteFile("\"" + program + "\" --second", /*wait=*/true));
-    const DWORD elapsed = GetTickCount() - started;
+    std::atomic<bool> firstEnded{false};
+    std::thread other([&] {
+        first = ExecuteFile("\"" + program + "\" --until " + name + " --first", true);
+        firstEnded = true;
+    });
+    // Its wait has begun once it has recorded.
+    EXPECT_EQ(AwaitRecords(1).size(), 1u);
+    const bool second = ExecuteFile("\"" + program + "\" --second", /*wait=*/true);
+    EXPECT_FALSE(firstEnded) << "the second wait must not follow the first one's process";
+    SetEvent(release.get());
     other.join();
+    EXPECT_TRUE(second);
     EXPECT_TRUE(first);
-    EXPECT_LT(elapsed, 2000u) << "the second wait must not follow the first one's process";
     EXPECT_EQ(Records().size(), 2u);
 }
 
@@ -435,7 +453,7 @@ TEST(WaitWithMessages, DispatchesWhileWaitingAndKeepsQuit)
         PostThreadMessageW(threadId, WM_QUIT, 7, 0);
         PostMessageW(window, WM_APP, 0, reinterpret_cast<LPARAM>(signalled.get()));
     });
-    const bool done = WaitWithMessages(nullptr, signalled.get(), 5000);
+    const bool done = WaitWithMessages(nullptr, signalled.get(), 60000);
     poster.join();
     EXPECT_TRUE(done);
     MSG message;
@@ -455,7 +473,7 @@ TEST(WaitWithMessages, TimeOutEndsTheWaitedThread)
     UniqueKernelHandle thread(CreateThread(nullptr, 0, SleepForEver, nullptr, 0, nullptr));
     ASSERT_TRUE(thread);
     EXPECT_FALSE(WaitWithMessages(nullptr, thread.get(), 100));
-    EXPECT_EQ(WaitForSingleObject(thread.get(), 2000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 60000), WAIT_OBJECT_0);
     EXPECT_FALSE(WaitWithMessages(nullptr, nullptr, 100));
 }
 

@@ -205,7 +205,7 @@ HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : sche
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
 
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 20000) {
+    while (GetTickCount() - start < 60000) {
         const std::string text = ReadWholeFile(portFile);
         if (!text.empty() && text.back() == '\n') {
             port_ = std::stoi(text);

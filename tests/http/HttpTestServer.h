@@ -46,6 +46,6 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string PatternBytes(std::size_t size);
 
 // Processes messages until `done` is true; false when `timeoutMs` passed first.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
 // Processes messages for the given time.
 void PumpFor(DWORD ms);

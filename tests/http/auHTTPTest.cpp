@@ -340,14 +340,15 @@ TEST_F(HTTPTest, ServerThatIsNotThereIsUnreachable)
     EXPECT_FALSE(FileExists(Target()));
 }
 
+// The server holds its answer far longer than the recorder waits for the
+// end: a transfer that ends at all was ended by the time-out.
 TEST_F(HTTPTest, ReceiveTimeoutEndsASlowAnswer)
 {
-    http.URL = server->Url("/hello.txt?delay=3000");
+    http.URL = server->Url("/hello.txt?delay=240000");
     http.Timeouts.ReceiveTimeout = 500;
-    const DWORD start = GetTickCount();
-    ASSERT_TRUE(recorder.Run());
+    ASSERT_TRUE(recorder.Run(/*timeoutMs=*/60000));
     EXPECT_EQ(recorder.events.back(), "ServerUnreachable");
-    EXPECT_LT(GetTickCount() - start, 2500u);
+    EXPECT_NE(server->RequestLog().find("delay=240000"), std::string::npos) << "asked, and never answered";
 }
 
 TEST_F(HTTPTest, SlowBodyArrivesWhole)
@@ -453,7 +454,7 @@ TEST_F(HTTPTest, DestroyingDuringATransferRaisesNothing)
         ASSERT_TRUE(PumpUntil([&] { return !events.empty(); }));
         destroying = true;
     }
-    EXPECT_TRUE(PumpUntil([&] { return ThreadWindowUsers() <= usersBefore; }, 5000)) << "the abandoned worker ends";
+    EXPECT_TRUE(PumpUntil([&] { return ThreadWindowUsers() <= usersBefore; }, 60000)) << "the abandoned worker ends";
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("late", 0) == 0; }),
               0);
     EXPECT_EQ(std::count(events.begin(), events.end(), "Done"), 0) << "destroyed mid-transfer";

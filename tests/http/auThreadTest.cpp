@@ -80,7 +80,7 @@ TEST_F(ThreadTest, BusyFromStartUntilTheFinishStepBegins)
     TauCustomThread thread;
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     bool runningInFinish = true;
-    thread.SetExecuteHandler([&](TauEventThread&) { WaitForSingleObject(release, 10000); });
+    thread.SetExecuteHandler([&](TauEventThread&) { WaitForSingleObject(release, 60000); });
     thread.SetFinishHandler([&](TauCustomThread& sender) {
         runningInFinish = sender.Running();
         finished = true;
@@ -157,7 +157,7 @@ TEST_F(ThreadTest, HardStopRaisesNothingAndAllowsANewStart)
     std::atomic<bool> synchronizedAfterStop{false};
     int finishes = 0;
     thread.SetExecuteHandler([&](TauEventThread& worker) {
-        WaitForSingleObject(release, 10000);
+        WaitForSingleObject(release, 60000);
         worker.Synchronize([&] { synchronizedAfterStop = true; });
     });
     thread.SetFinishHandler([&](TauCustomThread&) { ++finishes; });
@@ -167,7 +167,7 @@ TEST_F(ThreadTest, HardStopRaisesNothingAndAllowsANewStart)
     thread.HardStop();
     EXPECT_FALSE(thread.Running());
     SetEvent(release);
-    ASSERT_EQ(WaitForSingleObject(stopped.get(), 10000), WAIT_OBJECT_0) << "the stopped thread ends by itself";
+    ASSERT_EQ(WaitForSingleObject(stopped.get(), 60000), WAIT_OBJECT_0) << "the stopped thread ends by itself";
     PumpFor(50);
     EXPECT_FALSE(synchronizedAfterStop);
     EXPECT_EQ(finishes, 0);
@@ -201,7 +201,7 @@ TEST_F(ThreadTest, WaitTimeoutStopsTheWorker)
     int timeouts = 0;
     int finishes = 0;
     thread.OnWaitTimeout = [&](TauCustomThread&) { ++timeouts; };
-    thread.SetExecuteHandler([&](TauEventThread&) { WaitForSingleObject(release, 10000); });
+    thread.SetExecuteHandler([&](TauEventThread&) { WaitForSingleObject(release, 60000); });
     thread.SetFinishHandler([&](TauCustomThread&) { ++finishes; });
     EXPECT_FALSE(thread.Start());
     EXPECT_EQ(timeouts, 1);
@@ -251,7 +251,7 @@ TEST_F(ThreadTest, WindowLivesAsLongAsWorkersDo)
         ASSERT_TRUE(RunToEnd(thread));
         EXPECT_EQ(ThreadWindowHandle(), window);
     }
-    EXPECT_TRUE(PumpUntil([] { return ThreadWindowHandle() == nullptr; }, 5000))
+    EXPECT_TRUE(PumpUntil([] { return ThreadWindowHandle() == nullptr; }, 60000))
         << "destroyed through the posted message once the last worker is gone";
     EXPECT_EQ(ThreadWindowUsers(), 0);
 }
@@ -264,7 +264,7 @@ TEST_F(ThreadTest, DestroyingWhileRunningRaisesNothing)
     {
         TauCustomThread thread;
         thread.SetExecuteHandler([&, release](TauEventThread& worker) {
-            WaitForSingleObject(release, 10000);
+            WaitForSingleObject(release, 60000);
             worker.Synchronize([&] { ++calls; });
         });
         thread.SetFinishHandler([&](TauCustomThread&) { ++calls; });
@@ -273,7 +273,7 @@ TEST_F(ThreadTest, DestroyingWhileRunningRaisesNothing)
     }
     UniqueKernelHandle worker(OpenThread(SYNCHRONIZE, FALSE, id));
     SetEvent(release);
-    ASSERT_EQ(WaitForSingleObject(worker.get(), 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(worker.get(), 60000), WAIT_OBJECT_0);
     PumpFor(50);
     EXPECT_EQ(calls, 0);
     CloseHandle(release);

@@ -9,6 +9,8 @@
 //   --stay N        after recording, keep a hidden window titled
 //                   "cmdrecord-stay" for N ms (a stand-in desktop shell)
 //   --sleep N       wait N ms before recording
+//   --until NAME    after recording, wait until the event NAME is set (two
+//                   minutes at most), so that a test decides when it ends
 //   --spawn-child   start a copy of itself with "--sleep 700 --child" and end
 //                   at once, so a waiting launcher must follow the child
 //   --exit N        end with exit code N
@@ -134,6 +136,7 @@ int main()
     bool spawn = false;
     std::string extra;
     DWORD stay = 0;
+    std::wstring until;
     for (int i = 1; argv && i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--sleep") == 0 && i + 1 < argc)
             Sleep(static_cast<DWORD>(std::wcstol(argv[++i], nullptr, 10)));
@@ -143,11 +146,19 @@ int main()
             spawn = true;
         else if (std::wcscmp(argv[i], L"--stay") == 0 && i + 1 < argc)
             stay = static_cast<DWORD>(std::wcstol(argv[++i], nullptr, 10));
+        else if (std::wcscmp(argv[i], L"--until") == 0 && i + 1 < argc)
+            until = argv[++i];
         else if (std::wcscmp(argv[i], L"--window") == 0)
             extra += std::string("iconic=") + (CameUpMinimised() ? "1" : "0") + "\r\n";
     }
     LocalFree(argv);
     AppendRecord(extra);
+    if (!until.empty()) {
+        if (const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, until.c_str())) {
+            WaitForSingleObject(event, 120000);
+            CloseHandle(event);
+        }
+    }
     if (stay > 0) {
         const HWND window = CreateWindowW(L"STATIC", L"cmdrecord-stay", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                           GetModuleHandleW(nullptr), nullptr);

@@ -131,7 +131,7 @@ TEST(AutoUpgrader, ThreadPriorityIsKeptAcrossTransfers)
     engine.InfoFileURL = server.Url("/info.txt");
     engine.CheckUpdate();
     EXPECT_EQ(engine.WorkerThread().Worker().Priority(), tpLower);
-    ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }, 60000));
     EXPECT_EQ(engine.ThreadPriority(), tpLower);
 }
 
@@ -150,7 +150,7 @@ TEST(AutoUpgrader, CheckUpdateFetchesTheInformationFileUncached)
     engine.InfoFileURL = server.Url("/other.txt");
     engine.CheckUpdate();
     EXPECT_EQ(engine.URL, server.Url("/info.txt?delay=200")) << "nothing more while busy";
-    ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }, 60000));
     const std::string log = server.RequestLog();
     EXPECT_NE(log.find("no-cache"), std::string::npos) << log;
     EXPECT_EQ(log.find("other.txt"), std::string::npos);
@@ -173,7 +173,7 @@ TEST(AutoUpgrader, WithoutAKeyTheLogSaysOnceThatOnlyHttpsReleasesInstall)
         engine.OnNoUpdateAvailable = [&](TauAutoUpgrader&) { ++noUpdate; };
         engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) { refused.push_back(reason); };
         engine.CheckUpdate();
-        ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }, 60000));
         PumpFor(50);
     };
     TauAutoUpgrader first, second;

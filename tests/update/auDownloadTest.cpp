@@ -335,8 +335,7 @@ TEST(Download, AbortWhileDownloadingRemovesThePartialAndTheFinishedFiles)
     d.Run();
     EXPECT_EQ(d.events.back(), "Aborted");
     EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"large.bin.uTMP", "small.txt.uTMP"}));
-    PumpFor(200);
-    EXPECT_TRUE(Download::PendingFiles().empty());
+    EXPECT_TRUE(PumpUntil([] { return Download::PendingFiles().empty(); }));
 }
 
 TEST(Download, AServerErrorAsksWhetherToSkipTheFile)

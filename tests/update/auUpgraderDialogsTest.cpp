@@ -6,6 +6,7 @@
 #include "common/WineSupport.h"
 #include "winutil/ComApartment.h"
 #include "widgets/HTMLabel.h"
+#include "winutil/RegKey.h"
 #include "winutil/WideText.h"
 
 #include "HttpTestServer.h"
@@ -14,6 +15,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -480,8 +482,32 @@ std::string AskedMessage(const HttpTestServer& server, const std::string& messag
     AnswerNextDialog(IDNO);
     answerer.captureMessage = true;
     engine.CheckUpdate();
-    EXPECT_TRUE(PumpUntil([&] { return later && !engine.Busy(); }));
+    EXPECT_TRUE(PumpUntil([&] { return later && !engine.Busy(); }, 60000));
     return answerer.messagePixels;
+}
+
+// A process started with another locale (a test running beside this one in
+// the prefix) puts Wine's own font links back, at any moment; only
+// LinkCjkFont writes ours. Still ours once the drawing is done: ours since
+// before the drawing process started, when Wine read them.
+constexpr const char* kLinksWent = "the font links were put back meanwhile";
+
+bool LinksWentMeanwhile()
+{
+    const RegKey links = RegKey::Open(HKEY_LOCAL_MACHINE,
+                                      "Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink", KEY_READ);
+    bool ours = static_cast<bool>(links);
+    // "MS Shell Dlg" is drawn as Tahoma: each face counts.
+    for (const char* face : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "MS Sans Serif"}) {
+        RegKey::Value value;
+        ours = ours && links.Query(face, value) == ERROR_SUCCESS &&
+               RegStringData(value.data) == "wqy-microhei.ttc,WenQuanYi Micro Hei";
+    }
+    if (ours)
+        return false;
+    std::printf("%s\n", kLinksWent);
+    std::fflush(stdout);
+    return true;
 }
 
 // Run by the test at the end in a process of its own, started after the links,
@@ -492,19 +518,25 @@ TEST(UpgraderDialogs, DISABLED_ReleaseMessageInUtf8IsDrawnOnCodePage1252)
     HttpTestServer server;
     const std::string russian = "\u041D\u043E\u0432\u0430\u044F \u0432\u0435\u0440\u0441\u0438\u044F ";
     const std::string utf8 = AskedMessage(server, "<b>" + russian + "</b>\u5347\u7EA7 &copy;");
-    ASSERT_NE(utf8.find('#'), std::string::npos) << "the message is drawn";
-    EXPECT_NE(utf8, AskedMessage(server, "<b>????? ?????? </b>?? &copy;")) << "not question marks";
-    EXPECT_NE(utf8, AskedMessage(server, "<b>" + russian + "</b>\u5411\u5BFC &copy;"))
-        << "two Chinese words differ: glyphs, not the same empty boxes";
+    const std::string questionMarks = AskedMessage(server, "<b>????? ?????? </b>?? &copy;");
+    const std::string otherWords = AskedMessage(server, "<b>" + russian + "</b>\u5411\u5BFC &copy;");
     const std::string bytesIn1252 = Utf8FromWide(WideFromAnsi("<b>" + russian + "</b>\u5347\u7EA7 &copy;"));
-    EXPECT_NE(utf8, AskedMessage(server, bytesIn1252)) << "not what code page 1252 makes of the bytes";
-    EXPECT_EQ(utf8, AskedMessage(server, "\xEF\xBB\xBF<b>" + russian + "</b>\u5347\u7EA7 &copy;"))
-        << "a byte-order mark changes nothing";
-
+    const std::string readIn1252 = AskedMessage(server, bytesIn1252);
+    const std::string withMark = AskedMessage(server, "\xEF\xBB\xBF<b>" + russian + "</b>\u5347\u7EA7 &copy;");
     // Not UTF-8: the code page's reading, as before.
     const std::string ansi = AskedMessage(server, "Caf\xE9 \xFC" "ber \x80");
-    EXPECT_EQ(ansi, AskedMessage(server, "Caf\u00E9 \u00FCber \u20AC"));
-    EXPECT_NE(ansi, AskedMessage(server, "Caf\uFFFD \uFFFDber \uFFFD")) << "not replacement signs";
+    const std::string ansiInUtf8 = AskedMessage(server, "Caf\u00E9 \u00FCber \u20AC");
+    const std::string replacements = AskedMessage(server, "Caf\uFFFD \uFFFDber \uFFFD");
+    if (LinksWentMeanwhile())
+        return;
+
+    ASSERT_NE(utf8.find('#'), std::string::npos) << "the message is drawn";
+    EXPECT_NE(utf8, questionMarks) << "not question marks";
+    EXPECT_NE(utf8, otherWords) << "two Chinese words differ: glyphs, not the same empty boxes";
+    EXPECT_NE(utf8, readIn1252) << "not what code page 1252 makes of the bytes";
+    EXPECT_EQ(utf8, withMark) << "a byte-order mark changes nothing";
+    EXPECT_EQ(ansi, ansiInUtf8);
+    EXPECT_NE(ansi, replacements) << "not replacement signs";
 }
 
 // Run by the test below in a process of its own, started after the links
@@ -513,19 +545,29 @@ TEST(UpgraderDialogs, DISABLED_ChineseTextIsDrawn)
 {
     const std::string upgrade = Drawn(L"\u5347\u7EA7");
     const std::string wizard = Drawn(L"\u5411\u5BFC");
+    if (LinksWentMeanwhile())
+        return;
     EXPECT_NE(upgrade.find('#'), std::string::npos) << "something is drawn";
     EXPECT_NE(upgrade, wizard) << "two different words look different: real glyphs, not empty boxes";
 }
 
-// A process started with another locale puts Wine's own links back, so the
-// drawing starts right after the links are written, with nothing in between.
+// The drawing starts right after the links are written, and is drawn again
+// when the links went before it was done.
 void RunOnceTheFontIsLinked(const std::string& test)
 {
-    ASSERT_TRUE(LinkCjkFont());
-    DWORD exitCode = STILL_ACTIVE;
-    const std::string output = RunAndCapture(
-        "update_tests.exe --gtest_also_run_disabled_tests --gtest_filter=UpgraderDialogs.DISABLED_" + test, &exitCode);
-    EXPECT_EQ(exitCode, 0u) << output;
+    for (int run = 1;; ++run) {
+        ASSERT_TRUE(LinkCjkFont());
+        DWORD exitCode = STILL_ACTIVE;
+        const std::string output = RunAndCapture(
+            "update_tests.exe --gtest_also_run_disabled_tests --gtest_filter=UpgraderDialogs.DISABLED_" + test,
+            &exitCode);
+        if (output.find(kLinksWent) == std::string::npos) {
+            EXPECT_EQ(exitCode, 0u) << output;
+            return;
+        }
+        ASSERT_LT(run, 20) << "the links never lasted a whole drawing";
+        std::printf("%s: drawn again\n", kLinksWent);
+    }
 }
 
 TEST(UpgraderDialogs, DISABLED_ChineseTextIsDrawnOnceTheFontIsLinked)

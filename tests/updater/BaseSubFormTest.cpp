@@ -273,7 +273,7 @@ TEST(BaseSubFormTest, AWindowThatFreesItselfWaitsForItsRunningHandlers)
     form->CloseFromHandler(aliveAfterPump);
     EXPECT_TRUE(aliveAfterPump) << "freed while its handler was still running";
     EXPECT_FALSE(destroyed);
-    EXPECT_TRUE(PumpUntil([&] { return destroyed; }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return destroyed; }, 30000));
 
     destroyed = false;
     form = new GlyphForm({}, &destroyed);
@@ -282,7 +282,7 @@ TEST(BaseSubFormTest, AWindowThatFreesItselfWaitsForItsRunningHandlers)
     bool aliveAfterInner = false;
     form->CloseFromNestedHandler(aliveAfterInner);
     EXPECT_TRUE(aliveAfterInner);
-    EXPECT_TRUE(PumpUntil([&] { return destroyed; }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return destroyed; }, 30000));
 
     // Closed from outside any handler: freed from the message loop, not at once.
     destroyed = false;
@@ -293,7 +293,7 @@ TEST(BaseSubFormTest, AWindowThatFreesItselfWaitsForItsRunningHandlers)
     form->Close();
     EXPECT_FALSE(destroyed);
     EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_TRUE(PumpUntil([&] { return destroyed; }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return destroyed; }, 30000));
     EXPECT_FALSE(IsWindow(window));
 }
 

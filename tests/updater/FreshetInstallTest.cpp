@@ -56,6 +56,10 @@ struct InstallRun {
     const std::string events = folder.PathOf("events.txt");
     const std::string messages = folder.PathOf("messages.txt");
     const std::string log = folder.PathOf("freshet.log");
+    // A product started with "--exit-on " + exitName ends once EndProduct says so.
+    const std::string exitName = "KdProductExit-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(GetTickCount());
+    const UniqueKernelHandle exitEvent{CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(exitName).c_str())};
     EnvVarScope recordTo{"KD_STUB_RECORD", record};
     EnvVarScope eventsTo{"KD_STUB_EVENTS", events};
     EnvVarScope messagesTo{"KDAGENT_MESSAGE_LOG", messages};
@@ -91,6 +95,9 @@ struct InstallRun {
         return running;
     }
     std::vector<std::string> Starts() const { return Lines(ReadWholeFile(record)); }
+    void EndProduct() const { SetEvent(exitEvent.get()); }
+    // However the test ends, its product does not linger.
+    ~InstallRun() { EndProduct(); }
     // The private folder of this run's stub, once it exists.
     std::string StubFolder() const
     {
@@ -171,7 +178,7 @@ TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce
     const std::string updater = ReadWholeFile(run.App("freshet.exe"));
 
     const UniqueKernelHandle product =
-        run.StartProduct("--ignore-close --hold-data data.txt --exit-after 12000");
+        run.StartProduct("--ignore-close --hold-data data.txt --exit-on " + run.exitName);
     const std::string stubFolder = run.StubFolder();
     ASSERT_FALSE(stubFolder.empty()) << "the stub runs from a private folder";
     // While the stub waits: only the caller may use its folder, and nobody
@@ -186,12 +193,13 @@ TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce
         for (const std::string& sid : dacl.sids)
             EXPECT_TRUE(sid == OwnSid() || sid == "S-1-5-18") << path << " grants " << sid;
     }
-    EXPECT_TRUE(PumpUntil([&] { return !OpensForWriting(stubFolder + "manifest.txt"); }, 10000))
+    EXPECT_TRUE(PumpUntil([&] { return !OpensForWriting(stubFolder + "manifest.txt"); }, 60000))
         << "the stub holds its manifest";
     EXPECT_FALSE(OpensForWriting(stubFolder + "Zeredira3.exe"));
     EXPECT_EQ(run.Starts().size(), 1u) << "nothing started while the product runs";
     EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "old data") << "nothing replaced while the product runs";
 
+    run.EndProduct();
     EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
     ASSERT_TRUE(PumpUntil([&] { return run.Starts().size() >= 2; }, 60000));
     Sleep(1500);
@@ -266,11 +274,13 @@ TEST(FreshetInstall, AProductInAFolderOutsideTheCodePageIsUpdatedThroughACyrilli
 TEST(FreshetInstall, ADownloadChangedAfterTheCheckIsRefusedAndTold)
 {
     InstallRun run;
-    const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-after 15000");
+    const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-on " + run.exitName);
     ASSERT_FALSE(run.StubFolder().empty());
-    // The engine checked the download; now it changes before the stub moves it.
+    // The engine checked the download; now it changes before the stub moves
+    // it, which it does only once the product has ended.
     SetFileAttributesW(WideFromUtf8(run.App("app.exe.uTMP")).c_str(), FILE_ATTRIBUTE_NORMAL);
     WriteWholeFile(run.App("app.exe.uTMP"), run.product + "-tampered-");
+    run.EndProduct();
 
     EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
     ASSERT_TRUE(PumpUntil([&] { return !ReadWholeFile(run.messages).empty(); }, 60000));
@@ -289,9 +299,10 @@ TEST(FreshetInstall, WhenTheWaitEndsNothingIsReplacedNothingStartedAndTheNextRun
 {
     InstallRun run;
     const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "1500");
-    const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-after 8000");
+    const UniqueKernelHandle product = run.StartProduct("--ignore-close --exit-on " + run.exitName);
     ASSERT_FALSE(run.StubFolder().empty());
     ASSERT_TRUE(PumpUntil([&] { return FileExists(run.App("update.outcome")); }, 60000));
+    run.EndProduct();
     EXPECT_EQ(WaitForExit(product.get(), 60000), 0u);
     Sleep(1500);
     EXPECT_EQ(run.Starts().size(), 1u) << "never started a second time";

@@ -541,7 +541,7 @@ struct ProductFolder {
         return WaitForExit(process.get(), 60000);
     }
     // The product's starts so far, waiting up to the time given for at least `count`.
-    std::vector<std::string> Starts(std::size_t count, DWORD timeoutMs = 20000) const
+    std::vector<std::string> Starts(std::size_t count, DWORD timeoutMs = 60000) const
     {
         std::vector<std::string> lines;
         PumpUntil([&] { return (lines = Lines(ReadWholeFile(record))).size() >= count; }, timeoutMs);

@@ -21,13 +21,13 @@ namespace {
 
 constexpr UINT kPing = WM_APP + 7;
 
-// Runs this thread's messages until `done` holds or two seconds have passed.
+// Runs this thread's messages until `done` holds or half a minute has passed.
 template <typename Done>
 bool PumpUntil(Done done)
 {
     const DWORD start = GetTickCount();
     while (!done()) {
-        if (GetTickCount() - start > 2000)
+        if (GetTickCount() - start > 30000)
             return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         MSG msg;

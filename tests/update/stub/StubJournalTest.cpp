@@ -163,7 +163,7 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
         // was started has let go of its file.
         for (const auto& [name, state] : old) {
             SetFileAttributesW(WideFromUtf8(release.PathOf(name)).c_str(), FILE_ATTRIBUTE_NORMAL);
-            ASSERT_TRUE(PumpUntil([&] { return WriteFileOnce(release.PathOf(name), state.content); }, 10000)) << name;
+            ASSERT_TRUE(PumpUntil([&] { return WriteFileOnce(release.PathOf(name), state.content); }, 60000)) << name;
         }
         DeleteFileW(WideFromUtf8(release.PathOf("new.txt")).c_str());
         if (finished) {

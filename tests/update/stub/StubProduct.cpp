@@ -2,7 +2,8 @@
 // named by KD_STUB_RECORD: its module path, the size of its module file, the
 // module's attributes and its command line, separated by "|". Options:
 //   --hold N       keep its own program file open (others may only read) for
-//                  N ms, having set the event named by KD_STUB_READY_EVENT
+//                  N ms or until the event named by KD_STUB_RELEASE_EVENT is
+//                  set, having set the event named by KD_STUB_READY_EVENT
 //                  once the file is held
 //   --delete PATH  delete PATH when the hold ends, before letting go of the file
 //   --upgrade URL  run the update engine against the information file at URL
@@ -17,7 +18,9 @@
 //   --updater      start freshet.exe from its own folder as a product does:
 //                  "/silent" and the decimal handle of a window of its own,
 //                  then wait for the close request (message 1133) and end
-//   --ignore-close ignore that request; end --exit-after N ms after the start
+//   --ignore-close ignore that request; end once the event named by
+//                  --exit-on NAME is set (by the test, when it has seen what
+//                  it waits for; five minutes at most)
 //   --hold-data F  keep file F of its folder open (others may read and write
 //                  it, never delete or rename it) until it ends
 #include "common/Utils.h"
@@ -72,7 +75,15 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
             CloseHandle(ready);
         }
     }
-    Sleep(milliseconds);
+    const std::string releaseName = GetEnvVar("KD_STUB_RELEASE_EVENT");
+    const HANDLE release =
+        releaseName.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, WideFromUtf8(releaseName).c_str());
+    if (release) {
+        WaitForSingleObject(release, milliseconds);
+        CloseHandle(release);
+    } else {
+        Sleep(milliseconds);
+    }
     if (!deleteAfter.empty()) {
         SetFileAttributesW(WideFromUtf8(deleteAfter).c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(WideFromUtf8(deleteAfter).c_str());
@@ -138,7 +149,7 @@ int RunUpgrade(const std::string& infoURL)
 
 struct ProductOptions {
     bool ignoreClose = false;
-    DWORD exitAfter = 0;
+    std::string exitOn;
     std::string holdData;
 };
 
@@ -152,8 +163,6 @@ LRESULT CALLBACK ProductWindow(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
     if (message == WM_USER + 109)
         AppendEvent("close request ignored");
-    if (message == WM_TIMER)
-        PostQuitMessage(0);
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -172,8 +181,8 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
     const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                         GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
-    if (options.exitAfter)
-        SetTimer(window, 1, options.exitAfter, nullptr);
+    HANDLE exitEvent =
+        options.exitOn.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, WideFromUtf8(options.exitOn).c_str());
     std::wstring commandLine = WideFromUtf8("\"" + folder + "freshet.exe\" /silent " +
                                             std::to_string(reinterpret_cast<std::uintptr_t>(window)));
     STARTUPINFOW startup = {};
@@ -184,11 +193,22 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
         CloseHandle(started.hThread);
         CloseHandle(started.hProcess);
     }
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    const DWORD start = GetTickCount();
+    for (bool running = true; running;) {
+        const DWORD waited = MsgWaitForMultipleObjects(exitEvent ? 1 : 0, &exitEvent, FALSE, 1000, QS_ALLINPUT);
+        if ((exitEvent && waited == WAIT_OBJECT_0) || (exitEvent && GetTickCount() - start > 5 * 60 * 1000))
+            break;
+        MSG message;
+        while (running && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            running = message.message != WM_QUIT;
+            if (running) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
     }
+    if (exitEvent)
+        CloseHandle(exitEvent);
     AppendEvent("product ended");
     DestroyWindow(window);
     if (data != INVALID_HANDLE_VALUE)
@@ -215,12 +235,12 @@ int main()
             updater = true;
         else if (std::strcmp(argv[i], "--ignore-close") == 0)
             options.ignoreClose = true;
-        else if (value && std::strcmp(argv[i], "--exit-after") == 0)
-            options.exitAfter = static_cast<DWORD>(std::atoi(argv[++i]));
+        else if (value && std::strcmp(argv[i], "--exit-on") == 0)
+            options.exitOn = argv[++i];
         else if (value && std::strcmp(argv[i], "--hold-data") == 0)
             options.holdData = argv[++i];
         else if (value && std::strcmp(argv[i], "--hold") == 0)
-            hold = static_cast<DWORD>(std::atoi(argv[++i]));
+            hold = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         else if (value && std::strcmp(argv[i], "--delete") == 0)
             deleteAfter = argv[++i];
         else if (value && std::strcmp(argv[i], "--upgrade") == 0)

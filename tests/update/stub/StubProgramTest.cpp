@@ -151,7 +151,8 @@ TEST(StubProgram, GivesUpWaitingAfterTheLimitStartsNothingAndTouchesNothing)
     const FolderState before = ReadFolder(release.Folder());
     const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "300");
     {
-        const HoldingProduct running(release.Program(), /*milliseconds=*/4000);
+        // Held until the stub has given up.
+        const HoldingProduct running(release.Program(), /*milliseconds=*/INFINITE);
         EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()),
                   Code(StubExit::stillHeld));
     }

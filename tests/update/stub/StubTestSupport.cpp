@@ -12,6 +12,7 @@
 namespace {
 
 constexpr const wchar_t* ReadyEventName = L"KdStubProductHolding";
+constexpr const wchar_t* ReleaseEventName = L"KdStubProductRelease";
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
@@ -160,6 +161,9 @@ HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, c
 {
     UniqueHandle<KernelHandleTraits> ready(CreateEventW(nullptr, TRUE, FALSE, ReadyEventName));
     SetEnvironmentVariableW(L"KD_STUB_READY_EVENT", ReadyEventName);
+    release_ = CreateEventW(nullptr, TRUE, FALSE, ReleaseEventName);
+    ResetEvent(release_);
+    SetEnvironmentVariableW(L"KD_STUB_RELEASE_EVENT", ReleaseEventName);
     std::string commandLine = "\"" + program + "\" --hold " + std::to_string(milliseconds);
     if (!deleteAfter.empty())
         commandLine += " --delete \"" + deleteAfter + "\"";
@@ -170,8 +174,10 @@ HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, c
 
 HoldingProduct::~HoldingProduct()
 {
+    SetEvent(release_);
     WaitForSingleObject(process_, 60000);
     CloseHandle(process_);
+    CloseHandle(release_);
 }
 
 // The product runs the engine against a release on the test server and waits

@@ -88,8 +88,9 @@ private:
 // until the engine closes it (0) or the upgrade fails (1).
 DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL);
 
-// Starts the product from the folder holding its own file for the given time
-// (and deleting a file when the hold ends); returns once the file is held.
+// Starts the product from the folder holding its own file for the given time,
+// or until the object goes (INFINITE: until then), and deleting a file when
+// the hold ends; returns once the file is held.
 class HoldingProduct {
 public:
     HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter = {});
@@ -99,4 +100,5 @@ public:
 
 private:
     HANDLE process_ = nullptr;
+    HANDLE release_ = nullptr;
 };
