@@ -30,8 +30,8 @@
 #
 # With KELDORA_WATCHDOG_SECONDS (counted from this script's start) a test that
 # runs too long is reported before its Wine processes are ended: its name,
-# the wait it was in (written by the tests' wait helpers to KELDORA_WAIT_NOTE)
-# and its last output lines.
+# the wait it was in (written by the tests' wait helpers to KELDORA_WAIT_NOTE),
+# its last output lines and the stacks of its threads.
 set -euo pipefail
 started=$(date +%s%N)
 
@@ -280,6 +280,33 @@ test_name() {
     basename "$program"
 }
 
+# The stacks of every thread of the program, for the watchdog's report: Wine's
+# debugger gives the addresses, and the build's own addr2line names the
+# function, file and line of each frame in the program.
+backtraces() {
+    local exe info pid tids base tool=x86_64-w64-mingw32-addr2line
+    # "  3 0x... Function+0x24(arguments) [source] in module (...)"
+    local frame='^[= ]*[0-9]+ 0x[0-9a-f]+ (([^ (]+)[^[]*\[[^]]*\] )?in ([A-Za-z0-9_.]+)'
+    exe=$(basename "$program")
+    [ "$arch" = win32 ] && tool=i686-w64-mingw32-addr2line
+    info=$(timeout 30 "$loader" winedbg --command "info thread" 2>/dev/null 9>&-) || return 0
+    pid=$(echo "$info" | awk -v exe="$(echo "$exe" | tr 'A-Z' 'a-z')" 'tolower($2) == exe { print $1; exit }')
+    [ -n "$pid" ] || return 0
+    tids=$(echo "$info" | awk -v p="$pid" '/^[0-9a-f]/ { mine = $1 == p; next } mine { print $1 }')
+    base=$(x86_64-w64-mingw32-objdump -p "$program" 2>/dev/null | awk '$1 == "ImageBase" { print $2 }')
+    { echo "attach 0x$pid"; for tid in $tids; do echo "bt 0x$tid"; done; echo detach; echo quit; } |
+        timeout 60 "$loader" winedbg 2>/dev/null 9>&- |
+        while IFS= read -r line; do
+            if [[ $line == *Backtrace:* ]]; then
+                echo "  a thread:"
+            elif [[ $line =~ in\ ${exe%.exe}\ \(\+0x([0-9a-f]+)\) ]] && [ -n "$base" ]; then
+                echo "    $("$tool" -e "$program" -f -C -p "$(printf '0x%x' $((0x$base + 0x${BASH_REMATCH[1]})))")"
+            elif [[ $line =~ $frame ]]; then
+                echo "    ${BASH_REMATCH[3]}: ${BASH_REMATCH[2]:-?}"
+            fi
+        done
+}
+
 # Runs the program under the watchdog: past the limit the report goes to the
 # log first, then every Wine process of the prefix is ended (a lane runs one
 # test at a time). Nothing here but the program may hold the caller's output.
@@ -309,6 +336,8 @@ run_watched() {
             fi
             echo "wine-run: its last output lines:"
             tail -n 20 "$output" | sed 's/^/    /'
+            echo "wine-run: where its threads stood:"
+            backtraces
         } >&2
         wineserver -k 9>&- 2>/dev/null || true
         kill "$pid" 2>/dev/null || true
