@@ -49,7 +49,10 @@ struct UpdaterFolder {
         SetFileAttributesW(WideFromUtf8(release.PathOf("update.ini.uTMP")).c_str(),
                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
     }
-    std::string Manifest() const { return release.ManifestOf({"app.exe", "lib.dll", "new.txt", "update.ini"}); }
+    std::string Manifest() const
+    {
+        return release.ManifestOf({"app.exe", "lib.dll", "new.txt", "update.ini"}, {}, "freshet.exe");
+    }
 };
 
 // Kills every host process whose command line holds the mark (the stub's

@@ -163,30 +163,31 @@ TEST(StubProgram, GivesUpWaitingAfterTheLimitStartsNothingAndTouchesNothing)
     EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "only the holding product's own start";
 }
 
-TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOwn)
+TEST(StubProgram, ANewProgramFileOfAReleaseNeverTakesTheUpdatersPlace)
 {
-    // The updater runs the engine: a release naming only the product's exe
-    // replaces the product, not the updater.
+    // The updater (here app.exe, as the manifest names it) is not in the
+    // release: the new helper.exe is installed under its own name.
     const ReleaseFolder release;
     release.Add("product.exe", "old product");
     release.AddPending("product.exe.uTMP", "new product");
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"product.exe"})),
+    release.AddPending("helper.exe.uTMP", "a new helper program");
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"helper.exe", "product.exe"})),
               Code(StubExit::done));
-    EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "new product");
-    EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct());
-    ASSERT_EQ(release.WaitForRecords(1).size(), 1u);
+    EXPECT_EQ(ReadFolder(release.Folder()), (FolderState{{"app.exe", {release.OldProduct(), 0}},
+                                                          {"product.exe", {"new product", 0}},
+                                                          {"helper.exe", {"a new helper program", 0}}}));
+    std::vector<std::string> records = release.WaitForRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    ExpectStart(ParseRecord(records[0]), release.Program(), "/afterupgrade", release.OldProduct().size());
 
-    // A renamed program file takes the program's place.
-    release.AddPending("app-2.exe.uTMP", release.NewProduct());
+    // A manifest written for another updater installs nothing here.
     release.AddPending("product.exe.uTMP", "newer product");
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"app-2.exe", "product.exe"})),
-              Code(StubExit::done));
-    EXPECT_EQ(ReadWholeFile(release.Program()), release.NewProduct());
-    EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "newer product");
-    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(release.PathOf("app-2.exe")).c_str()), INVALID_FILE_ATTRIBUTES);
-    const std::vector<std::string> records = release.WaitForRecords(2);
-    ASSERT_EQ(records.size(), 2u);
-    ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
+    const FolderState before = ReadFolder(release.Folder());
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"product.exe"}, {}, "freshet.exe")),
+              Code(StubExit::badManifest));
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
+    EXPECT_NE(TakeOutcome(release.Folder()).text.find("names another updater (freshet.exe)"), std::string::npos);
+    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
 }
 
 TEST(StubProgram, StrayDownloadsAreDeletedNeverInstalled)
@@ -279,7 +280,7 @@ TEST(StubProgram, BadManifestsAndChangedDownloadsMoveNothingAndAreReported)
     }();
     const std::string digest = good.substr(good.find("file\t") + 5, 64);
     const auto naming = [&](const std::string& name) {
-        return std::string(ManifestHeader) + "\nfile\t" + digest + "\t" + name + "\nend\t1\n";
+        return std::string(ManifestHeader) + "\nupdater\tapp.exe\nfile\t" + digest + "\t" + name + "\nend\t1\n";
     };
     struct Case {
         const char* what;
@@ -290,7 +291,8 @@ TEST(StubProgram, BadManifestsAndChangedDownloadsMoveNothingAndAreReported)
     const std::vector<Case> cases = {
         {"no manifest", std::nullopt, StubExit::badManifest, "no manifest"},
         {"truncated", good.substr(0, good.size() - 3), StubExit::badManifest, "cut short"},
-        {"garbled", good.substr(0, 40) + "\x01" + good.substr(41), StubExit::badManifest, "garbled"},
+        {"garbled", good.substr(0, good.find("file\t") + 2) + "\x01" + good.substr(good.find("file\t") + 3),
+         StubExit::badManifest, "garbled"},
         {"outside", naming("..\\app.exe"), StubExit::badManifest, "outside"},
         {"dot dot", naming(".."), StubExit::badManifest, "outside"},
         {"absolute", naming(release.PathOf("lib.dll")), StubExit::badManifest, "outside"},

@@ -134,12 +134,13 @@ void ReleaseFolder::AddRelease() const
     AddPending("new.txt.uTMP", "a file the old release did not have");
 }
 
-std::string ReleaseFolder::ManifestOf(const std::vector<std::string>& names, const ProductProcess& product) const
+std::string ReleaseFolder::ManifestOf(const std::vector<std::string>& names, const ProductProcess& product,
+                                      const std::string& updater) const
 {
     std::vector<ManifestEntry> entries;
     for (const std::string& name : names)
         entries.push_back({name, DigestOfFile(PathOf(name + ".uTMP"))});
-    return ManifestText(product, entries);
+    return ManifestText(product, updater, entries);
 }
 
 std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const

@@ -68,8 +68,10 @@ public:
 
     // The default release: app.exe, lib.dll and data.txt replaced, new.txt added.
     void AddRelease() const;
-    // The manifest of these files' downloads as they are now.
-    std::string ManifestOf(const std::vector<std::string>& names, const ProductProcess& product = {}) const;
+    // The manifest of these files' downloads as they are now, for the updater
+    // of that name.
+    std::string ManifestOf(const std::vector<std::string>& names, const ProductProcess& product = {},
+                           const std::string& updater = "app.exe") const;
     // The manifest of the default release.
     std::string ReleaseManifest() const { return ManifestOf({"app.exe", "lib.dll", "data.txt", "new.txt"}); }
     std::string OldProduct() const { return oldProduct_; }
