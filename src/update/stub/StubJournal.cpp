@@ -19,23 +19,33 @@ PathText BackupOf(std::string_view folder, std::string_view target)
     return InFolder(folder, target, BackupSuffix);
 }
 
-// One move: the target aside to its backup, then the download in its place.
-// A failure of the second rename puts the target back at once.
+// The old file kept under its backup name: a second link of it, so that the
+// target's name never goes missing (freshet.exe must be there to start after
+// any cut), or, where the file system has no links, the target renamed.
+bool KeepBackup(const PathText& target, const PathText& backup, bool& linked)
+{
+    linked = CreateHardLinkW(WideText(backup.View()).c_str(), WideText(target.View()).c_str(), nullptr) != FALSE;
+    return linked || MoveWrittenThrough(target.View(), backup.View(), /*replace=*/false);
+}
+
+// One move: the old file kept as its backup, then the download in its
+// place. A failure of the second step puts the target back at once.
 bool MoveIn(std::string_view folder, const JournalMove& move, JournalStep step)
 {
     const PathText target = InFolder(folder, move.target);
     const PathText backup = BackupOf(folder, move.target);
+    bool linked = false;
     if (move.hadTarget) {
-        if (!MoveWrittenThrough(target.View(), backup.View(), /*replace=*/false))
+        if (!KeepBackup(target, backup, linked))
             return false;
         Step(step);
     }
-    if (MoveWrittenThrough(InFolder(folder, move.pending).View(), target.View(), /*replace=*/false)) {
+    if (MoveWrittenThrough(InFolder(folder, move.pending).View(), target.View(), /*replace=*/linked)) {
         Step(step);
         return true;
     }
     if (move.hadTarget)
-        MoveWrittenThrough(backup.View(), target.View(), /*replace=*/false);
+        MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
     return false;
 }
 
@@ -44,8 +54,11 @@ bool MoveBack(std::string_view folder, const JournalMove& move)
 {
     const PathText target = InFolder(folder, move.target);
     if (move.hadTarget) {
+        // A backup that is a link of the target itself is left by a rename
+        // (the system's rename between two links of one file does nothing).
         const PathText backup = BackupOf(folder, move.target);
-        return !IsFile(backup.View()) || MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
+        return !IsFile(backup.View()) || (MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true) &&
+                                          (!IsFile(backup.View()) || DeleteAnyFile(backup.View())));
     }
     // Without an old file the target is the new one once its download is gone.
     if (IsFile(InFolder(folder, move.pending).View()) || !IsFile(target.View()))

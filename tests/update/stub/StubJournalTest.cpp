@@ -1,10 +1,8 @@
-// A stub killed outright (its Linux process, the closest thing to a power
-// loss) after each step of its journal: the next start, of the stub or of
+// A stub killed outright (its Linux process; a power cut is the power-cut
+// test's) after each step of its journal: the next start, of the stub or of
 // freshet.exe in any mode, leaves the whole old release or the whole new one,
-// with no backup, download or journal left over.
+// with no backup, download or journal left over, freshet.exe included.
 #include "StubTestSupport.h"
-
-#include "common/HostCommand.h"
 
 #include "common/WineSupport.h"
 #include "update/stub/StubRules.h"
@@ -35,13 +33,17 @@ struct UpdaterFolder {
         Settings("update.ini", "1.0");
     }
     std::string Freshet() const { return release.PathOf("freshet.exe"); }
+    std::string NewUpdater() const { return ReadWholeFile(BuildProgram("freshet.exe")) + "-new release-"; }
     void Settings(const std::string& name, const std::string& version) const
     {
         release.Add(name, "[UpdateInfo]\r\nProcessName=app.exe\r\nVersion=" + version +
                               "\r\nInfoURL=http://127.0.0.1:9/none.txt\r\n");
     }
+    // The updater is part of the release: a start after the cut may be the
+    // new freshet.exe, which cannot put its old copy back itself.
     void AddPendingRelease() const
     {
+        release.AddPending("freshet.exe.uTMP", NewUpdater());
         release.AddPending("app.exe.uTMP", release.NewProduct());
         release.AddPending("lib.dll.uTMP", "new library");
         release.AddPending("new.txt.uTMP", "a new file");
@@ -51,23 +53,9 @@ struct UpdaterFolder {
     }
     std::string Manifest() const
     {
-        return release.ManifestOf({"app.exe", "lib.dll", "new.txt", "update.ini"}, {}, "freshet.exe");
+        return release.ManifestOf({"freshet.exe", "app.exe", "lib.dll", "new.txt", "update.ini"}, {}, "freshet.exe");
     }
 };
-
-// Kills every host process whose command line holds the mark (the stub's
-// process title is its Windows command line).
-void KillOutright(const std::string& mark)
-{
-    // On the host's own drive, where the host's shell can write its files.
-    const std::string folder = BuildProgram("kdhost-" + mark + "\\");
-    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
-    // "[.]" keeps the shell that runs this from matching itself.
-    HostOutput(folder, "pgrep -f Zeredira3[.]exe.*" + mark + " | xargs -r kill -KILL");
-    DeleteFileW(WideFromUtf8(folder + "host-output.txt").c_str());
-    DeleteFileW(WideFromUtf8(folder + "host-done.txt").c_str());
-    RemoveDirectoryW(WideFromUtf8(folder).c_str());
-}
 
 bool WriteFileOnce(const std::string& path, const std::string& content)
 {
@@ -94,14 +82,13 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     const FolderState old = ReadFolder(release.Folder());
     folder.AddPendingRelease();
     FolderState fresh = old;
+    fresh["freshet.exe"] = {folder.NewUpdater(), 0};
     fresh["app.exe"] = {release.NewProduct(), 0};
     fresh["lib.dll"] = {"new library", 0};
     fresh["new.txt"] = {"a new file", 0};
     fresh["update.ini"] = {ReadWholeFile(release.PathOf("update.ini.uTMP")), 0};
-    DeleteFileW(WideFromUtf8(release.PathOf("app.exe.uTMP")).c_str());
-    DeleteFileW(WideFromUtf8(release.PathOf("lib.dll.uTMP")).c_str());
-    DeleteFileW(WideFromUtf8(release.PathOf("new.txt.uTMP")).c_str());
-    DeleteFileW(WideFromUtf8(release.PathOf("update.ini.uTMP")).c_str());
+    for (const std::string& name : PendingInListingOrder(release.Folder()))
+        DeleteFileW(WideFromUtf8(release.PathOf(name)).c_str());
 
     const std::string eventName = "KdStubHalted-" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, FALSE, FALSE, WideFromUtf8(eventName).c_str()));
@@ -131,7 +118,7 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
             finished = which == WAIT_OBJECT_0 + 1;
             if (!finished) {
                 try {
-                    KillOutright(mark);
+                    KillOutright("Zeredira3[.]exe.*" + mark);
                 } catch (...) {
                     TerminateProcess(process.get(), 1);
                     throw;
@@ -158,8 +145,10 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
         }
         starts += finished;
         EXPECT_EQ(release.WaitForRecords(starts).size(), starts);
-        const FolderState now = ReadFolder(release.Folder());
-        EXPECT_TRUE(now == old || now == fresh) << "a mixed release";
+        // A roll-back of freshet.exe is finished by the stub it hands it to.
+        FolderState now;
+        EXPECT_TRUE(PumpUntil([&] { return (now = ReadFolder(release.Folder())) == old || now == fresh; }, 60000))
+            << "a mixed release";
         olds += now == old;
         news += now == fresh;
         // The next round starts from the old release, once a product that
@@ -176,6 +165,8 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     }
     EXPECT_GT(olds, 0) << "a stub killed before its commit rolls back";
     EXPECT_GT(news, 1) << "a stub killed after its commit completes";
+    EXPECT_NE(ReadWholeFile(folder.log).find("has to put back freshet.exe itself"), std::string::npos)
+        << "a new freshet.exe handed the roll-back of itself to the stub";
 
     // Left by a stub of an earlier version: a backup and a download of the
     // product, no journal. The product comes back; it never becomes freshet.exe.

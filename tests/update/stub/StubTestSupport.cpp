@@ -1,5 +1,6 @@
 #include "StubTestSupport.h"
 
+#include "common/HostCommand.h"
 #include "common/Utils.h"
 #include "http/auSha256.h"
 #include "update/stub/ManifestWriter.h"
@@ -181,4 +182,17 @@ DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL
 {
     const std::string commandLine = "\"" + release.Program() + "\" --upgrade " + infoURL;
     return ExitCodeOf(StartProcess(commandLine, "the product"), "the product");
+}
+
+void KillOutright(const std::string& pattern)
+{
+    // On the host's own drive, where the host's shell can write its files.
+    const std::string folder = BuildProgram("kdhost-" + std::to_string(GetCurrentProcessId()) + "\\");
+    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
+    // A "[.]" in the pattern keeps the shell that runs this from matching itself.
+    const std::string quoted = "'" + pattern + "'";
+    HostOutput(folder, "pkill -KILL -f " + quoted + "; while pgrep -f " + quoted + " >/dev/null; do sleep 0.05; done");
+    DeleteFileW(WideFromUtf8(folder + "host-output.txt").c_str());
+    DeleteFileW(WideFromUtf8(folder + "host-done.txt").c_str());
+    RemoveDirectoryW(WideFromUtf8(folder).c_str());
 }

@@ -86,6 +86,11 @@ private:
     std::string oldProduct_;
 };
 
+// Kills every host process whose command line (a Wine program's process
+// title is its Windows command line) matches the extended pattern, and
+// returns once none is left.
+void KillOutright(const std::string& pattern);
+
 // The product runs the engine against a release on the test server and waits
 // until the engine closes it (0) or the upgrade fails (1).
 DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL);
