@@ -5,6 +5,7 @@
 #include "StubTestSupport.h"
 
 #include "common/WineSupport.h"
+#include "http/auSha256.h"
 #include "update/stub/StubRules.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
@@ -12,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -178,6 +181,89 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     EXPECT_EQ(release.WaitForRecords(starts + 1).size(), starts + 1);
     EXPECT_EQ(ReadWholeFile(folder.Freshet()), updater);
     EXPECT_EQ(ReadFolder(release.Folder()), old);
+}
+
+// What freshet.exe's start did with a journal, from its log.
+std::string LastOutcome(const UpdaterFolder& folder)
+{
+    const std::string log = ReadWholeFile(folder.log);
+    const std::size_t at = log.rfind("install outcome ");
+    return at == std::string::npos ? std::string() : log.substr(at, log.find('\n', at) - at);
+}
+
+TEST(StubJournal, CutGarbledHostileOrDamagedJournalsMoveNothingElseAndAreTold)
+{
+    UpdaterFolder folder;
+    const ReleaseFolder& release = folder.release;
+    release.Add("keep.txt", "not the install's");
+    const FolderState old = ReadFolder(release.Folder());
+    const std::string journal = release.PathOf("update.journal");
+    const std::string libDigest = DigestOfFile(release.PathOf("lib.dll"));
+    const auto hex = [](const std::string& bytes) {
+        static constexpr char Digits[] = "0123456789abcdef";
+        std::string text;
+        for (const unsigned char byte : bytes)
+            text += std::string(1, Digits[byte >> 4]) + Digits[byte & 15];
+        return text;
+    };
+    const std::string newLibrary = "new library";
+    const std::string newDigest = hex(Sha256Of(newLibrary));
+    struct Case {
+        const char* what;
+        std::string journal;
+        std::function<void()> leave;  // the files the cut-off install left
+        FolderState after;
+        const char* told;
+    };
+    const std::vector<Case> cases = {
+        {"cut before it reached the disk", std::string(120, '\0'), [] {}, old, "journal was unreadable"},
+        {"naming a file outside the folder",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\t..\\keep.txt.uTMP\t..\\keep.txt\nplanned\t1\n",
+         [] {}, old, "journal was unreadable"},
+        {"deleting a file it never wrote",
+         "keldora-update-journal 2\nmove\t0\t" + newDigest + "\tkeep.txt.uTMP\tkeep.txt\nplanned\t1\n", [] {}, old,
+         "was rolled back"},
+        {"committed with a damaged new file",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("lib.dll", std::string(newLibrary.size(), '\0'));
+         },
+         old, "differs from its digest"},
+        {"committed and whole",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("lib.dll", newLibrary);
+         },
+         [&] {
+             FolderState state = old;
+             state["lib.dll"] = {newLibrary, 0};
+             return state;
+         }(),
+         "was completed"},
+        {"of the old stub, committed, its new file unchecked",
+         "keldora-update-journal 1\nmove\t1\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("lib.dll", std::string(newLibrary.size(), '\0'));
+         },
+         old, "was rolled back"},
+    };
+    std::size_t starts = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [name, state] : old)
+            release.Add(name, state.content);
+        c.leave();
+        release.Add("update.journal", c.journal);
+        EXPECT_EQ(RunFreshet(folder, ""), 0u);
+        EXPECT_EQ(release.WaitForRecords(++starts).size(), starts) << "the product starts";
+        EXPECT_EQ(ReadFolder(release.Folder()), c.after);
+        EXPECT_NE(LastOutcome(folder).find(c.told), std::string::npos) << LastOutcome(folder);
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(journal).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(libDigest, DigestOfFile(release.PathOf("lib.dll"))) << "the old library is back";
 }
 
 }  // namespace

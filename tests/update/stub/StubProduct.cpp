@@ -5,6 +5,8 @@
 //                  N ms, having set the event named by KD_STUB_READY_EVENT
 //                  once the file is held
 //   --delete PATH  delete PATH when the hold ends, before letting go of the file
+//   --create PATH  write PATH when the hold ends, as a product saving its
+//                  state while it closes
 //   --upgrade URL  run the update engine against the information file at URL
 //                  (version 1.0, no dialogs, 256 KiB reads) until it hands
 //                  over to the stub and closes the program (exit code 0) or
@@ -60,7 +62,8 @@ void AppendRecord(const std::string& module)
     }
 }
 
-void Hold(const std::string& module, DWORD milliseconds, const std::string& deleteAfter)
+void Hold(const std::string& module, DWORD milliseconds, const std::string& deleteAfter,
+          const std::string& createAfter)
 {
     HANDLE file =
         CreateFileW(WideFromUtf8(module).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -76,6 +79,15 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
     if (!deleteAfter.empty()) {
         SetFileAttributesW(WideFromUtf8(deleteAfter).c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(WideFromUtf8(deleteAfter).c_str());
+    }
+    if (!createAfter.empty()) {
+        HANDLE created = CreateFileW(WideFromUtf8(createAfter).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (created != INVALID_HANDLE_VALUE) {
+            WriteFile(created, "saved as it closed", 18, &written, nullptr);
+            CloseHandle(created);
+        }
     }
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
@@ -207,6 +219,7 @@ int main()
     AppendRecord(module);
     DWORD hold = 0;
     std::string deleteAfter;
+    std::string createAfter;
     bool updater = false;
     ProductOptions options;
     for (int i = 1; i < argc; ++i) {
@@ -223,12 +236,14 @@ int main()
             hold = static_cast<DWORD>(std::atoi(argv[++i]));
         else if (value && std::strcmp(argv[i], "--delete") == 0)
             deleteAfter = argv[++i];
+        else if (value && std::strcmp(argv[i], "--create") == 0)
+            createAfter = argv[++i];
         else if (value && std::strcmp(argv[i], "--upgrade") == 0)
             return RunUpgrade(argv[++i]);
     }
     if (updater)
         return RunAsProduct(module, options);
     if (hold)
-        Hold(module, hold, deleteAfter);
+        Hold(module, hold, deleteAfter, createAfter);
     return 0;
 }

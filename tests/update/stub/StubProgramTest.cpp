@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -68,6 +69,57 @@ TEST(StubProgram, WaitsForTheProductReplacesTheReleaseAndRestarts)
     const std::vector<std::string> records = release.WaitForRecords(2);
     ASSERT_EQ(records.size(), 2u);
     ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
+}
+
+TEST(StubProgram, AFileOfTheReleaseThatTheProductCreatesAsItClosesIsReplacedToo)
+{
+    // The plan made before the wait said "no target": the stub looks again.
+    const ReleaseFolder release;
+    release.AddRelease();
+    {
+        const HoldingProduct running(release.Program(), /*milliseconds=*/1500, {}, release.PathOf("new.txt"));
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    }
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release)) << "no backup, no download left";
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);
+    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
+}
+
+TEST(StubProgram, ADownloadAScannerHoldsIsWaitedForAndPastTheLimitNothingIsReplaced)
+{
+    const ReleaseFolder release;
+    release.AddRelease();
+    const auto scan = [&](DWORD milliseconds) {
+        UniqueFile held(CreateFileW(WideFromUtf8(release.PathOf("lib.dll.uTMP")).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(held);
+        return std::thread([milliseconds, file = std::move(held)]() mutable {
+            Sleep(milliseconds);
+            file.reset();
+        });
+    };
+    std::thread scanner = scan(1500);
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    scanner.join();
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u);
+
+    release.AddPending("lib.dll.uTMP", "a library that stays held");
+    const FolderState before = ReadFolder(release.Folder());
+    {
+        const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "300");
+        scanner = scan(3000);
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"lib.dll"})),
+                  Code(StubExit::stillHeld));
+        scanner.join();
+    }
+    // The held download cannot be deleted either: the next start removes it.
+    EXPECT_EQ(ReadFolder(release.Folder()), before);
+    const OutcomeRecord outcome = TakeOutcome(release.Folder());
+    EXPECT_EQ(outcome.code, static_cast<int>(StubExit::stillHeld));
+    EXPECT_NE(outcome.text.find("lib.dll was still in use"), std::string::npos) << outcome.text;
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "nothing started";
 }
 
 TEST(StubProgram, QuotedAndOldFormsWithBlanksPlusAndUnicodeInThePath)

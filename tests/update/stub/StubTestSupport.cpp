@@ -158,13 +158,16 @@ std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
     return lines;
 }
 
-HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter)
+HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter,
+                               const std::string& createAfter)
 {
     UniqueHandle<KernelHandleTraits> ready(CreateEventW(nullptr, TRUE, FALSE, ReadyEventName));
     SetEnvironmentVariableW(L"KD_STUB_READY_EVENT", ReadyEventName);
     std::string commandLine = "\"" + program + "\" --hold " + std::to_string(milliseconds);
     if (!deleteAfter.empty())
         commandLine += " --delete \"" + deleteAfter + "\"";
+    if (!createAfter.empty())
+        commandLine += " --create \"" + createAfter + "\"";
     process_ = StartProcess(commandLine, program).release();
     if (WaitForSingleObject(ready.get(), 30000) != WAIT_OBJECT_0)
         throw std::runtime_error("the product did not hold its file");

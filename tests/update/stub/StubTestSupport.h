@@ -96,10 +96,12 @@ void KillOutright(const std::string& pattern);
 DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL);
 
 // Starts the product from the folder holding its own file for the given time
-// (and deleting a file when the hold ends); returns once the file is held.
+// (and deleting or creating a file when the hold ends); returns once the
+// file is held.
 class HoldingProduct {
 public:
-    HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter = {});
+    HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter = {},
+                   const std::string& createAfter = {});
     ~HoldingProduct();
     HoldingProduct(const HoldingProduct&) = delete;
     HoldingProduct& operator=(const HoldingProduct&) = delete;
