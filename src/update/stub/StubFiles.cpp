@@ -98,8 +98,14 @@ bool IsFile(std::string_view path)
 bool DeleteAnyFile(std::string_view path)
 {
     const WideText wide(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        return true;
+    // A file in use keeps its marks for the next try.
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(wide.c_str(), attributes);
+    return false;
 }
 
 bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace)

@@ -47,7 +47,8 @@ PathText InFolder(std::string_view folder, std::string_view name, std::string_vi
 
 DWORD AttributesOf(std::string_view path);
 bool IsFile(std::string_view path);
-// Clears the read-only mark first; true when the file is gone.
+// Clears the read-only mark first; true when the file is gone. A file that
+// stays (in use) keeps its marks.
 bool DeleteAnyFile(std::string_view path);
 // A rename that reaches the disk before it returns.
 bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace);
