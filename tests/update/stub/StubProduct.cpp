@@ -19,6 +19,7 @@
 //   --updater      start freshet.exe from its own folder as a product does:
 //                  "/silent" and the decimal handle of a window of its own,
 //                  then wait for the close request (message 1133) and end
+//   --visible      start it with "update" instead of "/silent": the visible window
 //   --ignore-close ignore that request; end --exit-after N ms after the start
 //   --hold-data F  keep file F of its folder open (others may read and write
 //                  it, never delete or rename it) until it ends
@@ -150,6 +151,7 @@ int RunUpgrade(const std::string& infoURL)
 
 struct ProductOptions {
     bool ignoreClose = false;
+    bool visible = false;
     DWORD exitAfter = 0;
     std::string holdData;
 };
@@ -186,7 +188,7 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
     if (options.exitAfter)
         SetTimer(window, 1, options.exitAfter, nullptr);
-    std::wstring commandLine = WideFromUtf8("\"" + folder + "freshet.exe\" /silent " +
+    std::wstring commandLine = WideFromUtf8("\"" + folder + "freshet.exe\" " + (options.visible ? "update " : "/silent ") +
                                             std::to_string(reinterpret_cast<std::uintptr_t>(window)));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -226,6 +228,8 @@ int main()
         const bool value = i + 1 < argc;
         if (std::strcmp(argv[i], "--updater") == 0)
             updater = true;
+        else if (std::strcmp(argv[i], "--visible") == 0)
+            options.visible = true;
         else if (std::strcmp(argv[i], "--ignore-close") == 0)
             options.ignoreClose = true;
         else if (value && std::strcmp(argv[i], "--exit-after") == 0)
