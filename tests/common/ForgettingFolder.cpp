@@ -46,9 +46,8 @@ std::string ForgettingFolder::Mount()
         return "this machine has no /dev/fuse";
     const std::string mount =
         HostQuoted(program_) + " mount " + HostQuoted(HostFolder(Backing())) + " " + HostQuoted(HostFolder(MountPoint()));
-    const std::string mounted = HostOutput(folder_, mount + " 2>&1 && echo mounted || true");
-    if (mounted != "mounted\n")
-        return "the mount failed: " + mounted.substr(0, mounted.find_last_not_of("\r\n") + 1);
+    if (const std::string problem = MountProblem(folder_, mount); !problem.empty())
+        return problem;
     mounted_ = true;
     link_ = LinkBelowDriveC(folder_, path_.substr(3, path_.size() - 4), HostFolder(MountPoint()));
     return link_.empty() ? "Wine maps C:\\ to no host folder" : std::string();

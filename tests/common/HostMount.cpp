@@ -44,3 +44,11 @@ std::string LinkBelowDriveC(const std::string& folder, const std::string& name, 
     HostOutput(folder, "ln -s " + HostQuoted(target) + " " + HostQuoted(link));
     return link;
 }
+
+std::string MountProblem(const std::string& folder, const std::string& command)
+{
+    const std::string mounted = HostOutput(folder, command + " 2>&1 && echo mounted || true");
+    if (mounted == "mounted\n")
+        return {};
+    return "the mount failed: " + mounted.substr(0, mounted.find_last_not_of("\r\n") + 1);
+}

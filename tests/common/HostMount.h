@@ -16,3 +16,7 @@ std::string HostFolder(const std::string& windowsFolder);
 // `folder` (HostOutput); returns the link's host path, empty when Wine maps
 // C:\ to no host folder.
 std::string LinkBelowDriveC(const std::string& folder, const std::string& name, const std::string& target);
+
+// Runs a host command that mounts something, from `folder`; empty when it
+// succeeded, else "the mount failed: " and what it said.
+std::string MountProblem(const std::string& folder, const std::string& command);

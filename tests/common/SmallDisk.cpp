@@ -30,11 +30,10 @@ SmallDisk::SmallDisk(unsigned kibibytes)
 // Returns why there is no mount, or nothing.
 std::string SmallDisk::Mount(unsigned kibibytes)
 {
-    const std::string mounted =
-        HostOutput(folder_, "mount -t tmpfs -o size=" + std::to_string(kibibytes) + "k tmpfs " +
-                                HostQuoted(HostFolder(MountPoint())) + " 2>&1 && echo mounted || true");
-    if (mounted != "mounted\n")
-        return "the mount failed: " + mounted.substr(0, mounted.find_last_not_of("\r\n") + 1);
+    const std::string mount =
+        "mount -t tmpfs -o size=" + std::to_string(kibibytes) + "k tmpfs " + HostQuoted(HostFolder(MountPoint()));
+    if (const std::string problem = MountProblem(folder_, mount); !problem.empty())
+        return problem;
     mounted_ = true;
     link_ = LinkBelowDriveC(folder_, path_.substr(3, path_.size() - 4), HostFolder(MountPoint()));
     return link_.empty() ? "Wine maps C:\\ to no host folder" : std::string();

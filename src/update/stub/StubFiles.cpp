@@ -145,8 +145,10 @@ bool Sha256Of(HANDLE file, unsigned char (&digest)[32])
 
 bool FileMatches(std::string_view path, std::string_view sha256)
 {
-    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // Read past any writer: a file that cannot be opened at all counts as not matching.
+    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     unsigned char digest[32];
     return file && Sha256Of(file.get(), digest) && DigestMatches(sha256, digest);
 }
