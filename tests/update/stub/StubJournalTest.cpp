@@ -199,15 +199,8 @@ TEST(StubJournal, CutGarbledHostileOrDamagedJournalsMoveNothingElseAndAreTold)
     const FolderState old = ReadFolder(release.Folder());
     const std::string journal = release.PathOf("update.journal");
     const std::string libDigest = DigestOfFile(release.PathOf("lib.dll"));
-    const auto hex = [](const std::string& bytes) {
-        static constexpr char Digits[] = "0123456789abcdef";
-        std::string text;
-        for (const unsigned char byte : bytes)
-            text += std::string(1, Digits[byte >> 4]) + Digits[byte & 15];
-        return text;
-    };
     const std::string newLibrary = "new library";
-    const std::string newDigest = hex(Sha256Of(newLibrary));
+    const std::string newDigest = HexOf(Sha256Of(newLibrary));
     struct Case {
         const char* what;
         std::string journal;

@@ -122,6 +122,41 @@ TEST(StubProgram, ADownloadAScannerHoldsIsWaitedForAndPastTheLimitNothingIsRepla
     EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "nothing started";
 }
 
+TEST(StubProgram, ARollBackThatStaysStuckRefusesTheInstallAndKeepsItsJournal)
+{
+    // Cut off earlier: data.txt is the new file, its backup the old one, and
+    // something holds data.txt so that the backup cannot go back.
+    const ReleaseFolder release;
+    release.AddRelease();
+    release.Add("data.txt", "data of the install cut off");
+    release.Add("data.txt.uBAK", "old data");
+    const std::string journal = "keldora-update-journal 2\nmove\t1\t" +
+                                HexOf(DigestOfFile(release.PathOf("data.txt"))) +
+                                "\tdata.txt.uTMP\tdata.txt\nplanned\t1\n";
+    release.Add("update.journal", journal);
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(release.PathOf("data.txt")).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "300");
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()),
+                  Code(StubExit::recoveryStuck));
+    }
+    EXPECT_EQ(ReadWholeFile(release.PathOf("update.journal")), journal) << "never overwritten by a new one";
+    EXPECT_EQ(ReadWholeFile(release.PathOf("data.txt.uBAK")), "old data");
+    EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct()) << "nothing installed";
+    EXPECT_TRUE(PendingInListingOrder(release.Folder()).empty());
+    const OutcomeRecord outcome = TakeOutcome(release.Folder());
+    EXPECT_EQ(outcome.code, static_cast<int>(StubExit::recoveryStuck));
+    EXPECT_NE(outcome.text.find("could not be rolled back yet"), std::string::npos) << outcome.text;
+
+    // Let go: the next run finishes the roll-back, then installs.
+    release.AddRelease();
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "started once in all, by the second run";
+}
+
 TEST(StubProgram, QuotedAndOldFormsWithBlanksPlusAndUnicodeInThePath)
 {
     const ReleaseFolder release("a +b\\Программы\\Jörg 产品 C++ x");

@@ -98,6 +98,15 @@ std::string DigestOfFile(const std::string& path)
     return Sha256Of(ReadWholeFile(path));
 }
 
+std::string HexOf(const std::string& bytes)
+{
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : bytes)
+        text += std::string(1, Digits[byte >> 4]) + Digits[byte & 15];
+    return text;
+}
+
 FolderState WithoutPending(FolderState state)
 {
     std::erase_if(state, [](const auto& entry) {

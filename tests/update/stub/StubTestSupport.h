@@ -45,6 +45,8 @@ OutcomeRecord TakeOutcome(const std::string& folder);
 
 // The SHA-256 of a file's content as the engine hands it over (32 bytes).
 std::string DigestOfFile(const std::string& path);
+// Bytes as lower-case hexadecimal digits, as the journal writes a digest.
+std::string HexOf(const std::string& bytes);
 
 // Without its pending files: what a stub run that installs nothing leaves.
 FolderState WithoutPending(FolderState state);
