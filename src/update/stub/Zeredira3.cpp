@@ -1,9 +1,9 @@
 // The self-upgrade stub: started by the update engine from a private folder
 // with the program's path and its restart argument, and the manifest of the
-// checked release beside it. It finishes or undoes an install an earlier run
-// left unfinished, waits until the product has ended and every file can be
-// replaced, checks each download against the manifest, moves the release in
-// through its journal and starts the program again. Its exit code (StubExit)
+// checked release beside it. It waits until the product has ended, finishes
+// or undoes an install an earlier run left unfinished, waits until every file
+// can be replaced, flushes and checks each download against the manifest,
+// moves the release in through its journal and starts the program again. Its exit code (StubExit)
 // and a line of text also go to `update.outcome` in the program's folder.
 //
 // Test settings, read from the environment:
