@@ -3,8 +3,8 @@
 # the host's `mv` moving the same files one by one, both measured in the same
 # run, ROUNDS (default 5) times each; prints best and median and their ratios.
 # The stub works as it does for a release: from its own folder with the
-# manifest beside it, it checks every download's SHA-256 again and moves
-# through its flushed journal. Its time includes starting it under Wine; a
+# manifest beside it, it flushes and checks every download's SHA-256 again
+# and moves through its flushed journal of their digests. Its time includes starting it under Wine; a
 # stub run with nothing pending shows that fixed part. Prints the stub's size.
 # Usage: bench/bench_stub.sh BUILD-DIR   (a cross build holding bin/Zeredira3.exe and bin/cmdrecord.exe)
 set -euo pipefail
@@ -39,7 +39,7 @@ prepare() {
 # The manifest of the pending files (the stub deletes it when it ends).
 write_manifest() {
     {
-        printf 'keldora-update-manifest 1\n'
+        printf 'keldora-update-manifest 2\nupdater\tapp.exe\n'
         (cd "$app" && find . -maxdepth 1 -name '*.uTMP' -printf '%f\n' | sort | while read -r f; do
             printf 'file\t%s\t%s\n' "$(sha256sum "$f" | cut -c1-64)" "${f%.uTMP}"
         done)

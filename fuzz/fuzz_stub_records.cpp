@@ -28,12 +28,13 @@ void CheckManifest(std::string_view text)
     ManifestFile file;
     while (NextManifestFile(lines, file)) {
         Require(IsPlainFileName(file.name), "an accepted name is plain");
+        Require(IsPlainFileName(manifest.updater), "the updater's name is plain");
         for (const ManifestEntry& earlier : entries)
             Require(!SameFileName(earlier.name, file.name), "no name twice");
         entries.push_back({std::string(file.name), DigestBytes(file.sha256)});
     }
     Require(entries.size() == manifest.fileCount, "the count is the files listed");
-    const std::string again = ManifestText(manifest.product, entries);
+    const std::string again = ManifestText(manifest.product, std::string(manifest.updater), entries);
     Manifest reread;
     Require(ReadManifest(again, reread) == RecordError::none, "the writer's text is accepted");
     Require(reread.product.id == manifest.product.id && reread.fileCount == manifest.fileCount,
@@ -51,6 +52,9 @@ void CheckJournal(std::string_view text)
     while (count < journal.moveCount && NextJournalMove(lines, move)) {
         Require(IsPlainFileName(move.target), "a target is plain");
         Require(move.pending.size() > PendingSuffix.size(), "a download has its suffix");
+        Require(journal.version == 1 || (move.sha256.size() == 64 &&
+                                          SameFileName(move.pending.substr(0, move.target.size()), move.target)),
+                "a version 2 move has its digest and moves a download over its own name");
         ++count;
     }
     Require(count == journal.moveCount, "every planned move reads");
@@ -65,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     CheckManifest(std::string(ManifestHeader) + "\n" + std::string(text));
     CheckJournal(text);
     CheckJournal("keldora-update-journal 1\n" + std::string(text));
+    CheckJournal("keldora-update-journal 2\n" + std::string(text));
     Outcome outcome;
     if (ReadOutcome(text, outcome) == RecordError::none)
         Require(outcome.code >= 0 && outcome.code <= 255 && outcome.text.find('\n') == std::string_view::npos,

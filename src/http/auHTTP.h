@@ -14,8 +14,9 @@
 // completion cleans up only what belongs to it, so an event handler may start
 // the next transfer at once, even on the same file name.
 //
-// Failures: a body shorter than Content-Length, a failed read or write, an
-// in-memory body over 1 MiB or an output file that cannot be created end in
+// Failures: a body shorter than Content-Length, a failed read, write or
+// flush, an in-memory body over 1 MiB, a body past MaxBodySize or an output
+// file that cannot be created end in
 // OnRequestFailed followed by OnConnectionLost (status 200), OnHTTPError
 // (another status) or OnServerUnreachable (no status). A failed file is
 // deleted before those events are raised (their Data is then none). A

@@ -69,6 +69,9 @@ struct TauHTTPSettings {
     std::string ProxyPassword;
     // Upper limit of a body kept in memory (no FileName).
     std::size_t MemoryLimit = TauMemoryStream::DefaultLimit;
+    // Upper limit of any body in bytes, 0 for none: a longer one (announced
+    // or received) fails as a local error, ERROR_FILE_TOO_LARGE.
+    std::int64_t MaxBodySize = 0;
     // Computes the body's SHA-256 while it is stored (on the storing thread,
     // so checking a download costs no second read); see TauHTTPResult::sha256.
     bool HashBody = false;
@@ -82,7 +85,8 @@ struct TauHTTPResult {
     bool success = false;
     bool continueTransfer = true;
     // The system's error when the body could not be stored here (the output
-    // file not created or not written, the memory limit passed); 0 otherwise.
+    // file not created, written or flushed, the memory limit or MaxBodySize
+    // passed); 0 otherwise.
     DWORD localError = NO_ERROR;
     std::string contentType;
     std::string rawHeaders;

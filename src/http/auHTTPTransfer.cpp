@@ -144,11 +144,12 @@ public:
         } else if (!OpenRequest() || !SendWithRetries() || !ReadHeaders()) {
             return;
         }
-        if (!CreateStream())
+        if (TooLarge(t_.result.contentLength.value_or(0)) || !CreateStream())
             return;
         ReadBody();
         t_.result.success = t_.result.statusOk && !t_.ioFailed && !t_.lengthUnreadable &&
-                            (!t_.result.contentLength || t_.result.bytesTransferred == *t_.result.contentLength);
+                            (!t_.result.contentLength || t_.result.bytesTransferred == *t_.result.contentLength) &&
+                            FlushStream();
         if (t_.result.success && t_.hash)
             t_.result.sha256 = t_.hash->Finish();
     }
@@ -376,6 +377,29 @@ private:
         return parsed && parsed->first == std::max<std::int64_t>(t_.settings.Range.StartRange, 0);
     }
 
+    // A body past the limit is never stored further: an endless one would
+    // fill the disk. An error answer's body is the server's to size.
+    bool TooLarge(std::int64_t size)
+    {
+        if (!t_.result.statusOk || t_.settings.MaxBodySize <= 0 || size <= t_.settings.MaxBodySize)
+            return false;
+        t_.ioFailed = true;
+        t_.result.localError = ERROR_FILE_TOO_LARGE;
+        return true;
+    }
+
+    // A download is on the disk before anyone may install it.
+    bool FlushStream()
+    {
+        std::lock_guard guard(t_.lock);
+        if (!t_.stream || t_.stream->Flush())
+            return true;
+        const DWORD error = GetLastError();
+        t_.ioFailed = true;
+        t_.result.localError = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
+        return false;
+    }
+
     bool CreateStream()
     {
         std::unique_ptr<TauDataStream> stream;
@@ -430,6 +454,8 @@ private:
                 break;
             filled += read;
             t_.result.bytesTransferred += read;
+            if (TooLarge(t_.result.bytesTransferred))
+                break;
             if (writer.BlockSize() - filled < readSize && !handOver())
                 break;
             const bool last = t_.result.contentLength && t_.result.bytesTransferred >= *t_.result.contentLength;

@@ -33,10 +33,10 @@ bool TauMemoryStream::Seek(std::int64_t position)
     return true;
 }
 
-std::unique_ptr<TauFileStream> TauFileStream::Create(const std::string& path, bool hiddenTemporary)
+std::unique_ptr<TauFileStream> TauFileStream::Create(const std::string& path, bool hidden)
 {
     DeleteFileW(WideFromUtf8(path).c_str());
-    const DWORD attributes = hiddenTemporary ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL;
+    const DWORD attributes = hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
     UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 attributes, nullptr));
     if (!file)
@@ -63,6 +63,11 @@ std::size_t TauFileStream::Read(void* data, std::size_t size)
     DWORD read = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
     return ReadFile(file_.get(), data, chunk, &read, nullptr) ? read : 0;
+}
+
+bool TauFileStream::Flush()
+{
+    return FlushFileBuffers(file_.get()) != FALSE;
 }
 
 // The 32-bit halves keep these working on the oldest systems, which lack the

@@ -26,6 +26,9 @@ public:
     virtual std::int64_t Size() const = 0;
     virtual std::int64_t Position() const = 0;
     virtual bool Seek(std::int64_t position) = 0;
+    // Makes what was written durable (a file's data reaches the disk); false,
+    // with the system's error in GetLastError(), when it cannot.
+    virtual bool Flush() { return true; }
 
 protected:
     TauDataStream() = default;
@@ -56,15 +59,17 @@ private:
 // The body written to a file that this stream created and keeps open.
 class TauFileStream : public TauDataStream {
 public:
-    // Deletes `path`, creates it anew (hidden and temporary when asked);
+    // Deletes `path`, creates it anew (hidden when asked; never with the
+    // temporary mark, which asks the system to keep the data off the disk);
     // nullptr with the error in GetLastError() when it cannot be created.
-    static std::unique_ptr<TauFileStream> Create(const std::string& path, bool hiddenTemporary);
+    static std::unique_ptr<TauFileStream> Create(const std::string& path, bool hidden);
 
     bool Write(const void* data, std::size_t size) override;
     std::size_t Read(void* data, std::size_t size) override;
     std::int64_t Size() const override;
     std::int64_t Position() const override;
     bool Seek(std::int64_t position) override;
+    bool Flush() override;
 
     const std::string& Path() const { return path_; }
 

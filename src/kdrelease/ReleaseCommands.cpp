@@ -134,6 +134,8 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     for (const ReleaseFile& file : release.files)
         out << "  " << ReleaseAddress(settings.baseURL, file.name) << " (" << file.size << " bytes)\n";
     out << "signed with PublicKey=" << PublicKeyLine(key.xy) << "\n";
+    if (const std::string warning = UpdaterWarning(release.files); !warning.empty())
+        out << warning << "\n";
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "ReleaseInfo.h"
 
+#include "core/StrCon.h"
 #include "core/Utf8.h"
 #include "kdrelease/KeyCoding.h"
 #include "update/auDownloadNames.h"
@@ -258,4 +259,21 @@ TauUtcTime UtcTimeOf(std::chrono::system_clock::time_point moment)
             static_cast<int>(time.hours().count()),
             static_cast<int>(time.minutes().count()),
             static_cast<int>(time.seconds().count())};
+}
+
+std::string UpdaterWarning(const std::vector<ReleaseFile>& files)
+{
+    std::string programs;
+    for (const ReleaseFile& file : files) {
+        const std::string name = UpperText(file.name);
+        if (name == "FRESHET.EXE")
+            return {};
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".EXE") == 0)
+            programs += (programs.empty() ? "" : ", ") + file.name;
+    }
+    if (programs.empty())
+        return {};
+    return "warning: the release holds program files (" + programs +
+           ") but not freshet.exe: installed copies keep the updater they have and install each program under its "
+           "own name; a program new to the product is never taken for a renamed updater";
 }

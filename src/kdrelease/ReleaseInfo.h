@@ -63,6 +63,11 @@ std::string FileKeyNumber(std::size_t index);
 // expiry, rollout and more-info address, each file's address, digest and
 // size, then the message; CR LF after every line.
 std::string ReleaseInfoText(const ReleaseSettings& settings, const std::vector<ReleaseFile>& files);
+
+// A warning for a release with program files (".exe") but no "freshet.exe":
+// installed copies keep their updater and take each program under its own
+// name, never as a renamed updater. Empty when there is nothing to say.
+std::string UpdaterWarning(const std::vector<ReleaseFile>& files);
 // The last line: "#signature=", the base64 of the DER signature, CR LF.
 std::string SignatureLine(std::string_view rs);
 // Empty when the engine reads the signed file back as written; else what it

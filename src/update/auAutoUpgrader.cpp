@@ -327,6 +327,7 @@ void TauAutoUpgrader::CheckUpdate()
     }
     infoFileMode_ = true;
     HashBody = false;
+    MaxBodySize = 0;
     URL = InfoFileURL;
     FileName.clear();
     // The information file is always fetched fresh, or confirmed unchanged
@@ -383,6 +384,7 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
 {
     verifying_ = !PublisherKey.empty();
     signedDigests_.clear();
+    signedSizes_.clear();
     if (!verifying_)
         return text;
     const auto key = PublisherKeyXY(PublisherKey);
@@ -411,7 +413,16 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
         failure = digests.failure;
         return std::nullopt;
     }
+    TauReleaseSizes sizes = ReleaseSizes(info);
+    if (!sizes.failure.empty()) {
+        failure = sizes.failure;
+        return std::nullopt;
+    }
     signedDigests_ = std::move(digests.files);
+    for (auto& [url, size] : sizes.files) {
+        if (size)
+            signedSizes_.emplace_back(std::move(url), *size);
+    }
     return std::move(parts.signedText);
 }
 
@@ -425,6 +436,13 @@ const std::string* TauAutoUpgrader::SignedDigest(const std::string& url) const
     const auto found = std::find_if(signedDigests_.begin(), signedDigests_.end(),
                                     [&](const auto& file) { return file.first == url; });
     return found == signedDigests_.end() ? nullptr : &found->second;
+}
+
+std::optional<std::uint64_t> TauAutoUpgrader::SignedSize(const std::string& url) const
+{
+    const auto found = std::find_if(signedSizes_.begin(), signedSizes_.end(),
+                                    [&](const auto& file) { return file.first == url; });
+    return found == signedSizes_.end() ? std::nullopt : std::optional<std::uint64_t>(found->second);
 }
 
 void TauAutoUpgrader::ReadInfoFile(const std::string& text)
@@ -732,6 +750,9 @@ void TauAutoUpgrader::DownloadCurrent()
     FileName = tempFileName_;
     // Every download is hashed while it is stored: the stub checks it again.
     HashBody = true;
+    localFailure_.clear();
+    const auto signedSize = SignedSize(url);
+    MaxBodySize = signedSize ? static_cast<std::int64_t>(*signedSize) : MaxDownloadSize;
     downloaded_.push_back(tempFileName_);
     // A second file of the same name replaces the first one's download.
     const std::string target = TargetNameOf(tempFileName_);
@@ -778,6 +799,11 @@ void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t byte
 void TauAutoUpgrader::FileDone()
 {
     if (verifying_) {
+        if (const auto size = SignedSize(URL); size && static_cast<std::uint64_t>(Result().bytesTransferred) != *size) {
+            ReleaseFileRefused("the download of " + URL + " ended after " + std::to_string(Result().bytesTransferred) +
+                               " of the " + std::to_string(*size) + " bytes signed for it");
+            return;
+        }
         const std::string* digest = SignedDigest(URL);
         if (!digest || Result().sha256 != *digest) {
             ReleaseFileRefused("the download of " + URL + " does not match its SHA-256 digest");
@@ -811,9 +837,14 @@ void TauAutoUpgrader::FileSkipped()
 void TauAutoUpgrader::FileFailed(int statusCode)
 {
     const DWORD local = Result().localError;
+    if (local == ERROR_FILE_TOO_LARGE && SignedSize(URL)) {
+        ReleaseFileRefused("the download of " + URL + " is larger than the " + std::to_string(*SignedSize(URL)) +
+                           " bytes signed for it");
+        return;
+    }
     if (local != NO_ERROR) {
-        LostFile(-static_cast<int>(local),
-                 WideFromUtf8(tempFileName_) + L"\r\r" + WideFromUtf8(ErrorText(local)), false);
+        localFailure_ = UpgraderText(umsgLocalFailure, {WideFromUtf8(tempFileName_), WideFromUtf8(ErrorText(local))});
+        LostFile(-static_cast<int>(local), localFailure_, false);
         return;
     }
     LostFile(statusCode, UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(URL))}), true);
@@ -897,8 +928,8 @@ void TauAutoUpgrader::FinishUpgrade()
 
 bool TauAutoUpgrader::StartStub()
 {
-    const std::string manifest = ManifestText(ProductIdentity(ProductProcessId), installSet_);
     const std::string program = GetAppPath();
+    const std::string manifest = ManifestText(ProductIdentity(ProductProcessId), FileNameOf(program), installSet_);
     if (manifest.empty() || program.empty())
         return false;
     return LaunchStub(GetModuleHandleW(nullptr), program,

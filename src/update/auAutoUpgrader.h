@@ -183,6 +183,10 @@ public:
     // information file and every file came over https, every step of the
     // way (TransferSource). True drops that check: for test servers only.
     bool AllowUnverifiedUpdates = false;
+    // The most bytes a release file may have when the signed information
+    // file gives no size for it (a signed "#size" is the limit otherwise):
+    // a longer download is stopped, as a file that cannot be stored here.
+    std::int64_t MaxDownloadSize = std::int64_t{4} << 30;
     // Where the update state is kept (the machine's rollout value and the
     // product's check state, auUpdateState); empty:
     // %LOCALAPPDATA%\Keldora\Updates\.
@@ -249,6 +253,10 @@ public:
     // Why the last check or upgrade refused the release (OnReleaseRefused);
     // empty when it refused none. Cleared by CheckUpdate.
     const std::string& LastFailure() const { return lastFailure_; }
+    // The text of the last OnLostFile when the file could not be stored on
+    // this side (disk full, read-only or denied folder, too large): a local
+    // failure, no fault of the server. Empty for the server's lost files.
+    const std::wstring& LocalFailureText() const { return localFailure_; }
 
 protected:
     // The engine handles its own transfers.
@@ -296,6 +304,7 @@ private:
     void Log(const std::string& text);
     // The signed digest of a release file's address; null when it has none.
     const std::string* SignedDigest(const std::string& url) const;
+    std::optional<std::uint64_t> SignedSize(const std::string& url) const;
     // A release file that may not be installed: deleted with the other
     // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);
@@ -355,6 +364,7 @@ private:
     OleDate fileTime_ = 0;
     std::string tempFileName_;
     std::string lastFailure_;
+    std::wstring localFailure_;
     // Where the information file came from (TransferSource).
     std::string infoSource_;
     // Why the running download was stopped at its headers; raised when it has ended.
@@ -365,6 +375,8 @@ private:
     TauCheckState checkState_;
     // Address and SHA-256 of each file of the signed release.
     std::vector<std::pair<std::string, std::string>> signedDigests_;
+    // Address and signed size of each file of the signed release that has one.
+    std::vector<std::pair<std::string, std::uint64_t>> signedSizes_;
     // Temporary files this upgrade created; removed unless the stub takes them over.
     std::vector<std::string> downloaded_;
     // The files completely downloaded, with the SHA-256 of what was stored:

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::string_view NumberedStems[] = {"url", "sha256_"};
+constexpr std::string_view NumberedStems[] = {"url", "sha256_", "size_"};
 
 char LowerAscii(char c)
 {
@@ -109,6 +109,14 @@ std::vector<std::pair<std::string, std::string>> TauInfoFileText::FileDigests() 
     std::vector<std::pair<std::string, std::string>> files = NumberedFiles();
     for (auto& [url, number] : files)
         number = number.empty() ? Value("sha256") : NumberedValue("sha256_" + number);
+    return files;
+}
+
+std::vector<std::pair<std::string, std::string>> TauInfoFileText::FileSizes() const
+{
+    std::vector<std::pair<std::string, std::string>> files = NumberedFiles();
+    for (auto& [url, number] : files)
+        number = number.empty() ? Value("size") : NumberedValue("size_" + number);
     return files;
 }
 

@@ -41,6 +41,8 @@ public:
     // of its address names: "url" has "sha256", "url0" "sha256_0" and "urlN"
     // "sha256_N". Empty where the digest key is missing.
     std::vector<std::pair<std::string, std::string>> FileDigests() const;
+    // The same for the size key: "size", "size_0", "size_N".
+    std::vector<std::pair<std::string, std::string>> FileSizes() const;
 
     // The files of FileList, each with the digits that number its key
     // ("" for "url", "0" for "url0"), which the file's other keys share.
@@ -56,7 +58,7 @@ private:
 
     std::string text_;
     std::string lowered_;
-    // First position past "#url<digits>=" and "#sha256_<digits>=" for each
+    // First position past "#url<digits>=", "#sha256_<digits>=" and "#size_<digits>=" for each
     // such key, found in one pass so a file of many numbered keys costs no
     // more than one of a few.
     std::unordered_map<std::string, std::size_t> numberedKeys_;

@@ -29,6 +29,11 @@ int Base64Digit(char c)
     return -1;
 }
 
+bool IsDecimalDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 int HexDigit(char c)
 {
     const auto byte = static_cast<unsigned char>(c);
@@ -182,6 +187,21 @@ TauReleaseDigests ReleaseDigests(const TauInfoFileText& info)
         if (!digest)
             return {"the SHA-256 digest of " + url + " is not 64 hexadecimal digits", {}};
         result.files.emplace_back(std::move(url), std::move(*digest));
+    }
+    return result;
+}
+
+TauReleaseSizes ReleaseSizes(const TauInfoFileText& info)
+{
+    TauReleaseSizes result;
+    for (auto& [url, text] : info.FileSizes()) {
+        if (text.empty()) {
+            result.files.emplace_back(std::move(url), std::nullopt);
+            continue;
+        }
+        if (text.size() > 19 || !std::all_of(text.begin(), text.end(), IsDecimalDigit))
+            return {"the signed size of " + url + " is not a decimal number", {}};
+        result.files.emplace_back(std::move(url), std::stoull(text));
     }
     return result;
 }

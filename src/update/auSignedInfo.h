@@ -18,6 +18,7 @@
 #include "update/auInfoFile.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,3 +60,12 @@ struct TauReleaseDigests {
     std::vector<std::pair<std::string, std::string>> files;  // address, 32 bytes
 };
 TauReleaseDigests ReleaseDigests(const TauInfoFileText& info);
+
+// The signed size of every listed file in bytes, in list order, none where
+// the file's size key is missing or empty; `failure` names the first file whose size is not
+// a decimal number of at most 19 digits, and `files` is then empty.
+struct TauReleaseSizes {
+    std::string failure;
+    std::vector<std::pair<std::string, std::optional<std::uint64_t>>> files;  // address, size
+};
+TauReleaseSizes ReleaseSizes(const TauInfoFileText& info);

@@ -1,5 +1,5 @@
 #pragma once
-// The engine's message table: one block of 32 strings per language in the
+// The engine's message table: one block of 33 strings per language in the
 // string-table resources, and the choice of a block from the system's
 // language. Platform-free: no <windows.h> here.
 
@@ -38,9 +38,10 @@ enum TauUpgraderMessage : unsigned {
     umsgPasswordProtected = 29,
     umsgConnectionLost = 30,
     umsgReleaseRefused = 31,
+    umsgLocalFailure = 32,
 };
 
-constexpr unsigned UpgraderMessageCount = 32;
+constexpr unsigned UpgraderMessageCount = 33;
 constexpr unsigned UpgraderFirstBlockId = 41000;
 constexpr unsigned UpgraderBlockStride = 50;
 // The fixed name of the component shown in the wizard.

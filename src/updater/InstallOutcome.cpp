@@ -1,7 +1,9 @@
 #include "updater/InstallOutcome.h"
 
 #include "common/AppMessages.h"
+#include "common/Utils.h"
 #include "update/auStubLaunch.h"
+#include "update/stub/ManifestWriter.h"
 #include "update/stub/StubJournal.h"
 #include "update/stub/StubRecords.h"
 #include "update/stub/StubRules.h"
@@ -14,14 +16,17 @@ namespace {
 
 constexpr std::size_t MaxOutcomeBytes = 64 * 1024;
 
-std::string ProgramFolder()
+// The stub waits for this process (named as the product), finishes the
+// folder's journal and starts freshet.exe again with this run's arguments.
+bool HandOverRecovery(const std::string& program)
 {
-    wchar_t path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH)
-        return {};
-    const std::string program = Utf8FromWide(std::wstring_view(path, length));
-    return std::string(FolderOf(program));
+    const std::string name = program.substr(FolderOf(program).size());
+    std::string arguments;
+    const std::vector<std::string> all = ProgramArguments();
+    for (std::size_t i = 1; i < all.size(); ++i)
+        arguments += (i > 1 ? " " : "") + all[i];
+    const std::string manifest = ManifestText(ProductIdentity(GetCurrentProcessId()), name, {});
+    return !manifest.empty() && LaunchStub(GetModuleHandleW(nullptr), program, "+" + arguments + "0", manifest);
 }
 
 // The outcome file's report, removed once read.
@@ -45,21 +50,27 @@ std::string TakeOutcome(std::string_view folder)
 
 }  // namespace
 
-std::string FinishEarlierInstall()
+EarlierInstall FinishEarlierInstall()
 {
-    const std::string folder = ProgramFolder();
+    const std::string program = GetAppPath();
+    const std::string folder(FolderOf(program));
     if (folder.empty())
         return {};
-    std::string report;
+    EarlierInstall earlier;
     {
         const FolderLock lock(folder, /*waitMs=*/0);
         if (!lock.Held())
             return {};
-        RecoverFolder(folder, /*dropPending=*/true);
-        report = TakeOutcome(folder);
+        earlier.stuck = RecoverFolder(folder, /*dropPending=*/true) == Recovery::stuck;
+        if (earlier.stuck && JournalMoves(folder, program.substr(folder.size())))
+            earlier.handedOver = HandOverRecovery(program);
+        if (earlier.handedOver)
+            LogUpdater("an install that was cut off has to put back freshet.exe itself: the stub finishes it");
+        else
+            earlier.failure = TakeOutcome(folder);
     }
     RemoveStalePrivateFolders();
-    return report;
+    return earlier;
 }
 
 void ShowFailedInstall(const std::string& text)

@@ -7,9 +7,22 @@
 // folder (it holds the folder's lock).
 #include <string>
 
-// The text to show for a failed or rolled-back install, once; empty when
-// there is none (nothing happened, or the install succeeded).
-std::string FinishEarlierInstall();
+// What the start found of an earlier install.
+struct EarlierInstall {
+    // The text to show for a failed or rolled-back install, once; empty when
+    // there is none (nothing happened, or the install succeeded).
+    std::string failure;
+    // A roll-back could not finish (a file in use): nothing may be installed
+    // over it, and the next start tries again.
+    bool stuck = false;
+    // The roll-back has to replace freshet.exe itself, which a running program
+    // cannot: the stub, started from a private folder, finishes it once this
+    // process has ended and then starts freshet.exe again with the same
+    // arguments. This run does nothing more.
+    bool handedOver = false;
+};
+
+EarlierInstall FinishEarlierInstall();
 
 // The message of a failed install, through the message-box seam.
 void ShowFailedInstall(const std::string& text);

@@ -282,9 +282,20 @@ void TUpdateForm::BindEngine()
         FallBackToSite();
     };
     // ContinueUpgrade stays false: the engine aborts, and OnAborted follows.
-    Updater.OnLostFile = [this](TauAutoUpgrader&, const std::string&, int, bool&) {
+    // A file this computer cannot store is no outage of the server: its own
+    // text, and no download page.
+    Updater.OnLostFile = [this](TauAutoUpgrader& engine, const std::string&, int, bool&) {
         HandlerScope scope(*this);
-        FallBackToSite();
+        if (engine.LocalFailureText().empty()) {
+            FallBackToSite();
+            return;
+        }
+        const std::string text = Utf8FromWide(engine.LocalFailureText());
+        if (silent_)
+            LogUpdater("the update was stopped: " + text);
+        else
+            Message(text, MB_ICONERROR);
+        Close();
     };
     // A release that may not be installed is no outage: its own text, and
     // no download page that the same network could answer.

@@ -53,16 +53,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         // unless the run is silent. Launcher mode is the run the stub starts
         // right after an install the user confirmed in the visible window, so
         // it tells the user too, once the product runs again.
-        const std::string failedInstall = FinishEarlierInstall();
+        const EarlierInstall earlier = FinishEarlierInstall();
+        if (earlier.handedOver)
+            return 0;
         if (mode == TUpdaterMode::umLauncher) {
             // Nothing to start is not an error for the product, but a caller can tell.
             const bool started = LaunchProduct(GetAppFolder());
-            if (!failedInstall.empty())
-                ShowFailedInstall(failedInstall);
+            if (!earlier.failure.empty())
+                ShowFailedInstall(earlier.failure);
             return started ? 0 : 1;
         }
-        if (mode == TUpdaterMode::umVisible && !failedInstall.empty())
-            ShowFailedInstall(failedInstall);
+        if (mode == TUpdaterMode::umVisible && !earlier.failure.empty())
+            ShowFailedInstall(earlier.failure);
+        // Nothing is installed over a roll-back that is not finished.
+        if (earlier.stuck)
+            return 0;
         return RunUpdate(arguments);
     } catch (...) {
         HandleCurrentException();

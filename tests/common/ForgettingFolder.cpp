@@ -1,8 +1,8 @@
 #include "ForgettingFolder.h"
 
 #include "common/HostCommand.h"
+#include "common/HostMount.h"
 #include "common/Utils.h"
-#include "winutil/RuntimeLink.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>
@@ -10,35 +10,6 @@
 #include <exception>
 
 namespace {
-
-// The command runs inside a quoted Windows command line: single quotes only.
-std::string Quoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// A mount point's host path without the trailing slash, which would make the
-// link's target and the unmount name the folder's content.
-std::string HostFolder(const std::string& windowsFolder)
-{
-    const std::string path = HostPath(windowsFolder);
-    return path.substr(0, path.size() - 1);
-}
-
-// Wine's own mapping: C:\ is the prefix's drive_c, wherever the prefix is.
-std::string HostPathOfDriveC()
-{
-    const auto unixName = BindFunctionAs<char*(const wchar_t*)>("kernel32.dll", "wine_get_unix_file_name");
-    char* path = unixName(L"C:\\");
-    if (!path)
-        return {};
-    std::string result(path);
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
-}
 
 void RemoveFolder(const std::string& path)
 {
@@ -73,26 +44,21 @@ std::string ForgettingFolder::Mount()
         return "KELDORA_FORGETFS names no program (the host path of the native build's forgetfs)";
     if (HostOutput(folder_, "[ -c /dev/fuse ] && echo yes || echo no") != "yes\n")
         return "this machine has no /dev/fuse";
-    const std::string driveC = HostPathOfDriveC();
-    if (driveC.empty())
-        return "Wine maps C:\\ to no host folder";
     const std::string mount =
-        Quoted(program_) + " mount " + Quoted(HostFolder(Backing())) + " " + Quoted(HostFolder(MountPoint()));
-    const std::string mounted = HostOutput(folder_, mount + " 2>&1 && echo mounted || true");
-    if (mounted != "mounted\n")
-        return "the mount failed: " + mounted.substr(0, mounted.find_last_not_of("\r\n") + 1);
+        HostQuoted(program_) + " mount " + HostQuoted(HostFolder(Backing())) + " " + HostQuoted(HostFolder(MountPoint()));
+    if (const std::string problem = MountProblem(folder_, mount); !problem.empty())
+        return problem;
     mounted_ = true;
-    link_ = driveC + (driveC.back() == '/' ? "" : "/") + path_.substr(3, path_.size() - 4);
-    HostOutput(folder_, "ln -s " + Quoted(HostFolder(MountPoint())) + " " + Quoted(link_));
-    return {};
+    link_ = LinkBelowDriveC(folder_, path_.substr(3, path_.size() - 4), HostFolder(MountPoint()));
+    return link_.empty() ? "Wine maps C:\\ to no host folder" : std::string();
 }
 
 ForgettingFolder::~ForgettingFolder()
 {
     if (mounted_) {
         try {
-            HostOutput(folder_, "rm -f " + Quoted(link_) + "; " + Quoted(program_) + " unmount " +
-                                    Quoted(HostFolder(MountPoint())) + " && rm -rf " + Quoted(HostFolder(Backing())));
+            HostOutput(folder_, "rm -f " + HostQuoted(link_) + "; " + HostQuoted(program_) + " unmount " +
+                                    HostQuoted(HostFolder(MountPoint())) + " && rm -rf " + HostQuoted(HostFolder(Backing())));
         } catch (const std::exception&) {
             // What is left stays for a look at why.
         }
@@ -106,5 +72,5 @@ ForgettingFolder::~ForgettingFolder()
 
 void ForgettingFolder::PowerCut() const
 {
-    HostOutput(folder_, Quoted(program_) + " cut " + Quoted(HostFolder(MountPoint())));
+    HostOutput(folder_, HostQuoted(program_) + " cut " + HostQuoted(HostFolder(MountPoint())));
 }

@@ -66,6 +66,9 @@ TEST(ReleaseCommands, MakeWritesEveryKeySignedLastAndVerifySaysWhatACopyWouldDo)
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find("  https://dl.example.com/rel/App.exe (3 bytes)\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("warning: the release holds program files (App.exe) but not freshet.exe"),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(PublicKeyIn(run.out), p.publicKey);
     const std::string text = ReadText(p.info);
     const std::string expected = std::string("#version=2.0.1\r\n#product=Keldora Demo\r\n") +

@@ -315,8 +315,25 @@ TEST(Download, OutputFileThatCannotBeCreatedIsReportedAsLocal)
     const DWORD code = static_cast<DWORD>(std::stoul(d.events[5].substr(prefix.size())));
     EXPECT_EQ(d.events[6], "Aborted") << "never the lost connection";
     ASSERT_EQ(d.errors.size(), 1u);
-    EXPECT_EQ(d.errors[0], WideFromUtf8(blocked) + L"\r\r" + WideFromUtf8(ErrorText(code)));
+    EXPECT_EQ(d.errors[0], UpgraderText(umsgLocalFailure, {WideFromUtf8(blocked), WideFromUtf8(ErrorText(code))}));
+    EXPECT_EQ(d.engine->LocalFailureText(), d.errors[0]) << "told apart from the server's lost files";
     EXPECT_TRUE(Download::PendingFiles().empty()) << "first.txt.uTMP is removed with the failed upgrade";
+}
+
+TEST(Download, ABodyThatNeverEndsStopsAtTheLimitAsALocalFailure)
+{
+    Download d;
+    d.engine->MaxDownloadSize = 256 * 1024;
+    d.Release({d.server.Url("/endless/big.bin")});
+    d.Run();
+    ASSERT_GE(d.events.size(), 2u) << ::testing::PrintToString(d.events);
+    EXPECT_EQ(d.events[d.events.size() - 2], "LostFile " + d.server.Url("/endless/big.bin") + " -" +
+                                                 std::to_string(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(d.events.back(), "Aborted") << "never the lost connection";
+    ASSERT_EQ(d.errors.size(), 1u);
+    EXPECT_EQ(d.errors[0], UpgraderText(umsgLocalFailure, {WideFromUtf8(GetAppFolder() + "big.bin.uTMP"),
+                                                           WideFromUtf8(ErrorText(ERROR_FILE_TOO_LARGE))}));
+    EXPECT_TRUE(Download::PendingFiles().empty());
 }
 
 TEST(Download, AbortWhileDownloadingRemovesThePartialAndTheFinishedFiles)

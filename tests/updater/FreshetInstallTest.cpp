@@ -6,9 +6,11 @@
 #include "Publisher.h"
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
+#include "common/SmallDisk.h"
 #include "common/Utils.h"
 #include "common/WineSupport.h"
 #include "update/auStubLaunch.h"
+#include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/WideText.h"
@@ -67,12 +69,16 @@ struct InstallRun {
     const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
     const std::string newProduct = product + "-new release-";
     const std::set<std::string> foldersBefore = PrivateFolders();
+    const std::string app;
 
-    explicit InstallRun(std::string_view prefix = "freshet install") : folder(prefix)
+    // The product's folder is "app" in the scratch folder, or the one given.
+    explicit InstallRun(std::string_view prefix = "freshet install", const std::string& appFolder = {})
+        : folder(prefix), app(appFolder.empty() ? folder.PathOf("app\\") : appFolder)
     {
-        folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
-        folder.AddFile("app\\app.exe", product);
-        folder.AddFile("app\\data.txt", "old data");
+        CreateDirectoryW(WideFromUtf8(app).c_str(), nullptr);
+        WriteWholeFile(App("freshet.exe"), ReadWholeFile(GetAppFolder() + "freshet.exe"));
+        WriteWholeFile(App("app.exe"), product);
+        WriteWholeFile(App("data.txt"), "old data");
         WriteWholeFile(App("update.ini"), Settings("1.0"));
         server.PutFile("app.exe", newProduct);
         server.PutFile("data.txt", "new data");
@@ -80,7 +86,7 @@ struct InstallRun {
         server.PutFile("info.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n#url0=" +
                                        server.Url("/data.txt") + "\r\n#url3=" + server.Url("/update.ini") + "\r\n");
     }
-    std::string App(const std::string& name) const { return folder.PathOf("app\\" + name); }
+    std::string App(const std::string& name) const { return app + name; }
     // The test server publishes unsigned releases over plain http.
     std::string Settings(const std::string& version) const
     {
@@ -319,6 +325,46 @@ TEST(FreshetInstall, WhenTheWaitEndsNothingIsReplacedNothingStartedAndTheNextRun
     EXPECT_EQ(WaitForExit(StartProcess("\"" + run.App("freshet.exe") + "\"").get(), 60000), 0u);
     EXPECT_EQ(Lines(ReadWholeFile(run.messages)).size(), 1u);
     ASSERT_TRUE(PumpUntil([&] { return run.Starts().size() >= 3; }, 30000));
+}
+
+// The update ends at the local failure; the product, never asked to close,
+// is ended by the test.
+std::string FailedDownload(const InstallRun& run, const std::string& options)
+{
+    const UniqueKernelHandle product = run.StartProduct(options);
+    EXPECT_TRUE(PumpUntil([&] { return ReadWholeFile(run.log).find("install") != std::string::npos ||
+                                       ReadWholeFile(run.messages).find("Update aborted") != std::string::npos ||
+                                       ReadWholeFile(run.log).find("the update was stopped") != std::string::npos; },
+                          60000));
+    PumpFor(500);
+    TerminateProcess(product.get(), 0);
+    EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
+    EXPECT_FALSE(run.HasPending());
+    return ReadWholeFile(run.log) + ReadWholeFile(run.messages);
+}
+
+TEST(FreshetInstall, AFullDiskOrAReadOnlyFolderIsToldAsSuchNamingTheFileAndNeverAsAnOutage)
+{
+    // The product (about 5 MB), freshet.exe and their data fit; a second copy of the product does not.
+    const SmallDisk full(8 * 1024);
+    if (!full.Unavailable().empty())
+        GTEST_SKIP() << full.Unavailable();
+    {
+        const InstallRun run("freshet full disk", full.Path() + "app\\");
+        const std::string told = FailedDownload(run, "");
+        EXPECT_NE(told.find("The file " + run.App("app.exe.uTMP") + " cannot be written on this computer"),
+                  std::string::npos)
+            << told;
+        EXPECT_NE(told.find("Reason: " + ErrorText(ERROR_DISK_FULL)), std::string::npos) << told;
+        EXPECT_EQ(told.find("can't connect"), std::string::npos) << told;
+    }
+    const SmallDisk readOnly(16 * 1024);
+    const InstallRun run("freshet read-only", readOnly.Path() + "app\\");
+    readOnly.MakeReadOnly();
+    const std::string told = FailedDownload(run, "--visible");
+    EXPECT_NE(told.find("cannot be written on this computer"), std::string::npos) << told;
+    EXPECT_NE(told.find(run.App("app.exe.uTMP")), std::string::npos) << told;
+    EXPECT_EQ(told.find("can't connect"), std::string::npos) << "no outage, no download page: " << told;
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "update/stub/ManifestWriter.h"
 
-std::string ManifestText(const ProductProcess& product, const std::vector<ManifestEntry>& files)
+std::string ManifestText(const ProductProcess& product, const std::string& updater,
+                         const std::vector<ManifestEntry>& files)
 {
+    if (!IsPlainFileName(updater))
+        return {};
     static constexpr char Hex[] = "0123456789abcdef";
     std::string text = std::string(ManifestHeader) + "\n";
     if (product.id != 0)
         text += "product\t" + std::to_string(product.id) + "\t" + std::to_string(product.creationTime) + "\n";
+    text += "updater\t" + updater + "\n";
     for (const ManifestEntry& file : files) {
         if (!IsPlainFileName(file.name) || file.sha256.size() != 32)
             return {};

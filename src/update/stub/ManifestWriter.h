@@ -12,6 +12,8 @@ struct ManifestEntry {
     std::string sha256;  // the 32 bytes of the digest
 };
 
-// The manifest of these files; empty when a name is no plain file name or a
-// digest is not 32 bytes, so a bad entry never reaches the stub.
-std::string ManifestText(const ProductProcess& product, const std::vector<ManifestEntry>& files);
+// The manifest of these files for the updater of that file name; empty when
+// a name is no plain file name or a digest is not 32 bytes, so a bad entry
+// never reaches the stub.
+std::string ManifestText(const ProductProcess& product, const std::string& updater,
+                         const std::vector<ManifestEntry>& files);

@@ -1,6 +1,9 @@
 #include "update/stub/StubFiles.h"
 
 #include "core/Utf8.h"
+#include "update/stub/StubRecords.h"
+
+#include <bcrypt.h>
 
 #include <type_traits>
 
@@ -95,14 +98,59 @@ bool IsFile(std::string_view path)
 bool DeleteAnyFile(std::string_view path)
 {
     const WideText wide(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        return true;
+    // A file in use keeps its marks for the next try.
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(wide.c_str(), attributes);
+    return false;
 }
 
 bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace)
 {
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     return MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), flags) != FALSE;
+}
+
+bool Sha256Of(HANDLE file, unsigned char (&digest)[32])
+{
+    static BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!algorithm && BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+        return false;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0)
+        return false;
+    // On the stack: a static block would be linked into the image's data.
+    unsigned char block[32 * 1024];
+    bool ok = true;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, block, sizeof block, &read, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (read == 0)
+            break;
+        if (BCryptHashData(hash, block, read, 0) != 0) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
+    BCryptDestroyHash(hash);
+    return ok;
+}
+
+bool FileMatches(std::string_view path, std::string_view sha256)
+{
+    // Read past any writer: a file that cannot be opened at all counts as not matching.
+    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    unsigned char digest[32];
+    return file && Sha256Of(file.get(), digest) && DigestMatches(sha256, digest);
 }
 
 PathText Environment(const wchar_t* name)

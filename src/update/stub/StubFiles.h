@@ -47,10 +47,16 @@ PathText InFolder(std::string_view folder, std::string_view name, std::string_vi
 
 DWORD AttributesOf(std::string_view path);
 bool IsFile(std::string_view path);
-// Clears the read-only mark first; true when the file is gone.
+// Clears the read-only mark first; true when the file is gone. A file that
+// stays (in use) keeps its marks.
 bool DeleteAnyFile(std::string_view path);
 // A rename that reaches the disk before it returns.
 bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace);
+
+// The SHA-256 of what is left to read of an open file.
+bool Sha256Of(HANDLE file, unsigned char (&digest)[32]);
+// Whether a file exists and holds the bytes of this digest (64 hexadecimal digits).
+bool FileMatches(std::string_view path, std::string_view sha256);
 
 // A value of the environment (the stub's test settings); empty when unset.
 PathText Environment(const wchar_t* name);

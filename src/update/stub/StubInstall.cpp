@@ -1,7 +1,5 @@
 #include "update/stub/StubInstall.h"
 
-#include <bcrypt.h>
-
 namespace {
 
 constexpr DWORD RetryIntervalMs = 50;
@@ -10,7 +8,8 @@ constexpr std::string_view SettingsName = "update.ini";
 enum class Readiness { ready, busy, denied };
 
 // A file another process holds: open for writing (the program file, as
-// before) or without sharing deletion (a data file the product keeps open).
+// before) or without sharing deletion (a data file the product keeps open,
+// a download a scanner reads).
 Readiness Probe(std::string_view path, DWORD access, DWORD share)
 {
     const UniqueFile file(CreateFileW(WideText(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -21,6 +20,8 @@ Readiness Probe(std::string_view path, DWORD access, DWORD share)
         return Readiness::busy;
     return error == ERROR_FILE_NOT_FOUND ? Readiness::ready : Readiness::denied;
 }
+
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The product's process, if it is still the one the engine named: a process
 // that ended and whose id went to another has another creation time.
@@ -36,32 +37,26 @@ UniqueKernelHandle OpenProduct(const ProductProcess& product)
     return time == product.creationTime ? std::move(process) : UniqueKernelHandle();
 }
 
-bool Sha256Of(HANDLE file, unsigned char (&digest)[32])
+// Probes until every file is ready: `probe` returns the first one that is
+// not (setting its readiness), or an empty name.
+template <typename ProbeAll>
+bool WaitUntilReady(ULONGLONG start, DWORD limitMs, InstallResult& result, ProbeAll probe)
 {
-    static BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!algorithm && BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
-        return false;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0)
-        return false;
-    static unsigned char block[64 * 1024];
-    bool ok = true;
     for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, block, sizeof block, &read, nullptr)) {
-            ok = false;
-            break;
+        Readiness readiness = Readiness::ready;
+        const std::string_view busy = probe(readiness);
+        if (readiness == Readiness::ready)
+            return true;
+        if (readiness == Readiness::denied) {
+            result.Set(StubExit::accessDenied, busy, " cannot be replaced (access denied): nothing was replaced");
+            return false;
         }
-        if (read == 0)
-            break;
-        if (BCryptHashData(hash, block, read, 0) != 0) {
-            ok = false;
-            break;
+        if (GetTickCount64() - start >= limitMs) {
+            result.Set(StubExit::stillHeld, busy, " was still in use when the wait ended: nothing was replaced");
+            return false;
         }
+        Sleep(RetryIntervalMs);
     }
-    ok = ok && BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
-    BCryptDestroyHash(hash);
-    return ok;
 }
 
 // The commit line, appended so a cut write can never spoil the plan before it.
@@ -76,14 +71,6 @@ bool AppendCommit(std::string_view journal)
            written == JournalCommitLine.size() && FlushFileBuffers(file.get());
 }
 
-// The program's file name as the file system spells it.
-PathText SpelledName(std::string_view program)
-{
-    WIN32_FIND_DATAW found;
-    const UniqueFind search(FindFirstFileW(WideText(program).c_str(), &found));
-    return search ? Utf8Of(found.cFileName) : PathText();
-}
-
 }  // namespace
 
 void InstallResult::Set(StubExit exit, std::string_view first, std::string_view second, std::string_view third)
@@ -95,7 +82,7 @@ void InstallResult::Set(StubExit exit, std::string_view first, std::string_view 
 }
 
 Install::Install(const StubCommand& command, std::string_view folder, JournalStep step)
-    : command_(command), folder_(folder), step_(step), programName_(SpelledName(command.program))
+    : command_(command), folder_(folder), step_(step)
 {
 }
 
@@ -115,28 +102,35 @@ void Install::Release()
 
 bool Install::Plan(const Manifest& manifest, InstallResult& result)
 {
-    bool ownCopyPending = false;
+    updater_ = manifest.updater;
     std::string_view lines = manifest.fileLines;
     ManifestFile file;
-    while (NextManifestFile(lines, file))
-        ownCopyPending = ownCopyPending || SameFileName(file.name, programName_.View());
-    TargetNamer namer(programName_.View(), command_.setupMode, ownCopyPending);
-    lines = manifest.fileLines;
     while (NextManifestFile(lines, file)) {
         PlannedMove* move = moves_.Add();
         if (!move) {
             result.Set(StubExit::rolledBack, "out of memory: nothing was replaced");
             return false;
         }
-        const NamedTarget named = namer.Name(file.name, IsFile(InFolder(folder_, file.name).View()));
         move->name = file.name;
-        move->target = named.name;
         move->sha256 = file.sha256;
-        move->role = named.role;
-        move->targetAttributes = AttributesOf(InFolder(folder_, move->target).View());
-        move->hadTarget = move->targetAttributes != INVALID_FILE_ATTRIBUTES;
     }
+    Refresh();
     return true;
+}
+
+// The targets as they are now, and the setup program they leave.
+void Install::Refresh()
+{
+    bool ownCopyPending = false;
+    for (std::size_t i = 0; i < moves_.Count(); ++i)
+        ownCopyPending = ownCopyPending || SameFileName(moves_[i].name, updater_);
+    TargetNamer namer(command_.setupMode, ownCopyPending);
+    for (std::size_t i = 0; i < moves_.Count(); ++i) {
+        PlannedMove& move = moves_[i];
+        move.targetAttributes = AttributesOf(InFolder(folder_, move.name).View());
+        move.hadTarget = move.targetAttributes != INVALID_FILE_ATTRIBUTES;
+        move.role = namer.Role(move.name, move.hadTarget);
+    }
 }
 
 bool Install::IsPlanned(std::string_view downloadName) const
@@ -150,38 +144,37 @@ bool Install::IsPlanned(std::string_view downloadName) const
     return false;
 }
 
-bool Install::WaitForRelease(const ProductProcess& product, DWORD limitMs, InstallResult& result)
+bool Install::WaitForProgram(const ProductProcess& product, ULONGLONG start, DWORD limitMs, InstallResult& result)
 {
-    const ULONGLONG start = GetTickCount64();
     const UniqueKernelHandle process = OpenProduct(product);
     if (process && WaitForSingleObject(process.get(), limitMs) != WAIT_OBJECT_0) {
         result.Set(StubExit::stillHeld, "the product was still running when the wait ended: nothing was replaced");
         return false;
     }
-    for (;;) {
-        std::string_view busy;
-        Readiness readiness = Probe(command_.program, GENERIC_WRITE, FILE_SHARE_READ);
+    return WaitUntilReady(start, limitMs, result, [&](Readiness& readiness) {
+        readiness = Probe(command_.program, GENERIC_WRITE, FILE_SHARE_READ);
+        return command_.program;
+    });
+}
+
+bool Install::WaitForRelease(ULONGLONG start, DWORD limitMs, InstallResult& result)
+{
+    return WaitUntilReady(start, limitMs, result, [&](Readiness& readiness) {
+        readiness = Probe(command_.program, GENERIC_WRITE, FILE_SHARE_READ);
         if (readiness != Readiness::ready)
-            busy = command_.program;
-        for (std::size_t i = 0; readiness == Readiness::ready && i < moves_.Count(); ++i) {
-            if (!moves_[i].hadTarget)
-                continue;
-            readiness = Probe(InFolder(folder_, moves_[i].target).View(), DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-            busy = moves_[i].target;
+            return command_.program;
+        Refresh();
+        for (std::size_t i = 0; i < moves_.Count(); ++i) {
+            const PlannedMove& move = moves_[i];
+            const PathText download = InFolder(folder_, move.name, PendingSuffix);
+            readiness = Probe(download.View(), GENERIC_WRITE | DELETE, ShareAll);
+            if (readiness == Readiness::ready && move.hadTarget)
+                readiness = Probe(InFolder(folder_, move.name).View(), DELETE, ShareAll);
+            if (readiness != Readiness::ready)
+                return move.name;
         }
-        if (readiness == Readiness::ready)
-            return true;
-        if (readiness == Readiness::denied) {
-            result.Set(StubExit::accessDenied, busy, " cannot be replaced (access denied): nothing was replaced");
-            return false;
-        }
-        if (GetTickCount64() - start >= limitMs) {
-            result.Set(StubExit::stillHeld, busy, " was still in use when the wait ended: nothing was replaced");
-            return false;
-        }
-        Sleep(RetryIntervalMs);
-    }
+        return std::string_view();
+    });
 }
 
 bool Install::CheckDigests(InstallResult& result)
@@ -189,11 +182,17 @@ bool Install::CheckDigests(InstallResult& result)
     for (std::size_t i = 0; i < moves_.Count(); ++i) {
         PlannedMove& move = moves_[i];
         const PathText download = InFolder(folder_, move.name, PendingSuffix);
-        move.download = CreateFileW(WideText(download.View()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        move.download = CreateFileW(WideText(download.View()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (move.download == INVALID_HANDLE_VALUE) {
             move.download = nullptr;
             result.Set(StubExit::digestMismatch, move.name, " was not downloaded: nothing was replaced");
+            return false;
+        }
+        // Its data must be on the disk before a journal names it.
+        if (!FlushFileBuffers(move.download)) {
+            result.Set(StubExit::accessDenied, move.name, " could not be written to the disk: nothing was replaced");
             return false;
         }
         unsigned char digest[32];
@@ -213,7 +212,7 @@ bool Install::Writable(InstallResult& result)
     for (std::size_t i = 0; i < moves_.Count(); ++i) {
         const PlannedMove& move = moves_[i];
         if (move.hadTarget && (move.targetAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-            result.Set(StubExit::accessDenied, move.target, " is read-only or a folder: nothing was replaced");
+            result.Set(StubExit::accessDenied, move.name, " is read-only or a folder: nothing was replaced");
             return false;
         }
     }
@@ -231,13 +230,13 @@ bool Install::WriteJournal(HeapText& text, Journal& journal)
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t i = 0; i < moves_.Count(); ++i) {
             const PlannedMove& move = moves_[i];
-            if (SameFileName(move.target, SettingsName) != (pass == 1))
+            if (SameFileName(move.name, SettingsName) != (pass == 1))
                 continue;
             char pending[PathText::Capacity];
             RecordText pendingName(pending, sizeof pending);
             pendingName.Add(move.name).Add(PendingSuffix);
             RecordText out(line, sizeof line);
-            WriteJournalMove(out, {move.hadTarget, pendingName.Text(), move.target});
+            WriteJournalMove(out, {move.hadTarget, move.sha256, pendingName.Text(), move.name});
             ok = ok && !out.Cut() && text.Append(out.Text());
         }
     }
@@ -246,6 +245,21 @@ bool Install::WriteJournal(HeapText& text, Journal& journal)
     ok = ok && text.Append(planned.Text());
     return ok && ReadJournal(text.View(), journal) == RecordError::none &&
            WriteFlushed(InFolder(folder_, JournalFileName).View(), text.View());
+}
+
+// The downloads' handles go first: a file still open here cannot be
+// replaced by its backup.
+bool Install::RollBack(const Journal& journal, std::string_view what, InstallResult& result)
+{
+    Release();
+    if (!RollBackJournal(folder_, journal, nullptr)) {
+        result.Set(StubExit::recoveryStuck, what,
+                   ", and a file could not be put back yet: its backup and the journal stay for the next start");
+        return false;
+    }
+    DeleteAnyFile(InFolder(folder_, JournalFileName).View());
+    result.Set(StubExit::rolledBack, what, ": every file was put back as it was");
+    return false;
 }
 
 bool Install::Apply(InstallResult& result)
@@ -262,21 +276,14 @@ bool Install::Apply(InstallResult& result)
     }
     if (step_)
         step_();
-    if (!ApplyJournal(folder_, journal, step_)) {
-        DeleteAnyFile(journalPath.View());
-        result.Set(StubExit::rolledBack, "a file could not be moved in place: every file was put back as it was");
-        return false;
-    }
-    if (!AppendCommit(journalPath.View())) {
-        RollBackJournal(folder_, journal, nullptr);
-        DeleteAnyFile(journalPath.View());
-        result.Set(StubExit::rolledBack, "the install could not be committed: every file was put back as it was");
-        return false;
-    }
+    if (!ApplyJournal(folder_, journal, step_))
+        return RollBack(journal, "a file could not be moved in place", result);
+    if (!AppendCommit(journalPath.View()))
+        return RollBack(journal, "the install could not be committed", result);
     if (step_)
         step_();
-    CompleteJournal(folder_, journal, step_);
     Release();
+    CompleteJournal(folder_, journal, step_);
     DeleteAnyFile(journalPath.View());
     if (step_)
         step_();
@@ -292,7 +299,7 @@ PathText Install::SetupProgram() const
 {
     for (std::size_t i = 0; i < moves_.Count(); ++i) {
         if (moves_[i].role == TargetRole::setup)
-            return InFolder(folder_, moves_[i].target);
+            return InFolder(folder_, moves_[i].name);
     }
     return PathText();
 }

@@ -10,8 +10,7 @@
 #include <string_view>
 
 struct PlannedMove {
-    std::string_view name;    // the manifest's name; the download is name + ".uTMP"
-    std::string_view target;  // the name itself, or the program's for a renamed program file
+    std::string_view name;  // the manifest's name, the target; the download is name + ".uTMP"
     std::string_view sha256;
     TargetRole role = TargetRole::file;
     bool hadTarget = false;
@@ -36,16 +35,21 @@ public:
     Install(const Install&) = delete;
     Install& operator=(const Install&) = delete;
 
-    // Takes the files of a manifest that ReadManifest accepted and names
-    // their targets; false (the result says why) when memory runs out.
+    // Takes the files of a manifest that ReadManifest accepted; false (the
+    // result says why) when memory runs out.
     bool Plan(const Manifest& manifest, InstallResult& result);
-    // Waits until the product has ended, the program file can be written and
-    // every target can be renamed, for at most limitMs.
-    bool WaitForRelease(const ProductProcess& product, DWORD limitMs, InstallResult& result);
-    // Reads every download and compares its SHA-256 with the manifest's,
-    // keeping each open so it cannot change before it is moved.
+    // Waits until the product has ended and the program file can be written,
+    // for at most limitMs from `start` (a GetTickCount64 value).
+    bool WaitForProgram(const ProductProcess& product, ULONGLONG start, DWORD limitMs, InstallResult& result);
+    // Waits until the program file, every target and every download can be
+    // renamed, for at most limitMs from `start`. The plan follows the folder
+    // while it waits: a target the closing product created is replaced too.
+    bool WaitForRelease(ULONGLONG start, DWORD limitMs, InstallResult& result);
+    // Flushes every download to the disk and compares its SHA-256 with the
+    // manifest's, keeping each open so it cannot change before it is moved.
     bool CheckDigests(InstallResult& result);
-    // Journal, moves, commit, clean-up; on a failed move everything goes back.
+    // Journal, moves, commit, clean-up; on a failed move everything goes back,
+    // or the journal stays when something could not (the result says so).
     bool Apply(InstallResult& result);
     // The setup program's path in setup mode, once it is in place.
     PathText SetupProgram() const;
@@ -55,12 +59,14 @@ public:
     void Release();
 
 private:
+    void Refresh();
     bool Writable(InstallResult& result);
     bool WriteJournal(HeapText& text, Journal& journal);
+    bool RollBack(const Journal& journal, std::string_view what, InstallResult& result);
 
     const StubCommand& command_;
     std::string_view folder_;
     JournalStep step_;
-    PathText programName_;
+    std::string_view updater_;
     HeapArray<PlannedMove> moves_;
 };

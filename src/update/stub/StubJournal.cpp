@@ -19,23 +19,33 @@ PathText BackupOf(std::string_view folder, std::string_view target)
     return InFolder(folder, target, BackupSuffix);
 }
 
-// One move: the target aside to its backup, then the download in its place.
-// A failure of the second rename puts the target back at once.
+// The old file kept under its backup name: a second link of it, so that the
+// target's name never goes missing (freshet.exe must be there to start after
+// any cut), or, where the file system has no links, the target renamed.
+bool KeepBackup(const PathText& target, const PathText& backup, bool& linked)
+{
+    linked = CreateHardLinkW(WideText(backup.View()).c_str(), WideText(target.View()).c_str(), nullptr) != FALSE;
+    return linked || MoveWrittenThrough(target.View(), backup.View(), /*replace=*/false);
+}
+
+// One move: the old file kept as its backup, then the download in its
+// place. A failure of the second step puts the target back at once.
 bool MoveIn(std::string_view folder, const JournalMove& move, JournalStep step)
 {
     const PathText target = InFolder(folder, move.target);
     const PathText backup = BackupOf(folder, move.target);
+    bool linked = false;
     if (move.hadTarget) {
-        if (!MoveWrittenThrough(target.View(), backup.View(), /*replace=*/false))
+        if (!KeepBackup(target, backup, linked))
             return false;
         Step(step);
     }
-    if (MoveWrittenThrough(InFolder(folder, move.pending).View(), target.View(), /*replace=*/false)) {
+    if (MoveWrittenThrough(InFolder(folder, move.pending).View(), target.View(), /*replace=*/linked)) {
         Step(step);
         return true;
     }
     if (move.hadTarget)
-        MoveWrittenThrough(backup.View(), target.View(), /*replace=*/false);
+        MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
     return false;
 }
 
@@ -44,13 +54,67 @@ bool MoveBack(std::string_view folder, const JournalMove& move)
 {
     const PathText target = InFolder(folder, move.target);
     if (move.hadTarget) {
+        // A backup that is a link of the target itself is left by a rename
+        // (the system's rename between two links of one file does nothing).
         const PathText backup = BackupOf(folder, move.target);
-        return !IsFile(backup.View()) || MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
+        return !IsFile(backup.View()) || (MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true) &&
+                                          (!IsFile(backup.View()) || DeleteAnyFile(backup.View())));
     }
     // Without an old file the target is the new one once its download is gone.
     if (IsFile(InFolder(folder, move.pending).View()) || !IsFile(target.View()))
         return true;
+    if (!move.sha256.empty() && !FileMatches(target.View(), move.sha256))
+        return true;
     return DeleteAnyFile(target.View());
+}
+
+// Visits the moves of a journal ReadJournal accepted, in order.
+template <typename Visit>
+bool EveryMove(const Journal& journal, Visit visit)
+{
+    std::string_view lines = journal.moveLines;
+    JournalMove move;
+    for (std::size_t i = 0; i < journal.moveCount; ++i) {
+        NextJournalMove(lines, move);
+        if (!visit(move))
+            return false;
+    }
+    return true;
+}
+
+bool NewFilesIntact(std::string_view folder, const Journal& journal)
+{
+    return EveryMove(journal, [&](const JournalMove& move) {
+        return FileMatches(InFolder(folder, move.target).View(), move.sha256);
+    });
+}
+
+// A journal without digests is undone only while no backup of it is gone:
+// once an older stub began to delete them, only completing it is whole.
+bool BackupsWhole(std::string_view folder, const Journal& journal)
+{
+    return EveryMove(journal, [&](const JournalMove& move) {
+        return !move.hadTarget || IsFile(BackupOf(folder, move.target).View());
+    });
+}
+
+Recovery RecoverJournal(std::string_view folder, const Journal& journal)
+{
+    const bool complete = journal.committed && (journal.version == 1 ? !BackupsWhole(folder, journal)
+                                                                     : NewFilesIntact(folder, journal));
+    if (complete) {
+        CompleteJournal(folder, journal, nullptr);
+        return Recovery::completed;
+    }
+    if (!RollBackJournal(folder, journal, nullptr))
+        return Recovery::stuck;
+    return journal.committed && journal.version == 2 ? Recovery::damaged : Recovery::rolledBack;
+}
+
+bool ReadFolderJournal(std::string_view folder, HeapText& text, Journal& journal)
+{
+    return ReadSmallFile(InFolder(folder, JournalFileName).View(), MaxJournalBytes, text) &&
+           ReadJournal(text.View(), journal) == RecordError::none;
 }
 
 // Backups left by an earlier version of the stub, or planted: a backup goes
@@ -64,25 +128,6 @@ void ClearStrayBackups(std::string_view folder)
             DeleteAnyFile(backup.View());
         return true;
     });
-}
-
-std::string_view RecoveryText(Recovery recovery)
-{
-    switch (recovery) {
-    case Recovery::completed:
-        return "an install that was cut off while finishing was completed";
-    case Recovery::rolledBack:
-        return "an install that was cut off was rolled back: the previous version was kept";
-    case Recovery::stuck:
-        return "an install that was cut off could not be rolled back yet: a file is in use";
-    default:
-        return "the install journal was unreadable: nothing was moved";
-    }
-}
-
-StubExit RecoveryExit(Recovery recovery)
-{
-    return recovery == Recovery::completed ? StubExit::done : StubExit::rolledBack;
 }
 
 }  // namespace
@@ -102,16 +147,7 @@ FolderLock::FolderLock(std::string_view folder, DWORD waitMs)
 
 bool ApplyJournal(std::string_view folder, const Journal& journal, JournalStep step)
 {
-    std::string_view lines = journal.moveLines;
-    JournalMove move;
-    for (std::size_t i = 0; i < journal.moveCount; ++i) {
-        NextJournalMove(lines, move);
-        if (!MoveIn(folder, move, step)) {
-            RollBackJournal(folder, journal, nullptr);
-            return false;
-        }
-    }
-    return true;
+    return EveryMove(journal, [&](const JournalMove& move) { return MoveIn(folder, move, step); });
 }
 
 bool RollBackJournal(std::string_view folder, const Journal& journal, JournalStep step)
@@ -131,16 +167,14 @@ bool RollBackJournal(std::string_view folder, const Journal& journal, JournalSte
 
 void CompleteJournal(std::string_view folder, const Journal& journal, JournalStep step)
 {
-    std::string_view lines = journal.moveLines;
-    JournalMove move;
-    for (std::size_t i = 0; i < journal.moveCount; ++i) {
-        NextJournalMove(lines, move);
+    EveryMove(journal, [&](const JournalMove& move) {
         SetFileAttributesW(WideText(InFolder(folder, move.target).View()).c_str(), FILE_ATTRIBUTE_ARCHIVE);
         if (move.hadTarget) {
             DeleteAnyFile(BackupOf(folder, move.target).View());
             Step(step);
         }
-    }
+        return true;
+    });
 }
 
 Recovery RecoverFolder(std::string_view folder, bool dropPending)
@@ -150,18 +184,10 @@ Recovery RecoverFolder(std::string_view folder, bool dropPending)
     if (AttributesOf(journalPath.View()) != INVALID_FILE_ATTRIBUTES) {
         HeapText text;
         Journal journal;
-        if (!ReadSmallFile(journalPath.View(), MaxJournalBytes, text) ||
-            ReadJournal(text.View(), journal) != RecordError::none) {
-            recovery = Recovery::unreadable;
-        } else if (journal.committed) {
-            CompleteJournal(folder, journal, nullptr);
-            recovery = Recovery::completed;
-        } else {
-            recovery = RollBackJournal(folder, journal, nullptr) ? Recovery::rolledBack : Recovery::stuck;
-        }
+        recovery = ReadFolderJournal(folder, text, journal) ? RecoverJournal(folder, journal) : Recovery::unreadable;
     }
     if (recovery == Recovery::stuck) {
-        WriteOutcomeFile(folder, static_cast<int>(StubExit::rolledBack), RecoveryText(recovery));
+        WriteOutcomeFile(folder, RecoveryExitCode(recovery), RecoveryText(recovery));
         return recovery;
     }
     ClearStrayBackups(folder);
@@ -169,8 +195,50 @@ Recovery RecoverFolder(std::string_view folder, bool dropPending)
         DeletePendingFiles(folder, [](std::string_view) { return false; });
     DeleteAnyFile(journalPath.View());
     if (recovery != Recovery::nothing)
-        WriteOutcomeFile(folder, static_cast<int>(RecoveryExit(recovery)), RecoveryText(recovery));
+        WriteOutcomeFile(folder, RecoveryExitCode(recovery), RecoveryText(recovery));
     return recovery;
+}
+
+bool JournalMoves(std::string_view folder, std::string_view name)
+{
+    HeapText text;
+    Journal journal;
+    return ReadFolderJournal(folder, text, journal) &&
+           !EveryMove(journal, [&](const JournalMove& move) { return !SameFileName(move.target, name); });
+}
+
+int RecoveryExitCode(Recovery recovery)
+{
+    switch (recovery) {
+    case Recovery::nothing:
+    case Recovery::completed:
+        return static_cast<int>(StubExit::done);
+    case Recovery::stuck:
+        return static_cast<int>(StubExit::recoveryStuck);
+    default:
+        return static_cast<int>(StubExit::rolledBack);
+    }
+}
+
+std::string_view RecoveryText(Recovery recovery)
+{
+    switch (recovery) {
+    case Recovery::nothing:
+        return "nothing was left to finish";
+    case Recovery::completed:
+        return "an install that was cut off while finishing was completed";
+    case Recovery::rolledBack:
+        return "an install that was cut off was rolled back: the previous version was kept";
+    case Recovery::damaged:
+        return "an install that was cut off left a file that differs from its digest, so it was rolled back: the "
+               "previous version was kept";
+    case Recovery::stuck:
+        return "an install that was cut off could not be rolled back yet: a file is in use; the next start "
+               "finishes it";
+    case Recovery::unreadable:
+        break;
+    }
+    return "the install journal was unreadable: nothing was moved";
 }
 
 void WriteOutcomeFile(std::string_view folder, int code, std::string_view text)

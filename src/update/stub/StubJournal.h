@@ -1,13 +1,17 @@
 #pragma once
 // Crash-safe replacement of a release, shared by the stub and freshet.exe's
-// start. The stub writes a journal of its planned moves (flushed) before the
-// first one; each move renames the target to its backup and the download in,
-// written through; `update.ini` moves last, so the installed version advances
-// only when everything else is in place. Then a commit line is appended
-// (flushed), the backups go, and the journal goes last. Whoever finds a
-// journal at start completes it (committed) or rolls it back (not), so the
-// folder holds the whole old release or the whole new one; every step of both
-// may be repeated after a crash. No `.uTMP` or `.uBAK` outlives that start.
+// start. The downloads are flushed before the stub writes a journal of its
+// planned moves with each new file's digest (flushed) before the first move;
+// each move renames the target to its backup and the download in. A rename
+// only orders names: data reaches the disk through flushes alone, so nothing
+// is moved that was not flushed first. `update.ini` moves last, so the
+// installed version advances only when everything else is in place. Then a
+// commit line is appended (flushed), the backups go, and the journal goes
+// last. Whoever finds a journal at start completes it (committed, every new
+// file as its digest says) or rolls it back, so the folder holds the whole
+// old release or the whole new one; every step of both may be repeated after
+// a crash or a power cut. No `.uTMP` or `.uBAK` outlives that start, unless
+// a file in use keeps a roll-back from finishing (Recovery::stuck).
 //
 // The program's folder is locked (`update.lock`, opened without sharing and
 // deleted when closed, also when the process is killed) while the stub or a
@@ -31,31 +35,45 @@ private:
 // Called after each step that reaches the disk (the stub's test seam).
 using JournalStep = void (*)();
 
-// Runs the moves of a journal in order. When one fails, the moves done so far
-// are undone and false is returned.
+// Runs the moves of a journal in order; false at the first that fails, which
+// is put back at once (the caller rolls back the rest).
 bool ApplyJournal(std::string_view folder, const Journal& journal, JournalStep step);
 // Puts back what the moves of a journal did, whatever point they reached:
-// each backup over its target, each new file without an old one removed.
-// False when something could not be put back (the journal must stay).
+// each backup over its target, each new file without an old one removed
+// (in version 2 only when it holds the journal's digest: anything else is
+// not the install's). False when something could not be put back: the
+// journal and the backups left must stay.
 bool RollBackJournal(std::string_view folder, const Journal& journal, JournalStep step);
 // After the commit: the backups go and the new files lose the download's
-// hidden and temporary marks.
+// hidden mark.
 void CompleteJournal(std::string_view folder, const Journal& journal, JournalStep step);
 
 enum class Recovery {
-    nothing,      // no journal: at most stale .uTMP and .uBAK files were cleared
-    completed,    // a committed install was finished
-    rolledBack,   // an install cut off before its commit was undone
-    unreadable,   // the journal was cut or garbled: nothing was moved by it
-    stuck,        // a file could not be put back; the journal stays for the next start
+    nothing,     // no journal: at most stale .uTMP and .uBAK files were cleared
+    completed,   // a committed install was finished, every new file checked against its digest
+    rolledBack,  // an install cut off before its commit was undone
+    damaged,     // a committed install held a file that differs from its digest: it was undone
+    unreadable,  // the journal was cut or garbled: nothing was moved by it
+    stuck,       // a file could not be put back; the journal stays for the next start
 };
 
-// With the folder locked: finishes or undoes an unfinished install; a `.uBAK`
-// without a journal goes back in place when its file is missing and is
-// deleted otherwise; with dropPending every `.uTMP` goes too (the stub keeps
-// them: it installs or deletes them itself). Writes the outcome of what it
-// did (all but nothing).
+// With the folder locked: finishes or undoes an unfinished install. A
+// committed journal is completed when every new file holds its digest and
+// rolled back otherwise; one without digests (version 1, left by an older
+// stub) is rolled back while all its backups are there, since its new files
+// cannot be checked and the old ones are whole. A `.uBAK` without a journal
+// goes back in place when its file is missing and is deleted otherwise; with
+// dropPending every `.uTMP` goes too (the stub keeps them: it installs or
+// deletes them itself). Writes the outcome of what it did (all but nothing).
+// Every step may be repeated after a power cut during the recovery itself.
 Recovery RecoverFolder(std::string_view folder, bool dropPending);
+
+// Whether the folder's journal moves a file of this name.
+bool JournalMoves(std::string_view folder, std::string_view name);
+
+// The outcome's code and text of a recovery.
+int RecoveryExitCode(Recovery recovery);
+std::string_view RecoveryText(Recovery recovery);
 
 // Writes the outcome of a run (code and one line of text) into the folder.
 void WriteOutcomeFile(std::string_view folder, int code, std::string_view text);

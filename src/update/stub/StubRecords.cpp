@@ -4,7 +4,8 @@
 
 namespace {
 
-constexpr std::string_view JournalHeader = "keldora-update-journal 1";
+constexpr std::string_view JournalHeader = "keldora-update-journal 2";
+constexpr std::string_view JournalHeaderV1 = "keldora-update-journal 1";
 constexpr std::string_view OutcomeHeader = "keldora-update-outcome 1";
 constexpr std::size_t MaxNameBytes = 200;
 
@@ -152,6 +153,13 @@ RecordError OpenRecord(std::string_view text, std::string_view header, std::stri
     return RecordError::none;
 }
 
+// "tag<TAB>value" as a whole line.
+bool TaggedLine(std::string_view line, std::string_view tag, std::string_view& value)
+{
+    std::string_view field;
+    return TakeField(line, field) && field == tag && TakeField(line, value, /*last=*/true);
+}
+
 bool ParseManifestFile(std::string_view line, ManifestFile& file)
 {
     std::string_view tag;
@@ -159,14 +167,45 @@ bool ParseManifestFile(std::string_view line, ManifestFile& file)
            TakeField(line, file.name, /*last=*/true);
 }
 
-bool ParseJournalMove(std::string_view line, JournalMove& move)
+std::size_t TabsIn(std::string_view line)
+{
+    std::size_t tabs = 0;
+    for (char c : line)
+        tabs += c == '\t';
+    return tabs;
+}
+
+// Version 2 has the digest before the names; names hold no tab, so the
+// count of fields tells the two apart.
+bool ParseJournalMove(std::string_view line, JournalMove& move, int version)
 {
     std::string_view tag;
     std::string_view flag;
-    if (!TakeField(line, tag) || tag != "move" || !TakeField(line, flag) || (flag != "0" && flag != "1") ||
-        !TakeField(line, move.pending) || !TakeField(line, move.target, /*last=*/true))
+    move.sha256 = {};
+    if (!TakeField(line, tag) || tag != "move" || !TakeField(line, flag) || (flag != "0" && flag != "1"))
+        return false;
+    if (version == 2 && (TabsIn(line) != 2 || !TakeField(line, move.sha256) || !IsHexDigest(move.sha256)))
+        return false;
+    if (version == 1 && TabsIn(line) != 1)
+        return false;
+    if (!TakeField(line, move.pending) || !TakeField(line, move.target, /*last=*/true))
         return false;
     move.hadTarget = flag == "1";
+    return true;
+}
+
+// What follows the planned count: nothing, a whole commit line, or a commit
+// cut off while it was appended.
+bool IsCommitTail(std::string_view after)
+{
+    if (after.size() > JournalCommitLine.size())
+        return false;
+    if (after == Slice(JournalCommitLine, 0, after.size()))
+        return true;
+    for (char c : after) {
+        if (c != '\0')
+            return false;
+    }
     return true;
 }
 
@@ -175,6 +214,13 @@ bool IsPendingName(std::string_view name)
 {
     return name.size() > PendingSuffix.size() && EndsWithName(name, PendingSuffix) &&
            IsPlainFileName(Slice(name, 0, name.size() - PendingSuffix.size()));
+}
+
+// Version 2 moves each download only over the file of its own name.
+bool IsDownloadOf(std::string_view pending, std::string_view target)
+{
+    return pending.size() == target.size() + PendingSuffix.size() &&
+           SameFileName(Slice(pending, 0, target.size()), target);
 }
 
 // Case-folded names seen so far are compared pairwise: releases hold at most
@@ -296,6 +342,14 @@ RecordError ReadManifest(std::string_view text, Manifest& manifest)
         manifest.product.id = static_cast<std::uint32_t>(id);
         body = first;
     }
+    std::string_view updater = body;
+    if (!TakeLine(updater, line))
+        return RecordError::truncated;
+    if (!TaggedLine(line, "updater", manifest.updater))
+        return RecordError::garbled;
+    if (!IsPlainFileName(manifest.updater))
+        return RecordError::badName;
+    body = updater;
     std::size_t count = 0;
     std::string_view endLine;
     std::string_view after;
@@ -338,7 +392,13 @@ RecordError ReadJournal(std::string_view text, Journal& journal)
 {
     journal = Journal{};
     std::string_view body;
-    if (const RecordError error = OpenRecord(text, JournalHeader, body); error != RecordError::none)
+    int version = 2;
+    RecordError error = OpenRecord(text, JournalHeader, body);
+    if (error == RecordError::header) {
+        version = 1;
+        error = OpenRecord(text, JournalHeaderV1, body);
+    }
+    if (error != RecordError::none)
         return error;
     std::size_t count = 0;
     std::string_view endLine;
@@ -351,13 +411,17 @@ RecordError ReadJournal(std::string_view text, Journal& journal)
     if (count > MaxReleaseFiles)
         return RecordError::tooMany;
     // Only a whole commit line counts: a cut one is no commit.
-    if (after.size() > JournalCommitLine.size() || after != Slice(JournalCommitLine, 0, after.size()))
+    if (!IsCommitTail(after))
         return RecordError::garbled;
-    const RecordError error = CheckEntries<JournalMove>(body, count, ParseJournalMove, [](const JournalMove& move) {
-        return NameCheck{move.target, IsPendingName(move.pending) && IsPlainFileName(move.target)};
-    });
+    error = CheckEntries<JournalMove>(
+        body, count, [version](std::string_view line, JournalMove& move) { return ParseJournalMove(line, move, version); },
+        [version](const JournalMove& move) {
+            return NameCheck{move.target, IsPendingName(move.pending) && IsPlainFileName(move.target) &&
+                                              (version == 1 || IsDownloadOf(move.pending, move.target))};
+        });
     if (error != RecordError::none)
         return error;
+    journal.version = version;
     journal.moveCount = count;
     journal.committed = after == JournalCommitLine;
     journal.moveLines = body;
@@ -367,7 +431,7 @@ RecordError ReadJournal(std::string_view text, Journal& journal)
 bool NextJournalMove(std::string_view& lines, JournalMove& move)
 {
     std::string_view line;
-    return TakeLine(lines, line) && ParseJournalMove(line, move);
+    return TakeLine(lines, line) && ParseJournalMove(line, move, TabsIn(line) == 4 ? 2 : 1);
 }
 
 RecordError ReadOutcome(std::string_view text, Outcome& outcome)
@@ -423,7 +487,8 @@ void WriteJournalHeader(RecordText& out)
 
 void WriteJournalMove(RecordText& out, const JournalMove& move)
 {
-    out.Add("move\t").Add(move.hadTarget ? "1" : "0").Add("\t").Add(move.pending).Add("\t").Add(move.target).Add("\n");
+    out.Add("move\t").Add(move.hadTarget ? "1" : "0").Add("\t").Add(move.sha256).Add("\t").Add(move.pending);
+    out.Add("\t").Add(move.target).Add("\n");
 }
 
 void WriteJournalPlanned(RecordText& out, std::size_t count)

@@ -6,12 +6,17 @@
 // tab, a versioned first line and a last line that counts what came before,
 // so a cut or garbled file is told apart from a whole one.
 //
-//   manifest                         journal                          outcome
-//   keldora-update-manifest 1        keldora-update-journal 1         keldora-update-outcome 1
-//   product<TAB>pid<TAB>created      move<TAB>0|1<TAB>name<TAB>target  exit<TAB>code
-//   file<TAB>sha256 hex<TAB>name     ...                              text<TAB>what happened
-//   ...                              planned<TAB>count                end
-//   end<TAB>count                    commit          (added once every move is done)
+//   manifest                     journal                                     outcome
+//   keldora-update-manifest 2    keldora-update-journal 2                    keldora-update-outcome 1
+//   product<TAB>pid<TAB>created  move<TAB>0|1<TAB>sha256<TAB>name<TAB>target  exit<TAB>code
+//   updater<TAB>name             ...                                         text<TAB>what happened
+//   file<TAB>sha256 hex<TAB>name planned<TAB>count                           end
+//   ...                          commit          (added once every move is done)
+//   end<TAB>count
+//
+// The product line is optional. A journal of version 1, written by stubs
+// before digests were kept, has move lines without the digest field; it is
+// still read, so that an install the old stub left unfinished is put right.
 //
 // Platform-free; reading allocates nothing and hands out views into the text.
 #include <cstddef>
@@ -25,7 +30,7 @@ inline constexpr std::string_view OutcomeFileName = "update.outcome";
 inline constexpr std::string_view LockFileName = "update.lock";
 inline constexpr std::string_view PendingSuffix = ".uTMP";
 inline constexpr std::string_view BackupSuffix = ".uBAK";
-inline constexpr std::string_view ManifestHeader = "keldora-update-manifest 1";
+inline constexpr std::string_view ManifestHeader = "keldora-update-manifest 2";
 
 // Whether a name is a plain file of the program's folder the stub may move:
 // strict UTF-8, 1 to 200 bytes, no path separator, colon (streams), wildcard,
@@ -60,13 +65,14 @@ struct ManifestFile {
 
 struct Manifest {
     ProductProcess product;
+    std::string_view updater;  // the updater's program file, which the stub restarts
     std::size_t fileCount = 0;
     std::string_view fileLines;  // the file lines, for NextManifestFile
 };
 
 // Checks a whole manifest. Fails on anything but the form above (lines in that
-// order, the product line optional, names plain and distinct, the count right,
-// nothing after the end line).
+// order, the product line optional, the updater's name and the files' names
+// plain, the files' distinct, the count right, nothing after the end line).
 RecordError ReadManifest(std::string_view text, Manifest& manifest);
 // The next file of a manifest that ReadManifest accepted; false after the last.
 bool NextManifestFile(std::string_view& lines, ManifestFile& file);
@@ -76,19 +82,23 @@ bool DigestMatches(std::string_view hex, const unsigned char (&digest)[32]);
 
 struct JournalMove {
     bool hadTarget = false;     // the target existed and was renamed to its backup
-    std::string_view pending;   // the download's name (target name + ".uTMP", or a renamed program's)
+    std::string_view sha256;    // the new file's digest (64 hexadecimal digits); empty in version 1
+    std::string_view pending;   // the download's name (target name + ".uTMP")
     std::string_view target;
 };
 
 struct Journal {
+    int version = 0;  // 1: no digests; 2: each new file's digest
     std::size_t moveCount = 0;
     bool committed = false;
     std::string_view moveLines;
 };
 
 // Checks a whole journal: the move lines, the planned count, then optionally
-// the commit line and nothing else.
+// the commit line and nothing else. A commit cut off while it was appended
+// (a part of its line, or the zeros a power cut leaves of it) is no commit.
 RecordError ReadJournal(std::string_view text, Journal& journal);
+// The next move of a journal that ReadJournal accepted, of either version.
 bool NextJournalMove(std::string_view& lines, JournalMove& move);
 
 struct Outcome {
@@ -116,7 +126,8 @@ private:
     bool cut_ = false;
 };
 
-// The journal's lines: its header, one line per move, then the planned count.
+// The journal's lines (version 2): its header, one line per move, then the
+// planned count.
 void WriteJournalHeader(RecordText& out);
 void WriteJournalMove(RecordText& out, const JournalMove& move);
 void WriteJournalPlanned(RecordText& out, std::size_t count);

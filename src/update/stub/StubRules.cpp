@@ -142,20 +142,15 @@ std::string_view FolderOf(std::string_view path)
     return Slice(path, 0, end);
 }
 
-TargetNamer::TargetNamer(std::string_view programName, bool setupMode, bool ownCopyPending)
-    : programName_(programName), setupMode_(setupMode), exeChosen_(ownCopyPending)
-{
-}
+TargetNamer::TargetNamer(bool setupMode, bool ownCopyPending) : setupMode_(setupMode), exeChosen_(ownCopyPending) {}
 
-NamedTarget TargetNamer::Name(std::string_view target, bool targetExists)
+TargetRole TargetNamer::Role(std::string_view target, bool targetExists)
 {
     const bool executable = target.size() >= 3 && Slice(target, target.size() - 3, target.size()) == "exe";
-    if (exeChosen_ || targetExists || !executable)
-        return {target, TargetRole::file};
+    if (!setupMode_ || exeChosen_ || targetExists || !executable)
+        return TargetRole::file;
     exeChosen_ = true;
-    if (setupMode_)
-        return {target, TargetRole::setup};
-    return {programName_, TargetRole::program};
+    return TargetRole::setup;
 }
 
 std::uint32_t ParseMilliseconds(std::string_view text, std::uint32_t fallback)

@@ -9,8 +9,9 @@
 // The stub's exit codes, also written with a text to the outcome file of the
 // program's folder. Whatever the code, a stub that got as far as naming an
 // existing program leaves the folder holding either the whole old release or
-// the whole new one and no pending file; it starts the program again unless
-// the product was still running.
+// the whole new one and no pending file, or, for recoveryStuck, a journal
+// and backups that the next start finishes with; it starts the program again
+// unless the product was still running or a roll-back is unfinished.
 enum class StubExit : int {
     done = 0,            // every file of the manifest is in place and the program was started
     usage = 1,           // started without arguments: only the information box was shown
@@ -23,6 +24,8 @@ enum class StubExit : int {
     startFailed = 7,     // the files are in place but the program (or the setup program) did not start
     badManifest = 8,     // no manifest, or one that is cut, garbled or names files outside the folder; nothing was replaced
     digestMismatch = 9,  // a download is missing or differs from the digest the engine checked; nothing was replaced
+    recoveryStuck = 10,  // an install cut off earlier, or this one, could not be put back yet (a file in use): its
+                         // journal and backups stay for the next start; nothing more was installed or started
 };
 
 // Answers whether a path names an existing file (not a folder).
@@ -59,27 +62,20 @@ StubParse ParseStubCommand(std::string_view arguments, const FileProbe& probe, S
 // The folder part of a path, with its trailing separator; empty without one.
 std::string_view FolderOf(std::string_view path);
 
-enum class TargetRole { file, program, setup };
+enum class TargetRole { file, setup };
 
-struct NamedTarget {
-    std::string_view name;  // file name in the program's folder
-    TargetRole role;
-};
-
-// Names the targets of the manifest's files, in the manifest's order. The
-// first pending executable (name ending in "exe", lower case) whose
-// own target does not exist stands for the program in self-upgrade mode (a
-// renamed program file) and is the setup program in setup mode; a pending file
-// whose target exists always replaces that target. When the program's own copy
-// is pending no executable is singled out.
+// Picks the setup program of setup mode among the manifest's files, in the
+// manifest's order: the first pending executable (name ending in "exe",
+// lower case) whose own target does not exist, unless the program's own copy
+// is pending. Every file replaces the file of its own name: no executable of
+// a release is ever taken for a renamed program.
 class TargetNamer {
 public:
-    TargetNamer(std::string_view programName, bool setupMode, bool ownCopyPending);
+    TargetNamer(bool setupMode, bool ownCopyPending);
 
-    NamedTarget Name(std::string_view target, bool targetExists);
+    TargetRole Role(std::string_view target, bool targetExists);
 
 private:
-    std::string_view programName_;
     bool setupMode_;
     bool exeChosen_;
 };

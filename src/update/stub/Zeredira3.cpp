@@ -1,9 +1,9 @@
 // The self-upgrade stub: started by the update engine from a private folder
 // with the program's path and its restart argument, and the manifest of the
-// checked release beside it. It finishes or undoes an install an earlier run
-// left unfinished, waits until the product has ended and every file can be
-// replaced, checks each download against the manifest, moves the release in
-// through its journal and starts the program again. Its exit code (StubExit)
+// checked release beside it. It waits until the product has ended, finishes
+// or undoes an install an earlier run left unfinished, waits until every file
+// can be replaced, flushes and checks each download against the manifest,
+// moves the release in through its journal and starts the program again. Its exit code (StubExit)
 // and a line of text also go to `update.outcome` in the program's folder.
 //
 // Test settings, read from the environment:
@@ -28,6 +28,7 @@
 namespace {
 
 constexpr DWORD DefaultWaitLimitMs = 5 * 60 * 1000;
+constexpr DWORD RecoveryRetryMs = 250;
 constexpr std::size_t MaxManifestBytes = MaxReleaseFiles * 512;
 constexpr const wchar_t* InfoCaption = L"Zeredira3";
 constexpr std::string_view InfoText =
@@ -143,25 +144,65 @@ UniqueFile OpenManifest()
                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
+// An earlier install left unfinished is finished or undone once the program
+// has ended (it may be among its files); a file in use is waited for. True
+// unless a roll-back stays stuck, which refuses this install.
+bool RecoverBeforeInstall(std::string_view folder, ULONGLONG start, DWORD waitLimitMs, InstallResult& result)
+{
+    for (;;) {
+        const Recovery recovery = RecoverFolder(folder, /*dropPending=*/false);
+        if (recovery != Recovery::stuck) {
+            if (recovery != Recovery::nothing)
+                result.Set(static_cast<StubExit>(RecoveryExitCode(recovery)), RecoveryText(recovery));
+            return true;
+        }
+        if (GetTickCount64() - start >= waitLimitMs) {
+            result.Set(StubExit::recoveryStuck, RecoveryText(recovery), ": nothing was installed");
+            return false;
+        }
+        Sleep(RecoveryRetryMs);
+    }
+}
+
 // Installs the manifest's release; the result says how it went. True when
-// the program is to be started again (not while the product still runs); in
-// setup mode `setup` then names the setup program put in place.
+// the program is to be started again (not while the product still runs or a
+// roll-back is unfinished); in setup mode `setup` then names the setup
+// program put in place. A manifest of no files installs nothing: an engine
+// whose files were all skipped, or freshet.exe handing over a recovery it
+// cannot do while it runs, sends one.
 bool Upgrade(const StubCommand& command, std::string_view folder, const Manifest& manifest, DWORD waitLimitMs,
              InstallResult& result, PathText& setup)
 {
+    const ULONGLONG start = GetTickCount64();
     Install install(command, folder, haltAtStep ? JournalStepTaken : nullptr);
-    bool installed = install.Plan(manifest, result) &&
-                     install.WaitForRelease(manifest.product, waitLimitMs, result) && install.CheckDigests(result);
+    if (!install.WaitForProgram(manifest.product, start, waitLimitMs, result))
+        return result.code != StubExit::stillHeld;
+    if (!RecoverBeforeInstall(folder, start, waitLimitMs, result))
+        return false;
+    if (manifest.fileCount == 0) {
+        if (result.length == 0)
+            result.Set(StubExit::done, "the release was installed");
+        return true;
+    }
+    bool installed = install.Plan(manifest, result) && install.WaitForRelease(start, waitLimitMs, result) &&
+                     install.CheckDigests(result);
     if (installed) {
         DeletePendingFiles(folder, [&](std::string_view name) { return install.IsPlanned(name); });
         installed = install.Apply(result);
     }
     install.Release();
-    // Whatever was not installed is stale now.
-    DeletePendingFiles(folder, [](std::string_view) { return false; });
     if (installed)
         setup = install.SetupProgram();
-    return result.code != StubExit::stillHeld;
+    return result.code != StubExit::stillHeld && result.code != StubExit::recoveryStuck;
+}
+
+// The manifest names the updater this stub was started for.
+bool ForThisUpdater(const StubCommand& command, const Manifest& manifest)
+{
+    const std::string_view program = command.program;
+    return SameFileName(std::string_view(program.data() + FolderOf(program).size(),
+                                         program.size() - FolderOf(program).size()),
+                        manifest.updater);
 }
 
 // The work in the program's folder, under its lock: an earlier install
@@ -174,7 +215,6 @@ bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD w
         result.Set(StubExit::stillHeld, "another install held the program's folder: nothing was replaced");
         return false;
     }
-    RecoverFolder(folder, /*dropPending=*/false);
     const UniqueFile manifestFile = OpenManifest();
     HeapText manifestText;
     Manifest manifest;
@@ -187,11 +227,18 @@ bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD w
                error != RecordError::none) {
         result.Set(StubExit::badManifest, "the manifest of checked files was refused (", RecordErrorText(error),
                    "): nothing was replaced");
+    } else if (!ForThisUpdater(command, manifest)) {
+        result.Set(StubExit::badManifest, "the manifest of checked files names another updater (", manifest.updater,
+                   "): nothing was replaced");
     } else {
         restart = Upgrade(command, folder, manifest, waitLimitMs, result, setup);
     }
-    if (result.code == StubExit::badManifest)
-        DeletePendingFiles(folder, [](std::string_view) { return false; });
+    // Without a manifest there is no product to wait for: a journal is
+    // finished now, as far as it can be.
+    if (result.code == StubExit::badManifest && RecoverFolder(folder, /*dropPending=*/false) == Recovery::stuck)
+        restart = false;
+    // Whatever was not installed is stale now.
+    DeletePendingFiles(folder, [](std::string_view) { return false; });
     // Written before the program starts: its first run reports it.
     WriteOutcomeFile(folder, static_cast<int>(result.code), result.Text());
     return restart;

@@ -116,4 +116,36 @@ TEST(SignedRelease, AnythingNotSignedAsServedInstallsNothing)
         << "the product's own starts only: never restarted";
 }
 
+TEST(SignedRelease, ASignedSizeStopsABodyThatNeverEndsAndRefusesOneThatEndsShortOrIsNoNumber)
+{
+    const Publisher publisher("sizes");
+    SignedRelease r("Sized App");
+    const FolderState before = ReadFolder(r.release.Folder());
+    const auto info = [&](const std::string& library, const std::string& size) {
+        return publisher.Signed("#version=2.0\r\n#url=" + r.server.Url("/app.exe") + "\r\n#sha256=" +
+                                publisher.Digest(r.server.Root() + "app.exe") + "\r\n#size=" +
+                                std::to_string(r.release.NewProduct().size()) + "\r\n#url0=" + library +
+                                "\r\n#sha256_0=" + publisher.Digest(r.server.Root() + "lib.dll") +
+                                "\r\n#size_0=" + size + "\r\n");
+    };
+    const std::string endless = r.server.Url("/endless/lib.dll");
+    std::string events = r.Upgrade(publisher.PublicKey(), info(endless, "4096"));
+    EXPECT_NE(events.find("ReleaseRefused the download of " + endless + " is larger than the 4096 bytes signed for it"),
+              std::string::npos)
+        << events;
+    EXPECT_EQ(ReadFolder(r.release.Folder()), before) << "no download is left";
+
+    const std::string library = r.server.Url("/lib.dll");
+    events = r.Upgrade(publisher.PublicKey(), info(library, "12"));
+    EXPECT_NE(events.find("ReleaseRefused the download of " + library + " ended after 11 of the 12 bytes signed for it"),
+              std::string::npos)
+        << events;
+    events = r.Upgrade(publisher.PublicKey(), info(library, "11 bytes"));
+    EXPECT_NE(events.find("ReleaseRefused the signed size of " + library + " is not a decimal number"),
+              std::string::npos)
+        << events;
+    EXPECT_EQ(ReadFolder(r.release.Folder()), before);
+    EXPECT_EQ(r.release.WaitForRecords(3).size(), 3u) << "only the product's own starts";
+}
+
 }  // namespace

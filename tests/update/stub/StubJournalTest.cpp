@@ -1,12 +1,11 @@
-// A stub killed outright (its Linux process, the closest thing to a power
-// loss) after each step of its journal: the next start, of the stub or of
+// A stub killed outright (its Linux process; a power cut is the power-cut
+// test's) after each step of its journal: the next start, of the stub or of
 // freshet.exe in any mode, leaves the whole old release or the whole new one,
-// with no backup, download or journal left over.
+// with no backup, download or journal left over, freshet.exe included.
 #include "StubTestSupport.h"
 
-#include "common/HostCommand.h"
-
 #include "common/WineSupport.h"
+#include "http/auSha256.h"
 #include "update/stub/StubRules.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
@@ -14,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,13 +36,17 @@ struct UpdaterFolder {
         Settings("update.ini", "1.0");
     }
     std::string Freshet() const { return release.PathOf("freshet.exe"); }
+    std::string NewUpdater() const { return ReadWholeFile(BuildProgram("freshet.exe")) + "-new release-"; }
     void Settings(const std::string& name, const std::string& version) const
     {
         release.Add(name, "[UpdateInfo]\r\nProcessName=app.exe\r\nVersion=" + version +
                               "\r\nInfoURL=http://127.0.0.1:9/none.txt\r\n");
     }
+    // The updater is part of the release: a start after the cut may be the
+    // new freshet.exe, which cannot put its old copy back itself.
     void AddPendingRelease() const
     {
+        release.AddPending("freshet.exe.uTMP", NewUpdater());
         release.AddPending("app.exe.uTMP", release.NewProduct());
         release.AddPending("lib.dll.uTMP", "new library");
         release.AddPending("new.txt.uTMP", "a new file");
@@ -49,22 +54,11 @@ struct UpdaterFolder {
         SetFileAttributesW(WideFromUtf8(release.PathOf("update.ini.uTMP")).c_str(),
                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
     }
-    std::string Manifest() const { return release.ManifestOf({"app.exe", "lib.dll", "new.txt", "update.ini"}); }
+    std::string Manifest() const
+    {
+        return release.ManifestOf({"freshet.exe", "app.exe", "lib.dll", "new.txt", "update.ini"}, {}, "freshet.exe");
+    }
 };
-
-// Kills every host process whose command line holds the mark (the stub's
-// process title is its Windows command line).
-void KillOutright(const std::string& mark)
-{
-    // On the host's own drive, where the host's shell can write its files.
-    const std::string folder = BuildProgram("kdhost-" + mark + "\\");
-    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
-    // "[.]" keeps the shell that runs this from matching itself.
-    HostOutput(folder, "pgrep -f Zeredira3[.]exe.*" + mark + " | xargs -r kill -KILL");
-    DeleteFileW(WideFromUtf8(folder + "host-output.txt").c_str());
-    DeleteFileW(WideFromUtf8(folder + "host-done.txt").c_str());
-    RemoveDirectoryW(WideFromUtf8(folder).c_str());
-}
 
 bool WriteFileOnce(const std::string& path, const std::string& content)
 {
@@ -91,14 +85,13 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     const FolderState old = ReadFolder(release.Folder());
     folder.AddPendingRelease();
     FolderState fresh = old;
+    fresh["freshet.exe"] = {folder.NewUpdater(), 0};
     fresh["app.exe"] = {release.NewProduct(), 0};
     fresh["lib.dll"] = {"new library", 0};
     fresh["new.txt"] = {"a new file", 0};
     fresh["update.ini"] = {ReadWholeFile(release.PathOf("update.ini.uTMP")), 0};
-    DeleteFileW(WideFromUtf8(release.PathOf("app.exe.uTMP")).c_str());
-    DeleteFileW(WideFromUtf8(release.PathOf("lib.dll.uTMP")).c_str());
-    DeleteFileW(WideFromUtf8(release.PathOf("new.txt.uTMP")).c_str());
-    DeleteFileW(WideFromUtf8(release.PathOf("update.ini.uTMP")).c_str());
+    for (const std::string& name : PendingInListingOrder(release.Folder()))
+        DeleteFileW(WideFromUtf8(release.PathOf(name)).c_str());
 
     const std::string eventName = "KdStubHalted-" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, FALSE, FALSE, WideFromUtf8(eventName).c_str()));
@@ -128,7 +121,7 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
             finished = which == WAIT_OBJECT_0 + 1;
             if (!finished) {
                 try {
-                    KillOutright(mark);
+                    KillOutright("Zeredira3[.]exe.*" + mark);
                 } catch (...) {
                     TerminateProcess(process.get(), 1);
                     throw;
@@ -155,8 +148,10 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
         }
         starts += finished;
         EXPECT_EQ(release.WaitForRecords(starts).size(), starts);
-        const FolderState now = ReadFolder(release.Folder());
-        EXPECT_TRUE(now == old || now == fresh) << "a mixed release";
+        // A roll-back of freshet.exe is finished by the stub it hands it to.
+        FolderState now;
+        EXPECT_TRUE(PumpUntil([&] { return (now = ReadFolder(release.Folder())) == old || now == fresh; }, 60000))
+            << "a mixed release";
         olds += now == old;
         news += now == fresh;
         // The next round starts from the old release, once a product that
@@ -173,6 +168,8 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     }
     EXPECT_GT(olds, 0) << "a stub killed before its commit rolls back";
     EXPECT_GT(news, 1) << "a stub killed after its commit completes";
+    EXPECT_NE(ReadWholeFile(folder.log).find("has to put back freshet.exe itself"), std::string::npos)
+        << "a new freshet.exe handed the roll-back of itself to the stub";
 
     // Left by a stub of an earlier version: a backup and a download of the
     // product, no journal. The product comes back; it never becomes freshet.exe.
@@ -184,6 +181,82 @@ TEST(StubJournal, AStubKilledAfterAnyStepLeavesTheOldOrTheNewReleaseAfterTheNext
     EXPECT_EQ(release.WaitForRecords(starts + 1).size(), starts + 1);
     EXPECT_EQ(ReadWholeFile(folder.Freshet()), updater);
     EXPECT_EQ(ReadFolder(release.Folder()), old);
+}
+
+// What freshet.exe's start did with a journal, from its log.
+std::string LastOutcome(const UpdaterFolder& folder)
+{
+    const std::string log = ReadWholeFile(folder.log);
+    const std::size_t at = log.rfind("install outcome ");
+    return at == std::string::npos ? std::string() : log.substr(at, log.find('\n', at) - at);
+}
+
+TEST(StubJournal, CutGarbledHostileOrDamagedJournalsMoveNothingElseAndAreTold)
+{
+    UpdaterFolder folder;
+    const ReleaseFolder& release = folder.release;
+    release.Add("keep.txt", "not the install's");
+    const FolderState old = ReadFolder(release.Folder());
+    const std::string journal = release.PathOf("update.journal");
+    const std::string libDigest = DigestOfFile(release.PathOf("lib.dll"));
+    const std::string newLibrary = "new library";
+    const std::string newDigest = HexOf(Sha256Of(newLibrary));
+    struct Case {
+        const char* what;
+        std::string journal;
+        std::function<void()> leave;  // the files the cut-off install left
+        FolderState after;
+        const char* told;
+    };
+    const std::vector<Case> cases = {
+        {"cut before it reached the disk", std::string(120, '\0'), [] {}, old, "journal was unreadable"},
+        {"naming a file outside the folder",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\t..\\keep.txt.uTMP\t..\\keep.txt\nplanned\t1\n",
+         [] {}, old, "journal was unreadable"},
+        {"deleting a file it never wrote",
+         "keldora-update-journal 2\nmove\t0\t" + newDigest + "\tkeep.txt.uTMP\tkeep.txt\nplanned\t1\n", [] {}, old,
+         "was rolled back"},
+        {"committed with a damaged new file",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("lib.dll", std::string(newLibrary.size(), '\0'));
+         },
+         old, "differs from its digest"},
+        {"committed and whole",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("lib.dll", newLibrary);
+         },
+         [&] {
+             FolderState state = old;
+             state["lib.dll"] = {newLibrary, 0};
+             return state;
+         }(),
+         "was completed"},
+        {"of the old stub, committed, its new file unchecked",
+         "keldora-update-journal 1\nmove\t1\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("lib.dll", std::string(newLibrary.size(), '\0'));
+         },
+         old, "was rolled back"},
+    };
+    std::size_t starts = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [name, state] : old)
+            release.Add(name, state.content);
+        c.leave();
+        release.Add("update.journal", c.journal);
+        EXPECT_EQ(RunFreshet(folder, ""), 0u);
+        EXPECT_EQ(release.WaitForRecords(++starts).size(), starts) << "the product starts";
+        EXPECT_EQ(ReadFolder(release.Folder()), c.after);
+        EXPECT_NE(LastOutcome(folder).find(c.told), std::string::npos) << LastOutcome(folder);
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(journal).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(libDigest, DigestOfFile(release.PathOf("lib.dll"))) << "the old library is back";
 }
 
 }  // namespace

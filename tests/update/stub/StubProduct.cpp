@@ -6,6 +6,8 @@
 //                  set, having set the event named by KD_STUB_READY_EVENT
 //                  once the file is held
 //   --delete PATH  delete PATH when the hold ends, before letting go of the file
+//   --create PATH  write PATH when the hold ends, as a product saving its
+//                  state while it closes
 //   --upgrade URL  run the update engine against the information file at URL
 //                  (version 1.0, no dialogs, 256 KiB reads) until it hands
 //                  over to the stub and closes the program (exit code 0) or
@@ -18,6 +20,7 @@
 //   --updater      start freshet.exe from its own folder as a product does:
 //                  "/silent" and the decimal handle of a window of its own,
 //                  then wait for the close request (message 1133) and end
+//   --visible      start it with "update" instead of "/silent": the visible window
 //   --ignore-close ignore that request; end once the event named by
 //                  --exit-on NAME is set (by the test, when it has seen what
 //                  it waits for; five minutes at most)
@@ -63,7 +66,8 @@ void AppendRecord(const std::string& module)
     }
 }
 
-void Hold(const std::string& module, DWORD milliseconds, const std::string& deleteAfter)
+void Hold(const std::string& module, DWORD milliseconds, const std::string& deleteAfter,
+          const std::string& createAfter)
 {
     HANDLE file =
         CreateFileW(WideFromUtf8(module).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -87,6 +91,15 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
     if (!deleteAfter.empty()) {
         SetFileAttributesW(WideFromUtf8(deleteAfter).c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(WideFromUtf8(deleteAfter).c_str());
+    }
+    if (!createAfter.empty()) {
+        HANDLE created = CreateFileW(WideFromUtf8(createAfter).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (created != INVALID_HANDLE_VALUE) {
+            WriteFile(created, "saved as it closed", 18, &written, nullptr);
+            CloseHandle(created);
+        }
     }
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
@@ -149,6 +162,7 @@ int RunUpgrade(const std::string& infoURL)
 
 struct ProductOptions {
     bool ignoreClose = false;
+    bool visible = false;
     std::string exitOn;
     std::string holdData;
 };
@@ -183,7 +197,7 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
     HANDLE exitEvent =
         options.exitOn.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, WideFromUtf8(options.exitOn).c_str());
-    std::wstring commandLine = WideFromUtf8("\"" + folder + "freshet.exe\" /silent " +
+    std::wstring commandLine = WideFromUtf8("\"" + folder + "freshet.exe\" " + (options.visible ? "update " : "/silent ") +
                                             std::to_string(reinterpret_cast<std::uintptr_t>(window)));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -227,12 +241,15 @@ int main()
     AppendRecord(module);
     DWORD hold = 0;
     std::string deleteAfter;
+    std::string createAfter;
     bool updater = false;
     ProductOptions options;
     for (int i = 1; i < argc; ++i) {
         const bool value = i + 1 < argc;
         if (std::strcmp(argv[i], "--updater") == 0)
             updater = true;
+        else if (std::strcmp(argv[i], "--visible") == 0)
+            options.visible = true;
         else if (std::strcmp(argv[i], "--ignore-close") == 0)
             options.ignoreClose = true;
         else if (value && std::strcmp(argv[i], "--exit-on") == 0)
@@ -243,12 +260,14 @@ int main()
             hold = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         else if (value && std::strcmp(argv[i], "--delete") == 0)
             deleteAfter = argv[++i];
+        else if (value && std::strcmp(argv[i], "--create") == 0)
+            createAfter = argv[++i];
         else if (value && std::strcmp(argv[i], "--upgrade") == 0)
             return RunUpgrade(argv[++i]);
     }
     if (updater)
         return RunAsProduct(module, options);
     if (hold)
-        Hold(module, hold, deleteAfter);
+        Hold(module, hold, deleteAfter, createAfter);
     return 0;
 }

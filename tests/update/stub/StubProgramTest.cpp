@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -68,6 +69,92 @@ TEST(StubProgram, WaitsForTheProductReplacesTheReleaseAndRestarts)
     const std::vector<std::string> records = release.WaitForRecords(2);
     ASSERT_EQ(records.size(), 2u);
     ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
+}
+
+TEST(StubProgram, AFileOfTheReleaseThatTheProductCreatesAsItClosesIsReplacedToo)
+{
+    // The plan made before the wait said "no target": the stub looks again.
+    const ReleaseFolder release;
+    release.AddRelease();
+    {
+        const HoldingProduct running(release.Program(), /*milliseconds=*/1500, {}, release.PathOf("new.txt"));
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    }
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release)) << "no backup, no download left";
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);
+    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
+}
+
+TEST(StubProgram, ADownloadAScannerHoldsIsWaitedForAndPastTheLimitNothingIsReplaced)
+{
+    const ReleaseFolder release;
+    release.AddRelease();
+    const auto scan = [&](DWORD milliseconds) {
+        UniqueFile held(CreateFileW(WideFromUtf8(release.PathOf("lib.dll.uTMP")).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(held);
+        return std::thread([milliseconds, file = std::move(held)]() mutable {
+            Sleep(milliseconds);
+            file.reset();
+        });
+    };
+    std::thread scanner = scan(1500);
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    scanner.join();
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u);
+
+    release.AddPending("lib.dll.uTMP", "a library that stays held");
+    const FolderState before = ReadFolder(release.Folder());
+    {
+        const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "300");
+        scanner = scan(3000);
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"lib.dll"})),
+                  Code(StubExit::stillHeld));
+        scanner.join();
+    }
+    // The held download cannot be deleted either: the next start removes it.
+    EXPECT_EQ(ReadFolder(release.Folder()), before);
+    const OutcomeRecord outcome = TakeOutcome(release.Folder());
+    EXPECT_EQ(outcome.code, static_cast<int>(StubExit::stillHeld));
+    EXPECT_NE(outcome.text.find("lib.dll was still in use"), std::string::npos) << outcome.text;
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "nothing started";
+}
+
+TEST(StubProgram, ARollBackThatStaysStuckRefusesTheInstallAndKeepsItsJournal)
+{
+    // Cut off earlier: data.txt is the new file, its backup the old one, and
+    // something holds data.txt so that the backup cannot go back.
+    const ReleaseFolder release;
+    release.AddRelease();
+    release.Add("data.txt", "data of the install cut off");
+    release.Add("data.txt.uBAK", "old data");
+    const std::string journal = "keldora-update-journal 2\nmove\t1\t" +
+                                HexOf(DigestOfFile(release.PathOf("data.txt"))) +
+                                "\tdata.txt.uTMP\tdata.txt\nplanned\t1\n";
+    release.Add("update.journal", journal);
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(release.PathOf("data.txt")).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        const EnvVarScope limit("KDSTUB_WAIT_LIMIT_MS", "300");
+        EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()),
+                  Code(StubExit::recoveryStuck));
+    }
+    EXPECT_EQ(ReadWholeFile(release.PathOf("update.journal")), journal) << "never overwritten by a new one";
+    EXPECT_EQ(ReadWholeFile(release.PathOf("data.txt.uBAK")), "old data");
+    EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct()) << "nothing installed";
+    EXPECT_TRUE(PendingInListingOrder(release.Folder()).empty());
+    const OutcomeRecord outcome = TakeOutcome(release.Folder());
+    EXPECT_EQ(outcome.code, static_cast<int>(StubExit::recoveryStuck));
+    EXPECT_NE(outcome.text.find("could not be rolled back yet"), std::string::npos) << outcome.text;
+
+    // Let go: the next run finishes the roll-back, then installs.
+    release.AddRelease();
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "started once in all, by the second run";
 }
 
 TEST(StubProgram, QuotedAndOldFormsWithBlanksPlusAndUnicodeInThePath)
@@ -164,30 +251,31 @@ TEST(StubProgram, GivesUpWaitingAfterTheLimitStartsNothingAndTouchesNothing)
     EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "only the holding product's own start";
 }
 
-TEST(StubProgram, APendingExecutableStandsForTheProgramOnlyWithoutATargetOfItsOwn)
+TEST(StubProgram, ANewProgramFileOfAReleaseNeverTakesTheUpdatersPlace)
 {
-    // The updater runs the engine: a release naming only the product's exe
-    // replaces the product, not the updater.
+    // The updater (here app.exe, as the manifest names it) is not in the
+    // release: the new helper.exe is installed under its own name.
     const ReleaseFolder release;
     release.Add("product.exe", "old product");
     release.AddPending("product.exe.uTMP", "new product");
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"product.exe"})),
+    release.AddPending("helper.exe.uTMP", "a new helper program");
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"helper.exe", "product.exe"})),
               Code(StubExit::done));
-    EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "new product");
-    EXPECT_EQ(ReadWholeFile(release.Program()), release.OldProduct());
-    ASSERT_EQ(release.WaitForRecords(1).size(), 1u);
+    EXPECT_EQ(ReadFolder(release.Folder()), (FolderState{{"app.exe", {release.OldProduct(), 0}},
+                                                          {"product.exe", {"new product", 0}},
+                                                          {"helper.exe", {"a new helper program", 0}}}));
+    std::vector<std::string> records = release.WaitForRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    ExpectStart(ParseRecord(records[0]), release.Program(), "/afterupgrade", release.OldProduct().size());
 
-    // A renamed program file takes the program's place.
-    release.AddPending("app-2.exe.uTMP", release.NewProduct());
+    // A manifest written for another updater installs nothing here.
     release.AddPending("product.exe.uTMP", "newer product");
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"app-2.exe", "product.exe"})),
-              Code(StubExit::done));
-    EXPECT_EQ(ReadWholeFile(release.Program()), release.NewProduct());
-    EXPECT_EQ(ReadWholeFile(release.PathOf("product.exe")), "newer product");
-    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(release.PathOf("app-2.exe")).c_str()), INVALID_FILE_ATTRIBUTES);
-    const std::vector<std::string> records = release.WaitForRecords(2);
-    ASSERT_EQ(records.size(), 2u);
-    ExpectStart(ParseRecord(records[1]), release.Program(), "/afterupgrade", release.NewProduct().size());
+    const FolderState before = ReadFolder(release.Folder());
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ManifestOf({"product.exe"}, {}, "freshet.exe")),
+              Code(StubExit::badManifest));
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
+    EXPECT_NE(TakeOutcome(release.Folder()).text.find("names another updater (freshet.exe)"), std::string::npos);
+    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
 }
 
 TEST(StubProgram, StrayDownloadsAreDeletedNeverInstalled)
@@ -280,7 +368,7 @@ TEST(StubProgram, BadManifestsAndChangedDownloadsMoveNothingAndAreReported)
     }();
     const std::string digest = good.substr(good.find("file\t") + 5, 64);
     const auto naming = [&](const std::string& name) {
-        return std::string(ManifestHeader) + "\nfile\t" + digest + "\t" + name + "\nend\t1\n";
+        return std::string(ManifestHeader) + "\nupdater\tapp.exe\nfile\t" + digest + "\t" + name + "\nend\t1\n";
     };
     struct Case {
         const char* what;
@@ -291,7 +379,8 @@ TEST(StubProgram, BadManifestsAndChangedDownloadsMoveNothingAndAreReported)
     const std::vector<Case> cases = {
         {"no manifest", std::nullopt, StubExit::badManifest, "no manifest"},
         {"truncated", good.substr(0, good.size() - 3), StubExit::badManifest, "cut short"},
-        {"garbled", good.substr(0, 40) + "\x01" + good.substr(41), StubExit::badManifest, "garbled"},
+        {"garbled", good.substr(0, good.find("file\t") + 2) + "\x01" + good.substr(good.find("file\t") + 3),
+         StubExit::badManifest, "garbled"},
         {"outside", naming("..\\app.exe"), StubExit::badManifest, "outside"},
         {"dot dot", naming(".."), StubExit::badManifest, "outside"},
         {"absolute", naming(release.PathOf("lib.dll")), StubExit::badManifest, "outside"},

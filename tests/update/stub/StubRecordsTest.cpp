@@ -35,9 +35,10 @@ TEST(StubRecords, TheManifestTheEngineWritesIsTheOneTheStubReads)
 {
     const std::vector<ManifestEntry> files = {
         {"app.exe", Bytes(0)}, {"Jörg 产品.dll", Bytes(200)}, {"update.ini", Bytes(17)}};
-    const std::string text = ManifestText({4242, 133000000000000000ull}, files);
+    const std::string text = ManifestText({4242, 133000000000000000ull}, "freshet.exe", files);
     Manifest manifest;
     ASSERT_EQ(ReadManifest(text, manifest), RecordError::none) << text;
+    EXPECT_EQ(manifest.updater, "freshet.exe");
     EXPECT_EQ(manifest.product.id, 4242u);
     EXPECT_EQ(manifest.product.creationTime, 133000000000000000ull);
     ASSERT_EQ(manifest.fileCount, 3u);
@@ -55,37 +56,42 @@ TEST(StubRecords, TheManifestTheEngineWritesIsTheOneTheStubReads)
     EXPECT_FALSE(NextManifestFile(lines, file));
 
     // Without a product, and with no file at all.
-    ASSERT_EQ(ReadManifest(ManifestText({}, {}), manifest), RecordError::none);
+    const std::string empty = ManifestText({}, "app.exe", {});
+    ASSERT_EQ(ReadManifest(empty, manifest), RecordError::none);
     EXPECT_EQ(manifest.product.id, 0u);
+    EXPECT_EQ(manifest.updater, "app.exe");
     EXPECT_EQ(manifest.fileCount, 0u);
     // The writer never writes a name the stub would refuse.
-    EXPECT_EQ(ManifestText({}, {{"..\\freshet.exe", Bytes(1)}}), "");
-    EXPECT_EQ(ManifestText({}, {{"a.txt", "short"}}), "");
+    EXPECT_EQ(ManifestText({}, "freshet.exe", {{"..\\freshet.exe", Bytes(1)}}), "");
+    EXPECT_EQ(ManifestText({}, "freshet.exe", {{"a.txt", "short"}}), "");
+    EXPECT_EQ(ManifestText({}, "..\\freshet.exe", {}), "");
 }
 
 TEST(StubRecords, DamagedOrHostileManifestsAreRefusedWhole)
 {
-    const std::string good = ManifestText({7, 99}, {{"app.exe", Bytes(0)}, {"lib.dll", Bytes(1)}});
+    const std::string good = ManifestText({7, 99}, "freshet.exe", {{"app.exe", Bytes(0)}, {"lib.dll", Bytes(1)}});
     const std::string digest = good.substr(good.find("file\t") + 5, 64);
-    const auto withName = [&](const std::string& name) {
-        return "keldora-update-manifest 1\nfile\t" + digest + "\t" + name + "\nend\t1\n";
-    };
+    const std::string head = "keldora-update-manifest 2\nupdater\tfreshet.exe\n";
+    const auto withName = [&](const std::string& name) { return head + "file\t" + digest + "\t" + name + "\nend\t1\n"; };
     Manifest manifest;
     for (std::size_t cut = 0; cut < good.size(); ++cut)
         EXPECT_NE(ReadManifest(good.substr(0, cut), manifest), RecordError::none) << "cut at " << cut;
     EXPECT_EQ(ReadManifest(good.substr(0, good.size() - 1), manifest), RecordError::truncated);
 
     const std::vector<std::pair<std::string, RecordError>> cases = {
-        {"keldora-update-manifest 2\nend\t0\n", RecordError::header},
-        {"\xEF\xBB\xBFkeldora-update-manifest 1\nend\t0\n", RecordError::header},
+        {"keldora-update-manifest 1\nend\t0\n", RecordError::header},
+        {"keldora-update-manifest 2\nend\t0\n", RecordError::garbled},
+        {"keldora-update-manifest 2\nupdater\t..\\x.exe\nend\t0\n", RecordError::badName},
+        {"keldora-update-manifest 2\nupdater\t\nend\t0\n", RecordError::badName},
+        {"\xEF\xBB\xBFkeldora-update-manifest 2\nupdater\ta.exe\nend\t0\n", RecordError::header},
         {good + "file\t" + digest + "\tmore.txt\n", RecordError::garbled},
-        {"keldora-update-manifest 1\nend\t1\n", RecordError::garbled},
-        {"keldora-update-manifest 1\nend\t01\n", RecordError::garbled},
-        {"keldora-update-manifest 1\nfile\t" + digest.substr(1) + "\ta.txt\nend\t1\n", RecordError::garbled},
-        {"keldora-update-manifest 1\nfile " + digest + " a.txt\nend\t1\n", RecordError::garbled},
-        {"keldora-update-manifest 1\nproduct\tx\t1\nend\t0\n", RecordError::garbled},
-        {"keldora-update-manifest 1\nproduct\t4294967296\t1\nend\t0\n", RecordError::garbled},
-        {"keldora-update-manifest 1\r\nend\t0\r\n", RecordError::header},
+        {head + "end\t1\n", RecordError::garbled},
+        {head + "end\t01\n", RecordError::garbled},
+        {head + "file\t" + digest.substr(1) + "\ta.txt\nend\t1\n", RecordError::garbled},
+        {head + "file " + digest + " a.txt\nend\t1\n", RecordError::garbled},
+        {"keldora-update-manifest 2\nproduct\tx\t1\nupdater\ta.exe\nend\t0\n", RecordError::garbled},
+        {"keldora-update-manifest 2\nproduct\t4294967296\t1\nupdater\ta.exe\nend\t0\n", RecordError::garbled},
+        {"keldora-update-manifest 2\r\nupdater\ta.exe\r\nend\t0\r\n", RecordError::header},
         {withName("..\\app.exe"), RecordError::badName},
         {withName("C:\\Windows\\app.exe"), RecordError::badName},
         {withName("/etc/passwd"), RecordError::badName},
@@ -100,8 +106,7 @@ TEST(StubRecords, DamagedOrHostileManifestsAreRefusedWhole)
         {withName("bad\xC3"), RecordError::badName},
         {withName(""), RecordError::badName},
         {withName(std::string(201, 'a')), RecordError::badName},
-        {"keldora-update-manifest 1\nfile\t" + digest + "\tA.txt\nfile\t" + digest + "\ta.TXT\nend\t2\n",
-         RecordError::duplicate},
+        {head + "file\t" + digest + "\tA.txt\nfile\t" + digest + "\ta.TXT\nend\t2\n", RecordError::duplicate},
     };
     for (const auto& [text, error] : cases)
         EXPECT_EQ(ReadManifest(text, manifest), error) << text;
@@ -109,11 +114,15 @@ TEST(StubRecords, DamagedOrHostileManifestsAreRefusedWhole)
 
 TEST(StubRecords, JournalsCommittedCutOrGarbled)
 {
-    const std::vector<JournalMove> moves = {
-        {true, "app.exe.uTMP", "app.exe"}, {false, "new.txt.uTMP", "new.txt"}, {true, "tool.exe.uTMP", "freshet.exe"}};
+    const std::string a(64, 'a');
+    const std::string b(64, 'B');
+    const std::vector<JournalMove> moves = {{true, a, "app.exe.uTMP", "app.exe"},
+                                            {false, b, "new.txt.uTMP", "new.txt"},
+                                            {true, a, "freshet.exe.uTMP", "freshet.exe"}};
     Journal journal;
     const std::string planned = JournalText(moves, false);
     ASSERT_EQ(ReadJournal(planned, journal), RecordError::none);
+    EXPECT_EQ(journal.version, 2);
     EXPECT_FALSE(journal.committed);
     ASSERT_EQ(journal.moveCount, 3u);
     std::string_view lines = journal.moveLines;
@@ -121,26 +130,62 @@ TEST(StubRecords, JournalsCommittedCutOrGarbled)
     for (const JournalMove& expected : moves) {
         ASSERT_TRUE(NextJournalMove(lines, move));
         EXPECT_EQ(move.hadTarget, expected.hadTarget);
+        EXPECT_EQ(move.sha256, expected.sha256);
         EXPECT_EQ(move.pending, expected.pending);
         EXPECT_EQ(move.target, expected.target);
     }
     const std::string committed = JournalText(moves, true);
     ASSERT_EQ(ReadJournal(committed, journal), RecordError::none);
     EXPECT_TRUE(journal.committed);
-    // A commit line cut while it was written is no commit.
+    // A commit line cut while it was written is no commit, nor are the zeros
+    // a power cut leaves of an append that never reached the disk.
     ASSERT_EQ(ReadJournal(committed.substr(0, committed.size() - 3), journal), RecordError::none);
     EXPECT_FALSE(journal.committed);
+    ASSERT_EQ(ReadJournal(planned + std::string(7, '\0'), journal), RecordError::none);
+    EXPECT_FALSE(journal.committed);
+    EXPECT_EQ(ReadJournal(planned + std::string(8, '\0'), journal), RecordError::garbled);
+    EXPECT_EQ(ReadJournal(std::string(planned.size(), '\0'), journal), RecordError::header);
 
     for (std::size_t cut = 0; cut + 1 < planned.size(); ++cut)
         EXPECT_NE(ReadJournal(planned.substr(0, cut), journal), RecordError::none) << "cut at " << cut;
     EXPECT_EQ(ReadJournal(committed + "commit\n", journal), RecordError::garbled);
-    EXPECT_EQ(ReadJournal(JournalText({{true, "x.uTMP", "..\\x"}}, false), journal), RecordError::badName);
-    EXPECT_EQ(ReadJournal(JournalText({{true, "x.txt", "x.txt"}}, false), journal), RecordError::badName);
-    EXPECT_EQ(ReadJournal(JournalText({{true, "x:s.uTMP", "y"}}, false), journal), RecordError::badName);
-    EXPECT_EQ(ReadJournal(JournalText({{true, "a.uTMP", "a"}, {false, "b.uTMP", "A"}}, false), journal),
+    EXPECT_EQ(ReadJournal(JournalText({{true, a, "x.uTMP", "..\\x"}}, false), journal), RecordError::badName);
+    EXPECT_EQ(ReadJournal(JournalText({{true, a, "x.txt", "x.txt"}}, false), journal), RecordError::badName);
+    EXPECT_EQ(ReadJournal(JournalText({{true, a, "x:s.uTMP", "y"}}, false), journal), RecordError::badName);
+    // Version 2 moves a download only over the file of its own name.
+    EXPECT_EQ(ReadJournal(JournalText({{true, a, "tool.exe.uTMP", "freshet.exe"}}, false), journal),
+              RecordError::badName);
+    EXPECT_EQ(ReadJournal(JournalText({{true, a, "a.uTMP", "a"}, {false, a, "A.uTMP", "A"}}, false), journal),
               RecordError::duplicate);
-    EXPECT_EQ(ReadJournal("keldora-update-journal 1\nmove\t2\ta.uTMP\ta\nplanned\t1\n", journal),
+    EXPECT_EQ(ReadJournal(JournalText({{true, a.substr(1), "a.uTMP", "a"}}, false), journal), RecordError::garbled);
+    EXPECT_EQ(ReadJournal("keldora-update-journal 2\nmove\t2\t" + a + "\ta.uTMP\ta\nplanned\t1\n", journal),
               RecordError::garbled);
+    EXPECT_EQ(ReadJournal("keldora-update-journal 2\nmove\t1\ta.uTMP\ta\nplanned\t1\n", journal),
+              RecordError::garbled);
+}
+
+TEST(StubRecords, AVersion1JournalOfTheOldStubIsStillRead)
+{
+    // Without digests, and with the renamed program the old stub allowed.
+    const std::string old = "keldora-update-journal 1\nmove\t1\tapp.exe.uTMP\tapp.exe\n"
+                            "move\t1\ttool.exe.uTMP\tfreshet.exe\nplanned\t2\ncommit\n";
+    Journal journal;
+    ASSERT_EQ(ReadJournal(old, journal), RecordError::none);
+    EXPECT_EQ(journal.version, 1);
+    EXPECT_TRUE(journal.committed);
+    std::string_view lines = journal.moveLines;
+    JournalMove move;
+    ASSERT_TRUE(NextJournalMove(lines, move));
+    EXPECT_EQ(move.sha256, "");
+    EXPECT_EQ(move.pending, "app.exe.uTMP");
+    ASSERT_TRUE(NextJournalMove(lines, move));
+    EXPECT_EQ(move.pending, "tool.exe.uTMP");
+    EXPECT_EQ(move.target, "freshet.exe");
+    EXPECT_EQ(ReadJournal("keldora-update-journal 1\nmove\t1\t" + std::string(64, 'a') +
+                              "\ta.uTMP\ta\nplanned\t1\n",
+                          journal),
+              RecordError::garbled)
+        << "a version 1 line has no digest";
 }
 
 TEST(StubRecords, OutcomesReadBackAndTextStaysOneLine)

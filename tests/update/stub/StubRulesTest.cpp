@@ -137,35 +137,21 @@ TEST(StubRules, FolderOfAPath)
 
 }
 
-TEST(StubRules, TargetNaming)
+TEST(StubRules, OnlySetupModeSinglesOutAnExecutable)
 {
-    // The program's own copy is pending: every file keeps its own name.
-    TargetNamer own("app.exe", /*setupMode=*/false, /*ownCopyPending=*/true);
-    EXPECT_EQ(own.Name("tool.exe", false).name, "tool.exe");
-    EXPECT_EQ(own.Name("app.exe", true).role, TargetRole::file);
+    // Self-upgrade: no executable stands for the program, however it is named.
+    TargetNamer upgrade(/*setupMode=*/false, /*ownCopyPending=*/false);
+    EXPECT_EQ(upgrade.Role("helper.exe", /*targetExists=*/false), TargetRole::file);
+    EXPECT_EQ(upgrade.Role("app2.exe", false), TargetRole::file);
 
-    // A renamed program: the first pending executable without a target of its
-    // own becomes the program; one whose target exists replaces that target.
-    TargetNamer renamed("App.exe", false, false);
-    NamedTarget named = renamed.Name("product.exe", /*targetExists=*/true);
-    EXPECT_EQ(named.name, "product.exe");
-    EXPECT_EQ(named.role, TargetRole::file);
-    EXPECT_EQ(renamed.Name("readme.txt", false).name, "readme.txt");
-    EXPECT_EQ(renamed.Name("TOOL.EXE", false).name, "TOOL.EXE");  // capitals do not count
-    named = renamed.Name("app2.exe", false);
-    EXPECT_EQ(named.name, "App.exe");
-    EXPECT_EQ(named.role, TargetRole::program);
-    EXPECT_EQ(renamed.Name("other.exe", false).name, "other.exe");  // only the first
+    TargetNamer setup(/*setupMode=*/true, false);
+    EXPECT_EQ(setup.Role("lib.exe", true), TargetRole::file);
+    EXPECT_EQ(setup.Role("TOOL.EXE", false), TargetRole::file);  // capitals do not count
+    EXPECT_EQ(setup.Role("setup.exe", false), TargetRole::setup);
+    EXPECT_EQ(setup.Role("second.exe", false), TargetRole::file);  // only the first
 
-    TargetNamer setup("app.exe", /*setupMode=*/true, false);
-    EXPECT_EQ(setup.Name("lib.exe", true).role, TargetRole::file);
-    named = setup.Name("setup.exe", false);
-    EXPECT_EQ(named.name, "setup.exe");
-    EXPECT_EQ(named.role, TargetRole::setup);
-    EXPECT_EQ(setup.Name("second.exe", false).role, TargetRole::file);
-
-    TargetNamer setupOwnCopy("app.exe", true, true);
-    EXPECT_EQ(setupOwnCopy.Name("setup.exe", false).role, TargetRole::file);
+    TargetNamer setupOwnCopy(true, /*ownCopyPending=*/true);
+    EXPECT_EQ(setupOwnCopy.Role("setup.exe", false), TargetRole::file);
 }
 
 TEST(StubRules, WaitLimitSetting)

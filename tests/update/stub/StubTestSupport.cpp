@@ -1,5 +1,6 @@
 #include "StubTestSupport.h"
 
+#include "common/HostCommand.h"
 #include "common/Utils.h"
 #include "http/auSha256.h"
 #include "update/stub/ManifestWriter.h"
@@ -98,6 +99,15 @@ std::string DigestOfFile(const std::string& path)
     return Sha256Of(ReadWholeFile(path));
 }
 
+std::string HexOf(const std::string& bytes)
+{
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : bytes)
+        text += std::string(1, Digits[byte >> 4]) + Digits[byte & 15];
+    return text;
+}
+
 FolderState WithoutPending(FolderState state)
 {
     std::erase_if(state, [](const auto& entry) {
@@ -135,12 +145,13 @@ void ReleaseFolder::AddRelease() const
     AddPending("new.txt.uTMP", "a file the old release did not have");
 }
 
-std::string ReleaseFolder::ManifestOf(const std::vector<std::string>& names, const ProductProcess& product) const
+std::string ReleaseFolder::ManifestOf(const std::vector<std::string>& names, const ProductProcess& product,
+                                      const std::string& updater) const
 {
     std::vector<ManifestEntry> entries;
     for (const std::string& name : names)
         entries.push_back({name, DigestOfFile(PathOf(name + ".uTMP"))});
-    return ManifestText(product, entries);
+    return ManifestText(product, updater, entries);
 }
 
 std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
@@ -157,7 +168,8 @@ std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
     return lines;
 }
 
-HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter)
+HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter,
+                               const std::string& createAfter)
 {
     UniqueHandle<KernelHandleTraits> ready(CreateEventW(nullptr, TRUE, FALSE, ReadyEventName));
     SetEnvironmentVariableW(L"KD_STUB_READY_EVENT", ReadyEventName);
@@ -167,6 +179,8 @@ HoldingProduct::HoldingProduct(const std::string& program, DWORD milliseconds, c
     std::string commandLine = "\"" + program + "\" --hold " + std::to_string(milliseconds);
     if (!deleteAfter.empty())
         commandLine += " --delete \"" + deleteAfter + "\"";
+    if (!createAfter.empty())
+        commandLine += " --create \"" + createAfter + "\"";
     process_ = StartProcess(commandLine, program).release();
     if (WaitForSingleObject(ready.get(), 30000) != WAIT_OBJECT_0)
         throw std::runtime_error("the product did not hold its file");
@@ -186,4 +200,17 @@ DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL
 {
     const std::string commandLine = "\"" + release.Program() + "\" --upgrade " + infoURL;
     return ExitCodeOf(StartProcess(commandLine, "the product"), "the product");
+}
+
+void KillOutright(const std::string& pattern)
+{
+    // On the host's own drive, where the host's shell can write its files.
+    const std::string folder = BuildProgram("kdhost-" + std::to_string(GetCurrentProcessId()) + "\\");
+    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
+    // A "[.]" in the pattern keeps the shell that runs this from matching itself.
+    const std::string quoted = "'" + pattern + "'";
+    HostOutput(folder, "pkill -KILL -f " + quoted + "; while pgrep -f " + quoted + " >/dev/null; do sleep 0.05; done");
+    DeleteFileW(WideFromUtf8(folder + "host-output.txt").c_str());
+    DeleteFileW(WideFromUtf8(folder + "host-done.txt").c_str());
+    RemoveDirectoryW(WideFromUtf8(folder).c_str());
 }

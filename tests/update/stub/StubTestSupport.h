@@ -45,6 +45,8 @@ OutcomeRecord TakeOutcome(const std::string& folder);
 
 // The SHA-256 of a file's content as the engine hands it over (32 bytes).
 std::string DigestOfFile(const std::string& path);
+// Bytes as lower-case hexadecimal digits, as the journal writes a digest.
+std::string HexOf(const std::string& bytes);
 
 // Without its pending files: what a stub run that installs nothing leaves.
 FolderState WithoutPending(FolderState state);
@@ -68,8 +70,10 @@ public:
 
     // The default release: app.exe, lib.dll and data.txt replaced, new.txt added.
     void AddRelease() const;
-    // The manifest of these files' downloads as they are now.
-    std::string ManifestOf(const std::vector<std::string>& names, const ProductProcess& product = {}) const;
+    // The manifest of these files' downloads as they are now, for the updater
+    // of that name.
+    std::string ManifestOf(const std::vector<std::string>& names, const ProductProcess& product = {},
+                           const std::string& updater = "app.exe") const;
     // The manifest of the default release.
     std::string ReleaseManifest() const { return ManifestOf({"app.exe", "lib.dll", "data.txt", "new.txt"}); }
     std::string OldProduct() const { return oldProduct_; }
@@ -84,16 +88,22 @@ private:
     std::string oldProduct_;
 };
 
+// Kills every host process whose command line (a Wine program's process
+// title is its Windows command line) matches the extended pattern, and
+// returns once none is left.
+void KillOutright(const std::string& pattern);
+
 // The product runs the engine against a release on the test server and waits
 // until the engine closes it (0) or the upgrade fails (1).
 DWORD RunProductUpgrade(const ReleaseFolder& release, const std::string& infoURL);
 
 // Starts the product from the folder holding its own file for the given time,
-// or until the object goes (INFINITE: until then), and deleting a file when
-// the hold ends; returns once the file is held.
+// or until the object goes (INFINITE: until then), and deleting or creating a
+// file when the hold ends; returns once the file is held.
 class HoldingProduct {
 public:
-    HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter = {});
+    HoldingProduct(const std::string& program, DWORD milliseconds, const std::string& deleteAfter = {},
+                   const std::string& createAfter = {});
     ~HoldingProduct();
     HoldingProduct(const HoldingProduct&) = delete;
     HoldingProduct& operator=(const HoldingProduct&) = delete;
