@@ -52,9 +52,27 @@ apt_get() {
     return "$rc"
 }
 
+# A mirror being synced serves a list of the wrong size: apt-get warns and
+# goes on with the old lists, which for a second architecture can leave its
+# packages uninstallable. Such a list is fetched again, a few times.
+update_lists() {
+    local try log rc=0
+    log=$(mktemp)
+    for try in 1 2 3; do
+        rc=0
+        apt_get update | tee "$log" || rc=$?
+        grep -q 'index files failed to download' "$log" || break
+        [ "$try" -eq 3 ] && break
+        echo "setup: a package list could not be fetched; trying again in 20 s"
+        sleep 20
+    done
+    rm -f "$log"
+    return "$rc"
+}
+
 install() {
     echo "setup: installing $*"
-    apt_get update && apt_get install -y "$@"
+    update_lists && apt_get install -y "$@"
 }
 
 mapfile -t needed < <(missing "${packages[@]}")
