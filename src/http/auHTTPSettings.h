@@ -69,9 +69,11 @@ struct TauHTTPSettings {
     std::string ProxyPassword;
     // Upper limit of a body kept in memory (no FileName).
     std::size_t MemoryLimit = TauMemoryStream::DefaultLimit;
-    // Upper limit of any body in bytes, 0 for none: a longer one (announced
-    // or received) fails as a local error, ERROR_FILE_TOO_LARGE.
-    std::int64_t MaxBodySize = 0;
+    // Upper limit of any body in bytes, NoBodyLimit for none: a longer one
+    // (announced or received) fails as a local error, ERROR_FILE_TOO_LARGE.
+    // 0 is a limit (an empty file's).
+    static constexpr std::int64_t NoBodyLimit = -1;
+    std::int64_t MaxBodySize = NoBodyLimit;
     // Computes the body's SHA-256 while it is stored (on the storing thread,
     // so checking a download costs no second read); see TauHTTPResult::sha256.
     bool HashBody = false;

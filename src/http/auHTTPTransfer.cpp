@@ -381,7 +381,7 @@ private:
     // fill the disk. An error answer's body is the server's to size.
     bool TooLarge(std::int64_t size)
     {
-        if (!t_.result.statusOk || t_.settings.MaxBodySize <= 0 || size <= t_.settings.MaxBodySize)
+        if (!t_.result.statusOk || t_.settings.MaxBodySize < 0 || size <= t_.settings.MaxBodySize)
             return false;
         t_.ioFailed = true;
         t_.result.localError = ERROR_FILE_TOO_LARGE;

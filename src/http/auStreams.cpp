@@ -36,9 +36,11 @@ bool TauMemoryStream::Seek(std::int64_t position)
 std::unique_ptr<TauFileStream> TauFileStream::Create(const std::string& path, bool hidden)
 {
     DeleteFileW(WideFromUtf8(path).c_str());
+    // Created new: a link planted under the name after the delete fails the
+    // download instead of receiving it.
     const DWORD attributes = hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
-    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                attributes, nullptr));
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_NEW, attributes, nullptr));
     if (!file)
         return nullptr;
     return std::unique_ptr<TauFileStream>(new TauFileStream(std::move(file), path));

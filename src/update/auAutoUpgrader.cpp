@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -327,7 +328,7 @@ void TauAutoUpgrader::CheckUpdate()
     }
     infoFileMode_ = true;
     HashBody = false;
-    MaxBodySize = 0;
+    MaxBodySize = NoBodyLimit;
     URL = InfoFileURL;
     FileName.clear();
     // The information file is always fetched fresh, or confirmed unchanged
@@ -752,7 +753,10 @@ void TauAutoUpgrader::DownloadCurrent()
     HashBody = true;
     localFailure_.clear();
     const auto signedSize = SignedSize(url);
-    MaxBodySize = signedSize ? static_cast<std::int64_t>(*signedSize) : MaxDownloadSize;
+    // A signed size past what a body can be counted to is no bound at all.
+    MaxBodySize = signedSize && *signedSize <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                      ? static_cast<std::int64_t>(*signedSize)
+                      : MaxDownloadSize;
     downloaded_.push_back(tempFileName_);
     // A second file of the same name replaces the first one's download.
     const std::string target = TargetNameOf(tempFileName_);

@@ -17,14 +17,13 @@ namespace {
 constexpr std::size_t MaxOutcomeBytes = 64 * 1024;
 
 // The stub waits for this process (named as the product), finishes the
-// folder's journal and starts freshet.exe again with this run's arguments.
+// folder's journal and starts freshet.exe again with this run's arguments,
+// as they were written (quotes included).
 bool HandOverRecovery(const std::string& program)
 {
     const std::string name = program.substr(FolderOf(program).size());
-    std::string arguments;
-    const std::vector<std::string> all = ProgramArguments();
-    for (std::size_t i = 1; i < all.size(); ++i)
-        arguments += (i > 1 ? " " : "") + all[i];
+    const std::string commandLine = Utf8FromWide(GetCommandLineW());
+    const std::string arguments(StubArgumentText(commandLine));
     const std::string manifest = ManifestText(ProductIdentity(GetCurrentProcessId()), name, {});
     return !manifest.empty() && LaunchStub(GetModuleHandleW(nullptr), program, "+" + arguments + "0", manifest);
 }
@@ -59,9 +58,14 @@ EarlierInstall FinishEarlierInstall()
     EarlierInstall earlier;
     {
         const FolderLock lock(folder, /*waitMs=*/0);
-        if (!lock.Held())
-            return {};
-        earlier.stuck = RecoverFolder(folder, /*dropPending=*/true) == Recovery::stuck;
+        // Another stub or recovery works in the folder: nothing is looked
+        // for over it, and its downloads are not this run's to delete.
+        if (!lock.Held()) {
+            LogUpdater("another update is being installed in this folder: no update is looked for now");
+            earlier.stuck = true;
+            return earlier;
+        }
+        earlier.stuck = Unfinished(RecoverFolder(folder, /*dropPending=*/true));
         if (earlier.stuck && JournalMoves(folder, program.substr(folder.size())))
             earlier.handedOver = HandOverRecovery(program);
         if (earlier.handedOver)

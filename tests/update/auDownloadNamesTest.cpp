@@ -24,7 +24,9 @@ TEST(DownloadNames, HostileNamesAreRefused)
                             "http://host/name.", "http://host/name ", "http://host/CON", "http://host/con",
                             "http://host/NUL.txt", "http://host/prn", "http://host/aux.dll", "http://host/COM1",
                             "http://host/lpt9.exe", "http://host/x.uTMP", "http://host/x.UTMP", "http://host/x.uBAK",
-                            "http://host/update.journal", "", "http:"}) {
+                            "http://host/update.journal", "http://host/update.journal.new",
+                            "http://host/NUL%20.txt", "http://host/COM1%20%20.log", "http://host/CONIN$",
+                            "http://host/conout$.txt", "", "http:"}) {
         EXPECT_EQ(PendingNameOfURL(url), std::nullopt) << url;
     }
     for (const char* url : {"http://host/COM0", "http://host/COM10", "http://host/CONFIG", "http://host/nul_x",

@@ -58,6 +58,15 @@ bool AppendUtf8Units(Sink& sink, const wchar_t* text)
     return ok;
 }
 
+bool WriteNew(std::string_view path, std::string_view text)
+{
+    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size() && FlushFileBuffers(file.get());
+}
+
 }  // namespace
 
 void AppendUtf8Of(PathText& sink, const wchar_t* text)
@@ -206,9 +215,11 @@ bool ReadSmallFile(std::string_view path, std::size_t maxBytes, HeapText& text)
 
 bool WriteFlushed(std::string_view path, std::string_view text)
 {
-    const UniqueFile file(CreateFileW(WideText(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size() && FlushFileBuffers(file.get());
+    PathText fresh(path);
+    fresh.Append(FreshSuffix);
+    DeleteAnyFile(fresh.View());
+    if (WriteNew(fresh.View(), text) && MoveWrittenThrough(fresh.View(), path, /*replace=*/true))
+        return true;
+    DeleteAnyFile(fresh.View());
+    return false;
 }

@@ -82,7 +82,9 @@ private:
 bool ReadAll(HANDLE file, std::size_t maxBytes, HeapText& text);
 // Reads a whole small file; false when it is missing, unreadable or larger.
 bool ReadSmallFile(std::string_view path, std::size_t maxBytes, HeapText& text);
-// Writes a file anew and flushes it to the disk before closing it.
+// Writes a file anew: flushed under the name with FreshSuffix added, then
+// renamed over the file, so a cut write never leaves half of one and a link
+// planted under its name is replaced, never written through.
 bool WriteFlushed(std::string_view path, std::string_view text);
 
 // Appends the UTF-8 of a zero-terminated UTF-16 text.

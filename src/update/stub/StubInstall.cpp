@@ -63,7 +63,7 @@ bool WaitUntilReady(ULONGLONG start, DWORD limitMs, InstallResult& result, Probe
 bool AppendCommit(std::string_view journal)
 {
     const UniqueFile file(CreateFileW(WideText(journal).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_WRITE_THROUGH, nullptr));
+                                      FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     DWORD written = 0;
     return file &&
            WriteFile(file.get(), JournalCommitLine.data(), static_cast<DWORD>(JournalCommitLine.size()), &written,

@@ -40,7 +40,17 @@ bool MoveIn(std::string_view folder, const JournalMove& move, JournalStep step)
             return false;
         Step(step);
     }
-    if (MoveWrittenThrough(InFolder(folder, move.pending).View(), target.View(), /*replace=*/linked)) {
+    const PathText pending = InFolder(folder, move.pending);
+    if (MoveWrittenThrough(pending.View(), target.View(), /*replace=*/linked)) {
+        Step(step);
+        return true;
+    }
+    // The system refuses to replace a file mapped elsewhere (a library
+    // another process loaded) but lets it be renamed: the old file then
+    // goes to its backup name itself. A cut between the steps leaves it
+    // under one of its names.
+    if (linked && DeleteAnyFile(backup.View()) && MoveWrittenThrough(target.View(), backup.View(), false) &&
+        MoveWrittenThrough(pending.View(), target.View(), false)) {
         Step(step);
         return true;
     }
@@ -49,16 +59,43 @@ bool MoveIn(std::string_view folder, const JournalMove& move, JournalStep step)
     return false;
 }
 
-// Undoes one move, from any point it reached.
-bool MoveBack(std::string_view folder, const JournalMove& move)
+// A committed install is undone only while all its backups are there (else
+// it is completed), so each old file goes back as a new link of its backup,
+// which stays until the journal is gone; on a file system without links the
+// backup itself goes back.
+bool RestoreKeepingBackup(const PathText& target, const PathText& backup)
+{
+    PathText link(backup.View());
+    link.Append(RestoringSuffix.substr(BackupSuffix.size()));
+    DeleteAnyFile(link.View());
+    if (!CreateHardLinkW(WideText(link.View()).c_str(), WideText(backup.View()).c_str(), nullptr))
+        return MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true);
+    const bool back = MoveWrittenThrough(link.View(), target.View(), /*replace=*/true);
+    DeleteAnyFile(link.View());
+    return back;
+}
+
+// Undoes one move, from any point it reached; after the commit every move
+// reached its target.
+bool MoveBack(std::string_view folder, const JournalMove& move, bool committed)
 {
     const PathText target = InFolder(folder, move.target);
     if (move.hadTarget) {
+        const PathText backup = BackupOf(folder, move.target);
+        if (!IsFile(backup.View()))
+            return true;
+        // A move that never reached its target left the old file there: its
+        // backup is a second link of it, or was never the install's (planted
+        // while the stub waited), and goes back over nothing.
+        if (!committed && !move.sha256.empty() && IsFile(target.View()) &&
+            !FileMatches(target.View(), move.sha256))
+            return DeleteAnyFile(backup.View());
+        if (committed)
+            return RestoreKeepingBackup(target, backup);
         // A backup that is a link of the target itself is left by a rename
         // (the system's rename between two links of one file does nothing).
-        const PathText backup = BackupOf(folder, move.target);
-        return !IsFile(backup.View()) || (MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true) &&
-                                          (!IsFile(backup.View()) || DeleteAnyFile(backup.View())));
+        return MoveWrittenThrough(backup.View(), target.View(), /*replace=*/true) &&
+               (!IsFile(backup.View()) || DeleteAnyFile(backup.View()));
     }
     // Without an old file the target is the new one once its download is gone.
     if (IsFile(InFolder(folder, move.pending).View()) || !IsFile(target.View()))
@@ -98,10 +135,12 @@ bool BackupsWhole(std::string_view folder, const Journal& journal)
     });
 }
 
+// Once a backup of a committed install is gone, only completing it is
+// whole, also when a new file no longer holds its digest.
 Recovery RecoverJournal(std::string_view folder, const Journal& journal)
 {
-    const bool complete = journal.committed && (journal.version == 1 ? !BackupsWhole(folder, journal)
-                                                                     : NewFilesIntact(folder, journal));
+    const bool complete = journal.committed && (!BackupsWhole(folder, journal) ||
+                                                (journal.version == 2 && NewFilesIntact(folder, journal)));
     if (complete) {
         CompleteJournal(folder, journal, nullptr);
         return Recovery::completed;
@@ -111,20 +150,36 @@ Recovery RecoverJournal(std::string_view folder, const Journal& journal)
     return journal.committed && journal.version == 2 ? Recovery::damaged : Recovery::rolledBack;
 }
 
+bool AnyBackup(std::string_view folder)
+{
+    bool any = false;
+    ForEachFile(folder, "*.uBAK", [&](std::string_view) {
+        any = true;
+        return false;
+    });
+    return any;
+}
+
 bool ReadFolderJournal(std::string_view folder, HeapText& text, Journal& journal)
 {
     return ReadSmallFile(InFolder(folder, JournalFileName).View(), MaxJournalBytes, text) &&
            ReadJournal(text.View(), journal) == RecordError::none;
 }
 
-// Backups left by an earlier version of the stub, or planted: a backup goes
-// back only where its file is missing, so none can replace a file.
+// Backups left by an earlier version of the stub, by a roll-back of a
+// committed install (links of their targets), or planted: a backup goes back
+// only where its file is missing, so none can replace a file.
 void ClearStrayBackups(std::string_view folder)
 {
+    ForEachFile(folder, "*.uBAK.new", [&](std::string_view name) {
+        DeleteAnyFile(InFolder(folder, name).View());
+        return true;
+    });
     ForEachFile(folder, "*.uBAK", [&](std::string_view name) {
         const PathText backup = InFolder(folder, name);
         const std::string_view target(name.data(), name.size() - BackupSuffix.size());
-        if (!IsPlainFileName(target) || !MoveWrittenThrough(backup.View(), InFolder(folder, target).View(), false))
+        if (!IsPlainFileName(target) || !MoveWrittenThrough(backup.View(), InFolder(folder, target).View(), false) ||
+            IsFile(backup.View()))
             DeleteAnyFile(backup.View());
         return true;
     });
@@ -137,8 +192,11 @@ FolderLock::FolderLock(std::string_view folder, DWORD waitMs)
     const WideText path(InFolder(folder, LockFileName).View());
     const ULONGLONG start = GetTickCount64();
     for (;;) {
+        // A link planted under the lock's name is opened itself, never its target, which
+        // closing would delete.
         file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
         if (file_ || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= waitMs)
             return;
         Sleep(LockRetryMs);
@@ -159,7 +217,7 @@ bool RollBackJournal(std::string_view folder, const Journal& journal, JournalSte
         JournalMove move;
         for (std::size_t j = 0; j < i; ++j)
             NextJournalMove(lines, move);
-        whole = MoveBack(folder, move) && whole;
+        whole = MoveBack(folder, move, journal.committed) && whole;
         Step(step);
     }
     return whole;
@@ -180,20 +238,29 @@ void CompleteJournal(std::string_view folder, const Journal& journal, JournalSte
 Recovery RecoverFolder(std::string_view folder, bool dropPending)
 {
     const PathText journalPath = InFolder(folder, JournalFileName);
+    // Cut before their rename: the journal's never reached its name, so it
+    // moved nothing.
+    DeleteAnyFile(InFolder(folder, JournalFileName, FreshSuffix).View());
+    DeleteAnyFile(InFolder(folder, OutcomeFileName, FreshSuffix).View());
     Recovery recovery = Recovery::nothing;
     if (AttributesOf(journalPath.View()) != INVALID_FILE_ATTRIBUTES) {
         HeapText text;
         Journal journal;
-        recovery = ReadFolderJournal(folder, text, journal) ? RecoverJournal(folder, journal) : Recovery::unreadable;
+        if (ReadFolderJournal(folder, text, journal))
+            recovery = RecoverJournal(folder, journal);
+        else
+            recovery = AnyBackup(folder) ? Recovery::unreadableKept : Recovery::unreadable;
     }
-    if (recovery == Recovery::stuck) {
+    if (Unfinished(recovery)) {
         WriteOutcomeFile(folder, RecoveryExitCode(recovery), RecoveryText(recovery));
         return recovery;
     }
+    // The journal goes first: the backups a roll-back of a committed install
+    // kept keep it undone until then.
+    DeleteAnyFile(journalPath.View());
     ClearStrayBackups(folder);
     if (dropPending)
         DeletePendingFiles(folder, [](std::string_view) { return false; });
-    DeleteAnyFile(journalPath.View());
     if (recovery != Recovery::nothing)
         WriteOutcomeFile(folder, RecoveryExitCode(recovery), RecoveryText(recovery));
     return recovery;
@@ -214,6 +281,7 @@ int RecoveryExitCode(Recovery recovery)
     case Recovery::completed:
         return static_cast<int>(StubExit::done);
     case Recovery::stuck:
+    case Recovery::unreadableKept:
         return static_cast<int>(StubExit::recoveryStuck);
     default:
         return static_cast<int>(StubExit::rolledBack);
@@ -235,6 +303,9 @@ std::string_view RecoveryText(Recovery recovery)
     case Recovery::stuck:
         return "an install that was cut off could not be rolled back yet: a file is in use; the next start "
                "finishes it";
+    case Recovery::unreadableKept:
+        return "the install journal could not be read while backups of an install were there: nothing was "
+               "moved or deleted, and the journal and the backups stay as they are";
     case Recovery::unreadable:
         break;
     }

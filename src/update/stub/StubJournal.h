@@ -39,7 +39,10 @@ using JournalStep = void (*)();
 // is put back at once (the caller rolls back the rest).
 bool ApplyJournal(std::string_view folder, const Journal& journal, JournalStep step);
 // Puts back what the moves of a journal did, whatever point they reached:
-// each backup over its target, each new file without an old one removed
+// each backup over its target (before the commit, in version 2, only over
+// the new file: a target that is not yet the new file keeps itself and loses
+// the backup; after the commit as a new link of the backup, which stays
+// until the journal is deleted, so a cut roll-back is rolled back again), each new file without an old one removed
 // (in version 2 only when it holds the journal's digest: anything else is
 // not the install's). False when something could not be put back: the
 // journal and the backups left must stay.
@@ -55,17 +58,27 @@ enum class Recovery {
     damaged,     // a committed install held a file that differs from its digest: it was undone
     unreadable,  // the journal was cut or garbled: nothing was moved by it
     stuck,       // a file could not be put back; the journal stays for the next start
+    unreadableKept,  // the journal was unreadable while backups were there: nothing was moved or deleted
 };
+
+// Whether a recovery left its journal in place, which refuses any install
+// over it.
+inline bool Unfinished(Recovery recovery)
+{
+    return recovery == Recovery::stuck || recovery == Recovery::unreadableKept;
+}
 
 // With the folder locked: finishes or undoes an unfinished install. A
 // committed journal is completed when every new file holds its digest and
 // rolled back otherwise; one without digests (version 1, left by an older
 // stub) is rolled back while all its backups are there, since its new files
-// cannot be checked and the old ones are whole. A `.uBAK` without a journal
-// goes back in place when its file is missing and is deleted otherwise; with
-// dropPending every `.uTMP` goes too (the stub keeps them: it installs or
-// deletes them itself). Writes the outcome of what it did (all but nothing).
-// Every step may be repeated after a power cut during the recovery itself.
+// cannot be checked and the old ones are whole. An unreadable journal is
+// deleted, unless backups are there: they may be the only old files, so
+// they and the journal stay. A `.uBAK` without a journal goes back in place
+// when its file is missing and is deleted otherwise; with dropPending every
+// `.uTMP` goes too (the stub keeps them: it installs or deletes them
+// itself). Writes the outcome of what it did (all but nothing). Every step
+// may be repeated after a power cut during the recovery itself.
 Recovery RecoverFolder(std::string_view folder, bool dropPending);
 
 // Whether the folder's journal moves a file of this name.

@@ -39,14 +39,17 @@ bool IsRejectedCharacter(char c)
 }
 
 // The system opens a device for these names whatever extension follows
-// them; the numbered ones also with a superscript digit.
+// them, also after blanks (it drops them); the numbered ones also with a
+// superscript digit.
 bool IsDeviceName(std::string_view name)
 {
     std::size_t dot = 0;
     while (dot < name.size() && name[dot] != '.')
         ++dot;
+    while (dot > 0 && name[dot - 1] == ' ')
+        --dot;
     const std::string_view base = Slice(name, 0, dot);
-    for (std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+    for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (SameFileName(base, device))
             return true;
     }
@@ -60,8 +63,13 @@ bool IsDeviceName(std::string_view name)
 
 bool IsStubFile(std::string_view name)
 {
-    return SameFileName(name, JournalFileName) || SameFileName(name, OutcomeFileName) ||
-           SameFileName(name, LockFileName);
+    for (std::string_view own : {JournalFileName, OutcomeFileName, LockFileName}) {
+        if (SameFileName(name, own) ||
+            (name.size() == own.size() + FreshSuffix.size() && SameFileName(Slice(name, 0, own.size()), own) &&
+             SameFileName(Slice(name, own.size(), name.size()), FreshSuffix)))
+            return true;
+    }
+    return false;
 }
 
 // Takes the next line (without its LF) off the front of `rest`; false when
@@ -300,7 +308,7 @@ bool IsPlainFileName(std::string_view name)
         at += c.length;
     }
     return !IsDeviceName(name) && !EndsWithName(name, PendingSuffix) && !EndsWithName(name, BackupSuffix) &&
-           !IsStubFile(name);
+           !EndsWithName(name, RestoringSuffix) && !IsStubFile(name);
 }
 
 std::string_view RecordErrorText(RecordError error)

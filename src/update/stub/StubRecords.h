@@ -28,8 +28,12 @@ inline constexpr std::string_view ManifestFileName = "manifest.txt";
 inline constexpr std::string_view JournalFileName = "update.journal";
 inline constexpr std::string_view OutcomeFileName = "update.outcome";
 inline constexpr std::string_view LockFileName = "update.lock";
+// The journal and the outcome are written under their name with this added, then renamed.
+inline constexpr std::string_view FreshSuffix = ".new";
 inline constexpr std::string_view PendingSuffix = ".uTMP";
 inline constexpr std::string_view BackupSuffix = ".uBAK";
+// A backup's link while a roll-back puts it back (the backup's name, then ".new").
+inline constexpr std::string_view RestoringSuffix = ".uBAK.new";
 inline constexpr std::string_view ManifestHeader = "keldora-update-manifest 2";
 
 // Whether a name is a plain file of the program's folder the stub may move:

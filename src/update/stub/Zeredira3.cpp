@@ -151,7 +151,7 @@ bool RecoverBeforeInstall(std::string_view folder, ULONGLONG start, DWORD waitLi
 {
     for (;;) {
         const Recovery recovery = RecoverFolder(folder, /*dropPending=*/false);
-        if (recovery != Recovery::stuck) {
+        if (!Unfinished(recovery)) {
             if (recovery != Recovery::nothing)
                 result.Set(static_cast<StubExit>(RecoveryExitCode(recovery)), RecoveryText(recovery));
             return true;
@@ -235,7 +235,7 @@ bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD w
     }
     // Without a manifest there is no product to wait for: a journal is
     // finished now, as far as it can be.
-    if (result.code == StubExit::badManifest && RecoverFolder(folder, /*dropPending=*/false) == Recovery::stuck)
+    if (result.code == StubExit::badManifest && Unfinished(RecoverFolder(folder, /*dropPending=*/false)))
         restart = false;
     // Whatever was not installed is stale now.
     DeletePendingFiles(folder, [](std::string_view) { return false; });

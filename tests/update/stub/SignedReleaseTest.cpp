@@ -134,6 +134,10 @@ TEST(SignedRelease, ASignedSizeStopsABodyThatNeverEndsAndRefusesOneThatEndsShort
               std::string::npos)
         << events;
     EXPECT_EQ(ReadFolder(r.release.Folder()), before) << "no download is left";
+    events = r.Upgrade(publisher.PublicKey(), info(endless, "0"));
+    EXPECT_NE(events.find("ReleaseRefused the download of " + endless + " is larger than the 0 bytes signed for it"),
+              std::string::npos)
+        << "an empty file's size bounds it too: " << events;
 
     const std::string library = r.server.Url("/lib.dll");
     events = r.Upgrade(publisher.PublicKey(), info(library, "12"));
@@ -145,7 +149,7 @@ TEST(SignedRelease, ASignedSizeStopsABodyThatNeverEndsAndRefusesOneThatEndsShort
               std::string::npos)
         << events;
     EXPECT_EQ(ReadFolder(r.release.Folder()), before);
-    EXPECT_EQ(r.release.WaitForRecords(3).size(), 3u) << "only the product's own starts";
+    EXPECT_EQ(r.release.WaitForRecords(4).size(), 4u) << "only the product's own starts";
 }
 
 }  // namespace

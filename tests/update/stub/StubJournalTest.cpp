@@ -216,11 +216,23 @@ TEST(StubJournal, CutGarbledHostileOrDamagedJournalsMoveNothingElseAndAreTold)
         {"deleting a file it never wrote",
          "keldora-update-journal 2\nmove\t0\t" + newDigest + "\tkeep.txt.uTMP\tkeep.txt\nplanned\t1\n", [] {}, old,
          "was rolled back"},
+        {"cut before its first move, beside a file planted under a backup's name",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nplanned\t1\n",
+         [&] { release.Add("lib.dll.uBAK", "planted"); }, old, "was rolled back"},
         {"committed with a damaged new file",
          "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nplanned\t1\ncommit\n",
          [&] {
              release.Add("lib.dll.uBAK", "old library");
              release.Add("lib.dll", std::string(newLibrary.size(), '\0'));
+         },
+         old, "differs from its digest"},
+        {"committed, cut while it was undone: one old file back beside its backup, one new file left",
+         "keldora-update-journal 2\nmove\t1\t" + newDigest + "\tlib.dll.uTMP\tlib.dll\nmove\t1\t" +
+             HexOf(Sha256Of(newLibrary + "!")) + "\tkeep.txt.uTMP\tkeep.txt\nplanned\t2\ncommit\n",
+         [&] {
+             release.Add("lib.dll.uBAK", "old library");
+             release.Add("keep.txt.uBAK", "not the install's");
+             release.Add("keep.txt", newLibrary + "!");
          },
          old, "differs from its digest"},
         {"committed and whole",
@@ -257,6 +269,22 @@ TEST(StubJournal, CutGarbledHostileOrDamagedJournalsMoveNothingElseAndAreTold)
         EXPECT_EQ(GetFileAttributesW(WideFromUtf8(journal).c_str()), INVALID_FILE_ATTRIBUTES);
     }
     EXPECT_EQ(libDigest, DigestOfFile(release.PathOf("lib.dll"))) << "the old library is back";
+}
+
+TEST(StubJournal, AJournalThatCannotBeReadBesideBackupsKeepsThemAndMovesNothing)
+{
+    // After the moves the backups may be the only old files: nothing decides
+    // over them without a journal that says what they are.
+    UpdaterFolder folder;
+    const ReleaseFolder& release = folder.release;
+    release.Add("lib.dll", "new library");
+    release.Add("lib.dll.uBAK", "old library");
+    release.Add("update.journal", "keldora-update-journal 3\nfrom a stub to come\n");
+    const FolderState before = ReadFolder(release.Folder());
+    EXPECT_EQ(RunFreshet(folder, ""), 0u);
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "the product starts";
+    EXPECT_EQ(ReadFolder(release.Folder()), before);
+    EXPECT_NE(LastOutcome(folder).find("could not be read while backups"), std::string::npos) << LastOutcome(folder);
 }
 
 }  // namespace
