@@ -10,18 +10,25 @@ win64_build=$root/build/win64
 win32_build=$root/build/win32
 win_build=$win64_build
 
+# A folder named otherwise is no Windows build: configuring it without a
+# tool chain would make a native one.
 toolchain_of() {
     case "$1" in
     "$win64_build") echo "$root/cmake/mingw-x86_64.cmake" ;;
     "$win32_build") echo "$root/cmake/mingw-i686.cmake" ;;
+    *)
+        echo "scripts: $1 is neither $win64_build nor $win32_build" >&2
+        return 1
+        ;;
     esac
 }
 
 # configure_win [BUILD-DIR]: the x86_64 build when none is named.
 configure_win() {
-    local build=${1:-$win_build}
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$(toolchain_of "$build")" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    local build toolchain
+    build=$(realpath -m "${1:-$win_build}")
+    toolchain=$(toolchain_of "$build") || return 1
+    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
 
 configure_native() {
