@@ -62,10 +62,12 @@ TEST(CheckState, TheStateFileKeepsGoodValuesAndDropsTheRest)
         << "an oversized file is ignored whole";
     EXPECT_EQ(CheckStateFromText("machine=0123456789abcdef0123456789abcdef\r\netag=\"x\"\r\n", Now).etag, "\"x\"");
 
-    const std::string name = CheckStateFileName("Keldora Agent");
-    EXPECT_EQ(name, CheckStateFileName("KELDORA agent"));
-    EXPECT_NE(name, CheckStateFileName("Keldora Agent 2"));
-    EXPECT_EQ(CheckStateFileName("..\\..\\x:y*?").find_first_not_of("abcdefhkst0123456789-."), std::string::npos);
+    const std::string address = "https://updates.example.com/info.txt";
+    const std::string name = CheckStateFileName(address, "Keldora Agent");
+    EXPECT_EQ(name, CheckStateFileName(address, "KELDORA agent"));
+    EXPECT_NE(name, CheckStateFileName(address, "Keldora Agent 2"));
+    EXPECT_EQ(CheckStateFileName(address, "..\\..\\x:y*?").find_first_not_of("abcdefhkst0123456789-."),
+              std::string::npos);
     EXPECT_EQ(name.size(), std::string("check-0123456789abcdef.state").size());
 }
 
