@@ -5,6 +5,7 @@
 #include "update/auCheckState.h"
 #include "update/auRollout.h"
 #include "update/auUpdateState.h"
+#include "winutil/WideText.h"
 
 #include "Publisher.h"
 #include "common/ScratchFolder.h"
@@ -271,4 +272,124 @@ TEST(UpdateState, ABusyServerIsAskedAgainOnlyAfterItsRetryAfter)
     r.NewRequests();
     EXPECT_EQ(r.Check(tooMany), std::vector<std::string>{"NoUpdateAvailable"});
     EXPECT_TRUE(r.NewRequests().empty());
+}
+
+namespace {
+
+// One copy's check: its address, product and installed version, its state
+// in the folder that every copy of the user shares.
+std::vector<std::string> CheckAs(const std::string& state, const std::string& address, const std::string& product,
+                                 const std::string& version, std::vector<std::string>& log)
+{
+    TauAutoUpgrader engine;
+    engine.Wizard.SetLanguage(wlEnglish);
+    engine.InfoFileURL = address;
+    engine.VersionControl = byNumber;
+    engine.VersionNumber = version;
+    engine.AllowUnverifiedUpdates = true;
+    engine.Product = product;
+    engine.StateFolder = state;
+    std::vector<std::string> events;
+    RunCheck(engine, events, log);
+    return events;
+}
+
+bool SentValidators(const std::string& request)
+{
+    return request.find("If-None-Match") != std::string::npos || request.find("If-Modified-Since") != std::string::npos;
+}
+
+} // namespace
+
+// Two publishers' products without Product= on one machine, one static
+// server: what one check keeps never answers or silences the other.
+TEST(UpdateState, TwoProductsWithoutANameKeepTheirOwnChecks)
+{
+    StateCheck r;
+    std::vector<std::string> log;
+    r.server.PutFile("a.txt", "#version=1.0\r\n#url=http://example.com/a.exe\r\n");
+    r.server.PutFile("b.txt", "#version=2.0\r\n#url=http://example.com/b.exe\r\n");
+    const std::string a = r.server.Url("/a.txt?conditional=1");
+    const std::string b = r.server.Url("/b.txt?conditional=1");
+
+    EXPECT_EQ(CheckAs(r.state, a, "", "1.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_EQ(CheckAs(r.state, a, "", "1.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(log, "unchanged since the last check (304)")) << "A's own validators work";
+    r.NewRequests();
+    EXPECT_EQ(CheckAs(r.state, b, "", "1.0", log), std::vector<std::string>{"ask"}) << "B still finds its release";
+    std::vector<std::string> requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(SentValidators(requests[0])) << "A's validators are not B's: " << requests[0];
+
+    // A's server is busy for five days: A waits (a plain-http answer a day
+    // at most), B is asked as before.
+    const std::string busy = r.server.Url("/a.txt?status=503&header=Retry-After:432000");
+    EXPECT_EQ(CheckAs(r.state, busy, "", "1.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(log, "asked to wait 86400 s: no check of " + busy)) << (log.empty() ? "" : log.back());
+    const TauCheckState kept =
+        CheckStateFromText(ReadWholeFile(r.state + CheckStateFileName(busy, "")), UtcSecondsNow());
+    EXPECT_NEAR(static_cast<double>(kept.retryAfter - UtcSecondsNow()), 86400, 5);
+    EXPECT_EQ(kept.owner.address, busy);
+    r.NewRequests();
+    EXPECT_EQ(CheckAs(r.state, busy, "", "1.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(r.NewRequests().empty()) << "A waits";
+    EXPECT_EQ(CheckAs(r.state, b, "", "1.0", log), std::vector<std::string>{"ask"});
+    EXPECT_EQ(r.NewRequests().size(), 1u) << "B does not";
+    EXPECT_EQ(CheckAs(r.state, busy, "Named Product", "1.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_EQ(r.NewRequests().size(), 1u) << "another product on A's address does not wait either";
+
+    // A wait written into the file by hand, far beyond a day, is held to one.
+    const std::string file = r.state + CheckStateFileName(a, "");
+    WriteWholeFile(file, "address=" + a + "\r\nproduct=\r\nversion=1.0\r\nretryafter=" +
+                             std::to_string(UtcSecondsNow() + 6 * 24 * 3600) + "\r\n");
+    EXPECT_EQ(CheckAs(r.state, a, "", "1.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(log, "asked to wait 86")) << (log.empty() ? "" : log.back());
+}
+
+// Two copies of one product, 2.0 and an older 1.0 reinstalled, on one
+// address: the validators kept for 2.0 are never sent by 1.0, which would
+// hear "unchanged" and never be offered 2.0. Old, garbled and oversized
+// state files are dropped.
+TEST(UpdateState, ValidatorsAreSentOnlyForTheVersionTheyWereKeptFor)
+{
+    StateCheck r;
+    std::vector<std::string> log;
+    r.server.PutFile("info.txt", "#version=2.0\r\n#url=http://example.com/a.exe\r\n");
+    const std::string address = r.server.Url("/info.txt?conditional=1");
+    EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "2.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_EQ(CheckAs(r.state, address, "copy test", "2.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+    EXPECT_TRUE(Contains(log, "(304)")) << "the name's case does not matter";
+    r.NewRequests();
+    EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "1.0", log), std::vector<std::string>{"ask"});
+    std::vector<std::string> requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(SentValidators(requests[0])) << requests[0];
+    EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "1.0", log), std::vector<std::string>{"ask"})
+        << "offered again";
+
+    // The former file, keyed by the product alone, is removed unread.
+    const std::string former = r.state + FormerCheckStateFileName("Copy Test");
+    WriteWholeFile(former, "etag=\"old\"\r\nretryafter=" + std::to_string(UtcSecondsNow() + 3600) + "\r\n");
+    r.NewRequests();
+    EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "1.0", log), std::vector<std::string>{"ask"});
+    requests = r.NewRequests();
+    ASSERT_EQ(requests.size(), 1u) << "its wait is not kept";
+    EXPECT_FALSE(SentValidators(requests[0]));
+    EXPECT_EQ(GetFileAttributesW(WideFromUtf8(former).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Garbled and oversized files of this check: ignored, then replaced.
+    const std::string file = r.state + CheckStateFileName(address, "Copy Test");
+    const std::string owner = "address=" + address + "\r\nproduct=Copy Test\r\nversion=2.0\r\n";
+    for (const std::string& bad : {owner + "etag=\"x\"\r\n" + std::string(UpdateStateLimit, '#'),
+                                   std::string("address=\x01\r\netag=\"x\"\r\n"), std::string("\xff\xfe\x00")}) {
+        WriteWholeFile(file, bad);
+        EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "2.0", log), std::vector<std::string>{"NoUpdateAvailable"});
+        requests = r.NewRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_FALSE(SentValidators(requests[0])) << bad.size();
+        const TauCheckState kept = CheckStateFromText(ReadWholeFile(file), UtcSecondsNow());
+        EXPECT_NE(kept.etag, "") << "replaced by this answer's";
+        EXPECT_EQ(kept.owner, (TauCheckOwner{address, "Copy Test", "2.0"}));
+    }
+    EXPECT_TRUE(FindFiles(r.state + "*.tmp").empty());
 }
