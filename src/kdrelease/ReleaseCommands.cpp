@@ -5,6 +5,7 @@
 #include "kdrelease/ReleaseFiles.h"
 #include "kdrelease/ReleaseOptions.h"
 #include "kdrelease/ReleaseReport.h"
+#include "kdrelease/ReleaseUpdateIni.h"
 
 #include <sstream>
 
@@ -75,13 +76,28 @@ ReleaseSettings CheckedSettings(const ReleaseOptions& options, std::chrono::syst
         if (problem.empty())
             settings.rollout = std::stoi(options.rollout);
     }
-    if (!options.expiresDays.empty()) {
-        const std::string problem = ExpiryDaysProblem(options.expiresDays);
-        problems.Add(problem);
-        if (problem.empty())
-            settings.expires = UtcTimeOf(now + std::chrono::days(std::stoi(options.expiresDays)));
-    }
+    // A file that never expires can be replayed for ever to hold copies at
+    // this release: it takes the publisher's word to write one.
+    const std::string days = options.expiresDays.empty() ? std::to_string(DefaultExpiryDays) : options.expiresDays;
+    const std::string problem = ExpiryDaysProblem(days);
+    problems.Add(problem);
+    if (problem.empty() && !options.noExpiry)
+        settings.expires = UtcTimeOf(now + std::chrono::days(std::stoi(days)));
     return settings;
+}
+
+// The release's update.ini against what is signed; --force never passes these.
+std::vector<std::string> ReleaseIniProblems(const ReleaseOptions& options, const fs::path& folder,
+                                            const std::vector<ReleaseFile>& files, const P256Key& key)
+{
+    UpdateIniCheck check{std::nullopt, options.version, options.product, key.xy, {},
+                         InstalledFileNames(options.installedFiles)};
+    for (const ReleaseFile& file : files) {
+        check.files.push_back(file.name);
+        if (SameProductName(file.name, "update.ini"))
+            check.iniText = ReadFileBytes(folder / PathOfUtf8(file.name));
+    }
+    return UpdateIniProblems(check);
 }
 
 // Signs and checks what was signed: a key whose public part is not its
@@ -113,6 +129,8 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
         problems.Add(options.operands[0] + " holds no file to release");
     if (IsInFolder(PathOfUtf8(options.key), folder))
         problems.Add(options.key + ": the private key is in the release folder, which is published; keep it elsewhere");
+    for (const std::string& problem : ReleaseIniProblems(options, folder, release.files, key))
+        problems.Add(problem);
     for (const ReleaseFile& file : release.files) {
         if (const std::string problem = FileNameProblem(file.name, ReleaseAddress(settings.baseURL, file.name));
             !problem.empty())

@@ -13,7 +13,7 @@ struct OptionSpec {
     bool required = false;
 };
 
-constexpr std::array<OptionSpec, 14> Options = {{
+constexpr std::array<OptionSpec, 16> Options = {{
     {"force", ReleaseVerb::Keygen, nullptr, &ReleaseOptions::force},
     {"key", ReleaseVerb::Make, &ReleaseOptions::key, nullptr, true},
     {"version", ReleaseVerb::Make, &ReleaseOptions::version, nullptr, true},
@@ -23,6 +23,8 @@ constexpr std::array<OptionSpec, 14> Options = {{
     {"more-info", ReleaseVerb::Make, &ReleaseOptions::moreInfo},
     {"expires", ReleaseVerb::Make, &ReleaseOptions::expiresDays},
     {"rollout", ReleaseVerb::Make, &ReleaseOptions::rollout},
+    {"no-expiry", ReleaseVerb::Make, nullptr, &ReleaseOptions::noExpiry},
+    {"installed-files", ReleaseVerb::Make, &ReleaseOptions::installedFiles},
     {"allow-http", ReleaseVerb::Make, nullptr, &ReleaseOptions::allowHttp},
     {"force", ReleaseVerb::Make, nullptr, &ReleaseOptions::force},
     {"public-key", ReleaseVerb::Verify, &ReleaseOptions::publicKey, nullptr, true},
@@ -37,10 +39,14 @@ constexpr std::string_view Usage =
     "      writes a new P-256 private key (PEM, as openssl writes it) and prints the\n"
     "      PublicKey= line for update.ini\n"
     "  kdrelease make --key publisher.pem --version 2.0 --product NAME --base-url URL\n"
-    "                 [--message FILE] [--more-info URL] [--expires DAYS]\n"
-    "                 [--rollout PERCENT] [--allow-http] [--force] FOLDER\n"
+    "                 [--message FILE] [--more-info URL] [--expires DAYS | --no-expiry]\n"
+    "                 [--rollout PERCENT] [--installed-files NAME,...] [--allow-http]\n"
+    "                 [--force] FOLDER\n"
     "      writes FOLDER/info.txt, signed, for every other file of FOLDER; each\n"
-    "      file's address is URL followed by its name\n"
+    "      file's address is URL followed by its name; it expires in 90 days\n"
+    "      unless --expires or --no-expiry says otherwise; FOLDER/update.ini must\n"
+    "      give this Version and Product, list the signing key in PublicKey and\n"
+    "      name a file of the release (or of --installed-files) in ProcessName\n"
     "  kdrelease verify --public-key KEY [--product NAME] [--installed VERSION]\n"
     "                   info.txt [FOLDER]\n"
     "      checks a published information file with the updater's rules and says\n"
@@ -133,6 +139,8 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& arguments)
             throw UsageError("--" + std::string(name) + " needs a value");
     }
     RequireOptions(verb.verb, verb.name, options);
+    if (options.noExpiry && !options.expiresDays.empty())
+        throw UsageError("--expires and --no-expiry exclude each other");
     if (options.operands.size() < verb.minOperands || options.operands.size() > verb.maxOperands)
         throw UsageError(std::string(verb.name) + " takes " + std::string(verb.operandsText));
     return options;

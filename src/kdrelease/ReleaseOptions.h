@@ -20,6 +20,7 @@ struct ReleaseOptions {
     ReleaseVerb verb = ReleaseVerb::Help;
     bool force = false;
     bool allowHttp = false;
+    bool noExpiry = false;  // make: --no-expiry
     std::string key;  // make: --key
     std::string version;
     std::string product;
@@ -28,6 +29,7 @@ struct ReleaseOptions {
     std::string moreInfo;
     std::string expiresDays;
     std::string rollout;
+    std::string installedFiles;  // make: --installed-files
     std::string publicKey;  // verify
     std::string installed;
     std::vector<std::string> operands;

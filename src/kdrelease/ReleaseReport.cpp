@@ -26,15 +26,25 @@ public:
         if (text.size() > TauInfoFileText::Limit)
             Fail("size", "the engine reads at most " + std::to_string(TauInfoFileText::Limit) +
                              " bytes; this file has " + std::to_string(text.size()));
-        const auto key = PublisherKeyXY(PublicKeyOfLine(request_.publicKey));
-        if (!key)
-            Fail("publisher key", "the public key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)");
+        const std::string keyList = PublicKeyOfLine(request_.publicKey);
+        const TauPublisherKeys keys = PublisherKeysXY(keyList);
+        // A single key, as most publishers have, keeps its plain words.
+        if (!keys.failure.empty())
+            Fail("publisher key", keyList.find(' ') == std::string::npos
+                                      ? "the public key is not the base64 of a P-256 public key (DER "
+                                        "SubjectPublicKeyInfo)"
+                                      : keys.failure);
         TauSignedInfo parts = SplitSignedInfo(text);
         Fail("signature line", parts.failure);
         if (!parts.failure.empty())
             return text;
-        if (key && !verify(*key, parts.signedText, parts.signature))
-            Fail("signature", "the signature of the information file does not verify with the publisher key");
+        const bool verified = std::any_of(keys.keys.begin(), keys.keys.end(), [&](const std::string& key) {
+            return verify(key, parts.signedText, parts.signature);
+        });
+        if (!keys.keys.empty() && !verified)
+            Fail("signature", keys.keys.size() == 1
+                                  ? "the signature of the information file does not verify with the publisher key"
+                                  : "the signature of the information file verifies with none of the publisher keys");
         return std::move(parts.signedText);
     }
 

@@ -426,8 +426,8 @@ TEST(UpdateForm, AKeyWithoutProductRefusesEveryReleaseWithItsOwnText)
 // releases signed by either install; a list that cannot be used refuses.
 TEST(UpdateForm, AnyOfUpToThreeKeysVerifiesAndABadKeyListIsRefused)
 {
-    const Publisher oldKey("rotation old");
-    const Publisher newKey("rotation new");
+    const Publisher oldKey("rotation-old");
+    const Publisher newKey("rotation-new");
     const auto signedBy = [](const Publisher& publisher, UpdaterRun& run) {
         run.Set("Product", "Keldora");
         run.server.PutFile("kd-rotated.bin", "rotated file");
@@ -462,7 +462,7 @@ TEST(UpdateForm, AnyOfUpToThreeKeysVerifiesAndABadKeyListIsRefused)
         {b + " bm90IGEga2V5", "publisher key 2 (PublicKey) is not the base64 of a P-256 public key"},
         {a + " " + b, "verifies with none of the publisher keys"},
     };
-    const Publisher stranger("rotation stranger");
+    const Publisher stranger("rotation-stranger");
     for (const auto& [list, reason] : lists) {
         UpdaterRun run;
         run.Set("PublicKey", list);
