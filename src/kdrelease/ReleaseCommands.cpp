@@ -122,6 +122,9 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     if (!options.force && fs::exists(output, error))
         problems.Add(Utf8OfPath(output) + " already exists; --force replaces it");
     const P256Key key = ReadKey(options.key);
+    // The update.ini rules compare its PublicKey with the key's public part,
+    // so a public part that is not the key's own is told first.
+    SignedText("", key, options.key);
     const ReleaseFolder release = ReadReleaseFolder(folder, {InfoFileName});
     for (const std::string& problem : release.problems)
         problems.Add(problem);
