@@ -132,6 +132,53 @@ TEST(UpdateState, ACopyTakesASignedReleaseOnlyWhenItsBucketIsBelowTheRollout)
     EXPECT_EQ(r.Check("#rollout=100\r\n"), std::vector<std::string>{"ask"});
 }
 
+// An expired signed file is no update, said in the log and LastFailure, never
+// a box; an old signed file served again offers nothing.
+TEST(UpdateState, AnExpiredOrReplayedSignedFileIsNoUpdate)
+{
+    Publisher publisher{"expiry"};
+    HttpTestServer server;
+    const ScratchFolder scratch{"expiry"};
+    server.PutFile("app.exe", "new program");
+    const std::string release =
+        "#product=Expiry Test\r\n#url=" + server.Url("/app.exe") + "\r\n#sha256=" + publisher.Digest(server.Root() + "app.exe") + "\r\n";
+    TauAutoUpgrader engine;
+    engine.Wizard.SetLanguage(wlEnglish);
+    engine.InfoFileURL = server.Url("/info.txt");
+    engine.VersionControl = byNumber;
+    engine.VersionNumber = "2.0";
+    engine.PublisherKey = publisher.PublicKey();
+    engine.Product = "Expiry Test";
+    engine.StateFolder = scratch.PathOf("state\\");
+    engine.ShowMessages.Include(mNoUpdateAvailable);
+    std::vector<std::string> events;
+    std::vector<std::string> log;
+
+    server.PutFile("info.txt", publisher.Signed("#version=3.0\r\n#expires=2001-01-01T00:00:00Z\r\n" + release));
+    RunCheck(engine, events, log);
+    EXPECT_EQ(events, std::vector<std::string>{"NoUpdateAvailable"}) << "no box, not even \"no update\"";
+    EXPECT_TRUE(Contains(log, "the information file expired at 2001-01-01T00:00:00Z: no update"));
+    EXPECT_EQ(engine.LastFailure(), "the information file expired at 2001-01-01T00:00:00Z");
+    EXPECT_EQ(server.RequestLog().find("/app.exe"), std::string::npos);
+
+    // A malformed expiry is the publisher's mistake: refused and shown.
+    server.PutFile("info.txt", publisher.Signed("#version=3.0\r\n#expires=2001-01-01\r\n" + release));
+    RunCheck(engine, events, log);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].rfind("refused: the expiry of the information file is not a time", 0), 0u) << events[0];
+    EXPECT_EQ(events[1], "error box");
+
+    // The signed 1.0 and 2.0 files replayed to a 2.0 copy: nothing to install.
+    for (const char* version : {"1.0", "2.0"}) {
+        server.PutFile("info.txt", publisher.Signed("#version=" + std::string(version) +
+                                                    "\r\n#expires=9999-12-31T23:59:59Z\r\n" + release));
+        RunCheck(engine, events, log);
+        EXPECT_EQ(events, (std::vector<std::string>{"NoUpdateAvailable", "error box"})) << version;
+        EXPECT_EQ(engine.LastFailure(), "");
+    }
+    EXPECT_EQ(server.RequestLog().find("/app.exe"), std::string::npos) << "nothing downloaded";
+}
+
 } // namespace
 
 // An unsigned engine for "Check Test" keeping its state in a folder of its own.
