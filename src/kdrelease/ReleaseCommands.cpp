@@ -7,6 +7,9 @@
 #include "kdrelease/ReleaseReport.h"
 #include "kdrelease/ReleaseUpdateIni.h"
 
+#include "update/auSignedInfo.h"
+
+#include <algorithm>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -169,6 +172,7 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
     request.product = options.product;
     request.installed = options.installed;
     request.now = UtcTimeOf(now);
+    request.warnBefore = UtcTimeOf(now + std::chrono::days(ExpiryWarningDays));
     std::vector<std::string> folderProblems;
     if (options.operands.size() == 2) {
         const fs::path folder = PathOfUtf8(options.operands[1]);
@@ -189,12 +193,80 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
         return 1;
     }
     out << options.operands[0] << ": " << report.outcome << "\n";
+    if (!report.warning.empty())
+        out << report.warning << "\n";
     if (request.folder)
         out << options.operands[1] << ": "
             << (request.folder->size() == 1
                     ? "its file matches"
                     : "each of its " + std::to_string(request.folder->size()) + " files matches")
             << " its signed digest and size\n";
+    return 0;
+}
+
+// The release folder's update.ini, whatever the case of its name.
+fs::path UpdateIniOf(const fs::path& folder, const std::string& folderName)
+{
+    for (const ReleaseFile& file : ReadReleaseFolder(folder, {InfoFileName}).files) {
+        if (SameProductName(file.name, "update.ini"))
+            return folder / PathOfUtf8(file.name);
+    }
+    throw ReleaseError(folderName + " holds no update.ini to list the new key in");
+}
+
+// The keys the rotation leaves: those listed, the old one among them, the
+// new one last.
+std::string RotatedKeys(const std::optional<std::string>& listed, const P256Key& old, const P256Key& next)
+{
+    std::vector<std::string> keys;
+    if (listed && !listed->empty()) {
+        const TauPublisherKeys current = PublisherKeysXY(*listed);
+        if (!current.failure.empty())
+            throw ReleaseError("update.ini: " + current.failure);
+        keys = current.keys;
+    }
+    if (std::find(keys.begin(), keys.end(), old.xy) == keys.end())
+        keys.insert(keys.begin(), old.xy);
+    if (std::find(keys.begin(), keys.end(), next.xy) == keys.end())
+        keys.push_back(next.xy);
+    if (keys.size() > PublisherKeyLimit)
+        throw ReleaseError("update.ini would list " + std::to_string(keys.size()) + " keys, more than the " +
+                           std::to_string(PublisherKeyLimit) + " an installed copy reads: drop a key no release is "
+                           "signed with any more first");
+    std::string text;
+    for (const std::string& key : keys)
+        text += (text.empty() ? "" : " ") + PublicKeyLine(key);
+    return text;
+}
+
+int Rotate(const ReleaseOptions& options, std::ostream& out)
+{
+    const P256Key old = ReadKey(options.key);
+    const P256Key next = ReadKey(options.newKey);
+    SignedText("", old, options.key);
+    SignedText("", next, options.newKey);
+    if (old.xy == next.xy)
+        throw ReleaseError(options.newKey + ": the new key is the old one");
+    const fs::path folder = PathOfUtf8(options.operands[0]);
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        throw ReleaseError(options.operands[0] + " is not a folder");
+    const fs::path ini = UpdateIniOf(folder, options.operands[0]);
+    const std::string text = ReadFileBytes(ini);
+    const std::string keys = RotatedKeys(UpdateIniValue(text, "PublicKey"), old, next);
+    const auto rotated = WithPublicKeys(text, keys);
+    if (!rotated)
+        throw ReleaseError(Utf8OfPath(ini) + " is UTF-16; kdrelease rotates the keys of an ANSI update.ini only");
+    // The publisher's file is replaced whole or not at all.
+    const fs::path written = Utf8OfPath(ini) + ".new";
+    WriteReleaseFile(written, *rotated, /*replace=*/true);
+    fs::rename(written, ini, error);
+    if (error)
+        throw ReleaseError("cannot replace " + Utf8OfPath(ini) + ": " + error.message());
+    out << "wrote " << Utf8OfPath(ini) << ": PublicKey=" << keys << "\n"
+        << "make this release with --key " << options.key << "; installed copies that take it accept releases "
+        << "signed with " << options.newKey << "; a later release signed with " << options.newKey
+        << " may drop the old key from its update.ini\n";
     return 0;
 }
 
@@ -212,6 +284,8 @@ int RunRelease(const std::vector<std::string>& arguments, std::ostream& out, std
             return Make(options, out, now);
         case ReleaseVerb::Verify:
             return Verify(options, out, now);
+        case ReleaseVerb::Rotate:
+            return Rotate(options, out);
         case ReleaseVerb::Help:
             break;
         }

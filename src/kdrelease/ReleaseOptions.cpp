@@ -13,7 +13,7 @@ struct OptionSpec {
     bool required = false;
 };
 
-constexpr std::array<OptionSpec, 16> Options = {{
+constexpr std::array<OptionSpec, 18> Options = {{
     {"force", ReleaseVerb::Keygen, nullptr, &ReleaseOptions::force},
     {"key", ReleaseVerb::Make, &ReleaseOptions::key, nullptr, true},
     {"version", ReleaseVerb::Make, &ReleaseOptions::version, nullptr, true},
@@ -30,6 +30,8 @@ constexpr std::array<OptionSpec, 16> Options = {{
     {"public-key", ReleaseVerb::Verify, &ReleaseOptions::publicKey, nullptr, true},
     {"product", ReleaseVerb::Verify, &ReleaseOptions::product},
     {"installed", ReleaseVerb::Verify, &ReleaseOptions::installed},
+    {"key", ReleaseVerb::Rotate, &ReleaseOptions::key, nullptr, true},
+    {"new-key", ReleaseVerb::Rotate, &ReleaseOptions::newKey, nullptr, true},
 }};
 
 constexpr std::string_view Usage =
@@ -51,6 +53,10 @@ constexpr std::string_view Usage =
     "                   info.txt [FOLDER]\n"
     "      checks a published information file with the updater's rules and says\n"
     "      what an installed copy would do; with FOLDER, each file too\n"
+    "  kdrelease rotate --key old.pem --new-key new.pem FOLDER\n"
+    "      lists the new key beside the old one in FOLDER/update.ini, so that the\n"
+    "      release made from FOLDER (signed with old.pem) moves installed copies\n"
+    "      to the new key; later releases are signed with new.pem\n"
     "\n"
     "Exit codes: 0 done (verify: the release would be installed), 1 refused or\n"
     "failed, 2 a bad command line.\n";
@@ -62,10 +68,11 @@ struct VerbName {
     std::size_t maxOperands;
     std::string_view operandsText;
 };
-constexpr std::array<VerbName, 5> Verbs = {{
+constexpr std::array<VerbName, 6> Verbs = {{
     {"keygen", ReleaseVerb::Keygen, 1, 1, "one key file"},
     {"make", ReleaseVerb::Make, 1, 1, "one folder"},
     {"verify", ReleaseVerb::Verify, 1, 2, "the information file and maybe a folder"},
+    {"rotate", ReleaseVerb::Rotate, 1, 1, "one folder"},
     {"help", ReleaseVerb::Help, 0, 0, "nothing more"},
     {"--help", ReleaseVerb::Help, 0, 0, "nothing more"},
 }};
@@ -75,7 +82,7 @@ const VerbName& FindVerb(std::string_view name)
     const auto found =
         std::find_if(Verbs.begin(), Verbs.end(), [&](const VerbName& verb) { return verb.name == name; });
     if (found == Verbs.end())
-        throw UsageError("unknown sub-command \"" + std::string(name) + "\" (keygen, make, verify, help)");
+        throw UsageError("unknown sub-command \"" + std::string(name) + "\" (keygen, make, verify, rotate, help)");
     return *found;
 }
 

@@ -14,14 +14,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class ReleaseVerb { Help, Keygen, Make, Verify };
+enum class ReleaseVerb { Help, Keygen, Make, Verify, Rotate };
 
 struct ReleaseOptions {
     ReleaseVerb verb = ReleaseVerb::Help;
     bool force = false;
     bool allowHttp = false;
     bool noExpiry = false;  // make: --no-expiry
-    std::string key;  // make: --key
+    std::string key;  // make, rotate: --key
+    std::string newKey;  // rotate: --new-key
     std::string version;
     std::string product;
     std::string baseURL;

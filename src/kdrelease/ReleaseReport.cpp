@@ -115,6 +115,10 @@ public:
         std::string outcome = "would install " + version + " (" + std::to_string(count) +
                               (count == 1 ? " file" : " files") + ") for product " + info.Value("product");
         outcome += info.Has("expires") ? ", expires " + info.Value("expires") : ", never expires";
+        if (const auto expires = ParseUtcTime(info.Value("expires")); expires && *expires < request_.warnBefore)
+            report_.warning = "warning: the information file expires at " + info.Value("expires") + ", within " +
+                              std::to_string(ExpiryWarningDays) +
+                              " days; installed copies then find no update until a release is signed anew";
         if (const int rollout = RolloutPercent(info).value_or(100); rollout < 100)
             outcome += ", for " + std::to_string(rollout) + "% of installed copies";
         report_.outcome = std::move(outcome);

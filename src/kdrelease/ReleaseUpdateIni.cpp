@@ -131,3 +131,43 @@ std::vector<std::string> InstalledFileNames(std::string_view list)
     }
     return names;
 }
+
+std::optional<std::string> WithPublicKeys(std::string_view iniText, std::string_view keys)
+{
+    if (iniText.starts_with("\xFF\xFE"))
+        return std::nullopt;
+    const std::string eol = iniText.find("\r\n") != std::string_view::npos || iniText.empty() ? "\r\n" : "\n";
+    const std::string line = "PublicKey=" + std::string(keys);
+    std::string out;
+    bool inSection = false;
+    bool done = false;
+    for (std::size_t start = 0; start < iniText.size();) {
+        std::size_t end = iniText.find('\n', start);
+        end = end == std::string_view::npos ? iniText.size() : end + 1;
+        const std::string_view whole = iniText.substr(start, end - start);
+        start = end;
+        std::string_view text = Trimmed(whole.substr(0, whole.find_first_of("\r\n")));
+        const std::string_view ending = whole.substr(std::min(whole.size(), whole.find_first_of("\r\n")));
+        if (text.starts_with("[")) {
+            const std::size_t close = text.find(']');
+            inSection = close != std::string_view::npos && SameName(Trimmed(text.substr(1, close - 1)), "UpdateInfo");
+            out += whole;
+            if (inSection && !done) {
+                out += (ending.empty() ? eol : "") + line + eol;
+                done = true;
+            }
+            continue;
+        }
+        const std::size_t equals = text.find('=');
+        if (inSection && !text.starts_with(";") && equals != std::string_view::npos &&
+            SameName(Trimmed(text.substr(0, equals)), "PublicKey"))
+            continue;
+        out += whole;
+    }
+    if (!done) {
+        if (!out.empty() && out.back() != '\n')
+            out += eol;
+        out += "[UpdateInfo]" + eol + line + eol;
+    }
+    return out;
+}

@@ -37,3 +37,9 @@ std::vector<std::string> UpdateIniProblems(const UpdateIniCheck& check);
 // The names of a --installed-files value: separated by commas, blanks
 // around each dropped, empty ones skipped.
 std::vector<std::string> InstalledFileNames(std::string_view list);
+
+// The text with PublicKey of [UpdateInfo] set to `keys` (the line replaced
+// where it is, else added after the section's header, the section added at
+// the end when missing); every other line, and the line breaks, kept.
+// Nothing for a UTF-16 text, which this does not rewrite.
+std::optional<std::string> WithPublicKeys(std::string_view iniText, std::string_view keys);

@@ -141,6 +141,14 @@ TEST(ReleaseCommands, MakeWritesEveryKeySignedLastAndVerifySaysWhatACopyWouldDo)
     EXPECT_EQ(ReadText(p.info).find("#expires="), std::string::npos) << "no expiry only when asked for";
     EXPECT_EQ(RunKdrelease({"verify", "--public-key", p.publicKey, p.info}).out,
               p.info + ": would install 2.0.1 (5 files) for product Keldora Demo, never expires\n");
+    run = RunKdrelease(p.Make({"--force", "--expires", "14"}));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(RunKdrelease({"verify", "--public-key", p.publicKey, p.info}, FixedNow() + std::chrono::seconds(1)).out,
+              p.info + ": would install 2.0.1 (5 files) for product Keldora Demo, expires 2026-06-15T12:00:00Z\n" +
+                  "warning: the information file expires at 2026-06-15T12:00:00Z, within 14 days; installed copies "
+                  "then find no update until a release is signed anew\n");
+    EXPECT_EQ(RunKdrelease({"verify", "--public-key", p.publicKey, p.info}).out.find("warning"), std::string::npos)
+        << "14 days exactly is not within 14 days";
 }
 
 struct BadMake {
@@ -311,10 +319,32 @@ TEST(ReleaseCommands, TheReleasesUpdateIniMustKeepInstalledCopiesUpdating)
     run = RunKdrelease(p.Make({"--installed-files", "readme.txt, Keldora.exe"}));
     EXPECT_EQ(run.code, 0) << run.err;
 
-    // Key rotation: a release signed with the old key whose update.ini lists
-    // the old and the new one; the next release, signed with the new key,
-    // lists the new one alone.
+    // Key rotation: rotate lists the new key beside the old one, keeping
+    // every other line; the release signed with the old key carries that
+    // update.ini; the next release, signed with the new key, lists the new one alone.
     std::filesystem::remove(PathOfUtf8(p.temp / "release/UPDATE.INI"));
+    p.temp.Add("release/update.ini", ReleaseIni("2.0.1", "Keldora Demo", p.publicKey) + "; a comment\r\n");
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "next.pem", p.folder});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadText(ini), "[UpdateInfo]\r\nPublicKey=" + p.publicKey + " " + next +
+                                 "\r\nProcessName=App.exe\r\nVersion=2.0.1\r\nInfoURL=https://dl.example.com/rel/"
+                                 "info.txt\r\nProduct=Keldora Demo\r\n; a comment\r\n");
+    EXPECT_NE(run.out.find("make this release with --key " + p.key), std::string::npos) << run.out;
+    const std::string rotated = ReadText(ini);
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "next.pem", p.folder});
+    EXPECT_EQ(ReadText(ini), rotated) << "a second rotation lists nothing twice";
+    const std::string third = PublicKeyIn(RunKdrelease({"keygen", p.temp / "third.pem"}).out);
+    RunKdrelease({"keygen", p.temp / "fourth.pem"});
+    ASSERT_EQ(RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "third.pem", p.folder}).code, 0);
+    const std::string three = ReadText(ini);
+    EXPECT_NE(three.find(p.publicKey + " " + next + " " + third + "\r\n"), std::string::npos) << three;
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "fourth.pem", p.folder});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("update.ini would list 4 keys, more than the 3 an installed copy reads"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadText(ini), three) << "nothing written";
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.key, p.folder});
+    EXPECT_NE(run.err.find("the new key is the old one"), std::string::npos) << run.err;
     p.temp.Add("release/update.ini", ReleaseIni("2.0.1", "Keldora Demo", p.publicKey + " " + next));
     run = RunKdrelease(p.Make({"--force"}));
     EXPECT_EQ(run.code, 0) << run.err;
