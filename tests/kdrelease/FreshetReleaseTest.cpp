@@ -38,8 +38,10 @@ void WriteSettings(const std::string& path, const std::string& version, const st
     settings.WriteString("UpdateInfo", "Product", "Keldora Test");
 }
 
-TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
-{
+// The test server, a scratch folder, and where the stand-in product, the
+// message boxes and the updater write what they did.
+class KdReleaseFreshet : public ::testing::Test {
+protected:
     HttpTestServer server;
     ScratchFolder folder{"kdrelease freshet"};
     const std::string record = folder.PathOf("record.txt");
@@ -48,6 +50,10 @@ TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     const EnvVarScope messageLog{"KDAGENT_MESSAGE_LOG", messages};
     const EnvVarScope updaterLog{"KDUPDATER_LOG", folder.PathOf("freshet.log")};
     const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+};
+
+TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
+{
     const std::string release = product + "-new release-";
 
     // The publisher's side: a key, the release in the folder the server
@@ -101,16 +107,8 @@ TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
 // after rotate (signed with the old key) installs on copies that know only
 // the old key and brings them the new one; the next release, signed with the
 // new key alone, installs on them.
-TEST(KdReleaseFreshet, ARotationReleaseMovesInstalledCopiesToTheNewKey)
+TEST_F(KdReleaseFreshet, ARotationReleaseMovesInstalledCopiesToTheNewKey)
 {
-    HttpTestServer server;
-    ScratchFolder folder{"kdrelease rotation"};
-    const std::string record = folder.PathOf("record.txt");
-    const EnvVarScope recordTo{"KD_STUB_RECORD", record};
-    const std::string messages = folder.PathOf("messages.txt");
-    const EnvVarScope messageLog{"KDAGENT_MESSAGE_LOG", messages};
-    const EnvVarScope updaterLog{"KDUPDATER_LOG", folder.PathOf("freshet.log")};
-    const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
     DWORD code = 1;
     const std::string oldKey = folder.PathOf("old.pem");
     const std::string newKey = folder.PathOf("new.pem");

@@ -49,6 +49,19 @@ void RunCheck(TauAutoUpgrader& engine, std::vector<std::string>& events, std::ve
     PumpFor(100);
 }
 
+// An engine of `product` at `version` that checks `address` and keeps its
+// state in `state`; the texts in English.
+void SetUpEngine(TauAutoUpgrader& engine, const std::string& address, const std::string& product,
+                 const std::string& version, const std::string& state)
+{
+    engine.Wizard.SetLanguage(wlEnglish);
+    engine.InfoFileURL = address;
+    engine.VersionControl = byNumber;
+    engine.VersionNumber = version;
+    engine.Product = product;
+    engine.StateFolder = state;
+}
+
 TEST(UpdateState, TheMachineValueIsMadeOnceAndAGarbledFileIsReplaced)
 {
     const ScratchFolder scratch("state");
@@ -91,13 +104,8 @@ struct RolloutCheck {
                                                     "#url=" + server.Url("/app.exe") + "\r\n#sha256=" +
                                                     publisher.Digest(server.Root() + "app.exe") + "\r\n"));
         TauAutoUpgrader engine;
-        engine.Wizard.SetLanguage(wlEnglish);
-        engine.InfoFileURL = server.Url("/info.txt");
-        engine.VersionControl = byNumber;
-        engine.VersionNumber = "1.0";
+        SetUpEngine(engine, server.Url("/info.txt"), "Rollout Test", "1.0", state);
         engine.PublisherKey = publisher.PublicKey();
-        engine.Product = "Rollout Test";
-        engine.StateFolder = state;
         RunCheck(engine, events, log);
         return events;
     }
@@ -143,13 +151,8 @@ TEST(UpdateState, AnExpiredOrReplayedSignedFileIsNoUpdate)
     const std::string release =
         "#product=Expiry Test\r\n#url=" + server.Url("/app.exe") + "\r\n#sha256=" + publisher.Digest(server.Root() + "app.exe") + "\r\n";
     TauAutoUpgrader engine;
-    engine.Wizard.SetLanguage(wlEnglish);
-    engine.InfoFileURL = server.Url("/info.txt");
-    engine.VersionControl = byNumber;
-    engine.VersionNumber = "2.0";
+    SetUpEngine(engine, server.Url("/info.txt"), "Expiry Test", "2.0", scratch.PathOf("state\\"));
     engine.PublisherKey = publisher.PublicKey();
-    engine.Product = "Expiry Test";
-    engine.StateFolder = scratch.PathOf("state\\");
     engine.ShowMessages.Include(mNoUpdateAvailable);
     std::vector<std::string> events;
     std::vector<std::string> log;
@@ -192,13 +195,8 @@ struct StateCheck {
     std::vector<std::string> Check(const std::string& query)
     {
         TauAutoUpgrader engine;
-        engine.Wizard.SetLanguage(wlEnglish);
-        engine.InfoFileURL = server.Url("/info.txt?" + query);
-        engine.VersionControl = byNumber;
-        engine.VersionNumber = "1.0";
+        SetUpEngine(engine, server.Url("/info.txt?" + query), "Check Test", "1.0", state);
         engine.AllowUnverifiedUpdates = true;
-        engine.Product = "Check Test";
-        engine.StateFolder = state;
         engine.AddHeaders = {"X-Own: kept"};
         // A missing information file shows its box: a busy server must not.
         engine.ShowMessages.Include(mNoInfoFile);
@@ -329,13 +327,8 @@ std::vector<std::string> CheckAs(const std::string& state, const std::string& ad
                                  const std::string& version, std::vector<std::string>& log)
 {
     TauAutoUpgrader engine;
-    engine.Wizard.SetLanguage(wlEnglish);
-    engine.InfoFileURL = address;
-    engine.VersionControl = byNumber;
-    engine.VersionNumber = version;
+    SetUpEngine(engine, address, product, version, state);
     engine.AllowUnverifiedUpdates = true;
-    engine.Product = product;
-    engine.StateFolder = state;
     std::vector<std::string> events;
     RunCheck(engine, events, log);
     return events;
