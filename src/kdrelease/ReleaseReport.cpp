@@ -26,14 +26,8 @@ public:
         if (text.size() > TauInfoFileText::Limit)
             Fail("size", "the engine reads at most " + std::to_string(TauInfoFileText::Limit) +
                              " bytes; this file has " + std::to_string(text.size()));
-        const std::string keyList = PublicKeyOfLine(request_.publicKey);
-        const TauPublisherKeys keys = PublisherKeysXY(keyList);
-        // A single key, as most publishers have, keeps its plain words.
-        if (!keys.failure.empty())
-            Fail("publisher key", keyList.find(' ') == std::string::npos
-                                      ? "the public key is not the base64 of a P-256 public key (DER "
-                                        "SubjectPublicKeyInfo)"
-                                      : keys.failure);
+        const TauPublisherKeys keys = PublisherKeysXY(PublicKeyOfLine(request_.publicKey));
+        Fail("publisher key", keys.failure);
         TauSignedInfo parts = SplitSignedInfo(text);
         Fail("signature line", parts.failure);
         if (!parts.failure.empty())

@@ -169,9 +169,11 @@ TauPublisherKeys PublisherKeysXY(std::string_view keyList)
         if (result.keys.size() == PublisherKeyLimit)
             return {"the publisher keys (PublicKey) list more than " + std::to_string(PublisherKeyLimit) + " keys", {}};
         auto key = PublisherKeyXY(part);
+        const bool alone = start == 0 && end == std::string_view::npos;
         if (!key)
-            return {"publisher key " + number + " (PublicKey) is not the base64 of a P-256 public key (DER "
-                    "SubjectPublicKeyInfo)", {}};
+            return {"the publisher key" + (alone ? std::string() : " " + number + " of PublicKey") +
+                        " is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)",
+                    {}};
         result.keys.push_back(std::move(*key));
         if (end == std::string_view::npos)
             return result;

@@ -282,7 +282,7 @@ TEST(ReleaseCommands, TheReleasesUpdateIniMustKeepInstalledCopiesUpdating)
         {ReleaseIni("2.0.1", "Keldora Demo", p.publicKey + " " + next + " " + next + " " + next),
          "update.ini: the publisher keys (PublicKey) list more than 3 keys"},
         {ReleaseIni("2.0.1", "Keldora Demo", p.publicKey + " bm90IGEga2V5"),
-         "update.ini: publisher key 2 (PublicKey) is not the base64 of a P-256 public key"},
+         "update.ini: the publisher key 2 of PublicKey is not the base64 of a P-256 public key"},
         {ReleaseIni("2.0.1", "Keldora Beta", p.publicKey),
          "update.ini says Product=Keldora Beta, not the signed product Keldora Demo"},
         {"[UpdateInfo]\r\nProcessName=App.exe\r\nVersion=2.0.1\r\nPublicKey=" + p.publicKey + "\r\n",

@@ -459,7 +459,7 @@ TEST(UpdateForm, AnyOfUpToThreeKeysVerifiesAndABadKeyListIsRefused)
     const std::pair<std::string, std::string> lists[] = {
         {a + " " + b + " " + a + " " + b, "list more than 3 keys"},
         {a + "  " + b, "an empty key between two blanks"},
-        {b + " bm90IGEga2V5", "publisher key 2 (PublicKey) is not the base64 of a P-256 public key"},
+        {b + " bm90IGEga2V5", "the publisher key 2 of PublicKey is not the base64 of a P-256 public key"},
         {a + " " + b, "verifies with none of the publisher keys"},
     };
     const Publisher stranger("rotation-stranger");
