@@ -195,8 +195,8 @@ bool TauAutoUpgrader::ServerAskedToWait(int statusCode)
     if (!until)
         return false;
     TauCheckState state = checkState_;
-    // Kept through the one rule that reads it back, which bounds a plain
-    // http answer's wait to a day.
+    // Through the rule every check reads the wait with, which holds a
+    // plain-http answer to a day.
     state.retryAfter = *until;
     state = StateForCheck(state, checkState_.owner, now);
     KeepCheckState(state);
@@ -392,7 +392,7 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
     signedDigests_.clear();
     signedSizes_.clear();
     if (!verifying_)
-        return ReadFileChecks(TauInfoFileText(text), failure) ? std::optional(text) : std::nullopt;
+        return text;
     // Without a product any signed file of the publisher would pass: one of
     // another of its products could be served in its place.
     if (Product.empty()) {
@@ -423,7 +423,7 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
     const TauInfoFileText info(parts.signedText);
     failure = SignedReleaseFailure(info, {Product, UtcNow(), VersionControl == byNumber});
     if (!failure.empty()) {
-        expired_ = ParseUtcTime(info.Value("expires")) && !ExpiryFailure(info, UtcNow()).empty();
+        expired_ = failure == ExpiryFailure(info, UtcNow()) && ParseUtcTime(info.Value("expires"));
         return std::nullopt;
     }
     // A redirect only opens its address in the browser: nothing to check.
@@ -437,7 +437,8 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
 bool TauAutoUpgrader::ReadFileChecks(const TauInfoFileText& info, std::string& failure)
 {
     // A digest is checked wherever the publisher gave one: over https too a
-    // half-updated mirror could serve another release's file.
+    // half-updated mirror could serve another release's file. Without a key
+    // this runs only for a release that would be installed.
     TauReleaseDigests digests = verifying_ ? ReleaseDigests(info) : GivenDigests(info);
     if (!digests.failure.empty()) {
         failure = digests.failure;
@@ -519,7 +520,7 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     }
     // Nothing is asked about a release that could not be installed.
     failure = UnverifiedFailure();
-    if (!failure.empty()) {
+    if (!failure.empty() || (!verifying_ && !ReadFileChecks(info, failure))) {
         ReleaseRefused(failure);
         return;
     }

@@ -164,6 +164,13 @@ TEST(UpdateState, AnExpiredOrReplayedSignedFileIsNoUpdate)
     EXPECT_EQ(engine.LastFailure(), "the information file expired at 2001-01-01T00:00:00Z");
     EXPECT_EQ(server.RequestLog().find("/app.exe"), std::string::npos);
 
+    // Expired and for another product: refused for the product, and shown.
+    server.PutFile("info.txt", publisher.Signed("#version=3.0\r\n#expires=2001-01-01T00:00:00Z\r\n#product=Other\r\n" +
+                                                release.substr(release.find("#url="))));
+    RunCheck(engine, events, log);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], "refused: the information file is for the product \"Other\", not Expiry Test");
+
     // A malformed expiry is the publisher's mistake: refused and shown.
     server.PutFile("info.txt", publisher.Signed("#version=3.0\r\n#expires=2001-01-01\r\n" + release));
     RunCheck(engine, events, log);
