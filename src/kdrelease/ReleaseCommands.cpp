@@ -7,6 +7,7 @@
 #include "kdrelease/ReleaseReport.h"
 #include "kdrelease/ReleaseUpdateIni.h"
 
+#include "update/auInfoFile.h"
 #include "update/auSignedInfo.h"
 
 #include <algorithm>
@@ -91,10 +92,10 @@ ReleaseSettings CheckedSettings(const ReleaseOptions& options, std::chrono::syst
 
 // The release's update.ini against what is signed; --force never passes these.
 std::vector<std::string> ReleaseIniProblems(const ReleaseOptions& options, const fs::path& folder,
-                                            const std::vector<ReleaseFile>& files, const P256Key& key)
+                                            const std::vector<ReleaseFile>& files, const std::string& version,
+                                            const std::string& product, const std::string& signingKey)
 {
-    UpdateIniCheck check{std::nullopt, options.version, options.product, key.xy, {},
-                         InstalledFileNames(options.installedFiles)};
+    UpdateIniCheck check{std::nullopt, version, product, signingKey, {}, InstalledFileNames(options.installedFiles)};
     for (const ReleaseFile& file : files) {
         check.files.push_back(file.name);
         if (SameProductName(file.name, "update.ini"))
@@ -135,7 +136,8 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
         problems.Add(options.operands[0] + " holds no file to release");
     if (IsInFolder(PathOfUtf8(options.key), folder))
         problems.Add(options.key + ": the private key is in the release folder, which is published; keep it elsewhere");
-    for (const std::string& problem : ReleaseIniProblems(options, folder, release.files, key))
+    for (const std::string& problem :
+         ReleaseIniProblems(options, folder, release.files, options.version, options.product, key.xy))
         problems.Add(problem);
     for (const ReleaseFile& file : release.files) {
         if (const std::string problem = FileNameProblem(file.name, ReleaseAddress(settings.baseURL, file.name));
@@ -163,6 +165,18 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     return 0;
 }
 
+// The key of the list that the file's signature verifies with; empty when none does.
+std::string SigningKey(const std::string& keyList, const TauSignedInfo& parts)
+{
+    if (!parts.failure.empty())
+        return {};
+    for (const std::string& key : PublisherKeysXY(PublicKeyOfLine(keyList)).keys) {
+        if (VerifyP256(key, parts.signedText, parts.signature))
+            return key;
+    }
+    return {};
+}
+
 int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system_clock::time_point now)
 {
     const fs::path infoPath = PathOfUtf8(options.operands[0]);
@@ -174,18 +188,31 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
     request.now = UtcTimeOf(now);
     request.warnBefore = UtcTimeOf(now + std::chrono::days(ExpiryWarningDays));
     std::vector<std::string> folderProblems;
+    std::vector<std::string> iniProblems;
     if (options.operands.size() == 2) {
         const fs::path folder = PathOfUtf8(options.operands[1]);
         std::vector<std::string> skip = {InfoFileName};
         if (IsInFolder(infoPath, folder))
             skip.push_back(Utf8OfPath(infoPath.filename()));
         ReleaseFolder release = ReadReleaseFolder(folder, skip);
-        request.folder = std::move(release.files);
         folderProblems = std::move(release.problems);
+        // The update.ini rules of make, against what the file signs, once it verifies.
+        const TauSignedInfo parts = SplitSignedInfo(request.infoText);
+        const std::string signingKey = SigningKey(options.publicKey, parts);
+        if (!signingKey.empty()) {
+            const TauInfoFileText info(parts.signedText);
+            const std::string product = options.product.empty() ? info.Value("product") : options.product;
+            for (std::string& problem :
+                 ReleaseIniProblems(options, folder, release.files, info.Value("version"), product, signingKey))
+                iniProblems.push_back(std::move(problem));
+        }
+        request.folder = std::move(release.files);
     }
     VerifyReport report = VerifyRelease(request, VerifyP256);
     for (std::string& problem : folderProblems)
         report.failures.push_back({"folder", std::move(problem)});
+    for (std::string& problem : iniProblems)
+        report.failures.push_back({"update.ini", std::move(problem)});
     if (!report.failures.empty()) {
         out << options.operands[0] << ": an installed copy would refuse this release\n";
         for (const RuleFailure& failure : report.failures)

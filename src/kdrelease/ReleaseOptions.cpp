@@ -13,7 +13,7 @@ struct OptionSpec {
     bool required = false;
 };
 
-constexpr std::array<OptionSpec, 18> Options = {{
+constexpr std::array<OptionSpec, 19> Options = {{
     {"force", ReleaseVerb::Keygen, nullptr, &ReleaseOptions::force},
     {"key", ReleaseVerb::Make, &ReleaseOptions::key, nullptr, true},
     {"version", ReleaseVerb::Make, &ReleaseOptions::version, nullptr, true},
@@ -30,6 +30,7 @@ constexpr std::array<OptionSpec, 18> Options = {{
     {"public-key", ReleaseVerb::Verify, &ReleaseOptions::publicKey, nullptr, true},
     {"product", ReleaseVerb::Verify, &ReleaseOptions::product},
     {"installed", ReleaseVerb::Verify, &ReleaseOptions::installed},
+    {"installed-files", ReleaseVerb::Verify, &ReleaseOptions::installedFiles},
     {"key", ReleaseVerb::Rotate, &ReleaseOptions::key, nullptr, true},
     {"new-key", ReleaseVerb::Rotate, &ReleaseOptions::newKey, nullptr, true},
 }};
@@ -50,9 +51,10 @@ constexpr std::string_view Usage =
     "      give this Version and Product, list the signing key in PublicKey and\n"
     "      name a file of the release (or of --installed-files) in ProcessName\n"
     "  kdrelease verify --public-key KEY [--product NAME] [--installed VERSION]\n"
-    "                   info.txt [FOLDER]\n"
+    "                   [--installed-files NAME,...] info.txt [FOLDER]\n"
     "      checks a published information file with the updater's rules and says\n"
-    "      what an installed copy would do; with FOLDER, each file too\n"
+    "      what an installed copy would do; with FOLDER, each file and its\n"
+    "      update.ini too\n"
     "  kdrelease rotate --key old.pem --new-key new.pem FOLDER\n"
     "      lists the new key beside the old one in FOLDER/update.ini, so that the\n"
     "      release made from FOLDER (signed with old.pem) moves installed copies\n"

@@ -30,7 +30,7 @@ struct ReleaseOptions {
     std::string moreInfo;
     std::string expiresDays;
     std::string rollout;
-    std::string installedFiles;  // make: --installed-files
+    std::string installedFiles;  // make, verify: --installed-files
     std::string publicKey;  // verify
     std::string installed;
     std::vector<std::string> operands;

@@ -165,13 +165,14 @@ TEST(KdReleaseOpenSsl, OpensslAndKdreleaseShareKeysAndVerifyEachOthersReleases)
     EXPECT_EQ(Shell("openssl pkey -in " + Quoted(temp / "kdrelease.pem") + " -noout"), 0);
 
     // A release made by hand as the README's fallback says verifies with
-    // kdrelease (its folder holds the one file it lists).
-    std::filesystem::remove(PathOfUtf8(temp / "release/update.ini"));
+    // kdrelease, its update.ini too.
     const std::string info = temp / "by-hand.txt";
     const std::string steps =
         "cd " + Quoted(Utf8OfPath(temp.Path())) + " && " +
         "printf '#version=3\\r\\n#url=https://e.example/app.exe\\r\\n#sha256=%s\\r\\n' "
         "\"$(openssl dgst -sha256 -r release/app.exe | cut -c1-64)\" > by-hand.txt && "
+        "printf '#url0=https://e.example/update.ini\\r\\n#sha256_0=%s\\r\\n' "
+        "\"$(openssl dgst -sha256 -r release/update.ini | cut -c1-64)\" >> by-hand.txt && "
         "printf '#product=%s\\r\\n#expires=%s\\r\\n' P \"$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)\" >> by-hand.txt "
         "&& "
         "printf '#signature=%s\\n' \"$(openssl dgst -sha256 -sign openssl.pem by-hand.txt | openssl base64 -A)\" "
@@ -180,8 +181,8 @@ TEST(KdReleaseOpenSsl, OpensslAndKdreleaseShareKeysAndVerifyEachOthersReleases)
     run = RunKdrelease({"verify", "--public-key", publicKey, "--product", "P", info, temp / "release"},
                        std::chrono::system_clock::now());
     EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_NE(run.out.find(": would install 3 (1 file) for product P, expires "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(": its file matches its signed digest and size\n"), std::string::npos)
+    EXPECT_NE(run.out.find(": would install 3 (2 files) for product P, expires "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(": each of its 2 files matches its signed digest and size\n"), std::string::npos)
         << "no size in the file: the digest alone is compared";
 }
 

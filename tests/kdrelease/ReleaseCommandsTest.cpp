@@ -362,6 +362,18 @@ TEST(ReleaseCommands, TheReleasesUpdateIniMustKeepInstalledCopiesUpdating)
     EXPECT_EQ(run.code, 0) << run.err;
     run = RunKdrelease({"verify", "--public-key", p.publicKey + " " + next, "--product", "Keldora Demo", p.info});
     EXPECT_EQ(run.code, 0) << run.out;
+
+    // verify applies the same rules to a published folder: an update.ini
+    // edited after make is told by its digest and by each of its mistakes.
+    run = RunKdrelease({"verify", "--public-key", next, p.info, p.folder});
+    EXPECT_EQ(run.code, 0) << run.out;
+    p.temp.Add("release/update.ini", ReleaseIni("2.0", "Keldora Demo", next) + "AllowUnverifiedUpdates=1\r\n");
+    run = RunKdrelease({"verify", "--public-key", next, p.info, p.folder});
+    EXPECT_EQ(run.code, 1);
+    for (const char* line : {"  folder: the SHA-256 of update.ini differs from its signed digest",
+                             "  update.ini: update.ini says Version=2.0, not the signed version 2.0.1",
+                             "  update.ini: update.ini holds AllowUnverifiedUpdates=1"})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
 }
 
 // A file signed by this key, in any form: the rules verify applies one by one.
