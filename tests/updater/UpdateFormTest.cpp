@@ -754,6 +754,62 @@ TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
 }
 
 
+namespace {
+
+// The server's request lines for the path.
+std::vector<std::string> RequestsFor(const HttpTestServer& server, const std::string& path)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : Lines(server.RequestLog()))
+        if (line.find(path) != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+bool SendsValidators(const std::string& request)
+{
+    return request.find("If-None-Match") != std::string::npos || request.find("If-Modified-Since") != std::string::npos;
+}
+
+} // namespace
+
+// Two products of two publishers, neither naming its Product, on one
+// machine and one static server: what the first one's checks keep (its
+// validators, its server's Retry-After) never reaches the second, which
+// finds and installs its release.
+TEST(Freshet, TwoProductsWithoutAProductNameKeepTheirOwnChecks)
+{
+    HttpTestServer server;
+    StarterWindow starter;
+    // The prefix's update state outlives the test: addresses of this run only.
+    const std::string run = "&run=" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64());
+    server.PutFile("a.txt", "#version=1.0\r\n#url=" + server.Url("/a.exe") + "\r\n");
+    {
+        ProductFolder first;
+        first.Settings("app.exe", server.Url("/a.txt?conditional=1" + run));
+        first.Set("AllowUnverifiedUpdates", "1");
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        const auto asked = RequestsFor(server, "/a.txt");
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_TRUE(SendsValidators(asked[1])) << "the first product's own validators: " << asked[1];
+        first.Settings("app.exe", server.Url("/a.txt?status=503&header=Retry-After:3600" + run));
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        EXPECT_EQ(RequestsFor(server, "/a.txt?status=503").size(), 1u) << "its server asked it to wait";
+        EXPECT_EQ(ReadWholeFile(first.messageLog), "");
+    }
+    ProductFolder second;
+    server.PutFile("app.exe", second.release);
+    server.PutFile("b.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n");
+    second.Settings("app.exe", server.Url("/b.txt?conditional=1" + run));
+    second.Set("AllowUnverifiedUpdates", "1");
+    ExpectInstalled(second);
+    const auto asked = RequestsFor(server, "/b.txt");
+    ASSERT_FALSE(asked.empty());
+    EXPECT_FALSE(SendsValidators(asked[0])) << asked[0];
+}
+
 TEST(Freshet, LauncherModeStartsTheNamedProgramAndBadCommandLinesEndCleanly)
 {
     ProductFolder product;
