@@ -341,11 +341,6 @@ std::vector<std::string> CheckAs(const std::string& state, const std::string& ad
     return events;
 }
 
-bool SentValidators(const std::string& request)
-{
-    return request.find("If-None-Match") != std::string::npos || request.find("If-Modified-Since") != std::string::npos;
-}
-
 } // namespace
 
 // Two publishers' products without Product= on one machine, one static
@@ -366,7 +361,7 @@ TEST(UpdateState, TwoProductsWithoutANameKeepTheirOwnChecks)
     EXPECT_EQ(CheckAs(r.state, b, "", "1.0", log), std::vector<std::string>{"ask"}) << "B still finds its release";
     std::vector<std::string> requests = r.NewRequests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_FALSE(SentValidators(requests[0])) << "A's validators are not B's: " << requests[0];
+    EXPECT_FALSE(IsConditionalRequest(requests[0])) << "A's validators are not B's: " << requests[0];
 
     // A's server is busy for five days: A waits (a plain-http answer a day
     // at most), B is asked as before.
@@ -410,7 +405,7 @@ TEST(UpdateState, ValidatorsAreSentOnlyForTheVersionTheyWereKeptFor)
     EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "1.0", log), std::vector<std::string>{"ask"});
     std::vector<std::string> requests = r.NewRequests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_FALSE(SentValidators(requests[0])) << requests[0];
+    EXPECT_FALSE(IsConditionalRequest(requests[0])) << requests[0];
     EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "1.0", log), std::vector<std::string>{"ask"})
         << "offered again";
 
@@ -421,7 +416,7 @@ TEST(UpdateState, ValidatorsAreSentOnlyForTheVersionTheyWereKeptFor)
     EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "1.0", log), std::vector<std::string>{"ask"});
     requests = r.NewRequests();
     ASSERT_EQ(requests.size(), 1u) << "its wait is not kept";
-    EXPECT_FALSE(SentValidators(requests[0]));
+    EXPECT_FALSE(IsConditionalRequest(requests[0]));
     EXPECT_EQ(GetFileAttributesW(WideFromUtf8(former).c_str()), INVALID_FILE_ATTRIBUTES);
 
     // Garbled and oversized files of this check: ignored, then replaced.
@@ -433,7 +428,7 @@ TEST(UpdateState, ValidatorsAreSentOnlyForTheVersionTheyWereKeptFor)
         EXPECT_EQ(CheckAs(r.state, address, "Copy Test", "2.0", log), std::vector<std::string>{"NoUpdateAvailable"});
         requests = r.NewRequests();
         ASSERT_EQ(requests.size(), 1u);
-        EXPECT_FALSE(SentValidators(requests[0])) << bad.size();
+        EXPECT_FALSE(IsConditionalRequest(requests[0])) << bad.size();
         const TauCheckState kept = CheckStateFromText(ReadWholeFile(file), UtcSecondsNow());
         EXPECT_NE(kept.etag, "") << "replaced by this answer's";
         EXPECT_EQ(kept.owner, (TauCheckOwner{address, "Copy Test", "2.0"}));

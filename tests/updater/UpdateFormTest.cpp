@@ -754,25 +754,6 @@ TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
 }
 
 
-namespace {
-
-// The server's request lines for the path.
-std::vector<std::string> RequestsFor(const HttpTestServer& server, const std::string& path)
-{
-    std::vector<std::string> found;
-    for (const std::string& line : Lines(server.RequestLog()))
-        if (line.find(path) != std::string::npos)
-            found.push_back(line);
-    return found;
-}
-
-bool SendsValidators(const std::string& request)
-{
-    return request.find("If-None-Match") != std::string::npos || request.find("If-Modified-Since") != std::string::npos;
-}
-
-} // namespace
-
 // Two products of two publishers, neither naming its Product, on one
 // machine and one static server: what the first one's checks keep (its
 // validators, its server's Retry-After) never reaches the second, which
@@ -790,13 +771,13 @@ TEST(Freshet, TwoProductsWithoutAProductNameKeepTheirOwnChecks)
         first.Set("AllowUnverifiedUpdates", "1");
         EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
         EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
-        const auto asked = RequestsFor(server, "/a.txt");
+        const auto asked = server.RequestsFor("/a.txt");
         ASSERT_EQ(asked.size(), 2u);
-        EXPECT_TRUE(SendsValidators(asked[1])) << "the first product's own validators: " << asked[1];
+        EXPECT_TRUE(IsConditionalRequest(asked[1])) << "the first product's own validators: " << asked[1];
         first.Settings("app.exe", server.Url("/a.txt?status=503&header=Retry-After:3600" + run));
         EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
         EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
-        EXPECT_EQ(RequestsFor(server, "/a.txt?status=503").size(), 1u) << "its server asked it to wait";
+        EXPECT_EQ(server.RequestsFor("/a.txt?status=503").size(), 1u) << "its server asked it to wait";
         EXPECT_EQ(ReadWholeFile(first.messageLog), "");
     }
     ProductFolder second;
@@ -805,9 +786,9 @@ TEST(Freshet, TwoProductsWithoutAProductNameKeepTheirOwnChecks)
     second.Settings("app.exe", server.Url("/b.txt?conditional=1" + run));
     second.Set("AllowUnverifiedUpdates", "1");
     ExpectInstalled(second);
-    const auto asked = RequestsFor(server, "/b.txt");
+    const auto asked = server.RequestsFor("/b.txt");
     ASSERT_FALSE(asked.empty());
-    EXPECT_FALSE(SendsValidators(asked[0])) << asked[0];
+    EXPECT_FALSE(IsConditionalRequest(asked[0])) << asked[0];
 }
 
 TEST(Freshet, LauncherModeStartsTheNamedProgramAndBadCommandLinesEndCleanly)
