@@ -15,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     if (const auto xy = PublisherKeyXY(key))
         Require(xy->size() == 2 * P256FieldSize, "key of the wrong size");
+    const TauPublisherKeys keys = PublisherKeysXY(key);
+    Require(keys.failure.empty() != keys.keys.empty(), "a key list both failed and read");
+    Require(keys.keys.size() <= PublisherKeyLimit, "more keys than an installed copy reads");
     if (const auto bytes = DecodeSha256Hex(digest))
         Require(bytes->size() == Sha256Size && digest.size() == 2 * Sha256Size, "digest of the wrong size");
     if (const auto bytes = DecodeBase64(text))

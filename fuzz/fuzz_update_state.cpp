@@ -25,6 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(state.etag.size() <= ValidatorLimit + 2 && state.lastModified.size() <= ValidatorLimit,
             "a huge validator was kept");
     Require(CheckStateFromText(CheckStateText(state), now) == state, "the state does not read back");
+    const TauCheckOwner owner{product, product, product};
+    const TauCheckState used = StateForCheck(state, owner, now);
+    Require(used.owner == owner, "the state is used for another check");
+    Require(used.retryAfter == 0 || used.retryAfter - now <= RetryAfterLimitSeconds, "a huge wait was used");
+    Require(used.etag.empty() || (state.owner.address == owner.address && state.owner.version == owner.version),
+            "another check's validators were used");
     const TauCheckState answer = ValidatorsOf(text, now);
     Require(CheckStateFromText(CheckStateText(answer), now) == answer, "validators do not read back");
     if (const auto until = RetryAfterUntil(product, now))

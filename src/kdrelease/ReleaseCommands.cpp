@@ -5,7 +5,12 @@
 #include "kdrelease/ReleaseFiles.h"
 #include "kdrelease/ReleaseOptions.h"
 #include "kdrelease/ReleaseReport.h"
+#include "kdrelease/ReleaseUpdateIni.h"
 
+#include "update/auInfoFile.h"
+#include "update/auSignedInfo.h"
+
+#include <algorithm>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -75,13 +80,28 @@ ReleaseSettings CheckedSettings(const ReleaseOptions& options, std::chrono::syst
         if (problem.empty())
             settings.rollout = std::stoi(options.rollout);
     }
-    if (!options.expiresDays.empty()) {
-        const std::string problem = ExpiryDaysProblem(options.expiresDays);
-        problems.Add(problem);
-        if (problem.empty())
-            settings.expires = UtcTimeOf(now + std::chrono::days(std::stoi(options.expiresDays)));
-    }
+    // A file that never expires can be replayed for ever to hold copies at
+    // this release: it takes the publisher's word to write one.
+    const std::string days = options.expiresDays.empty() ? std::to_string(DefaultExpiryDays) : options.expiresDays;
+    const std::string problem = ExpiryDaysProblem(days);
+    problems.Add(problem);
+    if (problem.empty() && !options.noExpiry)
+        settings.expires = UtcTimeOf(now + std::chrono::days(std::stoi(days)));
     return settings;
+}
+
+// The release's update.ini against what is signed; --force never passes these.
+std::vector<std::string> ReleaseIniProblems(const ReleaseOptions& options, const fs::path& folder,
+                                            const std::vector<ReleaseFile>& files, const std::string& version,
+                                            const std::string& product, const std::string& signingKey)
+{
+    UpdateIniCheck check{std::nullopt, version, product, signingKey, {}, InstalledFileNames(options.installedFiles)};
+    for (const ReleaseFile& file : files) {
+        check.files.push_back(file.name);
+        if (SameProductName(file.name, "update.ini"))
+            check.iniText = ReadFileBytes(folder / PathOfUtf8(file.name));
+    }
+    return UpdateIniProblems(check);
 }
 
 // Signs and checks what was signed: a key whose public part is not its
@@ -106,6 +126,9 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     if (!options.force && fs::exists(output, error))
         problems.Add(Utf8OfPath(output) + " already exists; --force replaces it");
     const P256Key key = ReadKey(options.key);
+    // The update.ini rules compare its PublicKey with the key's public part,
+    // so a public part that is not the key's own is told first.
+    SignedText("", key, options.key);
     const ReleaseFolder release = ReadReleaseFolder(folder, {InfoFileName});
     for (const std::string& problem : release.problems)
         problems.Add(problem);
@@ -113,6 +136,9 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
         problems.Add(options.operands[0] + " holds no file to release");
     if (IsInFolder(PathOfUtf8(options.key), folder))
         problems.Add(options.key + ": the private key is in the release folder, which is published; keep it elsewhere");
+    for (const std::string& problem :
+         ReleaseIniProblems(options, folder, release.files, options.version, options.product, key.xy))
+        problems.Add(problem);
     for (const ReleaseFile& file : release.files) {
         if (const std::string problem = FileNameProblem(file.name, ReleaseAddress(settings.baseURL, file.name));
             !problem.empty())
@@ -139,6 +165,18 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     return 0;
 }
 
+// The key of the list that the file's signature verifies with; empty when none does.
+std::string SigningKey(const std::string& keyList, const TauSignedInfo& parts)
+{
+    if (!parts.failure.empty())
+        return {};
+    for (const std::string& key : PublisherKeysXY(PublicKeyOfLine(keyList)).keys) {
+        if (VerifyP256(key, parts.signedText, parts.signature))
+            return key;
+    }
+    return {};
+}
+
 int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system_clock::time_point now)
 {
     const fs::path infoPath = PathOfUtf8(options.operands[0]);
@@ -148,19 +186,33 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
     request.product = options.product;
     request.installed = options.installed;
     request.now = UtcTimeOf(now);
+    request.warnBefore = UtcTimeOf(now + std::chrono::days(ExpiryWarningDays));
     std::vector<std::string> folderProblems;
+    std::vector<std::string> iniProblems;
     if (options.operands.size() == 2) {
         const fs::path folder = PathOfUtf8(options.operands[1]);
         std::vector<std::string> skip = {InfoFileName};
         if (IsInFolder(infoPath, folder))
             skip.push_back(Utf8OfPath(infoPath.filename()));
         ReleaseFolder release = ReadReleaseFolder(folder, skip);
-        request.folder = std::move(release.files);
         folderProblems = std::move(release.problems);
+        // The update.ini rules of make, against what the file signs, once it verifies.
+        const TauSignedInfo parts = SplitSignedInfo(request.infoText);
+        const std::string signingKey = SigningKey(options.publicKey, parts);
+        if (!signingKey.empty()) {
+            const TauInfoFileText info(parts.signedText);
+            const std::string product = options.product.empty() ? info.Value("product") : options.product;
+            for (std::string& problem :
+                 ReleaseIniProblems(options, folder, release.files, info.Value("version"), product, signingKey))
+                iniProblems.push_back(std::move(problem));
+        }
+        request.folder = std::move(release.files);
     }
     VerifyReport report = VerifyRelease(request, VerifyP256);
     for (std::string& problem : folderProblems)
         report.failures.push_back({"folder", std::move(problem)});
+    for (std::string& problem : iniProblems)
+        report.failures.push_back({"update.ini", std::move(problem)});
     if (!report.failures.empty()) {
         out << options.operands[0] << ": an installed copy would refuse this release\n";
         for (const RuleFailure& failure : report.failures)
@@ -168,12 +220,80 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
         return 1;
     }
     out << options.operands[0] << ": " << report.outcome << "\n";
+    if (!report.warning.empty())
+        out << report.warning << "\n";
     if (request.folder)
         out << options.operands[1] << ": "
             << (request.folder->size() == 1
                     ? "its file matches"
                     : "each of its " + std::to_string(request.folder->size()) + " files matches")
             << " its signed digest and size\n";
+    return 0;
+}
+
+// The release folder's update.ini, whatever the case of its name.
+fs::path UpdateIniOf(const fs::path& folder, const std::string& folderName)
+{
+    for (const ReleaseFile& file : ReadReleaseFolder(folder, {InfoFileName}).files) {
+        if (SameProductName(file.name, "update.ini"))
+            return folder / PathOfUtf8(file.name);
+    }
+    throw ReleaseError(folderName + " holds no update.ini to list the new key in");
+}
+
+// The keys the rotation leaves: those listed, the old one among them, the
+// new one last.
+std::string RotatedKeys(const std::optional<std::string>& listed, const P256Key& old, const P256Key& next)
+{
+    std::vector<std::string> keys;
+    if (listed && !listed->empty()) {
+        const TauPublisherKeys current = PublisherKeysXY(*listed);
+        if (!current.failure.empty())
+            throw ReleaseError("update.ini: " + current.failure);
+        keys = current.keys;
+    }
+    if (std::find(keys.begin(), keys.end(), old.xy) == keys.end())
+        keys.insert(keys.begin(), old.xy);
+    if (std::find(keys.begin(), keys.end(), next.xy) == keys.end())
+        keys.push_back(next.xy);
+    if (keys.size() > PublisherKeyLimit)
+        throw ReleaseError("update.ini would list " + std::to_string(keys.size()) + " keys, more than the " +
+                           std::to_string(PublisherKeyLimit) + " an installed copy reads: drop a key no release is "
+                           "signed with any more first");
+    std::string text;
+    for (const std::string& key : keys)
+        text += (text.empty() ? "" : " ") + PublicKeyLine(key);
+    return text;
+}
+
+int Rotate(const ReleaseOptions& options, std::ostream& out)
+{
+    const P256Key old = ReadKey(options.key);
+    const P256Key next = ReadKey(options.newKey);
+    SignedText("", old, options.key);
+    SignedText("", next, options.newKey);
+    if (old.xy == next.xy)
+        throw ReleaseError(options.newKey + ": the new key is the old one");
+    const fs::path folder = PathOfUtf8(options.operands[0]);
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        throw ReleaseError(options.operands[0] + " is not a folder");
+    const fs::path ini = UpdateIniOf(folder, options.operands[0]);
+    const std::string text = ReadFileBytes(ini);
+    const std::string keys = RotatedKeys(UpdateIniValue(text, "PublicKey"), old, next);
+    const auto rotated = WithPublicKeys(text, keys);
+    if (!rotated)
+        throw ReleaseError(Utf8OfPath(ini) + " is UTF-16; kdrelease rotates the keys of an ANSI update.ini only");
+    // The publisher's file is replaced whole or not at all.
+    const fs::path written = Utf8OfPath(ini) + ".new";
+    WriteReleaseFile(written, *rotated, /*replace=*/true);
+    fs::rename(written, ini, error);
+    if (error)
+        throw ReleaseError("cannot replace " + Utf8OfPath(ini) + ": " + error.message());
+    out << "wrote " << Utf8OfPath(ini) << ": PublicKey=" << keys << "\n"
+        << "make this release with --key " << options.key << "; installed copies that take it accept releases "
+        << "signed with " << options.newKey << "; a later release signed with " << options.newKey
+        << " may drop the old key from its update.ini\n";
     return 0;
 }
 
@@ -191,6 +311,8 @@ int RunRelease(const std::vector<std::string>& arguments, std::ostream& out, std
             return Make(options, out, now);
         case ReleaseVerb::Verify:
             return Verify(options, out, now);
+        case ReleaseVerb::Rotate:
+            return Rotate(options, out);
         case ReleaseVerb::Help:
             break;
         }

@@ -47,7 +47,8 @@ std::string MessageProblem(std::string_view message);
 // Whether the engine downloads the file of this address to its own name.
 std::string FileNameProblem(std::string_view name, std::string_view address);
 std::string RolloutProblem(std::string_view percent);
-// Days from now until the file expires: 1 to 36500.
+// Days from now until the file expires: 1 to 36500; make's default.
+inline constexpr int DefaultExpiryDays = 90;
 std::string ExpiryDaysProblem(std::string_view days);
 
 // The UTF-8 bytes of a name, all but the unreserved characters of RFC 3986

@@ -13,7 +13,7 @@ struct OptionSpec {
     bool required = false;
 };
 
-constexpr std::array<OptionSpec, 14> Options = {{
+constexpr std::array<OptionSpec, 19> Options = {{
     {"force", ReleaseVerb::Keygen, nullptr, &ReleaseOptions::force},
     {"key", ReleaseVerb::Make, &ReleaseOptions::key, nullptr, true},
     {"version", ReleaseVerb::Make, &ReleaseOptions::version, nullptr, true},
@@ -23,11 +23,16 @@ constexpr std::array<OptionSpec, 14> Options = {{
     {"more-info", ReleaseVerb::Make, &ReleaseOptions::moreInfo},
     {"expires", ReleaseVerb::Make, &ReleaseOptions::expiresDays},
     {"rollout", ReleaseVerb::Make, &ReleaseOptions::rollout},
+    {"no-expiry", ReleaseVerb::Make, nullptr, &ReleaseOptions::noExpiry},
+    {"installed-files", ReleaseVerb::Make, &ReleaseOptions::installedFiles},
     {"allow-http", ReleaseVerb::Make, nullptr, &ReleaseOptions::allowHttp},
     {"force", ReleaseVerb::Make, nullptr, &ReleaseOptions::force},
     {"public-key", ReleaseVerb::Verify, &ReleaseOptions::publicKey, nullptr, true},
     {"product", ReleaseVerb::Verify, &ReleaseOptions::product},
     {"installed", ReleaseVerb::Verify, &ReleaseOptions::installed},
+    {"installed-files", ReleaseVerb::Verify, &ReleaseOptions::installedFiles},
+    {"key", ReleaseVerb::Rotate, &ReleaseOptions::key, nullptr, true},
+    {"new-key", ReleaseVerb::Rotate, &ReleaseOptions::newKey, nullptr, true},
 }};
 
 constexpr std::string_view Usage =
@@ -37,14 +42,23 @@ constexpr std::string_view Usage =
     "      writes a new P-256 private key (PEM, as openssl writes it) and prints the\n"
     "      PublicKey= line for update.ini\n"
     "  kdrelease make --key publisher.pem --version 2.0 --product NAME --base-url URL\n"
-    "                 [--message FILE] [--more-info URL] [--expires DAYS]\n"
-    "                 [--rollout PERCENT] [--allow-http] [--force] FOLDER\n"
+    "                 [--message FILE] [--more-info URL] [--expires DAYS | --no-expiry]\n"
+    "                 [--rollout PERCENT] [--installed-files NAME,...] [--allow-http]\n"
+    "                 [--force] FOLDER\n"
     "      writes FOLDER/info.txt, signed, for every other file of FOLDER; each\n"
-    "      file's address is URL followed by its name\n"
+    "      file's address is URL followed by its name; it expires in 90 days\n"
+    "      unless --expires or --no-expiry says otherwise; FOLDER/update.ini must\n"
+    "      give this Version and Product, list the signing key in PublicKey and\n"
+    "      name a file of the release (or of --installed-files) in ProcessName\n"
     "  kdrelease verify --public-key KEY [--product NAME] [--installed VERSION]\n"
-    "                   info.txt [FOLDER]\n"
+    "                   [--installed-files NAME,...] info.txt [FOLDER]\n"
     "      checks a published information file with the updater's rules and says\n"
-    "      what an installed copy would do; with FOLDER, each file too\n"
+    "      what an installed copy would do; with FOLDER, each file and its\n"
+    "      update.ini too\n"
+    "  kdrelease rotate --key old.pem --new-key new.pem FOLDER\n"
+    "      lists the new key beside the old one in FOLDER/update.ini, so that the\n"
+    "      release made from FOLDER (signed with old.pem) moves installed copies\n"
+    "      to the new key; later releases are signed with new.pem\n"
     "\n"
     "Exit codes: 0 done (verify: the release would be installed), 1 refused or\n"
     "failed, 2 a bad command line.\n";
@@ -56,10 +70,11 @@ struct VerbName {
     std::size_t maxOperands;
     std::string_view operandsText;
 };
-constexpr std::array<VerbName, 5> Verbs = {{
+constexpr std::array<VerbName, 6> Verbs = {{
     {"keygen", ReleaseVerb::Keygen, 1, 1, "one key file"},
     {"make", ReleaseVerb::Make, 1, 1, "one folder"},
     {"verify", ReleaseVerb::Verify, 1, 2, "the information file and maybe a folder"},
+    {"rotate", ReleaseVerb::Rotate, 1, 1, "one folder"},
     {"help", ReleaseVerb::Help, 0, 0, "nothing more"},
     {"--help", ReleaseVerb::Help, 0, 0, "nothing more"},
 }};
@@ -69,7 +84,7 @@ const VerbName& FindVerb(std::string_view name)
     const auto found =
         std::find_if(Verbs.begin(), Verbs.end(), [&](const VerbName& verb) { return verb.name == name; });
     if (found == Verbs.end())
-        throw UsageError("unknown sub-command \"" + std::string(name) + "\" (keygen, make, verify, help)");
+        throw UsageError("unknown sub-command \"" + std::string(name) + "\" (keygen, make, verify, rotate, help)");
     return *found;
 }
 
@@ -133,6 +148,8 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& arguments)
             throw UsageError("--" + std::string(name) + " needs a value");
     }
     RequireOptions(verb.verb, verb.name, options);
+    if (options.noExpiry && !options.expiresDays.empty())
+        throw UsageError("--expires and --no-expiry exclude each other");
     if (options.operands.size() < verb.minOperands || options.operands.size() > verb.maxOperands)
         throw UsageError(std::string(verb.name) + " takes " + std::string(verb.operandsText));
     return options;

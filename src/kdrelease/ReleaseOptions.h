@@ -14,13 +14,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class ReleaseVerb { Help, Keygen, Make, Verify };
+enum class ReleaseVerb { Help, Keygen, Make, Verify, Rotate };
 
 struct ReleaseOptions {
     ReleaseVerb verb = ReleaseVerb::Help;
     bool force = false;
     bool allowHttp = false;
-    std::string key;  // make: --key
+    bool noExpiry = false;  // make: --no-expiry
+    std::string key;  // make, rotate: --key
+    std::string newKey;  // rotate: --new-key
     std::string version;
     std::string product;
     std::string baseURL;
@@ -28,6 +30,7 @@ struct ReleaseOptions {
     std::string moreInfo;
     std::string expiresDays;
     std::string rollout;
+    std::string installedFiles;  // make, verify: --installed-files
     std::string publicKey;  // verify
     std::string installed;
     std::vector<std::string> operands;

@@ -26,15 +26,19 @@ public:
         if (text.size() > TauInfoFileText::Limit)
             Fail("size", "the engine reads at most " + std::to_string(TauInfoFileText::Limit) +
                              " bytes; this file has " + std::to_string(text.size()));
-        const auto key = PublisherKeyXY(PublicKeyOfLine(request_.publicKey));
-        if (!key)
-            Fail("publisher key", "the public key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)");
+        const TauPublisherKeys keys = PublisherKeysXY(PublicKeyOfLine(request_.publicKey));
+        Fail("publisher key", keys.failure);
         TauSignedInfo parts = SplitSignedInfo(text);
         Fail("signature line", parts.failure);
         if (!parts.failure.empty())
             return text;
-        if (key && !verify(*key, parts.signedText, parts.signature))
-            Fail("signature", "the signature of the information file does not verify with the publisher key");
+        const bool verified = std::any_of(keys.keys.begin(), keys.keys.end(), [&](const std::string& key) {
+            return verify(key, parts.signedText, parts.signature);
+        });
+        if (!keys.keys.empty() && !verified)
+            Fail("signature", keys.keys.size() == 1
+                                  ? "the signature of the information file does not verify with the publisher key"
+                                  : "the signature of the information file verifies with none of the publisher keys");
         return std::move(parts.signedText);
     }
 
@@ -105,6 +109,10 @@ public:
         std::string outcome = "would install " + version + " (" + std::to_string(count) +
                               (count == 1 ? " file" : " files") + ") for product " + info.Value("product");
         outcome += info.Has("expires") ? ", expires " + info.Value("expires") : ", never expires";
+        if (const auto expires = ParseUtcTime(info.Value("expires")); expires && *expires < request_.warnBefore)
+            report_.warning = "warning: the information file expires at " + info.Value("expires") + ", within " +
+                              std::to_string(ExpiryWarningDays) +
+                              " days; installed copies then find no update until a release is signed anew";
         if (const int rollout = RolloutPercent(info).value_or(100); rollout < 100)
             outcome += ", for " + std::to_string(rollout) + "% of installed copies";
         report_.outcome = std::move(outcome);

@@ -20,6 +20,8 @@ struct VerifyRequest {
     std::string product;    // Product of update.ini; empty: any, but one must be named
     std::string installed;  // an installed version to decide against; empty: none
     TauUtcTime now;
+    // A file that expires before this moment is warned about.
+    TauUtcTime warnBefore;
     // The files of the release folder, when given.
     std::optional<std::vector<ReleaseFile>> folder;
 };
@@ -35,7 +37,12 @@ struct VerifyReport {
     // With no failure: what an installed copy does, "would install 2.0
     // (3 files) for product X, ..." or "would find no update ...".
     std::string outcome;
+    // With no failure: a line for the publisher, or empty.
+    std::string warning;
 };
+
+// verify warns about a file that expires sooner than this.
+inline constexpr int ExpiryWarningDays = 14;
 
 using SignatureCheck = std::function<bool(std::string_view xy, std::string_view message, std::string_view rs)>;
 

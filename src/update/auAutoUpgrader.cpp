@@ -196,10 +196,13 @@ bool TauAutoUpgrader::ServerAskedToWait(int statusCode)
     if (!until)
         return false;
     TauCheckState state = checkState_;
+    // Through the rule every check reads the wait with, which holds a
+    // plain-http answer to a day.
     state.retryAfter = *until;
+    state = StateForCheck(state, checkState_.owner, now);
     KeepCheckState(state);
     Log("the update server answered " + std::to_string(statusCode) + " and asked to wait " +
-        std::to_string(*until - now) + " s: no check until then");
+        std::to_string(state.retryAfter - now) + " s: no check of " + URL + " until then");
     NoUpdateAvailable(alive_, /*showBox=*/false);
     return true;
 }
@@ -209,12 +212,13 @@ std::string TauAutoUpgrader::StateFolderPath() const
     return StateFolder.empty() ? DefaultUpdateStateFolder() : StateFolder;
 }
 
-void TauAutoUpgrader::KeepCheckState(const TauCheckState& state)
+void TauAutoUpgrader::KeepCheckState(TauCheckState state)
 {
+    state.owner = checkState_.owner;
     if (state == checkState_)
         return;
     checkState_ = state;
-    if (!SaveCheckState(StateFolderPath(), Product, state))
+    if (!SaveCheckState(StateFolderPath(), state))
         Log("the check state cannot be kept in " + StateFolderPath());
 }
 
@@ -312,6 +316,7 @@ void TauAutoUpgrader::CheckUpdate()
     if (Busy())
         return;
     lastFailure_.clear();
+    refusalText_.clear();
     pendingRefusal_.clear();
     if (PublisherKey.empty() && !unverifiedNoted.exchange(true))
         Log(AllowUnverifiedUpdates ? "no publisher key is set and AllowUnverifiedUpdates is on: releases are "
@@ -319,7 +324,8 @@ void TauAutoUpgrader::CheckUpdate()
                                    : "no publisher key is set: a release is installed only when its information "
                                      "file and every file come over https");
     const std::int64_t now = UtcSecondsNow();
-    checkState_ = LoadCheckState(StateFolderPath(), Product, now);
+    const TauCheckOwner owner{InfoFileURL, Product, VersionControl == byNumber ? VersionNumber : VersionDate};
+    checkState_ = LoadCheckState(StateFolderPath(), owner, now);
     if (checkState_.retryAfter > now) {
         Log("the update server asked to wait " + std::to_string(checkState_.retryAfter - now) +
             " s more: no check until then");
@@ -388,9 +394,17 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
     signedSizes_.clear();
     if (!verifying_)
         return text;
-    const auto key = PublisherKeyXY(PublisherKey);
-    if (!key) {
-        failure = "the publisher key is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)";
+    // Without a product any signed file of the publisher would pass: one of
+    // another of its products could be served in its place.
+    if (Product.empty()) {
+        failure = "update.ini holds the publisher key (PublicKey) but names no product (Product=), so no signed "
+                  "release can be told to be this program's";
+        refusalMessage_ = umsgKeyWithoutProduct;
+        return std::nullopt;
+    }
+    const TauPublisherKeys keys = PublisherKeysXY(PublisherKey);
+    if (!keys.failure.empty()) {
+        failure = keys.failure;
         return std::nullopt;
     }
     TauSignedInfo parts = SplitSignedInfo(text);
@@ -398,33 +412,50 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
         failure = parts.failure;
         return std::nullopt;
     }
-    if (!VerifyP256Signature(*key, parts.signedText, parts.signature)) {
-        failure = "the signature of the information file does not verify with the publisher key";
+    const bool verified = std::any_of(keys.keys.begin(), keys.keys.end(), [&](const std::string& key) {
+        return VerifyP256Signature(key, parts.signedText, parts.signature);
+    });
+    if (!verified) {
+        failure = keys.keys.size() == 1
+                      ? "the signature of the information file does not verify with the publisher key"
+                      : "the signature of the information file verifies with none of the publisher keys";
         return std::nullopt;
     }
     const TauInfoFileText info(parts.signedText);
     failure = SignedReleaseFailure(info, {Product, UtcNow(), VersionControl == byNumber});
-    if (!failure.empty())
+    if (!failure.empty()) {
+        expired_ = failure == ExpiryFailure(info, UtcNow()) && ParseUtcTime(info.Value("expires"));
         return std::nullopt;
+    }
     // A redirect only opens its address in the browser: nothing to check.
     if (info.Method() == umRedirectToURL)
         return std::move(parts.signedText);
-    TauReleaseDigests digests = ReleaseDigests(info);
+    if (!ReadFileChecks(info, failure))
+        return std::nullopt;
+    return std::move(parts.signedText);
+}
+
+bool TauAutoUpgrader::ReadFileChecks(const TauInfoFileText& info, std::string& failure)
+{
+    // A digest is checked wherever the publisher gave one: over https too a
+    // half-updated mirror could serve another release's file. Without a key
+    // this runs only for a release that would be installed.
+    TauReleaseDigests digests = verifying_ ? ReleaseDigests(info) : GivenDigests(info);
     if (!digests.failure.empty()) {
         failure = digests.failure;
-        return std::nullopt;
+        return false;
     }
     TauReleaseSizes sizes = ReleaseSizes(info);
     if (!sizes.failure.empty()) {
         failure = sizes.failure;
-        return std::nullopt;
+        return false;
     }
     signedDigests_ = std::move(digests.files);
     for (auto& [url, size] : sizes.files) {
         if (size)
             signedSizes_.emplace_back(std::move(url), *size);
     }
-    return std::move(parts.signedText);
+    return true;
 }
 
 std::string TauAutoUpgrader::UnverifiedFailure() const
@@ -454,7 +485,17 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     const TauCheckState validators = ValidatorsOf(Result().rawHeaders, UtcSecondsNow());
     KeepCheckState({});
     std::string failure;
+    expired_ = false;
     const std::optional<std::string> trusted = TrustedInfoText(text, failure);
+    // An expired file is no fault of this copy: the publisher's next release
+    // is signed anew, and until then there is nothing to install.
+    if (!trusted && expired_) {
+        lastFailure_ = failure;
+        Log(failure + ": no update");
+        KeepCheckState(validators);
+        NoUpdateAvailable(alive_, /*showBox=*/false);
+        return;
+    }
     if (!trusted) {
         ReleaseRefused(failure);
         return;
@@ -480,7 +521,7 @@ void TauAutoUpgrader::ReadInfoFile(const std::string& text)
     }
     // Nothing is asked about a release that could not be installed.
     failure = UnverifiedFailure();
-    if (!failure.empty()) {
+    if (!failure.empty() || (!verifying_ && !ReadFileChecks(info, failure))) {
         ReleaseRefused(failure);
         return;
     }
@@ -802,7 +843,7 @@ void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t byte
 
 void TauAutoUpgrader::FileDone()
 {
-    if (verifying_) {
+    if (verifying_ || SignedDigest(URL)) {
         if (const auto size = SignedSize(URL); size && static_cast<std::uint64_t>(Result().bytesTransferred) != *size) {
             ReleaseFileRefused("the download of " + URL + " ended after " + std::to_string(Result().bytesTransferred) +
                                " of the " + std::to_string(*size) + " bytes signed for it");
@@ -865,6 +906,7 @@ void TauAutoUpgrader::ReleaseFileRefused(const std::string& reason)
 void TauAutoUpgrader::ReleaseRefused(const std::string& reason)
 {
     lastFailure_ = reason;
+    refusalText_ = UpgraderText(std::exchange(refusalMessage_, umsgReleaseRefused), {WideFromUtf8(reason)});
     Log("release refused: " + reason);
     CancelTransfer();
     DiscardDownloads();
@@ -873,7 +915,7 @@ void TauAutoUpgrader::ReleaseRefused(const std::string& reason)
     if (OnReleaseRefused)
         OnReleaseRefused(*this, reason);
     if (GoOn(alive))
-        ShowErrorIf(mReleaseRefused, UpgraderText(umsgReleaseRefused, {WideFromUtf8(reason)}));
+        ShowErrorIf(mReleaseRefused, refusalText_);
 }
 
 void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask)

@@ -15,6 +15,7 @@
 #include "update/auCheckState.h"
 #include "update/auInfoFile.h"
 #include "update/auUpgraderDialogs.h"
+#include "update/auUpgraderLanguage.h"
 #include "update/auUpgradeTypes.h"
 #include "update/stub/ManifestWriter.h"
 #include "winutil/ErrorText.h"
@@ -168,16 +169,18 @@ public:
     std::string VersionNumber;
     TauAutoUpgraderShowMessages ShowMessages = DefaultShowMessages;
     TauAutoUpgraderWizard Wizard;
-    // The publisher's public key as update.ini holds it (base64 of the DER
-    // SubjectPublicKeyInfo of a P-256 key). When set, an information file is
-    // read only when its signature verifies under this key and its signed
-    // text agrees with Product, has not expired and (byNumber) gives a plain
+    // The publisher's public keys as update.ini holds them (each the base64
+    // of the DER SubjectPublicKeyInfo of a P-256 key, up to three separated
+    // by blanks: PublisherKeysXY). When set, an information file is read only
+    // when its signature verifies under one of them and its signed text
+    // agrees with Product, has not expired and (byNumber) gives a plain
     // version; each release file is kept only when its SHA-256 matches the
-    // signed digest.
+    // signed digest. An expired file is no update (logged, no box).
     std::string PublisherKey;
     // The product this program is, as "#product=" of a signed information
-    // file must name it (ASCII case ignored). Empty: signed files of any
-    // product under the key are taken.
+    // file must name it (ASCII case ignored). Required with PublisherKey:
+    // without it every release is refused (message 33). It also keys the
+    // check state, with InfoFileURL.
     std::string Product;
     // Without a publisher key a newer release is installed only when its
     // information file and every file came over https, every step of the
@@ -250,13 +253,18 @@ public:
     OleDate FileTime() const { return fileTime_; }
     // Full path of the current download's temporary file beside the program.
     const std::string& TempFileName() const { return tempFileName_; }
-    // Why the last check or upgrade refused the release (OnReleaseRefused);
-    // empty when it refused none. Cleared by CheckUpdate.
+    // Why the last check or upgrade refused the release (OnReleaseRefused),
+    // or why its expired information file was no update; empty when it
+    // refused none. Cleared by CheckUpdate.
     const std::string& LastFailure() const { return lastFailure_; }
     // The text of the last OnLostFile when the file could not be stored on
     // this side (disk full, read-only or denied folder, too large): a local
     // failure, no fault of the server. Empty for the server's lost files.
     const std::wstring& LocalFailureText() const { return localFailure_; }
+    // The last refusal's text for the user, in the chosen language: message
+    // 33 when update.ini holds a key but no product, else message 31 with
+    // LastFailure. Empty when the last check refused nothing.
+    const std::wstring& RefusalText() const { return refusalText_; }
 
 protected:
     // The engine handles its own transfers.
@@ -296,6 +304,9 @@ private:
     // without a publisher key; with one, the part the publisher signed, or
     // nothing (and `failure` says why) when a check of it fails.
     std::optional<std::string> TrustedInfoText(const std::string& text, std::string& failure);
+    // Takes the digests and sizes the file gives (all digests under a key);
+    // false with `failure` when one is malformed or missing.
+    bool ReadFileChecks(const TauInfoFileText& info, std::string& failure);
     bool RequiresHttps() const { return PublisherKey.empty() && !AllowUnverifiedUpdates; }
     // Why the release read may not be installed for lack of a signature; empty when it may.
     std::string UnverifiedFailure() const;
@@ -320,7 +331,7 @@ private:
     bool ServerAskedToWait(int statusCode);
     std::string StateFolderPath() const;
     // Writes the product's check state when it changed.
-    void KeepCheckState(const TauCheckState& state);
+    void KeepCheckState(TauCheckState state);
     // Raises OnBeginUpgrade and asks, for the release ReadInfoFile found.
     void Upgrade();
     // The what's-new hooks of Prompts; More Info falls back to OpenURL.
@@ -365,6 +376,11 @@ private:
     std::string tempFileName_;
     std::string lastFailure_;
     std::wstring localFailure_;
+    std::wstring refusalText_;
+    // The message the next refusal shows (31 unless said otherwise).
+    TauUpgraderMessage refusalMessage_ = umsgReleaseRefused;
+    // Set when the information file was refused only for having expired.
+    bool expired_ = false;
     // Where the information file came from (TransferSource).
     std::string infoSource_;
     // Why the running download was stopped at its headers; raised when it has ended.

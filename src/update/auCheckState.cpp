@@ -2,7 +2,11 @@
 
 #include "http/auHTTPDate.h"
 #include "http/auHTTPHeaders.h"
+
+#include <algorithm>
+#include "update/auReleaseRules.h"
 #include "update/auRollout.h"
+#include "update/auURL.h"
 
 namespace {
 
@@ -39,6 +43,30 @@ std::optional<std::int64_t> Decimal(std::string_view text)
     return value;
 }
 
+bool IsOwnerValue(std::string_view text)
+{
+    if (text.size() > OwnerValueLimit)
+        return false;
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 32 || c == 0x7f)
+            return false;
+    return true;
+}
+
+bool KeepsNothing(const TauCheckState& state)
+{
+    return state.etag.empty() && state.lastModified.empty() && !state.retryAfter;
+}
+
+std::string Hex16(std::uint64_t hash)
+{
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string digits;
+    for (int digit = 0; digit < 16; ++digit, hash >>= 4)
+        digits += Hex[hash & 15];
+    return digits;
+}
+
 } // namespace
 
 TauCheckState ValidatorsOf(std::string_view rawHeaders, std::int64_t now)
@@ -73,9 +101,30 @@ std::vector<std::string> ConditionalHeaders(const TauCheckState& state)
     return lines;
 }
 
+TauCheckState StateForCheck(const TauCheckState& stored, const TauCheckOwner& owner, std::int64_t now)
+{
+    TauCheckState state;
+    state.owner = owner;
+    if (stored.owner.address != owner.address || !SameProductName(stored.owner.product, owner.product))
+        return state;
+    if (stored.owner.version == owner.version) {
+        state.etag = stored.etag;
+        state.lastModified = stored.lastModified;
+    }
+    const std::int64_t limit = IsHttpsAddress(owner.address) ? RetryAfterLimitSeconds : PlainRetryAfterLimitSeconds;
+    if (stored.retryAfter > now)
+        state.retryAfter = std::min(stored.retryAfter, now + limit);
+    return state;
+}
+
 std::string CheckStateText(const TauCheckState& state)
 {
     std::string text;
+    if (KeepsNothing(state))
+        return text;
+    const TauCheckOwner& owner = state.owner;
+    if (IsOwnerValue(owner.address) && IsOwnerValue(owner.product) && IsOwnerValue(owner.version))
+        text = "address=" + owner.address + "\r\nproduct=" + owner.product + "\r\nversion=" + owner.version + "\r\n";
     if (!state.etag.empty())
         text += "etag=" + state.etag + "\r\n";
     if (!state.lastModified.empty())
@@ -99,15 +148,24 @@ TauCheckState CheckStateFromText(std::string_view text, std::int64_t now)
         if (until && *until > now && *until - now <= RetryAfterLimitSeconds)
             state.retryAfter = *until;
     }
+    if (KeepsNothing(state))
+        return state;
+    const auto address = UpdateStateValue(text, "address");
+    const auto product = UpdateStateValue(text, "product");
+    const auto version = UpdateStateValue(text, "version");
+    if (address && product && version && IsOwnerValue(*address) && IsOwnerValue(*product) && IsOwnerValue(*version))
+        state.owner = {std::string(*address), std::string(*product), std::string(*version)};
     return state;
 }
 
-std::string CheckStateFileName(std::string_view product)
+std::string CheckStateFileName(std::string_view address, std::string_view product)
 {
-    static constexpr char Hex[] = "0123456789abcdef";
-    std::string name = "check-";
-    std::uint64_t hash = ProductHash("check", product);
-    for (int digit = 0; digit < 16; ++digit, hash >>= 4)
-        name += Hex[hash & 15];
-    return name + ".state";
+    // The address goes first with its length, so no two pairs give one text.
+    const std::string check = "check " + std::to_string(address.size()) + " " + std::string(address);
+    return "check-" + Hex16(ProductHash(check, product)) + ".state";
+}
+
+std::string FormerCheckStateFileName(std::string_view product)
+{
+    return "check-" + Hex16(ProductHash("check", product)) + ".state";
 }

@@ -18,14 +18,14 @@ int Digits(std::string_view text, std::size_t at, std::size_t digits)
     return value;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b)
+}  // namespace
+
+bool SameProductName(std::string_view a, std::string_view b)
 {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
-
-}  // namespace
 
 std::optional<TauUtcTime> ParseUtcTime(std::string_view text)
 {
@@ -60,7 +60,7 @@ std::string ProductFailure(const TauInfoFileText& info, const std::string& produ
     if (!info.Has("product"))
         return "the information file names no product (#product=); this is " + product;
     const std::string named = info.Value("product");
-    if (!EqualNoCase(named, product))
+    if (!SameProductName(named, product))
         return "the information file is for the product \"" + named + "\", not " + product;
     return {};
 }

@@ -26,6 +26,10 @@ struct TauUtcTime {
 // of the calendar and a time of 00:00:00 to 23:59:59; nothing otherwise.
 std::optional<TauUtcTime> ParseUtcTime(std::string_view text);
 
+// Product names are the same when they differ at most in the case of ASCII
+// letters (blanks count).
+bool SameProductName(std::string_view a, std::string_view b);
+
 // What a signed information file is checked against on this machine.
 struct TauReleaseExpectation {
     // The product update.ini names; empty: any product.

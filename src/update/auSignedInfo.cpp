@@ -153,6 +153,34 @@ std::optional<std::string> PublisherKeyXY(std::string_view keyText)
     return der ? P256PublicKeyXY(*der) : std::nullopt;
 }
 
+TauPublisherKeys PublisherKeysXY(std::string_view keyList)
+{
+    const std::size_t first = keyList.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {"the publisher key (PublicKey) is empty", {}};
+    keyList = keyList.substr(first, keyList.find_last_not_of(" \t") + 1 - first);
+    TauPublisherKeys result;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = keyList.find(' ', start);
+        const std::string_view part = keyList.substr(start, end == std::string_view::npos ? end : end - start);
+        const std::string number = std::to_string(result.keys.size() + 1);
+        if (part.empty())
+            return {"the publisher keys (PublicKey) hold an empty key between two blanks", {}};
+        if (result.keys.size() == PublisherKeyLimit)
+            return {"the publisher keys (PublicKey) list more than " + std::to_string(PublisherKeyLimit) + " keys", {}};
+        auto key = PublisherKeyXY(part);
+        const bool alone = start == 0 && end == std::string_view::npos;
+        if (!key)
+            return {"the publisher key" + (alone ? std::string() : " " + number + " of PublicKey") +
+                        " is not the base64 of a P-256 public key (DER SubjectPublicKeyInfo)",
+                    {}};
+        result.keys.push_back(std::move(*key));
+        if (end == std::string_view::npos)
+            return result;
+        start = end + 1;
+    }
+}
+
 TauSignedInfo SplitSignedInfo(std::string_view text)
 {
     std::string lowered(text);
@@ -177,10 +205,14 @@ TauSignedInfo SplitSignedInfo(std::string_view text)
     return {{}, std::string(text.substr(0, at)), std::move(*rs)};
 }
 
-TauReleaseDigests ReleaseDigests(const TauInfoFileText& info)
+namespace {
+
+TauReleaseDigests DigestsOf(const TauInfoFileText& info, bool required)
 {
     TauReleaseDigests result;
     for (auto& [url, text] : info.FileDigests()) {
+        if (text.empty() && !required)
+            continue;
         if (text.empty())
             return {"the information file gives no SHA-256 digest for " + url, {}};
         auto digest = DecodeSha256Hex(text);
@@ -189,6 +221,18 @@ TauReleaseDigests ReleaseDigests(const TauInfoFileText& info)
         result.files.emplace_back(std::move(url), std::move(*digest));
     }
     return result;
+}
+
+} // namespace
+
+TauReleaseDigests ReleaseDigests(const TauInfoFileText& info)
+{
+    return DigestsOf(info, /*required=*/true);
+}
+
+TauReleaseDigests GivenDigests(const TauInfoFileText& info)
+{
+    return DigestsOf(info, /*required=*/false);
 }
 
 TauReleaseSizes ReleaseSizes(const TauInfoFileText& info)

@@ -44,6 +44,19 @@ std::string P256PublicKeyDer(std::string_view xy);
 // SubjectPublicKeyInfo) as X || Y.
 std::optional<std::string> PublisherKeyXY(std::string_view keyText);
 
+// update.ini's PublicKey may list up to PublisherKeyLimit keys separated by
+// single blanks (blanks before and after the list do not count), so a
+// publisher can move installed copies to a new key: a file signed by any of
+// them is the publisher's. `failure` says why the list cannot be used (no
+// key, too many, an empty key between two blanks, one that is no P-256
+// key); `keys` (each X || Y, in list order) is then empty.
+inline constexpr std::size_t PublisherKeyLimit = 3;
+struct TauPublisherKeys {
+    std::string failure;
+    std::vector<std::string> keys;
+};
+TauPublisherKeys PublisherKeysXY(std::string_view keyList);
+
 // A signed information file taken apart; `failure` says why it cannot be
 // checked, and the other fields are then empty.
 struct TauSignedInfo {
@@ -60,6 +73,9 @@ struct TauReleaseDigests {
     std::vector<std::pair<std::string, std::string>> files;  // address, 32 bytes
 };
 TauReleaseDigests ReleaseDigests(const TauInfoFileText& info);
+// The same for a file no signature covers: a file without a digest is
+// left out, a digest that is there must be well formed.
+TauReleaseDigests GivenDigests(const TauInfoFileText& info);
 
 // The signed size of every listed file in bytes, in list order, none where
 // the file's size key is missing or empty; `failure` names the first file whose size is not

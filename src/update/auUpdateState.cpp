@@ -22,12 +22,13 @@ std::string ReadMachineValue(const std::string& path)
     return text ? MachineValueFromState(*text) : std::string();
 }
 
-// A reader sees the old file or the new one, never a part; without
+// A reader sees the old file or the new one, never a part, also after a
+// power cut (the new file is on the disk before it is moved); without
 // `replace` a file already there is kept.
 bool WriteAtomically(const std::string& path, const std::string& text, bool replace)
 {
     const std::string temporary = path + "." + RandomHex() + ".tmp";
-    if (WriteWholeFile(temporary, text) && MoveWrittenThrough(temporary, path, replace))
+    if (WriteFlushed(temporary, text) && MoveWrittenThrough(temporary, path, replace))
         return true;
     DeleteAnyFile(temporary);
     return false;
@@ -66,17 +67,21 @@ std::int64_t UtcSecondsNow()
     return FileTimeEpochSeconds + static_cast<std::int64_t>(ticks / 10000000);
 }
 
-TauCheckState LoadCheckState(const std::string& folder, const std::string& product, std::int64_t now)
+TauCheckState LoadCheckState(const std::string& folder, const TauCheckOwner& owner, std::int64_t now)
 {
     if (folder.empty())
-        return {};
-    const auto text = ReadWholeFile(AddBackslash(folder) + CheckStateFileName(product), UpdateStateLimit);
-    return text ? CheckStateFromText(*text, now) : TauCheckState();
+        return StateForCheck({}, owner, now);
+    // The former file was shared by every product without a name: whatever
+    // it holds may be another product's, so it is never used.
+    DeleteAnyFile(AddBackslash(folder) + FormerCheckStateFileName(owner.product));
+    const auto text =
+        ReadWholeFile(AddBackslash(folder) + CheckStateFileName(owner.address, owner.product), UpdateStateLimit);
+    return StateForCheck(text ? CheckStateFromText(*text, now) : TauCheckState(), owner, now);
 }
 
-bool SaveCheckState(const std::string& folder, const std::string& product, const TauCheckState& state)
+bool SaveCheckState(const std::string& folder, const TauCheckState& state)
 {
     return !folder.empty() && ForceDirectories(folder) &&
-           WriteAtomically(AddBackslash(folder) + CheckStateFileName(product), CheckStateText(state),
-                           /*replace=*/true);
+           WriteAtomically(AddBackslash(folder) + CheckStateFileName(state.owner.address, state.owner.product),
+                           CheckStateText(state), /*replace=*/true);
 }

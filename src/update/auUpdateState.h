@@ -2,7 +2,7 @@
 // The update state a copy keeps in the user's local application data
 // (%LOCALAPPDATA%\Keldora\Updates\): the machine's random value that places
 // every product of the machine in its rollout bucket (auRollout), and each
-// product's check state (auCheckState). A file that is garbled or too large
+// check's state (auCheckState). A file that is garbled or too large
 // is never trusted: it is replaced. Files are written to a temporary file
 // that is then moved over the old one, written through, so a reader sees the
 // old file or the new one. Paths are UTF-8; nothing here throws except on
@@ -25,8 +25,9 @@ std::string MachineValue(const std::string& folder);
 // Now, in UTC seconds since 0001-01-01 (the scale of auCheckState).
 std::int64_t UtcSecondsNow();
 
-// The product's check state in the folder; empty when there is none or it
-// cannot be read.
-TauCheckState LoadCheckState(const std::string& folder, const std::string& product, std::int64_t now);
-// Replaces the product's check state; false when it cannot be written.
-bool SaveCheckState(const std::string& folder, const std::string& product, const TauCheckState& state);
+// What the check of `owner` may use of its state in the folder
+// (StateForCheck); nothing kept when there is none or it cannot be read.
+// A state file of the former form (keyed by the product alone) is removed.
+TauCheckState LoadCheckState(const std::string& folder, const TauCheckOwner& owner, std::int64_t now);
+// Replaces the check state of state.owner; false when it cannot be written.
+bool SaveCheckState(const std::string& folder, const TauCheckState& state);

@@ -1,5 +1,5 @@
 #pragma once
-// The engine's message table: one block of 33 strings per language in the
+// The engine's message table: one block of 34 strings per language in the
 // string-table resources, and the choice of a block from the system's
 // language. Platform-free: no <windows.h> here.
 
@@ -39,9 +39,10 @@ enum TauUpgraderMessage : unsigned {
     umsgConnectionLost = 30,
     umsgReleaseRefused = 31,
     umsgLocalFailure = 32,
+    umsgKeyWithoutProduct = 33,
 };
 
-constexpr unsigned UpgraderMessageCount = 33;
+constexpr unsigned UpgraderMessageCount = 34;
 constexpr unsigned UpgraderFirstBlockId = 41000;
 constexpr unsigned UpgraderBlockStride = 50;
 // The fixed name of the component shown in the wizard.

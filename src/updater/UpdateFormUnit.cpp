@@ -257,8 +257,11 @@ void TUpdateForm::BindEngine()
         SetProgressText(DownloadStatusText(fileURL, fileSize, bytesRead));
         ProcessMessages();
     };
-    Updater.OnNoUpdateAvailable = [this](TauAutoUpgrader&) {
+    Updater.OnNoUpdateAvailable = [this](TauAutoUpgrader& engine) {
         HandlerScope scope(*this);
+        // An expired information file: the publisher's, not the user's, to mend.
+        if (!engine.LastFailure().empty())
+            LogUpdater("no update: " + engine.LastFailure());
         if (!silent_)
             Message(kNoUpdateText, MB_ICONINFORMATION);
         Close();
@@ -299,12 +302,12 @@ void TUpdateForm::BindEngine()
     };
     // A release that may not be installed is no outage: its own text, and
     // no download page that the same network could answer.
-    Updater.OnReleaseRefused = [this](TauAutoUpgrader&, const std::string& reason) {
+    Updater.OnReleaseRefused = [this](TauAutoUpgrader& engine, const std::string& reason) {
         HandlerScope scope(*this);
         if (silent_)
             LogUpdater("release refused: " + reason);
         else
-            Message(Utf8FromWide(UpgraderText(umsgReleaseRefused, {WideFromUtf8(reason)})), MB_ICONERROR);
+            Message(Utf8FromWide(engine.RefusalText()), MB_ICONERROR);
         Close();
     };
     Updater.OnDoOwnCloseAppMethod = [this](TauAutoUpgrader&) {

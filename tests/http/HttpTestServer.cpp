@@ -245,6 +245,24 @@ std::string HttpTestServer::RequestLog() const
     return ReadWholeFile(logFile_);
 }
 
+std::vector<std::string> HttpTestServer::RequestsFor(const std::string& path) const
+{
+    std::vector<std::string> found;
+    const std::string log = RequestLog();
+    for (std::size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = log.substr(start, end - start);
+        if (line.find(path) != std::string::npos)
+            found.push_back(line);
+    }
+    return found;
+}
+
+bool IsConditionalRequest(const std::string& requestLine)
+{
+    return requestLine.find("If-None-Match") != std::string::npos ||
+           requestLine.find("If-Modified-Since") != std::string::npos;
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 enum class ServerScheme { Http, Https };
 
@@ -31,6 +32,8 @@ public:
     void PutFile(const std::string& name, const std::string& bytes) const;
     // One JSON line per request the server received.
     std::string RequestLog() const;
+    // The lines of RequestLog whose request named `path`, in order.
+    std::vector<std::string> RequestsFor(const std::string& path) const;
 
 private:
     ServerScheme scheme_;
@@ -44,6 +47,10 @@ std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 // Bytes 0, 1, ... 250, 0, 1, ... as the server's /gen/N address serves them.
 std::string PatternBytes(std::size_t size);
+
+// Whether a line of RequestLog asked "only if changed" (If-None-Match or
+// If-Modified-Since).
+bool IsConditionalRequest(const std::string& requestLine);
 
 // Processes messages until `done` is true; false when `timeoutMs` passed first.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -37,8 +38,10 @@ void WriteSettings(const std::string& path, const std::string& version, const st
     settings.WriteString("UpdateInfo", "Product", "Keldora Test");
 }
 
-TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
-{
+// The test server, a scratch folder, and where the stand-in product, the
+// message boxes and the updater write what they did.
+class KdReleaseFreshet : public ::testing::Test {
+protected:
     HttpTestServer server;
     ScratchFolder folder{"kdrelease freshet"};
     const std::string record = folder.PathOf("record.txt");
@@ -47,6 +50,10 @@ TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     const EnvVarScope messageLog{"KDAGENT_MESSAGE_LOG", messages};
     const EnvVarScope updaterLog{"KDUPDATER_LOG", folder.PathOf("freshet.log")};
     const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+};
+
+TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
+{
     const std::string release = product + "-new release-";
 
     // The publisher's side: a key, the release in the folder the server
@@ -94,6 +101,79 @@ TEST(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
     EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf("app\\app.exe.uTMP")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
+}
+
+// A publisher moves to a new key without a flag day: the release made
+// after rotate (signed with the old key) installs on copies that know only
+// the old key and brings them the new one; the next release, signed with the
+// new key alone, installs on them.
+TEST_F(KdReleaseFreshet, ARotationReleaseMovesInstalledCopiesToTheNewKey)
+{
+    DWORD code = 1;
+    const std::string oldKey = folder.PathOf("old.pem");
+    const std::string newKey = folder.PathOf("new.pem");
+    const std::string oldPublic = PublicKeyIn(RunAndCapture("kdrelease.exe keygen " + Quoted(oldKey), &code));
+    const std::string newPublic = PublicKeyIn(RunAndCapture("kdrelease.exe keygen " + Quoted(newKey), &code));
+    ASSERT_EQ(newPublic.size(), 124u);
+    const std::string published = server.Root() + "cur";
+    CreateDirectoryW(WideFromUtf8(published).c_str(), nullptr);
+    const std::string infoURL = server.Url("/cur/info.txt");
+    const auto make = [&](const std::string& version, const std::string& key) {
+        const std::string made = RunAndCapture("kdrelease.exe make --key " + Quoted(key) + " --version " + version +
+                                                   " --product \"Keldora Test\" --base-url " + server.Url("/cur/") +
+                                                   " --allow-http --force " + Quoted(published),
+                                               &code);
+        EXPECT_EQ(code, 0u) << made;
+    };
+    std::size_t installs = 0;
+    const auto update = [&](const std::string& release) {
+        const UniqueKernelHandle updater = StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0");
+        const UniqueKernelHandle answer =
+            StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60");
+        EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
+        EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
+        ++installs;
+        // One line per start of the product; the releases differ in size.
+        std::string starts;
+        const auto count = [&] { return static_cast<std::size_t>(std::count(starts.begin(), starts.end(), '\n')); };
+        EXPECT_TRUE(PumpUntil([&] {
+            starts = ReadWholeFile(record);
+            return count() >= installs;
+        }, 60000));
+        EXPECT_EQ(count(), installs) << starts;
+        EXPECT_NE(starts.find(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|"),
+                  std::string::npos)
+            << starts;
+        EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
+        EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
+    };
+
+    // The installed 1.0 knows the old key only.
+    folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
+    folder.AddFile("app\\app.exe", product);
+    WriteSettings(folder.PathOf("app\\update.ini"), "1.0", infoURL, oldPublic);
+
+    // 2.0: update.ini lists both keys (rotate), signed with the old one.
+    const std::string second = product + "-second release-";
+    server.PutFile("cur\\app.exe", second);
+    WriteSettings(published + "\\update.ini", "2.0", infoURL, oldPublic);
+    const std::string rotated = RunAndCapture("kdrelease.exe rotate --key " + Quoted(oldKey) + " --new-key " +
+                                                  Quoted(newKey) + " " + Quoted(published),
+                                              &code);
+    ASSERT_EQ(code, 0u) << rotated;
+    EXPECT_EQ(ProfileFile(published + "\\update.ini").ReadString("UpdateInfo", "PublicKey"), oldPublic + " " + newPublic);
+    make("2.0", oldKey);
+    update(second);
+
+    // 3.0, signed with the new key alone, which its update.ini now lists alone.
+    const std::string third = product + "-third release-";
+    server.PutFile("cur\\app.exe", third);
+    DeleteFileW(WideFromUtf8(published + "\\update.ini").c_str());
+    WriteSettings(published + "\\update.ini", "3.0", infoURL, newPublic);
+    make("3.0", newKey);
+    update(third);
+    EXPECT_EQ(ProfileFile(folder.PathOf("app\\update.ini")).ReadString("UpdateInfo", "PublicKey"), newPublic);
+    EXPECT_EQ(ReadWholeFile(messages), "") << "nothing refused, nothing failed";
 }
 
 }  // namespace

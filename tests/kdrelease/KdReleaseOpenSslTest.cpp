@@ -125,6 +125,13 @@ std::string Quoted(const std::string& path)
     return "'" + path + "'";
 }
 
+// The update.ini a release of product P brings.
+std::string ReleaseIni(const std::string& version, const std::string& publicKey)
+{
+    return "[UpdateInfo]\r\nProcessName=app.exe\r\nVersion=" + version + "\r\nPublicKey=" + publicKey +
+           "\r\nProduct=P\r\n";
+}
+
 TEST(KdReleaseOpenSsl, OpensslAndKdreleaseShareKeysAndVerifyEachOthersReleases)
 {
     TempFolder temp;
@@ -133,6 +140,7 @@ TEST(KdReleaseOpenSsl, OpensslAndKdreleaseShareKeysAndVerifyEachOthersReleases)
     ASSERT_EQ(Shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " + Quoted(key)), 0);
     std::string publicKey;
     ASSERT_EQ(Shell("openssl pkey -in " + Quoted(key) + " -pubout -outform DER | openssl base64 -A", &publicKey), 0);
+    temp.Add("release/update.ini", ReleaseIni("3", publicKey));
 
     // kdrelease signs with openssl's key; openssl verifies what it signed.
     ReleaseRun run = RunKdrelease({"make", "--key", key, "--version", "3", "--product", "P", "--base-url",
@@ -156,12 +164,15 @@ TEST(KdReleaseOpenSsl, OpensslAndKdreleaseShareKeysAndVerifyEachOthersReleases)
     ASSERT_EQ(RunKdrelease({"keygen", temp / "kdrelease.pem"}).code, 0);
     EXPECT_EQ(Shell("openssl pkey -in " + Quoted(temp / "kdrelease.pem") + " -noout"), 0);
 
-    // A release made by hand as the README's fallback says verifies with kdrelease.
+    // A release made by hand as the README's fallback says verifies with
+    // kdrelease, its update.ini too.
     const std::string info = temp / "by-hand.txt";
     const std::string steps =
         "cd " + Quoted(Utf8OfPath(temp.Path())) + " && " +
         "printf '#version=3\\r\\n#url=https://e.example/app.exe\\r\\n#sha256=%s\\r\\n' "
         "\"$(openssl dgst -sha256 -r release/app.exe | cut -c1-64)\" > by-hand.txt && "
+        "printf '#url0=https://e.example/update.ini\\r\\n#sha256_0=%s\\r\\n' "
+        "\"$(openssl dgst -sha256 -r release/update.ini | cut -c1-64)\" >> by-hand.txt && "
         "printf '#product=%s\\r\\n#expires=%s\\r\\n' P \"$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)\" >> by-hand.txt "
         "&& "
         "printf '#signature=%s\\n' \"$(openssl dgst -sha256 -sign openssl.pem by-hand.txt | openssl base64 -A)\" "
@@ -170,8 +181,8 @@ TEST(KdReleaseOpenSsl, OpensslAndKdreleaseShareKeysAndVerifyEachOthersReleases)
     run = RunKdrelease({"verify", "--public-key", publicKey, "--product", "P", info, temp / "release"},
                        std::chrono::system_clock::now());
     EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_NE(run.out.find(": would install 3 (1 file) for product P, expires "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(": its file matches its signed digest and size\n"), std::string::npos)
+    EXPECT_NE(run.out.find(": would install 3 (2 files) for product P, expires "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(": each of its 2 files matches its signed digest and size\n"), std::string::npos)
         << "no size in the file: the digest alone is compared";
 }
 
@@ -192,6 +203,7 @@ TEST(KdReleaseOpenSsl, TheWindowsBuildSignsUnderWineAndThisBuildVerifiesAndBack)
     std::string said;
     ASSERT_EQ(Shell(wine + " keygen " + windows(temp / "wine.pem"), &said), 0) << said;
     const std::string publicKey = PublicKeyIn(said);
+    temp.Add("release/update.ini", ReleaseIni("2.0", publicKey));
     ASSERT_EQ(Shell(wine + " make --key " + windows(temp / "wine.pem") + " --version 2.0 --product P --base-url " +
                         "https://e.example/ --expires 2 " + windows(temp / "release"),
                     &said),
@@ -200,12 +212,13 @@ TEST(KdReleaseOpenSsl, TheWindowsBuildSignsUnderWineAndThisBuildVerifiesAndBack)
     ReleaseRun run = RunKdrelease({"verify", "--public-key", publicKey, temp / "release/info.txt", temp / "release"},
                                   std::chrono::system_clock::now());
     EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_NE(run.out.find("would install 2.0 (2 files) for product P"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("would install 2.0 (3 files) for product P"), std::string::npos) << run.out;
     EXPECT_EQ(ReadPrivateKeyPem(ReadText(temp / "wine.pem")).key->xy, *PublisherKeyXY(publicKey));
 
     // This build signs with the key the Windows build made; the Windows build verifies.
+    temp.Add("release/update.ini", ReleaseIni("2.1", publicKey));
     run = RunKdrelease({"make", "--key", temp / "wine.pem", "--version", "2.1", "--product", "P", "--base-url",
-                        "https://e.example/", "--force", temp / "release"},
+                        "https://e.example/", "--no-expiry", "--force", temp / "release"},
                        std::chrono::system_clock::now());
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(Shell(wine + " verify --public-key " + publicKey + " " + windows(temp / "release/info.txt") + " " +
@@ -213,7 +226,7 @@ TEST(KdReleaseOpenSsl, TheWindowsBuildSignsUnderWineAndThisBuildVerifiesAndBack)
                     &said),
               0)
         << said;
-    EXPECT_NE(said.find("would install 2.1 (2 files) for product P, never expires"), std::string::npos) << said;
+    EXPECT_NE(said.find("would install 2.1 (3 files) for product P, never expires"), std::string::npos) << said;
     temp.Add("release/app.exe", "changed");
     EXPECT_EQ(Shell(wine + " verify --public-key " + publicKey + " " + windows(temp / "release/info.txt") + " " +
                         windows(temp / "release"),

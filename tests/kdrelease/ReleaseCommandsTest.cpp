@@ -7,6 +7,7 @@
 #include "kdrelease/ReleaseCrypto.h"
 #include "kdrelease/ReleaseFiles.h"
 #include "kdrelease/ReleaseInfo.h"
+#include "kdrelease/ReleaseUpdateIni.h"
 #include "update/auSignedInfo.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,25 @@ namespace {
 constexpr const char* AbcSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 constexpr const char* EmptySha256 = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-// A publisher's key and a release folder of four files.
+std::string HexSha256(const std::string& bytes)
+{
+    Sha256 hash;
+    hash.Update(bytes.data(), bytes.size());
+    std::string hex;
+    for (const unsigned char c : hash.Finish())
+        hex += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 15]);
+    return hex;
+}
+
+// The update.ini a release brings, as installed copies need it.
+std::string ReleaseIni(const std::string& version, const std::string& product, const std::string& publicKey,
+                       const std::string& process = "App.exe")
+{
+    return "[UpdateInfo]\r\nProcessName=" + process + "\r\nVersion=" + version + "\r\nInfoURL=https://dl.example.com/"
+           "rel/info.txt\r\nPublicKey=" + publicKey + "\r\nProduct=" + product + "\r\n";
+}
+
+// A publisher's key and a release folder of four files and its update.ini.
 struct Publisher {
     TempFolder temp;
     std::string key = temp / "publisher.pem";
@@ -39,7 +58,10 @@ struct Publisher {
         temp.Add("release/b.dll", "");
         temp.Add("release/c.txt", "abc");
         temp.Add("release/d.txt", "");
+        ini = ReleaseIni("2.0.1", "Keldora Demo", publicKey);
+        temp.Add("release/update.ini", ini);
     }
+    std::string ini;
 
     std::vector<std::string> Make(std::vector<std::string> extra = {}) const
     {
@@ -86,6 +108,8 @@ TEST(ReleaseCommands, MakeWritesEveryKeySignedLastAndVerifySaysWhatACopyWouldDo)
                                  "#url4=https://dl.example.com/rel/d.txt\r\n#sha256_4=" +
                                  EmptySha256 +
                                  "\r\n#size_4=0\r\n"
+                                 "#url5=https://dl.example.com/rel/update.ini\r\n#sha256_5=" +
+                                 HexSha256(p.ini) + "\r\n#size_5=" + std::to_string(p.ini.size()) + "\r\n"
                                  "#message={F\xC3\xBCr <b>alle</b>\r\nZeile 2}\r\n#signature=";
     ASSERT_EQ(text.substr(0, expected.size()), expected);
     EXPECT_TRUE(text.ends_with("\r\n"));
@@ -96,9 +120,9 @@ TEST(ReleaseCommands, MakeWritesEveryKeySignedLastAndVerifySaysWhatACopyWouldDo)
     run = RunKdrelease({"verify", "--public-key", p.publicKey, p.info, p.folder});
     EXPECT_EQ(run.code, 0) << run.out;
     EXPECT_EQ(run.out, p.info +
-                           ": would install 2.0.1 (4 files) for product Keldora Demo, expires "
+                           ": would install 2.0.1 (5 files) for product Keldora Demo, expires "
                            "2026-07-01T12:00:00Z, for 25% of installed copies\n" +
-                           p.folder + ": each of its 4 files matches its signed digest and size\n");
+                           p.folder + ": each of its 5 files matches its signed digest and size\n");
     run = RunKdrelease({"verify", "--public-key", "PublicKey=" + p.publicKey, "--product", "keldora demo",
                         "--installed", "2.0.1", p.info});
     EXPECT_EQ(run.code, 0);
@@ -111,9 +135,20 @@ TEST(ReleaseCommands, MakeWritesEveryKeySignedLastAndVerifySaysWhatACopyWouldDo)
     EXPECT_EQ(ReadText(p.info), text);
     run = RunKdrelease(p.Make({"--force"}));
     EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(ReadText(p.info).find("#expires="), std::string::npos) << "no expiry unless asked for";
+    EXPECT_NE(ReadText(p.info).find("#expires=2026-08-30T12:00:00Z\r\n"), std::string::npos) << "90 days by default";
+    run = RunKdrelease(p.Make({"--force", "--no-expiry"}));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadText(p.info).find("#expires="), std::string::npos) << "no expiry only when asked for";
     EXPECT_EQ(RunKdrelease({"verify", "--public-key", p.publicKey, p.info}).out,
-              p.info + ": would install 2.0.1 (4 files) for product Keldora Demo, never expires\n");
+              p.info + ": would install 2.0.1 (5 files) for product Keldora Demo, never expires\n");
+    run = RunKdrelease(p.Make({"--force", "--expires", "14"}));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(RunKdrelease({"verify", "--public-key", p.publicKey, p.info}, FixedNow() + std::chrono::seconds(1)).out,
+              p.info + ": would install 2.0.1 (5 files) for product Keldora Demo, expires 2026-06-15T12:00:00Z\n" +
+                  "warning: the information file expires at 2026-06-15T12:00:00Z, within 14 days; installed copies "
+                  "then find no update until a release is signed anew\n");
+    EXPECT_EQ(RunKdrelease({"verify", "--public-key", p.publicKey, p.info}).out.find("warning"), std::string::npos)
+        << "14 days exactly is not within 14 days";
 }
 
 struct BadMake {
@@ -221,6 +256,124 @@ TEST(ReleaseCommands, BadInputsAreRefusedEachWithItsReasonAndNothingIsWritten)
     run = RunKdrelease({"keygen", p.key});
     EXPECT_EQ(run.code, 1);
     EXPECT_EQ(run.err, "kdrelease: " + p.key + " already exists; --force replaces it\n");
+}
+
+// The release's own update.ini replaces the installed one: every mistake
+// that would strand installed copies is refused with its reason, --force
+// or not, and nothing is written.
+TEST(ReleaseCommands, TheReleasesUpdateIniMustKeepInstalledCopiesUpdating)
+{
+    Publisher p;
+    const std::string next = PublicKeyIn(RunKdrelease({"keygen", p.temp / "next.pem"}).out);
+    const std::string ini = p.temp / "release/update.ini";
+    const auto utf16 = [](const std::string& text) {
+        std::string bytes = "\xFF\xFE";
+        for (const char c : text)
+            bytes += std::string(1, c) + '\0';
+        return bytes;
+    };
+    const std::vector<std::pair<std::string, std::string>> mistakes = {
+        {ReleaseIni("2.0", "Keldora Demo", p.publicKey),
+         "update.ini says Version=2.0, not the signed version 2.0.1: installed copies would be offered this release "
+         "again at every start"},
+        {ReleaseIni("2.0.1", "Keldora Demo", ""), "update.ini holds no PublicKey"},
+        {ReleaseIni("2.0.1", "Keldora Demo", next),
+         "update.ini's PublicKey does not list the key this release is signed with"},
+        {ReleaseIni("2.0.1", "Keldora Demo", p.publicKey + " " + next + " " + next + " " + next),
+         "update.ini: the publisher keys (PublicKey) list more than 3 keys"},
+        {ReleaseIni("2.0.1", "Keldora Demo", p.publicKey + " bm90IGEga2V5"),
+         "update.ini: the publisher key 2 of PublicKey is not the base64 of a P-256 public key"},
+        {ReleaseIni("2.0.1", "Keldora Beta", p.publicKey),
+         "update.ini says Product=Keldora Beta, not the signed product Keldora Demo"},
+        {"[UpdateInfo]\r\nProcessName=App.exe\r\nVersion=2.0.1\r\nPublicKey=" + p.publicKey + "\r\n",
+         "update.ini says Product=, not the signed product Keldora Demo"},
+        {ReleaseIni("2.0.1", "Keldora Demo", p.publicKey) + "AllowUnverifiedUpdates=1\r\n",
+         "update.ini holds AllowUnverifiedUpdates=1, which is for test servers only"},
+        {ReleaseIni("2.0.1", "Keldora Demo", p.publicKey, "Keldora.exe"),
+         "update.ini's ProcessName=Keldora.exe is no file of the release"},
+        {"[Other]\r\nVersion=2.0.1\r\n", "update.ini names no ProcessName"},
+    };
+    for (const auto& [text, reason] : mistakes) {
+        p.temp.Add("release/update.ini", text);
+        for (const bool force : {false, true}) {
+            const ReleaseRun run = RunKdrelease(force ? p.Make({"--force"}) : p.Make());
+            EXPECT_EQ(run.code, 1) << reason;
+            EXPECT_NE(run.err.find("kdrelease: " + reason), std::string::npos) << run.err;
+            EXPECT_FALSE(Exists(p.info)) << reason;
+        }
+    }
+    // All at once, one line each.
+    p.temp.Add("release/update.ini", "[UpdateInfo]\r\nAllowUnverifiedUpdates=1\r\n");
+    ReleaseRun run = RunKdrelease(p.Make());
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 5) << run.err;
+    std::filesystem::remove(PathOfUtf8(ini));
+    run = RunKdrelease(p.Make());
+    EXPECT_EQ(run.err, "kdrelease: the release holds no update.ini: installed copies would keep the Version they have "
+                       "and be offered this release again at every start\n");
+    EXPECT_FALSE(Exists(p.info));
+
+    // A product started by a program the copies already hold; update.ini in
+    // UTF-16 as the updater may have rewritten it; key names in any case.
+    p.temp.Add("release/UPDATE.INI", utf16("[updateinfo]\r\nprocessname = \"Keldora.exe\"\r\nVERSION=2.0.1\r\n"
+                                           "product=keldora demo\r\npublickey=" + p.publicKey + "\r\n"));
+    run = RunKdrelease(p.Make({"--installed-files", "readme.txt, Keldora.exe"}));
+    EXPECT_EQ(run.code, 0) << run.err;
+
+    // Key rotation: rotate lists the new key beside the old one, keeping
+    // every other line; the release signed with the old key carries that
+    // update.ini; the next release, signed with the new key, lists the new one alone.
+    std::filesystem::remove(PathOfUtf8(p.temp / "release/UPDATE.INI"));
+    p.temp.Add("release/update.ini", ReleaseIni("2.0.1", "Keldora Demo", p.publicKey) + "; a comment\r\n");
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "next.pem", p.folder});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadText(ini), "[UpdateInfo]\r\nPublicKey=" + p.publicKey + " " + next +
+                                 "\r\nProcessName=App.exe\r\nVersion=2.0.1\r\nInfoURL=https://dl.example.com/rel/"
+                                 "info.txt\r\nProduct=Keldora Demo\r\n; a comment\r\n");
+    EXPECT_NE(run.out.find("make this release with --key " + p.key), std::string::npos) << run.out;
+    const std::string rotated = ReadText(ini);
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "next.pem", p.folder});
+    EXPECT_EQ(ReadText(ini), rotated) << "a second rotation lists nothing twice";
+    const std::string third = PublicKeyIn(RunKdrelease({"keygen", p.temp / "third.pem"}).out);
+    RunKdrelease({"keygen", p.temp / "fourth.pem"});
+    ASSERT_EQ(RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "third.pem", p.folder}).code, 0);
+    const std::string three = ReadText(ini);
+    EXPECT_NE(three.find(p.publicKey + " " + next + " " + third + "\r\n"), std::string::npos) << three;
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.temp / "fourth.pem", p.folder});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("update.ini would list 4 keys, more than the 3 an installed copy reads"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadText(ini), three) << "nothing written";
+    run = RunKdrelease({"rotate", "--key", p.key, "--new-key", p.key, p.folder});
+    EXPECT_NE(run.err.find("the new key is the old one"), std::string::npos) << run.err;
+    p.temp.Add("release/update.ini", ReleaseIni("2.0.1", "Keldora Demo", p.publicKey + " " + next));
+    run = RunKdrelease(p.Make({"--force"}));
+    EXPECT_EQ(run.code, 0) << run.err;
+    run = RunKdrelease({"verify", "--public-key", next + " " + p.publicKey, "--product", "Keldora Demo", p.info});
+    EXPECT_EQ(run.code, 0) << run.out;
+    run = RunKdrelease({"verify", "--public-key", next, "--product", "Keldora Demo", p.info});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("  signature: the signature of the information file does not verify with the publisher key"),
+              std::string::npos)
+        << run.out;
+    p.temp.Add("release/update.ini", ReleaseIni("2.0.1", "Keldora Demo", next));
+    std::vector<std::string> arguments = p.Make({"--force"});
+    arguments[2] = p.temp / "next.pem";
+    run = RunKdrelease(arguments);
+    EXPECT_EQ(run.code, 0) << run.err;
+    run = RunKdrelease({"verify", "--public-key", p.publicKey + " " + next, "--product", "Keldora Demo", p.info});
+    EXPECT_EQ(run.code, 0) << run.out;
+
+    // verify applies the same rules to a published folder: an update.ini
+    // edited after make is told by its digest and by each of its mistakes.
+    run = RunKdrelease({"verify", "--public-key", next, p.info, p.folder});
+    EXPECT_EQ(run.code, 0) << run.out;
+    p.temp.Add("release/update.ini", ReleaseIni("2.0", "Keldora Demo", next) + "AllowUnverifiedUpdates=1\r\n");
+    run = RunKdrelease({"verify", "--public-key", next, p.info, p.folder});
+    EXPECT_EQ(run.code, 1);
+    for (const char* line : {"  folder: the SHA-256 of update.ini differs from its signed digest",
+                             "  update.ini: update.ini says Version=2.0, not the signed version 2.0.1",
+                             "  update.ini: update.ini holds AllowUnverifiedUpdates=1"})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
 }
 
 // A file signed by this key, in any form: the rules verify applies one by one.

@@ -189,6 +189,7 @@ TEST(AutoUpgrader, WithoutAKeyTheLogSaysOnceThatOnlyHttpsReleasesInstall)
     TauAutoUpgrader keyed;
     keyed.PublisherKey = "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEL4A2eWukxHaVM0ch2TqdOYbL9cGZvvtlEolprBGtS5LSdkku4GAepb5gY"
                          "/ZsrMqjKEa4hR+G8hOqHk7SIs44mQ==";
+    keyed.Product = "Keldora";
     check(keyed);
     EXPECT_EQ(refused, std::vector<std::string>{keyed.LastFailure()});
     EXPECT_EQ(noUpdate, 3);

@@ -62,11 +62,36 @@ TEST(CheckState, TheStateFileKeepsGoodValuesAndDropsTheRest)
         << "an oversized file is ignored whole";
     EXPECT_EQ(CheckStateFromText("machine=0123456789abcdef0123456789abcdef\r\netag=\"x\"\r\n", Now).etag, "\"x\"");
 
-    const std::string name = CheckStateFileName("Keldora Agent");
-    EXPECT_EQ(name, CheckStateFileName("KELDORA agent"));
-    EXPECT_NE(name, CheckStateFileName("Keldora Agent 2"));
-    EXPECT_EQ(CheckStateFileName("..\\..\\x:y*?").find_first_not_of("abcdefhkst0123456789-."), std::string::npos);
+    const std::string address = "https://updates.example.com/info.txt";
+    const std::string name = CheckStateFileName(address, "Keldora Agent");
+    EXPECT_EQ(name, CheckStateFileName(address, "KELDORA agent"));
+    EXPECT_NE(name, CheckStateFileName(address, "Keldora Agent 2"));
+    EXPECT_EQ(CheckStateFileName(address, "..\\..\\x:y*?").find_first_not_of("abcdefhkst0123456789-."),
+              std::string::npos);
     EXPECT_EQ(name.size(), std::string("check-0123456789abcdef.state").size());
+}
+
+TEST(CheckState, AStoredStateServesOnlyItsOwnCheck)
+{
+    const TauCheckOwner owner{"https://a.example.com/info.txt", "Keldora", "1.0"};
+    const TauCheckState stored{"\"5-abc\"", "Sun, 06 Nov 1994 08:49:37 GMT", Now + 3 * 24 * 3600, owner};
+    EXPECT_EQ(CheckStateFromText(CheckStateText(stored), Now), stored) << "the owner reads back";
+    EXPECT_EQ(StateForCheck(stored, owner, Now), stored);
+    EXPECT_EQ(StateForCheck(stored, {owner.address, "KELDORA", "1.0"}, Now), (TauCheckState{stored.etag,
+              stored.lastModified, stored.retryAfter, {owner.address, "KELDORA", "1.0"}}));
+    const TauCheckOwner older{owner.address, owner.product, "0.9"};
+    EXPECT_EQ(StateForCheck(stored, older, Now), (TauCheckState{"", "", stored.retryAfter, older}))
+        << "another version: the server's wait only";
+    for (const TauCheckOwner& other : {TauCheckOwner{"https://b.example.com/info.txt", "Keldora", "1.0"},
+                                       TauCheckOwner{owner.address, "", "1.0"}})
+        EXPECT_EQ(StateForCheck(stored, other, Now), (TauCheckState{"", "", 0, other})) << other.address;
+    const TauCheckOwner plain{"http://a.example.com/info.txt", "Keldora", "1.0"};
+    TauCheckState plainStored = stored;
+    plainStored.owner = plain;
+    EXPECT_EQ(StateForCheck(plainStored, plain, Now).retryAfter, Now + PlainRetryAfterLimitSeconds);
+    plainStored.owner.address += "\n";
+    EXPECT_EQ(CheckStateFromText(CheckStateText(plainStored), Now).owner, TauCheckOwner{})
+        << "an owner line that would break the file is not written";
 }
 
 } // namespace

@@ -359,6 +359,121 @@ TEST(UpdateForm, ARefusedDigestHasItsOwnTextAndOpensNoDownloadPage)
         EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
 }
 
+TEST(UpdateForm, WithoutAKeyTheDigestsAnHttpsFileGivesAreCheckedToo)
+{
+    UpdaterRun run("/info.txt", kFailedURL, ServerScheme::Https);
+    run.server.PutFile("kd-given-a.bin", "first file");
+    run.server.PutFile("kd-given-b.bin", "second file of the other release");
+    // a's digest is right, b's is that of another release's file; b then has a size that is no number.
+    const std::string digest = std::string(64, 'a');
+    run.server.PutFile("info.txt", run.InfoText({"kd-given-a.bin", "kd-given-b.bin"}) + "#sha256=" +
+                                       Publisher("given").Digest(run.server.Root() + "kd-given-a.bin") +
+                                       "\r\n#sha256_0=" + digest + "\r\n");
+    run.Run(false);
+    EXPECT_EQ(run.asked, 1) << run.Log();
+    ASSERT_EQ(run.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(run.Messages()[0], "the download of " + run.server.Url("/kd-given-b.bin") +
+                                                    " does not match its SHA-256 digest"))
+        << run.Messages()[0];
+    EXPECT_TRUE(run.opened.empty()) << "no download page";
+    for (const char* left : {"kd-given-a.bin.uTMP", "kd-given-b.bin.uTMP"})
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(GetAppFolder() + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+
+    // A malformed digest is refused before anything is asked.
+    UpdaterRun garbled("/info.txt", kFailedURL, ServerScheme::Https);
+    garbled.server.PutFile("kd-given-a.bin", "first file");
+    garbled.server.PutFile("info.txt", garbled.InfoText({"kd-given-a.bin"}) + "#sha256=12345\r\n");
+    garbled.Run(false);
+    EXPECT_EQ(garbled.asked, 0);
+    ASSERT_EQ(garbled.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(garbled.Messages()[0], "the SHA-256 digest of " + garbled.server.Url("/kd-given-a.bin") +
+                                                        " is not 64 hexadecimal digits"))
+        << garbled.Messages()[0];
+}
+
+TEST(UpdateForm, AKeyWithoutProductRefusesEveryReleaseWithItsOwnText)
+{
+    const Publisher publisher("noproduct");
+    UpdaterRun run;
+    run.Set("PublicKey", publisher.PublicKey());
+    run.server.PutFile("kd-other.bin", "another product's file");
+    run.server.PutFile("info.txt", publisher.Signed(run.InfoText({"kd-other.bin"}) + "#product=Other Product\r\n#sha256=" +
+                                                    publisher.Digest(run.server.Root() + "kd-other.bin") + "\r\n"));
+    run.Run(false);
+    EXPECT_EQ(run.asked, 0);
+    ASSERT_EQ(run.Messages().size(), 1u) << "no download page either";
+    EXPECT_EQ(run.Messages()[0].rfind("Freshet!|10|This program's update settings (update.ini) hold the publisher's "
+                                      "key but no product name (Product=)", 0),
+              0u)
+        << run.Messages()[0];
+    EXPECT_NE(run.Messages()[0].find("Reason: update.ini holds the publisher key (PublicKey) but names no product"),
+              std::string::npos);
+    EXPECT_TRUE(run.opened.empty());
+    EXPECT_FALSE(run.Requested("kd-other.bin"));
+
+    // Silent: the same reason in the log, no box.
+    UpdaterRun silent;
+    silent.Set("PublicKey", publisher.PublicKey());
+    silent.server.PutFile("info.txt", ReadWholeFile(run.server.Root() + "info.txt"));
+    silent.Run(true);
+    EXPECT_TRUE(silent.Messages().empty());
+    EXPECT_NE(silent.Log().find("release refused: update.ini holds the publisher key (PublicKey) but names no product"),
+              std::string::npos)
+        << silent.Log();
+}
+
+// A publisher moves from key A to key B: update.ini lists both while
+// releases signed by either install; a list that cannot be used refuses.
+TEST(UpdateForm, AnyOfUpToThreeKeysVerifiesAndABadKeyListIsRefused)
+{
+    const Publisher oldKey("rotation-old");
+    const Publisher newKey("rotation-new");
+    const auto signedBy = [](const Publisher& publisher, UpdaterRun& run) {
+        run.Set("Product", "Keldora");
+        run.server.PutFile("kd-rotated.bin", "rotated file");
+        run.server.PutFile("info.txt", publisher.Signed(run.InfoText({"kd-rotated.bin"}) + "#product=Keldora\r\n#sha256=" +
+                                                        publisher.Digest(run.server.Root() + "kd-rotated.bin") + "\r\n"));
+    };
+    for (const Publisher* signer : {&oldKey, &newKey}) {
+        UpdaterRun run;
+        run.answerYes = false;
+        run.Set("PublicKey", oldKey.PublicKey() + " " + newKey.PublicKey());
+        signedBy(*signer, run);
+        run.Run(false);
+        EXPECT_EQ(run.asked, 1) << run.Log();
+        EXPECT_TRUE(run.Messages().empty()) << run.Log();
+    }
+    // Once the old key is dropped, a file it signed is refused.
+    UpdaterRun dropped;
+    dropped.Set("PublicKey", newKey.PublicKey());
+    signedBy(oldKey, dropped);
+    dropped.Run(false);
+    EXPECT_EQ(dropped.asked, 0);
+    ASSERT_EQ(dropped.Messages().size(), 1u);
+    EXPECT_TRUE(IsRefusedBox(dropped.Messages()[0], "the signature of the information file does not verify with the "
+                                                    "publisher key"))
+        << dropped.Messages()[0];
+
+    const std::string a = oldKey.PublicKey();
+    const std::string b = newKey.PublicKey();
+    const std::pair<std::string, std::string> lists[] = {
+        {a + " " + b + " " + a + " " + b, "list more than 3 keys"},
+        {a + "  " + b, "an empty key between two blanks"},
+        {b + " bm90IGEga2V5", "the publisher key 2 of PublicKey is not the base64 of a P-256 public key"},
+        {a + " " + b, "verifies with none of the publisher keys"},
+    };
+    const Publisher stranger("rotation-stranger");
+    for (const auto& [list, reason] : lists) {
+        UpdaterRun run;
+        run.Set("PublicKey", list);
+        signedBy(stranger, run);
+        run.Run(false);
+        EXPECT_EQ(run.asked, 0) << reason;
+        ASSERT_EQ(run.Messages().size(), 1u) << reason;
+        EXPECT_NE(run.Messages()[0].find(reason), std::string::npos) << run.Messages()[0];
+    }
+}
+
 TEST(UpdateForm, NoUpdateVisibleTellsTheUserSilentEndsQuietly)
 {
     UpdaterRun run;
@@ -638,6 +753,43 @@ TEST(Freshet, ASignedFileForAnotherProductOrExpiredIsRefusedTheRightOneInstalls)
     ExpectInstalled(product);
 }
 
+
+// Two products of two publishers, neither naming its Product, on one
+// machine and one static server: what the first one's checks keep (its
+// validators, its server's Retry-After) never reaches the second, which
+// finds and installs its release.
+TEST(Freshet, TwoProductsWithoutAProductNameKeepTheirOwnChecks)
+{
+    HttpTestServer server;
+    StarterWindow starter;
+    // The prefix's update state outlives the test: addresses of this run only.
+    const std::string run = "&run=" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64());
+    server.PutFile("a.txt", "#version=1.0\r\n#url=" + server.Url("/a.exe") + "\r\n");
+    {
+        ProductFolder first;
+        first.Settings("app.exe", server.Url("/a.txt?conditional=1" + run));
+        first.Set("AllowUnverifiedUpdates", "1");
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        const auto asked = server.RequestsFor("/a.txt");
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_TRUE(IsConditionalRequest(asked[1])) << "the first product's own validators: " << asked[1];
+        first.Settings("app.exe", server.Url("/a.txt?status=503&header=Retry-After:3600" + run));
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        EXPECT_EQ(first.Freshet("/silent " + starter.HandleText()), 0u);
+        EXPECT_EQ(server.RequestsFor("/a.txt?status=503").size(), 1u) << "its server asked it to wait";
+        EXPECT_EQ(ReadWholeFile(first.messageLog), "");
+    }
+    ProductFolder second;
+    server.PutFile("app.exe", second.release);
+    server.PutFile("b.txt", "#version=2.0\r\n#url=" + server.Url("/app.exe") + "\r\n");
+    second.Settings("app.exe", server.Url("/b.txt?conditional=1" + run));
+    second.Set("AllowUnverifiedUpdates", "1");
+    ExpectInstalled(second);
+    const auto asked = server.RequestsFor("/b.txt");
+    ASSERT_FALSE(asked.empty());
+    EXPECT_FALSE(IsConditionalRequest(asked[0])) << asked[0];
+}
 
 TEST(Freshet, LauncherModeStartsTheNamedProgramAndBadCommandLinesEndCleanly)
 {

@@ -14,6 +14,9 @@
 
 namespace {
 
+// The product a signed engine must be, as update.ini names it (Product=).
+constexpr const char* StubProductName = "Keldora Stub Test";
+
 // A release of app.exe and lib.dll on the test server, its information file
 // with the digests of the files served.
 struct SignedRelease {
@@ -31,7 +34,8 @@ struct SignedRelease {
 
     std::string InfoText(const Publisher& publisher, const std::string& message = "Better.") const
     {
-        return "#version=2.0\r\n#message={" + message + "}\r\n#url=" + server.Url("/app.exe") + "\r\n#sha256=" +
+        return "#version=2.0\r\n#product=" + std::string(StubProductName) + "\r\n#message={" + message +
+               "}\r\n#url=" + server.Url("/app.exe") + "\r\n#sha256=" +
                publisher.Digest(server.Root() + "app.exe") + "\r\n#url0=" + server.Url("/lib.dll") +
                "\r\n#sha256_0=" + publisher.Digest(server.Root() + "lib.dll") + "\r\n";
     }
@@ -43,6 +47,7 @@ struct SignedRelease {
         DeleteFileW(WideFromUtf8(events).c_str());
         const EnvVarScope eventFile("KD_STUB_EVENTS", events);
         const EnvVarScope key("KD_STUB_PUBLISHER_KEY", publicKey);
+        const EnvVarScope product("KD_STUB_PRODUCT", StubProductName);
         RunProductUpgrade(release, server.Url("/info.txt"));
         return ReadWholeFile(events);
     }
@@ -122,7 +127,8 @@ TEST(SignedRelease, ASignedSizeStopsABodyThatNeverEndsAndRefusesOneThatEndsShort
     SignedRelease r("Sized App");
     const FolderState before = ReadFolder(r.release.Folder());
     const auto info = [&](const std::string& library, const std::string& size) {
-        return publisher.Signed("#version=2.0\r\n#url=" + r.server.Url("/app.exe") + "\r\n#sha256=" +
+        return publisher.Signed("#version=2.0\r\n#product=" + std::string(StubProductName) + "\r\n#url=" +
+                                r.server.Url("/app.exe") + "\r\n#sha256=" +
                                 publisher.Digest(r.server.Root() + "app.exe") + "\r\n#size=" +
                                 std::to_string(r.release.NewProduct().size()) + "\r\n#url0=" + library +
                                 "\r\n#sha256_0=" + publisher.Digest(r.server.Root() + "lib.dll") +

@@ -13,8 +13,9 @@
 //                  over to the stub and closes the program (exit code 0) or
 //                  the upgrade fails (exit code 1); every engine event is
 //                  appended to the file named by KD_STUB_EVENTS; the engine's
-//                  PublisherKey is KD_STUB_PUBLISHER_KEY, and a refused
-//                  release is recorded with its reason. The test server
+//                  PublisherKey is KD_STUB_PUBLISHER_KEY, its Product
+//                  KD_STUB_PRODUCT, and a refused release is recorded with
+//                  its reason. The test server
 //                  speaks plain http, so releases no signature covers are
 //                  let in (AllowUnverifiedUpdates).
 //   --updater      start freshet.exe from its own folder as a product does:
@@ -130,6 +131,7 @@ int RunUpgrade(const std::string& infoURL)
     engine.Wizard.Enabled = false;
     engine.TransferBufferSize = 256 * 1024;
     engine.PublisherKey = GetEnvVar("KD_STUB_PUBLISHER_KEY");
+    engine.Product = GetEnvVar("KD_STUB_PRODUCT");
     engine.AllowUnverifiedUpdates = true;
     const auto fail = [](const std::string& what) {
         AppendEvent(what);
