@@ -187,6 +187,15 @@ TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce
         run.StartProduct("--ignore-close --hold-data data.txt --exit-on " + run.exitName);
     const std::string stubFolder = run.StubFolder();
     ASSERT_FALSE(stubFolder.empty()) << "the stub runs from a private folder";
+    // The folder is there before its files: they are read once the stub runs.
+    const std::string manifest = stubFolder + "manifest.txt";
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return GetFileAttributesW(WideFromUtf8(manifest).c_str()) != INVALID_FILE_ATTRIBUTES &&
+                   !OpensForWriting(manifest);
+        },
+        60000))
+        << "the stub holds its manifest";
     // While the stub waits: only the caller may use its folder, and nobody
     // may write the stub or its manifest.
     // Wine reports a DACL made from the host's file mode (the owner, and
@@ -199,8 +208,6 @@ TEST(FreshetInstall, AProductThatIgnoresTheCloseRequestIsWaitedForAndStartedOnce
         for (const std::string& sid : dacl.sids)
             EXPECT_TRUE(sid == OwnSid() || sid == "S-1-5-18") << path << " grants " << sid;
     }
-    EXPECT_TRUE(PumpUntil([&] { return !OpensForWriting(stubFolder + "manifest.txt"); }, 60000))
-        << "the stub holds its manifest";
     EXPECT_FALSE(OpensForWriting(stubFolder + "Zeredira3.exe"));
     EXPECT_EQ(run.Starts().size(), 1u) << "nothing started while the product runs";
     EXPECT_EQ(ReadWholeFile(run.App("data.txt")), "old data") << "nothing replaced while the product runs";
