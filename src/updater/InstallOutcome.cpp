@@ -59,13 +59,16 @@ EarlierInstall FinishEarlierInstall()
     {
         const FolderLock lock(folder, /*waitMs=*/0);
         // Another stub or recovery works in the folder: nothing is looked
-        // for over it, and its downloads are not this run's to delete.
-        if (!lock.Held()) {
+        // for over it, and its downloads are not this run's to delete. A
+        // folder that cannot be written is told by the download.
+        if (lock.Busy()) {
             LogUpdater("another update is being installed in this folder: no update is looked for now");
             earlier.stuck = true;
             return earlier;
         }
-        earlier.stuck = Unfinished(RecoverFolder(folder, /*dropPending=*/true));
+        if (!lock.Held())
+            return {};
+        earlier.stuck = Unfinished(RecoverFolder(folder, /*dropPending=*/true, HaltingStep()));
         if (earlier.stuck && JournalMoves(folder, program.substr(folder.size())))
             earlier.handedOver = HandOverRecovery(program);
         if (earlier.handedOver)

@@ -137,15 +137,15 @@ bool BackupsWhole(std::string_view folder, const Journal& journal)
 
 // Once a backup of a committed install is gone, only completing it is
 // whole, also when a new file no longer holds its digest.
-Recovery RecoverJournal(std::string_view folder, const Journal& journal)
+Recovery RecoverJournal(std::string_view folder, const Journal& journal, JournalStep step)
 {
     const bool complete = journal.committed && (!BackupsWhole(folder, journal) ||
                                                 (journal.version == 2 && NewFilesIntact(folder, journal)));
     if (complete) {
-        CompleteJournal(folder, journal, nullptr);
+        CompleteJournal(folder, journal, step);
         return Recovery::completed;
     }
-    if (!RollBackJournal(folder, journal, nullptr))
+    if (!RollBackJournal(folder, journal, step))
         return Recovery::stuck;
     return journal.committed && journal.version == 2 ? Recovery::damaged : Recovery::rolledBack;
 }
@@ -185,7 +185,28 @@ void ClearStrayBackups(std::string_view folder)
     });
 }
 
+std::uint32_t haltAtStep = 0;
+std::uint32_t stepsDone = 0;
+
+void HaltAtItsStep()
+{
+    if (++stepsDone != haltAtStep)
+        return;
+    const PathText name = Environment(L"KDSTUB_HALT_EVENT");
+    const UniqueKernelHandle halted(OpenEventW(EVENT_MODIFY_STATE, FALSE, WideText(name.View()).c_str()));
+    if (halted)
+        SetEvent(halted.get());
+    for (;;)
+        Sleep(INFINITE);
+}
+
 }  // namespace
+
+JournalStep HaltingStep()
+{
+    haltAtStep = ParseMilliseconds(Environment(L"KDSTUB_HALT_AT_STEP").View(), 0);
+    return haltAtStep ? HaltAtItsStep : nullptr;
+}
 
 FolderLock::FolderLock(std::string_view folder, DWORD waitMs)
 {
@@ -197,7 +218,8 @@ FolderLock::FolderLock(std::string_view folder, DWORD waitMs)
         file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
-        if (file_ || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= waitMs)
+        busy_ = !file_ && GetLastError() == ERROR_SHARING_VIOLATION;
+        if (!busy_ || GetTickCount64() - start >= waitMs)
             return;
         Sleep(LockRetryMs);
     }
@@ -235,7 +257,7 @@ void CompleteJournal(std::string_view folder, const Journal& journal, JournalSte
     });
 }
 
-Recovery RecoverFolder(std::string_view folder, bool dropPending)
+Recovery RecoverFolder(std::string_view folder, bool dropPending, JournalStep step)
 {
     const PathText journalPath = InFolder(folder, JournalFileName);
     // Cut before their rename: the journal's never reached its name, so it
@@ -247,7 +269,7 @@ Recovery RecoverFolder(std::string_view folder, bool dropPending)
         HeapText text;
         Journal journal;
         if (ReadFolderJournal(folder, text, journal))
-            recovery = RecoverJournal(folder, journal);
+            recovery = RecoverJournal(folder, journal, step);
         else
             recovery = AnyBackup(folder) ? Recovery::unreadableKept : Recovery::unreadable;
     }
@@ -257,7 +279,8 @@ Recovery RecoverFolder(std::string_view folder, bool dropPending)
     }
     // The journal goes first: the backups a roll-back of a committed install
     // kept keep it undone until then.
-    DeleteAnyFile(journalPath.View());
+    if (DeleteAnyFile(journalPath.View()) && recovery != Recovery::nothing)
+        Step(step);
     ClearStrayBackups(folder);
     if (dropPending)
         DeletePendingFiles(folder, [](std::string_view) { return false; });

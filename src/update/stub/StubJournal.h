@@ -27,13 +27,23 @@ public:
     // Tries for at most waitMs while another process holds the folder.
     FolderLock(std::string_view folder, DWORD waitMs);
     bool Held() const { return static_cast<bool>(file_); }
+    // Not held because another process holds it (not because the folder
+    // cannot be written, say).
+    bool Busy() const { return busy_; }
 
 private:
     UniqueFile file_;
+    bool busy_ = false;
 };
 
 // Called after each step that reaches the disk (the stub's test seam).
 using JournalStep = void (*)();
+
+// The test seam of the stub and of freshet.exe's recovery: with
+// KDSTUB_HALT_AT_STEP set, a step that stops the process for ever after that
+// many steps, once it has set the event KDSTUB_HALT_EVENT names (a test then
+// cuts the power or kills it); nullptr otherwise.
+JournalStep HaltingStep();
 
 // Runs the moves of a journal in order; false at the first that fails, which
 // is put back at once (the caller rolls back the rest).
@@ -79,7 +89,7 @@ inline bool Unfinished(Recovery recovery)
 // `.uTMP` goes too (the stub keeps them: it installs or deletes them
 // itself). Writes the outcome of what it did (all but nothing). Every step
 // may be repeated after a power cut during the recovery itself.
-Recovery RecoverFolder(std::string_view folder, bool dropPending);
+Recovery RecoverFolder(std::string_view folder, bool dropPending, JournalStep step = nullptr);
 
 // Whether the folder's journal moves a file of this name.
 bool JournalMoves(std::string_view folder, std::string_view name);

@@ -14,8 +14,9 @@
 //   KDSTUB_HALT_AT_STEP   stop for ever after this many steps of the journal
 //                         have reached the disk (1: the journal is written,
 //                         then each rename, the commit, each backup removed,
-//                         the journal removed), having set the event named by
-//                         KDSTUB_HALT_EVENT: a test then kills the process
+//                         the journal removed; a recovery counts its own),
+//                         having set the event named by KDSTUB_HALT_EVENT:
+//                         a test then kills the process (HaltingStep)
 #include "core/Utf8.h"
 #include "update/stub/StubFiles.h"
 #include "update/stub/StubInstall.h"
@@ -40,21 +41,6 @@ class WindowsProbe : public FileProbe {
 public:
     bool FileExists(std::string_view path) const override { return IsFile(path); }
 };
-
-std::uint32_t haltAtStep = 0;
-std::uint32_t stepsDone = 0;
-
-void JournalStepTaken()
-{
-    if (++stepsDone != haltAtStep)
-        return;
-    const PathText name = Environment(L"KDSTUB_HALT_EVENT");
-    const UniqueKernelHandle halted(OpenEventW(EVENT_MODIFY_STATE, FALSE, WideText(name.View()).c_str()));
-    if (halted)
-        SetEvent(halted.get());
-    for (;;)
-        Sleep(INFINITE);
-}
 
 void ShowInformation()
 {
@@ -150,7 +136,7 @@ UniqueFile OpenManifest()
 bool RecoverBeforeInstall(std::string_view folder, ULONGLONG start, DWORD waitLimitMs, InstallResult& result)
 {
     for (;;) {
-        const Recovery recovery = RecoverFolder(folder, /*dropPending=*/false);
+        const Recovery recovery = RecoverFolder(folder, /*dropPending=*/false, HaltingStep());
         if (!Unfinished(recovery)) {
             if (recovery != Recovery::nothing)
                 result.Set(static_cast<StubExit>(RecoveryExitCode(recovery)), RecoveryText(recovery));
@@ -174,7 +160,7 @@ bool Upgrade(const StubCommand& command, std::string_view folder, const Manifest
              InstallResult& result, PathText& setup)
 {
     const ULONGLONG start = GetTickCount64();
-    Install install(command, folder, haltAtStep ? JournalStepTaken : nullptr);
+    Install install(command, folder, HaltingStep());
     if (!install.WaitForProgram(manifest.product, start, waitLimitMs, result))
         return result.code != StubExit::stillHeld;
     if (!RecoverBeforeInstall(folder, start, waitLimitMs, result))
@@ -262,7 +248,6 @@ StubExit Run()
     }
     const std::string_view folder = FolderOf(command.program);
     const DWORD waitLimitMs = ParseMilliseconds(Environment(L"KDSTUB_WAIT_LIMIT_MS").View(), DefaultWaitLimitMs);
-    haltAtStep = ParseMilliseconds(Environment(L"KDSTUB_HALT_AT_STEP").View(), 0);
     InstallResult result;
     PathText setup;
     if (!InstallRelease(command, folder, waitLimitMs, result, setup))

@@ -4,7 +4,8 @@
 // download, after each step of the stub's journal (its commit too) and once
 // the stub has finished. After each cut the next start of freshet.exe in
 // launcher mode leaves the whole old release or the whole new one, byte for
-// byte, with no download, backup or journal left, and the product starts.
+// byte, with no download, backup or journal left, and the product starts,
+// also when the power went once more during that start's own recovery.
 #include "StubTestSupport.h"
 
 #include "common/ForgettingFolder.h"
@@ -139,6 +140,28 @@ struct PowerCutRun {
         return now;
     }
 
+    // The next start, cut after `step` steps of its recovery (or of the
+    // stub's, when freshet.exe hands the roll-back of itself over); false
+    // when it recovered and started the product before that step.
+    bool CutDuringRecovery(HANDLE halted, int step, std::size_t& starts) const
+    {
+        const EnvVarScope halt("KDSTUB_HALT_AT_STEP", std::to_string(step));
+        const UniqueKernelHandle freshet = StartProcess("\"" + App("freshet.exe") + "\"");
+        bool stopped = false;
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                stopped = WaitForSingleObject(halted, 0) == WAIT_OBJECT_0;
+                return stopped || Lines(ReadWholeFile(record)) > starts;
+            },
+            60000));
+        if (!stopped) {
+            ++starts;
+            return false;
+        }
+        Cut();
+        return true;
+    }
+
     static std::size_t Lines(const std::string& text)
     {
         std::size_t count = 0;
@@ -170,6 +193,7 @@ TEST(StubPowerCut, APowerCutAtAnyPointOfAnUpdateLeavesTheOldOrTheNewReleaseAfter
     const EnvVarScope haltEvent("KDSTUB_HALT_EVENT", eventName);
     int olds = 0;
     int news = 0;
+    int recoveryCuts = 0;
     for (int step = 1;; ++step) {
         SCOPED_TRACE("cut after journal step " + std::to_string(step));
         ASSERT_LT(step, 40) << "the stub never finished";
@@ -190,6 +214,8 @@ TEST(StubPowerCut, APowerCutAtAnyPointOfAnUpdateLeavesTheOldOrTheNewReleaseAfter
         }
         starts += finished;
         run.Cut();
+        const bool cutAgain = run.CutDuringRecovery(halted.get(), 1 + step % 2, starts);
+        recoveryCuts += cutAgain;
         const FolderState now = run.NextStart(starts);
         EXPECT_TRUE(now == run.old || now == run.fresh) << "a mixed or damaged release";
         olds += now == run.old;
@@ -201,6 +227,7 @@ TEST(StubPowerCut, APowerCutAtAnyPointOfAnUpdateLeavesTheOldOrTheNewReleaseAfter
     }
     EXPECT_GT(olds, 0) << "a cut before the commit rolls back";
     EXPECT_GT(news, 1) << "a cut after the commit completes";
+    EXPECT_GT(recoveryCuts, 1) << "recoveries were cut too";
 }
 
 }  // namespace
