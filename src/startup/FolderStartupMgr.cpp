@@ -6,6 +6,7 @@
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
 #include "startup/StoreLock.h"
+#include "startup/StoreMove.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
@@ -74,7 +75,8 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
 // user put it, since taking it over would overwrite the index.
 bool IsStoreName(const std::string& name)
 {
-    return SameText(name, StoreIniName) || SameText(name, StoreName);
+    return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
+           SameText(name, kMoveDraftName);
 }
 
 bool CopyFileTo(const std::string& source, const std::string& target)
@@ -145,6 +147,7 @@ void TFolderStartupMgr::LoadItems()
         [&] {
             if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
                 return;
+            RefuseLinks();
             CheckIndexAccess(GENERIC_READ);
             const ProfileFile ini(IniFile());
             for (const std::string& section : ini.SectionNames()) {
@@ -161,31 +164,44 @@ void TFolderStartupMgr::LoadItems()
         [](const std::exception& e) { return FormatText(LoadItemsErrorFormat, {e.what()}); });
 }
 
-// The original goes only once its copy and its section are in the store, so an
-// entry is always in one place or the other.
-// A choice made in Task Manager that the section has not seen yet decides
-// Enable; the section keeps a copy for the restore.
-bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals) const
+// StoreMove.h keeps the file in one place at every step. A choice made in
+// Task Manager that the section has not seen yet decides Enable; the section
+// keeps a copy for the restore.
+bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals)
 {
-    const std::string source = AddBackslash(FDesc.Path) + name;
     const std::string copy = AddBackslash(StoreFolder()) + name;
-    if (!CopyFileTo(source, copy))
-        return false;
-    const ProfileFile ini(IniFile());
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
     const std::optional<std::string> approval = approvals.Find(name);
-    const bool known = ini.HasSection(name);
-    const bool newChoice = approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
-    if (newChoice)
-        entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
-    bool recorded = known ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
-                          : WriteNewSection(ini, name, entry, approval);
-    if (recorded && known && newChoice)
-        recorded = ini.WriteInteger(name, "Enable", entry.enable) &&
-                   ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
-    if (recorded)
-        RemoveFile(source);
-    return recorded;
+    const bool known = ProfileFile(IniFile()).HasSection(name);
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}};
+    move.writeSection = [&](const ProfileFile& ini) {
+        const bool newChoice =
+            approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
+        if (newChoice)
+            entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
+        bool recorded = known ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
+                              : WriteNewSection(ini, name, entry, approval);
+        if (recorded && known && newChoice)
+            recorded = ini.WriteInteger(name, "Enable", entry.enable) &&
+                       ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
+        return recorded;
+    };
+    const std::string refusal = MoveIntoStore(move);
+    if (!refusal.empty())
+        Note(FormatText("\"%s\" stays in \"%s\" and is tried again at the next take-over: %s.",
+                        {name, FDesc.Path, refusal}));
+    return refusal.empty();
+}
+
+// A store folder or index that is a link would have the store written, and
+// its files deleted, wherever the link points.
+void TFolderStartupMgr::RefuseLinks() const
+{
+    for (const std::string& path : {StoreFolder(), IniFile()}) {
+        const std::string refusal = LinkRefusal(path);
+        if (!refusal.empty())
+            throw std::runtime_error(refusal + "; nothing was written or moved through it");
+    }
 }
 
 bool TFolderStartupMgr::SetupItems()
@@ -196,7 +212,11 @@ bool TFolderStartupMgr::SetupItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            RefuseLinks();
             EnsureStoreFolder();
+            RefuseLinks();
+            for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
+                Note(note);
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
                 SetFileAttributesW(store.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -221,6 +241,7 @@ bool TFolderStartupMgr::RestoreItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
@@ -230,11 +251,14 @@ bool TFolderStartupMgr::RestoreItems()
             const ProfileFile ini(IniFile());
             bool everyFileBack = true;
             for (const std::string& name : files) {
-                if (SameText(name, StoreIniName))
+                if (IsStoreName(name))
                     continue;
                 const std::string stored = AddBackslash(StoreFolder()) + name;
                 const std::string target = AddBackslash(FDesc.Path) + name;
-                if (!CopyFileTo(stored, target) || !RemoveFile(stored)) {
+                const std::string refusal = LinkRefusal(stored) + LinkRefusal(target);
+                if (!refusal.empty())
+                    Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
+                if (!refusal.empty() || !CopyFileTo(stored, target) || !RemoveFile(stored)) {
                     everyFileBack = false;
                     continue;
                 }
@@ -260,17 +284,20 @@ bool TFolderStartupMgr::DeleteItem(int index)
         [&] {
             const TStoreLock lock;
             lock.Require();
+            RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
-            const ProfileFile ini(IniFile());
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
             // name the user's real program.
             const bool ownCopy = SameText(RemoveBackslash(FolderOfPath(file)), StoreFolder());
+            if (ownCopy && !LinkRefusal(file).empty())
+                return false;
             if (ownCopy && FileExists(file) && !RemoveFile(file))
                 return false;
-            return ini.EraseSection(item.Desc.view());
+            return RewriteIndex(IniFile(),
+                                [&](const ProfileFile& ini) { return ini.EraseSection(item.Desc.view()); });
         },
         [&](const std::exception& e) { return FailureText(DeleteError, e); });
 }
@@ -282,13 +309,17 @@ bool TFolderStartupMgr::SaveItems()
     try {
         const TStoreLock lock;
         lock.Require();
+        RefuseLinks();
         EnsureStoreFolder();
-        const ProfileFile ini(IniFile());
-        for (const auto& item : FItems) {
-            if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item), /*takeOver=*/false))
-                return false;
-        }
-        return true;
+        RefuseLinks();
+        return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+            for (const auto& item : FItems) {
+                if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item),
+                                      /*takeOver=*/false))
+                    return false;
+            }
+            return true;
+        });
     } catch (const std::exception& e) {
         throw EStartupMgrErr(FormatText(SaveError, {FDesc.Path, ErrorClassName(e), e.what()}));
     }

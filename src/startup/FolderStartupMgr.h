@@ -29,7 +29,10 @@ private:
     void EnsureStoreFolder() const;
     // Raises EWin32Error when the INI file exists but cannot be opened so.
     void CheckIndexAccess(DWORD access) const;
-    bool TakeOver(const std::string& name, int n, const TApprovals& approvals) const;
+    // Raises std::runtime_error when the store folder or its index is a link.
+    void RefuseLinks() const;
+    // False, with a note saying why, when the file stays in the Startup folder.
+    bool TakeOver(const std::string& name, int n, const TApprovals& approvals);
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 
