@@ -206,6 +206,7 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
     const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
     const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
     bool finished = false;
+    int halts = 0;
     for (int step = 1; !finished; ++step) {
         SCOPED_TRACE("cut after step " + std::to_string(step));
         ASSERT_LT(step, 10) << "the move never finished";
@@ -226,6 +227,7 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
                            !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
                 return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
             }, 60000));
+            halts += !finished;
             TerminateProcess(agent.Process(), 9);
             WaitForExit(agent.Process(), 30000);
         }
@@ -241,6 +243,7 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
         EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat"}));
         EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).SectionNames(), (std::vector<std::string>{"app.bat"}));
     }
+    EXPECT_EQ(halts, 4) << "cut after each of the four steps before the last, then once the move had ended";
     ClearLocation(UserFolder);
     EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
               ERROR_SUCCESS);
