@@ -33,6 +33,14 @@ bool IsShortcutFile(const std::string& path)
     return SameText(TextAfterLast(".", path), "lnk");
 }
 
+// An all-users item whose file the store holds, as older versions moved
+// them; one the store lists in its own folder is Windows' to start.
+bool InItsStore(const TStartupItem& item)
+{
+    const std::string store = AddBackslash(GetStpDesc(item.Location).Path) + StoreName;
+    return SameText(RemoveBackslash(FolderOfPath(TrimUpTo(item.CmdLine.str(), ' '))), store);
+}
+
 // "Logon <high>-<low>" of the token's logon session; the session number
 // where the token tells none.
 std::string LogonSessionName()
@@ -85,7 +93,8 @@ std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
         entry.location = item.Location;
         entry.delayTime = item.DelayTime;
         entry.enable = item.Enable;
-        entry.fromStartupFolder = IsFolderLocation(item.Location);
+        entry.fromStartupFolder =
+            item.Location == UserStartupFolder || (item.Location == AllUsersStartupFolder && InItsStore(item));
         logonItems.push_back(std::move(entry));
     }
     return logonItems;

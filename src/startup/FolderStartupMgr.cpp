@@ -193,6 +193,29 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
     return refusal.empty();
 }
 
+// The all-users folder's files are every user's, and Windows starts them
+// for each: they stay where they are, and the store lists them as it lists
+// Run values, by their own path. A listed file is written again only for a
+// choice made in Task Manager since, so a steady refresh writes nothing.
+bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApprovals& approvals)
+{
+    const std::string path = AddBackslash(FDesc.Path) + name;
+    const ProfileFile index(IniFile());
+    const bool known = index.HasSection(name);
+    const std::optional<std::string> approval = approvals.Find(name);
+    if (known && !(approval && ApprovalFromHex(index.ReadString(name, kApprovedKey)) != approval))
+        return true;
+    StoredItem entry = keldora::startup::TakenOverItem(name, path, path, FDesc.Location, n);
+    if (approval)
+        entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
+    return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+        if (!known)
+            return WriteNewSection(ini, name, entry, approval);
+        return ini.WriteInteger(name, "Enable", entry.enable) &&
+               ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
+    });
+}
+
 // A store folder or index that is a link would have the store written, and
 // its files deleted, wherever the link points.
 void TFolderStartupMgr::RefuseLinks() const
@@ -225,7 +248,11 @@ bool TFolderStartupMgr::SetupItems()
                 return false;
             const TApprovals approvals(FDesc);
             for (std::size_t n = 0; n < files.size(); ++n) {
-                if (!IsStoreName(files[n]))
+                if (IsStoreName(files[n]))
+                    continue;
+                if (FDesc.Location == AllUsersStartupFolder)
+                    RecordInPlace(files[n], static_cast<int>(n), approvals);
+                else
                     TakeOver(files[n], static_cast<int>(n), approvals);
             }
             return true;

@@ -1,8 +1,10 @@
 #pragma once
 // The manager of the two Startup-folder locations. Entries are the plain files
-// of the folder; take-over moves them into the hidden store folder "Keldora"
-// and records them in its "Keldora.ini", with a copy of Task Manager's choice
-// for each ("Approved", StartupApproved.h) that restore writes back. A manager whose folder is unknown
+// of the folder; take-over moves the user's into the hidden store folder
+// "Keldora" (StoreMove.h) and records them in its "Keldora.ini", with a copy
+// of Task Manager's choice for each ("Approved", StartupApproved.h) that
+// restore writes back. The all-users folder's files stay where Windows starts
+// them for every user: its store lists them by their own path. A manager whose folder is unknown
 // does nothing and answers false. Taking in new items by StoreItem is not
 // provided for folders (it raises the abstract-call error).
 
@@ -33,6 +35,7 @@ private:
     void RefuseLinks() const;
     // False, with a note saying why, when the file stays in the Startup folder.
     bool TakeOver(const std::string& name, int n, const TApprovals& approvals);
+    bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

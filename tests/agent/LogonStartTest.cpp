@@ -125,7 +125,8 @@ TEST(LogonStart, StartupFilesRunOnceASessionAfterTheirDelayInTheirOwnFolder)
     AgentSandbox sandbox;
     ForgetLogonSession();
     WriteFile(FolderOf(UserFolder) + "\\now.bat", MarkerBatch(sandbox, "now"));
-    WriteFile(FolderOf(AllUsersFolder) + "\\machine.bat", MarkerBatch(sandbox, "machine"));
+    // As older versions moved the all-users folder's files: the store holds it.
+    StoreItem(AllUsersFolder, "machine.bat", MarkerBatch(sandbox, "machine"), "0", 90);
     StoreItem(UserFolder, "later.bat", MarkerBatch(sandbox, "later"), "3", 91);
 
     const DWORD started = GetTickCount();
@@ -389,4 +390,29 @@ TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
     EXPECT_TRUE(Runs(sandbox, "explorers").empty()) << "Explorer started it; the agent, which would have started it "
                                                         "before later.bat (a lower Order), did not";
     EXPECT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, explorerSession), ERROR_SUCCESS);
+}
+
+// The all-users folder is every user's: its file stays there for Windows to
+// start for each account, the store lists it by its own path, and the agent
+// starts it never; the user's file beside it is taken over and started.
+TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    const std::string shared = FolderOf(AllUsersFolder) + "\\shared.bat";
+    WriteFile(shared, MarkerBatch(sandbox, "shared"));
+    WriteFile(FolderOf(UserFolder) + "\\own.bat", MarkerBatch(sandbox, "own"));
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "own").size() == 1; }))
+        << "the shared file, first in a tie of Order, would have started before it";
+    const ProfileFile ini(StoreOf(AllUsersFolder) + "\\Keldora.ini");
+    ASSERT_TRUE(WaitUntil([&] { return ini.HasSection("shared.bat"); }));
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(ReadFile(shared), MarkerBatch(sandbox, "shared")) << "where Windows starts it for every user";
+    EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\shared.bat"));
+    EXPECT_TRUE(SameText(ini.ReadString("shared.bat", "CmdLine"), shared));
+    EXPECT_TRUE(Runs(sandbox, "shared").empty()) << "Windows starts it, not the agent";
+    EXPECT_TRUE(sandbox.Messages().empty());
 }
