@@ -10,8 +10,6 @@
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
-#include <stdexcept>
-
 namespace {
 
 // Startup files are shortcuts and small programs; a larger one is left alone
@@ -59,13 +57,7 @@ std::string WithoutLongPrefix(const std::wstring& path)
 std::string FinalPathOf(HANDLE file)
 {
     using Fn = DWORD WINAPI(HANDLE, LPWSTR, DWORD, DWORD);
-    static Fn* const finalPath = [] {
-        try {
-            return BindFunctionAs<Fn>("kernel32.dll", "GetFinalPathNameByHandleW");
-        } catch (const std::runtime_error&) {
-            return static_cast<Fn*>(nullptr);
-        }
-    }();
+    static Fn* const finalPath = OptionalFunctionAs<Fn>("kernel32.dll", "GetFinalPathNameByHandleW");
     if (!finalPath)
         return {};
     std::wstring buffer(1024, L'\0');
@@ -141,13 +133,7 @@ bool Replace(const std::string& from, const std::string& to)
 bool DeleteOpenFile(UniqueFile& file, const std::string& path)
 {
     using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-    static Fn* const setInformation = [] {
-        try {
-            return BindFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
-        } catch (const std::runtime_error&) {
-            return static_cast<Fn*>(nullptr);
-        }
-    }();
+    static Fn* const setInformation = OptionalFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
     if (!setInformation) {
         file.reset();
         return DeleteFileW(WideFromUtf8(path).c_str()) != FALSE;
