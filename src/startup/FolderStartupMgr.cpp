@@ -223,7 +223,7 @@ void TFolderStartupMgr::RefuseLinks() const
     for (const std::string& path : {StoreFolder(), IniFile()}) {
         const std::string refusal = LinkRefusal(path);
         if (!refusal.empty())
-            throw std::runtime_error(refusal + "; nothing was written or moved through it");
+            throw std::runtime_error(refusal + "; nothing was read, written or moved through it");
     }
 }
 

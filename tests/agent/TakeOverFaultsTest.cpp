@@ -12,7 +12,6 @@
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/RegKey.h"
-#include "winutil/RuntimeLink.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
@@ -38,35 +37,6 @@ std::string Stored(const std::string& name)
 {
     return Startup() + "\\Keldora\\" + name;
 }
-
-std::string HostPathOf(const std::string& windowsPath)
-{
-    const auto unixName = BindFunctionAs<char*(const wchar_t*)>("kernel32.dll", "wine_get_unix_file_name");
-    char* path = unixName(WideFromUtf8(windowsPath).c_str());
-    if (!path)
-        return {};
-    std::string result(path);
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
-}
-
-// A symbolic link of the host, as any program of the user could leave one;
-// Wine shows it as a reparse point. Removed by the host when the object goes,
-// so that no clean-up deletes through it. The commands run from the test
-// program's folder, which the host sees.
-class HostLink {
-public:
-    HostLink(const std::string& link, const std::string& target) : link_(HostPathOf(link))
-    {
-        HostOutput(GetAppFolder(), "ln -s " + HostQuoted(HostPathOf(target)) + " " + HostQuoted(link_));
-    }
-    ~HostLink() { HostOutput(GetAppFolder(), "rm -f " + HostQuoted(link_)); }
-    HostLink(const HostLink&) = delete;
-    HostLink& operator=(const HostLink&) = delete;
-
-private:
-    std::string link_;
-};
 
 std::set<std::string> Names(const std::string& folder)
 {
