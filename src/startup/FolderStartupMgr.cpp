@@ -188,8 +188,7 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
     };
     const std::string refusal = MoveIntoStore(move);
     if (!refusal.empty())
-        Note(FormatText("\"%s\" stays in \"%s\" and is tried again at the next take-over: %s.",
-                        {name, FDesc.Path, refusal}));
+        Note(FormatText("\"%s\" of \"%s\" was not taken over: %s.", {name, FDesc.Path, refusal}));
     return refusal.empty();
 }
 

@@ -254,7 +254,8 @@ std::string MoveIntoStore(const TStoreMove& move)
         return Undo(move, index, ErrorMessage("another program holds it (deleting " + source + ")", GetLastError()));
     StepDone();
     if (!Replace(Join(move.store, kMoveDraftName), target))
-        return ErrorMessage("Renaming " + Join(move.store, kMoveDraftName), GetLastError()) +
+        return ErrorMessage("its copy waits in " + Join(move.store, kMoveDraftName) + " (renaming it)",
+                            GetLastError()) +
                "; the next take-over finishes the move";
     StepDone();
     RewriteIndex(index, [&](const ProfileFile& ini) { return EraseKey(ini, move.name, kMovingKey); });

@@ -50,8 +50,10 @@ struct TStoreMove {
     std::function<bool(const ProfileFile&)> writeSection;
 };
 
-// Empty when the file went into the store; else why it stays in the Startup
-// folder (nothing of it is then in the store).
+// Empty when the file went into the store; else why not. The file then stays
+// in the Startup folder with nothing of it in the store, tried again at the
+// next take-over, but for one case: the original is gone and the store's
+// draft could not be renamed, which the next take-over's RecoverMoves finishes.
 std::string MoveIntoStore(const TStoreMove& move);
 
 // Finishes or undoes every move the index's journal names; one note per move
