@@ -122,10 +122,22 @@ bool FlushFile(const std::string& path)
     return file && HandleRefusal(file.get(), path).empty() && FlushFileBuffers(file.get());
 }
 
+// A reader of the index (another agent's reload, which takes no lock) holds
+// it for a moment without sharing its deletion: the rename is tried again
+// for a while before it counts as failed.
 bool Replace(const std::string& from, const std::string& to)
 {
-    return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    constexpr int kAttempts = 50;
+    constexpr DWORD kPauseMs = 50;
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return false;
+        Sleep(kPauseMs);
+    }
 }
 
 // Deletes the file through the handle that holds it, so nothing can take its
