@@ -387,3 +387,43 @@ TEST_F(FolderStartupMgrTest, LinksAreNeitherWrittenNorDeletedThrough)
     clearTarget();
     RemoveDirectoryW(WideFromUtf8(target).c_str());
 }
+
+// Moves that a crash cut short, as the journal leaves them: one whose
+// original is still in the folder is undone (the draft goes, the new section
+// too), one whose original is gone is finished (the draft becomes the file,
+// the kept section its settings). Startup files named like the store's
+// drafts stay where the user put them.
+TEST_F(FolderStartupMgrTest, MovesCutShortAreSettledAndDraftNamesStay)
+{
+    WriteFile(In("kept.lnk"), "old kept");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    const ProfileFile ini(mgr.IniFile());
+    ASSERT_TRUE(ini.WriteInteger("kept.lnk", "DelayTime", 40));
+
+    // Cut after the draft of a newer kept.lnk was written and its original deleted.
+    ASSERT_TRUE(ini.WriteString("kept.lnk", "Moving", "kept"));
+    WriteFile(Stored("Keldora.move"), "new kept");
+    EXPECT_FALSE(mgr.SetupItems()) << "nothing new in the folder, and the move settled first";
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "new kept") << "finished";
+    EXPECT_FALSE(FileExists(Stored("Keldora.move")));
+    EXPECT_FALSE(ini.HasKey("kept.lnk", "Moving"));
+    EXPECT_EQ(ini.ReadInteger("kept.lnk", "DelayTime", 0), 40);
+
+    // Cut before the original of a new file went: undone, then taken over whole.
+    WriteFile(In("fresh.lnk"), "fresh");
+    ASSERT_TRUE(ini.WriteSection("fresh.lnk", {{"Desc", "fresh.lnk"}, {"Moving", "new"}}));
+    WriteFile(Stored("Keldora.move"), "fre");
+    for (const char* name : {"Keldora.move", "Keldora.new"})
+        WriteFile(In(name), "the user's own");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(Stored("fresh.lnk")), "fresh");
+    EXPECT_FALSE(FileExists(In("fresh.lnk")));
+    EXPECT_FALSE(ini.HasKey("fresh.lnk", "Moving"));
+    EXPECT_FALSE(FileExists(Stored("Keldora.move")));
+    EXPECT_FALSE(FileExists(Stored("Keldora.new")));
+    for (const char* name : {"Keldora.move", "Keldora.new"})
+        EXPECT_EQ(ReadFile(In(name)), "the user's own") << name;
+    mgr.Reload();
+    EXPECT_EQ(mgr.Count(), 2);
+}
