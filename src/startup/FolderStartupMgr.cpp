@@ -270,6 +270,8 @@ bool TFolderStartupMgr::RestoreItems()
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
+            for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
+                Note(note);
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
             if (files.empty())
                 return false;
