@@ -167,13 +167,14 @@ void TFolderStartupMgr::LoadItems()
 // StoreMove.h keeps the file in one place at every step. A choice made in
 // Task Manager that the section has not seen yet decides Enable; the section
 // keeps a copy for the restore.
-bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals)
+bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals,
+                                 std::string& lastMoved)
 {
     const std::string copy = AddBackslash(StoreFolder()) + name;
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
-    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}};
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved};
     move.writeSection = [&](const ProfileFile& ini) {
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
@@ -187,9 +188,12 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
         return recorded;
     };
     const std::string refusal = MoveIntoStore(move);
-    if (!refusal.empty())
+    if (!refusal.empty()) {
         Note(FormatText("\"%s\" of \"%s\" was not taken over: %s.", {name, FDesc.Path, refusal}));
-    return refusal.empty();
+        return false;
+    }
+    lastMoved = name;
+    return true;
 }
 
 // The all-users folder's files are every user's, and Windows starts them
@@ -246,14 +250,17 @@ bool TFolderStartupMgr::SetupItems()
             if (files.empty())
                 return false;
             const TApprovals approvals(FDesc);
+            std::string lastMoved;
             for (std::size_t n = 0; n < files.size(); ++n) {
                 if (IsStoreName(files[n]))
                     continue;
                 if (FDesc.Location == AllUsersStartupFolder)
                     RecordInPlace(files[n], static_cast<int>(n), approvals);
                 else
-                    TakeOver(files[n], static_cast<int>(n), approvals);
+                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved);
             }
+            if (!lastMoved.empty())
+                SettleMove(StoreFolder(), lastMoved);
             return true;
         },
         [&](const std::exception& e) { return FailureText(SetupError, e); });

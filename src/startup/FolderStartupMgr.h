@@ -33,8 +33,9 @@ private:
     void CheckIndexAccess(DWORD access) const;
     // Raises std::runtime_error when the store folder or its index is a link.
     void RefuseLinks() const;
-    // False, with a note saying why, when the file stays in the Startup folder.
-    bool TakeOver(const std::string& name, int n, const TApprovals& approvals);
+    // False, with a note saying why, when the file stays in the Startup
+    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h).
+    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved);
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
     std::string FailureText(const char* format, const std::exception& e) const;
 };

@@ -248,7 +248,8 @@ std::string MoveIntoStore(const TStoreMove& move)
         return ErrorMessage("Reading " + source, GetLastError());
 
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
-        return move.writeSection(ini) && ini.WriteString(move.name, kMovingKey, move.knownSection ? "kept" : "new");
+        return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
+               ini.WriteString(move.name, kMovingKey, move.knownSection ? "kept" : "new");
     });
     if (!journaled)
         return ErrorMessage("Writing " + index, GetLastError());
@@ -270,9 +271,15 @@ std::string MoveIntoStore(const TStoreMove& move)
                             GetLastError()) +
                "; the next take-over finishes the move";
     StepDone();
-    RewriteIndex(index, [&](const ProfileFile& ini) { return EraseKey(ini, move.name, kMovingKey); });
-    StepDone();
     return {};
+}
+
+bool SettleMove(const std::string& store, const std::string& name)
+{
+    const bool settled = RewriteIndex(Join(store, StoreIniName),
+                                      [&](const ProfileFile& ini) { return EraseKey(ini, name, kMovingKey); });
+    StepDone();
+    return settled;
 }
 
 std::vector<std::string> RecoverMoves(const std::string& folder, const std::string& store)

@@ -9,7 +9,8 @@
 //   3. the original is deleted through the handle that read it, which let
 //      nobody else write or delete it meanwhile;
 //   4. "Keldora.move" is renamed to the item's name;
-//   5. the journal key goes.
+//   5. the journal key goes: with the next move's step 1, or by SettleMove
+//      after the last move of a take-over (one index rewrite per move).
 // RecoverMoves, at the start of every take-over, finishes a move whose
 // original is gone and undoes one whose original is still there.
 //
@@ -48,6 +49,9 @@ struct TStoreMove {
     bool knownSection = false;
     // Writes the item's section into the index draft.
     std::function<bool(const ProfileFile&)> writeSection;
+    // The item of the last move that went through, whose journal key goes
+    // with this move's step 1; empty for none.
+    std::string settled;
 };
 
 // Empty when the file went into the store; else why not. The file then stays
@@ -55,6 +59,10 @@ struct TStoreMove {
 // next take-over, but for one case: the original is gone and the store's
 // draft could not be renamed, which the next take-over's RecoverMoves finishes.
 std::string MoveIntoStore(const TStoreMove& move);
+
+// Step 5 of the last move, for the item it moved; false when the index could
+// not be rewritten (the next RecoverMoves settles it).
+bool SettleMove(const std::string& store, const std::string& name);
 
 // Finishes or undoes every move the index's journal names; one note per move
 // it could not settle.
