@@ -7,6 +7,7 @@
 #include "winutil/ComApartment.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
+#include "winutil/UniqueHandle.h"
 
 #include <algorithm>
 
@@ -32,21 +33,52 @@ bool IsShortcutFile(const std::string& path)
     return SameText(TextAfterLast(".", path), "lnk");
 }
 
+// An all-users item whose file the store holds, as older versions moved
+// them; one the store lists in its own folder is Windows' to start.
+bool InItsStore(const TStartupItem& item)
+{
+    const std::string store = AddBackslash(GetStpDesc(item.Location).Path) + StoreName;
+    return SameText(RemoveBackslash(FolderOfPath(TrimUpTo(item.CmdLine.str(), ' '))), store);
+}
+
+// "Logon <high>-<low>" of the token's logon session; the session number
+// where the token tells none.
+std::string LogonSessionName()
+{
+    UniqueKernelHandle token;
+    TOKEN_STATISTICS statistics = {};
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) &&
+        GetTokenInformation(token.get(), TokenStatistics, &statistics, sizeof statistics, &size)) {
+        const LUID& id = statistics.AuthenticationId;
+        return FormatText("Logon %s-%s", {std::to_string(id.HighPart), std::to_string(id.LowPart)});
+    }
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return "Session " + std::to_string(session);
+}
+
 } // namespace
 
 bool MarkLogonSession()
 {
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
     const std::string parent = "Software\\Keldora";
     if (!RegKey::Create(HKEY_CURRENT_USER, parent, KEY_WRITE))
         return false;
     bool created = false;
     if (!RegKey::CreateVolatile(HKEY_CURRENT_USER, kLogonMarkKey, KEY_WRITE, created))
         return false;
-    return RegKey::CreateVolatile(HKEY_CURRENT_USER, std::string(kLogonMarkKey) + "\\Session " + std::to_string(session),
+    return RegKey::CreateVolatile(HKEY_CURRENT_USER, std::string(kLogonMarkKey) + "\\" + LogonSessionName(),
                                   KEY_WRITE, created) &&
            created;
+}
+
+bool ExplorerStartedStartupFolder()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return RegKey::Exists(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SessionInfo\\" +
+                                                 std::to_string(session) + "\\StartupHasBeenRun");
 }
 
 std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
@@ -61,7 +93,8 @@ std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
         entry.location = item.Location;
         entry.delayTime = item.DelayTime;
         entry.enable = item.Enable;
-        entry.fromStartupFolder = IsFolderLocation(item.Location);
+        entry.fromStartupFolder =
+            item.Location == UserStartupFolder || (item.Location == AllUsersStartupFolder && InItsStore(item));
         logonItems.push_back(std::move(entry));
     }
     return logonItems;

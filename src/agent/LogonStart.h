@@ -7,8 +7,18 @@
 // Once per logon session: the first agent of a session leaves a mark, a
 // volatile registry key that ends with the session, and a later agent of the
 // same session (restarted by hand, or after a crash) starts nothing. The mark
-// is per Windows session number, so two sessions of one user each start their
-// own.
+// is named after the logon session's identifier (the LUID of the process
+// token's logon), which Windows never gives to two logons while it runs,
+// unlike a session number; two sessions of one user each start their own.
+// The mark is left only once the stores were read whole (TakeOver.h), so a
+// store that could not be read at logon spends nothing.
+//
+// Files in a Startup folder when the session begins are Explorer's to start.
+// Explorer leaves the volatile key "StartupHasBeenRun" in its session's
+// SessionInfo once it has started them (Windows 8 and later); when the
+// agent's first take-over finds it, the files that take-over moved are left
+// out of the agent's starts, else Explorer found them gone and the agent
+// starts them. Wine leaves no such key.
 //
 // The starts run on a thread of their own, so that neither the waits nor a
 // launcher that hangs on an unreachable path holds up the window. Each goes
@@ -31,6 +41,8 @@ extern const char* const kLogonMarkKey;
 
 // Leaves this session's mark; true when this call made it.
 bool MarkLogonSession();
+// Whether Explorer has started the Startup folders for this session.
+bool ExplorerStartedStartupFolder();
 
 // The agent's items as the plan takes them.
 std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items);

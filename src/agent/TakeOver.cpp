@@ -13,12 +13,39 @@ void TTakeOver::Report(TTakeOverResult& result)
         result.reports.push_back(std::move(note));
 }
 
-TTakeOverResult TTakeOver::Run(bool reload)
+std::vector<TStartupItem> TTakeOver::Items() const
+{
+    std::vector<TStartupItem> items;
+    for (int i = 0; i < FHelper->Count(); ++i) {
+        items.push_back(*FHelper->Items(i));
+        items.back().Owner = nullptr;
+    }
+    return items;
+}
+
+// False, with the report, when the stores could not be read whole.
+bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
+{
+    FBefore.reset();
+    try {
+        FHelper->RefreshAll();
+        FBefore = Items();
+        return true;
+    } catch (const EStartupMgrErr& e) {
+        Report(result);
+        result.reports.push_back(e.what());
+        return false;
+    }
+}
+
+TTakeOverResult TTakeOver::Run(bool reload, const std::function<bool()>& explorerStarted)
 {
     TTakeOverResult result;
     try {
         if (!FHelper)
             FHelper = std::make_unique<TStartupMgrHelper>(FLocations);
+        if (reload && !FLogonItemsGiven && !ReadBeforeTakeOver(result))
+            return result;
         FHelper->SetupAll(FMachineWide);
     } catch (const EStartupMgrErr& e) {
         if (FHelper)
@@ -33,15 +60,17 @@ TTakeOverResult TTakeOver::Run(bool reload)
     result.reloaded = true;
     try {
         FHelper->RefreshAll();
-        for (int i = 0; i < FHelper->Count(); ++i) {
-            result.items.push_back(*FHelper->Items(i));
-            result.items.back().Owner = nullptr;
-        }
+        result.items = Items();
     } catch (const EStartupMgrErr& e) {
         result.items.clear();
         Report(result);
         result.reports.push_back(e.what());
         return result;
+    }
+    if (!FLogonItemsGiven && FBefore) {
+        FLogonItemsGiven = true;
+        result.logonItems = explorerStarted && explorerStarted() ? std::move(*FBefore) : result.items;
+        FBefore.reset();
     }
     Report(result);
     return result;

@@ -8,7 +8,9 @@
 #include "startup/StartupMgrHelper.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@ struct TTakeOverResult {
     std::vector<TStartupItem> items;
     // Notes and errors of the managers, in the order they came.
     std::vector<std::string> reports;
+    // Once in the object's life, from the first run that read the stores
+    // whole: what the agent may start at this logon. Without it the logon
+    // start waits for a later run, so a store that could not be read spends
+    // nothing.
+    std::optional<std::vector<TStartupItem>> logonItems;
 };
 
 class TTakeOver {
@@ -30,13 +37,23 @@ public:
 
     // Takes every location's native entries into its store and, with
     // `reload`, reads the stores again. A take-over that fails leaves the
-    // item list as it was: nothing is reloaded.
-    TTakeOverResult Run(bool reload);
+    // item list as it was: nothing is reloaded. Until the logon items are
+    // given, a run with `reload` first reads the stores as they were before
+    // any take-over of this agent, and takes nothing over when it cannot:
+    // the files then in a Startup folder are Explorer's to start at this
+    // logon once Explorer has started the folder (`explorerStarted`), and
+    // left out of the logon items.
+    TTakeOverResult Run(bool reload, const std::function<bool()>& explorerStarted = {});
 
 private:
     void Report(TTakeOverResult& result);
+    std::vector<TStartupItem> Items() const;
+    bool ReadBeforeTakeOver(TTakeOverResult& result);
 
     const std::vector<std::uint8_t> FLocations;
     const bool FMachineWide;
     std::unique_ptr<TStartupMgrHelper> FHelper;
+    bool FLogonItemsGiven = false;
+    // The stores as read before this run's take-over, while the logon items are due.
+    std::optional<std::vector<TStartupItem>> FBefore;
 };

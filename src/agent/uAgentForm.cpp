@@ -325,7 +325,8 @@ void TAgentForm::Refresh()
     if (!FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
         return;
     auto result = std::make_shared<TTakeOverResult>();
-    FTakeOverWorker->Post([takeOver = FTakeOver, result] { *result = takeOver->Run(/*reload=*/true); },
+    FTakeOverWorker->Post([takeOver = FTakeOver,
+                           result] { *result = takeOver->Run(/*reload=*/true, ExplorerStartedStartupFolder); },
                           [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
 }
 
@@ -336,8 +337,9 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
     if (result.reloaded) {
         FItems = std::move(result.items);
         FMenuStale = true;
-        StartLogonItemsOnce();
     }
+    if (result.logonItems)
+        StartLogonItemsOnce(*result.logonItems);
     if (!failure.empty())
         result.reports.push_back(failure);
     RebuildWhenFree();
@@ -346,13 +348,13 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
 }
 
 // What take-over moved out of the Startup folders, from the stores as the
-// first take-over left them.
-void TAgentForm::StartLogonItemsOnce()
+// first run that read them whole gave them (LogonStart.h).
+void TAgentForm::StartLogonItemsOnce(const std::vector<TStartupItem>& items)
 {
     if (FLogonStartDone)
         return;
     FLogonStartDone = true;
-    FLogonStarter = StartLogonItems(FItems, LogFile());
+    FLogonStarter = StartLogonItems(items, LogFile());
 }
 
 // The session ends, or the agent: the stores take in what came during the

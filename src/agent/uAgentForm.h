@@ -126,7 +126,7 @@ private:
     void FormCreate();
     void FormDestroy();
     void TakeOverDone(TTakeOverResult result, const std::string& failure);
-    void StartLogonItemsOnce();
+    void StartLogonItemsOnce(const std::vector<TStartupItem>& items);
     void LastTakeOver();
     void RebuildWhenFree();
     void RequestIcons();

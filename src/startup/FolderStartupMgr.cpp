@@ -6,6 +6,7 @@
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
 #include "startup/StoreLock.h"
+#include "startup/StoreMove.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
@@ -74,7 +75,8 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
 // user put it, since taking it over would overwrite the index.
 bool IsStoreName(const std::string& name)
 {
-    return SameText(name, StoreIniName) || SameText(name, StoreName);
+    return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
+           SameText(name, kMoveDraftName);
 }
 
 bool CopyFileTo(const std::string& source, const std::string& target)
@@ -145,6 +147,7 @@ void TFolderStartupMgr::LoadItems()
         [&] {
             if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
                 return;
+            RefuseLinks();
             CheckIndexAccess(GENERIC_READ);
             const ProfileFile ini(IniFile());
             for (const std::string& section : ini.SectionNames()) {
@@ -161,31 +164,70 @@ void TFolderStartupMgr::LoadItems()
         [](const std::exception& e) { return FormatText(LoadItemsErrorFormat, {e.what()}); });
 }
 
-// The original goes only once its copy and its section are in the store, so an
-// entry is always in one place or the other.
-// A choice made in Task Manager that the section has not seen yet decides
-// Enable; the section keeps a copy for the restore.
-bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals) const
+// StoreMove.h keeps the file in one place at every step. A choice made in
+// Task Manager that the section has not seen yet decides Enable; the section
+// keeps a copy for the restore.
+bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals,
+                                 std::string& lastMoved)
 {
-    const std::string source = AddBackslash(FDesc.Path) + name;
     const std::string copy = AddBackslash(StoreFolder()) + name;
-    if (!CopyFileTo(source, copy))
-        return false;
-    const ProfileFile ini(IniFile());
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
     const std::optional<std::string> approval = approvals.Find(name);
-    const bool known = ini.HasSection(name);
-    const bool newChoice = approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
-    if (newChoice)
+    const bool known = ProfileFile(IniFile()).HasSection(name);
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved};
+    move.writeSection = [&](const ProfileFile& ini) {
+        const bool newChoice =
+            approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
+        if (newChoice)
+            entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
+        bool recorded = known ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
+                              : WriteNewSection(ini, name, entry, approval);
+        if (recorded && known && newChoice)
+            recorded = ini.WriteInteger(name, "Enable", entry.enable) &&
+                       ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
+        return recorded;
+    };
+    const std::string refusal = MoveIntoStore(move);
+    if (!refusal.empty()) {
+        Note(FormatText("\"%s\" of \"%s\" was not taken over: %s.", {name, FDesc.Path, refusal}));
+        return false;
+    }
+    lastMoved = name;
+    return true;
+}
+
+// The all-users folder's files are every user's, and Windows starts them
+// for each: they stay where they are, and the store lists them as it lists
+// Run values, by their own path. A listed file is written again only for a
+// choice made in Task Manager since, so a steady refresh writes nothing.
+bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApprovals& approvals)
+{
+    const std::string path = AddBackslash(FDesc.Path) + name;
+    const ProfileFile index(IniFile());
+    const bool known = index.HasSection(name);
+    const std::optional<std::string> approval = approvals.Find(name);
+    if (known && !(approval && ApprovalFromHex(index.ReadString(name, kApprovedKey)) != approval))
+        return true;
+    StoredItem entry = keldora::startup::TakenOverItem(name, path, path, FDesc.Location, n);
+    if (approval)
         entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
-    bool recorded = known ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
-                          : WriteNewSection(ini, name, entry, approval);
-    if (recorded && known && newChoice)
-        recorded = ini.WriteInteger(name, "Enable", entry.enable) &&
-                   ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
-    if (recorded)
-        RemoveFile(source);
-    return recorded;
+    return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+        if (!known)
+            return WriteNewSection(ini, name, entry, approval);
+        return ini.WriteInteger(name, "Enable", entry.enable) &&
+               ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
+    });
+}
+
+// A store folder or index that is a link would have the store written, and
+// its files deleted, wherever the link points.
+void TFolderStartupMgr::RefuseLinks() const
+{
+    for (const std::string& path : {StoreFolder(), IniFile()}) {
+        const std::string refusal = LinkRefusal(path);
+        if (!refusal.empty())
+            throw std::runtime_error(refusal + "; nothing was read, written or moved through it");
+    }
 }
 
 bool TFolderStartupMgr::SetupItems()
@@ -196,7 +238,11 @@ bool TFolderStartupMgr::SetupItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            RefuseLinks();
             EnsureStoreFolder();
+            RefuseLinks();
+            for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
+                Note(note);
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
                 SetFileAttributesW(store.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -204,10 +250,17 @@ bool TFolderStartupMgr::SetupItems()
             if (files.empty())
                 return false;
             const TApprovals approvals(FDesc);
+            std::string lastMoved;
             for (std::size_t n = 0; n < files.size(); ++n) {
-                if (!IsStoreName(files[n]))
-                    TakeOver(files[n], static_cast<int>(n), approvals);
+                if (IsStoreName(files[n]))
+                    continue;
+                if (FDesc.Location == AllUsersStartupFolder)
+                    RecordInPlace(files[n], static_cast<int>(n), approvals);
+                else
+                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved);
             }
+            if (!lastMoved.empty())
+                SettleMove(StoreFolder(), lastMoved);
             return true;
         },
         [&](const std::exception& e) { return FailureText(SetupError, e); });
@@ -221,8 +274,11 @@ bool TFolderStartupMgr::RestoreItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
+            for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
+                Note(note);
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
             if (files.empty())
                 return false;
@@ -230,11 +286,14 @@ bool TFolderStartupMgr::RestoreItems()
             const ProfileFile ini(IniFile());
             bool everyFileBack = true;
             for (const std::string& name : files) {
-                if (SameText(name, StoreIniName))
+                if (IsStoreName(name))
                     continue;
                 const std::string stored = AddBackslash(StoreFolder()) + name;
                 const std::string target = AddBackslash(FDesc.Path) + name;
-                if (!CopyFileTo(stored, target) || !RemoveFile(stored)) {
+                const std::string refusal = LinkRefusal(stored) + LinkRefusal(target);
+                if (!refusal.empty())
+                    Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
+                if (!refusal.empty() || !CopyFileTo(stored, target) || !RemoveFile(stored)) {
                     everyFileBack = false;
                     continue;
                 }
@@ -260,17 +319,20 @@ bool TFolderStartupMgr::DeleteItem(int index)
         [&] {
             const TStoreLock lock;
             lock.Require();
+            RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
-            const ProfileFile ini(IniFile());
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
             // name the user's real program.
             const bool ownCopy = SameText(RemoveBackslash(FolderOfPath(file)), StoreFolder());
+            if (ownCopy && !LinkRefusal(file).empty())
+                return false;
             if (ownCopy && FileExists(file) && !RemoveFile(file))
                 return false;
-            return ini.EraseSection(item.Desc.view());
+            return RewriteIndex(IniFile(),
+                                [&](const ProfileFile& ini) { return ini.EraseSection(item.Desc.view()); });
         },
         [&](const std::exception& e) { return FailureText(DeleteError, e); });
 }
@@ -282,13 +344,17 @@ bool TFolderStartupMgr::SaveItems()
     try {
         const TStoreLock lock;
         lock.Require();
+        RefuseLinks();
         EnsureStoreFolder();
-        const ProfileFile ini(IniFile());
-        for (const auto& item : FItems) {
-            if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item), /*takeOver=*/false))
-                return false;
-        }
-        return true;
+        RefuseLinks();
+        return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+            for (const auto& item : FItems) {
+                if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item),
+                                      /*takeOver=*/false))
+                    return false;
+            }
+            return true;
+        });
     } catch (const std::exception& e) {
         throw EStartupMgrErr(FormatText(SaveError, {FDesc.Path, ErrorClassName(e), e.what()}));
     }

@@ -1,8 +1,10 @@
 #pragma once
 // The manager of the two Startup-folder locations. Entries are the plain files
-// of the folder; take-over moves them into the hidden store folder "Keldora"
-// and records them in its "Keldora.ini", with a copy of Task Manager's choice
-// for each ("Approved", StartupApproved.h) that restore writes back. A manager whose folder is unknown
+// of the folder; take-over moves the user's into the hidden store folder
+// "Keldora" (StoreMove.h) and records them in its "Keldora.ini", with a copy
+// of Task Manager's choice for each ("Approved", StartupApproved.h) that
+// restore writes back. The all-users folder's files stay where Windows starts
+// them for every user: its store lists them by their own path. A manager whose folder is unknown
 // does nothing and answers false. Taking in new items by StoreItem is not
 // provided for folders (it raises the abstract-call error).
 
@@ -29,7 +31,12 @@ private:
     void EnsureStoreFolder() const;
     // Raises EWin32Error when the INI file exists but cannot be opened so.
     void CheckIndexAccess(DWORD access) const;
-    bool TakeOver(const std::string& name, int n, const TApprovals& approvals) const;
+    // Raises std::runtime_error when the store folder or its index is a link.
+    void RefuseLinks() const;
+    // False, with a note saying why, when the file stays in the Startup
+    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h).
+    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved);
+    bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

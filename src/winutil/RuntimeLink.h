@@ -15,3 +15,14 @@ Fn* BindFunctionAs(const char* library, const char* function)
 {
     return reinterpret_cast<Fn*>(reinterpret_cast<void*>(BindFunction(library, function)));
 }
+
+// Null where the system lacks the library or the function.
+template <typename Fn>
+Fn* OptionalFunctionAs(const char* library, const char* function)
+{
+    try {
+        return BindFunctionAs<Fn>(library, function);
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+}

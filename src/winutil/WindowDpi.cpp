@@ -2,20 +2,7 @@
 
 #include "winutil/RuntimeLink.h"
 
-#include <stdexcept>
-
 namespace {
-
-// The function of user32.dll, or null where this system lacks it.
-template <typename Fn>
-Fn* OptionalUser32(const char* name)
-{
-    try {
-        return BindFunctionAs<Fn>("user32.dll", name);
-    } catch (const std::runtime_error&) {
-        return nullptr;
-    }
-}
 
 using GetDpiForWindowFn = UINT WINAPI(HWND);
 using AdjustWindowRectExForDpiFn = BOOL WINAPI(RECT*, DWORD, BOOL, DWORD, UINT);
@@ -25,7 +12,7 @@ using SetThreadDpiAwarenessContextFn = DPI_AWARENESS_CONTEXT WINAPI(DPI_AWARENES
 SetThreadDpiAwarenessContextFn* SetThreadContext()
 {
     static SetThreadDpiAwarenessContextFn* const set =
-        OptionalUser32<SetThreadDpiAwarenessContextFn>("SetThreadDpiAwarenessContext");
+        OptionalFunctionAs<SetThreadDpiAwarenessContextFn>("user32.dll", "SetThreadDpiAwarenessContext");
     return set;
 }
 
@@ -47,7 +34,7 @@ int ScaleForDpi(int value, int dpi)
 
 int WindowDpi(HWND window)
 {
-    static GetDpiForWindowFn* const getDpi = OptionalUser32<GetDpiForWindowFn>("GetDpiForWindow");
+    static GetDpiForWindowFn* const getDpi = OptionalFunctionAs<GetDpiForWindowFn>("user32.dll", "GetDpiForWindow");
     if (getDpi && window) {
         if (const UINT dpi = getDpi(window))
             return static_cast<int>(dpi);
@@ -58,7 +45,7 @@ int WindowDpi(HWND window)
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi)
 {
     static AdjustWindowRectExForDpiFn* const adjust =
-        OptionalUser32<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
+        OptionalFunctionAs<AdjustWindowRectExForDpiFn>("user32.dll", "AdjustWindowRectExForDpi");
     if (!adjust || !adjust(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi)))
         AdjustWindowRectEx(&rect, style, FALSE, exStyle);
 }
@@ -81,7 +68,8 @@ void SetClientSizeForDpi(HWND window, int width, int height, int dpi)
 
 int SystemMetricForDpi(int index, int dpi)
 {
-    static GetSystemMetricsForDpiFn* const metric = OptionalUser32<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
+    static GetSystemMetricsForDpiFn* const metric =
+        OptionalFunctionAs<GetSystemMetricsForDpiFn>("user32.dll", "GetSystemMetricsForDpi");
     return metric ? metric(index, static_cast<UINT>(dpi)) : GetSystemMetrics(index);
 }
 

@@ -104,7 +104,8 @@ TEST(AgentProgram, FillsTheStoreRegistersItselfAndASecondStartEndsAtOnce)
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "UserTool"); }));
     EXPECT_EQ(StoreValue(0, "Keldora Agent", "CmdLine"), sandbox.Folder() + "kdAgent.exe");
-    EXPECT_TRUE(FileExists(GetStpDesc(9).Path + "\\Keldora\\notes.txt"));
+    // The Startup folders follow the Run keys, each move flushed step by step.
+    EXPECT_TRUE(WaitUntil([] { return FileExists(GetStpDesc(9).Path + "\\Keldora\\notes.txt"); }));
     EXPECT_TRUE(FileExists(sandbox.PathOf("config.dat")));
 
     RunningAgent second(sandbox);

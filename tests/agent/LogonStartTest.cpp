@@ -106,6 +106,13 @@ std::map<std::string, int> SectionCounts(const std::string& ini)
     return counts;
 }
 
+std::size_t LogonMarks()
+{
+    std::vector<std::string> names;
+    static_cast<void>(RegKey::Open(HKEY_CURRENT_USER, kLogonMarkKey, KEY_READ).SubKeyNames(names));
+    return names.size();
+}
+
 bool SameFolder(const std::string& a, const std::string& b)
 {
     return SameText(RemoveBackslash(a), RemoveBackslash(b));
@@ -118,7 +125,8 @@ TEST(LogonStart, StartupFilesRunOnceASessionAfterTheirDelayInTheirOwnFolder)
     AgentSandbox sandbox;
     ForgetLogonSession();
     WriteFile(FolderOf(UserFolder) + "\\now.bat", MarkerBatch(sandbox, "now"));
-    WriteFile(FolderOf(AllUsersFolder) + "\\machine.bat", MarkerBatch(sandbox, "machine"));
+    // As older versions moved the all-users folder's files: the store holds it.
+    StoreItem(AllUsersFolder, "machine.bat", MarkerBatch(sandbox, "machine"), "0", 90);
     StoreItem(UserFolder, "later.bat", MarkerBatch(sandbox, "later"), "3", 91);
 
     const DWORD started = GetTickCount();
@@ -336,4 +344,75 @@ TEST(LogonStart, BadStoreValuesStartWhatTheyCanAndLoseNothing)
     EXPECT_EQ(ini.ReadString("huge.bat", "DelayTime"), "2147483647") << "the store keeps what it holds";
     EXPECT_TRUE(sandbox.Messages().empty()) << "no box at logon";
     EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+}
+
+// An index held at logon spends nothing: the item starts once that session,
+// when the index can be read. Files that were in the Startup folder when
+// Explorer started it this session (its "StartupHasBeenRun" key) are left to
+// Explorer: taken over, never started a second time by the agent.
+TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    StoreItem(UserFolder, "later.bat", MarkerBatch(sandbox, "later"), "0", 91);
+    const std::string index = StoreOf(UserFolder) + "\\Keldora.ini";
+    std::unique_ptr<RunningAgent> agent;
+    {
+        const UniqueFile holder(
+            CreateFileW(WideFromUtf8(index).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        agent = std::make_unique<RunningAgent>(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([&] { return ReadFile(AgentLog()).find("Opening " + index) != std::string::npos; }));
+        EXPECT_EQ(LogonMarks(), 0u) << "no mark while the stores could not be read";
+    }
+    EXPECT_TRUE(Runs(sandbox, "later").empty());
+    RunningAgent::Send(UM_REFRESH_MENU);
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "later").size() == 1; })) << "started once the index is read";
+    EXPECT_EQ(LogonMarks(), 1u);
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+
+    // A new logon whose Explorer has started the folder.
+    ForgetLogonSession();
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::string explorerSession =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SessionInfo\\" + std::to_string(session);
+    ASSERT_TRUE(RegKey::Create(HKEY_CURRENT_USER, explorerSession + "\\StartupHasBeenRun", KEY_WRITE));
+    WriteFile(FolderOf(UserFolder) + "\\explorers.bat", MarkerBatch(sandbox, "explorers"));
+    agent = std::make_unique<RunningAgent>(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "later").size() == 2; })) << "the store's own item starts";
+    EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\explorers.bat")) << "taken over";
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    EXPECT_TRUE(Runs(sandbox, "explorers").empty()) << "Explorer started it; the agent, which would have started it "
+                                                        "before later.bat (a lower Order), did not";
+    EXPECT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, explorerSession), ERROR_SUCCESS);
+}
+
+// The all-users folder is every user's: its file stays there for Windows to
+// start for each account, the store lists it by its own path, and the agent
+// starts it never; the user's file beside it is taken over and started.
+TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    const std::string shared = FolderOf(AllUsersFolder) + "\\shared.bat";
+    WriteFile(shared, MarkerBatch(sandbox, "shared"));
+    WriteFile(FolderOf(UserFolder) + "\\own.bat", MarkerBatch(sandbox, "own"));
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "own").size() == 1; }))
+        << "the shared file, first in a tie of Order, would have started before it";
+    const ProfileFile ini(StoreOf(AllUsersFolder) + "\\Keldora.ini");
+    ASSERT_TRUE(WaitUntil([&] { return ini.HasSection("shared.bat"); }));
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(ReadFile(shared), MarkerBatch(sandbox, "shared")) << "where Windows starts it for every user";
+    EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\shared.bat"));
+    EXPECT_TRUE(SameText(ini.ReadString("shared.bat", "CmdLine"), shared));
+    EXPECT_TRUE(Runs(sandbox, "shared").empty()) << "Windows starts it, not the agent";
+    EXPECT_TRUE(sandbox.Messages().empty());
 }

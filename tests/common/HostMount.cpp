@@ -1,17 +1,16 @@
 #include "HostMount.h"
 
 #include "common/HostCommand.h"
+#include "common/Utils.h"
 #include "winutil/RuntimeLink.h"
+#include "winutil/WideText.h"
 
 #include <windows.h>
 
-namespace {
-
-// Wine's own mapping: C:\ is the prefix's drive_c, wherever the prefix is.
-std::string HostPathOfDriveC()
+std::string HostPathOf(const std::string& windowsPath)
 {
     const auto unixName = BindFunctionAs<char*(const wchar_t*)>("kernel32.dll", "wine_get_unix_file_name");
-    char* path = unixName(L"C:\\");
+    char* path = unixName(WideFromUtf8(windowsPath).c_str());
     if (!path)
         return {};
     std::string result(path);
@@ -19,7 +18,15 @@ std::string HostPathOfDriveC()
     return result;
 }
 
-}  // namespace
+HostLink::HostLink(const std::string& link, const std::string& target) : link_(HostPathOf(link))
+{
+    HostOutput(GetAppFolder(), "ln -s " + HostQuoted(HostPathOf(target)) + " " + HostQuoted(link_));
+}
+
+HostLink::~HostLink()
+{
+    HostOutput(GetAppFolder(), "rm -f " + HostQuoted(link_));
+}
 
 std::string HostQuoted(const std::string& text)
 {
@@ -37,7 +44,8 @@ std::string HostFolder(const std::string& windowsFolder)
 
 std::string LinkBelowDriveC(const std::string& folder, const std::string& name, const std::string& target)
 {
-    const std::string driveC = HostPathOfDriveC();
+    // Wine's own mapping: C:\ is the prefix's drive_c, wherever the prefix is.
+    const std::string driveC = HostPathOf("C:\\");
     if (driveC.empty())
         return {};
     const std::string link = driveC + (driveC.back() == '/' ? "" : "/") + name;

@@ -17,6 +17,26 @@ std::string HostFolder(const std::string& windowsFolder);
 // C:\ to no host folder.
 std::string LinkBelowDriveC(const std::string& folder, const std::string& name, const std::string& target);
 
+// The host path of any path Wine maps (wine_get_unix_file_name); empty when
+// it maps to none.
+std::string HostPathOf(const std::string& windowsPath);
+
+// A symbolic link of the host at `link` to `target` (both Windows paths), as
+// any program of the user could leave one: Wine shows one to a folder as a
+// reparse point. Removed by the host when the object goes, so that no
+// clean-up deletes through it. The commands run from the test program's
+// folder, which the host sees.
+class HostLink {
+public:
+    HostLink(const std::string& link, const std::string& target);
+    ~HostLink();
+    HostLink(const HostLink&) = delete;
+    HostLink& operator=(const HostLink&) = delete;
+
+private:
+    std::string link_;
+};
+
 // Runs a host command that mounts something, from `folder`; empty when it
 // succeeded, else "the mount failed: " and what it said.
 std::string MountProblem(const std::string& folder, const std::string& command);

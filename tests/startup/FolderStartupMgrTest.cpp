@@ -1,5 +1,7 @@
 #include "StartupTestSupport.h"
 
+#include "common/HostMount.h"
+
 #include "core/Assert.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
@@ -319,4 +321,109 @@ TEST_F(FolderStartupMgrTest, FilesNamedInAnyScriptComeBackAsThemselves)
         << "each back under its own name, no second copy";
     EXPECT_EQ(ReadFile(In(japanese)), "ja");
     EXPECT_FALSE(DirectoryExists(store));
+}
+
+// Links as the store folder, as its index and in the folder a restore writes
+// to: every operation refuses with the reason, and nothing is written,
+// moved or deleted through them.
+TEST_F(FolderStartupMgrTest, LinksAreNeitherWrittenNorDeletedThrough)
+{
+    const std::string target = folder + "\\..\\kd-link-target";
+    const auto clearTarget = [&] {
+        for (const char* name : {"victim.dll", "Keldora.ini"})
+            DeleteFileW(WideFromUtf8(target + "\\" + name).c_str());
+    };
+    clearTarget();
+    ASSERT_TRUE(ForceDirectories(target));
+    WriteFile(target + "\\victim.dll", "the system's own");
+    WriteFile(In("a.lnk"), "a");
+    {
+        const HostLink link(store, target);
+        TFolderStartupMgr mgr(UserFolder);
+        for (const auto& [operation, run] : std::initializer_list<std::pair<const char*, std::function<void()>>>{
+                 {"SetupItems", [&] { mgr.SetupItems(); }},
+                 {"SaveItems", [&] { mgr.SaveItems(); }},
+                 {"RestoreItems", [&] { mgr.RestoreItems(); }}}) {
+            SCOPED_TRACE(operation);
+            try {
+                run();
+                ADD_FAILURE() << "no error";
+            } catch (const EStartupMgrErr& e) {
+                EXPECT_NE(std::string(e.what()).find("\"" + store + "\" is a link"), std::string::npos) << e.what();
+            }
+        }
+    }
+    EXPECT_EQ(ReadFile(In("a.lnk")), "a");
+
+    // The index a link: refused as it is read and written.
+    ASSERT_TRUE(ForceDirectories(store));
+    WriteFile(target + "\\Keldora.ini", "[victim]\r\nCmdLine=C:\\victim.exe\r\n");
+    {
+        const HostLink index(Stored("Keldora.ini"), target + "\\Keldora.ini");
+        try {
+            TFolderStartupMgr mgr(UserFolder);
+            ADD_FAILURE() << "read through the link";
+        } catch (const EStartupMgrErr& e) {
+            EXPECT_NE(std::string(e.what()).find("Keldora.ini\" is a link"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ReadFile(In("a.lnk")), "a");
+    }
+    EXPECT_EQ(ReadFile(target + "\\Keldora.ini"), "[victim]\r\nCmdLine=C:\\victim.exe\r\n");
+
+    // A restore whose file in the Startup folder became a link keeps it in the store.
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    ASSERT_TRUE(FileExists(Stored("a.lnk")));
+    {
+        const HostLink planted(In("a.lnk"), target + "\\victim.dll");
+        EXPECT_FALSE(mgr.RestoreItems());
+        const std::vector<std::string> notes = mgr.TakeNotes();
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_NE(notes[0].find("is a link"), std::string::npos) << notes[0];
+    }
+    EXPECT_EQ(ReadFile(target + "\\victim.dll"), "the system's own");
+    EXPECT_EQ(ReadFile(Stored("a.lnk")), "a");
+    EXPECT_TRUE(ProfileFile(mgr.IniFile()).HasSection("a.lnk"));
+    clearTarget();
+    RemoveDirectoryW(WideFromUtf8(target).c_str());
+}
+
+// Moves that a crash cut short, as the journal leaves them: one whose
+// original is still in the folder is undone (the draft goes, the new section
+// too), one whose original is gone is finished (the draft becomes the file,
+// the kept section its settings). Startup files named like the store's
+// drafts stay where the user put them.
+TEST_F(FolderStartupMgrTest, MovesCutShortAreSettledAndDraftNamesStay)
+{
+    WriteFile(In("kept.lnk"), "old kept");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    const ProfileFile ini(mgr.IniFile());
+    ASSERT_TRUE(ini.WriteInteger("kept.lnk", "DelayTime", 40));
+
+    // Cut after the draft of a newer kept.lnk was written and its original deleted.
+    ASSERT_TRUE(ini.WriteString("kept.lnk", "Moving", "kept"));
+    WriteFile(Stored("Keldora.move"), "new kept");
+    EXPECT_FALSE(mgr.SetupItems()) << "nothing new in the folder, and the move settled first";
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "new kept") << "finished";
+    EXPECT_FALSE(FileExists(Stored("Keldora.move")));
+    EXPECT_FALSE(ini.HasKey("kept.lnk", "Moving"));
+    EXPECT_EQ(ini.ReadInteger("kept.lnk", "DelayTime", 0), 40);
+
+    // Cut before the original of a new file went: undone, then taken over whole.
+    WriteFile(In("fresh.lnk"), "fresh");
+    ASSERT_TRUE(ini.WriteSection("fresh.lnk", {{"Desc", "fresh.lnk"}, {"Moving", "new"}}));
+    WriteFile(Stored("Keldora.move"), "fre");
+    for (const char* name : {"Keldora.move", "Keldora.new"})
+        WriteFile(In(name), "the user's own");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(Stored("fresh.lnk")), "fresh");
+    EXPECT_FALSE(FileExists(In("fresh.lnk")));
+    EXPECT_FALSE(ini.HasKey("fresh.lnk", "Moving"));
+    EXPECT_FALSE(FileExists(Stored("Keldora.move")));
+    EXPECT_FALSE(FileExists(Stored("Keldora.new")));
+    for (const char* name : {"Keldora.move", "Keldora.new"})
+        EXPECT_EQ(ReadFile(In(name)), "the user's own") << name;
+    mgr.Reload();
+    EXPECT_EQ(mgr.Count(), 2);
 }

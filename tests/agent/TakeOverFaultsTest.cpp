@@ -1,0 +1,220 @@
+// The real kdAgent.exe taking over the user's Startup folder when something
+// is wrong with it: links planted in it, a file another program holds, a path
+// the store cannot hold, and a power cut at each step of a move (on forgetfs).
+// Each file ends in exactly one place, whole, and a refusal says why.
+#include "AgentTestSupport.h"
+#include "common/ForgettingFolder.h"
+#include "common/HostCommand.h"
+#include "common/HostMount.h"
+#include "core/StrCon.h"
+#include "startup/StartupTestSupport.h"
+#include "startup/StoreMove.h"
+#include "winutil/FindFiles.h"
+#include "winutil/ProfileFile.h"
+#include "winutil/RegKey.h"
+#include "winutil/WideText.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+constexpr std::uint8_t UserFolder = 9;
+const char* const kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+std::string Startup()
+{
+    return GetStpDesc(UserFolder).Path;
+}
+
+std::string In(const std::string& name)
+{
+    return Startup() + "\\" + name;
+}
+
+std::string Stored(const std::string& name)
+{
+    return Startup() + "\\Keldora\\" + name;
+}
+
+std::set<std::string> Names(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const FoundFile& file : FindFiles(folder + "\\*"))
+        names.insert(file.name);
+    return names;
+}
+
+bool Noted(const AgentSandbox& sandbox, const std::string& part)
+{
+    for (const std::string& line : sandbox.Messages())
+        if (line.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
+// The agent's take-over of the Startup folder has run once it started.
+std::unique_ptr<RunningAgent> StartAgent(const AgentSandbox& sandbox)
+{
+    auto agent = std::make_unique<RunningAgent>(sandbox);
+    EXPECT_TRUE(RunningAgent::WaitForWindow());
+    return agent;
+}
+
+void Quit(std::unique_ptr<RunningAgent>& agent)
+{
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    agent.reset();
+}
+
+} // namespace
+
+// A store folder that is a link, then a Startup file that is one: nothing is
+// written through either, the target keeps its files, the user's file stays.
+TEST(TakeOverFaults, LinksInTheStartupFolderAreNeverFollowed)
+{
+    AgentSandbox sandbox;
+    const std::string target = sandbox.PathOf("system");
+    ASSERT_TRUE(ForceDirectories(target));
+    WriteFile(target + "\\victim.dll", "the system's own");
+    WriteFile(In("version.dll"), "the user's");
+    {
+        const HostLink store(Startup() + "\\Keldora", target);
+        ASSERT_NE(GetFileAttributesW(WideFromUtf8(Startup() + "\\Keldora").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+        std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+        ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "is a link"); })) << "the refusal says why";
+        Quit(agent);
+        EXPECT_TRUE(Noted(sandbox, Startup() + "\\Keldora"));
+        EXPECT_EQ(Names(target), (std::set<std::string>{"victim.dll"})) << "nothing written through the link";
+        EXPECT_EQ(ReadFile(target + "\\victim.dll"), "the system's own");
+        EXPECT_EQ(ReadFile(In("version.dll")), "the user's");
+    }
+
+    // A Startup file that leads to a file of the system: neither moved nor deleted.
+    {
+        const HostLink file(In("linked.bat"), target + "\\victim.dll");
+        std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+        ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "linked.bat"); }));
+        ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("version.dll")); })) << "the rest is taken over";
+        Quit(agent);
+        EXPECT_FALSE(PathExists(Stored("linked.bat")));
+        EXPECT_EQ(ReadFile(target + "\\victim.dll"), "the system's own");
+        EXPECT_EQ(ReadFile(In("linked.bat")), "the system's own") << "the link stays as the user left it";
+        EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasSection("linked.bat"));
+        EXPECT_EQ(ReadFile(Stored("version.dll")), "the user's");
+        EXPECT_FALSE(FileExists(In("version.dll")));
+    }
+}
+
+// A file another program holds with read sharing only stays in the Startup
+// folder alone (no copy, no section) and moves at the next take-over once freed.
+TEST(TakeOverFaults, AHeldFileStaysInOnePlaceAndMovesOnceFreed)
+{
+    AgentSandbox sandbox;
+    WriteFile(In("held.bat"), "@echo held\r\n");
+    UniqueFile holder(CreateFileW(WideFromUtf8(In("held.bat")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+    ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "another program holds it"); }));
+    EXPECT_TRUE(Noted(sandbox, "held.bat"));
+    EXPECT_EQ(ReadFile(In("held.bat")), "@echo held\r\n");
+    EXPECT_FALSE(PathExists(Stored("held.bat")));
+    EXPECT_FALSE(PathExists(Stored(kMoveDraftName)));
+    EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasSection("held.bat")) << "nothing in two places";
+
+    holder.reset();
+    RunningAgent::Send(UM_REFRESH_MENU);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("held.bat")) && !FileExists(In("held.bat")); }));
+    Quit(agent);
+    EXPECT_EQ(ReadFile(Stored("held.bat")), "@echo held\r\n");
+    EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).ReadString("held.bat", "Enable"), "1");
+    EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasKey("held.bat", kMovingKey));
+}
+
+// A name that fits the Startup folder but not the store: left in place and
+// noted, so that its start is never cut short; a shorter one beside it moves.
+TEST(TakeOverFaults, APathTheStoreCannotHoldStaysWhereItIs)
+{
+    AgentSandbox sandbox;
+    const std::size_t room = MAX_PATH - 1 - WideFromUtf8(In("")).size();
+    const std::string name = std::string(room - 4 - 3, 'L') + ".bat";  // its store path is 5 over
+    ASSERT_LE(WideFromUtf8(In(name)).size(), MAX_PATH - 1u);
+    ASSERT_GE(WideFromUtf8(Stored(name)).size(), static_cast<std::size_t>(MAX_PATH));
+    WriteFile(In(name), "@echo long\r\n");
+    WriteFile(In("short.bat"), "@echo short\r\n");
+    std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+    ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "cannot start"); }));
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("short.bat")); }));
+    Quit(agent);
+    EXPECT_TRUE(Noted(sandbox, name));
+    EXPECT_EQ(ReadFile(In(name)), "@echo long\r\n");
+    EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasSection(name));
+    EXPECT_EQ(Names(Startup() + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "short.bat"}));
+}
+
+// The Startup folder on forgetfs: the agent stops for good after each step of
+// its move, the power goes, and the next agent's take-over leaves the file in
+// the store alone, whole, with one settled section and no draft.
+TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    AgentSandbox sandbox;
+    const std::string folder = disk.Path() + "StartUp";
+    ASSERT_TRUE(ForceDirectories(folder));
+    const RegKey shellFolders = RegKey::Create(HKEY_CURRENT_USER, kShellFolders, KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(shellFolders);
+    const std::optional<std::string> before = shellFolders.ReadString("Startup");
+    ASSERT_EQ(shellFolders.WriteString("Startup", folder), ERROR_SUCCESS);
+    ASSERT_TRUE(SameText(Startup(), folder)) << Startup();
+    const std::string content = "@echo whole\r\n" + std::string(5000, 'x');
+    const std::string eventName = "KeldoraTakeOverHalt" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
+    const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
+    bool finished = false;
+    int halts = 0;
+    for (int step = 1; !finished; ++step) {
+        SCOPED_TRACE("cut after step " + std::to_string(step));
+        ASSERT_LT(step, 10) << "the move never finished";
+        ClearLocation(UserFolder);
+        {
+            const UniqueFile file(CreateFileW(WideFromUtf8(In("app.bat")).c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, 0, nullptr));
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+            ASSERT_TRUE(FlushFileBuffers(file.get()));
+        }
+        ResetEvent(halted.get());
+        {
+            const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
+            RunningAgent agent(sandbox);
+            ASSERT_TRUE(WaitUntil([&] {
+                finished = FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
+                           !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
+                return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
+            }, 60000));
+            halts += !finished;
+            TerminateProcess(agent.Process(), 9);
+            WaitForExit(agent.Process(), 30000);
+        }
+        disk.PowerCut();
+        std::unique_ptr<RunningAgent> next = StartAgent(sandbox);
+        EXPECT_TRUE(WaitUntil([&] {
+            return FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
+                   !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
+        }, 60000));
+        Quit(next);
+        EXPECT_EQ(ReadFile(Stored("app.bat")), content) << "whole";
+        EXPECT_EQ(Names(folder), (std::set<std::string>{"Keldora"}));
+        EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat"}));
+        EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).SectionNames(), (std::vector<std::string>{"app.bat"}));
+    }
+    EXPECT_EQ(halts, 4) << "cut after each of the four steps before the last, then once the move had ended";
+    ClearLocation(UserFolder);
+    EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
+              ERROR_SUCCESS);
+}
