@@ -41,15 +41,29 @@ bool InItsStore(const TStartupItem& item)
     return SameText(RemoveBackslash(FolderOfPath(TrimUpTo(item.CmdLine.str(), ' '))), store);
 }
 
-// "Logon <high>-<low>" of the token's logon session; the session number
-// where the token tells none.
+// Under UAC the elevated and the limited token of one logon have logon
+// sessions of their own: the limited one names the logon for both agents.
+void UseLimitedToken(UniqueKernelHandle& token)
+{
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size) &&
+        type == TokenElevationTypeFull &&
+        GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof linked, &size) && linked.LinkedToken)
+        token.reset(linked.LinkedToken);
+}
+
+// "Logon <high>-<low>" of the logon session of the user's limited token;
+// the session number where the token tells none.
 std::string LogonSessionName()
 {
     UniqueKernelHandle token;
     TOKEN_STATISTICS statistics = {};
     DWORD size = 0;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) &&
-        GetTokenInformation(token.get(), TokenStatistics, &statistics, sizeof statistics, &size)) {
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        UseLimitedToken(token);
+    if (token && GetTokenInformation(token.get(), TokenStatistics, &statistics, sizeof statistics, &size)) {
         const LUID& id = statistics.AuthenticationId;
         return FormatText("Logon %s-%s", {std::to_string(id.HighPart), std::to_string(id.LowPart)});
     }

@@ -10,6 +10,9 @@
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace {
 
 // Startup files are shortcuts and small programs; a larger one is left alone
@@ -282,6 +285,22 @@ bool SettleMove(const std::string& store, const std::string& name)
     return settled;
 }
 
+namespace {
+
+// A section names a file of the folder and the store only when it is a
+// bare file name: the index is the user's to write, and an elevated agent
+// must not rename a draft to wherever a crafted section points.
+bool IsBareFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+    });
+}
+
+} // namespace
+
 std::vector<std::string> RecoverMoves(const std::string& folder, const std::string& store)
 {
     std::vector<std::string> notes;
@@ -294,6 +313,12 @@ std::vector<std::string> RecoverMoves(const std::string& folder, const std::stri
         const std::string moving = ini.ReadString(name, kMovingKey);
         if (moving.empty())
             continue;
+        if (!IsBareFileName(name) || !LinkRefusal(draft).empty()) {
+            notes.push_back(FormatText("The move of \"%s\" into \"%s\" that was cut short was left alone: it names no "
+                                       "file of the store, or its draft is a link",
+                                       {name, store}));
+            continue;
+        }
         const bool knownSection = moving == "kept";
         const bool settled =
             FileExists(Join(folder, name))

@@ -76,6 +76,8 @@ TauCheckState ValidatorsOf(std::string_view rawHeaders, std::int64_t now)
         state.etag = *etag;
     if (const auto modified = HeaderValue(rawHeaders, "Last-Modified"))
         state.lastModified = LastModifiedIfValid(*modified, now);
+    if (!state.etag.empty() || !state.lastModified.empty())
+        state.keptAt = now;
     return state;
 }
 
@@ -110,6 +112,7 @@ TauCheckState StateForCheck(const TauCheckState& stored, const TauCheckOwner& ow
     if (stored.owner.version == owner.version) {
         state.etag = stored.etag;
         state.lastModified = stored.lastModified;
+        state.keptAt = stored.keptAt;
     }
     const std::int64_t limit = IsHttpsAddress(owner.address) ? RetryAfterLimitSeconds : PlainRetryAfterLimitSeconds;
     if (stored.retryAfter > now)
@@ -131,6 +134,8 @@ std::string CheckStateText(const TauCheckState& state)
         text += "lastmodified=" + state.lastModified + "\r\n";
     if (state.retryAfter)
         text += "retryafter=" + std::to_string(state.retryAfter) + "\r\n";
+    if (!state.etag.empty() || !state.lastModified.empty())
+        text += "keptat=" + std::to_string(state.keptAt) + "\r\n";
     return text;
 }
 
@@ -143,6 +148,14 @@ TauCheckState CheckStateFromText(std::string_view text, std::int64_t now)
         state.etag = *etag;
     if (const auto modified = UpdateStateValue(text, "lastmodified"))
         state.lastModified = LastModifiedIfValid(*modified, now);
+    const auto keptAt = UpdateStateValue(text, "keptat");
+    const auto kept = keptAt ? Decimal(*keptAt) : std::nullopt;
+    if (kept && *kept <= now && now - *kept <= ValidatorLifetimeSeconds) {
+        state.keptAt = *kept;
+    } else {
+        state.etag.clear();
+        state.lastModified.clear();
+    }
     if (const auto retry = UpdateStateValue(text, "retryafter")) {
         const auto until = Decimal(*retry);
         if (until && *until > now && *until - now <= RetryAfterLimitSeconds)
@@ -155,6 +168,9 @@ TauCheckState CheckStateFromText(std::string_view text, std::int64_t now)
     const auto version = UpdateStateValue(text, "version");
     if (address && product && version && IsOwnerValue(*address) && IsOwnerValue(*product) && IsOwnerValue(*version))
         state.owner = {std::string(*address), std::string(*product), std::string(*version)};
+    // Anyone may have written a plain-http answer's wait.
+    if (!IsHttpsAddress(state.owner.address) && state.retryAfter - now > PlainRetryAfterLimitSeconds)
+        state.retryAfter = 0;
     return state;
 }
 

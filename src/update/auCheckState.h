@@ -28,6 +28,7 @@ struct TauCheckState {
     std::string lastModified;  // an HTTP date, as sent
     std::int64_t retryAfter = 0;  // 0: none
     TauCheckOwner owner;       // empty while nothing above is kept
+    std::int64_t keptAt = 0;   // when the validators were taken
     bool operator==(const TauCheckState&) const = default;
 };
 
@@ -36,12 +37,16 @@ inline constexpr std::size_t ValidatorLimit = 256;
 inline constexpr std::int64_t RetryAfterLimitSeconds = 7 * 24 * 3600;
 // A plain-http answer may be anyone's: it delays its address a day at most.
 inline constexpr std::int64_t PlainRetryAfterLimitSeconds = 24 * 3600;
+// Validators serve a day: an answer with nothing new that was not the
+// server's own (a replayed signed file with the current file's validators)
+// cannot make the server's 304 hide a release for longer.
+inline constexpr std::int64_t ValidatorLifetimeSeconds = 24 * 3600;
 // The longest address, product or version an owner line keeps.
 inline constexpr std::size_t OwnerValueLimit = 1024;
 
-// The validators of a 200 answer's header block; each empty when absent or
-// garbled (an ETag that is not one quoted tag of printable ASCII, a
-// Last-Modified that is no HTTP date or lies after `now`).
+// The validators of a 200 answer's header block, taken at `now`; each empty
+// when absent or garbled (an ETag that is not one quoted tag of printable
+// ASCII, a Last-Modified that is no HTTP date or lies after `now`).
 TauCheckState ValidatorsOf(std::string_view rawHeaders, std::int64_t now);
 
 // The moment a Retry-After value names: seconds from `now` (decimal digits
@@ -60,7 +65,9 @@ std::vector<std::string> ConditionalHeaders(const TauCheckState& state);
 TauCheckState StateForCheck(const TauCheckState& stored, const TauCheckOwner& owner, std::int64_t now);
 
 // The state file's text and back. Reading checks each value as above and
-// drops a wait already over; a text larger than UpdateStateLimit is
+// drops a wait already over, validators taken more than
+// ValidatorLifetimeSeconds before `now` (or at no known time) and a
+// plain-http address's wait beyond PlainRetryAfterLimitSeconds; a text larger than UpdateStateLimit is
 // ignored whole. Nothing kept gives an empty text and an empty owner; an
 // owner value with a control character or longer than OwnerValueLimit is
 // not written (the state then belongs to no check).

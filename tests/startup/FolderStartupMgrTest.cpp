@@ -426,4 +426,12 @@ TEST_F(FolderStartupMgrTest, MovesCutShortAreSettledAndDraftNamesStay)
         EXPECT_EQ(ReadFile(In(name)), "the user's own") << name;
     mgr.Reload();
     EXPECT_EQ(mgr.Count(), 2);
+
+    // A section written by another program, naming a file beside the store:
+    // the draft is renamed nowhere.
+    ASSERT_TRUE(ini.WriteSection("..\\outside.lnk", {{"Desc", "outside.lnk"}, {"Moving", "new"}}));
+    WriteFile(Stored("Keldora.move"), "planted");
+    mgr.SetupItems();
+    EXPECT_FALSE(FileExists(In("outside.lnk")));
+    EXPECT_TRUE(ini.HasKey("..\\outside.lnk", "Moving")) << "left alone";
 }

@@ -51,7 +51,7 @@ TEST(CheckState, RetryAfterInSecondsOrAsADateWithinAWeek)
 
 TEST(CheckState, TheStateFileKeepsGoodValuesAndDropsTheRest)
 {
-    const TauCheckState state{"\"5-abc\"", "Sun, 06 Nov 1994 08:49:37 GMT", Now + 60};
+    const TauCheckState state{"\"5-abc\"", "Sun, 06 Nov 1994 08:49:37 GMT", Now + 60, {}, Now - 60};
     EXPECT_EQ(CheckStateFromText(CheckStateText(state), Now), state);
     EXPECT_EQ(CheckStateText({}), "");
     EXPECT_EQ(CheckStateFromText(CheckStateText(state), Now + 60).retryAfter, 0) << "a wait that is over";
@@ -60,7 +60,18 @@ TEST(CheckState, TheStateFileKeepsGoodValuesAndDropsTheRest)
     EXPECT_EQ(CheckStateFromText("etag=bad\nlastmodified=never\nretryafter=soon\n", Now), TauCheckState{});
     EXPECT_EQ(CheckStateFromText(CheckStateText(state) + std::string(UpdateStateLimit, '#'), Now), TauCheckState{})
         << "an oversized file is ignored whole";
-    EXPECT_EQ(CheckStateFromText("machine=0123456789abcdef0123456789abcdef\r\netag=\"x\"\r\n", Now).etag, "\"x\"");
+    EXPECT_EQ(CheckStateFromText("machine=0123456789abcdef0123456789abcdef\r\netag=\"x\"\r\nkeptat=" +
+                                     std::to_string(Now) + "\r\n",
+                                 Now)
+                  .etag,
+              "\"x\"");
+    // Validators of no known time, or older than a day, are not used: a
+    // replayed answer cannot keep the server's 304 hiding a release.
+    EXPECT_EQ(CheckStateFromText("etag=\"x\"\r\n", Now).etag, "");
+    EXPECT_EQ(CheckStateFromText(CheckStateText(state), Now + ValidatorLifetimeSeconds - 60).etag, "\"5-abc\"");
+    EXPECT_EQ(CheckStateFromText(CheckStateText(state), Now + ValidatorLifetimeSeconds - 59).etag, "")
+        << "a day and a second old";
+    EXPECT_EQ(ValidatorsOf(Headers("ETag: \"5-abc\"\r\n"), Now).keptAt, Now);
 
     const std::string address = "https://updates.example.com/info.txt";
     const std::string name = CheckStateFileName(address, "Keldora Agent");
@@ -74,11 +85,11 @@ TEST(CheckState, TheStateFileKeepsGoodValuesAndDropsTheRest)
 TEST(CheckState, AStoredStateServesOnlyItsOwnCheck)
 {
     const TauCheckOwner owner{"https://a.example.com/info.txt", "Keldora", "1.0"};
-    const TauCheckState stored{"\"5-abc\"", "Sun, 06 Nov 1994 08:49:37 GMT", Now + 3 * 24 * 3600, owner};
+    const TauCheckState stored{"\"5-abc\"", "Sun, 06 Nov 1994 08:49:37 GMT", Now + 3 * 24 * 3600, owner, Now};
     EXPECT_EQ(CheckStateFromText(CheckStateText(stored), Now), stored) << "the owner reads back";
     EXPECT_EQ(StateForCheck(stored, owner, Now), stored);
     EXPECT_EQ(StateForCheck(stored, {owner.address, "KELDORA", "1.0"}, Now), (TauCheckState{stored.etag,
-              stored.lastModified, stored.retryAfter, {owner.address, "KELDORA", "1.0"}}));
+              stored.lastModified, stored.retryAfter, {owner.address, "KELDORA", "1.0"}, Now}));
     const TauCheckOwner older{owner.address, owner.product, "0.9"};
     EXPECT_EQ(StateForCheck(stored, older, Now), (TauCheckState{"", "", stored.retryAfter, older}))
         << "another version: the server's wait only";
@@ -89,6 +100,8 @@ TEST(CheckState, AStoredStateServesOnlyItsOwnCheck)
     TauCheckState plainStored = stored;
     plainStored.owner = plain;
     EXPECT_EQ(StateForCheck(plainStored, plain, Now).retryAfter, Now + PlainRetryAfterLimitSeconds);
+    EXPECT_EQ(CheckStateFromText(CheckStateText(plainStored), Now).retryAfter, 0)
+        << "a stored plain-http wait past a day is anyone's: dropped, not shortened";
     plainStored.owner.address += "\n";
     EXPECT_EQ(CheckStateFromText(CheckStateText(plainStored), Now).owner, TauCheckOwner{})
         << "an owner line that would break the file is not written";
