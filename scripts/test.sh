@@ -155,7 +155,7 @@ progress() {
     elif [ -z "$(result_of native-tests)" ]; then
         line+="native: tests"
     elif [ -z "$(result_of fuzz)" ]; then
-        line+="native: fuzz $(wc -l <"$logs/fuzz.results" 2>/dev/null || echo 0) done"
+        line+="native: fuzz $(cat "$logs/fuzz.results" 2>/dev/null | wc -l) done"
     else
         line+="native: done"
     fi
