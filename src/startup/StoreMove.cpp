@@ -84,6 +84,10 @@ std::string HandleRefusal(HANDLE entry, const std::string& path)
     BY_HANDLE_FILE_INFORMATION info = {};
     if (GetFileInformationByHandle(entry, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return FormatText("\"%s\" is a link (a reparse point)", {path});
+    // Another name of the same file would keep it in two places, or give
+    // the store bytes its user may not read.
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1)
+        return FormatText("\"%s\" has other names (hard links)", {path});
     const std::string final = FinalPathOf(entry);
     if (final.empty())
         return {};
@@ -144,7 +148,9 @@ bool Replace(const std::string& from, const std::string& to)
 }
 
 // Deletes the file through the handle that holds it, so nothing can take its
-// place between the check and the delete; before Windows Vista by name.
+// place between the check and the delete; before Windows Vista by name. Once
+// marked, the delete is done: a reader that shares deletion (a scanner, the
+// shell's icons) only keeps the name a moment longer, so the move goes on.
 bool DeleteOpenFile(UniqueFile& file, const std::string& path)
 {
     using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
@@ -157,7 +163,7 @@ bool DeleteOpenFile(UniqueFile& file, const std::string& path)
     if (!setInformation(file.get(), FileDispositionInfo, &disposition, sizeof disposition))
         return false;
     file.reset();
-    return !PathExists(path);
+    return true;
 }
 
 std::string Join(const std::string& folder, const std::string& name)

@@ -384,6 +384,17 @@ TEST_F(FolderStartupMgrTest, LinksAreNeitherWrittenNorDeletedThrough)
     EXPECT_EQ(ReadFile(target + "\\victim.dll"), "the system's own");
     EXPECT_EQ(ReadFile(Stored("a.lnk")), "a");
     EXPECT_TRUE(ProfileFile(mgr.IniFile()).HasSection("a.lnk"));
+
+    // A Startup file that is another name of a file elsewhere stays where it is.
+    ASSERT_TRUE(CreateHardLinkW(WideFromUtf8(In("twice.lnk")).c_str(), WideFromUtf8(target + "\\victim.dll").c_str(),
+                                nullptr));
+    mgr.SetupItems();
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("has other names"), std::string::npos) << notes[0];
+    EXPECT_FALSE(FileExists(Stored("twice.lnk")));
+    EXPECT_EQ(ReadFile(In("twice.lnk")), "the system's own");
+    DeleteFileW(WideFromUtf8(In("twice.lnk")).c_str());
     clearTarget();
     RemoveDirectoryW(WideFromUtf8(target).c_str());
 }
