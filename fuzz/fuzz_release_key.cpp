@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(!read.failure.empty(), "no key and no reason");
     }
 
-    VerifyRequest request{text, publicKey, {}, "1.0", {{2026, 6, 1}, 12, 0, 0}, std::nullopt};
+    VerifyRequest request{text, publicKey, {}, "1.0", {{2026, 6, 1}, 12, 0, 0}, {}, std::nullopt};
     const VerifyReport report =
         VerifyRelease(request, [](std::string_view, std::string_view, std::string_view) { return true; });
     Require(report.failures.empty() != report.outcome.empty(), "a report both failed and decided");
