@@ -8,7 +8,7 @@ add_subdirectory(${KELDORA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 include(GoogleTest)
 
 # Under Wine each test takes one of CTest's "wine" lanes (a prefix of its own,
-# cmake/wine-run.sh) when CTest is given a resource spec, and its watchdog
+# cmake/wine-run.sh) when CTest is given a file of lanes, and its watchdog
 # reports it a little before CTest's own timeout would end it silently.
 set(KELDORA_WATCHDOG_MARGIN 20)
 

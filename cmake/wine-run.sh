@@ -17,7 +17,7 @@
 # a free display itself, and its process id is kept beside the prefix, so that
 # only our own server is ever reused or ended.
 #
-# Lanes: CTest run with a resource spec of "wine" lanes hands each test one
+# Lanes: CTest run with a file of "wine" lanes (resources) hands each test one
 # (CTEST_RESOURCE_GROUP_0_WINE="id:N,slots:1"). Lane 0 is the build's prefix;
 # lane N of the build's prefix ("<build>/wine/prefix") is "<build>/wine-laneN",
 # a world of its own: prefix, wineserver, Xvfb. Other prefixes (DPI, fonts) are

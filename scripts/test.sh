@@ -57,14 +57,14 @@ run_again() {
     grep -E '\*\*\*(Failed|Exception|Timeout)' "$1" | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' | sort -u
 }
 
-# The lanes of one build, as CTest's resource spec: each test takes one.
-lane_spec() {
-    local spec=$1/wine-lanes.json i entries=""
+# The lanes of one build, as CTest's file of resources: each test takes one.
+lanes_file() {
+    local file=$1/wine-lanes.json i entries=""
     for ((i = 0; i < lanes; i++)); do
         entries+="${entries:+, }{\"id\": \"$i\", \"slots\": 1}"
     done
-    echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"wine\": [$entries]}]}" >"$spec"
-    echo "$spec"
+    echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"wine\": [$entries]}]}" >"$file"
+    echo "$file"
 }
 
 # Ends the wineservers and Xvfbs of a suite's prefixes, not the one the
@@ -79,7 +79,7 @@ stop_suite() {
 # windows_part NAME BUILD-DIR RUN: builds one Windows target and, when RUN is
 # yes, runs its suite under Wine.
 windows_part() {
-    local name=$1 build=$2 run=$3 spec
+    local name=$1 build=$2 run=$3 lanes_json
     if ! { configure_win "$build" && cmake --build "$build" -j"$jobs"; } >"$logs/$name-build.log" 2>&1; then
         mark "$name-build" failed
         mark "$name-tests" "not run"
@@ -90,12 +90,12 @@ windows_part() {
         mark "$name-tests" "not run"
         return
     fi
-    spec=$(lane_spec "$build")
+    lanes_json=$(lanes_file "$build")
     # In a new order each time, so that a test that depends on what another
     # left in its prefix shows. A test that fails is run once more as a
     # safety net only: every retry is counted and named, and none is expected.
     (cd "$build" && ctest --output-on-failure --timeout 600 --schedule-random --repeat until-pass:2 \
-        -j"$lanes" --resource-spec-file "$spec") >"$logs/$name-tests.log" 2>&1
+        -j"$lanes" --resource-spec-file "$lanes_json") >"$logs/$name-tests.log" 2>&1
     stop_suite "$build"
     mark "$name-tests" ok
 }
