@@ -134,3 +134,17 @@ bool CreateProcessFor(const TStartToken& start, std::wstring& commandLine, DWORD
         return false;
     }
 }
+
+UniqueKernelHandle LoweredProcessToken()
+{
+    UniqueKernelHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), kPrimaryAccess, own.put()))
+        return {};
+    return LoweredToken(own.get());
+}
+
+bool IsElevatedProcess()
+{
+    UniqueKernelHandle own;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()) && IsElevatedToken(own.get());
+}

@@ -5,6 +5,7 @@
 #include "core/StrCon.h"
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
+#include "startup/StoreLinks.h"
 #include "startup/StoreLock.h"
 #include "startup/StoreMove.h"
 #include "winutil/ErrorText.h"
@@ -76,7 +77,7 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
 bool IsStoreName(const std::string& name)
 {
     return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
-           SameText(name, kMoveDraftName);
+           IsDraftName(name);
 }
 
 bool CopyFileTo(const std::string& source, const std::string& target)
@@ -168,13 +169,13 @@ void TFolderStartupMgr::LoadItems()
 // Task Manager that the section has not seen yet decides Enable; the section
 // keeps a copy for the restore.
 bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals,
-                                 std::string& lastMoved)
+                                 std::string& lastMoved, int draft)
 {
     const std::string copy = AddBackslash(StoreFolder()) + name;
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
-    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved};
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved, draft};
     move.writeSection = [&](const ProfileFile& ini) {
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
@@ -238,8 +239,15 @@ bool TFolderStartupMgr::SetupItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            if (!DirectoryExists(FDesc.Path) && LinkRefusal(FDesc.Path).empty())
+                return false;
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
             RefuseLinks();
             EnsureStoreFolder();
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
             RefuseLinks();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
@@ -251,13 +259,14 @@ bool TFolderStartupMgr::SetupItems()
                 return false;
             const TApprovals approvals(FDesc);
             std::string lastMoved;
+            int draft = FirstFreeDraft(StoreFolder());
             for (std::size_t n = 0; n < files.size(); ++n) {
                 if (IsStoreName(files[n]))
                     continue;
                 if (FDesc.Location == AllUsersStartupFolder)
                     RecordInPlace(files[n], static_cast<int>(n), approvals);
                 else
-                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved);
+                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved, draft++);
             }
             if (!lastMoved.empty())
                 SettleMove(StoreFolder(), lastMoved);
@@ -274,9 +283,14 @@ bool TFolderStartupMgr::RestoreItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
+            THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
@@ -305,6 +319,7 @@ bool TFolderStartupMgr::RestoreItems()
             // Entries whose files failed to go back stay listed.
             if (!everyFileBack || !RemoveFile(IniFile()))
                 return false;
+            heldStore.Release();
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
         [&](const std::exception& e) { return FailureText(RestoreError, e); });
@@ -319,9 +334,12 @@ bool TFolderStartupMgr::DeleteItem(int index)
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
             RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
@@ -344,8 +362,11 @@ bool TFolderStartupMgr::SaveItems()
     try {
         const TStoreLock lock;
         lock.Require();
+        const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
         RefuseLinks();
         EnsureStoreFolder();
+        const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+        heldStore.Require();
         RefuseLinks();
         return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
             for (const auto& item : FItems) {

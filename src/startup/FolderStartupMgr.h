@@ -34,8 +34,9 @@ private:
     // Raises std::runtime_error when the store folder or its index is a link.
     void RefuseLinks() const;
     // False, with a note saying why, when the file stays in the Startup
-    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h).
-    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved);
+    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h);
+    // `draft`: the number of its draft in the store.
+    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved, int draft);
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
     std::string FailureText(const char* format, const std::exception& e) const;
 };

@@ -5,6 +5,7 @@
 #include "core/Assert.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
+#include "startup/StoreMove.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -445,4 +447,44 @@ TEST_F(FolderStartupMgrTest, MovesCutShortAreSettledAndDraftNamesStay)
     mgr.SetupItems();
     EXPECT_FALSE(FileExists(In("outside.lnk")));
     EXPECT_TRUE(ini.HasKey("..\\outside.lnk", "Moving")) << "left alone";
+}
+
+// Two moves cut short, each with a draft of its own, one of them torn, and
+// leftover drafts: the whole one is finished, the torn one is left alone
+// (nothing deleted, noted), the leftovers go, and a new move takes a draft
+// number no open move uses.
+TEST_F(FolderStartupMgrTest, EachMoveHasItsDraftAndOnlyAWholeCopyIsKept)
+{
+    TFolderStartupMgr mgr(UserFolder);
+    EXPECT_FALSE(mgr.SetupItems());
+    const ProfileFile ini(mgr.IniFile());
+    ASSERT_TRUE(ini.WriteSection("whole.lnk", {{"Desc", "whole.lnk"}, {"Moving", "new 5 1"}}));
+    WriteFile(Stored("Keldora.1.move"), "whole");
+    ASSERT_TRUE(ini.WriteSection("torn.lnk", {{"Desc", "torn.lnk"}, {"Moving", "new 9 2"}}));
+    WriteFile(Stored("Keldora.2.move"), "torn");
+    ASSERT_TRUE(ini.WriteSection("undone.lnk", {{"Desc", "undone.lnk"}, {"Moving", "new 6 3"}}));
+    WriteFile(Stored("Keldora.3.move"), "undo");
+    WriteFile(In("undone.lnk"), "undone");
+    WriteFile(Stored("Keldora.7.move"), "leftover");
+    WriteFile(Stored("Keldora.move"), "older leftover");
+    WriteFile(In("Keldora.4.move"), "the user's own");
+    WriteFile(In("next.lnk"), "next");
+    ASSERT_TRUE(mgr.SetupItems());
+
+    EXPECT_EQ(ReadFile(Stored("whole.lnk")), "whole");
+    EXPECT_FALSE(ini.HasKey("whole.lnk", "Moving"));
+    EXPECT_EQ(ReadFile(Stored("Keldora.2.move")), "torn") << "a torn draft is never renamed nor deleted";
+    EXPECT_FALSE(FileExists(Stored("torn.lnk")));
+    EXPECT_EQ(ini.ReadString("torn.lnk", "Moving"), "new 9 2");
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(),
+                            [](const std::string& note) { return note.find("is not whole") != std::string::npos; }));
+    EXPECT_EQ(ReadFile(Stored("undone.lnk")), "undone") << "undone, then moved whole";
+    EXPECT_FALSE(FileExists(In("undone.lnk")));
+    EXPECT_EQ(ReadFile(In("Keldora.4.move")), "the user's own") << "named like a draft: not taken over";
+    EXPECT_EQ(ReadFile(Stored("next.lnk")), "next");
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"Keldora.2.move", L"whole.lnk",
+                                                         L"undone.lnk", L"next.lnk"}))
+        << "leftover drafts gone";
+    EXPECT_EQ(FirstFreeDraft(store), 3) << "past the open move's draft";
 }
