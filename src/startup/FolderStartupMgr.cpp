@@ -14,6 +14,8 @@
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* const SetupError = "Unable to setup startup items from dir:\"%s\".\r\nErr Description:\"%s\"";
@@ -78,11 +80,6 @@ bool IsStoreName(const std::string& name)
 {
     return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
            IsDraftName(name);
-}
-
-bool CopyFileTo(const std::string& source, const std::string& target)
-{
-    return CopyFileW(WideFromUtf8(source).c_str(), WideFromUtf8(target).c_str(), FALSE) != FALSE;
 }
 
 bool RemoveFile(const std::string& path)
@@ -298,26 +295,31 @@ bool TFolderStartupMgr::RestoreItems()
                 return false;
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const ProfileFile ini(IniFile());
+            std::vector<std::string> returned;
             bool everyFileBack = true;
             for (const std::string& name : files) {
                 if (IsStoreName(name))
                     continue;
-                const std::string stored = AddBackslash(StoreFolder()) + name;
-                const std::string target = AddBackslash(FDesc.Path) + name;
-                const std::string refusal = LinkRefusal(stored) + LinkRefusal(target);
-                if (!refusal.empty())
+                const std::string refusal = ReturnFromStore(FDesc.Path, StoreFolder(), name);
+                if (!refusal.empty()) {
                     Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
-                if (!refusal.empty() || !CopyFileTo(stored, target) || !RemoveFile(stored)) {
                     everyFileBack = false;
                     continue;
                 }
                 const std::optional<std::string> approval = ApprovalFromHex(ini.ReadString(name, kApprovedKey));
                 if (approval && !WriteApproval(FDesc, name, *approval))
                     Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {name}));
-                ini.EraseSection(name);
+                returned.push_back(name);
             }
             // Entries whose files failed to go back stay listed.
-            if (!everyFileBack || !RemoveFile(IniFile()))
+            if (!everyFileBack) {
+                RewriteIndex(IniFile(), [&](const ProfileFile& copy) {
+                    return std::all_of(returned.begin(), returned.end(),
+                                       [&](const std::string& name) { return copy.EraseSection(name); });
+                });
+                return false;
+            }
+            if (!RemoveFile(IniFile()))
                 return false;
             heldStore.Release();
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;

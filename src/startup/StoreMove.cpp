@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -112,6 +113,27 @@ bool DeleteOpenFile(UniqueFile& file, const std::string& path)
         return false;
     file.reset();
     return true;
+}
+
+// Renames the file through the handle that holds it, so that the name moves
+// and the file itself, its streams, times and attributes with it, is never
+// in two places; before Windows Vista by name.
+bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to)
+{
+    using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    static Fn* const setInformation = OptionalFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
+    if (!setInformation) {
+        file.reset();
+        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    const std::wstring target = L"\\??\\" + WideFromUtf8(to);
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    return setInformation(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 std::string Join(const std::string& folder, const std::string& name)
@@ -221,6 +243,23 @@ std::string MoveIntoStore(const TStoreMove& move)
     if (!Replace(draftPath, target))
         return ErrorMessage("its copy waits in " + draftPath + " (renaming it)", GetLastError()) +
                "; the next take-over finishes the move";
+    StepDone();
+    return {};
+}
+
+std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name)
+{
+    const std::string stored = Join(store, name);
+    const std::string target = Join(folder, name);
+    if (std::string refusal = LinkRefusal(target); !refusal.empty())
+        return refusal;
+    UniqueFile file = OpenEntry(stored, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!file)
+        return ErrorMessage("another program holds it (opening " + stored + ")", GetLastError());
+    if (std::string refusal = HandleRefusal(file.get(), stored); !refusal.empty())
+        return refusal;
+    if (!RenameOpenFile(file, stored, target))
+        return ErrorMessage("Moving " + stored + " back to " + target, GetLastError());
     StepDone();
     return {};
 }

@@ -69,6 +69,16 @@ struct TStoreMove {
 // draft could not be renamed, which the next take-over's RecoverMoves finishes.
 std::string MoveIntoStore(const TStoreMove& move);
 
+// Puts a stored file back into its Startup folder by renaming it through
+// the handle that holds it (same volume: the store is a folder of the
+// Startup folder), so it is in one place at every moment, whole, with its
+// streams, times and attributes; a file of that name there is replaced.
+// Empty when done, else why not (the file then stays in the store). The
+// caller removes the sections of the files that went back afterwards: a cut
+// in between leaves a file in the Startup folder whose section the next
+// take-over finds, and takes it over again with its settings.
+std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name);
+
 // Step 5 of the last move, for the item it moved; false when the index could
 // not be rewritten (the next RecoverMoves settles it).
 bool SettleMove(const std::string& store, const std::string& name);

@@ -1,6 +1,9 @@
 #include "StartupTestSupport.h"
 
+#include "common/ForgettingFolder.h"
 #include "common/HostMount.h"
+#include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
 
 #include "core/Assert.h"
 #include "core/StrCon.h"
@@ -9,6 +12,7 @@
 #include "winutil/FindFiles.h"
 #include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/RegKey.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
@@ -487,4 +491,67 @@ TEST_F(FolderStartupMgrTest, EachMoveHasItsDraftAndOnlyAWholeCopyIsKept)
                                                          L"undone.lnk", L"next.lnk"}))
         << "leftover drafts gone";
     EXPECT_EQ(FirstFreeDraft(store), 3) << "past the open move's draft";
+}
+
+// The Startup folder on forgetfs: a restore of two files in another process
+// stops for good after each of its steps, the power goes, and each file is
+// then in exactly one place, whole; a second restore puts the rest back.
+TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlaceWhole)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    const std::string folder = disk.Path() + "StartUp";
+    ASSERT_TRUE(ForceDirectories(folder));
+    const RegKey shellFolders = RegKey::Create(
+        HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+        KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(shellFolders);
+    const std::optional<std::string> before = shellFolders.ReadString("Startup");
+    ASSERT_EQ(shellFolders.WriteString("Startup", folder), ERROR_SUCCESS);
+    ASSERT_TRUE(SameText(GetStpDesc(UserFolder).Path, folder));
+    const std::string eventName = "KeldoraRestoreHalt" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
+    const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
+    const std::vector<std::string> names = {"a.bat", "b.bat"};
+    auto content = [](const std::string& name) { return "@echo " + name + "\r\n" + std::string(3000, 'x'); };
+    bool finished = false;
+    int halts = 0;
+    for (int step = 1; !finished; ++step) {
+        SCOPED_TRACE("cut after step " + std::to_string(step));
+        ASSERT_LT(step, 6) << "the restore never finished";
+        ClearLocation(UserFolder);
+        for (const std::string& name : names)
+            WriteFile(folder + "\\" + name, content(name));
+        ASSERT_TRUE(TFolderStartupMgr(UserFolder).SetupItems());
+        disk.PowerCut();
+        ResetEvent(halted.get());
+        {
+            const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
+            const UniqueKernelHandle restore = StartProcess("probe_system.exe restore 9");
+            ASSERT_TRUE(restore);
+            const HANDLE ends[] = {restore.get(), halted.get()};
+            ASSERT_LT(WaitForMultipleObjects(2, ends, FALSE, 60000), WAIT_OBJECT_0 + 2);
+            DWORD code = STILL_ACTIVE;
+            finished = GetExitCodeProcess(restore.get(), &code) && code == 0;
+            halts += !finished;
+            TerminateProcess(restore.get(), 9);
+            WaitForExit(restore.get());
+        }
+        disk.PowerCut();
+        for (const std::string& name : names) {
+            const bool back = FileExists(folder + "\\" + name);
+            EXPECT_NE(back, FileExists(folder + "\\Keldora\\" + name)) << name << " in exactly one place";
+            EXPECT_EQ(ReadFile(folder + (back ? "\\" : "\\Keldora\\") + name), content(name)) << name << " whole";
+        }
+        TFolderStartupMgr after(UserFolder);
+        EXPECT_TRUE(finished || after.RestoreItems());
+        for (const std::string& name : names)
+            EXPECT_EQ(ReadFile(folder + "\\" + name), content(name)) << name;
+        EXPECT_FALSE(PathExists(folder + "\\Keldora"));
+    }
+    EXPECT_EQ(halts, 2) << "cut after each file went back, then once the restore had ended";
+    ClearLocation(UserFolder);
+    EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
+              ERROR_SUCCESS);
 }
