@@ -64,12 +64,26 @@ UniqueFile CreateDraft(const std::string& path, std::string& refusal)
     return draft;
 }
 
-bool WriteAll(HANDLE file, const std::string& bytes)
+bool WriteBytes(HANDLE file, const std::string& bytes)
 {
     DWORD written = 0;
-    return (bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                              written == bytes.size())) &&
-           FlushFileBuffers(file);
+    return bytes.empty() ||
+           (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes)
+{
+    return WriteBytes(file, bytes) && FlushFileBuffers(file);
+}
+
+// The copy keeps the original's times: a program that looks at its own
+// file's date, and the user's sorting by date, see no change. Set after the
+// bytes, which would change the time of the last write, and before the flush.
+bool WriteCopy(HANDLE draft, const std::string& bytes, HANDLE original)
+{
+    FILETIME created = {}, accessed = {}, lastWrite = {};
+    return WriteBytes(draft, bytes) && GetFileTime(original, &created, &accessed, &lastWrite) &&
+           SetFileTime(draft, &created, &accessed, &lastWrite) && FlushFileBuffers(draft);
 }
 
 bool FlushFile(const std::string& path)
@@ -233,7 +247,7 @@ std::string MoveIntoStore(const TStoreMove& move)
         const UniqueFile draft = CreateDraft(draftPath, refusal);
         if (!draft)
             return Undo(move, index, refusal);
-        if (!WriteAll(draft.get(), *bytes))
+        if (!WriteCopy(draft.get(), *bytes, original.get()))
             return Undo(move, index, ErrorMessage("Writing " + draftPath, GetLastError()));
     }
     StepDone();

@@ -118,11 +118,27 @@ TEST_F(FolderStartupMgrTest, RestorePutsEverythingBackOnce)
 {
     WriteFile(In("a.lnk"), "a");
     WriteFile(In("b.txt"), "b");
+    // A date of its own, kept by the take-over's copy and the restore's rename.
+    const FILETIME old = {0x2a69c000, 0x01c8f2f1};  // 2008
+    auto lastWrite = [](const std::string& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data);
+        return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
+    };
+    {
+        const UniqueFile file(CreateFileW(WideFromUtf8(In("a.lnk")).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.get(), &old, &old, &old));
+    }
+    const std::uint64_t dated = lastWrite(In("a.lnk"));
     TFolderStartupMgr mgr(UserFolder);
     ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(lastWrite(Stored("a.lnk")), dated);
     ASSERT_TRUE(mgr.RestoreItems());
     EXPECT_EQ(ReadFile(In("a.lnk")), "a");
     EXPECT_EQ(ReadFile(In("b.txt")), "b");
+    EXPECT_EQ(lastWrite(In("a.lnk")), dated);
     EXPECT_FALSE(DirectoryExists(store));
     EXPECT_FALSE(mgr.RestoreItems());
 }
