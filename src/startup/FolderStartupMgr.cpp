@@ -79,7 +79,7 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
 bool IsStoreName(const std::string& name)
 {
     return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
-           IsDraftName(name);
+           SameText(name, kLockFileName) || IsDraftName(name);
 }
 
 bool RemoveFile(const std::string& path)
@@ -217,6 +217,51 @@ bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApp
     });
 }
 
+// Every user's agent writes the all-users store: its writes take the
+// machine's lock besides the user's.
+std::optional<TStoreFileLock> TFolderStartupMgr::MachineLock() const
+{
+    if (FDesc.Location != AllUsersStartupFolder)
+        return std::nullopt;
+    std::optional<TStoreFileLock> lock(std::in_place, StoreFolder());
+    lock->Require();
+    return lock;
+}
+
+// Older versions moved the all-users folder's files into this store, where
+// only the administrator's agent started them: each goes back, once, where
+// Windows starts it for every user, and its section then names it there
+// (the agent starts it no more). Driven by the sections, so a cut between a
+// rename and the index rewrite is finished by the next take-over.
+void TFolderStartupMgr::ReturnOlderMoves()
+{
+    const ProfileFile index(IniFile());
+    std::vector<std::string> back;
+    for (const std::string& name : index.SectionNames()) {
+        const std::string stored = AddBackslash(StoreFolder()) + name;
+        if (IsStoreName(name) || !IsBareFileName(name) || !SameText(index.ReadString(name, "CmdLine"), stored))
+            continue;
+        const std::string kept = AddBackslash(FDesc.Path) + name;
+        const bool inFolder = FileExists(kept);
+        const std::string refusal = inFolder ? std::string() : ReturnFromStore(FDesc.Path, StoreFolder(), name);
+        if (inFolder && FileExists(stored))
+            Note(FormatText("\"%s\" of \"%s\" is there again: the older copy stays in the store.", {name, FDesc.Path}));
+        if (!refusal.empty())
+            Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
+        else
+            back.push_back(name);
+    }
+    const bool rewritten = back.empty() || RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+        return std::all_of(back.begin(), back.end(), [&](const std::string& name) {
+            const std::string kept = AddBackslash(FDesc.Path) + name;
+            return ini.WriteString(name, "CmdLine", kept) && ini.WriteString(name, "Icon", kept);
+        });
+    });
+    if (!rewritten)
+        Note(FormatText("The index of \"%s\" could not name the files put back; the next take-over does it.",
+                        {StoreFolder()}));
+}
+
 // A store folder or index that is a link would have the store written, and
 // its files deleted, wherever the link points.
 void TFolderStartupMgr::RefuseLinks() const
@@ -246,8 +291,11 @@ bool TFolderStartupMgr::SetupItems()
             const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
             heldStore.Require();
             RefuseLinks();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
+            if (FDesc.Location == AllUsersStartupFolder)
+                ReturnOlderMoves();
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
                 SetFileAttributesW(store.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -288,6 +336,7 @@ bool TFolderStartupMgr::RestoreItems()
             folder.Require();
             THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
             heldStore.Require();
+            std::optional<TStoreFileLock> machineLock = MachineLock();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
@@ -321,6 +370,7 @@ bool TFolderStartupMgr::RestoreItems()
             }
             if (!RemoveFile(IniFile()))
                 return false;
+            machineLock.reset();
             heldStore.Release();
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
@@ -342,6 +392,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
                 return false;
             const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
             heldStore.Require();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
@@ -370,6 +421,7 @@ bool TFolderStartupMgr::SaveItems()
         const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
         heldStore.Require();
         RefuseLinks();
+        const std::optional<TStoreFileLock> machineLock = MachineLock();
         return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
             for (const auto& item : FItems) {
                 if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item),

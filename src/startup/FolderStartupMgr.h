@@ -9,8 +9,10 @@
 // provided for folders (it raises the abstract-call error).
 
 #include "startup/StartupApproved.h"
+#include "startup/StoreLinks.h"
 #include "startup/uStartupMgr.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,9 @@ private:
     // `draft`: the number of its draft in the store.
     bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved, int draft);
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
+    // The all-users store's lock, held; none for the user's.
+    std::optional<TStoreFileLock> MachineLock() const;
+    void ReturnOlderMoves();
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

@@ -137,3 +137,28 @@ void THeldFolder::Require() const
     if (!refusal_.empty())
         throw std::runtime_error(refusal_ + "; nothing was read, written or moved through it");
 }
+
+TStoreFileLock::TStoreFileLock(const std::string& store)
+{
+    constexpr int kAttempts = 100;
+    constexpr DWORD kPauseMs = 50;
+    const std::string path = AddBackslash(store) + kLockFileName;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (refusal_ = LinkRefusal(path); !refusal_.empty())
+            return;
+        file_ = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE);
+        if (file_)
+            return;
+        const DWORD error = GetLastError();
+        refusal_ = ErrorMessage("Locking the store with " + path, error);
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            return;
+        Sleep(kPauseMs);
+    }
+}
+
+void TStoreFileLock::Require() const
+{
+    if (!file_)
+        throw std::runtime_error(refusal_ + "; nothing was written");
+}

@@ -1,6 +1,6 @@
 #pragma once
 // What the stores refuse to follow, the folders they hold while they work,
-// and the rights they work with. A link (symbolic link, junction, other
+// the rights they work with, and the all-users store's own lock. A link (symbolic link, junction, other
 // reparse point) or a path whose final path is not its folder's plus its own
 // name is refused with the reason, and nothing is written, moved or deleted
 // through it. Runs on the calling thread; raises nothing but std::bad_alloc
@@ -68,5 +68,23 @@ public:
 
 private:
     UniqueFile handle_;
+    std::string refusal_;
+};
+
+inline constexpr const char* kLockFileName = "Keldora.lock";
+
+// The all-users store's lock for every session and user of the machine: its
+// file "Keldora.lock" held open unshared while the store is written. The
+// store folder is the machine's, where only administrators may create a
+// file, so no other user can hold or fake it. Fails closed: Require raises
+// when another holder kept it past a few seconds or it could not be made.
+class TStoreFileLock {
+public:
+    explicit TStoreFileLock(const std::string& store);
+
+    void Require() const;
+
+private:
+    UniqueFile file_;
     std::string refusal_;
 };

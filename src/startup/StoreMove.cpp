@@ -263,6 +263,8 @@ std::string MoveIntoStore(const TStoreMove& move)
 
 std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name)
 {
+    if (!IsBareFileName(name))
+        return FormatText("\"%s\" names no file of the store", {name});
     const std::string stored = Join(store, name);
     const std::string target = Join(folder, name);
     if (std::string refusal = LinkRefusal(target); !refusal.empty())
@@ -287,18 +289,6 @@ bool SettleMove(const std::string& store, const std::string& name)
 }
 
 namespace {
-
-// A section names a file of the folder and the store only when it is a
-// bare file name: the index is the user's to write, and an elevated agent
-// must not rename a draft to wherever a crafted section points.
-bool IsBareFileName(const std::string& name)
-{
-    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
-    });
-}
 
 // The journal key's value: "kept" or "new", the byte count, the draft's
 // number; older versions wrote the first word only, for their one draft.
@@ -364,6 +354,15 @@ std::string Settle(const std::string& folder, const std::string& store, const st
 }
 
 } // namespace
+
+bool IsBareFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+    });
+}
 
 bool IsDraftName(const std::string& name)
 {

@@ -13,6 +13,7 @@
 #include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/RegKey.h"
+#include "winutil/WholeFile.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
@@ -570,4 +571,54 @@ TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlac
     ClearLocation(UserFolder);
     EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
               ERROR_SUCCESS);
+}
+
+// An all-users store as older versions left it, the file moved into it: the
+// first take-over puts the file back where Windows starts it for every user,
+// once, its section then naming it there; a section naming a file outside
+// the store moves nothing. While another holds the machine's lock of the
+// store, a take-over is refused with the reason and changes nothing.
+TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClosed)
+{
+    ClearLocation(AllUsersStartupFolder);
+    const std::string folder = GetStpDesc(AllUsersStartupFolder).Path;
+    const std::string store = folder + "\\Keldora";
+    ASSERT_TRUE(ForceDirectories(store));
+    WriteFile(store + "\\old.bat", "@echo every user's\r\n");
+    WriteFile(folder + "\\outside.bat", "@echo beside the store\r\n");
+    const ProfileFile ini(store + "\\Keldora.ini");
+    ASSERT_TRUE(ini.WriteSection("old.bat", {{"Desc", "old.bat"}, {"CmdLine", store + "\\old.bat"},
+                                             {"Icon", store + "\\old.bat"}, {"Enable", "0"}}));
+    ASSERT_TRUE(ini.WriteSection("..\\outside.bat", {{"Desc", "outside.bat"},
+                                                     {"CmdLine", store + "\\..\\outside.bat"}}));
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(store + "\\Keldora.lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(held);
+        TFolderStartupMgr blocked(AllUsersStartupFolder);
+        try {
+            blocked.SetupItems();
+            ADD_FAILURE() << "taken over without the machine's lock";
+        } catch (const EStartupMgrErr& e) {
+            EXPECT_NE(std::string(e.what()).find("Keldora.lock"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ReadFile(store + "\\old.bat"), "@echo every user's\r\n") << "nothing changed";
+        EXPECT_FALSE(FileExists(folder + "\\old.bat"));
+    }
+    DeleteFileW(WideFromUtf8(store + "\\Keldora.lock").c_str());
+
+    TFolderStartupMgr mgr(AllUsersStartupFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
+    EXPECT_FALSE(FileExists(store + "\\old.bat"));
+    EXPECT_EQ(ini.ReadString("old.bat", "CmdLine"), folder + "\\old.bat");
+    EXPECT_EQ(ini.ReadString("old.bat", "Enable"), "0") << "its settings kept";
+    EXPECT_EQ(ReadFile(folder + "\\outside.bat"), "@echo beside the store\r\n");
+    EXPECT_FALSE(FileExists(store + "\\outside.bat"));
+    EXPECT_FALSE(FileExists(store + "\\Keldora.lock")) << "the lock goes with its holder";
+    const std::optional<std::string> once = ReadWholeFile(store + "\\Keldora.ini", 1 << 20);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadWholeFile(store + "\\Keldora.ini", 1 << 20), once) << "once: a second take-over writes nothing";
+    EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
+    ClearLocation(AllUsersStartupFolder);
 }
