@@ -228,12 +228,32 @@ std::optional<TStoreFileLock> TFolderStartupMgr::MachineLock() const
     return lock;
 }
 
-// Older versions moved the all-users folder's files into this store, where
-// only the administrator's agent started them: each goes back, once, where
-// Windows starts it for every user, and its section then names it there
-// (the agent starts it no more). Driven by the sections, so a cut between a
-// rename and the index rewrite is finished by the next take-over.
-void TFolderStartupMgr::ReturnOlderMoves()
+// Driven by the sections, so a cut between a rename and the index rewrite
+// is finished by the next call.
+bool TFolderStartupMgr::ReturnOlderMoves()
+{
+    if (FDesc.Location != AllUsersStartupFolder || FDesc.Path.empty())
+        return false;
+    return RunGuarded(
+        [&] {
+            const TStoreLock lock;
+            lock.Require();
+            RefuseLinks();
+            if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
+                return false;
+            const TActingAsUser rights(/*userLocation=*/false);
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
+            RefuseLinks();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            return ReturnEachOlderMove();
+        },
+        [&](const std::exception& e) { return FailureText(SetupError, e); });
+}
+
+bool TFolderStartupMgr::ReturnEachOlderMove()
 {
     const ProfileFile index(IniFile());
     std::vector<std::string> back;
@@ -258,8 +278,9 @@ void TFolderStartupMgr::ReturnOlderMoves()
         });
     });
     if (!rewritten)
-        Note(FormatText("The index of \"%s\" could not name the files put back; the next take-over does it.",
+        Note(FormatText("The index of \"%s\" could not name the files put back; the next call does it.",
                         {StoreFolder()}));
+    return !back.empty() && rewritten;
 }
 
 // A store folder or index that is a link would have the store written, and
@@ -294,8 +315,6 @@ bool TFolderStartupMgr::SetupItems()
             const std::optional<TStoreFileLock> machineLock = MachineLock();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
-            if (FDesc.Location == AllUsersStartupFolder)
-                ReturnOlderMoves();
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
                 SetFileAttributesW(store.c_str(), FILE_ATTRIBUTE_HIDDEN);

@@ -26,6 +26,15 @@ public:
     bool DeleteItem(int index) override;
     bool SaveItems() override;
 
+    // The all-users store only: older versions moved that folder's files
+    // into it, where only the administrator's agent started them. Each goes
+    // back where Windows starts it for every user, its section then naming
+    // it there (the agent starts it no more); a second call finds nothing to
+    // do. Not part of SetupItems: Windows did not start these files at this
+    // logon, so the agent calls it once its logon start of the session has
+    // started them from the store. True when a file went back.
+    bool ReturnOlderMoves();
+
     std::string StoreFolder() const;
     std::string IniFile() const;
 
@@ -42,7 +51,7 @@ private:
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
     // The all-users store's lock, held; none for the user's.
     std::optional<TStoreFileLock> MachineLock() const;
-    void ReturnOlderMoves();
+    bool ReturnEachOlderMove();
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

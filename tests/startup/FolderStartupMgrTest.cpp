@@ -573,11 +573,12 @@ TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlac
               ERROR_SUCCESS);
 }
 
-// An all-users store as older versions left it, the file moved into it: the
-// first take-over puts the file back where Windows starts it for every user,
-// once, its section then naming it there; a section naming a file outside
-// the store moves nothing. While another holds the machine's lock of the
-// store, a take-over is refused with the reason and changes nothing.
+// An all-users store as older versions left it, the file moved into it: a
+// take-over leaves it (the agent starts it this session), then the one-time
+// return puts it back where Windows starts it for every user, its section
+// then naming it there; a section naming a file outside the store moves
+// nothing. While another holds the machine's lock of the store, both are
+// refused with the reason and change nothing.
 TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClosed)
 {
     ClearLocation(AllUsersStartupFolder);
@@ -596,11 +597,15 @@ TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClose
                                           0, nullptr, OPEN_ALWAYS, 0, nullptr));
         ASSERT_TRUE(held);
         TFolderStartupMgr blocked(AllUsersStartupFolder);
-        try {
-            blocked.SetupItems();
-            ADD_FAILURE() << "taken over without the machine's lock";
-        } catch (const EStartupMgrErr& e) {
-            EXPECT_NE(std::string(e.what()).find("Keldora.lock"), std::string::npos) << e.what();
+        const std::vector<std::function<bool()>> writes = {[&] { return blocked.SetupItems(); },
+                                                           [&] { return blocked.ReturnOlderMoves(); }};
+        for (const std::function<bool()>& write : writes) {
+            try {
+                write();
+                ADD_FAILURE() << "written without the machine's lock";
+            } catch (const EStartupMgrErr& e) {
+                EXPECT_NE(std::string(e.what()).find("Keldora.lock"), std::string::npos) << e.what();
+            }
         }
         EXPECT_EQ(ReadFile(store + "\\old.bat"), "@echo every user's\r\n") << "nothing changed";
         EXPECT_FALSE(FileExists(folder + "\\old.bat"));
@@ -609,6 +614,8 @@ TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClose
 
     TFolderStartupMgr mgr(AllUsersStartupFolder);
     ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(store + "\\old.bat"), "@echo every user's\r\n") << "the take-over leaves it";
+    EXPECT_TRUE(mgr.ReturnOlderMoves());
     EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
     EXPECT_FALSE(FileExists(store + "\\old.bat"));
     EXPECT_EQ(ini.ReadString("old.bat", "CmdLine"), folder + "\\old.bat");
@@ -618,7 +625,8 @@ TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClose
     EXPECT_FALSE(FileExists(store + "\\Keldora.lock")) << "the lock goes with its holder";
     const std::optional<std::string> once = ReadWholeFile(store + "\\Keldora.ini", 1 << 20);
     ASSERT_TRUE(mgr.SetupItems());
-    EXPECT_EQ(ReadWholeFile(store + "\\Keldora.ini", 1 << 20), once) << "once: a second take-over writes nothing";
+    EXPECT_FALSE(mgr.ReturnOlderMoves()) << "once";
+    EXPECT_EQ(ReadWholeFile(store + "\\Keldora.ini", 1 << 20), once) << "nothing written again";
     EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
     ClearLocation(AllUsersStartupFolder);
 }
