@@ -4,7 +4,12 @@
 // "Keldora" (StoreMove.h) and records them in its "Keldora.ini", with a copy
 // of Task Manager's choice for each ("Approved", StartupApproved.h) that
 // restore writes back. The all-users folder's files stay where Windows starts
-// them for every user: its store lists them by their own path. A manager whose folder is unknown
+// them for every user: its store lists them by their own path. Every operation
+// that writes takes the store lock (and the all-users store's machine lock),
+// holds the Startup folder and its store open against renames for its whole
+// run, and, elevated, works on the user's folder with the user's lowered
+// rights (StoreLinks.h); a folder that is a link is refused with the reason,
+// raised as EStartupMgrErr. A manager whose folder is unknown
 // does nothing and answers false. Taking in new items by StoreItem is not
 // provided for folders (it raises the abstract-call error).
 

@@ -22,7 +22,8 @@
 // its folder's plus its own name, is refused with the reason, and nothing is
 // written, moved or deleted through it. A file whose path in the store would
 // be longer than the system starts stays where it is, as does one that
-// another program holds open. The caller holds the store lock.
+// another program holds open. The caller holds the store lock and holds the
+// Startup folder and the store open (THeldFolder, StoreLinks.h).
 // Runs on the calling thread; raises nothing but std::bad_alloc.
 #include "startup/StoreLinks.h"
 #include "winutil/ProfileFile.h"
