@@ -86,6 +86,39 @@ bool WriteCopy(HANDLE draft, const std::string& bytes, HANDLE original)
            SetFileTime(draft, &created, &accessed, &lastWrite) && FlushFileBuffers(draft);
 }
 
+// The file's named streams go with it, above all the mark of where it was
+// downloaded from (Zone.Identifier), which the system's checks of a program
+// from the Internet read: a copy without it would start unchecked. Where the
+// system lists no streams (before Windows Vista, a file system without them)
+// there is none to copy; one listed that cannot be copied keeps the file
+// where it is.
+bool CopyStreams(const std::string& source, const std::string& draft)
+{
+    using FirstFn = HANDLE WINAPI(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
+    using NextFn = BOOL WINAPI(HANDLE, LPVOID);
+    static FirstFn* const first = OptionalFunctionAs<FirstFn>("kernel32.dll", "FindFirstStreamW");
+    static NextFn* const next = OptionalFunctionAs<NextFn>("kernel32.dll", "FindNextStreamW");
+    constexpr std::size_t kMaxStreamSize = 1u << 20;
+    if (!first || !next)
+        return true;
+    WIN32_FIND_STREAM_DATA stream = {};
+    const UniqueFind streams(first(WideFromUtf8(source).c_str(), FindStreamInfoStandard, &stream, 0));
+    if (!streams)
+        return true;
+    do {
+        const std::string name = Utf8FromWide(stream.cStreamName);
+        if (name == "::$DATA")
+            continue;
+        const std::optional<std::string> bytes = ReadWholeFile(source + name, kMaxStreamSize);
+        if (!bytes)
+            return false;
+        const UniqueFile copy = OpenEntry(draft + name, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        if (!copy || !WriteAll(copy.get(), *bytes))
+            return false;
+    } while (next(streams.get(), &stream));
+    return GetLastError() == ERROR_HANDLE_EOF;
+}
+
 bool FlushFile(const std::string& path)
 {
     const UniqueFile file = OpenEntry(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
@@ -247,7 +280,7 @@ std::string MoveIntoStore(const TStoreMove& move)
         const UniqueFile draft = CreateDraft(draftPath, refusal);
         if (!draft)
             return Undo(move, index, refusal);
-        if (!WriteCopy(draft.get(), *bytes, original.get()))
+        if (!WriteCopy(draft.get(), *bytes, original.get()) || !CopyStreams(source, draftPath))
             return Undo(move, index, ErrorMessage("Writing " + draftPath, GetLastError()));
     }
     StepDone();
