@@ -8,14 +8,11 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 namespace {
 
 constexpr UINT kJobDone = WM_APP + 1;
-// How long the end of the object waits for a running job.
-constexpr auto kStopWait = std::chrono::milliseconds(2000);
 
 keldora::winutil::MessageWindowOptions WorkerWindowOptions()
 {
@@ -40,7 +37,6 @@ struct TWorkerThread::State {
     bool stopping = false;
     // Cleared, under the mutex, before the window goes.
     HWND window = nullptr;
-    std::thread thread;
 };
 
 TWorkerThread::TWorkerThread()
@@ -56,24 +52,22 @@ TWorkerThread::TWorkerThread()
               HandleCurrentException)
 {
     state_->window = window_.get();
-    state_->thread = std::thread(Run, state_);
+    thread_.emplace([state = state_] { Run(state); });
 }
 
 TWorkerThread::~TWorkerThread()
 {
-    std::unique_lock lock(state_->mutex);
-    state_->stopping = true;
-    state_->window = nullptr;
-    state_->waiting.clear();
-    state_->finished.clear();
-    state_->changed.notify_all();
-    const bool ended = state_->changed.wait_for(lock, kStopWait, [this] { return !state_->running; });
-    std::thread thread = std::move(state_->thread);
-    lock.unlock();
-    if (ended)
-        thread.join();
-    else
-        thread.detach();
+    std::deque<State::Job> dropped;
+    std::deque<std::pair<Done, std::string>> unfinished;
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        state_->window = nullptr;
+        dropped.swap(state_->waiting);
+        unfinished.swap(state_->finished);
+        state_->changed.notify_all();
+    }
+    thread_.reset();
 }
 
 void TWorkerThread::Run(std::shared_ptr<State> state)

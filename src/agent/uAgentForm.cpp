@@ -326,7 +326,7 @@ void TAgentForm::Refresh()
         return;
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver,
-                           result] { *result = takeOver->Run(/*reload=*/true, ExplorerStartedStartupFolder); },
+                           result] { *result = takeOver->Run(/*reload=*/true, LogonGateNow); },
                           [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
 }
 
@@ -338,6 +338,8 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
         FItems = std::move(result.items);
         FMenuStale = true;
     }
+    if (result.waiting)
+        SetTimer(Handle(), kLogonGateTimerId, kLogonGateRetryMs, nullptr);
     if (result.logonItems)
         StartLogonItemsOnce(*result.logonItems);
     if (!failure.empty())
@@ -533,11 +535,20 @@ LRESULT TAgentForm::WMEndSessionQuery()
     return 1;
 }
 
-// `ending` false: another program refused, the session goes on.
-void TAgentForm::WMEndSession(bool ending)
+// LogonPlan.h says what each end asks for.
+void TAgentForm::WMEndSession(bool ending, LPARAM reason)
 {
-    if (ending && !FQuitting)
-        LastTakeOver();
+    switch (EndSessionStepOf(ending, (reason & ENDSESSION_CLOSEAPP) != 0)) {
+    case TEndSessionStep::esNothing:
+        return;
+    case TEndSessionStep::esEndAgent:
+        Terminate();
+        return;
+    case TEndSessionStep::esLastTakeOver:
+        if (!FQuitting)
+            LastTakeOver();
+        return;
+    }
 }
 
 void TAgentForm::TimerTimer()
@@ -573,7 +584,7 @@ void TAgentForm::OnQuickLaunchItemClick(const std::string& commandLine)
     StartProgram(commandLine);
 }
 
-bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
+bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     result = 0;
     switch (message) {
@@ -590,9 +601,14 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         result = WMEndSessionQuery();
         return true;
     case WM_ENDSESSION:
-        WMEndSession(wParam != FALSE);
+        WMEndSession(wParam != FALSE, lParam);
         return true;
     case WM_TIMER:
+        if (wParam == kLogonGateTimerId) {
+            KillTimer(Handle(), kLogonGateTimerId);
+            Refresh();
+            return true;
+        }
         if (wParam != kRefreshTimerId)
             return false;
         TimerTimer();
