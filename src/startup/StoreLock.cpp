@@ -1,72 +1,96 @@
 #include "startup/StoreLock.h"
 
+#include "core/StrCon.h"
+#include "startup/uStartupMgr.h"
+#include "winutil/FindFiles.h"
+#include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
-#include <sddl.h>
+#include <shlobj.h>
 
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
-std::wstring UserSidText()
+// Between two tries of a file another process holds.
+constexpr DWORD kRetryMs = 50;
+
+// The process's share of the lock. The mutex orders the threads; `file`
+// and `depth` belong to the thread that owns it.
+struct ProcessLock {
+    UniqueKernelHandle mutex{CreateMutexW(nullptr, FALSE, nullptr)};
+    UniqueFile file;
+    int depth = 0;
+};
+
+ProcessLock& TheProcessLock()
 {
-    UniqueKernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return {};
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
-        return {};
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, &text))
-        return {};
-    std::wstring sid(text);
-    LocalFree(text);
-    return sid;
+    static ProcessLock lock;
+    return lock;
 }
 
-// The user and the system may use it, from any of the user's tokens.
-UniqueKernelHandle CreateUserMutex(const std::wstring& name, const std::wstring& sid)
+// Opened without sharing, so a second opener, in any process, is refused
+// until it is closed; a missing folder is made once.
+UniqueFile OpenLockFile(const std::string& path)
 {
-    const std::wstring sddl = L"D:(A;;GA;;;" + sid + L")(A;;GA;;;SY)";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        attributes.lpSecurityDescriptor = descriptor;
-    UniqueKernelHandle mutex(CreateMutexW(&attributes, FALSE, name.c_str()));
-    // A holder of a higher integrity level made it: waiting needs no more.
-    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
-        mutex.reset(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
-    if (descriptor)
-        LocalFree(descriptor);
-    return mutex;
+    const std::wstring name = WideFromUtf8(path);
+    const auto open = [&] {
+        return UniqueFile(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN, nullptr));
+    };
+    UniqueFile file = open();
+    if (!file && GetLastError() == ERROR_PATH_NOT_FOUND && ForceDirectories(FolderOfPath(path)))
+        file = open();
+    return file;
 }
 
-std::string NameOf(const std::wstring& sid)
+// Whether the file is held by this process now, trying until `until`.
+bool HoldFile(ProcessLock& lock, ULONGLONG until)
 {
-    return sid.empty() ? std::string() : "Global\\Keldora.Stores." + Utf8FromWide(sid);
+    const std::string path = TStoreLock::Path();
+    if (path.empty())
+        return true;
+    for (;;) {
+        lock.file = OpenLockFile(path);
+        if (lock.file)
+            return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+            return true;  // no lock can be made: the work goes on without it
+        if (GetTickCount64() >= until)
+            return false;
+        Sleep(kRetryMs);
+    }
 }
 
 } // namespace
 
-std::string TStoreLock::Name()
+std::string TStoreLock::Path()
 {
-    return NameOf(UserSidText());
+    const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
+    return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\Stores.lock";
 }
 
 TStoreLock::TStoreLock(DWORD timeoutMs)
 {
-    const std::wstring sid = UserSidText();
-    if (sid.empty())
+    ProcessLock& lock = TheProcessLock();
+    if (!lock.mutex)
         return;
-    mutex_ = CreateUserMutex(WideFromUtf8(NameOf(sid)), sid);
-    if (!mutex_)
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    const DWORD waited = WaitForSingleObject(lock.mutex.get(), timeoutMs);
+    if (waited == WAIT_ABANDONED)
+        lock.depth = 0;  // its thread ended holding it; the file, if open, is still this process's
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        acquired_ = waited != WAIT_TIMEOUT;
         return;
-    const DWORD waited = WaitForSingleObject(mutex_.get(), timeoutMs);
-    owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    acquired_ = owned_ || waited != WAIT_TIMEOUT;
+    }
+    if (!lock.file && !HoldFile(lock, until)) {
+        ReleaseMutex(lock.mutex.get());
+        acquired_ = false;
+        return;
+    }
+    ++lock.depth;
+    owned_ = true;
 }
 
 void TStoreLock::Require() const
@@ -77,6 +101,10 @@ void TStoreLock::Require() const
 
 TStoreLock::~TStoreLock()
 {
-    if (owned_)
-        ReleaseMutex(mutex_.get());
+    if (!owned_)
+        return;
+    ProcessLock& lock = TheProcessLock();
+    if (--lock.depth == 0)
+        lock.file.reset();
+    ReleaseMutex(lock.mutex.get());
 }
