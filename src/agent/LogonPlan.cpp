@@ -24,7 +24,7 @@ std::vector<TLogonStart> PlanLogonStarts(const std::vector<TLogonItem>& items)
 
 TLogonGate LogonGateOf(bool explorerStarted, std::int64_t sinceAgentStartMs, std::optional<std::int64_t> shellAgeMs)
 {
-    const bool waited = sinceAgentStartMs >= kShellWaitMs || (shellAgeMs && *shellAgeMs >= kShellWaitMs);
+    const bool waited = !shellAgeMs || *shellAgeMs >= kShellWaitMs || sinceAgentStartMs >= kShellWaitMs;
     return {explorerStarted, explorerStarted || waited};
 }
 

@@ -41,9 +41,12 @@ std::vector<TLogonStart> PlanLogonStarts(const std::vector<TLogonItem>& items);
 // Files in a Startup folder when the session begins are Explorer's to start:
 // the agent's first take-over waits until Explorer says it has started them
 // (`explorerStarted`) or, for a shell that says nothing, until
-// kShellWaitMs have passed since the shell's window came up (`shellAgeMs`,
-// none while there is no shell window) or since the agent started, whichever
-// comes first, so a clock set meanwhile can only shorten the wait.
+// kShellWaitMs have passed since the shell's window came up (`shellAgeMs`)
+// or since the agent started, whichever comes first, so a clock set
+// meanwhile can only shorten the wait. Without a shell window (none yet, or
+// no shell) nothing waits: no Explorer has started the files, and those the
+// take-over moves are the agent's to start, so a shell that comes later
+// finds them gone and nothing starts twice.
 inline constexpr std::int64_t kShellWaitMs = 10000;
 
 struct TLogonGate {

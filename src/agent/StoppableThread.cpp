@@ -12,9 +12,12 @@ namespace {
 // Between two cancels: a cancel only reaches a call already under way.
 constexpr DWORD kCancelIntervalMs = 50;
 
+// Queued only to end an alertable wait.
+void CALLBACK WakeUp(ULONG_PTR) {}
+
 } // namespace
 
-TStoppableThread::TStoppableThread(std::function<void()> work)
+TStoppableThread::TStoppableThread(std::function<void()> work, DWORD stopBoundMs) : stopBoundMs_(stopBoundMs)
 {
     auto owned = std::make_unique<std::function<void()>>(std::move(work));
     const std::uintptr_t handle = _beginthreadex(nullptr, 0, Enter, owned.get(), 0, nullptr);
@@ -26,7 +29,7 @@ TStoppableThread::TStoppableThread(std::function<void()> work)
 
 TStoppableThread::~TStoppableThread()
 {
-    const ULONGLONG until = GetTickCount64() + kStopBoundMs;
+    const ULONGLONG until = GetTickCount64() + stopBoundMs_;
     while (WaitForSingleObject(thread_.get(), 0) == WAIT_TIMEOUT) {
         if (GetTickCount64() >= until)
             TerminateProcess(GetCurrentProcess(), ERROR_TIMEOUT);
@@ -43,6 +46,7 @@ bool TStoppableThread::Ended() const
 void TStoppableThread::CancelIo() const
 {
     CancelSynchronousIo(thread_.get());
+    QueueUserAPC(WakeUp, thread_.get(), 0);
 }
 
 unsigned __stdcall TStoppableThread::Enter(void* work)

@@ -13,6 +13,10 @@
 namespace {
 
 constexpr UINT kJobDone = WM_APP + 1;
+// A job is a whole take-over: a cancel fails its call under way, not the
+// steps after it, and it may first wait out another agent's store lock
+// (kStoreLockTimeoutMs), so its end gets longer than a start's.
+constexpr DWORD kJobStopBoundMs = 30000;
 
 keldora::winutil::MessageWindowOptions WorkerWindowOptions()
 {
@@ -52,7 +56,7 @@ TWorkerThread::TWorkerThread()
               HandleCurrentException)
 {
     state_->window = window_.get();
-    thread_.emplace([state = state_] { Run(state); });
+    thread_.emplace([state = state_] { Run(state); }, kJobStopBoundMs);
 }
 
 TWorkerThread::~TWorkerThread()

@@ -10,8 +10,9 @@
 // owns nothing the window's thread frees. An exception never leaves a job:
 // its text goes to `done`. Destroying the object drops the jobs not begun
 // and every `done` not yet run, cancels the running job's synchronous I/O
-// and joins the thread (StoppableThread.h: a job no cancel reaches within
-// kStopBoundMs ends the process).
+// and joins the thread (StoppableThread.h: a job that has not returned
+// within 30 seconds ends the process; a take-over in progress may wait out
+// another agent's store lock first).
 #include <windows.h>
 
 #include "agent/StoppableThread.h"

@@ -317,7 +317,7 @@ void TAgentForm::RegisterAgentItem()
 
 bool TAgentForm::Busy() const
 {
-    return FMenuStale || !FTakeOverWorker->Idle() || !FIconWorker->Idle();
+    return FMenuStale || FLogonGateWaiting || !FTakeOverWorker->Idle() || !FIconWorker->Idle();
 }
 
 void TAgentForm::Refresh()
@@ -338,8 +338,7 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
         FItems = std::move(result.items);
         FMenuStale = true;
     }
-    if (result.waiting)
-        SetTimer(Handle(), kLogonGateTimerId, kLogonGateRetryMs, nullptr);
+    FLogonGateWaiting = result.waiting && SetTimer(Handle(), kLogonGateTimerId, kLogonGateRetryMs, nullptr);
     if (result.logonItems)
         StartLogonItemsOnce(*result.logonItems);
     if (!failure.empty())
@@ -361,7 +360,8 @@ void TAgentForm::StartLogonItemsOnce(const std::vector<TStartupItem>& items)
 
 // The session ends, or the agent: the stores take in what came during the
 // session. The process may end as soon as this returns, so nothing is
-// shown; a take-over held up by an unreachable file is left to run on.
+// shown; a take-over held up by an unreachable file runs on until the
+// worker's end cancels it (WorkerThread.h).
 void TAgentForm::LastTakeOver()
 {
     if (!FTakeOver || FSessionEnded)
@@ -373,7 +373,7 @@ void TAgentForm::LastTakeOver()
     FTakeOverWorker->Post([takeOver = FTakeOver, result] { *result = takeOver->Run(/*reload=*/false); }, {});
     if (!FTakeOverWorker->WaitIdle(kLastTakeOverMs)) {
         AppendLogFile(LogFile(), "The last take-over did not end within " + std::to_string(kLastTakeOverMs / 1000) +
-                                     " seconds; it goes on while the program can.");
+                                     " seconds; it goes on until the program ends.");
         return;
     }
     for (const std::string& report : result->reports)
@@ -606,6 +606,7 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case WM_TIMER:
         if (wParam == kLogonGateTimerId) {
             KillTimer(Handle(), kLogonGateTimerId);
+            FLogonGateWaiting = false;
             Refresh();
             return true;
         }

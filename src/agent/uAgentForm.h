@@ -177,6 +177,8 @@ private:
     // Made after the first take-over that read the stores.
     std::unique_ptr<TLogonStarter> FLogonStarter;
     bool FLogonStartDone = false;
+    // The first take-over waits for Explorer; the gate's timer runs.
+    bool FLogonGateWaiting = false;
     bool FQuitting = false;
     bool FShowBalloon = false;
     bool FShowIcon = false;

@@ -1,96 +1,72 @@
 #include "startup/StoreLock.h"
 
-#include "core/StrCon.h"
-#include "startup/uStartupMgr.h"
-#include "winutil/FindFiles.h"
-#include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
-#include <shlobj.h>
+#include <sddl.h>
 
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
-// Between two tries of a file another process holds.
-constexpr DWORD kRetryMs = 50;
-
-// The process's share of the lock. The mutex orders the threads; `file`
-// and `depth` belong to the thread that owns it.
-struct ProcessLock {
-    UniqueKernelHandle mutex{CreateMutexW(nullptr, FALSE, nullptr)};
-    UniqueFile file;
-    int depth = 0;
-};
-
-ProcessLock& TheProcessLock()
+std::wstring UserSidText()
 {
-    static ProcessLock lock;
-    return lock;
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return {};
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
+        return {};
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, &text))
+        return {};
+    std::wstring sid(text);
+    LocalFree(text);
+    return sid;
 }
 
-// Opened without sharing, so a second opener, in any process, is refused
-// until it is closed; a missing folder is made once.
-UniqueFile OpenLockFile(const std::string& path)
+// The user and the system may use it, from any of the user's tokens.
+UniqueKernelHandle CreateUserMutex(const std::wstring& name, const std::wstring& sid)
 {
-    const std::wstring name = WideFromUtf8(path);
-    const auto open = [&] {
-        return UniqueFile(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_HIDDEN, nullptr));
-    };
-    UniqueFile file = open();
-    if (!file && GetLastError() == ERROR_PATH_NOT_FOUND && ForceDirectories(FolderOfPath(path)))
-        file = open();
-    return file;
+    const std::wstring sddl = L"D:(A;;GA;;;" + sid + L")(A;;GA;;;SY)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        attributes.lpSecurityDescriptor = descriptor;
+    UniqueKernelHandle mutex(CreateMutexW(&attributes, FALSE, name.c_str()));
+    // A holder of a higher integrity level made it: waiting needs no more.
+    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
+        mutex.reset(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+    if (descriptor)
+        LocalFree(descriptor);
+    return mutex;
 }
 
-// Whether the file is held by this process now, trying until `until`.
-bool HoldFile(ProcessLock& lock, ULONGLONG until)
+std::string NameOf(const std::wstring& sid)
 {
-    const std::string path = TStoreLock::Path();
-    if (path.empty())
-        return true;
-    for (;;) {
-        lock.file = OpenLockFile(path);
-        if (lock.file)
-            return true;
-        const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
-            return true;  // no lock can be made: the work goes on without it
-        if (GetTickCount64() >= until)
-            return false;
-        Sleep(kRetryMs);
-    }
+    return sid.empty() ? std::string() : "Global\\Keldora.Stores." + Utf8FromWide(sid);
 }
 
 } // namespace
 
-std::string TStoreLock::Path()
+std::string TStoreLock::Name()
 {
-    const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
-    return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\Stores.lock";
+    return NameOf(UserSidText());
 }
 
 TStoreLock::TStoreLock(DWORD timeoutMs)
 {
-    ProcessLock& lock = TheProcessLock();
-    if (!lock.mutex)
+    const std::wstring sid = UserSidText();
+    if (sid.empty())
         return;
-    const ULONGLONG until = GetTickCount64() + timeoutMs;
-    const DWORD waited = WaitForSingleObject(lock.mutex.get(), timeoutMs);
-    if (waited == WAIT_ABANDONED)
-        lock.depth = 0;  // its thread ended holding it; the file, if open, is still this process's
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        acquired_ = waited != WAIT_TIMEOUT;
+    mutex_ = CreateUserMutex(WideFromUtf8(NameOf(sid)), sid);
+    if (!mutex_)
         return;
-    }
-    if (!lock.file && !HoldFile(lock, until)) {
-        ReleaseMutex(lock.mutex.get());
-        acquired_ = false;
-        return;
-    }
-    ++lock.depth;
-    owned_ = true;
+    const DWORD waited = WaitForSingleObjectEx(mutex_.get(), timeoutMs, TRUE);
+    owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    acquired_ = owned_ || (waited != WAIT_TIMEOUT && waited != WAIT_IO_COMPLETION);
 }
 
 void TStoreLock::Require() const
@@ -101,10 +77,6 @@ void TStoreLock::Require() const
 
 TStoreLock::~TStoreLock()
 {
-    if (!owned_)
-        return;
-    ProcessLock& lock = TheProcessLock();
-    if (--lock.depth == 0)
-        lock.file.reset();
-    ReleaseMutex(lock.mutex.get());
+    if (owned_)
+        ReleaseMutex(mutex_.get());
 }

@@ -75,13 +75,12 @@ TEST(LogonPlan, TheFirstTakeOverWaitsForExplorerAndSessionEndsAskWhatTheyMean)
     const std::int64_t bound = kShellWaitMs;
     EXPECT_TRUE(LogonGateOf(true, 0, std::nullopt).open) << "Explorer has started the folders";
     EXPECT_TRUE(LogonGateOf(true, 0, std::nullopt).explorerStarted);
-    EXPECT_FALSE(LogonGateOf(false, 0, std::nullopt).open) << "no shell window yet";
+    EXPECT_TRUE(LogonGateOf(false, 0, std::nullopt).open) << "no shell window: no Explorer has started them";
     EXPECT_FALSE(LogonGateOf(false, bound - 1, 0).open) << "the shell's window just came up";
     EXPECT_FALSE(LogonGateOf(false, 0, bound - 1).open);
     EXPECT_TRUE(LogonGateOf(false, 0, bound).open) << "an agent started long after the shell waits for nothing";
     EXPECT_TRUE(LogonGateOf(false, bound, 0).open) << "a clock set back at logon cannot hold the take-over longer";
-    EXPECT_TRUE(LogonGateOf(false, bound, std::nullopt).open) << "no shell: the bound from the agent's start";
-    EXPECT_FALSE(LogonGateOf(false, bound, std::nullopt).explorerStarted)
+    EXPECT_FALSE(LogonGateOf(false, 0, std::nullopt).explorerStarted)
         << "the files then in the folder are the agent's to start";
 
     EXPECT_EQ(EndSessionStepOf(false, false), TEndSessionStep::esNothing) << "another program refused: refreshes go on";

@@ -2,6 +2,7 @@
 // leaving the machine: a synchronous read of a named pipe whose server never
 // writes, as a file on a share that never answers would hold a start.
 #include "agent/StoppableThread.h"
+#include "startup/StoreLock.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
@@ -49,4 +50,23 @@ TEST(StoppableThread, AStuckReadHoldsUpNoOtherAndIsCancelledAndJoined)
     EXPECT_EQ(readError.load(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
 
     const TStoppableThread throwing([] { throw std::runtime_error("no exception leaves the thread"); });
+}
+
+// A take-over waiting for the store lock another agent holds, at Exit: the
+// wait ends and the lock counts as not taken, so nothing is written.
+TEST(StoppableThread, AWaitForTheStoreLockEndsWhenTheThreadStops)
+{
+    const TStoreLock held;
+    ASSERT_TRUE(held.Acquired());
+    const UniqueKernelHandle waiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> acquired{-1};
+    std::optional<TStoppableThread> worker;
+    worker.emplace([&] {
+        SetEvent(waiting.get());
+        acquired = TStoreLock(600000).Acquired() ? 1 : 0;
+    });
+    ASSERT_EQ(WaitForSingleObject(waiting.get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(acquired.load(), -1) << "still waiting";
+    worker.reset();
+    EXPECT_EQ(acquired.load(), 0) << "woken, not acquired";
 }
