@@ -21,3 +21,16 @@ std::vector<TLogonStart> PlanLogonStarts(const std::vector<TLogonItem>& items)
     std::sort(starts.begin(), starts.end(), [&](const TLogonStart& a, const TLogonStart& b) { return key(a) < key(b); });
     return starts;
 }
+
+TLogonGate LogonGateOf(bool explorerStarted, std::int64_t sinceAgentStartMs, std::optional<std::int64_t> shellAgeMs)
+{
+    const bool waited = !shellAgeMs || *shellAgeMs >= kShellWaitMs || sinceAgentStartMs >= kShellWaitMs;
+    return {explorerStarted, explorerStarted || waited};
+}
+
+TEndSessionStep EndSessionStepOf(bool ending, bool closeApp)
+{
+    if (!ending)
+        return TEndSessionStep::esNothing;
+    return closeApp ? TEndSessionStep::esEndAgent : TEndSessionStep::esLastTakeOver;
+}

@@ -10,17 +10,34 @@
 #include "winutil/UniqueHandle.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 const char* const kLogonMarkKey = "Software\\Keldora\\Logon";
 
 namespace {
 
-// Milliseconds since this process was created.
-std::int64_t SinceProcessStart()
+// Taken when the program's statics are made, before its entry runs: delays
+// count from here on a clock that no setting of the time moves.
+const std::chrono::steady_clock::time_point kProcessStart = std::chrono::steady_clock::now();
+
+// How long one start may take before it is noted and its I/O cancelled;
+// the others go on beside it all the same.
+constexpr std::int64_t kStartBoundMs = 60000;
+// How often the scheduler looks at the starts under way.
+constexpr std::int64_t kLookIntervalMs = 1000;
+
+// How long the desktop shell's process has run; none without a shell window.
+std::optional<std::int64_t> ShellAgeMs()
 {
+    DWORD processId = 0;
+    const HWND shell = GetShellWindow();
+    if (!shell || !GetWindowThreadProcessId(shell, &processId))
+        return std::nullopt;
+    const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     FILETIME created = {}, exited = {}, kernel = {}, user = {}, now = {};
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0;
+    if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
+        return std::int64_t{0};
     GetSystemTimeAsFileTime(&now);
     const auto ticks = [](const FILETIME& t) {
         return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
@@ -95,6 +112,17 @@ bool ExplorerStartedStartupFolder()
                                                  std::to_string(session) + "\\StartupHasBeenRun");
 }
 
+std::int64_t SinceProcessStart()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kProcessStart)
+        .count();
+}
+
+TLogonGate LogonGateNow()
+{
+    return LogonGateOf(ExplorerStartedStartupFolder(), SinceProcessStart(), ShellAgeMs());
+}
+
 std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
 {
     std::vector<TLogonItem> logonItems;
@@ -118,33 +146,58 @@ TLogonStarter::TLogonStarter(std::vector<TLogonStart> plan, std::string logFile)
     : plan_(std::move(plan)), logFile_(std::move(logFile)), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     if (stop_)
-        thread_ = std::thread([this] { Run(); });
+        scheduler_.emplace([this] { Run(); });
 }
 
 TLogonStarter::~TLogonStarter()
 {
-    if (!thread_.joinable())
-        return;
     SetEvent(stop_.get());
-    thread_.join();
+    scheduler_.reset();
 }
 
-void TLogonStarter::Run() noexcept
+void TLogonStarter::Run()
 {
-    const ComApartment com;
-    for (const TLogonStart& start : plan_) {
-        const std::int64_t wait = start.dueMs - SinceProcessStart();
-        if (wait > 0 && WaitForSingleObject(stop_.get(), static_cast<DWORD>(wait)) != WAIT_TIMEOUT)
-            return;
-        if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0)
-            return;
-        try {
-            Start(start.item);
-        } catch (const std::exception& e) {
-            AppendLogFile(logFile_, FormatText("Unable to start \"%s\" at logon: %s", {start.item.desc, e.what()}));
-        } catch (...) {
-            AppendLogFile(logFile_, FormatText("Unable to start \"%s\" at logon.", {start.item.desc}));
-        }
+    std::size_t next = 0;
+    while (next < plan_.size() || !starts_.empty()) {
+        LookAtStarts();
+        std::int64_t wait = kLookIntervalMs;
+        if (next < plan_.size())
+            wait = std::min(wait, plan_[next].dueMs - SinceProcessStart());
+        if (WaitForSingleObject(stop_.get(), static_cast<DWORD>(std::max<std::int64_t>(0, wait))) != WAIT_TIMEOUT)
+            break;
+        for (; next < plan_.size() && plan_[next].dueMs <= SinceProcessStart(); ++next)
+            Launch(plan_[next].item);
+    }
+    for (const Running& start : starts_)
+        start.thread->CancelIo();
+    starts_.clear();
+}
+
+void TLogonStarter::Launch(const TLogonItem& item)
+{
+    starts_.push_back({item.desc, SinceProcessStart() + kStartBoundMs, false,
+                       std::make_unique<TStoppableThread>([this, item] {
+                           const ComApartment com;
+                           try {
+                               Start(item);
+                           } catch (const std::exception& e) {
+                               AppendLogFile(logFile_,
+                                             FormatText("Unable to start \"%s\" at logon: %s", {item.desc, e.what()}));
+                           }
+                       })});
+}
+
+// Drops the starts that have ended; one past its bound is noted and cancelled.
+void TLogonStarter::LookAtStarts()
+{
+    std::erase_if(starts_, [](const Running& start) { return start.thread->Ended(); });
+    for (Running& start : starts_) {
+        if (start.noted || SinceProcessStart() < start.boundMs)
+            continue;
+        start.noted = true;
+        AppendLogFile(logFile_, FormatText("Unable to start \"%s\" at logon: it did not start within %s seconds.",
+                                           {start.desc, std::to_string(kStartBoundMs / 1000)}));
+        start.thread->CancelIo();
     }
 }
 

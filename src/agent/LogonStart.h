@@ -20,19 +20,28 @@
 // out of the agent's starts, else Explorer found them gone and the agent
 // starts them. Wine leaves no such key.
 //
-// The starts run on a thread of their own, so that neither the waits nor a
-// launcher that hangs on an unreachable path holds up the window. Each goes
+// Delays count from a steady clock read when the program's statics are made
+// (before its entry runs), so setting the time moves no start. The waits
+// run on a scheduler thread of its own; each item whose delay has come
+// starts on a thread of its own beside the others, so one on a share that
+// never answers holds up neither the window nor the next item; a start
+// still under way after a minute is noted in the log and its I/O cancelled.
+// Ending the starter (Exit, the session's end) starts nothing more, cancels
+// the starts under way and joins every thread (StoppableThread.h: within
+// kStopBoundMs, else the process ends). Each goes
 // through the launcher without waiting; a moved file works in the Startup
 // folder it came from, a shortcut in its own working folder. A start that
 // fails is written to the agent's log, never shown in a box, and the item
 // stays in its store.
 #include "agent/LogonPlan.h"
+#include "agent/StoppableThread.h"
 #include "startup/uStartupMgr.h"
 #include "winutil/UniqueHandle.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // The mark's key below HKEY_CURRENT_USER ("Software\Keldora\Logon"; each
@@ -43,6 +52,11 @@ extern const char* const kLogonMarkKey;
 bool MarkLogonSession();
 // Whether Explorer has started the Startup folders for this session.
 bool ExplorerStartedStartupFolder();
+// Milliseconds on the steady clock since the program started.
+std::int64_t SinceProcessStart();
+// Whether the first take-over may begin now (LogonPlan.h), from Explorer's
+// key, the shell's window and the steady clock.
+TLogonGate LogonGateNow();
 
 // The agent's items as the plan takes them.
 std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items);
@@ -52,19 +66,31 @@ public:
     // Starts the plan's items in sequence, each when it is due, counted from
     // the start of this process; failures are appended to `logFile`.
     TLogonStarter(std::vector<TLogonStart> plan, std::string logFile);
-    // Starts nothing more; a start under way is finished first.
+    // Starts nothing more; the starts under way are cancelled and joined.
     ~TLogonStarter();
     TLogonStarter(const TLogonStarter&) = delete;
     TLogonStarter& operator=(const TLogonStarter&) = delete;
 
 private:
-    void Run() noexcept;
+    struct Running {
+        std::string desc;
+        // When it is noted as stuck, on SinceProcessStart()'s clock.
+        std::int64_t boundMs = 0;
+        bool noted = false;
+        std::unique_ptr<TStoppableThread> thread;
+    };
+
+    void Run();
+    void Launch(const TLogonItem& item);
+    void LookAtStarts();
     void Start(const TLogonItem& item) const;
 
     const std::vector<TLogonStart> plan_;
     const std::string logFile_;
     UniqueKernelHandle stop_;
-    std::thread thread_;
+    // The scheduler's own: made, looked at and ended on its thread only.
+    std::vector<Running> starts_;
+    std::optional<TStoppableThread> scheduler_;
 };
 
 // A starter for the items' Startup-folder entries when this is the session's

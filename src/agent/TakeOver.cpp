@@ -26,7 +26,8 @@ std::vector<TStartupItem> TTakeOver::Items() const
 // False, with the report, when the stores could not be read whole.
 bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
 {
-    FBefore.reset();
+    if (FBefore)
+        return true;
     try {
         FHelper->RefreshAll();
         FBefore = Items();
@@ -38,14 +39,24 @@ bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
     }
 }
 
-TTakeOverResult TTakeOver::Run(bool reload, const std::function<bool()>& explorerStarted)
+TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& gate)
 {
     TTakeOverResult result;
     try {
         if (!FHelper)
             FHelper = std::make_unique<TStartupMgrHelper>(FLocations);
-        if (reload && !FLogonItemsGiven && !ReadBeforeTakeOver(result))
-            return result;
+        if (reload && !FLogonItemsGiven) {
+            if (!ReadBeforeTakeOver(result))
+                return result;
+            const TLogonGate now = gate ? gate() : TLogonGate{};
+            if (!now.open) {
+                result.waiting = result.reloaded = true;
+                result.items = *FBefore;
+                Report(result);
+                return result;
+            }
+            FExplorerStarted = now.explorerStarted;
+        }
         FHelper->SetupAll(FMachineWide);
     } catch (const EStartupMgrErr& e) {
         if (FHelper)
@@ -69,7 +80,7 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<bool()>& explore
     }
     if (!FLogonItemsGiven && FBefore) {
         FLogonItemsGiven = true;
-        result.logonItems = explorerStarted && explorerStarted() ? std::move(*FBefore) : result.items;
+        result.logonItems = FExplorerStarted ? std::move(*FBefore) : result.items;
         FBefore.reset();
     }
     Report(result);

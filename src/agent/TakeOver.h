@@ -5,6 +5,7 @@
 // managers, made on the first run, so what they remember between runs (the
 // icons already looked for, the notes already given) lasts the agent's life.
 // A run returns copies: nothing in the result points into the managers.
+#include "agent/LogonPlan.h"
 #include "startup/StartupMgrHelper.h"
 
 #include <cstdint>
@@ -26,6 +27,9 @@ struct TTakeOverResult {
     // start waits for a later run, so a store that could not be read spends
     // nothing.
     std::optional<std::vector<TStartupItem>> logonItems;
+    // The first take-over waits for Explorer (LogonPlan.h): nothing was
+    // taken over, `items` are the stores as read; ask again soon.
+    bool waiting = false;
 };
 
 class TTakeOver {
@@ -39,11 +43,12 @@ public:
     // `reload`, reads the stores again. A take-over that fails leaves the
     // item list as it was: nothing is reloaded. Until the logon items are
     // given, a run with `reload` first reads the stores as they were before
-    // any take-over of this agent, and takes nothing over when it cannot:
-    // the files then in a Startup folder are Explorer's to start at this
-    // logon once Explorer has started the folder (`explorerStarted`), and
-    // left out of the logon items.
-    TTakeOverResult Run(bool reload, const std::function<bool()>& explorerStarted = {});
+    // any take-over of this agent, once: a later run, after a failure, keeps
+    // what that read found. It takes nothing over when it cannot read them,
+    // nor while `gate` is closed. The logon items are the stores as read
+    // before when Explorer has started the folders (the files it found there
+    // are its own), else the stores after the take-over.
+    TTakeOverResult Run(bool reload, const std::function<TLogonGate()>& gate = {});
 
 private:
     void Report(TTakeOverResult& result);
@@ -54,6 +59,7 @@ private:
     const bool FMachineWide;
     std::unique_ptr<TStartupMgrHelper> FHelper;
     bool FLogonItemsGiven = false;
-    // The stores as read before this run's take-over, while the logon items are due.
+    bool FExplorerStarted = false;
+    // The stores as read before the agent's first take-over, while the logon items are due.
     std::optional<std::vector<TStartupItem>> FBefore;
 };

@@ -8,14 +8,15 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 namespace {
 
 constexpr UINT kJobDone = WM_APP + 1;
-// How long the end of the object waits for a running job.
-constexpr auto kStopWait = std::chrono::milliseconds(2000);
+// A job is a whole take-over: a cancel fails its call under way, not the
+// steps after it, and it may first wait out another agent's store lock
+// (kStoreLockTimeoutMs), so its end gets longer than a start's.
+constexpr DWORD kJobStopBoundMs = 30000;
 
 keldora::winutil::MessageWindowOptions WorkerWindowOptions()
 {
@@ -40,7 +41,6 @@ struct TWorkerThread::State {
     bool stopping = false;
     // Cleared, under the mutex, before the window goes.
     HWND window = nullptr;
-    std::thread thread;
 };
 
 TWorkerThread::TWorkerThread()
@@ -56,24 +56,22 @@ TWorkerThread::TWorkerThread()
               HandleCurrentException)
 {
     state_->window = window_.get();
-    state_->thread = std::thread(Run, state_);
+    thread_.emplace([state = state_] { Run(state); }, kJobStopBoundMs);
 }
 
 TWorkerThread::~TWorkerThread()
 {
-    std::unique_lock lock(state_->mutex);
-    state_->stopping = true;
-    state_->window = nullptr;
-    state_->waiting.clear();
-    state_->finished.clear();
-    state_->changed.notify_all();
-    const bool ended = state_->changed.wait_for(lock, kStopWait, [this] { return !state_->running; });
-    std::thread thread = std::move(state_->thread);
-    lock.unlock();
-    if (ended)
-        thread.join();
-    else
-        thread.detach();
+    std::deque<State::Job> dropped;
+    std::deque<std::pair<Done, std::string>> unfinished;
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        state_->window = nullptr;
+        dropped.swap(state_->waiting);
+        unfinished.swap(state_->finished);
+        state_->changed.notify_all();
+    }
+    thread_.reset();
 }
 
 void TWorkerThread::Run(std::shared_ptr<State> state)

@@ -9,15 +9,18 @@
 // ended. The thread touches no window but posting to this object's own, and
 // owns nothing the window's thread frees. An exception never leaves a job:
 // its text goes to `done`. Destroying the object drops the jobs not begun
-// and every `done` not yet run, waits a little for a running job, and
-// otherwise leaves that job to end alone (a file check on an unreachable
-// share may take a minute): its thread then frees what it holds itself.
+// and every `done` not yet run, cancels the running job's synchronous I/O
+// and joins the thread (StoppableThread.h: a job that has not returned
+// within 30 seconds ends the process; a take-over in progress may wait out
+// another agent's store lock first).
 #include <windows.h>
 
+#include "agent/StoppableThread.h"
 #include "winutil/MessageWindow.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TWorkerThread {
@@ -51,4 +54,5 @@ private:
 
     std::shared_ptr<State> state_;
     keldora::winutil::MessageWindow window_;
+    std::optional<TStoppableThread> thread_;
 };

@@ -317,7 +317,7 @@ void TAgentForm::RegisterAgentItem()
 
 bool TAgentForm::Busy() const
 {
-    return FMenuStale || !FTakeOverWorker->Idle() || !FIconWorker->Idle();
+    return FMenuStale || FLogonGateWaiting || !FTakeOverWorker->Idle() || !FIconWorker->Idle();
 }
 
 void TAgentForm::Refresh()
@@ -326,7 +326,7 @@ void TAgentForm::Refresh()
         return;
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver,
-                           result] { *result = takeOver->Run(/*reload=*/true, ExplorerStartedStartupFolder); },
+                           result] { *result = takeOver->Run(/*reload=*/true, LogonGateNow); },
                           [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
 }
 
@@ -338,6 +338,7 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
         FItems = std::move(result.items);
         FMenuStale = true;
     }
+    FLogonGateWaiting = result.waiting && SetTimer(Handle(), kLogonGateTimerId, kLogonGateRetryMs, nullptr);
     if (result.logonItems)
         StartLogonItemsOnce(*result.logonItems);
     if (!failure.empty())
@@ -359,7 +360,8 @@ void TAgentForm::StartLogonItemsOnce(const std::vector<TStartupItem>& items)
 
 // The session ends, or the agent: the stores take in what came during the
 // session. The process may end as soon as this returns, so nothing is
-// shown; a take-over held up by an unreachable file is left to run on.
+// shown; a take-over held up by an unreachable file runs on until the
+// worker's end cancels it (WorkerThread.h).
 void TAgentForm::LastTakeOver()
 {
     if (!FTakeOver || FSessionEnded)
@@ -371,7 +373,7 @@ void TAgentForm::LastTakeOver()
     FTakeOverWorker->Post([takeOver = FTakeOver, result] { *result = takeOver->Run(/*reload=*/false); }, {});
     if (!FTakeOverWorker->WaitIdle(kLastTakeOverMs)) {
         AppendLogFile(LogFile(), "The last take-over did not end within " + std::to_string(kLastTakeOverMs / 1000) +
-                                     " seconds; it goes on while the program can.");
+                                     " seconds; it goes on until the program ends.");
         return;
     }
     for (const std::string& report : result->reports)
@@ -533,11 +535,20 @@ LRESULT TAgentForm::WMEndSessionQuery()
     return 1;
 }
 
-// `ending` false: another program refused, the session goes on.
-void TAgentForm::WMEndSession(bool ending)
+// LogonPlan.h says what each end asks for.
+void TAgentForm::WMEndSession(bool ending, LPARAM reason)
 {
-    if (ending && !FQuitting)
-        LastTakeOver();
+    switch (EndSessionStepOf(ending, (reason & ENDSESSION_CLOSEAPP) != 0)) {
+    case TEndSessionStep::esNothing:
+        return;
+    case TEndSessionStep::esEndAgent:
+        Terminate();
+        return;
+    case TEndSessionStep::esLastTakeOver:
+        if (!FQuitting)
+            LastTakeOver();
+        return;
+    }
 }
 
 void TAgentForm::TimerTimer()
@@ -573,7 +584,7 @@ void TAgentForm::OnQuickLaunchItemClick(const std::string& commandLine)
     StartProgram(commandLine);
 }
 
-bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
+bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     result = 0;
     switch (message) {
@@ -590,9 +601,15 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         result = WMEndSessionQuery();
         return true;
     case WM_ENDSESSION:
-        WMEndSession(wParam != FALSE);
+        WMEndSession(wParam != FALSE, lParam);
         return true;
     case WM_TIMER:
+        if (wParam == kLogonGateTimerId) {
+            KillTimer(Handle(), kLogonGateTimerId);
+            FLogonGateWaiting = false;
+            Refresh();
+            return true;
+        }
         if (wParam != kRefreshTimerId)
             return false;
         TimerTimer();

@@ -8,7 +8,11 @@
 //   WM_QUERYENDSESSION   answered 1 at once
 //   WM_ENDSESSION        when the session ends: the last take-over (unless
 //                        quitting), waited for kLastTakeOverMs at most, with
-//                        no menu or icon rebuilt
+//                        no menu or icon rebuilt; the Restart Manager's close
+//                        (ENDSESSION_CLOSEAPP) ends the agent; a cancelled
+//                        end changes nothing
+// The first take-over waits for Explorer to start the Startup folders
+// (LogonPlan.h), asking again every kLogonGateRetryMs.
 // The window's thread never waits for a file: the take-over and the reload
 // run on a worker thread (TakeOver.h), the icons are read on another, and
 // programs start on threads of their own; the window's thread rebuilds the
@@ -47,6 +51,8 @@ constexpr UINT UM_SHOW_TRAY_ICON = WM_USER + 102;
 constexpr UINT UM_REFRESH_MENU = WM_USER + 103;
 constexpr UINT kRefreshTimerId = 1;
 constexpr UINT kRefreshIntervalMs = 300000;
+constexpr UINT kLogonGateTimerId = 2;
+constexpr UINT kLogonGateRetryMs = 1000;
 // Windows shows "this app is preventing shutdown" after five seconds.
 constexpr DWORD kLastTakeOverMs = 3000;
 
@@ -146,7 +152,7 @@ private:
     void UMShowTrayIcon(WPARAM wParam);
     void UMRefreshMenu();
     LRESULT WMEndSessionQuery();
-    void WMEndSession(bool ending);
+    void WMEndSession(bool ending, LPARAM reason);
     void TimerTimer();
     void miRefreshClick();
     void CoolTrayIconClick();
@@ -171,6 +177,8 @@ private:
     // Made after the first take-over that read the stores.
     std::unique_ptr<TLogonStarter> FLogonStarter;
     bool FLogonStartDone = false;
+    // The first take-over waits for Explorer; the gate's timer runs.
+    bool FLogonGateWaiting = false;
     bool FQuitting = false;
     bool FShowBalloon = false;
     bool FShowIcon = false;

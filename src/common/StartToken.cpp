@@ -99,6 +99,7 @@ TStartToken StartTokenFor(HWND shellWindow)
     UniqueKernelHandle shell = ShellToken(shellWindow);
     facts.shellTokenAvailable = static_cast<bool>(shell);
     facts.sameUser = shell && SameUser(own.get(), shell.get());
+    facts.shellElevated = shell && IsElevatedToken(shell.get());
     const TStartWay way = ChooseStartWay(facts);
     if (way == TStartWay::swShellToken)
         return {way, std::move(shell)};

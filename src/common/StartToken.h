@@ -1,7 +1,7 @@
 #pragma once
 // The token the launcher starts a program with. An elevated caller starts
 // programs with the desktop shell's token when the shell runs as the same
-// user (what Explorer itself would start), else with a lowered copy of its
+// user and is not elevated itself (what Explorer would start), else with a lowered copy of its
 // own token; a caller that is not elevated uses its own, as CreateProcess
 // does (the rule is ChooseStartWay in core/LaunchRules.h). Safe from any
 // thread; nothing raises: a token that cannot be made starts nothing.

@@ -41,8 +41,10 @@ TStartWay ChooseStartWay(const TStartFacts& facts)
     if (!facts.elevated)
         return TStartWay::swAsCaller;
     // Another user's shell (an administrator's account typed in at an
-    // elevation prompt) would start the item as the wrong user.
-    if (facts.shellTokenAvailable && facts.sameUser)
+    // elevation prompt) would start the item as the wrong user, and an
+    // elevated shell (UAC turned off, a shell started as administrator)
+    // would hand the item the rights it must not get.
+    if (facts.shellTokenAvailable && facts.sameUser && !facts.shellElevated)
         return TStartWay::swShellToken;
     return TStartWay::swLoweredOwnToken;
 }

@@ -35,6 +35,7 @@ struct TStartFacts {
     bool elevated = false;             // the caller's token is elevated
     bool shellTokenAvailable = false;  // the desktop shell's token could be opened and copied
     bool sameUser = false;             // and the shell runs as the caller's user
+    bool shellElevated = false;        // and the shell's own token is elevated
 };
 
 TStartWay ChooseStartWay(const TStartFacts& facts);

@@ -64,9 +64,9 @@ TStoreLock::TStoreLock(DWORD timeoutMs)
     mutex_ = CreateUserMutex(WideFromUtf8(NameOf(sid)), sid);
     if (!mutex_)
         return;
-    const DWORD waited = WaitForSingleObject(mutex_.get(), timeoutMs);
+    const DWORD waited = WaitForSingleObjectEx(mutex_.get(), timeoutMs, TRUE);
     owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    acquired_ = owned_ || waited != WAIT_TIMEOUT;
+    acquired_ = owned_ || (waited != WAIT_TIMEOUT && waited != WAIT_IO_COMPLETION);
 }
 
 void TStoreLock::Require() const

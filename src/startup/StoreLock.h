@@ -7,8 +7,10 @@
 // that the elevated and the unelevated agent of one user share it. A mutex is
 // taken again by the thread that holds it, so nested users of the lock cost
 // nothing; an agent that dies holding it leaves it to the next one.
-// Where the lock cannot be made (no SID, no such object) the work goes on
-// without it, as it did before there was one.
+// The wait is alertable: an APC queued to the waiting thread (the agent's
+// stopping worker, StoppableThread.h) ends it, and the lock counts as not
+// acquired. Where the lock cannot be made (no SID, no such object) the work
+// goes on without it, as it did before there was one.
 #include <windows.h>
 
 #include "winutil/UniqueHandle.h"
@@ -25,7 +27,8 @@ public:
     TStoreLock(const TStoreLock&) = delete;
     TStoreLock& operator=(const TStoreLock&) = delete;
 
-    // False only when another holder kept the lock past the time-out.
+    // False only when another holder kept the lock past the time-out, or the
+    // thread was woken to stop while it waited.
     bool Acquired() const { return acquired_; }
     // Raises std::runtime_error unless Acquired().
     void Require() const;

@@ -67,3 +67,24 @@ TEST(LogonPlan, StartsEnabledFolderItemsInADefinedSequence)
     for (std::size_t i = 1; i < plan.size(); ++i)
         EXPECT_LT(plan[i - 1].item.desc, plan[i].item.desc);
 }
+
+// What no Wine prefix shows: a real logon's Explorer, a shell that says
+// nothing, a clock set at logon, the Restart Manager's close.
+TEST(LogonPlan, TheFirstTakeOverWaitsForExplorerAndSessionEndsAskWhatTheyMean)
+{
+    const std::int64_t bound = kShellWaitMs;
+    EXPECT_TRUE(LogonGateOf(true, 0, std::nullopt).open) << "Explorer has started the folders";
+    EXPECT_TRUE(LogonGateOf(true, 0, std::nullopt).explorerStarted);
+    EXPECT_TRUE(LogonGateOf(false, 0, std::nullopt).open) << "no shell window: no Explorer has started them";
+    EXPECT_FALSE(LogonGateOf(false, bound - 1, 0).open) << "the shell's window just came up";
+    EXPECT_FALSE(LogonGateOf(false, 0, bound - 1).open);
+    EXPECT_TRUE(LogonGateOf(false, 0, bound).open) << "an agent started long after the shell waits for nothing";
+    EXPECT_TRUE(LogonGateOf(false, bound, 0).open) << "a clock set back at logon cannot hold the take-over longer";
+    EXPECT_FALSE(LogonGateOf(false, 0, std::nullopt).explorerStarted)
+        << "the files then in the folder are the agent's to start";
+
+    EXPECT_EQ(EndSessionStepOf(false, false), TEndSessionStep::esNothing) << "another program refused: refreshes go on";
+    EXPECT_EQ(EndSessionStepOf(false, true), TEndSessionStep::esNothing);
+    EXPECT_EQ(EndSessionStepOf(true, true), TEndSessionStep::esEndAgent) << "the Restart Manager may start it again";
+    EXPECT_EQ(EndSessionStepOf(true, false), TEndSessionStep::esLastTakeOver);
+}

@@ -416,3 +416,43 @@ TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
     EXPECT_TRUE(Runs(sandbox, "shared").empty()) << "Windows starts it, not the agent";
     EXPECT_TRUE(sandbox.Messages().empty());
 }
+
+// Starts run side by side, each on its own thread (StoppableThreadTest.cpp
+// shows a stuck one cancelled and joined): the item due first starts, and
+// Exit while the next one waits for its delay ends the agent at once and
+// starts nothing more.
+TEST(LogonStart, ExitWhileAStartIsPendingEndsTheAgentAndStartsNothingMore)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    StoreItem(UserFolder, "ontime.bat", MarkerBatch(sandbox, "ontime"), "1", 2);
+    StoreItem(UserFolder, "pending.bat", MarkerBatch(sandbox, "pending"), "3600", 3);
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "ontime").size() == 1; }, 60000));
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u) << "the pending start is cancelled, its thread joined";
+    EXPECT_TRUE(Runs(sandbox, "pending").empty()) << "not due yet: never started";
+    EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\pending.bat")) << "stays in its store";
+}
+
+// The Restart Manager's close ends the agent (it may start it again); a
+// session end another program cancelled leaves the refreshes going.
+TEST(LogonStart, ARestartManagerCloseEndsTheAgentAndACancelledEndDoesNot)
+{
+    AgentSandbox sandbox;
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    SendMessageTimeoutW(RunningAgent::Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 30000,
+                        nullptr);
+    RunningAgent::Send(WM_ENDSESSION, FALSE);
+    WriteFile(FolderOf(UserFolder) + "\\after.bat", MarkerBatch(sandbox, "after"));
+    RunningAgent::Send(UM_REFRESH_MENU);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(StoreOf(UserFolder) + "\\after.bat"); }, 60000))
+        << "still taking over after the cancelled end";
+    EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    SendMessageTimeoutW(RunningAgent::Window(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 30000,
+                        nullptr);
+    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u) << "ended by the Restart Manager's close";
+    EXPECT_TRUE(sandbox.Messages().empty());
+}

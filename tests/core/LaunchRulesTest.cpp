@@ -33,20 +33,22 @@ TEST(LaunchRules, AnUnquotedPathWithABlankIsNeverTriedAsItStands)
 TEST(LaunchRules, AnElevatedCallerNeverHandsItsOwnTokenOn)
 {
     using W = TStartWay;
-    // elevated, shell token available, same user -> way
+    // elevated, shell token available, same user, shell elevated -> way
     const struct {
-        bool elevated, shell, sameUser;
+        bool elevated, shell, sameUser, shellElevated;
         W way;
     } table[] = {
-        {false, false, false, W::swAsCaller},       {false, true, true, W::swAsCaller},
-        {false, true, false, W::swAsCaller},        {true, true, true, W::swShellToken},
-        {true, true, false, W::swLoweredOwnToken},  // an administrator's account typed in at the prompt
-        {true, false, false, W::swLoweredOwnToken}, // no shell, or its token cannot be copied
-        {true, false, true, W::swLoweredOwnToken},
+        {false, false, false, false, W::swAsCaller},       {false, true, true, false, W::swAsCaller},
+        {false, true, false, false, W::swAsCaller},        {true, true, true, false, W::swShellToken},
+        {true, true, false, false, W::swLoweredOwnToken},  // an administrator's account typed in at the prompt
+        {true, false, false, false, W::swLoweredOwnToken}, // no shell, or its token cannot be copied
+        {true, false, true, false, W::swLoweredOwnToken},
+        {true, true, true, true, W::swLoweredOwnToken},    // UAC off, or the shell started elevated
+        {false, true, true, true, W::swAsCaller},
     };
     for (const auto& row : table)
-        EXPECT_EQ(ChooseStartWay({row.elevated, row.shell, row.sameUser}), row.way)
-            << row.elevated << row.shell << row.sameUser;
+        EXPECT_EQ(ChooseStartWay({row.elevated, row.shell, row.sameUser, row.shellElevated}), row.way)
+            << row.elevated << row.shell << row.sameUser << row.shellElevated;
 }
 
 TEST(LaunchRules, OpenCommandGetsTheDocumentWhereTheShellPutsIt)
