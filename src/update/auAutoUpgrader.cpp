@@ -80,6 +80,15 @@ std::string FileNameOf(const std::string& path)
 }
 
 // The file a download replaces: its name without the pending suffix.
+// Whether an installed file already is the release's: any failure to read
+// it counts as "no", and the file is downloaded.
+bool HoldsDigest(const std::string& path, const std::string& digest)
+{
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file && Sha256OfFile(file.get()) == digest;
+}
+
 std::string TargetNameOf(const std::string& download)
 {
     const std::string name = FileNameOf(download);
@@ -450,6 +459,9 @@ bool TauAutoUpgrader::ReadFileChecks(const TauInfoFileText& info, std::string& f
         failure = sizes.failure;
         return false;
     }
+    // A malformed cheaper road costs nothing but itself: the whole file stays.
+    for (const std::string& note : ReleaseRoads(info).notes)
+        Log(note);
     signedDigests_ = std::move(digests.files);
     for (auto& [url, size] : sizes.files) {
         if (size)
@@ -764,31 +776,22 @@ void TauAutoUpgrader::ShowWizard()
     ShowUpgraderWizard(std::move(link));
 }
 
+// Kept files are passed in a loop, not by recursion: a release may list
+// thousands of them.
 void TauAutoUpgrader::DownloadCurrent()
 {
-    if (currentFileIndex_ >= static_cast<int>(fileList_.size())) {
-        FinishUpgrade();
-        return;
+    for (;; ++currentFileIndex_) {
+        if (currentFileIndex_ >= static_cast<int>(fileList_.size())) {
+            FinishUpgrade();
+            return;
+        }
+        const std::string& url = fileList_[currentFileIndex_];
+        if (!PrepareCurrent(url))
+            return;
+        if (!KeepInstalled(url, TargetNameOf(tempFileName_)))
+            break;
     }
     const std::string& url = fileList_[currentFileIndex_];
-    SetWizardFile(url, currentFileIndex_ + 1, static_cast<int>(fileList_.size()));
-    fileTime_ = 0;
-    const auto name = PendingNameOfURL(url);
-    tempFileName_ = name ? GetAppFolder() + *name : std::string();
-    // A name from the network that is no plain file of the program's folder
-    // is never written: the file counts as not served.
-    if (!name || tempFileName_.size() >= MAX_PATH) {
-        tempFileName_.clear();
-        LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(url))}),
-                 true);
-        return;
-    }
-    // A handler of OnBeginUpgrade may have listed a file the publisher did not sign.
-    if (verifying_ && !SignedDigest(url)) {
-        tempFileName_.clear();
-        ReleaseFileRefused("the information file gives no SHA-256 digest for " + url);
-        return;
-    }
     URL = url;
     FileName = tempFileName_;
     // Every download is hashed while it is stored: the stub checks it again.
@@ -800,12 +803,49 @@ void TauAutoUpgrader::DownloadCurrent()
                       ? static_cast<std::int64_t>(*signedSize)
                       : MaxDownloadSize;
     downloaded_.push_back(tempFileName_);
-    // A second file of the same name replaces the first one's download.
-    const std::string target = TargetNameOf(tempFileName_);
-    std::erase_if(installSet_, [&](const ManifestEntry& entry) { return SameFileName(entry.name, target); });
     // A cached copy could be an older release; the cache would also write
     // every byte a second time.
     StartUncachedTransfer();
+}
+
+// The current file's download name; false when the file cannot be taken
+// (the failure is already told).
+bool TauAutoUpgrader::PrepareCurrent(const std::string& url)
+{
+    SetWizardFile(url, currentFileIndex_ + 1, static_cast<int>(fileList_.size()));
+    fileTime_ = 0;
+    const auto name = PendingNameOfURL(url);
+    tempFileName_ = name ? GetAppFolder() + *name : std::string();
+    // A name from the network that is no plain file of the program's folder
+    // is never written: the file counts as not served.
+    if (!name || tempFileName_.size() >= MAX_PATH) {
+        tempFileName_.clear();
+        LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(url))}),
+                 true);
+        return false;
+    }
+    // A handler of OnBeginUpgrade may have listed a file the publisher did not sign.
+    if (verifying_ && !SignedDigest(url)) {
+        tempFileName_.clear();
+        ReleaseFileRefused("the information file gives no SHA-256 digest for " + url);
+        return false;
+    }
+    // A second file of the same name replaces the first one's download.
+    const std::string target = TargetNameOf(tempFileName_);
+    std::erase_if(installSet_, [&](const ManifestEntry& entry) { return SameFileName(entry.name, target); });
+    return true;
+}
+
+// An installed file that already holds the release's digest costs no byte
+// of the network: the stub is told to keep it, and checks it again.
+bool TauAutoUpgrader::KeepInstalled(const std::string& url, const std::string& target)
+{
+    const std::string* digest = SignedDigest(url);
+    if (!digest || !HoldsDigest(GetAppFolder() + target, *digest))
+        return false;
+    Log("kept " + target + ": the installed file already is the release's (" + url + " not downloaded)");
+    installSet_.push_back({target, *digest, /*keep=*/true});
+    return true;
 }
 
 void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer)

@@ -316,6 +316,8 @@ private:
     // The signed digest of a release file's address; null when it has none.
     const std::string* SignedDigest(const std::string& url) const;
     std::optional<std::uint64_t> SignedSize(const std::string& url) const;
+    bool PrepareCurrent(const std::string& url);
+    bool KeepInstalled(const std::string& url, const std::string& target);
     // A release file that may not be installed: deleted with the other
     // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);

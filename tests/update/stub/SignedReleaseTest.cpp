@@ -68,6 +68,36 @@ TEST(SignedRelease, ASignedReleaseInstallsEndToEnd)
               (FolderState{{"app.exe", {r.release.NewProduct(), 0}}, {"lib.dll", {"new library", 0}}}));
 }
 
+// An installed file that already is the release's is never fetched: the
+// engine hashes it and tells the stub to keep it; one that differs, even
+// with the same size, is downloaded.
+TEST(SignedRelease, AnInstalledFileThatIsAlreadyTheReleasesIsKeptNotFetched)
+{
+    const Publisher publisher("keep");
+    SignedRelease r("Keeping App");
+    r.release.Add("lib.dll", "new library");
+    const std::string info = publisher.Signed(r.InfoText(publisher));
+
+    std::string events = r.Upgrade(publisher.PublicKey(), info);
+    EXPECT_EQ(events, "FileDone " + r.release.PathOf("app.exe.uTMP") + "\r\nEndUpgrade\r\nclosed\r\n");
+    EXPECT_EQ(r.server.RequestsFor("/lib.dll").size(), 0u) << r.server.RequestLog();
+    EXPECT_EQ(r.server.RequestsFor("/app.exe").size(), 1u) << r.server.RequestLog();
+    ASSERT_EQ(r.release.WaitForRecords(2).size(), 2u);
+    EXPECT_EQ(ReadFolder(r.release.Folder()),
+              (FolderState{{"app.exe", {r.release.NewProduct(), 0}}, {"lib.dll", {"new library", 0}}}));
+
+    // Same size, other bytes: fetched and installed.
+    r.release.Add("app.exe", r.release.OldProduct());
+    r.release.Add("lib.dll", "old library");
+    events = r.Upgrade(publisher.PublicKey(), info);
+    EXPECT_EQ(events, "FileDone " + r.release.PathOf("app.exe.uTMP") + "\r\nFileDone " +
+                          r.release.PathOf("lib.dll.uTMP") + "\r\nEndUpgrade\r\nclosed\r\n");
+    EXPECT_EQ(r.server.RequestsFor("/lib.dll").size(), 1u) << r.server.RequestLog();
+    ASSERT_EQ(r.release.WaitForRecords(4).size(), 4u);
+    EXPECT_EQ(ReadFolder(r.release.Folder()),
+              (FolderState{{"app.exe", {r.release.NewProduct(), 0}}, {"lib.dll", {"new library", 0}}}));
+}
+
 TEST(SignedRelease, AnythingNotSignedAsServedInstallsNothing)
 {
     const Publisher publisher("good");
