@@ -19,6 +19,10 @@ query string of any file address (options combine):
                 a matching If-None-Match or, without one, to an
                 If-Modified-Since not before the file's time
   ignorerange=1 answer 200 with the whole file whatever Range says
+  liarange=N    answer a range with a Content-Range whose first byte is N off
+                from the one sent
+  A Range with an If-Range that is neither the file's ETag nor its
+  Last-Modified is answered with the whole file (200), as the standard says.
   garbage=KIND  broken headers: status, line, length, overflow, negative,
                 conflict, binary, noheaders
   hugeheader=N  add one header line of N bytes
@@ -265,7 +269,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def send_body(self, body, query, option, send_body):
         start, length, status = 0, body.size, 200
-        if option("ignorerange") != "1":
+        if option("ignorerange") != "1" and self.range_still_valid(body):
             span = parse_range(self.headers.get("Range"), body.size)
             if span == "bad":
                 return self.send_simple(416, "range not satisfiable",
@@ -276,7 +280,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         garbage = option("garbage")
         headers = [("Content-Type", "application/octet-stream")]
         if status == 206:
-            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, start + length - 1, body.size)))
+            first = start + int(option("liarange", "0"))
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (first, first + length - 1, body.size)))
         if option("conditional") == "1" and body.path:
             tag = entity_tag(body.path)
             headers.append(("ETag", tag))
@@ -303,6 +308,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.write_head(status, headers, length, length_header, no_length, garbage)
         if send_body:
             self.write_body(body, start, length, option)
+
+    def range_still_valid(self, body):
+        validator = self.headers.get("If-Range")
+        if validator is None:
+            return True
+        if not body.path:
+            return False
+        modified = email.utils.formatdate(os.path.getmtime(body.path), usegmt=True)
+        return validator.strip() in (entity_tag(body.path), modified)
 
     def not_modified(self, path, tag):
         match = self.headers.get("If-None-Match")
