@@ -83,6 +83,10 @@ struct TauHTTPSettings {
     // 200 starts the file over. The bytes are never trusted here: only the
     // whole file's digest can tell them good.
     bool ResumeFile = false;
+    // With ResumeFile: the validator (RangeValidator) of the answer the kept
+    // bytes came from. It is sent as If-Range, and a 206 counts only when
+    // it names the same validator.
+    std::string IfRange;
     // A body of the file that ends early (a cut connection) stays in
     // FileName, flushed, for a resume; any other failure deletes it.
     bool KeepPartialFile = false;

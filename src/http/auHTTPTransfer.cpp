@@ -239,8 +239,11 @@ private:
                                               NullIfEmpty(referer), acceptTypes, RequestFlags(), context)))
             return false;
         SetTimeouts();
-        const std::wstring headers = WideFromUtf8(
-            RequestHeaderText(t_.settings.AddHeaders, t_.settings.Range.StartRange, t_.settings.Range.EndRange));
+        std::vector<std::string> lines = t_.settings.AddHeaders;
+        if (t_.settings.ResumeFile && !t_.settings.IfRange.empty())
+            lines.push_back("If-Range: " + t_.settings.IfRange);
+        const std::wstring headers =
+            WideFromUtf8(RequestHeaderText(lines, t_.settings.Range.StartRange, t_.settings.Range.EndRange));
         return headers.empty() || HttpAddRequestHeadersW(t_.Request(), headers.c_str(),
                                                          static_cast<DWORD>(headers.size()), HTTP_ADDREQ_FLAG_ADD);
     }
@@ -375,6 +378,9 @@ private:
             return false;
         const auto range = HeaderValue(t_.result.rawHeaders, "Content-Range");
         const auto parsed = range ? ParseContentRange(*range) : std::nullopt;
+        if (t_.settings.ResumeFile && !t_.settings.IfRange.empty() &&
+            RangeValidator(t_.result.rawHeaders) != t_.settings.IfRange)
+            return false;
         return parsed && parsed->first == std::max<std::int64_t>(t_.settings.Range.StartRange, 0);
     }
 

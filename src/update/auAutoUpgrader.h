@@ -14,6 +14,7 @@
 #include "http/auHTTP.h"
 #include "update/auCheckState.h"
 #include "update/auInfoFile.h"
+#include "update/auResume.h"
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgraderLanguage.h"
 #include "update/auUpgradeTypes.h"
@@ -317,6 +318,10 @@ private:
     const std::string* SignedDigest(const std::string& url) const;
     std::optional<std::uint64_t> SignedSize(const std::string& url) const;
     bool PrepareCurrent(const std::string& url);
+    void ResumeSettings(const std::string& url);
+    bool ResumableDownload(const std::string& download) const;
+    void KeepCutDownload();
+    void RestartWhole(const std::string& reason);
     bool KeepInstalled(const std::string& url, const std::string& target);
     // A release file that may not be installed: deleted with the other
     // downloads, and the release refused.
@@ -400,6 +405,10 @@ private:
     // The files completely downloaded, with the SHA-256 of what was stored:
     // the manifest the stub installs from.
     std::vector<ManifestEntry> installSet_;
+    // The current file's cut download being resumed, and its answer's validator.
+    std::optional<TauResumeRecord> resume_;
+    std::string validator_;
+    bool wholeOnly_ = false;  // the resume of the current file failed: the whole file, once
     // The window stops calling the engine once its destruction has begun.
     bool windowDetached_ = false;
     // A top-level window, so that it answers the end of the session.

@@ -23,14 +23,20 @@ struct SignedRelease {
     HttpTestServer server;
     ReleaseFolder release;
     std::string events;
+    std::string log;
 
-    explicit SignedRelease(const std::string& name) : release(name), events(release.Record() + ".events")
+    explicit SignedRelease(const std::string& name)
+        : release(name), events(release.Record() + ".events"), log(release.Record() + ".log")
     {
         release.Add("lib.dll", "old library");
         server.PutFile("app.exe", release.NewProduct());
         server.PutFile("lib.dll", "new library");
     }
-    ~SignedRelease() { DeleteFileW(WideFromUtf8(events).c_str()); }
+    ~SignedRelease()
+    {
+        DeleteFileW(WideFromUtf8(events).c_str());
+        DeleteFileW(WideFromUtf8(log).c_str());
+    }
 
     std::string InfoText(const Publisher& publisher, const std::string& message = "Better.") const
     {
@@ -40,12 +46,15 @@ struct SignedRelease {
                "\r\n#sha256_0=" + publisher.Digest(server.Root() + "lib.dll") + "\r\n";
     }
 
-    // Runs the product with the key; the events it recorded.
+    // Runs the product with the key; the events it recorded (its log lines
+    // go to `log`).
     std::string Upgrade(const std::string& publicKey, const std::string& info)
     {
         server.PutFile("info.txt", info);
         DeleteFileW(WideFromUtf8(events).c_str());
+        DeleteFileW(WideFromUtf8(log).c_str());
         const EnvVarScope eventFile("KD_STUB_EVENTS", events);
+        const EnvVarScope logFile("KD_STUB_LOG", log);
         const EnvVarScope key("KD_STUB_PUBLISHER_KEY", publicKey);
         const EnvVarScope product("KD_STUB_PRODUCT", StubProductName);
         RunProductUpgrade(release, server.Url("/info.txt"));
@@ -96,6 +105,73 @@ TEST(SignedRelease, AnInstalledFileThatIsAlreadyTheReleasesIsKeptNotFetched)
     ASSERT_EQ(r.release.WaitForRecords(4).size(), 4u);
     EXPECT_EQ(ReadFolder(r.release.Folder()),
               (FolderState{{"app.exe", {r.release.NewProduct(), 0}}, {"lib.dll", {"new library", 0}}}));
+}
+
+// A download cut off halfway keeps what it got, flushed, with the server's
+// validator; the next run asks for the rest only. A server that ignores the
+// range sends the whole file, which starts over; a range answer that lies
+// about where it starts is refused with its own log line and the whole file
+// is fetched in the same run. Every road ends with the signed digest.
+TEST(SignedRelease, ADownloadCutOffHalfwayIsResumedInTheNextRun)
+{
+    const Publisher publisher("resume");
+    SignedRelease r("Resuming App");
+    // Larger than a few of the product's 256 KiB reads: a cut loses the read it ends.
+    const std::string big = PatternBytes(4000000);
+    r.server.PutFile("big.dat", big);
+    const std::string pending = r.release.PathOf("big.dat.uTMP");
+    struct Case {
+        const char* options;
+        std::size_t requests;
+        const char* logged;
+    };
+    const std::vector<Case> cases = {
+        {"-", 2, "resuming the download of "},
+        {"ignorerange=1", 2, "resuming the download of "},
+        {"liarange=1", 3, "was refused"},
+    };
+    std::size_t starts = 0;
+    for (const Case& c : cases) {
+        const std::string path = std::string("/cut/2000000/") + c.options + "/big.dat";
+        const std::string info = publisher.Signed(
+            "#version=2.0\r\n#product=" + std::string(StubProductName) + "\r\n#url=" + r.server.Url("/app.exe") +
+            "\r\n#sha256=" + publisher.Digest(r.server.Root() + "app.exe") + "\r\n#url0=" + r.server.Url(path) +
+            "\r\n#sha256_0=" + publisher.Digest(r.server.Root() + "big.dat") + "\r\n#size_0=4000000\r\n");
+        r.release.Add("app.exe", r.release.OldProduct());
+        DeleteFileW(WideFromUtf8(r.release.PathOf("big.dat")).c_str());
+
+        std::string events = r.Upgrade(publisher.PublicKey(), info);
+        EXPECT_NE(events.find("ConnLost"), std::string::npos) << c.options << events;
+        const std::string kept = ReadWholeFile(pending);
+        EXPECT_GT(kept.size(), 0u) << c.options;
+        EXPECT_LE(kept.size(), 2000000u) << c.options;
+        EXPECT_TRUE(kept == big.substr(0, kept.size())) << c.options;
+        EXPECT_NE(ReadWholeFile(pending + ".resume").find("\nlength\t" + std::to_string(kept.size()) + "\n"),
+                  std::string::npos)
+            << c.options;
+        EXPECT_NE(ReadWholeFile(r.log).find("kept " + std::to_string(kept.size()) + " bytes"), std::string::npos)
+            << ReadWholeFile(r.log);
+        EXPECT_EQ(ReadWholeFile(r.release.Program()), r.release.OldProduct()) << c.options;
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(r.release.PathOf("big.dat")).c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(r.release.WaitForRecords(++starts).size(), starts) << c.options;
+
+        events = r.Upgrade(publisher.PublicKey(), info);
+        EXPECT_EQ(events, "FileDone " + r.release.PathOf("app.exe.uTMP") + "\r\nFileDone " + pending +
+                              "\r\nEndUpgrade\r\nclosed\r\n")
+            << c.options;
+        const std::vector<std::string> requests = r.server.RequestsFor(path);
+        ASSERT_EQ(requests.size(), c.requests) << c.options << r.server.RequestLog();
+        EXPECT_NE(requests[1].find("bytes=" + std::to_string(kept.size()) + "-"), std::string::npos) << requests[1];
+        EXPECT_NE(requests[1].find("If-Range"), std::string::npos) << requests[1];
+        if (c.requests == 3) {
+            EXPECT_EQ(requests[2].find("bytes="), std::string::npos) << "the whole file, asked for plainly";
+        }
+        EXPECT_NE(ReadWholeFile(r.log).find(c.logged), std::string::npos) << c.options << ReadWholeFile(r.log);
+        starts += 2;
+        ASSERT_EQ(r.release.WaitForRecords(starts).size(), starts) << c.options;
+        EXPECT_TRUE(ReadWholeFile(r.release.PathOf("big.dat")) == big) << c.options;
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(pending + ".resume").c_str()), INVALID_FILE_ATTRIBUTES) << c.options;
+    }
 }
 
 TEST(SignedRelease, AnythingNotSignedAsServedInstallsNothing)
