@@ -276,10 +276,12 @@ bool TauAutoUpgrader::DoHeaderInfo()
     return continueTransfer;
 }
 
-void TauAutoUpgrader::DoTransferProgress(const TransferProgress& p, TauDataStream*)
+void TauAutoUpgrader::DoTransferProgress(const TransferProgress& p, TauDataStream* data)
 {
-    if (!infoFileMode_)
-        FileProgress(Result().contentLength.value_or(0), Result().bytesTransferred, p.elapsedTime,
+    if (infoFileMode_)
+        return;
+    CheckpointDownload(data);
+    FileProgress(Result().contentLength.value_or(0), Result().bytesTransferred, p.elapsedTime,
                      p.estimatedTimeLeft, p.percentsDone, p.transferRate);
 }
 
@@ -887,6 +889,7 @@ void TauAutoUpgrader::ResumeSettings(const std::string& url)
                     static_cast<std::uint64_t>(*size) < resume_->length))
         resume_.reset();
     ResumeFile = resume_.has_value();
+    checkpoint_ = resume_ ? static_cast<std::int64_t>(resume_->length) : 0;
     Range = {resume_ ? static_cast<std::int64_t>(resume_->length) : 0, 0};
     IfRange = resume_ ? resume_->validator : std::string();
     if (resume_)
@@ -897,15 +900,35 @@ void TauAutoUpgrader::ResumeSettings(const std::string& url)
 // What a cut download got stays, with its record, for the next run.
 void TauAutoUpgrader::KeepCutDownload()
 {
-    const std::string* digest = SignedDigest(URL);
     const auto size = SizeOfFile(tempFileName_);
-    if (infoFileMode_ || !digest || !size || *size <= 0 || validator_.empty())
-        return;
-    const std::string text = ResumeRecordText({URL, *digest, validator_, static_cast<std::uint64_t>(*size)});
-    if (text.empty() || !WriteAtomically(tempFileName_ + std::string(ResumeSuffix), text, /*replace=*/true))
+    if (infoFileMode_ || !size || !RecordDownload(*size))
         return;
     std::erase(downloaded_, tempFileName_);
     Log("kept " + std::to_string(*size) + " bytes of the download of " + URL + ", cut off: the next run resumes it");
+}
+
+// The first `length` bytes of the current download are on the disk: the
+// record says so, for a run that ends before the download does.
+bool TauAutoUpgrader::RecordDownload(std::int64_t length)
+{
+    const std::string* digest = SignedDigest(URL);
+    if (!digest || length <= 0 || validator_.empty())
+        return false;
+    const std::string text = ResumeRecordText({URL, *digest, validator_, static_cast<std::uint64_t>(length)});
+    return !text.empty() && WriteAtomically(tempFileName_ + std::string(ResumeSuffix), text, /*replace=*/true);
+}
+
+// Every CheckpointBytes a download stores are flushed and recorded, so a run
+// killed or cut off by a power loss resumes from the last of them. Progress
+// runs while the storing thread is quiet.
+void TauAutoUpgrader::CheckpointDownload(TauDataStream* data)
+{
+    constexpr std::int64_t CheckpointBytes = 1 << 20;
+    const std::int64_t stored = Result().resumedFrom + Result().bytesTransferred;
+    if (!data || !KeepPartialFile || !Result().statusOk || stored - checkpoint_ < CheckpointBytes || !data->Flush())
+        return;
+    checkpoint_ = stored;
+    RecordDownload(stored);
 }
 
 // A resume that fails is no failure of the file: the whole file is fetched
@@ -941,6 +964,7 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
     const std::weak_ptr<char> alive = alive_;
     fileTime_ = lastModified;
     validator_ = RangeValidator(Result().rawHeaders);
+    checkpoint_ = Result().resumedFrom;
     SetWizardFileSize(contentLength);
     bool canUpgrade = true;
     if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && contentLength != 0 && fileList_.size() > 1) {

@@ -321,6 +321,8 @@ private:
     void ResumeSettings(const std::string& url);
     bool ResumableDownload(const std::string& download) const;
     void KeepCutDownload();
+    bool RecordDownload(std::int64_t length);
+    void CheckpointDownload(TauDataStream* data);
     void RestartWhole(const std::string& reason);
     bool KeepInstalled(const std::string& url, const std::string& target);
     // A release file that may not be installed: deleted with the other
@@ -408,7 +410,8 @@ private:
     // The current file's cut download being resumed, and its answer's validator.
     std::optional<TauResumeRecord> resume_;
     std::string validator_;
-    bool wholeOnly_ = false;  // the resume of the current file failed: the whole file, once
+    bool wholeOnly_ = false;
+    std::int64_t checkpoint_ = 0;  // bytes of the current download last recorded  // the resume of the current file failed: the whole file, once
     // The window stops calling the engine once its destruction has begun.
     bool windowDetached_ = false;
     // A top-level window, so that it answers the end of the session.

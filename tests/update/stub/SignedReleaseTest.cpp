@@ -5,6 +5,8 @@
 #include "Publisher.h"
 #include "StubTestSupport.h"
 #include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
+#include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +109,18 @@ TEST(SignedRelease, AnInstalledFileThatIsAlreadyTheReleasesIsKeptNotFetched)
               (FolderState{{"app.exe", {r.release.NewProduct(), 0}}, {"lib.dll", {"new library", 0}}}));
 }
 
+// The release with a file of several of the product's 256 KiB reads (a cut
+// loses the read it ends), big.dat, and the name of its download.
+struct BigRelease : SignedRelease {
+    const std::string big = PatternBytes(4000000);
+    const std::string pending;
+
+    explicit BigRelease(const std::string& name) : SignedRelease(name), pending(release.PathOf("big.dat.uTMP"))
+    {
+        server.PutFile("big.dat", big);
+    }
+};
+
 // A download cut off halfway keeps what it got, flushed, with the server's
 // validator; the next run asks for the rest only. A server that ignores the
 // range sends the whole file, which starts over; a range answer that lies
@@ -115,11 +129,9 @@ TEST(SignedRelease, AnInstalledFileThatIsAlreadyTheReleasesIsKeptNotFetched)
 TEST(SignedRelease, ADownloadCutOffHalfwayIsResumedInTheNextRun)
 {
     const Publisher publisher("resume");
-    SignedRelease r("Resuming App");
-    // Larger than a few of the product's 256 KiB reads: a cut loses the read it ends.
-    const std::string big = PatternBytes(4000000);
-    r.server.PutFile("big.dat", big);
-    const std::string pending = r.release.PathOf("big.dat.uTMP");
+    BigRelease r("Resuming App");
+    const std::string& big = r.big;
+    const std::string& pending = r.pending;
     struct Case {
         const char* options;
         std::size_t requests;
@@ -172,6 +184,45 @@ TEST(SignedRelease, ADownloadCutOffHalfwayIsResumedInTheNextRun)
         EXPECT_TRUE(ReadWholeFile(r.release.PathOf("big.dat")) == big) << c.options;
         EXPECT_EQ(GetFileAttributesW(WideFromUtf8(pending + ".resume").c_str()), INVALID_FILE_ATTRIBUTES) << c.options;
     }
+}
+
+// A product killed mid-download (no clean-up at all) resumes from the last
+// checkpoint it made durable: every MiB stored is flushed and recorded.
+TEST(SignedRelease, ADownloadKilledMidwayResumesFromItsLastCheckpoint)
+{
+    const Publisher publisher("killed");
+    BigRelease r("Killed App");
+    const std::string& big = r.big;
+    const std::string& pending = r.pending;
+    const std::string path = "/cut/999999999/slow=40&chunk=65536/big.dat";
+    const std::string info = publisher.Signed(
+        "#version=2.0\r\n#product=" + std::string(StubProductName) + "\r\n#url=" + r.server.Url(path) +
+        "\r\n#sha256=" + publisher.Digest(r.server.Root() + "big.dat") + "\r\n");
+    r.server.PutFile("info.txt", info);
+    {
+        const EnvVarScope key("KD_STUB_PUBLISHER_KEY", publisher.PublicKey());
+        const EnvVarScope product("KD_STUB_PRODUCT", StubProductName);
+        const UniqueKernelHandle running =
+            StartProcess("\"" + r.release.Program() + "\" --upgrade " + r.server.Url("/info.txt"));
+        ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(pending + ".resume").find("\nlength\t2") != std::string::npos; },
+                              60000))
+            << "a checkpoint past half the file";
+        KillOutright("Killed App.app[.]exe");
+    }
+    const std::string record = ReadWholeFile(pending + ".resume");
+    const std::size_t at = record.find("\nlength\t") + 8;
+    const std::size_t length = std::stoul(record.substr(at, record.find('\n', at) - at));
+    EXPECT_GE(length, 2000000u) << record;
+    EXPECT_GE(ReadWholeFile(pending).size(), length);
+    EXPECT_TRUE(ReadWholeFile(pending).substr(0, length) == big.substr(0, length));
+
+    const std::string events = r.Upgrade(publisher.PublicKey(), info);
+    EXPECT_EQ(events, "FileDone " + pending + "\r\nEndUpgrade\r\nclosed\r\n");
+    const std::vector<std::string> requests = r.server.RequestsFor(path);
+    ASSERT_EQ(requests.size(), 2u) << r.server.RequestLog();
+    EXPECT_NE(requests[1].find("bytes=" + std::to_string(length) + "-"), std::string::npos) << requests[1];
+    ASSERT_EQ(r.release.WaitForRecords(3).size(), 3u);
+    EXPECT_TRUE(ReadWholeFile(r.release.PathOf("big.dat")) == big);
 }
 
 TEST(SignedRelease, AnythingNotSignedAsServedInstallsNothing)
