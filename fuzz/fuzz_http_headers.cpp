@@ -51,6 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(value->find('\n') == std::string::npos, "value spans lines");
     }
 
+    const std::string validator = RangeValidator(raw);
+    Require(validator.find('\n') == std::string::npos && !validator.starts_with("W/"),
+            "an If-Range validator that cannot stand for the same bytes");
+
     CheckByteCount(raw);
     CheckRange(raw);
     Require(RealmOf(raw).size() <= raw.size(), "realm longer than the header");

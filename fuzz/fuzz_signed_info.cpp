@@ -57,6 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Require(!info.Has("expires") || (expires && !(*expires < *time)), "an expired file passed");
         }
     }
+    const TauReleaseRoads roads = ReleaseRoads(info);
+    Require(roads.files.size() == info.FileList().size(), "roads of another list of files");
+    for (const TauFileRoads& file : roads.files) {
+        Require(!file.compressed || (file.compressed->sha256.size() == Sha256Size && !file.compressed->url.empty()),
+                "a compressed form without its digest or address");
+        Require(file.patches.size() <= PatchLimit, "more patches than a file may have");
+        for (const TauPatch& patch : file.patches)
+            Require(patch.sha256.size() == Sha256Size && patch.sourceSha256.size() == Sha256Size && !patch.url.empty(),
+                    "a patch without its digests or address");
+    }
     if (UnverifiedReleaseFailure(key, info.FileList()).empty())
         Require(key.size() > 8, "an address that is no https address passed");
     return 0;

@@ -1,4 +1,5 @@
 #include "update/auCheckState.h"
+#include "update/auResume.h"
 #include "update/auRollout.h"
 #include "FuzzRequire.h"
 
@@ -35,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(CheckStateFromText(CheckStateText(answer), now) == answer, "validators do not read back");
     if (const auto until = RetryAfterUntil(product, now))
         Require(*until > now && *until - now <= RetryAfterLimitSeconds, "a past or huge Retry-After");
+    if (const auto record = ParseResumeRecord(text)) {
+        Require(record->length > 0 && record->sha256.size() == 32, "a resume record of nothing was read");
+        Require(ResumeRecordText(*record) == text, "the resume record does not read back");
+    }
     const int bucket = RolloutBucket(text, product);
     Require(bucket >= 0 && bucket < RolloutBuckets, "bucket out of range");
     Require(RolloutBucket(text, product) == bucket, "bucket not stable");

@@ -146,7 +146,10 @@ void TauCustomHTTP::Complete(const std::shared_ptr<TauHTTPTransfer>& t)
     }
     // A failed file goes before the events, so a transfer they start can
     // never lose its own file to this cleanup.
-    if (file) {
+    // A body of the file cut short is kept, on the disk, when asked.
+    if (file && t->settings.KeepPartialFile && t->result.statusOk && t->result.localError == NO_ERROR && file->Flush()) {
+        stream.reset();
+    } else if (file) {
         const std::string path = file->Path();
         stream.reset();
         DeleteFileW(WideFromUtf8(path).c_str());

@@ -158,3 +158,13 @@ std::string RealmOf(std::string_view authenticate)
     // Up to the closing quote, so that parameters after the realm stay out.
     return std::string(realm.substr(0, realm.find('"')));
 }
+
+std::string RangeValidator(std::string_view rawHeaders)
+{
+    // A weak tag cannot stand for the same bytes (If-Range allows none).
+    if (auto tag = HeaderValue(rawHeaders, "ETag"); tag && !tag->empty() && !tag->starts_with("W/"))
+        return *tag;
+    // A date never reads as a tag: If-Range tells the two apart by the "W/" and the quote.
+    std::string modified = HeaderValue(rawHeaders, "Last-Modified").value_or("");
+    return modified.starts_with("W/") || modified.starts_with("\"") ? std::string() : modified;
+}

@@ -33,6 +33,9 @@ std::optional<ContentRange> ParseContentRange(std::string_view text);
 // blanks around it; nullopt when there is no such line. The status line is
 // never taken for a header.
 std::optional<std::string> HeaderValue(std::string_view rawHeaders, std::string_view name);
+// What an If-Range may name of this answer's file: its ETag when that is a
+// strong one, else its Last-Modified as sent; empty when it has neither.
+std::string RangeValidator(std::string_view rawHeaders);
 
 // Content-Length of a header block, checked as above.
 std::optional<std::int64_t> ContentLengthOf(std::string_view rawHeaders);

@@ -77,6 +77,19 @@ struct TauHTTPSettings {
     // Computes the body's SHA-256 while it is stored (on the storing thread,
     // so checking a download costs no second read); see TauHTTPResult::sha256.
     bool HashBody = false;
+    // FileName already holds the first Range.StartRange bytes of the body
+    // (a download cut off before): a 206 whose Content-Range starts there
+    // appends to them, hashed first, so the digest is the whole file's; a
+    // 200 starts the file over. The bytes are never trusted here: only the
+    // whole file's digest can tell them good.
+    bool ResumeFile = false;
+    // With ResumeFile: the validator (RangeValidator) of the answer the kept
+    // bytes came from. It is sent as If-Range, and a 206 counts only when
+    // it names the same validator.
+    std::string IfRange;
+    // A body of the file that ends early (a cut connection) stays in
+    // FileName, flushed, for a resume; any other failure deletes it.
+    bool KeepPartialFile = false;
 };
 
 // What a transfer found out. Written by its worker; read on the main thread
@@ -105,7 +118,8 @@ struct TauHTTPResult {
     OleDate lastModified = 0;
     OleDate expires = 0;
     std::optional<std::int64_t> contentLength;
-    std::int64_t bytesTransferred = 0;
+    std::int64_t bytesTransferred = 0;  // received by this transfer
+    std::int64_t resumedFrom = 0;       // bytes of the file kept from before (ResumeFile and a 206)
     DWORD startTick = 0;
     // With HashBody set: the 32 bytes of the SHA-256 of the body of a
     // transfer that succeeded; empty otherwise.

@@ -239,8 +239,11 @@ private:
                                               NullIfEmpty(referer), acceptTypes, RequestFlags(), context)))
             return false;
         SetTimeouts();
-        const std::wstring headers = WideFromUtf8(
-            RequestHeaderText(t_.settings.AddHeaders, t_.settings.Range.StartRange, t_.settings.Range.EndRange));
+        std::vector<std::string> lines = t_.settings.AddHeaders;
+        if (t_.settings.ResumeFile && !t_.settings.IfRange.empty())
+            lines.push_back("If-Range: " + t_.settings.IfRange);
+        const std::wstring headers =
+            WideFromUtf8(RequestHeaderText(lines, t_.settings.Range.StartRange, t_.settings.Range.EndRange));
         return headers.empty() || HttpAddRequestHeadersW(t_.Request(), headers.c_str(),
                                                          static_cast<DWORD>(headers.size()), HTTP_ADDREQ_FLAG_ADD);
     }
@@ -353,6 +356,7 @@ private:
         // can never be shown to be complete.
         t_.lengthUnreadable = !t_.result.contentLength && HeaderValue(t_.result.rawHeaders, "Content-Length").has_value();
         t_.result.statusOk = t_.result.statusCode == HTTP_STATUS_OK || AcceptedPartialContent();
+        t_.result.resumedFrom = Resuming() ? t_.settings.Range.StartRange : 0;
         if (!t_.callbacks.headerInfo)
             return true;
 
@@ -374,13 +378,25 @@ private:
             return false;
         const auto range = HeaderValue(t_.result.rawHeaders, "Content-Range");
         const auto parsed = range ? ParseContentRange(*range) : std::nullopt;
+        if (t_.settings.ResumeFile && !t_.settings.IfRange.empty() &&
+            RangeValidator(t_.result.rawHeaders) != t_.settings.IfRange)
+            return false;
         return parsed && parsed->first == std::max<std::int64_t>(t_.settings.Range.StartRange, 0);
     }
 
+    // A file cut off before goes on where it ended, and only as the answer to that range.
+    bool Resuming() const
+    {
+        return t_.settings.ResumeFile && !t_.settings.FileName.empty() && t_.settings.Range.StartRange > 0 &&
+               t_.result.statusCode == HTTP_STATUS_PARTIAL_CONTENT && t_.result.statusOk;
+    }
+
     // A body past the limit is never stored further: an endless one would
-    // fill the disk. An error answer's body is the server's to size.
+    // fill the disk. An error answer's body is the server's to size; the
+    // bytes a resumed file kept count.
     bool TooLarge(std::int64_t size)
     {
+        size += t_.result.resumedFrom;
         if (!t_.result.statusOk || t_.settings.MaxBodySize < 0 || size <= t_.settings.MaxBodySize)
             return false;
         t_.ioFailed = true;
@@ -404,7 +420,16 @@ private:
     {
         std::unique_ptr<TauDataStream> stream;
         DWORD error = ERROR_NOT_ENOUGH_MEMORY;
-        if (!t_.settings.FileName.empty()) {
+        if (t_.settings.HashBody)
+            t_.hash = std::make_unique<TauSha256>();
+        if (Resuming()) {
+            stream = TauFileStream::Continue(t_.settings.FileName, t_.result.resumedFrom);
+            error = stream ? NO_ERROR : GetLastError();
+            if (stream && !HashKeptBytes(*stream)) {
+                error = GetLastError() != NO_ERROR ? GetLastError() : ERROR_READ_FAULT;
+                stream.reset();
+            }
+        } else if (!t_.settings.FileName.empty()) {
             stream = TauFileStream::Create(t_.settings.FileName, t_.settings.HideTempFile);
             error = stream ? NO_ERROR : GetLastError();
         } else if (!t_.result.contentLength || *t_.result.contentLength <= static_cast<std::int64_t>(t_.settings.MemoryLimit)) {
@@ -420,6 +445,25 @@ private:
         return !t_.ioFailed;
     }
 
+    // The digest covers the whole file: the bytes kept go in first.
+    bool HashKeptBytes(TauDataStream& stream)
+    {
+        if (!t_.hash)
+            return true;
+        std::vector<char> block(64 * 1024);
+        if (!stream.Seek(0))
+            return false;
+        for (std::int64_t left = t_.result.resumedFrom; left > 0;) {
+            const std::size_t n = stream.Read(block.data(), static_cast<std::size_t>(
+                                                                std::min<std::int64_t>(left, block.size())));
+            if (n == 0)
+                return false;
+            t_.hash->Update(block.data(), n);
+            left -= static_cast<std::int64_t>(n);
+        }
+        return stream.Seek(t_.result.resumedFrom);
+    }
+
     // The worker receives while a second thread stores, so network and disk
     // time overlap. Reads of TransferBufferSize bytes are gathered into
     // larger blocks before they are handed over, and the stream is quiet
@@ -427,8 +471,6 @@ private:
     void ReadBody()
     {
         t_.result.bytesTransferred = 0;
-        if (t_.settings.HashBody)
-            t_.hash = std::make_unique<TauSha256>();
         const std::size_t readSize = t_.bufferSize;
         BlockWriter writer([this](const char* data, std::size_t size) { return Store(data, size); },
                            std::max(readSize, MinWriteBlock));

@@ -58,3 +58,17 @@ std::string Sha256Of(std::string_view data)
     hash.Update(data.data(), data.size());
     return hash.Finish();
 }
+
+std::string Sha256OfFile(HANDLE file)
+{
+    TauSha256 hash;
+    std::string block(64 * 1024, '\0');
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &read, nullptr))
+            return {};
+        if (read == 0)
+            return hash.Finish();
+        hash.Update(block.data(), read);
+    }
+}

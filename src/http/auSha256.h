@@ -31,3 +31,6 @@ private:
 };
 
 std::string Sha256Of(std::string_view data);
+// The digest of what is left to read of an open file; empty when a read or
+// the platform fails.
+std::string Sha256OfFile(HANDLE file);

@@ -46,6 +46,26 @@ std::unique_ptr<TauFileStream> TauFileStream::Create(const std::string& path, bo
     return std::unique_ptr<TauFileStream>(new TauFileStream(std::move(file), path));
 }
 
+std::unique_ptr<TauFileStream> TauFileStream::Continue(const std::string& path, std::int64_t keep)
+{
+    UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        return nullptr;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size))
+        return nullptr;
+    if (size.QuadPart < keep) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return nullptr;
+    }
+    LARGE_INTEGER at{};
+    at.QuadPart = keep;
+    if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
+        return nullptr;
+    return std::unique_ptr<TauFileStream>(new TauFileStream(std::move(file), path));
+}
+
 bool TauFileStream::Write(const void* data, std::size_t size)
 {
     const char* bytes = static_cast<const char*>(data);

@@ -63,6 +63,10 @@ public:
     // temporary mark, which asks the system to keep the data off the disk);
     // nullptr with the error in GetLastError() when it cannot be created.
     static std::unique_ptr<TauFileStream> Create(const std::string& path, bool hidden);
+    // Opens a file that exists (never through a link) to go on writing it
+    // after its first `keep` bytes, cutting off whatever follows them;
+    // `keep` past its end fails (ERROR_HANDLE_EOF).
+    static std::unique_ptr<TauFileStream> Continue(const std::string& path, std::int64_t keep);
 
     bool Write(const void* data, std::size_t size) override;
     std::size_t Read(void* data, std::size_t size) override;

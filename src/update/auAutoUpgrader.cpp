@@ -8,6 +8,7 @@
 #include "http/auHTTPHeaders.h"
 #include "http/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
+#include "update/auResume.h"
 #include "update/auRollout.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"
@@ -16,6 +17,7 @@
 #include "update/auUpgraderTexts.h"
 #include "update/auVersion.h"
 #include "winutil/ErrorText.h"
+#include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>
@@ -80,6 +82,28 @@ std::string FileNameOf(const std::string& path)
 }
 
 // The file a download replaces: its name without the pending suffix.
+// Whether an installed file already is the release's: any failure to read
+// it counts as "no", and the file is downloaded.
+bool HoldsDigest(const std::string& path, const std::string& digest)
+{
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file && Sha256OfFile(file.get()) == digest;
+}
+
+std::optional<TauResumeRecord> ReadResumeRecord(const std::string& download)
+{
+    const auto text = ReadWholeFile(download + std::string(ResumeSuffix), 4096);
+    return text ? ParseResumeRecord(*text) : std::nullopt;
+}
+
+void DeleteQuietly(const std::string& path)
+{
+    const std::wstring wide = WideFromUtf8(path);
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(wide.c_str());
+}
+
 std::string TargetNameOf(const std::string& download)
 {
     const std::string name = FileNameOf(download);
@@ -247,14 +271,17 @@ bool TauAutoUpgrader::DoHeaderInfo()
         return false;
     }
     bool continueTransfer = true;
-    FileHeaders(Result().contentLength.value_or(0), Result().lastModified, continueTransfer);
+    // A resumed file counts whole: the bytes kept are part of it.
+    FileHeaders(Result().contentLength.value_or(0) + Result().resumedFrom, Result().lastModified, continueTransfer);
     return continueTransfer;
 }
 
-void TauAutoUpgrader::DoTransferProgress(const TransferProgress& p, TauDataStream*)
+void TauAutoUpgrader::DoTransferProgress(const TransferProgress& p, TauDataStream* data)
 {
-    if (!infoFileMode_)
-        FileProgress(Result().contentLength.value_or(0), Result().bytesTransferred, p.elapsedTime,
+    if (infoFileMode_)
+        return;
+    CheckpointDownload(data);
+    FileProgress(Result().contentLength.value_or(0), Result().bytesTransferred, p.elapsedTime,
                      p.estimatedTimeLeft, p.percentsDone, p.transferRate);
 }
 
@@ -337,6 +364,9 @@ void TauAutoUpgrader::CheckUpdate()
     MaxBodySize = NoBodyLimit;
     URL = InfoFileURL;
     FileName.clear();
+    Range = {};
+    ResumeFile = false;
+    KeepPartialFile = false;
     // The information file is always fetched fresh, or confirmed unchanged
     // by the server itself.
     StartUncachedTransfer(ConditionalHeaders(checkState_));
@@ -450,6 +480,9 @@ bool TauAutoUpgrader::ReadFileChecks(const TauInfoFileText& info, std::string& f
         failure = sizes.failure;
         return false;
     }
+    // A malformed cheaper road costs nothing but itself: the whole file stays.
+    for (const std::string& note : ReleaseRoads(info).notes)
+        Log(note);
     signedDigests_ = std::move(digests.files);
     for (auto& [url, size] : sizes.files) {
         if (size)
@@ -652,6 +685,7 @@ void TauAutoUpgrader::ConnectionLost()
     if (alive.expired())
         return;
     CancelTransfer();
+    KeepCutDownload();
     DiscardDownloads();
     FreeUpgraderWindows();
 }
@@ -721,6 +755,7 @@ void TauAutoUpgrader::StartDownloads()
 {
     infoFileMode_ = false;
     currentFileIndex_ = 0;
+    wholeOnly_ = false;
     downloaded_.clear();
     installSet_.clear();
     DeleteStalePendingFiles();
@@ -729,22 +764,37 @@ void TauAutoUpgrader::StartDownloads()
     DownloadCurrent();
 }
 
-// Pending files of earlier runs (a download cut off, an install rolled back,
-// or files someone put there) are never installed with this release.
+// Pending files of earlier runs (an install rolled back, files someone put
+// there, a download cut off of another file or release) are never installed
+// with this release; a cut download of one of its files, with its record,
+// stays to be resumed (and is checked whole at the end).
 void TauAutoUpgrader::DeleteStalePendingFiles()
 {
-    const std::wstring folder = WideFromUtf8(GetAppFolder());
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(FindFirstFileW((folder + L"*" + WideFromUtf8(PendingSuffix)).c_str(), &data));
-    if (!find)
-        return;
-    do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    const std::string folder = GetAppFolder();
+    for (const std::string& suffix : {std::string(PendingSuffix), std::string(PendingSuffix) + std::string(ResumeSuffix)}) {
+        WIN32_FIND_DATAW data;
+        const UniqueFind find(FindFirstFileW(WideFromUtf8(folder + "*" + suffix).c_str(), &data));
+        if (!find)
             continue;
-        const std::wstring path = folder + data.cFileName;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-    } while (FindNextFileW(find.get(), &data));
+        do {
+            const std::string path = folder + Utf8FromWide(data.cFileName);
+            const bool record = path.ends_with(ResumeSuffix);
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !ResumableDownload(record ? path.substr(0, path.size() - ResumeSuffix.size()) : path))
+                DeleteQuietly(path);
+        } while (FindNextFileW(find.get(), &data));
+    }
+}
+
+bool TauAutoUpgrader::ResumableDownload(const std::string& download) const
+{
+    const auto record = ReadResumeRecord(download);
+    if (!record || !SizeOfFile(download))
+        return false;
+    const std::string* digest = SignedDigest(record->url);
+    const auto name = PendingNameOfURL(record->url);
+    return digest && *digest == record->sha256 && name && SameFileName(GetAppFolder() + *name, download) &&
+           std::find(fileList_.begin(), fileList_.end(), record->url) != fileList_.end();
 }
 
 void TauAutoUpgrader::ShowWizard()
@@ -764,13 +814,43 @@ void TauAutoUpgrader::ShowWizard()
     ShowUpgraderWizard(std::move(link));
 }
 
+// Kept files are passed in a loop, not by recursion: a release may list
+// thousands of them.
 void TauAutoUpgrader::DownloadCurrent()
 {
-    if (currentFileIndex_ >= static_cast<int>(fileList_.size())) {
-        FinishUpgrade();
-        return;
+    for (;; ++currentFileIndex_) {
+        if (currentFileIndex_ >= static_cast<int>(fileList_.size())) {
+            FinishUpgrade();
+            return;
+        }
+        const std::string& url = fileList_[currentFileIndex_];
+        if (!PrepareCurrent(url))
+            return;
+        if (!KeepInstalled(url, TargetNameOf(tempFileName_)))
+            break;
     }
     const std::string& url = fileList_[currentFileIndex_];
+    URL = url;
+    FileName = tempFileName_;
+    ResumeSettings(url);
+    // Every download is hashed while it is stored: the stub checks it again.
+    HashBody = true;
+    localFailure_.clear();
+    const auto signedSize = SignedSize(url);
+    // A signed size past what a body can be counted to is no bound at all.
+    MaxBodySize = signedSize && *signedSize <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                      ? static_cast<std::int64_t>(*signedSize)
+                      : MaxDownloadSize;
+    downloaded_.push_back(tempFileName_);
+    // A cached copy could be an older release; the cache would also write
+    // every byte a second time.
+    StartUncachedTransfer();
+}
+
+// The current file's download name; false when the file cannot be taken
+// (the failure is already told).
+bool TauAutoUpgrader::PrepareCurrent(const std::string& url)
+{
     SetWizardFile(url, currentFileIndex_ + 1, static_cast<int>(fileList_.size()));
     fileTime_ = 0;
     const auto name = PendingNameOfURL(url);
@@ -781,40 +861,110 @@ void TauAutoUpgrader::DownloadCurrent()
         tempFileName_.clear();
         LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(url))}),
                  true);
-        return;
+        return false;
     }
     // A handler of OnBeginUpgrade may have listed a file the publisher did not sign.
     if (verifying_ && !SignedDigest(url)) {
         tempFileName_.clear();
         ReleaseFileRefused("the information file gives no SHA-256 digest for " + url);
-        return;
+        return false;
     }
-    URL = url;
-    FileName = tempFileName_;
-    // Every download is hashed while it is stored: the stub checks it again.
-    HashBody = true;
-    localFailure_.clear();
-    const auto signedSize = SignedSize(url);
-    // A signed size past what a body can be counted to is no bound at all.
-    MaxBodySize = signedSize && *signedSize <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-                      ? static_cast<std::int64_t>(*signedSize)
-                      : MaxDownloadSize;
-    downloaded_.push_back(tempFileName_);
     // A second file of the same name replaces the first one's download.
     const std::string target = TargetNameOf(tempFileName_);
     std::erase_if(installSet_, [&](const ManifestEntry& entry) { return SameFileName(entry.name, target); });
-    // A cached copy could be an older release; the cache would also write
-    // every byte a second time.
-    StartUncachedTransfer();
+    return true;
+}
+
+// A cut download of this very file (same address, same signed digest) goes
+// on where it ended; only a file with a digest may be kept, since only the
+// whole file's digest can tell the kept bytes good.
+void TauAutoUpgrader::ResumeSettings(const std::string& url)
+{
+    const std::string* digest = SignedDigest(url);
+    KeepPartialFile = digest != nullptr;
+    validator_.clear();
+    resume_ = digest && !wholeOnly_ ? ReadResumeRecord(tempFileName_) : std::nullopt;
+    const auto size = SizeOfFile(tempFileName_);
+    if (resume_ && (resume_->url != url || resume_->sha256 != *digest || !size ||
+                    static_cast<std::uint64_t>(*size) < resume_->length))
+        resume_.reset();
+    ResumeFile = resume_.has_value();
+    checkpoint_ = resume_ ? static_cast<std::int64_t>(resume_->length) : 0;
+    Range = {resume_ ? static_cast<std::int64_t>(resume_->length) : 0, 0};
+    IfRange = resume_ ? resume_->validator : std::string();
+    if (resume_)
+        Log("resuming the download of " + url + " after the " + std::to_string(resume_->length) +
+            " bytes kept from a run cut off");
+}
+
+// What a cut download got stays, with its record, for the next run.
+void TauAutoUpgrader::KeepCutDownload()
+{
+    const auto size = SizeOfFile(tempFileName_);
+    if (infoFileMode_ || !size || !RecordDownload(*size))
+        return;
+    std::erase(downloaded_, tempFileName_);
+    Log("kept " + std::to_string(*size) + " bytes of the download of " + URL + ", cut off: the next run resumes it");
+}
+
+// The first `length` bytes of the current download are on the disk: the
+// record says so, for a run that ends before the download does.
+bool TauAutoUpgrader::RecordDownload(std::int64_t length)
+{
+    const std::string* digest = SignedDigest(URL);
+    if (!digest || length <= 0 || validator_.empty())
+        return false;
+    const std::string text = ResumeRecordText({URL, *digest, validator_, static_cast<std::uint64_t>(length)});
+    return !text.empty() && WriteAtomically(tempFileName_ + std::string(ResumeSuffix), text, /*replace=*/true);
+}
+
+// Every CheckpointBytes a download stores are flushed and recorded, so a run
+// killed or cut off by a power loss resumes from the last of them. Progress
+// runs while the storing thread is quiet.
+void TauAutoUpgrader::CheckpointDownload(TauDataStream* data)
+{
+    constexpr std::int64_t CheckpointBytes = 1 << 20;
+    const std::int64_t stored = Result().resumedFrom + Result().bytesTransferred;
+    if (!data || !KeepPartialFile || !Result().statusOk || stored - checkpoint_ < CheckpointBytes || !data->Flush())
+        return;
+    checkpoint_ = stored;
+    RecordDownload(stored);
+}
+
+// A resume that fails is no failure of the file: the whole file is fetched
+// at once, in the same run.
+void TauAutoUpgrader::RestartWhole(const std::string& reason)
+{
+    Log(reason + ": fetching the whole file");
+    DeleteQuietly(tempFileName_);
+    DeleteQuietly(tempFileName_ + std::string(ResumeSuffix));
+    std::erase(downloaded_, tempFileName_);
+    resume_.reset();
+    wholeOnly_ = true;
+    DownloadCurrent();
+}
+
+// An installed file that already holds the release's digest costs no byte
+// of the network: the stub is told to keep it, and checks it again.
+bool TauAutoUpgrader::KeepInstalled(const std::string& url, const std::string& target)
+{
+    const std::string* digest = SignedDigest(url);
+    if (!digest || !HoldsDigest(GetAppFolder() + target, *digest))
+        return false;
+    Log("kept " + target + ": the installed file already is the release's (" + url + " not downloaded)");
+    installSet_.push_back({target, *digest, /*keep=*/true});
+    return true;
 }
 
 void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModified, bool& continueTransfer)
 {
     // An error answer is no file to start; the client reports it when done.
-    if (Result().statusCode != 200)
+    if (!Result().statusOk)
         return;
     const std::weak_ptr<char> alive = alive_;
     fileTime_ = lastModified;
+    validator_ = RangeValidator(Result().rawHeaders);
+    checkpoint_ = Result().resumedFrom;
     SetWizardFileSize(contentLength);
     bool canUpgrade = true;
     if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && contentLength != 0 && fileList_.size() > 1) {
@@ -832,7 +982,7 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
 void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime,
                                    int estimatedTimeLeft, std::uint8_t percentsDone, float transferRate)
 {
-    if (Result().statusCode != 200)
+    if (!Result().statusOk)
         return;
     const std::uint8_t total =
         TotalPercentsDone(percentsDone, currentFileIndex_, static_cast<int>(fileList_.size()));
@@ -844,13 +994,19 @@ void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t byte
 
 void TauAutoUpgrader::FileDone()
 {
+    DeleteQuietly(tempFileName_ + std::string(ResumeSuffix));
     if (verifying_ || SignedDigest(URL)) {
-        if (const auto size = SignedSize(URL); size && static_cast<std::uint64_t>(Result().bytesTransferred) != *size) {
-            ReleaseFileRefused("the download of " + URL + " ended after " + std::to_string(Result().bytesTransferred) +
+        const std::int64_t stored = Result().resumedFrom + Result().bytesTransferred;
+        const std::string* digest = SignedDigest(URL);
+        if (Result().resumedFrom > 0 && (!digest || Result().sha256 != *digest)) {
+            RestartWhole("the resumed download of " + URL + " does not match its SHA-256 digest");
+            return;
+        }
+        if (const auto size = SignedSize(URL); size && static_cast<std::uint64_t>(stored) != *size) {
+            ReleaseFileRefused("the download of " + URL + " ended after " + std::to_string(stored) +
                                " of the " + std::to_string(*size) + " bytes signed for it");
             return;
         }
-        const std::string* digest = SignedDigest(URL);
         if (!digest || Result().sha256 != *digest) {
             ReleaseFileRefused("the download of " + URL + " does not match its SHA-256 digest");
             return;
@@ -883,6 +1039,11 @@ void TauAutoUpgrader::FileSkipped()
 void TauAutoUpgrader::FileFailed(int statusCode)
 {
     const DWORD local = Result().localError;
+    if (resume_ && local == NO_ERROR) {
+        RestartWhole("the resumed download of " + URL + " was refused (HTTP " + std::to_string(statusCode) +
+                     ", or a Content-Range or validator other than the one asked for)");
+        return;
+    }
     if (local == ERROR_FILE_TOO_LARGE && SignedSize(URL)) {
         ReleaseFileRefused("the download of " + URL + " is larger than the " + std::to_string(*SignedSize(URL)) +
                            " bytes signed for it");
@@ -944,6 +1105,7 @@ void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask
 
 void TauAutoUpgrader::NextFile()
 {
+    wholeOnly_ = false;
     ++currentFileIndex_;
     DownloadCurrent();
 }
@@ -1000,10 +1162,7 @@ void TauAutoUpgrader::CloseApplication()
 // must not install them.
 void TauAutoUpgrader::DiscardDownloads()
 {
-    for (const std::string& path : downloaded_) {
-        const std::wstring wide = WideFromUtf8(path);
-        SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(wide.c_str());
-    }
+    for (const std::string& path : downloaded_)
+        DeleteQuietly(path);
     downloaded_.clear();
 }

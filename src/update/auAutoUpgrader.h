@@ -14,6 +14,7 @@
 #include "http/auHTTP.h"
 #include "update/auCheckState.h"
 #include "update/auInfoFile.h"
+#include "update/auResume.h"
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgraderLanguage.h"
 #include "update/auUpgradeTypes.h"
@@ -316,6 +317,14 @@ private:
     // The signed digest of a release file's address; null when it has none.
     const std::string* SignedDigest(const std::string& url) const;
     std::optional<std::uint64_t> SignedSize(const std::string& url) const;
+    bool PrepareCurrent(const std::string& url);
+    void ResumeSettings(const std::string& url);
+    bool ResumableDownload(const std::string& download) const;
+    void KeepCutDownload();
+    bool RecordDownload(std::int64_t length);
+    void CheckpointDownload(TauDataStream* data);
+    void RestartWhole(const std::string& reason);
+    bool KeepInstalled(const std::string& url, const std::string& target);
     // A release file that may not be installed: deleted with the other
     // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);
@@ -398,6 +407,11 @@ private:
     // The files completely downloaded, with the SHA-256 of what was stored:
     // the manifest the stub installs from.
     std::vector<ManifestEntry> installSet_;
+    // The current file's cut download being resumed, and its answer's validator.
+    std::optional<TauResumeRecord> resume_;
+    std::string validator_;
+    bool wholeOnly_ = false;
+    std::int64_t checkpoint_ = 0;  // bytes of the current download last recorded  // the resume of the current file failed: the whole file, once
     // The window stops calling the engine once its destruction has begun.
     bool windowDetached_ = false;
     // A top-level window, so that it answers the end of the session.

@@ -4,7 +4,9 @@
 
 namespace {
 
-constexpr std::string_view NumberedStems[] = {"url", "sha256_", "size_"};
+constexpr std::string_view NumberedStems[] = {"url", "sha256_", "size_", "zurl_", "zsha256_", "zsize_", "patch_"};
+// A patch key numbers both its file and the patch: "patch_<file>_<patch>".
+constexpr std::string_view TwiceNumberedStem = "patch_";
 
 char LowerAscii(char c)
 {
@@ -37,6 +39,11 @@ TauInfoFileText::TauInfoFileText(std::string_view text)
             std::size_t end = at + 1 + stem.size();
             while (end < lowered_.size() && IsDigit(lowered_[end]))
                 ++end;
+            if (stem == TwiceNumberedStem && end < lowered_.size() && lowered_[end] == '_') {
+                ++end;
+                while (end < lowered_.size() && IsDigit(lowered_[end]))
+                    ++end;
+            }
             if (end < lowered_.size() && lowered_[end] == '=')
                 numberedKeys_.emplace(lowered_.substr(at + 1, end - at - 1), end + 1);
         }
@@ -104,11 +111,21 @@ std::vector<std::string> TauInfoFileText::FileList() const
     return files;
 }
 
+std::string TauInfoFileText::FileValue(std::string_view stem, const std::string& number) const
+{
+    return number.empty() ? Value(stem) : NumberedValue(std::string(stem) + "_" + number);
+}
+
+std::string TauInfoFileText::PatchValue(const std::string& number, std::size_t patch) const
+{
+    return NumberedValue(std::string(TwiceNumberedStem) + (number.empty() ? "" : number + "_") + std::to_string(patch));
+}
+
 std::vector<std::pair<std::string, std::string>> TauInfoFileText::FileDigests() const
 {
     std::vector<std::pair<std::string, std::string>> files = NumberedFiles();
     for (auto& [url, number] : files)
-        number = number.empty() ? Value("sha256") : NumberedValue("sha256_" + number);
+        number = FileValue("sha256", number);
     return files;
 }
 
@@ -116,7 +133,7 @@ std::vector<std::pair<std::string, std::string>> TauInfoFileText::FileSizes() co
 {
     std::vector<std::pair<std::string, std::string>> files = NumberedFiles();
     for (auto& [url, number] : files)
-        number = number.empty() ? Value("size") : NumberedValue("size_" + number);
+        number = FileValue("size", number);
     return files;
 }
 

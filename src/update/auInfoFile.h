@@ -44,6 +44,14 @@ public:
     // The same for the size key: "size", "size_0", "size_N".
     std::vector<std::pair<std::string, std::string>> FileSizes() const;
 
+    // The value of a file's own key of this stem, numbered as its digest
+    // key is: the stem alone for "url", stem + "_" + the address key's
+    // digits for the others ("zsha256", "zsha256_0", "zsha256_N").
+    std::string FileValue(std::string_view stem, const std::string& number) const;
+
+    // The value of a file's patch key: "patch_J" for "url", "patch_<digits>_J" for the others.
+    std::string PatchValue(const std::string& number, std::size_t patch) const;
+
     // The files of FileList, each with the digits that number its key
     // ("" for "url", "0" for "url0"), which the file's other keys share.
     std::vector<std::pair<std::string, std::string>> NumberedFiles() const;
@@ -58,7 +66,8 @@ private:
 
     std::string text_;
     std::string lowered_;
-    // First position past "#url<digits>=", "#sha256_<digits>=" and "#size_<digits>=" for each
+    // First position past "#url<digits>=", "#sha256_<digits>=", "#size_<digits>=" and the
+    // other per-file stems (those of the compressed form and "patch_<digits>[_<digits>]") for each
     // such key, found in one pass so a file of many numbered keys costs no
     // more than one of a few.
     std::unordered_map<std::string, std::size_t> numberedKeys_;

@@ -225,6 +225,62 @@ TauReleaseDigests GivenDigests(const TauInfoFileText& info)
     return DigestsOf(info, /*required=*/false);
 }
 
+namespace {
+
+std::optional<std::uint64_t> DecimalSize(std::string_view text)
+{
+    if (text.empty() || text.size() > 19 || !std::all_of(text.begin(), text.end(), IsDecimalDigit))
+        return std::nullopt;
+    return std::stoull(std::string(text));
+}
+
+// Addresses are taken as written; one with a blank or nothing at all is no address.
+bool IsAddress(std::string_view url)
+{
+    return !url.empty() && url.find(' ') == std::string_view::npos;
+}
+
+std::optional<TauCompressedForm> CompressedForm(const TauInfoFileText& info, const std::string& number,
+                                                const std::string& url, std::vector<std::string>& notes)
+{
+    TauCompressedForm form{info.FileValue("zurl", number), {}, 0};
+    const std::string digest = info.FileValue("zsha256", number);
+    const std::string size = info.FileValue("zsize", number);
+    if (form.url.empty() && digest.empty() && size.empty())
+        return std::nullopt;
+    const auto bytes = DecodeSha256Hex(digest);
+    const auto count = DecimalSize(size);
+    if (!IsAddress(form.url) || !bytes || !count) {
+        notes.push_back("the compressed form of " + url + " is left out: it needs an address, a SHA-256 digest of 64 "
+                        "hexadecimal digits and a decimal size");
+        return std::nullopt;
+    }
+    form.sha256 = *bytes;
+    form.size = *count;
+    return form;
+}
+
+// "SOURCE PATCH SIZE ADDRESS", one blank between each.
+std::optional<TauPatch> ParsePatch(std::string_view value)
+{
+    std::string_view fields[3];
+    for (std::string_view& field : fields) {
+        const std::size_t blank = value.find(' ');
+        if (blank == std::string_view::npos)
+            return std::nullopt;
+        field = value.substr(0, blank);
+        value.remove_prefix(blank + 1);
+    }
+    const auto source = DecodeSha256Hex(fields[0]);
+    const auto digest = DecodeSha256Hex(fields[1]);
+    const auto size = DecimalSize(fields[2]);
+    if (!source || !digest || !size || !IsAddress(value))
+        return std::nullopt;
+    return TauPatch{std::string(value), *source, *digest, *size};
+}
+
+}  // namespace
+
 TauReleaseSizes ReleaseSizes(const TauInfoFileText& info)
 {
     TauReleaseSizes result;
@@ -233,9 +289,30 @@ TauReleaseSizes ReleaseSizes(const TauInfoFileText& info)
             result.files.emplace_back(std::move(url), std::nullopt);
             continue;
         }
-        if (text.size() > 19 || !std::all_of(text.begin(), text.end(), IsDecimalDigit))
+        const auto size = DecimalSize(text);
+        if (!size)
             return {"the signed size of " + url + " is not a decimal number", {}};
-        result.files.emplace_back(std::move(url), std::stoull(text));
+        result.files.emplace_back(std::move(url), *size);
+    }
+    return result;
+}
+
+TauReleaseRoads ReleaseRoads(const TauInfoFileText& info)
+{
+    TauReleaseRoads result;
+    for (auto& [url, number] : info.NumberedFiles()) {
+        TauFileRoads roads{url, CompressedForm(info, number, url, result.notes), {}};
+        for (std::size_t j = 1; j <= PatchLimit; ++j) {
+            const std::string value = info.PatchValue(number, j);
+            if (value.empty())
+                break;
+            if (auto patch = ParsePatch(value))
+                roads.patches.push_back(std::move(*patch));
+            else
+                result.notes.push_back("patch " + std::to_string(j) + " of " + url +
+                                       " is left out: it is not SOURCE-SHA256 PATCH-SHA256 SIZE ADDRESS");
+        }
+        result.files.push_back(std::move(roads));
     }
     return result;
 }

@@ -85,3 +85,37 @@ struct TauReleaseSizes {
     std::vector<std::pair<std::string, std::optional<std::uint64_t>>> files;  // address, size
 };
 TauReleaseSizes ReleaseSizes(const TauInfoFileText& info);
+
+// The cheaper ways to a release file that a publisher may offer beside its
+// whole file, each with its own digest and size, read from the signed text
+// (the information file's text for a release no key covers):
+//   #zurl=, #zsha256=, #zsize=      the file compressed (numbered as #sha256:
+//                                   _0 for #url0=, _N for #urlN=)
+//   #patch_J=, #patch_0_J=, ...     SOURCE PATCH SIZE ADDRESS, separated by one
+//                                   blank: a one-hop patch (J from 1) from the
+//                                   installed file of SHA-256 SOURCE, itself of
+//                                   SHA-256 PATCH and SIZE bytes
+// A road whose keys are not all there or not well formed is left out, and
+// `notes` says why: the whole file stays the way in.
+inline constexpr std::size_t PatchLimit = 8;
+struct TauCompressedForm {
+    std::string url;
+    std::string sha256;  // 32 bytes
+    std::uint64_t size = 0;
+};
+struct TauPatch {
+    std::string url;
+    std::string sourceSha256;  // 32 bytes: the installed file it applies to
+    std::string sha256;        // 32 bytes: the patch itself
+    std::uint64_t size = 0;
+};
+struct TauFileRoads {
+    std::string url;  // the whole file's address
+    std::optional<TauCompressedForm> compressed;
+    std::vector<TauPatch> patches;  // at most PatchLimit, in key order
+};
+struct TauReleaseRoads {
+    std::vector<TauFileRoads> files;  // every listed file, in list order
+    std::vector<std::string> notes;
+};
+TauReleaseRoads ReleaseRoads(const TauInfoFileText& info);

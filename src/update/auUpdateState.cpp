@@ -22,9 +22,8 @@ std::string ReadMachineValue(const std::string& path)
     return text ? MachineValueFromState(*text) : std::string();
 }
 
-// A reader sees the old file or the new one, never a part, also after a
-// power cut (the new file is on the disk before it is moved); without
-// `replace` a file already there is kept.
+} // namespace
+
 bool WriteAtomically(const std::string& path, const std::string& text, bool replace)
 {
     const std::string temporary = path + "." + RandomHex() + ".tmp";
@@ -33,8 +32,6 @@ bool WriteAtomically(const std::string& path, const std::string& text, bool repl
     DeleteAnyFile(temporary);
     return false;
 }
-
-} // namespace
 
 std::string DefaultUpdateStateFolder()
 {

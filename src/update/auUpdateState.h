@@ -30,4 +30,9 @@ std::int64_t UtcSecondsNow();
 // A state file of the former form (keyed by the product alone) is removed.
 TauCheckState LoadCheckState(const std::string& folder, const TauCheckOwner& owner, std::int64_t now);
 // Replaces the check state of state.owner; false when it cannot be written.
+// A reader sees the old file or the new one, never a part, also after a
+// power cut (the new file is on the disk before it is moved); without
+// `replace` a file already there is kept.
+bool WriteAtomically(const std::string& path, const std::string& text, bool replace);
+
 bool SaveCheckState(const std::string& folder, const TauCheckState& state);

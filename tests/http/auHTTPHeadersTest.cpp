@@ -91,4 +91,16 @@ TEST(HTTPHeaders, RealmIsTheQuotedText)
     EXPECT_EQ(RealmOf(""), "");
 }
 
+// What a resume may name in If-Range: a strong tag first, a date else, never a weak tag.
+TEST(HTTPHeaders, RangeValidatorIsAStrongTagElseTheDate)
+{
+    const std::string date = "Last-Modified: Wed, 09 Dec 2026 15:45:25 GMT\r\n";
+    EXPECT_EQ(RangeValidator("HTTP/1.1 200 OK\r\nETag: \"5f2-1a\"\r\n" + date), "\"5f2-1a\"");
+    EXPECT_EQ(RangeValidator("HTTP/1.1 200 OK\r\nETag: W/\"5f2\"\r\n" + date), "Wed, 09 Dec 2026 15:45:25 GMT");
+    EXPECT_EQ(RangeValidator("HTTP/1.1 200 OK\r\n" + date), "Wed, 09 Dec 2026 15:45:25 GMT");
+    EXPECT_EQ(RangeValidator("HTTP/1.1 200 OK\r\nETag: W/\"5f2\"\r\n"), "");
+    EXPECT_EQ(RangeValidator("HTTP/1.1 200 OK\r\nLast-Modified: W/\"x\"\r\n"), "");
+    EXPECT_EQ(RangeValidator("HTTP/1.1 200 OK\r\n\r\n"), "");
+}
+
 }  // namespace

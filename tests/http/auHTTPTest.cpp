@@ -3,6 +3,7 @@
 #include "HttpRecorder.h"
 #include "HttpTestServer.h"
 #include "http/auHTTPDate.h"
+#include "http/auSha256.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
@@ -247,6 +248,67 @@ TEST_F(HTTPTest, PartialContentNotAskedForIsAnHTTPError)
     http.AddHeaders = {"Range: bytes=10-19"};
     ASSERT_TRUE(recorder.Run());
     EXPECT_EQ(recorder.events.back(), "HTTPError:206");
+}
+
+// A file cut off keeps what it got; the next transfer asks for the rest and
+// appends it only when the answer is that rest (the digest is then the whole
+// file's), and starts over when the server sends the whole file instead.
+TEST_F(HTTPTest, ACutFileIsKeptAndResumedOnlyFromWhereItEnded)
+{
+    const std::string whole = PatternBytes(100000);
+    const std::string wholeDigest = Sha256Of(whole);
+    http.FileName = Target();
+    http.HashBody = true;
+    http.KeepPartialFile = true;
+    http.URL = server->Url("/file.bin?drop=40000");
+    ASSERT_TRUE(recorder.Run());
+    EXPECT_EQ(recorder.events.back(), "ConnectionLost");
+    const std::string kept = ReadWholeFile(Target());
+    ASSERT_GT(kept.size(), 0u);
+    ASSERT_LT(kept.size(), whole.size());
+    EXPECT_TRUE(SameBytes(kept, whole.substr(0, kept.size())));
+
+    // Garbage past the kept length (a power cut's zeros) is cut off first.
+    WriteWholeFile(Target(), kept + std::string(300, '\0'));
+    http.KeepPartialFile = false;
+    http.ResumeFile = true;
+    http.Range.StartRange = static_cast<std::int64_t>(kept.size());
+    http.URL = server->Url("/file.bin");
+    ASSERT_TRUE(recorder.Run());
+    EXPECT_EQ(recorder.events.back(), "Done");
+    EXPECT_EQ(http.Result().statusCode, 206);
+    EXPECT_EQ(http.Result().resumedFrom, static_cast<std::int64_t>(kept.size()));
+    EXPECT_EQ(http.Result().bytesTransferred, static_cast<std::int64_t>(whole.size() - kept.size()));
+    EXPECT_TRUE(SameBytes(ReadWholeFile(Target()), whole));
+    EXPECT_EQ(http.Result().sha256, wholeDigest);
+
+    // A server that ignores the range, or whose validator changed: the file starts over.
+    for (const char* query : {"?ignorerange=1", ""}) {
+        WriteWholeFile(Target(), kept);
+        http.AddHeaders = {std::string("If-Range: ") + (*query ? "\"any\"" : "\"another file\"")};
+        http.URL = server->Url("/file.bin") + query;
+        ASSERT_TRUE(recorder.Run()) << query;
+        EXPECT_EQ(recorder.events.back(), "Done") << query;
+        EXPECT_EQ(http.Result().statusCode, 200) << query;
+        EXPECT_EQ(http.Result().resumedFrom, 0) << query;
+        EXPECT_TRUE(SameBytes(ReadWholeFile(Target()), whole)) << query;
+        EXPECT_EQ(http.Result().sha256, wholeDigest) << query;
+    }
+    http.AddHeaders.clear();
+
+    // A Content-Range that lies about where it starts is refused; nothing is appended.
+    WriteWholeFile(Target(), kept);
+    http.URL = server->Url("/file.bin?liarange=1");
+    ASSERT_TRUE(recorder.Run());
+    EXPECT_EQ(recorder.events.back(), "HTTPError:206");
+    EXPECT_FALSE(FileExists(Target()));
+
+    // A kept file shorter than the range asked for is a local failure, never a hole.
+    WriteWholeFile(Target(), kept.substr(0, 10));
+    http.URL = server->Url("/file.bin");
+    ASSERT_TRUE(recorder.Run());
+    EXPECT_FALSE(http.Result().success);
+    EXPECT_EQ(http.Result().localError, static_cast<DWORD>(ERROR_HANDLE_EOF));
 }
 
 TEST_F(HTTPTest, LastModifiedInEveryForm)

@@ -216,4 +216,81 @@ TEST(SignedInfo, DigestKeysFollowTheAddressKeys)
     EXPECT_EQ(ReleaseDigests(TauInfoFileText("#version=2\n")).files.size(), 0u);
 }
 
+// The cheaper roads to a file sit beside its digest key, numbered the same
+// way; a road that is not whole is left out with a note, and the digests and
+// files of the release read exactly as without them.
+TEST(SignedInfo, CompressedFormsAndPatchesAreOptionalKeysOfEachFile)
+{
+    const std::string a(64, 'a'), b(64, 'B'), c(64, '0');
+    const std::string plain = "#version=2\n#url=x\n#sha256=" + a + "\n#url0=y\n#sha256_0=" + b +
+                              "\n#url3=w\n#url4=z\n#sha256_4=" + c + "\n";
+    const std::string roads = plain + "#zurl=x.z\n#zsha256=" + b + "\n#ZSIZE=12\n#patch_1=" + a + " " + b +
+                              " 7 x.p1\n#patch_2=" + c + " " + a + " 9 x.p2\n#patch_4=" + a + " " + a +
+                              " 1 after-a-gap\n#zurl_0=y.z\n#zsha256_0=" + a + "\n#zsize_0=3\n#patch_0_1=" + b +
+                              " " + c + " 9999999999999999999 y.p\n#patch_4_1=" + c + " " + c +
+                              " 5 https://h/z%20.p?a=b\n";
+    const TauInfoFileText info(roads);
+    EXPECT_EQ(info.FileList(), TauInfoFileText(plain).FileList());
+    EXPECT_EQ(GivenDigests(info).files, GivenDigests(TauInfoFileText(plain)).files);
+    EXPECT_EQ(GivenDigests(info).files.size(), 3u);
+    const TauReleaseRoads read = ReleaseRoads(info);
+    EXPECT_EQ(read.notes, std::vector<std::string>());
+    ASSERT_EQ(read.files.size(), 4u);
+    const TauFileRoads& x = read.files[0];
+    EXPECT_EQ(x.url, "x");
+    ASSERT_TRUE(x.compressed);
+    EXPECT_EQ(x.compressed->url, "x.z");
+    EXPECT_EQ(x.compressed->sha256, *DecodeSha256Hex(b));
+    EXPECT_EQ(x.compressed->size, 12u);
+    ASSERT_EQ(x.patches.size(), 2u) << "patches end at the first missing number";
+    EXPECT_EQ(x.patches[0].url, "x.p1");
+    EXPECT_EQ(x.patches[0].sourceSha256, *DecodeSha256Hex(a));
+    EXPECT_EQ(x.patches[0].sha256, *DecodeSha256Hex(b));
+    EXPECT_EQ(x.patches[0].size, 7u);
+    EXPECT_EQ(x.patches[1].url, "x.p2");
+    const TauFileRoads& y = read.files[1];
+    ASSERT_TRUE(y.compressed);
+    EXPECT_EQ(y.compressed->size, 3u);
+    ASSERT_EQ(y.patches.size(), 1u);
+    EXPECT_EQ(y.patches[0].size, 9999999999999999999u);
+    EXPECT_FALSE(read.files[2].compressed);
+    EXPECT_TRUE(read.files[2].patches.empty()) << "#patch_4= is the first file's, not url4's";
+    EXPECT_EQ(read.files[3].url, "z");
+    ASSERT_EQ(read.files[3].patches.size(), 1u);
+    EXPECT_EQ(read.files[3].patches[0].url, "https://h/z%20.p?a=b");
+    EXPECT_TRUE(ReleaseRoads(TauInfoFileText(plain)).notes.empty());
+
+    // Each malformed road is left out on its own, with its own note.
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"#zurl=x.z\n#zsha256=" + b + "\n", "compressed form of x"},
+        {"#zurl=x.z\n#zsize=1\n", "compressed form of x"},
+        {"#zsha256=" + b + "\n#zsize=1\n", "compressed form of x"},
+        {"#zurl=x.z\n#zsha256=" + b.substr(1) + "\n#zsize=1\n", "compressed form of x"},
+        {"#zurl=x.z\n#zsha256=" + b + "\n#zsize=-1\n", "compressed form of x"},
+        {"#zurl=x.z\n#zsha256=" + b + "\n#zsize=12345678901234567890\n", "compressed form of x"},
+        {"#zurl=x z\n#zsha256=" + b + "\n#zsize=1\n", "compressed form of x"},
+        {"#patch_1=" + a + " " + b + " 7\n", "patch 1 of x"},
+        {"#patch_1=" + a + "  " + b + " 7 x.p\n", "patch 1 of x"},
+        {"#patch_1=" + a + " " + b + " 7 \n", "patch 1 of x"},
+        {"#patch_1=" + a + " " + b + " 7 x p\n", "patch 1 of x"},
+        {"#patch_1=" + a + " " + b + " seven x.p\n", "patch 1 of x"},
+        {"#patch_1=" + a.substr(2) + " " + b + " 7 x.p\n", "patch 1 of x"},
+        {"#patch_0_1=" + a + " " + b + "x 7 y.p\n", "patch 1 of y"},
+    };
+    for (const auto& [keys, note] : bad) {
+        const TauReleaseRoads one = ReleaseRoads(TauInfoFileText(plain + keys));
+        ASSERT_EQ(one.notes.size(), 1u) << keys;
+        EXPECT_NE(one.notes[0].find(note), std::string::npos) << keys << one.notes[0];
+        EXPECT_FALSE(one.files[0].compressed) << keys;
+        EXPECT_TRUE(one.files[0].patches.empty() && one.files[1].patches.empty()) << keys;
+        EXPECT_EQ(GivenDigests(TauInfoFileText(plain + keys)).files, GivenDigests(TauInfoFileText(plain)).files) << keys;
+    }
+    // A bad patch leaves the good ones after it.
+    const TauReleaseRoads mixed =
+        ReleaseRoads(TauInfoFileText(plain + "#patch_1=bad\n#patch_2=" + a + " " + b + " 7 x.p2\n"));
+    ASSERT_EQ(mixed.files[0].patches.size(), 1u);
+    EXPECT_EQ(mixed.files[0].patches[0].url, "x.p2");
+    EXPECT_EQ(mixed.notes.size(), 1u);
+}
+
 }  // namespace

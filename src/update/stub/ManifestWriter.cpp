@@ -13,7 +13,7 @@ std::string ManifestText(const ProductProcess& product, const std::string& updat
     for (const ManifestEntry& file : files) {
         if (!IsPlainFileName(file.name) || file.sha256.size() != 32)
             return {};
-        text += "file\t";
+        text += file.keep ? "keep\t" : "file\t";
         for (const unsigned char byte : file.sha256) {
             text += Hex[byte >> 4];
             text += Hex[byte & 15];

@@ -10,6 +10,7 @@
 struct ManifestEntry {
     std::string name;    // plain file name in the program's folder (IsPlainFileName)
     std::string sha256;  // the 32 bytes of the digest
+    bool keep = false;   // not downloaded: the installed file already holds the digest
 };
 
 // The manifest of these files for the updater of that file name; empty when

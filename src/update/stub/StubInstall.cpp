@@ -93,10 +93,12 @@ Install::~Install()
 
 void Install::Release()
 {
-    for (std::size_t i = 0; i < moves_.Count(); ++i) {
-        if (moves_[i].download)
-            CloseHandle(moves_[i].download);
-        moves_[i].download = nullptr;
+    for (HeapArray<PlannedMove>* list : {&moves_, &kept_}) {
+        for (std::size_t i = 0; i < list->Count(); ++i) {
+            if ((*list)[i].download)
+                CloseHandle((*list)[i].download);
+            (*list)[i].download = nullptr;
+        }
     }
 }
 
@@ -106,7 +108,7 @@ bool Install::Plan(const Manifest& manifest, InstallResult& result)
     std::string_view lines = manifest.fileLines;
     ManifestFile file;
     while (NextManifestFile(lines, file)) {
-        PlannedMove* move = moves_.Add();
+        PlannedMove* move = file.keep ? kept_.Add() : moves_.Add();
         if (!move) {
             result.Set(StubExit::rolledBack, "out of memory: nothing was replaced");
             return false;
@@ -173,6 +175,12 @@ bool Install::WaitForRelease(ULONGLONG start, DWORD limitMs, InstallResult& resu
             if (readiness != Readiness::ready)
                 return move.name;
         }
+        // A kept file that another process may still write is waited for too.
+        for (std::size_t i = 0; i < kept_.Count(); ++i) {
+            readiness = Probe(InFolder(folder_, kept_[i].name).View(), GENERIC_READ, FILE_SHARE_READ);
+            if (readiness != Readiness::ready)
+                return kept_[i].name;
+        }
         return std::string_view();
     });
 }
@@ -199,6 +207,27 @@ bool Install::CheckDigests(InstallResult& result)
         if (!Sha256Of(move.download, digest) || !DigestMatches(move.sha256, digest)) {
             result.Set(StubExit::digestMismatch, move.name,
                        " does not match the SHA-256 digest the updater checked: nothing was replaced");
+            return false;
+        }
+    }
+    return CheckKept(result);
+}
+
+// Held without sharing writes, so a kept file stays what was checked until
+// the moves are done.
+bool Install::CheckKept(InstallResult& result)
+{
+    for (std::size_t i = 0; i < kept_.Count(); ++i) {
+        PlannedMove& kept = kept_[i];
+        kept.download = CreateFileW(WideText(InFolder(folder_, kept.name).View()).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (kept.download == INVALID_HANDLE_VALUE)
+            kept.download = nullptr;
+        unsigned char digest[32];
+        if (!kept.download || !Sha256Of(kept.download, digest) || !DigestMatches(kept.sha256, digest)) {
+            result.Set(StubExit::digestMismatch, kept.name,
+                       " changed since the updater found it unchanged in the release: nothing was replaced");
             return false;
         }
     }

@@ -15,7 +15,7 @@ struct PlannedMove {
     TargetRole role = TargetRole::file;
     bool hadTarget = false;
     DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;
-    HANDLE download = nullptr;  // held from the digest check until the moves are done
+    HANDLE download = nullptr;  // held from the digest check until the moves are done (a kept file: the target)
 };
 
 // What went wrong, for the outcome file: a code and one line of text.
@@ -46,7 +46,9 @@ public:
     // while it waits: a target the closing product created is replaced too.
     bool WaitForRelease(ULONGLONG start, DWORD limitMs, InstallResult& result);
     // Flushes every download to the disk and compares its SHA-256 with the
-    // manifest's, keeping each open so it cannot change before it is moved.
+    // manifest's, keeping each open so it cannot change before it is moved;
+    // each kept file is compared and held the same way, so the folder ends
+    // with the whole release or nothing of it.
     bool CheckDigests(InstallResult& result);
     // Journal, moves, commit, clean-up; on a failed move everything goes back,
     // or the journal stays when something could not (the result says so).
@@ -55,11 +57,12 @@ public:
     PathText SetupProgram() const;
     // Whether a `.uTMP` name is the download of a planned file.
     bool IsPlanned(std::string_view downloadName) const;
-    // Lets go of the downloads held since the digest check.
+    // Lets go of the downloads and kept files held since the digest check.
     void Release();
 
 private:
     void Refresh();
+    bool CheckKept(InstallResult& result);
     bool Writable(InstallResult& result);
     bool WriteJournal(HeapText& text, Journal& journal);
     bool RollBack(const Journal& journal, std::string_view what, InstallResult& result);
@@ -69,4 +72,5 @@ private:
     JournalStep step_;
     std::string_view updater_;
     HeapArray<PlannedMove> moves_;
+    HeapArray<PlannedMove> kept_;  // installed files that already are the release's: never moved
 };

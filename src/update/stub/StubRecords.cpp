@@ -171,7 +171,10 @@ bool TaggedLine(std::string_view line, std::string_view tag, std::string_view& v
 bool ParseManifestFile(std::string_view line, ManifestFile& file)
 {
     std::string_view tag;
-    return TakeField(line, tag) && tag == "file" && TakeField(line, file.sha256) && IsHexDigest(file.sha256) &&
+    if (!TakeField(line, tag) || (tag != "file" && tag != "keep"))
+        return false;
+    file.keep = tag == "keep";
+    return TakeField(line, file.sha256) && IsHexDigest(file.sha256) &&
            TakeField(line, file.name, /*last=*/true);
 }
 

@@ -11,10 +11,14 @@
 //   product<TAB>pid<TAB>created  move<TAB>0|1<TAB>sha256<TAB>name<TAB>target  exit<TAB>code
 //   updater<TAB>name             ...                                         text<TAB>what happened
 //   file<TAB>sha256 hex<TAB>name planned<TAB>count                           end
-//   ...                          commit          (added once every move is done)
+//   keep<TAB>sha256 hex<TAB>name commit          (added once every move is done)
+//   ...
 //   end<TAB>count
 //
-// The product line is optional. A journal of version 1, written by stubs
+// The product line is optional. A keep line names an installed file the
+// engine found already holding the release's digest: it is not downloaded,
+// and the stub only checks it is still that file. The count covers both
+// kinds of line; a manifest of file lines alone reads as before. A journal of version 1, written by stubs
 // before digests were kept, has move lines without the digest field; it is
 // still read, so that an install the old stub left unfinished is put right.
 //
@@ -65,6 +69,7 @@ inline constexpr std::size_t MaxReleaseFiles = 10000;
 struct ManifestFile {
     std::string_view name;
     std::string_view sha256;  // 64 hexadecimal digits
+    bool keep = false;        // the installed file stays: it already holds the digest
 };
 
 struct Manifest {

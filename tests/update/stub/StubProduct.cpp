@@ -12,7 +12,8 @@
 //                  (version 1.0, no dialogs, 256 KiB reads) until it hands
 //                  over to the stub and closes the program (exit code 0) or
 //                  the upgrade fails (exit code 1); every engine event is
-//                  appended to the file named by KD_STUB_EVENTS; the engine's
+//                  appended to the file named by KD_STUB_EVENTS, its log
+//                  lines to the one named by KD_STUB_LOG; the engine's
 //                  PublisherKey is KD_STUB_PUBLISHER_KEY, its Product
 //                  KD_STUB_PRODUCT, and a refused release is recorded with
 //                  its reason. The test server
@@ -106,9 +107,9 @@ void Hold(const std::string& module, DWORD milliseconds, const std::string& dele
         CloseHandle(file);
 }
 
-void AppendEvent(const std::string& line)
+void AppendLine(const char* variable, const std::string& line)
 {
-    const std::string target = GetEnvVar("KD_STUB_EVENTS");
+    const std::string target = GetEnvVar(variable);
     if (target.empty())
         return;
     HANDLE file = CreateFileW(WideFromUtf8(target).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
@@ -119,6 +120,11 @@ void AppendEvent(const std::string& line)
     DWORD written = 0;
     WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     CloseHandle(file);
+}
+
+void AppendEvent(const std::string& line)
+{
+    AppendLine("KD_STUB_EVENTS", line);
 }
 
 int RunUpgrade(const std::string& infoURL)
@@ -138,6 +144,7 @@ int RunUpgrade(const std::string& infoURL)
         PostQuitMessage(1);
     };
     engine.OnFileDone = [](TauAutoUpgrader&, const std::string& name) { AppendEvent("FileDone " + name); };
+    engine.OnLog = [](TauAutoUpgrader&, const std::string& text) { AppendLine("KD_STUB_LOG", text); };
     engine.OnEndUpgrade = [](TauAutoUpgrader&) { AppendEvent("EndUpgrade"); };
     engine.OnAborted = [&](TauAutoUpgrader&) { fail("Aborted"); };
     engine.OnConnLost = [&](TauAutoUpgrader&) { fail("ConnLost"); };

@@ -402,6 +402,39 @@ TEST(StubProgram, BadManifestsAndChangedDownloadsMoveNothingAndAreReported)
     }
 }
 
+// A file the engine found already holding the release's digest is named
+// "keep": never moved, but checked, so a change after the engine's check
+// keeps the whole old release.
+TEST(StubProgram, AKeptFileStaysAsItIsAndOneChangedSinceTheCheckStopsTheInstall)
+{
+    const ReleaseFolder release;
+    release.AddRelease();
+    const std::string manifest = [&] {
+        std::vector<ManifestEntry> entries;
+        for (const std::string name : {"app.exe", "lib.dll", "data.txt", "new.txt"})
+            entries.push_back({name, DigestOfFile(release.PathOf(name + ".uTMP"))});
+        entries.push_back({"keep.txt", DigestOfFile(release.PathOf("keep.txt")), /*keep=*/true});
+        return ManifestText({}, "app.exe", entries);
+    }();
+    ASSERT_NE(manifest.find("keep\t"), std::string::npos);
+
+    WriteWholeFile(release.PathOf("keep.txt"), "changed after the check");
+    const FolderState before = ReadFolder(release.Folder());
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", manifest), Code(StubExit::digestMismatch));
+    EXPECT_EQ(ReadFolder(release.Folder()), WithoutPending(before));
+    const OutcomeRecord refused = TakeOutcome(release.Folder());
+    EXPECT_NE(refused.text.find("keep.txt changed since the updater"), std::string::npos) << refused.text;
+    EXPECT_EQ(release.WaitForRecords(1).size(), 1u) << "the old program starts again";
+
+    release.AddRelease();
+    // A download of a kept file's name, left by an earlier run, is never installed.
+    release.AddPending("keep.txt.uTMP", "a stray download");
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", manifest), Code(StubExit::done));
+    EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
+    EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);
+    EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
+}
+
 TEST(StubProgram, BadCommandLinesTouchNothing)
 {
     const ReleaseFolder release;

@@ -34,19 +34,20 @@ std::string JournalText(const std::vector<JournalMove>& moves, bool commit)
 TEST(StubRecords, TheManifestTheEngineWritesIsTheOneTheStubReads)
 {
     const std::vector<ManifestEntry> files = {
-        {"app.exe", Bytes(0)}, {"Jörg 产品.dll", Bytes(200)}, {"update.ini", Bytes(17)}};
+        {"app.exe", Bytes(0)}, {"Jörg 产品.dll", Bytes(200)}, {"update.ini", Bytes(17)}, {"data.bin", Bytes(9), true}};
     const std::string text = ManifestText({4242, 133000000000000000ull}, "freshet.exe", files);
     Manifest manifest;
     ASSERT_EQ(ReadManifest(text, manifest), RecordError::none) << text;
     EXPECT_EQ(manifest.updater, "freshet.exe");
     EXPECT_EQ(manifest.product.id, 4242u);
     EXPECT_EQ(manifest.product.creationTime, 133000000000000000ull);
-    ASSERT_EQ(manifest.fileCount, 3u);
+    ASSERT_EQ(manifest.fileCount, 4u);
     std::string_view lines = manifest.fileLines;
     ManifestFile file;
     for (const ManifestEntry& entry : files) {
         ASSERT_TRUE(NextManifestFile(lines, file));
         EXPECT_EQ(file.name, entry.name);
+        EXPECT_EQ(file.keep, entry.keep) << entry.name;
         unsigned char digest[32];
         std::copy(entry.sha256.begin(), entry.sha256.end(), digest);
         EXPECT_TRUE(DigestMatches(file.sha256, digest));
@@ -107,6 +108,11 @@ TEST(StubRecords, DamagedOrHostileManifestsAreRefusedWhole)
         {withName(""), RecordError::badName},
         {withName(std::string(201, 'a')), RecordError::badName},
         {head + "file\t" + digest + "\tA.txt\nfile\t" + digest + "\ta.TXT\nend\t2\n", RecordError::duplicate},
+        // A kept file is one of the release's names too: never also a download, never outside.
+        {head + "file\t" + digest + "\tA.txt\nkeep\t" + digest + "\ta.TXT\nend\t2\n", RecordError::duplicate},
+        {head + "keep\t" + digest + "\t..\\app.exe\nend\t1\n", RecordError::badName},
+        {head + "kept\t" + digest + "\ta.txt\nend\t1\n", RecordError::garbled},
+        {head + "keep\t" + digest.substr(1) + "\ta.txt\nend\t1\n", RecordError::garbled},
     };
     for (const auto& [text, error] : cases)
         EXPECT_EQ(ReadManifest(text, manifest), error) << text;
