@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kFormClass = "TAgentForm";
 // Posted to itself: work held during a modal loop runs now.
 constexpr UINT kRunHeldWork = WM_APP + 1;
+constexpr UINT kLocationsChanged = WM_APP + 2;
 constexpr const char* kAgentExe = "kdAgent.exe";
 constexpr const char* kConfigExe = "KdConfig.exe";
 
@@ -213,6 +214,7 @@ void TAgentForm::FormCreate()
     RegisterAgentItem();
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
+    FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged);
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     Refresh();
@@ -546,6 +548,12 @@ void TAgentForm::TimerTimer()
         Refresh();
 }
 
+void TAgentForm::LocationsChanged()
+{
+    if (!FQuitting)
+        Refresh();
+}
+
 void TAgentForm::miRefreshClick()
 {
     Refresh();
@@ -602,6 +610,9 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         return true;
     case kRunHeldWork:
         RunHeldWork();
+        return true;
+    case kLocationsChanged:
+        LocationsChanged();
         return true;
     default:
         return false;

@@ -5,6 +5,8 @@
 //   1125 UMQUIT          quit without a last take-over
 //   1126 UMShowTrayIcon  low byte of WParam: show (non-zero) or hide the icon
 //   1127 UMRefreshMenu   take over, reload and rebuild the menu now
+// A change in a watched location (ChangeWatch.h) is taken over as soon as
+// its burst has settled; the five-minute timer stays as the safety net.
 //   WM_QUERYENDSESSION   answered 1 at once
 //   WM_ENDSESSION        when the session ends: the last take-over (unless
 //                        quitting), waited for kLastTakeOverMs at most, with
@@ -27,6 +29,7 @@
 // take-over leaves the form not Created(): the program ends.
 #include <windows.h>
 
+#include "agent/ChangeWatch.h"
 #include "agent/CoolTrayIcon.h"
 #include "agent/FileInfoManager.h"
 #include "agent/LogonStart.h"
@@ -148,6 +151,7 @@ private:
     LRESULT WMEndSessionQuery();
     void WMEndSession(bool ending);
     void TimerTimer();
+    void LocationsChanged();
     void miRefreshClick();
     void CoolTrayIconClick();
     void CoolTrayIconDblClick();
@@ -183,6 +187,8 @@ private:
     int FModalDepth = 0;
     bool FMenuStale = false;
     bool FClosing = false;
+
+    std::unique_ptr<TChangeWatch> FChangeWatch;
 
     // Last: they go first, dropping every job that refers to the form.
     std::unique_ptr<TWorkerThread> FTakeOverWorker;
