@@ -56,7 +56,7 @@ public:
         for (std::string path = folder_; !path.empty(); path = ParentOf(path)) {
             if (!DirectoryExists(path))
                 continue;
-            const DWORD filter = path == folder_ ? FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE
+            const DWORD filter = path == folder_ ? FILE_NOTIFY_CHANGE_FILE_NAME
                                                  : FILE_NOTIFY_CHANGE_DIR_NAME;
             change_.reset(FindFirstChangeNotificationW(WideFromUtf8(AddBackslash(path)).c_str(),
                                                        /*watchSubtree=*/FALSE, filter));

@@ -4,6 +4,7 @@
 #include "AgentResources.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
+#include "ProgramFacts.h"
 #include "uAppConfig.h"
 #include "common/AppMessages.h"
 #include "common/LogFile.h"
@@ -11,6 +12,7 @@
 #include "core/Quote.h"
 #include "core/StrCon.h"
 #include "common/Utils.h"
+#include "startup/StartupItemFields.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
@@ -129,7 +131,8 @@ TAgentForm::TAgentForm(TAgentOptions options)
               HandleCurrentException),
       FMachineWide(options.machineWide ? *options.machineWide : CurrentAdminState() == TAdminState::asElevated),
       FTakeOverWorker(std::make_unique<TWorkerThread>()),
-      FIconWorker(std::make_unique<TWorkerThread>())
+      FIconWorker(std::make_unique<TWorkerThread>()),
+      FNoticeWorker(std::make_unique<TWorkerThread>())
 {
     SetStartUnelevated(true);
     CreateComponents();
@@ -329,16 +332,19 @@ void TAgentForm::Refresh()
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver,
                            result] { *result = takeOver->Run(/*reload=*/true, ExplorerStartedStartupFolder); },
-                          [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
+                          [this, result, since = keldora::startup::TakeOverTimeNow()](const std::string& failure) {
+                              TakeOverDone(std::move(*result), failure, since);
+                          });
 }
 
-void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure)
+void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure, const std::string& since)
 {
     if (FSessionEnded || FClosing)
         return;
     if (result.reloaded) {
         FItems = std::move(result.items);
         FMenuStale = true;
+        AnnounceNewPrograms(since);
     }
     if (result.logonItems)
         StartLogonItemsOnce(*result.logonItems);
@@ -347,6 +353,43 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
     RebuildWhenFree();
     for (const std::string& report : result.reports)
         ShowError(report);
+}
+
+// The entries this take-over stamped (StartupItemFields.h), each named once
+// in the agent's life; the agent's own item is no program that came in.
+void TAgentForm::AnnounceNewPrograms(const std::string& since)
+{
+    const std::string agentItem = LoadResourceString(IDS_AGENT_ITEM_DESC);
+    auto fresh = std::make_shared<std::vector<TStartupItem>>();
+    for (const TStartupItem& item : FItems) {
+        if (item.TakenOver.view() >= since && item.Desc.view() != agentItem &&
+            FAnnounced.insert(std::to_string(item.Location) + "\n" + item.Desc.str()).second)
+            fresh->push_back(item);
+    }
+    if (fresh->empty())
+        return;
+    auto programs = std::make_shared<std::vector<TNewProgram>>();
+    FNoticeWorker->Post(
+        [fresh, programs] {
+            for (const TStartupItem& item : *fresh)
+                programs->push_back(ReadProgramFacts(item));
+        },
+        [this, programs](const std::string&) { ShowNotice(*programs); });
+}
+
+void TAgentForm::ShowNotice(const std::vector<TNewProgram>& programs)
+{
+    if (FSessionEnded || FClosing)
+        return;
+    for (const TNewProgram& program : programs)
+        AppendLogFile(LogFile(), NoticeLogLine(program));
+    if (!FShowBalloon || !FShowIcon)
+        return;
+    const TNoticeText notice = NoticeBalloon(programs);
+    FCoolTrayIcon->ShowBalloonHint(notice.title, notice.text, TBalloonHintIcon::bitInfo, /*seconds=*/10);
+    const std::string seam = GetEnvVar("KDAGENT_BALLOON_LOG");
+    if (!seam.empty())
+        AppendLogFile(seam, notice.title + "|" + ReplaceAll("\r\n", " / ", notice.text));
 }
 
 // What take-over moved out of the Startup folders, from the stores as the

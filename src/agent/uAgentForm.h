@@ -7,6 +7,10 @@
 //   1127 UMRefreshMenu   take over, reload and rebuild the menu now
 // A change in a watched location (ChangeWatch.h) is taken over as soon as
 // its burst has settled; the five-minute timer stays as the safety net.
+// Entries a take-over stores for the first time are each one line of the log
+// and, while balloons are on (config.dat), one balloon for them all
+// (ProgramNotice.h); test seam: KDAGENT_BALLOON_LOG names a file that gets
+// "title|text" of each such balloon.
 //   WM_QUERYENDSESSION   answered 1 at once
 //   WM_ENDSESSION        when the session ends: the last take-over (unless
 //                        quitting), waited for kLastTakeOverMs at most, with
@@ -34,6 +38,7 @@
 #include "agent/FileInfoManager.h"
 #include "agent/LogonStart.h"
 #include "agent/PopupMenu.h"
+#include "agent/ProgramNotice.h"
 #include "agent/TakeOver.h"
 #include "agent/WorkerThread.h"
 #include "winutil/MessageWindow.h"
@@ -128,7 +133,9 @@ private:
     void CreateComponents();
     void FormCreate();
     void FormDestroy();
-    void TakeOverDone(TTakeOverResult result, const std::string& failure);
+    void TakeOverDone(TTakeOverResult result, const std::string& failure, const std::string& since);
+    void AnnounceNewPrograms(const std::string& since);
+    void ShowNotice(const std::vector<TNewProgram>& programs);
     void StartLogonItemsOnce(const std::vector<TStartupItem>& items);
     void LastTakeOver();
     void RebuildWhenFree();
@@ -189,8 +196,12 @@ private:
     bool FClosing = false;
 
     std::unique_ptr<TChangeWatch> FChangeWatch;
+    // Location and name of each entry a notice has named.
+    std::set<std::string> FAnnounced;
 
     // Last: they go first, dropping every job that refers to the form.
     std::unique_ptr<TWorkerThread> FTakeOverWorker;
     std::unique_ptr<TWorkerThread> FIconWorker;
+    // Reads what a notice says of each new program (ProgramFacts.h).
+    std::unique_ptr<TWorkerThread> FNoticeWorker;
 };

@@ -5,11 +5,16 @@
 #include "agent/ChangeWatch.h"
 #include "core/StrCon.h"
 #include "startup/StartupTestSupport.h"
+#include "startup/StoreLock.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <sstream>
 
 namespace {
 
@@ -56,5 +61,65 @@ TEST(ChangeWatch, ARunningAgentTakesOverEachChangeAtOnceThroughAKeyOrFolderMadeA
     EXPECT_TRUE(WaitUntil([] { return TakenFromFolder("after.txt"); }));
 
     EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_TRUE(sandbox.Messages().empty());
+}
+
+namespace {
+
+std::vector<std::string> LinesHolding(const std::string& file, const std::string& part)
+{
+    std::vector<std::string> found;
+    std::istringstream lines(ReadFile(file));
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(part) != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+std::string AgentLog()
+{
+    return GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log";
+}
+
+} // namespace
+
+TEST(ChangeWatch, EachNewProgramIsNamedOnceAndManyAtOnceAreOneSummary)
+{
+    AgentSandbox sandbox;
+    const std::string balloons = sandbox.PathOf("balloons.log");
+    const EnvVarScope seam("KDAGENT_BALLOON_LOG", balloons);
+    const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([] { return !StoreValue(0, "Keldora Agent", "CmdLine").empty(); }));
+
+    const std::string program = sandbox.PathOf("kdAgent.exe");
+    const std::string name = "Notice " + tag;
+    AddRunValue(1, name, "\"" + program + "\" /quiet");
+    ASSERT_TRUE(WaitUntil([&] { return !LinesHolding(balloons, name).empty(); }));
+    const std::vector<std::string> single = LinesHolding(balloons, name);
+    ASSERT_EQ(single.size(), 1u);
+    EXPECT_EQ(single[0].rfind("New startup program: " + name + "|", 0), 0u) << single[0];
+    EXPECT_NE(single[0].find("Current User - Registry Run key"), std::string::npos) << single[0];
+    EXPECT_NE(single[0].find("Keldora"), std::string::npos) << "the file's CompanyName: " << single[0];
+    EXPECT_NE(single[0].find("signed"), std::string::npos) << single[0];
+    const std::vector<std::string> logged = LinesHolding(AgentLog(), "\"" + name + "\"");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find(program), std::string::npos) << logged[0];
+    EXPECT_NE(logged[0].find("Keldora"), std::string::npos) << logged[0];
+
+    // The agent's take-over waits for the lock, so it finds all of them at once.
+    const std::string burst = "Burst " + tag + " ";
+    {
+        const TStoreLock lock;
+        ASSERT_TRUE(lock.Acquired());
+        for (int i = 0; i < 200; ++i)
+            AddRunValue(1, burst + std::to_string(i), "C:\\Tools\\burst" + std::to_string(i) + ".exe");
+    }
+    ASSERT_TRUE(WaitUntil([&] { return LinesHolding(AgentLog(), "\"" + burst).size() == 200; }, 60000));
+    const std::vector<std::string> summary = LinesHolding(balloons, "Burst " + tag);
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0].rfind("200 new startup programs|", 0), 0u) << summary[0];
+    EXPECT_EQ(LinesHolding(balloons, name).size(), 1u) << "each program is named once";
     EXPECT_TRUE(sandbox.Messages().empty());
 }
