@@ -230,9 +230,11 @@ void TAgentForm::ShowStartBalloon()
     std::string text = FShowBalloon ? LoadResourceString(IDS_BALLOON_TEXT) : std::string();
     if (!FMachineWide)
         text += (text.empty() ? "" : "\r\n") + LoadResourceString(IDS_NEED_ELEVATION);
-    if (FShowIcon && !text.empty())
-        FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), text, TBalloonHintIcon::bitInfo,
-                                       /*seconds=*/10);
+    if (!FShowIcon || text.empty())
+        return;
+    FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), text, TBalloonHintIcon::bitInfo,
+                                   /*seconds=*/kBalloonMs / 1000);
+    FStartBalloonShown = GetTickCount();
 }
 
 void TAgentForm::EnableTimer(UINT interval)
@@ -385,8 +387,22 @@ void TAgentForm::ShowNotice(const std::vector<TNewProgram>& programs)
         AppendLogFile(LogFile(), NoticeLogLine(program));
     if (!FShowBalloon || !FShowIcon)
         return;
-    const TNoticeText notice = NoticeBalloon(programs);
-    FCoolTrayIcon->ShowBalloonHint(notice.title, notice.text, TBalloonHintIcon::bitInfo, /*seconds=*/10);
+    FWaitingNotice.insert(FWaitingNotice.end(), programs.begin(), programs.end());
+    // The start balloon is read first; what comes meanwhile is one notice after it.
+    const DWORD shown = FStartBalloonShown ? GetTickCount() - *FStartBalloonShown : kBalloonMs;
+    if (shown < kBalloonMs && SetTimer(Handle(), kNoticeTimerId, kBalloonMs - shown, nullptr))
+        return;
+    ShowWaitingNotice();
+}
+
+void TAgentForm::ShowWaitingNotice()
+{
+    KillTimer(Handle(), kNoticeTimerId);
+    if (FWaitingNotice.empty() || FSessionEnded || FClosing)
+        return;
+    const TNoticeText notice = NoticeBalloon(FWaitingNotice);
+    FWaitingNotice.clear();
+    FCoolTrayIcon->ShowBalloonHint(notice.title, notice.text, TBalloonHintIcon::bitInfo, /*seconds=*/kBalloonMs / 1000);
     const std::string seam = GetEnvVar("KDAGENT_BALLOON_LOG");
     if (!seam.empty())
         AppendLogFile(seam, notice.title + "|" + ReplaceAll("\r\n", " / ", notice.text));
@@ -644,6 +660,10 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         WMEndSession(wParam != FALSE);
         return true;
     case WM_TIMER:
+        if (wParam == kNoticeTimerId) {
+            ShowWaitingNotice();
+            return true;
+        }
         if (wParam != kRefreshTimerId)
             return false;
         TimerTimer();

@@ -9,7 +9,7 @@
 // its burst has settled; the five-minute timer stays as the safety net.
 // Entries a take-over stores for the first time are each one line of the log
 // and, while balloons are on (config.dat), one balloon for them all
-// (ProgramNotice.h); test seam: KDAGENT_BALLOON_LOG names a file that gets
+// (ProgramNotice.h), held back while the start balloon shows; test seam: KDAGENT_BALLOON_LOG names a file that gets
 // "title|text" of each such balloon.
 //   WM_QUERYENDSESSION   answered 1 at once
 //   WM_ENDSESSION        when the session ends: the last take-over (unless
@@ -54,6 +54,9 @@ constexpr UINT UM_QUIT = WM_USER + 101;
 constexpr UINT UM_SHOW_TRAY_ICON = WM_USER + 102;
 constexpr UINT UM_REFRESH_MENU = WM_USER + 103;
 constexpr UINT kRefreshTimerId = 1;
+// Holds a new-program notice back while the start balloon shows.
+constexpr UINT kNoticeTimerId = 2;
+constexpr UINT kBalloonMs = 10000;
 constexpr UINT kRefreshIntervalMs = 300000;
 // Windows shows "this app is preventing shutdown" after five seconds.
 constexpr DWORD kLastTakeOverMs = 3000;
@@ -136,6 +139,7 @@ private:
     void TakeOverDone(TTakeOverResult result, const std::string& failure, const std::string& since);
     void AnnounceNewPrograms(const std::string& since);
     void ShowNotice(const std::vector<TNewProgram>& programs);
+    void ShowWaitingNotice();
     void StartLogonItemsOnce(const std::vector<TStartupItem>& items);
     void LastTakeOver();
     void RebuildWhenFree();
@@ -198,6 +202,9 @@ private:
     std::unique_ptr<TChangeWatch> FChangeWatch;
     // Location and name of each entry a notice has named.
     std::set<std::string> FAnnounced;
+    std::vector<TNewProgram> FWaitingNotice;
+    // When the start balloon showed (GetTickCount), if it did.
+    std::optional<DWORD> FStartBalloonShown;
 
     // Last: they go first, dropping every job that refers to the form.
     std::unique_ptr<TWorkerThread> FTakeOverWorker;

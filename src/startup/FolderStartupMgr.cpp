@@ -82,9 +82,12 @@ bool IsStoreName(const std::string& name)
            SameText(name, kMoveDraftName);
 }
 
+// On the disk before the store's copy goes: a power cut after the restore
+// must not leave the file empty in the Startup folder and gone from the store.
 bool CopyFileTo(const std::string& source, const std::string& target)
 {
-    return CopyFileW(WideFromUtf8(source).c_str(), WideFromUtf8(target).c_str(), FALSE) != FALSE;
+    return CopyFileW(WideFromUtf8(source).c_str(), WideFromUtf8(target).c_str(), FALSE) != FALSE &&
+           FlushFile(target);
 }
 
 bool RemoveFile(const std::string& path)

@@ -123,11 +123,15 @@ bool WriteAll(HANDLE file, const std::string& bytes)
            FlushFileBuffers(file);
 }
 
+} // namespace
+
 bool FlushFile(const std::string& path)
 {
     const UniqueFile file = OpenEntry(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
     return file && HandleRefusal(file.get(), path).empty() && FlushFileBuffers(file.get());
 }
+
+namespace {
 
 // A reader of the index (another agent's reload, which takes no lock) holds
 // it for a moment without sharing its deletion: the rename is tried again

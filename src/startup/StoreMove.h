@@ -36,6 +36,10 @@ inline constexpr const char* kMovingKey = "Moving";
 // Empty when `path` is no link (or is missing); else why it is refused.
 std::string LinkRefusal(const std::string& path);
 
+// Puts what was written to the file on the disk; false when it cannot be
+// opened for that or is not a plain file.
+bool FlushFile(const std::string& path);
+
 // Rewrites the index through a flushed copy renamed over it; `edit` changes
 // the copy. False when any step failed: the index is then as it was.
 bool RewriteIndex(const std::string& index, const std::function<bool(const ProfileFile&)>& edit);

@@ -2,6 +2,7 @@
 // support run them: from outside, beside a running agent.
 #include "AgentTestSupport.h"
 #include "agent/StoreListing.h"
+#include "common/ForgettingFolder.h"
 #include "common/WineSupport.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
@@ -145,4 +146,56 @@ TEST(AgentCommands, ListShowsTheTakeOverAndRestoreGivesEverythingBackOnceForAll)
     EXPECT_EQ(exitCode, 0u) << again;
     EXPECT_EQ(TakeSnapshot(), before);
     EXPECT_EQ(ListedRows(exitCode).size(), 1u) << "nothing is stored any more";
+}
+
+// The Startup folder on forgetfs: the power goes the moment /restore has
+// ended, before anything it wrote reached the disk unasked; /restore again
+// then finds every file back whole or still in the store, and finishes.
+TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    AgentSandbox sandbox;
+    const std::string folder = disk.Path() + "StartUp";
+    ASSERT_TRUE(ForceDirectories(folder));
+    const char* const shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const RegKey userFolders = RegKey::Create(HKEY_CURRENT_USER, shellFolders, KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(userFolders);
+    const std::optional<std::string> before = userFolders.ReadString("Startup");
+    ASSERT_EQ(userFolders.WriteString("Startup", folder), ERROR_SUCCESS);
+    ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
+    std::map<std::string, std::string> contents;
+    for (int i = 0; i < 5; ++i)
+        contents["app" + std::to_string(i) + ".bat"] = "@echo " + std::to_string(i) + "\r\n" + std::string(4000 + i, 'x');
+    contents[kUnicodeName + ".txt"] = "notes";
+    for (const auto& [name, content] : contents) {
+        const UniqueFile file(CreateFileW(WideFromUtf8(folder + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+        ASSERT_TRUE(FlushFileBuffers(file.get()));
+    }
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([&] { return ListFiles(folder, "*.*").empty(); }));
+    }
+    disk.PowerCut();
+    ASSERT_EQ(ListFiles(folder + "\\Keldora", "*.*").size(), contents.size() + 1) << "the take-over is durable";
+
+    DWORD exitCode = 1;
+    const std::string first = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << first;
+    disk.PowerCut();
+    const std::string second = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << second;
+    for (const auto& [name, content] : contents)
+        EXPECT_EQ(ReadFile(folder + "\\" + name), content) << name;
+    EXPECT_EQ(ListFiles(folder, "*.*").size(), contents.size());
+    EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
+
+    ClearLocation(9);
+    EXPECT_EQ(before ? userFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : userFolders.DeleteValue("Startup"),
+              ERROR_SUCCESS);
 }
