@@ -58,11 +58,6 @@ private:
     UniqueFile console_;
 };
 
-bool Elevated()
-{
-    return CurrentAdminState() == TAdminState::asElevated;
-}
-
 int ListStores(const CommandOutput& out)
 {
     std::string text = ListingHeader();
@@ -146,8 +141,7 @@ bool StoreExists(std::uint8_t location, REGSAM view)
     const TStpDesc desc = GetStpDesc(location, view);
     if (IsFolderLocation(location))
         return !desc.Path.empty() && DirectoryExists(AddBackslash(desc.Path) + StoreName);
-    return RegKey::Exists(desc.RootKey, AddBackslash(desc.Path) + StoreName) &&
-           RegKey::Open(desc.RootKey, AddBackslash(desc.Path) + StoreName, KEY_READ | view);
+    return static_cast<bool>(RegKey::Open(desc.RootKey, AddBackslash(desc.Path) + StoreName, KEY_READ | view));
 }
 
 // The location's stored items back where they came from, then its store
@@ -194,7 +188,7 @@ int RestoreStores(const CommandOutput& out)
         out.Line("Another program holds the stores' lock; nothing was restored.");
         return 1;
     }
-    const bool machineWide = Elevated();
+    const bool machineWide = CurrentAdminState() == TAdminState::asElevated;
     bool left = false;
     for (const std::uint8_t location : kWatchedLocations) {
         for (const REGSAM view : LocationViews(location)) {

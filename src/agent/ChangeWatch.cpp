@@ -18,31 +18,43 @@ std::string ParentOf(const std::string& path)
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
 }
 
-// The key's values, or, while it is gone, its nearest parent's subkeys.
+// The key's values, or, while it is gone, its nearest parent's subkeys. The
+// key itself is asked again on the handle it has: closing a watched handle
+// signals its event, which would wake the wait for nothing.
 class KeyWatch : public TChangeWatch::Watch {
 public:
     explicit KeyWatch(TWatchedKey key) : key_(std::move(key)), event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
     HANDLE Arm() override
     {
+        if (watchingKey_ && Notify(REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET))
+            return event_.get();
         opened_ = RegKey();
+        ResetEvent(event_.get());
         for (std::string path = key_.path; !path.empty(); path = ParentOf(path)) {
             opened_ = RegKey::Open(key_.root, path, KEY_NOTIFY | key_.view);
             if (!opened_)
                 continue;
-            const DWORD filter = path == key_.path ? REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET
-                                                   : REG_NOTIFY_CHANGE_NAME;
-            if (RegNotifyChangeKeyValue(opened_.get(), /*watchSubtree=*/FALSE, filter, event_.get(),
-                                        /*asynchronous=*/TRUE) == ERROR_SUCCESS)
+            watchingKey_ = path == key_.path;
+            if (Notify(watchingKey_ ? REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET : REG_NOTIFY_CHANGE_NAME))
                 return event_.get();
         }
+        watchingKey_ = false;
         return nullptr;
     }
 
 private:
+    // Fails on a key deleted since it was opened.
+    bool Notify(DWORD filter) const
+    {
+        return RegNotifyChangeKeyValue(opened_.get(), /*watchSubtree=*/FALSE, filter, event_.get(),
+                                       /*asynchronous=*/TRUE) == ERROR_SUCCESS;
+    }
+
     const TWatchedKey key_;
     UniqueKernelHandle event_;
     RegKey opened_;
+    bool watchingKey_ = false;
 };
 
 // The folder's file names, or, while it is gone, its nearest parent's folders.
