@@ -1,7 +1,7 @@
 // Blending a glyph by hand against a plain per-pixel copy of the same glyph
 // into the same target: the cost of the blending itself. The glyph mixes
 // transparent, opaque and soft pixels as a round icon does.
-#include "widgets/AlphaPixels.h"
+#include "markup/AlphaPixels.h"
 
 #include <benchmark/benchmark.h>
 

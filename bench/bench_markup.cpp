@@ -4,8 +4,8 @@
 // The entity-heavy case checks that entity replacement stays linear; the
 // Chinese case (a line may break at every ideograph) and the case without a
 // blank (every line broken between characters) that line breaking does.
-#include "widgets/FakeCanvas.h"
-#include "widgets/HTMLLayout.h"
+#include "markup/FakeCanvas.h"
+#include "markup/HTMLLayout.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // exactly width times height pixels and blends onto a small target without
 // reaching outside it.
 #include "FuzzRequire.h"
-#include "widgets/AlphaPixels.h"
+#include "markup/AlphaPixels.h"
 
 #include <cstdint>
 #include <string>

@@ -9,9 +9,9 @@
 // UTF-8 sequence or the surrogate pair it becomes).
 #include "FuzzRequire.h"
 #include "core/Utf8.h"
-#include "widgets/FakeCanvas.h"
-#include "widgets/HTMLLayout.h"
-#include "widgets/LineBreak.h"
+#include "markup/FakeCanvas.h"
+#include "markup/HTMLLayout.h"
+#include "markup/LineBreak.h"
 
 #include <cstdint>
 #include <set>

@@ -3,10 +3,10 @@
 // rest is the markup. No crash, no hang, and the results stay consistent.
 #include "FuzzRequire.h"
 #include "core/Utf8.h"
-#include "widgets/FakeCanvas.h"
-#include "widgets/GifFrames.h"
-#include "widgets/HTMLLayout.h"
-#include "widgets/MarkupText.h"
+#include "markup/FakeCanvas.h"
+#include "markup/GifFrames.h"
+#include "markup/HTMLLayout.h"
+#include "markup/MarkupText.h"
 
 #include <cstdint>
 #include <span>

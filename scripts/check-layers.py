@@ -12,6 +12,7 @@ RANKS = {
     "core": 0,
     "winutil": 1,
     "common": 2,
+    "markup": 2,
     "widgets": 3,
     "startup": 3,
     "http": 3,

@@ -2,7 +2,6 @@
 
 #include "winutil/RuntimeLink.h"
 
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -11,16 +10,11 @@ namespace {
 constexpr DWORD kPrimaryAccess =
     TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
 
-struct SidDeleter {
-    void operator()(void* sid) const { FreeSid(sid); }
-};
-using UniqueSid = std::unique_ptr<void, SidDeleter>;
-
 UniqueSid WellKnownSid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD first, DWORD second = 0)
 {
     PSID sid = nullptr;
     if (!AllocateAndInitializeSid(&authority, count, first, second, 0, 0, 0, 0, 0, 0, &sid))
-        return nullptr;
+        return {};
     return UniqueSid(sid);
 }
 
@@ -133,4 +127,18 @@ bool CreateProcessFor(const TStartToken& start, std::wstring& commandLine, DWORD
         SetLastError(ERROR_PROC_NOT_FOUND);
         return false;
     }
+}
+
+UniqueKernelHandle LoweredProcessToken()
+{
+    UniqueKernelHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), kPrimaryAccess, own.put()))
+        return {};
+    return LoweredToken(own.get());
+}
+
+bool IsElevatedProcess()
+{
+    UniqueKernelHandle own;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()) && IsElevatedToken(own.get());
 }

@@ -27,3 +27,13 @@ bool CreateProcessFor(const TStartToken& start, std::wstring& commandLine, DWORD
 
 // Whether the token is elevated; false where the system has no elevation.
 bool IsElevatedToken(HANDLE token);
+
+// What an unelevated start of the same user gets, made from the process's own
+// token (the Administrators group for deny only, basic privileges, medium
+// integrity): a primary token an elevated caller may also impersonate to
+// reach the user's files with the user's rights only. Empty when it cannot
+// be made.
+UniqueKernelHandle LoweredProcessToken();
+
+// Whether this process runs elevated.
+bool IsElevatedProcess();

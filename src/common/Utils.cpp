@@ -2,6 +2,7 @@
 
 #include "core/StrCon.h"
 #include "winutil/RuntimeLink.h"
+#include "winutil/UniqueHandle.h"
 #include "winutil/VersionInfo.h"
 #include "winutil/WideText.h"
 
@@ -147,10 +148,10 @@ std::vector<std::string> ProgramArguments()
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const UniqueLocalMemory owner(arguments);
     std::vector<std::string> list;
     for (int i = 0; arguments && i < count; ++i)
         list.push_back(Utf8FromWide(arguments[i]));
-    LocalFree(arguments);
     return list;
 }
 

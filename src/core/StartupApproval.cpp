@@ -1,19 +1,6 @@
 #include "core/StartupApproval.h"
 
-namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-} // namespace
+#include "core/StrCon.h"
 
 TApproval ApprovalOf(bool binary, std::string_view bytes)
 {
@@ -41,7 +28,7 @@ std::optional<std::string> ApprovalFromHex(std::string_view text)
         return std::nullopt;
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
+        const int high = HexDigitValue(text[i]), low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes += static_cast<char>(high * 16 + low);

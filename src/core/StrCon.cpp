@@ -354,3 +354,14 @@ void NextTokenAnyOf(const CharSet& set, std::string& text, std::string& token)
     const bool leading = (first != npos && InSet(set, text[first])) || (!text.empty() && InSet(set, text.front()));
     TakeToken(text, token, leading, 1, [&set](std::string_view rest) { return FindFirstIn(set, rest); });
 }
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -56,3 +56,5 @@ void NextTokenAnyOf(const CharSet& set, std::string& text, std::string& token);
 char UpperChar(char c);
 std::string UpperText(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);
+// The value of a hexadecimal digit of either case; -1 for any other byte.
+int HexDigitValue(char c);

@@ -5,6 +5,7 @@
 #include "core/StrCon.h"
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
+#include "startup/StoreLinks.h"
 #include "startup/StoreLock.h"
 #include "startup/StoreMove.h"
 #include "winutil/ErrorText.h"
@@ -12,6 +13,8 @@
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -79,15 +82,7 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
 bool IsStoreName(const std::string& name)
 {
     return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
-           SameText(name, kMoveDraftName);
-}
-
-// On the disk before the store's copy goes: a power cut after the restore
-// must not leave the file empty in the Startup folder and gone from the store.
-bool CopyFileTo(const std::string& source, const std::string& target)
-{
-    return CopyFileW(WideFromUtf8(source).c_str(), WideFromUtf8(target).c_str(), FALSE) != FALSE &&
-           FlushFile(target);
+           SameText(name, kLockFileName) || IsDraftName(name);
 }
 
 bool RemoveFile(const std::string& path)
@@ -174,14 +169,14 @@ void TFolderStartupMgr::LoadItems()
 // Task Manager that the section has not seen yet decides Enable; the section
 // keeps a copy for the restore.
 bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals,
-                                 std::string& lastMoved)
+                                 std::string& lastMoved, int draft)
 {
     const std::string copy = AddBackslash(StoreFolder()) + name;
     const std::string now = keldora::startup::TakeOverTimeNow();
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n, now);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
-    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved};
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved, draft};
     move.writeSection = [&](const ProfileFile& ini) {
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
@@ -227,6 +222,72 @@ bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApp
     });
 }
 
+// Every user's agent writes the all-users store: its writes take the
+// machine's lock besides the user's.
+std::optional<TStoreFileLock> TFolderStartupMgr::MachineLock() const
+{
+    if (FDesc.Location != AllUsersStartupFolder)
+        return std::nullopt;
+    std::optional<TStoreFileLock> lock(std::in_place, StoreFolder());
+    lock->Require();
+    return lock;
+}
+
+// Driven by the sections, so a cut between a rename and the index rewrite
+// is finished by the next call.
+bool TFolderStartupMgr::ReturnOlderMoves()
+{
+    if (FDesc.Location != AllUsersStartupFolder || FDesc.Path.empty())
+        return false;
+    return RunGuarded(
+        [&] {
+            const TStoreLock lock;
+            lock.Require();
+            RefuseLinks();
+            if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
+                return false;
+            const TActingAsUser rights(/*userLocation=*/false);
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
+            RefuseLinks();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            return ReturnEachOlderMove();
+        },
+        [&](const std::exception& e) { return FailureText(SetupError, e); });
+}
+
+bool TFolderStartupMgr::ReturnEachOlderMove()
+{
+    const ProfileFile index(IniFile());
+    std::vector<std::string> back;
+    for (const std::string& name : index.SectionNames()) {
+        const std::string stored = AddBackslash(StoreFolder()) + name;
+        if (IsStoreName(name) || !IsBareFileName(name) || !SameText(index.ReadString(name, "CmdLine"), stored))
+            continue;
+        const std::string kept = AddBackslash(FDesc.Path) + name;
+        const bool inFolder = FileExists(kept);
+        const std::string refusal = inFolder ? std::string() : ReturnFromStore(FDesc.Path, StoreFolder(), name);
+        if (inFolder && FileExists(stored))
+            Note(FormatText("\"%s\" of \"%s\" is there again: the older copy stays in the store.", {name, FDesc.Path}));
+        if (!refusal.empty())
+            Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
+        else
+            back.push_back(name);
+    }
+    const bool rewritten = back.empty() || RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+        return std::all_of(back.begin(), back.end(), [&](const std::string& name) {
+            const std::string kept = AddBackslash(FDesc.Path) + name;
+            return ini.WriteString(name, "CmdLine", kept) && ini.WriteString(name, "Icon", kept);
+        });
+    });
+    if (!rewritten)
+        Note(FormatText("The index of \"%s\" could not name the files put back; the next call does it.",
+                        {StoreFolder()}));
+    return !back.empty() && rewritten;
+}
+
 // A store folder or index that is a link would have the store written, and
 // its files deleted, wherever the link points.
 void TFolderStartupMgr::RefuseLinks() const
@@ -246,9 +307,17 @@ bool TFolderStartupMgr::SetupItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            if (!DirectoryExists(FDesc.Path) && LinkRefusal(FDesc.Path).empty())
+                return false;
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
             RefuseLinks();
             EnsureStoreFolder();
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
             RefuseLinks();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
             const std::wstring store = WideFromUtf8(StoreFolder());
@@ -259,13 +328,14 @@ bool TFolderStartupMgr::SetupItems()
                 return false;
             const TApprovals approvals(FDesc);
             std::string lastMoved;
+            int draft = FirstFreeDraft(StoreFolder());
             for (std::size_t n = 0; n < files.size(); ++n) {
                 if (IsStoreName(files[n]))
                     continue;
                 if (FDesc.Location == AllUsersStartupFolder)
                     RecordInPlace(files[n], static_cast<int>(n), approvals);
                 else
-                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved);
+                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved, draft++);
             }
             if (!lastMoved.empty())
                 SettleMove(StoreFolder(), lastMoved);
@@ -282,9 +352,15 @@ bool TFolderStartupMgr::RestoreItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
+            THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
+            std::optional<TStoreFileLock> machineLock = MachineLock();
             for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
                 Note(note);
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
@@ -292,27 +368,34 @@ bool TFolderStartupMgr::RestoreItems()
                 return false;
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const ProfileFile ini(IniFile());
+            std::vector<std::string> returned;
             bool everyFileBack = true;
             for (const std::string& name : files) {
                 if (IsStoreName(name))
                     continue;
-                const std::string stored = AddBackslash(StoreFolder()) + name;
-                const std::string target = AddBackslash(FDesc.Path) + name;
-                const std::string refusal = LinkRefusal(stored) + LinkRefusal(target);
-                if (!refusal.empty())
+                const std::string refusal = ReturnFromStore(FDesc.Path, StoreFolder(), name);
+                if (!refusal.empty()) {
                     Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
-                if (!refusal.empty() || !CopyFileTo(stored, target) || !RemoveFile(stored)) {
                     everyFileBack = false;
                     continue;
                 }
                 const std::optional<std::string> approval = ApprovalFromHex(ini.ReadString(name, kApprovedKey));
                 if (approval && !WriteApproval(FDesc, name, *approval))
                     Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {name}));
-                ini.EraseSection(name);
+                returned.push_back(name);
             }
             // Entries whose files failed to go back stay listed.
-            if (!everyFileBack || !RemoveFile(IniFile()))
+            if (!everyFileBack) {
+                RewriteIndex(IniFile(), [&](const ProfileFile& copy) {
+                    return std::all_of(returned.begin(), returned.end(),
+                                       [&](const std::string& name) { return copy.EraseSection(name); });
+                });
                 return false;
+            }
+            if (!RemoveFile(IniFile()))
+                return false;
+            machineLock.reset();
+            heldStore.Release();
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
         [&](const std::exception& e) { return FailureText(RestoreError, e); });
@@ -327,9 +410,13 @@ bool TFolderStartupMgr::DeleteItem(int index)
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
             RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
@@ -352,9 +439,13 @@ bool TFolderStartupMgr::SaveItems()
     try {
         const TStoreLock lock;
         lock.Require();
+        const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
         RefuseLinks();
         EnsureStoreFolder();
+        const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+        heldStore.Require();
         RefuseLinks();
+        const std::optional<TStoreFileLock> machineLock = MachineLock();
         return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
             for (const auto& item : FItems) {
                 if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item),

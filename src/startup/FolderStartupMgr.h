@@ -4,13 +4,20 @@
 // "Keldora" (StoreMove.h) and records them in its "Keldora.ini", with a copy
 // of Task Manager's choice for each ("Approved", StartupApproved.h) that
 // restore writes back. The all-users folder's files stay where Windows starts
-// them for every user: its store lists them by their own path. A manager whose folder is unknown
+// them for every user: its store lists them by their own path. Every operation
+// that writes takes the store lock (and the all-users store's machine lock),
+// holds the Startup folder and its store open against renames for its whole
+// run, and, elevated, works on the user's folder with the user's lowered
+// rights (StoreLinks.h); a folder that is a link is refused with the reason,
+// raised as EStartupMgrErr. A manager whose folder is unknown
 // does nothing and answers false. Taking in new items by StoreItem is not
 // provided for folders (it raises the abstract-call error).
 
 #include "startup/StartupApproved.h"
+#include "startup/StoreLinks.h"
 #include "startup/uStartupMgr.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +31,15 @@ public:
     bool DeleteItem(int index) override;
     bool SaveItems() override;
 
+    // The all-users store only: older versions moved that folder's files
+    // into it, where only the administrator's agent started them. Each goes
+    // back where Windows starts it for every user, its section then naming
+    // it there (the agent starts it no more); a second call finds nothing to
+    // do. Not part of SetupItems: Windows did not start these files at this
+    // logon, so the agent calls it once its logon start of the session has
+    // started them from the store. True when a file went back.
+    bool ReturnOlderMoves();
+
     std::string StoreFolder() const;
     std::string IniFile() const;
 
@@ -34,9 +50,13 @@ private:
     // Raises std::runtime_error when the store folder or its index is a link.
     void RefuseLinks() const;
     // False, with a note saying why, when the file stays in the Startup
-    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h).
-    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved);
+    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h);
+    // `draft`: the number of its draft in the store.
+    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved, int draft);
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
+    // The all-users store's lock, held; none for the user's.
+    std::optional<TStoreFileLock> MachineLock() const;
+    bool ReturnEachOlderMove();
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

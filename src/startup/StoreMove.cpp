@@ -11,15 +11,17 @@
 #include "winutil/WideText.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 // Startup files are shortcuts and small programs; a larger one is left alone
 // rather than read whole.
 constexpr std::size_t kMaxMovedSize = 256u << 20;
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A test stops the process for good after this many steps of the moves
 // (KDAGENT_HALT_AT_STEP), having set the event KDAGENT_HALT_EVENT names, and
@@ -46,59 +48,6 @@ void StepDone()
     Sleep(INFINITE);
 }
 
-std::string WithoutLongPrefix(const std::wstring& path)
-{
-    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        return "\\\\" + Utf8FromWide(path.substr(8));
-    if (path.rfind(L"\\\\?\\", 0) == 0)
-        return Utf8FromWide(path.substr(4));
-    return Utf8FromWide(path);
-}
-
-// Empty where the system has no final paths (before Windows Vista): the
-// reparse attribute is all there is to see there.
-std::string FinalPathOf(HANDLE file)
-{
-    using Fn = DWORD WINAPI(HANDLE, LPWSTR, DWORD, DWORD);
-    static Fn* const finalPath = OptionalFunctionAs<Fn>("kernel32.dll", "GetFinalPathNameByHandleW");
-    if (!finalPath)
-        return {};
-    std::wstring buffer(1024, L'\0');
-    const DWORD length = finalPath(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0 || length >= buffer.size())
-        return {};
-    buffer.resize(length);
-    return WithoutLongPrefix(buffer);
-}
-
-UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0)
-{
-    return UniqueFile(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, disposition,
-                                  flags | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-// Why the open entry at `path` is refused: a reparse point, or reached
-// through a link (its final path is not its folder's plus its name).
-std::string HandleRefusal(HANDLE entry, const std::string& path)
-{
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (GetFileInformationByHandle(entry, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return FormatText("\"%s\" is a link (a reparse point)", {path});
-    // Another name of the same file would keep it in two places, or give
-    // the store bytes its user may not read.
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1)
-        return FormatText("\"%s\" has other names (hard links)", {path});
-    const std::string final = FinalPathOf(entry);
-    if (final.empty())
-        return {};
-    const UniqueFile parent(CreateFileW(WideFromUtf8(FolderOfPath(path)).c_str(), 0, kShareAll, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    const std::string parentFinal = parent ? FinalPathOf(parent.get()) : std::string();
-    if (parentFinal.empty() || SameText(AddBackslash(parentFinal) + TextAfterLast("\\", path), final))
-        return {};
-    return FormatText("\"%s\" is a link to \"%s\"", {path, final});
-}
-
 // The draft beside `path` made empty and new, never written through a link.
 UniqueFile CreateDraft(const std::string& path, std::string& refusal)
 {
@@ -115,23 +64,66 @@ UniqueFile CreateDraft(const std::string& path, std::string& refusal)
     return draft;
 }
 
-bool WriteAll(HANDLE file, const std::string& bytes)
+bool WriteBytes(HANDLE file, const std::string& bytes)
 {
     DWORD written = 0;
-    return (bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                              written == bytes.size())) &&
-           FlushFileBuffers(file);
+    return bytes.empty() ||
+           (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
 }
 
-} // namespace
+bool WriteAll(HANDLE file, const std::string& bytes)
+{
+    return WriteBytes(file, bytes) && FlushFileBuffers(file);
+}
+
+// The copy keeps the original's times: a program that looks at its own
+// file's date, and the user's sorting by date, see no change. Set after the
+// bytes, which would change the time of the last write, and before the flush.
+bool WriteCopy(HANDLE draft, const std::string& bytes, HANDLE original)
+{
+    FILETIME created = {}, accessed = {}, lastWrite = {};
+    return WriteBytes(draft, bytes) && GetFileTime(original, &created, &accessed, &lastWrite) &&
+           SetFileTime(draft, &created, &accessed, &lastWrite) && FlushFileBuffers(draft);
+}
+
+// The file's named streams go with it, above all the mark of where it was
+// downloaded from (Zone.Identifier), which the system's checks of a program
+// from the Internet read: a copy without it would start unchecked. Where the
+// system lists no streams (before Windows Vista, a file system without them)
+// there is none to copy; one listed that cannot be copied keeps the file
+// where it is.
+bool CopyStreams(const std::string& source, const std::string& draft)
+{
+    using FirstFn = HANDLE WINAPI(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
+    using NextFn = BOOL WINAPI(HANDLE, LPVOID);
+    static FirstFn* const first = OptionalFunctionAs<FirstFn>("kernel32.dll", "FindFirstStreamW");
+    static NextFn* const next = OptionalFunctionAs<NextFn>("kernel32.dll", "FindNextStreamW");
+    constexpr std::size_t kMaxStreamSize = 1u << 20;
+    if (!first || !next)
+        return true;
+    WIN32_FIND_STREAM_DATA stream = {};
+    const UniqueFind streams(first(WideFromUtf8(source).c_str(), FindStreamInfoStandard, &stream, 0));
+    if (!streams)
+        return true;
+    do {
+        const std::string name = Utf8FromWide(stream.cStreamName);
+        if (name == "::$DATA")
+            continue;
+        const std::optional<std::string> bytes = ReadWholeFile(source + name, kMaxStreamSize);
+        if (!bytes)
+            return false;
+        const UniqueFile copy = OpenEntry(draft + name, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        if (!copy || !WriteAll(copy.get(), *bytes))
+            return false;
+    } while (next(streams.get(), &stream));
+    return GetLastError() == ERROR_HANDLE_EOF;
+}
 
 bool FlushFile(const std::string& path)
 {
     const UniqueFile file = OpenEntry(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
     return file && HandleRefusal(file.get(), path).empty() && FlushFileBuffers(file.get());
 }
-
-namespace {
 
 // A reader of the index (another agent's reload, which takes no lock) holds
 // it for a moment without sharing its deletion: the rename is tried again
@@ -170,6 +162,27 @@ bool DeleteOpenFile(UniqueFile& file, const std::string& path)
     return true;
 }
 
+// Renames the file through the handle that holds it, so that the name moves
+// and the file itself, its streams, times and attributes with it, is never
+// in two places; before Windows Vista by name.
+bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to)
+{
+    using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    static Fn* const setInformation = OptionalFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
+    if (!setInformation) {
+        file.reset();
+        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    const std::wstring target = L"\\??\\" + WideFromUtf8(to);
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    return setInformation(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
 std::string Join(const std::string& folder, const std::string& name)
 {
     return AddBackslash(folder) + name;
@@ -189,30 +202,22 @@ bool UndoSection(const std::string& index, const std::string& name, bool knownSe
     });
 }
 
+// A draft is removed only when it is no link: deleting a link of the host
+// deletes what it leads to.
+bool RemoveDraft(const std::string& draft)
+{
+    return !PathExists(draft) || (LinkRefusal(draft).empty() && DeleteFileW(WideFromUtf8(draft).c_str()));
+}
+
 std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why)
 {
-    const std::string draft = Join(move.store, kMoveDraftName);
-    if (PathExists(draft) && LinkRefusal(draft).empty())
-        DeleteFileW(WideFromUtf8(draft).c_str());
+    RemoveDraft(Join(move.store, MoveDraftName(move.draft)));
     if (!UndoSection(index, move.name, move.knownSection))
         return why + "; its section stays marked as moving and the next take-over settles it";
     return why;
 }
 
 } // namespace
-
-std::string LinkRefusal(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return {};
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return FormatText("\"%s\" is a link (a reparse point)", {path});
-    const UniqueFile entry = OpenEntry(path, 0, kShareAll, OPEN_EXISTING);
-    if (!entry)
-        return ErrorMessage("Opening " + path, GetLastError());
-    return HandleRefusal(entry.get(), path);
-}
 
 bool RewriteIndex(const std::string& index, const std::function<bool(const ProfileFile&)>& edit)
 {
@@ -262,27 +267,48 @@ std::string MoveIntoStore(const TStoreMove& move)
 
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
-               ini.WriteString(move.name, kMovingKey, move.knownSection ? "kept" : "new");
+               ini.WriteString(move.name, kMovingKey,
+                               FormatText("%s %s %s", {move.knownSection ? "kept" : "new",
+                                                       std::to_string(bytes->size()), std::to_string(move.draft)}));
     });
     if (!journaled)
         return ErrorMessage("Writing " + index, GetLastError());
     StepDone();
+    const std::string draftPath = Join(move.store, MoveDraftName(move.draft));
     std::string refusal;
     {
-        const UniqueFile draft = CreateDraft(Join(move.store, kMoveDraftName), refusal);
+        const UniqueFile draft = CreateDraft(draftPath, refusal);
         if (!draft)
             return Undo(move, index, refusal);
-        if (!WriteAll(draft.get(), *bytes))
-            return Undo(move, index, ErrorMessage("Writing " + Join(move.store, kMoveDraftName), GetLastError()));
+        if (!WriteCopy(draft.get(), *bytes, original.get()) || !CopyStreams(source, draftPath))
+            return Undo(move, index, ErrorMessage("Writing " + draftPath, GetLastError()));
     }
     StepDone();
     if (!DeleteOpenFile(original, source))
         return Undo(move, index, ErrorMessage("another program holds it (deleting " + source + ")", GetLastError()));
     StepDone();
-    if (!Replace(Join(move.store, kMoveDraftName), target))
-        return ErrorMessage("its copy waits in " + Join(move.store, kMoveDraftName) + " (renaming it)",
-                            GetLastError()) +
+    if (!Replace(draftPath, target))
+        return ErrorMessage("its copy waits in " + draftPath + " (renaming it)", GetLastError()) +
                "; the next take-over finishes the move";
+    StepDone();
+    return {};
+}
+
+std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name)
+{
+    if (!IsBareFileName(name))
+        return FormatText("\"%s\" names no file of the store", {name});
+    const std::string stored = Join(store, name);
+    const std::string target = Join(folder, name);
+    if (std::string refusal = LinkRefusal(target); !refusal.empty())
+        return refusal;
+    UniqueFile file = OpenEntry(stored, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!file)
+        return ErrorMessage("another program holds it (opening " + stored + ")", GetLastError());
+    if (std::string refusal = HandleRefusal(file.get(), stored); !refusal.empty())
+        return refusal;
+    if (!RenameOpenFile(file, stored, target))
+        return ErrorMessage("Moving " + stored + " back to " + target, GetLastError());
     StepDone();
     return {};
 }
@@ -297,9 +323,71 @@ bool SettleMove(const std::string& store, const std::string& name)
 
 namespace {
 
-// A section names a file of the folder and the store only when it is a
-// bare file name: the index is the user's to write, and an elevated agent
-// must not rename a draft to wherever a crafted section points.
+// The journal key's value: "kept" or "new", the byte count, the draft's
+// number; older versions wrote the first word only, for their one draft.
+struct TJournal {
+    bool knownSection = false;
+    std::optional<std::uint64_t> size;
+    int draft = 0;
+};
+
+std::optional<TJournal> ParseJournal(const std::string& value)
+{
+    std::istringstream words(value);
+    std::string kind;
+    TJournal journal;
+    std::uint64_t size = 0;
+    if (!(words >> kind) || (kind != "kept" && kind != "new"))
+        return std::nullopt;
+    journal.knownSection = kind == "kept";
+    if (words >> size >> journal.draft) {
+        if (journal.draft <= 0)
+            return std::nullopt;
+        journal.size = size;
+    }
+    return journal;
+}
+
+std::optional<std::uint64_t> SizeOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The drafts of the store: its own former "Keldora.move" and the numbered ones.
+std::vector<std::string> DraftsIn(const std::string& store)
+{
+    std::vector<std::string> drafts;
+    for (const FoundFile& file : FindFiles(Join(store, "Keldora.*move")))
+        if (IsDraftName(file.name))
+            drafts.push_back(file.name);
+    return drafts;
+}
+
+// Settles one cut-short move; empty when done, else why not. Nothing is
+// deleted or renamed unless the copy that stays is whole.
+std::string Settle(const std::string& folder, const std::string& store, const std::string& name,
+                   const TJournal& journal)
+{
+    const std::string index = Join(store, StoreIniName);
+    const std::string draft = Join(store, MoveDraftName(journal.draft));
+    if (!LinkRefusal(draft).empty())
+        return "its draft is a link";
+    if (FileExists(Join(folder, name)))
+        return RemoveDraft(draft) && UndoSection(index, name, journal.knownSection) ? std::string()
+                                                                                   : ErrorText(GetLastError());
+    const std::string kept = PathExists(draft) ? draft : Join(store, name);
+    if (journal.size && SizeOf(kept) != journal.size)
+        return FormatText("\"%s\" is not whole (%s bytes were moved)", {kept, std::to_string(*journal.size)});
+    const bool settled = (kept != draft || Replace(draft, Join(store, name))) &&
+                         RewriteIndex(index, [&](const ProfileFile& copy) { return EraseKey(copy, name, kMovingKey); });
+    return settled ? std::string() : ErrorText(GetLastError());
+}
+
+} // namespace
+
 bool IsBareFileName(const std::string& name)
 {
     if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
@@ -309,7 +397,39 @@ bool IsBareFileName(const std::string& name)
     });
 }
 
-} // namespace
+bool IsDraftName(const std::string& name)
+{
+    if (SameText(name, kMoveDraftName))
+        return true;
+    constexpr std::string_view kHead = "Keldora.", kTail = ".move";
+    if (name.size() <= kHead.size() + kTail.size() || !SameText(name.substr(0, kHead.size()), kHead) ||
+        !SameText(name.substr(name.size() - kTail.size()), kTail))
+        return false;
+    const std::string number = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string MoveDraftName(int draft)
+{
+    if (draft == 0)
+        return kMoveDraftName;
+    return "Keldora." + std::to_string(draft) + ".move";
+}
+
+int FirstFreeDraft(const std::string& store)
+{
+    int last = 0;
+    for (const std::string& name : DraftsIn(store))
+        last = std::max(last, std::atoi(name.c_str() + 8));
+    const std::string index = Join(store, StoreIniName);
+    if (FileExists(index) && LinkRefusal(index).empty()) {
+        const ProfileFile ini(index);
+        for (const std::string& section : ini.SectionNames())
+            if (const std::optional<TJournal> journal = ParseJournal(ini.ReadString(section, kMovingKey)))
+                last = std::max(last, journal->draft);
+    }
+    return last + 1;
+}
 
 std::vector<std::string> RecoverMoves(const std::string& folder, const std::string& store)
 {
@@ -318,27 +438,27 @@ std::vector<std::string> RecoverMoves(const std::string& folder, const std::stri
     if (!FileExists(index) || !LinkRefusal(index).empty())
         return notes;
     const ProfileFile ini(index);
-    const std::string draft = Join(store, kMoveDraftName);
+    std::vector<int> open;
     for (const std::string& name : ini.SectionNames()) {
         const std::string moving = ini.ReadString(name, kMovingKey);
         if (moving.empty())
             continue;
-        if (!IsBareFileName(name) || !LinkRefusal(draft).empty()) {
-            notes.push_back(FormatText("The move of \"%s\" into \"%s\" that was cut short was left alone: it names no "
-                                       "file of the store, or its draft is a link",
-                                       {name, store}));
+        const std::optional<TJournal> journal = ParseJournal(moving);
+        const std::string why = !IsBareFileName(name) || !journal ? "it names no file of the store"
+                                                                  : Settle(folder, store, name, *journal);
+        if (why.empty())
             continue;
-        }
-        const bool knownSection = moving == "kept";
-        const bool settled =
-            FileExists(Join(folder, name))
-                ? (!PathExists(draft) || (LinkRefusal(draft).empty() && DeleteFileW(WideFromUtf8(draft).c_str()))) &&
-                      UndoSection(index, name, knownSection)
-                : (!PathExists(draft) || Replace(draft, Join(store, name))) &&
-                      RewriteIndex(index, [&](const ProfileFile& copy) { return EraseKey(copy, name, kMovingKey); });
-        if (!settled)
-            notes.push_back(FormatText("The move of \"%s\" into \"%s\" that was cut short could not be settled: %s",
-                                       {name, store, ErrorText(GetLastError())}));
+        if (journal)
+            open.push_back(journal->draft);
+        notes.push_back(FormatText("The move of \"%s\" into \"%s\" that was cut short was left alone: %s",
+                                   {name, store, why}));
+    }
+    // A draft no open move names is a leftover; a link is left where it is.
+    for (const std::string& name : DraftsIn(store)) {
+        const bool named = std::any_of(open.begin(), open.end(), [&](int n) { return SameText(name, MoveDraftName(n)); });
+        if (!named && !RemoveDraft(Join(store, name)))
+            notes.push_back(FormatText("The leftover draft \"%s\" of \"%s\" was left alone: it is a link or held",
+                                       {name, store}));
     }
     return notes;
 }

@@ -3,24 +3,29 @@
 // transaction whose every step is on the disk before the next, so that a
 // crash or a power cut at any point leaves the file in exactly one place,
 // whole, and its section in the index only when the store holds it:
-//   1. the item's section is written with the journal key "Moving" (the
-//      index is rewritten whole: a new copy, flushed, renamed over the old);
-//   2. the file's bytes go to the store's "Keldora.move", flushed;
+//   1. the item's section is written with the journal key "Moving", which
+//      records the file's size and the number of its draft (the index is
+//      rewritten whole: a new copy, flushed, renamed over the old);
+//   2. the file's bytes go to the store's draft "Keldora.<number>.move",
+//      flushed, a draft of its own for each move;
 //   3. the original is deleted through the handle that read it, which let
 //      nobody else write or delete it meanwhile;
-//   4. "Keldora.move" is renamed to the item's name;
+//   4. the draft is renamed to the item's name;
 //   5. the journal key goes: with the next move's step 1, or by SettleMove
 //      after the last move of a take-over (one index rewrite per move).
 // RecoverMoves, at the start of every take-over, finishes a move whose
-// original is gone and undoes one whose original is still there.
+// original is gone and undoes one whose original is still there; it deletes
+// or renames nothing unless the copy that stays has the recorded size.
 //
 // Nothing here follows a link: a file, store folder or index that is a
 // symbolic link, junction or other reparse point, or whose final path is not
 // its folder's plus its own name, is refused with the reason, and nothing is
 // written, moved or deleted through it. A file whose path in the store would
 // be longer than the system starts stays where it is, as does one that
-// another program holds open. The caller holds the store lock.
+// another program holds open. The caller holds the store lock and holds the
+// Startup folder and the store open (THeldFolder, StoreLinks.h).
 // Runs on the calling thread; raises nothing but std::bad_alloc.
+#include "startup/StoreLinks.h"
 #include "winutil/ProfileFile.h"
 
 #include <functional>
@@ -30,15 +35,19 @@
 // Names the store keeps for itself beside the index: no Startup file of these
 // names is taken over, and a restore leaves them.
 inline constexpr const char* kIndexDraftName = "Keldora.new";
-inline constexpr const char* kMoveDraftName = "Keldora.move";
+inline constexpr const char* kMoveDraftName = "Keldora.move";  // older versions' one draft
+
+// Whether a section's name names a file of the store: a bare file name,
+// never a path leading out of it (the index is the user's to write).
+bool IsBareFileName(const std::string& name);
+
+// "Keldora.move" or "Keldora.<number>.move".
+bool IsDraftName(const std::string& name);
+std::string MoveDraftName(int draft);  // 0: the older one
+// A draft number no draft of the store and no open move of its index uses;
+// the caller counts up from it for each move of one take-over.
+int FirstFreeDraft(const std::string& store);
 inline constexpr const char* kMovingKey = "Moving";
-
-// Empty when `path` is no link (or is missing); else why it is refused.
-std::string LinkRefusal(const std::string& path);
-
-// Puts what was written to the file on the disk; false when it cannot be
-// opened for that or is not a plain file.
-bool FlushFile(const std::string& path);
 
 // Rewrites the index through a flushed copy renamed over it; `edit` changes
 // the copy. False when any step failed: the index is then as it was.
@@ -56,6 +65,7 @@ struct TStoreMove {
     // The item of the last move that went through, whose journal key goes
     // with this move's step 1; empty for none.
     std::string settled;
+    int draft = 1;  // the number of its draft
 };
 
 // Empty when the file went into the store; else why not. The file then stays
@@ -64,10 +74,21 @@ struct TStoreMove {
 // draft could not be renamed, which the next take-over's RecoverMoves finishes.
 std::string MoveIntoStore(const TStoreMove& move);
 
+// Puts a stored file back into its Startup folder by renaming it through
+// the handle that holds it (same volume: the store is a folder of the
+// Startup folder), so it is in one place at every moment, whole, with its
+// streams, times and attributes; a file of that name there is replaced.
+// Empty when done, else why not (the file then stays in the store). The
+// caller removes the sections of the files that went back afterwards: a cut
+// in between leaves a file in the Startup folder whose section the next
+// take-over finds, and takes it over again with its settings.
+std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name);
+
 // Step 5 of the last move, for the item it moved; false when the index could
 // not be rewritten (the next RecoverMoves settles it).
 bool SettleMove(const std::string& store, const std::string& name);
 
-// Finishes or undoes every move the index's journal names; one note per move
-// it could not settle.
+// Finishes or undoes every move the index's journal names, then removes the
+// drafts no open move names (never a link); one note per move or draft it
+// left alone.
 std::vector<std::string> RecoverMoves(const std::string& folder, const std::string& store);

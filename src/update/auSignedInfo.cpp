@@ -1,5 +1,7 @@
 #include "auSignedInfo.h"
 
+#include "core/StrCon.h"
+
 #include <algorithm>
 #include <array>
 
@@ -32,18 +34,6 @@ int Base64Digit(char c)
 bool IsDecimalDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-int HexDigit(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= '0' && byte <= '9')
-        return byte - '0';
-    if (byte >= 'a' && byte <= 'f')
-        return byte - 'a' + 10;
-    if (byte >= 'A' && byte <= 'F')
-        return byte - 'A' + 10;
-    return -1;
 }
 
 char LowerAscii(char c)
@@ -112,8 +102,8 @@ std::optional<std::string> DecodeSha256Hex(std::string_view text)
         return std::nullopt;
     std::string bytes(Sha256Size, '\0');
     for (std::size_t i = 0; i < Sha256Size; ++i) {
-        const int high = HexDigit(text[2 * i]);
-        const int low = HexDigit(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes[i] = static_cast<char>(high * 16 + low);

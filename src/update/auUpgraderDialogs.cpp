@@ -5,7 +5,7 @@
 #include "update/auUpgraderTexts.h"
 #include "widgets/GraphicPane.h"
 #include "widgets/HTMLabel.h"
-#include "widgets/WheelScroll.h"
+#include "markup/WheelScroll.h"
 #include "winutil/WideText.h"
 #include "winutil/WindowDpi.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/Utf8.h"
 #include "widgets/GdiCanvas.h"
-#include "widgets/MarkupText.h"
+#include "markup/MarkupText.h"
 #include "winutil/WideText.h"
 #include "winutil/WindowDpi.h"
 

@@ -25,11 +25,11 @@
 // Runs on the parent window's thread.
 #include <windows.h>
 
-#include "widgets/AlphaLayout.h"
-#include "widgets/AlphaPixels.h"
+#include "markup/AlphaLayout.h"
+#include "markup/AlphaPixels.h"
 #include "widgets/GraphicControl.h"
-#include "widgets/MarkupCanvas.h"
-#include "widgets/MarkupColor.h"
+#include "markup/MarkupCanvas.h"
+#include "markup/MarkupColor.h"
 #include "winutil/UniqueHandle.h"
 
 #include <functional>

@@ -13,7 +13,7 @@
 // text and lines, and to nothing for fills and text backgrounds.
 #include <windows.h>
 
-#include "widgets/MarkupCanvas.h"
+#include "markup/MarkupCanvas.h"
 #include "winutil/UniqueHandle.h"
 
 #include <vector>

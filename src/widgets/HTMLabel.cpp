@@ -1,8 +1,8 @@
 #include "HTMLabel.h"
 
 #include "widgets/GdiCanvas.h"
-#include "widgets/Gradient.h"
-#include "widgets/MarkupText.h"
+#include "markup/Gradient.h"
+#include "markup/MarkupText.h"
 #include "winutil/WideText.h"
 #include "winutil/WindowDpi.h"
 

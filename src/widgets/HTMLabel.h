@@ -25,7 +25,7 @@
 #include <windows.h>
 
 #include "widgets/GraphicControl.h"
-#include "widgets/HTMLLayout.h"
+#include "markup/HTMLLayout.h"
 #include "widgets/PictureContainer.h"
 
 #include <functional>

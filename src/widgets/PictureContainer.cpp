@@ -1,7 +1,7 @@
 #include "PictureContainer.h"
 
 #include "core/StrCon.h"
-#include "widgets/MarkupText.h"
+#include "markup/MarkupText.h"
 #include "winutil/UniqueShell.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"

@@ -9,7 +9,7 @@
 #include <ole2.h>
 #include <olectl.h>
 
-#include "widgets/GifFrames.h"
+#include "markup/GifFrames.h"
 #include "winutil/UniqueShell.h"
 
 #include <cstdint>

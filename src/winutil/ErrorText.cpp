@@ -1,11 +1,11 @@
 #include "ErrorText.h"
 
 #include "core/StrCon.h"
+#include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
 std::string ErrorText(DWORD code)
 {
-    wchar_t* buffer = nullptr;
     DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
     HMODULE source = nullptr;
     if (code >= 12000 && code < 13000) {
@@ -13,9 +13,10 @@ std::string ErrorText(DWORD code)
         if (source)
             flags = (flags & ~FORMAT_MESSAGE_FROM_SYSTEM) | FORMAT_MESSAGE_FROM_HMODULE;
     }
-    const DWORD length = FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = length ? Utf8FromWide(std::wstring_view(buffer, length)) : "error " + std::to_string(code);
-    LocalFree(buffer);
+    UniqueLocalMemory buffer;
+    const DWORD length = FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+    std::string text = length ? Utf8FromWide(std::wstring_view(static_cast<const wchar_t*>(buffer.get()), length))
+                              : "error " + std::to_string(code);
     return TrimUpTo(text, ' ');
 }
 

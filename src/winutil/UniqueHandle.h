@@ -108,6 +108,18 @@ struct GdiObjectTraits {
     static void close(Type h) { DeleteObject(h); }
 };
 
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { LocalFree(h); }
+};
+
+struct SidTraits {
+    using Type = PSID;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { FreeSid(h); }
+};
+
 struct WindowTraits {
     using Type = HWND;
     static Type invalid() { return nullptr; }
@@ -124,5 +136,10 @@ using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+// Memory the system allocated for the caller to give back with LocalFree
+// (FormatMessage's buffer, CommandLineToArgvW's list, security descriptors).
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+// A SID made by AllocateAndInitializeSid.
+using UniqueSid = UniqueHandle<SidTraits>;
 // Destroys the window on the thread that owns it; use it only there.
 using UniqueWindow = UniqueHandle<WindowTraits>;

@@ -6,6 +6,7 @@
 #include "common/ForgettingFolder.h"
 #include "common/HostCommand.h"
 #include "common/HostMount.h"
+#include "common/StartToken.h"
 #include "core/StrCon.h"
 #include "startup/StartupTestSupport.h"
 #include "startup/StoreMove.h"
@@ -108,6 +109,37 @@ TEST(TakeOverFaults, LinksInTheStartupFolderAreNeverFollowed)
     }
 }
 
+// The Startup folder itself redirected to a link (a junction the user could
+// plant) under an elevated agent, which Wine runs every program as: the
+// take-over is refused with the reason, nothing is written where the link
+// leads, and the files there stay as they are.
+TEST(TakeOverFaults, AnElevatedAgentNeverFollowsALinkAtTheStartupFolder)
+{
+    ASSERT_TRUE(IsElevatedProcess()) << "the agent must run elevated for this test to mean anything";
+    AgentSandbox sandbox;
+    const std::string target = sandbox.PathOf("system");
+    ASSERT_TRUE(ForceDirectories(target));
+    WriteFile(target + "\\version.dll", "the system's own");
+    const std::string linked = sandbox.PathOf("LinkedStartUp");
+    const RegKey shellFolders = RegKey::Create(HKEY_CURRENT_USER, kShellFolders, KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(shellFolders);
+    const std::optional<std::string> before = shellFolders.ReadString("Startup");
+    {
+        const HostLink link(linked, target);
+        ASSERT_EQ(shellFolders.WriteString("Startup", linked), ERROR_SUCCESS);
+        std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+        const bool refused = WaitUntil([&] { return Noted(sandbox, "is a link"); });
+        Quit(agent);
+        EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ)
+                         : shellFolders.DeleteValue("Startup"),
+                  ERROR_SUCCESS);
+        EXPECT_TRUE(refused) << "the refusal says why";
+        EXPECT_TRUE(Noted(sandbox, linked));
+        EXPECT_EQ(Names(target), (std::set<std::string>{"version.dll"})) << "nothing written through the link";
+        EXPECT_EQ(ReadFile(target + "\\version.dll"), "the system's own");
+    }
+}
+
 // A file another program holds with read sharing only stays in the Startup
 // folder alone (no copy, no section) and moves at the next take-over once freed.
 TEST(TakeOverFaults, AHeldFileStaysInOnePlaceAndMovesOnceFreed)
@@ -198,6 +230,16 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
                 return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
             }, 60000));
             halts += !finished;
+            if (!finished) {
+                // Held by the halted take-over: neither can be swapped for a link meanwhile.
+                for (const std::string& held : {folder, folder + "\\Keldora"}) {
+                    const bool moved = MoveFileW(WideFromUtf8(held).c_str(), WideFromUtf8(held + ".swapped").c_str());
+                    EXPECT_FALSE(moved) << held;
+                    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << held;
+                    if (moved)
+                        MoveFileW(WideFromUtf8(held + ".swapped").c_str(), WideFromUtf8(held).c_str());
+                }
+            }
             TerminateProcess(agent.Process(), 9);
             WaitForExit(agent.Process(), 30000);
         }

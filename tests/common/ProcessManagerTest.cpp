@@ -6,6 +6,7 @@
 #include "core/CmdLnUtils.h"
 #include "core/StrCon.h"
 #include "common/Utils.h"
+#include "winutil/OwnedWindow.h"
 #include "winutil/RegKey.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
@@ -438,13 +439,9 @@ LRESULT CALLBACK SignalOnApp(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 TEST(WaitWithMessages, DispatchesWhileWaitingAndKeepsQuit)
 {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = SignalOnApp;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"KdWaitTest";
-    RegisterClassW(&windowClass);
+    RegisterOwnedWindowClass(L"KdWaitTest", SignalOnApp);
     HWND window =
-        CreateWindowW(L"KdWaitTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+        CreateWindowW(L"KdWaitTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
     UniqueKernelHandle signalled(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const DWORD threadId = GetCurrentThreadId();

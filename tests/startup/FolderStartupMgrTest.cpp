@@ -1,18 +1,25 @@
 #include "StartupTestSupport.h"
 
+#include "common/ForgettingFolder.h"
 #include "common/HostMount.h"
+#include "common/ScratchFolder.h"
+#include "common/WineSupport.h"
 
 #include "core/Assert.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
+#include "startup/StoreMove.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
+#include "winutil/RegKey.h"
+#include "winutil/WholeFile.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -112,11 +119,27 @@ TEST_F(FolderStartupMgrTest, RestorePutsEverythingBackOnce)
 {
     WriteFile(In("a.lnk"), "a");
     WriteFile(In("b.txt"), "b");
+    // A date of its own, kept by the take-over's copy and the restore's rename.
+    const FILETIME old = {0x2a69c000, 0x01c8f2f1};  // 2008
+    auto lastWrite = [](const std::string& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data);
+        return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
+    };
+    {
+        const UniqueFile file(CreateFileW(WideFromUtf8(In("a.lnk")).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.get(), &old, &old, &old));
+    }
+    const std::uint64_t dated = lastWrite(In("a.lnk"));
     TFolderStartupMgr mgr(UserFolder);
     ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(lastWrite(Stored("a.lnk")), dated);
     ASSERT_TRUE(mgr.RestoreItems());
     EXPECT_EQ(ReadFile(In("a.lnk")), "a");
     EXPECT_EQ(ReadFile(In("b.txt")), "b");
+    EXPECT_EQ(lastWrite(In("a.lnk")), dated);
     EXPECT_FALSE(DirectoryExists(store));
     EXPECT_FALSE(mgr.RestoreItems());
 }
@@ -445,4 +468,165 @@ TEST_F(FolderStartupMgrTest, MovesCutShortAreSettledAndDraftNamesStay)
     mgr.SetupItems();
     EXPECT_FALSE(FileExists(In("outside.lnk")));
     EXPECT_TRUE(ini.HasKey("..\\outside.lnk", "Moving")) << "left alone";
+}
+
+// Two moves cut short, each with a draft of its own, one of them torn, and
+// leftover drafts: the whole one is finished, the torn one is left alone
+// (nothing deleted, noted), the leftovers go, and a new move takes a draft
+// number no open move uses.
+TEST_F(FolderStartupMgrTest, EachMoveHasItsDraftAndOnlyAWholeCopyIsKept)
+{
+    TFolderStartupMgr mgr(UserFolder);
+    EXPECT_FALSE(mgr.SetupItems());
+    const ProfileFile ini(mgr.IniFile());
+    ASSERT_TRUE(ini.WriteSection("whole.lnk", {{"Desc", "whole.lnk"}, {"Moving", "new 5 1"}}));
+    WriteFile(Stored("Keldora.1.move"), "whole");
+    ASSERT_TRUE(ini.WriteSection("torn.lnk", {{"Desc", "torn.lnk"}, {"Moving", "new 9 2"}}));
+    WriteFile(Stored("Keldora.2.move"), "torn");
+    ASSERT_TRUE(ini.WriteSection("undone.lnk", {{"Desc", "undone.lnk"}, {"Moving", "new 6 3"}}));
+    WriteFile(Stored("Keldora.3.move"), "undo");
+    WriteFile(In("undone.lnk"), "undone");
+    WriteFile(Stored("Keldora.7.move"), "leftover");
+    WriteFile(Stored("Keldora.move"), "older leftover");
+    WriteFile(In("Keldora.4.move"), "the user's own");
+    WriteFile(In("next.lnk"), "next");
+    ASSERT_TRUE(mgr.SetupItems());
+
+    EXPECT_EQ(ReadFile(Stored("whole.lnk")), "whole");
+    EXPECT_FALSE(ini.HasKey("whole.lnk", "Moving"));
+    EXPECT_EQ(ReadFile(Stored("Keldora.2.move")), "torn") << "a torn draft is never renamed nor deleted";
+    EXPECT_FALSE(FileExists(Stored("torn.lnk")));
+    EXPECT_EQ(ini.ReadString("torn.lnk", "Moving"), "new 9 2");
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(),
+                            [](const std::string& note) { return note.find("is not whole") != std::string::npos; }));
+    EXPECT_EQ(ReadFile(Stored("undone.lnk")), "undone") << "undone, then moved whole";
+    EXPECT_FALSE(FileExists(In("undone.lnk")));
+    EXPECT_EQ(ReadFile(In("Keldora.4.move")), "the user's own") << "named like a draft: not taken over";
+    EXPECT_EQ(ReadFile(Stored("next.lnk")), "next");
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"Keldora.2.move", L"whole.lnk",
+                                                         L"undone.lnk", L"next.lnk"}))
+        << "leftover drafts gone";
+    EXPECT_EQ(FirstFreeDraft(store), 3) << "past the open move's draft";
+}
+
+// The Startup folder on forgetfs: a restore of two files in another process
+// stops for good after each of its steps, the power goes, and each file is
+// then in exactly one place, whole; a second restore puts the rest back.
+TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlaceWhole)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    const std::string folder = disk.Path() + "StartUp";
+    ASSERT_TRUE(ForceDirectories(folder));
+    const RegKey shellFolders = RegKey::Create(
+        HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+        KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(shellFolders);
+    const std::optional<std::string> before = shellFolders.ReadString("Startup");
+    ASSERT_EQ(shellFolders.WriteString("Startup", folder), ERROR_SUCCESS);
+    ASSERT_TRUE(SameText(GetStpDesc(UserFolder).Path, folder));
+    const std::string eventName = "KeldoraRestoreHalt" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
+    const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
+    const std::vector<std::string> names = {"a.bat", "b.bat"};
+    auto content = [](const std::string& name) { return "@echo " + name + "\r\n" + std::string(3000, 'x'); };
+    bool finished = false;
+    int halts = 0;
+    for (int step = 1; !finished; ++step) {
+        SCOPED_TRACE("cut after step " + std::to_string(step));
+        ASSERT_LT(step, 6) << "the restore never finished";
+        ClearLocation(UserFolder);
+        for (const std::string& name : names)
+            WriteFile(folder + "\\" + name, content(name));
+        ASSERT_TRUE(TFolderStartupMgr(UserFolder).SetupItems());
+        disk.PowerCut();
+        ResetEvent(halted.get());
+        {
+            const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
+            const UniqueKernelHandle restore = StartProcess("probe_system.exe restore 9");
+            ASSERT_TRUE(restore);
+            const HANDLE ends[] = {restore.get(), halted.get()};
+            ASSERT_LT(WaitForMultipleObjects(2, ends, FALSE, 60000), WAIT_OBJECT_0 + 2);
+            DWORD code = STILL_ACTIVE;
+            finished = GetExitCodeProcess(restore.get(), &code) && code == 0;
+            halts += !finished;
+            TerminateProcess(restore.get(), 9);
+            WaitForExit(restore.get());
+        }
+        disk.PowerCut();
+        for (const std::string& name : names) {
+            const bool back = FileExists(folder + "\\" + name);
+            EXPECT_NE(back, FileExists(folder + "\\Keldora\\" + name)) << name << " in exactly one place";
+            EXPECT_EQ(ReadFile(folder + (back ? "\\" : "\\Keldora\\") + name), content(name)) << name << " whole";
+        }
+        TFolderStartupMgr after(UserFolder);
+        EXPECT_TRUE(finished || after.RestoreItems());
+        for (const std::string& name : names)
+            EXPECT_EQ(ReadFile(folder + "\\" + name), content(name)) << name;
+        EXPECT_FALSE(PathExists(folder + "\\Keldora"));
+    }
+    EXPECT_EQ(halts, 2) << "cut after each file went back, then once the restore had ended";
+    ClearLocation(UserFolder);
+    EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
+              ERROR_SUCCESS);
+}
+
+// An all-users store as older versions left it, the file moved into it: a
+// take-over leaves it (the agent starts it this session), then the one-time
+// return puts it back where Windows starts it for every user, its section
+// then naming it there; a section naming a file outside the store moves
+// nothing. While another holds the machine's lock of the store, both are
+// refused with the reason and change nothing.
+TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClosed)
+{
+    ClearLocation(AllUsersStartupFolder);
+    const std::string folder = GetStpDesc(AllUsersStartupFolder).Path;
+    const std::string store = folder + "\\Keldora";
+    ASSERT_TRUE(ForceDirectories(store));
+    WriteFile(store + "\\old.bat", "@echo every user's\r\n");
+    WriteFile(folder + "\\outside.bat", "@echo beside the store\r\n");
+    const ProfileFile ini(store + "\\Keldora.ini");
+    ASSERT_TRUE(ini.WriteSection("old.bat", {{"Desc", "old.bat"}, {"CmdLine", store + "\\old.bat"},
+                                             {"Icon", store + "\\old.bat"}, {"Enable", "0"}}));
+    ASSERT_TRUE(ini.WriteSection("..\\outside.bat", {{"Desc", "outside.bat"},
+                                                     {"CmdLine", store + "\\..\\outside.bat"}}));
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(store + "\\Keldora.lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(held);
+        TFolderStartupMgr blocked(AllUsersStartupFolder);
+        const std::vector<std::function<bool()>> writes = {[&] { return blocked.SetupItems(); },
+                                                           [&] { return blocked.ReturnOlderMoves(); }};
+        for (const std::function<bool()>& write : writes) {
+            try {
+                write();
+                ADD_FAILURE() << "written without the machine's lock";
+            } catch (const EStartupMgrErr& e) {
+                EXPECT_NE(std::string(e.what()).find("Keldora.lock"), std::string::npos) << e.what();
+            }
+        }
+        EXPECT_EQ(ReadFile(store + "\\old.bat"), "@echo every user's\r\n") << "nothing changed";
+        EXPECT_FALSE(FileExists(folder + "\\old.bat"));
+    }
+    DeleteFileW(WideFromUtf8(store + "\\Keldora.lock").c_str());
+
+    TFolderStartupMgr mgr(AllUsersStartupFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(store + "\\old.bat"), "@echo every user's\r\n") << "the take-over leaves it";
+    EXPECT_TRUE(mgr.ReturnOlderMoves());
+    EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
+    EXPECT_FALSE(FileExists(store + "\\old.bat"));
+    EXPECT_EQ(ini.ReadString("old.bat", "CmdLine"), folder + "\\old.bat");
+    EXPECT_EQ(ini.ReadString("old.bat", "Enable"), "0") << "its settings kept";
+    EXPECT_EQ(ReadFile(folder + "\\outside.bat"), "@echo beside the store\r\n");
+    EXPECT_FALSE(FileExists(store + "\\outside.bat"));
+    EXPECT_FALSE(FileExists(store + "\\Keldora.lock")) << "the lock goes with its holder";
+    const std::optional<std::string> once = ReadWholeFile(store + "\\Keldora.ini", 1 << 20);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_FALSE(mgr.ReturnOlderMoves()) << "once";
+    EXPECT_EQ(ReadWholeFile(store + "\\Keldora.ini", 1 << 20), once) << "nothing written again";
+    EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
+    ClearLocation(AllUsersStartupFolder);
 }

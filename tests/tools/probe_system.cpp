@@ -1,12 +1,24 @@
 // Prints what this process sees of the system, one fact a line, for tests
 // that change Wine's reported version (it is read when a process starts).
+// With "restore N" it restores location N instead, for tests that stop it
+// partway (the stores' step halts) and cut the power.
 #include "common/Utils.h"
 #include "startup/uStartupMgr.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "restore") == 0) {
+        try {
+            return CreateStartupMgr(static_cast<std::uint8_t>(std::atoi(argv[2])))->RestoreItems() ? 0 : 1;
+        } catch (const std::exception& e) {
+            std::printf("%s\n", e.what());
+            return 2;
+        }
+    }
     std::printf("%u\n%d\n%s\n%s\n", static_cast<unsigned>(GetWindowsKind()), IsVersion51OrLater() ? 1 : 0,
                 GetStpDesc(AllUsersStartupFolder).Path.c_str(), GetStpDesc(UserStartupFolder).Path.c_str());
     return 0;

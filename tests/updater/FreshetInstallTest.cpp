@@ -7,6 +7,7 @@
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
 #include "common/SmallDisk.h"
+#include "common/TextLines.h"
 #include "common/Utils.h"
 #include "common/WineSupport.h"
 #include "update/auStubLaunch.h"
@@ -26,18 +27,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(at, end - at));
-    }
-    return lines;
-}
 
 
 std::set<std::string> PrivateFolders()

@@ -7,11 +7,13 @@
 #include "HttpTestServer.h"
 #include "common/AccessibleTree.h"
 #include "common/ScratchFolder.h"
+#include "common/TextLines.h"
 #include "common/WineSupport.h"
 #include "common/Utils.h"
 #include "update/auUpgraderDialogs.h"
 #include "widgets/GdiCanvas.h"
 #include "winutil/ComApartment.h"
+#include "winutil/OwnedWindow.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/WideText.h"
 #include "winutil/WindowDpi.h"
@@ -36,12 +38,8 @@ class StarterWindow {
 public:
     StarterWindow()
     {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"KeldoraTestStarter";
-        RegisterClassW(&windowClass);
-        window_.reset(CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+        RegisterOwnedWindowClass(L"KeldoraTestStarter", Procedure);
+        window_.reset(CreateWindowExW(0, L"KeldoraTestStarter", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                       GetModuleHandleW(nullptr), nullptr));
         closeRequests = 0;
     }
@@ -74,18 +72,6 @@ bool PumpUntilQuit(DWORD timeoutMs = 60000)
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     return false;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        at = end == std::string::npos ? text.size() : end + 1;
-    }
-    return lines;
 }
 
 // One run of the update window with its settings in a scratch folder; the

@@ -1,5 +1,6 @@
 #include "widgets/AlphaButton.h"
 
+#include "HostTestWindow.h"
 #include "common/WineSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr const wchar_t* kWindowClass = L"KeldoraAlphaButtonTestWindow";
 // The parent paints two colours, split at this x, so a glyph shows which one lies behind it.
 constexpr int kSplitX = 70;
 constexpr COLORREF kLeftColour = RGB(0, 0, 200);
@@ -28,23 +28,6 @@ void EraseTwoColours(HWND window, HDC dc)
     const UniqueGdiObject leftBrush(CreateSolidBrush(kLeftColour)), rightBrush(CreateSolidBrush(kRightColour));
     FillRect(dc, &left, static_cast<HBRUSH>(leftBrush.get()));
     FillRect(dc, &right, static_cast<HBRUSH>(rightBrush.get()));
-}
-
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        LRESULT result = 0;
-        if (host && host->HandleMessage(message, wParam, lParam, result))
-            return result;
-        if (message == WM_ERASEBKGND) {
-            EraseTwoColours(window, reinterpret_cast<HDC>(wParam));
-            return 1;
-        }
-    } catch (...) {
-        ADD_FAILURE() << "an exception reached the window procedure";
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // A windowless control that fills itself with one colour.
@@ -74,24 +57,18 @@ COLORREF ToColour(Pixel32 pixel)
     return RGB(PixelByte(pixel, 2), PixelByte(pixel, 1), PixelByte(pixel, 0));
 }
 
+// Away from where the window will be, whatever the last test left there,
+// before the window is made.
+struct CursorAway {
+    CursorAway() { SetCursorPos(0, 0); }
+};
+
 // A real top-level window with one button at 20,20, 100 by 40.
-class ButtonWindow {
+class ButtonWindow : private CursorAway, public HostTestWindow {
 public:
     ButtonWindow()
+        : HostTestWindow(WS_EX_TOPMOST, L"alpha button test", WS_POPUP | WS_VISIBLE, 50, 50, 400, 300, EraseTwoColours)
     {
-        // Away from where the window will be, whatever the last test left there.
-        SetCursorPos(0, 0);
-        WNDCLASSW windowClass = {};
-        windowClass.style = CS_DBLCLKS;
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = SystemCursor(IDC_ARROW);
-        windowClass.lpszClassName = kWindowClass;
-        RegisterClassW(&windowClass);
-        window.reset(CreateWindowExW(WS_EX_TOPMOST, kWindowClass, L"alpha button test", WS_POPUP | WS_VISIBLE, 50,
-                                     50, 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
-        host = std::make_unique<TGraphicHost>(window.get());
-        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
         button = std::make_unique<TAlphaButton>(*host, "Button1");
         button->SetBounds(kButtonX, kButtonY, 100, 40);
         PumpMessagesFor(50);
@@ -100,8 +77,6 @@ public:
     {
         button.reset();
         sibling.reset();
-        SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
-        host.reset();
         TAlphaButton::SetSoundPlayer(nullptr);
     }
 
@@ -139,8 +114,6 @@ public:
         return count;
     }
 
-    UniqueWindow window;
-    std::unique_ptr<TGraphicHost> host;
     std::unique_ptr<SolidControl> sibling;
     std::unique_ptr<TAlphaButton> button;
 };

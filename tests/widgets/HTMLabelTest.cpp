@@ -4,7 +4,7 @@
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
 #include "widgets/GdiCanvas.h"
-#include "widgets/TestImages.h"
+#include "markup/TestImages.h"
 #include "winutil/ComApartment.h"
 #include "winutil/UniqueShell.h"
 #include "winutil/WideText.h"

@@ -8,29 +8,36 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"KeldoraGraphicHostTestWindow";
 
-LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+} // namespace
+
+LRESULT CALLBACK HostTestWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        auto* host = reinterpret_cast<TGraphicHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == WM_NCCREATE)
+            SetWindowLongPtrW(window, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        auto* self = reinterpret_cast<HostTestWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         LRESULT result = 0;
-        if (host && host->HandleMessage(message, wParam, lParam, result))
+        if (self && self->host && self->host->HandleMessage(message, wParam, lParam, result))
             return result;
+        if (self && message == WM_ERASEBKGND && self->erase_) {
+            self->erase_(window, reinterpret_cast<HDC>(wParam));
+            return 1;
+        }
     } catch (...) {
         ADD_FAILURE() << "an exception reached the window procedure";
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-} // namespace
-
 HostTestWindow::HostTestWindow(DWORD exStyle, const wchar_t* caption, DWORD style, int x, int y, int width,
-                               int height)
+                               int height, std::function<void(HWND window, HDC dc)> erase)
+    : erase_(std::move(erase))
 {
-    RegisterOwnedWindowClass(kWindowClass, HostWindowProc);
+    RegisterOwnedWindowClass(kWindowClass, Procedure);
     window.reset(CreateWindowExW(exStyle, kWindowClass, caption, style, x, y, width, height, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr));
+                                 GetModuleHandleW(nullptr), this));
     host = std::make_unique<TGraphicHost>(window.get());
-    SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host.get()));
 }
 
 HostTestWindow::~HostTestWindow()

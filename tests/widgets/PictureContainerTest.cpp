@@ -3,7 +3,7 @@
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
 #include "common/Utils.h"
-#include "widgets/TestImages.h"
+#include "markup/TestImages.h"
 #include "winutil/ComApartment.h"
 
 #include <gtest/gtest.h>

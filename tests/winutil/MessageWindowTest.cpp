@@ -2,6 +2,7 @@
 #include "winutil/SharedMessageWindow.h"
 
 #include "common/AppMessages.h"
+#include "common/WineSupport.h"
 #include "winutil/ErrorText.h"
 
 #include <gtest/gtest.h>
@@ -20,22 +21,7 @@ using keldora::winutil::WindowKind;
 namespace {
 
 constexpr UINT kPing = WM_APP + 7;
-
-// Runs this thread's messages until `done` holds or half a minute has passed.
-template <typename Done>
-bool PumpUntil(Done done)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > 30000)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
-    return true;
-}
+constexpr DWORD kHalfAMinute = 30000;
 
 } // namespace
 
@@ -64,7 +50,7 @@ TEST(MessageWindow, AMessageOnlyWindowAnswersOnItsOwnThreadAndGoesWithItsObject)
             answer = SendMessageW(handle, kPing, 41, 0);
             sent = true;
         });
-        EXPECT_TRUE(PumpUntil([&] { return sent.load(); }));
+        EXPECT_TRUE(PumpUntil([&] { return sent.load(); }, kHalfAMinute));
         sender.join();
         EXPECT_EQ(answer.load(), 42);
         EXPECT_EQ(calledOn, ownThread) << "a message sent from another thread runs on the window's thread";
@@ -149,7 +135,7 @@ TEST(MessageWindow, ATopLevelWindowKeepsItsClassAndGetsBroadcasts)
     EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrW(topLevel.get(), GCLP_HICON)), icon);
 
     ASSERT_TRUE(PostMessageW(HWND_BROADCAST, broadcast, 0, 0));
-    EXPECT_TRUE(PumpUntil([&] { return topLevelCalls > 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return topLevelCalls > 0; }, kHalfAMinute));
     EXPECT_EQ(topLevelCalls, 1);
     EXPECT_EQ(messageOnlyCalls, 0) << "a message-only window gets no broadcast";
 }
@@ -218,7 +204,7 @@ TEST(SharedMessageWindow, OneWindowFromTheFirstMemberToTheLast)
     EXPECT_NE(idC, idA) << "ids are never reused";
     std::thread([idC] { Shared().Leave(idC); }).join();
     EXPECT_EQ(Shared().Count(), 0u);
-    EXPECT_TRUE(PumpUntil([] { return Shared().Window() == nullptr; }));
+    EXPECT_TRUE(PumpUntil([] { return Shared().Window() == nullptr; }, kHalfAMinute));
     EXPECT_FALSE(IsWindow(next));
 }
 
@@ -230,6 +216,6 @@ TEST(SharedMessageWindow, AReleaseMessageDefersTheFreeingOnItsOwnThreadToo)
     const HWND window = deferred.Window();
     deferred.Leave(id);
     EXPECT_EQ(deferred.Window(), window) << "still there until the posted message arrives";
-    EXPECT_TRUE(PumpUntil([] { return deferred.Window() == nullptr; }));
+    EXPECT_TRUE(PumpUntil([] { return deferred.Window() == nullptr; }, kHalfAMinute));
     EXPECT_FALSE(IsWindow(window));
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Gradient bands, platform-free: the colour of each band and the part of the
 // extent it covers.
-#include "widgets/MarkupCanvas.h"
-#include "widgets/MarkupColor.h"
+#include "markup/MarkupCanvas.h"
+#include "markup/MarkupColor.h"
 
 #include <vector>
 

@@ -5,8 +5,8 @@
 // is must keep this output byte for byte. After a change that is meant to
 // alter it, the expected output is written anew with
 // KELDORA_MARKUP_CORPUS_WRITE=1 and the difference read before committing.
-#include "widgets/FakeCanvas.h"
-#include "widgets/HTMLLayout.h"
+#include "markup/FakeCanvas.h"
+#include "markup/HTMLLayout.h"
 
 #include "core/Utf8.h"
 
@@ -23,7 +23,7 @@
 
 namespace {
 
-const std::string kDataFolder = KELDORA_WIDGETS_TEST_DATA;
+const std::string kDataFolder = KELDORA_MARKUP_TEST_DATA;
 // Texts longer than this are hit-tested at fewer points.
 constexpr std::size_t kLongText = 8192;
 

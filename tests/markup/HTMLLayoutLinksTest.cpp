@@ -1,8 +1,8 @@
 // What the layout tells a canvas about links (keyboard focus and screen
 // readers find them there) and how its list indent follows the DPI.
-#include "widgets/HTMLLayout.h"
+#include "markup/HTMLLayout.h"
 
-#include "widgets/FakeCanvas.h"
+#include "markup/FakeCanvas.h"
 
 #include <gtest/gtest.h>
 

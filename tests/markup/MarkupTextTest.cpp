@@ -1,6 +1,6 @@
-#include "widgets/Gradient.h"
-#include "widgets/MarkupColor.h"
-#include "widgets/MarkupText.h"
+#include "markup/Gradient.h"
+#include "markup/MarkupColor.h"
+#include "markup/MarkupText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "LineBreak.h"
 
 #include "core/Utf8.h"
-#include "widgets/MarkupText.h"
+#include "markup/MarkupText.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "FakeCanvas.h"
 
-#include "widgets/MarkupText.h"
+#include "markup/MarkupText.h"
 
 #include <algorithm>
 

@@ -72,12 +72,9 @@ const Entity* EntityAt(std::string_view text, std::size_t at, const Entity (&tab
 
 int DigitValue(char c, bool hex)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    const char lower = LowerAscii(c);
-    if (hex && lower >= 'a' && lower <= 'f')
-        return lower - 'a' + 10;
-    return -1;
+    if (hex)
+        return HexDigitValue(c);
+    return c >= '0' && c <= '9' ? c - '0' : -1;
 }
 
 // A numeric reference "&#169;" or "&#x4E2D;" at `at`: its length (0 when

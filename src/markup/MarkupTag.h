@@ -5,7 +5,7 @@
 // tag, and where needed the next letter; each value is the first
 // double-quoted string after its name anywhere in the tag (AttributeValue),
 // the names of one tag found in a single scan.
-#include "widgets/MarkupColor.h"
+#include "markup/MarkupColor.h"
 
 #include <cstdint>
 #include <optional>

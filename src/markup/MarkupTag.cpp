@@ -1,7 +1,7 @@
 #include "MarkupTag.h"
 
 #include "core/StrCon.h"
-#include "widgets/MarkupText.h"
+#include "markup/MarkupText.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
-#include "widgets/AlphaLayout.h"
-#include "widgets/AlphaPixels.h"
+#include "markup/AlphaLayout.h"
+#include "markup/AlphaPixels.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "widgets/HTMLLayout.h"
+#include "markup/HTMLLayout.h"
 
-#include "widgets/FakeCanvas.h"
-#include "widgets/LineBreak.h"
+#include "markup/FakeCanvas.h"
+#include "markup/LineBreak.h"
 #include "core/Utf8.h"
-#include "widgets/MarkupText.h"
+#include "markup/MarkupText.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // measuring and drawing in a font, fills, lines and pictures. Text and font
 // names are UTF-8. The GDI canvas is one implementation, the tests' recording
 // canvas another.
-#include "widgets/MarkupColor.h"
+#include "markup/MarkupColor.h"
 
 #include <string>
 #include <string_view>

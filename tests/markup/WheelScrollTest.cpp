@@ -1,4 +1,4 @@
-#include "widgets/WheelScroll.h"
+#include "markup/WheelScroll.h"
 
 #include <gtest/gtest.h>
 

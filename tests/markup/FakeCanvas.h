@@ -4,7 +4,7 @@
 // is half the point size wide (at least 1 pixel), so characters further from
 // ASCII are wider (a CJK ideograph three times a Latin letter); a line is the
 // point size plus 2 high.
-#include "widgets/MarkupCanvas.h"
+#include "markup/MarkupCanvas.h"
 
 #include <map>
 #include <string>

@@ -1,6 +1,6 @@
-#include "widgets/GifFrames.h"
+#include "markup/GifFrames.h"
 
-#include "widgets/TestImages.h"
+#include "markup/TestImages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,164 @@
+#include "startup/StoreLinks.h"
+
+#include "common/StartToken.h"
+#include "core/Format.h"
+#include "core/StrCon.h"
+#include "winutil/ErrorText.h"
+#include "winutil/FindFiles.h"
+#include "winutil/RuntimeLink.h"
+#include "winutil/WideText.h"
+
+#include <stdexcept>
+
+namespace {
+
+std::string WithoutLongPrefix(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + Utf8FromWide(path.substr(8));
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return Utf8FromWide(path.substr(4));
+    return Utf8FromWide(path);
+}
+
+// The path with short names made long, as final paths spell it.
+std::string LongPathOf(const std::string& path)
+{
+    const std::wstring wide = WideFromUtf8(RemoveBackslash(path));
+    std::wstring buffer(1024, L'\0');
+    const DWORD length = GetLongPathNameW(wide.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size())
+        return RemoveBackslash(path);
+    buffer.resize(length);
+    return Utf8FromWide(buffer);
+}
+
+} // namespace
+
+UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
+{
+    return UniqueFile(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, disposition,
+                                  flags | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+std::string FinalPathOf(HANDLE entry)
+{
+    using Fn = DWORD WINAPI(HANDLE, LPWSTR, DWORD, DWORD);
+    static Fn* const finalPath = OptionalFunctionAs<Fn>("kernel32.dll", "GetFinalPathNameByHandleW");
+    if (!finalPath)
+        return {};
+    std::wstring buffer(1024, L'\0');
+    const DWORD length = finalPath(entry, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+    if (length == 0 || length >= buffer.size())
+        return {};
+    buffer.resize(length);
+    return WithoutLongPrefix(buffer);
+}
+
+std::string HandleRefusal(HANDLE entry, const std::string& path)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (GetFileInformationByHandle(entry, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return FormatText("\"%s\" is a link (a reparse point)", {path});
+    // Another name of the same file would keep it in two places, or give
+    // the store bytes its user may not read.
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1)
+        return FormatText("\"%s\" has other names (hard links)", {path});
+    const std::string final = FinalPathOf(entry);
+    if (final.empty())
+        return {};
+    const UniqueFile parent(CreateFileW(WideFromUtf8(FolderOfPath(path)).c_str(), 0, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::string parentFinal = parent ? FinalPathOf(parent.get()) : std::string();
+    if (parentFinal.empty() || SameText(AddBackslash(parentFinal) + TextAfterLast("\\", path), final))
+        return {};
+    return FormatText("\"%s\" is a link to \"%s\"", {path, final});
+}
+
+std::string LinkRefusal(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return {};
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return FormatText("\"%s\" is a link (a reparse point)", {path});
+    const UniqueFile entry = OpenEntry(path, 0, kShareAll, OPEN_EXISTING);
+    if (!entry)
+        return ErrorMessage("Opening " + path, GetLastError());
+    return HandleRefusal(entry.get(), path);
+}
+
+TActingAsUser::TActingAsUser(bool userLocation) : elevated_(IsElevatedProcess())
+{
+    if (!elevated_ || !userLocation)
+        return;
+    const UniqueKernelHandle lowered = LoweredProcessToken();
+    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered.get());
+}
+
+TActingAsUser::~TActingAsUser()
+{
+    if (impersonating_)
+        RevertToSelf();
+}
+
+THeldFolder::THeldFolder(const std::string& folder, bool wholePath)
+{
+    const std::string path = RemoveBackslash(folder);
+    // A folder shows itself as a link by its path only, under some systems.
+    refusal_ = FormatText("\"%s\"", {path});
+    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        refusal_ += " is a link (a reparse point)";
+        return;
+    }
+    handle_ = OpenEntry(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        OPEN_EXISTING);
+    if (!handle_) {
+        refusal_ = ErrorMessage("Holding the folder " + path, GetLastError());
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle_.get(), &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        refusal_ += " is a file, not a folder";
+    else if (refusal_ = HandleRefusal(handle_.get(), path); refusal_.empty() && wholePath) {
+        const std::string final = FinalPathOf(handle_.get());
+        if (!final.empty() && !SameText(final, LongPathOf(path)))
+            refusal_ = FormatText("\"%s\" is reached through a link, to \"%s\", which an elevated program does not "
+                                  "follow",
+                                  {path, final});
+    }
+    if (!refusal_.empty())
+        handle_.reset();
+}
+
+void THeldFolder::Require() const
+{
+    if (!refusal_.empty())
+        throw std::runtime_error(refusal_ + "; nothing was read, written or moved through it");
+}
+
+TStoreFileLock::TStoreFileLock(const std::string& store)
+{
+    constexpr int kAttempts = 100;
+    constexpr DWORD kPauseMs = 50;
+    const std::string path = AddBackslash(store) + kLockFileName;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (refusal_ = LinkRefusal(path); !refusal_.empty())
+            return;
+        file_ = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE);
+        if (file_)
+            return;
+        const DWORD error = GetLastError();
+        refusal_ = ErrorMessage("Locking the store with " + path, error);
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            return;
+        Sleep(kPauseMs);
+    }
+}
+
+void TStoreFileLock::Require() const
+{
+    if (!file_)
+        throw std::runtime_error(refusal_ + "; nothing was written");
+}

@@ -1,0 +1,90 @@
+#pragma once
+// What the stores refuse to follow, the folders they hold while they work,
+// the rights they work with, and the all-users store's own lock. A link (symbolic link, junction, other
+// reparse point) or a path whose final path is not its folder's plus its own
+// name is refused with the reason, and nothing is written, moved or deleted
+// through it. Runs on the calling thread; raises nothing but std::bad_alloc
+// and, from Require, std::runtime_error with the refusal.
+#include "winutil/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <string>
+
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens the entry itself, never what a link at it leads to.
+UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0);
+
+// The path the system resolved the handle to, without the "\\?\" prefix;
+// empty where the system has no final paths (before Windows Vista).
+std::string FinalPathOf(HANDLE entry);
+
+// Empty when `path` is no link (or is missing); else why it is refused.
+std::string LinkRefusal(const std::string& path);
+
+// The same for an entry already open at `path`; a file with other names
+// (hard links) is refused too.
+std::string HandleRefusal(HANDLE entry, const std::string& path);
+
+// The user's rights for the files of the user's own locations: an elevated
+// process impersonates, on the calling thread, a lowered copy of its token
+// (LoweredProcessToken) until the object goes, so a link the user planted
+// leads nowhere the user may not write. Under it the thread also may not
+// reach what only an administrator may.
+class TActingAsUser {
+public:
+    // `userLocation`: false for a machine-wide location, worked on with the
+    // process's own rights.
+    explicit TActingAsUser(bool userLocation);
+    ~TActingAsUser();
+    TActingAsUser(const TActingAsUser&) = delete;
+    TActingAsUser& operator=(const TActingAsUser&) = delete;
+
+    // Elevated and not acting as the user (a machine-wide location, or no
+    // lowered token could be made): then no link may lie anywhere on a path,
+    // its whole final path must be the path as given.
+    bool MoreRightsThanUser() const { return elevated_ && !impersonating_; }
+
+private:
+    bool elevated_ = false;
+    bool impersonating_ = false;
+};
+
+// A folder held open for the whole of a take-over or restore: shared for
+// reading and writing but not for deletion, so that nobody can rename,
+// remove or replace it (by a junction) between the check and the last use
+// by path; its files stay free to create, rename and delete. Checked under
+// the held handle: not a link, a folder, its final path its parent's plus
+// its name, or with `wholePath` the path as given.
+class THeldFolder {
+public:
+    THeldFolder(const std::string& folder, bool wholePath);
+
+    // Raises std::runtime_error with the reason when the folder is not held.
+    void Require() const;
+    // Lets the folder go, before it is removed itself.
+    void Release() { handle_.reset(); }
+
+private:
+    UniqueFile handle_;
+    std::string refusal_;
+};
+
+inline constexpr const char* kLockFileName = "Keldora.lock";
+
+// The all-users store's lock for every session and user of the machine: its
+// file "Keldora.lock" held open unshared while the store is written. The
+// store folder is the machine's, where only administrators may create a
+// file, so no other user can hold or fake it. Fails closed: Require raises
+// when another holder kept it past a few seconds or it could not be made.
+class TStoreFileLock {
+public:
+    explicit TStoreFileLock(const std::string& store);
+
+    void Require() const;
+
+private:
+    UniqueFile file_;
+    std::string refusal_;
+};
