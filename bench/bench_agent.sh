@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The agent's speed and footprint under Wine: one refresh cycle at N = 100 and
 # 1 000 entries against the raw enumeration baseline (bench_agent_refresh),
-# then an idle agent watched for IDLE_SECONDS (default 60): the private bytes
+# then how soon the running agent takes over a new Run value and Startup file
+# (bench_watch_latency, 20 of each), then the idle agent watched for IDLE_SECONDS (default 60): the private bytes
 # Windows reports, the host process's resident memory, and how often each of
 # its threads woke up (context switches).
 # Usage: bench/bench_agent.sh BUILD-DIR   (a cross build holding bin/kdAgent.exe)
@@ -39,6 +40,10 @@ agent=$!
 run "$build/bin/kdAgentCtl.exe" wait
 sleep 5
 pid=$(pgrep -f "^$folder/kdAgent.exe" | head -n 1)
+
+echo
+echo "== Take-over after a change, while the agent runs"
+run "$build/bin/bench_watch_latency.exe"
 
 switches() {
     local task total=0

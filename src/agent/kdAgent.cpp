@@ -1,10 +1,12 @@
 // kdAgent.exe: the resident startup agent. One per session, administrators
-// only; everything else happens in TAgentForm.
+// only; everything else happens in TAgentForm. With /list or /restore it runs
+// that command instead (AgentCommands.h) and ends.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
 
 #include "agent/AdminCheck.h"
+#include "agent/AgentCommands.h"
 #include "agent/AgentResources.h"
 #include "common/AppMessages.h"
 #include "agent/uAgentForm.h"
@@ -63,6 +65,8 @@ int RunAgent()
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     try {
+        if (const std::optional<int> exitCode = RunAgentCommand(ProgramArguments()))
+            return *exitCode;
         return RunAgent();
     } catch (...) {
         HandleCurrentException();

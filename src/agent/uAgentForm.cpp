@@ -4,6 +4,7 @@
 #include "AgentResources.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
+#include "ProgramFacts.h"
 #include "uAppConfig.h"
 #include "common/AppMessages.h"
 #include "common/LogFile.h"
@@ -11,6 +12,7 @@
 #include "core/Quote.h"
 #include "core/StrCon.h"
 #include "common/Utils.h"
+#include "startup/StartupItemFields.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
@@ -25,6 +27,7 @@ namespace {
 constexpr const char* kFormClass = "TAgentForm";
 // Posted to itself: work held during a modal loop runs now.
 constexpr UINT kRunHeldWork = WM_APP + 1;
+constexpr UINT kLocationsChanged = WM_APP + 2;
 constexpr const char* kAgentExe = "kdAgent.exe";
 constexpr const char* kConfigExe = "KdConfig.exe";
 
@@ -128,7 +131,8 @@ TAgentForm::TAgentForm(TAgentOptions options)
               HandleCurrentException),
       FMachineWide(options.machineWide ? *options.machineWide : CurrentAdminState() == TAdminState::asElevated),
       FTakeOverWorker(std::make_unique<TWorkerThread>()),
-      FIconWorker(std::make_unique<TWorkerThread>())
+      FIconWorker(std::make_unique<TWorkerThread>()),
+      FNoticeWorker(std::make_unique<TWorkerThread>())
 {
     SetStartUnelevated(true);
     CreateComponents();
@@ -213,6 +217,7 @@ void TAgentForm::FormCreate()
     RegisterAgentItem();
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
+    FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged);
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     Refresh();
@@ -225,9 +230,11 @@ void TAgentForm::ShowStartBalloon()
     std::string text = FShowBalloon ? LoadResourceString(IDS_BALLOON_TEXT) : std::string();
     if (!FMachineWide)
         text += (text.empty() ? "" : "\r\n") + LoadResourceString(IDS_NEED_ELEVATION);
-    if (FShowIcon && !text.empty())
-        FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), text, TBalloonHintIcon::bitInfo,
-                                       /*seconds=*/10);
+    if (!FShowIcon || text.empty())
+        return;
+    FCoolTrayIcon->ShowBalloonHint(LoadResourceString(IDS_BALLOON_TITLE), text, TBalloonHintIcon::bitInfo,
+                                   /*seconds=*/kBalloonMs / 1000);
+    FStartBalloonShown = GetTickCount();
 }
 
 void TAgentForm::EnableTimer(UINT interval)
@@ -327,16 +334,19 @@ void TAgentForm::Refresh()
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver,
                            result] { *result = takeOver->Run(/*reload=*/true, LogonGateNow); },
-                          [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
+                          [this, result, since = keldora::startup::TakeOverTimeNow()](const std::string& failure) {
+                              TakeOverDone(std::move(*result), failure, since);
+                          });
 }
 
-void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure)
+void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure, const std::string& since)
 {
     if (FSessionEnded || FClosing)
         return;
     if (result.reloaded) {
         FItems = std::move(result.items);
         FMenuStale = true;
+        AnnounceNewPrograms(since);
     }
     FLogonGateWaiting = result.waiting && SetTimer(Handle(), kLogonGateTimerId, kLogonGateRetryMs, nullptr);
     if (result.logonItems)
@@ -346,6 +356,57 @@ void TAgentForm::TakeOverDone(TTakeOverResult result, const std::string& failure
     RebuildWhenFree();
     for (const std::string& report : result.reports)
         ShowError(report);
+}
+
+// The entries this take-over stamped (StartupItemFields.h), each named once
+// in the agent's life; the agent's own item is no program that came in.
+void TAgentForm::AnnounceNewPrograms(const std::string& since)
+{
+    const std::string agentItem = LoadResourceString(IDS_AGENT_ITEM_DESC);
+    auto fresh = std::make_shared<std::vector<TStartupItem>>();
+    for (const TStartupItem& item : FItems) {
+        if (item.TakenOver.view() >= since && item.Desc.view() != agentItem &&
+            FAnnounced.insert(std::to_string(item.Location) + "\n" + item.Desc.str()).second)
+            fresh->push_back(item);
+    }
+    if (fresh->empty())
+        return;
+    auto programs = std::make_shared<std::vector<TNewProgram>>();
+    FNoticeWorker->Post(
+        [fresh, programs] {
+            for (const TStartupItem& item : *fresh)
+                programs->push_back(ReadProgramFacts(item));
+        },
+        [this, programs](const std::string&) { ShowNotice(*programs); });
+}
+
+void TAgentForm::ShowNotice(const std::vector<TNewProgram>& programs)
+{
+    if (FSessionEnded || FClosing)
+        return;
+    for (const TNewProgram& program : programs)
+        AppendLogFile(LogFile(), NoticeLogLine(program));
+    if (!FShowBalloon || !FShowIcon)
+        return;
+    FWaitingNotice.insert(FWaitingNotice.end(), programs.begin(), programs.end());
+    // The start balloon is read first; what comes meanwhile is one notice after it.
+    const DWORD shown = FStartBalloonShown ? GetTickCount() - *FStartBalloonShown : kBalloonMs;
+    if (shown < kBalloonMs && SetTimer(Handle(), kNoticeTimerId, kBalloonMs - shown, nullptr))
+        return;
+    ShowWaitingNotice();
+}
+
+void TAgentForm::ShowWaitingNotice()
+{
+    KillTimer(Handle(), kNoticeTimerId);
+    if (FWaitingNotice.empty() || FSessionEnded || FClosing)
+        return;
+    const TNoticeText notice = NoticeBalloon(FWaitingNotice);
+    FWaitingNotice.clear();
+    FCoolTrayIcon->ShowBalloonHint(notice.title, notice.text, TBalloonHintIcon::bitInfo, /*seconds=*/kBalloonMs / 1000);
+    const std::string seam = GetEnvVar("KDAGENT_BALLOON_LOG");
+    if (!seam.empty())
+        AppendLogFile(seam, notice.title + "|" + ReplaceAll("\r\n", " / ", notice.text));
 }
 
 // What take-over moved out of the Startup folders, from the stores as the
@@ -557,6 +618,12 @@ void TAgentForm::TimerTimer()
         Refresh();
 }
 
+void TAgentForm::LocationsChanged()
+{
+    if (!FQuitting)
+        Refresh();
+}
+
 void TAgentForm::miRefreshClick()
 {
     Refresh();
@@ -610,6 +677,10 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             Refresh();
             return true;
         }
+        if (wParam == kNoticeTimerId) {
+            ShowWaitingNotice();
+            return true;
+        }
         if (wParam != kRefreshTimerId)
             return false;
         TimerTimer();
@@ -619,6 +690,9 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return true;
     case kRunHeldWork:
         RunHeldWork();
+        return true;
+    case kLocationsChanged:
+        LocationsChanged();
         return true;
     default:
         return false;

@@ -5,6 +5,12 @@
 //   1125 UMQUIT          quit without a last take-over
 //   1126 UMShowTrayIcon  low byte of WParam: show (non-zero) or hide the icon
 //   1127 UMRefreshMenu   take over, reload and rebuild the menu now
+// A change in a watched location (ChangeWatch.h) is taken over as soon as
+// its burst has settled; the five-minute timer stays as the safety net.
+// Entries a take-over stores for the first time are each one line of the log
+// and, while balloons are on (config.dat), one balloon for them all
+// (ProgramNotice.h), held back while the start balloon shows; test seam: KDAGENT_BALLOON_LOG names a file that gets
+// "title|text" of each such balloon.
 //   WM_QUERYENDSESSION   answered 1 at once
 //   WM_ENDSESSION        when the session ends: the last take-over (unless
 //                        quitting), waited for kLastTakeOverMs at most, with
@@ -31,10 +37,12 @@
 // take-over leaves the form not Created(): the program ends.
 #include <windows.h>
 
+#include "agent/ChangeWatch.h"
 #include "agent/CoolTrayIcon.h"
 #include "agent/FileInfoManager.h"
 #include "agent/LogonStart.h"
 #include "agent/PopupMenu.h"
+#include "agent/ProgramNotice.h"
 #include "agent/TakeOver.h"
 #include "agent/WorkerThread.h"
 #include "winutil/MessageWindow.h"
@@ -50,6 +58,9 @@ constexpr UINT UM_QUIT = WM_USER + 101;
 constexpr UINT UM_SHOW_TRAY_ICON = WM_USER + 102;
 constexpr UINT UM_REFRESH_MENU = WM_USER + 103;
 constexpr UINT kRefreshTimerId = 1;
+// Holds a new-program notice back while the start balloon shows.
+constexpr UINT kNoticeTimerId = 2;
+constexpr UINT kBalloonMs = 10000;
 constexpr UINT kRefreshIntervalMs = 300000;
 constexpr UINT kLogonGateTimerId = 2;
 constexpr UINT kLogonGateRetryMs = 1000;
@@ -131,7 +142,10 @@ private:
     void CreateComponents();
     void FormCreate();
     void FormDestroy();
-    void TakeOverDone(TTakeOverResult result, const std::string& failure);
+    void TakeOverDone(TTakeOverResult result, const std::string& failure, const std::string& since);
+    void AnnounceNewPrograms(const std::string& since);
+    void ShowNotice(const std::vector<TNewProgram>& programs);
+    void ShowWaitingNotice();
     void StartLogonItemsOnce(const std::vector<TStartupItem>& items);
     void LastTakeOver();
     void RebuildWhenFree();
@@ -154,6 +168,7 @@ private:
     LRESULT WMEndSessionQuery();
     void WMEndSession(bool ending, LPARAM reason);
     void TimerTimer();
+    void LocationsChanged();
     void miRefreshClick();
     void CoolTrayIconClick();
     void CoolTrayIconDblClick();
@@ -192,7 +207,16 @@ private:
     bool FMenuStale = false;
     bool FClosing = false;
 
+    std::unique_ptr<TChangeWatch> FChangeWatch;
+    // Location and name of each entry a notice has named.
+    std::set<std::string> FAnnounced;
+    std::vector<TNewProgram> FWaitingNotice;
+    // When the start balloon showed (GetTickCount), if it did.
+    std::optional<DWORD> FStartBalloonShown;
+
     // Last: they go first, dropping every job that refers to the form.
     std::unique_ptr<TWorkerThread> FTakeOverWorker;
     std::unique_ptr<TWorkerThread> FIconWorker;
+    // Reads what a notice says of each new program (ProgramFacts.h).
+    std::unique_ptr<TWorkerThread> FNoticeWorker;
 };

@@ -50,12 +50,13 @@ bool WriteField(const ProfileFile& ini, const std::string& section, const ItemFi
                                          : ini.WriteInteger(section, field.name, item.*field.integer);
 }
 
-// All six values; on a take-over the integers only where they are missing.
+// Every value; on a take-over the kept ones only where they are missing.
 bool WriteItemSection(const ProfileFile& ini, const std::string& section, const StoredItem& item, bool takeOver)
 {
     for (const ItemField& field : ItemFields) {
-        const bool kept = takeOver && field.kind == FieldKind::Integer && ini.HasKey(section, field.name);
-        if (!kept && !WriteField(ini, section, field, item))
+        const bool writes =
+            keldora::startup::WritesField(field, item, takeOver, takeOver && ini.HasKey(section, field.name));
+        if (writes && !WriteField(ini, section, field, item))
             return false;
     }
     return true;
@@ -66,9 +67,11 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
                      const std::optional<std::string>& approval)
 {
     std::vector<std::pair<std::string, std::string>> values;
-    for (const ItemField& field : ItemFields)
-        values.emplace_back(field.name, field.kind == FieldKind::Text ? std::string(item.*field.text)
-                                                                      : std::to_string(item.*field.integer));
+    for (const ItemField& field : ItemFields) {
+        if (keldora::startup::WritesField(field, item, /*takeOver=*/false, /*present=*/false))
+            values.emplace_back(field.name, field.kind == FieldKind::Text ? std::string(item.*field.text)
+                                                                          : std::to_string(item.*field.integer));
+    }
     if (approval)
         values.emplace_back(kApprovedKey, ApprovalHex(*approval));
     return ini.WriteSection(section, values);
@@ -169,7 +172,8 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
                                  std::string& lastMoved, int draft)
 {
     const std::string copy = AddBackslash(StoreFolder()) + name;
-    StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n);
+    const std::string now = keldora::startup::TakeOverTimeNow();
+    StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n, now);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
     TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved, draft};
@@ -206,7 +210,8 @@ bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApp
     const std::optional<std::string> approval = approvals.Find(name);
     if (known && !(approval && ApprovalFromHex(index.ReadString(name, kApprovedKey)) != approval))
         return true;
-    StoredItem entry = keldora::startup::TakenOverItem(name, path, path, FDesc.Location, n);
+    const std::string now = keldora::startup::TakeOverTimeNow();
+    StoredItem entry = keldora::startup::TakenOverItem(name, path, path, FDesc.Location, n, now);
     if (approval)
         entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
     return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {

@@ -117,13 +117,15 @@ public:
         ++storeWrites;
     }
 
-    // All six values; on a take-over the integers only where they are missing.
+    // Every value; on a take-over the kept ones only where they are missing.
     void Item(const StoredItem& item, DWORD cmdLineType, bool takeOver)
     {
         for (const ItemField& field : ItemFields) {
+            if (!keldora::startup::WritesField(field, item, takeOver, Current(field.name) != nullptr))
+                continue;
             if (field.kind == FieldKind::Text)
                 String(field.name, item.*field.text, field.expandable ? cmdLineType : REG_SZ);
-            else if (!takeOver || !Current(field.name))
+            else
                 Dword(field.name, item.*field.integer);
         }
     }
@@ -401,8 +403,9 @@ bool TRegStartupMgr::ImportValue(const std::string& name, const std::string& cmd
             else
                 item.Icon = ExtractProgramFile(system, cmdLine);
             FIconLooked.insert(keyName);
+            const std::string now = keldora::startup::TakeOverTimeNow();
             StoredItem entry = keldora::startup::TakenOverItem(item.Desc.view(), item.CmdLine.view(),
-                                                               item.Icon.view(), FDesc.Location, n);
+                                                               item.Icon.view(), FDesc.Location, n, now);
             // A choice made in Task Manager that this store has not seen yet
             // is the user's latest word on the entry.
             const std::optional<std::string> approval = FPass ? FPass->approvals.Find(name) : std::nullopt;

@@ -36,11 +36,13 @@ public:
     // program started; a refresh that finds nothing new adds none.
     static std::size_t StoreWrites();
 
+    // The store key below the location's key, in the manager's view.
+    std::string StoreKeyPath() const;
+
 private:
     REGSAM Access() const;
     RegKey OpenForListing(const std::string& path);
     std::string ViewName() const;
-    std::string StoreKeyPath() const;
     std::string ItemKeyPath(std::string_view desc) const;
     // The item's key, created when it does not exist; empty on failure.
     RegKey OpenItemKey(std::string_view desc, bool& created) const;

@@ -2,17 +2,37 @@
 
 #include "core/StrCon.h"
 
+#include <cstdio>
+
 namespace keldora::startup {
 
 StoredItem StoredItemOf(const TStartupItem& item)
 {
-    return {item.Desc.view(), item.CmdLine.view(), item.Icon.view(), item.DelayTime, item.Enable ? 1 : 0, item.Order};
+    return {item.Desc.view(), item.CmdLine.view(), item.Icon.view(), item.DelayTime, item.Enable ? 1 : 0, item.Order,
+            item.TakenOver.view()};
 }
 
 StoredItem TakenOverItem(std::string_view desc, std::string_view cmdLine, std::string_view icon,
-                         std::uint8_t location, int n)
+                         std::uint8_t location, int n, std::string_view takenOver)
 {
-    return {desc, cmdLine, icon, /*delayTime=*/0, /*enable=*/1, location * 10 + n};
+    return {desc, cmdLine, icon, /*delayTime=*/0, /*enable=*/1, location * 10 + n, takenOver};
+}
+
+std::string TakeOverTimeNow()
+{
+    SYSTEMTIME now = {};
+    GetSystemTime(&now);
+    char text[24] = {};
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond);
+    return text;
+}
+
+bool WritesField(const ItemField& field, const StoredItem& item, bool takeOver, bool present)
+{
+    if (field.kept && field.kind == FieldKind::Text && (item.*field.text).empty())
+        return false;
+    return !(takeOver && field.kept && present);
 }
 
 const ItemField* FindItemField(std::string_view name)

@@ -56,6 +56,9 @@ struct TStartupItem {
     TBaseStartupMgr* Owner = nullptr;  // not owning
     std::uint8_t Location = 0;
     std::int32_t Order = 0;
+    // When the entry first came into the store (UTC, "YYYY-MM-DDThh:mm:ssZ");
+    // empty where an older store did not record it.
+    ShortString TakenOver;
 };
 using PStartupItem = TStartupItem*;
 

@@ -72,6 +72,12 @@ struct FindHandleTraits {
     static void close(Type h) { FindClose(h); }
 };
 
+struct ChangeNotificationTraits {
+    using Type = HANDLE;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) { FindCloseChangeNotification(h); }
+};
+
 struct RegKeyTraits {
     using Type = HKEY;
     static Type invalid() { return nullptr; }
@@ -124,6 +130,7 @@ struct WindowTraits {
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
+using UniqueChangeNotification = UniqueHandle<ChangeNotificationTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;

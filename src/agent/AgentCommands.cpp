@@ -1,0 +1,226 @@
+#include "AgentCommands.h"
+
+#include "agent/AdminCheck.h"
+#include "agent/AgentResources.h"
+#include "agent/StoreListing.h"
+#include "agent/uAgentForm.h"
+#include "common/Utils.h"
+#include "core/StrCon.h"
+#include "startup/FolderStartupMgr.h"
+#include "startup/RegStartupMgr.h"
+#include "startup/StoreLock.h"
+#include "startup/StoreMove.h"
+#include "winutil/ErrorText.h"
+#include "winutil/FindFiles.h"
+#include "winutil/RegKey.h"
+#include "winutil/UniqueHandle.h"
+#include "winutil/WideText.h"
+
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t kWatchedLocations[] = {0, 1, 8, 9};
+constexpr DWORD kAgentQuitTimeoutMs = 30000;
+
+// The inherited standard output, else the parent's console.
+class CommandOutput {
+public:
+    CommandOutput() : handle_(GetStdHandle(STD_OUTPUT_HANDLE))
+    {
+        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
+            return;
+        handle_ = nullptr;
+        if (!AttachConsole(ATTACH_PARENT_PROCESS))
+            return;
+        console_.reset(CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        handle_ = console_ ? console_.get() : nullptr;
+    }
+
+    void Write(const std::string& text) const
+    {
+        if (!handle_)
+            return;
+        DWORD mode = 0, written = 0;
+        if (GetConsoleMode(handle_, &mode)) {
+            const std::wstring wide = WideFromUtf8(text);
+            WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+            return;
+        }
+        WriteFile(handle_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+    void Line(const std::string& text) const { Write(text + "\r\n"); }
+
+private:
+    HANDLE handle_;
+    UniqueFile console_;
+};
+
+int ListStores(const CommandOutput& out)
+{
+    std::string text = ListingHeader();
+    for (const std::uint8_t location : kWatchedLocations) {
+        for (const REGSAM view : LocationViews(location)) {
+            const std::unique_ptr<TBaseStartupMgr> mgr = CreateStartupMgr(location, view);
+            for (int i = 0; i < mgr->Count(); ++i) {
+                const TStartupItem& item = *mgr->Items(i);
+                text += ListingLine({location, StartupLocationCaptions[location], item.Desc.str(), item.CmdLine.str(),
+                                     item.Enable, item.DelayTime, item.Order, item.TakenOver.str()});
+            }
+        }
+    }
+    out.Write(text);
+    return 0;
+}
+
+BOOL CALLBACK AddAgentWindow(HWND window, LPARAM windows)
+{
+    wchar_t name[16] = {};
+    if (GetClassNameW(window, name, 16) && std::wstring_view(name) == L"TAgentForm")
+        reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+// Every agent of this desktop is told to quit and waited for: one left
+// running would take the restored entries over again.
+bool AgentsQuit(const CommandOutput& out)
+{
+    std::vector<HWND> windows;
+    EnumWindows(AddAgentWindow, reinterpret_cast<LPARAM>(&windows));
+    bool allGone = true;
+    for (const HWND window : windows) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+        PostMessageW(window, UM_QUIT, 0, 0);
+        if (process && WaitForSingleObject(process.get(), kAgentQuitTimeoutMs) == WAIT_OBJECT_0)
+            continue;
+        out.Line("The running agent (process " + std::to_string(processId) + ") did not quit.");
+        allGone = false;
+    }
+    return allGone;
+}
+
+void DropAgentItem(TBaseStartupMgr& mgr)
+{
+    const std::string agentItem = LoadResourceString(IDS_AGENT_ITEM_DESC);
+    for (int i = mgr.Count() - 1; i >= 0; --i) {
+        if (SameText(mgr.Items(i)->Desc.view(), agentItem))
+            mgr.DeleteItem(i);
+    }
+    mgr.Reload();
+}
+
+bool StoreFolderHoldsFiles(const std::string& folder)
+{
+    for (const std::string& name : ListFiles(folder, "*.*")) {
+        if (!SameText(name, StoreIniName) && !SameText(name, kIndexDraftName))
+            return true;
+    }
+    return false;
+}
+
+// A store whose files are all back (the all-users folder's never left) is
+// only its index now.
+bool RemoveEmptyStoreFolder(const TFolderStartupMgr& mgr)
+{
+    const std::string folder = mgr.StoreFolder();
+    if (!DirectoryExists(folder))
+        return true;
+    if (StoreFolderHoldsFiles(folder))
+        return false;
+    for (const char* name : {StoreIniName, kIndexDraftName})
+        DeleteFileW(WideFromUtf8(AddBackslash(folder) + name).c_str());
+    return RemoveDirectoryW(WideFromUtf8(folder).c_str()) != FALSE;
+}
+
+bool StoreExists(std::uint8_t location, REGSAM view)
+{
+    const TStpDesc desc = GetStpDesc(location, view);
+    if (IsFolderLocation(location))
+        return !desc.Path.empty() && DirectoryExists(AddBackslash(desc.Path) + StoreName);
+    return static_cast<bool>(RegKey::Open(desc.RootKey, AddBackslash(desc.Path) + StoreName, KEY_READ | view));
+}
+
+// The location's stored items back where they came from, then its store
+// gone; false, with the reason written, when something is left.
+bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& out)
+{
+    const std::string caption = StartupLocationCaptions[location];
+    try {
+        const std::unique_ptr<TBaseStartupMgr> mgr = CreateStartupMgr(location, view);
+        if (auto* folder = dynamic_cast<TFolderStartupMgr*>(mgr.get())) {
+            folder->RestoreItems();
+            for (const std::string& note : mgr->TakeNotes())
+                out.Line(caption + ": " + note);
+            if (RemoveEmptyStoreFolder(*folder))
+                return true;
+            out.Line(caption + ": files are left in \"" + folder->StoreFolder() + "\".");
+            return false;
+        }
+        auto& registry = static_cast<TRegStartupMgr&>(*mgr);
+        DropAgentItem(registry);
+        if (registry.Count() > 0)
+            registry.RestoreItems();
+        for (const std::string& note : mgr->TakeNotes())
+            out.Line(caption + ": " + note);
+        const LONG rc = RegKey::DeleteTree(mgr->Desc().RootKey, registry.StoreKeyPath(), view);
+        if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
+            return !StoreExists(location, view);
+        out.Line(caption + ": the store key could not be removed: " + ErrorText(static_cast<DWORD>(rc)));
+        return false;
+    } catch (const std::exception& e) {
+        out.Line(caption + ": " + e.what());
+        return false;
+    }
+}
+
+int RestoreStores(const CommandOutput& out)
+{
+    if (!AgentsQuit(out)) {
+        out.Line("Nothing was restored.");
+        return 1;
+    }
+    const TStoreLock lock;
+    if (!lock.Acquired()) {
+        out.Line("Another program holds the stores' lock; nothing was restored.");
+        return 1;
+    }
+    const bool machineWide = CurrentAdminState() == TAdminState::asElevated;
+    bool left = false;
+    for (const std::uint8_t location : kWatchedLocations) {
+        for (const REGSAM view : LocationViews(location)) {
+            if (IsMachineLocation(location) && !machineWide) {
+                if (StoreExists(location, view)) {
+                    out.Line(std::string(StartupLocationCaptions[location]) +
+                             ": the machine-wide store needs an elevated /restore.");
+                    left = true;
+                }
+                continue;
+            }
+            left = !RestoreLocation(location, view, out) || left;
+        }
+    }
+    out.Line(left ? "Some items are still in the stores." : "Every stored item is back.");
+    return left ? 1 : 0;
+}
+
+} // namespace
+
+std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() < 2)
+        return std::nullopt;
+    const std::string& command = arguments[1];
+    if (!SameText(command, "/list") && !SameText(command, "/restore"))
+        return std::nullopt;
+    const CommandOutput out;
+    try {
+        return SameText(command, "/list") ? ListStores(out) : RestoreStores(out);
+    } catch (const std::exception& e) {
+        out.Line(e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,201 @@
+// kdAgent.exe /list and /restore, run as the product's uninstaller and
+// support run them: from outside, beside a running agent.
+#include "AgentTestSupport.h"
+#include "agent/StoreListing.h"
+#include "common/ForgettingFolder.h"
+#include "common/WineSupport.h"
+#include "core/StrCon.h"
+#include "startup/FolderStartupMgr.h"
+#include "startup/StartupTestSupport.h"
+#include "winutil/FindFiles.h"
+#include "winutil/RegKey.h"
+#include "winutil/WideText.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+const std::string kUnicodeName = "Заметки \xE2\x9C\x93 笔记";
+
+// Everything the restore must give back as it was: the values (type and
+// bytes) of the Run keys and of Task Manager's keys, and the user's Startup
+// folder's files with their contents and attributes.
+using Snapshot = std::map<std::string, std::string>;
+
+void AddValues(Snapshot& snapshot, const std::string& where, const RegKey& key)
+{
+    std::vector<RegKey::Value> values;
+    if (!key || key.Values(values) != ERROR_SUCCESS)
+        return;
+    for (const RegKey::Value& value : values)
+        snapshot[where + "|" + value.name] = std::to_string(value.type) + ":" + value.data;
+}
+
+Snapshot TakeSnapshot()
+{
+    Snapshot snapshot;
+    AddValues(snapshot, "run1", OpenRunKey(1));
+    AddValues(snapshot, "run0/64", OpenRunKey(0, KEY_WOW64_64KEY));
+    AddValues(snapshot, "run0/32", OpenRunKey(0, KEY_WOW64_32KEY));
+    AddValues(snapshot, "approved1/run", OpenApprovedKey(HKEY_CURRENT_USER, "Run"));
+    AddValues(snapshot, "approved1/folder", OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder"));
+    AddValues(snapshot, "approved0/run", OpenApprovedKey(HKEY_LOCAL_MACHINE, "Run"));
+    const std::string folder = GetStpDesc(9).Path;
+    for (const std::string& name : ListFiles(folder, "*.*")) {
+        const std::string path = folder + "\\" + name;
+        snapshot["file|" + name] =
+            std::to_string(GetFileAttributesW(WideFromUtf8(path).c_str())) + ":" + ReadFile(path);
+    }
+    return snapshot;
+}
+
+bool AnyStoreLeft()
+{
+    return RegKey::Exists(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora") ||
+           RegKey::Open(HKEY_LOCAL_MACHINE, GetStpDesc(0).Path + "\\Keldora", KEY_READ | KEY_WOW64_64KEY) ||
+           RegKey::Open(HKEY_LOCAL_MACHINE, GetStpDesc(0).Path + "\\Keldora", KEY_READ | KEY_WOW64_32KEY) ||
+           DirectoryExists(GetStpDesc(9).Path + "\\Keldora") || DirectoryExists(GetStpDesc(8).Path + "\\Keldora");
+}
+
+// The lines of /list, each split into its fields, the header first.
+std::vector<std::vector<std::string>> ListedRows(DWORD& exitCode)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(RunAndCapture("kdAgent.exe /list", &exitCode));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        rows.push_back(ListingFields(line));
+    }
+    return rows;
+}
+
+const std::vector<std::string>* RowNamed(const std::vector<std::vector<std::string>>& rows, const std::string& name)
+{
+    for (const auto& row : rows)
+        if (row.size() > 2 && row[2] == name)
+            return &row;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(AgentCommands, ListShowsTheTakeOverAndRestoreGivesEverythingBackOnceForAll)
+{
+    AgentSandbox sandbox;
+    const std::string folder = GetStpDesc(9).Path;
+    ASSERT_EQ(OpenRunKey(1).WriteString("Plain", "C:\\Tools\\plain.exe /quiet"), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(1).WriteString("Expanding", "%SystemRoot%\\notepad.exe", REG_EXPAND_SZ), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(1).WriteString(kUnicodeName, "C:\\Tools\\" + kUnicodeName + ".exe"), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
+    const std::string disabled("\x03\0\0\0\0\0\0\0\0\0\0\0", 12);
+    ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "Run").WriteBinary("Plain", disabled), ERROR_SUCCESS);
+    WriteFile(folder + "\\tool.lnk", std::string("L\0\0\0shortcut bytes\r\n", 20));
+    WriteFile(folder + "\\" + kUnicodeName + ".txt", "notes");
+    ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").WriteBinary("tool.lnk", disabled), ERROR_SUCCESS);
+    const Snapshot before = TakeSnapshot();
+
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(folder + "\\Keldora\\" + kUnicodeName + ".txt"); }));
+    ASSERT_TRUE(WaitUntil([] { return StoreHasItem(1, "Plain") && StoreHasItem(0, "MachineTool"); }));
+    ASSERT_FALSE(FileExists(folder + "\\tool.lnk"));
+
+    DWORD exitCode = 1;
+    const auto rows = ListedRows(exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"Location", "Caption", "Name", "Command line", "Enabled", "Delay",
+                                                 "Order", "Taken over"}));
+    const std::regex utcTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+    const auto* plain = RowNamed(rows, "Plain");
+    ASSERT_NE(plain, nullptr);
+    ASSERT_EQ(plain->size(), 8u);
+    EXPECT_EQ((*plain)[0], "1");
+    EXPECT_EQ((*plain)[1], "Current User - Registry Run key");
+    EXPECT_EQ((*plain)[3], "C:\\Tools\\plain.exe /quiet");
+    EXPECT_EQ((*plain)[4], "0") << "Task Manager had it switched off";
+    EXPECT_TRUE(std::regex_match((*plain)[7], utcTime)) << (*plain)[7];
+    const auto* unicode = RowNamed(rows, kUnicodeName);
+    ASSERT_NE(unicode, nullptr);
+    EXPECT_EQ((*unicode)[3], "C:\\Tools\\" + kUnicodeName + ".exe");
+    const auto* shortcut = RowNamed(rows, "tool.lnk");
+    ASSERT_NE(shortcut, nullptr);
+    EXPECT_EQ((*shortcut)[0], "9");
+    EXPECT_EQ((*shortcut)[1], "Current User - Startup Folder");
+    EXPECT_EQ((*shortcut)[4], "0");
+    EXPECT_TRUE(std::regex_match((*shortcut)[7], utcTime));
+    const auto* machine = RowNamed(rows, "MachineTool");
+    ASSERT_NE(machine, nullptr);
+    EXPECT_EQ((*machine)[0], "0");
+    EXPECT_NE(RowNamed(rows, "Keldora Agent"), nullptr) << "the agent's own item is listed too";
+
+    // The agent still runs: the restore asks it to quit first.
+    const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_NE(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_EQ(TakeSnapshot(), before) << output;
+    EXPECT_FALSE(AnyStoreLeft());
+
+    const std::string again = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << again;
+    EXPECT_EQ(TakeSnapshot(), before);
+    EXPECT_EQ(ListedRows(exitCode).size(), 1u) << "nothing is stored any more";
+}
+
+// The Startup folder on forgetfs: the power goes the moment /restore has
+// ended, before anything it wrote reached the disk unasked; /restore again
+// then finds every file back whole or still in the store, and finishes.
+TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    AgentSandbox sandbox;
+    const std::string folder = disk.Path() + "StartUp";
+    ASSERT_TRUE(ForceDirectories(folder));
+    const char* const shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const RegKey userFolders = RegKey::Create(HKEY_CURRENT_USER, shellFolders, KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(userFolders);
+    const std::optional<std::string> before = userFolders.ReadString("Startup");
+    ASSERT_EQ(userFolders.WriteString("Startup", folder), ERROR_SUCCESS);
+    ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
+    std::map<std::string, std::string> contents;
+    for (int i = 0; i < 5; ++i)
+        contents["app" + std::to_string(i) + ".bat"] = "@echo " + std::to_string(i) + "\r\n" + std::string(4000 + i, 'x');
+    contents[kUnicodeName + ".txt"] = "notes";
+    for (const auto& [name, content] : contents) {
+        const UniqueFile file(CreateFileW(WideFromUtf8(folder + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+        ASSERT_TRUE(FlushFileBuffers(file.get()));
+    }
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([&] { return ListFiles(folder, "*.*").empty(); }));
+    }
+    disk.PowerCut();
+    ASSERT_EQ(ListFiles(folder + "\\Keldora", "*.*").size(), contents.size() + 1) << "the take-over is durable";
+
+    DWORD exitCode = 1;
+    const std::string first = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << first;
+    disk.PowerCut();
+    const std::string second = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << second;
+    for (const auto& [name, content] : contents)
+        EXPECT_EQ(ReadFile(folder + "\\" + name), content) << name;
+    EXPECT_EQ(ListFiles(folder, "*.*").size(), contents.size());
+    EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
+
+    ClearLocation(9);
+    EXPECT_EQ(before ? userFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : userFolders.DeleteValue("Startup"),
+              ERROR_SUCCESS);
+}
