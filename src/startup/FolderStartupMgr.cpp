@@ -305,6 +305,7 @@ bool TFolderStartupMgr::SetupItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            rights.Require();
             if (!DirectoryExists(FDesc.Path) && LinkRefusal(FDesc.Path).empty())
                 return false;
             const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
@@ -350,6 +351,7 @@ bool TFolderStartupMgr::RestoreItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            rights.Require();
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
@@ -429,6 +431,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            rights.Require();
             RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
@@ -458,6 +461,7 @@ bool TFolderStartupMgr::SaveItems()
         const TStoreLock lock;
         lock.Require();
         const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+        rights.Require();
         RefuseLinks();
         EnsureStoreFolder();
         const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());

@@ -29,7 +29,8 @@ std::string HandleRefusal(HANDLE entry, const std::string& path);
 
 // The user's rights for the files of the user's own locations: an elevated
 // process impersonates, on the calling thread, a lowered copy of its token
-// (LoweredProcessToken) until the object goes, so a link the user planted
+// (LoweredProcessToken) until the object goes, then the thread's own token
+// before it (an outer impersonation goes on), so a link the user planted
 // leads nowhere the user may not write. Under it the thread also may not
 // reach what only an administrator may.
 class TActingAsUser {
@@ -41,14 +42,21 @@ public:
     TActingAsUser(const TActingAsUser&) = delete;
     TActingAsUser& operator=(const TActingAsUser&) = delete;
 
-    // Elevated and not acting as the user (a machine-wide location, or no
-    // lowered token could be made): then no link may lie anywhere on a path,
-    // its whole final path must be the path as given.
+    // Raises std::runtime_error when a user's location was asked for,
+    // elevated, and no lowered token could be made or taken up: the caller
+    // then does nothing rather than work with the administrator's rights.
+    void Require() const;
+
+    // Elevated and not acting as the user (a machine-wide location): then no
+    // link may lie anywhere on a path, its whole final path must be the path
+    // as given.
     bool MoreRightsThanUser() const { return elevated_ && !impersonating_; }
 
 private:
     bool elevated_ = false;
     bool impersonating_ = false;
+    UniqueKernelHandle outer_;  // the thread's token before, put back after
+    std::string refusal_;
 };
 
 // A folder held open for the whole of a take-over or restore: shared for

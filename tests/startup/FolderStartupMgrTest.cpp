@@ -719,5 +719,20 @@ TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClose
     EXPECT_FALSE(mgr.ReturnOlderMoves()) << "once";
     EXPECT_EQ(ReadWholeFile(store + "\\Keldora.ini", 1 << 20), once) << "nothing written again";
     EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
+
+    // Put in the folder again before the return: the older copy stays in the
+    // store, and a restore leaves it there rather than over the live file.
+    WriteFile(store + "\\again.bat", "@echo older\r\n");
+    WriteFile(folder + "\\again.bat", "@echo live\r\n");
+    ASSERT_TRUE(ini.WriteSection("again.bat", {{"Desc", "again.bat"}, {"CmdLine", store + "\\again.bat"}}));
+    EXPECT_TRUE(mgr.ReturnOlderMoves());
+    EXPECT_EQ(ini.ReadString("again.bat", "CmdLine"), folder + "\\again.bat");
+    EXPECT_FALSE(mgr.RestoreItems());
+    EXPECT_EQ(ReadFile(folder + "\\again.bat"), "@echo live\r\n") << "not replaced by the older copy";
+    EXPECT_EQ(ReadFile(store + "\\again.bat"), "@echo older\r\n");
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const std::string& note) {
+        return note.find("no section names this copy") != std::string::npos;
+    }));
     ClearLocation(AllUsersStartupFolder);
 }
