@@ -305,7 +305,6 @@ bool TFolderStartupMgr::SetupItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
-            rights.Require();
             if (!DirectoryExists(FDesc.Path) && LinkRefusal(FDesc.Path).empty())
                 return false;
             const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
@@ -351,7 +350,6 @@ bool TFolderStartupMgr::RestoreItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
-            rights.Require();
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
@@ -431,7 +429,6 @@ bool TFolderStartupMgr::DeleteItem(int index)
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
-            rights.Require();
             RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
@@ -461,7 +458,6 @@ bool TFolderStartupMgr::SaveItems()
         const TStoreLock lock;
         lock.Require();
         const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
-        rights.Require();
         RefuseLinks();
         EnsureStoreFolder();
         const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());

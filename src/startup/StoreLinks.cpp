@@ -98,7 +98,9 @@ TActingAsUser::TActingAsUser(bool userLocation) : elevated_(IsElevatedProcess())
     const UniqueKernelHandle lowered = LoweredProcessToken();
     impersonating_ = lowered && ImpersonateLoggedOnUser(lowered.get());
     if (!impersonating_)
-        refusal_ = ErrorMessage("The user's lowered rights could not be taken up", GetLastError());
+        throw std::runtime_error(ErrorMessage("The user's lowered rights could not be taken up", GetLastError()) +
+                                 "; an elevated program works on the user's files with no more rights than the "
+                                 "user, so nothing was read, written or moved");
 }
 
 TActingAsUser::~TActingAsUser()
@@ -107,13 +109,6 @@ TActingAsUser::~TActingAsUser()
         return;
     if (!outer_ || !SetThreadToken(nullptr, outer_.get()))
         RevertToSelf();
-}
-
-void TActingAsUser::Require() const
-{
-    if (!refusal_.empty())
-        throw std::runtime_error(refusal_ + "; an elevated program works on the user's files with no more rights "
-                                            "than the user, so nothing was read, written or moved");
 }
 
 THeldFolder::THeldFolder(const std::string& folder, bool wholePath)

@@ -4,7 +4,7 @@
 // reparse point) or a path whose final path is not its folder's plus its own
 // name is refused with the reason, and nothing is written, moved or deleted
 // through it. Runs on the calling thread; raises nothing but std::bad_alloc
-// and, from Require, std::runtime_error with the refusal.
+// and, from Require and TActingAsUser, std::runtime_error with the refusal.
 #include "winutil/UniqueHandle.h"
 
 #include <windows.h>
@@ -36,16 +36,13 @@ std::string HandleRefusal(HANDLE entry, const std::string& path);
 class TActingAsUser {
 public:
     // `userLocation`: false for a machine-wide location, worked on with the
-    // process's own rights.
+    // process's own rights. Raises std::runtime_error for a user's location
+    // when elevated and no lowered token could be made or taken up: the
+    // caller then does nothing rather than work with an administrator's rights.
     explicit TActingAsUser(bool userLocation);
     ~TActingAsUser();
     TActingAsUser(const TActingAsUser&) = delete;
     TActingAsUser& operator=(const TActingAsUser&) = delete;
-
-    // Raises std::runtime_error when a user's location was asked for,
-    // elevated, and no lowered token could be made or taken up: the caller
-    // then does nothing rather than work with the administrator's rights.
-    void Require() const;
 
     // Elevated and not acting as the user (a machine-wide location): then no
     // link may lie anywhere on a path, its whole final path must be the path
@@ -56,7 +53,6 @@ private:
     bool elevated_ = false;
     bool impersonating_ = false;
     UniqueKernelHandle outer_;  // the thread's token before, put back after
-    std::string refusal_;
 };
 
 // A folder held open for the whole of a take-over or restore: shared for
