@@ -270,18 +270,20 @@ bool TFolderStartupMgr::ReturnEachOlderMove()
         const bool inFolder = FileExists(kept);
         const std::string refusal = inFolder ? std::string() : ReturnFromStore(FDesc.Path, StoreFolder(), name);
         if (inFolder && FileExists(stored))
-            Note(FormatText("\"%s\" of \"%s\" is there again: the older copy stays in the store.", {name, FDesc.Path}));
+            Note(FormatText("\"%s\" of \"%s\" is there again: the older copy stays in the store, which a restore "
+                            "leaves there.",
+                            {name, FDesc.Path}));
         if (!refusal.empty())
             Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
         else
             back.push_back(name);
     }
-    const bool rewritten = back.empty() || RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+    const bool rewritten = back.empty() || (FlushFolder(FDesc.Path) && RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
         return std::all_of(back.begin(), back.end(), [&](const std::string& name) {
             const std::string kept = AddBackslash(FDesc.Path) + name;
             return ini.WriteString(name, "CmdLine", kept) && ini.WriteString(name, "Icon", kept);
         });
-    });
+    }));
     if (!rewritten)
         Note(FormatText("The index of \"%s\" could not name the files put back; the next call does it.",
                         {StoreFolder()}));
@@ -369,11 +371,13 @@ bool TFolderStartupMgr::RestoreItems()
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const ProfileFile ini(IniFile());
             std::vector<std::string> returned;
-            bool everyFileBack = true;
+            // A move left open may have its only copy in a draft: the index
+            // that journals it stays.
+            bool everyFileBack = !MovesOpen(StoreFolder());
             for (const std::string& name : files) {
                 if (IsStoreName(name))
                     continue;
-                const std::string refusal = ReturnFromStore(FDesc.Path, StoreFolder(), name);
+                const std::string refusal = ReturnRefusal(ini, name);
                 if (!refusal.empty()) {
                     Note(FormatText("\"%s\" stays in the store: %s.", {name, refusal}));
                     everyFileBack = false;
@@ -383,6 +387,12 @@ bool TFolderStartupMgr::RestoreItems()
                 if (approval && !WriteApproval(FDesc, name, *approval))
                     Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {name}));
                 returned.push_back(name);
+            }
+            if (!returned.empty() && !FlushFolder(FDesc.Path)) {
+                Note(FormatText("The files put back into \"%s\" could not be flushed to the disk: the index still lists "
+                                "them, and the next take-over takes them over again.",
+                                {FDesc.Path}));
+                return false;
             }
             // Entries whose files failed to go back stay listed.
             if (!everyFileBack) {
@@ -399,6 +409,19 @@ bool TFolderStartupMgr::RestoreItems()
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
         [&](const std::exception& e) { return FailureText(RestoreError, e); });
+}
+
+// Why the stored file stays in the store, else empty once it is back.
+std::string TFolderStartupMgr::ReturnRefusal(const ProfileFile& ini, const std::string& name) const
+{
+    if (ini.HasKey(name, kMovingKey))
+        return "its move into the store was cut short and is not settled yet";
+    // Only a file older versions moved: a section naming another file of
+    // that name has it already where Windows starts it.
+    const std::string stored = AddBackslash(StoreFolder()) + name;
+    if (FDesc.Location == AllUsersStartupFolder && !SameText(ini.ReadString(name, "CmdLine"), stored))
+        return "no section names this copy, an older one of a file that is in the folder again";
+    return ReturnFromStore(FDesc.Path, StoreFolder(), name);
 }
 
 bool TFolderStartupMgr::DeleteItem(int index)

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+class ProfileFile;
+
 class TFolderStartupMgr : public TBaseStartupMgr {
 public:
     explicit TFolderStartupMgr(std::uint8_t location);
@@ -57,6 +59,7 @@ private:
     // The all-users store's lock, held; none for the user's.
     std::optional<TStoreFileLock> MachineLock() const;
     bool ReturnEachOlderMove();
+    std::string ReturnRefusal(const ProfileFile& ini, const std::string& name) const;
     std::string FailureText(const char* format, const std::exception& e) const;
 };
 

@@ -11,7 +11,7 @@
 #include "winutil/WideText.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <charconv>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -22,6 +22,9 @@ namespace {
 // Startup files are shortcuts and small programs; a larger one is left alone
 // rather than read whole.
 constexpr std::size_t kMaxMovedSize = 256u << 20;
+
+// Draft numbers count the moves of one store; a larger one is no draft of ours.
+constexpr int kMaxDraft = 1000000;
 
 // A test stops the process for good after this many steps of the moves
 // (KDAGENT_HALT_AT_STEP), having set the event KDAGENT_HALT_EVENT names, and
@@ -78,11 +81,12 @@ bool WriteAll(HANDLE file, const std::string& bytes)
 
 // The copy keeps the original's times: a program that looks at its own
 // file's date, and the user's sorting by date, see no change. Set after the
-// bytes, which would change the time of the last write, and before the flush.
-bool WriteCopy(HANDLE draft, const std::string& bytes, HANDLE original)
+// bytes and the named streams, whose writes would change the time of the
+// last write, and before the flush.
+bool KeepTimes(HANDLE draft, HANDLE original)
 {
     FILETIME created = {}, accessed = {}, lastWrite = {};
-    return WriteBytes(draft, bytes) && GetFileTime(original, &created, &accessed, &lastWrite) &&
+    return GetFileTime(original, &created, &accessed, &lastWrite) &&
            SetFileTime(draft, &created, &accessed, &lastWrite) && FlushFileBuffers(draft);
 }
 
@@ -143,23 +147,73 @@ bool Replace(const std::string& from, const std::string& to)
     }
 }
 
+// Null before Windows Vista, where files are deleted and renamed by name.
+auto* SetInformation()
+{
+    using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    static Fn* const setInformation = OptionalFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
+    return setInformation;
+}
+
+bool MarkDeleted(HANDLE file, bool deleted)
+{
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = deleted ? TRUE : FALSE;
+    return SetInformation()(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
 // Deletes the file through the handle that holds it, so nothing can take its
 // place between the check and the delete; before Windows Vista by name. Once
 // marked, the delete is done: a reader that shares deletion (a scanner, the
 // shell's icons) only keeps the name a moment longer, so the move goes on.
 bool DeleteOpenFile(UniqueFile& file, const std::string& path)
 {
-    using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-    static Fn* const setInformation = OptionalFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
-    if (!setInformation) {
+    if (!SetInformation()) {
         file.reset();
         return DeleteFileW(WideFromUtf8(path).c_str()) != FALSE;
     }
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!setInformation(file.get(), FileDispositionInfo, &disposition, sizeof disposition))
+    if (!MarkDeleted(file.get(), true))
         return false;
     file.reset();
     return true;
+}
+
+bool ClearReadOnly(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file, &info))
+        return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        return true;
+    // Zero times stay as they are; zero attributes would too, hence NORMAL.
+    FILE_BASIC_INFO basic = {};
+    const DWORD kept = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    return SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+// The store's older copy of a name taken over again, held unshared and marked
+// for deletion before the original goes, so that the draft's rename cannot
+// fail on it afterwards: a copy that is running, held by another program or
+// a link stays, and so does the original. Read-only is cleared first, as the
+// user's own file would be by the move. Empty handle and no refusal when
+// there is no older copy (or before Windows Vista, where the rename shows it).
+UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
+{
+    if (!SetInformation() || !PathExists(target))
+        return {};
+    UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
+    if (!older) {
+        refusal = ErrorMessage("the store's older copy cannot be replaced (opening " + target + ")", GetLastError());
+        return {};
+    }
+    if (refusal = HandleRefusal(older.get(), target); !refusal.empty())
+        return {};
+    if (!ClearReadOnly(older.get()) || !MarkDeleted(older.get(), true)) {
+        refusal = ErrorMessage("the store's older copy cannot be replaced (" + target + ")", GetLastError());
+        return {};
+    }
+    return older;
 }
 
 // Renames the file through the handle that holds it, so that the name moves
@@ -167,20 +221,17 @@ bool DeleteOpenFile(UniqueFile& file, const std::string& path)
 // in two places; before Windows Vista by name.
 bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to)
 {
-    using Fn = BOOL WINAPI(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-    static Fn* const setInformation = OptionalFunctionAs<Fn>("kernel32.dll", "SetFileInformationByHandle");
-    if (!setInformation) {
+    if (!SetInformation()) {
         file.reset();
-        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
     }
     const std::wstring target = L"\\??\\" + WideFromUtf8(to);
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = FALSE;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
-    return setInformation(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+    return SetInformation()(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 std::string Join(const std::string& folder, const std::string& name)
@@ -256,6 +307,8 @@ std::string MoveIntoStore(const TStoreMove& move)
                           {target, std::to_string(MAX_PATH - 1)});
     if (std::string refusal = LinkRefusal(target); !refusal.empty())
         return refusal;
+    if (move.draft < 1 || move.draft > kMaxDraft)
+        return FormatText("the store \"%s\" has no draft number left", {move.store});
     UniqueFile original = OpenEntry(source, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!original)
         return ErrorMessage("another program holds it (opening " + source + ")", GetLastError());
@@ -280,12 +333,21 @@ std::string MoveIntoStore(const TStoreMove& move)
         const UniqueFile draft = CreateDraft(draftPath, refusal);
         if (!draft)
             return Undo(move, index, refusal);
-        if (!WriteCopy(draft.get(), *bytes, original.get()) || !CopyStreams(source, draftPath))
+        if (!WriteBytes(draft.get(), *bytes) || !CopyStreams(source, draftPath) ||
+            !KeepTimes(draft.get(), original.get()))
             return Undo(move, index, ErrorMessage("Writing " + draftPath, GetLastError()));
     }
     StepDone();
-    if (!DeleteOpenFile(original, source))
-        return Undo(move, index, ErrorMessage("another program holds it (deleting " + source + ")", GetLastError()));
+    UniqueFile older = ClaimOlderCopy(target, refusal);
+    if (!refusal.empty())
+        return Undo(move, index, refusal);
+    if (!DeleteOpenFile(original, source)) {
+        const DWORD error = GetLastError();
+        if (older)
+            MarkDeleted(older.get(), false);
+        return Undo(move, index, ErrorMessage("another program holds it (deleting " + source + ")", error));
+    }
+    older.reset();
     StepDone();
     if (!Replace(draftPath, target))
         return ErrorMessage("its copy waits in " + draftPath + " (renaming it)", GetLastError()) +
@@ -302,6 +364,8 @@ std::string ReturnFromStore(const std::string& folder, const std::string& store,
     const std::string target = Join(folder, name);
     if (std::string refusal = LinkRefusal(target); !refusal.empty())
         return refusal;
+    if (PathExists(target))
+        return FormatText("a file of its name, \"%s\", was put there since", {target});
     UniqueFile file = OpenEntry(stored, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file)
         return ErrorMessage("another program holds it (opening " + stored + ")", GetLastError());
@@ -311,6 +375,12 @@ std::string ReturnFromStore(const std::string& folder, const std::string& store,
         return ErrorMessage("Moving " + stored + " back to " + target, GetLastError());
     StepDone();
     return {};
+}
+
+bool FlushFolder(const std::string& folder)
+{
+    const UniqueFile held = OpenEntry(RemoveBackslash(folder), GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+    return held && FlushFileBuffers(held.get());
 }
 
 bool SettleMove(const std::string& store, const std::string& name)
@@ -331,21 +401,44 @@ struct TJournal {
     int draft = 0;
 };
 
+// The index is the user's to write: anything but a whole number in range
+// is refused, never wrapped round.
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text, Number least, Number most)
+{
+    Number number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size() || number < least || number > most)
+        return std::nullopt;
+    return number;
+}
+
 std::optional<TJournal> ParseJournal(const std::string& value)
 {
     std::istringstream words(value);
-    std::string kind;
-    TJournal journal;
-    std::uint64_t size = 0;
+    std::string kind, size, draft, more;
     if (!(words >> kind) || (kind != "kept" && kind != "new"))
         return std::nullopt;
+    TJournal journal;
     journal.knownSection = kind == "kept";
-    if (words >> size >> journal.draft) {
-        if (journal.draft <= 0)
-            return std::nullopt;
-        journal.size = size;
-    }
+    if (!(words >> size))
+        return journal;
+    journal.size = ParseNumber<std::uint64_t>(size, 0, kMaxMovedSize);
+    const std::optional<int> number = words >> draft ? ParseNumber(draft, 1, kMaxDraft) : std::nullopt;
+    if (!journal.size || !number || words >> more)
+        return std::nullopt;
+    journal.draft = *number;
     return journal;
+}
+
+// The number of a numbered draft's name; none for the older one or a number
+// out of range.
+std::optional<int> DraftNumber(const std::string& name)
+{
+    constexpr std::size_t kHead = std::string_view("Keldora.").size(), kTail = std::string_view(".move").size();
+    if (name.size() <= kHead + kTail)
+        return std::nullopt;
+    return ParseNumber(std::string_view(name).substr(kHead, name.size() - kHead - kTail), 1, kMaxDraft);
 }
 
 std::optional<std::uint64_t> SizeOf(const std::string& path)
@@ -388,6 +481,16 @@ std::string Settle(const std::string& folder, const std::string& store, const st
 
 } // namespace
 
+bool MovesOpen(const std::string& store)
+{
+    if (!DraftsIn(store).empty())
+        return true;
+    const ProfileFile ini(Join(store, StoreIniName));
+    const std::vector<std::string> sections = ini.SectionNames();
+    return std::any_of(sections.begin(), sections.end(),
+                       [&](const std::string& name) { return ini.HasKey(name, kMovingKey); });
+}
+
 bool IsBareFileName(const std::string& name)
 {
     if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
@@ -420,7 +523,7 @@ int FirstFreeDraft(const std::string& store)
 {
     int last = 0;
     for (const std::string& name : DraftsIn(store))
-        last = std::max(last, std::atoi(name.c_str() + 8));
+        last = std::max(last, DraftNumber(name).value_or(0));
     const std::string index = Join(store, StoreIniName);
     if (FileExists(index) && LinkRefusal(index).empty()) {
         const ProfileFile ini(index);
@@ -439,6 +542,7 @@ std::vector<std::string> RecoverMoves(const std::string& folder, const std::stri
         return notes;
     const ProfileFile ini(index);
     std::vector<int> open;
+    bool unread = false;
     for (const std::string& name : ini.SectionNames()) {
         const std::string moving = ini.ReadString(name, kMovingKey);
         if (moving.empty())
@@ -450,10 +554,14 @@ std::vector<std::string> RecoverMoves(const std::string& folder, const std::stri
             continue;
         if (journal)
             open.push_back(journal->draft);
+        unread = unread || !journal;
         notes.push_back(FormatText("The move of \"%s\" into \"%s\" that was cut short was left alone: %s",
                                    {name, store, why}));
     }
     // A draft no open move names is a leftover; a link is left where it is.
+    // A journal that cannot be read may name any of them: they all stay.
+    if (unread)
+        return notes;
     for (const std::string& name : DraftsIn(store)) {
         const bool named = std::any_of(open.begin(), open.end(), [&](int n) { return SameText(name, MoveDraftName(n)); });
         if (!named && !RemoveDraft(Join(store, name)))

@@ -8,8 +8,10 @@
 //      rewritten whole: a new copy, flushed, renamed over the old);
 //   2. the file's bytes go to the store's draft "Keldora.<number>.move",
 //      flushed, a draft of its own for each move;
-//   3. the original is deleted through the handle that read it, which let
-//      nobody else write or delete it meanwhile;
+//   3. the store's older copy of the name, if any, is held unshared and
+//      marked for deletion (else the move is undone: it is running, held or
+//      a link), then the original is deleted through the handle that read
+//      it, which let nobody else write or delete it meanwhile;
 //   4. the draft is renamed to the item's name;
 //   5. the journal key goes: with the next move's step 1, or by SettleMove
 //      after the last move of a take-over (one index rewrite per move).
@@ -45,7 +47,9 @@ bool IsBareFileName(const std::string& name);
 bool IsDraftName(const std::string& name);
 std::string MoveDraftName(int draft);  // 0: the older one
 // A draft number no draft of the store and no open move of its index uses;
-// the caller counts up from it for each move of one take-over.
+// the caller counts up from it for each move of one take-over. Numbers run
+// from 1 to 1 000 000: a move past them is refused, a draft name or journal
+// key beyond them (written by another program) is none of ours.
 int FirstFreeDraft(const std::string& store);
 inline constexpr const char* kMovingKey = "Moving";
 
@@ -77,18 +81,28 @@ std::string MoveIntoStore(const TStoreMove& move);
 // Puts a stored file back into its Startup folder by renaming it through
 // the handle that holds it (same volume: the store is a folder of the
 // Startup folder), so it is in one place at every moment, whole, with its
-// streams, times and attributes; a file of that name there is replaced.
+// streams, times and attributes. A file of that name put in the folder since
+// is never replaced: the stored one then stays, and so must its section.
 // Empty when done, else why not (the file then stays in the store). The
 // caller removes the sections of the files that went back afterwards: a cut
 // in between leaves a file in the Startup folder whose section the next
 // take-over finds, and takes it over again with its settings.
 std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name);
 
+// Puts the folder's renames on the disk, which the index that names their
+// files may rely on only then; false when the folder could not be flushed.
+bool FlushFolder(const std::string& folder);
+
 // Step 5 of the last move, for the item it moved; false when the index could
 // not be rewritten (the next RecoverMoves settles it).
 bool SettleMove(const std::string& store, const std::string& name);
 
 // Finishes or undoes every move the index's journal names, then removes the
-// drafts no open move names (never a link); one note per move or draft it
-// left alone.
+// drafts no open move names (never a link, none while a journal key cannot
+// be read); one note per move or draft it left alone.
 std::vector<std::string> RecoverMoves(const std::string& folder, const std::string& store);
+
+// Whether the store still holds a draft or its index a journal key: a move
+// RecoverMoves left alone, whose copy may be the only one. A restore then
+// keeps the index, and the file of that section stays in the store.
+bool MovesOpen(const std::string& store);

@@ -105,6 +105,97 @@ TEST_F(FolderStartupMgrTest, NewerFileReplacesStoredOneAndKeepsSettings)
     EXPECT_EQ(mgr.Items(0)->DelayTime, 30);
 }
 
+bool AnyNoteHas(const std::vector<std::string>& notes, const std::string& text)
+{
+    return std::any_of(notes.begin(), notes.end(),
+                       [&](const std::string& note) { return note.find(text) != std::string::npos; });
+}
+
+// A newer file of a name taken over before, while the store's copy is held
+// by another program: the newer one stays in the folder, nothing waits in a
+// draft; a read-only store copy is replaced. A file put in the folder after
+// the take-over is never replaced by a restore: the stored one stays, with
+// its section. A move left open keeps the index and its draft through a
+// restore and the next take-over.
+TEST_F(FolderStartupMgrTest, TheNewestCopyIsNeverLostAndARestoreReplacesNothing)
+{
+    WriteFile(In("kept.lnk"), "old");
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    const ProfileFile ini(mgr.IniFile());
+    WriteFile(In("kept.lnk"), "newer");
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(Stored("kept.lnk")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        mgr.SetupItems();
+    }
+    EXPECT_EQ(ReadFile(In("kept.lnk")), "newer") << "stays where it is";
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "old");
+    EXPECT_FALSE(ini.HasKey("kept.lnk", "Moving"));
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"})) << "no draft waits";
+    EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "older copy cannot be replaced"));
+
+    ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "newer") << "a read-only copy is replaced";
+    EXPECT_FALSE(FileExists(In("kept.lnk")));
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"}));
+
+    WriteFile(In("kept.lnk"), "the user's since");
+    EXPECT_FALSE(mgr.RestoreItems());
+    EXPECT_EQ(ReadFile(In("kept.lnk")), "the user's since") << "not replaced";
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "newer");
+    EXPECT_TRUE(ini.HasSection("kept.lnk"));
+    EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "was put there since"));
+    ASSERT_TRUE(DeleteFileW(WideFromUtf8(In("kept.lnk")).c_str()));
+
+    // A move whose draft is torn stays open: neither its index nor its draft goes.
+    ASSERT_TRUE(ini.WriteSection("open.lnk", {{"Desc", "open.lnk"}, {"Moving", "new 9 4"}}));
+    WriteFile(Stored("Keldora.4.move"), "torn");
+    EXPECT_FALSE(mgr.RestoreItems());
+    EXPECT_EQ(ReadFile(In("kept.lnk")), "newer") << "a file no open move names goes back";
+    EXPECT_EQ(ReadFile(Stored("Keldora.4.move")), "torn");
+    EXPECT_EQ(ini.ReadString("open.lnk", "Moving"), "new 9 4");
+    EXPECT_FALSE(ini.HasSection("kept.lnk"));
+    WriteFile(In("next.lnk"), "next");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(Stored("Keldora.4.move")), "torn") << "not swept";
+    EXPECT_EQ(ReadFile(Stored("next.lnk")), "next");
+}
+
+// Journal keys and draft names another program wrote with numbers out of
+// range: refused and noted, no number wraps round, the drafts they may name
+// stay, and the take-over goes on with a draft number in range.
+TEST_F(FolderStartupMgrTest, CraftedDraftNumbersAreRefusedAndLoseNothing)
+{
+    TFolderStartupMgr mgr(UserFolder);
+    EXPECT_FALSE(mgr.SetupItems());
+    WriteFile(Stored("Keldora.99999999999.move"), "crafted name");
+    EXPECT_EQ(FirstFreeDraft(store), 1);
+    const ProfileFile ini(mgr.IniFile());
+    for (const char* journal : {"new 5 99999999999", "new 5 2147483647", "kept 99999999999999999999 1",
+                                "new -5 1", "new 5 1x", "new 5 0", "new 5 1 more"})
+        ASSERT_TRUE(ini.WriteSection(std::string("crafted ") + journal, {{"Moving", journal}}));
+    WriteFile(In("next.lnk"), "next");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(Stored("next.lnk")), "next");
+    EXPECT_FALSE(ini.HasKey("next.lnk", "Moving"));
+    EXPECT_EQ(ReadFile(Stored("Keldora.99999999999.move")), "crafted name") << "a crafted journal may name it";
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                            [](const std::string& note) { return note.find("names no file") != std::string::npos; }),
+              7);
+    EXPECT_EQ(ini.ReadString("crafted new 5 99999999999", "Moving"), "new 5 99999999999") << "left alone";
+    WriteFile(Stored("Keldora.1000000.move"), "the last number");
+    EXPECT_EQ(FirstFreeDraft(store), 1000001);
+    WriteFile(In("past.lnk"), "past the last number");
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(In("past.lnk")), "past the last number") << "no draft number left: it stays";
+    EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "no draft number left"));
+    EXPECT_EQ(ReadFile(Stored("Keldora.1000000.move")), "the last number");
+}
+
 TEST_F(FolderStartupMgrTest, EmptyFolderStillGetsTheStore)
 {
     TFolderStartupMgr mgr(UserFolder);
@@ -628,5 +719,20 @@ TEST(AllUsersStore, FilesOlderVersionsMovedGoBackOnceAndTheMachineLockFailsClose
     EXPECT_FALSE(mgr.ReturnOlderMoves()) << "once";
     EXPECT_EQ(ReadWholeFile(store + "\\Keldora.ini", 1 << 20), once) << "nothing written again";
     EXPECT_EQ(ReadFile(folder + "\\old.bat"), "@echo every user's\r\n");
+
+    // Put in the folder again before the return: the older copy stays in the
+    // store, and a restore leaves it there rather than over the live file.
+    WriteFile(store + "\\again.bat", "@echo older\r\n");
+    WriteFile(folder + "\\again.bat", "@echo live\r\n");
+    ASSERT_TRUE(ini.WriteSection("again.bat", {{"Desc", "again.bat"}, {"CmdLine", store + "\\again.bat"}}));
+    EXPECT_TRUE(mgr.ReturnOlderMoves());
+    EXPECT_EQ(ini.ReadString("again.bat", "CmdLine"), folder + "\\again.bat");
+    EXPECT_FALSE(mgr.RestoreItems());
+    EXPECT_EQ(ReadFile(folder + "\\again.bat"), "@echo live\r\n") << "not replaced by the older copy";
+    EXPECT_EQ(ReadFile(store + "\\again.bat"), "@echo older\r\n");
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const std::string& note) {
+        return note.find("no section names this copy") != std::string::npos;
+    }));
     ClearLocation(AllUsersStartupFolder);
 }
