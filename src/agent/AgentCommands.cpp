@@ -8,6 +8,7 @@
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
+#include "startup/StoreLinks.h"
 #include "startup/StoreLock.h"
 #include "startup/StoreMove.h"
 #include "winutil/ErrorText.h"
@@ -123,17 +124,42 @@ bool StoreFolderHoldsFiles(const std::string& folder)
 }
 
 // A store whose files are all back (the all-users folder's never left) is
-// only its index now.
-bool RemoveEmptyStoreFolder(const TFolderStartupMgr& mgr)
+// only its index now. Nothing is removed through a link: it may lead to
+// another user's store.
+bool RemoveEmptyStoreFolder(const TFolderStartupMgr& mgr, const CommandOutput& out)
 {
     const std::string folder = mgr.StoreFolder();
     if (!DirectoryExists(folder))
         return true;
+    for (const std::string& path : {mgr.Desc().Path, folder}) {
+        const std::string refusal = LinkRefusal(path);
+        if (!refusal.empty()) {
+            out.Line(refusal + ": nothing was removed through it.");
+            return false;
+        }
+    }
     if (StoreFolderHoldsFiles(folder))
         return false;
     for (const char* name : {StoreIniName, kIndexDraftName})
         DeleteFileW(WideFromUtf8(AddBackslash(folder) + name).c_str());
     return RemoveDirectoryW(WideFromUtf8(folder).c_str()) != FALSE;
+}
+
+bool FlushRunKey(const TBaseStartupMgr& mgr, REGSAM view)
+{
+    const RegKey key = RegKey::Open(mgr.Desc().RootKey, mgr.Desc().Path, KEY_READ | view);
+    return key && RegFlushKey(key.get()) == ERROR_SUCCESS;
+}
+
+// A store read as empty may be one that could not be read: only a key
+// with no item keys left is removed.
+bool StoreKeyIsEmpty(const TRegStartupMgr& registry, REGSAM view)
+{
+    const RegKey key = RegKey::Open(registry.Desc().RootKey, registry.StoreKeyPath(), KEY_READ | view);
+    if (!key)
+        return true;
+    std::vector<std::string> names;
+    return key.SubKeyNames(names) == ERROR_SUCCESS && names.empty();
 }
 
 bool StoreExists(std::uint8_t location, REGSAM view)
@@ -155,17 +181,23 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
             folder->RestoreItems();
             for (const std::string& note : mgr->TakeNotes())
                 out.Line(caption + ": " + note);
-            if (RemoveEmptyStoreFolder(*folder))
+            if (RemoveEmptyStoreFolder(*folder, out))
                 return true;
             out.Line(caption + ": files are left in \"" + folder->StoreFolder() + "\".");
             return false;
         }
         auto& registry = static_cast<TRegStartupMgr&>(*mgr);
         DropAgentItem(registry);
-        if (registry.Count() > 0)
-            registry.RestoreItems();
+        // The store goes only once its values are back, flushed: a value that
+        // could not be written back keeps the store that holds it.
+        const bool back = registry.Count() > 0 ? registry.RestoreItems() && FlushRunKey(*mgr, view)
+                                               : StoreKeyIsEmpty(registry, view);
         for (const std::string& note : mgr->TakeNotes())
             out.Line(caption + ": " + note);
+        if (!back) {
+            out.Line(caption + ": the store is kept, as not every item in it could be put back.");
+            return false;
+        }
         const LONG rc = RegKey::DeleteTree(mgr->Desc().RootKey, registry.StoreKeyPath(), view);
         if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
             return !StoreExists(location, view);

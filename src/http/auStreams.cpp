@@ -52,6 +52,16 @@ std::unique_ptr<TauFileStream> TauFileStream::Continue(const std::string& path, 
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file)
         return nullptr;
+    // Only a file of its own is written on: a link or another name of a
+    // file planted as the partial would make the download overwrite it.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return nullptr;
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        info.nNumberOfLinks != 1) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size))
         return nullptr;

@@ -18,6 +18,7 @@
 #include "update/auVersion.h"
 #include "winutil/ErrorText.h"
 #include "winutil/WholeFile.h"
+#include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>
@@ -84,11 +85,16 @@ std::string FileNameOf(const std::string& path)
 // The file a download replaces: its name without the pending suffix.
 // Whether an installed file already is the release's: any failure to read
 // it counts as "no", and the file is downloaded.
+// A link is never kept: the stub checks the entry itself, which a link's
+// target cannot vouch for, so it is downloaded and replaced instead.
 bool HoldsDigest(const std::string& path, const std::string& digest)
 {
     const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    return file && Sha256OfFile(file.get()) == digest;
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return file && GetFileInformationByHandle(file.get(), &info) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && Sha256OfFile(file.get()) == digest;
 }
 
 std::optional<TauResumeRecord> ReadResumeRecord(const std::string& download)
@@ -898,10 +904,22 @@ void TauAutoUpgrader::ResumeSettings(const std::string& url)
 }
 
 // What a cut download got stays, with its record, for the next run.
+namespace {
+
+// The kept bytes reach the disk before a record vouches for them.
+bool FlushKeptFile(const std::string& path)
+{
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
+} // namespace
+
 void TauAutoUpgrader::KeepCutDownload()
 {
     const auto size = SizeOfFile(tempFileName_);
-    if (infoFileMode_ || !size || !RecordDownload(*size))
+    if (infoFileMode_ || !size || !FlushKeptFile(tempFileName_) || !RecordDownload(*size))
         return;
     std::erase(downloaded_, tempFileName_);
     Log("kept " + std::to_string(*size) + " bytes of the download of " + URL + ", cut off: the next run resumes it");
