@@ -10,8 +10,10 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -78,6 +80,11 @@ struct SignatureCheck {
     UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
+// A check past its bound keeps running (the system call cannot be
+// stopped); until it returns no other begins, so checks that hang on a
+// stalled share cannot pile up.
+std::atomic<bool> checkRunning{false};
+
 void CheckSignature(const std::shared_ptr<SignatureCheck>& check) noexcept
 {
     WINTRUST_FILE_INFO file = {};
@@ -95,6 +102,7 @@ void CheckSignature(const std::shared_ptr<SignatureCheck>& check) noexcept
     check->status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    checkRunning = false;
     SetEvent(check->done.get());
 }
 
@@ -119,7 +127,14 @@ std::string ReadSignature(const std::string& file)
     check->path = WideFromUtf8(file);
     if (!check->done)
         return "signature not checked: " + ErrorText(GetLastError());
-    std::thread(CheckSignature, check).detach();
+    if (checkRunning.exchange(true))
+        return "signature not checked: an earlier check has not returned yet";
+    try {
+        std::thread(CheckSignature, check).detach();
+    } catch (const std::system_error&) {
+        checkRunning = false;
+        return "signature not checked: no thread for it";
+    }
     if (WaitForSingleObject(check->done.get(), kSignatureCheckMs) != WAIT_OBJECT_0)
         return "signature not checked within " + std::to_string(kSignatureCheckMs / 1000) + " s";
     return SignatureText(check->status);
