@@ -62,7 +62,7 @@ constexpr UINT kRefreshTimerId = 1;
 constexpr UINT kNoticeTimerId = 2;
 constexpr UINT kBalloonMs = 10000;
 constexpr UINT kRefreshIntervalMs = 300000;
-constexpr UINT kLogonGateTimerId = 2;
+constexpr UINT kLogonGateTimerId = 3;
 constexpr UINT kLogonGateRetryMs = 1000;
 // Windows shows "this app is preventing shutdown" after five seconds.
 constexpr DWORD kLastTakeOverMs = 3000;
