@@ -168,8 +168,13 @@ void TLogonStarter::Run()
         for (; next < plan_.size() && plan_[next].dueMs <= SinceProcessStart(); ++next)
             Launch(plan_[next].item);
     }
+    // All cancelled first, then joined against one bound: stuck starts cost
+    // it once, not once each.
+    const ULONGLONG until = GetTickCount64() + kStopBoundMs;
     for (const Running& start : starts_)
         start.thread->CancelIo();
+    for (const Running& start : starts_)
+        start.thread->StopBy(until);
     starts_.clear();
 }
 

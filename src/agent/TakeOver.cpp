@@ -55,14 +55,24 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
                 Report(result);
                 return result;
             }
-            FExplorerStarted = now.explorerStarted;
+            // Decided by the first take-over only: a later answer would plan
+            // from a "before" that lacks what the first one moved.
+            if (!FExplorerStarted)
+                FExplorerStarted = now.explorerStarted;
         }
-        FHelper->SetupAll(FMachineWide);
     } catch (const EStartupMgrErr& e) {
         if (FHelper)
             Report(result);
         result.reports.push_back(e.what());
         return result;
+    }
+    try {
+        FHelper->SetupAll(FMachineWide);
+    } catch (const EStartupMgrErr& e) {
+        // Each refused location said why and stayed as it was; the others
+        // were taken over, and the stores are read again all the same.
+        Report(result);
+        result.reports.push_back(e.what());
     }
     if (!reload) {
         Report(result);
@@ -80,7 +90,7 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
     }
     if (!FLogonItemsGiven && FBefore) {
         FLogonItemsGiven = true;
-        result.logonItems = FExplorerStarted ? std::move(*FBefore) : result.items;
+        result.logonItems = *FExplorerStarted ? std::move(*FBefore) : result.items;
         FBefore.reset();
     }
     Report(result);

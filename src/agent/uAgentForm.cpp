@@ -237,8 +237,12 @@ void TAgentForm::EnableTimer(UINT interval)
     FTimerInterval = interval;
 }
 
+// The icon and the window go first: to the user the agent has ended, even
+// while the workers' ends wait out a call stuck in the system.
 void TAgentForm::FormDestroy()
 {
+    FCoolTrayIcon->SetIconVisible(false);
+    ShowWindow(Handle(), SW_HIDE);
     if (!FQuitting)
         LastTakeOver();
 }
