@@ -15,8 +15,10 @@
 //
 // Files in a Startup folder when the session begins are Explorer's to start.
 // Explorer leaves the volatile key "StartupHasBeenRun" in its session's
-// SessionInfo once it has started them (Windows 8 and later); when the
-// agent's first take-over finds it, the files that take-over moved are left
+// SessionInfo once it has started them (Windows 8 and later). The session
+// number is given again to later logons, so the key counts only when it was
+// last written after the shell's process was made (any key counts when no
+// shell window is known). When the agent's first take-over finds it, the files that take-over moved are left
 // out of the agent's starts, else Explorer found them gone and the agent
 // starts them. Wine leaves no such key.
 //
