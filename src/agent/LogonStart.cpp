@@ -167,7 +167,10 @@ std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
 }
 
 TLogonStarter::TLogonStarter(std::vector<TLogonStart> plan, std::string logFile)
-    : plan_(std::move(plan)), logFile_(std::move(logFile)), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    : plan_(std::move(plan)), logFile_(std::move(logFile)),
+      allUsersLeft_(static_cast<std::size_t>(std::ranges::count_if(
+          plan_, [](const TLogonStart& start) { return start.item.location == AllUsersStartupFolder; }))),
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     if (stop_)
         scheduler_.emplace([this] { Run(); });
@@ -213,6 +216,8 @@ void TLogonStarter::Launch(const TLogonItem& item)
                                AppendLogFile(logFile_,
                                              FormatText("Unable to start \"%s\" at logon: %s", {item.desc, e.what()}));
                            }
+                           if (item.location == AllUsersStartupFolder)
+                               --allUsersLeft_;
                        })});
 }
 

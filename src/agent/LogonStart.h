@@ -40,6 +40,7 @@
 #include "startup/uStartupMgr.h"
 #include "winutil/UniqueHandle.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -73,6 +74,10 @@ public:
     TLogonStarter(const TLogonStarter&) = delete;
     TLogonStarter& operator=(const TLogonStarter&) = delete;
 
+    // Whether every all-users item of the plan has been started (or failed
+    // to); safe from any thread.
+    bool AllUsersStarted() const { return allUsersLeft_ == 0; }
+
 private:
     struct Running {
         std::string desc;
@@ -89,6 +94,7 @@ private:
 
     const std::vector<TLogonStart> plan_;
     const std::string logFile_;
+    std::atomic<std::size_t> allUsersLeft_;
     UniqueKernelHandle stop_;
     // The scheduler's own: made, looked at and ended on its thread only.
     std::vector<Running> starts_;

@@ -1,5 +1,7 @@
 #include "agent/TakeOver.h"
 
+#include "startup/FolderStartupMgr.h"
+
 #include <utility>
 
 TTakeOver::TTakeOver(std::vector<std::uint8_t> locations, bool machineWide)
@@ -95,4 +97,21 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
     }
     Report(result);
     return result;
+}
+
+std::string TTakeOver::ReturnOlderMoves() const
+{
+    if (!FMachineWide)
+        return {};
+    try {
+        TFolderStartupMgr store(AllUsersStartupFolder);
+        std::string text = store.ReturnOlderMoves()
+                               ? "Files older versions had moved out of the all-users Startup folder went back there."
+                               : "";
+        for (const std::string& note : store.TakeNotes())
+            text += (text.empty() ? "" : "\r\n") + note;
+        return text;
+    } catch (const std::exception& e) {
+        return e.what();
+    }
 }

@@ -52,6 +52,13 @@ public:
     // stores after the take-over.
     TTakeOverResult Run(bool reload, const std::function<TLogonGate()>& gate = {});
 
+    // Once the logon start of the session has started the all-users files
+    // older versions moved into that store (or this agent made no logon
+    // start): they go back where Windows starts them for every user
+    // (FolderStartupMgr.h), without `machineWide` never. What came of it,
+    // a failure too, is the returned text; empty when there was nothing to do.
+    std::string ReturnOlderMoves() const;
+
 private:
     void Report(TTakeOverResult& result);
     std::vector<TStartupItem> Items() const;

@@ -329,8 +329,15 @@ void TAgentForm::Refresh()
     if (!FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
         return;
     auto result = std::make_shared<TTakeOverResult>();
-    FTakeOverWorker->Post([takeOver = FTakeOver,
-                           result] { *result = takeOver->Run(/*reload=*/true, LogonGateNow); },
+    const bool returnOlder = !FOlderMovesReturned && FLogonStartDone &&
+                             (!FLogonStarter || FLogonStarter->AllUsersStarted());
+    FOlderMovesReturned |= returnOlder;
+    FTakeOverWorker->Post([takeOver = FTakeOver, result, returnOlder, log = LogFile()] {
+                              *result = takeOver->Run(/*reload=*/true, LogonGateNow);
+                              if (const std::string text = returnOlder ? takeOver->ReturnOlderMoves() : "";
+                                  !text.empty())
+                                  AppendLogFile(log, text);
+                          },
                           [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
 }
 
@@ -360,6 +367,11 @@ void TAgentForm::StartLogonItemsOnce(const std::vector<TStartupItem>& items)
         return;
     FLogonStartDone = true;
     FLogonStarter = StartLogonItems(items, LogFile());
+    // The all-users store's return (Refresh) waits for that store's starts.
+    if (!FLogonStarter || FLogonStarter->AllUsersStarted())
+        Refresh();
+    else
+        SetTimer(Handle(), kOlderMovesTimerId, kLogonGateRetryMs, nullptr);
 }
 
 // The session ends, or the agent: the stores take in what came during the
@@ -612,6 +624,13 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             KillTimer(Handle(), kLogonGateTimerId);
             FLogonGateWaiting = false;
             Refresh();
+            return true;
+        }
+        if (wParam == kOlderMovesTimerId) {
+            if (!FLogonStarter || FLogonStarter->AllUsersStarted()) {
+                KillTimer(Handle(), kOlderMovesTimerId);
+                Refresh();
+            }
             return true;
         }
         if (wParam != kRefreshTimerId)

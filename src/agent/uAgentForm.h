@@ -53,6 +53,8 @@ constexpr UINT kRefreshTimerId = 1;
 constexpr UINT kRefreshIntervalMs = 300000;
 constexpr UINT kLogonGateTimerId = 2;
 constexpr UINT kLogonGateRetryMs = 1000;
+// Asks as often whether the logon start has started the all-users files.
+constexpr UINT kOlderMovesTimerId = 3;
 // Windows shows "this app is preventing shutdown" after five seconds.
 constexpr DWORD kLastTakeOverMs = 3000;
 
@@ -176,6 +178,8 @@ private:
     unsigned FIconGeneration = 0;
     // Made after the first take-over that read the stores.
     std::unique_ptr<TLogonStarter> FLogonStarter;
+    // The all-users store's one-time return was asked of the worker (TakeOver.h).
+    bool FOlderMovesReturned = false;
     bool FLogonStartDone = false;
     // The first take-over waits for Explorer; the gate's timer runs.
     bool FLogonGateWaiting = false;

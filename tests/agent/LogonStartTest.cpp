@@ -421,10 +421,17 @@ TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
     const std::string shared = FolderOf(AllUsersFolder) + "\\shared.bat";
     WriteFile(shared, MarkerBatch(sandbox, "shared"));
     WriteFile(FolderOf(UserFolder) + "\\own.bat", MarkerBatch(sandbox, "own"));
+    // An older version moved this one into the store: started there at this
+    // logon, once, then back where Windows starts it for every user.
+    StoreItem(AllUsersFolder, "older.bat", MarkerBatch(sandbox, "older"), "0", 1);
     RunningAgent agent(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "own").size() == 1; }))
         << "the shared file, first in a tie of Order, would have started before it";
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(FolderOf(AllUsersFolder) + "\\older.bat"); }))
+        << "returned once its logon start was made";
+    EXPECT_EQ(Runs(sandbox, "older").size(), 1u) << "started from the store before it went back";
+    EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\older.bat"));
     const ProfileFile ini(StoreOf(AllUsersFolder) + "\\Keldora.ini");
     ASSERT_TRUE(WaitUntil([&] { return ini.HasSection("shared.bat"); }));
     RunningAgent::Send(UM_QUIT);
