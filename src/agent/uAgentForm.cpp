@@ -329,15 +329,8 @@ void TAgentForm::Refresh()
     if (!FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
         return;
     auto result = std::make_shared<TTakeOverResult>();
-    const bool returnOlder = !FOlderMovesReturned && FLogonStartDone &&
-                             (!FLogonStarter || FLogonStarter->AllUsersStarted());
-    FOlderMovesReturned |= returnOlder;
-    FTakeOverWorker->Post([takeOver = FTakeOver, result, returnOlder, log = LogFile()] {
-                              *result = takeOver->Run(/*reload=*/true, LogonGateNow);
-                              if (const std::string text = returnOlder ? takeOver->ReturnOlderMoves() : "";
-                                  !text.empty())
-                                  AppendLogFile(log, text);
-                          },
+    FTakeOverWorker->Post([takeOver = FTakeOver,
+                           result] { *result = takeOver->Run(/*reload=*/true, LogonGateNow); },
                           [this, result](const std::string& failure) { TakeOverDone(std::move(*result), failure); });
 }
 
@@ -367,11 +360,27 @@ void TAgentForm::StartLogonItemsOnce(const std::vector<TStartupItem>& items)
         return;
     FLogonStartDone = true;
     FLogonStarter = StartLogonItems(items, LogFile());
-    // The all-users store's return (Refresh) waits for that store's starts.
-    if (!FLogonStarter || FLogonStarter->AllUsersStarted())
-        Refresh();
-    else
+    if (!ReturnOlderMovesOnce())
         SetTimer(Handle(), kOlderMovesTimerId, kLogonGateRetryMs, nullptr);
+}
+
+// The all-users store's one-time return (TakeOver.h), on the take-over's
+// worker once the logon start has started that store's files; false while
+// it waits for them.
+bool TAgentForm::ReturnOlderMovesOnce()
+{
+    if (FLogonStarter && !FLogonStarter->AllUsersStarted())
+        return false;
+    if (FOlderMovesReturned || !FTakeOver || FSessionEnded)
+        return true;
+    FOlderMovesReturned = true;
+    FTakeOverWorker->Post(
+        [takeOver = FTakeOver, log = LogFile()] {
+            if (const std::string text = takeOver->ReturnOlderMoves(); !text.empty())
+                AppendLogFile(log, text);
+        },
+        {});
+    return true;
 }
 
 // The session ends, or the agent: the stores take in what came during the
@@ -627,10 +636,8 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             return true;
         }
         if (wParam == kOlderMovesTimerId) {
-            if (!FLogonStarter || FLogonStarter->AllUsersStarted()) {
+            if (ReturnOlderMovesOnce())
                 KillTimer(Handle(), kOlderMovesTimerId);
-                Refresh();
-            }
             return true;
         }
         if (wParam != kRefreshTimerId)

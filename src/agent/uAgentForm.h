@@ -135,6 +135,7 @@ private:
     void FormDestroy();
     void TakeOverDone(TTakeOverResult result, const std::string& failure);
     void StartLogonItemsOnce(const std::vector<TStartupItem>& items);
+    bool ReturnOlderMovesOnce();
     void LastTakeOver();
     void RebuildWhenFree();
     void RequestIcons();
