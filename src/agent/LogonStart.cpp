@@ -27,22 +27,35 @@ constexpr std::int64_t kStartBoundMs = 60000;
 // How often the scheduler looks at the starts under way.
 constexpr std::int64_t kLookIntervalMs = 1000;
 
-// How long the desktop shell's process has run; none without a shell window.
-std::optional<std::int64_t> ShellAgeMs()
+std::int64_t TicksOf(const FILETIME& time)
+{
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// When the desktop shell's process was made (FILETIME ticks); none without
+// a shell window, 0 when its process cannot be asked.
+std::optional<std::int64_t> ShellCreatedTicks()
 {
     DWORD processId = 0;
     const HWND shell = GetShellWindow();
     if (!shell || !GetWindowThreadProcessId(shell, &processId))
         return std::nullopt;
     const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    FILETIME created = {}, exited = {}, kernel = {}, user = {}, now = {};
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
     if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
         return std::int64_t{0};
+    return TicksOf(created);
+}
+
+// How long the desktop shell's process has run; none without a shell window.
+std::optional<std::int64_t> ShellAgeMs()
+{
+    const std::optional<std::int64_t> created = ShellCreatedTicks();
+    if (!created || *created == 0)
+        return created;
+    FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](const FILETIME& t) {
-        return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    };
-    return std::max<std::int64_t>(0, (ticks(now) - ticks(created)) / 10000);
+    return std::max<std::int64_t>(0, (TicksOf(now) - *created) / 10000);
 }
 
 bool IsShortcutFile(const std::string& path)
@@ -104,12 +117,23 @@ bool MarkLogonSession()
            created;
 }
 
+// The session number is used again by a later logon, and the volatile key
+// of an earlier one may outlive it while the user's hive stays loaded: the
+// key counts only when written after this logon's shell was made.
 bool ExplorerStartedStartupFolder()
 {
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    return RegKey::Exists(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SessionInfo\\" +
-                                                 std::to_string(session) + "\\StartupHasBeenRun");
+    const RegKey key = RegKey::Open(HKEY_CURRENT_USER,
+                                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SessionInfo\\" +
+                                        std::to_string(session) + "\\StartupHasBeenRun",
+                                    KEY_QUERY_VALUE);
+    FILETIME written = {};
+    if (!key || RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, &written) != ERROR_SUCCESS)
+        return false;
+    const std::optional<std::int64_t> shellCreated = ShellCreatedTicks();
+    return !shellCreated || TicksOf(written) >= *shellCreated;
 }
 
 std::int64_t SinceProcessStart()
@@ -143,7 +167,10 @@ std::vector<TLogonItem> LogonItemsOf(const std::vector<TStartupItem>& items)
 }
 
 TLogonStarter::TLogonStarter(std::vector<TLogonStart> plan, std::string logFile)
-    : plan_(std::move(plan)), logFile_(std::move(logFile)), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    : plan_(std::move(plan)), logFile_(std::move(logFile)),
+      allUsersLeft_(static_cast<std::size_t>(std::ranges::count_if(
+          plan_, [](const TLogonStart& start) { return start.item.location == AllUsersStartupFolder; }))),
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     if (stop_)
         scheduler_.emplace([this] { Run(); });
@@ -168,8 +195,13 @@ void TLogonStarter::Run()
         for (; next < plan_.size() && plan_[next].dueMs <= SinceProcessStart(); ++next)
             Launch(plan_[next].item);
     }
+    // All cancelled first, then joined against one bound: stuck starts cost
+    // it once, not once each.
+    const ULONGLONG until = GetTickCount64() + kStopBoundMs;
     for (const Running& start : starts_)
         start.thread->CancelIo();
+    for (const Running& start : starts_)
+        start.thread->StopBy(until);
     starts_.clear();
 }
 
@@ -184,6 +216,8 @@ void TLogonStarter::Launch(const TLogonItem& item)
                                AppendLogFile(logFile_,
                                              FormatText("Unable to start \"%s\" at logon: %s", {item.desc, e.what()}));
                            }
+                           if (item.location == AllUsersStartupFolder)
+                               --allUsersLeft_;
                        })});
 }
 

@@ -15,8 +15,10 @@
 //
 // Files in a Startup folder when the session begins are Explorer's to start.
 // Explorer leaves the volatile key "StartupHasBeenRun" in its session's
-// SessionInfo once it has started them (Windows 8 and later); when the
-// agent's first take-over finds it, the files that take-over moved are left
+// SessionInfo once it has started them (Windows 8 and later). The session
+// number is given again to later logons, so the key counts only when it was
+// last written after the shell's process was made (any key counts when no
+// shell window is known). When the agent's first take-over finds it, the files that take-over moved are left
 // out of the agent's starts, else Explorer found them gone and the agent
 // starts them. Wine leaves no such key.
 //
@@ -38,6 +40,7 @@
 #include "startup/uStartupMgr.h"
 #include "winutil/UniqueHandle.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -71,6 +74,10 @@ public:
     TLogonStarter(const TLogonStarter&) = delete;
     TLogonStarter& operator=(const TLogonStarter&) = delete;
 
+    // Whether every all-users item of the plan has been started (or failed
+    // to); safe from any thread.
+    bool AllUsersStarted() const { return allUsersLeft_ == 0; }
+
 private:
     struct Running {
         std::string desc;
@@ -87,6 +94,7 @@ private:
 
     const std::vector<TLogonStart> plan_;
     const std::string logFile_;
+    std::atomic<std::size_t> allUsersLeft_;
     UniqueKernelHandle stop_;
     // The scheduler's own: made, looked at and ended on its thread only.
     std::vector<Running> starts_;

@@ -29,7 +29,11 @@ TStoppableThread::TStoppableThread(std::function<void()> work, DWORD stopBoundMs
 
 TStoppableThread::~TStoppableThread()
 {
-    const ULONGLONG until = GetTickCount64() + stopBoundMs_;
+    StopBy(GetTickCount64() + stopBoundMs_);
+}
+
+void TStoppableThread::StopBy(ULONGLONG until) const
+{
     while (WaitForSingleObject(thread_.get(), 0) == WAIT_TIMEOUT) {
         if (GetTickCount64() >= until)
             TerminateProcess(GetCurrentProcess(), ERROR_TIMEOUT);

@@ -34,6 +34,10 @@ public:
     bool Ended() const;
     // Cancels the thread's synchronous I/O and alertable wait once; the work goes on if it can.
     void CancelIo() const;
+    // Cancels and joins as the end of the object does, against the steady
+    // tick `until` (GetTickCount64) instead of its own bound, so that the
+    // owner of several stops them all within one bound.
+    void StopBy(ULONGLONG until) const;
 
 private:
     static unsigned __stdcall Enter(void* work);

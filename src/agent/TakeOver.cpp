@@ -1,5 +1,7 @@
 #include "agent/TakeOver.h"
 
+#include "startup/FolderStartupMgr.h"
+
 #include <utility>
 
 TTakeOver::TTakeOver(std::vector<std::uint8_t> locations, bool machineWide)
@@ -55,14 +57,24 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
                 Report(result);
                 return result;
             }
-            FExplorerStarted = now.explorerStarted;
+            // Decided by the first take-over only: a later answer would plan
+            // from a "before" that lacks what the first one moved.
+            if (!FExplorerStarted)
+                FExplorerStarted = now.explorerStarted;
         }
-        FHelper->SetupAll(FMachineWide);
     } catch (const EStartupMgrErr& e) {
         if (FHelper)
             Report(result);
         result.reports.push_back(e.what());
         return result;
+    }
+    try {
+        FHelper->SetupAll(FMachineWide);
+    } catch (const EStartupMgrErr& e) {
+        // Each refused location said why and stayed as it was; the others
+        // were taken over, and the stores are read again all the same.
+        Report(result);
+        result.reports.push_back(e.what());
     }
     if (!reload) {
         Report(result);
@@ -80,9 +92,26 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
     }
     if (!FLogonItemsGiven && FBefore) {
         FLogonItemsGiven = true;
-        result.logonItems = FExplorerStarted ? std::move(*FBefore) : result.items;
+        result.logonItems = *FExplorerStarted ? std::move(*FBefore) : result.items;
         FBefore.reset();
     }
     Report(result);
     return result;
+}
+
+std::string TTakeOver::ReturnOlderMoves() const
+{
+    if (!FMachineWide)
+        return {};
+    try {
+        TFolderStartupMgr store(AllUsersStartupFolder);
+        std::string text = store.ReturnOlderMoves()
+                               ? "Files older versions had moved out of the all-users Startup folder went back there."
+                               : "";
+        for (const std::string& note : store.TakeNotes())
+            text += (text.empty() ? "" : "\r\n") + note;
+        return text;
+    } catch (const std::exception& e) {
+        return e.what();
+    }
 }

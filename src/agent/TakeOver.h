@@ -40,15 +40,24 @@ public:
     TTakeOver& operator=(const TTakeOver&) = delete;
 
     // Takes every location's native entries into its store and, with
-    // `reload`, reads the stores again. A take-over that fails leaves the
-    // item list as it was: nothing is reloaded. Until the logon items are
+    // `reload`, reads the stores again. A location that refuses its take-over
+    // is left as it was (its reason in the reports) and the others go on;
+    // the stores are read again after a partial take-over too. Until the logon items are
     // given, a run with `reload` first reads the stores as they were before
     // any take-over of this agent, once: a later run, after a failure, keeps
     // what that read found. It takes nothing over when it cannot read them,
     // nor while `gate` is closed. The logon items are the stores as read
-    // before when Explorer has started the folders (the files it found there
-    // are its own), else the stores after the take-over.
+    // before when Explorer had started the folders as the first take-over
+    // began, asked once (the files it found there are its own), else the
+    // stores after the take-over.
     TTakeOverResult Run(bool reload, const std::function<TLogonGate()>& gate = {});
+
+    // Once the logon start of the session has started the all-users files
+    // older versions moved into that store (or this agent made no logon
+    // start): they go back where Windows starts them for every user
+    // (FolderStartupMgr.h), without `machineWide` never. What came of it,
+    // a failure too, is the returned text; empty when there was nothing to do.
+    std::string ReturnOlderMoves() const;
 
 private:
     void Report(TTakeOverResult& result);
@@ -59,7 +68,8 @@ private:
     const bool FMachineWide;
     std::unique_ptr<TStartupMgrHelper> FHelper;
     bool FLogonItemsGiven = false;
-    bool FExplorerStarted = false;
+    // Whether Explorer had started the folders when the first take-over began.
+    std::optional<bool> FExplorerStarted;
     // The stores as read before the agent's first take-over, while the logon items are due.
     std::optional<std::vector<TStartupItem>> FBefore;
 };

@@ -13,10 +13,12 @@
 namespace {
 
 constexpr UINT kJobDone = WM_APP + 1;
-// A job is a whole take-over: a cancel fails its call under way, not the
-// steps after it, and it may first wait out another agent's store lock
-// (kStoreLockTimeoutMs), so its end gets longer than a start's.
-constexpr DWORD kJobStopBoundMs = 30000;
+// A job is a whole take-over: a cancel fails its call under way, and the
+// cancels repeat, so each later step that waits (a file, the store lock's
+// alertable wait) fails at once too; the job gets a little longer than a
+// start to unwind, and past it the process ends as at a power cut (the
+// stores are journaled).
+constexpr DWORD kJobStopBoundMs = 5000;
 
 keldora::winutil::MessageWindowOptions WorkerWindowOptions()
 {

@@ -11,8 +11,7 @@
 // its text goes to `done`. Destroying the object drops the jobs not begun
 // and every `done` not yet run, cancels the running job's synchronous I/O
 // and joins the thread (StoppableThread.h: a job that has not returned
-// within 30 seconds ends the process; a take-over in progress may wait out
-// another agent's store lock first).
+// within 5 seconds ends the process, as a power cut would).
 #include <windows.h>
 
 #include "agent/StoppableThread.h"

@@ -244,8 +244,12 @@ void TAgentForm::EnableTimer(UINT interval)
     FTimerInterval = interval;
 }
 
+// The icon and the window go first: to the user the agent has ended, even
+// while the workers' ends wait out a call stuck in the system.
 void TAgentForm::FormDestroy()
 {
+    FCoolTrayIcon->SetIconVisible(false);
+    ShowWindow(Handle(), SW_HIDE);
     if (!FQuitting)
         LastTakeOver();
 }
@@ -417,6 +421,27 @@ void TAgentForm::StartLogonItemsOnce(const std::vector<TStartupItem>& items)
         return;
     FLogonStartDone = true;
     FLogonStarter = StartLogonItems(items, LogFile());
+    if (!ReturnOlderMovesOnce())
+        SetTimer(Handle(), kOlderMovesTimerId, kLogonGateRetryMs, nullptr);
+}
+
+// The all-users store's one-time return (TakeOver.h), on the take-over's
+// worker once the logon start has started that store's files; false while
+// it waits for them.
+bool TAgentForm::ReturnOlderMovesOnce()
+{
+    if (FLogonStarter && !FLogonStarter->AllUsersStarted())
+        return false;
+    if (FOlderMovesReturned || !FTakeOver || FSessionEnded)
+        return true;
+    FOlderMovesReturned = true;
+    FTakeOverWorker->Post(
+        [takeOver = FTakeOver, log = LogFile()] {
+            if (const std::string text = takeOver->ReturnOlderMoves(); !text.empty())
+                AppendLogFile(log, text);
+        },
+        {});
+    return true;
 }
 
 // The session ends, or the agent: the stores take in what came during the
@@ -679,6 +704,11 @@ bool TAgentForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         }
         if (wParam == kNoticeTimerId) {
             ShowWaitingNotice();
+            return true;
+        }
+        if (wParam == kOlderMovesTimerId) {
+            if (ReturnOlderMovesOnce())
+                KillTimer(Handle(), kOlderMovesTimerId);
             return true;
         }
         if (wParam != kRefreshTimerId)

@@ -64,6 +64,8 @@ constexpr UINT kBalloonMs = 10000;
 constexpr UINT kRefreshIntervalMs = 300000;
 constexpr UINT kLogonGateTimerId = 3;
 constexpr UINT kLogonGateRetryMs = 1000;
+// Asks as often whether the logon start has started the all-users files.
+constexpr UINT kOlderMovesTimerId = 4;
 // Windows shows "this app is preventing shutdown" after five seconds.
 constexpr DWORD kLastTakeOverMs = 3000;
 
@@ -147,6 +149,7 @@ private:
     void ShowNotice(const std::vector<TNewProgram>& programs);
     void ShowWaitingNotice();
     void StartLogonItemsOnce(const std::vector<TStartupItem>& items);
+    bool ReturnOlderMovesOnce();
     void LastTakeOver();
     void RebuildWhenFree();
     void RequestIcons();
@@ -191,6 +194,8 @@ private:
     unsigned FIconGeneration = 0;
     // Made after the first take-over that read the stores.
     std::unique_ptr<TLogonStarter> FLogonStarter;
+    // The all-users store's one-time return was asked of the worker (TakeOver.h).
+    bool FOlderMovesReturned = false;
     bool FLogonStartDone = false;
     // The first take-over waits for Explorer; the gate's timer runs.
     bool FLogonGateWaiting = false;

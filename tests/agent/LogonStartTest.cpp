@@ -4,6 +4,7 @@
 // file of the sandbox, one line per run.
 #include "AgentTestSupport.h"
 #include "agent/LogonStart.h"
+#include "common/HostMount.h"
 #include "common/Utils.h"
 #include "core/StartupApproval.h"
 #include "core/StrCon.h"
@@ -394,18 +395,43 @@ TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
 
 // The all-users folder is every user's: its file stays there for Windows to
 // start for each account, the store lists it by its own path, and the agent
-// starts it never; the user's file beside it is taken over and started.
+// starts it never; the user's file beside it is taken over and started. A
+// refused all-users location (its store a link) spends nothing of the rest:
+// the user's file is still taken over and started once that logon.
 TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
 {
+    {
+        AgentSandbox sandbox;
+        ForgetLogonSession();
+        const std::string target = sandbox.PathOf("elsewhere");
+        ASSERT_TRUE(ForceDirectories(target));
+        const HostLink store(StoreOf(AllUsersFolder), target);
+        WriteFile(FolderOf(UserFolder) + "\\own.bat", MarkerBatch(sandbox, "own"));
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "own").size() == 1; })) << "the other locations go on";
+        EXPECT_EQ(LogonMarks(), 1u);
+        RunningAgent::Send(UM_QUIT);
+        EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+        EXPECT_TRUE(FindFiles(target + "\\*").empty()) << "nothing written through the link";
+        EXPECT_FALSE(sandbox.Messages().empty()) << "the refusal says why";
+    }
     AgentSandbox sandbox;
     ForgetLogonSession();
     const std::string shared = FolderOf(AllUsersFolder) + "\\shared.bat";
     WriteFile(shared, MarkerBatch(sandbox, "shared"));
     WriteFile(FolderOf(UserFolder) + "\\own.bat", MarkerBatch(sandbox, "own"));
+    // An older version moved this one into the store: started there at this
+    // logon, once, then back where Windows starts it for every user.
+    StoreItem(AllUsersFolder, "older.bat", MarkerBatch(sandbox, "older"), "0", 1);
     RunningAgent agent(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "own").size() == 1; }))
         << "the shared file, first in a tie of Order, would have started before it";
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(FolderOf(AllUsersFolder) + "\\older.bat"); }))
+        << "returned once its logon start was made";
+    EXPECT_EQ(Runs(sandbox, "older").size(), 1u) << "started from the store before it went back";
+    EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\older.bat"));
     const ProfileFile ini(StoreOf(AllUsersFolder) + "\\Keldora.ini");
     ASSERT_TRUE(WaitUntil([&] { return ini.HasSection("shared.bat"); }));
     RunningAgent::Send(UM_QUIT);
