@@ -198,6 +198,7 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
             out.Line(caption + ": the store is kept, as not every item in it could be put back.");
             return false;
         }
+        const TActingAsUser rights(mgr->Desc().RootKey == HKEY_CURRENT_USER);
         const LONG rc = RegKey::DeleteTree(mgr->Desc().RootKey, registry.StoreKeyPath(), view);
         if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
             return !StoreExists(location, view);

@@ -9,6 +9,7 @@
 #include "core/StartupApproval.h"
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
+#include "startup/StoreLinks.h"
 #include "startup/StoreLock.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
@@ -322,12 +323,21 @@ void TRegStartupMgr::LoadItems()
         [](const std::exception& e) { return FormatText(LoadItemsErrorFormat, {e.what()}); });
 }
 
+// An elevated agent writes the user's keys with the user's rights only: a
+// key the user made a link cannot lead its writes or deletes anywhere the
+// user may not write.
+bool TRegStartupMgr::IsUsersKey() const
+{
+    return FDesc.RootKey == HKEY_CURRENT_USER;
+}
+
 bool TRegStartupMgr::SetupItems()
 {
     return RunGuarded(
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(IsUsersKey());
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -430,6 +440,7 @@ bool TRegStartupMgr::RestoreItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(IsUsersKey());
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -462,6 +473,7 @@ bool TRegStartupMgr::DeleteItem(int index)
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(IsUsersKey());
             const std::string_view desc = Items(index)->Desc.view();
             const std::string path = ItemKeyPath(desc);
             if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, Access()))
@@ -484,6 +496,7 @@ bool TRegStartupMgr::SaveItems()
         [&] {
             const TStoreLock lock;
             lock.Require();
+            const TActingAsUser rights(IsUsersKey());
             for (const auto& item : FItems) {
                 if (ItemKeyName(item->Desc.view()).empty())
                     return false;

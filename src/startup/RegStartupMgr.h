@@ -40,6 +40,7 @@ public:
     std::string StoreKeyPath() const;
 
 private:
+    bool IsUsersKey() const;
     REGSAM Access() const;
     RegKey OpenForListing(const std::string& path);
     std::string ViewName() const;

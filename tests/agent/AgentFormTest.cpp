@@ -417,7 +417,10 @@ TEST_F(AgentForm, ManagerErrorIsShownOnceLoggedEachTimeAndTheOtherLocationsGoOn)
     std::size_t occurrences = 0;
     for (std::size_t at = log.find("Unable to setup"); at != std::string::npos; at = log.find("Unable to setup", at + 1))
         ++occurrences;
-    EXPECT_EQ(occurrences, 3u) << log;
+    // The live watch may add a take-over of its own (the store's first
+    // writes land in a watched folder): each logs the failure again.
+    EXPECT_GE(occurrences, 3u) << log;
+    EXPECT_LE(occurrences, 4u) << log;
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
     RefreshAndSettle();
     EXPECT_EQ(sandbox.Messages().size(), 1u);
