@@ -87,6 +87,26 @@ bool IsElevatedToken(HANDLE token)
            elevation.TokenIsElevated != 0;
 }
 
+namespace {
+
+// An elevated shell acts as an administrator: its token says it is
+// elevated and holds the Administrators group enabled (a restricted copy
+// that keeps the group deny-only acts as the user alone).
+bool ActsAsAdministrator(HANDLE token)
+{
+    if (!IsElevatedToken(token))
+        return false;
+    UniqueKernelHandle identification;
+    if (!DuplicateToken(token, SecurityIdentification, identification.put()))
+        return true;
+    const UniqueSid admins =
+        WellKnownSid(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    BOOL member = TRUE;
+    return !admins || !CheckTokenMembership(identification.get(), admins.get(), &member) || member;
+}
+
+} // namespace
+
 TStartToken StartTokenFor(HWND shellWindow)
 {
     UniqueKernelHandle own;
@@ -99,7 +119,7 @@ TStartToken StartTokenFor(HWND shellWindow)
     UniqueKernelHandle shell = ShellToken(shellWindow);
     facts.shellTokenAvailable = static_cast<bool>(shell);
     facts.sameUser = shell && SameUser(own.get(), shell.get());
-    facts.shellElevated = shell && IsElevatedToken(shell.get());
+    facts.shellElevated = shell && ActsAsAdministrator(shell.get());
     const TStartWay way = ChooseStartWay(facts);
     if (way == TStartWay::swShellToken)
         return {way, std::move(shell)};
