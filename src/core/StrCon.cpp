@@ -355,6 +355,18 @@ void NextTokenAnyOf(const CharSet& set, std::string& text, std::string& token)
     TakeToken(text, token, leading, 1, [&set](std::string_view rest) { return FindFirstIn(set, rest); });
 }
 
+std::string HexOfBytes(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        text += digits[static_cast<unsigned char>(c) >> 4];
+        text += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return text;
+}
+
 int HexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')

@@ -58,3 +58,5 @@ std::string UpperText(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);
 // The value of a hexadecimal digit of either case; -1 for any other byte.
 int HexDigitValue(char c);
+// Each byte as two lower-case hexadecimal digits, high digit first.
+std::string HexOfBytes(std::string_view bytes);

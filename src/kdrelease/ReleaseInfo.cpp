@@ -54,17 +54,6 @@ std::string Decimal(std::uint64_t value)
     return std::to_string(value);
 }
 
-std::string Hex(std::string_view bytes)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (char c : bytes) {
-        text += digits[static_cast<unsigned char>(c) >> 4];
-        text += digits[static_cast<unsigned char>(c) & 0xF];
-    }
-    return text;
-}
-
 std::string Line(std::string_view key, std::string_view value)
 {
     return "#" + std::string(key) + "=" + std::string(value) + std::string(LineEnd);
@@ -203,7 +192,7 @@ std::string ReleaseInfoText(const ReleaseSettings& settings, const std::vector<R
         const std::string number = FileKeyNumber(i);
         const std::string separator = number.empty() ? "" : "_";
         text += Line("url" + number, ReleaseAddress(settings.baseURL, files[i].name));
-        text += Line("sha256" + separator + number, Hex(files[i].sha256));
+        text += Line("sha256" + separator + number, HexOfBytes(files[i].sha256));
         text += Line("size" + separator + number, Decimal(files[i].size));
     }
     if (!settings.message.empty())

@@ -1,5 +1,6 @@
 #include "auCng.h"
 
+#include "core/StrCon.h"
 #include "update/auSignedInfo.h"
 
 #include <algorithm>
@@ -58,11 +59,5 @@ std::string RandomHex()
     unsigned char bytes[16];
     if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
         return {};
-    static constexpr char Hex[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        text += Hex[byte >> 4];
-        text += Hex[byte & 15];
-    }
-    return text;
+    return HexOfBytes({reinterpret_cast<const char*>(bytes), sizeof bytes});
 }

@@ -1,5 +1,6 @@
 #include "update/auResume.h"
 
+#include "core/StrCon.h"
 #include "update/auSignedInfo.h"
 
 #include <algorithm>
@@ -14,17 +15,6 @@ bool IsOneLine(std::string_view text)
 {
     return !text.empty() &&
            std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
-}
-
-std::string Hex(std::string_view bytes)
-{
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        hex += Digits[static_cast<unsigned char>(c) >> 4];
-        hex += Digits[static_cast<unsigned char>(c) & 15];
-    }
-    return hex;
 }
 
 std::optional<std::uint64_t> Length(std::string_view text)
@@ -42,7 +32,7 @@ std::string ResumeRecordText(const TauResumeRecord& record)
     if (!IsOneLine(record.url) || !IsOneLine(record.validator) || record.sha256.size() != Sha256Size ||
         record.length == 0)
         return {};
-    const std::array<std::string, 4> values = {record.url, Hex(record.sha256), record.validator,
+    const std::array<std::string, 4> values = {record.url, HexOfBytes(record.sha256), record.validator,
                                                std::to_string(record.length)};
     std::string text(Header);
     for (std::size_t i = 0; i < Fields.size(); ++i)
