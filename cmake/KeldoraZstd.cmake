@@ -33,6 +33,7 @@ add_library(zstd_decoder STATIC
 target_compile_definitions(zstd_decoder PRIVATE ${zstd_definitions})
 target_compile_options(zstd_decoder PRIVATE -w -Os)
 target_include_directories(zstd_decoder SYSTEM PUBLIC ${zstd_lib})
+keldora_fuzz_coverage(zstd_decoder)
 
 add_library(zstd_encoder STATIC
     ${zstd_lib}/common/pool.c
