@@ -92,6 +92,8 @@ TEST(DeltaCommandLine, PatchesAndCompressedFormsGoBothWaysBetweenUsAndTheZstdCom
     EXPECT_EQ(decoder.Feed(theirs, [&](auto piece) { applied.insert(applied.end(), piece.begin(), piece.end()); }), "");
     EXPECT_EQ(decoder.Finish(), "");
     EXPECT_TRUE(applied == target) << "we apply the command's patch";
+    RecordProperty("our_patch_bytes", std::to_string(ours.size()));
+    RecordProperty("their_patch_bytes", std::to_string(theirs.size()));
     EXPECT_LE(ours.size(), theirs.size() * 11 / 10) << "ours " << ours.size() << ", theirs " << theirs.size();
 
     const TBytes compressed = EncodeCompressed(target, 19);
