@@ -1,24 +1,19 @@
 #include "AdminCheck.h"
 
-#include <memory>
 #include <vector>
 
 #include "winutil/UniqueHandle.h"
 
 namespace {
 
-struct SidDeleter {
-    void operator()(void* sid) const { FreeSid(sid); }
-};
-
-std::unique_ptr<void, SidDeleter> AdministratorsSid()
+UniqueSid AdministratorsSid()
 {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID sid = nullptr;
+    UniqueSid sid;
     if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &sid))
-        return nullptr;
-    return std::unique_ptr<void, SidDeleter>(sid);
+                                  sid.put()))
+        return {};
+    return sid;
 }
 
 } // namespace

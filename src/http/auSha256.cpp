@@ -1,23 +1,8 @@
 #include "auSha256.h"
 
+#include "winutil/CngProvider.h"
+
 #include <algorithm>
-
-namespace {
-
-// Opened at first use and kept for the life of the process: opening a
-// provider costs far more than a hash.
-BCRYPT_ALG_HANDLE Sha256Provider()
-{
-    static const BCRYPT_ALG_HANDLE provider = [] {
-        BCRYPT_ALG_HANDLE handle = nullptr;
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-            return BCRYPT_ALG_HANDLE{};
-        return handle;
-    }();
-    return provider;
-}
-
-}  // namespace
 
 TauSha256::TauSha256()
 {

@@ -2,6 +2,7 @@
 
 #include "update/auCng.h"
 #include "update/auSignedInfo.h"
+#include "winutil/CngProvider.h"
 #include "winutil/UniqueHandle.h"
 
 #include <windows.h>
@@ -28,14 +29,11 @@ void Check(NTSTATUS status, const char* step)
     }
 }
 
-// Opened once for the life of the program.
 BCRYPT_ALG_HANDLE EcdsaP256()
 {
-    static const BCRYPT_ALG_HANDLE provider = [] {
-        BCRYPT_ALG_HANDLE handle = nullptr;
-        Check(BCryptOpenAlgorithmProvider(&handle, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0), "opening ECDSA P-256");
-        return handle;
-    }();
+    NTSTATUS status = 0;
+    const BCRYPT_ALG_HANDLE provider = EcdsaP256Provider(&status);
+    Check(status, "opening ECDSA P-256");
     return provider;
 }
 

@@ -1,5 +1,6 @@
 #include "FolderStartupMgr.h"
 
+#include "core/FileNameRule.h"
 #include "core/Format.h"
 #include "core/StartupApproval.h"
 #include "core/StrCon.h"

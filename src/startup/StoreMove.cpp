@@ -1,5 +1,6 @@
 #include "startup/StoreMove.h"
 
+#include "core/FileNameRule.h"
 #include "core/Format.h"
 #include "core/StrCon.h"
 #include "startup/uStartupMgr.h"
@@ -489,15 +490,6 @@ bool MovesOpen(const std::string& store)
     const std::vector<std::string> sections = ini.SectionNames();
     return std::any_of(sections.begin(), sections.end(),
                        [&](const std::string& name) { return ini.HasKey(name, kMovingKey); });
-}
-
-bool IsBareFileName(const std::string& name)
-{
-    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
-    });
 }
 
 bool IsDraftName(const std::string& name)

@@ -39,10 +39,6 @@
 inline constexpr const char* kIndexDraftName = "Keldora.new";
 inline constexpr const char* kMoveDraftName = "Keldora.move";  // older versions' one draft
 
-// Whether a section's name names a file of the store: a bare file name,
-// never a path leading out of it (the index is the user's to write).
-bool IsBareFileName(const std::string& name);
-
 // "Keldora.move" or "Keldora.<number>.move".
 bool IsDraftName(const std::string& name);
 std::string MoveDraftName(int draft);  // 0: the older one

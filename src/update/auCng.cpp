@@ -2,24 +2,12 @@
 
 #include "core/StrCon.h"
 #include "update/auSignedInfo.h"
+#include "winutil/CngProvider.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace {
-
-// Opened at first use and kept for the life of the process: opening a
-// provider costs far more than a verification.
-BCRYPT_ALG_HANDLE EcdsaP256Provider()
-{
-    static const BCRYPT_ALG_HANDLE provider = [] {
-        BCRYPT_ALG_HANDLE handle = nullptr;
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
-            return BCRYPT_ALG_HANDLE{};
-        return handle;
-    }();
-    return provider;
-}
 
 struct KeyHandle {
     BCRYPT_KEY_HANDLE handle = nullptr;

@@ -158,13 +158,8 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
         GTEST_SKIP() << disk.Unavailable();
     AgentSandbox sandbox;
     const std::string folder = disk.Path() + "StartUp";
-    ASSERT_TRUE(ForceDirectories(folder));
-    const char* const shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    const RegKey userFolders = RegKey::Create(HKEY_CURRENT_USER, shellFolders, KEY_READ | KEY_WRITE);
-    ASSERT_TRUE(userFolders);
-    const std::optional<std::string> before = userFolders.ReadString("Startup");
-    ASSERT_EQ(userFolders.WriteString("Startup", folder), ERROR_SUCCESS);
-    ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
+    const StartupFolderScope startup(folder);
+    ASSERT_TRUE(startup.Ready());
     std::map<std::string, std::string> contents;
     for (int i = 0; i < 5; ++i)
         contents["app" + std::to_string(i) + ".bat"] = "@echo " + std::to_string(i) + "\r\n" + std::string(4000 + i, 'x');
@@ -194,8 +189,4 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
         EXPECT_EQ(ReadFile(folder + "\\" + name), content) << name;
     EXPECT_EQ(ListFiles(folder, "*.*").size(), contents.size());
     EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
-
-    ClearLocation(9);
-    EXPECT_EQ(before ? userFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : userFolders.DeleteValue("Startup"),
-              ERROR_SUCCESS);
 }

@@ -1,6 +1,7 @@
 #include "AgentTestSupport.h"
 
 #include "agent/LogonStart.h"
+#include "common/TextLines.h"
 #include "common/Utils.h"
 #include "startup/StartupTestSupport.h"
 
@@ -27,23 +28,6 @@ void ClearWatchedLocations()
 {
     for (const std::uint8_t location : kWatchedLocations)
         ClearLocation(location);
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::string line;
-    for (const char c : text) {
-        if (c == '\n') {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += c;
-        }
-    }
-    return lines;
 }
 
 } // namespace
@@ -77,13 +61,13 @@ std::string AgentSandbox::PathOf(const std::string& name) const
 
 std::vector<std::string> AgentSandbox::Messages() const
 {
-    return Lines(ReadFile(PathOf("messages.log")));
+    return EndedLines(ReadFile(PathOf("messages.log")));
 }
 
 std::vector<std::string> AgentSandbox::Launches() const
 {
     std::vector<std::string> launches;
-    for (const std::string& line : Lines(ReadFile(PathOf("launches.log"))))
+    for (const std::string& line : EndedLines(ReadFile(PathOf("launches.log"))))
         if (line.rfind("cmdline=", 0) == 0)
             launches.push_back(line.substr(8));
     return launches;

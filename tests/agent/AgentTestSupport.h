@@ -25,21 +25,6 @@
 // (called from a timer while the menu's modal loop runs).
 void SendKeysToOpenMenu(std::initializer_list<WORD> keys);
 
-// Polls until the condition holds or the time runs out; the last answer.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 30000,
-               std::source_location where = std::source_location::current())
-{
-    const WaitNote note(timeoutMs, where);
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return condition();
-        Sleep(20);
-    }
-    return true;
-}
-
 // The world an agent test runs in: the four watched locations empty (before
 // and after), the session's logon start done, a scratch agent folder holding a recording KdConfig.exe, and
 // the message-box and launch records sent to files of that folder. The

@@ -197,12 +197,8 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
         GTEST_SKIP() << disk.Unavailable();
     AgentSandbox sandbox;
     const std::string folder = disk.Path() + "StartUp";
-    ASSERT_TRUE(ForceDirectories(folder));
-    const RegKey shellFolders = RegKey::Create(HKEY_CURRENT_USER, kShellFolders, KEY_READ | KEY_WRITE);
-    ASSERT_TRUE(shellFolders);
-    const std::optional<std::string> before = shellFolders.ReadString("Startup");
-    ASSERT_EQ(shellFolders.WriteString("Startup", folder), ERROR_SUCCESS);
-    ASSERT_TRUE(SameText(Startup(), folder)) << Startup();
+    const StartupFolderScope startup(folder);
+    ASSERT_TRUE(startup.Ready());
     const std::string content = "@echo whole\r\n" + std::string(5000, 'x');
     const std::string eventName = "KeldoraTakeOverHalt" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
@@ -256,7 +252,4 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
         EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).SectionNames(), (std::vector<std::string>{"app.bat"}));
     }
     EXPECT_EQ(halts, 4) << "cut after each of the four steps before the last, then once the move had ended";
-    ClearLocation(UserFolder);
-    EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
-              ERROR_SUCCESS);
 }

@@ -277,12 +277,12 @@ UniqueKernelHandle TokenWithoutAdministrators()
     UniqueKernelHandle process;
     OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, process.put());
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID admins = nullptr;
-    AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins);
-    SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+    UniqueSid admins;
+    AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             admins.put());
+    SID_AND_ATTRIBUTES denyOnly = {admins.get(), 0};
     UniqueKernelHandle restricted;
     CreateRestrictedToken(process.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, restricted.put());
-    FreeSid(admins);
     return restricted;
 }
 

@@ -63,19 +63,39 @@ private:
 // Dispatches this thread's messages for the given time; stops early at a
 // WM_QUIT, which it leaves in the queue.
 void PumpMessagesFor(DWORD ms);
-// Dispatches this thread's messages until the condition holds or the time runs out.
-template <typename Condition>
-bool PumpUntil(Condition condition, DWORD timeoutMs = 10000,
-               std::source_location where = std::source_location::current())
+namespace wine_support_detail {
+
+// Asks the condition, then takes a step, until it holds or the time runs out; the last answer.
+template <typename Condition, typename Step>
+bool PollUntil(Condition& condition, DWORD timeoutMs, std::source_location where, Step step)
 {
     const WaitNote note(timeoutMs, where);
     const DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > timeoutMs)
             return condition();
-        PumpMessagesFor(10);
+        step();
     }
     return true;
+}
+
+}  // namespace wine_support_detail
+
+// Dispatches this thread's messages until the condition holds or the time runs out.
+template <typename Condition>
+bool PumpUntil(Condition condition, DWORD timeoutMs = 10000,
+               std::source_location where = std::source_location::current())
+{
+    return wine_support_detail::PollUntil(condition, timeoutMs, where, [] { PumpMessagesFor(10); });
+}
+
+// Polls until the condition holds or the time runs out, dispatching nothing
+// (the condition waits on another process); the last answer.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 30000,
+               std::source_location where = std::source_location::current())
+{
+    return wine_support_detail::PollUntil(condition, timeoutMs, where, [] { Sleep(20); });
 }
 
 // GDI objects of this process: GetGuiResources where the system counts them,

@@ -610,14 +610,8 @@ TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlac
     if (!disk.Unavailable().empty())
         GTEST_SKIP() << disk.Unavailable();
     const std::string folder = disk.Path() + "StartUp";
-    ASSERT_TRUE(ForceDirectories(folder));
-    const RegKey shellFolders = RegKey::Create(
-        HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-        KEY_READ | KEY_WRITE);
-    ASSERT_TRUE(shellFolders);
-    const std::optional<std::string> before = shellFolders.ReadString("Startup");
-    ASSERT_EQ(shellFolders.WriteString("Startup", folder), ERROR_SUCCESS);
-    ASSERT_TRUE(SameText(GetStpDesc(UserFolder).Path, folder));
+    const StartupFolderScope startup(folder);
+    ASSERT_TRUE(startup.Ready());
     const std::string eventName = "KeldoraRestoreHalt" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
     const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
@@ -659,9 +653,6 @@ TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlac
         EXPECT_FALSE(PathExists(folder + "\\Keldora"));
     }
     EXPECT_EQ(halts, 2) << "cut after each file went back, then once the restore had ended";
-    ClearLocation(UserFolder);
-    EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : shellFolders.DeleteValue("Startup"),
-              ERROR_SUCCESS);
 }
 
 // An all-users store as older versions left it, the file moved into it: a

@@ -75,3 +75,37 @@ std::string ReadFile(const std::string& path)
 {
     return ReadWholeFile(path, 64 << 20).value_or(std::string());
 }
+
+StartupFolderScope::StartupFolderScope(const std::string& folder)
+    : shellFolders_(RegKey::Create(HKEY_CURRENT_USER,
+                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                   KEY_READ | KEY_WRITE))
+{
+    if (!ForceDirectories(folder)) {
+        ready_ = testing::AssertionFailure() << "cannot create " << folder;
+        return;
+    }
+    if (!shellFolders_) {
+        ready_ = testing::AssertionFailure() << "cannot open User Shell Folders";
+        return;
+    }
+    before_ = shellFolders_.ReadString("Startup");
+    written_ = shellFolders_.WriteString("Startup", folder) == ERROR_SUCCESS;
+    if (!written_) {
+        ready_ = testing::AssertionFailure() << "cannot write the Startup value";
+        return;
+    }
+    const std::string reported = GetStpDesc(9).Path;
+    if (!SameText(reported, folder))
+        ready_ = testing::AssertionFailure() << "the Startup folder is " << reported << ", not " << folder;
+}
+
+StartupFolderScope::~StartupFolderScope()
+{
+    if (!written_)
+        return;
+    ClearLocation(9);
+    EXPECT_EQ(before_ ? shellFolders_.WriteString("Startup", *before_, REG_EXPAND_SZ)
+                      : shellFolders_.DeleteValue("Startup"),
+              ERROR_SUCCESS);
+}

@@ -6,6 +6,9 @@
 #include "startup/uStartupMgr.h"
 #include "winutil/RegKey.h"
 
+#include <gtest/gtest.h>
+
+#include <optional>
 #include <string>
 
 // Also empties the location's StartupApproved keys (Task Manager's choices).
@@ -17,3 +20,24 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 // `view`: KEY_WOW64_32KEY or KEY_WOW64_64KEY, or 0 for the test's own.
 RegKey OpenRunKey(std::uint8_t location, REGSAM view = 0);
+
+// The user's Startup folder (location 9) moved to `folder`, created here,
+// through Explorer's "User Shell Folders" value while the object lives: a
+// test's folder on forgetfs. Ready() tells whether all of it took and what
+// did not. The end empties the location and puts the earlier value back; a
+// failure to put it back fails the test.
+class StartupFolderScope {
+public:
+    explicit StartupFolderScope(const std::string& folder);
+    ~StartupFolderScope();
+    StartupFolderScope(const StartupFolderScope&) = delete;
+    StartupFolderScope& operator=(const StartupFolderScope&) = delete;
+
+    const testing::AssertionResult& Ready() const { return ready_; }
+
+private:
+    RegKey shellFolders_;
+    std::optional<std::string> before_;
+    bool written_ = false;
+    testing::AssertionResult ready_ = testing::AssertionSuccess();
+};

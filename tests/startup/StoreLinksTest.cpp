@@ -5,6 +5,7 @@
 // so what the lowered rights keep out of reach shows only on Windows.
 #include "common/StartToken.h"
 #include "startup/StoreLinks.h"
+#include "winutil/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,12 @@ namespace {
 bool AnAdministrator()
 {
     SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
-    PSID admins = nullptr;
+    UniqueSid admins;
     if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                  0, &admins))
+                                  0, admins.put()))
         return false;
     BOOL member = FALSE;
-    const bool checked = CheckTokenMembership(nullptr, admins, &member) != FALSE;
-    FreeSid(admins);
-    return checked && member;
+    return CheckTokenMembership(nullptr, admins.get(), &member) && member;
 }
 
 } // namespace

@@ -2,8 +2,7 @@
 
 #include "core/Utf8.h"
 #include "update/stub/StubRecords.h"
-
-#include <bcrypt.h>
+#include "winutil/CngProvider.h"
 
 #include <type_traits>
 
@@ -125,8 +124,8 @@ bool MoveWrittenThrough(std::string_view from, std::string_view to, bool replace
 
 bool Sha256Of(HANDLE file, unsigned char (&digest)[32])
 {
-    static BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!algorithm && BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+    const BCRYPT_ALG_HANDLE algorithm = Sha256Provider();
+    if (!algorithm)
         return false;
     BCRYPT_HASH_HANDLE hash = nullptr;
     if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0)

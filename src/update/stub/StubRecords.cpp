@@ -1,5 +1,7 @@
 #include "update/stub/StubRecords.h"
 
+#include "core/FileNameRule.h"
+#include "core/Slice.h"
 #include "core/Utf8.h"
 
 namespace {
@@ -9,13 +11,6 @@ constexpr std::string_view JournalHeaderV1 = "keldora-update-journal 1";
 constexpr std::string_view OutcomeHeader = "keldora-update-outcome 1";
 constexpr std::size_t MaxNameBytes = 200;
 
-// The stub is built without exceptions: views are cut by position, never
-// with substr, whose range check throws.
-std::string_view Slice(std::string_view text, std::size_t from, std::size_t to)
-{
-    return std::string_view(text.data() + from, to - from);
-}
-
 char FoldAscii(char c)
 {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -24,18 +19,6 @@ char FoldAscii(char c)
 bool EndsWithName(std::string_view text, std::string_view suffix)
 {
     return text.size() >= suffix.size() && SameFileName(Slice(text, text.size() - suffix.size(), text.size()), suffix);
-}
-
-bool IsRejectedCharacter(char c)
-{
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127)
-        return true;
-    for (char rejected : std::string_view("<>\"|?*/\\:")) {
-        if (c == rejected)
-            return true;
-    }
-    return false;
 }
 
 // The system opens a device for these names whatever extension follows
@@ -302,11 +285,12 @@ bool SameFileName(std::string_view a, std::string_view b)
 
 bool IsPlainFileName(std::string_view name)
 {
-    if (name.empty() || name.size() > MaxNameBytes || name.back() == '.' || name.back() == ' ')
+    if (name.size() > MaxNameBytes || !IsBareFileName(name))
         return false;
+    // DEL too, which no release's file is named with.
     for (std::size_t at = 0; at < name.size();) {
         const Utf8Char c = DecodeUtf8At(name, at);
-        if (!c.valid || (c.length == 1 && IsRejectedCharacter(name[at])))
+        if (!c.valid || c.code == 127)
             return false;
         at += c.length;
     }

@@ -1,5 +1,7 @@
 #include "update/stub/StubRules.h"
 
+#include "core/Slice.h"
+
 namespace {
 
 bool IsBlank(char c)
@@ -10,13 +12,6 @@ bool IsBlank(char c)
 bool IsSeparator(char c)
 {
     return c == '\\' || c == '/';
-}
-
-// The stub is built without exceptions, so views are cut by position here
-// rather than with substr, whose range check throws.
-std::string_view Slice(std::string_view text, std::size_t from, std::size_t to)
-{
-    return std::string_view(text.data() + from, to - from);
 }
 
 std::string_view TrimBlanks(std::string_view text)

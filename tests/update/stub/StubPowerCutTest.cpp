@@ -9,6 +9,7 @@
 #include "StubTestSupport.h"
 
 #include "common/ForgettingFolder.h"
+#include "common/TextLines.h"
 #include "common/WineSupport.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
@@ -134,7 +135,8 @@ struct PowerCutRun {
     {
         EXPECT_EQ(WaitForExit(StartProcess("\"" + App("freshet.exe") + "\"").get(), 60000), 0u);
         ++starts;
-        EXPECT_TRUE(PumpUntil([&] { return Lines(ReadWholeFile(record)) >= starts; }, 60000)) << "the product starts";
+        EXPECT_TRUE(PumpUntil([&] { return EndedLines(ReadWholeFile(record)).size() >= starts; }, 60000))
+            << "the product starts";
         FolderState now;
         PumpUntil([&] { return (now = ReadFolder(folder)) == old || now == fresh; }, 60000);
         return now;
@@ -151,7 +153,7 @@ struct PowerCutRun {
         EXPECT_TRUE(PumpUntil(
             [&] {
                 stopped = WaitForSingleObject(halted, 0) == WAIT_OBJECT_0;
-                return stopped || Lines(ReadWholeFile(record)) > starts;
+                return stopped || EndedLines(ReadWholeFile(record)).size() > starts;
             },
             60000));
         if (!stopped) {
@@ -160,14 +162,6 @@ struct PowerCutRun {
         }
         Cut();
         return true;
-    }
-
-    static std::size_t Lines(const std::string& text)
-    {
-        std::size_t count = 0;
-        for (char c : text)
-            count += c == '\n';
-        return count;
     }
 };
 
@@ -206,7 +200,7 @@ TEST(StubPowerCut, APowerCutAtAnyPointOfAnUpdateLeavesTheOldOrTheNewReleaseAfter
             // Stopped at the step, or finished: the new product's start.
             ASSERT_TRUE(PumpUntil(
                 [&] {
-                    finished = PowerCutRun::Lines(ReadWholeFile(run.record)) > starts;
+                    finished = EndedLines(ReadWholeFile(run.record)).size() > starts;
                     return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
                 },
                 120000));

@@ -1,6 +1,7 @@
 #include "StubTestSupport.h"
 
 #include "common/HostCommand.h"
+#include "common/TextLines.h"
 #include "common/Utils.h"
 #include "http/auSha256.h"
 #include "update/stub/ManifestWriter.h"
@@ -14,15 +15,6 @@ namespace {
 
 constexpr const wchar_t* ReadyEventName = L"KdStubProductHolding";
 constexpr const wchar_t* ReleaseEventName = L"KdStubProductRelease";
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
-}
 
 // Starts a program from a UTF-8 command line; throws with `what` when it cannot.
 UniqueHandle<KernelHandleTraits> StartProcess(const std::string& commandLine, const std::string& what)
@@ -159,7 +151,7 @@ std::vector<std::string> ReleaseFolder::WaitForRecords(size_t count) const
     std::vector<std::string> lines;
     for (int attempt = 0; attempt < 300; ++attempt) {
         if (GetFileAttributesW(WideFromUtf8(Record()).c_str()) != INVALID_FILE_ATTRIBUTES) {
-            lines = SplitLines(ReadWholeFile(Record()));
+            lines = EndedLines(ReadWholeFile(Record()));
             if (lines.size() >= count)
                 break;
         }
