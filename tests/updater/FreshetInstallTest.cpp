@@ -247,7 +247,7 @@ TEST(FreshetInstall, WhenTheWaitEndsNothingIsReplacedNothingStartedAndTheNextRun
 std::string FailedDownload(const InstallRun& run, const std::string& options)
 {
     const UniqueKernelHandle product = run.StartProduct(options);
-    EXPECT_TRUE(PumpUntil([&] { return ReadWholeFile(run.log).find("install") != std::string::npos ||
+    EXPECT_TRUE(PumpUntil([&] { return ReadWholeFile(run.log).find("install outcome") != std::string::npos ||
                                        ReadWholeFile(run.messages).find("Update aborted") != std::string::npos ||
                                        ReadWholeFile(run.log).find("the update was stopped") != std::string::npos; },
                           60000));
