@@ -54,3 +54,14 @@ function(keldora_add_fuzz)
     target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
 endfunction()
+
+# keldora_fuzz_coverage(target...): libraries whose depths a fuzz target is
+# after are instrumented for coverage too, or libFuzzer sees only the target's
+# own file. The sanitizers' runtime answers the hooks in the other programs.
+function(keldora_fuzz_coverage)
+    if(NOT KELDORA_WINDOWS AND KELDORA_FUZZ AND KELDORA_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        foreach(target ${ARGN})
+            target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+        endforeach()
+    endif()
+endfunction()

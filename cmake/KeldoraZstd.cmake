@@ -4,12 +4,17 @@
 # zstd_encoder, the compressor on top of it (the publisher's kdrelease and the
 # tests). Third-party code: its warnings are not ours, and its headers are
 # system headers to those who include them.
-set(KELDORA_ZSTD_SOURCE /var/cache/keldora/libzstd/source CACHE PATH
-    "The unpacked zstd sources (scripts/setup.sh puts them here)")
+set(zstd_cache /var/cache/keldora/libzstd)
+if(DEFINED ENV{KELDORA_ZSTD_CACHE})
+    set(zstd_cache $ENV{KELDORA_ZSTD_CACHE})
+endif()
+set(KELDORA_ZSTD_SOURCE ${zstd_cache}/source CACHE PATH
+    "The unpacked zstd sources (scripts/setup.sh puts them into KELDORA_ZSTD_CACHE/source)")
 set(zstd_lib ${KELDORA_ZSTD_SOURCE}/lib)
 if(NOT EXISTS ${zstd_lib}/zstd.h OR NOT EXISTS ${zstd_lib}/decompress/zstd_decompress.c)
-    message(FATAL_ERROR "The zstd sources are not in ${KELDORA_ZSTD_SOURCE}: run scripts/setup.sh as root "
-                        "(it unpacks Debian's libzstd there), or set KELDORA_ZSTD_SOURCE to an unpacked tree.")
+    message(FATAL_ERROR "The zstd sources are not in ${KELDORA_ZSTD_SOURCE}: run scripts/setup.sh as root, which "
+                        "unpacks Debian's libzstd into ${zstd_cache}/source, or point KELDORA_ZSTD_SOURCE at an "
+                        "unpacked tree.")
 endif()
 
 # The same choices for both parts, so the common code they share is built once:
@@ -33,6 +38,7 @@ add_library(zstd_decoder STATIC
 target_compile_definitions(zstd_decoder PRIVATE ${zstd_definitions})
 target_compile_options(zstd_decoder PRIVATE -w -Os)
 target_include_directories(zstd_decoder SYSTEM PUBLIC ${zstd_lib})
+keldora_fuzz_coverage(zstd_decoder)
 
 add_library(zstd_encoder STATIC
     ${zstd_lib}/common/pool.c

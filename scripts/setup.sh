@@ -107,7 +107,8 @@ fetch_zstd_source() {
     [ -f "$stamp" ] && return 0
     add_source_lists
     mkdir -p "$zstd_cache"
-    rm -rf "$zstd_cache"/fetch.*
+    # What a set-up cut off left; another one running now is younger.
+    find "$zstd_cache" -maxdepth 1 -name 'fetch.*' -mmin +60 -exec rm -rf {} +
     work=$(mktemp -d "$zstd_cache/fetch.XXXXXX")
     echo "setup: fetching the zstd sources (Debian source package libzstd)"
     (cd "$work" && apt_get source --download-only libzstd)
@@ -121,8 +122,13 @@ fetch_zstd_source() {
     mkdir "$work/source"
     tar -xf "$tarball" -C "$work/source" --strip-components=1
     echo "${version#libzstd_}" >"$work/source/.debian-version"
-    rm -rf "$zstd_cache/source"
-    mv "$work/source" "$zstd_cache/source"
+    # A set-up beside this one may have put its tree there first: that one is kept.
+    [ -f "$stamp" ] || rm -rf "$zstd_cache/source"
+    if ! mv -T "$work/source" "$zstd_cache/source" 2>/dev/null && [ ! -f "$stamp" ]; then
+        echo "setup: the zstd sources could not be put into $zstd_cache/source" >&2
+        rm -rf "$work"
+        return 1
+    fi
     rm -rf "$work"
 }
 
