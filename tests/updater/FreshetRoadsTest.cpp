@@ -7,6 +7,8 @@
 #include "FreshetInstallRun.h"
 #include "Publisher.h"
 #include "common/HostCommand.h"
+#include "common/SmallDisk.h"
+#include "winutil/ErrorText.h"
 #include "winutil/ProfileFile.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +26,8 @@ struct RoadRun : InstallRun {
     const Publisher publisher;
     const std::string newData = BigText("new");
 
-    explicit RoadRun(const std::string& name) : InstallRun("freshet roads"), publisher(name)
+    explicit RoadRun(const std::string& name, const std::string& appFolder = {})
+        : InstallRun("freshet roads", appFolder), publisher(name)
     {
         WriteWholeFile(App("data.txt"), BigText("old"));
         server.PutFile("data.txt", newData);
@@ -229,6 +232,41 @@ TEST(FreshetRoads, WhenTheWholeFileFailsTooTheFailureIsToldAsWithoutRoads)
         told.push_back(ReadWholeFile(run.messages));
     }
     EXPECT_EQ(told[1], told[0]);
+}
+
+// A disk with room for the compressed form but not for the file it makes:
+// that road is not taken, the whole file does not fit either, and the user
+// is told of the full disk, naming the download, as without roads.
+TEST(FreshetRoads, ADiskTooFullForTheInflatedFileFallsBackAndTellsTheFullDisk)
+{
+    // The product (about 5 MB), freshet.exe, the data and the compressed form fit; a second product does not.
+    const SmallDisk full(9 * 1024);
+    if (!full.Unavailable().empty())
+        GTEST_SKIP() << full.Unavailable();
+    RoadRun run("fulldisk", full.Path() + "app\\");
+    run.Host("zstd -q -f app.exe -o app.exe.zst");
+    run.Publish(run.WholeKeys("", "app.exe") + run.CompressedKeys("", "app.exe.zst", "/app.exe.zst") +
+                run.WholeKeys("_0", "data.txt"));
+
+    const UniqueKernelHandle running = run.StartProduct("");
+    EXPECT_TRUE(PumpUntil([&] { return !ReadWholeFile(run.messages).empty(); }, 60000)) << ReadWholeFile(run.log);
+    PumpFor(500);
+    TerminateProcess(running.get(), 0);
+    EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
+    EXPECT_FALSE(run.HasPending());
+    EXPECT_EQ(run.Requests("/app.exe.zst"), 1u) << run.server.RequestLog();
+    EXPECT_EQ(run.Requests("/app.exe"), 1u);
+    const std::string log = ReadWholeFile(run.log);
+    EXPECT_NE(log.find("the compressed form of " + run.server.Url("/app.exe") + " (" + run.server.Url("/app.exe.zst") +
+                       ") is not taken: the file " + run.App("app.exe.uTMP") + " cannot be written: " +
+                       ErrorText(ERROR_DISK_FULL) + "; fetching the whole file instead"),
+              std::string::npos)
+        << log;
+    const std::string told = ReadWholeFile(run.messages);
+    EXPECT_NE(told.find("The file " + run.App("app.exe.uTMP") + " cannot be written on this computer"),
+              std::string::npos)
+        << told;
+    EXPECT_EQ(told.find("can't connect"), std::string::npos) << told;
 }
 
 }  // namespace
