@@ -235,6 +235,8 @@ std::string TDeltaDecoder::TState::LibraryRefusal(std::size_t code) const {
         return "the " + kind + " was made with a dictionary, not with the installed file";
     case ZSTD_error_checksum_wrong:
         return "the " + kind + " makes bytes that do not match its own checksum";
+    case ZSTD_error_dstSize_tooSmall:
+        return "the " + kind + " makes more bytes than it says";
     case ZSTD_error_memory_allocation:
         return "the " + kind + " needs more memory than its sizes allow";
     case ZSTD_error_corruption_detected:
