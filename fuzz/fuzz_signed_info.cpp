@@ -1,4 +1,5 @@
 #include "update/auReleaseRules.h"
+#include "update/auRoadChoice.h"
 #include "update/auSignedInfo.h"
 #include "FuzzRequire.h"
 
@@ -66,6 +67,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const TauPatch& patch : file.patches)
             Require(patch.sha256.size() == Sha256Size && patch.sourceSha256.size() == Sha256Size && !patch.url.empty(),
                     "a patch without its digests or address");
+        // The engine's choice: only patches of the installed digest, none as
+        // large as the whole file, the compressed form last.
+        const std::uint64_t whole = text.size();
+        const std::optional<std::string> installed =
+            file.patches.empty() ? std::nullopt : std::optional<std::string>(file.patches.front().sourceSha256);
+        const std::vector<TauRoad> chosen = CheaperRoads(file, installed, whole);
+        for (std::size_t i = 0; i < chosen.size(); ++i) {
+            Require(chosen[i].size < whole, "a road as large as the file");
+            Require(chosen[i].kind == TauRoad::Compressed ? i + 1 == chosen.size()
+                                                          : chosen[i].sourceSha256 == *installed,
+                    "a patch of another file, or the compressed form before a patch");
+        }
     }
     if (UnverifiedReleaseFailure(key, info.FileList()).empty())
         Require(key.size() > 8, "an address that is no https address passed");

@@ -9,6 +9,7 @@
 #include "http/auHTTPProgress.h"
 #include "update/auReleaseRules.h"
 #include "update/auResume.h"
+#include "update/auRoadDecode.h"
 #include "update/auRollout.h"
 #include "update/auSignedInfo.h"
 #include "update/auStubLaunch.h"
@@ -82,19 +83,14 @@ std::string FileNameOf(const std::string& path)
     return path.substr(path.find_last_of("/\\") + 1);
 }
 
-// The file a download replaces: its name without the pending suffix.
-// Whether an installed file already is the release's: any failure to read
-// it counts as "no", and the file is downloaded.
-// A link is never kept: the stub checks the entry itself, which a link's
-// target cannot vouch for, so it is downloaded and replaced instead.
-bool HoldsDigest(const std::string& path, const std::string& digest)
+// The SHA-256 of an installed file; none when it cannot be read, so that it
+// is neither kept nor patched. A link is never read: it is downloaded and
+// replaced instead.
+std::optional<std::string> InstalledDigest(const std::string& path)
 {
-    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    return file && GetFileInformationByHandle(file.get(), &info) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && Sha256OfFile(file.get()) == digest;
+    const UniqueFile file = OpenInstalledFile(path);
+    std::string digest = file ? Sha256OfFile(file.get()) : std::string();
+    return digest.empty() ? std::nullopt : std::optional<std::string>(std::move(digest));
 }
 
 std::optional<TauResumeRecord> ReadResumeRecord(const std::string& download)
@@ -110,6 +106,7 @@ void DeleteQuietly(const std::string& path)
     DeleteFileW(wide.c_str());
 }
 
+// The file a download replaces: its name without the pending suffix.
 std::string TargetNameOf(const std::string& download)
 {
     const std::string name = FileNameOf(download);
@@ -140,6 +137,14 @@ void SetDownloadTime(const std::string& path, OleDate time)
                                       nullptr, OPEN_EXISTING, 0, nullptr));
     if (file)
         SetFileTime(file.get(), &utc, nullptr, &utc);
+}
+
+// A signed size past what a body can be counted to is no bound at all.
+std::int64_t BodyLimit(std::optional<std::uint64_t> signedSize, std::int64_t otherwise)
+{
+    return signedSize && *signedSize <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+               ? static_cast<std::int64_t>(*signedSize)
+               : otherwise;
 }
 
 bool AskSkipFileBox(const std::wstring& text, const std::wstring& caption)
@@ -254,6 +259,10 @@ void TauAutoUpgrader::KeepCheckState(TauCheckState state)
 
 void TauAutoUpgrader::DoServerUnreachable()
 {
+    if (!infoFileMode_ && !roads_.empty()) {
+        RoadFailed("its server cannot be reached");
+        return;
+    }
     HostUnreachable();
 }
 
@@ -261,6 +270,8 @@ void TauAutoUpgrader::DoConnectionLost(const std::string&, std::int64_t, std::in
 {
     if (!infoFileMode_ && Result().localError != NO_ERROR)
         FileFailed(200);
+    else if (!infoFileMode_ && !roads_.empty())
+        RoadFailed("the connection was lost");
     else
         ConnectionLost();
 }
@@ -296,7 +307,9 @@ void TauAutoUpgrader::DoTransferStopped()
 {
     if (infoFileMode_)
         return;
-    if (!pendingRefusal_.empty())
+    if (!pendingRefusal_.empty() && !roads_.empty())
+        RoadFailed(std::exchange(pendingRefusal_, {}));
+    else if (!pendingRefusal_.empty())
         ReleaseFileRefused(std::exchange(pendingRefusal_, {}));
     else
         FileSkipped();
@@ -428,6 +441,7 @@ std::optional<std::string> TauAutoUpgrader::TrustedInfoText(const std::string& t
     verifying_ = !PublisherKey.empty();
     signedDigests_.clear();
     signedSizes_.clear();
+    releaseRoads_.clear();
     if (!verifying_)
         return text;
     // Without a product any signed file of the publisher would pass: one of
@@ -487,8 +501,10 @@ bool TauAutoUpgrader::ReadFileChecks(const TauInfoFileText& info, std::string& f
         return false;
     }
     // A malformed cheaper road costs nothing but itself: the whole file stays.
-    for (const std::string& note : ReleaseRoads(info).notes)
+    TauReleaseRoads roads = ReleaseRoads(info);
+    for (const std::string& note : roads.notes)
         Log(note);
+    releaseRoads_ = std::move(roads.files);
     signedDigests_ = std::move(digests.files);
     for (auto& [url, size] : sizes.files) {
         if (size)
@@ -762,6 +778,7 @@ void TauAutoUpgrader::StartDownloads()
     infoFileMode_ = false;
     currentFileIndex_ = 0;
     wholeOnly_ = false;
+    roads_.clear();
     downloaded_.clear();
     installSet_.clear();
     DeleteStalePendingFiles();
@@ -777,7 +794,8 @@ void TauAutoUpgrader::StartDownloads()
 void TauAutoUpgrader::DeleteStalePendingFiles()
 {
     const std::string folder = GetAppFolder();
-    for (const std::string& suffix : {std::string(PendingSuffix), std::string(PendingSuffix) + std::string(ResumeSuffix)}) {
+    for (const std::string& suffix : {std::string(PendingSuffix), std::string(PendingSuffix) + std::string(ResumeSuffix),
+                                      std::string(PendingSuffix) + std::string(RoadSuffix)}) {
         WIN32_FIND_DATAW data;
         const UniqueFind find(FindFirstFileW(WideFromUtf8(folder + "*" + suffix).c_str(), &data));
         if (!find)
@@ -835,18 +853,25 @@ void TauAutoUpgrader::DownloadCurrent()
         if (!KeepInstalled(url, TargetNameOf(tempFileName_)))
             break;
     }
+    roads_ = ChooseRoads(fileList_[currentFileIndex_]);
+    FetchCurrent();
+}
+
+// The current file by its first road left, or whole. Every download is
+// hashed while it is stored: the stub checks the file again.
+void TauAutoUpgrader::FetchCurrent()
+{
+    HashBody = true;
+    localFailure_.clear();
+    if (!roads_.empty()) {
+        FetchRoad(roads_.front());
+        return;
+    }
     const std::string& url = fileList_[currentFileIndex_];
     URL = url;
     FileName = tempFileName_;
     ResumeSettings(url);
-    // Every download is hashed while it is stored: the stub checks it again.
-    HashBody = true;
-    localFailure_.clear();
-    const auto signedSize = SignedSize(url);
-    // A signed size past what a body can be counted to is no bound at all.
-    MaxBodySize = signedSize && *signedSize <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-                      ? static_cast<std::int64_t>(*signedSize)
-                      : MaxDownloadSize;
+    MaxBodySize = BodyLimit(SignedSize(url), MaxDownloadSize);
     downloaded_.push_back(tempFileName_);
     // A cached copy could be an older release; the cache would also write
     // every byte a second time.
@@ -884,16 +909,22 @@ bool TauAutoUpgrader::PrepareCurrent(const std::string& url)
 // A cut download of this very file (same address, same signed digest) goes
 // on where it ended; only a file with a digest may be kept, since only the
 // whole file's digest can tell the kept bytes good.
-void TauAutoUpgrader::ResumeSettings(const std::string& url)
+std::optional<TauResumeRecord> TauAutoUpgrader::ResumableRecord(const std::string& url) const
 {
     const std::string* digest = SignedDigest(url);
-    KeepPartialFile = digest != nullptr;
-    validator_.clear();
-    resume_ = digest && !wholeOnly_ ? ReadResumeRecord(tempFileName_) : std::nullopt;
+    auto record = digest && !wholeOnly_ ? ReadResumeRecord(tempFileName_) : std::nullopt;
     const auto size = SizeOfFile(tempFileName_);
-    if (resume_ && (resume_->url != url || resume_->sha256 != *digest || !size ||
-                    static_cast<std::uint64_t>(*size) < resume_->length))
-        resume_.reset();
+    if (record && (record->url != url || record->sha256 != *digest || !size ||
+                   static_cast<std::uint64_t>(*size) < record->length))
+        record.reset();
+    return record;
+}
+
+void TauAutoUpgrader::ResumeSettings(const std::string& url)
+{
+    KeepPartialFile = SignedDigest(url) != nullptr;
+    validator_.clear();
+    resume_ = ResumableRecord(url);
     ResumeFile = resume_.has_value();
     checkpoint_ = resume_ ? static_cast<std::int64_t>(resume_->length) : 0;
     Range = {resume_ ? static_cast<std::int64_t>(resume_->length) : 0, 0};
@@ -962,12 +993,110 @@ void TauAutoUpgrader::RestartWhole(const std::string& reason)
     DownloadCurrent();
 }
 
+// The file's cheaper roads, tried before the whole file. Each needs the
+// file's signed size and digest to check what it gives; a cut download of
+// the whole file goes on instead, and after a failed resume nothing but the
+// whole file is tried. Without a key, only https roads are taken, as only
+// https files.
+std::vector<TauRoad> TauAutoUpgrader::ChooseRoads(const std::string& url) const
+{
+    const auto size = SignedSize(url);
+    const auto found = std::find_if(releaseRoads_.begin(), releaseRoads_.end(),
+                                    [&](const TauFileRoads& roads) { return roads.url == url; });
+    if (!size || !SignedDigest(url) || found == releaseRoads_.end() || wholeOnly_ || ResumableRecord(url))
+        return {};
+    std::vector<TauRoad> roads = CheaperRoads(*found, installedDigest_, *size);
+    if (RequiresHttps())
+        std::erase_if(roads, [](const TauRoad& road) { return !IsHttpsAddress(road.url); });
+    return roads;
+}
+
+// A road's body is fetched whole, in one plain request, beside the download
+// it becomes; it is never resumed (only the whole file is).
+void TauAutoUpgrader::FetchRoad(const TauRoad& road)
+{
+    URL = road.url;
+    FileName = tempFileName_ + std::string(RoadSuffix);
+    ResumeFile = false;
+    KeepPartialFile = false;
+    Range = {};
+    IfRange.clear();
+    resume_.reset();
+    validator_.clear();
+    checkpoint_ = 0;
+    MaxBodySize = BodyLimit(road.size, MaxDownloadSize);
+    downloaded_.push_back(FileName);
+    StartUncachedTransfer();
+}
+
+void TauAutoUpgrader::DropRoadBody()
+{
+    const std::string body = tempFileName_ + std::string(RoadSuffix);
+    DeleteQuietly(body);
+    std::erase(downloaded_, body);
+}
+
+// A road that fails costs the user nothing but its bytes: one line of the
+// log, and the next road (in the end the whole file) in the same run.
+void TauAutoUpgrader::RoadFailed(const std::string& reason)
+{
+    const TauRoad road = roads_.front();
+    roads_.erase(roads_.begin());
+    DropRoadBody();
+    DeleteQuietly(tempFileName_);
+    std::erase(downloaded_, tempFileName_);
+    Log(std::string(RoadName(road)) + " of " + CurrentFileURL() + " (" + road.url + ") is not taken: " + reason +
+        "; fetching " + (roads_.empty() ? std::string("the whole file") : std::string(RoadName(roads_.front()))) +
+        " instead");
+    FetchCurrent();
+}
+
+// The road's body is checked against its own signed size and digest before
+// it is decoded, and what it gives against the file's before the manifest
+// names it.
+void TauAutoUpgrader::RoadDone()
+{
+    const TauRoad& road = roads_.front();
+    const std::string url = CurrentFileURL();
+    const auto received = static_cast<std::uint64_t>(Result().bytesTransferred);
+    if (received != road.size) {
+        RoadFailed("its download ended after " + std::to_string(received) + " of the " + std::to_string(road.size) +
+                   " bytes signed for it");
+        return;
+    }
+    if (Result().sha256 != road.sha256) {
+        RoadFailed("its download does not match its SHA-256 digest");
+        return;
+    }
+    const std::string target = TargetNameOf(tempFileName_);
+    downloaded_.push_back(tempFileName_);
+    const std::string failure =
+        DecodeRoad(road, tempFileName_ + std::string(RoadSuffix),
+                   {GetAppFolder() + target, tempFileName_, *SignedSize(url), *SignedDigest(url), HideTempFile});
+    if (!failure.empty()) {
+        RoadFailed(failure);
+        return;
+    }
+    DropRoadBody();
+    Log("fetched " + url + " as " + std::string(RoadName(road)) + " of " + std::to_string(road.size) + " bytes (" +
+        road.url + ")");
+    roads_.clear();
+    FileCompleted(*SignedDigest(url));
+}
+
+const std::string& TauAutoUpgrader::CurrentFileURL() const
+{
+    return fileList_[currentFileIndex_];
+}
+
 // An installed file that already holds the release's digest costs no byte
-// of the network: the stub is told to keep it, and checks it again.
+// of the network: the stub is told to keep it, and checks it again. The
+// digest found also chooses the patch.
 bool TauAutoUpgrader::KeepInstalled(const std::string& url, const std::string& target)
 {
     const std::string* digest = SignedDigest(url);
-    if (!digest || !HoldsDigest(GetAppFolder() + target, *digest))
+    installedDigest_ = digest ? InstalledDigest(GetAppFolder() + target) : std::nullopt;
+    if (!digest || installedDigest_ != *digest)
         return false;
     Log("kept " + target + ": the installed file already is the release's (" + url + " not downloaded)");
     installSet_.push_back({target, *digest, /*keep=*/true});
@@ -985,15 +1114,18 @@ void TauAutoUpgrader::FileHeaders(std::int64_t contentLength, OleDate lastModifi
     checkpoint_ = Result().resumedFrom;
     SetWizardFileSize(contentLength);
     bool canUpgrade = true;
-    if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && contentLength != 0 && fileList_.size() > 1) {
+    // A road's body is not the file: the file's own signed size is compared.
+    const std::int64_t fileSize = roads_.empty() ? contentLength : static_cast<std::int64_t>(*SignedSize(CurrentFileURL()));
+    if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && fileSize != 0 && fileList_.size() > 1) {
         const std::string target = tempFileName_.substr(0, tempFileName_.size() - PendingSuffix.size());
         const auto size = SizeOfFile(target);
         if (lstrcmpiW(WideFromUtf8(FileNameOf(target)).c_str(), WideFromUtf8(FileNameOf(GetAppPath())).c_str()) != 0 &&
             size)
-            canUpgrade = *size != contentLength;
+            canUpgrade = *size != fileSize;
     }
+    // The events name the release file, with the bytes actually fetched.
     if (OnFileStart)
-        OnFileStart(*this, URL, contentLength, fileTime_, canUpgrade);
+        OnFileStart(*this, CurrentFileURL(), contentLength, fileTime_, canUpgrade);
     continueTransfer = canUpgrade && GoOn(alive);
 }
 
@@ -1006,12 +1138,16 @@ void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t byte
         TotalPercentsDone(percentsDone, currentFileIndex_, static_cast<int>(fileList_.size()));
     SetWizardProgress(percentsDone, total, transferRate, estimatedTimeLeft);
     if (OnProgress)
-        OnProgress(*this, URL, contentLength, bytesRead, elapsedTime, estimatedTimeLeft, percentsDone, total,
-                   transferRate);
+        OnProgress(*this, CurrentFileURL(), contentLength, bytesRead, elapsedTime, estimatedTimeLeft, percentsDone,
+                   total, transferRate);
 }
 
 void TauAutoUpgrader::FileDone()
 {
+    if (!roads_.empty()) {
+        RoadDone();
+        return;
+    }
     DeleteQuietly(tempFileName_ + std::string(ResumeSuffix));
     if (verifying_ || SignedDigest(URL)) {
         const std::int64_t stored = Result().resumedFrom + Result().bytesTransferred;
@@ -1030,7 +1166,12 @@ void TauAutoUpgrader::FileDone()
             return;
         }
     }
-    installSet_.push_back({TargetNameOf(tempFileName_), Result().sha256});
+    FileCompleted(Result().sha256);
+}
+
+void TauAutoUpgrader::FileCompleted(const std::string& sha256)
+{
+    installSet_.push_back({TargetNameOf(tempFileName_), sha256});
     const std::weak_ptr<char> alive = alive_;
     SetDownloadTime(tempFileName_, fileTime_);
     if (OnFileDone)
@@ -1045,6 +1186,7 @@ void TauAutoUpgrader::FileSkipped()
 {
     if (aborted_)
         return;
+    DropRoadBody();
     const std::wstring temporary = WideFromUtf8(tempFileName_);
     SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temporary.c_str());
@@ -1057,6 +1199,14 @@ void TauAutoUpgrader::FileSkipped()
 void TauAutoUpgrader::FileFailed(int statusCode)
 {
     const DWORD local = Result().localError;
+    if (!roads_.empty()) {
+        RoadFailed(local == ERROR_FILE_TOO_LARGE
+                       ? "its download is larger than the " + std::to_string(roads_.front().size) +
+                             " bytes signed for it"
+                   : local != NO_ERROR ? "its download cannot be stored here: " + ErrorText(local)
+                                       : "the server answered HTTP " + std::to_string(statusCode));
+        return;
+    }
     if (resume_ && local == NO_ERROR) {
         RestartWhole("the resumed download of " + URL + " was refused (HTTP " + std::to_string(statusCode) +
                      ", or a Content-Range or validator other than the one asked for)");
@@ -1124,6 +1274,7 @@ void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask
 void TauAutoUpgrader::NextFile()
 {
     wholeOnly_ = false;
+    roads_.clear();
     ++currentFileIndex_;
     DownloadCurrent();
 }

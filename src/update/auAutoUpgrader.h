@@ -15,6 +15,7 @@
 #include "update/auCheckState.h"
 #include "update/auInfoFile.h"
 #include "update/auResume.h"
+#include "update/auRoadChoice.h"
 #include "update/auUpgraderDialogs.h"
 #include "update/auUpgraderLanguage.h"
 #include "update/auUpgradeTypes.h"
@@ -318,6 +319,7 @@ private:
     const std::string* SignedDigest(const std::string& url) const;
     std::optional<std::uint64_t> SignedSize(const std::string& url) const;
     bool PrepareCurrent(const std::string& url);
+    std::optional<TauResumeRecord> ResumableRecord(const std::string& url) const;
     void ResumeSettings(const std::string& url);
     bool ResumableDownload(const std::string& download) const;
     void KeepCutDownload();
@@ -325,6 +327,14 @@ private:
     void CheckpointDownload(TauDataStream* data);
     void RestartWhole(const std::string& reason);
     bool KeepInstalled(const std::string& url, const std::string& target);
+    std::vector<TauRoad> ChooseRoads(const std::string& url) const;
+    void FetchCurrent();
+    void FetchRoad(const TauRoad& road);
+    void DropRoadBody();
+    void RoadFailed(const std::string& reason);
+    void RoadDone();
+    // The address of the release file being fetched, whatever road it takes.
+    const std::string& CurrentFileURL() const;
     // A release file that may not be installed: deleted with the other
     // downloads, and the release refused.
     void ReleaseFileRefused(const std::string& reason);
@@ -360,6 +370,8 @@ private:
     void FileProgress(std::int64_t contentLength, std::int64_t bytesRead, int elapsedTime, int estimatedTimeLeft,
                       std::uint8_t percentsDone, float transferRate);
     void FileDone();
+    // The download of the current file holds it (SHA-256 `sha256`): into the manifest.
+    void FileCompleted(const std::string& sha256);
     void FileSkipped();
     void FileFailed(int statusCode);
     void LostFile(int errorCode, const std::wstring& text, bool ask);
@@ -402,6 +414,13 @@ private:
     std::vector<std::pair<std::string, std::string>> signedDigests_;
     // Address and signed size of each file of the signed release that has one.
     std::vector<std::pair<std::string, std::uint64_t>> signedSizes_;
+    // Each file's cheaper roads as the (signed) information file gives them.
+    std::vector<TauFileRoads> releaseRoads_;
+    // The current file's roads not yet failed, the one being fetched first;
+    // empty while the whole file is fetched.
+    std::vector<TauRoad> roads_;
+    // The current file's installed copy's SHA-256, when it could be read.
+    std::optional<std::string> installedDigest_;
     // Temporary files this upgrade created; removed unless the stub takes them over.
     std::vector<std::string> downloaded_;
     // The files completely downloaded, with the SHA-256 of what was stored:
@@ -410,8 +429,10 @@ private:
     // The current file's cut download being resumed, and its answer's validator.
     std::optional<TauResumeRecord> resume_;
     std::string validator_;
+    // The resume of the current file failed: the whole file, once.
     bool wholeOnly_ = false;
-    std::int64_t checkpoint_ = 0;  // bytes of the current download last recorded  // the resume of the current file failed: the whole file, once
+    // Bytes of the current download last recorded.
+    std::int64_t checkpoint_ = 0;
     // The window stops calling the engine once its destruction has begun.
     bool windowDetached_ = false;
     // A top-level window, so that it answers the end of the session.

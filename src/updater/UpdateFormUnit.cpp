@@ -300,13 +300,15 @@ void TUpdateForm::BindEngine()
             Message(text, MB_ICONERROR);
         Close();
     };
+    // The engine's notes (a road not taken, a file kept, a release refused)
+    // are what a person asks about later, shown or silent.
+    Updater.OnLog = [](TauAutoUpgrader&, const std::string& text) { LogUpdater(text); };
     // A release that may not be installed is no outage: its own text, and
-    // no download page that the same network could answer.
-    Updater.OnReleaseRefused = [this](TauAutoUpgrader& engine, const std::string& reason) {
+    // no download page that the same network could answer. A silent run has
+    // its reason in the log already, as the engine's note.
+    Updater.OnReleaseRefused = [this](TauAutoUpgrader& engine, const std::string&) {
         HandlerScope scope(*this);
-        if (silent_)
-            LogUpdater("release refused: " + reason);
-        else
+        if (!silent_)
             Message(Utf8FromWide(engine.RefusalText()), MB_ICONERROR);
         Close();
     };

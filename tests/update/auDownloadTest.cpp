@@ -5,7 +5,10 @@
 #include "update/auUpgraderTexts.h"
 
 #include "HttpTestServer.h"
+#include "common/HostCommand.h"
 #include "common/Utils.h"
+#include "core/StrCon.h"
+#include "http/auSha256.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WideText.h"
@@ -178,6 +181,60 @@ TEST(Download, EventOrderProgressAndTotalsAcrossFilesThenCleanUp)
         EXPECT_NE(log.substr(at, lineEnd - at).find("no-cache"), std::string::npos)
             << "release files never come from the cache: " << log;
     }
+}
+
+// A compressed form is what crosses the network: the file events name the
+// release file and count the form's bytes. A road that is not served raises
+// no file event; the whole file follows in the same run.
+TEST(Download, ACompressedFormIsCountedByItsOwnBytesAndAMissingOneFallsBackToTheWholeFile)
+{
+    Download d;
+    const std::string first = PatternBytes(3 * 1024 * 1024);
+    const std::string second = PatternBytes(100000);
+    d.server.PutFile("first.bin", first);
+    d.server.PutFile("second.bin", second);
+    HostOutput(d.server.Root(), "cd '" + HostPath(d.server.Root()) + "' && zstd -q -f first.bin -o first.zst");
+    const std::string frame = ReadWholeFile(d.server.Root() + "first.zst");
+    const auto keys = [&](const std::string& number, const std::string& body,
+                          const std::string& zname, const std::string& zbody) {
+        return "#sha256" + number + "=" + HexOfBytes(Sha256Of(body)) + "\r\n#size" + number + "=" +
+               std::to_string(body.size()) + "\r\n#zurl" + number + "=" + d.server.Url("/" + zname) +
+               "\r\n#zsha256" + number + "=" + HexOfBytes(Sha256Of(zbody)) + "\r\n#zsize" + number + "=" +
+               std::to_string(zbody.size()) + "\r\n";
+    };
+    d.server.PutFile("info.txt", "#version=2.0\r\n#url=" + d.server.Url("/first.bin") + "\r\n" +
+                                     keys("", first, "first.zst", frame) + "#url0=" +
+                                     d.server.Url("/second.bin") + "\r\n" +
+                                     keys("_0", second, "missing.zst", "not served"));
+    std::vector<std::string> done;
+    d.engine->OnFileDone = [&](TauAutoUpgrader&, const std::string& name) { done.push_back(ReadWholeFile(name)); };
+    std::vector<std::string> log;
+    d.engine->OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+    d.Run();
+
+    EXPECT_EQ(d.events, (Events{"ConfirmUpgrade", "FileStart first.bin " + std::to_string(frame.size()) + " #0",
+                                "Progress first.bin", "FileStart second.bin 100000 #1", "Progress second.bin",
+                                "EndUpgrade", "Aborted"}));
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_TRUE(done[0] == first) << "inflated into the download";
+    EXPECT_TRUE(done[1] == second);
+    ASSERT_FALSE(d.progress.empty());
+    for (const ProgressSeen& p : d.progress)
+        EXPECT_EQ(p.fileSize, Download::FileOf(p.url) == "first.bin" ? static_cast<std::int64_t>(frame.size()) : 100000);
+    const auto firstLast = std::find_if(d.progress.rbegin(), d.progress.rend(),
+                                        [](const ProgressSeen& p) { return Download::FileOf(p.url) == "first.bin"; });
+    ASSERT_NE(firstLast, d.progress.rend());
+    EXPECT_EQ(firstLast->bytesRead, static_cast<std::int64_t>(frame.size())) << "the bytes fetched, not the file's";
+    EXPECT_EQ(d.server.RequestsFor("/first.bin").size(), 0u) << d.server.RequestLog();
+    EXPECT_EQ(d.server.RequestsFor("/missing.zst").size(), 1u);
+    EXPECT_EQ(d.server.RequestsFor("/second.bin").size(), 1u);
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "the compressed form of " + d.server.Url("/second.bin") + " (" + d.server.Url("/missing.zst") +
+                            ") is not taken: the server answered HTTP 404; fetching the whole file instead"),
+              log.end())
+        << ::testing::PrintToString(log);
+    EXPECT_TRUE(d.errors.empty()) << "nothing is shown";
+    EXPECT_TRUE(FindFiles(GetAppFolder() + "*.road").empty());
 }
 
 SYSTEMTIME LastWriteOf(const std::string& path)
