@@ -6,6 +6,8 @@
 # When another package manager (unattended upgrades, another set-up) holds the
 # dpkg or apt lock, apt is waited for, up to KELDORA_APT_LOCK_WAIT seconds
 # (default 900), before the set-up fails and says so.
+# nginx is for the tests, which start their own on 127.0.0.1: its system
+# service is kept from starting while it is installed.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -18,6 +20,7 @@ packages=(
     wine wine64 xvfb xauth x11-utils imagemagick
     fonts-wqy-microhei
     libfuse3-dev fuse3 pkgconf
+    nginx
 )
 
 missing() {
@@ -70,8 +73,19 @@ update_lists() {
     return "$rc"
 }
 
+# While packages are installed, their services stay stopped (the answer 101
+# of policy-rc.d) unless the machine has a policy of its own.
+keep_services_stopped() {
+    local policy=/usr/sbin/policy-rc.d
+    [ -e "$policy" ] && return 0
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    trap 'rm -f '"$policy" EXIT
+}
+
 install() {
     echo "setup: installing $*"
+    keep_services_stopped
     update_lists && apt_get install -y "$@"
 }
 
