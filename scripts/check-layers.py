@@ -11,6 +11,7 @@ import sys
 RANKS = {
     "core": 0,
     "winutil": 1,
+    "delta": 1,
     "common": 2,
     "markup": 2,
     "widgets": 3,

@@ -8,10 +8,14 @@
 # (default 900), before the set-up fails and says so.
 # nginx is for the tests, which start their own on 127.0.0.1: its system
 # service is kept from starting while it is installed.
+# The zstd sources, which no mingw-w64 package ships, come from Debian's source
+# package libzstd and are unpacked once into KELDORA_ZSTD_CACHE (default
+# /var/cache/keldora/libzstd), where CMake finds them: the build downloads nothing.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 lock_wait=${KELDORA_APT_LOCK_WAIT:-900}
+zstd_cache=${KELDORA_ZSTD_CACHE:-/var/cache/keldora/libzstd}
 
 packages=(
     cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev python3 curl locales openssl libssl-dev
@@ -21,6 +25,7 @@ packages=(
     fonts-wqy-microhei
     libfuse3-dev fuse3 pkgconf
     nginx
+    xz-utils zstd
 )
 
 missing() {
@@ -89,8 +94,55 @@ install() {
     update_lists && apt_get install -y "$@"
 }
 
+# Source lists of the archives in debian.sources, written only when apt knows
+# no source list at all: same addresses, suites, components and keys.
+add_source_lists() {
+    local own=/etc/apt/sources.list.d/keldora-deb-src.sources targets
+    targets=$(apt-get indextargets --format '$(CREATED_BY)')
+    grep -qx Sources <<<"$targets" && return 0
+    if [ ! -f /etc/apt/sources.list.d/debian.sources ]; then
+        echo "setup: apt has no source lists and there is no /etc/apt/sources.list.d/debian.sources to make them" \
+            "from; add a deb-src entry for the Debian archive" >&2
+        return 1
+    fi
+    echo "setup: adding source lists ($own)"
+    awk '/^Types:/ { print "Types: deb-src"; next }
+         /^(URIs|Suites|Components|Signed-By):/ || /^$/ { print }' \
+        /etc/apt/sources.list.d/debian.sources >"$own"
+    # A list of another architecture that failed to come does not keep the
+    # sources from being fetched; apt-get source says so when they are not known.
+    update_lists || true
+}
+
+# The zstd sources: the upstream tarball of Debian's libzstd, unpacked into
+# $zstd_cache/source, whole or not at all. Nothing is fetched once it is there.
+fetch_zstd_source() {
+    local stamp=$zstd_cache/source/.debian-version work version tarball
+    [ -f "$stamp" ] && return 0
+    add_source_lists
+    mkdir -p "$zstd_cache"
+    rm -rf "$zstd_cache"/fetch.*
+    work=$(mktemp -d "$zstd_cache/fetch.XXXXXX")
+    echo "setup: fetching the zstd sources (Debian source package libzstd)"
+    (cd "$work" && apt_get source --download-only libzstd)
+    tarball=$(find "$work" -maxdepth 1 -name 'libzstd_*.orig.tar.*' ! -name '*.asc' | head -n 1)
+    if [ -z "$tarball" ]; then
+        echo "setup: apt-get source libzstd brought no upstream tarball" >&2
+        rm -rf "$work"
+        return 1
+    fi
+    version=$(basename "$(find "$work" -maxdepth 1 -name 'libzstd_*.dsc' | head -n 1)" .dsc)
+    mkdir "$work/source"
+    tar -xf "$tarball" -C "$work/source" --strip-components=1
+    echo "${version#libzstd_}" >"$work/source/.debian-version"
+    rm -rf "$zstd_cache/source"
+    mv "$work/source" "$zstd_cache/source"
+    rm -rf "$work"
+}
+
 mapfile -t needed < <(missing "${packages[@]}")
 [ ${#needed[@]} -eq 0 ] || install "${needed[@]}"
+fetch_zstd_source
 
 if ! runs_32bit_code; then
     echo "setup: this machine runs no 32-bit code; wine32 is not installed"
