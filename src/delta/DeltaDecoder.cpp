@@ -1,5 +1,7 @@
 #include "delta/DeltaDecoder.h"
 
+#include "delta/DeltaWindow.h"
+
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
@@ -58,15 +60,6 @@ struct TContextFree {
     void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
 
-// The smallest window log that covers `bytes`, within what the library accepts.
-int WindowLogFor(std::uint64_t bytes) {
-    int log = ZSTD_WINDOWLOG_MIN;
-    while (log < ZSTD_WINDOWLOG_MAX && (std::uint64_t{1} << log) < bytes) {
-        ++log;
-    }
-    return log;
-}
-
 std::uint64_t SaturatingSum(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
@@ -111,7 +104,7 @@ struct TDeltaDecoder::TState {
 
 TDeltaDecoder::TState::TState(std::span<const std::uint8_t> source, std::uint64_t outputSize, bool patch)
     : source(source), outputSize(outputSize), kind(patch ? "patch" : "compressed file"),
-      windowLog(WindowLogFor(SaturatingSum(source.size(), outputSize))) {
+      windowLog(DeltaWindowLog(SaturatingSum(source.size(), outputSize))) {
     const std::uint64_t window = std::uint64_t{1} << windowLog;
     // The window buffer never holds more than the frame makes (its declared
     // size must be outputSize); the prefix is referenced, not copied.
