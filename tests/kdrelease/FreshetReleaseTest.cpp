@@ -52,6 +52,34 @@ protected:
     const EnvVarScope messageLog{"KDAGENT_MESSAGE_LOG", messages};
     const EnvVarScope updaterLog{"KDUPDATER_LOG", folder.PathOf("freshet.log")};
     const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+
+    // The installed updater and the person who answers its question Yes.
+    struct Run {
+        UniqueKernelHandle updater;
+        UniqueKernelHandle answer;
+    };
+    Run StartUpdater() const
+    {
+        return {StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0"),
+                StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60")};
+    }
+    void RunUpdater() const
+    {
+        const Run run = StartUpdater();
+        EXPECT_EQ(WaitForExit(run.answer.get(), 70000), 0u) << "the question was asked and answered";
+        EXPECT_EQ(WaitForExit(run.updater.get(), 60000), 0u);
+    }
+    // The stub restarted the updater, which started the release's product,
+    // and the release's update.ini is installed.
+    void ExpectInstalled(const std::string& release, const std::string& published) const
+    {
+        std::string starts;
+        EXPECT_TRUE(PumpUntil([&] { return !(starts = ReadWholeFile(record)).empty(); }, 60000));
+        EXPECT_EQ(starts.rfind(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|", 0), 0u)
+            << starts;
+        EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
+        EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
+    }
 };
 
 TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
@@ -88,19 +116,10 @@ TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     folder.AddFile("app\\app.exe", product);
     WriteSettings(folder.PathOf("app\\update.ini"), "1.0", server.Url("/rel/info.txt"), publicKey);
 
-    const UniqueKernelHandle updater = StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0");
-    const UniqueKernelHandle answer =
-        StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60");
-    EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
-    EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
+    RunUpdater();
 
     // The stub restarts the updater, which starts the product: now 2.0.
-    std::string starts;
-    EXPECT_TRUE(PumpUntil([&] { return !(starts = ReadWholeFile(record)).empty(); }, 60000));
-    EXPECT_EQ(starts.rfind(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|", 0), 0u)
-        << starts;
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
+    ExpectInstalled(release, published);
     EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf("app\\app.exe.uTMP")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
 }
@@ -151,21 +170,16 @@ TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumed
     folder.AddFile("app\\same.dat", same);
     WriteSettings(folder.PathOf("app\\update.ini"), "1.0", infoURL, publicKey);
     const std::string pending = folder.PathOf("app\\big.dat.uTMP");
-    const auto start = [&] {
-        return std::make_pair(StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0"),
-                              StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") +
-                                           " click freshet.exe #32770 - Yes 60"));
-    };
 
     // The first run is killed once a MiB of big.dat is on the disk, recorded.
     {
-        const auto [updater, answer] = start();
-        EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
+        const Run run = StartUpdater();
+        EXPECT_EQ(WaitForExit(run.answer.get(), 70000), 0u) << "the question was asked and answered";
         ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(pending + ".resume").find("\nlength\t") != std::string::npos; },
                               60000))
             << nginx.RequestLog();
-        TerminateProcess(updater.get(), 9);
-        WaitForExit(updater.get(), 10000);
+        TerminateProcess(run.updater.get(), 9);
+        WaitForExit(run.updater.get(), 10000);
     }
     const std::string resume = ReadWholeFile(pending + ".resume");
     const std::size_t at = resume.find("\nlength\t") + 8;
@@ -175,19 +189,10 @@ TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumed
     EXPECT_TRUE(ReadWholeFile(pending).substr(0, kept) == big.substr(0, kept));
     EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), product) << "nothing installed by the run cut off";
 
-    {
-        const auto [updater, answer] = start();
-        EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
-        EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
-    }
-    std::string starts;
-    EXPECT_TRUE(PumpUntil([&] { return !(starts = ReadWholeFile(record)).empty(); }, 60000));
-    EXPECT_EQ(starts.rfind(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|", 0), 0u)
-        << starts;
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
+    RunUpdater();
+    ExpectInstalled(release, published);
     EXPECT_TRUE(ReadWholeFile(folder.PathOf("app\\big.dat")) == big);
     EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\same.dat")), same);
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
     for (const char* left : {"app\\app.exe.uTMP", "app\\big.dat.uTMP", "app\\big.dat.uTMP.resume"})
         EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf(left)).c_str()), INVALID_FILE_ATTRIBUTES) << left;
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
@@ -231,11 +236,7 @@ TEST_F(KdReleaseFreshet, ARotationReleaseMovesInstalledCopiesToTheNewKey)
     };
     std::size_t installs = 0;
     const auto update = [&](const std::string& release) {
-        const UniqueKernelHandle updater = StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0");
-        const UniqueKernelHandle answer =
-            StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60");
-        EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
-        EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
+        RunUpdater();
         ++installs;
         // One line per start of the product; the releases differ in size.
         std::string starts;
