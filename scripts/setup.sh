@@ -7,7 +7,8 @@
 # dpkg or apt lock, apt is waited for, up to KELDORA_APT_LOCK_WAIT seconds
 # (default 900), before the set-up fails and says so.
 # nginx is for the tests, which start their own on 127.0.0.1: its system
-# service is kept from starting while it is installed.
+# service is kept from starting while it is installed. bsdiff and xdelta3 are
+# the peers of bench/bench_roads.sh.
 # The zstd sources, which no mingw-w64 package ships, come from Debian's source
 # package libzstd and are unpacked once into KELDORA_ZSTD_CACHE (default
 # /var/cache/keldora/libzstd), where CMake finds them: the build downloads nothing.
@@ -25,6 +26,7 @@ packages=(
     fonts-wqy-microhei
     libfuse3-dev fuse3 pkgconf
     nginx
+    bsdiff xdelta3
     xz-utils zstd
 )
 
