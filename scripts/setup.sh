@@ -6,6 +6,9 @@
 # When another package manager (unattended upgrades, another set-up) holds the
 # dpkg or apt lock, apt is waited for, up to KELDORA_APT_LOCK_WAIT seconds
 # (default 900), before the set-up fails and says so.
+# nginx is for the tests, which start their own on 127.0.0.1: its system
+# service is kept from starting while it is installed. bsdiff and xdelta3 are
+# the peers of bench/bench_roads.sh.
 # The zstd sources, which no mingw-w64 package ships, come from Debian's source
 # package libzstd and are unpacked once into KELDORA_ZSTD_CACHE (default
 # /var/cache/keldora/libzstd), where CMake finds them: the build downloads nothing.
@@ -22,6 +25,8 @@ packages=(
     wine wine64 xvfb xauth x11-utils imagemagick
     fonts-wqy-microhei
     libfuse3-dev fuse3 pkgconf
+    nginx
+    bsdiff xdelta3
     xz-utils zstd
 )
 
@@ -75,8 +80,19 @@ update_lists() {
     return "$rc"
 }
 
+# While packages are installed, their services stay stopped (the answer 101
+# of policy-rc.d) unless the machine has a policy of its own.
+keep_services_stopped() {
+    local policy=/usr/sbin/policy-rc.d
+    [ -e "$policy" ] && return 0
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    trap 'rm -f '"$policy" EXIT
+}
+
 install() {
     echo "setup: installing $*"
+    keep_services_stopped
     update_lists && apt_get install -y "$@"
 }
 

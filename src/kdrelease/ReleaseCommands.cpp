@@ -5,6 +5,7 @@
 #include "kdrelease/ReleaseFiles.h"
 #include "kdrelease/ReleaseOptions.h"
 #include "kdrelease/ReleaseReport.h"
+#include "kdrelease/ReleaseRoads.h"
 #include "kdrelease/ReleaseUpdateIni.h"
 
 #include "update/auInfoFile.h"
@@ -90,6 +91,43 @@ ReleaseSettings CheckedSettings(const ReleaseOptions& options, std::chrono::syst
     return settings;
 }
 
+// The earlier releases make --previous names, within the limit, each a folder.
+RoadSettings CheckedRoadSettings(const ReleaseOptions& options, Problems& problems)
+{
+    RoadSettings settings;
+    settings.replace = options.force;
+    const std::string limit = options.previousLimit.empty() ? std::to_string(DefaultPreviousLimit) : options.previousLimit;
+    const std::string limitProblem = PreviousLimitProblem(limit);
+    problems.Add(limitProblem);
+    if (limitProblem.empty() && options.previous.size() > std::stoul(limit))
+        problems.Add("--previous names " + std::to_string(options.previous.size()) +
+                     " earlier releases, more than the limit of " + limit + " (--previous-limit)");
+    if (!options.patchShare.empty()) {
+        const std::string shareProblem = PatchShareProblem(options.patchShare);
+        problems.Add(shareProblem);
+        if (shareProblem.empty())
+            settings.patchShare = std::stod(options.patchShare);
+    }
+    for (const std::string& name : options.previous) {
+        std::error_code error;
+        if (!fs::is_directory(PathOfUtf8(name), error))
+            problems.Add(name + ": --previous names no folder of an earlier release there");
+        settings.previous.push_back(PathOfUtf8(name));
+    }
+    return settings;
+}
+
+// "2 roads" after a file's size: its compressed form and patches.
+std::string RoadsText(const ReleaseFile& file)
+{
+    if (file.roads.empty())
+        return {};
+    const bool compressed = file.roads.front().sourceSha256.empty();
+    const std::size_t patches = file.roads.size() - (compressed ? 1 : 0);
+    return std::string(compressed ? "; compressed " + std::to_string(file.roads.front().size) + " bytes" : "") +
+           (patches ? "; " + std::to_string(patches) + (patches == 1 ? " patch" : " patches") : "");
+}
+
 // The release's update.ini against what is signed; --force never passes these.
 std::vector<std::string> ReleaseIniProblems(const ReleaseOptions& options, const fs::path& folder,
                                             const std::vector<ReleaseFile>& files, const std::string& version,
@@ -118,6 +156,7 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
 {
     Problems problems;
     const ReleaseSettings settings = CheckedSettings(options, now, problems);
+    const RoadSettings roadSettings = CheckedRoadSettings(options, problems);
     const fs::path folder = PathOfUtf8(options.operands[0]);
     const fs::path output = folder / InfoFileName;
     std::error_code error;
@@ -129,7 +168,7 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     // The update.ini rules compare its PublicKey with the key's public part,
     // so a public part that is not the key's own is told first.
     SignedText("", key, options.key);
-    const ReleaseFolder release = ReadReleaseFolder(folder, {InfoFileName});
+    ReleaseFolder release = ReadReleaseFolder(folder, {InfoFileName, RoadsFolder});
     for (const std::string& problem : release.problems)
         problems.Add(problem);
     if (release.files.empty())
@@ -146,6 +185,8 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
     }
     problems.ThrowAny();
 
+    const std::vector<std::string> notes =
+        roadSettings.previous.empty() ? std::vector<std::string>() : MakeRoads(folder, release.files, roadSettings);
     const std::string signedFile = SignedText(ReleaseInfoText(settings, release.files), key, options.key);
     if (const std::string problem = ReadBackProblem(signedFile, settings, release.files); !problem.empty())
         throw ReleaseError("the information file would not read back as written: " + problem);
@@ -158,7 +199,10 @@ int Make(const ReleaseOptions& options, std::ostream& out, std::chrono::system_c
         out << ", rollout " << *settings.rollout << "%";
     out << "\n";
     for (const ReleaseFile& file : release.files)
-        out << "  " << ReleaseAddress(settings.baseURL, file.name) << " (" << file.size << " bytes)\n";
+        out << "  " << ReleaseAddress(settings.baseURL, file.name) << " (" << file.size << " bytes" << RoadsText(file)
+            << ")\n";
+    for (const std::string& note : notes)
+        out << "  " << note << "\n";
     out << "signed with PublicKey=" << PublicKeyLine(key.xy) << "\n";
     if (const std::string warning = UpdaterWarning(release.files); !warning.empty())
         out << warning << "\n";
@@ -189,9 +233,11 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
     request.warnBefore = UtcTimeOf(now + std::chrono::days(ExpiryWarningDays));
     std::vector<std::string> folderProblems;
     std::vector<std::string> iniProblems;
+    std::vector<std::string> roadProblems;
+    std::size_t roads = 0;
     if (options.operands.size() == 2) {
         const fs::path folder = PathOfUtf8(options.operands[1]);
-        std::vector<std::string> skip = {InfoFileName};
+        std::vector<std::string> skip = {InfoFileName, RoadsFolder};
         if (IsInFolder(infoPath, folder))
             skip.push_back(Utf8OfPath(infoPath.filename()));
         ReleaseFolder release = ReadReleaseFolder(folder, skip);
@@ -205,6 +251,10 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
             for (std::string& problem :
                  ReleaseIniProblems(options, folder, release.files, info.Value("version"), product, signingKey))
                 iniProblems.push_back(std::move(problem));
+            std::vector<fs::path> previous;
+            for (const std::string& name : options.previous)
+                previous.push_back(PathOfUtf8(name));
+            roadProblems = RoadProblems(info, folder, previous, roads);
         }
         request.folder = std::move(release.files);
     }
@@ -213,6 +263,8 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
         report.failures.push_back({"folder", std::move(problem)});
     for (std::string& problem : iniProblems)
         report.failures.push_back({"update.ini", std::move(problem)});
+    for (std::string& problem : roadProblems)
+        report.failures.push_back({"road", std::move(problem)});
     if (!report.failures.empty()) {
         out << options.operands[0] << ": an installed copy would refuse this release\n";
         for (const RuleFailure& failure : report.failures)
@@ -228,6 +280,9 @@ int Verify(const ReleaseOptions& options, std::ostream& out, std::chrono::system
                     ? "its file matches"
                     : "each of its " + std::to_string(request.folder->size()) + " files matches")
             << " its signed digest and size\n";
+    if (roads > 0)
+        out << options.operands[1] << ": " << (roads == 1 ? "its road rebuilds" : "each of its " + std::to_string(roads) + " roads rebuilds")
+            << " its file (compressed forms inflated, patches applied to their sources)\n";
     return 0;
 }
 

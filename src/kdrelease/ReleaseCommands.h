@@ -4,14 +4,12 @@
 // is one line "kdrelease: ..." per problem on `err`.
 // Platform-free: no <windows.h> here.
 
+#include "kdrelease/ReleaseInfo.h"
+
 #include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
-
-// The name of the information file make writes into the release folder; it
-// is never a file of the release.
-inline constexpr const char* InfoFileName = "info.txt";
 
 // 0 done (verify: the release would be installed), 1 refused or failed, 2 a
 // bad command line. `now` is the moment expiries are counted from.

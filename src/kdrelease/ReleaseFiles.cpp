@@ -9,8 +9,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string LowerAscii(std::string_view text)
 {
     std::string lowered(text);
@@ -19,13 +17,15 @@ std::string LowerAscii(std::string_view text)
     return lowered;
 }
 
+namespace {
+
 ReleaseFile HashFile(const fs::path& path, std::string name)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw ReleaseError("cannot read " + Utf8OfPath(path));
     Sha256 hash;
-    ReleaseFile file{std::move(name), 0, {}};
+    ReleaseFile file{std::move(name), 0, {}, {}};
     std::vector<char> block(1 << 20);
     while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
         hash.Update(block.data(), static_cast<std::size_t>(in.gcount()));

@@ -20,6 +20,9 @@ public:
 std::filesystem::path PathOfUtf8(std::string_view text);
 std::string Utf8OfPath(const std::filesystem::path& path);
 
+// A-Z as a-z: names as Windows compares them, for the ASCII letters.
+std::string LowerAscii(std::string_view text);
+
 // Whether the file stands directly in the folder.
 bool IsInFolder(const std::filesystem::path& file, const std::filesystem::path& folder);
 

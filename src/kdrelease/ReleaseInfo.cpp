@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -172,6 +173,32 @@ std::string ReleaseAddress(std::string_view base, std::string_view name)
     return std::string(base) + PercentEncoded(name);
 }
 
+std::string RoadAddress(std::string_view base, std::string_view roadName)
+{
+    return std::string(base) + RoadsFolder + "/" + PercentEncoded(roadName);
+}
+
+std::string PreviousLimitProblem(std::string_view limit)
+{
+    const std::string text(limit);
+    if (text.empty() || text.size() > 2 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+        std::stoi(text) < 1 || std::stoul(text) > PatchLimit)
+        return "the limit of earlier releases \"" + text + "\" is not a whole number from 1 to " +
+               Decimal(PatchLimit) + " (the patches an installed copy reads per file)";
+    return {};
+}
+
+std::string PatchShareProblem(std::string_view share)
+{
+    const std::string text(share);
+    char* end = nullptr;
+    const double value = text.empty() ? 0 : std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !(value > 0 && value <= 1))
+        return "the patch share \"" + text + "\" is not a number above 0 and at most 1 (0.9: a patch is published "
+               "when it is at most 90% of the compressed file)";
+    return {};
+}
+
 std::string FileKeyNumber(std::size_t index)
 {
     if (index == 0)
@@ -194,6 +221,19 @@ std::string ReleaseInfoText(const ReleaseSettings& settings, const std::vector<R
         text += Line("url" + number, ReleaseAddress(settings.baseURL, files[i].name));
         text += Line("sha256" + separator + number, HexOfBytes(files[i].sha256));
         text += Line("size" + separator + number, Decimal(files[i].size));
+        std::size_t patch = 0;
+        for (const ReleaseRoad& road : files[i].roads) {
+            const std::string address = RoadAddress(settings.baseURL, road.name);
+            if (road.sourceSha256.empty()) {
+                text += Line("zurl" + separator + number, address);
+                text += Line("zsha256" + separator + number, HexOfBytes(road.sha256));
+                text += Line("zsize" + separator + number, Decimal(road.size));
+                continue;
+            }
+            text += Line("patch" + separator + number + "_" + Decimal(++patch),
+                         HexOfBytes(road.sourceSha256) + " " + HexOfBytes(road.sha256) + " " + Decimal(road.size) +
+                             " " + address);
+        }
     }
     if (!settings.message.empty())
         text += "#message={" + settings.message + "}" + std::string(LineEnd);
@@ -218,6 +258,19 @@ std::string ReadBackProblem(std::string_view signedFile, const ReleaseSettings& 
     const TauReleaseDigests digests = ReleaseDigests(info);
     if (!digests.failure.empty() || digests.files != expected)
         return "the engine would read another list of files or digests";
+    const TauReleaseRoads roads = ReleaseRoads(info);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::vector<std::string> written, read;
+        for (const ReleaseRoad& road : files[i].roads)
+            written.push_back(road.sourceSha256 + road.sha256 + Decimal(road.size) + RoadAddress(settings.baseURL, road.name));
+        const TauFileRoads& file = roads.files[i];
+        if (file.compressed)
+            read.push_back(file.compressed->sha256 + Decimal(file.compressed->size) + file.compressed->url);
+        for (const TauPatch& patch : file.patches)
+            read.push_back(patch.sourceSha256 + patch.sha256 + Decimal(patch.size) + patch.url);
+        if (read != written)
+            return "the engine would read other compressed forms or patches of " + files[i].name;
+    }
     if (info.Value("version") != settings.version || info.Value("product") != settings.product ||
         info.Value("moreinfourl") != settings.moreInfoURL || info.Block("message") != settings.message ||
         info.Method() != umSelfUpgrade)

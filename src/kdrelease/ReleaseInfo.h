@@ -15,12 +15,41 @@
 #include <string_view>
 #include <vector>
 
+// A cheaper way to a file than the file: its compressed form, or a one-hop
+// patch from an earlier release's file (sourceSha256), published under
+// RoadsFolder.
+struct ReleaseRoad {
+    std::string name;  // in RoadsFolder
+    std::uint64_t size = 0;
+    std::string sha256;        // 32 bytes
+    std::string sourceSha256;  // 32 bytes for a patch; empty for the compressed form
+};
+
 // One file of the release.
 struct ReleaseFile {
     std::string name;  // UTF-8, as the folder names it
     std::uint64_t size = 0;
     std::string sha256;  // 32 bytes
+    std::vector<ReleaseRoad> roads;  // the compressed form first, if any
 };
+
+// The name of the information file make writes into the release folder; it
+// is never a file of the release.
+inline constexpr const char* InfoFileName = "info.txt";
+// The subfolder of a release folder that holds the roads; no file of the release.
+inline constexpr const char* RoadsFolder = "roads";
+// The address of a road's file.
+std::string RoadAddress(std::string_view base, std::string_view roadName);
+
+// make --previous: up to this many earlier releases by default, never more
+// than the patches an installed copy reads per file.
+inline constexpr int DefaultPreviousLimit = 3;
+std::string PreviousLimitProblem(std::string_view limit);
+// A patch is published only when it is at most this share of the cheapest
+// other road (the compressed form, else the whole file): a patch barely
+// smaller costs a second download whenever it fails, for little gain.
+inline constexpr double DefaultPatchShare = 0.9;
+std::string PatchShareProblem(std::string_view share);
 
 struct ReleaseSettings {
     std::string version;
@@ -62,7 +91,8 @@ std::string FileKeyNumber(std::size_t index);
 
 // The information file up to its signature line: the version, product,
 // expiry, rollout and more-info address, each file's address, digest and
-// size, then the message; CR LF after every line.
+// size and its roads (#zurl, #zsha256, #zsize; #patch_J), then the message;
+// CR LF after every line.
 std::string ReleaseInfoText(const ReleaseSettings& settings, const std::vector<ReleaseFile>& files);
 
 // A warning for a release with program files (".exe") but no "freshet.exe":

@@ -11,9 +11,10 @@ struct OptionSpec {
     std::string ReleaseOptions::*value = nullptr;  // null for a flag
     bool ReleaseOptions::*flag = nullptr;
     bool required = false;
+    std::vector<std::string> ReleaseOptions::*list = nullptr;  // given once per value
 };
 
-constexpr std::array<OptionSpec, 19> Options = {{
+constexpr std::array<OptionSpec, 23> Options = {{
     {"force", ReleaseVerb::Keygen, nullptr, &ReleaseOptions::force},
     {"key", ReleaseVerb::Make, &ReleaseOptions::key, nullptr, true},
     {"version", ReleaseVerb::Make, &ReleaseOptions::version, nullptr, true},
@@ -27,6 +28,10 @@ constexpr std::array<OptionSpec, 19> Options = {{
     {"installed-files", ReleaseVerb::Make, &ReleaseOptions::installedFiles},
     {"allow-http", ReleaseVerb::Make, nullptr, &ReleaseOptions::allowHttp},
     {"force", ReleaseVerb::Make, nullptr, &ReleaseOptions::force},
+    {"previous", ReleaseVerb::Make, nullptr, nullptr, false, &ReleaseOptions::previous},
+    {"previous-limit", ReleaseVerb::Make, &ReleaseOptions::previousLimit},
+    {"patch-share", ReleaseVerb::Make, &ReleaseOptions::patchShare},
+    {"previous", ReleaseVerb::Verify, nullptr, nullptr, false, &ReleaseOptions::previous},
     {"public-key", ReleaseVerb::Verify, &ReleaseOptions::publicKey, nullptr, true},
     {"product", ReleaseVerb::Verify, &ReleaseOptions::product},
     {"installed", ReleaseVerb::Verify, &ReleaseOptions::installed},
@@ -44,17 +49,25 @@ constexpr std::string_view Usage =
     "  kdrelease make --key publisher.pem --version 2.0 --product NAME --base-url URL\n"
     "                 [--message FILE] [--more-info URL] [--expires DAYS | --no-expiry]\n"
     "                 [--rollout PERCENT] [--installed-files NAME,...] [--allow-http]\n"
-    "                 [--force] FOLDER\n"
+    "                 [--force] [--previous EARLIER]... [--previous-limit 3]\n"
+    "                 [--patch-share 0.9] FOLDER\n"
     "      writes FOLDER/info.txt, signed, for every other file of FOLDER; each\n"
     "      file's address is URL followed by its name; it expires in 90 days\n"
     "      unless --expires or --no-expiry says otherwise; FOLDER/update.ini must\n"
     "      give this Version and Product, list the signing key in PublicKey and\n"
-    "      name a file of the release (or of --installed-files) in ProcessName\n"
+    "      name a file of the release (or of --installed-files) in ProcessName;\n"
+    "      with --previous (once per earlier release folder, at most\n"
+    "      --previous-limit of them, 1 to 8), FOLDER/roads gets each file's\n"
+    "      compressed form and a patch from each earlier release's file of the\n"
+    "      same name that differs, unless that patch is more than --patch-share\n"
+    "      of the compressed form; the information file lists them\n"
     "  kdrelease verify --public-key KEY [--product NAME] [--installed VERSION]\n"
-    "                   [--installed-files NAME,...] info.txt [FOLDER]\n"
+    "                   [--installed-files NAME,...] [--previous EARLIER]...\n"
+    "                   info.txt [FOLDER]\n"
     "      checks a published information file with the updater's rules and says\n"
     "      what an installed copy would do; with FOLDER, each file and its\n"
-    "      update.ini too\n"
+    "      update.ini too, and each compressed form and patch of FOLDER/roads\n"
+    "      rebuilt into its file (the patches' sources from the --previous folders)\n"
     "  kdrelease rotate --key old.pem --new-key new.pem FOLDER\n"
     "      lists the new key beside the old one in FOLDER/update.ini, so that the\n"
     "      release made from FOLDER (signed with old.pem) moves installed copies\n"
@@ -130,6 +143,17 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& arguments)
         const std::size_t equals = argument.find('=');
         const std::string_view name = argument.substr(2, equals == std::string_view::npos ? argument.npos : equals - 2);
         const OptionSpec& option = FindOption(verb.verb, verb.name, name);
+        if (option.list) {
+            std::string value;
+            if (equals != std::string_view::npos)
+                value = argument.substr(equals + 1);
+            else if (i + 1 < arguments.size())
+                value = arguments[++i];
+            if (value.empty())
+                throw UsageError("--" + std::string(name) + " needs a value");
+            (options.*option.list).push_back(std::move(value));
+            continue;
+        }
         if (std::find(seen.begin(), seen.end(), option.name) != seen.end())
             throw UsageError("--" + std::string(name) + " is given twice");
         seen.push_back(option.name);

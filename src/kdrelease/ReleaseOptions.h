@@ -1,6 +1,7 @@
 #pragma once
 // The command line of kdrelease: a sub-command, its options ("--name value"
-// or "--name=value", each at most once, "--" ends them) and its operands.
+// or "--name=value", each at most once but --previous, "--" ends them) and
+// its operands.
 // Platform-free: no <windows.h> here; the arguments arrive as UTF-8.
 
 #include <stdexcept>
@@ -33,6 +34,9 @@ struct ReleaseOptions {
     std::string installedFiles;  // make, verify: --installed-files
     std::string publicKey;  // verify
     std::string installed;
+    std::vector<std::string> previous;  // make, verify: --previous, once per earlier release folder
+    std::string previousLimit;  // make: --previous-limit
+    std::string patchShare;  // make: --patch-share
     std::vector<std::string> operands;
 };
 

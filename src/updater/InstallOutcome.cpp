@@ -2,6 +2,7 @@
 
 #include "common/AppMessages.h"
 #include "common/Utils.h"
+#include "update/auResume.h"
 #include "update/auStubLaunch.h"
 #include "update/stub/ManifestWriter.h"
 #include "update/stub/StubJournal.h"
@@ -68,7 +69,14 @@ EarlierInstall FinishEarlierInstall()
         }
         if (!lock.Held())
             return {};
-        earlier.stuck = Unfinished(RecoverFolder(folder, /*dropPending=*/true, HaltingStep()));
+        earlier.stuck = Unfinished(RecoverFolder(folder, HaltingStep()));
+        // Downloads of earlier runs are never installed; one cut off keeps
+        // its record and waits for the engine, which resumes it only for a
+        // file of the release it checks and deletes it otherwise.
+        if (!earlier.stuck)
+            DeletePendingFiles(folder, [&](std::string_view name) {
+                return IsFile(InFolder(folder, name, ResumeSuffix).View());
+            });
         if (earlier.stuck && JournalMoves(folder, program.substr(folder.size())))
             earlier.handedOver = HandOverRecovery(program);
         if (earlier.handedOver)

@@ -247,8 +247,12 @@ std::string HttpTestServer::RequestLog() const
 
 std::vector<std::string> HttpTestServer::RequestsFor(const std::string& path) const
 {
+    return LinesNaming(RequestLog(), path);
+}
+
+std::vector<std::string> LinesNaming(const std::string& log, const std::string& path)
+{
     std::vector<std::string> found;
-    const std::string log = RequestLog();
     for (std::size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
         const std::string line = log.substr(start, end - start);
         if (line.find(path) != std::string::npos)

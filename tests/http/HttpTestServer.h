@@ -48,6 +48,9 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 // Bytes 0, 1, ... 250, 0, 1, ... as the server's /gen/N address serves them.
 std::string PatternBytes(std::size_t size);
 
+// The lines of a server's request log that name `path`, in order.
+std::vector<std::string> LinesNaming(const std::string& log, const std::string& path);
+
 // Whether a line of RequestLog asked "only if changed" (If-None-Match or
 // If-Modified-Since).
 bool IsConditionalRequest(const std::string& requestLine);

@@ -3,6 +3,7 @@
 // made, the information file it signed, the updater's question answered Yes
 // by kdAnswer.exe as a person would, the stub replacing the files.
 #include "HttpTestServer.h"
+#include "NginxServer.h"
 #include "common/ScratchFolder.h"
 #include "common/Utils.h"
 #include "common/WineSupport.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,6 +52,34 @@ protected:
     const EnvVarScope messageLog{"KDAGENT_MESSAGE_LOG", messages};
     const EnvVarScope updaterLog{"KDUPDATER_LOG", folder.PathOf("freshet.log")};
     const std::string product = ReadWholeFile(GetAppFolder() + "stubproduct.exe");
+
+    // The installed updater and the person who answers its question Yes.
+    struct Run {
+        UniqueKernelHandle updater;
+        UniqueKernelHandle answer;
+    };
+    Run StartUpdater() const
+    {
+        return {StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0"),
+                StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60")};
+    }
+    void RunUpdater() const
+    {
+        const Run run = StartUpdater();
+        EXPECT_EQ(WaitForExit(run.answer.get(), 70000), 0u) << "the question was asked and answered";
+        EXPECT_EQ(WaitForExit(run.updater.get(), 60000), 0u);
+    }
+    // The stub restarted the updater, which started the release's product,
+    // and the release's update.ini is installed.
+    void ExpectInstalled(const std::string& release, const std::string& published) const
+    {
+        std::string starts;
+        EXPECT_TRUE(PumpUntil([&] { return !(starts = ReadWholeFile(record)).empty(); }, 60000));
+        EXPECT_EQ(starts.rfind(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|", 0), 0u)
+            << starts;
+        EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
+        EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
+    }
 };
 
 TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
@@ -86,21 +116,100 @@ TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     folder.AddFile("app\\app.exe", product);
     WriteSettings(folder.PathOf("app\\update.ini"), "1.0", server.Url("/rel/info.txt"), publicKey);
 
-    const UniqueKernelHandle updater = StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0");
-    const UniqueKernelHandle answer =
-        StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60");
-    EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
-    EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
+    RunUpdater();
 
     // The stub restarts the updater, which starts the product: now 2.0.
-    std::string starts;
-    EXPECT_TRUE(PumpUntil([&] { return !(starts = ReadWholeFile(record)).empty(); }, 60000));
-    EXPECT_EQ(starts.rfind(folder.PathOf("app\\app.exe") + "|" + std::to_string(release.size()) + "|", 0), 0u)
-        << starts;
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), release);
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\update.ini")), ReadWholeFile(published + "\\update.ini"));
+    ExpectInstalled(release, published);
     EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf("app\\app.exe.uTMP")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
+}
+
+// The fields of a line of nginx's request log.
+std::vector<std::string> Fields(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::size_t at = 0;
+    for (std::size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1)
+        fields.push_back(line.substr(at, tab - at));
+    fields.push_back(line.substr(at));
+    return fields;
+}
+
+// The same release served by nginx, whose validators and ranges are the
+// real thing: the unchanged file is kept and never asked for, the changed
+// ones come whole, and a download cut off by killing the updater midway is
+// resumed by the next run with a range under nginx's own ETag, answered 206
+// with only the rest.
+TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumedDownload)
+{
+    // big.dat comes slowly enough to be cut off after its first checkpoint.
+    const NginxServer nginx("        location = /rel/big.dat { limit_rate 1m; }");
+    const std::string release = product + "-nginx release-";
+    const std::string big = PatternBytes(4000000);
+    const std::string same = "data no release changes";
+
+    DWORD code = 1;
+    const std::string key = folder.PathOf("publisher.pem");
+    const std::string publicKey = PublicKeyIn(RunAndCapture("kdrelease.exe keygen " + Quoted(key), &code));
+    ASSERT_EQ(publicKey.size(), 124u);
+    const std::string published = nginx.Root() + "rel";
+    CreateDirectoryW(WideFromUtf8(published).c_str(), nullptr);
+    nginx.PutFile("rel\\app.exe", release);
+    nginx.PutFile("rel\\same.dat", same);
+    nginx.PutFile("rel\\big.dat", big);
+    const std::string infoURL = nginx.Url("/rel/info.txt");
+    WriteSettings(published + "\\update.ini", "2.0", infoURL, publicKey);
+    const std::string made = RunAndCapture("kdrelease.exe make --key " + Quoted(key) +
+                                               " --version 2.0 --product \"Keldora Test\" --base-url " +
+                                               nginx.Url("/rel/") + " --allow-http --expires 1 " + Quoted(published),
+                                           &code);
+    ASSERT_EQ(code, 0u) << made;
+
+    folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
+    folder.AddFile("app\\app.exe", product);
+    folder.AddFile("app\\same.dat", same);
+    WriteSettings(folder.PathOf("app\\update.ini"), "1.0", infoURL, publicKey);
+    const std::string pending = folder.PathOf("app\\big.dat.uTMP");
+
+    // The first run is killed once a MiB of big.dat is on the disk, recorded.
+    {
+        const Run run = StartUpdater();
+        EXPECT_EQ(WaitForExit(run.answer.get(), 70000), 0u) << "the question was asked and answered";
+        ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(pending + ".resume").find("\nlength\t") != std::string::npos; },
+                              60000))
+            << nginx.RequestLog();
+        TerminateProcess(run.updater.get(), 9);
+        WaitForExit(run.updater.get(), 10000);
+    }
+    const std::string resume = ReadWholeFile(pending + ".resume");
+    const std::size_t at = resume.find("\nlength\t") + 8;
+    const std::size_t kept = std::stoul(resume.substr(at, resume.find('\n', at) - at));
+    EXPECT_GE(kept, 1u << 20) << resume;
+    EXPECT_LT(kept, big.size()) << resume;
+    EXPECT_TRUE(ReadWholeFile(pending).substr(0, kept) == big.substr(0, kept));
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\app.exe")), product) << "nothing installed by the run cut off";
+
+    RunUpdater();
+    ExpectInstalled(release, published);
+    EXPECT_TRUE(ReadWholeFile(folder.PathOf("app\\big.dat")) == big);
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\same.dat")), same);
+    for (const char* left : {"app\\app.exe.uTMP", "app\\big.dat.uTMP", "app\\big.dat.uTMP.resume"})
+        EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf(left)).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+    EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
+
+    // What nginx was asked: same.dat never; big.dat whole, then its rest only.
+    EXPECT_EQ(nginx.RequestsFor("/rel/same.dat").size(), 0u) << nginx.RequestLog();
+    const std::vector<std::string> asked = nginx.RequestsFor("/rel/big.dat");
+    ASSERT_EQ(asked.size(), 2u) << nginx.RequestLog();
+    const std::vector<std::string> first = Fields(asked[0]), second = Fields(asked[1]);
+    ASSERT_EQ(first.size(), 6u) << asked[0];
+    ASSERT_EQ(second.size(), 6u) << asked[1];
+    EXPECT_EQ(first[1], "200") << asked[0];
+    EXPECT_EQ(first[2], "") << "no range the first time";
+    EXPECT_EQ(second[1], "206") << asked[1];
+    EXPECT_EQ(second[2], "bytes=" + std::to_string(kept) + "-");
+    EXPECT_EQ(second[3], first[5]) << "If-Range names the ETag nginx sent";
+    EXPECT_EQ(second[4], std::to_string(big.size() - kept)) << "only the rest crossed the network";
 }
 
 // A publisher moves to a new key without a flag day: the release made
@@ -127,11 +236,7 @@ TEST_F(KdReleaseFreshet, ARotationReleaseMovesInstalledCopiesToTheNewKey)
     };
     std::size_t installs = 0;
     const auto update = [&](const std::string& release) {
-        const UniqueKernelHandle updater = StartProcess(Quoted(folder.PathOf("app\\freshet.exe")) + " /silent 0");
-        const UniqueKernelHandle answer =
-            StartProcess(Quoted(GetAppFolder() + "kdAnswer.exe") + " click freshet.exe #32770 - Yes 60");
-        EXPECT_EQ(WaitForExit(answer.get(), 70000), 0u) << "the question was asked and answered";
-        EXPECT_EQ(WaitForExit(updater.get(), 60000), 0u);
+        RunUpdater();
         ++installs;
         // One line per start of the product; the releases differ in size.
         std::string starts;

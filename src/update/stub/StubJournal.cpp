@@ -257,7 +257,7 @@ void CompleteJournal(std::string_view folder, const Journal& journal, JournalSte
     });
 }
 
-Recovery RecoverFolder(std::string_view folder, bool dropPending, JournalStep step)
+Recovery RecoverFolder(std::string_view folder, JournalStep step)
 {
     const PathText journalPath = InFolder(folder, JournalFileName);
     // Cut before their rename: the journal's never reached its name, so it
@@ -282,8 +282,6 @@ Recovery RecoverFolder(std::string_view folder, bool dropPending, JournalStep st
     if (DeleteAnyFile(journalPath.View()) && recovery != Recovery::nothing)
         Step(step);
     ClearStrayBackups(folder);
-    if (dropPending)
-        DeletePendingFiles(folder, [](std::string_view) { return false; });
     if (recovery != Recovery::nothing)
         WriteOutcomeFile(folder, RecoveryExitCode(recovery), RecoveryText(recovery));
     return recovery;

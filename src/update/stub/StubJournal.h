@@ -85,11 +85,10 @@ inline bool Unfinished(Recovery recovery)
 // cannot be checked and the old ones are whole. An unreadable journal is
 // deleted, unless backups are there: they may be the only old files, so
 // they and the journal stay. A `.uBAK` without a journal goes back in place
-// when its file is missing and is deleted otherwise; with dropPending every
-// `.uTMP` goes too (the stub keeps them: it installs or deletes them
-// itself). Writes the outcome of what it did (all but nothing). Every step
-// may be repeated after a power cut during the recovery itself.
-Recovery RecoverFolder(std::string_view folder, bool dropPending, JournalStep step = nullptr);
+// when its file is missing and is deleted otherwise. Writes the outcome of
+// what it did (all but nothing). Every step may be repeated after a power
+// cut during the recovery itself.
+Recovery RecoverFolder(std::string_view folder, JournalStep step = nullptr);
 
 // Whether the folder's journal moves a file of this name.
 bool JournalMoves(std::string_view folder, std::string_view name);

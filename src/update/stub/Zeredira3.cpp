@@ -136,7 +136,7 @@ UniqueFile OpenManifest()
 bool RecoverBeforeInstall(std::string_view folder, ULONGLONG start, DWORD waitLimitMs, InstallResult& result)
 {
     for (;;) {
-        const Recovery recovery = RecoverFolder(folder, /*dropPending=*/false, HaltingStep());
+        const Recovery recovery = RecoverFolder(folder, HaltingStep());
         if (!Unfinished(recovery)) {
             if (recovery != Recovery::nothing)
                 result.Set(static_cast<StubExit>(RecoveryExitCode(recovery)), RecoveryText(recovery));
@@ -221,7 +221,7 @@ bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD w
     }
     // Without a manifest there is no product to wait for: a journal is
     // finished now, as far as it can be.
-    if (result.code == StubExit::badManifest && Unfinished(RecoverFolder(folder, /*dropPending=*/false)))
+    if (result.code == StubExit::badManifest && Unfinished(RecoverFolder(folder)))
         restart = false;
     // Whatever was not installed is stale now.
     DeletePendingFiles(folder, [](std::string_view) { return false; });
