@@ -385,7 +385,7 @@ TEST(AgentProgram, FiveHundredEntriesAndAnUnreachableShareNeitherHoldTheSessions
                       ERROR_SUCCESS);
         ASSERT_EQ(run.WriteString("On share", onShare), ERROR_SUCCESS);
     }
-    ASSERT_FALSE(TStoreLock::Name().empty());
+    ASSERT_FALSE(TStoreLock::Path().empty());
     RunningAgent agent(sandbox);
     ASSERT_TRUE(WaitUntil([] { return RunningAgent::Window() != nullptr; }));
 
