@@ -46,20 +46,22 @@ bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
 TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& gate)
 {
     TTakeOverResult result;
-    // Until the logon start is given, the stores read before, the session's
-    // mark and the first take-over are one hold of the lock: of two agents
-    // of one logon, the second finds the mark and plans nothing.
-    std::optional<TStoreLock> first;
+    // One hold of the lock for the whole run. Until the logon start is
+    // given, the stores read before, the session's mark and the first
+    // take-over are in it: of two agents of one logon, the second finds the
+    // mark and plans nothing. A take-over and its reload in one hold also
+    // leave the other agent no gap to lose its turn in where the system
+    // grants a lock to whoever asks first once it is free (Wine).
+    const TStoreLock lock;
+    if (!lock.Acquired()) {
+        result.reports.push_back("Nothing was read or taken over, as the startup stores could not be locked (" +
+                                 lock.Refusal() + "); the next refresh tries again.");
+        return result;
+    }
     try {
         if (!FHelper)
             FHelper = std::make_unique<TStartupMgrHelper>(FLocations);
         if (reload && !FLogonItemsGiven) {
-            first.emplace();
-            if (!first->Acquired()) {
-                result.reports.push_back("Nothing was read or taken over, as the startup stores could not be locked (" +
-                                         first->Refusal() + "); the next refresh tries again.");
-                return result;
-            }
             if (!ReadBeforeTakeOver(result))
                 return result;
             const TLogonGate now = gate ? gate() : TLogonGate{};

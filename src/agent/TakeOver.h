@@ -50,12 +50,12 @@ public:
     // nor while `gate` is closed. The logon items are the stores as read
     // before when Explorer had started the folders as the first take-over
     // began, asked once (the files it found there are its own), else the
-    // stores after the take-over. Until the logon items are given, such a
-    // run holds the store lock (StoreLock.h) from that read through the
-    // session's mark, left once the read succeeded and the gate is open, to
-    // the end of its take-over, so the agent that makes the mark is the one
-    // whose read no take-over of this logon came before; when the lock
-    // cannot be had, it reads and takes over nothing and reports why.
+    // stores after the take-over. Every run is one hold of the store lock
+    // (StoreLock.h): the read before, the session's mark, left once the read
+    // succeeded and the gate is open, and the first take-over are in one, so
+    // the agent that makes the mark is the one whose read no take-over of
+    // this logon came before; when the lock cannot be had, the run reads and
+    // takes over nothing and reports why.
     TTakeOverResult Run(bool reload, const std::function<TLogonGate()>& gate = {});
 
     // Once the logon start of the session has started the all-users files

@@ -38,8 +38,6 @@ std::string OpenLockFile(const std::string& path, UniqueFile& file)
         // Held so that nobody swaps it for a link before the file is open.
         const THeldFolder held(folder, rights.MoreRightsThanUser());
         held.Require();
-        if (std::string refusal = LinkRefusal(path); !refusal.empty())
-            return refusal;
         file = OpenEntry(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
         if (!file)
             return ErrorMessage("Opening " + path, GetLastError());
@@ -103,10 +101,14 @@ DWORD WINAPI TStoreLock::Held::Wait(void* param)
     return 0;
 }
 
+// Asked of the shell once: a process's user and profile do not change.
 std::string TStoreLock::Path()
 {
-    const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
-    return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\Stores.lock";
+    static const std::string path = [] {
+        const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
+        return local.empty() ? std::string() : AddBackslash(local) + "Keldora\\Stores.lock";
+    }();
+    return path;
 }
 
 TStoreLock::TStoreLock(DWORD timeoutMs)
