@@ -218,7 +218,7 @@ int RestoreStores(const CommandOutput& out)
     }
     const TStoreLock lock;
     if (!lock.Acquired()) {
-        out.Line("Another program holds the stores' lock; nothing was restored.");
+        out.Line("The stores could not be locked (" + lock.Refusal() + "); nothing was restored.");
         return 1;
     }
     const bool machineWide = CurrentAdminState() == TAdminState::asElevated;

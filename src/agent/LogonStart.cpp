@@ -250,7 +250,7 @@ void TLogonStarter::Start(const TLogonItem& item) const
 
 std::unique_ptr<TLogonStarter> StartLogonItems(const std::vector<TStartupItem>& items, const std::string& logFile)
 {
-    if (!MarkLogonSession())
+    if (items.empty())
         return nullptr;
     return std::make_unique<TLogonStarter>(PlanLogonStarts(LogonItemsOf(items)), logFile);
 }

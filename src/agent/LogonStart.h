@@ -10,8 +10,11 @@
 // is named after the logon session's identifier (the LUID of the process
 // token's logon), which Windows never gives to two logons while it runs,
 // unlike a session number; two sessions of one user each start their own.
-// The mark is left only once the stores were read whole (TakeOver.h), so a
-// store that could not be read at logon spends nothing.
+// The mark is left only once the stores were read whole, so a store that
+// could not be read at logon spends nothing, and before the agent's first
+// take-over, in one hold of the store lock (TakeOver.h): of the elevated and
+// the unelevated agent started together, the one that makes it plans from
+// stores that no take-over of the logon had changed, the other starts nothing.
 //
 // Files in a Startup folder when the session begins are Explorer's to start.
 // Explorer leaves the volatile key "StartupHasBeenRun" in its session's
@@ -101,6 +104,6 @@ private:
     std::optional<TStoppableThread> scheduler_;
 };
 
-// A starter for the items' Startup-folder entries when this is the session's
-// first agent; else none.
+// A starter for the items' Startup-folder entries; none without items. The
+// caller has the session's mark (TakeOver.h gives the items only then).
 std::unique_ptr<TLogonStarter> StartLogonItems(const std::vector<TStartupItem>& items, const std::string& logFile);

@@ -1,6 +1,8 @@
 #include "agent/TakeOver.h"
 
+#include "agent/LogonStart.h"
 #include "startup/FolderStartupMgr.h"
+#include "startup/StoreLock.h"
 
 #include <utility>
 
@@ -44,6 +46,18 @@ bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
 TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& gate)
 {
     TTakeOverResult result;
+    // One hold of the lock for the whole run. Until the logon start is
+    // given, the stores read before, the session's mark and the first
+    // take-over are in it: of two agents of one logon, the second finds the
+    // mark and plans nothing. A take-over and its reload in one hold also
+    // leave the other agent no gap to lose its turn in where the system
+    // grants a lock to whoever asks first once it is free (Wine).
+    const TStoreLock lock;
+    if (!lock.Acquired()) {
+        result.reports.push_back("Nothing was read or taken over, as the startup stores could not be locked (" +
+                                 lock.Refusal() + "); the next refresh tries again.");
+        return result;
+    }
     try {
         if (!FHelper)
             FHelper = std::make_unique<TStartupMgrHelper>(FLocations);
@@ -61,6 +75,10 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
             // from a "before" that lacks what the first one moved.
             if (!FExplorerStarted)
                 FExplorerStarted = now.explorerStarted;
+            // Only now that the stores were read whole, and before anything
+            // of this logon is taken over.
+            if (!FMarkedLogon)
+                FMarkedLogon = MarkLogonSession();
         }
     } catch (const EStartupMgrErr& e) {
         if (FHelper)
@@ -90,9 +108,11 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
         result.reports.push_back(e.what());
         return result;
     }
-    if (!FLogonItemsGiven && FBefore) {
+    if (!FLogonItemsGiven && FBefore && FMarkedLogon) {
         FLogonItemsGiven = true;
-        result.logonItems = *FExplorerStarted ? std::move(*FBefore) : result.items;
+        result.logonItems = !*FMarkedLogon      ? std::vector<TStartupItem>()
+                            : *FExplorerStarted ? std::move(*FBefore)
+                                                : result.items;
         FBefore.reset();
     }
     Report(result);

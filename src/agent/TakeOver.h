@@ -23,9 +23,10 @@ struct TTakeOverResult {
     // Notes and errors of the managers, in the order they came.
     std::vector<std::string> reports;
     // Once in the object's life, from the first run that read the stores
-    // whole: what the agent may start at this logon. Without it the logon
-    // start waits for a later run, so a store that could not be read spends
-    // nothing.
+    // whole: what the agent starts at this logon, empty when another agent
+    // of the logon left the session's mark first (LogonStart.h). Without it
+    // the logon start waits for a later run, so a store that could not be
+    // read spends nothing.
     std::optional<std::vector<TStartupItem>> logonItems;
     // The first take-over waits for Explorer (LogonPlan.h): nothing was
     // taken over, `items` are the stores as read; ask again soon.
@@ -49,7 +50,12 @@ public:
     // nor while `gate` is closed. The logon items are the stores as read
     // before when Explorer had started the folders as the first take-over
     // began, asked once (the files it found there are its own), else the
-    // stores after the take-over.
+    // stores after the take-over. Every run is one hold of the store lock
+    // (StoreLock.h): the read before, the session's mark, left once the read
+    // succeeded and the gate is open, and the first take-over are in one, so
+    // the agent that makes the mark is the one whose read no take-over of
+    // this logon came before; when the lock cannot be had, the run reads and
+    // takes over nothing and reports why.
     TTakeOverResult Run(bool reload, const std::function<TLogonGate()>& gate = {});
 
     // Once the logon start of the session has started the all-users files
@@ -70,6 +76,8 @@ private:
     bool FLogonItemsGiven = false;
     // Whether Explorer had started the folders when the first take-over began.
     std::optional<bool> FExplorerStarted;
+    // Whether this agent made the session's mark; unset until it tried.
+    std::optional<bool> FMarkedLogon;
     // The stores as read before the agent's first take-over, while the logon items are due.
     std::optional<std::vector<TStartupItem>> FBefore;
 };

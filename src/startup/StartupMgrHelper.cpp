@@ -39,8 +39,8 @@ void TStartupMgrHelper::SetupAll(bool machineWide)
 {
     const TStoreLock lock;
     if (!lock.Acquired()) {
-        const std::string note = "Another program of this user held the startup stores too long; the take-over "
-                                 "waits for the next refresh.";
+        const std::string note = "Nothing was taken over, as the startup stores could not be locked (" +
+                                 lock.Refusal() + "); the take-over waits for the next refresh.";
         if (FNoted.insert(note).second)
             FNotes.push_back(note);
         return;

@@ -20,8 +20,8 @@ public:
     PStartupItem Items(int index) const;
 
     // Takes every location's native entries into its store under the user's
-    // store lock (StoreLock.h; when another agent holds it too long, nothing
-    // is taken over and a note says so); the merged list is stale until RefreshAll. Without `machineWide` the machine's
+    // store lock (StoreLock.h; when it cannot be had, nothing is taken over
+    // and a note says why); the merged list is stale until RefreshAll. Without `machineWide` the machine's
     // locations are left out (they need an elevated start). Every manager is
     // tried; the errors are raised together afterwards, as one EStartupMgrErr
     // whose message holds theirs one after the other.

@@ -1,20 +1,31 @@
 #pragma once
 // One take-over, restore or rewrite of the stores at a time for all the
-// sessions of one user (two Remote Desktop sessions, fast user switching):
-// the Keldora.ini files and the store keys are rewritten as wholes, and two
-// writers at once can lose each other's sections. The lock is a mutex in the
-// global namespace named after the user's SID, open to that user alone, so
-// that the elevated and the unelevated agent of one user share it. A mutex is
-// taken again by the thread that holds it, so nested users of the lock cost
-// nothing; an agent that dies holding it leaves it to the next one.
-// The wait is alertable: an APC queued to the waiting thread (the agent's
+// sessions of one user (two Remote Desktop sessions, fast user switching, the
+// elevated and the unelevated agent): the Keldora.ini files and the store
+// keys are rewritten as wholes, and two writers at once can lose each other's
+// sections.
+//
+// The lock is a byte-range lock on the file "Keldora\Stores.lock" in the
+// user's local application data, a folder of the user's own profile where
+// no other user may create or hold a file. Both agents of one user open that
+// one file, made and opened with the user's own (for an elevated agent,
+// lowered) rights, shared for reading and writing, so neither one's handle
+// keeps the other out. The folder and the file are opened without following
+// links; a link, a junction or another name there is refused.
+//
+// The wait is the system's own queue of lock requests, bounded by the
+// time-out and alertable: an APC queued to the waiting thread (the agent's
 // stopping worker, StoppableThread.h) ends it, and the lock counts as not
-// acquired. Where the lock cannot be made (no SID, no such object) the work
-// goes on without it, as it did before there was one.
+// acquired. The system lets the lock go with the holder's handle, so an
+// agent that dies holding it leaves it to the next one.
+//
+// The thread that holds it takes it again for nothing: nested users of the
+// lock on that thread cost nothing. Another thread of the same process waits
+// like another process. Fails closed: where the lock cannot be had, Acquired()
+// is false with the reason, and the callers change nothing.
 #include <windows.h>
 
-#include "winutil/UniqueHandle.h"
-
+#include <memory>
 #include <string>
 
 inline constexpr DWORD kStoreLockTimeoutMs = 10000;
@@ -27,17 +38,19 @@ public:
     TStoreLock(const TStoreLock&) = delete;
     TStoreLock& operator=(const TStoreLock&) = delete;
 
-    // False only when another holder kept the lock past the time-out, or the
-    // thread was woken to stop while it waited.
-    bool Acquired() const { return acquired_; }
-    // Raises std::runtime_error unless Acquired().
+    bool Acquired() const { return refusal_.empty(); }
+    // Why it was not acquired (held past the time-out, the wait woken to
+    // stop, the lock file refused or not made); empty when it was.
+    const std::string& Refusal() const { return refusal_; }
+    // Raises std::runtime_error with the reason unless Acquired().
     void Require() const;
 
-    // "Global\Keldora.Stores.<SID>"; empty when the user's SID is unknown.
-    static std::string Name();
+    // The lock file; empty when the user's local application data is unknown.
+    static std::string Path();
 
 private:
-    UniqueKernelHandle mutex_;
-    bool owned_ = false;
-    bool acquired_ = true;
+    struct Held;
+
+    std::shared_ptr<Held> held_;  // the outermost lock of its thread only
+    std::string refusal_;
 };

@@ -183,12 +183,15 @@ TEST(AgentProgram, QuickLaunchEntryStartsTheItemThroughTheLauncher)
     const std::string recorder = sandbox.AddRecorder("tool.exe");
     AddRunValue(0, "Tool", recorder + " --from-menu");
     // The menu fills in once the first take-over has come back from its
-    // thread, in the step that leaves the session's logon mark: a menu asked
-    // for after the mark shows the entries. (No Startup file is there to start.)
+    // thread, in the step that hands the new entries to the log: a menu
+    // asked for after the log names the entry shows it. (No Startup file is
+    // there to start; the logon mark is left before the take-over.)
     ForgetLogonSession();
+    DeleteFileW(WideFromUtf8(AgentLog()).c_str());
     RunningAgent agent(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
-    ASSERT_TRUE(WaitUntil([] { return RegKey::Exists(HKEY_CURRENT_USER, kLogonMarkKey); }));
+    ASSERT_TRUE(WaitUntil([] { return ReadFile(AgentLog()).find("New startup program \"Tool\"") != std::string::npos; }));
+    EXPECT_TRUE(RegKey::Exists(HKEY_CURRENT_USER, kLogonMarkKey));
     ASSERT_TRUE(RunningAgent::ChooseFromMenu({VK_DOWN, VK_DOWN, VK_RIGHT, VK_RETURN}));
     ASSERT_TRUE(WaitUntil([&] { return sandbox.Launches().size() == 1; }));
     EXPECT_EQ(sandbox.Launches()[0], "\"" + recorder + "\" --from-menu");
@@ -385,7 +388,7 @@ TEST(AgentProgram, FiveHundredEntriesAndAnUnreachableShareNeitherHoldTheSessions
                       ERROR_SUCCESS);
         ASSERT_EQ(run.WriteString("On share", onShare), ERROR_SUCCESS);
     }
-    ASSERT_FALSE(TStoreLock::Name().empty());
+    ASSERT_FALSE(TStoreLock::Path().empty());
     RunningAgent agent(sandbox);
     ASSERT_TRUE(WaitUntil([] { return RunningAgent::Window() != nullptr; }));
 

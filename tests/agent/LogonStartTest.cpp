@@ -114,6 +114,15 @@ std::size_t LogonMarks()
     return names.size();
 }
 
+// Explorer's volatile state of this session, where it says it has started
+// the Startup folders.
+std::string ExplorerSessionKey()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SessionInfo\\" + std::to_string(session);
+}
+
 bool SameFolder(const std::string& a, const std::string& b)
 {
     return SameText(RemoveBackslash(a), RemoveBackslash(b));
@@ -297,6 +306,62 @@ TEST(LogonStart, TwoAgentsRefreshingTogetherLoseNoSection)
     EXPECT_TRUE(sandbox.Messages().empty());
 }
 
+// The elevated and the unelevated agent of one logon, started together: the
+// one that makes the session's mark plans, from the stores as no take-over
+// of this logon had left them. The stored item starts once; the files
+// Explorer started from the Startup folder at this logon (its
+// "StartupHasBeenRun" key) are taken over once and never started again.
+TEST(LogonStart, TheTwoAgentsOfOneLogonStartEachItemOnce)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    const std::string explorerSession = ExplorerSessionKey();
+    ASSERT_TRUE(RegKey::Create(HKEY_CURRENT_USER, explorerSession + "\\StartupHasBeenRun", KEY_WRITE));
+    StoreItem(UserFolder, "stored.bat", MarkerBatch(sandbox, "stored"), "0", 1);
+    // Enough that the first take-over lasts while the other agent starts.
+    constexpr int kExplorers = 30;
+    const auto explorers = [](int i) { return "explorers" + std::to_string(i); };
+    for (int i = 0; i < kExplorers; ++i)
+        WriteFile(FolderOf(UserFolder) + "\\" + explorers(i) + ".bat", MarkerBatch(sandbox, explorers(i)));
+    const UniqueKernelHandle limited = TokenWithoutAdministrators();
+    ASSERT_TRUE(limited);
+    std::unique_ptr<RunningAgent> agents[2];
+    {
+        const EnvVarScope instance("KDAGENT_INSTANCE", "elevated");
+        agents[0] = std::make_unique<RunningAgent>(sandbox);
+    }
+    {
+        const EnvVarScope instance("KDAGENT_INSTANCE", "limited");
+        agents[1] = std::make_unique<RunningAgent>(sandbox, limited.get());
+    }
+    const ProfileFile ini(StoreOf(UserFolder) + "\\Keldora.ini");
+    ASSERT_TRUE(WaitUntil([&] { return !Runs(sandbox, "stored").empty(); }, 60000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (int i = 0; i < kExplorers; ++i)
+                if (!ini.HasSection(explorers(i) + ".bat"))
+                    return false;
+            return true;
+        },
+        60000));
+    // A second plan would start at once too: its items have no delay.
+    Sleep(3000);
+    EXPECT_EQ(Runs(sandbox, "stored").size(), 1u);
+    for (int i = 0; i < kExplorers; ++i) {
+        EXPECT_TRUE(Runs(sandbox, explorers(i)).empty()) << "Explorer started " << explorers(i);
+        EXPECT_FALSE(FileExists(FolderOf(UserFolder) + "\\" + explorers(i) + ".bat")) << "in one place";
+        EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\" + explorers(i) + ".bat"));
+    }
+    EXPECT_EQ(LogonMarks(), 1u);
+    for (const auto& agent : agents) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(agent->OwnWindow(), UM_QUIT, 0, 0, SMTO_NORMAL, 30000, &ignored);
+        EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    }
+    EXPECT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, explorerSession), ERROR_SUCCESS);
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
+}
+
 // Delays out of range, a missing file, a file gone before its time and an
 // Order shared by many: what can start starts once, nothing is lost, no box.
 TEST(LogonStart, BadStoreValuesStartWhatTheyCanAndLoseNothing)
@@ -376,10 +441,7 @@ TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
 
     // A new logon whose Explorer has started the folder.
     ForgetLogonSession();
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    const std::string explorerSession =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SessionInfo\\" + std::to_string(session);
+    const std::string explorerSession = ExplorerSessionKey();
     ASSERT_TRUE(RegKey::Create(HKEY_CURRENT_USER, explorerSession + "\\StartupHasBeenRun", KEY_WRITE));
     WriteFile(FolderOf(UserFolder) + "\\explorers.bat", MarkerBatch(sandbox, "explorers"));
     agent = std::make_unique<RunningAgent>(sandbox);

@@ -9,6 +9,7 @@
 #include "common/StartToken.h"
 #include "core/StrCon.h"
 #include "startup/StartupTestSupport.h"
+#include "startup/StoreLock.h"
 #include "startup/StoreMove.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
@@ -16,6 +17,8 @@
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
+
+#include <shlobj.h>
 
 #include <set>
 
@@ -164,6 +167,45 @@ TEST(TakeOverFaults, AHeldFileStaysInOnePlaceAndMovesOnceFreed)
     EXPECT_EQ(ReadFile(Stored("held.bat")), "@echo held\r\n");
     EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).ReadString("held.bat", "Enable"), "1");
     EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasKey("held.bat", kMovingKey));
+}
+
+// The store lock's file a link (one any program of the user could plant)
+// when the agent starts: it cannot register itself, so it ends at once and
+// says why in its box and its log; its last take-over takes nothing over and
+// logs why; nothing is opened for writing through the link. Once the lock
+// file is sound, the next agent takes the file over.
+TEST(TakeOverFaults, ALinkAtTheStoreLockStopsTheAgentAndIsLogged)
+{
+    AgentSandbox sandbox;
+    const std::string log = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log";
+    DeleteFileW(WideFromUtf8(log).c_str());
+    const std::string victim = sandbox.PathOf("victim.txt");
+    WriteFile(victim, "the system's own");
+    WriteFile(In("waiting.bat"), "@echo waiting\r\n");
+    const std::string lock = TStoreLock::Path();
+    {
+        const TStoreLock made;
+        ASSERT_TRUE(made.Acquired()) << made.Refusal();
+    }
+    ASSERT_TRUE(DeleteFileW(WideFromUtf8(lock).c_str()));
+    const std::string refusal = "\"" + lock + "\" is a link";
+    {
+        const HostLink link(lock, victim);
+        RunningAgent agent(sandbox);
+        EXPECT_NE(WaitForExit(agent.Process(), 60000), static_cast<DWORD>(STILL_ACTIVE));
+        EXPECT_TRUE(Noted(sandbox, refusal)) << ::testing::PrintToString(sandbox.Messages());
+        const std::string logged = ReadFile(log);
+        EXPECT_NE(logged.find(refusal), std::string::npos) << logged;
+        EXPECT_NE(logged.find("taken over, as the startup stores could not be locked"), std::string::npos)
+            << logged;
+        EXPECT_EQ(ReadFile(In("waiting.bat")), "@echo waiting\r\n") << "left where it was";
+        EXPECT_FALSE(PathExists(Stored("waiting.bat")));
+    }
+    EXPECT_EQ(ReadFile(victim), "the system's own");
+    std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("waiting.bat")) && !FileExists(In("waiting.bat")); }));
+    Quit(agent);
+    EXPECT_EQ(ReadFile(Stored("waiting.bat")), "@echo waiting\r\n");
 }
 
 // A name that fits the Startup folder but not the store: left in place and

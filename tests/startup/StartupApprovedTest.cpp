@@ -6,7 +6,6 @@
 #include "core/StartupApproval.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
-#include "startup/StoreLock.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/WideText.h"
@@ -15,7 +14,6 @@
 
 #include <algorithm>
 #include <map>
-#include <thread>
 
 namespace {
 
@@ -208,33 +206,4 @@ TEST_F(StartupApprovedTest, StartupFileChoiceTravelsWithTheFile)
     EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY));
     EXPECT_EQ(value.data, Choice(0x03));
     EXPECT_FALSE(approved.HasValue("on.txt"));
-}
-
-// The lock is one object for every program of the user: a holder makes
-// another wait, and a holder that ends without letting go leaves it free.
-TEST(StoreLock, OneHolderAtATimeAndADeadHolderFreesIt)
-{
-    EXPECT_EQ(TStoreLock::Name().rfind("Global\\Keldora.Stores.S-1-5-", 0), 0u) << TStoreLock::Name();
-    bool otherAcquired = true;
-    {
-        const TStoreLock held;
-        ASSERT_TRUE(held.Acquired());
-        const TStoreLock again(0);
-        EXPECT_TRUE(again.Acquired()) << "the holder's own thread takes it again";
-        std::thread([&] { otherAcquired = TStoreLock(200).Acquired(); }).join();
-        EXPECT_FALSE(otherAcquired);
-        bool refused = false;
-        std::thread([&] {
-            try {
-                TStoreLock(0).Require();
-            } catch (const std::runtime_error&) {
-                refused = true;
-            }
-        }).join();
-        EXPECT_TRUE(refused);
-    }
-    std::thread([&] { otherAcquired = TStoreLock(200).Acquired(); }).join();
-    EXPECT_TRUE(otherAcquired);
-    std::thread([] { static_cast<void>(new TStoreLock(0)); }).join();  // ends holding it
-    EXPECT_TRUE(TStoreLock(200).Acquired()) << "abandoned by a thread that ended";
 }
