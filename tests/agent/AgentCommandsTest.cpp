@@ -15,6 +15,7 @@
 
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -82,6 +83,46 @@ const std::vector<std::string>* RowNamed(const std::vector<std::vector<std::stri
             return &row;
     return nullptr;
 }
+
+// On forgetfs only a flushed file survives the power cut.
+void WriteFlushed(const std::string& path, const std::string& content)
+{
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    ASSERT_TRUE(FlushFileBuffers(file.get()));
+}
+
+// The user's Startup folder moved onto forgetfs for the test's life.
+class StartupOnDisk {
+public:
+    explicit StartupOnDisk(const ForgettingFolder& disk)
+        : folder_(disk.Path() + "StartUp"),
+          shellFolders_(RegKey::Create(HKEY_CURRENT_USER,
+                                       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                       KEY_READ | KEY_WRITE))
+    {
+        before_ = shellFolders_.ReadString("Startup");
+        EXPECT_TRUE(ForceDirectories(folder_));
+        EXPECT_EQ(shellFolders_.WriteString("Startup", folder_), ERROR_SUCCESS);
+    }
+    ~StartupOnDisk()
+    {
+        ClearLocation(9);
+        EXPECT_EQ(before_ ? shellFolders_.WriteString("Startup", *before_, REG_EXPAND_SZ)
+                          : shellFolders_.DeleteValue("Startup"),
+                  ERROR_SUCCESS);
+    }
+    StartupOnDisk(const StartupOnDisk&) = delete;
+    StartupOnDisk& operator=(const StartupOnDisk&) = delete;
+
+    const std::string& Folder() const { return folder_; }
+
+private:
+    std::string folder_;
+    RegKey shellFolders_;
+    std::optional<std::string> before_;
+};
 
 } // namespace
 
@@ -157,25 +198,15 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
     if (!disk.Unavailable().empty())
         GTEST_SKIP() << disk.Unavailable();
     AgentSandbox sandbox;
-    const std::string folder = disk.Path() + "StartUp";
-    ASSERT_TRUE(ForceDirectories(folder));
-    const char* const shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    const RegKey userFolders = RegKey::Create(HKEY_CURRENT_USER, shellFolders, KEY_READ | KEY_WRITE);
-    ASSERT_TRUE(userFolders);
-    const std::optional<std::string> before = userFolders.ReadString("Startup");
-    ASSERT_EQ(userFolders.WriteString("Startup", folder), ERROR_SUCCESS);
+    const StartupOnDisk startup(disk);
+    const std::string& folder = startup.Folder();
     ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
     std::map<std::string, std::string> contents;
     for (int i = 0; i < 5; ++i)
         contents["app" + std::to_string(i) + ".bat"] = "@echo " + std::to_string(i) + "\r\n" + std::string(4000 + i, 'x');
     contents[kUnicodeName + ".txt"] = "notes";
-    for (const auto& [name, content] : contents) {
-        const UniqueFile file(CreateFileW(WideFromUtf8(folder + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                          CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-        ASSERT_TRUE(FlushFileBuffers(file.get()));
-    }
+    for (const auto& [name, content] : contents)
+        WriteFlushed(folder + "\\" + name, content);
     {
         RunningAgent agent(sandbox);
         ASSERT_TRUE(RunningAgent::WaitForWindow());
@@ -194,8 +225,75 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
         EXPECT_EQ(ReadFile(folder + "\\" + name), content) << name;
     EXPECT_EQ(ListFiles(folder, "*.*").size(), contents.size());
     EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
+}
 
-    ClearLocation(9);
-    EXPECT_EQ(before ? userFolders.WriteString("Startup", *before, REG_EXPAND_SZ) : userFolders.DeleteValue("Startup"),
-              ERROR_SUCCESS);
+// Task Manager's choices for files in the store, gone from its key as
+// Windows drops the choices of files no longer there: /restore stops for good
+// after each file it puts back, the power goes, and /restore again gives
+// every file back with its choice; a file never comes back enabled when the
+// user had it disabled, and no choice is left for a file still in the store.
+TEST(AgentCommands, APowerCutAfterEachFilePutBackKeepsTaskManagersChoices)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    AgentSandbox sandbox;
+    const StartupOnDisk startup(disk);
+    const std::string& folder = startup.Folder();
+    ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
+    const std::string disabled("\x03\0\0\0\0\0\0\0\0\0\0\0", 12);
+    const std::string enabled("\x02\0\0\0\0\0\0\0\0\0\0\0", 12);
+    const std::map<std::string, std::string> choices = {{"off.lnk", disabled}, {"on.bat", enabled},
+                                                        {kUnicodeName + ".bat", disabled}};
+    const std::string eventName = "KeldoraRestoreHalt" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
+    int halts = 0;
+    bool finished = false;
+    for (int step = 1; !finished; ++step) {
+        SCOPED_TRACE("cut after step " + std::to_string(step));
+        ASSERT_LT(step, 6) << "the restore never finished";
+        for (const auto& [name, choice] : choices) {
+            WriteFlushed(folder + "\\" + name, "@rem " + name);
+            ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").WriteBinary(name, choice), ERROR_SUCCESS);
+        }
+        const Snapshot before = TakeSnapshot();
+        {
+            RunningAgent agent(sandbox);
+            ASSERT_TRUE(RunningAgent::WaitForWindow());
+            ASSERT_TRUE(WaitUntil([&] { return ListFiles(folder, "*.*").empty(); }));
+        }
+        for (const auto& entry : choices)
+            ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").DeleteValue(entry.first), ERROR_SUCCESS);
+        disk.PowerCut();
+
+        ResetEvent(halted.get());
+        {
+            const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
+            const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
+            const UniqueKernelHandle restore = StartProcess("\"" + sandbox.PathOf("kdAgent.exe") + "\" /restore");
+            const HANDLE either[] = {restore.get(), halted.get()};
+            ASSERT_NE(WaitForMultipleObjects(2, either, FALSE, 60000), static_cast<DWORD>(WAIT_TIMEOUT));
+            finished = WaitForSingleObject(halted.get(), 0) != WAIT_OBJECT_0;
+            halts += !finished;
+            if (!finished) {
+                EXPECT_TRUE(DirectoryExists(folder + "\\Keldora")) << "stopped with a file still to put back";
+                const std::vector<std::string> listed = ListFiles(folder, "*.*");
+                const std::set<std::string> back(listed.begin(), listed.end());
+                for (const auto& entry : choices)
+                    if (back.count(entry.first) == 0)
+                        EXPECT_FALSE(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").HasValue(entry.first))
+                            << entry.first << ": no choice for a file still in the store";
+            }
+            TerminateProcess(restore.get(), 9);
+            WaitForExit(restore.get(), 30000);
+        }
+        disk.PowerCut();
+        DWORD exitCode = 1;
+        const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+        EXPECT_EQ(exitCode, 0u) << output;
+        EXPECT_EQ(TakeSnapshot(), before) << output;
+        EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
+        ClearLocation(9);
+    }
+    EXPECT_EQ(halts, static_cast<int>(choices.size())) << "cut after each file put back, then once it had ended";
 }
