@@ -1,6 +1,7 @@
 // kdAgent.exe /list and /restore, run as the product's uninstaller and
 // support run them: from outside, beside a running agent.
 #include "AgentTestSupport.h"
+#include "agent/AgentQuitEvent.h"
 #include "agent/StoreListing.h"
 #include "common/ForgettingFolder.h"
 #include "common/WineSupport.h"
@@ -12,6 +13,9 @@
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <map>
 #include <regex>
@@ -279,10 +283,11 @@ TEST(AgentCommands, APowerCutAfterEachFilePutBackKeepsTaskManagersChoices)
                 EXPECT_TRUE(DirectoryExists(folder + "\\Keldora")) << "stopped with a file still to put back";
                 const std::vector<std::string> listed = ListFiles(folder, "*.*");
                 const std::set<std::string> back(listed.begin(), listed.end());
-                for (const auto& entry : choices)
-                    if (back.count(entry.first) == 0)
-                        EXPECT_FALSE(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").HasValue(entry.first))
-                            << entry.first << ": no choice for a file still in the store";
+                for (const auto& entry : choices) {
+                    const bool inStore = back.count(entry.first) == 0;
+                    EXPECT_FALSE(inStore && OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").HasValue(entry.first))
+                        << entry.first << ": no choice for a file still in the store";
+                }
             }
             TerminateProcess(restore.get(), 9);
             WaitForExit(restore.get(), 30000);
@@ -296,4 +301,100 @@ TEST(AgentCommands, APowerCutAfterEachFilePutBackKeepsTaskManagersChoices)
         ClearLocation(9);
     }
     EXPECT_EQ(halts, static_cast<int>(choices.size())) << "cut after each file put back, then once it had ended";
+}
+
+namespace {
+
+// A kdAgent.exe of its own instance on a desktop of its own, where no window
+// of this desktop's can see its window, as in another session of the user
+// (Wine has one session only).
+UniqueKernelHandle StartOnDesktop(const std::string& commandLine, const std::wstring& desktop)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    std::wstring name = L"WinSta0\\" + desktop;
+    startup.lpDesktop = name.data();
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8(commandLine);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return {};
+    CloseHandle(info.hThread);
+    return UniqueKernelHandle(info.hProcess);
+}
+
+int AgentWindowCount()
+{
+    int count = 0;
+    EnumWindows(
+        [](HWND window, LPARAM counted) {
+            wchar_t name[16] = {};
+            if (GetClassNameW(window, name, 16) && std::wstring_view(name) == L"TAgentForm")
+                ++*reinterpret_cast<int*>(counted);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+} // namespace
+
+// An agent this desktop's windows cannot reach, beside one they can: /restore
+// asks both, the far one through its quit event, waits for both and then
+// restores. The event is the user's own and open to the user and the system
+// alone.
+TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEvent)
+{
+    AgentSandbox sandbox;
+    ASSERT_EQ(OpenRunKey(1).WriteString("FarTool", "C:\\Tools\\far.exe"), ERROR_SUCCESS);
+    RunningAgent nearAgent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    const std::wstring desktopName = L"KeldoraFar" + std::to_wstring(GetCurrentProcessId());
+    const UniqueDesktop desktop(CreateDesktopW(desktopName.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+    ASSERT_TRUE(desktop);
+    UniqueKernelHandle farAgent;
+    {
+        const EnvVarScope session("KDAGENT_INSTANCE", "far");
+        farAgent = StartOnDesktop("\"" + sandbox.PathOf("kdAgent.exe") + "\"", desktopName);
+    }
+    ASSERT_TRUE(farAgent);
+    const std::string eventName = AgentQuitEventName(GetProcessId(farAgent.get()));
+    ASSERT_TRUE(WaitUntil([&] {
+        return UniqueKernelHandle(OpenEventW(SYNCHRONIZE, FALSE, WideFromUtf8(eventName).c_str())).get() != nullptr;
+    })) << eventName;
+    EXPECT_EQ(AgentWindowCount(), 1) << "the far agent's window is out of this desktop's reach";
+
+    const UniqueKernelHandle event(OpenEventW(READ_CONTROL, FALSE, WideFromUtf8(eventName).c_str()));
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(event.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const UniqueLocalMemory ownedDescriptor(descriptor);
+    wchar_t* ownerText = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(owner, &ownerText));
+    const UniqueLocalMemory ownedText(ownerText);
+    EXPECT_NE(eventName.find("." + Utf8FromWide(ownerText) + "."), std::string::npos) << "owned by the user it names";
+    ASSERT_NE(dacl, nullptr);
+    std::set<std::string> allowed;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &ace));
+        ASSERT_EQ(static_cast<ACE_HEADER*>(ace)->AceType, ACCESS_ALLOWED_ACE_TYPE);
+        wchar_t* sid = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sid));
+        const UniqueLocalMemory ownedSid(sid);
+        allowed.insert(Utf8FromWide(sid));
+    }
+    EXPECT_EQ(allowed, (std::set<std::string>{Utf8FromWide(ownerText), "S-1-5-18"})) << "the user and the system";
+
+    DWORD exitCode = 1;
+    const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(WaitForExit(farAgent.get(), 0), 0u) << "the far agent quit as asked";
+    EXPECT_NE(WaitForExit(nearAgent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_EQ(OpenRunKey(1).ReadString("FarTool"), "C:\\Tools\\far.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+    if (WaitForExit(farAgent.get(), 0) == STILL_ACTIVE)
+        TerminateProcess(farAgent.get(), 9);
 }
