@@ -239,7 +239,10 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
             out.Line(caption + ": the store is kept, as not every item in it could be put back.");
             return false;
         }
-        const TActingAsUser rights(mgr->Desc().RootKey == HKEY_CURRENT_USER);
+        const bool usersKey = mgr->Desc().RootKey == HKEY_CURRENT_USER;
+        const TActingAsUser rights(usersKey);
+        const std::optional<TStoreFileLock> machineLock =
+            usersKey ? std::nullopt : std::optional<TStoreFileLock>(MachineStoresLock());
         const LONG rc = RegKey::DeleteTree(mgr->Desc().RootKey, registry.StoreKeyPath(), view);
         if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
             return !StoreExists(location, view);

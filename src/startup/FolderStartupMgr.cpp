@@ -228,9 +228,7 @@ std::optional<TStoreFileLock> TFolderStartupMgr::MachineLock() const
 {
     if (FDesc.Location != AllUsersStartupFolder)
         return std::nullopt;
-    std::optional<TStoreFileLock> lock(std::in_place, StoreFolder());
-    lock->Require();
-    return lock;
+    return MachineStoresLock();
 }
 
 // Driven by the sections, so a cut between a rename and the index rewrite

@@ -398,3 +398,38 @@ TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEven
     if (WaitForExit(farAgent.get(), 0) == STILL_ACTIVE)
         TerminateProcess(farAgent.get(), 9);
 }
+
+// Another administrator's agent holds the machine's lock (the all-users
+// store's Keldora.lock): /restore leaves the machine's Run store as it is and
+// says why, restores the user's, and once the lock is free restores the rest.
+TEST(AgentCommands, TheMachinesRunStoreIsRestoredOnlyUnderTheMachinesLock)
+{
+    AgentSandbox sandbox;
+    ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(1).WriteString("UserTool", "C:\\Tools\\user.exe"), ERROR_SUCCESS);
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([] { return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool"); }));
+    }
+    const std::string lockPath = GetStpDesc(8).Path + "\\Keldora\\Keldora.lock";
+    DWORD exitCode = 0;
+    std::string output;
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                          nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        ASSERT_TRUE(held) << lockPath;
+        output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    }
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_NE(output.find("Keldora.lock"), std::string::npos) << output;
+    EXPECT_TRUE(StoreHasItem(0, "MachineTool")) << "the machine's store is kept while another holds its lock";
+    EXPECT_FALSE(StoreHasItem(1, "UserTool")) << output;
+    EXPECT_TRUE(AnyStoreLeft());
+
+    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+    EXPECT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).ReadString("MachineTool"), "C:\\Tools\\machine.exe");
+    EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
+}
