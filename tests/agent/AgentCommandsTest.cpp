@@ -433,3 +433,40 @@ TEST(AgentCommands, TheMachinesRunStoreIsRestoredOnlyUnderTheMachinesLock)
     EXPECT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).ReadString("MachineTool"), "C:\\Tools\\machine.exe");
     EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
 }
+
+// An unelevated /restore (the Administrators group for deny only): the user's
+// stores come back, the machine's stores stay whole, and the output says
+// that they need an elevated run.
+TEST(AgentCommands, AnUnelevatedRestoreLeavesTheMachinesStoresAndSaysWhy)
+{
+    AgentSandbox sandbox;
+    const std::string allUsers = GetStpDesc(8).Path;
+    ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(1).WriteString("UserTool", "C:\\Tools\\user.exe"), ERROR_SUCCESS);
+    WriteFile(allUsers + "\\everyone.bat", "@echo everyone");
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([&] {
+            return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool") &&
+                   FileExists(allUsers + "\\Keldora\\Keldora.ini");
+        }));
+    }
+    const std::string machineIndex = ReadFile(allUsers + "\\Keldora\\Keldora.ini");
+    const UniqueKernelHandle token = TokenWithoutAdministrators();
+    ASSERT_TRUE(token);
+    DWORD exitCode = 0;
+    const std::string output = RunAndCaptureAs(token.get(), "kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_NE(output.find(std::string(StartupLocationCaptions[0]) + ": the machine-wide store needs an elevated /restore"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find(std::string(StartupLocationCaptions[8]) + ": the machine-wide store needs an elevated /restore"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(StoreHasItem(0, "MachineTool"));
+    EXPECT_EQ(ReadFile(allUsers + "\\Keldora\\Keldora.ini"), machineIndex) << "the machine's index unchanged";
+    EXPECT_EQ(ReadFile(allUsers + "\\everyone.bat"), "@echo everyone");
+    EXPECT_FALSE(StoreHasItem(1, "UserTool")) << "the user's store is restored";
+    EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
+}
