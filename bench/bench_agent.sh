@@ -4,7 +4,8 @@
 # then how soon the running agent takes over a new Run value and Startup file
 # (bench_watch_latency, 20 of each), then the idle agent watched for IDLE_SECONDS (default 60): the private bytes
 # Windows reports, the host process's resident memory, and how often each of
-# its threads woke up (context switches).
+# its threads woke up (context switches), and its memory before and after
+# CHANGES (default 1 000) changes of the Run key, each taken over.
 # Usage: bench/bench_agent.sh BUILD-DIR   (a cross build holding bin/kdAgent.exe)
 # Uses (and empties) the Run keys and Startup folders of the build's prefix.
 set -euo pipefail
@@ -76,5 +77,13 @@ join <(echo "$before" | sort) <(echo "$after" | sort) | while read -r tid b a; d
     name=$(cat /proc/"$pid"/task/"$tid"/comm 2>/dev/null || echo '?')
     echo "thread $tid ($name): $((a - b)) wake-ups in $idle s"
 done
+echo "Windows figures after: $(run "$build/bin/bench_agent_memory.exe")"
+echo "kdAgent.exe host process after: $(memory "$pid")"
+
+echo
+echo "== Memory over ${CHANGES:-1000} changes of the watched Run key, each taken over"
+echo "Windows figures before: $(run "$build/bin/bench_agent_memory.exe")"
+echo "kdAgent.exe host process before: $(memory "$pid")"
+run "$build/bin/bench_watch_changes.exe" "${CHANGES:-1000}"
 echo "Windows figures after: $(run "$build/bin/bench_agent_memory.exe")"
 echo "kdAgent.exe host process after: $(memory "$pid")"

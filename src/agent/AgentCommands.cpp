@@ -1,6 +1,7 @@
 #include "AgentCommands.h"
 
 #include "agent/AdminCheck.h"
+#include "agent/AgentQuitEvent.h"
 #include "agent/AgentResources.h"
 #include "agent/StoreListing.h"
 #include "agent/uAgentForm.h"
@@ -17,6 +18,9 @@
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
+#include <tlhelp32.h>
+
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -84,21 +88,58 @@ BOOL CALLBACK AddAgentWindow(HWND window, LPARAM windows)
     return TRUE;
 }
 
-// Every agent of this desktop is told to quit and waited for: one left
-// running would take the restored entries over again.
+std::vector<DWORD> ProcessIds()
+{
+    std::vector<DWORD> ids;
+    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    if (!snapshot || !Process32FirstW(snapshot.get(), &entry))
+        return ids;
+    do
+        ids.push_back(entry.th32ProcessID);
+    while (Process32NextW(snapshot.get(), &entry));
+    return ids;
+}
+
+struct AskedAgent {
+    DWORD processId = 0;
+    UniqueKernelHandle process;  // opened before the asking, so no other process can take its id
+};
+
+// Every agent of this user is asked to quit and waited for, within one
+// bound: one left running would take the restored entries over again. Those
+// of this desktop through their window, those of the user's other sessions
+// and desktops through their quit event.
 bool AgentsQuit(const CommandOutput& out)
 {
     std::vector<HWND> windows;
     EnumWindows(AddAgentWindow, reinterpret_cast<LPARAM>(&windows));
-    bool allGone = true;
+    std::vector<AskedAgent> asked;
     for (const HWND window : windows) {
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
-        const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+        asked.push_back({processId, UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, processId))});
         PostMessageW(window, UM_QUIT, 0, 0);
-        if (process && WaitForSingleObject(process.get(), kAgentQuitTimeoutMs) == WAIT_OBJECT_0)
+    }
+    for (const DWORD processId : ProcessIds()) {
+        const bool known = std::any_of(asked.begin(), asked.end(),
+                                       [&](const AskedAgent& agent) { return agent.processId == processId; });
+        if (known || processId == GetCurrentProcessId())
             continue;
-        out.Line("The running agent (process " + std::to_string(processId) + ") did not quit.");
+        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+        const UniqueKernelHandle quit = process ? OpenAgentQuitEvent(processId) : UniqueKernelHandle();
+        if (quit && SetEvent(quit.get()))
+            asked.push_back({processId, std::move(process)});
+    }
+    const DWORD start = GetTickCount();
+    bool allGone = true;
+    for (const AskedAgent& agent : asked) {
+        const DWORD spent = GetTickCount() - start;
+        const DWORD left = spent < kAgentQuitTimeoutMs ? kAgentQuitTimeoutMs - spent : 0;
+        if (agent.process && WaitForSingleObject(agent.process.get(), left) == WAIT_OBJECT_0)
+            continue;
+        out.Line("The running agent (process " + std::to_string(agent.processId) + ") did not quit.");
         allGone = false;
     }
     return allGone;
@@ -198,7 +239,10 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
             out.Line(caption + ": the store is kept, as not every item in it could be put back.");
             return false;
         }
-        const TActingAsUser rights(mgr->Desc().RootKey == HKEY_CURRENT_USER);
+        const bool usersKey = mgr->Desc().RootKey == HKEY_CURRENT_USER;
+        const TActingAsUser rights(usersKey);
+        const std::optional<TStoreFileLock> machineLock =
+            usersKey ? std::nullopt : std::optional<TStoreFileLock>(MachineStoresLock());
         const LONG rc = RegKey::DeleteTree(mgr->Desc().RootKey, registry.StoreKeyPath(), view);
         if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
             return !StoreExists(location, view);

@@ -86,8 +86,8 @@ private:
 } // namespace
 
 TChangeWatch::TChangeWatch(std::vector<TWatchedKey> keys, std::vector<std::string> folders, HWND window,
-                           UINT message)
-    : FWindow(window), FMessage(message), FStop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+                           UINT message, TQuitRequest quit)
+    : FWindow(window), FMessage(message), FQuit(std::move(quit)), FStop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     for (TWatchedKey& key : keys)
         FWatches.push_back(std::make_unique<KeyWatch>(std::move(key)));
@@ -123,9 +123,13 @@ void TChangeWatch::WaitForChanges()
     for (std::size_t i = 0; i < FWatches.size(); ++i)
         armed[i] = FWatches[i]->Arm();
     bool pending = false;
+    bool quitAsked = !FQuit.event;
     DWORD first = 0, last = 0;
     for (;;) {
         std::vector<HANDLE> handles{FStop.get()};
+        if (!quitAsked)
+            handles.push_back(FQuit.event.get());
+        const std::size_t watchesFrom = handles.size();
         std::vector<std::size_t> owners;
         for (std::size_t i = 0; i < armed.size(); ++i) {
             if (armed[i]) {
@@ -148,7 +152,13 @@ void TChangeWatch::WaitForChanges()
             PostMessageW(FWindow, FMessage, 0, 0);
             continue;
         }
-        const std::size_t index = owners[signalled - WAIT_OBJECT_0 - 1];
+        // The event stays set: it is asked once.
+        if (!quitAsked && signalled == WAIT_OBJECT_0 + 1) {
+            quitAsked = true;
+            PostMessageW(FWindow, FQuit.message, 0, 0);
+            continue;
+        }
+        const std::size_t index = owners[signalled - WAIT_OBJECT_0 - watchesFrom];
         armed[index] = FWatches[index]->Arm();
         last = GetTickCount();
         if (!pending)
@@ -158,7 +168,7 @@ void TChangeWatch::WaitForChanges()
 }
 
 std::unique_ptr<TChangeWatch> WatchLocations(const std::vector<std::uint8_t>& locations, bool machineWide,
-                                             HWND window, UINT message)
+                                             HWND window, UINT message, TQuitRequest quit)
 {
     std::vector<TWatchedKey> keys;
     std::vector<std::string> folders;
@@ -174,5 +184,5 @@ std::unique_ptr<TChangeWatch> WatchLocations(const std::vector<std::uint8_t>& lo
             keys.push_back({desc.RootKey, desc.Path, view});
         }
     }
-    return std::make_unique<TChangeWatch>(std::move(keys), std::move(folders), window, message);
+    return std::make_unique<TChangeWatch>(std::move(keys), std::move(folders), window, message, std::move(quit));
 }

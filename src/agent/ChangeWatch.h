@@ -7,8 +7,9 @@
 // take-over every kBurstMs and no more. A key or folder that is gone (deleted
 // while watched, not made yet) is watched through the nearest parent that
 // exists until it is back, then itself again. With nothing changing the
-// thread sleeps in one wait: no wake-ups. The object owns the thread and its
-// handles; the destructor stops and joins it. The window is only posted to,
+// thread sleeps in one wait: no wake-ups. The same wait answers a quit
+// request, once. The object owns the thread and its handles; the destructor
+// stops and joins it. The window is only posted to,
 // never touched.
 #include <windows.h>
 
@@ -23,6 +24,13 @@
 constexpr DWORD kSettleMs = 100;
 constexpr DWORD kBurstMs = 500;
 
+// An event that, once set, has the window sent a message of its own (the
+// agent's quit request from another session, AgentQuitEvent.h).
+struct TQuitRequest {
+    UniqueKernelHandle event;
+    UINT message = 0;
+};
+
 struct TWatchedKey {
     HKEY root = nullptr;
     std::string path;
@@ -31,7 +39,8 @@ struct TWatchedKey {
 
 class TChangeWatch {
 public:
-    TChangeWatch(std::vector<TWatchedKey> keys, std::vector<std::string> folders, HWND window, UINT message);
+    TChangeWatch(std::vector<TWatchedKey> keys, std::vector<std::string> folders, HWND window, UINT message,
+                 TQuitRequest quit = {});
     ~TChangeWatch();
     TChangeWatch(const TChangeWatch&) = delete;
     TChangeWatch& operator=(const TChangeWatch&) = delete;
@@ -51,6 +60,7 @@ private:
     std::vector<std::unique_ptr<Watch>> FWatches;
     const HWND FWindow;
     const UINT FMessage;
+    const TQuitRequest FQuit;
     UniqueKernelHandle FStop;
     std::thread FThread;
 };
@@ -59,4 +69,4 @@ private:
 // machine's left out without `machineWide`; each registry location in every
 // view it exists in.
 std::unique_ptr<TChangeWatch> WatchLocations(const std::vector<std::uint8_t>& locations, bool machineWide,
-                                             HWND window, UINT message);
+                                             HWND window, UINT message, TQuitRequest quit = {});

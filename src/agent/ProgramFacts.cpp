@@ -10,8 +10,10 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -45,6 +47,24 @@ std::wstring CompanyNameQuery(const std::vector<char>& block)
     return query;
 }
 
+// How many characters the CompanyName value at `text` may have: no more than
+// its own node holds (a garbled value length would claim the nodes after
+// it) nor the block. Its node begins with the header (length, value length,
+// type) and the key, aligned to four bytes.
+std::size_t ValueRoom(const std::vector<char>& block, const wchar_t* text)
+{
+    constexpr std::size_t kKeyEnd = 3 * sizeof(WORD) + sizeof L"CompanyName";
+    constexpr std::size_t kValueOffset = (kKeyEnd + 3) / 4 * 4;
+    const char* const value = reinterpret_cast<const char*>(text);
+    if (value < block.data() + kValueOffset || value >= block.data() + block.size())
+        return 0;
+    WORD nodeLength = 0;
+    std::memcpy(&nodeLength, value - kValueOffset, sizeof nodeLength);
+    const std::size_t inNode = nodeLength > kValueOffset ? (nodeLength - kValueOffset) / sizeof(wchar_t) : 0;
+    const std::size_t inBlock = static_cast<std::size_t>(block.data() + block.size() - value) / sizeof(wchar_t);
+    return std::min(inNode, inBlock);
+}
+
 // The publisher, or empty with `problem` saying why there is none.
 std::string ReadPublisher(const std::string& file, std::string& problem)
 {
@@ -68,8 +88,9 @@ std::string ReadPublisher(const std::string& file, std::string& problem)
         !text || length == 0)
         return {};
     // A garbled block may leave the text unterminated within what it claims.
+    const std::size_t room = ValueRoom(block, text);
     std::size_t units = 0;
-    while (units < length && text[units] != L'\0')
+    while (units < std::min<std::size_t>(length, room) && text[units] != L'\0')
         ++units;
     return Utf8FromWide(std::wstring_view(text, units));
 }

@@ -5,8 +5,8 @@
 // a file on an unreachable share can hang): the signature check runs on a
 // thread of its own and is waited for kSignatureCheckMs at most; one that
 // takes longer is left to end alone and reported as not checked. Version
-// information that is garbled or larger than kVersionInfoMax gives no
-// publisher, and the facts say why.
+// information larger than kVersionInfoMax gives no publisher, and the facts
+// say why; garbled, it gives at most the characters of the value's own node.
 #include "agent/ProgramNotice.h"
 #include "startup/uStartupMgr.h"
 

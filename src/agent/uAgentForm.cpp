@@ -1,6 +1,7 @@
 #include "uAgentForm.h"
 
 #include "AdminCheck.h"
+#include "AgentQuitEvent.h"
 #include "AgentResources.h"
 #include "FileInfoManager.h"
 #include "IconText.h"
@@ -217,7 +218,8 @@ void TAgentForm::FormCreate()
     RegisterAgentItem();
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
-    FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged);
+    FChangeWatch =
+        WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged, {CreateAgentQuitEvent(), UM_QUIT});
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     Refresh();

@@ -229,9 +229,7 @@ std::optional<TStoreFileLock> TFolderStartupMgr::MachineLock() const
 {
     if (FDesc.Location != AllUsersStartupFolder)
         return std::nullopt;
-    std::optional<TStoreFileLock> lock(std::in_place, StoreFolder());
-    lock->Require();
-    return lock;
+    return MachineStoresLock();
 }
 
 // Driven by the sections, so a cut between a rename and the index rewrite
@@ -371,7 +369,7 @@ bool TFolderStartupMgr::RestoreItems()
                 return false;
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const ProfileFile ini(IniFile());
-            std::vector<std::string> returned;
+            std::vector<std::string> returned = ReturnedBefore(ini);
             // A move left open may have its only copy in a draft: the index
             // that journals it stays.
             bool everyFileBack = !MovesOpen(StoreFolder());
@@ -384,16 +382,23 @@ bool TFolderStartupMgr::RestoreItems()
                     everyFileBack = false;
                     continue;
                 }
-                const std::optional<std::string> approval = ApprovalFromHex(ini.ReadString(name, kApprovedKey));
-                if (approval && !WriteApproval(FDesc, name, *approval))
-                    Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {name}));
                 returned.push_back(name);
             }
+            // Task Manager's choices follow the renames on the disk, and the
+            // sections that keep them go only after both: a cut in between
+            // leaves each file back with its section, and the next restore
+            // writes its choice (ReturnedBefore); a choice is never written
+            // for a file whose return did not reach the disk.
             if (!returned.empty() && !FlushFolder(FDesc.Path)) {
                 Note(FormatText("The files put back into \"%s\" could not be flushed to the disk: the index still lists "
                                 "them, and the next take-over takes them over again.",
                                 {FDesc.Path}));
                 return false;
+            }
+            for (const std::string& name : returned) {
+                const std::optional<std::string> approval = ApprovalFromHex(ini.ReadString(name, kApprovedKey));
+                if (approval && !WriteApproval(FDesc, name, *approval))
+                    Note(FormatText("Task Manager's choice for \"%s\" could not be written back.", {name}));
             }
             // Entries whose files failed to go back stay listed.
             if (!everyFileBack) {
@@ -410,6 +415,23 @@ bool TFolderStartupMgr::RestoreItems()
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
         [&](const std::exception& e) { return FailureText(RestoreError, e); });
+}
+
+// The files an earlier restore put back before it was cut short: each
+// section of a file moved into the store whose copy is gone from it and is
+// in the Startup folder again. Their choices may not have been written yet.
+std::vector<std::string> TFolderStartupMgr::ReturnedBefore(const ProfileFile& ini) const
+{
+    std::vector<std::string> back;
+    for (const std::string& name : ini.SectionNames()) {
+        const std::string stored = AddBackslash(StoreFolder()) + name;
+        if (IsStoreName(name) || !IsBareFileName(name) || ini.HasKey(name, kMovingKey) ||
+            !SameText(ini.ReadString(name, "CmdLine"), stored))
+            continue;
+        if (!PathExists(stored) && FileExists(AddBackslash(FDesc.Path) + name))
+            back.push_back(name);
+    }
+    return back;
 }
 
 // Why the stored file stays in the store, else empty once it is back.

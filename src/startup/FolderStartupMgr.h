@@ -3,7 +3,9 @@
 // of the folder; take-over moves the user's into the hidden store folder
 // "Keldora" (StoreMove.h) and records them in its "Keldora.ini", with a copy
 // of Task Manager's choice for each ("Approved", StartupApproved.h) that
-// restore writes back. The all-users folder's files stay where Windows starts
+// restore writes back once the file's return is on the disk, before the
+// section goes (a restore cut short in between leaves the section, and the
+// next one writes the choice). The all-users folder's files stay where Windows starts
 // them for every user: its store lists them by their own path. Every operation
 // that writes takes the store lock (and the all-users store's machine lock),
 // holds the Startup folder and its store open against renames for its whole
@@ -59,6 +61,7 @@ private:
     // The all-users store's lock, held; none for the user's.
     std::optional<TStoreFileLock> MachineLock() const;
     bool ReturnEachOlderMove();
+    std::vector<std::string> ReturnedBefore(const ProfileFile& ini) const;
     std::string ReturnRefusal(const ProfileFile& ini, const std::string& name) const;
     std::string FailureText(const char* format, const std::exception& e) const;
 };

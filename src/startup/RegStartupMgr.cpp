@@ -331,6 +331,15 @@ bool TRegStartupMgr::IsUsersKey() const
     return FDesc.RootKey == HKEY_CURRENT_USER;
 }
 
+// Every administrator's agent writes the machine's stores: their writes take
+// the machine's lock besides the user's.
+std::optional<TStoreFileLock> TRegStartupMgr::MachineLock() const
+{
+    if (IsUsersKey())
+        return std::nullopt;
+    return MachineStoresLock();
+}
+
 bool TRegStartupMgr::SetupItems()
 {
     return RunGuarded(
@@ -338,6 +347,7 @@ bool TRegStartupMgr::SetupItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(IsUsersKey());
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -441,6 +451,7 @@ bool TRegStartupMgr::RestoreItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(IsUsersKey());
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -474,6 +485,7 @@ bool TRegStartupMgr::DeleteItem(int index)
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(IsUsersKey());
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             const std::string_view desc = Items(index)->Desc.view();
             const std::string path = ItemKeyPath(desc);
             if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, Access()))
@@ -486,7 +498,13 @@ bool TRegStartupMgr::DeleteItem(int index)
 bool TRegStartupMgr::StoreItem(TStartupItem& item)
 {
     const TStoreLock lock;
-    RunGuarded([&] { lock.Require(); }, [&](const std::exception& e) { return FailureText(SaveError, e); });
+    std::optional<TStoreFileLock> machineLock;
+    RunGuarded(
+        [&] {
+            lock.Require();
+            machineLock = MachineLock();
+        },
+        [&](const std::exception& e) { return FailureText(SaveError, e); });
     return ImportValue(item.Desc.str(), item.CmdLine.str(), Count() + 1);
 }
 
@@ -497,6 +515,7 @@ bool TRegStartupMgr::SaveItems()
             const TStoreLock lock;
             lock.Require();
             const TActingAsUser rights(IsUsersKey());
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
             for (const auto& item : FItems) {
                 if (ItemKeyName(item->Desc.view()).empty())
                     return false;

@@ -7,11 +7,14 @@
 // for the key's unnamed value), and "Approved", a copy of Task Manager's
 // choice for the entry (StartupApproved.h). Take-over sets Enable from a
 // choice it has not seen before; restore writes each entry back under its
-// own name, with the choice it had.
+// own name, with the choice it had. Every write takes the user's store lock,
+// and for the machine's keys the machine's lock too (MachineStoresLock).
 
+#include "startup/StoreLinks.h"
 #include "startup/uStartupMgr.h"
 #include "winutil/RegKey.h"
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -41,6 +44,8 @@ public:
 
 private:
     bool IsUsersKey() const;
+    // The machine's stores' lock, held; none for the user's keys.
+    std::optional<TStoreFileLock> MachineLock() const;
     REGSAM Access() const;
     RegKey OpenForListing(const std::string& path);
     std::string ViewName() const;

@@ -73,5 +73,5 @@ bool WriteApproval(const TStpDesc& location, std::string_view entry, std::string
     if (!place)
         return false;
     const RegKey key = RegKey::Create(place->root, place->path, KEY_READ | KEY_WRITE | ViewsOf(*place).front());
-    return key && key.WriteBinary(entry, bytes) == ERROR_SUCCESS;
+    return key && key.WriteBinary(entry, bytes) == ERROR_SUCCESS && RegFlushKey(key.get()) == ERROR_SUCCESS;
 }

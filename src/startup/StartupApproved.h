@@ -26,6 +26,7 @@ private:
     std::map<std::string, std::string> choices_;
 };
 
-// Writes the bytes as the entry's choice; false when the location has no
-// choices or the key cannot be written.
+// Writes the bytes as the entry's choice and flushes the key, so that a
+// store may forget the choice once this returned; false when the location
+// has no choices or the key cannot be written.
 bool WriteApproval(const TStpDesc& location, std::string_view entry, std::string_view bytes);

@@ -3,6 +3,7 @@
 #include "common/StartToken.h"
 #include "core/Format.h"
 #include "core/StrCon.h"
+#include "startup/uStartupMgr.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RuntimeLink.h"
@@ -170,4 +171,23 @@ void TStoreFileLock::Require() const
 {
     if (!file_)
         throw std::runtime_error(refusal_ + "; nothing was written");
+}
+
+TStoreFileLock MachineStoresLock()
+{
+    const std::string folder = GetStpDesc(AllUsersStartupFolder).Path;
+    if (folder.empty())
+        throw std::runtime_error("The all-users Startup folder is unknown, so the machine's stores cannot be locked; "
+                                 "nothing was written");
+    const std::string store = AddBackslash(folder) + StoreName;
+    if (std::string refusal = LinkRefusal(store); !refusal.empty())
+        throw std::runtime_error(refusal + "; nothing was written");
+    if (!DirectoryExists(store)) {
+        if (!ForceDirectories(store))
+            throw std::runtime_error(ErrorMessage("Creating " + store, GetLastError()) + "; nothing was written");
+        SetFileAttributesW(WideFromUtf8(store).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
+    TStoreFileLock lock(store);
+    lock.Require();
+    return lock;
 }

@@ -92,3 +92,10 @@ private:
     UniqueFile file_;
     std::string refusal_;
 };
+
+// The lock of the machine's stores: the all-users Startup folder's and the
+// machine's Run keys' (HKEY_LOCAL_MACHINE), which every administrator's agent
+// writes. It is the all-users store's TStoreFileLock, its folder made (hidden)
+// when missing; held. Raises std::runtime_error with the reason when it
+// cannot be taken.
+TStoreFileLock MachineStoresLock();

@@ -120,6 +120,12 @@ struct SidTraits {
     static void close(Type h) { FreeSid(h); }
 };
 
+struct DesktopTraits {
+    using Type = HDESK;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { CloseDesktop(h); }
+};
+
 struct WindowTraits {
     using Type = HWND;
     static Type invalid() { return nullptr; }
@@ -141,5 +147,6 @@ using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 // A SID made by AllocateAndInitializeSid.
 using UniqueSid = UniqueHandle<SidTraits>;
+using UniqueDesktop = UniqueHandle<DesktopTraits>;
 // Destroys the window on the thread that owns it; use it only there.
 using UniqueWindow = UniqueHandle<WindowTraits>;

@@ -1,6 +1,7 @@
 // kdAgent.exe /list and /restore, run as the product's uninstaller and
 // support run them: from outside, beside a running agent.
 #include "AgentTestSupport.h"
+#include "agent/AgentQuitEvent.h"
 #include "agent/StoreListing.h"
 #include "common/ForgettingFolder.h"
 #include "common/WineSupport.h"
@@ -13,8 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -81,6 +86,15 @@ const std::vector<std::string>* RowNamed(const std::vector<std::vector<std::stri
         if (row.size() > 2 && row[2] == name)
             return &row;
     return nullptr;
+}
+
+// On forgetfs only a flushed file survives the power cut.
+void WriteFlushed(const std::string& path, const std::string& content)
+{
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    ASSERT_TRUE(FlushFileBuffers(file.get()));
 }
 
 } // namespace
@@ -164,13 +178,8 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
     for (int i = 0; i < 5; ++i)
         contents["app" + std::to_string(i) + ".bat"] = "@echo " + std::to_string(i) + "\r\n" + std::string(4000 + i, 'x');
     contents[kUnicodeName + ".txt"] = "notes";
-    for (const auto& [name, content] : contents) {
-        const UniqueFile file(CreateFileW(WideFromUtf8(folder + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                          CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-        ASSERT_TRUE(FlushFileBuffers(file.get()));
-    }
+    for (const auto& [name, content] : contents)
+        WriteFlushed(folder + "\\" + name, content);
     {
         RunningAgent agent(sandbox);
         ASSERT_TRUE(RunningAgent::WaitForWindow());
@@ -189,4 +198,245 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
         EXPECT_EQ(ReadFile(folder + "\\" + name), content) << name;
     EXPECT_EQ(ListFiles(folder, "*.*").size(), contents.size());
     EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
+}
+
+// Task Manager's choices for files in the store, gone from its key as
+// Windows drops the choices of files no longer there: /restore stops for good
+// after each file it puts back, the power goes, and /restore again gives
+// every file back with its choice; a file never comes back enabled when the
+// user had it disabled, and no choice is left for a file still in the store.
+TEST(AgentCommands, APowerCutAfterEachFilePutBackKeepsTaskManagersChoices)
+{
+    ForgettingFolder disk;
+    if (!disk.Unavailable().empty())
+        GTEST_SKIP() << disk.Unavailable();
+    AgentSandbox sandbox;
+    const std::string folder = disk.Path() + "StartUp";
+    const StartupFolderScope startup(folder);
+    ASSERT_TRUE(startup.Ready());
+    ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
+    const std::string disabled("\x03\0\0\0\0\0\0\0\0\0\0\0", 12);
+    const std::string enabled("\x02\0\0\0\0\0\0\0\0\0\0\0", 12);
+    const std::map<std::string, std::string> choices = {{"off.lnk", disabled}, {"on.bat", enabled},
+                                                        {kUnicodeName + ".bat", disabled}};
+    const std::string eventName = "KeldoraRestoreHalt" + std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
+    int halts = 0;
+    bool finished = false;
+    for (int step = 1; !finished; ++step) {
+        SCOPED_TRACE("cut after step " + std::to_string(step));
+        ASSERT_LT(step, 6) << "the restore never finished";
+        for (const auto& [name, choice] : choices) {
+            WriteFlushed(folder + "\\" + name, "@rem " + name);
+            ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").WriteBinary(name, choice), ERROR_SUCCESS);
+        }
+        const Snapshot before = TakeSnapshot();
+        {
+            RunningAgent agent(sandbox);
+            ASSERT_TRUE(RunningAgent::WaitForWindow());
+            ASSERT_TRUE(WaitUntil([&] { return ListFiles(folder, "*.*").empty(); }));
+        }
+        for (const auto& entry : choices)
+            ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").DeleteValue(entry.first), ERROR_SUCCESS);
+        disk.PowerCut();
+
+        ResetEvent(halted.get());
+        {
+            const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
+            const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
+            const UniqueKernelHandle restore = StartProcess("\"" + sandbox.PathOf("kdAgent.exe") + "\" /restore");
+            const HANDLE either[] = {restore.get(), halted.get()};
+            ASSERT_NE(WaitForMultipleObjects(2, either, FALSE, 60000), static_cast<DWORD>(WAIT_TIMEOUT));
+            finished = WaitForSingleObject(halted.get(), 0) != WAIT_OBJECT_0;
+            halts += !finished;
+            if (!finished) {
+                EXPECT_TRUE(DirectoryExists(folder + "\\Keldora")) << "stopped with a file still to put back";
+                const std::vector<std::string> listed = ListFiles(folder, "*.*");
+                const std::set<std::string> back(listed.begin(), listed.end());
+                for (const auto& entry : choices) {
+                    const bool inStore = back.count(entry.first) == 0;
+                    EXPECT_FALSE(inStore && OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").HasValue(entry.first))
+                        << entry.first << ": no choice for a file still in the store";
+                }
+            }
+            TerminateProcess(restore.get(), 9);
+            WaitForExit(restore.get(), 30000);
+        }
+        disk.PowerCut();
+        DWORD exitCode = 1;
+        const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+        EXPECT_EQ(exitCode, 0u) << output;
+        EXPECT_EQ(TakeSnapshot(), before) << output;
+        EXPECT_FALSE(DirectoryExists(folder + "\\Keldora"));
+        ClearLocation(9);
+    }
+    EXPECT_EQ(halts, static_cast<int>(choices.size())) << "cut after each file put back, then once it had ended";
+}
+
+namespace {
+
+// A kdAgent.exe of its own instance on a desktop of its own, where no window
+// of this desktop's can see its window, as in another session of the user
+// (Wine has one session only).
+UniqueKernelHandle StartOnDesktop(const std::string& commandLine, const std::wstring& desktop)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    std::wstring name = L"WinSta0\\" + desktop;
+    startup.lpDesktop = name.data();
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8(commandLine);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return {};
+    CloseHandle(info.hThread);
+    return UniqueKernelHandle(info.hProcess);
+}
+
+int AgentWindowCount()
+{
+    int count = 0;
+    EnumWindows(
+        [](HWND window, LPARAM counted) {
+            wchar_t name[16] = {};
+            if (GetClassNameW(window, name, 16) && std::wstring_view(name) == L"TAgentForm")
+                ++*reinterpret_cast<int*>(counted);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+} // namespace
+
+// An agent this desktop's windows cannot reach, beside one they can: /restore
+// asks both, the far one through its quit event, waits for both and then
+// restores. The event is the user's own and open to the user and the system
+// alone.
+TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEvent)
+{
+    AgentSandbox sandbox;
+    ASSERT_EQ(OpenRunKey(1).WriteString("FarTool", "C:\\Tools\\far.exe"), ERROR_SUCCESS);
+    RunningAgent nearAgent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    const std::wstring desktopName = L"KeldoraFar" + std::to_wstring(GetCurrentProcessId());
+    const UniqueDesktop desktop(CreateDesktopW(desktopName.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+    ASSERT_TRUE(desktop);
+    UniqueKernelHandle farAgent;
+    {
+        const EnvVarScope session("KDAGENT_INSTANCE", "far");
+        farAgent = StartOnDesktop("\"" + sandbox.PathOf("kdAgent.exe") + "\"", desktopName);
+    }
+    ASSERT_TRUE(farAgent);
+    const std::string eventName = AgentQuitEventName(GetProcessId(farAgent.get()));
+    ASSERT_TRUE(WaitUntil([&] {
+        return UniqueKernelHandle(OpenEventW(SYNCHRONIZE, FALSE, WideFromUtf8(eventName).c_str())).get() != nullptr;
+    })) << eventName;
+    EXPECT_EQ(AgentWindowCount(), 1) << "the far agent's window is out of this desktop's reach";
+
+    const UniqueKernelHandle event(OpenEventW(READ_CONTROL, FALSE, WideFromUtf8(eventName).c_str()));
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(event.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const UniqueLocalMemory ownedDescriptor(descriptor);
+    wchar_t* ownerText = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(owner, &ownerText));
+    const UniqueLocalMemory ownedText(ownerText);
+    EXPECT_NE(eventName.find("." + Utf8FromWide(ownerText) + "."), std::string::npos) << "owned by the user it names";
+    ASSERT_NE(dacl, nullptr);
+    std::set<std::string> allowed;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &ace));
+        ASSERT_EQ(static_cast<ACE_HEADER*>(ace)->AceType, ACCESS_ALLOWED_ACE_TYPE);
+        wchar_t* sid = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sid));
+        const UniqueLocalMemory ownedSid(sid);
+        allowed.insert(Utf8FromWide(sid));
+    }
+    EXPECT_EQ(allowed, (std::set<std::string>{Utf8FromWide(ownerText), "S-1-5-18"})) << "the user and the system";
+
+    DWORD exitCode = 1;
+    const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(WaitForExit(farAgent.get(), 0), 0u) << "the far agent quit as asked";
+    EXPECT_NE(WaitForExit(nearAgent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_EQ(OpenRunKey(1).ReadString("FarTool"), "C:\\Tools\\far.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+    if (WaitForExit(farAgent.get(), 0) == STILL_ACTIVE)
+        TerminateProcess(farAgent.get(), 9);
+}
+
+// Another administrator's agent holds the machine's lock (the all-users
+// store's Keldora.lock): /restore leaves the machine's Run store as it is and
+// says why, restores the user's, and once the lock is free restores the rest.
+TEST(AgentCommands, TheMachinesRunStoreIsRestoredOnlyUnderTheMachinesLock)
+{
+    AgentSandbox sandbox;
+    ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(1).WriteString("UserTool", "C:\\Tools\\user.exe"), ERROR_SUCCESS);
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([] { return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool"); }));
+    }
+    const std::string lockPath = GetStpDesc(8).Path + "\\Keldora\\Keldora.lock";
+    DWORD exitCode = 0;
+    std::string output;
+    {
+        const UniqueFile held(CreateFileW(WideFromUtf8(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                          nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        ASSERT_TRUE(held) << lockPath;
+        output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    }
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_NE(output.find("Keldora.lock"), std::string::npos) << output;
+    EXPECT_TRUE(StoreHasItem(0, "MachineTool")) << "the machine's store is kept while another holds its lock";
+    EXPECT_FALSE(StoreHasItem(1, "UserTool")) << output;
+    EXPECT_TRUE(AnyStoreLeft());
+
+    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+    EXPECT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).ReadString("MachineTool"), "C:\\Tools\\machine.exe");
+    EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
+}
+
+// An unelevated /restore (the Administrators group for deny only): the user's
+// stores come back, the machine's stores stay whole, and the output says
+// that they need an elevated run.
+TEST(AgentCommands, AnUnelevatedRestoreLeavesTheMachinesStoresAndSaysWhy)
+{
+    AgentSandbox sandbox;
+    const std::string allUsers = GetStpDesc(8).Path;
+    ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRunKey(1).WriteString("UserTool", "C:\\Tools\\user.exe"), ERROR_SUCCESS);
+    WriteFile(allUsers + "\\everyone.bat", "@echo everyone");
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([&] {
+            return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool") &&
+                   FileExists(allUsers + "\\Keldora\\Keldora.ini");
+        }));
+    }
+    const std::string machineIndex = ReadFile(allUsers + "\\Keldora\\Keldora.ini");
+    const UniqueKernelHandle token = TokenWithoutAdministrators();
+    ASSERT_TRUE(token);
+    DWORD exitCode = 0;
+    const std::string output = RunAndCaptureAs(token.get(), "kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_NE(output.find(std::string(StartupLocationCaptions[0]) + ": the machine-wide store needs an elevated /restore"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find(std::string(StartupLocationCaptions[8]) + ": the machine-wide store needs an elevated /restore"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(StoreHasItem(0, "MachineTool"));
+    EXPECT_EQ(ReadFile(allUsers + "\\Keldora\\Keldora.ini"), machineIndex) << "the machine's index unchanged";
+    EXPECT_EQ(ReadFile(allUsers + "\\everyone.bat"), "@echo everyone");
+    EXPECT_FALSE(StoreHasItem(1, "UserTool")) << "the user's store is restored";
+    EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
 }

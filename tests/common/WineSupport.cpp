@@ -68,6 +68,12 @@ WaitNote::~WaitNote()
 
 std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode, std::source_location where)
 {
+    return RunAndCaptureAs(nullptr, programAndArgs, exitCode, where);
+}
+
+std::string RunAndCaptureAs(HANDLE token, const std::string& programAndArgs, DWORD* exitCode,
+                            std::source_location where)
+{
     wchar_t tempDir[MAX_PATH + 1], tempName[MAX_PATH + 1];
     GetTempPathW(MAX_PATH, tempDir);
     GetTempFileNameW(tempDir, L"kdt", 0, tempName);
@@ -84,7 +90,11 @@ std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode, st
     PROCESS_INFORMATION pi = {};
     const std::string commandLine = GetAppFolder() + programAndArgs;
     std::wstring line = WideFromUtf8(commandLine);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    const BOOL started = token ? CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                                      nullptr, &si, &pi)
+                               : CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                                &si, &pi);
+    if (!started)
         throw std::runtime_error("cannot start " + commandLine);
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
     const WaitNote note(60000, where);

@@ -31,6 +31,9 @@ private:
 // Runs a program from the test's own folder, waits, and returns its standard output.
 std::string RunAndCapture(const std::string& programAndArgs, DWORD* exitCode = nullptr,
                           std::source_location where = std::source_location::current());
+// The same under the given primary token.
+std::string RunAndCaptureAs(HANDLE token, const std::string& programAndArgs, DWORD* exitCode = nullptr,
+                            std::source_location where = std::source_location::current());
 
 // Sets HKCU\Software\Wine "Version" for processes started from now on and
 // restores the previous setting when it goes out of scope.

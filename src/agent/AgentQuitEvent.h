@@ -1,0 +1,24 @@
+#pragma once
+// How /restore asks a running agent of the same user to quit in any session
+// (fast user switching, Remote Desktop), where its window cannot be reached.
+// Each agent makes an event of its own in the global namespace, named after
+// the user's SID and its process id, owned by the user and open to the user
+// and the system alone: another user can neither signal it nor make one in
+// its place (the agent refuses a name that exists, and /restore an event
+// whose owner is not the user). Nothing here raises.
+#include <windows.h>
+
+#include "winutil/UniqueHandle.h"
+
+#include <string>
+
+// "Global\Keldora.Quit.<SID>.<process id>"; empty when the SID is unknown.
+std::string AgentQuitEventName(DWORD processId);
+
+// The agent's own event, not set; empty when it cannot be made or the name
+// was taken before (the agent then answers only to its window's message).
+UniqueKernelHandle CreateAgentQuitEvent();
+
+// The event of the process, for setting; empty when the process is no agent
+// of this user.
+UniqueKernelHandle OpenAgentQuitEvent(DWORD processId);
