@@ -228,6 +228,12 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
             return false;
         }
         auto& registry = static_cast<TRegStartupMgr&>(*mgr);
+        const bool usersKey = mgr->Desc().RootKey == HKEY_CURRENT_USER;
+        // Held from the values' return to the store's removal: another
+        // administrator's agent taking them over in between would lose them
+        // with the store.
+        const std::optional<TStoreFileLock> machineLock =
+            usersKey ? std::nullopt : std::optional<TStoreFileLock>(MachineStoresLock());
         DropAgentItem(registry);
         // The store goes only once its values are back, flushed: a value that
         // could not be written back keeps the store that holds it.
@@ -239,10 +245,7 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
             out.Line(caption + ": the store is kept, as not every item in it could be put back.");
             return false;
         }
-        const bool usersKey = mgr->Desc().RootKey == HKEY_CURRENT_USER;
         const TActingAsUser rights(usersKey);
-        const std::optional<TStoreFileLock> machineLock =
-            usersKey ? std::nullopt : std::optional<TStoreFileLock>(MachineStoresLock());
         const LONG rc = RegKey::DeleteTree(mgr->Desc().RootKey, registry.StoreKeyPath(), view);
         if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
             return !StoreExists(location, view);

@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -142,21 +140,42 @@ std::string SignatureText(LONG status)
     }
 }
 
+// Set once a wait was ended to stop the program: the checks still to come
+// are not begun, so a batch of them cannot hold up the exit.
+std::atomic<bool> checksStopped{false};
+
+// A thread of the system's own, not the threads library's: it owns its share
+// of the check and may outlive the wait for it.
+DWORD WINAPI CheckSignatureThread(void* parameter) noexcept
+{
+    const std::unique_ptr<std::shared_ptr<SignatureCheck>> check(static_cast<std::shared_ptr<SignatureCheck>*>(parameter));
+    CheckSignature(*check);
+    return 0;
+}
+
 std::string ReadSignature(const std::string& file)
 {
+    if (checksStopped)
+        return "signature not checked: the program is stopping";
     auto check = std::make_shared<SignatureCheck>();
     check->path = WideFromUtf8(file);
     if (!check->done)
         return "signature not checked: " + ErrorText(GetLastError());
     if (checkRunning.exchange(true))
         return "signature not checked: an earlier check has not returned yet";
-    try {
-        std::thread(CheckSignature, check).detach();
-    } catch (const std::system_error&) {
+    auto owned = std::make_unique<std::shared_ptr<SignatureCheck>>(check);
+    const UniqueKernelHandle thread(CreateThread(nullptr, 0, CheckSignatureThread, owned.get(), 0, nullptr));
+    if (!thread) {
         checkRunning = false;
         return "signature not checked: no thread for it";
     }
-    if (WaitForSingleObject(check->done.get(), kSignatureCheckMs) != WAIT_OBJECT_0)
+    static_cast<void>(owned.release());
+    const DWORD waited = WaitForSingleObjectEx(check->done.get(), kSignatureCheckMs, /*bAlertable=*/TRUE);
+    if (waited == WAIT_IO_COMPLETION) {
+        checksStopped = true;
+        return "signature not checked: the program is stopping";
+    }
+    if (waited != WAIT_OBJECT_0)
         return "signature not checked within " + std::to_string(kSignatureCheckMs / 1000) + " s";
     return SignatureText(check->status);
 }

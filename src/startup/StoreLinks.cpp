@@ -9,7 +9,9 @@
 #include "winutil/RuntimeLink.h"
 #include "winutil/WideText.h"
 
+#include <atomic>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -33,6 +35,11 @@ std::string LongPathOf(const std::string& path)
     buffer.resize(length);
     return Utf8FromWide(buffer);
 }
+
+// The thread holding the machine's lock and how often it took it (changed by
+// that thread alone).
+std::atomic<DWORD> gMachineHolder{0};
+int gMachineDepth = 0;
 
 } // namespace
 
@@ -150,6 +157,11 @@ void THeldFolder::Require() const
 
 TStoreFileLock::TStoreFileLock(const std::string& store)
 {
+    if (gMachineHolder == GetCurrentThreadId()) {
+        ++gMachineDepth;
+        counted_ = true;
+        return;
+    }
     constexpr int kAttempts = 100;
     constexpr DWORD kPauseMs = 50;
     const std::string path = AddBackslash(store) + kLockFileName;
@@ -157,8 +169,13 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
         if (refusal_ = LinkRefusal(path); !refusal_.empty())
             return;
         file_ = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE);
-        if (file_)
+        if (file_) {
+            gMachineHolder = GetCurrentThreadId();
+            gMachineDepth = 1;
+            counted_ = true;
+            refusal_.clear();
             return;
+        }
         const DWORD error = GetLastError();
         refusal_ = ErrorMessage("Locking the store with " + path, error);
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
@@ -167,9 +184,36 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
     }
 }
 
+TStoreFileLock::TStoreFileLock(TStoreFileLock&& other) noexcept
+    : file_(std::move(other.file_)), refusal_(std::move(other.refusal_)), counted_(std::exchange(other.counted_, false))
+{
+}
+
+TStoreFileLock& TStoreFileLock::operator=(TStoreFileLock&& other) noexcept
+{
+    if (this != &other) {
+        LetGo();
+        file_ = std::move(other.file_);
+        refusal_ = std::move(other.refusal_);
+        counted_ = std::exchange(other.counted_, false);
+    }
+    return *this;
+}
+
+TStoreFileLock::~TStoreFileLock()
+{
+    LetGo();
+}
+
+void TStoreFileLock::LetGo() noexcept
+{
+    if (std::exchange(counted_, false) && --gMachineDepth == 0)
+        gMachineHolder = 0;
+}
+
 void TStoreFileLock::Require() const
 {
-    if (!file_)
+    if (!counted_)
         throw std::runtime_error(refusal_ + "; nothing was written");
 }
 

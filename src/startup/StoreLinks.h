@@ -82,15 +82,23 @@ inline constexpr const char* kLockFileName = "Keldora.lock";
 // store folder is the machine's, where only administrators may create a
 // file, so no other user can hold or fake it. Fails closed: Require raises
 // when another holder kept it past a few seconds or it could not be made.
+// The thread that holds it takes it again for nothing (the file is unshared,
+// so nobody else of the process could), and the hold ends with the outermost.
 class TStoreFileLock {
 public:
     explicit TStoreFileLock(const std::string& store);
+    TStoreFileLock(TStoreFileLock&& other) noexcept;
+    TStoreFileLock& operator=(TStoreFileLock&& other) noexcept;
+    ~TStoreFileLock();
 
     void Require() const;
 
 private:
+    void LetGo() noexcept;
+
     UniqueFile file_;
     std::string refusal_;
+    bool counted_ = false;  // this object is one of the holder's takes
 };
 
 // The lock of the machine's stores: the all-users Startup folder's and the

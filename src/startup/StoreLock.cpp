@@ -17,8 +17,12 @@
 
 namespace {
 
-// The locks this thread holds, the outermost one included.
-thread_local int tHeldHere = 0;
+// The thread of this process that holds the lock, and how often it took it
+// (changed by that thread alone): the file lock belongs to one handle, so one
+// thread holds it at a time. Not thread_local, which this toolchain emulates
+// through the threads library, giving every worker that asks a record of it.
+std::atomic<DWORD> gHolder{0};
+int gDepth = 0;
 
 enum : int { kWaiting, kGranted, kFailed, kAbandoned };
 
@@ -61,6 +65,12 @@ std::string OpenLockFile(const std::string& path, UniqueFile& file)
 std::string HeldText(const std::string& path)
 {
     return FormatText("another program of this user held \"%s\" too long", {path});
+}
+
+void TakeHold()
+{
+    gHolder = GetCurrentThreadId();
+    gDepth = 1;
 }
 
 } // namespace
@@ -113,8 +123,8 @@ std::string TStoreLock::Path()
 
 TStoreLock::TStoreLock(DWORD timeoutMs)
 {
-    if (tHeldHere > 0) {
-        ++tHeldHere;
+    if (gHolder == GetCurrentThreadId()) {
+        ++gDepth;
         return;
     }
     const std::string path = Path();
@@ -124,7 +134,7 @@ TStoreLock::TStoreLock(DWORD timeoutMs)
     OVERLAPPED range = {};
     if (LockFileEx(held->file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         held_ = std::move(held);
-        ++tHeldHere;
+        TakeHold();
         return;
     }
     if (const DWORD error = GetLastError(); error != ERROR_LOCK_VIOLATION) {
@@ -146,7 +156,7 @@ TStoreLock::TStoreLock(DWORD timeoutMs)
     if (waited == WAIT_OBJECT_0 && held->state == kGranted) {
         refusal_.clear();
         held_ = std::move(held);
-        ++tHeldHere;
+        TakeHold();
         return;
     }
     if (waited == WAIT_OBJECT_0) {
@@ -174,7 +184,9 @@ TStoreLock::~TStoreLock()
 {
     if (!Acquired())
         return;
-    --tHeldHere;
+    if (--gDepth > 0)
+        return;
+    gHolder = 0;
     if (held_)
         held_->Unlock();
 }
