@@ -292,17 +292,18 @@ UniqueKernelHandle StartOnDesktop(const std::string& commandLine, const std::wst
     return UniqueKernelHandle(info.hProcess);
 }
 
+BOOL CALLBACK CountAgentWindow(HWND window, LPARAM counted)
+{
+    wchar_t name[16] = {};
+    if (GetClassNameW(window, name, 16) && std::wstring_view(name) == L"TAgentForm")
+        ++*reinterpret_cast<int*>(counted);
+    return TRUE;
+}
+
 int AgentWindowCount()
 {
     int count = 0;
-    EnumWindows(
-        [](HWND window, LPARAM counted) {
-            wchar_t name[16] = {};
-            if (GetClassNameW(window, name, 16) && std::wstring_view(name) == L"TAgentForm")
-                ++*reinterpret_cast<int*>(counted);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumWindows(CountAgentWindow, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
