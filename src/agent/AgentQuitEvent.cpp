@@ -1,5 +1,6 @@
 #include "AgentQuitEvent.h"
 
+#include "common/StartToken.h"
 #include "winutil/WideText.h"
 
 #include <aclapi.h>
@@ -14,12 +15,7 @@ std::vector<BYTE> ProcessUser()
     UniqueKernelHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return {};
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size))
-        return {};
-    return user;
+    return TokenInfo(token.get(), TokenUser);
 }
 
 PSID SidOf(std::vector<BYTE>& user)

@@ -18,16 +18,6 @@ UniqueSid WellKnownSid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD fir
     return UniqueSid(sid);
 }
 
-std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS kind)
-{
-    DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size))
-        return {};
-    return buffer;
-}
-
 bool SameUser(HANDLE a, HANDLE b)
 {
     const std::vector<BYTE> first = TokenInfo(a, TokenUser);
@@ -106,6 +96,16 @@ bool ActsAsAdministrator(HANDLE token)
 }
 
 } // namespace
+
+std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS kind)
+{
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size))
+        return {};
+    return buffer;
+}
 
 TStartToken StartTokenFor(HWND shellWindow)
 {

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 struct TStartToken {
     TStartWay way = TStartWay::swAsCaller;
@@ -27,6 +28,9 @@ bool CreateProcessFor(const TStartToken& start, std::wstring& commandLine, DWORD
 
 // Whether the token is elevated; false where the system has no elevation.
 bool IsElevatedToken(HANDLE token);
+
+// The token's information of that kind, empty when it cannot be read.
+std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS kind);
 
 // What an unelevated start of the same user gets, made from the process's own
 // token (the Administrators group for deny only, basic privileges, medium
