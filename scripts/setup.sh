@@ -119,7 +119,7 @@ add_source_lists() {
 # The zstd sources: the upstream tarball of Debian's libzstd, unpacked into
 # $zstd_cache/source, whole or not at all. Nothing is fetched once it is there.
 fetch_zstd_source() {
-    local stamp=$zstd_cache/source/.debian-version work version tarball
+    local stamp=$zstd_cache/source/.debian-version work version versions tarball
     [ -f "$stamp" ] && return 0
     add_source_lists
     mkdir -p "$zstd_cache"
@@ -127,10 +127,17 @@ fetch_zstd_source() {
     find "$zstd_cache" -maxdepth 1 -name 'fetch.*' -mmin +60 -exec rm -rf {} +
     work=$(mktemp -d "$zstd_cache/fetch.XXXXXX")
     echo "setup: fetching the zstd sources (Debian source package libzstd)"
-    (cd "$work" && apt_get source --download-only libzstd)
+    # A mirror may list an update whose files it does not serve yet (404): an
+    # earlier version of the same sources is taken then, newest first.
+    mapfile -t versions < <(apt-cache showsrc libzstd 2>/dev/null | awk '$1 == "Version:" { print $2 }' | sort -u -r -V)
+    for version in "${versions[@]}"; do
+        find "$work" -mindepth 1 -delete
+        (cd "$work" && apt_get source --download-only "libzstd=$version") && break
+        echo "setup: libzstd $version could not be fetched; trying an earlier version" >&2
+    done
     tarball=$(find "$work" -maxdepth 1 -name 'libzstd_*.orig.tar.*' ! -name '*.asc' | head -n 1)
     if [ -z "$tarball" ]; then
-        echo "setup: apt-get source libzstd brought no upstream tarball" >&2
+        echo "setup: no version of the source package libzstd (${versions[*]:-none known to apt}) brought its upstream tarball" >&2
         rm -rf "$work"
         return 1
     fi
