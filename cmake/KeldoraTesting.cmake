@@ -7,8 +7,8 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${KELDORA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
-# Under Wine each test takes one of CTest's "wine" lanes (a prefix of its own,
-# cmake/wine-run.sh) when CTest is given a file of lanes, and its watchdog
+# Under Wine each test takes one of the lanes (a prefix of its own) that
+# cmake/wine-run.sh hands out when KELDORA_WINE_LANES is set, and its watchdog
 # reports it a little before CTest's own timeout would end it silently.
 set(KELDORA_WATCHDOG_MARGIN 20)
 
@@ -16,7 +16,7 @@ set(KELDORA_WATCHDOG_MARGIN 20)
 function(keldora_wine_test_properties)
     cmake_parse_arguments(W "" "TIMEOUT" "TESTS" ${ARGN})
     math(EXPR watchdog "${W_TIMEOUT} - ${KELDORA_WATCHDOG_MARGIN}")
-    set_tests_properties(${W_TESTS} PROPERTIES TIMEOUT ${W_TIMEOUT} RESOURCE_GROUPS "wine:1")
+    set_tests_properties(${W_TESTS} PROPERTIES TIMEOUT ${W_TIMEOUT})
     set_property(TEST ${W_TESTS} APPEND PROPERTY ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
 endfunction()
 
@@ -41,7 +41,7 @@ function(keldora_add_test)
         endif()
         target_precompile_headers(${T_NAME} PRIVATE ${pch})
         math(EXPR watchdog "300 - ${KELDORA_WATCHDOG_MARGIN}")
-        list(APPEND properties RESOURCE_GROUPS "wine:1" ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
+        list(APPEND properties ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300 PROPERTIES ${properties})
 endfunction()

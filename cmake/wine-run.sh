@@ -17,10 +17,13 @@
 # a free display itself, and its process id is kept beside the prefix, so that
 # only our own server is ever reused or ended.
 #
-# Lanes: CTest run with a file of "wine" lanes (resources) hands each test one
-# (CTEST_RESOURCE_GROUP_0_WINE="id:N,slots:1"). Lane 0 is the build's prefix;
-# lane N of the build's prefix ("<build>/wine/prefix") is "<build>/wine-laneN",
-# a world of its own: prefix, wineserver, Xvfb. Other prefixes (DPI, fonts) are
+# Lanes: with KELDORA_WINE_LANES=N (the test command sets it beside CTest's
+# -jN) each run first takes one of N lanes, a lock file under
+# "<build>/wine-lanes" held by flock(1) for as long as the run lasts and never
+# by what the run leaves behind (the lock's descriptor is closed for the run),
+# so a run that is killed frees its lane. Lane 0 is the build's prefix; lane N
+# of the build's prefix ("<build>/wine/prefix") is "<build>/wine-laneN", a
+# world of its own: prefix, wineserver, Xvfb. Other prefixes (DPI, fonts) are
 # named by their tests and kept. A test given a lane runs the build's programs
 # from a copy of "<build>/bin" made of hard links beside its prefix, since the
 # tests write beside their own programs.
@@ -35,6 +38,7 @@
 set -euo pipefail
 started=$(date +%s%N)
 
+arguments=("$@")
 stop=no
 if [ "${1:-}" = --stop ]; then
     stop=yes
@@ -44,9 +48,36 @@ prefix=$(realpath -m "$1")
 shift
 state=$(dirname "$prefix")
 build=$(dirname "$state")
+
+# Runs this script again holding the first free lane. flock's own exit code
+# for a lane already taken cannot be told from the program's, so the run says
+# it has begun in a file of its own.
+take_lane() {
+    local claims=$build/wine-lanes i rc begun
+    mkdir -p "$claims"
+    begun=$claims/begun.$$
+    while :; do
+        for ((i = 0; i < KELDORA_WINE_LANES; i++)); do
+            rc=0
+            KELDORA_WINE_LANE=$i KELDORA_LANE_BEGUN=$begun \
+                flock -n -o -E 75 "$claims/lane$i" "$0" "${arguments[@]}" || rc=$?
+            if [ "$rc" -ne 75 ] || [ -e "$begun" ]; then
+                rm -f "$begun"
+                exit "$rc"
+            fi
+        done
+        sleep 0.2
+    done
+}
+if [ "$stop" = no ] && [[ ${KELDORA_WINE_LANES:-} =~ ^[1-9][0-9]*$ ]] && [ -z "${KELDORA_WINE_LANE:-}" ]; then
+    take_lane
+fi
+[ -n "${KELDORA_LANE_BEGUN:-}" ] && : >"$KELDORA_LANE_BEGUN"
+unset KELDORA_LANE_BEGUN
+
 lane=""
-if [[ ${CTEST_RESOURCE_GROUP_0_WINE:-} =~ ^id:([0-9]+), ]]; then
-    lane=${BASH_REMATCH[1]}
+if [[ ${KELDORA_WINE_LANE:-} =~ ^[0-9]+$ ]]; then
+    lane=$KELDORA_WINE_LANE
     if [ "$lane" != 0 ] && [ "$(basename "$state")" = wine ]; then
         state=$build/wine-lane$lane
         prefix=$state/prefix

@@ -20,6 +20,8 @@ trap stop_wine EXIT
 
 fuzz_seconds=${FUZZ_SECONDS:-20}
 lanes=${KELDORA_WINE_LANES:-2}
+# Only the Windows suites' runs take lanes (cmake/wine-run.sh).
+unset KELDORA_WINE_LANES
 passed=0
 failed=0
 skipped=0
@@ -57,16 +59,6 @@ run_again() {
     grep -E '\*\*\*(Failed|Exception|Timeout)' "$1" | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' | sort -u
 }
 
-# The lanes of one build, as CTest's file of resources: each test takes one.
-lanes_file() {
-    local file=$1/wine-lanes.json i entries=""
-    for ((i = 0; i < lanes; i++)); do
-        entries+="${entries:+, }{\"id\": \"$i\", \"slots\": 1}"
-    done
-    echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"wine\": [$entries]}]}" >"$file"
-    echo "$file"
-}
-
 # Ends the wineservers and Xvfbs of a suite's prefixes, not the one the
 # native tests use meanwhile (the EXIT trap ends every one).
 stop_suite() {
@@ -79,7 +71,7 @@ stop_suite() {
 # windows_part NAME BUILD-DIR RUN: builds one Windows target and, when RUN is
 # yes, runs its suite under Wine.
 windows_part() {
-    local name=$1 build=$2 run=$3 lanes_json
+    local name=$1 build=$2 run=$3
     if ! { configure_win "$build" && cmake --build "$build" -j"$jobs"; } >"$logs/$name-build.log" 2>&1; then
         mark "$name-build" failed
         mark "$name-tests" "not run"
@@ -90,12 +82,11 @@ windows_part() {
         mark "$name-tests" "not run"
         return
     fi
-    lanes_json=$(lanes_file "$build")
     # In a new order each time, so that a test that depends on what another
     # left in its prefix shows. A test that fails is run once more as a
     # safety net only: every retry is counted and named, and none is expected.
-    (cd "$build" && ctest --output-on-failure --timeout 600 --schedule-random --repeat until-pass:2 \
-        -j"$lanes" --resource-spec-file "$lanes_json") >"$logs/$name-tests.log" 2>&1
+    (cd "$build" && KELDORA_WINE_LANES=$lanes ctest --output-on-failure --timeout 600 --schedule-random \
+        --repeat until-pass:2 -j"$lanes") >"$logs/$name-tests.log" 2>&1
     stop_suite "$build"
     mark "$name-tests" ok
 }
