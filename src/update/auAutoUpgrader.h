@@ -35,6 +35,8 @@
 #include <utility>
 #include <vector>
 
+struct TauCalendarDate;
+
 enum TacMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
 enum TauAutoUpgraderShowMessage {
     mAskUpgrade,
@@ -293,6 +295,10 @@ private:
     using TauCustomHTTP::OnServerUnreachable;
     using TauCustomHTTP::OnTransferProgress;
     using TauCustomHTTP::OnTransferStopped;
+
+    // Posted when the information file names a newer release.
+    static constexpr UINT UpgradeMessage = WM_APP + 1;
+    static TauCalendarDate Today();
 
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void ArmAutoCheck();
