@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <thread>
 #include <tuple>
 
@@ -383,6 +384,15 @@ TEST(LogonStart, ARefusedLogonMarkSpendsNothingAndEachItemStartsOnceAfter)
         ASSERT_EQ(RegSetKeySecurity(mark.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
     };
     setAccess(L"D:(D;;KW;;;WD)(A;;KA;;;WD)");
+    // Opened again for whatever ends the test, so a failure closes no later test's mark.
+    const std::unique_ptr<const RegKey, void (*)(const RegKey*)> reopen(&mark, [](const RegKey* key) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                 nullptr)) {
+            const UniqueLocalMemory owned(descriptor);
+            RegSetKeySecurity(key->get(), DACL_SECURITY_INFORMATION, descriptor);
+        }
+    });
     const std::size_t logBefore = ReadFile(AgentLog()).size();
     const auto newLog = [&] { return ReadFile(AgentLog()).substr(logBefore); };
     RunningAgent agent(sandbox);
