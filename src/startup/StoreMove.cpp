@@ -255,6 +255,10 @@ std::string MoveIntoStore(const TStoreMove& move)
         return refusal;
     if (move.draft < 1 || move.draft > kMaxDraft)
         return FormatText("the store \"%s\" has no draft number left", {move.store});
+    // A rename carries no bytes to the disk: those its writer left unflushed
+    // go there first (a file that cannot be opened for it, read-only, running
+    // or held, moves as it is).
+    FlushFile(source);
     UniqueFile original =
         OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!original)
