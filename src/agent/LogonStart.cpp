@@ -104,17 +104,17 @@ std::string LogonSessionName()
 
 } // namespace
 
-bool MarkLogonSession()
+TLogonMark MarkLogonSession(LONG* error)
 {
     const std::string parent = "Software\\Keldora";
-    if (!RegKey::Create(HKEY_CURRENT_USER, parent, KEY_WRITE))
-        return false;
+    if (!RegKey::Create(HKEY_CURRENT_USER, parent, KEY_WRITE, error))
+        return TLogonMark::Failed;
     bool created = false;
-    if (!RegKey::CreateVolatile(HKEY_CURRENT_USER, kLogonMarkKey, KEY_WRITE, created))
-        return false;
-    return RegKey::CreateVolatile(HKEY_CURRENT_USER, std::string(kLogonMarkKey) + "\\" + LogonSessionName(),
-                                  KEY_WRITE, created) &&
-           created;
+    if (!RegKey::CreateVolatile(HKEY_CURRENT_USER, kLogonMarkKey, KEY_WRITE, created, error) ||
+        !RegKey::CreateVolatile(HKEY_CURRENT_USER, std::string(kLogonMarkKey) + "\\" + LogonSessionName(),
+                                KEY_WRITE, created, error))
+        return TLogonMark::Failed;
+    return created ? TLogonMark::Made : TLogonMark::MadeBefore;
 }
 
 // The session number is used again by a later logon, and the volatile key

@@ -54,8 +54,11 @@
 // session's mark is a subkey of it).
 extern const char* const kLogonMarkKey;
 
-// Leaves this session's mark; true when this call made it.
-bool MarkLogonSession();
+// What leaving this session's mark came to: this call made it, another agent
+// of the logon had, or the registry refused it, which tells nothing of
+// who starts the logon's items (the caller asks again later; `error` says why).
+enum class TLogonMark { Made, MadeBefore, Failed };
+TLogonMark MarkLogonSession(LONG* error = nullptr);
 // Whether Explorer has started the Startup folders for this session.
 bool ExplorerStartedStartupFolder();
 // Milliseconds on the steady clock since the program started.

@@ -3,6 +3,7 @@
 #include "agent/LogonStart.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/StoreLock.h"
+#include "winutil/ErrorText.h"
 
 #include <utility>
 
@@ -43,6 +44,30 @@ bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
     }
 }
 
+// False, with the stores as read before, when the mark could not be written.
+// Starting as its owner then could start the logon's items twice beside an
+// agent that writes it; so nothing is taken over, the "before" stays one that
+// no take-over changed, and the next run asks again.
+bool TTakeOver::MarkLogon(TTakeOverResult& result)
+{
+    LONG error = ERROR_SUCCESS;
+    const TLogonMark mark = MarkLogonSession(&error);
+    if (mark != TLogonMark::Failed) {
+        FMarkedLogon = mark == TLogonMark::Made;
+        return true;
+    }
+    result.waiting = result.reloaded = true;
+    result.items = *FBefore;
+    Report(result);
+    if (!FMarkFailureNoted)
+        result.reports.push_back("This session's logon mark could not be written in the registry (" +
+                                 ErrorText(static_cast<DWORD>(error)) +
+                                 "); nothing is taken over or started at logon until it can be, which is "
+                                 "tried again soon.");
+    FMarkFailureNoted = true;
+    return false;
+}
+
 TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& gate)
 {
     TTakeOverResult result;
@@ -77,8 +102,8 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
                 FExplorerStarted = now.explorerStarted;
             // Only now that the stores were read whole, and before anything
             // of this logon is taken over.
-            if (!FMarkedLogon)
-                FMarkedLogon = MarkLogonSession();
+            if (!FMarkedLogon && !MarkLogon(result))
+                return result;
         }
     } catch (const EStartupMgrErr& e) {
         if (FHelper)

@@ -28,8 +28,9 @@ struct TTakeOverResult {
     // the logon start waits for a later run, so a store that could not be
     // read spends nothing.
     std::optional<std::vector<TStartupItem>> logonItems;
-    // The first take-over waits for Explorer (LogonPlan.h): nothing was
-    // taken over, `items` are the stores as read; ask again soon.
+    // The first take-over waits for Explorer (LogonPlan.h), or for a
+    // session's mark the registry refused: nothing was taken over, `items`
+    // are the stores as read; ask again soon.
     bool waiting = false;
 };
 
@@ -69,6 +70,7 @@ private:
     void Report(TTakeOverResult& result);
     std::vector<TStartupItem> Items() const;
     bool ReadBeforeTakeOver(TTakeOverResult& result);
+    bool MarkLogon(TTakeOverResult& result);
 
     const std::vector<std::uint8_t> FLocations;
     const bool FMachineWide;
@@ -78,6 +80,7 @@ private:
     std::optional<bool> FExplorerStarted;
     // Whether this agent made the session's mark; unset until it tried.
     std::optional<bool> FMarkedLogon;
+    bool FMarkFailureNoted = false;
     // The stores as read before the agent's first take-over, while the logon items are due.
     std::optional<std::vector<TStartupItem>> FBefore;
 };

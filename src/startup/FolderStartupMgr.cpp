@@ -86,9 +86,18 @@ bool IsStoreName(const std::string& name)
            SameText(name, kLockFileName) || IsDraftName(name);
 }
 
+// A read-only mark moves into the store with the file; deleting its item
+// deletes the file all the same.
 bool RemoveFile(const std::string& path)
 {
-    return DeleteFileW(WideFromUtf8(path).c_str()) != FALSE;
+    const std::wstring wide = WideFromUtf8(path);
+    if (DeleteFileW(wide.c_str()))
+        return true;
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    return error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_READONLY) &&
+           SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileW(wide.c_str());
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 #include "winutil/RuntimeLink.h"
 #include "winutil/WideText.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <atomic>
 #include <stdexcept>
 #include <utility>
@@ -155,6 +158,32 @@ void THeldFolder::Require() const
         throw std::runtime_error(refusal_ + "; nothing was read, written or moved through it");
 }
 
+namespace {
+
+// Left by a power cut, the file would keep the folder's inherited access,
+// which lets any user open it and hold it against every administrator: each
+// take gives it a protected list of its own, administrators and the system.
+std::string KeepToAdministrators(HANDLE file, const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return ErrorMessage("Making the access list of " + path, GetLastError());
+    const UniqueLocalMemory owned(descriptor);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL list = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted))
+        return ErrorMessage("Making the access list of " + path, GetLastError());
+    const DWORD error = SetSecurityInfo(file, SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, list, nullptr);
+    return error == ERROR_SUCCESS
+               ? std::string()
+               : ErrorMessage("Keeping " + path + " to administrators (its access list could not be reset)", error);
+}
+
+} // namespace
+
 TStoreFileLock::TStoreFileLock(const std::string& store)
 {
     if (gMachineHolder == GetCurrentThreadId()) {
@@ -168,8 +197,13 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         if (refusal_ = LinkRefusal(path); !refusal_.empty())
             return;
-        file_ = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE);
+        file_ = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, OPEN_ALWAYS,
+                          FILE_FLAG_DELETE_ON_CLOSE);
         if (file_) {
+            if (refusal_ = KeepToAdministrators(file_.get(), path); !refusal_.empty()) {
+                file_.reset();
+                return;
+            }
             gMachineHolder = GetCurrentThreadId();
             gMachineDepth = 1;
             counted_ = true;
@@ -180,7 +214,11 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
         refusal_ = ErrorMessage("Locking the store with " + path, error);
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
             return;
-        Sleep(kPauseMs);
+        // A stopping worker's APC ends the wait.
+        if (SleepEx(kPauseMs, /*bAlertable=*/TRUE) == WAIT_IO_COMPLETION) {
+            refusal_ = FormatText("the wait for \"%s\" was ended: the program is stopping", {path});
+            return;
+        }
     }
 }
 

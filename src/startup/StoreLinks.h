@@ -80,8 +80,12 @@ inline constexpr const char* kLockFileName = "Keldora.lock";
 // The all-users store's lock for every session and user of the machine: its
 // file "Keldora.lock" held open unshared while the store is written. The
 // store folder is the machine's, where only administrators may create a
-// file, so no other user can hold or fake it. Fails closed: Require raises
-// when another holder kept it past a few seconds or it could not be made.
+// file, so no other user can hold or fake it; each take gives the file a
+// protected access list of administrators and the system alone, so one a
+// power cut left behind is no other user's to hold either. Fails closed:
+// Require raises when another holder kept it past a few seconds, its access
+// list could not be reset, it could not be made, or an APC (the stopping
+// worker's) ended the wait.
 // The thread that holds it takes it again for nothing (the file is unshared,
 // so nobody else of the process could), and the hold ends with the outermost.
 class TStoreFileLock {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -20,9 +21,8 @@
 
 namespace {
 
-// Startup files are shortcuts and small programs; a larger one is left alone
-// rather than read whole.
-constexpr std::size_t kMaxMovedSize = 256u << 20;
+// The index is read whole; one larger than this is none of ours.
+constexpr std::size_t kMaxIndexSize = 256u << 20;
 
 // Draft numbers count the moves of one store; a larger one is no draft of ours.
 constexpr int kMaxDraft = 1000000;
@@ -80,50 +80,6 @@ bool WriteAll(HANDLE file, const std::string& bytes)
     return WriteBytes(file, bytes) && FlushFileBuffers(file);
 }
 
-// The copy keeps the original's times: a program that looks at its own
-// file's date, and the user's sorting by date, see no change. Set after the
-// bytes and the named streams, whose writes would change the time of the
-// last write, and before the flush.
-bool KeepTimes(HANDLE draft, HANDLE original)
-{
-    FILETIME created = {}, accessed = {}, lastWrite = {};
-    return GetFileTime(original, &created, &accessed, &lastWrite) &&
-           SetFileTime(draft, &created, &accessed, &lastWrite) && FlushFileBuffers(draft);
-}
-
-// The file's named streams go with it, above all the mark of where it was
-// downloaded from (Zone.Identifier), which the system's checks of a program
-// from the Internet read: a copy without it would start unchecked. Where the
-// system lists no streams (before Windows Vista, a file system without them)
-// there is none to copy; one listed that cannot be copied keeps the file
-// where it is.
-bool CopyStreams(const std::string& source, const std::string& draft)
-{
-    using FirstFn = HANDLE WINAPI(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
-    using NextFn = BOOL WINAPI(HANDLE, LPVOID);
-    static FirstFn* const first = OptionalFunctionAs<FirstFn>("kernel32.dll", "FindFirstStreamW");
-    static NextFn* const next = OptionalFunctionAs<NextFn>("kernel32.dll", "FindNextStreamW");
-    constexpr std::size_t kMaxStreamSize = 1u << 20;
-    if (!first || !next)
-        return true;
-    WIN32_FIND_STREAM_DATA stream = {};
-    const UniqueFind streams(first(WideFromUtf8(source).c_str(), FindStreamInfoStandard, &stream, 0));
-    if (!streams)
-        return true;
-    do {
-        const std::string name = Utf8FromWide(stream.cStreamName);
-        if (name == "::$DATA")
-            continue;
-        const std::optional<std::string> bytes = ReadWholeFile(source + name, kMaxStreamSize);
-        if (!bytes)
-            return false;
-        const UniqueFile copy = OpenEntry(draft + name, GENERIC_WRITE, 0, CREATE_ALWAYS);
-        if (!copy || !WriteAll(copy.get(), *bytes))
-            return false;
-    } while (next(streams.get(), &stream));
-    return GetLastError() == ERROR_HANDLE_EOF;
-}
-
 bool FlushFile(const std::string& path)
 {
     const UniqueFile file = OpenEntry(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
@@ -156,29 +112,6 @@ auto* SetInformation()
     return setInformation;
 }
 
-bool MarkDeleted(HANDLE file, bool deleted)
-{
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = deleted ? TRUE : FALSE;
-    return SetInformation()(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
-
-// Deletes the file through the handle that holds it, so nothing can take its
-// place between the check and the delete; before Windows Vista by name. Once
-// marked, the delete is done: a reader that shares deletion (a scanner, the
-// shell's icons) only keeps the name a moment longer, so the move goes on.
-bool DeleteOpenFile(UniqueFile& file, const std::string& path)
-{
-    if (!SetInformation()) {
-        file.reset();
-        return DeleteFileW(WideFromUtf8(path).c_str()) != FALSE;
-    }
-    if (!MarkDeleted(file.get(), true))
-        return false;
-    file.reset();
-    return true;
-}
-
 bool ClearReadOnly(HANDLE file)
 {
     BY_HANDLE_FILE_INFORMATION info = {};
@@ -193,15 +126,15 @@ bool ClearReadOnly(HANDLE file)
     return SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
-// The store's older copy of a name taken over again, held unshared and marked
-// for deletion before the original goes, so that the draft's rename cannot
-// fail on it afterwards: a copy that is running, held by another program or
-// a link stays, and so does the original. Read-only is cleared first, as the
-// user's own file would be by the move. Empty handle and no refusal when
-// there is no older copy (or before Windows Vista, where the rename shows it).
+// The store's older copy of a name taken over again, held unshared for the
+// checks: a copy that is running, held by another program or a link stays,
+// and so does the original. Read-only is cleared, which a replace needs. The
+// caller lets it go just before the original's rename replaces it: a program
+// that opens it in between makes that rename fail, and nothing has changed.
+// Empty handle and no refusal when there is no older copy.
 UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
 {
-    if (!SetInformation() || !PathExists(target))
+    if (!PathExists(target))
         return {};
     UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
     if (!older) {
@@ -210,7 +143,7 @@ UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
     }
     if (refusal = HandleRefusal(older.get(), target); !refusal.empty())
         return {};
-    if (!ClearReadOnly(older.get()) || !MarkDeleted(older.get(), true)) {
+    if (SetInformation() && !ClearReadOnly(older.get())) {
         refusal = ErrorMessage("the store's older copy cannot be replaced (" + target + ")", GetLastError());
         return {};
     }
@@ -219,20 +152,33 @@ UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
 
 // Renames the file through the handle that holds it, so that the name moves
 // and the file itself, its streams, times and attributes with it, is never
-// in two places; before Windows Vista by name.
-bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to)
+// in two places; before Windows Vista by name. `replace`: over a file of
+// that name, in one step.
+bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to, bool replace = false)
 {
     if (!SetInformation()) {
         file.reset();
-        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), flags) != FALSE;
     }
     const std::wstring target = L"\\??\\" + WideFromUtf8(to);
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
     return SetInformation()(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+// The store is a folder of the Startup folder and never a link, so both are
+// on one volume; another volume's serial number means a mount was planted
+// there, and the file would have to be copied, which it never is.
+bool OnVolumeOf(HANDLE file, const std::string& folder)
+{
+    const UniqueFile held = OpenEntry(RemoveBackslash(folder), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION fileInfo = {}, folderInfo = {};
+    return held && GetFileInformationByHandle(file, &fileInfo) && GetFileInformationByHandle(held.get(), &folderInfo) &&
+           fileInfo.dwVolumeSerialNumber == folderInfo.dwVolumeSerialNumber;
 }
 
 std::string Join(const std::string& folder, const std::string& name)
@@ -263,7 +209,6 @@ bool RemoveDraft(const std::string& draft)
 
 std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why)
 {
-    RemoveDraft(Join(move.store, MoveDraftName(move.draft)));
     if (!UndoSection(index, move.name, move.knownSection))
         return why + "; its section stays marked as moving and the next take-over settles it";
     return why;
@@ -277,7 +222,7 @@ bool RewriteIndex(const std::string& index, const std::function<bool(const Profi
         return false;
     std::string bytes;
     if (FileExists(index)) {
-        std::optional<std::string> read = ReadWholeFile(index, kMaxMovedSize);
+        std::optional<std::string> read = ReadWholeFile(index, kMaxIndexSize);
         if (!read)
             return false;
         bytes = std::move(*read);
@@ -310,49 +255,48 @@ std::string MoveIntoStore(const TStoreMove& move)
         return refusal;
     if (move.draft < 1 || move.draft > kMaxDraft)
         return FormatText("the store \"%s\" has no draft number left", {move.store});
-    UniqueFile original = OpenEntry(source, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+    // A rename carries no bytes to the disk: those its writer left unflushed
+    // go there first (a file that cannot be opened for it, read-only, running
+    // or held, moves as it is).
+    FlushFile(source);
+    UniqueFile original =
+        OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!original)
         return ErrorMessage("another program holds it (opening " + source + ")", GetLastError());
     if (std::string refusal = HandleRefusal(original.get(), source); !refusal.empty())
         return refusal;
-    const std::optional<std::string> bytes = ReadWholeFile(original.get(), kMaxMovedSize);
-    if (!bytes)
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(original.get(), &size))
         return ErrorMessage("Reading " + source, GetLastError());
+    if (!OnVolumeOf(original.get(), move.store))
+        return FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store});
 
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
                ini.WriteString(move.name, kMovingKey,
                                FormatText("%s %s %s", {move.knownSection ? "kept" : "new",
-                                                       std::to_string(bytes->size()), std::to_string(move.draft)}));
+                                                       std::to_string(size.QuadPart), std::to_string(move.draft)}));
     });
     if (!journaled)
         return ErrorMessage("Writing " + index, GetLastError());
     StepDone();
-    const std::string draftPath = Join(move.store, MoveDraftName(move.draft));
     std::string refusal;
-    {
-        const UniqueFile draft = CreateDraft(draftPath, refusal);
-        if (!draft)
-            return Undo(move, index, refusal);
-        if (!WriteBytes(draft.get(), *bytes) || !CopyStreams(source, draftPath) ||
-            !KeepTimes(draft.get(), original.get()))
-            return Undo(move, index, ErrorMessage("Writing " + draftPath, GetLastError()));
-    }
-    StepDone();
     UniqueFile older = ClaimOlderCopy(target, refusal);
     if (!refusal.empty())
         return Undo(move, index, refusal);
-    if (!DeleteOpenFile(original, source)) {
-        const DWORD error = GetLastError();
-        if (older)
-            MarkDeleted(older.get(), false);
-        return Undo(move, index, ErrorMessage("another program holds it (deleting " + source + ")", error));
-    }
+    const bool replace = static_cast<bool>(older);
     older.reset();
-    StepDone();
-    if (!Replace(draftPath, target))
-        return ErrorMessage("its copy waits in " + draftPath + " (renaming it)", GetLastError()) +
-               "; the next take-over finishes the move";
+    if (!RenameOpenFile(original, source, target, replace))
+        return Undo(move, index, ErrorMessage("another program holds it (moving " + source + ")", GetLastError()));
+    // Held until here, it cannot have gone anywhere else; the check is the
+    // last word on where it is.
+    if (original && !(refusal = HandleRefusal(original.get(), target)).empty()) {
+        if (!RenameOpenFile(original, target, source))
+            return refusal + "; it stays in the store, and the next take-over settles its section";
+        return Undo(move, index, refusal);
+    }
+    // The index the caller settles next relies on the rename.
+    FlushFolder(move.store);
     StepDone();
     return {};
 }
@@ -424,7 +368,7 @@ std::optional<TJournal> ParseJournal(const std::string& value)
     journal.knownSection = kind == "kept";
     if (!(words >> size))
         return journal;
-    journal.size = ParseNumber<std::uint64_t>(size, 0, kMaxMovedSize);
+    journal.size = ParseNumber<std::uint64_t>(size, 0, std::numeric_limits<std::uint64_t>::max());
     const std::optional<int> number = words >> draft ? ParseNumber(draft, 1, kMaxDraft) : std::nullopt;
     if (!journal.size || !number || words >> more)
         return std::nullopt;

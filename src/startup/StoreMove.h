@@ -3,21 +3,23 @@
 // transaction whose every step is on the disk before the next, so that a
 // crash or a power cut at any point leaves the file in exactly one place,
 // whole, and its section in the index only when the store holds it:
-//   1. the item's section is written with the journal key "Moving", which
-//      records the file's size and the number of its draft (the index is
-//      rewritten whole: a new copy, flushed, renamed over the old);
-//   2. the file's bytes go to the store's draft "Keldora.<number>.move",
-//      flushed, a draft of its own for each move;
-//   3. the store's older copy of the name, if any, is held unshared and
-//      marked for deletion (else the move is undone: it is running, held or
-//      a link), then the original is deleted through the handle that read
-//      it, which let nobody else write or delete it meanwhile;
-//   4. the draft is renamed to the item's name;
-//   5. the journal key goes: with the next move's step 1, or by SettleMove
+//   1. the file is held (shared for reading only: nobody writes, renames or
+//      deletes it meanwhile) and the item's section is written with the
+//      journal key "Moving", which records the file's size and a draft
+//      number (the index is rewritten whole: a new copy, flushed, renamed
+//      over the old);
+//   2. the held file is renamed into the store, the store's older copy of
+//      the name, if any, replaced in the same step (never when it is running,
+//      held or a link: then nothing moves), and the store folder flushed.
+//      The file is never copied: its bytes, streams, times and attributes
+//      (read-only too) go with it; a store on another volume is refused;
+//   3. the journal key goes: with the next move's step 1, or by SettleMove
 //      after the last move of a take-over (one index rewrite per move).
 // RecoverMoves, at the start of every take-over, finishes a move whose
 // original is gone and undoes one whose original is still there; it deletes
-// or renames nothing unless the copy that stays has the recorded size.
+// or renames nothing unless the copy that stays has the recorded size. It
+// also settles the drafts older versions copied into ("Keldora.<n>.move"),
+// whose numbers the journal keeps so that either version reads the other's.
 //
 // Nothing here follows a link: a file, store folder or index that is a
 // symbolic link, junction or other reparse point, or whose final path is not
@@ -65,7 +67,7 @@ struct TStoreMove {
     // The item of the last move that went through, whose journal key goes
     // with this move's step 1; empty for none.
     std::string settled;
-    int draft = 1;  // the number of its draft
+    int draft = 1;  // its journal's draft number
 };
 
 // Empty when the file went into the store; else why not. The file then stays

@@ -18,10 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <thread>
 #include <tuple>
 
@@ -360,6 +362,60 @@ TEST(LogonStart, TheTwoAgentsOfOneLogonStartEachItemOnce)
     }
     EXPECT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, explorerSession), ERROR_SUCCESS);
     EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
+}
+
+// The session's mark refused by the registry (its key closed to writing):
+// the agent takes nothing over and starts nothing, says so once, and asks
+// again; once the key takes writes, each item starts once and the mark is made.
+TEST(LogonStart, ARefusedLogonMarkSpendsNothingAndEachItemStartsOnceAfter)
+{
+    AgentSandbox sandbox;
+    ForgetLogonSession();
+    StoreItem(UserFolder, "stored.bat", MarkerBatch(sandbox, "stored"), "0", 1);
+    WriteFile(FolderOf(UserFolder) + "\\fresh.bat", MarkerBatch(sandbox, "fresh"));
+    ASSERT_TRUE(RegKey::Create(HKEY_CURRENT_USER, "Software\\Keldora", KEY_WRITE));
+    bool created = false;
+    const RegKey mark = RegKey::CreateVolatile(HKEY_CURRENT_USER, kLogonMarkKey, READ_CONTROL | WRITE_DAC, created);
+    ASSERT_TRUE(mark);
+    const auto setAccess = [&](const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        const UniqueLocalMemory owned(descriptor);
+        ASSERT_EQ(RegSetKeySecurity(mark.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+    };
+    setAccess(L"D:(D;;KW;;;WD)(A;;KA;;;WD)");
+    // Opened again for whatever ends the test, so a failure closes no later test's mark.
+    const std::unique_ptr<const RegKey, void (*)(const RegKey*)> reopen(&mark, [](const RegKey* key) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                 nullptr)) {
+            const UniqueLocalMemory owned(descriptor);
+            RegSetKeySecurity(key->get(), DACL_SECURITY_INFORMATION, descriptor);
+        }
+    });
+    const std::size_t logBefore = ReadFile(AgentLog()).size();
+    const auto newLog = [&] { return ReadFile(AgentLog()).substr(logBefore); };
+    RunningAgent agent(sandbox);
+    const std::string refused = "logon mark could not be written";
+    ASSERT_TRUE(WaitUntil([&] { return newLog().find(refused) != std::string::npos; }, 60000));
+    Sleep(2000);
+    EXPECT_TRUE(Runs(sandbox, "stored").empty());
+    EXPECT_TRUE(FileExists(FolderOf(UserFolder) + "\\fresh.bat")) << "nothing taken over";
+    EXPECT_EQ(LogonMarks(), 0u);
+
+    setAccess(L"D:(A;;KA;;;WD)");
+    ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "stored").size() == 1 && Runs(sandbox, "fresh").size() == 1; },
+                          60000));
+    EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\fresh.bat"));
+    EXPECT_FALSE(FileExists(FolderOf(UserFolder) + "\\fresh.bat"));
+    EXPECT_EQ(LogonMarks(), 1u);
+    Sleep(2000);
+    RunningAgent::Send(UM_QUIT);
+    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(Runs(sandbox, "stored").size(), 1u);
+    EXPECT_EQ(Runs(sandbox, "fresh").size(), 1u);
+    const std::string log = newLog();
+    EXPECT_EQ(log.find(refused), log.rfind(refused)) << "said once";
 }
 
 // Delays out of range, a missing file, a file gone before its time and an

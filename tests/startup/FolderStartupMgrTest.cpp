@@ -105,6 +105,74 @@ TEST_F(FolderStartupMgrTest, NewerFileReplacesStoredOneAndKeepsSettings)
     EXPECT_EQ(mgr.Items(0)->DelayTime, 30);
 }
 
+namespace {
+
+// Which file a path names (its volume and index), its attributes and last write.
+struct TFileIdentity {
+    DWORD volume = 0, high = 0, low = 0, attributes = 0;
+    std::uint64_t written = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+
+TFileIdentity IdentityOf(const std::string& path)
+{
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!file || !GetFileInformationByHandle(file.get(), &info))
+        return {};
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, info.dwFileAttributes,
+            (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                info.ftLastWriteTime.dwLowDateTime};
+}
+
+void WriteReadOnly(const std::string& path, const std::string& text)
+{
+    WriteFile(path, text);
+    ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_READONLY));
+}
+
+} // namespace
+
+// The take-over moves the file itself, never a copy: the store holds the
+// same file (volume and index) with its read-only mark and its time, and no
+// draft; a newer read-only file of the name takes the read-only stored one's
+// place in one step, a restore moves that same file back, and deleting its
+// item deletes it.
+TEST_F(FolderStartupMgrTest, TheFileItselfMovesWithItsReadOnlyMarkNeverACopy)
+{
+    WriteReadOnly(In("ro.bat"), "@echo read-only\r\n");
+    const TFileIdentity original = IdentityOf(In("ro.bat"));
+    ASSERT_NE(original.low | original.high, 0u);
+    TFolderStartupMgr mgr(UserFolder);
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_FALSE(PathExists(In("ro.bat")));
+    EXPECT_EQ(IdentityOf(Stored("ro.bat")), original) << "the same file, read-only, its time kept";
+    EXPECT_EQ(ReadFile(Stored("ro.bat")), "@echo read-only\r\n");
+    const ProfileFile ini(mgr.IniFile());
+    EXPECT_EQ(ini.ReadString("ro.bat", "Enable"), "1");
+    EXPECT_FALSE(ini.HasKey("ro.bat", kMovingKey));
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"ro.bat"})) << "no draft";
+
+    WriteReadOnly(In("ro.bat"), "@echo newer\r\n");
+    const TFileIdentity newer = IdentityOf(In("ro.bat"));
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_FALSE(PathExists(In("ro.bat")));
+    EXPECT_EQ(IdentityOf(Stored("ro.bat")), newer) << "the newer file itself";
+    EXPECT_EQ(ReadFile(Stored("ro.bat")), "@echo newer\r\n");
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"ro.bat"}));
+
+    EXPECT_TRUE(mgr.RestoreItems());
+    EXPECT_EQ(IdentityOf(In("ro.bat")), newer) << "back the same way";
+    EXPECT_FALSE(PathExists(Stored("ro.bat")));
+
+    ASSERT_TRUE(mgr.SetupItems());
+    mgr.Reload();
+    ASSERT_EQ(mgr.Count(), 1);
+    EXPECT_TRUE(mgr.DeleteItem(0)) << "a read-only file's item is deleted too";
+    EXPECT_FALSE(PathExists(Stored("ro.bat")));
+}
+
 bool AnyNoteHas(const std::vector<std::string>& notes, const std::string& text)
 {
     return std::any_of(notes.begin(), notes.end(),
