@@ -14,6 +14,7 @@
 #include "core/StrCon.h"
 #include "common/Utils.h"
 #include "startup/StartupItemFields.h"
+#include "winutil/ComApartment.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
@@ -556,7 +557,12 @@ void TAgentForm::SetIconVisibility(bool visible)
 
 void TAgentForm::StartProgram(const std::string& commandLine)
 {
-    ExecuteFileInBackground(commandLine);
+    std::erase_if(FStarts, [](const std::unique_ptr<TStoppableThread>& start) { return start->Ended(); });
+    FStarts.push_back(std::make_unique<TStoppableThread>([commandLine, log = LogFile()] {
+        const ComApartment apartment;
+        if (!ExecuteFile(commandLine, /*wait=*/false) && !log.empty())
+            AppendLogFile(log, "Unable to start \"" + commandLine + "\".");
+    }));
 }
 
 void TAgentForm::BeginModal()
