@@ -219,8 +219,12 @@ void TAgentForm::FormCreate()
     RegisterAgentItem();
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
-    FChangeWatch =
-        WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged, {CreateAgentQuitEvent(), UM_QUIT});
+    std::string quitRefusal;
+    UniqueKernelHandle quitEvent = CreateAgentQuitEvent(quitRefusal);
+    if (!quitRefusal.empty())
+        AppendLogFile(LogFile(), quitRefusal);
+    FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged,
+                                  {std::move(quitEvent), UM_QUIT});
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     Refresh();

@@ -2,6 +2,7 @@
 // runs, long before its five-minute timer, through a key or folder that was
 // deleted and made again too.
 #include "AgentTestSupport.h"
+#include "agent/AgentQuitEvent.h"
 #include "agent/ChangeWatch.h"
 #include "core/StrCon.h"
 #include "startup/StartupTestSupport.h"
@@ -134,3 +135,54 @@ TEST(ChangeWatch, EachNewProgramIsNamedOnceAndManyAtOnceAreOneSummary)
     EXPECT_EQ(LinesHolding(balloons, name).size(), 1u) << "each program is named once";
     EXPECT_TRUE(sandbox.Messages().empty());
 }
+
+namespace {
+
+// One posted message of the window, taken without dispatching; false when none came within the time.
+bool TakeMessage(HWND window, UINT message, DWORD timeoutMs)
+{
+    return WaitUntil(
+        [&] {
+            MSG taken = {};
+            return PeekMessageW(&taken, window, message, message, PM_REMOVE) != FALSE;
+        },
+        timeoutMs);
+}
+
+} // namespace
+
+// The agent's quit event, as /restore sets it from another session: each
+// setting is one quit message, also after an earlier one the agent did not
+// follow, and the event is clear again once answered. A second event of the
+// same name is refused and says why.
+TEST(ChangeWatch, EveryQuitRequestIsAnsweredNotOnlyTheFirst)
+{
+    constexpr UINT kQuit = WM_APP + 7;
+    constexpr UINT kChanged = WM_APP + 8;
+    const UniqueWindow window(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                              nullptr));
+    ASSERT_TRUE(window);
+    std::string refusal;
+    UniqueKernelHandle own = CreateAgentQuitEvent(refusal);
+    ASSERT_TRUE(own) << refusal;
+    EXPECT_TRUE(refusal.empty()) << refusal;
+    std::string again;
+    EXPECT_FALSE(CreateAgentQuitEvent(again));
+    EXPECT_NE(again.find("\"" + AgentQuitEventName(GetCurrentProcessId()) + "\" existed before"), std::string::npos)
+        << again;
+
+    const TChangeWatch watch({}, {}, window.get(), kChanged, {std::move(own), kQuit});
+    const UniqueKernelHandle asking = OpenAgentQuitEvent(GetCurrentProcessId());
+    ASSERT_TRUE(asking);
+    const UniqueKernelHandle state(
+        OpenEventW(SYNCHRONIZE, FALSE, WideFromUtf8(AgentQuitEventName(GetCurrentProcessId())).c_str()));
+    ASSERT_TRUE(state);
+    for (int request = 0; request < 3; ++request) {
+        ASSERT_TRUE(SetEvent(asking.get()));
+        EXPECT_TRUE(TakeMessage(window.get(), kQuit, 5000)) << "request " << request;
+        EXPECT_EQ(WaitForSingleObject(state.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "request " << request << ": clear again once answered";
+        EXPECT_FALSE(TakeMessage(window.get(), kQuit, 300)) << "request " << request << ": one message, not more";
+    }
+}
+
