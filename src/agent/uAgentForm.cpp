@@ -383,21 +383,23 @@ void TAgentForm::AnnounceNewPrograms(const std::string& since)
     if (fresh->empty())
         return;
     auto programs = std::make_shared<std::vector<TNewProgram>>();
+    // The log is written here too, in one go: a storm's thousands of lines
+    // would hold up the window's thread.
     FNoticeWorker->Post(
-        [fresh, programs] {
-            for (const TStartupItem& item : *fresh)
+        [fresh, programs, log = LogFile()] {
+            std::vector<std::string> lines;
+            for (const TStartupItem& item : *fresh) {
                 programs->push_back(ReadProgramFacts(item));
+                lines.push_back(NoticeLogLine(programs->back()));
+            }
+            AppendLogFile(log, lines);
         },
         [this, programs](const std::string&) { ShowNotice(*programs); });
 }
 
 void TAgentForm::ShowNotice(const std::vector<TNewProgram>& programs)
 {
-    if (FSessionEnded || FClosing)
-        return;
-    for (const TNewProgram& program : programs)
-        AppendLogFile(LogFile(), NoticeLogLine(program));
-    if (!FShowBalloon || !FShowIcon)
+    if (FSessionEnded || FClosing || !FShowBalloon || !FShowIcon)
         return;
     FWaitingNotice.insert(FWaitingNotice.end(), programs.begin(), programs.end());
     // The start balloon is read first; what comes meanwhile is one notice after it.

@@ -15,7 +15,11 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -186,3 +190,86 @@ TEST(ChangeWatch, EveryQuitRequestIsAnsweredNotOnlyTheFirst)
     }
 }
 
+// 10 000 values written into the user's Run key as fast as the registry
+// takes them, while the agent runs: its window keeps answering within the
+// bound, every value ends up in the store with its command line and none is
+// left in the key, and the storm is a few take-overs, not thousands (each
+// run's new programs are one notice).
+TEST(ChangeWatch, AStormOfTenThousandWritesIsTakenOverWholeWhileTheAgentAnswers)
+{
+    constexpr int kWrites = 10000;
+    constexpr DWORD kAnswerBoundMs = 2000;
+    AgentSandbox sandbox;
+    const std::string balloons = sandbox.PathOf("balloons.log");
+    const EnvVarScope seam("KDAGENT_BALLOON_LOG", balloons);
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([] { return !StoreValue(0, "Keldora Agent", "CmdLine").empty(); }));
+    const HWND window = RunningAgent::Window();
+    const std::string tag = "Storm " + std::to_string(GetCurrentProcessId()) + " ";
+
+    // Asked from a thread of its own, through the storm and the take-overs after it.
+    std::atomic<bool> asking{true};
+    std::atomic<ULONGLONG> slowest{0};
+    std::atomic<int> answers{0};
+    std::thread pinger([&] {
+        while (asking) {
+            const ULONGLONG sent = GetTickCount64();
+            DWORD_PTR ignored = 0;
+            const bool answered =
+                SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerBoundMs, &ignored) != 0;
+            const ULONGLONG took = answered ? GetTickCount64() - sent : kAnswerBoundMs;
+            slowest = std::max<ULONGLONG>(slowest, took);
+            answers += answered ? 1 : 0;
+            Sleep(20);
+        }
+    });
+    const ULONGLONG begun = GetTickCount64();
+    {
+        const RegKey run = OpenRunKey(1);
+        for (int i = 0; i < kWrites; ++i)
+            EXPECT_EQ(run.WriteString(tag + std::to_string(i), "C:\\Tools\\storm" + std::to_string(i) + ".exe"),
+                      ERROR_SUCCESS);
+    }
+    const ULONGLONG stormMs = GetTickCount64() - begun;
+    const auto stored = [&] {
+        std::vector<std::string> names;
+        const RegKey store = RegKey::Open(HKEY_CURRENT_USER, GetStpDesc(1).Path + "\\Keldora", KEY_READ);
+        if (!store || store.SubKeyNames(names) != ERROR_SUCCESS)
+            return 0;
+        return static_cast<int>(std::count_if(names.begin(), names.end(),
+                                              [&](const std::string& name) { return name.rfind(tag, 0) == 0; }));
+    };
+    const auto leftInKey = [&] {
+        std::vector<RegKey::Value> values;
+        if (OpenRunKey(1).Values(values) != ERROR_SUCCESS)
+            return -1;
+        return static_cast<int>(std::count_if(values.begin(), values.end(),
+                                              [&](const RegKey::Value& v) { return v.name.rfind(tag, 0) == 0; }));
+    };
+    // A take-over stores an item before it removes the value.
+    const bool whole = WaitUntil([&] { return stored() == kWrites && leftInKey() == 0; }, 240000);
+    const ULONGLONG takenMs = GetTickCount64() - begun;
+    asking = false;
+    pinger.join();
+    std::printf("storm: %d writes in %llu ms, all taken over after %llu ms, slowest answer %llu ms of %d\n", kWrites,
+                static_cast<unsigned long long>(stormMs), static_cast<unsigned long long>(takenMs),
+                static_cast<unsigned long long>(slowest.load()), answers.load());
+    ASSERT_TRUE(whole) << stored() << " of " << kWrites << " stored, " << leftInKey() << " left in the Run key";
+    EXPECT_LT(slowest.load(), kAnswerBoundMs) << "the window answered every time within the bound";
+    EXPECT_GT(answers.load(), 0);
+
+    int wrong = 0;
+    for (int i = 0; i < kWrites; ++i)
+        wrong += StoreValue(1, tag + std::to_string(i), "CmdLine") == "C:\\Tools\\storm" + std::to_string(i) + ".exe"
+                     ? 0
+                     : 1;
+    EXPECT_EQ(wrong, 0) << "stored items without their own command line";
+    // The notices come after the take-overs that found them.
+    ASSERT_TRUE(WaitUntil([&] { return !LinesHolding(balloons, tag).empty(); }, 120000));
+    const std::size_t notices = LinesHolding(balloons, tag).size();
+    std::printf("storm: %zu notices\n", notices);
+    EXPECT_LE(notices, 40u) << "coalesced into few take-overs";
+    EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
+}
