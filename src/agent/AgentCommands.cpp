@@ -27,6 +27,8 @@ namespace {
 
 constexpr std::uint8_t kWatchedLocations[] = {0, 1, 8, 9};
 constexpr DWORD kAgentQuitTimeoutMs = 30000;
+// How long an agent still starting may take to make its window or quit event.
+constexpr DWORD kAgentAskableTimeoutMs = 5000;
 
 // The inherited standard output, else the parent's console.
 class CommandOutput {
@@ -88,53 +90,112 @@ BOOL CALLBACK AddAgentWindow(HWND window, LPARAM windows)
     return TRUE;
 }
 
-std::vector<DWORD> ProcessIds()
-{
-    std::vector<DWORD> ids;
-    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    if (!snapshot || !Process32FirstW(snapshot.get(), &entry))
-        return ids;
-    do
-        ids.push_back(entry.th32ProcessID);
-    while (Process32NextW(snapshot.get(), &entry));
-    return ids;
-}
-
-struct AskedAgent {
-    DWORD processId = 0;
-    UniqueKernelHandle process;  // opened before the asking, so no other process can take its id
-};
-
-// Every agent of this user is asked to quit and waited for, within one
-// bound: one left running would take the restored entries over again. Those
-// of this desktop through their window, those of the user's other sessions
-// and desktops through their quit event.
-bool AgentsQuit(const CommandOutput& out)
+std::vector<HWND> AgentWindows()
 {
     std::vector<HWND> windows;
     EnumWindows(AddAgentWindow, reinterpret_cast<LPARAM>(&windows));
-    std::vector<AskedAgent> asked;
-    for (const HWND window : windows) {
-        DWORD processId = 0;
-        GetWindowThreadProcessId(window, &processId);
-        asked.push_back({processId, UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, processId))});
-        PostMessageW(window, UM_QUIT, 0, 0);
-    }
-    for (const DWORD processId : ProcessIds()) {
-        const bool known = std::any_of(asked.begin(), asked.end(),
-                                       [&](const AskedAgent& agent) { return agent.processId == processId; });
-        if (known || processId == GetCurrentProcessId())
+    return windows;
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return processId;
+}
+
+struct UsersAgent {
+    DWORD processId = 0;
+    UniqueKernelHandle process;  // opened before the asking, so no other process can take its id
+    HWND window = nullptr;       // on this desktop
+    UniqueKernelHandle quit;     // else its quit event
+
+    bool Ended() const { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }
+    bool Askable() const { return window || quit; }
+};
+
+// Every process of the agent's image that runs as this user, found by its
+// process and token, not by anything it made: another user can take an
+// agent's quit event name first, not hide its process. One whose token
+// cannot be read is another user's. Agent windows of this desktop count too.
+std::vector<UsersAgent> UsersAgents()
+{
+    std::vector<UsersAgent> agents;
+    const std::string image = GetAppPath().substr(GetAppFolder().size());
+    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId() ||
+            !SameText(Utf8FromWide(entry.szExeFile), image))
             continue;
-        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
-        const UniqueKernelHandle quit = process ? OpenAgentQuitEvent(processId) : UniqueKernelHandle();
-        if (quit && SetEvent(quit.get()))
-            asked.push_back({processId, std::move(process)});
+        UniqueKernelHandle process(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (process && RunsAsThisUser(process.get()))
+            agents.push_back({entry.th32ProcessID, std::move(process)});
+    }
+    for (const HWND window : AgentWindows()) {
+        const DWORD processId = ProcessOf(window);
+        const bool known = std::any_of(agents.begin(), agents.end(),
+                                       [&](const UsersAgent& agent) { return agent.processId == processId; });
+        if (!known && processId != GetCurrentProcessId())
+            agents.push_back({processId, UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, processId))});
+    }
+    return agents;
+}
+
+// Each agent's way to be asked: its window on this desktop, else its quit
+// event. An agent still starting has neither yet, so they are looked for
+// again within a bound; one that ends meanwhile needs none.
+bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
+{
+    const ULONGLONG until = GetTickCount64() + kAgentAskableTimeoutMs;
+    for (;;) {
+        const std::vector<HWND> windows = AgentWindows();
+        bool missing = false;
+        for (UsersAgent& agent : agents) {
+            if (agent.Askable() || agent.Ended())
+                continue;
+            const auto window = std::find_if(windows.begin(), windows.end(),
+                                             [&](HWND w) { return ProcessOf(w) == agent.processId; });
+            if (window != windows.end())
+                agent.window = *window;
+            else
+                agent.quit = OpenAgentQuitEvent(agent.processId);
+            missing = missing || !agent.Askable();
+        }
+        if (!missing)
+            return true;
+        if (GetTickCount64() >= until)
+            break;
+        Sleep(100);
+    }
+    for (const UsersAgent& agent : agents) {
+        if (!agent.Askable() && !agent.Ended())
+            out.Line("The running agent (process " + std::to_string(agent.processId) +
+                     ") cannot be asked to quit: it has no window on this desktop and no quit event of its own.");
+    }
+    return false;
+}
+
+// Every agent of this user is asked to quit and waited for, within one
+// bound: one left running would take the restored entries over again. None
+// is asked while one of them cannot be.
+bool AgentsQuit(const CommandOutput& out)
+{
+    std::vector<UsersAgent> agents = UsersAgents();
+    if (!FindWaysToAsk(agents, out))
+        return false;
+    for (const UsersAgent& agent : agents) {
+        if (agent.window)
+            PostMessageW(agent.window, UM_QUIT, 0, 0);
+        else if (agent.quit)
+            SetEvent(agent.quit.get());
     }
     const DWORD start = GetTickCount();
     bool allGone = true;
-    for (const AskedAgent& agent : asked) {
+    for (const UsersAgent& agent : agents) {
         const DWORD spent = GetTickCount() - start;
         const DWORD left = spent < kAgentQuitTimeoutMs ? kAgentQuitTimeoutMs - spent : 0;
         if (agent.process && WaitForSingleObject(agent.process.get(), left) == WAIT_OBJECT_0)

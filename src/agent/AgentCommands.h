@@ -4,9 +4,11 @@
 // to the standard output it inherited (or the parent's console, attached for
 // the run) and ends the program with its exit code.
 //   /list     the stores of the watched locations, StoreListing.h's lines; 0.
-//   /restore  asks the running agents of the user to quit (UM_QUIT on this
+//   /restore  asks the running agents of the user (the processes of the
+//             agent's image with the user's token) to quit (UM_QUIT on this
 //             desktop, their quit event, AgentQuitEvent.h, in other sessions)
-//             and waits for them, bounded,
+//             and waits for them, bounded; while one cannot be asked or does
+//             not end it restores nothing, names its process id and exits 1;
 //             then under the store lock writes every stored item back where
 //             it came from under its own name (Run values with their type,
 //             Startup files moved back, Task Manager's choices back), drops

@@ -1,6 +1,7 @@
 #include "AgentQuitEvent.h"
 
 #include "common/StartToken.h"
+#include "winutil/ErrorText.h"
 #include "winutil/WideText.h"
 
 #include <aclapi.h>
@@ -10,10 +11,10 @@
 
 namespace {
 
-std::vector<BYTE> ProcessUser()
+std::vector<BYTE> ProcessUser(HANDLE process = GetCurrentProcess())
 {
     UniqueKernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.put()))
         return {};
     return TokenInfo(token.get(), TokenUser);
 }
@@ -58,23 +59,39 @@ std::string AgentQuitEventName(DWORD processId)
     return Utf8FromWide(NameOf(SidText(SidOf(user)), processId));
 }
 
-UniqueKernelHandle CreateAgentQuitEvent()
+// Auto-reset: the one waiter, the agent's change watch, takes each request
+// as it comes, and the event is clear again for the next one. A manual-reset
+// event stays set once asked, so the watch would have to stop waiting on it
+// and a later request would go unheard.
+UniqueKernelHandle CreateAgentQuitEvent(std::string& refusal)
 {
     std::vector<BYTE> user = ProcessUser();
     const std::wstring sid = SidText(SidOf(user));
-    if (sid.empty())
+    if (sid.empty()) {
+        refusal = "The agent's quit event was not made: its user could not be read.";
         return {};
+    }
     const std::wstring sddl = L"O:" + sid + L"D:(A;;GA;;;" + sid + L")(A;;GA;;;SY)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        refusal = "The agent's quit event was not made: " + ErrorText(GetLastError());
         return {};
+    }
     const UniqueLocalMemory owned(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    UniqueKernelHandle event(
-        CreateEventW(&attributes, /*manualReset=*/TRUE, FALSE, NameOf(sid, GetCurrentProcessId()).c_str()));
-    if (!event || GetLastError() == ERROR_ALREADY_EXISTS || !OwnedBy(event.get(), SidOf(user)))
-        return {};
-    return event;
+    const std::wstring name = NameOf(sid, GetCurrentProcessId());
+    const std::string quoted = "The agent's quit event \"" + Utf8FromWide(name) + "\"";
+    UniqueKernelHandle event(CreateEventW(&attributes, /*manualReset=*/FALSE, FALSE, name.c_str()));
+    if (!event)
+        refusal = quoted + " could not be made (" + ErrorText(GetLastError()) + ")";
+    else if (GetLastError() == ERROR_ALREADY_EXISTS)
+        refusal = quoted + " existed before the agent made it";
+    else if (!OwnedBy(event.get(), SidOf(user)))
+        refusal = quoted + " is not owned by the agent's user";
+    else
+        return event;
+    refusal += ": /restore cannot ask this agent to quit from another session, and refuses while it runs.";
+    return {};
 }
 
 UniqueKernelHandle OpenAgentQuitEvent(DWORD processId)
@@ -87,4 +104,11 @@ UniqueKernelHandle OpenAgentQuitEvent(DWORD processId)
     if (!event || !OwnedBy(event.get(), SidOf(user)))
         return {};
     return event;
+}
+
+bool RunsAsThisUser(HANDLE process)
+{
+    std::vector<BYTE> user = ProcessUser();
+    std::vector<BYTE> other = ProcessUser(process);
+    return SidOf(user) && SidOf(other) && EqualSid(SidOf(user), SidOf(other));
 }

@@ -5,7 +5,11 @@
 // the user's SID and its process id, owned by the user and open to the user
 // and the system alone: another user can neither signal it nor make one in
 // its place (the agent refuses a name that exists, and /restore an event
-// whose owner is not the user). Nothing here raises.
+// whose owner is not the user). Another user may still take the name first:
+// that agent then has no event, says so in its log, and /restore, which finds
+// the user's agents by their processes, refuses rather than leave it running.
+// The event resets itself as it is answered, so every request is heard, also
+// one after a request the agent did not follow. Nothing here raises.
 #include <windows.h>
 
 #include "winutil/UniqueHandle.h"
@@ -16,9 +20,13 @@
 std::string AgentQuitEventName(DWORD processId);
 
 // The agent's own event, not set; empty when it cannot be made or the name
-// was taken before (the agent then answers only to its window's message).
-UniqueKernelHandle CreateAgentQuitEvent();
+// was taken before (the agent then answers only to its window's message),
+// with the reason in `refusal`.
+UniqueKernelHandle CreateAgentQuitEvent(std::string& refusal);
 
 // The event of the process, for setting; empty when the process is no agent
 // of this user.
 UniqueKernelHandle OpenAgentQuitEvent(DWORD processId);
+
+// Whether the process runs as this process's user (its token's user SID).
+bool RunsAsThisUser(HANDLE process);

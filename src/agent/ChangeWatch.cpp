@@ -123,11 +123,10 @@ void TChangeWatch::WaitForChanges()
     for (std::size_t i = 0; i < FWatches.size(); ++i)
         armed[i] = FWatches[i]->Arm();
     bool pending = false;
-    bool quitAsked = !FQuit.event;
     DWORD first = 0, last = 0;
     for (;;) {
         std::vector<HANDLE> handles{FStop.get()};
-        if (!quitAsked)
+        if (FQuit.event)
             handles.push_back(FQuit.event.get());
         const std::size_t watchesFrom = handles.size();
         std::vector<std::size_t> owners;
@@ -152,9 +151,8 @@ void TChangeWatch::WaitForChanges()
             PostMessageW(FWindow, FMessage, 0, 0);
             continue;
         }
-        // The event stays set: it is asked once.
-        if (!quitAsked && signalled == WAIT_OBJECT_0 + 1) {
-            quitAsked = true;
+        // The wait has reset the event (AgentQuitEvent.h): each request is one message.
+        if (FQuit.event && signalled == WAIT_OBJECT_0 + 1) {
             PostMessageW(FWindow, FQuit.message, 0, 0);
             continue;
         }

@@ -7,8 +7,8 @@
 // take-over every kBurstMs and no more. A key or folder that is gone (deleted
 // while watched, not made yet) is watched through the nearest parent that
 // exists until it is back, then itself again. With nothing changing the
-// thread sleeps in one wait: no wake-ups. The same wait answers a quit
-// request, once. The object owns the thread and its handles; the destructor
+// thread sleeps in one wait: no wake-ups. The same wait answers each quit
+// request (an auto-reset event) with one message. The object owns the thread and its handles; the destructor
 // stops and joins it. The window is only posted to,
 // never touched.
 #include <windows.h>
@@ -24,8 +24,8 @@
 constexpr DWORD kSettleMs = 100;
 constexpr DWORD kBurstMs = 500;
 
-// An event that, once set, has the window sent a message of its own (the
-// agent's quit request from another session, AgentQuitEvent.h).
+// An auto-reset event, each setting of which has the window sent a message
+// of its own (the agent's quit request from another session, AgentQuitEvent.h).
 struct TQuitRequest {
     UniqueKernelHandle event;
     UINT message = 0;

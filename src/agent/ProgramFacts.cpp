@@ -93,22 +93,11 @@ std::string ReadPublisher(const std::string& file, std::string& problem)
     return Utf8FromWide(std::wstring_view(text, units));
 }
 
-struct SignatureCheck {
-    std::wstring path;
-    LONG status = ERROR_SUCCESS;
-    UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-};
-
-// A check past its bound keeps running (the system call cannot be
-// stopped); until it returns no other begins, so checks that hang on a
-// stalled share cannot pile up.
-std::atomic<bool> checkRunning{false};
-
-void CheckSignature(const std::shared_ptr<SignatureCheck>& check) noexcept
+LONG CheckSignature(const std::wstring& path)
 {
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof file;
-    file.pcwszFilePath = check->path.c_str();
+    file.pcwszFilePath = path.c_str();
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof data;
     data.dwUIChoice = WTD_UI_NONE;
@@ -118,11 +107,10 @@ void CheckSignature(const std::shared_ptr<SignatureCheck>& check) noexcept
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    check->status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    checkRunning = false;
-    SetEvent(check->done.get());
+    return status;
 }
 
 std::string SignatureText(LONG status)
@@ -140,44 +128,87 @@ std::string SignatureText(LONG status)
     }
 }
 
-// Set once a wait was ended to stop the program: the checks still to come
+// What the reading thread found; read by the asking thread only once `done` is set.
+struct FileFacts {
+    std::string file;
+    std::string publisher;
+    std::string signature;
+    UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// A read past its bound keeps running (the system calls cannot be
+// stopped); until it returns no other begins, so reads that hang on a
+// stalled share cannot pile up.
+std::atomic<bool> readRunning{false};
+
+void ReadFileFacts(FileFacts& facts) noexcept
+{
+    try {
+        if (!FileExists(facts.file)) {
+            facts.signature = "program file not found";
+        } else {
+            std::string problem;
+            facts.publisher = ReadPublisher(facts.file, problem);
+            facts.signature = SignatureText(CheckSignature(WideFromUtf8(facts.file)));
+            if (!problem.empty())
+                facts.signature += "; " + problem;
+        }
+    } catch (...) {
+        facts.publisher.clear();
+        facts.signature = "program file not read";
+    }
+    readRunning = false;
+    SetEvent(facts.done.get());
+}
+
+// Set once a wait was ended to stop the program: the reads still to come
 // are not begun, so a batch of them cannot hold up the exit.
-std::atomic<bool> checksStopped{false};
+std::atomic<bool> readsStopped{false};
 
 // A thread of the system's own, not the threads library's: it owns its share
-// of the check and may outlive the wait for it.
-DWORD WINAPI CheckSignatureThread(void* parameter) noexcept
+// of the facts and may outlive the wait for them.
+DWORD WINAPI ReadFileFactsThread(void* parameter) noexcept
 {
-    const std::unique_ptr<std::shared_ptr<SignatureCheck>> check(static_cast<std::shared_ptr<SignatureCheck>*>(parameter));
-    CheckSignature(*check);
+    const std::unique_ptr<std::shared_ptr<FileFacts>> facts(static_cast<std::shared_ptr<FileFacts>*>(parameter));
+    ReadFileFacts(**facts);
     return 0;
 }
 
-std::string ReadSignature(const std::string& file)
+// The file's publisher and signature state, or why they are unknown.
+void ReadBounded(TNewProgram& program)
 {
-    if (checksStopped)
-        return "signature not checked: the program is stopping";
-    auto check = std::make_shared<SignatureCheck>();
-    check->path = WideFromUtf8(file);
-    if (!check->done)
-        return "signature not checked: " + ErrorText(GetLastError());
-    if (checkRunning.exchange(true))
-        return "signature not checked: an earlier check has not returned yet";
-    auto owned = std::make_unique<std::shared_ptr<SignatureCheck>>(check);
-    const UniqueKernelHandle thread(CreateThread(nullptr, 0, CheckSignatureThread, owned.get(), 0, nullptr));
+    if (readsStopped) {
+        program.signature = "program file not read: the program is stopping";
+        return;
+    }
+    auto facts = std::make_shared<FileFacts>();
+    facts->file = program.file;
+    if (!facts->done) {
+        program.signature = "program file not read: " + ErrorText(GetLastError());
+        return;
+    }
+    if (readRunning.exchange(true)) {
+        program.signature = "program file not read: an earlier read has not returned yet";
+        return;
+    }
+    auto owned = std::make_unique<std::shared_ptr<FileFacts>>(facts);
+    const UniqueKernelHandle thread(CreateThread(nullptr, 0, ReadFileFactsThread, owned.get(), 0, nullptr));
     if (!thread) {
-        checkRunning = false;
-        return "signature not checked: no thread for it";
+        readRunning = false;
+        program.signature = "program file not read: no thread for it";
+        return;
     }
     static_cast<void>(owned.release());
-    const DWORD waited = WaitForSingleObjectEx(check->done.get(), kSignatureCheckMs, /*bAlertable=*/TRUE);
+    const DWORD waited = WaitForSingleObjectEx(facts->done.get(), kProgramReadMs, /*bAlertable=*/TRUE);
     if (waited == WAIT_IO_COMPLETION) {
-        checksStopped = true;
-        return "signature not checked: the program is stopping";
+        readsStopped = true;
+        program.signature = "program file not read: the program is stopping";
+    } else if (waited != WAIT_OBJECT_0) {
+        program.signature = "program file not read within " + std::to_string(kProgramReadMs / 1000) + " s";
+    } else {
+        program.publisher = facts->publisher;
+        program.signature = facts->signature;
     }
-    if (waited != WAIT_OBJECT_0)
-        return "signature not checked within " + std::to_string(kSignatureCheckMs / 1000) + " s";
-    return SignatureText(check->status);
 }
 
 } // namespace
@@ -185,14 +216,9 @@ std::string ReadSignature(const std::string& file)
 TNewProgram ReadProgramFacts(const TStartupItem& item)
 {
     TNewProgram program{item.Desc.str(), StartupLocationCaptions[item.Location], ProgramFileOf(item), {}, {}};
-    if (program.file.empty() || !FileExists(program.file)) {
+    if (program.file.empty())
         program.signature = "program file not found";
-        return program;
-    }
-    std::string problem;
-    program.publisher = ReadPublisher(program.file, problem);
-    program.signature = ReadSignature(program.file);
-    if (!problem.empty())
-        program.signature += "; " + problem;
+    else
+        ReadBounded(program);
     return program;
 }

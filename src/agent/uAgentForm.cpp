@@ -14,6 +14,7 @@
 #include "core/StrCon.h"
 #include "common/Utils.h"
 #include "startup/StartupItemFields.h"
+#include "winutil/ComApartment.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
@@ -218,8 +219,12 @@ void TAgentForm::FormCreate()
     RegisterAgentItem();
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
-    FChangeWatch =
-        WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged, {CreateAgentQuitEvent(), UM_QUIT});
+    std::string quitRefusal;
+    UniqueKernelHandle quitEvent = CreateAgentQuitEvent(quitRefusal);
+    if (!quitRefusal.empty())
+        AppendLogFile(LogFile(), quitRefusal);
+    FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged,
+                                  {std::move(quitEvent), UM_QUIT});
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     Refresh();
@@ -378,21 +383,23 @@ void TAgentForm::AnnounceNewPrograms(const std::string& since)
     if (fresh->empty())
         return;
     auto programs = std::make_shared<std::vector<TNewProgram>>();
+    // The log is written here too, in one go: a storm's thousands of lines
+    // would hold up the window's thread.
     FNoticeWorker->Post(
-        [fresh, programs] {
-            for (const TStartupItem& item : *fresh)
+        [fresh, programs, log = LogFile()] {
+            std::vector<std::string> lines;
+            for (const TStartupItem& item : *fresh) {
                 programs->push_back(ReadProgramFacts(item));
+                lines.push_back(NoticeLogLine(programs->back()));
+            }
+            AppendLogFile(log, lines);
         },
         [this, programs](const std::string&) { ShowNotice(*programs); });
 }
 
 void TAgentForm::ShowNotice(const std::vector<TNewProgram>& programs)
 {
-    if (FSessionEnded || FClosing)
-        return;
-    for (const TNewProgram& program : programs)
-        AppendLogFile(LogFile(), NoticeLogLine(program));
-    if (!FShowBalloon || !FShowIcon)
+    if (FSessionEnded || FClosing || !FShowBalloon || !FShowIcon)
         return;
     FWaitingNotice.insert(FWaitingNotice.end(), programs.begin(), programs.end());
     // The start balloon is read first; what comes meanwhile is one notice after it.
@@ -556,7 +563,12 @@ void TAgentForm::SetIconVisibility(bool visible)
 
 void TAgentForm::StartProgram(const std::string& commandLine)
 {
-    ExecuteFileInBackground(commandLine);
+    std::erase_if(FStarts, [](const std::unique_ptr<TStoppableThread>& start) { return start->Ended(); });
+    FStarts.push_back(std::make_unique<TStoppableThread>([commandLine, log = LogFile()] {
+        const ComApartment apartment;
+        if (!ExecuteFile(commandLine, /*wait=*/false) && !log.empty())
+            AppendLogFile(log, "Unable to start \"" + commandLine + "\".");
+    }));
 }
 
 void TAgentForm::BeginModal()

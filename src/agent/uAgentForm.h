@@ -43,6 +43,7 @@
 #include "agent/LogonStart.h"
 #include "agent/PopupMenu.h"
 #include "agent/ProgramNotice.h"
+#include "agent/StoppableThread.h"
 #include "agent/TakeOver.h"
 #include "agent/WorkerThread.h"
 #include "winutil/MessageWindow.h"
@@ -218,6 +219,10 @@ private:
     std::vector<TNewProgram> FWaitingNotice;
     // When the start balloon showed (GetTickCount), if it did.
     std::optional<DWORD> FStartBalloonShown;
+
+    // Programs started from the menu, each on a thread of its own so that
+    // one on a share that never answers holds up no other; joined at the end.
+    std::vector<std::unique_ptr<TStoppableThread>> FStarts;
 
     // Last: they go first, dropping every job that refers to the form.
     std::unique_ptr<TWorkerThread> FTakeOverWorker;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -28,16 +29,24 @@ std::string Stamp()
 
 void AppendLogFile(const std::string& path, const std::string& line)
 {
+    AppendLogFile(path, std::vector<std::string>{line});
+}
+
+void AppendLogFile(const std::string& path, const std::vector<std::string>& lines)
+{
     const std::size_t slash = path.find_last_of('\\');
     if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
         return;
     // Threads of one program append to one log; each reads what the last wrote.
     static std::mutex appending;
     const std::lock_guard lock(appending);
-    std::string flat = line;
-    for (char& c : flat)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    const std::string log = ReadWholeFile(path, kMaxLogFileRead).value_or(std::string());
-    WriteWholeFile(path, AppendLogLine(log, Stamp() + flat));
+    std::string log = ReadWholeFile(path, kMaxLogFileRead).value_or(std::string());
+    const std::string stamp = Stamp();
+    for (std::string flat : lines) {
+        for (char& c : flat)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        log = AppendLogLine(log, stamp + flat);
+    }
+    WriteWholeFile(path, log);
 }

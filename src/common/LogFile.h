@@ -4,6 +4,9 @@
 // core/LogText.h. A log that cannot be written is skipped silently: logging
 // never fails the caller. Safe from any thread of a process.
 #include <string>
+#include <vector>
 
 // Appends to the log file at `path` (UTF-8), creating its folder.
 void AppendLogFile(const std::string& path, const std::string& line);
+// Several lines with one reading and one writing of the file, in their order.
+void AppendLogFile(const std::string& path, const std::vector<std::string>& lines);

@@ -1,7 +1,6 @@
 #include "common/ProcessManager.h"
 
 #include "common/CmdLnSystem.h"
-#include "common/LogFile.h"
 #include "core/CmdLnUtils.h"
 #include "core/LaunchRules.h"
 #include "core/StrCon.h"
@@ -17,7 +16,6 @@
 
 #include <atomic>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -216,19 +214,6 @@ bool ExecuteFile(std::string_view commandLine, bool wait, int showCommand, const
 {
     TProcessManager manager;
     return manager.Execute(commandLine, wait, showCommand, directory);
-}
-
-void ExecuteFileInBackground(std::string commandLine, int showCommand, std::string failureLog)
-{
-    std::thread([commandLine = std::move(commandLine), showCommand, failureLog = std::move(failureLog)] {
-        try {
-            const ComApartment apartment;
-            if (!ExecuteFile(commandLine, /*wait=*/false, showCommand) && !failureLog.empty())
-                AppendLogFile(failureLog, "Unable to start \"" + commandLine + "\".");
-        } catch (...) {
-            // Nothing leaves the thread; the start counts as failed.
-        }
-    }).detach();
 }
 
 void SetStartUnelevated(bool unelevated)

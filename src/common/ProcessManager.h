@@ -62,11 +62,6 @@ private:
 bool ExecuteFile(std::string_view commandLine, bool wait, int showCommand = SW_SHOWNORMAL,
                  const std::string& directory = {});
 
-// Starts the command line on a thread of its own and returns at once, so
-// that a program on an unreachable share holds up nobody. A start that fails
-// is written to `failureLog` when one is named (LogFile.h).
-void ExecuteFileInBackground(std::string commandLine, int showCommand = SW_SHOWNORMAL, std::string failureLog = {});
-
 // Whether this process's starts drop its elevation (the agent sets it once at
 // its start: what it starts comes from places any program of the user may
 // write). Off by default: the caller's token.

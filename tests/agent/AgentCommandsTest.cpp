@@ -16,6 +16,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <map>
 #include <regex>
@@ -278,7 +279,9 @@ namespace {
 // A kdAgent.exe of its own instance on a desktop of its own, where no window
 // of this desktop's can see its window, as in another session of the user
 // (Wine has one session only).
-UniqueKernelHandle StartOnDesktop(const std::string& commandLine, const std::wstring& desktop)
+// With `suspended`, the process is made suspended and its thread handed out.
+UniqueKernelHandle StartOnDesktop(const std::string& commandLine, const std::wstring& desktop,
+                                  UniqueKernelHandle* suspended = nullptr)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -286,9 +289,12 @@ UniqueKernelHandle StartOnDesktop(const std::string& commandLine, const std::wst
     startup.lpDesktop = name.data();
     PROCESS_INFORMATION info = {};
     std::wstring line = WideFromUtf8(commandLine);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0, nullptr,
+                        nullptr, &startup, &info))
         return {};
-    CloseHandle(info.hThread);
+    UniqueKernelHandle thread(info.hThread);
+    if (suspended)
+        *suspended = std::move(thread);
     return UniqueKernelHandle(info.hProcess);
 }
 
@@ -368,6 +374,74 @@ TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEven
     EXPECT_FALSE(AnyStoreLeft()) << output;
     if (WaitForExit(farAgent.get(), 0) == STILL_ACTIVE)
         TerminateProcess(farAgent.get(), 9);
+}
+
+// Another user took an agent's quit event name before the agent could (its
+// process id guessed), so that agent, out of this desktop's reach, cannot be
+// asked: /restore finds it by its process, names it, restores nothing and
+// exits 1, and the agent's log says why it has no event. Once it is gone,
+// /restore goes through.
+TEST(AgentCommands, RestoreRefusesWhileAnAgentOfTheUsersCannotBeAsked)
+{
+    AgentSandbox sandbox;
+    const std::string program = sandbox.AddAgentProgram();
+    const std::wstring desktopName = L"KeldoraTaken" + std::to_wstring(GetCurrentProcessId());
+    const UniqueDesktop desktop(CreateDesktopW(desktopName.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+    ASSERT_TRUE(desktop);
+    UniqueKernelHandle thread;
+    UniqueKernelHandle agent;
+    {
+        const EnvVarScope session("KDAGENT_INSTANCE", "taken");
+        agent = StartOnDesktop("\"" + program + "\"", desktopName, &thread);
+    }
+    ASSERT_TRUE(agent);
+    // Ended also when a check below gives up, so no later test meets it.
+    const struct EndAtExit {
+        HANDLE process;
+        ~EndAtExit()
+        {
+            if (WaitForExit(process, 0) == STILL_ACTIVE)
+                TerminateProcess(process, 9);
+        }
+    } ender{agent.get()};
+    const DWORD agentId = GetProcessId(agent.get());
+    const std::string eventName = AgentQuitEventName(agentId);
+    // As another user would make it: owned by someone else (the system here).
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    const UniqueLocalMemory ownedDescriptor(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    const UniqueKernelHandle squatter(
+        CreateEventW(&attributes, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
+    ASSERT_TRUE(squatter) << GetLastError();
+    ASSERT_NE(ResumeThread(thread.get()), static_cast<DWORD>(-1));
+    const std::string log = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log";
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).find(eventName) != std::string::npos; })) << eventName;
+    const std::string logged = ReadFile(log);
+    EXPECT_NE(logged.find("\"" + eventName + "\" existed before the agent made it"), std::string::npos) << logged;
+    ASSERT_TRUE(WaitUntil([] { return !StoreValue(0, "Keldora Agent", "CmdLine").empty(); }));
+    AddRunValue(1, "TakenTool", "C:\\Tools\\taken.exe");
+    ASSERT_TRUE(WaitUntil([] { return StoreHasItem(1, "TakenTool"); }));
+
+    DWORD exitCode = 0;
+    const ULONGLONG asked = GetTickCount64();
+    std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_LT(GetTickCount64() - asked, 20000u) << "refused within the bound for finding a way to ask";
+    EXPECT_NE(output.find("(process " + std::to_string(agentId) + ") cannot be asked to quit"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Nothing was restored."), std::string::npos) << output;
+    EXPECT_EQ(WaitForExit(agent.get(), 0), static_cast<DWORD>(STILL_ACTIVE)) << "nobody was asked";
+    EXPECT_TRUE(StoreHasItem(1, "TakenTool")) << "nothing restored";
+    EXPECT_EQ(WaitForSingleObject(squatter.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the taken event not set";
+
+    TerminateProcess(agent.get(), 9);
+    ASSERT_EQ(WaitForExit(agent.get(), 30000), 9u);
+    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(OpenRunKey(1).ReadString("TakenTool"), "C:\\Tools\\taken.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << output;
 }
 
 // Another administrator's agent holds the machine's lock (the all-users
