@@ -133,14 +133,14 @@ std::vector<UsersAgent> UsersAgents()
         UniqueKernelHandle process(
             OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         if (process && RunsAsThisUser(process.get()))
-            agents.push_back({entry.th32ProcessID, std::move(process)});
+            agents.push_back({entry.th32ProcessID, std::move(process), nullptr, {}});
     }
     for (const HWND window : AgentWindows()) {
         const DWORD processId = ProcessOf(window);
         const bool known = std::any_of(agents.begin(), agents.end(),
                                        [&](const UsersAgent& agent) { return agent.processId == processId; });
         if (!known && processId != GetCurrentProcessId())
-            agents.push_back({processId, UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, processId))});
+            agents.push_back({processId, UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, processId)), nullptr, {}});
     }
     return agents;
 }
