@@ -117,7 +117,7 @@ struct UsersAgent {
 // Every process of the agent's image that runs as this user, found by its
 // process and token, not by anything it made: another user can take an
 // agent's quit event name first, not hide its process. One whose token
-// cannot be read is another user's. Agent windows of this desktop count too.
+// cannot be read is another user's. The user's agent windows on this desktop count too.
 std::vector<UsersAgent> UsersAgents()
 {
     std::vector<UsersAgent> agents;
@@ -139,8 +139,13 @@ std::vector<UsersAgent> UsersAgents()
         const DWORD processId = ProcessOf(window);
         const bool known = std::any_of(agents.begin(), agents.end(),
                                        [&](const UsersAgent& agent) { return agent.processId == processId; });
-        if (!known && processId != GetCurrentProcessId())
-            agents.push_back({processId, UniqueKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, processId)), nullptr, {}});
+        if (known || processId == GetCurrentProcessId())
+            continue;
+        // Any program on this desktop may make a window of the agent's class:
+        // only the user's own count, or another user could hold every restore.
+        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (process && RunsAsThisUser(process.get()))
+            agents.push_back({processId, std::move(process), nullptr, {}});
     }
     return agents;
 }

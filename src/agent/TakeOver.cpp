@@ -96,14 +96,15 @@ TTakeOverResult TTakeOver::Run(bool reload, const std::function<TLogonGate()>& g
                 Report(result);
                 return result;
             }
-            // Decided by the first take-over only: a later answer would plan
-            // from a "before" that lacks what the first one moved.
-            if (!FExplorerStarted)
-                FExplorerStarted = now.explorerStarted;
             // Only now that the stores were read whole, and before anything
             // of this logon is taken over.
             if (!FMarkedLogon && !MarkLogon(result))
                 return result;
+            // Decided by the first take-over only: a later answer would plan
+            // from a "before" that lacks what the first one moved. A refused
+            // mark took nothing over, so the answer is read again with it.
+            if (!FExplorerStarted)
+                FExplorerStarted = now.explorerStarted;
         }
     } catch (const EStartupMgrErr& e) {
         if (FHelper)

@@ -255,16 +255,21 @@ std::string MoveIntoStore(const TStoreMove& move)
         return refusal;
     if (move.draft < 1 || move.draft > kMaxDraft)
         return FormatText("the store \"%s\" has no draft number left", {move.store});
-    // A rename carries no bytes to the disk: those its writer left unflushed
-    // go there first (a file that cannot be opened for it, read-only, running
-    // or held, moves as it is).
-    FlushFile(source);
-    UniqueFile original =
-        OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
+    // A rename carries no bytes to the disk: the held file is flushed first,
+    // through the handle that keeps every writer out until the rename. Only a
+    // file nobody may write (read-only) moves as it is; one held, running or
+    // being written is left for the next take-over.
+    UniqueFile original = OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | GENERIC_WRITE | SYNCHRONIZE,
+                                    FILE_SHARE_READ, OPEN_EXISTING);
+    const bool writable = static_cast<bool>(original);
+    if (!original && GetLastError() == ERROR_ACCESS_DENIED)
+        original = OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!original)
         return ErrorMessage("another program holds it (opening " + source + ")", GetLastError());
     if (std::string refusal = HandleRefusal(original.get(), source); !refusal.empty())
         return refusal;
+    if (writable && !FlushFileBuffers(original.get()))
+        return ErrorMessage("Flushing " + source, GetLastError());
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(original.get(), &size))
         return ErrorMessage("Reading " + source, GetLastError());
