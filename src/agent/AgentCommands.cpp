@@ -121,31 +121,28 @@ struct UsersAgent {
 std::vector<UsersAgent> UsersAgents()
 {
     std::vector<UsersAgent> agents;
+    // Any program on this desktop may make a window of the agent's class:
+    // only the user's own count, or another user could hold every restore.
+    const auto addIfTheUsers = [&agents](DWORD processId) {
+        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (process && RunsAsThisUser(process.get()))
+            agents.push_back({processId, std::move(process), nullptr, {}});
+    };
     const std::string image = GetAppPath().substr(GetAppFolder().size());
     const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ProcessID == GetCurrentProcessId() ||
-            !SameText(Utf8FromWide(entry.szExeFile), image))
-            continue;
-        UniqueKernelHandle process(
-            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (process && RunsAsThisUser(process.get()))
-            agents.push_back({entry.th32ProcessID, std::move(process), nullptr, {}});
+        if (entry.th32ProcessID != GetCurrentProcessId() && SameText(Utf8FromWide(entry.szExeFile), image))
+            addIfTheUsers(entry.th32ProcessID);
     }
     for (const HWND window : AgentWindows()) {
         const DWORD processId = ProcessOf(window);
         const bool known = std::any_of(agents.begin(), agents.end(),
                                        [&](const UsersAgent& agent) { return agent.processId == processId; });
-        if (known || processId == GetCurrentProcessId())
-            continue;
-        // Any program on this desktop may make a window of the agent's class:
-        // only the user's own count, or another user could hold every restore.
-        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        if (process && RunsAsThisUser(process.get()))
-            agents.push_back({processId, std::move(process), nullptr, {}});
+        if (!known && processId != GetCurrentProcessId())
+            addIfTheUsers(processId);
     }
     return agents;
 }
