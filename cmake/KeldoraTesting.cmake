@@ -34,12 +34,22 @@ function(keldora_add_test)
         # flags, and so do the native tests, whose own code does real work.
         target_compile_options(${T_NAME} PRIVATE -O0)
         # Unoptimised, a test's unit spends most of its time reading these
-        # headers; the Windows-only programs also share the system's.
+        # headers; the Windows-only programs also share the system's. Every
+        # test program has the same flags, so the first of each kind compiles
+        # them once for all of its kind.
         set(pch <gtest/gtest.h> <string> <vector> <functional>)
+        set(kind platform_free)
         if("wine_test_support" IN_LIST T_LIBS)
             list(PREPEND pch <windows.h>)
+            set(kind windows)
         endif()
-        target_precompile_headers(${T_NAME} PRIVATE ${pch})
+        get_property(owner GLOBAL PROPERTY KELDORA_TEST_PCH_${kind})
+        if(owner)
+            target_precompile_headers(${T_NAME} REUSE_FROM ${owner})
+        else()
+            target_precompile_headers(${T_NAME} PRIVATE ${pch})
+            set_property(GLOBAL PROPERTY KELDORA_TEST_PCH_${kind} ${T_NAME})
+        endif()
         math(EXPR watchdog "300 - ${KELDORA_WATCHDOG_MARGIN}")
         list(APPEND properties ENVIRONMENT "KELDORA_WATCHDOG_SECONDS=${watchdog}")
     endif()
