@@ -314,7 +314,7 @@ TEST_F(AgentForm, HugeSettingsFileIsLeftAloneAndTheDefaultsApply)
     Start();
     EXPECT_TRUE(form->CoolTrayIcon().IconVisible());
     EXPECT_EQ(ReadFile(sandbox.PathOf("config.dat")).size(), huge.size());
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 TEST_F(AgentForm, LockedSettingsFileLeavesTheIconOn)
@@ -443,7 +443,7 @@ TEST_F(AgentForm, EndOfSessionTakesOverOnceMoreShowsNoBoxAndRebuildsNothing)
     EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "AtLogoff"); }));
     PumpMessagesFor(300);
     EXPECT_EQ(QuickLaunchCaptions(), (std::vector<std::string>{"Keldora Agent"})) << "no menu rebuilt";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
     EXPECT_TRUE(late ||
                 ReadFile(form->LogFile()).find("Unable to setup startup items from dir:") != std::string::npos);
     DeleteFileW(WideFromUtf8(GetStpDesc(9).Path + "\\Keldora").c_str());
@@ -466,7 +466,7 @@ TEST_F(AgentForm, WithoutElevationOnlyTheUsersLocationsAreTakenOverAndTheBalloon
     EXPECT_NE(std::find(captions.begin(), captions.end(), "Stored"), captions.end()) << "stored items stay listed";
     EXPECT_EQ(form->CoolTrayIcon().BalloonText(),
               LoadResourceString(IDS_BALLOON_TEXT) + "\r\n" + LoadResourceString(IDS_NEED_ELEVATION));
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 TEST_F(AgentForm, RefreshItemTakesOverAndTheTrayIconFollowsTheWindowsVersion)

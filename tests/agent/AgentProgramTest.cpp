@@ -162,7 +162,7 @@ TEST(AgentProgram, MessagesShowHideRefreshEndSessionAndQuit)
     RunningAgent::Send(UM_QUIT);
     EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
     EXPECT_FALSE(StoreHasItem(1, "AfterQuit")) << "no take-over on the way out";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 TEST(AgentProgram, ExitFromTheMenuTakesOverOnTheWayOut)
@@ -215,7 +215,7 @@ TEST(AgentProgram, WithAFilteredTokenItRunsTakesOverTheUsersLocationsAndShowsNoB
     EXPECT_FALSE(StoreHasItem(0, "MachineTool")) << "the machine's Run key needs an elevated start";
     EXPECT_FALSE(StoreHasItem(0, "Keldora Agent"));
     EXPECT_EQ(WaitForExit(agent.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 TEST(AgentProgram, QuitWhileAnErrorBoxIsOpenEndsAtOnce)
@@ -248,7 +248,7 @@ TEST(AgentProgram, WindowsNinetyFiveFamilySkipsTheAdministratorCheck)
     const UniqueKernelHandle token = TokenWithoutAdministrators();
     RunningAgent agent(sandbox, token.get());
     EXPECT_TRUE(RunningAgent::WaitForWindow());
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 // Entries named in Japanese, Russian and German (seeded through the wide
@@ -448,6 +448,6 @@ TEST(AgentProgram, FiveHundredEntriesAndAnUnreachableShareNeitherHoldTheSessions
     }
     EXPECT_TRUE(LastTakeOverRanLate());
     EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "At the end"); })) << "the last take-over goes on";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
     EXPECT_TRUE(sandbox.Launches().empty()) << "nothing started by itself";
 }

@@ -137,7 +137,7 @@ TEST(ChangeWatch, EachNewProgramIsNamedOnceAndManyAtOnceAreOneSummary)
     EXPECT_NE(summary[0].find("200 new startup programs|Taken over: " + burst + "0, "), std::string::npos)
         << summary[0];
     EXPECT_EQ(LinesHolding(balloons, name).size(), 1u) << "each program is named once";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 namespace {

@@ -235,7 +235,7 @@ TEST(LogonStart, TaskManagerChoicesAreKeptAndRunKeysAreLeftToWindows)
         ASSERT_NE(same, runAfter.end()) << "\"" << before.name << "\"";
         EXPECT_EQ(same->data, before.data);
     }
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 // Two agents of one user (as in two sessions) refresh together while new
@@ -305,7 +305,7 @@ TEST(LogonStart, TwoAgentsRefreshingTogetherLoseNoSection)
     }
     EXPECT_EQ(sections.size(), expected.size());
     EXPECT_TRUE(FindFiles(folder + "\\*.txt").empty()) << "every file taken over";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 // The elevated and the unelevated agent of one logon, started together: the
@@ -559,7 +559,7 @@ TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
     EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\shared.bat"));
     EXPECT_TRUE(SameText(ini.ReadString("shared.bat", "CmdLine"), shared));
     EXPECT_TRUE(Runs(sandbox, "shared").empty()) << "Windows starts it, not the agent";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 // Starts run side by side, each on its own thread (StoppableThreadTest.cpp
@@ -599,5 +599,5 @@ TEST(LogonStart, ARestartManagerCloseEndsTheAgentAndACancelledEndDoesNot)
     SendMessageTimeoutW(RunningAgent::Window(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 30000,
                         nullptr);
     EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u) << "ended by the Restart Manager's close";
-    EXPECT_TRUE(sandbox.Messages().empty());
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
