@@ -2,7 +2,8 @@
 // Several location managers behind one list ordered by Order. A machine-wide
 // registry location has one manager per registry view on 64-bit Windows. The helper owns
 // its managers; the merged list borrows their items, which stay valid until
-// the next RefreshAll or the helper's destruction. Main thread only.
+// the next RefreshAll or the helper's destruction. Like its managers, one
+// thread at a time uses it.
 
 #include "startup/uStartupMgr.h"
 

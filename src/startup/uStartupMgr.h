@@ -2,7 +2,8 @@
 // The startup locations, the startup-item record and the frame of every
 // location manager. A manager owns its items; everyone else borrows them until
 // the manager's next ClearItems, Reload, AddItem or destruction.
-// Managers are used from the main thread only.
+// A manager is not thread-safe: one thread at a time uses it and its items
+// (in the agent, the take-over's worker, one job after another).
 
 #include <windows.h>
 
