@@ -2,7 +2,7 @@
 
 #include "core/FileNameRule.h"
 #include "core/Format.h"
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 #include "core/StrCon.h"
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"

@@ -6,7 +6,7 @@
 #include "core/Format.h"
 #include "core/StrCon.h"
 #include "core/Utf8.h"
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 #include "startup/StartupApproved.h"
 #include "startup/StartupItemFields.h"
 #include "startup/StoreLinks.h"

@@ -1,7 +1,7 @@
 #include "startup/StartupApproved.h"
 
 #include "common/Utils.h"
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 #include "core/StrCon.h"
 #include "winutil/RegKey.h"
 

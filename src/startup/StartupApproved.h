@@ -4,7 +4,7 @@
 // file name) under Explorer's "StartupApproved" key of the same root, "Run"
 // for a Run key, "Run32" for the 32-bit view of the machine's Run key and
 // "StartupFolder" for a Startup folder. How a value reads is
-// core/StartupApproval.h. The machine's key is read in the 64-bit view first,
+// core/ApprovalValue.h. The machine's key is read in the 64-bit view first,
 // then in the 32-bit view; it is written in the 64-bit view, where Task
 // Manager reads it. Other locations have no choices. Nothing here raises.
 #include "startup/uStartupMgr.h"

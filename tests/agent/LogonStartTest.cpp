@@ -6,7 +6,7 @@
 #include "agent/LogonStart.h"
 #include "common/HostMount.h"
 #include "common/Utils.h"
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"

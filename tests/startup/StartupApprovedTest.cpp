@@ -3,7 +3,7 @@
 #include "StartupTestSupport.h"
 
 #include "common/Utils.h"
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 #include "winutil/FindFiles.h"

@@ -1,4 +1,4 @@
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ std::string Choice(unsigned char first, std::size_t size = kMinApprovalSize)
 
 } // namespace
 
-TEST(StartupApproval, OddFirstByteDisablesAndAnythingElseIsNoChoiceOrEnabled)
+TEST(ApprovalValue, OddFirstByteDisablesAndAnythingElseIsNoChoiceOrEnabled)
 {
     EXPECT_EQ(ApprovalOf(true, Choice(0x02)), TApproval::apEnabled);
     EXPECT_EQ(ApprovalOf(true, Choice(0x06)), TApproval::apEnabled);
@@ -31,7 +31,7 @@ TEST(StartupApproval, OddFirstByteDisablesAndAnythingElseIsNoChoiceOrEnabled)
     EXPECT_EQ(ApprovalOf(false, Choice(0x03)), TApproval::apNone) << "not binary";
 }
 
-TEST(StartupApproval, HexTextRoundTripsAndRejectsAnythingElse)
+TEST(ApprovalValue, HexTextRoundTripsAndRejectsAnythingElse)
 {
     const std::string bytes = "\x03\x00\xff\x7f\x80\x01\x02\x03\x04\x05\x06\x07"s;
     EXPECT_EQ(ApprovalHex(bytes), "0300FF7F8001020304050607");

@@ -1,4 +1,4 @@
-#include "core/StartupApproval.h"
+#include "core/ApprovalValue.h"
 
 #include "core/StrCon.h"
 
