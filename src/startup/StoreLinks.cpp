@@ -229,7 +229,10 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
         refusal_ = ErrorMessage("Locking the store with " + path, error);
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
             return;
-        // A stopping worker's APC ends the wait.
+        // The one APC this program queues is the stoppable thread's empty
+        // one (StoppableThread.h), each a cancel meant to end the work's
+        // waits (its stop, or a start past its bound), and no code of it
+        // does I/O with a completion routine: any APC here is that cancel.
         if (SleepEx(kPauseMs, /*bAlertable=*/TRUE) == WAIT_IO_COMPLETION) {
             refusal_ = FormatText("the wait for \"%s\" was ended: the program is stopping", {path});
             return;
