@@ -78,6 +78,15 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
     return ini.WriteSection(section, values);
 }
 
+// The keys a take-over writes into an item's section.
+std::vector<std::string> SectionKeys()
+{
+    std::vector<std::string> keys{kApprovedKey};
+    for (const ItemField& field : ItemFields)
+        keys.emplace_back(field.name);
+    return keys;
+}
+
 // The store's own names: a file of either name in the folder stays where the
 // user put it, since taking it over would overwrite the index.
 bool IsStoreName(const std::string& name)
@@ -186,7 +195,7 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n, now);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
-    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved, draft};
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, SectionKeys(), lastMoved, draft};
     move.writeSection = [&](const ProfileFile& ini) {
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);

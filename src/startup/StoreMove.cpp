@@ -112,28 +112,31 @@ auto* SetInformation()
     return setInformation;
 }
 
-bool ClearReadOnly(HANDLE file)
+bool MarkReadOnly(HANDLE file, bool readOnly)
 {
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(file, &info))
         return false;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+    if (((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) == readOnly)
         return true;
     // Zero times stay as they are; zero attributes would too, hence NORMAL.
     FILE_BASIC_INFO basic = {};
-    const DWORD kept = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    const DWORD kept = readOnly ? (info.dwFileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY
+                                : info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
     basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
-    return SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+    return SetInformation() && SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
 // The store's older copy of a name taken over again, held unshared for the
 // checks: a copy that is running, held by another program or a link stays,
-// and so does the original. Read-only is cleared, which a replace needs. The
-// caller lets it go just before the original's rename replaces it: a program
-// that opens it in between makes that rename fail, and nothing has changed.
-// Empty handle and no refusal when there is no older copy.
-UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
+// and so does the original. Read-only is cleared (`readOnly` says whether it
+// was), which a replace needs. The caller lets it go just before the
+// original's rename replaces it: a program that opens it in between makes
+// that rename fail, and the caller marks it read-only again. Empty handle
+// and no refusal when there is no older copy.
+UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal, bool& readOnly)
 {
+    readOnly = false;
     if (!PathExists(target))
         return {};
     UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
@@ -143,11 +146,23 @@ UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
     }
     if (refusal = HandleRefusal(older.get(), target); !refusal.empty())
         return {};
-    if (SetInformation() && !ClearReadOnly(older.get())) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    readOnly = GetFileInformationByHandle(older.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    if (SetInformation() && !MarkReadOnly(older.get(), false)) {
         refusal = ErrorMessage("the store's older copy cannot be replaced (" + target + ")", GetLastError());
         return {};
     }
     return older;
+}
+
+// The older copy a failed replace left gets its read-only mark back; empty
+// when it has it, else what the caller's reason gains.
+std::string MarkOlderReadOnlyAgain(const std::string& target)
+{
+    const UniqueFile older = OpenEntry(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+    if (older && HandleRefusal(older.get(), target).empty() && MarkReadOnly(older.get(), true))
+        return {};
+    return FormatText("; the store's older copy \"%s\" could not be marked read-only again", {target});
 }
 
 // Renames the file through the handle that holds it, so that the name moves
@@ -192,11 +207,31 @@ bool EraseKey(const ProfileFile& ini, const std::string& section, const char* ke
                                       WideFromUtf8(ini.path()).c_str()) != FALSE;
 }
 
-// The section as it was before the move: gone when the move made it.
-bool UndoSection(const std::string& index, const std::string& name, bool knownSection)
+// A kept section's values of the keys a move writes, none for a key it lacks.
+using TSectionValues = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+TSectionValues ValuesOf(const std::string& index, const std::string& name, const std::vector<std::string>& keys)
+{
+    const ProfileFile ini(index);
+    TSectionValues values;
+    for (const std::string& key : keys)
+        values.emplace_back(key, ini.HasKey(name, key) ? std::optional(ini.ReadString(name, key)) : std::nullopt);
+    return values;
+}
+
+// The section as it was before the move: gone when the move made it, else
+// with the values it had (a cut move's recovery knows none of them).
+bool UndoSection(const std::string& index, const std::string& name, bool knownSection,
+                 const TSectionValues& before = {})
 {
     return RewriteIndex(index, [&](const ProfileFile& ini) {
-        return knownSection ? EraseKey(ini, name, kMovingKey) : ini.EraseSection(name);
+        if (!knownSection)
+            return ini.EraseSection(name);
+        return EraseKey(ini, name, kMovingKey) &&
+               std::all_of(before.begin(), before.end(), [&](const auto& value) {
+                   return value.second ? ini.WriteString(name, value.first, *value.second)
+                                       : EraseKey(ini, name, value.first.c_str());
+               });
     });
 }
 
@@ -207,9 +242,10 @@ bool RemoveDraft(const std::string& draft)
     return !PathExists(draft) || (LinkRefusal(draft).empty() && DeleteFileW(WideFromUtf8(draft).c_str()));
 }
 
-std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why)
+std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why,
+                 const TSectionValues& before)
 {
-    if (!UndoSection(index, move.name, move.knownSection))
+    if (!UndoSection(index, move.name, move.knownSection, before))
         return why + "; its section stays marked as moving and the next take-over settles it";
     return why;
 }
@@ -276,6 +312,7 @@ std::string MoveIntoStore(const TStoreMove& move)
     if (!OnVolumeOf(original.get(), move.store))
         return FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store});
 
+    const TSectionValues before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
                ini.WriteString(move.name, kMovingKey,
@@ -286,19 +323,22 @@ std::string MoveIntoStore(const TStoreMove& move)
         return ErrorMessage("Writing " + index, GetLastError());
     StepDone();
     std::string refusal;
-    UniqueFile older = ClaimOlderCopy(target, refusal);
+    bool olderReadOnly = false;
+    UniqueFile older = ClaimOlderCopy(target, refusal, olderReadOnly);
     if (!refusal.empty())
-        return Undo(move, index, refusal);
+        return Undo(move, index, refusal, before);
     const bool replace = static_cast<bool>(older);
     older.reset();
-    if (!RenameOpenFile(original, source, target, replace))
-        return Undo(move, index, ErrorMessage("another program holds it (moving " + source + ")", GetLastError()));
+    if (!RenameOpenFile(original, source, target, replace)) {
+        refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
+        return Undo(move, index, refusal + (olderReadOnly ? MarkOlderReadOnlyAgain(target) : std::string()), before);
+    }
     // Held until here, it cannot have gone anywhere else; the check is the
     // last word on where it is.
     if (original && !(refusal = HandleRefusal(original.get(), target)).empty()) {
         if (!RenameOpenFile(original, target, source))
             return refusal + "; it stays in the store, and the next take-over settles its section";
-        return Undo(move, index, refusal);
+        return Undo(move, index, refusal, before);
     }
     // The index the caller settles next relies on the rename.
     FlushFolder(move.store);

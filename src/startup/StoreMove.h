@@ -64,6 +64,9 @@ struct TStoreMove {
     bool knownSection = false;
     // Writes the item's section into the index draft.
     std::function<bool(const ProfileFile&)> writeSection;
+    // The keys writeSection may write into a kept section: an undo gives
+    // each the value it had, or takes it out again.
+    std::vector<std::string> sectionKeys;
     // The item of the last move that went through, whose journal key goes
     // with this move's step 1; empty for none.
     std::string settled;
@@ -71,8 +74,9 @@ struct TStoreMove {
 };
 
 // Empty when the file went into the store; else why not. The file then stays
-// in the Startup folder with nothing of it in the store, tried again at the
-// next take-over, but for one case: the original is gone and the store's
+// in the Startup folder with nothing of it in the store (a kept section and
+// a replaced older copy as they were, its read-only mark too), tried again
+// at the next take-over, but for one case: the original is gone and the store's
 // draft could not be renamed, which the next take-over's RecoverMoves finishes.
 std::string MoveIntoStore(const TStoreMove& move);
 
