@@ -208,9 +208,11 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
                        ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
         return recorded;
     };
-    const std::string refusal = MoveIntoStore(move);
-    if (!refusal.empty()) {
-        Note(FormatText("\"%s\" of \"%s\" was not taken over: %s.", {name, FDesc.Path, refusal}));
+    const TMoveResult moved = MoveIntoStore(move);
+    if (!moved.why.empty()) {
+        const char* const format = moved.leftOpen ? "\"%s\" of \"%s\" went into the store, but %s."
+                                                  : "\"%s\" of \"%s\" was not taken over: %s.";
+        Note(FormatText(format, {name, FDesc.Path, moved.why}));
         return false;
     }
     lastMoved = name;

@@ -278,19 +278,19 @@ bool RewriteIndex(const std::string& index, const std::function<bool(const Profi
     return true;
 }
 
-std::string MoveIntoStore(const TStoreMove& move)
+TMoveResult MoveIntoStore(const TStoreMove& move)
 {
     const std::string source = Join(move.folder, move.name);
     const std::string target = Join(move.store, move.name);
     const std::string index = Join(move.store, StoreIniName);
     if (WideFromUtf8(target).size() >= MAX_PATH)
-        return FormatText("its path in the store, \"%s\", would be longer than %s characters, which the system "
-                          "cannot start",
-                          {target, std::to_string(MAX_PATH - 1)});
+        return {FormatText("its path in the store, \"%s\", would be longer than %s characters, which the system "
+                           "cannot start",
+                           {target, std::to_string(MAX_PATH - 1)})};
     if (std::string refusal = LinkRefusal(target); !refusal.empty())
-        return refusal;
+        return {refusal};
     if (move.draft < 1 || move.draft > kMaxDraft)
-        return FormatText("the store \"%s\" has no draft number left", {move.store});
+        return {FormatText("the store \"%s\" has no draft number left", {move.store})};
     // A rename carries no bytes to the disk: the held file is flushed first,
     // through the handle that keeps every writer out until the rename. Only a
     // file nobody may write (read-only) moves as it is; one held, running or
@@ -301,16 +301,16 @@ std::string MoveIntoStore(const TStoreMove& move)
     if (!original && GetLastError() == ERROR_ACCESS_DENIED)
         original = OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!original)
-        return ErrorMessage("another program holds it (opening " + source + ")", GetLastError());
+        return {ErrorMessage("another program holds it (opening " + source + ")", GetLastError())};
     if (std::string refusal = HandleRefusal(original.get(), source); !refusal.empty())
-        return refusal;
+        return {refusal};
     if (writable && !FlushFileBuffers(original.get()))
-        return ErrorMessage("Flushing " + source, GetLastError());
+        return {ErrorMessage("Flushing " + source, GetLastError())};
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(original.get(), &size))
-        return ErrorMessage("Reading " + source, GetLastError());
+        return {ErrorMessage("Reading " + source, GetLastError())};
     if (!OnVolumeOf(original.get(), move.store))
-        return FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store});
+        return {FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store})};
 
     const TSectionValues before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
@@ -320,25 +320,27 @@ std::string MoveIntoStore(const TStoreMove& move)
                                                        std::to_string(size.QuadPart), std::to_string(move.draft)}));
     });
     if (!journaled)
-        return ErrorMessage("Writing " + index, GetLastError());
+        return {ErrorMessage("Writing " + index, GetLastError())};
     StepDone();
     std::string refusal;
     bool olderReadOnly = false;
     UniqueFile older = ClaimOlderCopy(target, refusal, olderReadOnly);
     if (!refusal.empty())
-        return Undo(move, index, refusal, before);
+        return {Undo(move, index, refusal, before)};
     const bool replace = static_cast<bool>(older);
     older.reset();
     if (!RenameOpenFile(original, source, target, replace)) {
         refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
-        return Undo(move, index, refusal + (olderReadOnly ? MarkOlderReadOnlyAgain(target) : std::string()), before);
+        return {Undo(move, index, refusal + (olderReadOnly ? MarkOlderReadOnlyAgain(target) : std::string()), before)};
     }
     // Held until here, it cannot have gone anywhere else; the check is the
     // last word on where it is.
     if (original && !(refusal = HandleRefusal(original.get(), target)).empty()) {
         if (!RenameOpenFile(original, target, source))
-            return refusal + "; it stays in the store, and the next take-over settles its section";
-        return Undo(move, index, refusal, before);
+            return {ErrorMessage(refusal + "; renaming it back failed", GetLastError()) +
+                        ", so it stays there, and the next take-over keeps it there with its section",
+                    /*leftOpen=*/true};
+        return {Undo(move, index, refusal, before)};
     }
     // The index the caller settles next relies on the rename.
     FlushFolder(move.store);

@@ -73,12 +73,21 @@ struct TStoreMove {
     int draft = 1;  // its journal's draft number
 };
 
-// Empty when the file went into the store; else why not. The file then stays
-// in the Startup folder with nothing of it in the store (a kept section and
-// a replaced older copy as they were, its read-only mark too), tried again
-// at the next take-over, but for one case: the original is gone and the store's
-// draft could not be renamed, which the next take-over's RecoverMoves finishes.
-std::string MoveIntoStore(const TStoreMove& move);
+// How a move ended. `why` is empty when the file went into the store for
+// good and the caller settles its journal. Else, with `leftOpen` false, it
+// says why the file stays in the Startup folder with nothing of it in the
+// store (a kept section and a replaced older copy as they were, its
+// read-only mark too), tried again at the next take-over; an undo that could
+// not rewrite the index leaves its journal key, which that take-over's
+// RecoverMoves settles first. With `leftOpen` true the file is in the store
+// but the move is not settled (the rename back of a file refused there
+// failed): the caller must not settle it, and the next take-over's
+// RecoverMoves keeps the file in the store with its section.
+struct TMoveResult {
+    std::string why;
+    bool leftOpen = false;
+};
+TMoveResult MoveIntoStore(const TStoreMove& move);
 
 // Puts a stored file back into its Startup folder by renaming it through
 // the handle that holds it (same volume: the store is a folder of the
