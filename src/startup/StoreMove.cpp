@@ -342,8 +342,13 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
                     /*leftOpen=*/true};
         return {Undo(move, index, refusal, before)};
     }
-    // The index the caller settles next relies on the rename.
-    FlushFolder(move.store);
+    // The index the caller settles next relies on the rename: unflushed,
+    // the journal stays for the next take-over to find where the file is.
+    if (!FlushFolder(move.store))
+        return {ErrorMessage("Flushing " + move.store, GetLastError()) +
+                    "; the next take-over keeps the file there with its section, or takes it over again if the "
+                    "move did not reach the disk",
+                /*leftOpen=*/true};
     StepDone();
     return {};
 }

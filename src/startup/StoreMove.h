@@ -14,7 +14,8 @@
 //      The file is never copied: its bytes, streams, times and attributes
 //      (read-only too) go with it; a store on another volume is refused;
 //   3. the journal key goes: with the next move's step 1, or by SettleMove
-//      after the last move of a take-over (one index rewrite per move).
+//      after the last move of a take-over (one index rewrite per move); a
+//      move whose store could not be flushed keeps it for RecoverMoves.
 // RecoverMoves, at the start of every take-over, finishes a move whose
 // original is gone and undoes one whose original is still there; it deletes
 // or renames nothing unless the copy that stays has the recorded size. It
@@ -79,10 +80,11 @@ struct TStoreMove {
 // store (a kept section and a replaced older copy as they were, its
 // read-only mark too), tried again at the next take-over; an undo that could
 // not rewrite the index leaves its journal key, which that take-over's
-// RecoverMoves settles first. With `leftOpen` true the file is in the store
-// but the move is not settled (the rename back of a file refused there
-// failed): the caller must not settle it, and the next take-over's
-// RecoverMoves keeps the file in the store with its section.
+// RecoverMoves settles first. With `leftOpen` true the file's name is in the
+// store but the move is not settled (the rename back of a file refused there
+// failed, or the store could not be flushed): the caller must not settle it,
+// and the next take-over's RecoverMoves keeps the file in the store with its
+// section, or undoes the move if the rename never reached the disk.
 struct TMoveResult {
     std::string why;
     bool leftOpen = false;
