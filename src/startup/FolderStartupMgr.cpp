@@ -95,20 +95,6 @@ bool IsStoreName(const std::string& name)
            SameText(name, kLockFileName) || IsDraftName(name);
 }
 
-// A read-only mark moves into the store with the file; deleting its item
-// deletes the file all the same.
-bool RemoveFile(const std::string& path)
-{
-    const std::wstring wide = WideFromUtf8(path);
-    if (DeleteFileW(wide.c_str()))
-        return true;
-    const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    return error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_READONLY) &&
-           SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileW(wide.c_str());
-}
-
 } // namespace
 
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask)
@@ -428,7 +414,7 @@ bool TFolderStartupMgr::RestoreItems()
                 });
                 return false;
             }
-            if (!RemoveFile(IniFile()))
+            if (!RemoveStoredFile(IniFile()))
                 return false;
             machineLock.reset();
             heldStore.Release();
@@ -490,7 +476,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
             const bool ownCopy = SameText(RemoveBackslash(FolderOfPath(file)), StoreFolder());
             if (ownCopy && !LinkRefusal(file).empty())
                 return false;
-            if (ownCopy && FileExists(file) && !RemoveFile(file))
+            if (ownCopy && FileExists(file) && !RemoveStoredFile(file))
                 return false;
             return RewriteIndex(IniFile(),
                                 [&](const ProfileFile& ini) { return ini.EraseSection(item.Desc.view()); });

@@ -374,6 +374,21 @@ std::string ReturnFromStore(const std::string& folder, const std::string& store,
     return {};
 }
 
+bool RemoveStoredFile(const std::string& path)
+{
+    const std::wstring wide = WideFromUtf8(path);
+    if (DeleteFileW(wide.c_str()))
+        return true;
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        return false;
+    {
+        const UniqueFile file = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+        if (!file || !MarkReadOnly(file.get(), false))
+            return false;
+    }
+    return DeleteFileW(wide.c_str()) != FALSE;
+}
+
 bool FlushFolder(const std::string& folder)
 {
     const UniqueFile held = OpenEntry(RemoveBackslash(folder), GENERIC_WRITE, kShareAll, OPEN_EXISTING);

@@ -102,6 +102,11 @@ TMoveResult MoveIntoStore(const TStoreMove& move);
 // take-over finds, and takes it over again with its settings.
 std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name);
 
+// Deletes a file of the store, read-only too (the mark moves into the store
+// with the file, and deleting its item deletes the file all the same); the
+// entry itself, never what a link leads to. False when it could not.
+bool RemoveStoredFile(const std::string& path);
+
 // Puts the folder's renames on the disk, which the index that names their
 // files may rely on only then; false when the folder could not be flushed.
 bool FlushFolder(const std::string& folder);
