@@ -78,26 +78,21 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
     return ini.WriteSection(section, values);
 }
 
+// The keys a take-over writes into an item's section.
+std::vector<std::string> SectionKeys()
+{
+    std::vector<std::string> keys{kApprovedKey};
+    for (const ItemField& field : ItemFields)
+        keys.emplace_back(field.name);
+    return keys;
+}
+
 // The store's own names: a file of either name in the folder stays where the
 // user put it, since taking it over would overwrite the index.
 bool IsStoreName(const std::string& name)
 {
     return SameText(name, StoreIniName) || SameText(name, StoreName) || SameText(name, kIndexDraftName) ||
            SameText(name, kLockFileName) || IsDraftName(name);
-}
-
-// A read-only mark moves into the store with the file; deleting its item
-// deletes the file all the same.
-bool RemoveFile(const std::string& path)
-{
-    const std::wstring wide = WideFromUtf8(path);
-    if (DeleteFileW(wide.c_str()))
-        return true;
-    const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    return error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_READONLY) &&
-           SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileW(wide.c_str());
 }
 
 } // namespace
@@ -186,7 +181,7 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
     StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n, now);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
-    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, lastMoved, draft};
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, SectionKeys(), lastMoved, draft};
     move.writeSection = [&](const ProfileFile& ini) {
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
@@ -199,9 +194,11 @@ bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApproval
                        ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
         return recorded;
     };
-    const std::string refusal = MoveIntoStore(move);
-    if (!refusal.empty()) {
-        Note(FormatText("\"%s\" of \"%s\" was not taken over: %s.", {name, FDesc.Path, refusal}));
+    const TMoveResult moved = MoveIntoStore(move);
+    if (!moved.why.empty()) {
+        const char* const format = moved.leftOpen ? "\"%s\" of \"%s\" went into the store, but %s."
+                                                  : "\"%s\" of \"%s\" was not taken over: %s.";
+        Note(FormatText(format, {name, FDesc.Path, moved.why}));
         return false;
     }
     lastMoved = name;
@@ -417,7 +414,7 @@ bool TFolderStartupMgr::RestoreItems()
                 });
                 return false;
             }
-            if (!RemoveFile(IniFile()))
+            if (!RemoveStoredFile(IniFile()))
                 return false;
             machineLock.reset();
             heldStore.Release();
@@ -479,7 +476,7 @@ bool TFolderStartupMgr::DeleteItem(int index)
             const bool ownCopy = SameText(RemoveBackslash(FolderOfPath(file)), StoreFolder());
             if (ownCopy && !LinkRefusal(file).empty())
                 return false;
-            if (ownCopy && FileExists(file) && !RemoveFile(file))
+            if (ownCopy && FileExists(file) && !RemoveStoredFile(file))
                 return false;
             return RewriteIndex(IniFile(),
                                 [&](const ProfileFile& ini) { return ini.EraseSection(item.Desc.view()); });

@@ -48,7 +48,13 @@ int gMachineDepth = 0;
 
 UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
 {
-    return UniqueFile(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, disposition,
+    return OpenEntry(path, access, share, disposition, flags, nullptr);
+}
+
+UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                     SECURITY_ATTRIBUTES* security)
+{
+    return UniqueFile(CreateFileW(WideFromUtf8(path).c_str(), access, share, security, disposition,
                                   flags | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
@@ -160,16 +166,15 @@ void THeldFolder::Require() const
 
 namespace {
 
-// Left by a power cut, the file would keep the folder's inherited access,
-// which lets any user open it and hold it against every administrator: each
-// take gives it a protected list of its own, administrators and the system.
-std::string KeepToAdministrators(HANDLE file, const std::string& path)
+// Administrators and the system alone, not what the folder hands down,
+// which would let any user open the lock file and hold it against every
+// administrator.
+constexpr const wchar_t* kLockFileAccess = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
+
+// A file older versions left (they set its list only after creating it, and
+// a power cut between the two kept the folder's) gets the list again.
+std::string KeepToAdministrators(HANDLE file, PSECURITY_DESCRIPTOR descriptor, const std::string& path)
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
-        return ErrorMessage("Making the access list of " + path, GetLastError());
-    const UniqueLocalMemory owned(descriptor);
     BOOL present = FALSE, defaulted = FALSE;
     PACL list = nullptr;
     if (!GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted))
@@ -194,27 +199,40 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
     constexpr int kAttempts = 100;
     constexpr DWORD kPauseMs = 50;
     const std::string path = AddBackslash(store) + kLockFileName;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockFileAccess, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        refusal_ = ErrorMessage("Making the access list of " + path, GetLastError());
+        return;
+    }
+    const UniqueLocalMemory owned(descriptor);
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         if (refusal_ = LinkRefusal(path); !refusal_.empty())
             return;
-        file_ = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, OPEN_ALWAYS,
-                          FILE_FLAG_DELETE_ON_CLOSE);
-        if (file_) {
-            if (refusal_ = KeepToAdministrators(file_.get(), path); !refusal_.empty()) {
-                file_.reset();
-                return;
+        // Made with its list, so that no moment leaves it open to anyone.
+        UniqueFile opened = OpenEntry(path, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, OPEN_ALWAYS,
+                                      FILE_FLAG_DELETE_ON_CLOSE, &security);
+        const DWORD error = GetLastError();
+        if (opened) {
+            if (error == ERROR_ALREADY_EXISTS) {
+                if (refusal_ = KeepToAdministrators(opened.get(), descriptor, path); !refusal_.empty())
+                    return;
             }
+            file_ = std::move(opened);
             gMachineHolder = GetCurrentThreadId();
             gMachineDepth = 1;
             counted_ = true;
             refusal_.clear();
             return;
         }
-        const DWORD error = GetLastError();
         refusal_ = ErrorMessage("Locking the store with " + path, error);
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
             return;
-        // A stopping worker's APC ends the wait.
+        // The one APC this program queues is the stoppable thread's empty
+        // one (StoppableThread.h), each a cancel meant to end the work's
+        // waits (its stop, or a start past its bound), and no code of it
+        // does I/O with a completion routine: any APC here is that cancel.
         if (SleepEx(kPauseMs, /*bAlertable=*/TRUE) == WAIT_IO_COMPLETION) {
             refusal_ = FormatText("the wait for \"%s\" was ended: the program is stopping", {path});
             return;

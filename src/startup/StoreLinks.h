@@ -15,6 +15,9 @@ inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHA
 
 // Opens the entry itself, never what a link at it leads to.
 UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0);
+// The same; a file it creates gets `security`, in the step that creates it.
+UniqueFile OpenEntry(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                     SECURITY_ATTRIBUTES* security);
 
 // The path the system resolved the handle to, without the "\\?\" prefix;
 // empty where the system has no final paths (before Windows Vista).
@@ -80,9 +83,10 @@ inline constexpr const char* kLockFileName = "Keldora.lock";
 // The all-users store's lock for every session and user of the machine: its
 // file "Keldora.lock" held open unshared while the store is written. The
 // store folder is the machine's, where only administrators may create a
-// file, so no other user can hold or fake it; each take gives the file a
+// file, so no other user can hold or fake it; the file is made with a
 // protected access list of administrators and the system alone, so one a
-// power cut left behind is no other user's to hold either. Fails closed:
+// power cut left behind is no other user's to hold either, and one an older
+// version left with the folder's list gets that list at the take. Fails closed:
 // Require raises when another holder kept it past a few seconds, its access
 // list could not be reset, it could not be made, or an APC (the stopping
 // worker's) ended the wait.

@@ -112,28 +112,31 @@ auto* SetInformation()
     return setInformation;
 }
 
-bool ClearReadOnly(HANDLE file)
+bool MarkReadOnly(HANDLE file, bool readOnly)
 {
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(file, &info))
         return false;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+    if (((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) == readOnly)
         return true;
     // Zero times stay as they are; zero attributes would too, hence NORMAL.
     FILE_BASIC_INFO basic = {};
-    const DWORD kept = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    const DWORD kept = readOnly ? (info.dwFileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY
+                                : info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
     basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
-    return SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+    return SetInformation() && SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
 // The store's older copy of a name taken over again, held unshared for the
 // checks: a copy that is running, held by another program or a link stays,
-// and so does the original. Read-only is cleared, which a replace needs. The
-// caller lets it go just before the original's rename replaces it: a program
-// that opens it in between makes that rename fail, and nothing has changed.
-// Empty handle and no refusal when there is no older copy.
-UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
+// and so does the original. Read-only is cleared (`readOnly` says whether it
+// was), which a replace needs. The caller lets it go just before the
+// original's rename replaces it: a program that opens it in between makes
+// that rename fail, and the caller marks it read-only again. Empty handle
+// and no refusal when there is no older copy.
+UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal, bool& readOnly)
 {
+    readOnly = false;
     if (!PathExists(target))
         return {};
     UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
@@ -143,11 +146,23 @@ UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
     }
     if (refusal = HandleRefusal(older.get(), target); !refusal.empty())
         return {};
-    if (SetInformation() && !ClearReadOnly(older.get())) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    readOnly = GetFileInformationByHandle(older.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    if (SetInformation() && !MarkReadOnly(older.get(), false)) {
         refusal = ErrorMessage("the store's older copy cannot be replaced (" + target + ")", GetLastError());
         return {};
     }
     return older;
+}
+
+// The older copy a failed replace left gets its read-only mark back; empty
+// when it has it, else what the caller's reason gains.
+std::string MarkOlderReadOnlyAgain(const std::string& target)
+{
+    const UniqueFile older = OpenEntry(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+    if (older && HandleRefusal(older.get(), target).empty() && MarkReadOnly(older.get(), true))
+        return {};
+    return FormatText("; the store's older copy \"%s\" could not be marked read-only again", {target});
 }
 
 // Renames the file through the handle that holds it, so that the name moves
@@ -192,11 +207,31 @@ bool EraseKey(const ProfileFile& ini, const std::string& section, const char* ke
                                       WideFromUtf8(ini.path()).c_str()) != FALSE;
 }
 
-// The section as it was before the move: gone when the move made it.
-bool UndoSection(const std::string& index, const std::string& name, bool knownSection)
+// A kept section's values of the keys a move writes, none for a key it lacks.
+using TSectionValues = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+TSectionValues ValuesOf(const std::string& index, const std::string& name, const std::vector<std::string>& keys)
+{
+    const ProfileFile ini(index);
+    TSectionValues values;
+    for (const std::string& key : keys)
+        values.emplace_back(key, ini.HasKey(name, key) ? std::optional(ini.ReadString(name, key)) : std::nullopt);
+    return values;
+}
+
+// The section as it was before the move: gone when the move made it, else
+// with the values it had (a cut move's recovery knows none of them).
+bool UndoSection(const std::string& index, const std::string& name, bool knownSection,
+                 const TSectionValues& before = {})
 {
     return RewriteIndex(index, [&](const ProfileFile& ini) {
-        return knownSection ? EraseKey(ini, name, kMovingKey) : ini.EraseSection(name);
+        if (!knownSection)
+            return ini.EraseSection(name);
+        return EraseKey(ini, name, kMovingKey) &&
+               std::all_of(before.begin(), before.end(), [&](const auto& value) {
+                   return value.second ? ini.WriteString(name, value.first, *value.second)
+                                       : EraseKey(ini, name, value.first.c_str());
+               });
     });
 }
 
@@ -207,9 +242,10 @@ bool RemoveDraft(const std::string& draft)
     return !PathExists(draft) || (LinkRefusal(draft).empty() && DeleteFileW(WideFromUtf8(draft).c_str()));
 }
 
-std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why)
+std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why,
+                 const TSectionValues& before)
 {
-    if (!UndoSection(index, move.name, move.knownSection))
+    if (!UndoSection(index, move.name, move.knownSection, before))
         return why + "; its section stays marked as moving and the next take-over settles it";
     return why;
 }
@@ -242,19 +278,19 @@ bool RewriteIndex(const std::string& index, const std::function<bool(const Profi
     return true;
 }
 
-std::string MoveIntoStore(const TStoreMove& move)
+TMoveResult MoveIntoStore(const TStoreMove& move)
 {
     const std::string source = Join(move.folder, move.name);
     const std::string target = Join(move.store, move.name);
     const std::string index = Join(move.store, StoreIniName);
     if (WideFromUtf8(target).size() >= MAX_PATH)
-        return FormatText("its path in the store, \"%s\", would be longer than %s characters, which the system "
-                          "cannot start",
-                          {target, std::to_string(MAX_PATH - 1)});
+        return {FormatText("its path in the store, \"%s\", would be longer than %s characters, which the system "
+                           "cannot start",
+                           {target, std::to_string(MAX_PATH - 1)})};
     if (std::string refusal = LinkRefusal(target); !refusal.empty())
-        return refusal;
+        return {refusal};
     if (move.draft < 1 || move.draft > kMaxDraft)
-        return FormatText("the store \"%s\" has no draft number left", {move.store});
+        return {FormatText("the store \"%s\" has no draft number left", {move.store})};
     // A rename carries no bytes to the disk: the held file is flushed first,
     // through the handle that keeps every writer out until the rename. Only a
     // file nobody may write (read-only) moves as it is; one held, running or
@@ -265,17 +301,18 @@ std::string MoveIntoStore(const TStoreMove& move)
     if (!original && GetLastError() == ERROR_ACCESS_DENIED)
         original = OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!original)
-        return ErrorMessage("another program holds it (opening " + source + ")", GetLastError());
+        return {ErrorMessage("another program holds it (opening " + source + ")", GetLastError())};
     if (std::string refusal = HandleRefusal(original.get(), source); !refusal.empty())
-        return refusal;
+        return {refusal};
     if (writable && !FlushFileBuffers(original.get()))
-        return ErrorMessage("Flushing " + source, GetLastError());
+        return {ErrorMessage("Flushing " + source, GetLastError())};
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(original.get(), &size))
-        return ErrorMessage("Reading " + source, GetLastError());
+        return {ErrorMessage("Reading " + source, GetLastError())};
     if (!OnVolumeOf(original.get(), move.store))
-        return FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store});
+        return {FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store})};
 
+    const TSectionValues before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
                ini.WriteString(move.name, kMovingKey,
@@ -283,25 +320,35 @@ std::string MoveIntoStore(const TStoreMove& move)
                                                        std::to_string(size.QuadPart), std::to_string(move.draft)}));
     });
     if (!journaled)
-        return ErrorMessage("Writing " + index, GetLastError());
+        return {ErrorMessage("Writing " + index, GetLastError())};
     StepDone();
     std::string refusal;
-    UniqueFile older = ClaimOlderCopy(target, refusal);
+    bool olderReadOnly = false;
+    UniqueFile older = ClaimOlderCopy(target, refusal, olderReadOnly);
     if (!refusal.empty())
-        return Undo(move, index, refusal);
+        return {Undo(move, index, refusal, before)};
     const bool replace = static_cast<bool>(older);
     older.reset();
-    if (!RenameOpenFile(original, source, target, replace))
-        return Undo(move, index, ErrorMessage("another program holds it (moving " + source + ")", GetLastError()));
+    if (!RenameOpenFile(original, source, target, replace)) {
+        refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
+        return {Undo(move, index, refusal + (olderReadOnly ? MarkOlderReadOnlyAgain(target) : std::string()), before)};
+    }
     // Held until here, it cannot have gone anywhere else; the check is the
     // last word on where it is.
     if (original && !(refusal = HandleRefusal(original.get(), target)).empty()) {
         if (!RenameOpenFile(original, target, source))
-            return refusal + "; it stays in the store, and the next take-over settles its section";
-        return Undo(move, index, refusal);
+            return {ErrorMessage(refusal + "; renaming it back failed", GetLastError()) +
+                        ", so it stays there, and the next take-over keeps it there with its section",
+                    /*leftOpen=*/true};
+        return {Undo(move, index, refusal, before)};
     }
-    // The index the caller settles next relies on the rename.
-    FlushFolder(move.store);
+    // The index the caller settles next relies on the rename: unflushed,
+    // the journal stays for the next take-over to find where the file is.
+    if (!FlushFolder(move.store))
+        return {ErrorMessage("Flushing " + move.store, GetLastError()) +
+                    "; the next take-over keeps the file there with its section, or takes it over again if the "
+                    "move did not reach the disk",
+                /*leftOpen=*/true};
     StepDone();
     return {};
 }
@@ -325,6 +372,21 @@ std::string ReturnFromStore(const std::string& folder, const std::string& store,
         return ErrorMessage("Moving " + stored + " back to " + target, GetLastError());
     StepDone();
     return {};
+}
+
+bool RemoveStoredFile(const std::string& path)
+{
+    const std::wstring wide = WideFromUtf8(path);
+    if (DeleteFileW(wide.c_str()))
+        return true;
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        return false;
+    {
+        const UniqueFile file = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+        if (!file || !MarkReadOnly(file.get(), false))
+            return false;
+    }
+    return DeleteFileW(wide.c_str()) != FALSE;
 }
 
 bool FlushFolder(const std::string& folder)

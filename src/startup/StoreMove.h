@@ -14,7 +14,8 @@
 //      The file is never copied: its bytes, streams, times and attributes
 //      (read-only too) go with it; a store on another volume is refused;
 //   3. the journal key goes: with the next move's step 1, or by SettleMove
-//      after the last move of a take-over (one index rewrite per move).
+//      after the last move of a take-over (one index rewrite per move); a
+//      move whose store could not be flushed keeps it for RecoverMoves.
 // RecoverMoves, at the start of every take-over, finishes a move whose
 // original is gone and undoes one whose original is still there; it deletes
 // or renames nothing unless the copy that stays has the recorded size. It
@@ -64,17 +65,31 @@ struct TStoreMove {
     bool knownSection = false;
     // Writes the item's section into the index draft.
     std::function<bool(const ProfileFile&)> writeSection;
+    // The keys writeSection may write into a kept section: an undo gives
+    // each the value it had, or takes it out again.
+    std::vector<std::string> sectionKeys;
     // The item of the last move that went through, whose journal key goes
     // with this move's step 1; empty for none.
     std::string settled;
     int draft = 1;  // its journal's draft number
 };
 
-// Empty when the file went into the store; else why not. The file then stays
-// in the Startup folder with nothing of it in the store, tried again at the
-// next take-over, but for one case: the original is gone and the store's
-// draft could not be renamed, which the next take-over's RecoverMoves finishes.
-std::string MoveIntoStore(const TStoreMove& move);
+// How a move ended. `why` is empty when the file went into the store for
+// good and the caller settles its journal. Else, with `leftOpen` false, it
+// says why the file stays in the Startup folder with nothing of it in the
+// store (a kept section and a replaced older copy as they were, its
+// read-only mark too), tried again at the next take-over; an undo that could
+// not rewrite the index leaves its journal key, which that take-over's
+// RecoverMoves settles first. With `leftOpen` true the file's name is in the
+// store but the move is not settled (the rename back of a file refused there
+// failed, or the store could not be flushed): the caller must not settle it,
+// and the next take-over's RecoverMoves keeps the file in the store with its
+// section, or undoes the move if the rename never reached the disk.
+struct TMoveResult {
+    std::string why;
+    bool leftOpen = false;
+};
+TMoveResult MoveIntoStore(const TStoreMove& move);
 
 // Puts a stored file back into its Startup folder by renaming it through
 // the handle that holds it (same volume: the store is a folder of the
@@ -86,6 +101,11 @@ std::string MoveIntoStore(const TStoreMove& move);
 // in between leaves a file in the Startup folder whose section the next
 // take-over finds, and takes it over again with its settings.
 std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name);
+
+// Deletes a file of the store, read-only too (the mark moves into the store
+// with the file, and deleting its item deletes the file all the same); the
+// entry itself, never what a link leads to. False when it could not.
+bool RemoveStoredFile(const std::string& path);
 
 // Puts the folder's renames on the disk, which the index that names their
 // files may rely on only then; false when the folder could not be flushed.

@@ -204,6 +204,40 @@ TEST_F(FolderStartupMgrTest, TheNewestCopyIsNeverLostAndARestoreReplacesNothing)
     EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"})) << "no draft waits";
     EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "older copy cannot be replaced"));
 
+    // A replace whose rename fails (a program holds the read-only older copy
+    // for its attributes only, which the claim's check lets by, but not a
+    // rename over it) gives the older copy its mark and the section every
+    // value back: the user's edited line, delay and order, a value it lacked
+    // and the switch a new Task Manager choice would have turned off.
+    ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(ini.WriteString("kept.lnk", "CmdLine", "\"C:\\Tools\\kept.exe\" /edited"));
+    ASSERT_TRUE(ini.WriteInteger("kept.lnk", "DelayTime", 45));
+    ASSERT_TRUE(ini.WriteInteger("kept.lnk", "Order", 7));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"kept.lnk", L"TakenOver", nullptr, WideFromUtf8(mgr.IniFile()).c_str()));
+    const RegKey approved = OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder");
+    ASSERT_EQ(approved.WriteBinary("kept.lnk", std::string("\x03") + std::string(11, '\0')), ERROR_SUCCESS);
+    const auto section = [&] {
+        std::vector<std::string> values;
+        for (const char* key : {"Desc", "CmdLine", "Icon", "DelayTime", "Enable", "Order", "TakenOver", "Approved",
+                                "Moving"})
+            values.push_back(ini.HasKey("kept.lnk", key) ? ini.ReadString("kept.lnk", key) : "(none)");
+        return values;
+    };
+    const std::vector<std::string> before = section();
+    {
+        const UniqueFile reader(CreateFileW(WideFromUtf8(Stored("kept.lnk")).c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        mgr.SetupItems();
+    }
+    EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "another program holds it (moving"));
+    EXPECT_EQ(ReadFile(In("kept.lnk")), "newer") << "stays where it is";
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "old");
+    EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(section(), before);
+    ASSERT_EQ(RegDeleteValueW(approved.get(), L"kept.lnk"), ERROR_SUCCESS);
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"})) << "no draft waits";
+
     ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(mgr.SetupItems());
     EXPECT_EQ(ReadFile(Stored("kept.lnk")), "newer") << "a read-only copy is replaced";

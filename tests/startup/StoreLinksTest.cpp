@@ -136,6 +136,16 @@ TEST(StoreLinks, TheMachineLockIsTheAdministratorsAloneAndItsWaitEndsForAStop)
                FullAccessOf(probe, probeProtected) == std::set<std::string>{"S-1-5-18", "S-1-5-32-544"};
     }
     {
+        const TStoreFileLock fresh = MachineStoresLock();
+        bool freshProtected = !kept;
+        if (kept) {
+            EXPECT_EQ(FullAccessOf(lockFile, freshProtected), (std::set<std::string>{"S-1-5-18", "S-1-5-32-544"}))
+                << "made with its list";
+        }
+        EXPECT_TRUE(freshProtected);
+    }
+    EXPECT_FALSE(FileExists(Utf8FromWide(lockFile)));
+    {
         const UniqueFile left(CreateFileW(lockFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ASSERT_TRUE(left);
     }
