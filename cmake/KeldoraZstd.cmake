@@ -21,7 +21,7 @@ endif()
 # no legacy formats, no error strings (we say why ourselves), one Huffman and
 # one sequence decoder, no assembly (mingw and native alike), no trace hooks.
 set(zstd_definitions ZSTD_LEGACY_SUPPORT=0 ZSTD_STRIP_ERROR_STRINGS HUF_FORCE_DECOMPRESS_X1
-    ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT ZSTD_DISABLE_ASM DYNAMIC_BMI2=0 ZSTD_TRACE=0)
+    ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT ZSTD_DISABLE_ASM DYNAMIC_BMI2=0 ZSTD_TRACE=0 ZSTD_NO_INLINE)
 
 add_library(zstd_decoder STATIC
     ${zstd_lib}/common/debug.c
