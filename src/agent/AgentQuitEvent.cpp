@@ -7,6 +7,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -106,9 +107,11 @@ UniqueKernelHandle OpenAgentQuitEvent(DWORD processId)
     return event;
 }
 
-bool RunsAsThisUser(HANDLE process)
+std::optional<bool> RunsAsThisUser(HANDLE process)
 {
     std::vector<BYTE> user = ProcessUser();
     std::vector<BYTE> other = ProcessUser(process);
-    return SidOf(user) && SidOf(other) && EqualSid(SidOf(user), SidOf(other));
+    if (!SidOf(user) || !SidOf(other))
+        return std::nullopt;
+    return EqualSid(SidOf(user), SidOf(other)) != FALSE;
 }

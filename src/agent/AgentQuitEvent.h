@@ -14,6 +14,7 @@
 
 #include "winutil/UniqueHandle.h"
 
+#include <optional>
 #include <string>
 
 // "Global\Keldora.Quit.<SID>.<process id>"; empty when the SID is unknown.
@@ -28,5 +29,6 @@ UniqueKernelHandle CreateAgentQuitEvent(std::string& refusal);
 // of this user.
 UniqueKernelHandle OpenAgentQuitEvent(DWORD processId);
 
-// Whether the process runs as this process's user (its token's user SID).
-bool RunsAsThisUser(HANDLE process);
+// Whether the process runs as this process's user (its token's user SID);
+// nothing when either token cannot be read.
+std::optional<bool> RunsAsThisUser(HANDLE process);

@@ -515,3 +515,58 @@ TEST(AgentCommands, AnUnelevatedRestoreLeavesTheMachinesStoresAndSaysWhy)
     EXPECT_FALSE(StoreHasItem(1, "UserTool")) << "the user's store is restored";
     EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
 }
+
+// A kdAgent.exe of this session whose process (and so its token) the user
+// cannot open, as one started by another account in the user's session
+// would be: /restore cannot tell whose it is, so it asks nobody, names it,
+// restores nothing and exits 1; once it is gone, /restore goes through.
+TEST(AgentCommands, RestoreRefusesBesideAnAgentOfThisSessionWhoseUserCannotBeRead)
+{
+    AgentSandbox sandbox;
+    const std::string program = sandbox.AddAgentProgram();
+    AddRunValue(1, "HiddenTool", "C:\\Tools\\hidden.exe");
+    {
+        RunningAgent agent(sandbox);
+        ASSERT_TRUE(RunningAgent::WaitForWindow());
+        ASSERT_TRUE(WaitUntil([] { return StoreHasItem(1, "HiddenTool"); }));
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    const UniqueLocalMemory ownedDescriptor(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8("\"" + program + "\"");
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), &attributes, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                               &startup, &info));
+    const UniqueKernelHandle thread(info.hThread);
+    const UniqueKernelHandle hidden(info.hProcess);
+    const struct EndAtExit {
+        HANDLE process;
+        ~EndAtExit() { TerminateProcess(process, 9); }
+    } ender{hidden.get()};
+    ASSERT_EQ(UniqueKernelHandle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, info.dwProcessId)).get(),
+              nullptr)
+        << "the process is closed to the user";
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    DWORD exitCode = 0;
+    std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_NE(output.find("(process " + std::to_string(info.dwProcessId) +
+                          ") cannot be asked to quit: its user could not be read."),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Nothing was restored."), std::string::npos) << output;
+    EXPECT_TRUE(StoreHasItem(1, "HiddenTool")) << "nothing restored";
+    EXPECT_EQ(WaitForExit(hidden.get(), 0), static_cast<DWORD>(STILL_ACTIVE));
+
+    TerminateProcess(hidden.get(), 9);
+    ASSERT_EQ(WaitForExit(hidden.get(), 30000), 9u);
+    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(OpenRunKey(1).ReadString("HiddenTool"), "C:\\Tools\\hidden.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+}
