@@ -39,6 +39,9 @@ constexpr std::uint8_t kWatchedLocations[] = {0, 1, 8, 9};
 constexpr DWORD kAgentQuitTimeoutMs = 30000;
 // How long an agent still starting may take to make its window or quit event.
 constexpr DWORD kAgentAskableTimeoutMs = 5000;
+// Long enough for another command's whole run: it asks and waits for the
+// agents, then restores under the store lock's own bound.
+constexpr DWORD kCommandLockTimeoutMs = kAgentAskableTimeoutMs + kAgentQuitTimeoutMs + kStoreLockTimeoutMs;
 
 // The inherited standard output, else the parent's console.
 class CommandOutput {
@@ -123,8 +126,11 @@ struct UsersAgent {
     // In this session, its token unreadable: it may be the user's, so it is
     // never taken for another user's, nor asked.
     bool userUnknown = false;
+    // A /list or /restore of the user's, waiting for this one or holding it up.
+    bool command = false;
 
     bool Ended() const { return process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }
+    bool NeedsNoAsking() const { return command || Ended(); }
     bool Askable() const { return !userUnknown && (window || quit); }
 };
 
@@ -185,7 +191,8 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
         const std::vector<HWND> windows = AgentWindows();
         bool missing = false;
         for (UsersAgent& agent : agents) {
-            if (!agent.Askable() && !agent.Ended() && !agent.userUnknown) {
+            if (!agent.Askable() && !agent.NeedsNoAsking() && !agent.userUnknown) {
+                agent.command = IsCommandOfThisUser(agent.processId);
                 const auto window = std::find_if(windows.begin(), windows.end(),
                                                  [&](HWND w) { return ProcessOf(w) == agent.processId; });
                 if (window != windows.end())
@@ -193,7 +200,7 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
                 else
                     agent.quit = OpenAgentQuitEvent(agent.processId);
             }
-            missing = missing || !(agent.Askable() || agent.Ended());
+            missing = missing || !(agent.Askable() || agent.NeedsNoAsking());
         }
         if (!missing)
             return true;
@@ -202,7 +209,7 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
         Sleep(100);
     }
     for (const UsersAgent& agent : agents) {
-        if (agent.Askable() || agent.Ended())
+        if (agent.Askable() || agent.NeedsNoAsking())
             continue;
         const std::string named = "The running agent (process " + std::to_string(agent.processId) + ")";
         if (agent.userUnknown)
@@ -232,7 +239,7 @@ bool AgentsQuit(const CommandOutput& out)
     for (const UsersAgent& agent : agents) {
         const DWORD spent = GetTickCount() - start;
         const DWORD left = spent < kAgentQuitTimeoutMs ? kAgentQuitTimeoutMs - spent : 0;
-        if (agent.process && WaitForSingleObject(agent.process.get(), left) == WAIT_OBJECT_0)
+        if (agent.command || (agent.process && WaitForSingleObject(agent.process.get(), left) == WAIT_OBJECT_0))
             continue;
         out.Line("The running agent (process " + std::to_string(agent.processId) + ") did not quit.");
         allGone = false;
@@ -358,11 +365,6 @@ int RestoreStores(const CommandOutput& out)
         out.Line("Nothing was restored.");
         return 1;
     }
-    const TStoreLock lock;
-    if (!lock.Acquired()) {
-        out.Line("The stores could not be locked (" + lock.Refusal() + "); nothing was restored.");
-        return 1;
-    }
     const bool machineWide = CurrentAdminState() == TAdminState::asElevated;
     bool left = false;
     for (const std::uint8_t location : kWatchedLocations) {
@@ -393,6 +395,21 @@ std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
         return std::nullopt;
     const CommandOutput out;
     try {
+        std::string unmarked;
+        const UniqueKernelHandle mark = CreateCommandMark(unmarked);
+        if (!mark)
+            out.Line(unmarked + " Another /restore of this user's now refuses while this one runs.");
+        // One command of the user's at a time, in every session: a /list
+        // beside a /restore would show the stores half put back, and two
+        // /restore would ask the same agents and put the same items back
+        // twice. Held throughout, so no agent takes over between the asking
+        // and the restore; the stores' own holds nest in it for nothing.
+        const TStoreLock lock(kCommandLockTimeoutMs);
+        if (!lock.Acquired()) {
+            out.Line("The stores could not be locked (" + lock.Refusal() +
+                     "): another /list or /restore of this user, or an agent's take-over, holds them; nothing was done.");
+            return 1;
+        }
         return SameText(command, "/list") ? ListStores(out) : RestoreStores(out);
     } catch (const std::exception& e) {
         out.Line(e.what());
