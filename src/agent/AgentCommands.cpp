@@ -18,17 +18,30 @@
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"
 
-#include <tlhelp32.h>
+#include <wtsapi32.h>
 
 #include <algorithm>
+#include <optional>
+#include <span>
+#include <stdexcept>
 #include <vector>
 
 namespace {
+
+struct TerminalMemoryTraits {
+    using Type = void*;
+    static Type invalid() { return nullptr; }
+    static void close(Type memory) { WTSFreeMemory(memory); }
+};
+using UniqueTerminalMemory = UniqueHandle<TerminalMemoryTraits>;
 
 constexpr std::uint8_t kWatchedLocations[] = {0, 1, 8, 9};
 constexpr DWORD kAgentQuitTimeoutMs = 30000;
 // How long an agent still starting may take to make its window or quit event.
 constexpr DWORD kAgentAskableTimeoutMs = 5000;
+// Long enough for another command's whole run: it asks and waits for the
+// agents, then restores under the store lock's own bound.
+constexpr DWORD kCommandLockTimeoutMs = kAgentAskableTimeoutMs + kAgentQuitTimeoutMs + kStoreLockTimeoutMs;
 
 // The inherited standard output, else the parent's console.
 class CommandOutput {
@@ -110,39 +123,60 @@ struct UsersAgent {
     HWND window = nullptr;       // on this desktop
     UniqueKernelHandle quit;     // else its quit event
 
-    bool Ended() const { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }
-    bool Askable() const { return window || quit; }
+    // In this session, its token unreadable: it may be the user's, so it is
+    // never taken for another user's, nor asked.
+    bool userUnknown = false;
+    // A /list or /restore of the user's, waiting for this one or holding it up.
+    bool command = false;
+
+    bool Ended() const { return process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }
+    bool NeedsNoAsking() const { return command || Ended(); }
+    bool Askable() const { return !userUnknown && (window || quit); }
 };
 
 // Every process of the agent's image that runs as this user, found by its
 // process and token, not by anything it made: another user can take an
 // agent's quit event name first, not hide its process. One whose token
-// cannot be read is another user's. The user's agent windows on this desktop count too.
+// cannot be read counts as the user's in this session (it would be left
+// running otherwise) and as another user's in other sessions, which are
+// not ours to ask. The user's agent windows on this desktop count too.
 std::vector<UsersAgent> UsersAgents()
 {
     std::vector<UsersAgent> agents;
     // Any program on this desktop may make a window of the agent's class:
     // only the user's own count, or another user could hold every restore.
-    const auto addIfTheUsers = [&agents](DWORD processId) {
+    const auto addIfTheUsers = [&agents](DWORD processId, bool unknownUserCounts) {
         UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        if (process && RunsAsThisUser(process.get()))
+        const std::optional<bool> users = process ? RunsAsThisUser(process.get()) : std::nullopt;
+        if (users.value_or(false)) {
             agents.push_back({processId, std::move(process), nullptr, {}});
+        } else if (!users && unknownUserCounts) {
+            if (!process)
+                process.reset(OpenProcess(SYNCHRONIZE, FALSE, processId));
+            agents.push_back({processId, std::move(process), nullptr, {}, /*userUnknown=*/true});
+        }
     };
     const std::string image = GetAppPath().substr(GetAppFolder().size());
-    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ProcessID != GetCurrentProcessId() && SameText(Utf8FromWide(entry.szExeFile), image))
-            addIfTheUsers(entry.th32ProcessID);
+    // The system's list gives each process's session without opening it,
+    // which another user's process would not allow.
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    WTS_PROCESS_INFOW* listed = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &listed, &count))
+        throw std::runtime_error("The running processes could not be listed: " + ErrorText(GetLastError()));
+    const UniqueTerminalMemory ownedList(listed);
+    for (const WTS_PROCESS_INFOW& entry : std::span(listed, count)) {
+        if (entry.ProcessId != GetCurrentProcessId() && entry.pProcessName &&
+            SameText(Utf8FromWide(entry.pProcessName), image))
+            addIfTheUsers(entry.ProcessId, /*unknownUserCounts=*/entry.SessionId == session);
     }
     for (const HWND window : AgentWindows()) {
         const DWORD processId = ProcessOf(window);
         const bool known = std::any_of(agents.begin(), agents.end(),
                                        [&](const UsersAgent& agent) { return agent.processId == processId; });
         if (!known && processId != GetCurrentProcessId())
-            addIfTheUsers(processId);
+            addIfTheUsers(processId, /*unknownUserCounts=*/false);
     }
     return agents;
 }
@@ -157,15 +191,16 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
         const std::vector<HWND> windows = AgentWindows();
         bool missing = false;
         for (UsersAgent& agent : agents) {
-            if (agent.Askable() || agent.Ended())
-                continue;
-            const auto window = std::find_if(windows.begin(), windows.end(),
-                                             [&](HWND w) { return ProcessOf(w) == agent.processId; });
-            if (window != windows.end())
-                agent.window = *window;
-            else
-                agent.quit = OpenAgentQuitEvent(agent.processId);
-            missing = missing || !agent.Askable();
+            if (!agent.Askable() && !agent.NeedsNoAsking() && !agent.userUnknown) {
+                agent.command = IsCommandOfThisUser(agent.processId);
+                const auto window = std::find_if(windows.begin(), windows.end(),
+                                                 [&](HWND w) { return ProcessOf(w) == agent.processId; });
+                if (window != windows.end())
+                    agent.window = *window;
+                else
+                    agent.quit = OpenAgentQuitEvent(agent.processId);
+            }
+            missing = missing || !(agent.Askable() || agent.NeedsNoAsking());
         }
         if (!missing)
             return true;
@@ -174,9 +209,13 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
         Sleep(100);
     }
     for (const UsersAgent& agent : agents) {
-        if (!agent.Askable() && !agent.Ended())
-            out.Line("The running agent (process " + std::to_string(agent.processId) +
-                     ") cannot be asked to quit: it has no window on this desktop and no quit event of its own.");
+        if (agent.Askable() || agent.NeedsNoAsking())
+            continue;
+        const std::string named = "The running agent (process " + std::to_string(agent.processId) + ")";
+        if (agent.userUnknown)
+            out.Line(named + " cannot be asked to quit: its user could not be read.");
+        else
+            out.Line(named + " cannot be asked to quit: it has no window on this desktop and no quit event of its own.");
     }
     return false;
 }
@@ -200,7 +239,7 @@ bool AgentsQuit(const CommandOutput& out)
     for (const UsersAgent& agent : agents) {
         const DWORD spent = GetTickCount() - start;
         const DWORD left = spent < kAgentQuitTimeoutMs ? kAgentQuitTimeoutMs - spent : 0;
-        if (agent.process && WaitForSingleObject(agent.process.get(), left) == WAIT_OBJECT_0)
+        if (agent.command || (agent.process && WaitForSingleObject(agent.process.get(), left) == WAIT_OBJECT_0))
             continue;
         out.Line("The running agent (process " + std::to_string(agent.processId) + ") did not quit.");
         allGone = false;
@@ -326,11 +365,6 @@ int RestoreStores(const CommandOutput& out)
         out.Line("Nothing was restored.");
         return 1;
     }
-    const TStoreLock lock;
-    if (!lock.Acquired()) {
-        out.Line("The stores could not be locked (" + lock.Refusal() + "); nothing was restored.");
-        return 1;
-    }
     const bool machineWide = CurrentAdminState() == TAdminState::asElevated;
     bool left = false;
     for (const std::uint8_t location : kWatchedLocations) {
@@ -361,6 +395,21 @@ std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
         return std::nullopt;
     const CommandOutput out;
     try {
+        std::string unmarked;
+        const UniqueKernelHandle mark = CreateCommandMark(unmarked);
+        if (!mark)
+            out.Line(unmarked + " Another /restore of this user's now refuses while this one runs.");
+        // One command of the user's at a time, in every session: a /list
+        // beside a /restore would show the stores half put back, and two
+        // /restore would ask the same agents and put the same items back
+        // twice. Held throughout, so no agent takes over between the asking
+        // and the restore; the stores' own holds nest in it for nothing.
+        const TStoreLock lock(kCommandLockTimeoutMs);
+        if (!lock.Acquired()) {
+            out.Line("The stores could not be locked (" + lock.Refusal() +
+                     "): another /list or /restore of this user, or an agent's take-over, holds them; nothing was done.");
+            return 1;
+        }
         return SameText(command, "/list") ? ListStores(out) : RestoreStores(out);
     } catch (const std::exception& e) {
         out.Line(e.what());

@@ -14,6 +14,7 @@
 
 #include "winutil/UniqueHandle.h"
 
+#include <optional>
 #include <string>
 
 // "Global\Keldora.Quit.<SID>.<process id>"; empty when the SID is unknown.
@@ -28,5 +29,15 @@ UniqueKernelHandle CreateAgentQuitEvent(std::string& refusal);
 // of this user.
 UniqueKernelHandle OpenAgentQuitEvent(DWORD processId);
 
-// Whether the process runs as this process's user (its token's user SID).
-bool RunsAsThisUser(HANDLE process);
+// A /list or /restore marks itself with an event of the same kind, so that
+// another one of the user's, waiting for it or holding it up, takes it for
+// no agent. Empty, with the reason in `refusal`, when it cannot be made:
+// the command is then taken for an agent that cannot be asked.
+UniqueKernelHandle CreateCommandMark(std::string& refusal);
+
+// Whether the process is a command of this user that marked itself.
+bool IsCommandOfThisUser(DWORD processId);
+
+// Whether the process runs as this process's user (its token's user SID);
+// nothing when either token cannot be read.
+std::optional<bool> RunsAsThisUser(HANDLE process);

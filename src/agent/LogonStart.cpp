@@ -195,13 +195,10 @@ void TLogonStarter::Run()
         for (; next < plan_.size() && plan_[next].dueMs <= SinceProcessStart(); ++next)
             Launch(plan_[next].item);
     }
-    // All cancelled first, then joined against one bound: stuck starts cost
-    // it once, not once each.
-    const ULONGLONG until = GetTickCount64() + kStopBoundMs;
+    std::vector<const TStoppableThread*> threads;
     for (const Running& start : starts_)
-        start.thread->CancelIo();
-    for (const Running& start : starts_)
-        start.thread->StopBy(until);
+        threads.push_back(start.thread.get());
+    StopTogether(threads);
     starts_.clear();
 }
 

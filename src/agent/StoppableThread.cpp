@@ -53,6 +53,15 @@ void TStoppableThread::CancelIo() const
     QueueUserAPC(WakeUp, thread_.get(), 0);
 }
 
+void StopTogether(std::span<const TStoppableThread* const> threads, DWORD boundMs)
+{
+    const ULONGLONG until = GetTickCount64() + boundMs;
+    for (const TStoppableThread* thread : threads)
+        thread->CancelIo();
+    for (const TStoppableThread* thread : threads)
+        thread->StopBy(until);
+}
+
 unsigned __stdcall TStoppableThread::Enter(void* work)
 {
     const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(work));

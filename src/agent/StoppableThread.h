@@ -20,6 +20,7 @@
 #include "winutil/UniqueHandle.h"
 
 #include <functional>
+#include <span>
 
 // How long the end of the object waits for the work, unless told otherwise.
 inline constexpr DWORD kStopBoundMs = 2000;
@@ -45,3 +46,8 @@ private:
     UniqueKernelHandle thread_;
     DWORD stopBoundMs_;
 };
+
+// Stops them all within one bound: every one cancelled first, then each
+// joined against the same deadline, so that stuck threads cost the bound
+// once, not once each.
+void StopTogether(std::span<const TStoppableThread* const> threads, DWORD boundMs = kStopBoundMs);

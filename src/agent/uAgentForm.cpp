@@ -113,6 +113,11 @@ TAgentForm::~TAgentForm()
 {
     try {
         FormDestroy();
+        // Menu starts still stuck hold the end for one bound, not one each.
+        std::vector<const TStoppableThread*> starts;
+        for (const std::unique_ptr<TStoppableThread>& start : FStarts)
+            starts.push_back(start.get());
+        StopTogether(starts);
     } catch (...) {
         HandleCurrentException();
     }

@@ -8,6 +8,7 @@
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/StartupTestSupport.h"
+#include "startup/StoreLock.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 #include "winutil/WideText.h"
@@ -22,6 +23,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -515,3 +517,146 @@ TEST(AgentCommands, AnUnelevatedRestoreLeavesTheMachinesStoresAndSaysWhy)
     EXPECT_FALSE(StoreHasItem(1, "UserTool")) << "the user's store is restored";
     EXPECT_EQ(OpenRunKey(1).ReadString("UserTool"), "C:\\Tools\\user.exe");
 }
+
+namespace {
+
+// A kdAgent.exe of this session whose process (and so its token) the user
+// cannot open, as one started by another account in the user's session
+// would be; ended with the object.
+class ClosedAgent {
+public:
+    explicit ClosedAgent(const std::string& program)
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                  nullptr))
+            return;
+        const UniqueLocalMemory ownedDescriptor(descriptor);
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        std::wstring line = WideFromUtf8("\"" + program + "\"");
+        if (!CreateProcessW(nullptr, line.data(), &attributes, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                            &startup, &info))
+            return;
+        const UniqueKernelHandle thread(info.hThread);
+        process_.reset(info.hProcess);
+        id_ = info.dwProcessId;
+    }
+    ~ClosedAgent() { End(); }
+    ClosedAgent(const ClosedAgent&) = delete;
+    ClosedAgent& operator=(const ClosedAgent&) = delete;
+
+    HANDLE Process() const { return process_.get(); }
+    DWORD Id() const { return id_; }
+    bool End() const { return process_ && TerminateProcess(process_.get(), 9); }
+
+private:
+    UniqueKernelHandle process_;
+    DWORD id_ = 0;
+};
+
+// A user's item taken over by an agent that has quit since.
+void TakeOverAndQuit(const AgentSandbox& sandbox, const std::string& name, const std::string& commandLine)
+{
+    AddRunValue(1, name, commandLine);
+    RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil([&] { return StoreHasItem(1, name); }));
+}
+
+// A command run on a thread of the test's, with when it ended.
+struct CommandRun {
+    std::string output;
+    DWORD exitCode = 0;
+    ULONGLONG endedAt = 0;
+};
+
+std::thread RunInThread(CommandRun& run, const char* command)
+{
+    return std::thread([&run, command] {
+        try {
+            run.output = RunAndCapture(command, &run.exitCode);
+        } catch (const std::exception& e) {
+            run.output = e.what();
+            run.exitCode = STILL_ACTIVE;
+        }
+        run.endedAt = GetTickCount64();
+    });
+}
+
+} // namespace
+
+// /restore cannot tell whose the closed agent is, so it asks nobody, names
+// it, restores nothing and exits 1; once it is gone, /restore goes through.
+TEST(AgentCommands, RestoreRefusesBesideAnAgentOfThisSessionWhoseUserCannotBeRead)
+{
+    AgentSandbox sandbox;
+    const std::string program = sandbox.AddAgentProgram();
+    ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "HiddenTool", "C:\\Tools\\hidden.exe"));
+    const ClosedAgent hidden(program);
+    ASSERT_TRUE(hidden.Process());
+    ASSERT_EQ(UniqueKernelHandle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, hidden.Id())).get(), nullptr)
+        << "the process is closed to the user";
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    DWORD exitCode = 0;
+    std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 1u) << output;
+    EXPECT_NE(output.find("(process " + std::to_string(hidden.Id()) +
+                          ") cannot be asked to quit: its user could not be read."),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Nothing was restored."), std::string::npos) << output;
+    EXPECT_TRUE(StoreHasItem(1, "HiddenTool")) << "nothing restored";
+    EXPECT_EQ(WaitForExit(hidden.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
+
+    ASSERT_TRUE(hidden.End());
+    ASSERT_EQ(WaitForExit(hidden.Process(), 30000), 9u);
+    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(OpenRunKey(1).ReadString("HiddenTool"), "C:\\Tools\\hidden.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+}
+
+// A /list started while a /restore runs (held up here by an agent it
+// cannot ask) waits for the whole /restore, then lists the stores it left;
+// two /restore at once restore once between them.
+TEST(AgentCommands, CommandsOfOneUserRunOneAfterTheOther)
+{
+    AgentSandbox sandbox;
+    const std::string program = sandbox.AddAgentProgram();
+    ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "QueuedTool", "C:\\Tools\\queued.exe"));
+    {
+        const ClosedAgent hidden(program);
+        ASSERT_TRUE(hidden.Process());
+        CommandRun restore, list;
+        std::thread restoring = RunInThread(restore, "kdAgent.exe /restore");
+        const bool held = WaitUntil([] { return !TStoreLock(/*timeoutMs=*/0).Acquired(); }, 10000);
+        std::thread listing = RunInThread(list, "kdAgent.exe /list");
+        restoring.join();
+        listing.join();
+        ASSERT_TRUE(held) << "the /restore holds the stores while it asks: " << restore.output;
+        EXPECT_EQ(restore.exitCode, 1u) << restore.output;
+        EXPECT_NE(restore.output.find("Nothing was restored."), std::string::npos) << restore.output;
+        EXPECT_EQ(restore.output.find("cannot be asked"), restore.output.rfind("cannot be asked"))
+            << "the waiting /list is taken for no agent: " << restore.output;
+        EXPECT_EQ(list.exitCode, 0u) << list.output;
+        EXPECT_GE(list.endedAt, restore.endedAt) << "the /list waited for the /restore";
+        EXPECT_NE(list.output.find("QueuedTool"), std::string::npos) << list.output;
+    }
+
+    CommandRun first, second;
+    std::thread one = RunInThread(first, "kdAgent.exe /restore");
+    std::thread other = RunInThread(second, "kdAgent.exe /restore");
+    one.join();
+    other.join();
+    for (const CommandRun* run : {&first, &second}) {
+        EXPECT_EQ(run->exitCode, 0u) << run->output;
+        EXPECT_NE(run->output.find("Every stored item is back."), std::string::npos) << run->output;
+    }
+    EXPECT_EQ(OpenRunKey(1).ReadString("QueuedTool"), "C:\\Tools\\queued.exe");
+    EXPECT_FALSE(AnyStoreLeft());
+}
+

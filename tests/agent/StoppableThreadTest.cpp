@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 TEST(StoppableThread, AStuckReadHoldsUpNoOtherAndIsCancelledAndJoined)
 {
@@ -69,4 +72,40 @@ TEST(StoppableThread, AWaitForTheStoreLockEndsWhenTheThreadStops)
     EXPECT_EQ(acquired.load(), -1) << "still waiting";
     worker.reset();
     EXPECT_EQ(acquired.load(), 0) << "woken, not acquired";
+}
+
+// Threads whose wait the cancel ends, each then busy a while where no cancel
+// reaches, as a start whose abort is slow: stopped together, every one is
+// cancelled before any is joined, so they spend the time side by side, not
+// one after another, and all end within the one bound.
+TEST(StoppableThread, SeveralStoppedTogetherAreAllCancelledBeforeAnyIsJoined)
+{
+    constexpr int kThreads = 3;
+    std::atomic<ULONGLONG> woken[kThreads] = {}, returned[kThreads] = {};
+    std::atomic<int> waiting{0};
+    std::vector<std::unique_ptr<TStoppableThread>> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.push_back(std::make_unique<TStoppableThread>([&, i] {
+            ++waiting;
+            SleepEx(INFINITE, /*bAlertable=*/TRUE);
+            woken[i] = GetTickCount64();
+            Sleep(500);
+            returned[i] = GetTickCount64();
+        }));
+    }
+    while (waiting < kThreads)
+        Sleep(10);
+    std::vector<const TStoppableThread*> stopping;
+    for (const auto& thread : threads)
+        stopping.push_back(thread.get());
+    StopTogether(stopping, /*boundMs=*/5000);
+
+    ULONGLONG lastWoken = 0, firstReturned = ~0ULL;
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_TRUE(threads[i]->Ended()) << i;
+        EXPECT_NE(returned[i].load(), 0u) << i;
+        lastWoken = std::max(lastWoken, woken[i].load());
+        firstReturned = std::min(firstReturned, returned[i].load());
+    }
+    EXPECT_LT(lastWoken, firstReturned) << "every thread was cancelled before the first one had returned";
 }
