@@ -338,7 +338,8 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
     if (original && !(refusal = HandleRefusal(original.get(), target)).empty()) {
         if (!RenameOpenFile(original, target, source))
             return {ErrorMessage(refusal + "; renaming it back failed", GetLastError()) +
-                        ", so it stays there, and the next take-over keeps it there with its section",
+                        ", so it stays there, and the next take-over keeps it there with its section unless it is "
+                        "refused again",
                     /*leftOpen=*/true};
         return {Undo(move, index, refusal, before)};
     }
@@ -484,6 +485,9 @@ std::string Settle(const std::string& folder, const std::string& store, const st
         return RemoveDraft(draft) && UndoSection(index, name, journal.knownSection) ? std::string()
                                                                                    : ErrorText(GetLastError());
     const std::string kept = PathExists(draft) ? draft : Join(store, name);
+    // A move whose rename back failed kept a copy its last check refused.
+    if (const std::string refusal = LinkRefusal(kept); !refusal.empty())
+        return refusal;
     if (journal.size && SizeOf(kept) != journal.size)
         return FormatText("\"%s\" is not whole (%s bytes were moved)", {kept, std::to_string(*journal.size)});
     const bool settled = (kept != draft || Replace(draft, Join(store, name))) &&

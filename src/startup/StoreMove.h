@@ -84,7 +84,9 @@ struct TStoreMove {
 // store but the move is not settled (the rename back of a file refused there
 // failed, or the store could not be flushed): the caller must not settle it,
 // and the next take-over's RecoverMoves keeps the file in the store with its
-// section, or undoes the move if the rename never reached the disk.
+// section, or undoes the move if the rename never reached the disk; a kept
+// copy that is a link or has other names is refused again, and its move stays
+// open with the reason noted.
 struct TMoveResult {
     std::string why;
     bool leftOpen = false;
