@@ -113,6 +113,11 @@ TAgentForm::~TAgentForm()
 {
     try {
         FormDestroy();
+    } catch (...) {
+        HandleCurrentException();
+    }
+    // Apart from the teardown, so that its failure cannot cost the one bound.
+    try {
         // Menu starts still stuck hold the end for one bound, not one each.
         std::vector<const TStoppableThread*> starts;
         for (const std::unique_ptr<TStoppableThread>& start : FStarts)
