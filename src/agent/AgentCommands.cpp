@@ -138,8 +138,8 @@ struct UsersAgent {
 // process and token, not by anything it made: another user can take an
 // agent's quit event name first, not hide its process. One whose token
 // cannot be read counts as the user's in this session (it would be left
-// running otherwise) and as another user's in other sessions, which are
-// not ours to ask. The user's agent windows on this desktop count too.
+// running otherwise) and, in other sessions, as the user's only when it has
+// the user's quit event. The user's agent windows on this desktop count too.
 std::vector<UsersAgent> UsersAgents()
 {
     std::vector<UsersAgent> agents;
@@ -154,6 +154,15 @@ std::vector<UsersAgent> UsersAgents()
             if (!process)
                 process.reset(OpenProcess(SYNCHRONIZE, FALSE, processId));
             agents.push_back({processId, std::move(process), nullptr, {}, /*userUnknown=*/true});
+        } else if (!users) {
+            // Only the user can own the quit event, so one found tells an
+            // agent of theirs whose token this process may not read (an
+            // elevated one in another session), and is its way to be asked.
+            if (UniqueKernelHandle quit = OpenAgentQuitEvent(processId)) {
+                if (!process)
+                    process.reset(OpenProcess(SYNCHRONIZE, FALSE, processId));
+                agents.push_back({processId, std::move(process), nullptr, std::move(quit)});
+            }
         }
     };
     const std::string image = GetAppPath().substr(GetAppFolder().size());
@@ -191,8 +200,11 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
         const std::vector<HWND> windows = AgentWindows();
         bool missing = false;
         for (UsersAgent& agent : agents) {
-            if (!agent.Askable() && !agent.NeedsNoAsking() && !agent.userUnknown) {
+            // A command's mark is the user's alone, so it counts even for a
+            // process whose token this one may not read (an elevated one).
+            if (!agent.Askable() && !agent.NeedsNoAsking())
                 agent.command = IsCommandOfThisUser(agent.processId);
+            if (!agent.Askable() && !agent.NeedsNoAsking() && !agent.userUnknown) {
                 const auto window = std::find_if(windows.begin(), windows.end(),
                                                  [&](HWND w) { return ProcessOf(w) == agent.processId; });
                 if (window != windows.end())
