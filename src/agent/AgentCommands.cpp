@@ -200,17 +200,18 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
         const std::vector<HWND> windows = AgentWindows();
         bool missing = false;
         for (UsersAgent& agent : agents) {
-            // A command's mark is the user's alone, so it counts even for a
-            // process whose token this one may not read (an elevated one).
-            if (!agent.Askable() && !agent.NeedsNoAsking())
+            if (!agent.Askable() && !agent.NeedsNoAsking()) {
+                // A command's mark is the user's alone, so it counts even for
+                // a process whose token this one may not read (an elevated one).
                 agent.command = IsCommandOfThisUser(agent.processId);
-            if (!agent.Askable() && !agent.NeedsNoAsking() && !agent.userUnknown) {
-                const auto window = std::find_if(windows.begin(), windows.end(),
-                                                 [&](HWND w) { return ProcessOf(w) == agent.processId; });
-                if (window != windows.end())
-                    agent.window = *window;
-                else
-                    agent.quit = OpenAgentQuitEvent(agent.processId);
+                if (!agent.command && !agent.userUnknown) {
+                    const auto window = std::find_if(windows.begin(), windows.end(),
+                                                     [&](HWND w) { return ProcessOf(w) == agent.processId; });
+                    if (window != windows.end())
+                        agent.window = *window;
+                    else
+                        agent.quit = OpenAgentQuitEvent(agent.processId);
+                }
             }
             missing = missing || !(agent.Askable() || agent.NeedsNoAsking());
         }
