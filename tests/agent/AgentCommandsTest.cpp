@@ -70,6 +70,18 @@ bool AnyStoreLeft()
            DirectoryExists(GetStpDesc(9).Path + "\\Keldora") || DirectoryExists(GetStpDesc(8).Path + "\\Keldora");
 }
 
+// Once the agent that held a /restore up has ended (killed with code 9), the
+// next /restore puts its Run value back and leaves no store.
+void ExpectRestoredOnceEnded(HANDLE agent, const char* name, const char* command)
+{
+    ASSERT_EQ(WaitForExit(agent, 30000), 9u);
+    DWORD exitCode = 0;
+    const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_EQ(OpenRunKey(1).ReadString(name), command);
+    EXPECT_FALSE(AnyStoreLeft()) << output;
+}
+
 // The lines of /list, each split into its fields, the header first.
 std::vector<std::vector<std::string>> ListedRows(DWORD& exitCode)
 {
@@ -428,7 +440,7 @@ TEST(AgentCommands, RestoreRefusesWhileAnAgentOfTheUsersCannotBeAsked)
 
     DWORD exitCode = 0;
     const ULONGLONG asked = GetTickCount64();
-    std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
     EXPECT_EQ(exitCode, 1u) << output;
     EXPECT_LT(GetTickCount64() - asked, 20000u) << "refused within the bound for finding a way to ask";
     EXPECT_NE(output.find("(process " + std::to_string(agentId) + ") cannot be asked to quit"), std::string::npos)
@@ -439,11 +451,7 @@ TEST(AgentCommands, RestoreRefusesWhileAnAgentOfTheUsersCannotBeAsked)
     EXPECT_EQ(WaitForSingleObject(squatter.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the taken event not set";
 
     TerminateProcess(agent.get(), 9);
-    ASSERT_EQ(WaitForExit(agent.get(), 30000), 9u);
-    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
-    EXPECT_EQ(exitCode, 0u) << output;
-    EXPECT_EQ(OpenRunKey(1).ReadString("TakenTool"), "C:\\Tools\\taken.exe");
-    EXPECT_FALSE(AnyStoreLeft()) << output;
+    ExpectRestoredOnceEnded(agent.get(), "TakenTool", "C:\\Tools\\taken.exe");
 }
 
 // Another administrator's agent holds the machine's lock (the all-users
@@ -602,7 +610,7 @@ TEST(AgentCommands, RestoreRefusesBesideAnAgentOfThisSessionWhoseUserCannotBeRea
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
     DWORD exitCode = 0;
-    std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
+    const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
     EXPECT_EQ(exitCode, 1u) << output;
     EXPECT_NE(output.find("(process " + std::to_string(hidden.Id()) +
                           ") cannot be asked to quit: its user could not be read."),
@@ -613,11 +621,7 @@ TEST(AgentCommands, RestoreRefusesBesideAnAgentOfThisSessionWhoseUserCannotBeRea
     EXPECT_EQ(WaitForExit(hidden.Process(), 0), static_cast<DWORD>(STILL_ACTIVE));
 
     ASSERT_TRUE(hidden.End());
-    ASSERT_EQ(WaitForExit(hidden.Process(), 30000), 9u);
-    output = RunAndCapture("kdAgent.exe /restore", &exitCode);
-    EXPECT_EQ(exitCode, 0u) << output;
-    EXPECT_EQ(OpenRunKey(1).ReadString("HiddenTool"), "C:\\Tools\\hidden.exe");
-    EXPECT_FALSE(AnyStoreLeft()) << output;
+    ExpectRestoredOnceEnded(hidden.Process(), "HiddenTool", "C:\\Tools\\hidden.exe");
 }
 
 // A /list started while a /restore runs (held up here by an agent it
