@@ -1,10 +1,10 @@
 #include "AppMessages.h"
 
 #include "common/Utils.h"
+#include "core/Format.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
-#include <cstdio>
 #include <exception>
 
 namespace {
@@ -57,9 +57,7 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
     const std::string log = GetEnvVar("KDAGENT_MESSAGE_LOG");
     if (log.empty())
         return MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), type);
-    char hexType[16] = {};
-    std::snprintf(hexType, sizeof hexType, "%X", type);
-    AppendToFile(log, caption + '|' + hexType + '|' + OneLine(text) + '\n');
+    AppendToFile(log, caption + '|' + PaddedHex(type) + '|' + OneLine(text) + '\n');
     return FirstButton(type);
 }
 

@@ -1,12 +1,12 @@
 #include "common/LogFile.h"
 
+#include "core/Format.h"
 #include "core/LogText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WholeFile.h"
 
 #include <windows.h>
 
-#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -19,10 +19,8 @@ std::string Stamp()
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    char stamp[32] = {};
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond);
-    return stamp;
+    return PaddedDecimal(now.wYear, 4) + '-' + PaddedDecimal(now.wMonth, 2) + '-' + PaddedDecimal(now.wDay, 2) + ' ' +
+           PaddedDecimal(now.wHour, 2) + ':' + PaddedDecimal(now.wMinute, 2) + ':' + PaddedDecimal(now.wSecond, 2) + ' ';
 }
 
 }  // namespace

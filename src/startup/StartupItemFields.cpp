@@ -1,8 +1,7 @@
 #include "StartupItemFields.h"
 
+#include "core/Format.h"
 #include "core/StrCon.h"
-
-#include <cstdio>
 
 namespace keldora::startup {
 
@@ -22,10 +21,8 @@ std::string TakeOverTimeNow()
 {
     SYSTEMTIME now = {};
     GetSystemTime(&now);
-    char text[24] = {};
-    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
-             now.wMinute, now.wSecond);
-    return text;
+    return PaddedDecimal(now.wYear, 4) + '-' + PaddedDecimal(now.wMonth, 2) + '-' + PaddedDecimal(now.wDay, 2) + 'T' +
+           PaddedDecimal(now.wHour, 2) + ':' + PaddedDecimal(now.wMinute, 2) + ':' + PaddedDecimal(now.wSecond, 2) + 'Z';
 }
 
 bool WritesField(const ItemField& field, const StoredItem& item, bool takeOver, bool present)

@@ -539,7 +539,8 @@ void TauAutoUpgrader::LostFile(int errorCode, const std::wstring& text, bool ask
         if (!ask)
             ShowErrorIf(mLostFile, text);
         else if (AskSkipFile)
-            continueUpgrade = AskSkipFile(text, UpgraderText(umsgError) + L" #" + std::to_wstring(errorCode));
+            continueUpgrade =
+                AskSkipFile(text, UpgraderText(umsgError) + L" #" + WideFromUtf8(std::to_string(errorCode)));
     }
     if (!GoOn(alive))
         return;

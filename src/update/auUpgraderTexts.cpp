@@ -1,5 +1,7 @@
 #include "auUpgraderTexts.h"
 
+#include "winutil/WideText.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -82,7 +84,7 @@ std::wstring FormatNumber(wchar_t kind, int precision, double value)
     }
     const double clamped = std::fmax(-9.0e18, std::fmin(9.0e18, std::trunc(value)));
     const long long number = static_cast<long long>(clamped);
-    std::wstring digits = std::to_wstring(number < 0 ? -number : number);
+    std::wstring digits = WideFromUtf8(std::to_string(number < 0 ? -number : number));
     if (precision > static_cast<int>(digits.size()))
         digits.insert(0, static_cast<std::size_t>(std::min(precision, 20)) - digits.size(), L'0');
     return number < 0 ? L"-" + digits : digits;

@@ -1,9 +1,10 @@
 #include "auVersion.h"
 
+#include "core/Format.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -130,9 +131,7 @@ TauCalendarDate ParseInfoDate(std::string_view text, TauCalendarDate today)
 
 std::string FormatInfoDate(TauCalendarDate date)
 {
-    char text[48];
-    std::snprintf(text, sizeof text, "%02d/%02d/%04d", date.month, date.day, date.year);
-    return text;
+    return PaddedDecimal(date.month, 2) + '/' + PaddedDecimal(date.day, 2) + '/' + PaddedDecimal(date.year, 4);
 }
 
 bool IsNewerByDate(std::string_view publishedDate, std::string_view runningDate, TauCalendarDate today)

@@ -1,15 +1,12 @@
 #include "WebBrowserHost.h"
+#include "core/Format.h"
 #include "winutil/UniqueShell.h"
-
-#include <cstdio>
 
 namespace {
 
 std::string ResultText(HRESULT result)
 {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
-    return code;
+    return "0x" + PaddedHex(static_cast<unsigned long>(result), 8);
 }
 
 struct BstrTraits {

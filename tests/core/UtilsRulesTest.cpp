@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
+
 namespace {
 
 WindowsVersionFacts Win9x(unsigned minor, const char* sp, unsigned kernelMinor = 0)
@@ -72,4 +75,17 @@ TEST(FormatText, FillsPlaceholdersLiterally)
     EXPECT_EQ(FormatText("%s", {"100%s"}), "100%s");
     EXPECT_EQ(FormatText("%s %s", {"only"}), "only ");
     EXPECT_EQ(FormatText("50%", {}), "50%");
+}
+
+TEST(FormatText, PaddedNumbersMatchTheCLibrarysFormat)
+{
+    const long long values[] = {0, 7, -7, 42, 2026, -123456, LLONG_MAX, LLONG_MIN};
+    for (const long long value : values)
+        for (const int width : {0, 1, 2, 4, 8, 25}) {
+            char decimal[64], hex[64];
+            std::snprintf(decimal, sizeof decimal, "%0*lld", width, value);
+            std::snprintf(hex, sizeof hex, "%0*llX", width, static_cast<unsigned long long>(value));
+            EXPECT_EQ(PaddedDecimal(value, static_cast<std::size_t>(width)), decimal) << value << " " << width;
+            EXPECT_EQ(PaddedHex(static_cast<unsigned long long>(value), static_cast<std::size_t>(width)), hex);
+        }
 }
