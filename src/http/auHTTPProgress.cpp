@@ -56,6 +56,42 @@ std::uint8_t TotalPercentsDone(std::uint8_t percentsDone, int fileIndex, int fil
     return static_cast<std::uint8_t>(std::min(ClampToInt(percentsDone / fileCount + before, 0), 100));
 }
 
+void ListProgress::Start(std::int64_t plannedBytes)
+{
+    *this = ListProgress();
+    ahead_ = std::max<std::int64_t>(plannedBytes, 0);
+}
+
+void ListProgress::Next(std::int64_t previousFetched, std::int64_t size, bool planned)
+{
+    if (open_) {
+        fetched_ += std::max<std::int64_t>(previousFetched, 0);
+        ahead_ -= current_;
+    }
+    current_ = std::max<std::int64_t>(size, 0);
+    if (!planned)
+        ahead_ += current_;
+    open_ = true;
+}
+
+std::uint8_t ListProgress::Percents(std::int64_t bytesRead)
+{
+    const double read = static_cast<double>(std::max<std::int64_t>(bytesRead, 0));
+    // A transfer longer than its share stretches the total rather than pass 100.
+    const double total = static_cast<double>(fetched_) + static_cast<double>(ahead_ - current_) +
+                         std::max(static_cast<double>(current_), read);
+    if (total <= 0)
+        return shown_;
+    const double done = static_cast<double>(fetched_) + read;
+    return Held(static_cast<std::uint8_t>(ClampToInt(RoundHalfEven(std::min(done * 100.0 / total, 100.0)), 0)));
+}
+
+std::uint8_t ListProgress::Held(std::uint8_t percents)
+{
+    shown_ = std::max(shown_, std::min<std::uint8_t>(percents, 100));
+    return shown_;
+}
+
 bool ProgressThrottle::Due(std::uint32_t nowMs, bool last)
 {
     if (started_ && !last && nowMs - lastMs_ < intervalMs_)

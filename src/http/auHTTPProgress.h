@@ -21,6 +21,30 @@ TransferProgress ComputeProgress(std::int64_t contentLength, std::int64_t bytesT
 // Progress of a whole download list: this file's share plus the files before.
 std::uint8_t TotalPercentsDone(std::uint8_t percentsDone, int fileIndex, int fileCount);
 
+// Progress of a download list counted in the bytes actually fetched. The
+// total is planned when the downloads begin; when a transfer ends, its
+// planned share gives way to the bytes it fetched, and a transfer no plan
+// foresaw (a fallback after a road that failed) adds its own size. The
+// percentage shown never goes back, also when that makes the total grow.
+class ListProgress {
+public:
+    void Start(std::int64_t plannedBytes);
+    // Ends the transfer before (which fetched `previousFetched` bytes), if
+    // any, and begins one of `size` bytes; `planned` when the total holds it.
+    void Next(std::int64_t previousFetched, std::int64_t size, bool planned);
+    // The whole list's percentage with `bytesRead` of the current transfer.
+    std::uint8_t Percents(std::int64_t bytesRead);
+    // A percentage worked out otherwise, held so that it never goes back.
+    std::uint8_t Held(std::uint8_t percents);
+
+private:
+    std::int64_t fetched_ = 0;  // by the transfers ended
+    std::int64_t ahead_ = 0;    // planned for the current transfer and those to come
+    std::int64_t current_ = 0;  // the current transfer's share of ahead_
+    bool open_ = false;
+    std::uint8_t shown_ = 0;
+};
+
 // Lets a progress report through at most once per interval, so a fast
 // transfer does not flood the main thread; the first and the last report of
 // a transfer always pass. Tick counts may wrap around.

@@ -12,6 +12,7 @@
 // AbortUpgrade, so a handler may do either.
 
 #include "http/auHTTP.h"
+#include "http/auHTTPProgress.h"
 #include "update/auCheckState.h"
 #include "update/auInfoFile.h"
 #include "update/auResume.h"
@@ -325,7 +326,7 @@ private:
     const std::string* SignedDigest(const std::string& url) const;
     std::optional<std::uint64_t> SignedSize(const std::string& url) const;
     bool PrepareCurrent(const std::string& url);
-    std::optional<TauResumeRecord> ResumableRecord(const std::string& url) const;
+    std::optional<TauResumeRecord> ResumableRecord(const std::string& url, const std::string& download) const;
     void ResumeSettings(const std::string& url);
     bool ResumableDownload(const std::string& download) const;
     void KeepCutDownload();
@@ -333,7 +334,12 @@ private:
     void CheckpointDownload(TauDataStream* data);
     void RestartWhole(const std::string& reason);
     bool KeepInstalled(const std::string& url, const std::string& target);
-    std::vector<TauRoad> ChooseRoads(const std::string& url) const;
+    std::vector<TauRoad> ChooseRoads(const std::string& url, const std::string& download,
+                                     const std::optional<std::string>& installedSha256) const;
+    void PlanDownloads();
+    std::optional<std::int64_t> PlannedBytes(std::size_t index, const std::string& download) const;
+    // Counts the transfer about to start in the progress of the whole list.
+    void CountTransfer(std::int64_t size);
     void FetchCurrent();
     void FetchRoad(const TauRoad& road);
     void DropRoadBody();
@@ -425,8 +431,16 @@ private:
     // The current file's roads not yet failed, the one being fetched first;
     // empty while the whole file is fetched.
     std::vector<TauRoad> roads_;
-    // The current file's installed copy's SHA-256, when it could be read.
-    std::optional<std::string> installedDigest_;
+    // Each file's installed copy's SHA-256, hashed once when the downloads
+    // begin; none when it cannot be read or the file has no digest.
+    std::vector<std::optional<std::string>> installedDigests_;
+    // What each file costs the network as planned when the downloads begin.
+    std::vector<std::int64_t> plannedBytes_;
+    // Progress is counted in bytes when every planned size is known, else in files.
+    bool countBytes_ = false;
+    ListProgress listProgress_;
+    // The file whose first transfer has been counted; later ones are fallbacks.
+    int countedFile_ = -1;
     // Temporary files this upgrade created; removed unless the stub takes them over.
     std::vector<std::string> downloaded_;
     // The files completely downloaded, with the SHA-256 of what was stored:

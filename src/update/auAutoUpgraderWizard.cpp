@@ -50,7 +50,9 @@ void TauAutoUpgrader::FileProgress(std::int64_t contentLength, std::int64_t byte
     if (!Result().statusOk)
         return;
     const std::uint8_t total =
-        TotalPercentsDone(percentsDone, currentFileIndex_, static_cast<int>(fileList_.size()));
+        countBytes_ ? listProgress_.Percents(bytesRead)
+                    : listProgress_.Held(TotalPercentsDone(percentsDone, currentFileIndex_,
+                                                           static_cast<int>(fileList_.size())));
     SetWizardProgress(percentsDone, total, transferRate, estimatedTimeLeft);
     if (OnProgress)
         OnProgress(*this, CurrentFileURL(), contentLength, bytesRead, elapsedTime, estimatedTimeLeft, percentsDone,

@@ -89,12 +89,26 @@ void SetDownloadTime(const std::string& path, OleDate time)
         SetFileTime(file.get(), &utc, nullptr, &utc);
 }
 
+// The download's path beside the program; empty when the name from the
+// network is no plain file name of the program's folder.
+std::string DownloadPathOf(const std::string& url)
+{
+    const auto name = PendingNameOfURL(url);
+    const std::string path = name ? GetAppFolder() + *name : std::string();
+    return path.size() < MAX_PATH ? path : std::string();
+}
+
+std::optional<std::int64_t> Countable(std::uint64_t size)
+{
+    return size <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+               ? std::optional<std::int64_t>(static_cast<std::int64_t>(size))
+               : std::nullopt;
+}
+
 // A signed size past what a body can be counted to is no bound at all.
 std::int64_t BodyLimit(std::optional<std::uint64_t> signedSize, std::int64_t otherwise)
 {
-    return signedSize && *signedSize <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-               ? static_cast<std::int64_t>(*signedSize)
-               : otherwise;
+    return signedSize ? Countable(*signedSize).value_or(otherwise) : otherwise;
 }
 
 }  // namespace
@@ -110,7 +124,57 @@ void TauAutoUpgrader::StartDownloads()
     DeleteStalePendingFiles();
     if (Wizard.Enabled)
         ShowWizard();
+    PlanDownloads();
     DownloadCurrent();
+}
+
+// The installed files are hashed once, here, before the first byte comes:
+// which are kept and which patches apply make the total in bytes.
+void TauAutoUpgrader::PlanDownloads()
+{
+    installedDigests_.clear();
+    plannedBytes_.clear();
+    countBytes_ = true;
+    std::int64_t total = 0;
+    for (std::size_t index = 0; index < fileList_.size(); ++index) {
+        const std::string download = DownloadPathOf(fileList_[index]);
+        installedDigests_.push_back(SignedDigest(fileList_[index]) && !download.empty()
+                                        ? InstalledDigest(GetAppFolder() + TargetNameOf(download))
+                                        : std::nullopt);
+        const auto planned = PlannedBytes(index, download);
+        countBytes_ = countBytes_ && planned;
+        plannedBytes_.push_back(planned.value_or(0));
+        total += std::min(planned.value_or(0), std::numeric_limits<std::int64_t>::max() - total);
+    }
+    listProgress_.Start(total);
+    countedFile_ = -1;
+}
+
+// A file's cost as planned: nothing when it is kept (or cannot be taken),
+// its first road's bytes, or the whole file's less what a cut download
+// kept; unknown when the whole file's size is not signed.
+std::optional<std::int64_t> TauAutoUpgrader::PlannedBytes(std::size_t index, const std::string& download) const
+{
+    const std::string& url = fileList_[index];
+    const std::string* digest = SignedDigest(url);
+    if (download.empty() || (digest && installedDigests_[index] == *digest))
+        return 0;
+    const std::vector<TauRoad> roads = ChooseRoads(url, download, installedDigests_[index]);
+    if (!roads.empty())
+        return Countable(roads.front().size);
+    const auto size = SignedSize(url);
+    const auto whole = size ? Countable(*size) : std::nullopt;
+    const auto record = whole ? ResumableRecord(url, download) : std::nullopt;
+    return record ? std::max<std::int64_t>(*whole - static_cast<std::int64_t>(record->length), 0) : whole;
+}
+
+// A file's first transfer is the one planned; each after it is a fallback.
+// What the transfer before fetched is still in Result().
+void TauAutoUpgrader::CountTransfer(std::int64_t size)
+{
+    const bool first = countedFile_ != currentFileIndex_;
+    countedFile_ = currentFileIndex_;
+    listProgress_.Next(Result().bytesTransferred, first ? plannedBytes_[currentFileIndex_] : size, first);
 }
 
 // Pending files of earlier runs (an install rolled back, files someone put
@@ -162,7 +226,7 @@ void TauAutoUpgrader::DownloadCurrent()
         if (!KeepInstalled(url, TargetNameOf(tempFileName_)))
             break;
     }
-    roads_ = ChooseRoads(fileList_[currentFileIndex_]);
+    roads_ = ChooseRoads(fileList_[currentFileIndex_], tempFileName_, installedDigests_[currentFileIndex_]);
     FetchCurrent();
 }
 
@@ -181,6 +245,7 @@ void TauAutoUpgrader::FetchCurrent()
     FileName = tempFileName_;
     ResumeSettings(url);
     MaxBodySize = BodyLimit(SignedSize(url), MaxDownloadSize);
+    CountTransfer(BodyLimit(SignedSize(url), 0));
     downloaded_.push_back(tempFileName_);
     // A cached copy could be an older release; the cache would also write
     // every byte a second time.
@@ -193,12 +258,10 @@ bool TauAutoUpgrader::PrepareCurrent(const std::string& url)
 {
     SetWizardFile(url, currentFileIndex_ + 1, static_cast<int>(fileList_.size()));
     fileTime_ = 0;
-    const auto name = PendingNameOfURL(url);
-    tempFileName_ = name ? GetAppFolder() + *name : std::string();
+    tempFileName_ = DownloadPathOf(url);
     // A name from the network that is no plain file of the program's folder
     // is never written: the file counts as not served.
-    if (!name || tempFileName_.size() >= MAX_PATH) {
-        tempFileName_.clear();
+    if (tempFileName_.empty()) {
         LostFile(-static_cast<int>(ERROR_INVALID_NAME), UpgraderText(umsgLostFile, {WideFromUtf8(FileNameOf(url))}),
                  true);
         return false;
@@ -218,11 +281,12 @@ bool TauAutoUpgrader::PrepareCurrent(const std::string& url)
 // A cut download of this very file (same address, same signed digest) goes
 // on where it ended; only a file with a digest may be kept, since only the
 // whole file's digest can tell the kept bytes good.
-std::optional<TauResumeRecord> TauAutoUpgrader::ResumableRecord(const std::string& url) const
+std::optional<TauResumeRecord> TauAutoUpgrader::ResumableRecord(const std::string& url,
+                                                                const std::string& download) const
 {
     const std::string* digest = SignedDigest(url);
-    auto record = digest && !wholeOnly_ ? ReadResumeRecord(tempFileName_) : std::nullopt;
-    const auto size = SizeOfFile(tempFileName_);
+    auto record = digest && !wholeOnly_ ? ReadResumeRecord(download) : std::nullopt;
+    const auto size = SizeOfFile(download);
     if (record && (record->url != url || record->sha256 != *digest || !size ||
                    static_cast<std::uint64_t>(*size) < record->length))
         record.reset();
@@ -233,7 +297,7 @@ void TauAutoUpgrader::ResumeSettings(const std::string& url)
 {
     KeepPartialFile = SignedDigest(url) != nullptr;
     validator_.clear();
-    resume_ = ResumableRecord(url);
+    resume_ = ResumableRecord(url, tempFileName_);
     ResumeFile = resume_.has_value();
     checkpoint_ = resume_ ? static_cast<std::int64_t>(resume_->length) : 0;
     Range = {resume_ ? static_cast<std::int64_t>(resume_->length) : 0, 0};
@@ -307,14 +371,16 @@ void TauAutoUpgrader::RestartWhole(const std::string& reason)
 // the whole file goes on instead, and after a failed resume nothing but the
 // whole file is tried. Without a key, only https roads are taken, as only
 // https files.
-std::vector<TauRoad> TauAutoUpgrader::ChooseRoads(const std::string& url) const
+std::vector<TauRoad> TauAutoUpgrader::ChooseRoads(const std::string& url, const std::string& download,
+                                                  const std::optional<std::string>& installedSha256) const
 {
     const auto size = SignedSize(url);
     const auto found = std::find_if(releaseRoads_.begin(), releaseRoads_.end(),
                                     [&](const TauFileRoads& roads) { return roads.url == url; });
-    if (!size || !SignedDigest(url) || found == releaseRoads_.end() || wholeOnly_ || ResumableRecord(url))
+    if (!size || !SignedDigest(url) || found == releaseRoads_.end() || wholeOnly_ ||
+        ResumableRecord(url, download))
         return {};
-    std::vector<TauRoad> roads = CheaperRoads(*found, installedDigest_, *size);
+    std::vector<TauRoad> roads = CheaperRoads(*found, installedSha256, *size);
     if (RequiresHttps())
         std::erase_if(roads, [](const TauRoad& road) { return !IsHttpsAddress(road.url); });
     return roads;
@@ -334,6 +400,7 @@ void TauAutoUpgrader::FetchRoad(const TauRoad& road)
     validator_.clear();
     checkpoint_ = 0;
     MaxBodySize = BodyLimit(road.size, MaxDownloadSize);
+    CountTransfer(BodyLimit(road.size, 0));
     downloaded_.push_back(FileName);
     StartUncachedTransfer();
 }
@@ -398,14 +465,13 @@ const std::string& TauAutoUpgrader::CurrentFileURL() const
     return fileList_[currentFileIndex_];
 }
 
-// An installed file that already holds the release's digest costs no byte
-// of the network: the stub is told to keep it, and checks it again. The
-// digest found also chooses the patch.
+// An installed file that already holds the release's digest (as hashed when
+// the downloads began) costs no byte of the network: the stub is told to
+// keep it, and checks it again. The same digest chooses the patch.
 bool TauAutoUpgrader::KeepInstalled(const std::string& url, const std::string& target)
 {
     const std::string* digest = SignedDigest(url);
-    installedDigest_ = digest ? InstalledDigest(GetAppFolder() + target) : std::nullopt;
-    if (!digest || installedDigest_ != *digest)
+    if (!digest || installedDigests_[currentFileIndex_] != *digest)
         return false;
     Log("kept " + target + ": the installed file already is the release's (" + url + " not downloaded)");
     installSet_.push_back({target, *digest, /*keep=*/true});

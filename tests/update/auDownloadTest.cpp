@@ -8,6 +8,7 @@
 #include "common/HostCommand.h"
 #include "common/Utils.h"
 #include "core/StrCon.h"
+#include "http/auHTTPProgress.h"
 #include "http/auSha256.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
@@ -235,6 +236,125 @@ TEST(Download, ACompressedFormIsCountedByItsOwnBytesAndAMissingOneFallsBackToThe
         << ::testing::PrintToString(log);
     EXPECT_TRUE(d.errors.empty()) << "nothing is shown";
     EXPECT_TRUE(FindFiles(GetAppFolder() + "*.road").empty());
+}
+
+// Text of 16 letters drawn by a fixed generator: it compresses to about half.
+std::string NoisyText(std::size_t size, std::uint32_t seed)
+{
+    std::string text(size, 'a');
+    for (char& c : text) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>('a' + (seed >> 28));
+    }
+    return text;
+}
+
+// Installed copies in the program's folder, gone with the test.
+struct InstalledCopies {
+    std::vector<std::string> paths;
+    void Put(const std::string& name, const std::string& bytes)
+    {
+        paths.push_back(GetAppFolder() + name);
+        WriteWholeFile(paths.back(), bytes);
+    }
+    ~InstalledCopies()
+    {
+        for (const std::string& path : paths)
+            DeleteFileW(WideFromUtf8(path).c_str());
+    }
+};
+
+// The whole list's progress counts the bytes fetched against a total known
+// before the first byte: a file kept costs none, a patch its own bytes; a
+// road that fails keeps the bytes it fetched and adds the whole file to the
+// total, and the percentage shown then holds rather than going back.
+TEST(Download, TheTotalCountsTheBytesOfTheRoadsTakenAndNeverGoesBackOnAFallback)
+{
+    Download d;
+    InstalledCopies installed;
+    const std::string whole = NoisyText(1500000, 1);
+    const std::string oldPatched = NoisyText(1000000, 2);
+    const std::string patched = oldPatched.substr(0, 400000) + NoisyText(600000, 3) + oldPatched.substr(400000);
+    const std::string kept = NoisyText(200000, 4);
+    installed.Put("progress-patched.bin", oldPatched);
+    installed.Put("progress-kept.bin", kept);
+    d.server.PutFile("progress-whole.bin", whole);
+    d.server.PutFile("progress-patched.bin", patched);
+    d.server.PutFile("old-patched.bin", oldPatched);
+    d.server.PutFile("progress-kept.bin", kept);
+    HostOutput(d.server.Root(), "cd '" + HostPath(d.server.Root()) +
+                                    "' && zstd -q -f progress-whole.bin -o whole.zst && zstd -q -f "
+                                    "--patch-from=old-patched.bin progress-patched.bin -o patched.patch");
+    const std::string frame = ReadWholeFile(d.server.Root() + "whole.zst");
+    const std::string patch = ReadWholeFile(d.server.Root() + "patched.patch");
+    // The frame served is not the one whose digest the file gives. The patch
+    // is large enough that the fallback's share shows as the total held.
+    std::string garbled = frame;
+    garbled[garbled.size() / 2] ^= 1;
+    d.server.PutFile("whole.zst", garbled);
+    const auto checks = [](const std::string& number, const std::string& body) {
+        return "#sha256" + number + "=" + HexOfBytes(Sha256Of(body)) + "\r\n#size" + number + "=" +
+               std::to_string(body.size()) + "\r\n";
+    };
+    d.server.PutFile(
+        "info.txt",
+        "#version=2.0\r\n#url=" + d.server.Url("/progress-whole.bin") + "\r\n" + checks("", whole) +
+            "#zurl=" + d.server.Url("/whole.zst") + "\r\n#zsha256=" + HexOfBytes(Sha256Of(frame)) + "\r\n#zsize=" +
+            std::to_string(frame.size()) + "\r\n#url0=" + d.server.Url("/progress-patched.bin") + "\r\n" +
+            checks("_0", patched) + "#patch_0_1=" + HexOfBytes(Sha256Of(oldPatched)) + " " +
+            HexOfBytes(Sha256Of(patch)) + " " + std::to_string(patch.size()) + " " + d.server.Url("/patched.patch") +
+            "\r\n#url3=" + d.server.Url("/progress-kept.bin") + "\r\n" + checks("_3", kept));
+    std::vector<std::string> done;
+    d.engine->OnFileDone = [&](TauAutoUpgrader&, const std::string& name) { done.push_back(ReadWholeFile(name)); };
+    std::vector<std::string> log;
+    d.engine->OnLog = [&](TauAutoUpgrader&, const std::string& text) { log.push_back(text); };
+    d.Run();
+
+    ASSERT_EQ(done.size(), 2u) << ::testing::PrintToString(log);
+    EXPECT_TRUE(done[0] == whole);
+    EXPECT_TRUE(done[1] == patched) << "the patch applied to the installed copy";
+    EXPECT_EQ(d.server.RequestsFor("/whole.zst").size(), 1u) << d.server.RequestLog();
+    EXPECT_EQ(d.server.RequestsFor("/progress-whole.bin").size(), 1u);
+    EXPECT_EQ(d.server.RequestsFor("/patched.patch").size(), 1u);
+    EXPECT_EQ(d.server.RequestsFor("/progress-patched.bin").size(), 0u);
+    EXPECT_EQ(d.server.RequestsFor("/progress-kept.bin").size(), 0u);
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "kept progress-kept.bin: the installed file already is the release's (" +
+                            d.server.Url("/progress-kept.bin") + " not downloaded)"),
+              log.end())
+        << ::testing::PrintToString(log);
+
+    // The transfers in order, each told by its own size: the frame (planned),
+    // the whole file after it (not planned), the patch (planned).
+    const double z = static_cast<double>(frame.size());
+    const double w = static_cast<double>(whole.size());
+    const double p = static_cast<double>(patch.size());
+    ASSERT_FALSE(d.progress.empty());
+    int expected = 0;
+    int transfer = 0;
+    std::int64_t lastSize = d.progress.front().fileSize;
+    for (const ProgressSeen& seen : d.progress) {
+        if (seen.fileSize != lastSize)
+            ++transfer;
+        lastSize = seen.fileSize;
+        const double sizes[] = {z, w, p};
+        ASSERT_LT(transfer, 3) << ::testing::PrintToString(d.events);
+        EXPECT_EQ(seen.fileSize, static_cast<std::int64_t>(sizes[transfer])) << transfer;
+        const double read = static_cast<double>(seen.bytesRead);
+        const double fetched = transfer == 0 ? read : transfer == 1 ? z + read : z + w + read;
+        const double total = transfer == 0 ? z + p : z + w + p;
+        expected = std::max(expected, static_cast<int>(RoundHalfEven(fetched * 100.0 / total)));
+        EXPECT_EQ(seen.total, expected) << "transfer " << transfer << " at " << seen.bytesRead << " bytes";
+    }
+    EXPECT_EQ(transfer, 2);
+    EXPECT_EQ(d.progress.back().bytesRead, static_cast<std::int64_t>(patch.size()));
+    EXPECT_EQ(d.progress.back().total, 100);
+    const auto wholeStart = std::find_if(d.progress.begin(), d.progress.end(), [&](const ProgressSeen& seen) {
+        return seen.fileSize == static_cast<std::int64_t>(whole.size());
+    });
+    ASSERT_NE(wholeStart, d.progress.end());
+    EXPECT_EQ(wholeStart->total, (wholeStart - 1)->total) << "held, not gone back, when the fallback adds its bytes";
+    EXPECT_EQ((wholeStart - 1)->total, static_cast<int>(RoundHalfEven(z * 100.0 / (z + p))));
 }
 
 SYSTEMTIME LastWriteOf(const std::string& path)
