@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,18 @@ TEST_F(KdReleaseFreshet, AReleaseMadeByKdreleaseInstallsThroughFreshet)
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
 }
 
+// Bytes no compressor shrinks: the high bytes of a fixed generator.
+std::string ScatteredBytes(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    std::uint32_t state = 7;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
 // The fields of a line of nginx's request log.
 std::vector<std::string> Fields(const std::string& line)
 {
@@ -136,17 +149,23 @@ std::vector<std::string> Fields(const std::string& line)
 }
 
 // The same release served by nginx, whose validators and ranges are the
-// real thing: the unchanged file is kept and never asked for, the changed
-// ones come whole, and a download cut off by killing the updater midway is
-// resumed by the next run with a range under nginx's own ETag, answered 206
-// with only the rest.
+// real thing, with the roads kdrelease makes from the release before: the
+// unchanged file is kept and never asked for, the changed notes come as their
+// patch, the program (whose earlier self the publisher did not keep) as its
+// compressed form, and a download no road shrinks, cut off by killing the
+// updater midway, is resumed by the next run with a range under nginx's own
+// ETag, answered 206 with only the rest.
 TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumedDownload)
 {
     // big.dat comes slowly enough to be cut off after its first checkpoint.
     const NginxServer nginx("        location = /rel/big.dat { limit_rate 1m; }");
     const std::string release = product + "-nginx release-";
-    const std::string big = PatternBytes(4000000);
+    const std::string big = ScatteredBytes(4000000);
     const std::string same = "data no release changes";
+    std::string oldNotes;
+    for (int line = 0; oldNotes.size() < 100000; ++line)
+        oldNotes += "note " + std::to_string(line) + " of the release\r\n";
+    const std::string notes = oldNotes.substr(0, 50000) + "a note new in 2.0\r\n" + oldNotes.substr(50000);
 
     DWORD code = 1;
     const std::string key = folder.PathOf("publisher.pem");
@@ -157,17 +176,27 @@ TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumed
     nginx.PutFile("rel\\app.exe", release);
     nginx.PutFile("rel\\same.dat", same);
     nginx.PutFile("rel\\big.dat", big);
+    nginx.PutFile("rel\\notes.txt", notes);
     const std::string infoURL = nginx.Url("/rel/info.txt");
     WriteSettings(published + "\\update.ini", "2.0", infoURL, publicKey);
+    // The release installed now, as its publisher kept it (a patch of the
+    // program would make kdrelease take most of a minute under Wine).
+    folder.AddFile("previous\\notes.txt", oldNotes);
+    folder.AddFile("previous\\same.dat", same);
     const std::string made = RunAndCapture("kdrelease.exe make --key " + Quoted(key) +
                                                " --version 2.0 --product \"Keldora Test\" --base-url " +
-                                               nginx.Url("/rel/") + " --allow-http --expires 1 " + Quoted(published),
+                                               nginx.Url("/rel/") + " --allow-http --expires 1 --previous " +
+                                               Quoted(folder.PathOf("previous")) + " " + Quoted(published),
                                            &code);
     ASSERT_EQ(code, 0u) << made;
+    const std::string info = ReadWholeFile(published + "\\info.txt");
+    EXPECT_NE(info.find("#patch_"), std::string::npos) << info;
+    EXPECT_EQ(info.find("/rel/roads/big.dat"), std::string::npos) << "no road is smaller than big.dat: " << info;
 
     folder.CopyIn(GetAppFolder() + "freshet.exe", "app\\freshet.exe");
     folder.AddFile("app\\app.exe", product);
     folder.AddFile("app\\same.dat", same);
+    folder.AddFile("app\\notes.txt", oldNotes);
     WriteSettings(folder.PathOf("app\\update.ini"), "1.0", infoURL, publicKey);
     const std::string pending = folder.PathOf("app\\big.dat.uTMP");
 
@@ -193,7 +222,9 @@ TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumed
     ExpectInstalled(release, published);
     EXPECT_TRUE(ReadWholeFile(folder.PathOf("app\\big.dat")) == big);
     EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\same.dat")), same);
-    for (const char* left : {"app\\app.exe.uTMP", "app\\big.dat.uTMP", "app\\big.dat.uTMP.resume"})
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("app\\notes.txt")), notes);
+    for (const char* left : {"app\\app.exe.uTMP", "app\\big.dat.uTMP", "app\\big.dat.uTMP.resume",
+                             "app\\app.exe.uTMP.road", "app\\notes.txt.uTMP.road"})
         EXPECT_EQ(GetFileAttributesW(WideFromUtf8(folder.PathOf(left)).c_str()), INVALID_FILE_ATTRIBUTES) << left;
     EXPECT_EQ(ReadWholeFile(messages), "") << "no box: nothing refused, nothing failed";
 
@@ -210,6 +241,17 @@ TEST_F(KdReleaseFreshet, ARealServerServesTheWholeUpdateTheKeptFileAndTheResumed
     EXPECT_EQ(second[2], "bytes=" + std::to_string(kept) + "-");
     EXPECT_EQ(second[3], first[5]) << "If-Range names the ETag nginx sent";
     EXPECT_EQ(second[4], std::to_string(big.size() - kept)) << "only the rest crossed the network";
+
+    // The notes as their patch, the program as its compressed form: never whole.
+    EXPECT_EQ(nginx.RequestsFor("/rel/app.exe").size(), 0u) << nginx.RequestLog();
+    EXPECT_EQ(nginx.RequestsFor("/rel/notes.txt").size(), 0u) << nginx.RequestLog();
+    EXPECT_EQ(nginx.RequestsFor("/rel/roads/notes.txt.zst").size(), 0u) << "the patch is cheaper";
+    EXPECT_FALSE(nginx.RequestsFor("/rel/roads/app.exe.zst").empty()) << nginx.RequestLog();
+    const std::string log = ReadWholeFile(folder.PathOf("freshet.log"));
+    EXPECT_NE(log.find("fetched " + nginx.Url("/rel/notes.txt") + " as the patch of "), std::string::npos) << log;
+    EXPECT_NE(log.find("fetched " + nginx.Url("/rel/app.exe") + " as the compressed form of "), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("is not taken"), std::string::npos) << log;
 }
 
 // A publisher moves to a new key without a flag day: the release made
