@@ -36,3 +36,15 @@ echo "== Self-upgrade stub replacing 1 000 files against mv (Wine)"
 bash "$root/bench/bench_stub.sh" "$win_build"
 echo "== The updater freshet.exe: start, a 256 MB release against curl, size, memory (Wine)"
 bash "$root/bench/bench_freshet.sh" "$win_build"
+echo "== Applying a patch to an installed file against copying the release file (Wine)"
+wine_run "$win_build/bin/bench_patch.exe" "Z:${win_build//\//\\}\\bin\\update_tests.exe"
+# The earlier freshet.exe is the one the last bench run measured: the roads
+# from that build to this one, as a release would publish them.
+echo "== Bytes an update moves on the roads against bsdiff, xdelta3, zstd and xz (native)"
+previous_freshet=$bench_build/freshet-previous.exe
+if [ ! -f "$previous_freshet" ]; then
+    echo "(no earlier bench run: freshet.exe against itself)"
+    cp "$win_build/bin/freshet.exe" "$previous_freshet"
+fi
+bash "$root/bench/bench_roads.sh" "$bench_build/bin/kdrelease" "$previous_freshet" "$win_build/bin/freshet.exe"
+cp "$win_build/bin/freshet.exe" "$previous_freshet"
