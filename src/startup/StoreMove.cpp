@@ -29,7 +29,9 @@ constexpr int kMaxDraft = 1000000;
 
 // A test stops the process for good after this many steps of the moves
 // (KDAGENT_HALT_AT_STEP), having set the event KDAGENT_HALT_EVENT names, and
-// then cuts the power: the moves' steps can be seen no other way.
+// then cuts the power: the moves' steps can be seen no other way. One that
+// names an event KDAGENT_RESUME_EVENT instead lets the work go on once it has
+// set that one, having changed the disk in the gap after the step.
 std::wstring Environment(const wchar_t* name)
 {
     wchar_t value[MAX_PATH + 1] = {};
@@ -44,12 +46,16 @@ void StepDone()
         return text.empty() ? 0L : std::wcstol(text.c_str(), nullptr, 10);
     }();
     static long steps = 0;
-    if (haltAt <= 0 || ++steps < haltAt)
+    if (haltAt <= 0 || ++steps != haltAt)
         return;
     const UniqueKernelHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, Environment(L"KDAGENT_HALT_EVENT").c_str()));
     if (event)
         SetEvent(event.get());
-    Sleep(INFINITE);
+    const UniqueKernelHandle resume(OpenEventW(SYNCHRONIZE, FALSE, Environment(L"KDAGENT_RESUME_EVENT").c_str()));
+    if (resume)
+        WaitForSingleObject(resume.get(), INFINITE);
+    else
+        Sleep(INFINITE);
 }
 
 // The draft beside `path` made empty and new, never written through a link.
@@ -129,57 +135,35 @@ bool MarkReadOnly(HANDLE file, bool readOnly)
 
 // The store's older copy of a name taken over again, held unshared for the
 // checks: a copy that is running, held by another program or a link stays,
-// and so does the original. Read-only is cleared (`readOnly` says whether it
-// was), which a replace needs. The caller lets it go just before the
-// original's rename replaces it: a program that opens it in between makes
-// that rename fail, and the caller marks it read-only again. Empty handle
-// and no refusal when there is no older copy.
-UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal, bool& readOnly)
+// and so does the original. Held on until the move ends, so that it can be
+// put aside and back through the handle. Empty handle and no refusal when
+// there is no older copy.
+UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
 {
-    readOnly = false;
     if (!PathExists(target))
         return {};
-    UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
+    UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, OPEN_EXISTING);
     if (!older) {
         refusal = ErrorMessage("the store's older copy cannot be replaced (opening " + target + ")", GetLastError());
         return {};
     }
-    if (refusal = HandleRefusal(older.get(), target); !refusal.empty())
-        return {};
-    BY_HANDLE_FILE_INFORMATION info = {};
-    readOnly = GetFileInformationByHandle(older.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-    if (SetInformation() && !MarkReadOnly(older.get(), false)) {
-        refusal = ErrorMessage("the store's older copy cannot be replaced (" + target + ")", GetLastError());
-        return {};
-    }
-    return older;
-}
-
-// The older copy a failed replace left gets its read-only mark back; empty
-// when it has it, else what the caller's reason gains.
-std::string MarkOlderReadOnlyAgain(const std::string& target)
-{
-    const UniqueFile older = OpenEntry(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
-    if (older && HandleRefusal(older.get(), target).empty() && MarkReadOnly(older.get(), true))
-        return {};
-    return FormatText("; the store's older copy \"%s\" could not be marked read-only again", {target});
+    refusal = HandleRefusal(older.get(), target);
+    return refusal.empty() ? std::move(older) : UniqueFile();
 }
 
 // Renames the file through the handle that holds it, so that the name moves
 // and the file itself, its streams, times and attributes with it, is never
-// in two places; before Windows Vista by name. `replace`: over a file of
-// that name, in one step.
-bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to, bool replace = false)
+// in two places; before Windows Vista by name. Never over another file.
+bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to)
 {
     if (!SetInformation()) {
         file.reset();
-        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), flags) != FALSE;
+        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
     }
     const std::wstring target = L"\\??\\" + WideFromUtf8(to);
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->ReplaceIfExists = FALSE;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
     return SetInformation()(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
@@ -239,7 +223,7 @@ bool UndoSection(const std::string& index, const std::string& name, bool knownSe
 // deletes what it leads to.
 bool RemoveDraft(const std::string& draft)
 {
-    return !PathExists(draft) || (LinkRefusal(draft).empty() && DeleteFileW(WideFromUtf8(draft).c_str()));
+    return !PathExists(draft) || (LinkRefusal(draft).empty() && RemoveStoredFile(draft));
 }
 
 std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why,
@@ -248,6 +232,25 @@ std::string Undo(const TStoreMove& move, const std::string& index, const std::st
     if (!UndoSection(index, move.name, move.knownSection, before))
         return why + "; its section stays marked as moving and the next take-over settles it";
     return why;
+}
+
+// The older copy a replace put aside goes back under its name, on the disk
+// before the index forgets the move: else the next take-over would sweep it
+// as a leftover draft.
+bool PutBack(UniqueFile& older, const std::string& aside, const std::string& target, const std::string& store)
+{
+    return RenameOpenFile(older, aside, target) && FlushFolder(store);
+}
+
+// Undoes a move whose older copy may wait aside; while it cannot go back the
+// journal stays, and the next take-over puts it back (RecoverMoves).
+std::string UndoReplace(const TStoreMove& move, const std::string& index, const std::string& why,
+                        const TSectionValues& before, UniqueFile& older, const std::string& aside)
+{
+    if (older && !PutBack(older, aside, Join(move.store, move.name), move.store))
+        return ErrorMessage(why + "; the store's older copy waits as " + aside + " (putting it back", GetLastError()) +
+               ") and the next take-over puts it back";
+    return Undo(move, index, why, before);
 }
 
 } // namespace
@@ -313,25 +316,36 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
         return {FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store})};
 
     const TSectionValues before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
+    // The older copy of a replace waits under the draft's name, the journal
+    // saying so, until the newer one is in for good: a refusal of the newer
+    // one after its rename, or a cut at any step, puts the older one back.
+    const bool replacing = PathExists(target);
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
                ini.WriteString(move.name, kMovingKey,
-                               FormatText("%s %s %s", {move.knownSection ? "kept" : "new",
-                                                       std::to_string(size.QuadPart), std::to_string(move.draft)}));
+                               FormatText("%s %s %s%s", {move.knownSection ? "kept" : "new",
+                                                         std::to_string(size.QuadPart), std::to_string(move.draft),
+                                                         replacing ? " aside" : ""}));
     });
     if (!journaled)
         return {ErrorMessage("Writing " + index, GetLastError())};
     StepDone();
     std::string refusal;
-    bool olderReadOnly = false;
-    UniqueFile older = ClaimOlderCopy(target, refusal, olderReadOnly);
+    UniqueFile older = ClaimOlderCopy(target, refusal);
+    if (older && !replacing)
+        refusal = FormatText("a file of its name, \"%s\", was put into the store meanwhile", {target});
     if (!refusal.empty())
         return {Undo(move, index, refusal, before)};
-    const bool replace = static_cast<bool>(older);
-    older.reset();
-    if (!RenameOpenFile(original, source, target, replace)) {
+    const std::string aside = Join(move.store, MoveDraftName(move.draft));
+    if (older && !(RenameOpenFile(older, target, aside) && FlushFolder(move.store))) {
+        refusal = ErrorMessage("another program holds it (moving the store's older copy " + target + " aside",
+                               GetLastError()) + ")";
+        // A rename that went through but was not flushed is taken back.
+        return {UndoReplace(move, index, refusal, before, older, aside)};
+    }
+    if (!RenameOpenFile(original, source, target)) {
         refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
-        return {Undo(move, index, refusal + (olderReadOnly ? MarkOlderReadOnlyAgain(target) : std::string()), before)};
+        return {UndoReplace(move, index, refusal, before, older, aside)};
     }
     // Held until here, it cannot have gone anywhere else; the check is the
     // last word on where it is.
@@ -341,7 +355,11 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
                         ", so it stays there, and the next take-over keeps it there with its section unless it is "
                         "refused again",
                     /*leftOpen=*/true};
-        return {Undo(move, index, refusal, before)};
+        // Back on the disk before the older copy takes its name again.
+        if (!FlushFolder(move.folder))
+            return {ErrorMessage(refusal + "; flushing " + move.folder, GetLastError()) +
+                    ", so the next take-over puts the store's older copy back"};
+        return {UndoReplace(move, index, refusal, before, older, aside)};
     }
     // The index the caller settles next relies on the rename: unflushed,
     // the journal stays for the next take-over to find where the file is.
@@ -351,6 +369,12 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
                     "move did not reach the disk",
                 /*leftOpen=*/true};
     StepDone();
+    // The newer copy is in for good; an aside copy that cannot go now is a
+    // leftover draft the next take-over sweeps once the journal is settled.
+    if (older) {
+        older.reset();
+        RemoveStoredFile(aside);
+    }
     return {};
 }
 
@@ -407,11 +431,14 @@ bool SettleMove(const std::string& store, const std::string& name)
 namespace {
 
 // The journal key's value: "kept" or "new", the byte count, the draft's
-// number; older versions wrote the first word only, for their one draft.
+// number, and "aside" when the draft's name holds the store's older copy
+// rather than the file moved in; older versions wrote the first word only,
+// for their one draft (and they leave a journal with "aside" alone).
 struct TJournal {
     bool knownSection = false;
     std::optional<std::uint64_t> size;
     int draft = 0;
+    bool aside = false;
 };
 
 // The index is the user's to write: anything but a whole number in range
@@ -438,7 +465,8 @@ std::optional<TJournal> ParseJournal(const std::string& value)
         return journal;
     journal.size = ParseNumber<std::uint64_t>(size, 0, std::numeric_limits<std::uint64_t>::max());
     const std::optional<int> number = words >> draft ? ParseNumber(draft, 1, kMaxDraft) : std::nullopt;
-    if (!journal.size || !number || words >> more)
+    journal.aside = words >> more && more == "aside";
+    if (!journal.size || !number || (!journal.aside && !more.empty()) || words >> more)
         return std::nullopt;
     journal.draft = *number;
     return journal;
@@ -472,6 +500,17 @@ std::vector<std::string> DraftsIn(const std::string& store)
     return drafts;
 }
 
+// A cut-short replace's older copy back under its name, never over a file.
+std::string PutAsideBack(const std::string& aside, const std::string& stored, const std::string& store)
+{
+    if (PathExists(stored))
+        return FormatText("the store's older copy waits as \"%s\", and \"%s\" is there", {aside, stored});
+    if (!MoveFileExW(WideFromUtf8(aside).c_str(), WideFromUtf8(stored).c_str(), MOVEFILE_WRITE_THROUGH) ||
+        !FlushFolder(store))
+        return ErrorMessage("Putting the store's older copy " + aside + " back", GetLastError());
+    return {};
+}
+
 // Settles one cut-short move; empty when done, else why not. Nothing is
 // deleted or renamed unless the copy that stays is whole.
 std::string Settle(const std::string& folder, const std::string& store, const std::string& name,
@@ -479,18 +518,26 @@ std::string Settle(const std::string& folder, const std::string& store, const st
 {
     const std::string index = Join(store, StoreIniName);
     const std::string draft = Join(store, MoveDraftName(journal.draft));
+    const std::string stored = Join(store, name);
     if (!LinkRefusal(draft).empty())
         return "its draft is a link";
-    if (FileExists(Join(folder, name)))
-        return RemoveDraft(draft) && UndoSection(index, name, journal.knownSection) ? std::string()
-                                                                                   : ErrorText(GetLastError());
-    const std::string kept = PathExists(draft) ? draft : Join(store, name);
+    // Undone: the file never went in, or went back, or is gone from both.
+    const bool aside = journal.aside && PathExists(draft);
+    if (FileExists(Join(folder, name)) || (aside && !PathExists(stored))) {
+        if (aside)
+            if (std::string why = PutAsideBack(draft, stored, store); !why.empty())
+                return why;
+        return (journal.aside || RemoveDraft(draft)) && UndoSection(index, name, journal.knownSection)
+                   ? std::string()
+                   : ErrorText(GetLastError());
+    }
+    const std::string kept = PathExists(draft) && !journal.aside ? draft : stored;
     // A move whose rename back failed kept a copy its last check refused.
     if (const std::string refusal = LinkRefusal(kept); !refusal.empty())
         return refusal;
     if (journal.size && SizeOf(kept) != journal.size)
         return FormatText("\"%s\" is not whole (%s bytes were moved)", {kept, std::to_string(*journal.size)});
-    const bool settled = (kept != draft || Replace(draft, Join(store, name))) &&
+    const bool settled = (journal.aside ? RemoveDraft(draft) : kept != draft || Replace(draft, stored)) &&
                          RewriteIndex(index, [&](const ProfileFile& copy) { return EraseKey(copy, name, kMovingKey); });
     return settled ? std::string() : ErrorText(GetLastError());
 }
