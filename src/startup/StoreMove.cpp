@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cwchar>
 #include <limits>
 #include <optional>
 #include <sstream>
@@ -191,16 +192,47 @@ bool EraseKey(const ProfileFile& ini, const std::string& section, const char* ke
                                       WideFromUtf8(ini.path()).c_str()) != FALSE;
 }
 
-// A kept section's values of the keys a move writes, none for a key it lacks.
+// A kept section's values of the keys a move writes, as the index holds them
+// (quotes and all: written back so, they read as before), none for a key it
+// lacks. One read of the index, which the profile services read whole for
+// every key asked.
 using TSectionValues = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 TSectionValues ValuesOf(const std::string& index, const std::string& name, const std::vector<std::string>& keys)
 {
-    const ProfileFile ini(index);
+    const std::wstring section = WideFromUtf8(name), path = WideFromUtf8(index);
+    std::vector<wchar_t> buffer(4096);
+    for (;;) {
+        const DWORD length = GetPrivateProfileSectionW(section.c_str(), buffer.data(),
+                                                       static_cast<DWORD>(buffer.size()), path.c_str());
+        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize)
+            break;
+        buffer.resize(buffer.size() * 4);
+    }
     TSectionValues values;
     for (const std::string& key : keys)
-        values.emplace_back(key, ini.HasKey(name, key) ? std::optional(ini.ReadString(name, key)) : std::nullopt);
+        values.emplace_back(key, std::nullopt);
+    for (const wchar_t* line = buffer.data(); *line; line += std::wcslen(line) + 1) {
+        const std::string text = Utf8FromWide(line);
+        const std::size_t equals = text.find('=');
+        const std::size_t end = equals == std::string::npos || equals == 0
+                                    ? std::string::npos
+                                    : text.find_last_not_of(" \t", equals - 1);
+        if (end == std::string::npos)
+            continue;
+        // The first line of a name counts, as for the profile services.
+        for (auto& value : values)
+            if (!value.second && SameText(value.first, std::string_view(text).substr(0, end + 1)))
+                value.second = text.substr(equals + 1);
+    }
     return values;
+}
+
+// Writes the value as the index held it, without the quotes ProfileFile adds.
+bool WriteRawKey(const ProfileFile& ini, const std::string& section, const std::string& key, const std::string& value)
+{
+    return WritePrivateProfileStringW(WideFromUtf8(section).c_str(), WideFromUtf8(key).c_str(),
+                                      WideFromUtf8(value).c_str(), WideFromUtf8(ini.path()).c_str()) != FALSE;
 }
 
 // The section as it was before the move: gone when the move made it, else
@@ -213,7 +245,7 @@ bool UndoSection(const std::string& index, const std::string& name, bool knownSe
             return ini.EraseSection(name);
         return EraseKey(ini, name, kMovingKey) &&
                std::all_of(before.begin(), before.end(), [&](const auto& value) {
-                   return value.second ? ini.WriteString(name, value.first, *value.second)
+                   return value.second ? WriteRawKey(ini, name, value.first, *value.second)
                                        : EraseKey(ini, name, value.first.c_str());
                });
     });

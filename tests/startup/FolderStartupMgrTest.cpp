@@ -213,6 +213,7 @@ TEST_F(FolderStartupMgrTest, TheNewestCopyIsNeverLostAndARestoreReplacesNothing)
     ASSERT_TRUE(ini.WriteString("kept.lnk", "CmdLine", "\"C:\\Tools\\kept.exe\" /edited"));
     ASSERT_TRUE(ini.WriteInteger("kept.lnk", "DelayTime", 45));
     ASSERT_TRUE(ini.WriteInteger("kept.lnk", "Order", 7));
+    ASSERT_TRUE(ini.WriteString("kept.lnk", "Icon", " \"quoted\" and blank "));
     ASSERT_TRUE(WritePrivateProfileStringW(L"kept.lnk", L"TakenOver", nullptr, WideFromUtf8(mgr.IniFile()).c_str()));
     const RegKey approved = OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder");
     ASSERT_EQ(approved.WriteBinary("kept.lnk", std::string("\x03") + std::string(11, '\0')), ERROR_SUCCESS);
