@@ -235,6 +235,52 @@ bool WriteRawKey(const ProfileFile& ini, const std::string& section, const std::
                                       WideFromUtf8(value).c_str(), WideFromUtf8(ini.path()).c_str()) != FALSE;
 }
 
+constexpr const char* kWasHead = "was:";
+
+// A kept section's values in its journal, so that an undo after a cut gives
+// them back too: each key alone (it was missing) or with "=" and its value
+// in hexadecimal, comma-separated.
+std::string WasWord(const TSectionValues& before)
+{
+    std::string word = kWasHead;
+    for (const auto& [key, value] : before) {
+        if (word.size() > std::string_view(kWasHead).size())
+            word += ',';
+        word += key;
+        if (value)
+            word += '=' + HexOfBytes(*value);
+    }
+    return word;
+}
+
+// The index is the user's to write: a key that is not a plain name, the
+// journal's own key, or a value that would break its line is refused.
+std::optional<TSectionValues> ParseWas(std::string_view list)
+{
+    TSectionValues values;
+    for (std::size_t at = 0; at < list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const std::string_view item = list.substr(at, comma - at);
+        at = comma + 1;
+        const std::size_t equals = item.find('=');
+        const std::string key(item.substr(0, equals));
+        const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        });
+        if (!plain || SameText(key, kMovingKey))
+            return std::nullopt;
+        if (equals == std::string_view::npos) {
+            values.emplace_back(key, std::nullopt);
+            continue;
+        }
+        std::optional<std::string> value = BytesOfHex(item.substr(equals + 1));
+        if (!value || value->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            return std::nullopt;
+        values.emplace_back(key, std::move(value));
+    }
+    return values;
+}
+
 // The section as it was before the move: gone when the move made it, else
 // with the values it had (a cut move's recovery knows none of them).
 bool UndoSection(const std::string& index, const std::string& name, bool knownSection,
@@ -355,9 +401,10 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
                ini.WriteString(move.name, kMovingKey,
-                               FormatText("%s %s %s%s", {move.knownSection ? "kept" : "new",
-                                                         std::to_string(size.QuadPart), std::to_string(move.draft),
-                                                         replacing ? " aside" : ""}));
+                               FormatText("%s %s %s%s%s", {move.knownSection ? "kept" : "new",
+                                                           std::to_string(size.QuadPart), std::to_string(move.draft),
+                                                           replacing ? " aside" : "",
+                                                           move.knownSection ? " " + WasWord(before) : ""}));
     });
     if (!journaled)
         return {ErrorMessage("Writing " + index, GetLastError())};
@@ -463,14 +510,16 @@ bool SettleMove(const std::string& store, const std::string& name)
 namespace {
 
 // The journal key's value: "kept" or "new", the byte count, the draft's
-// number, and "aside" when the draft's name holds the store's older copy
-// rather than the file moved in; older versions wrote the first word only,
-// for their one draft (and they leave a journal with "aside" alone).
+// number, "aside" when the draft's name holds the store's older copy rather
+// than the file moved in, and for a kept section the values it had (WasWord);
+// older versions wrote the first word only, for their one draft (and they
+// leave a journal with more words alone).
 struct TJournal {
     bool knownSection = false;
     std::optional<std::uint64_t> size;
     int draft = 0;
     bool aside = false;
+    std::optional<TSectionValues> before;
 };
 
 // The index is the user's to write: anything but a whole number in range
@@ -497,10 +546,20 @@ std::optional<TJournal> ParseJournal(const std::string& value)
         return journal;
     journal.size = ParseNumber<std::uint64_t>(size, 0, std::numeric_limits<std::uint64_t>::max());
     const std::optional<int> number = words >> draft ? ParseNumber(draft, 1, kMaxDraft) : std::nullopt;
-    journal.aside = words >> more && more == "aside";
-    if (!journal.size || !number || (!journal.aside && !more.empty()) || words >> more)
+    if (!journal.size || !number)
         return std::nullopt;
     journal.draft = *number;
+    while (words >> more) {
+        if (more == "aside" && !journal.aside) {
+            journal.aside = true;
+            continue;
+        }
+        if (!journal.knownSection || journal.before || more.rfind(kWasHead, 0) != 0)
+            return std::nullopt;
+        journal.before = ParseWas(std::string_view(more).substr(std::string_view(kWasHead).size()));
+        if (!journal.before)
+            return std::nullopt;
+    }
     return journal;
 }
 
@@ -559,7 +618,8 @@ std::string Settle(const std::string& folder, const std::string& store, const st
         if (aside)
             if (std::string why = PutAsideBack(draft, stored, store); !why.empty())
                 return why;
-        return (journal.aside || RemoveDraft(draft)) && UndoSection(index, name, journal.knownSection)
+        return (journal.aside || RemoveDraft(draft)) &&
+                       UndoSection(index, name, journal.knownSection, journal.before.value_or(TSectionValues()))
                    ? std::string()
                    : ErrorText(GetLastError());
     }
