@@ -485,12 +485,21 @@ bool RemoveStoredFile(const std::string& path)
         return true;
     if (GetLastError() != ERROR_ACCESS_DENIED)
         return false;
-    {
-        const UniqueFile file = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
-        if (!file || !MarkReadOnly(file.get(), false))
-            return false;
-    }
-    return DeleteFileW(wide.c_str()) != FALSE;
+    // Read-only: the mark is cleared and the file deleted through one handle,
+    // which another program's open keeps out, and a delete refused there
+    // gives the mark back: the file never stays without it.
+    const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                                      OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) || !MarkReadOnly(file.get(), false))
+        return false;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetInformation()(file.get(), FileDispositionInfo, &disposition, sizeof disposition))
+        return true;
+    const DWORD error = GetLastError();
+    MarkReadOnly(file.get(), (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+    SetLastError(error);
+    return false;
 }
 
 bool FlushFolder(const std::string& folder)

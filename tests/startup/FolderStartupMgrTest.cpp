@@ -169,6 +169,14 @@ TEST_F(FolderStartupMgrTest, TheFileItselfMovesWithItsReadOnlyMarkNeverACopy)
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
     ASSERT_EQ(mgr.Count(), 1);
+    {
+        const UniqueFile reader(CreateFileW(WideFromUtf8(Stored("ro.bat")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_FALSE(mgr.DeleteItem(0)) << "held by another program";
+    }
+    EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("ro.bat")).c_str()) & FILE_ATTRIBUTE_READONLY)
+        << "a delete that failed leaves the mark";
     EXPECT_TRUE(mgr.DeleteItem(0)) << "a read-only file's item is deleted too";
     EXPECT_FALSE(PathExists(Stored("ro.bat")));
 }
