@@ -320,12 +320,13 @@ bool PutBack(UniqueFile& older, const std::string& aside, const std::string& tar
     return RenameOpenFile(older, aside, target) && FlushFolder(store);
 }
 
-// Undoes a move whose older copy may wait aside; while it cannot go back the
-// journal stays, and the next take-over puts it back (RecoverMoves).
+// Undoes a move whose older copy waits at `aside` (empty for none); while it
+// cannot go back the journal stays, and the next take-over puts it back
+// (RecoverMoves).
 std::string UndoReplace(const TStoreMove& move, const std::string& index, const std::string& why,
                         const TSectionValues& before, UniqueFile& older, const std::string& aside)
 {
-    if (older && !PutBack(older, aside, Join(move.store, move.name), move.store))
+    if (!aside.empty() && !PutBack(older, aside, Join(move.store, move.name), move.store))
         return ErrorMessage(why + "; the store's older copy waits as " + aside + " (putting it back", GetLastError()) +
                ") and the next take-over puts it back";
     return Undo(move, index, why, before);
@@ -415,13 +416,17 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
         refusal = FormatText("a file of its name, \"%s\", was put into the store meanwhile", {target});
     if (!refusal.empty())
         return {Undo(move, index, refusal, before)};
-    const std::string aside = Join(move.store, MoveDraftName(move.draft));
-    if (older && !(RenameOpenFile(older, target, aside) && FlushFolder(move.store))) {
-        refusal = ErrorMessage("another program holds it (moving the store's older copy " + target + " aside",
-                               GetLastError()) + ")";
-        // A rename that went through but was not flushed is taken back.
-        return {UndoReplace(move, index, refusal, before, older, aside)};
-    }
+    // Before Windows Vista the renames go by name and `older` lets go: what
+    // was put aside is told by `aside`, not by the handle.
+    const std::string aside = older ? Join(move.store, MoveDraftName(move.draft)) : std::string();
+    if (!aside.empty() && !RenameOpenFile(older, target, aside))
+        return {Undo(move, index,
+                     ErrorMessage("another program holds it (moving the store's older copy " + target + " aside",
+                                  GetLastError()) + ")",
+                     before)};
+    if (!aside.empty() && !FlushFolder(move.store))
+        return {UndoReplace(move, index, ErrorMessage("Flushing " + move.store, GetLastError()), before, older,
+                            aside)};
     if (!RenameOpenFile(original, source, target)) {
         refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
         return {UndoReplace(move, index, refusal, before, older, aside)};
@@ -450,7 +455,7 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
     StepDone();
     // The newer copy is in for good; an aside copy that cannot go now is a
     // leftover draft the next take-over sweeps once the journal is settled.
-    if (older) {
+    if (!aside.empty()) {
         older.reset();
         RemoveStoredFile(aside);
     }
@@ -491,7 +496,8 @@ bool RemoveStoredFile(const std::string& path)
     const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
                                       OPEN_EXISTING);
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) || !MarkReadOnly(file.get(), false))
+    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) ||
+        !MarkReadOnly(file.get(), false))
         return false;
     FILE_DISPOSITION_INFO disposition = {TRUE};
     if (SetInformation()(file.get(), FileDispositionInfo, &disposition, sizeof disposition))
