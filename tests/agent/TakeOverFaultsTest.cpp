@@ -259,8 +259,8 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
     };
     for (const bool replace : {false, true}) {
         SCOPED_TRACE(replace ? "replacing a stored copy" : "a new file");
-        bool finished = false;
         int halts = 0;
+        bool finished = false;
         for (int step = 1; !finished; ++step) {
             SCOPED_TRACE("cut after step " + std::to_string(step));
             ASSERT_LT(step, 10) << "the move never finished";
