@@ -24,16 +24,10 @@ std::string ApprovalHex(std::string_view bytes)
 
 std::optional<std::string> ApprovalFromHex(std::string_view text)
 {
-    if (text.size() % 2 != 0 || text.size() > 2 * kMaxApprovalSize)
+    if (text.size() > 2 * kMaxApprovalSize)
         return std::nullopt;
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigitValue(text[i]), low = HexDigitValue(text[i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes += static_cast<char>(high * 16 + low);
-    }
-    if (ApprovalOf(/*binary=*/true, bytes) == TApproval::apNone)
+    std::optional<std::string> bytes = BytesOfHex(text);
+    if (!bytes || ApprovalOf(/*binary=*/true, *bytes) == TApproval::apNone)
         return std::nullopt;
     return bytes;
 }

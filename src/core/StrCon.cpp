@@ -367,6 +367,20 @@ std::string HexOfBytes(std::string_view bytes)
     return text;
 }
 
+std::optional<std::string> BytesOfHex(std::string_view text)
+{
+    if (text.size() % 2 != 0)
+        return std::nullopt;
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigitValue(text[i]), low = HexDigitValue(text[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes += static_cast<char>(high * 16 + low);
+    }
+    return bytes;
+}
+
 int HexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')

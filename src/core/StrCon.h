@@ -8,6 +8,7 @@
 // Platform-free: no <windows.h> here.
 
 #include <bitset>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,3 +61,5 @@ bool SameText(std::string_view a, std::string_view b);
 int HexDigitValue(char c);
 // Each byte as two lower-case hexadecimal digits, high digit first.
 std::string HexOfBytes(std::string_view bytes);
+// The bytes of such a text, digits of either case; nothing when it is not one.
+std::optional<std::string> BytesOfHex(std::string_view text);

@@ -187,6 +187,25 @@ std::string KeepToAdministrators(HANDLE file, PSECURITY_DESCRIPTOR descriptor, c
                : ErrorMessage("Keeping " + path + " to administrators (its access list could not be reset)", error);
 }
 
+// Why the entry at the lock file's path can never serve as the lock, else
+// empty: a holder's delete still pending reads as access denied too, and is
+// waited for. A read-only leftover (nobody may delete it on close) gets its
+// mark cleared; a folder of its name is refused at once.
+std::string UnusableLockFile(const std::string& path)
+{
+    const std::wstring wide = WideFromUtf8(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return {};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return FormatText("\"%s\" is a folder, not the machine's lock file: an administrator removes it", {path});
+    const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (writable != attributes && !SetFileAttributesW(wide.c_str(), writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL))
+        return ErrorMessage("The leftover lock file " + path + " is read-only and its mark could not be cleared",
+                            GetLastError());
+    return {};
+}
+
 } // namespace
 
 TStoreFileLock::TStoreFileLock(const std::string& store)
@@ -229,6 +248,14 @@ TStoreFileLock::TStoreFileLock(const std::string& store)
         refusal_ = ErrorMessage("Locking the store with " + path, error);
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
             return;
+        if (error == ERROR_ACCESS_DENIED) {
+            if (std::string unusable = UnusableLockFile(path); !unusable.empty()) {
+                refusal_ = std::move(unusable);
+                return;
+            }
+            refusal_ += " (held past the wait, or a leftover whose access list keeps administrators out: an "
+                        "administrator removes it)";
+        }
         // The one APC this program queues is the stoppable thread's empty
         // one (StoppableThread.h), each a cancel meant to end the work's
         // waits (its stop, or a start past its bound), and no code of it

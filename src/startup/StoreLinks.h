@@ -86,7 +86,8 @@ inline constexpr const char* kLockFileName = "Keldora.lock";
 // file, so no other user can hold or fake it; the file is made with a
 // protected access list of administrators and the system alone, so one a
 // power cut left behind is no other user's to hold either, and one an older
-// version left with the folder's list gets that list at the take. Fails closed:
+// version left with the folder's list gets that list at the take, one left
+// read-only its mark cleared; a folder of its name is refused. Fails closed:
 // Require raises when another holder kept it past a few seconds, its access
 // list could not be reset, it could not be made, or an APC (the stopping
 // worker's) ended the wait.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cwchar>
 #include <limits>
 #include <optional>
 #include <sstream>
@@ -29,7 +30,9 @@ constexpr int kMaxDraft = 1000000;
 
 // A test stops the process for good after this many steps of the moves
 // (KDAGENT_HALT_AT_STEP), having set the event KDAGENT_HALT_EVENT names, and
-// then cuts the power: the moves' steps can be seen no other way.
+// then cuts the power: the moves' steps can be seen no other way. One that
+// names an event KDAGENT_RESUME_EVENT instead lets the work go on once it has
+// set that one, having changed the disk in the gap after the step.
 std::wstring Environment(const wchar_t* name)
 {
     wchar_t value[MAX_PATH + 1] = {};
@@ -44,12 +47,16 @@ void StepDone()
         return text.empty() ? 0L : std::wcstol(text.c_str(), nullptr, 10);
     }();
     static long steps = 0;
-    if (haltAt <= 0 || ++steps < haltAt)
+    if (haltAt <= 0 || ++steps != haltAt)
         return;
     const UniqueKernelHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, Environment(L"KDAGENT_HALT_EVENT").c_str()));
     if (event)
         SetEvent(event.get());
-    Sleep(INFINITE);
+    const UniqueKernelHandle resume(OpenEventW(SYNCHRONIZE, FALSE, Environment(L"KDAGENT_RESUME_EVENT").c_str()));
+    if (resume)
+        WaitForSingleObject(resume.get(), INFINITE);
+    else
+        Sleep(INFINITE);
 }
 
 // The draft beside `path` made empty and new, never written through a link.
@@ -129,57 +136,35 @@ bool MarkReadOnly(HANDLE file, bool readOnly)
 
 // The store's older copy of a name taken over again, held unshared for the
 // checks: a copy that is running, held by another program or a link stays,
-// and so does the original. Read-only is cleared (`readOnly` says whether it
-// was), which a replace needs. The caller lets it go just before the
-// original's rename replaces it: a program that opens it in between makes
-// that rename fail, and the caller marks it read-only again. Empty handle
-// and no refusal when there is no older copy.
-UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal, bool& readOnly)
+// and so does the original. Held on until the move ends, so that it can be
+// put aside and back through the handle. Empty handle and no refusal when
+// there is no older copy.
+UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
 {
-    readOnly = false;
     if (!PathExists(target))
         return {};
-    UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
+    UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, OPEN_EXISTING);
     if (!older) {
         refusal = ErrorMessage("the store's older copy cannot be replaced (opening " + target + ")", GetLastError());
         return {};
     }
-    if (refusal = HandleRefusal(older.get(), target); !refusal.empty())
-        return {};
-    BY_HANDLE_FILE_INFORMATION info = {};
-    readOnly = GetFileInformationByHandle(older.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-    if (SetInformation() && !MarkReadOnly(older.get(), false)) {
-        refusal = ErrorMessage("the store's older copy cannot be replaced (" + target + ")", GetLastError());
-        return {};
-    }
-    return older;
-}
-
-// The older copy a failed replace left gets its read-only mark back; empty
-// when it has it, else what the caller's reason gains.
-std::string MarkOlderReadOnlyAgain(const std::string& target)
-{
-    const UniqueFile older = OpenEntry(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
-    if (older && HandleRefusal(older.get(), target).empty() && MarkReadOnly(older.get(), true))
-        return {};
-    return FormatText("; the store's older copy \"%s\" could not be marked read-only again", {target});
+    refusal = HandleRefusal(older.get(), target);
+    return refusal.empty() ? std::move(older) : UniqueFile();
 }
 
 // Renames the file through the handle that holds it, so that the name moves
 // and the file itself, its streams, times and attributes with it, is never
-// in two places; before Windows Vista by name. `replace`: over a file of
-// that name, in one step.
-bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to, bool replace = false)
+// in two places; before Windows Vista by name. Never over another file.
+bool RenameOpenFile(UniqueFile& file, const std::string& from, const std::string& to)
 {
     if (!SetInformation()) {
         file.reset();
-        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), flags) != FALSE;
+        return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
     }
     const std::wstring target = L"\\??\\" + WideFromUtf8(to);
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->ReplaceIfExists = FALSE;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
     return SetInformation()(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
@@ -207,15 +192,92 @@ bool EraseKey(const ProfileFile& ini, const std::string& section, const char* ke
                                       WideFromUtf8(ini.path()).c_str()) != FALSE;
 }
 
-// A kept section's values of the keys a move writes, none for a key it lacks.
+// A kept section's values of the keys a move writes, as the index holds them
+// (quotes and all: written back so, they read as before), none for a key it
+// lacks. One read of the index, which the profile services read whole for
+// every key asked.
 using TSectionValues = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 TSectionValues ValuesOf(const std::string& index, const std::string& name, const std::vector<std::string>& keys)
 {
-    const ProfileFile ini(index);
+    const std::wstring section = WideFromUtf8(name), path = WideFromUtf8(index);
+    std::vector<wchar_t> buffer(4096);
+    for (;;) {
+        const DWORD length = GetPrivateProfileSectionW(section.c_str(), buffer.data(),
+                                                       static_cast<DWORD>(buffer.size()), path.c_str());
+        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize)
+            break;
+        buffer.resize(buffer.size() * 4);
+    }
     TSectionValues values;
     for (const std::string& key : keys)
-        values.emplace_back(key, ini.HasKey(name, key) ? std::optional(ini.ReadString(name, key)) : std::nullopt);
+        values.emplace_back(key, std::nullopt);
+    for (const wchar_t* line = buffer.data(); *line; line += std::wcslen(line) + 1) {
+        const std::string text = Utf8FromWide(line);
+        const std::size_t equals = text.find('=');
+        const std::size_t end = equals == std::string::npos || equals == 0
+                                    ? std::string::npos
+                                    : text.find_last_not_of(" \t", equals - 1);
+        if (end == std::string::npos)
+            continue;
+        // The first line of a name counts, as for the profile services.
+        for (auto& value : values)
+            if (!value.second && SameText(value.first, std::string_view(text).substr(0, end + 1)))
+                value.second = text.substr(equals + 1);
+    }
+    return values;
+}
+
+// Writes the value as the index held it, without the quotes ProfileFile adds.
+bool WriteRawKey(const ProfileFile& ini, const std::string& section, const std::string& key, const std::string& value)
+{
+    return WritePrivateProfileStringW(WideFromUtf8(section).c_str(), WideFromUtf8(key).c_str(),
+                                      WideFromUtf8(value).c_str(), WideFromUtf8(ini.path()).c_str()) != FALSE;
+}
+
+constexpr const char* kWasHead = "was:";
+
+// A kept section's values in its journal, so that an undo after a cut gives
+// them back too: each key alone (it was missing) or with "=" and its value
+// in hexadecimal, comma-separated.
+std::string WasWord(const TSectionValues& before)
+{
+    std::string word = kWasHead;
+    for (const auto& [key, value] : before) {
+        if (word.size() > std::string_view(kWasHead).size())
+            word += ',';
+        word += key;
+        if (value)
+            word += '=' + HexOfBytes(*value);
+    }
+    return word;
+}
+
+// The index is the user's to write: a key that is not a plain name, the
+// journal's own key, or a value that would break its line is refused.
+std::optional<TSectionValues> ParseWas(std::string_view list)
+{
+    TSectionValues values;
+    for (std::size_t at = 0; at < list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const std::string_view item = list.substr(at, comma - at);
+        at = comma + 1;
+        const std::size_t equals = item.find('=');
+        const std::string key(item.substr(0, equals));
+        const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        });
+        if (!plain || SameText(key, kMovingKey))
+            return std::nullopt;
+        if (equals == std::string_view::npos) {
+            values.emplace_back(key, std::nullopt);
+            continue;
+        }
+        std::optional<std::string> value = BytesOfHex(item.substr(equals + 1));
+        if (!value || value->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            return std::nullopt;
+        values.emplace_back(key, std::move(value));
+    }
     return values;
 }
 
@@ -229,7 +291,7 @@ bool UndoSection(const std::string& index, const std::string& name, bool knownSe
             return ini.EraseSection(name);
         return EraseKey(ini, name, kMovingKey) &&
                std::all_of(before.begin(), before.end(), [&](const auto& value) {
-                   return value.second ? ini.WriteString(name, value.first, *value.second)
+                   return value.second ? WriteRawKey(ini, name, value.first, *value.second)
                                        : EraseKey(ini, name, value.first.c_str());
                });
     });
@@ -239,7 +301,7 @@ bool UndoSection(const std::string& index, const std::string& name, bool knownSe
 // deletes what it leads to.
 bool RemoveDraft(const std::string& draft)
 {
-    return !PathExists(draft) || (LinkRefusal(draft).empty() && DeleteFileW(WideFromUtf8(draft).c_str()));
+    return !PathExists(draft) || (LinkRefusal(draft).empty() && RemoveStoredFile(draft));
 }
 
 std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why,
@@ -248,6 +310,26 @@ std::string Undo(const TStoreMove& move, const std::string& index, const std::st
     if (!UndoSection(index, move.name, move.knownSection, before))
         return why + "; its section stays marked as moving and the next take-over settles it";
     return why;
+}
+
+// The older copy a replace put aside goes back under its name, on the disk
+// before the index forgets the move: else the next take-over would sweep it
+// as a leftover draft.
+bool PutBack(UniqueFile& older, const std::string& aside, const std::string& target, const std::string& store)
+{
+    return RenameOpenFile(older, aside, target) && FlushFolder(store);
+}
+
+// Undoes a move whose older copy waits at `aside` (empty for none); while it
+// cannot go back the journal stays, and the next take-over puts it back
+// (RecoverMoves).
+std::string UndoReplace(const TStoreMove& move, const std::string& index, const std::string& why,
+                        const TSectionValues& before, UniqueFile& older, const std::string& aside)
+{
+    if (!aside.empty() && !PutBack(older, aside, Join(move.store, move.name), move.store))
+        return ErrorMessage(why + "; the store's older copy waits as " + aside + " (putting it back", GetLastError()) +
+               ") and the next take-over puts it back";
+    return Undo(move, index, why, before);
 }
 
 } // namespace
@@ -313,25 +395,41 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
         return {FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store})};
 
     const TSectionValues before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
+    // The older copy of a replace waits under the draft's name, the journal
+    // saying so, until the newer one is in for good: a refusal of the newer
+    // one after its rename, or a cut at any step, puts the older one back.
+    const bool replacing = PathExists(target);
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
                ini.WriteString(move.name, kMovingKey,
-                               FormatText("%s %s %s", {move.knownSection ? "kept" : "new",
-                                                       std::to_string(size.QuadPart), std::to_string(move.draft)}));
+                               FormatText("%s %s %s%s%s", {move.knownSection ? "kept" : "new",
+                                                           std::to_string(size.QuadPart), std::to_string(move.draft),
+                                                           replacing ? " aside" : "",
+                                                           move.knownSection ? " " + WasWord(before) : ""}));
     });
     if (!journaled)
         return {ErrorMessage("Writing " + index, GetLastError())};
     StepDone();
     std::string refusal;
-    bool olderReadOnly = false;
-    UniqueFile older = ClaimOlderCopy(target, refusal, olderReadOnly);
+    UniqueFile older = ClaimOlderCopy(target, refusal);
+    if (older && !replacing)
+        refusal = FormatText("a file of its name, \"%s\", was put into the store meanwhile", {target});
     if (!refusal.empty())
         return {Undo(move, index, refusal, before)};
-    const bool replace = static_cast<bool>(older);
-    older.reset();
-    if (!RenameOpenFile(original, source, target, replace)) {
+    // Before Windows Vista the renames go by name and `older` lets go: what
+    // was put aside is told by `aside`, not by the handle.
+    const std::string aside = older ? Join(move.store, MoveDraftName(move.draft)) : std::string();
+    if (!aside.empty() && !RenameOpenFile(older, target, aside))
+        return {Undo(move, index,
+                     ErrorMessage("another program holds it (moving the store's older copy " + target + " aside",
+                                  GetLastError()) + ")",
+                     before)};
+    if (!aside.empty() && !FlushFolder(move.store))
+        return {UndoReplace(move, index, ErrorMessage("Flushing " + move.store, GetLastError()), before, older,
+                            aside)};
+    if (!RenameOpenFile(original, source, target)) {
         refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
-        return {Undo(move, index, refusal + (olderReadOnly ? MarkOlderReadOnlyAgain(target) : std::string()), before)};
+        return {UndoReplace(move, index, refusal, before, older, aside)};
     }
     // Held until here, it cannot have gone anywhere else; the check is the
     // last word on where it is.
@@ -341,7 +439,11 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
                         ", so it stays there, and the next take-over keeps it there with its section unless it is "
                         "refused again",
                     /*leftOpen=*/true};
-        return {Undo(move, index, refusal, before)};
+        // Back on the disk before the older copy takes its name again.
+        if (!FlushFolder(move.folder))
+            return {ErrorMessage(refusal + "; flushing " + move.folder, GetLastError()) +
+                    ", so the next take-over puts the store's older copy back"};
+        return {UndoReplace(move, index, refusal, before, older, aside)};
     }
     // The index the caller settles next relies on the rename: unflushed,
     // the journal stays for the next take-over to find where the file is.
@@ -351,6 +453,12 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
                     "move did not reach the disk",
                 /*leftOpen=*/true};
     StepDone();
+    // The newer copy is in for good; an aside copy that cannot go now is a
+    // leftover draft the next take-over sweeps once the journal is settled.
+    if (!aside.empty()) {
+        older.reset();
+        RemoveStoredFile(aside);
+    }
     return {};
 }
 
@@ -382,12 +490,22 @@ bool RemoveStoredFile(const std::string& path)
         return true;
     if (GetLastError() != ERROR_ACCESS_DENIED)
         return false;
-    {
-        const UniqueFile file = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING);
-        if (!file || !MarkReadOnly(file.get(), false))
-            return false;
-    }
-    return DeleteFileW(wide.c_str()) != FALSE;
+    // Read-only: the mark is cleared and the file deleted through one handle,
+    // which another program's open keeps out, and a delete refused there
+    // gives the mark back: the file never stays without it.
+    const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                                      OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) ||
+        !MarkReadOnly(file.get(), false))
+        return false;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetInformation()(file.get(), FileDispositionInfo, &disposition, sizeof disposition))
+        return true;
+    const DWORD error = GetLastError();
+    MarkReadOnly(file.get(), (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+    SetLastError(error);
+    return false;
 }
 
 bool FlushFolder(const std::string& folder)
@@ -407,11 +525,16 @@ bool SettleMove(const std::string& store, const std::string& name)
 namespace {
 
 // The journal key's value: "kept" or "new", the byte count, the draft's
-// number; older versions wrote the first word only, for their one draft.
+// number, "aside" when the draft's name holds the store's older copy rather
+// than the file moved in, and for a kept section the values it had (WasWord);
+// older versions wrote the first word only, for their one draft (and they
+// leave a journal with more words alone).
 struct TJournal {
     bool knownSection = false;
     std::optional<std::uint64_t> size;
     int draft = 0;
+    bool aside = false;
+    std::optional<TSectionValues> before;
 };
 
 // The index is the user's to write: anything but a whole number in range
@@ -438,9 +561,20 @@ std::optional<TJournal> ParseJournal(const std::string& value)
         return journal;
     journal.size = ParseNumber<std::uint64_t>(size, 0, std::numeric_limits<std::uint64_t>::max());
     const std::optional<int> number = words >> draft ? ParseNumber(draft, 1, kMaxDraft) : std::nullopt;
-    if (!journal.size || !number || words >> more)
+    if (!journal.size || !number)
         return std::nullopt;
     journal.draft = *number;
+    while (words >> more) {
+        if (more == "aside" && !journal.aside) {
+            journal.aside = true;
+            continue;
+        }
+        if (!journal.knownSection || journal.before || more.rfind(kWasHead, 0) != 0)
+            return std::nullopt;
+        journal.before = ParseWas(std::string_view(more).substr(std::string_view(kWasHead).size()));
+        if (!journal.before)
+            return std::nullopt;
+    }
     return journal;
 }
 
@@ -472,6 +606,17 @@ std::vector<std::string> DraftsIn(const std::string& store)
     return drafts;
 }
 
+// A cut-short replace's older copy back under its name, never over a file.
+std::string PutAsideBack(const std::string& aside, const std::string& stored, const std::string& store)
+{
+    if (PathExists(stored))
+        return FormatText("the store's older copy waits as \"%s\", and \"%s\" is there", {aside, stored});
+    if (!MoveFileExW(WideFromUtf8(aside).c_str(), WideFromUtf8(stored).c_str(), MOVEFILE_WRITE_THROUGH) ||
+        !FlushFolder(store))
+        return ErrorMessage("Putting the store's older copy " + aside + " back", GetLastError());
+    return {};
+}
+
 // Settles one cut-short move; empty when done, else why not. Nothing is
 // deleted or renamed unless the copy that stays is whole.
 std::string Settle(const std::string& folder, const std::string& store, const std::string& name,
@@ -479,18 +624,27 @@ std::string Settle(const std::string& folder, const std::string& store, const st
 {
     const std::string index = Join(store, StoreIniName);
     const std::string draft = Join(store, MoveDraftName(journal.draft));
+    const std::string stored = Join(store, name);
     if (!LinkRefusal(draft).empty())
         return "its draft is a link";
-    if (FileExists(Join(folder, name)))
-        return RemoveDraft(draft) && UndoSection(index, name, journal.knownSection) ? std::string()
-                                                                                   : ErrorText(GetLastError());
-    const std::string kept = PathExists(draft) ? draft : Join(store, name);
+    // Undone: the file never went in, or went back, or is gone from both.
+    const bool aside = journal.aside && PathExists(draft);
+    if (FileExists(Join(folder, name)) || (aside && !PathExists(stored))) {
+        if (aside)
+            if (std::string why = PutAsideBack(draft, stored, store); !why.empty())
+                return why;
+        return (journal.aside || RemoveDraft(draft)) &&
+                       UndoSection(index, name, journal.knownSection, journal.before.value_or(TSectionValues()))
+                   ? std::string()
+                   : ErrorText(GetLastError());
+    }
+    const std::string kept = PathExists(draft) && !journal.aside ? draft : stored;
     // A move whose rename back failed kept a copy its last check refused.
     if (const std::string refusal = LinkRefusal(kept); !refusal.empty())
         return refusal;
     if (journal.size && SizeOf(kept) != journal.size)
         return FormatText("\"%s\" is not whole (%s bytes were moved)", {kept, std::to_string(*journal.size)});
-    const bool settled = (kept != draft || Replace(draft, Join(store, name))) &&
+    const bool settled = (journal.aside ? RemoveDraft(draft) : kept != draft || Replace(draft, stored)) &&
                          RewriteIndex(index, [&](const ProfileFile& copy) { return EraseKey(copy, name, kMovingKey); });
     return settled ? std::string() : ErrorText(GetLastError());
 }

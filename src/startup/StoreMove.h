@@ -8,17 +8,21 @@
 //      journal key "Moving", which records the file's size and a draft
 //      number (the index is rewritten whole: a new copy, flushed, renamed
 //      over the old);
-//   2. the held file is renamed into the store, the store's older copy of
-//      the name, if any, replaced in the same step (never when it is running,
-//      held or a link: then nothing moves), and the store folder flushed.
+//   2. the store's older copy of the name, if any (never when it is
+//      running, held or a link: then nothing moves), is renamed aside to the
+//      draft's name, which the journal says ("aside"), and the store folder
+//      flushed; the held file is renamed into the store, never over a file,
+//      and the store folder flushed; then the aside copy is deleted. A newer
+//      file refused after its rename goes back, and so does the older copy.
 //      The file is never copied: its bytes, streams, times and attributes
 //      (read-only too) go with it; a store on another volume is refused;
 //   3. the journal key goes: with the next move's step 1, or by SettleMove
 //      after the last move of a take-over (one index rewrite per move); a
 //      move whose store could not be flushed keeps it for RecoverMoves.
 // RecoverMoves, at the start of every take-over, finishes a move whose
-// original is gone and undoes one whose original is still there; it deletes
-// or renames nothing unless the copy that stays has the recorded size. It
+// original is gone and undoes one whose original is still there, an aside
+// older copy put back; it deletes or renames nothing unless the copy that
+// stays has the recorded size. It
 // also settles the drafts older versions copied into ("Keldora.<n>.move"),
 // whose numbers the journal keeps so that either version reads the other's.
 //
@@ -77,7 +81,7 @@ struct TStoreMove {
 // How a move ended. `why` is empty when the file went into the store for
 // good and the caller settles its journal. Else, with `leftOpen` false, it
 // says why the file stays in the Startup folder with nothing of it in the
-// store (a kept section and a replaced older copy as they were, its
+// store (a kept section and the store's older copy as they were, its
 // read-only mark too), tried again at the next take-over; an undo that could
 // not rewrite the index leaves its journal key, which that take-over's
 // RecoverMoves settles first. With `leftOpen` true the file's name is in the

@@ -8,6 +8,7 @@
 #include "common/HostMount.h"
 #include "common/StartToken.h"
 #include "core/StrCon.h"
+#include "startup/FolderStartupMgr.h"
 #include "startup/StartupTestSupport.h"
 #include "startup/StoreLock.h"
 #include "startup/StoreMove.h"
@@ -231,7 +232,10 @@ TEST(TakeOverFaults, APathTheStoreCannotHoldStaysWhereItIs)
 
 // The Startup folder on forgetfs: the agent stops for good after each step of
 // its move, the power goes, and the next agent's take-over leaves the file in
-// the store alone, whole, with one settled section and no draft.
+// the store alone, whole, with one settled section and no draft. Then the
+// same for a newer file replacing a read-only stored copy whose section the
+// user edited: until the newer file is in, the older copy is there, and the
+// next start's recovery of a move cut short gives the section its values.
 TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
 {
     ForgettingFolder disk;
@@ -242,58 +246,96 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
     const StartupFolderScope startup(folder);
     ASSERT_TRUE(startup.Ready());
     const std::string content = "@echo whole\r\n" + std::string(5000, 'x');
+    const std::string older = "@echo older\r\n" + std::string(3000, 'y');
     const std::string eventName = "KeldoraTakeOverHalt" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
     const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
-    bool finished = false;
-    int halts = 0;
-    for (int step = 1; !finished; ++step) {
-        SCOPED_TRACE("cut after step " + std::to_string(step));
-        ASSERT_LT(step, 10) << "the move never finished";
-        ClearLocation(UserFolder);
-        {
-            const UniqueFile file(CreateFileW(WideFromUtf8(In("app.bat")).c_str(), GENERIC_WRITE, 0, nullptr,
-                                              CREATE_ALWAYS, 0, nullptr));
-            DWORD written = 0;
-            ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-            ASSERT_TRUE(FlushFileBuffers(file.get()));
-        }
-        ResetEvent(halted.get());
-        {
-            const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
-            RunningAgent agent(sandbox);
-            ASSERT_TRUE(WaitUntil([&] {
-                finished = FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
-                           !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
-                return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
-            }, 60000));
-            halts += !finished;
-            if (!finished) {
-                // Held by the halted take-over: neither can be swapped for a link meanwhile.
-                for (const std::string& held : {folder, folder + "\\Keldora"}) {
-                    const bool moved = MoveFileW(WideFromUtf8(held).c_str(), WideFromUtf8(held + ".swapped").c_str());
-                    EXPECT_FALSE(moved) << held;
-                    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << held;
-                    if (moved)
-                        MoveFileW(WideFromUtf8(held + ".swapped").c_str(), WideFromUtf8(held).c_str());
-                }
+    const ProfileFile index(Stored("Keldora.ini"));
+    const auto section = [&] {
+        std::vector<std::string> values;
+        for (const char* key : {"Desc", "CmdLine", "Icon", "DelayTime", "Enable", "Order", "TakenOver", "Approved"})
+            values.push_back(index.HasKey("app.bat", key) ? index.ReadString("app.bat", key) : "(none)");
+        return values;
+    };
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replacing a stored copy" : "a new file");
+        int halts = 0;
+        bool finished = false;
+        for (int step = 1; !finished; ++step) {
+            SCOPED_TRACE("cut after step " + std::to_string(step));
+            ASSERT_LT(step, 10) << "the move never finished";
+            ClearLocation(UserFolder);
+            std::vector<std::string> before;
+            if (replace) {
+                WriteFile(In("app.bat"), older);
+                ASSERT_TRUE(TFolderStartupMgr(UserFolder).SetupItems());
+                ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(Stored("app.bat")).c_str(), FILE_ATTRIBUTE_READONLY));
+                ASSERT_TRUE(index.WriteString("app.bat", "CmdLine", "\"C:\\Tools\\app.exe\" /edited"));
+                ASSERT_TRUE(index.WriteInteger("app.bat", "DelayTime", 45));
+                before = section();
+                const UniqueFile edited(CreateFileW(WideFromUtf8(Stored("Keldora.ini")).c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                    nullptr));
+                ASSERT_TRUE(edited && FlushFileBuffers(edited.get())) << "the user's edit on the disk";
             }
-            TerminateProcess(agent.Process(), 9);
-            WaitForExit(agent.Process(), 30000);
+            {
+                const UniqueFile file(CreateFileW(WideFromUtf8(In("app.bat")).c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, 0, nullptr));
+                DWORD written = 0;
+                ASSERT_TRUE(
+                    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+                ASSERT_TRUE(FlushFileBuffers(file.get()));
+            }
+            ResetEvent(halted.get());
+            {
+                const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
+                RunningAgent agent(sandbox);
+                ASSERT_TRUE(WaitUntil([&] {
+                    finished = FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
+                               !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
+                    return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
+                }, 60000));
+                halts += !finished;
+                if (!finished) {
+                    // Held by the halted take-over: neither can be swapped for a link meanwhile.
+                    for (const std::string& held : {folder, folder + "\\Keldora"}) {
+                        const bool moved =
+                            MoveFileW(WideFromUtf8(held).c_str(), WideFromUtf8(held + ".swapped").c_str());
+                        EXPECT_FALSE(moved) << held;
+                        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << held;
+                        if (moved)
+                            MoveFileW(WideFromUtf8(held + ".swapped").c_str(), WideFromUtf8(held).c_str());
+                    }
+                }
+                TerminateProcess(agent.Process(), 9);
+                WaitForExit(agent.Process(), 30000);
+            }
+            disk.PowerCut();
+            const bool inFolder = FileExists(In("app.bat"));
+            EXPECT_NE(inFolder, FileExists(Stored("app.bat")) && ReadFile(Stored("app.bat")) == content)
+                << "in one place at the cut";
+            EXPECT_EQ(ReadFile(inFolder ? In("app.bat") : Stored("app.bat")), content) << "whole";
+            if (replace && inFolder) {
+                EXPECT_EQ(ReadFile(FileExists(Stored("app.bat")) ? Stored("app.bat") : Stored("Keldora.1.move")), older)
+                    << "the older copy is kept until the newer one is in";
+                // The next start's recovery, as the agent's take-over begins it.
+                EXPECT_TRUE(RecoverMoves(folder, folder + "\\Keldora").empty());
+                EXPECT_EQ(section(), before) << "the section as the user left it";
+                EXPECT_EQ(ReadFile(Stored("app.bat")), older);
+                EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("app.bat")).c_str()) & FILE_ATTRIBUTE_READONLY);
+            }
+            std::unique_ptr<RunningAgent> next = StartAgent(sandbox);
+            EXPECT_TRUE(WaitUntil([&] {
+                return FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
+                       !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
+            }, 60000));
+            Quit(next);
+            EXPECT_EQ(ReadFile(Stored("app.bat")), content) << "whole";
+            EXPECT_EQ(Names(folder), (std::set<std::string>{"Keldora"}));
+            EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat"}));
+            EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).SectionNames(), (std::vector<std::string>{"app.bat"}));
         }
-        disk.PowerCut();
-        EXPECT_NE(FileExists(In("app.bat")), FileExists(Stored("app.bat"))) << "in one place at the cut";
-        EXPECT_EQ(ReadFile(FileExists(In("app.bat")) ? In("app.bat") : Stored("app.bat")), content) << "whole";
-        std::unique_ptr<RunningAgent> next = StartAgent(sandbox);
-        EXPECT_TRUE(WaitUntil([&] {
-            return FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
-                   !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
-        }, 60000));
-        Quit(next);
-        EXPECT_EQ(ReadFile(Stored("app.bat")), content) << "whole";
-        EXPECT_EQ(Names(folder), (std::set<std::string>{"Keldora"}));
-        EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat"}));
-        EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).SectionNames(), (std::vector<std::string>{"app.bat"}));
+        EXPECT_EQ(halts, 2)
+            << "cut after the section was written and after the file moved, then once the move had ended";
     }
-    EXPECT_EQ(halts, 2) << "cut after the section was written and after the file moved, then once the move had ended";
 }

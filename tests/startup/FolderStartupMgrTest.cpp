@@ -169,6 +169,14 @@ TEST_F(FolderStartupMgrTest, TheFileItselfMovesWithItsReadOnlyMarkNeverACopy)
     ASSERT_TRUE(mgr.SetupItems());
     mgr.Reload();
     ASSERT_EQ(mgr.Count(), 1);
+    {
+        const UniqueFile reader(CreateFileW(WideFromUtf8(Stored("ro.bat")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_FALSE(mgr.DeleteItem(0)) << "held by another program";
+    }
+    EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("ro.bat")).c_str()) & FILE_ATTRIBUTE_READONLY)
+        << "a delete that failed leaves the mark";
     EXPECT_TRUE(mgr.DeleteItem(0)) << "a read-only file's item is deleted too";
     EXPECT_FALSE(PathExists(Stored("ro.bat")));
 }
@@ -204,15 +212,16 @@ TEST_F(FolderStartupMgrTest, TheNewestCopyIsNeverLostAndARestoreReplacesNothing)
     EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"})) << "no draft waits";
     EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "older copy cannot be replaced"));
 
-    // A replace whose rename fails (a program holds the read-only older copy
-    // for its attributes only, which the claim's check lets by, but not a
-    // rename over it) gives the older copy its mark and the section every
-    // value back: the user's edited line, delay and order, a value it lacked
-    // and the switch a new Task Manager choice would have turned off.
+    // A replace refused after its journal (the read-only older copy has
+    // another name, so it is not put aside) leaves the older copy its mark
+    // and gives the section every value back: the user's edited line, delay
+    // and order, a value it lacked and the switch a new Task Manager choice
+    // would have turned off.
     ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(ini.WriteString("kept.lnk", "CmdLine", "\"C:\\Tools\\kept.exe\" /edited"));
     ASSERT_TRUE(ini.WriteInteger("kept.lnk", "DelayTime", 45));
     ASSERT_TRUE(ini.WriteInteger("kept.lnk", "Order", 7));
+    ASSERT_TRUE(ini.WriteString("kept.lnk", "Icon", " \"quoted\" and blank "));
     ASSERT_TRUE(WritePrivateProfileStringW(L"kept.lnk", L"TakenOver", nullptr, WideFromUtf8(mgr.IniFile()).c_str()));
     const RegKey approved = OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder");
     ASSERT_EQ(approved.WriteBinary("kept.lnk", std::string("\x03") + std::string(11, '\0')), ERROR_SUCCESS);
@@ -224,17 +233,17 @@ TEST_F(FolderStartupMgrTest, TheNewestCopyIsNeverLostAndARestoreReplacesNothing)
         return values;
     };
     const std::vector<std::string> before = section();
-    {
-        const UniqueFile reader(CreateFileW(WideFromUtf8(Stored("kept.lnk")).c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(reader);
-        mgr.SetupItems();
-    }
-    EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "another program holds it (moving"));
+    const ScratchFolder scratch("older-twin");
+    const std::string twin = scratch.PathOf("twin.lnk");
+    ASSERT_TRUE(CreateHardLinkW(WideFromUtf8(twin).c_str(), WideFromUtf8(Stored("kept.lnk")).c_str(), nullptr));
+    mgr.SetupItems();
+    EXPECT_TRUE(AnyNoteHas(mgr.TakeNotes(), "has other names"));
     EXPECT_EQ(ReadFile(In("kept.lnk")), "newer") << "stays where it is";
     EXPECT_EQ(ReadFile(Stored("kept.lnk")), "old");
     EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(section(), before);
+    ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(twin).c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(WideFromUtf8(twin).c_str()));
     ASSERT_EQ(RegDeleteValueW(approved.get(), L"kept.lnk"), ERROR_SUCCESS);
     EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"})) << "no draft waits";
 
@@ -264,6 +273,43 @@ TEST_F(FolderStartupMgrTest, TheNewestCopyIsNeverLostAndARestoreReplacesNothing)
     ASSERT_TRUE(mgr.SetupItems());
     EXPECT_EQ(ReadFile(Stored("Keldora.4.move")), "torn") << "not swept";
     EXPECT_EQ(ReadFile(Stored("next.lnk")), "next");
+}
+
+// A newer file whose last check refuses it after its rename into the store
+// (a hard link planted in the gap after the journal, in a take-over of
+// another process halted there): the newer file goes back, and the store's
+// older copy it was to replace is there again, read-only as it was, its
+// section's values with it and nothing waiting aside.
+TEST_F(FolderStartupMgrTest, AReplaceRefusedAfterItsRenameGivesTheOlderCopyBack)
+{
+    WriteReadOnly(In("kept.lnk"), "old");
+    ASSERT_TRUE(TFolderStartupMgr(UserFolder).SetupItems());
+    const ProfileFile ini(Stored("Keldora.ini"));
+    ASSERT_TRUE(ini.WriteInteger("kept.lnk", "DelayTime", 45));
+    WriteFile(In("kept.lnk"), "newer");
+    const std::string id = std::to_string(GetCurrentProcessId());
+    const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8("KeldoraGapHalt" + id).c_str()));
+    const UniqueKernelHandle resume(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8("KeldoraGapGo" + id).c_str()));
+    const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", "KeldoraGapHalt" + id);
+    const EnvVarScope resumeEvent("KDAGENT_RESUME_EVENT", "KeldoraGapGo" + id);
+    const EnvVarScope halt("KDAGENT_HALT_AT_STEP", "1");
+    const ScratchFolder scratch("gap-link");
+    const std::string twin = scratch.PathOf("twin.lnk");
+    const UniqueKernelHandle setup = StartProcess("probe_system.exe setup 9");
+    ASSERT_TRUE(setup);
+    const HANDLE ends[] = {setup.get(), halted.get()};
+    ASSERT_EQ(WaitForMultipleObjects(2, ends, FALSE, 60000), WAIT_OBJECT_0 + 1) << "halted after the journal";
+    EXPECT_TRUE(CreateHardLinkW(WideFromUtf8(twin).c_str(), WideFromUtf8(In("kept.lnk")).c_str(), nullptr))
+        << GetLastError();
+    SetEvent(resume.get());
+    EXPECT_EQ(WaitForExit(setup.get(), 60000), 0u);
+    ASSERT_TRUE(DeleteFileW(WideFromUtf8(twin).c_str()));
+    EXPECT_EQ(ReadFile(In("kept.lnk")), "newer") << "refused, back where it was";
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "old") << "the older copy is not lost";
+    EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("kept.lnk")).c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(ini.ReadInteger("kept.lnk", "DelayTime", 0), 45);
+    EXPECT_FALSE(ini.HasKey("kept.lnk", kMovingKey));
+    EXPECT_EQ(WideNames(store), (std::set<std::wstring>{L"Keldora.ini", L"kept.lnk"})) << "nothing waits aside";
 }
 
 // Journal keys and draft names another program wrote with numbers out of

@@ -1,7 +1,8 @@
 // Prints what this process sees of the system, one fact a line, for tests
 // that change Wine's reported version (it is read when a process starts).
-// With "restore N" it restores location N instead, for tests that stop it
-// partway (the stores' step halts) and cut the power.
+// With "restore N" or "setup N" it restores or takes over location N instead,
+// for tests that stop it partway (the stores' step halts) and cut the power
+// or change the disk there.
 #include "common/Utils.h"
 #include "startup/uStartupMgr.h"
 
@@ -11,9 +12,11 @@
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "restore") == 0) {
+    const bool setup = argc == 3 && std::strcmp(argv[1], "setup") == 0;
+    if (setup || (argc == 3 && std::strcmp(argv[1], "restore") == 0)) {
         try {
-            return CreateStartupMgr(static_cast<std::uint8_t>(std::atoi(argv[2])))->RestoreItems() ? 0 : 1;
+            const auto mgr = CreateStartupMgr(static_cast<std::uint8_t>(std::atoi(argv[2])));
+            return (setup ? mgr->SetupItems() : mgr->RestoreItems()) ? 0 : 1;
         } catch (const std::exception& e) {
             std::printf("%s\n", e.what());
             return 2;
