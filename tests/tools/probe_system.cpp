@@ -1,13 +1,17 @@
 // Prints what this process sees of the system, one fact a line, for tests
 // that change Wine's reported version (it is read when a process starts).
 // With "restore N" it restores location N instead, for tests that stop it
-// partway (the stores' step halts) and cut the power.
+// partway (the stores' step halts) and cut the power. With "log FILE NAME N"
+// it appends the lines "NAME 0" .. "NAME N-1" to the log FILE, one at a time,
+// for tests that run several writers of one log at once.
+#include "common/LogFile.h"
 #include "common/Utils.h"
 #include "startup/uStartupMgr.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 int main(int argc, char** argv)
 {
@@ -18,6 +22,11 @@ int main(int argc, char** argv)
             std::printf("%s\n", e.what());
             return 2;
         }
+    }
+    if (argc == 5 && std::strcmp(argv[1], "log") == 0) {
+        for (int i = 0; i < std::atoi(argv[4]); ++i)
+            AppendLogFile(argv[2], std::string(argv[3]) + " " + std::to_string(i));
+        return 0;
     }
     std::printf("%u\n%d\n%s\n%s\n", static_cast<unsigned>(GetWindowsKind()), IsVersion51OrLater() ? 1 : 0,
                 GetStpDesc(AllUsersStartupFolder).Path.c_str(), GetStpDesc(UserStartupFolder).Path.c_str());
