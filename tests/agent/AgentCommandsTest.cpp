@@ -664,3 +664,42 @@ TEST(AgentCommands, CommandsOfOneUserRunOneAfterTheOther)
     EXPECT_FALSE(AnyStoreLeft());
 }
 
+
+// A /list whose reader does not read yet (its output outgrows the pipe's
+// buffer) lets the stores go before it writes: only the command waits.
+TEST(AgentCommands, AReaderThatDoesNotReadHoldsUpTheCommandNotTheStores)
+{
+    AgentSandbox sandbox;
+    ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "StalledTool", "C:\\Tools\\" + std::string(300, 's') + ".exe"));
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, /*nSize=*/64));
+    const UniqueKernelHandle reader(readEnd);
+    UniqueKernelHandle writer(writeEnd);
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writer.get();
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8("\"" + GetAppFolder() + "kdAgent.exe\" /list");
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info));
+    const UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    writer.reset();
+
+    DWORD pending = 0;
+    const bool writing = WaitUntil([&] {
+        return PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &pending, nullptr) && pending > 0;
+    });
+    const bool stillWriting = WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+    const bool storesFree = TStoreLock(/*timeoutMs=*/0).Acquired();
+    std::string output;
+    char chunk[4096];
+    for (DWORD read = 0; ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) && read > 0;)
+        output.append(chunk, read);
+    EXPECT_TRUE(writing);
+    EXPECT_TRUE(stillWriting) << "the output outgrew the pipe: " << pending << " bytes in it";
+    EXPECT_TRUE(storesFree) << "the stores are let go before the output is written";
+    EXPECT_EQ(WaitForExit(process.get()), 0u);
+    EXPECT_NE(output.find("StalledTool"), std::string::npos) << output;
+}
