@@ -393,6 +393,13 @@ int RestoreStores(CommandOutput& out)
             left = !RestoreLocation(location, view, out) || left;
         }
     }
+    // An agent started since the asking waits for the lock to take the items
+    // over again: the user's agents are asked once more before it is let go.
+    // One started after that starts after the restore, as at any later start.
+    if (!AgentsQuit(out)) {
+        out.Line("An agent started during the restore is still running: it may take the items over again.");
+        return 1;
+    }
     out.Line(left ? "Some items are still in the stores." : "Every stored item is back.");
     return left ? 1 : 0;
 }

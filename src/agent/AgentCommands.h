@@ -13,7 +13,8 @@
 //             then under the store lock writes every stored item back where
 //             it came from under its own name (Run values with their type,
 //             Startup files moved back, Task Manager's choices back), drops
-//             the agent's own item and removes the stores. 0 only when no
+//             the agent's own item and removes the stores, then, still under
+//             the lock, asks an agent started meanwhile too. 0 only when no
 //             store is left; running it again finishes what a cut-short run
 //             left. The machine's locations need an elevated run: without
 //             one they are left, and the output says so (exit 1).

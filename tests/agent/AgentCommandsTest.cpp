@@ -703,3 +703,35 @@ TEST(AgentCommands, AReaderThatDoesNotReadHoldsUpTheCommandNotTheStores)
     EXPECT_EQ(WaitForExit(process.get()), 0u);
     EXPECT_NE(output.find("StalledTool"), std::string::npos) << output;
 }
+
+// An agent started while a /restore waits for one still starting (a process
+// held suspended, ended once the other has started) is asked too before the
+// stores are let go, so it takes nothing over again. It waits for the lock
+// in its start, so it ends only once its waits there have run out.
+TEST(AgentCommands, AnAgentStartedDuringARestoreIsAskedBeforeTheStoresAreLetGo)
+{
+    AgentSandbox sandbox;
+    const std::string program = sandbox.AddAgentProgram();
+    ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "LateTool", "C:\\Tools\\late.exe"));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8("\"" + program + "\"");
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                               &startup, &info));
+    const UniqueKernelHandle starting(info.hProcess), startingThread(info.hThread);
+    CommandRun restore;
+    std::thread restoring = RunInThread(restore, "kdAgent.exe /restore");
+    const bool held = WaitUntil([] { return !TStoreLock(/*timeoutMs=*/0).Acquired(); }, 10000);
+    // By now the restore has listed the user's agents; it looks for the
+    // starting one's window for five seconds.
+    Sleep(1000);
+    RunningAgent late(sandbox);
+    TerminateProcess(starting.get(), 9);
+    restoring.join();
+    ASSERT_TRUE(held) << restore.output;
+    EXPECT_EQ(restore.exitCode, 0u) << restore.output;
+    EXPECT_NE(WaitForExit(late.Process(), 0), static_cast<DWORD>(STILL_ACTIVE)) << "gone before the stores were let go";
+    EXPECT_EQ(OpenRunKey(1).ReadString("LateTool"), "C:\\Tools\\late.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << restore.output;
+}
