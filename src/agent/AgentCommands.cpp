@@ -43,42 +43,42 @@ constexpr DWORD kAgentAskableTimeoutMs = 5000;
 // agents, then restores under the store lock's own bound.
 constexpr DWORD kCommandLockTimeoutMs = kAgentAskableTimeoutMs + kAgentQuitTimeoutMs + kStoreLockTimeoutMs;
 
-// The inherited standard output, else the parent's console.
+// What a command has to say, kept until the store lock is let go: a reader
+// that does not read (a pipe nobody drains, a console held in selection)
+// then holds up this program alone, never the user's agents and commands.
 class CommandOutput {
 public:
-    CommandOutput() : handle_(GetStdHandle(STD_OUTPUT_HANDLE))
-    {
-        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
-            return;
-        handle_ = nullptr;
-        if (!AttachConsole(ATTACH_PARENT_PROCESS))
-            return;
-        console_.reset(CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr));
-        handle_ = console_ ? console_.get() : nullptr;
-    }
+    void Write(const std::string& text) { text_ += text; }
+    void Line(const std::string& text) { Write(text + "\r\n"); }
 
-    void Write(const std::string& text) const
+    // To the inherited standard output, else the parent's console.
+    void Send() const
     {
-        if (!handle_)
-            return;
+        HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+        UniqueFile console;
+        if (!handle || handle == INVALID_HANDLE_VALUE) {
+            if (!AttachConsole(ATTACH_PARENT_PROCESS))
+                return;
+            console.reset(CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+            if (!console)
+                return;
+            handle = console.get();
+        }
         DWORD mode = 0, written = 0;
-        if (GetConsoleMode(handle_, &mode)) {
-            const std::wstring wide = WideFromUtf8(text);
-            WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        if (GetConsoleMode(handle, &mode)) {
+            const std::wstring wide = WideFromUtf8(text_);
+            WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
             return;
         }
-        WriteFile(handle_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        WriteFile(handle, text_.data(), static_cast<DWORD>(text_.size()), &written, nullptr);
     }
 
-    void Line(const std::string& text) const { Write(text + "\r\n"); }
-
 private:
-    HANDLE handle_;
-    UniqueFile console_;
+    std::string text_;
 };
 
-int ListStores(const CommandOutput& out)
+int ListStores(CommandOutput& out)
 {
     std::string text = ListingHeader();
     for (const std::uint8_t location : kWatchedLocations) {
@@ -193,7 +193,7 @@ std::vector<UsersAgent> UsersAgents()
 // Each agent's way to be asked: its window on this desktop, else its quit
 // event. An agent still starting has neither yet, so they are looked for
 // again within a bound; one that ends meanwhile needs none.
-bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
+bool FindWaysToAsk(std::vector<UsersAgent>& agents, CommandOutput& out)
 {
     const ULONGLONG until = GetTickCount64() + kAgentAskableTimeoutMs;
     for (;;) {
@@ -236,7 +236,7 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, const CommandOutput& out)
 // Every agent of this user is asked to quit and waited for, within one
 // bound: one left running would take the restored entries over again. None
 // is asked while one of them cannot be.
-bool AgentsQuit(const CommandOutput& out)
+bool AgentsQuit(CommandOutput& out)
 {
     std::vector<UsersAgent> agents = UsersAgents();
     if (!FindWaysToAsk(agents, out))
@@ -282,7 +282,7 @@ bool StoreFolderHoldsFiles(const std::string& folder)
 // A store whose files are all back (the all-users folder's never left) is
 // only its index now. Nothing is removed through a link: it may lead to
 // another user's store.
-bool RemoveEmptyStoreFolder(const TFolderStartupMgr& mgr, const CommandOutput& out)
+bool RemoveEmptyStoreFolder(const TFolderStartupMgr& mgr, CommandOutput& out)
 {
     const std::string folder = mgr.StoreFolder();
     if (!DirectoryExists(folder))
@@ -328,7 +328,7 @@ bool StoreExists(std::uint8_t location, REGSAM view)
 
 // The location's stored items back where they came from, then its store
 // gone; false, with the reason written, when something is left.
-bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& out)
+bool RestoreLocation(std::uint8_t location, REGSAM view, CommandOutput& out)
 {
     const std::string caption = StartupLocationCaptions[location];
     try {
@@ -372,7 +372,7 @@ bool RestoreLocation(std::uint8_t location, REGSAM view, const CommandOutput& ou
     }
 }
 
-int RestoreStores(const CommandOutput& out)
+int RestoreStores(CommandOutput& out)
 {
     if (!AgentsQuit(out)) {
         out.Line("Nothing was restored.");
@@ -393,30 +393,29 @@ int RestoreStores(const CommandOutput& out)
             left = !RestoreLocation(location, view, out) || left;
         }
     }
+    // An agent started since the asking waits for the lock to take the items
+    // over again: the user's agents are asked once more before it is let go.
+    // One started after that starts after the restore, as at any later start.
+    if (!AgentsQuit(out)) {
+        out.Line("An agent started during the restore is still running: it may take the items over again.");
+        return 1;
+    }
     out.Line(left ? "Some items are still in the stores." : "Every stored item is back.");
     return left ? 1 : 0;
 }
 
-} // namespace
-
-std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
+// One command of the user's at a time, in every session: a /list beside a
+// /restore would show the stores half put back, and two /restore would ask
+// the same agents and put the same items back twice. The lock is held
+// throughout, so no agent takes over between the asking and the restore; the
+// stores' own holds nest in it for nothing.
+int RunUnderStoreLock(const std::string& command, CommandOutput& out)
 {
-    if (arguments.size() < 2)
-        return std::nullopt;
-    const std::string& command = arguments[1];
-    if (!SameText(command, "/list") && !SameText(command, "/restore"))
-        return std::nullopt;
-    const CommandOutput out;
     try {
         std::string unmarked;
         const UniqueKernelHandle mark = CreateCommandMark(unmarked);
         if (!mark)
             out.Line(unmarked + " Another /restore of this user's now refuses while this one runs.");
-        // One command of the user's at a time, in every session: a /list
-        // beside a /restore would show the stores half put back, and two
-        // /restore would ask the same agents and put the same items back
-        // twice. Held throughout, so no agent takes over between the asking
-        // and the restore; the stores' own holds nest in it for nothing.
         const TStoreLock lock(kCommandLockTimeoutMs);
         if (!lock.Acquired()) {
             out.Line("The stores could not be locked (" + lock.Refusal() +
@@ -428,4 +427,19 @@ std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
         out.Line(e.what());
         return 1;
     }
+}
+
+} // namespace
+
+std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() < 2)
+        return std::nullopt;
+    const std::string& command = arguments[1];
+    if (!SameText(command, "/list") && !SameText(command, "/restore"))
+        return std::nullopt;
+    CommandOutput out;
+    const int exitCode = RunUnderStoreLock(command, out);
+    out.Send();
+    return exitCode;
 }

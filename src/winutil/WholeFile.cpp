@@ -50,6 +50,12 @@ bool WriteWholeFile(const std::string& path, std::string_view text)
     return file && WriteAll(file.get(), text);
 }
 
+bool WriteWholeFile(HANDLE file, std::string_view text)
+{
+    const LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteAll(file, text) && SetEndOfFile(file);
+}
+
 bool AppendToFile(const std::string& path, std::string_view text)
 {
     const UniqueFile file = OpenShared(path, FILE_APPEND_DATA, OPEN_ALWAYS);

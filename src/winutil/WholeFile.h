@@ -21,6 +21,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 
 // Replaces the file's content with text, creating it when it is missing.
 bool WriteWholeFile(const std::string& path, std::string_view text);
+// The same through a file open for writing, from its start, the rest cut off.
+bool WriteWholeFile(HANDLE file, std::string_view text);
 
 // Adds text at the end of the file, creating it when it is missing. Others
 // may read, write and append meanwhile; every write lands at the end.

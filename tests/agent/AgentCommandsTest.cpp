@@ -664,3 +664,74 @@ TEST(AgentCommands, CommandsOfOneUserRunOneAfterTheOther)
     EXPECT_FALSE(AnyStoreLeft());
 }
 
+
+// A /list whose reader does not read yet (its output outgrows the pipe's
+// buffer) lets the stores go before it writes: only the command waits.
+TEST(AgentCommands, AReaderThatDoesNotReadHoldsUpTheCommandNotTheStores)
+{
+    AgentSandbox sandbox;
+    ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "StalledTool", "C:\\Tools\\" + std::string(300, 's') + ".exe"));
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, /*nSize=*/64));
+    const UniqueKernelHandle reader(readEnd);
+    UniqueKernelHandle writer(writeEnd);
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writer.get();
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8("\"" + GetAppFolder() + "kdAgent.exe\" /list");
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info));
+    const UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    writer.reset();
+
+    DWORD pending = 0;
+    const bool writing = WaitUntil([&] {
+        return PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &pending, nullptr) && pending > 0;
+    });
+    const bool stillWriting = WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+    const bool storesFree = TStoreLock(/*timeoutMs=*/0).Acquired();
+    std::string output;
+    char chunk[4096];
+    for (DWORD read = 0; ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) && read > 0;)
+        output.append(chunk, read);
+    EXPECT_TRUE(writing);
+    EXPECT_TRUE(stillWriting) << "the output outgrew the pipe: " << pending << " bytes in it";
+    EXPECT_TRUE(storesFree) << "the stores are let go before the output is written";
+    EXPECT_EQ(WaitForExit(process.get()), 0u);
+    EXPECT_NE(output.find("StalledTool"), std::string::npos) << output;
+}
+
+// An agent started while a /restore waits for one still starting (a process
+// held suspended, ended once the other has started) is asked too before the
+// stores are let go, so it takes nothing over again. It waits for the lock
+// in its start, so it ends only once its waits there have run out.
+TEST(AgentCommands, AnAgentStartedDuringARestoreIsAskedBeforeTheStoresAreLetGo)
+{
+    AgentSandbox sandbox;
+    const std::string program = sandbox.AddAgentProgram();
+    ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "LateTool", "C:\\Tools\\late.exe"));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring line = WideFromUtf8("\"" + program + "\"");
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                               &startup, &info));
+    const UniqueKernelHandle starting(info.hProcess), startingThread(info.hThread);
+    CommandRun restore;
+    std::thread restoring = RunInThread(restore, "kdAgent.exe /restore");
+    const bool held = WaitUntil([] { return !TStoreLock(/*timeoutMs=*/0).Acquired(); }, 10000);
+    // By now the restore has listed the user's agents; it looks for the
+    // starting one's window for five seconds.
+    Sleep(1000);
+    RunningAgent late(sandbox);
+    TerminateProcess(starting.get(), 9);
+    restoring.join();
+    ASSERT_TRUE(held) << restore.output;
+    EXPECT_EQ(restore.exitCode, 0u) << restore.output;
+    EXPECT_NE(WaitForExit(late.Process(), 0), static_cast<DWORD>(STILL_ACTIVE)) << "gone before the stores were let go";
+    EXPECT_EQ(OpenRunKey(1).ReadString("LateTool"), "C:\\Tools\\late.exe");
+    EXPECT_FALSE(AnyStoreLeft()) << restore.output;
+}

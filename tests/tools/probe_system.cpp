@@ -2,13 +2,17 @@
 // that change Wine's reported version (it is read when a process starts).
 // With "restore N" or "setup N" it restores or takes over location N instead,
 // for tests that stop it partway (the stores' step halts) and cut the power
-// or change the disk there.
+// or change the disk there. With "log FILE NAME N" it appends the lines
+// "NAME 0" .. "NAME N-1" to the log FILE, one at a time, for tests that run
+// several writers of one log at once.
+#include "common/LogFile.h"
 #include "common/Utils.h"
 #include "startup/uStartupMgr.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 int main(int argc, char** argv)
 {
@@ -21,6 +25,11 @@ int main(int argc, char** argv)
             std::printf("%s\n", e.what());
             return 2;
         }
+    }
+    if (argc == 5 && std::strcmp(argv[1], "log") == 0) {
+        for (int i = 0; i < std::atoi(argv[4]); ++i)
+            AppendLogFile(argv[2], std::string(argv[3]) + " " + std::to_string(i));
+        return 0;
     }
     std::printf("%u\n%d\n%s\n%s\n", static_cast<unsigned>(GetWindowsKind()), IsVersion51OrLater() ? 1 : 0,
                 GetStpDesc(AllUsersStartupFolder).Path.c_str(), GetStpDesc(UserStartupFolder).Path.c_str());
