@@ -195,11 +195,7 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
     contents[kUnicodeName + ".txt"] = "notes";
     for (const auto& [name, content] : contents)
         WriteFlushed(folder + "\\" + name, content);
-    {
-        RunningAgent agent(sandbox);
-        ASSERT_TRUE(RunningAgent::WaitForWindow());
-        ASSERT_TRUE(WaitUntil([&] { return ListFiles(folder, "*.*").empty(); }));
-    }
+    ASSERT_NO_FATAL_FAILURE(RunAgentUntil(sandbox, [&] { return ListFiles(folder, "*.*").empty(); }));
     disk.PowerCut();
     ASSERT_EQ(ListFiles(folder + "\\Keldora", "*.*").size(), contents.size() + 1) << "the take-over is durable";
 
@@ -246,11 +242,7 @@ TEST(AgentCommands, APowerCutAfterEachFilePutBackKeepsTaskManagersChoices)
             ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").WriteBinary(name, choice), ERROR_SUCCESS);
         }
         const Snapshot before = TakeSnapshot();
-        {
-            RunningAgent agent(sandbox);
-            ASSERT_TRUE(RunningAgent::WaitForWindow());
-            ASSERT_TRUE(WaitUntil([&] { return ListFiles(folder, "*.*").empty(); }));
-        }
+        ASSERT_NO_FATAL_FAILURE(RunAgentUntil(sandbox, [&] { return ListFiles(folder, "*.*").empty(); }));
         for (const auto& entry : choices)
             ASSERT_EQ(OpenApprovedKey(HKEY_CURRENT_USER, "StartupFolder").DeleteValue(entry.first), ERROR_SUCCESS);
         disk.PowerCut();
@@ -462,11 +454,8 @@ TEST(AgentCommands, TheMachinesRunStoreIsRestoredOnlyUnderTheMachinesLock)
     AgentSandbox sandbox;
     ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
     ASSERT_EQ(OpenRunKey(1).WriteString("UserTool", "C:\\Tools\\user.exe"), ERROR_SUCCESS);
-    {
-        RunningAgent agent(sandbox);
-        ASSERT_TRUE(RunningAgent::WaitForWindow());
-        ASSERT_TRUE(WaitUntil([] { return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool"); }));
-    }
+    ASSERT_NO_FATAL_FAILURE(
+        RunAgentUntil(sandbox, [] { return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool"); }));
     const std::string lockPath = GetStpDesc(8).Path + "\\Keldora\\Keldora.lock";
     DWORD exitCode = 0;
     std::string output;
@@ -499,14 +488,10 @@ TEST(AgentCommands, AnUnelevatedRestoreLeavesTheMachinesStoresAndSaysWhy)
     ASSERT_EQ(OpenRunKey(0, KEY_WOW64_64KEY).WriteString("MachineTool", "C:\\Tools\\machine.exe"), ERROR_SUCCESS);
     ASSERT_EQ(OpenRunKey(1).WriteString("UserTool", "C:\\Tools\\user.exe"), ERROR_SUCCESS);
     WriteFile(allUsers + "\\everyone.bat", "@echo everyone");
-    {
-        RunningAgent agent(sandbox);
-        ASSERT_TRUE(RunningAgent::WaitForWindow());
-        ASSERT_TRUE(WaitUntil([&] {
-            return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool") &&
-                   FileExists(allUsers + "\\Keldora\\Keldora.ini");
-        }));
-    }
+    ASSERT_NO_FATAL_FAILURE(RunAgentUntil(sandbox, [&] {
+        return StoreHasItem(0, "MachineTool") && StoreHasItem(1, "UserTool") &&
+               FileExists(allUsers + "\\Keldora\\Keldora.ini");
+    }));
     const std::string machineIndex = ReadFile(allUsers + "\\Keldora\\Keldora.ini");
     const UniqueKernelHandle token = TokenWithoutAdministrators();
     ASSERT_TRUE(token);
@@ -528,12 +513,12 @@ TEST(AgentCommands, AnUnelevatedRestoreLeavesTheMachinesStoresAndSaysWhy)
 
 namespace {
 
-// A kdAgent.exe of this session whose process (and so its token) the user
+// The sandbox's kdAgent.exe, of this session, whose process (and so its token) the user
 // cannot open, as one started by another account in the user's session
 // would be; ended with the object.
 class ClosedAgent {
 public:
-    explicit ClosedAgent(const std::string& program)
+    explicit ClosedAgent(const AgentSandbox& sandbox)
     {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &descriptor,
@@ -544,7 +529,7 @@ public:
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
-        std::wstring line = WideFromUtf8("\"" + program + "\"");
+        std::wstring line = WideFromUtf8("\"" + sandbox.AgentProgram() + "\"");
         if (!CreateProcessW(nullptr, line.data(), &attributes, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                             &startup, &info))
             return;
@@ -569,9 +554,7 @@ private:
 void TakeOverAndQuit(const AgentSandbox& sandbox, const std::string& name, const std::string& commandLine)
 {
     AddRunValue(1, name, commandLine);
-    RunningAgent agent(sandbox);
-    ASSERT_TRUE(RunningAgent::WaitForWindow());
-    ASSERT_TRUE(WaitUntil([&] { return StoreHasItem(1, name); }));
+    RunAgentUntil(sandbox, [&] { return StoreHasItem(1, name); });
 }
 
 // A command run on a thread of the test's, with when it ended.
@@ -601,9 +584,8 @@ std::thread RunInThread(CommandRun& run, const char* command)
 TEST(AgentCommands, RestoreRefusesBesideAnAgentOfThisSessionWhoseUserCannotBeRead)
 {
     AgentSandbox sandbox;
-    const std::string program = sandbox.AddAgentProgram();
     ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "HiddenTool", "C:\\Tools\\hidden.exe"));
-    const ClosedAgent hidden(program);
+    const ClosedAgent hidden(sandbox);
     ASSERT_TRUE(hidden.Process());
     ASSERT_EQ(UniqueKernelHandle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, hidden.Id())).get(), nullptr)
         << "the process is closed to the user";
@@ -630,10 +612,9 @@ TEST(AgentCommands, RestoreRefusesBesideAnAgentOfThisSessionWhoseUserCannotBeRea
 TEST(AgentCommands, CommandsOfOneUserRunOneAfterTheOther)
 {
     AgentSandbox sandbox;
-    const std::string program = sandbox.AddAgentProgram();
     ASSERT_NO_FATAL_FAILURE(TakeOverAndQuit(sandbox, "QueuedTool", "C:\\Tools\\queued.exe"));
     {
-        const ClosedAgent hidden(program);
+        const ClosedAgent hidden(sandbox);
         ASSERT_TRUE(hidden.Process());
         CommandRun restore, list;
         std::thread restoring = RunInThread(restore, "kdAgent.exe /restore");

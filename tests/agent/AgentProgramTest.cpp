@@ -159,8 +159,7 @@ TEST(AgentProgram, MessagesShowHideRefreshEndSessionAndQuit)
     EXPECT_TRUE(WaitUntil([] { return StoreHasItem(1, "AtLogoff"); }));
 
     AddRunValue(1, "AfterQuit", "C:\\after-quit.exe");
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(agent.Quit(), 0u);
     EXPECT_FALSE(StoreHasItem(1, "AfterQuit")) << "no take-over on the way out";
     EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
@@ -313,8 +312,7 @@ TEST(AgentProgram, NamesInAnyScriptAreTakenOverShownAndComeBackWithoutTwins)
     for (std::size_t i = 0; i < captions.size(); ++i)
         for (std::size_t j = i + 1; j < captions.size(); ++j)
             EXPECT_NE(captions[i], captions[j]) << "entries " << i << " and " << j << " look alike";
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(agent.Quit(), 0u);
 
     // Restored over the entries still there, and over a Run key emptied by hand.
     for (const bool emptied : {false, true}) {

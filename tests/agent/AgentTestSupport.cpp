@@ -83,6 +83,12 @@ std::string AgentSandbox::AddAgentProgram() const
     return folder_->CopyIn(GetAppFolder() + "kdAgent.exe", "kdAgent.exe");
 }
 
+std::string AgentSandbox::AgentProgram() const
+{
+    const std::string program = PathOf("kdAgent.exe");
+    return FileExists(program) ? program : AddAgentProgram();
+}
+
 namespace {
 
 struct WindowSearch {
@@ -110,6 +116,13 @@ HWND RunningAgent::OwnWindow() const
     WindowSearch search{GetProcessId(process_.get()), nullptr};
     EnumWindows(MatchAgentWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+DWORD RunningAgent::Quit() const
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(OwnWindow(), UM_QUIT, 0, 0, SMTO_NORMAL, 30000, &ignored);
+    return WaitForExit(process_.get(), 60000);
 }
 
 void ForgetLogonSession()

@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the agent's tests: scratch folders, whole-file reads and writes,
-// and starting helper programs of the build.
+// starting helper programs of the build, and the real kdAgent.exe started,
+// waited for until it answers and told to quit.
 #include <windows.h>
 
 #include "common/ScratchFolder.h"
@@ -13,8 +14,11 @@
 
 #include <shellapi.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
+#include <source_location>
 #include <vector>
 
 #include <initializer_list>
@@ -47,6 +51,8 @@ public:
     std::string AddRecorder(const std::string& name) const;
     // A copy of kdAgent.exe in the agent folder.
     std::string AddAgentProgram() const;
+    // The agent folder's kdAgent.exe, copied there when missing.
+    std::string AgentProgram() const;
 
 private:
     std::unique_ptr<ScratchFolder> folder_;
@@ -59,7 +65,7 @@ private:
 class RunningAgent {
 public:
     explicit RunningAgent(const AgentSandbox& sandbox, HANDLE token = nullptr)
-        : process_(StartProcess("\"" + ProgramIn(sandbox) + "\"", token))
+        : process_(StartProcess("\"" + sandbox.AgentProgram() + "\"", token))
     {
     }
     ~RunningAgent()
@@ -78,6 +84,9 @@ public:
     static HWND Window() { return FindWindowW(L"TAgentForm", nullptr); }
     // This agent's own window, where several run.
     HWND OwnWindow() const;
+    // Told to quit as the menu's Exit does; the exit code (STILL_ACTIVE when
+    // it has not ended within a minute).
+    DWORD Quit() const;
     // The window exists once FormCreate has begun; an answer to WM_NULL comes
     // only from the message loop, after FormCreate has ended.
     static bool WaitForWindow()
@@ -119,14 +128,19 @@ public:
     }
 
 private:
-    static std::string ProgramIn(const AgentSandbox& sandbox)
-    {
-        const std::string program = sandbox.PathOf("kdAgent.exe");
-        return FileExists(program) ? program : sandbox.AddAgentProgram();
-    }
-
     UniqueKernelHandle process_;
 };
+
+// An agent started, run until the condition holds (its take-over done, say)
+// and told to quit; call it through ASSERT_NO_FATAL_FAILURE.
+template <typename Condition>
+void RunAgentUntil(const AgentSandbox& sandbox, Condition condition,
+                   std::source_location where = std::source_location::current())
+{
+    const RunningAgent agent(sandbox);
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    ASSERT_TRUE(WaitUntil(condition, 30000, where));
+}
 
 // As the end of the session does: the next agent is the session's first.
 void ForgetLogonSession();

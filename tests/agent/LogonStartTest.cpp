@@ -154,8 +154,7 @@ TEST(LogonStart, StartupFilesRunOnceASessionAfterTheirDelayInTheirOwnFolder)
     EXPECT_TRUE(SameFolder(Runs(sandbox, "later")[0], FolderOf(UserFolder)));
 
     // Another agent of the same session starts nothing.
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    EXPECT_EQ(agent->Quit(), 0u);
     agent = std::make_unique<RunningAgent>(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     Sleep(5000);
@@ -164,8 +163,7 @@ TEST(LogonStart, StartupFilesRunOnceASessionAfterTheirDelayInTheirOwnFolder)
     EXPECT_EQ(Runs(sandbox, "machine").size(), 1u);
 
     // A new session starts them again, from the store.
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    EXPECT_EQ(agent->Quit(), 0u);
     ForgetLogonSession();
     agent = std::make_unique<RunningAgent>(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
@@ -208,8 +206,7 @@ TEST(LogonStart, TaskManagerChoicesAreKeptAndRunKeysAreLeftToWindows)
     EXPECT_EQ(ini.ReadString("off.bat", "Enable"), "0");
     EXPECT_EQ(ini.ReadString("on.bat", "Enable"), "1");
     EXPECT_EQ(StoreValue(1, "RunTool", "Enable"), "0");
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(agent.Quit(), 0u);
 
     // Explorer drops the choice of a file it no longer sees.
     ASSERT_EQ(folderChoices.DeleteValue("off.bat"), ERROR_SUCCESS);
@@ -355,11 +352,8 @@ TEST(LogonStart, TheTwoAgentsOfOneLogonStartEachItemOnce)
         EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\" + explorers(i) + ".bat"));
     }
     EXPECT_EQ(LogonMarks(), 1u);
-    for (const auto& agent : agents) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(agent->OwnWindow(), UM_QUIT, 0, 0, SMTO_NORMAL, 30000, &ignored);
-        EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
-    }
+    for (const auto& agent : agents)
+        EXPECT_EQ(agent->Quit(), 0u);
     EXPECT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, explorerSession), ERROR_SUCCESS);
     EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
@@ -411,8 +405,7 @@ TEST(LogonStart, ARefusedLogonMarkSpendsNothingAndEachItemStartsOnceAfter)
     EXPECT_FALSE(FileExists(FolderOf(UserFolder) + "\\fresh.bat"));
     EXPECT_EQ(LogonMarks(), 1u);
     Sleep(2000);
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(agent.Quit(), 0u);
     EXPECT_EQ(Runs(sandbox, "stored").size(), 1u);
     EXPECT_EQ(Runs(sandbox, "fresh").size(), 1u);
     const std::string log = newLog();
@@ -493,8 +486,7 @@ TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
     RunningAgent::Send(UM_REFRESH_MENU);
     ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "later").size() == 1; })) << "started once the index is read";
     EXPECT_EQ(LogonMarks(), 1u);
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    EXPECT_EQ(agent->Quit(), 0u);
 
     // A new logon whose Explorer has started the folder.
     ForgetLogonSession();
@@ -505,8 +497,7 @@ TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "later").size() == 2; })) << "the store's own item starts";
     EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\explorers.bat")) << "taken over";
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
+    EXPECT_EQ(agent->Quit(), 0u);
     EXPECT_TRUE(Runs(sandbox, "explorers").empty()) << "Explorer started it; the agent, which would have started it "
                                                         "before later.bat (a lower Order), did not";
     EXPECT_EQ(RegKey::DeleteTree(HKEY_CURRENT_USER, explorerSession), ERROR_SUCCESS);
@@ -530,8 +521,7 @@ TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
         ASSERT_TRUE(RunningAgent::WaitForWindow());
         ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "own").size() == 1; })) << "the other locations go on";
         EXPECT_EQ(LogonMarks(), 1u);
-        RunningAgent::Send(UM_QUIT);
-        EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+        EXPECT_EQ(agent.Quit(), 0u);
         EXPECT_TRUE(FindFiles(target + "\\*").empty()) << "nothing written through the link";
         EXPECT_FALSE(sandbox.Messages().empty()) << "the refusal says why";
     }
@@ -553,8 +543,7 @@ TEST(LogonStart, AllUsersFilesStayForEveryUserAndAreLeftToWindows)
     EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\older.bat"));
     const ProfileFile ini(StoreOf(AllUsersFolder) + "\\Keldora.ini");
     ASSERT_TRUE(WaitUntil([&] { return ini.HasSection("shared.bat"); }));
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u);
+    EXPECT_EQ(agent.Quit(), 0u);
     EXPECT_EQ(ReadFile(shared), MarkerBatch(sandbox, "shared")) << "where Windows starts it for every user";
     EXPECT_FALSE(FileExists(StoreOf(AllUsersFolder) + "\\shared.bat"));
     EXPECT_TRUE(SameText(ini.ReadString("shared.bat", "CmdLine"), shared));
@@ -575,8 +564,7 @@ TEST(LogonStart, ExitWhileAStartIsPendingEndsTheAgentAndStartsNothingMore)
     RunningAgent agent(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "ontime").size() == 1; }, 60000));
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent.Process(), 60000), 0u) << "the pending start is cancelled, its thread joined";
+    EXPECT_EQ(agent.Quit(), 0u) << "the pending start is cancelled, its thread joined";
     EXPECT_TRUE(Runs(sandbox, "pending").empty()) << "not due yet: never started";
     EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\pending.bat")) << "stays in its store";
 }

@@ -59,21 +59,6 @@ bool Noted(const AgentSandbox& sandbox, const std::string& part)
     return false;
 }
 
-// The agent's take-over of the Startup folder has run once it started.
-std::unique_ptr<RunningAgent> StartAgent(const AgentSandbox& sandbox)
-{
-    auto agent = std::make_unique<RunningAgent>(sandbox);
-    EXPECT_TRUE(RunningAgent::WaitForWindow());
-    return agent;
-}
-
-void Quit(std::unique_ptr<RunningAgent>& agent)
-{
-    RunningAgent::Send(UM_QUIT);
-    EXPECT_EQ(WaitForExit(agent->Process(), 60000), 0u);
-    agent.reset();
-}
-
 } // namespace
 
 // A store folder that is a link, then a Startup file that is one: nothing is
@@ -88,9 +73,10 @@ TEST(TakeOverFaults, LinksInTheStartupFolderAreNeverFollowed)
     {
         const HostLink store(Startup() + "\\Keldora", target);
         ASSERT_NE(GetFileAttributesW(WideFromUtf8(Startup() + "\\Keldora").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-        std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+        const RunningAgent agent(sandbox);
+        EXPECT_TRUE(RunningAgent::WaitForWindow());
         ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "is a link"); })) << "the refusal says why";
-        Quit(agent);
+        EXPECT_EQ(agent.Quit(), 0u);
         EXPECT_TRUE(Noted(sandbox, Startup() + "\\Keldora"));
         EXPECT_EQ(Names(target), (std::set<std::string>{"victim.dll"})) << "nothing written through the link";
         EXPECT_EQ(ReadFile(target + "\\victim.dll"), "the system's own");
@@ -100,10 +86,11 @@ TEST(TakeOverFaults, LinksInTheStartupFolderAreNeverFollowed)
     // A Startup file that leads to a file of the system: neither moved nor deleted.
     {
         const HostLink file(In("linked.bat"), target + "\\victim.dll");
-        std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+        const RunningAgent agent(sandbox);
+        EXPECT_TRUE(RunningAgent::WaitForWindow());
         ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "linked.bat"); }));
         ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("version.dll")); })) << "the rest is taken over";
-        Quit(agent);
+        EXPECT_EQ(agent.Quit(), 0u);
         EXPECT_FALSE(PathExists(Stored("linked.bat")));
         EXPECT_EQ(ReadFile(target + "\\victim.dll"), "the system's own");
         EXPECT_EQ(ReadFile(In("linked.bat")), "the system's own") << "the link stays as the user left it";
@@ -131,9 +118,10 @@ TEST(TakeOverFaults, AnElevatedAgentNeverFollowsALinkAtTheStartupFolder)
     {
         const HostLink link(linked, target);
         ASSERT_EQ(shellFolders.WriteString("Startup", linked), ERROR_SUCCESS);
-        std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+        const RunningAgent agent(sandbox);
+        EXPECT_TRUE(RunningAgent::WaitForWindow());
         const bool refused = WaitUntil([&] { return Noted(sandbox, "is a link"); });
-        Quit(agent);
+        EXPECT_EQ(agent.Quit(), 0u);
         EXPECT_EQ(before ? shellFolders.WriteString("Startup", *before, REG_EXPAND_SZ)
                          : shellFolders.DeleteValue("Startup"),
                   ERROR_SUCCESS);
@@ -153,7 +141,8 @@ TEST(TakeOverFaults, AHeldFileStaysInOnePlaceAndMovesOnceFreed)
     UniqueFile holder(CreateFileW(WideFromUtf8(In("held.bat")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
-    std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+    const RunningAgent agent(sandbox);
+    EXPECT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "another program holds it"); }));
     EXPECT_TRUE(Noted(sandbox, "held.bat"));
     EXPECT_EQ(ReadFile(In("held.bat")), "@echo held\r\n");
@@ -164,7 +153,7 @@ TEST(TakeOverFaults, AHeldFileStaysInOnePlaceAndMovesOnceFreed)
     holder.reset();
     RunningAgent::Send(UM_REFRESH_MENU);
     ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("held.bat")) && !FileExists(In("held.bat")); }));
-    Quit(agent);
+    EXPECT_EQ(agent.Quit(), 0u);
     EXPECT_EQ(ReadFile(Stored("held.bat")), "@echo held\r\n");
     EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).ReadString("held.bat", "Enable"), "1");
     EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasKey("held.bat", kMovingKey));
@@ -203,9 +192,10 @@ TEST(TakeOverFaults, ALinkAtTheStoreLockStopsTheAgentAndIsLogged)
         EXPECT_FALSE(PathExists(Stored("waiting.bat")));
     }
     EXPECT_EQ(ReadFile(victim), "the system's own");
-    std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+    const RunningAgent agent(sandbox);
+    EXPECT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("waiting.bat")) && !FileExists(In("waiting.bat")); }));
-    Quit(agent);
+    EXPECT_EQ(agent.Quit(), 0u);
     EXPECT_EQ(ReadFile(Stored("waiting.bat")), "@echo waiting\r\n");
 }
 
@@ -220,10 +210,11 @@ TEST(TakeOverFaults, APathTheStoreCannotHoldStaysWhereItIs)
     ASSERT_GE(WideFromUtf8(Stored(name)).size(), static_cast<std::size_t>(MAX_PATH));
     WriteFile(In(name), "@echo long\r\n");
     WriteFile(In("short.bat"), "@echo short\r\n");
-    std::unique_ptr<RunningAgent> agent = StartAgent(sandbox);
+    const RunningAgent agent(sandbox);
+    EXPECT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Noted(sandbox, "cannot start"); }));
     ASSERT_TRUE(WaitUntil([&] { return FileExists(Stored("short.bat")); }));
-    Quit(agent);
+    EXPECT_EQ(agent.Quit(), 0u);
     EXPECT_TRUE(Noted(sandbox, name));
     EXPECT_EQ(ReadFile(In(name)), "@echo long\r\n");
     EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasSection(name));
@@ -324,12 +315,13 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
                 EXPECT_EQ(ReadFile(Stored("app.bat")), older);
                 EXPECT_TRUE(GetFileAttributesW(WideFromUtf8(Stored("app.bat")).c_str()) & FILE_ATTRIBUTE_READONLY);
             }
-            std::unique_ptr<RunningAgent> next = StartAgent(sandbox);
+            const RunningAgent next(sandbox);
+            EXPECT_TRUE(RunningAgent::WaitForWindow());
             EXPECT_TRUE(WaitUntil([&] {
                 return FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
                        !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
             }, 60000));
-            Quit(next);
+            EXPECT_EQ(next.Quit(), 0u);
             EXPECT_EQ(ReadFile(Stored("app.bat")), content) << "whole";
             EXPECT_EQ(Names(folder), (std::set<std::string>{"Keldora"}));
             EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat"}));

@@ -204,17 +204,11 @@ HttpTestServer::HttpTestServer(ServerScheme scheme, int timeLimitSeconds) : sche
         throw std::runtime_error("cannot start the test server: " + command);
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
 
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 60000) {
-        const std::string text = ReadWholeFile(portFile);
-        if (!text.empty() && text.back() == '\n') {
-            port_ = std::stoi(text);
-            DeleteFileW(WideFromUtf8(portFile).c_str());
-            return;
-        }
-        Sleep(20);
-    }
-    throw std::runtime_error("the test server did not start");
+    std::string text;
+    if (!WaitUntil([&] { return (text = ReadWholeFile(portFile)).ends_with('\n'); }, 60000))
+        throw std::runtime_error("the test server did not start");
+    port_ = std::stoi(text);
+    DeleteFileW(WideFromUtf8(portFile).c_str());
 }
 
 HttpTestServer::~HttpTestServer()
@@ -265,26 +259,4 @@ bool IsConditionalRequest(const std::string& requestLine)
 {
     return requestLine.find("If-None-Match") != std::string::npos ||
            requestLine.find("If-Modified-Since") != std::string::npos;
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
-
-void PumpFor(DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
 }

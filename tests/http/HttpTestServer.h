@@ -1,17 +1,18 @@
 #pragma once
 // The test HTTP server (tests/tools/httpserver.py) run by the host's Python
 // for as long as this object lives, serving a fresh folder beside the test
-// program (removed again with its files at the end); and a message pump for
-// tests that wait on the main thread.
+// program (removed again with its files at the end). Tests that wait on the
+// main thread pump messages with PumpUntil() and PumpMessagesFor() of
+// common/WineSupport.h.
 //
 // An HTTPS server has a certificate for "localhost" issued, by the host's
 // openssl, by a certificate authority of the test process that the Wine
 // prefix trusts (the machine's Root store) until the process ends.
 #include <windows.h>
 
+#include "common/WineSupport.h"
 #include "winutil/FindFiles.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,3 @@ std::vector<std::string> LinesNaming(const std::string& log, const std::string& 
 // Whether a line of RequestLog asked "only if changed" (If-None-Match or
 // If-Modified-Since).
 bool IsConditionalRequest(const std::string& requestLine);
-
-// Processes messages until `done` is true; false when `timeoutMs` passed first.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
-// Processes messages for the given time.
-void PumpFor(DWORD ms);

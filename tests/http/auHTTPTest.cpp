@@ -444,8 +444,8 @@ TEST_F(HTTPTest, CancelMidTransferRaisesOnlyAborted)
             sender.CancelTransfer();
     };
     ASSERT_TRUE(http.StartTransfer());
-    ASSERT_TRUE(PumpUntil([&] { return !http.Busy(); }));
-    PumpFor(300);
+    ASSERT_TRUE(PumpUntil([&] { return !http.Busy(); }, 60000));
+    PumpMessagesFor(300);
     EXPECT_EQ(recorder.events.back(), "TransferAborted");
     EXPECT_EQ(std::count(recorder.events.begin(), recorder.events.end(), "TransferAborted"), 1);
     const std::string partial = ReadWholeFile(Target());
@@ -475,7 +475,7 @@ TEST_F(HTTPTest, NextTransferStartsFromInsideOnDone)
         }
     };
     ASSERT_TRUE(http.StartTransfer());
-    ASSERT_TRUE(PumpUntil([&] { return done.size() == 2 && !http.Busy(); }));
+    ASSERT_TRUE(PumpUntil([&] { return done.size() == 2 && !http.Busy(); }, 60000));
     EXPECT_TRUE(SameBytes(ReadWholeFile(Target("first.bin")), PatternBytes(100000)));
     EXPECT_TRUE(SameBytes(ReadWholeFile(Target("second.bin")), PatternBytes(5000)));
 }
@@ -493,7 +493,7 @@ TEST_F(HTTPTest, FailedTransferNeverDeletesTheNextOnesFile)
     };
     http.OnDone = [&](TauCustomHTTP&, const std::string&, std::int64_t, TauDataStream*) { done = true; };
     ASSERT_TRUE(http.StartTransfer());
-    ASSERT_TRUE(PumpUntil([&] { return done && !http.Busy(); }));
+    ASSERT_TRUE(PumpUntil([&] { return done && !http.Busy(); }, 60000));
     EXPECT_EQ(errors, 1);
     EXPECT_TRUE(SameBytes(ReadWholeFile(Target()), PatternBytes(100000)));
 }
@@ -513,7 +513,7 @@ TEST_F(HTTPTest, DestroyingDuringATransferRaisesNothing)
         doomed.OnTransferAborted = [&](TauCustomHTTP&) { record("TransferAborted"); };
         doomed.URL = server->Url("/gen/100000?slow=20&chunk=1000");
         ASSERT_TRUE(doomed.StartTransfer());
-        ASSERT_TRUE(PumpUntil([&] { return !events.empty(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !events.empty(); }, 60000));
         destroying = true;
     }
     EXPECT_TRUE(PumpUntil([&] { return ThreadWindowUsers() <= usersBefore; }, 60000)) << "the abandoned worker ends";

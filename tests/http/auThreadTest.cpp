@@ -34,7 +34,7 @@ protected:
         });
         if (!thread.Start())
             return false;
-        return PumpUntil([&] { return finished && !thread.Running(); });
+        return PumpUntil([&] { return finished && !thread.Running(); }, 60000);
     }
 
     bool finished = false;
@@ -87,10 +87,10 @@ TEST_F(ThreadTest, BusyFromStartUntilTheFinishStepBegins)
     });
     ASSERT_TRUE(thread.Start());
     EXPECT_TRUE(thread.Running()) << "busy at once, before the thread got going";
-    PumpFor(100);
+    PumpMessagesFor(100);
     EXPECT_TRUE(thread.Running());
     SetEvent(release);
-    ASSERT_TRUE(PumpUntil([&] { return finished; }));
+    ASSERT_TRUE(PumpUntil([&] { return finished; }, 60000));
     EXPECT_FALSE(runningInFinish) << "a new start from inside the finish step must be possible";
     CloseHandle(release);
 }
@@ -129,7 +129,7 @@ TEST_F(ThreadTest, FinishHandlerThatFreesItsOwnerAndFailsIsReported)
             throw std::runtime_error("after the owner went");
         });
         ASSERT_TRUE(thread->Start());
-        ASSERT_TRUE(PumpUntil([&] { return !Reports().empty(); })) << handleExceptions;
+        ASSERT_TRUE(PumpUntil([&] { return !Reports().empty(); }, 60000)) << handleExceptions;
         EXPECT_FALSE(exceptionHandlerRan) << "no handler of a freed owner runs";
         EXPECT_EQ(Reports(), std::vector<std::string>{"after the owner went"});
     }
@@ -146,7 +146,7 @@ TEST_F(ThreadTest, ExecuteExceptionReachesTheExceptionHandlerThenFinish)
         finished = true;
     });
     ASSERT_TRUE(thread.Start());
-    ASSERT_TRUE(PumpUntil([&] { return finished; }));
+    ASSERT_TRUE(PumpUntil([&] { return finished; }, 60000));
     EXPECT_EQ(order, (std::vector<std::string>{"exception", "finish"}));
 }
 
@@ -168,7 +168,7 @@ TEST_F(ThreadTest, HardStopRaisesNothingAndAllowsANewStart)
     EXPECT_FALSE(thread.Running());
     SetEvent(release);
     ASSERT_EQ(WaitForSingleObject(stopped.get(), 60000), WAIT_OBJECT_0) << "the stopped thread ends by itself";
-    PumpFor(50);
+    PumpMessagesFor(50);
     EXPECT_FALSE(synchronizedAfterStop);
     EXPECT_EQ(finishes, 0);
 
@@ -206,7 +206,7 @@ TEST_F(ThreadTest, WaitTimeoutStopsTheWorker)
     EXPECT_FALSE(thread.Start());
     EXPECT_EQ(timeouts, 1);
     SetEvent(release);
-    PumpFor(200);
+    PumpMessagesFor(200);
     EXPECT_EQ(finishes, 0);
     CloseHandle(release);
 }
@@ -274,7 +274,7 @@ TEST_F(ThreadTest, DestroyingWhileRunningRaisesNothing)
     UniqueKernelHandle worker(OpenThread(SYNCHRONIZE, FALSE, id));
     SetEvent(release);
     ASSERT_EQ(WaitForSingleObject(worker.get(), 60000), WAIT_OBJECT_0);
-    PumpFor(50);
+    PumpMessagesFor(50);
     EXPECT_EQ(calls, 0);
     CloseHandle(release);
 }

@@ -174,7 +174,7 @@ TEST(AutoUpgrader, WithoutAKeyTheLogSaysOnceThatOnlyHttpsReleasesInstall)
         engine.OnReleaseRefused = [&](TauAutoUpgrader&, const std::string& reason) { refused.push_back(reason); };
         engine.CheckUpdate();
         ASSERT_TRUE(PumpUntil([&] { return !engine.Busy(); }, 60000));
-        PumpFor(50);
+        PumpMessagesFor(50);
     };
     TauAutoUpgrader first, second;
     check(first);
@@ -209,7 +209,7 @@ TEST(AutoUpgrader, AbortUpgradeStopsTheTransferAndRaisesOnAborted)
     };
     engine.InfoFileURL = server.Url("/gen/100000?slow=50&chunk=1000");
     engine.CheckUpdate();
-    PumpFor(100);
+    PumpMessagesFor(100);
     engine.AbortUpgrade();
     EXPECT_EQ(aborted, 1);
     EXPECT_TRUE(engine.Aborted());

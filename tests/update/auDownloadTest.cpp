@@ -127,7 +127,7 @@ struct Download {
         ASSERT_TRUE(PumpUntil([&] {
             return !events.empty() && (events.back() == "Aborted" || events.back() == "ConnLost");
         }, 60000)) << ::testing::PrintToString(events);
-        PumpFor(50);
+        PumpMessagesFor(50);
     }
 };
 
@@ -429,7 +429,7 @@ TEST(Download, PendingFilesOfEarlierRunsGoWhenADownloadStarts)
     d.server.PutFile("info.txt", "#version=1.0\r\n#url=" + d.server.Url("/kd-new.bin") + "\r\n");
     d.engine->OnNoUpdateAvailable = [&](TauAutoUpgrader&) { d.events.push_back("NoUpdateAvailable"); };
     d.engine->CheckUpdate();
-    ASSERT_TRUE(PumpUntil([&] { return !d.events.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !d.events.empty(); }, 60000));
     EXPECT_NE(GetFileAttributesW(WideFromUtf8(planted).c_str()), INVALID_FILE_ATTRIBUTES);
 
     d.events.clear();
@@ -529,7 +529,7 @@ TEST(Download, AbortWhileDownloadingRemovesThePartialAndTheFinishedFiles)
     d.Run();
     EXPECT_EQ(d.events.back(), "Aborted");
     EXPECT_EQ(d.pendingAtEnd, (std::vector<std::string>{"large.bin.uTMP", "small.txt.uTMP"}));
-    EXPECT_TRUE(PumpUntil([] { return Download::PendingFiles().empty(); }));
+    EXPECT_TRUE(PumpUntil([] { return Download::PendingFiles().empty(); }, 60000));
 }
 
 TEST(Download, AServerErrorAsksWhetherToSkipTheFile)

@@ -45,8 +45,8 @@ void RunCheck(TauAutoUpgrader& engine, std::vector<std::string>& events, std::ve
     };
     engine.Prompts.ShowError = [&](const std::wstring&) { events.push_back("error box"); };
     engine.CheckUpdate();
-    EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }));
-    PumpFor(100);
+    EXPECT_TRUE(PumpUntil([&] { return !engine.Busy(); }, 60000));
+    PumpMessagesFor(100);
 }
 
 // An engine of `product` at `version` that checks `address` and keeps its
@@ -272,7 +272,7 @@ TEST(UpdateState, AnUnchangedInformationFileIsConfirmedWithoutItsBody)
 
     // A new release changes the file: it is read in full and offered; its
     // validators are not kept, so the offer is made again next time.
-    PumpFor(1100);
+    PumpMessagesFor(1100);
     r.server.PutFile("info.txt", "#version=2.0\r\n#url=http://example.com/a.exe\r\n");
     EXPECT_EQ(r.Check("conditional=1"), std::vector<std::string>{"ask"});
     EXPECT_EQ(ReadWholeFile(file), "");

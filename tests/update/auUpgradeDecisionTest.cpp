@@ -86,8 +86,8 @@ struct RecordedEngine {
     void Check()
     {
         engine->CheckUpdate();
-        ASSERT_TRUE(PumpUntil([&] { return !engine->Busy(); }));
-        PumpFor(50);
+        ASSERT_TRUE(PumpUntil([&] { return !engine->Busy(); }, 60000));
+        PumpMessagesFor(50);
     }
 
     std::wstring lastError;
@@ -245,8 +245,8 @@ TEST(UpgradeDecision, HandlerMayAbortOrDestroyTheEngine)
         destroying.engine.reset();
     };
     destroying.engine->CheckUpdate();
-    ASSERT_TRUE(PumpUntil([&] { return !destroying.engine; }));
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntil([&] { return !destroying.engine; }, 60000));
+    PumpMessagesFor(100);
     EXPECT_EQ(destroying.events, Events{"BeginUpgrade"});
 }
 
@@ -352,8 +352,8 @@ TEST(UpgradeDecision, AutoCheckTimerReachesTheEngine)
     EXPECT_EQ(r.engine->AutoCheckRunning(), online);
     if (!online)
         return;
-    ASSERT_TRUE(PumpUntil([&] { return !r.engine->Busy(); }));
-    PumpFor(50);
+    ASSERT_TRUE(PumpUntil([&] { return !r.engine->Busy(); }, 60000));
+    PumpMessagesFor(50);
     EXPECT_EQ(r.events, Events{"NoUpdateAvailable"}) << "an automatic check shows no box";
 }
 

@@ -245,7 +245,7 @@ TEST(UpgraderWizard, CancelWithYesAbortsTheDownload)
     EXPECT_EQ(d.questions, (std::vector<std::wstring>{Question}));
     EXPECT_EQ(UpgraderWizard(), nullptr);
     EXPECT_TRUE(d.engine->Aborted());
-    EXPECT_TRUE(PumpUntil([] { return PendingFiles().empty(); })) << "the partial download is removed";
+    EXPECT_TRUE(PumpUntil([] { return PendingFiles().empty(); }, 60000)) << "the partial download is removed";
 }
 
 // No goes on with the download; after the download the close box still asks,

@@ -251,7 +251,7 @@ std::string FailedDownload(const InstallRun& run, const std::string& options)
                                        ReadWholeFile(run.messages).find("Update aborted") != std::string::npos ||
                                        ReadWholeFile(run.log).find("the update was stopped") != std::string::npos; },
                           60000));
-    PumpFor(500);
+    PumpMessagesFor(500);
     TerminateProcess(product.get(), 0);
     EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
     EXPECT_FALSE(run.HasPending());

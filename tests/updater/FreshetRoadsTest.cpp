@@ -211,7 +211,7 @@ TEST(FreshetRoads, WhenTheWholeFileFailsTooTheFailureIsToldAsWithoutRoads)
         EXPECT_TRUE(PumpUntil([&] { return ReadWholeFile(run.messages).find("Update aborted") != std::string::npos; },
                               60000))
             << ReadWholeFile(run.log) << ReadWholeFile(run.messages);
-        PumpFor(500);
+        PumpMessagesFor(500);
         TerminateProcess(running.get(), 0);
         EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
         EXPECT_EQ(ReadWholeFile(run.App("data.txt")), RoadRun::BigText("old"));
@@ -251,7 +251,7 @@ TEST(FreshetRoads, ADiskTooFullForTheInflatedFileFallsBackAndTellsTheFullDisk)
 
     const UniqueKernelHandle running = run.StartProduct("");
     EXPECT_TRUE(PumpUntil([&] { return !ReadWholeFile(run.messages).empty(); }, 60000)) << ReadWholeFile(run.log);
-    PumpFor(500);
+    PumpMessagesFor(500);
     TerminateProcess(running.get(), 0);
     EXPECT_EQ(ReadWholeFile(run.App("app.exe")), run.product);
     EXPECT_FALSE(run.HasPending());
