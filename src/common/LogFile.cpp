@@ -1,5 +1,6 @@
 #include "common/LogFile.h"
 
+#include "common/StartToken.h"
 #include "core/Format.h"
 #include "core/LogText.h"
 #include "winutil/FindFiles.h"
@@ -37,7 +38,13 @@ public:
                 held_ = true;
                 return;
             }
-            if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= until)
+            // A file system without byte locks leaves only this process's own
+            // order: better that than no log at all.
+            if (GetLastError() != ERROR_LOCK_VIOLATION) {
+                unlockable_ = true;
+                return;
+            }
+            if (GetTickCount64() >= until)
                 return;
             Sleep(5);
         }
@@ -51,7 +58,7 @@ public:
     LogTurn(const LogTurn&) = delete;
     LogTurn& operator=(const LogTurn&) = delete;
 
-    bool Held() const { return held_; }
+    bool MayWrite() const { return held_ || unlockable_; }
 
 private:
     static OVERLAPPED Range()
@@ -63,6 +70,7 @@ private:
 
     HANDLE file_;
     bool held_ = false;
+    bool unlockable_ = false;
 };
 
 std::string Stamp()
@@ -71,6 +79,31 @@ std::string Stamp()
     GetLocalTime(&now);
     return PaddedDecimal(now.wYear, 4) + '-' + PaddedDecimal(now.wMonth, 2) + '-' + PaddedDecimal(now.wDay, 2) + ' ' +
            PaddedDecimal(now.wHour, 2) + ':' + PaddedDecimal(now.wMinute, 2) + ':' + PaddedDecimal(now.wSecond, 2) + ' ';
+}
+
+// Reads the log and writes it back with the lines, when this process has its turn.
+void AppendLines(const std::string& path, const std::vector<std::string>& lines)
+{
+    const std::size_t slash = path.find_last_of('\\');
+    if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
+        return;
+    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    if (!file)
+        return;
+    const LogTurn turn(file.get());
+    if (!turn.MayWrite())
+        return;
+    std::string log = ReadWholeFile(file.get(), kMaxLogFileRead).value_or(std::string());
+    const std::string stamp = Stamp();
+    for (std::string flat : lines) {
+        for (char& c : flat)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        log = AppendLogLine(log, stamp + flat);
+    }
+    WriteWholeFile(file.get(), log);
 }
 
 }  // namespace
@@ -82,27 +115,15 @@ void AppendLogFile(const std::string& path, const std::string& line)
 
 void AppendLogFile(const std::string& path, const std::vector<std::string>& lines)
 {
-    const std::size_t slash = path.find_last_of('\\');
-    if (path.empty() || slash == std::string::npos || !ForceDirectories(path.substr(0, slash + 1)))
-        return;
     // Threads of one program append to one log; each reads what the last wrote.
     static std::mutex appending;
     const std::lock_guard lock(appending);
-    const UniqueFile file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-    if (!file)
-        return;
-    const LogTurn turn(file.get());
-    if (!turn.Held())
-        return;
-    std::string log = ReadWholeFile(file.get(), kMaxLogFileRead).value_or(std::string());
-    const std::string stamp = Stamp();
-    for (std::string flat : lines) {
-        for (char& c : flat)
-            if (c == '\r' || c == '\n')
-                c = ' ';
-        log = AppendLogLine(log, stamp + flat);
+    try {
+        // The log lies in the user's profile, where any program of the user
+        // may plant a link: an elevated writer follows it with the user's
+        // rights only, or writes nothing.
+        const TActingAsUser rights(/*userLocation=*/true);
+        AppendLines(path, lines);
+    } catch (const std::exception&) {
     }
-    WriteWholeFile(file.get(), log);
 }

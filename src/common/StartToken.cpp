@@ -1,5 +1,6 @@
 #include "common/StartToken.h"
 
+#include "winutil/ErrorText.h"
 #include "winutil/RuntimeLink.h"
 
 #include <stdexcept>
@@ -162,4 +163,27 @@ bool IsElevatedProcess()
 {
     UniqueKernelHandle own;
     return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()) && IsElevatedToken(own.get());
+}
+
+TActingAsUser::TActingAsUser(bool userLocation) : elevated_(IsElevatedProcess())
+{
+    if (!elevated_ || !userLocation)
+        return;
+    // An impersonation the caller began goes on after this one.
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, /*OpenAsSelf=*/TRUE, outer_.put()))
+        outer_.reset();
+    const UniqueKernelHandle lowered = LoweredProcessToken();
+    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered.get());
+    if (!impersonating_)
+        throw std::runtime_error(ErrorMessage("The user's lowered rights could not be taken up", GetLastError()) +
+                                 "; an elevated program works on the user's files with no more rights than the "
+                                 "user, so nothing was read, written or moved");
+}
+
+TActingAsUser::~TActingAsUser()
+{
+    if (!impersonating_)
+        return;
+    if (!outer_ || !SetThreadToken(nullptr, outer_.get()))
+        RevertToSelf();
 }

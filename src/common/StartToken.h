@@ -4,7 +4,8 @@
 // user and is not elevated itself (what Explorer would start), else with a lowered copy of its
 // own token; a caller that is not elevated uses its own, as CreateProcess
 // does (the rule is ChooseStartWay in core/LaunchRules.h). Safe from any
-// thread; nothing raises: a token that cannot be made starts nothing.
+// thread; nothing raises but TActingAsUser (below): a token that cannot be
+// made starts nothing.
 #include "core/LaunchRules.h"
 #include "winutil/UniqueHandle.h"
 
@@ -41,3 +42,31 @@ UniqueKernelHandle LoweredProcessToken();
 
 // Whether this process runs elevated.
 bool IsElevatedProcess();
+
+// The user's rights for the files of the user's own locations: an elevated
+// process impersonates, on the calling thread, a lowered copy of its token
+// (LoweredProcessToken) until the object goes, then the thread's own token
+// before it (an outer impersonation goes on), so a link the user planted
+// leads nowhere the user may not write. Under it the thread also may not
+// reach what only an administrator may.
+class TActingAsUser {
+public:
+    // `userLocation`: false for a machine-wide location, worked on with the
+    // process's own rights. Raises std::runtime_error for a user's location
+    // when elevated and no lowered token could be made or taken up: the
+    // caller then does nothing rather than work with an administrator's rights.
+    explicit TActingAsUser(bool userLocation);
+    ~TActingAsUser();
+    TActingAsUser(const TActingAsUser&) = delete;
+    TActingAsUser& operator=(const TActingAsUser&) = delete;
+
+    // Elevated and not acting as the user (a machine-wide location): then no
+    // link may lie anywhere on a path, its whole final path must be the path
+    // as given.
+    bool MoreRightsThanUser() const { return elevated_ && !impersonating_; }
+
+private:
+    bool elevated_ = false;
+    bool impersonating_ = false;
+    UniqueKernelHandle outer_;  // the thread's token before, put back after
+};

@@ -105,29 +105,6 @@ std::string LinkRefusal(const std::string& path)
     return HandleRefusal(entry.get(), path);
 }
 
-TActingAsUser::TActingAsUser(bool userLocation) : elevated_(IsElevatedProcess())
-{
-    if (!elevated_ || !userLocation)
-        return;
-    // An impersonation the caller began goes on after this one.
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, /*OpenAsSelf=*/TRUE, outer_.put()))
-        outer_.reset();
-    const UniqueKernelHandle lowered = LoweredProcessToken();
-    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered.get());
-    if (!impersonating_)
-        throw std::runtime_error(ErrorMessage("The user's lowered rights could not be taken up", GetLastError()) +
-                                 "; an elevated program works on the user's files with no more rights than the "
-                                 "user, so nothing was read, written or moved");
-}
-
-TActingAsUser::~TActingAsUser()
-{
-    if (!impersonating_)
-        return;
-    if (!outer_ || !SetThreadToken(nullptr, outer_.get()))
-        RevertToSelf();
-}
-
 THeldFolder::THeldFolder(const std::string& folder, bool wholePath)
 {
     const std::string path = RemoveBackslash(folder);

@@ -4,7 +4,9 @@
 // reparse point) or a path whose final path is not its folder's plus its own
 // name is refused with the reason, and nothing is written, moved or deleted
 // through it. Runs on the calling thread; raises nothing but std::bad_alloc
-// and, from Require and TActingAsUser, std::runtime_error with the refusal.
+// and, from Require and TActingAsUser (common/StartToken.h), std::runtime_error
+// with the refusal.
+#include "common/StartToken.h"
 #include "winutil/UniqueHandle.h"
 
 #include <windows.h>
@@ -29,34 +31,6 @@ std::string LinkRefusal(const std::string& path);
 // The same for an entry already open at `path`; a file with other names
 // (hard links) is refused too.
 std::string HandleRefusal(HANDLE entry, const std::string& path);
-
-// The user's rights for the files of the user's own locations: an elevated
-// process impersonates, on the calling thread, a lowered copy of its token
-// (LoweredProcessToken) until the object goes, then the thread's own token
-// before it (an outer impersonation goes on), so a link the user planted
-// leads nowhere the user may not write. Under it the thread also may not
-// reach what only an administrator may.
-class TActingAsUser {
-public:
-    // `userLocation`: false for a machine-wide location, worked on with the
-    // process's own rights. Raises std::runtime_error for a user's location
-    // when elevated and no lowered token could be made or taken up: the
-    // caller then does nothing rather than work with an administrator's rights.
-    explicit TActingAsUser(bool userLocation);
-    ~TActingAsUser();
-    TActingAsUser(const TActingAsUser&) = delete;
-    TActingAsUser& operator=(const TActingAsUser&) = delete;
-
-    // Elevated and not acting as the user (a machine-wide location): then no
-    // link may lie anywhere on a path, its whole final path must be the path
-    // as given.
-    bool MoreRightsThanUser() const { return elevated_ && !impersonating_; }
-
-private:
-    bool elevated_ = false;
-    bool impersonating_ = false;
-    UniqueKernelHandle outer_;  // the thread's token before, put back after
-};
 
 // A folder held open for the whole of a take-over or restore: shared for
 // reading and writing but not for deletion, so that nobody can rename,
