@@ -40,8 +40,8 @@ constexpr DWORD kAgentQuitTimeoutMs = 30000;
 // How long an agent still starting may take to make its window or quit event.
 constexpr DWORD kAgentAskableTimeoutMs = 5000;
 // Long enough for another command's whole run: it asks and waits for the
-// agents, then restores under the store lock's own bound.
-constexpr DWORD kCommandLockTimeoutMs = kAgentAskableTimeoutMs + kAgentQuitTimeoutMs + kStoreLockTimeoutMs;
+// agents, restores under the store lock's own bound, then asks once more.
+constexpr DWORD kCommandLockTimeoutMs = 2 * (kAgentAskableTimeoutMs + kAgentQuitTimeoutMs) + kStoreLockTimeoutMs;
 
 // What a command has to say, kept until the store lock is let go: a reader
 // that does not read (a pipe nobody drains, a console held in selection)
@@ -65,16 +65,37 @@ public:
                 return;
             handle = console.get();
         }
-        DWORD mode = 0, written = 0;
+        DWORD mode = 0;
         if (GetConsoleMode(handle, &mode)) {
             const std::wstring wide = WideFromUtf8(text_);
-            WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+            WriteAllOf(wide, [&](const wchar_t* at, DWORD size, DWORD* written) {
+                return WriteConsoleW(handle, at, size, written, nullptr);
+            });
             return;
         }
-        WriteFile(handle, text_.data(), static_cast<DWORD>(text_.size()), &written, nullptr);
+        WriteAllOf(text_, [&](const char* at, DWORD size, DWORD* written) {
+            return WriteFile(handle, at, size, written, nullptr);
+        });
     }
 
 private:
+    // In pieces a console of any version takes (a pair of UTF-16 units never
+    // split), until all is written or a write fails.
+    template <typename Text, typename WriteStep>
+    static void WriteAllOf(const Text& text, WriteStep write)
+    {
+        constexpr std::size_t kPiece = 8192;
+        for (std::size_t at = 0; at < text.size();) {
+            DWORD written = 0;
+            DWORD size = static_cast<DWORD>(std::min(kPiece, text.size() - at));
+            if (sizeof text[0] == 2 && size > 1 && (text[at + size - 1] & 0xFC00) == 0xD800)
+                --size;
+            if (!write(text.data() + at, size, &written) || written == 0)
+                return;
+            at += written;
+        }
+    }
+
     std::string text_;
 };
 
@@ -412,10 +433,6 @@ int RestoreStores(CommandOutput& out)
 int RunUnderStoreLock(const std::string& command, CommandOutput& out)
 {
     try {
-        std::string unmarked;
-        const UniqueKernelHandle mark = CreateCommandMark(unmarked);
-        if (!mark)
-            out.Line(unmarked + " Another /restore of this user's now refuses while this one runs.");
         const TStoreLock lock(kCommandLockTimeoutMs);
         if (!lock.Acquired()) {
             out.Line("The stores could not be locked (" + lock.Refusal() +
@@ -439,6 +456,18 @@ std::optional<int> RunAgentCommand(const std::vector<std::string>& arguments)
     if (!SameText(command, "/list") && !SameText(command, "/restore"))
         return std::nullopt;
     CommandOutput out;
+    // The mark lasts until the output is written: a command held up by a
+    // reader that does not read is still known as a command of this user's,
+    // not taken for an agent that cannot be asked.
+    UniqueKernelHandle mark;
+    try {
+        std::string unmarked;
+        mark = CreateCommandMark(unmarked);
+        if (!mark)
+            out.Line(unmarked + " Another /restore of this user's now refuses while this one runs.");
+    } catch (const std::exception& e) {
+        out.Line(e.what());
+    }
     const int exitCode = RunUnderStoreLock(command, out);
     out.Send();
     return exitCode;
