@@ -217,7 +217,7 @@ TSectionValues ValuesOf(const std::string& index, const std::string& name, const
     for (;;) {
         const DWORD length = GetPrivateProfileSectionW(section.c_str(), buffer.data(),
                                                        static_cast<DWORD>(buffer.size()), path.c_str());
-        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize)
+        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize / sizeof(wchar_t))
             break;
         buffer.resize(buffer.size() * 4);
     }
