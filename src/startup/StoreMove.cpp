@@ -504,13 +504,13 @@ bool RemoveStoredFile(const std::string& path)
         return true;
     if (GetLastError() != ERROR_ACCESS_DENIED)
         return false;
-    // Read-only: the mark is cleared and the file deleted through one handle,
-    // which another program's open keeps out, and a delete refused there
-    // gives the mark back: the file never stays without it.
-    const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                                      OPEN_EXISTING);
+    // Read-only: the mark is cleared and the file deleted through one
+    // unshared handle, which another program's open keeps out, and a delete
+    // refused there gives the mark back: the file never stays without it.
+    // The mark of a file with other names is theirs too and stays.
+    const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) ||
+    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks > 1 ||
         !MarkReadOnly(file.get(), false))
         return false;
     FILE_DISPOSITION_INFO disposition = {TRUE};
