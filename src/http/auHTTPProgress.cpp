@@ -16,6 +16,14 @@ int ClampToInt(double value, int low)
     return value >= high ? std::numeric_limits<int>::max() : static_cast<int>(value);
 }
 
+// Sizes come from the network: a sum of them stops at the top of the range.
+std::int64_t AddUpTo(std::int64_t sum, std::int64_t size)
+{
+    const std::int64_t added = std::max<std::int64_t>(size, 0);
+    return sum > std::numeric_limits<std::int64_t>::max() - added ? std::numeric_limits<std::int64_t>::max()
+                                                                   : sum + added;
+}
+
 }  // namespace
 
 double RoundHalfEven(double value)
@@ -65,12 +73,12 @@ void ListProgress::Start(std::int64_t plannedBytes)
 void ListProgress::Next(std::int64_t previousFetched, std::int64_t size, bool planned)
 {
     if (open_) {
-        fetched_ += std::max<std::int64_t>(previousFetched, 0);
-        ahead_ -= current_;
+        fetched_ = AddUpTo(fetched_, previousFetched);
+        ahead_ = std::max<std::int64_t>(ahead_ - current_, 0);
     }
     current_ = std::max<std::int64_t>(size, 0);
     if (!planned)
-        ahead_ += current_;
+        ahead_ = AddUpTo(ahead_, current_);
     open_ = true;
 }
 

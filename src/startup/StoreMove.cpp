@@ -134,6 +134,13 @@ bool MarkReadOnly(HANDLE file, bool readOnly)
     return SetInformation() && SetInformation()(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
+// A folder under an item's name is never put aside: deleting it after the
+// move would fail for good, and its draft name stay taken.
+std::string FolderRefusal(const std::string& target)
+{
+    return FormatText("the store's older copy \"%s\" is a folder", {target});
+}
+
 // The store's older copy of a name taken over again, held unshared for the
 // checks: a copy that is running, held by another program or a link stays,
 // and so does the original. Held on until the move ends, so that it can be
@@ -146,6 +153,11 @@ UniqueFile ClaimOlderCopy(const std::string& target, std::string& refusal)
     UniqueFile older = OpenEntry(target, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, OPEN_EXISTING);
     if (!older) {
         refusal = ErrorMessage("the store's older copy cannot be replaced (opening " + target + ")", GetLastError());
+        return {};
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (GetFileInformationByHandle(older.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        refusal = FolderRefusal(target);
         return {};
     }
     refusal = HandleRefusal(older.get(), target);
@@ -205,7 +217,7 @@ TSectionValues ValuesOf(const std::string& index, const std::string& name, const
     for (;;) {
         const DWORD length = GetPrivateProfileSectionW(section.c_str(), buffer.data(),
                                                        static_cast<DWORD>(buffer.size()), path.c_str());
-        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize)
+        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize / sizeof(wchar_t))
             break;
         buffer.resize(buffer.size() * 4);
     }
@@ -398,6 +410,8 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
     // The older copy of a replace waits under the draft's name, the journal
     // saying so, until the newer one is in for good: a refusal of the newer
     // one after its rename, or a cut at any step, puts the older one back.
+    if (DirectoryExists(target))
+        return {FolderRefusal(target)};
     const bool replacing = PathExists(target);
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
@@ -490,13 +504,13 @@ bool RemoveStoredFile(const std::string& path)
         return true;
     if (GetLastError() != ERROR_ACCESS_DENIED)
         return false;
-    // Read-only: the mark is cleared and the file deleted through one handle,
-    // which another program's open keeps out, and a delete refused there
-    // gives the mark back: the file never stays without it.
-    const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                                      OPEN_EXISTING);
+    // Read-only: the mark is cleared and the file deleted through one
+    // unshared handle, which another program's open keeps out, and a delete
+    // refused there gives the mark back: the file never stays without it.
+    // The mark of a file with other names is theirs too and stays.
+    const UniqueFile file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING);
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) ||
+    if (!file || !SetInformation() || !GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks > 1 ||
         !MarkReadOnly(file.get(), false))
         return false;
     FILE_DISPOSITION_INFO disposition = {TRUE};

@@ -56,6 +56,19 @@ TEST(Progress, TotalPercentsOfAFileList)
     EXPECT_EQ(TotalPercentsDone(0, 3, 8), 38) << "37.5 rounds to even";
     EXPECT_EQ(TotalPercentsDone(100, 5, 3), 100);
     EXPECT_EQ(TotalPercentsDone(100, 0, 0), 0);
+
+    // Sizes a server claims near the top of the range add up without
+    // overflowing, and the total never passes 100 or goes back.
+    constexpr std::int64_t huge = std::numeric_limits<std::int64_t>::max();
+    ListProgress list;
+    list.Start(huge);
+    list.Next(0, huge, false);
+    EXPECT_EQ(list.Percents(0), 0);
+    list.Next(huge, huge, false);
+    EXPECT_EQ(list.Percents(huge / 2), 75);
+    list.Next(huge, huge, false);
+    EXPECT_EQ(list.Percents(huge), 100);
+    EXPECT_EQ(list.Percents(0), 100);
 }
 
 TEST(Progress, ThrottleLetsFirstLastAndOnePerInterval)

@@ -657,6 +657,23 @@ TEST_F(FolderStartupMgrTest, LinksAreNeitherWrittenNorDeletedThrough)
     EXPECT_FALSE(FileExists(Stored("twice.lnk")));
     EXPECT_EQ(ReadFile(In("twice.lnk")), "the system's own");
     DeleteFileW(WideFromUtf8(In("twice.lnk")).c_str());
+
+    // A folder of the store under a Startup file's name is never put aside.
+    WriteFile(In("boxed.lnk"), "boxed");
+    ASSERT_TRUE(CreateDirectoryW(WideFromUtf8(Stored("boxed.lnk")).c_str(), nullptr));
+    WriteFile(Stored("boxed.lnk\\inside.txt"), "inside");
+    const std::set<std::wstring> storeBefore = WideNames(store);
+    mgr.SetupItems();
+    const std::vector<std::string> folderNotes = mgr.TakeNotes();
+    ASSERT_EQ(folderNotes.size(), 1u);
+    EXPECT_NE(folderNotes[0].find("is a folder"), std::string::npos) << folderNotes[0];
+    EXPECT_EQ(ReadFile(In("boxed.lnk")), "boxed") << "stays where it is";
+    EXPECT_EQ(ReadFile(Stored("boxed.lnk\\inside.txt")), "inside");
+    EXPECT_EQ(WideNames(store), storeBefore) << "no draft waits";
+    EXPECT_FALSE(ProfileFile(mgr.IniFile()).HasSection("boxed.lnk"));
+    DeleteFileW(WideFromUtf8(Stored("boxed.lnk\\inside.txt")).c_str());
+    RemoveDirectoryW(WideFromUtf8(Stored("boxed.lnk")).c_str());
+    DeleteFileW(WideFromUtf8(In("boxed.lnk")).c_str());
     clearTarget();
     RemoveDirectoryW(WideFromUtf8(target).c_str());
 }
