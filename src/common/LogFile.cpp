@@ -20,18 +20,23 @@ constexpr std::size_t kMaxLogFileRead = 16 * kLogCap;
 
 // Every program of the user logging to one file (the agents of the user's
 // sessions, elevated or not, each with its threads) rewrites it whole, so
-// they take turns by a lock on the file itself: only who may open the log can
-// hold it. The byte locked lies far past any log's end, so that a reader of
-// the log is never refused. Polled within a bound, as a queued request under
-// Wine waits unbounded: a writer stuck holding it costs a line, not a thread.
+// they take turns by a lock on the file itself. The byte locked lies far past
+// any log's end, so that a reader of the log is never refused. Polled within
+// a bound, as a queued request under Wine waits unbounded: a writer stuck
+// holding it costs a line, not a thread. Any reader of the log may hold the
+// lock too; once a turn was denied for the whole wait, the next writers of
+// this process try once without waiting for a while, so such a reader costs
+// one wait in that while, never one per line (the window's thread logs too).
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 constexpr DWORD kLockWaitMs = 1000;
+constexpr ULONGLONG kNoWaitAfterDenialMs = 30000;
 
 class LogTurn {
 public:
     explicit LogTurn(HANDLE file) : file_(file)
     {
-        const ULONGLONG until = GetTickCount64() + kLockWaitMs;
+        const ULONGLONG now = GetTickCount64();
+        const ULONGLONG until = now < deniedUntil_ ? now : now + kLockWaitMs;
         for (;;) {
             OVERLAPPED range = Range();
             if (LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
@@ -44,8 +49,10 @@ public:
                 unlockable_ = true;
                 return;
             }
-            if (GetTickCount64() >= until)
+            if (GetTickCount64() >= until) {
+                deniedUntil_ = GetTickCount64() + kNoWaitAfterDenialMs;
                 return;
+            }
             Sleep(5);
         }
     }
@@ -67,6 +74,9 @@ private:
         range.OffsetHigh = kLockOffsetHigh;
         return range;
     }
+
+    // Read and written under the process's own order of writers.
+    static inline ULONGLONG deniedUntil_ = 0;
 
     HANDLE file_;
     bool held_ = false;
