@@ -33,16 +33,6 @@ bool IsSeparator(char c)
     return c == '\\' || c == '/';
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    const char upper = UpperChar(c);
-    if (upper >= 'A' && upper <= 'F')
-        return upper - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 IniDocument IniDocument::Parse(std::string_view text)
@@ -194,7 +184,7 @@ bool ParseIniInteger(std::string_view text, std::int32_t& value)
                                           : std::int64_t(std::numeric_limits<std::int32_t>::max()) + (negative ? 1 : 0);
     std::int64_t result = 0;
     for (const char c : text) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0 || digit >= base)
             return false;
         result = result * base + digit;

@@ -100,15 +100,7 @@ std::optional<std::string> DecodeSha256Hex(std::string_view text)
 {
     if (text.size() != 2 * Sha256Size)
         return std::nullopt;
-    std::string bytes(Sha256Size, '\0');
-    for (std::size_t i = 0; i < Sha256Size; ++i) {
-        const int high = HexDigitValue(text[2 * i]);
-        const int low = HexDigitValue(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes[i] = static_cast<char>(high * 16 + low);
-    }
-    return bytes;
+    return BytesOfHex(text);
 }
 
 std::optional<std::string> EcdsaSignatureToRS(std::string_view der)
