@@ -155,14 +155,20 @@ void TFolderStartupMgr::LoadItems()
                 return;
             RefuseLinks();
             CheckIndexAccess(GENERIC_READ);
-            const ProfileFile ini(IniFile());
-            for (const std::string& section : ini.SectionNames()) {
+            const std::optional<ProfileSections> index = ProfileFile(IniFile()).ReadAll();
+            if (!index)
+                throw EWin32Error("Reading " + IniFile(), GetLastError());
+            for (const ProfileSection& listed : index->All()) {
+                // A repeated name reads the first section of it, as the system does.
+                const ProfileSection& section = *index->First(listed.name);
                 TStartupItem item;
                 for (const ItemField& field : ItemFields) {
+                    const std::string value = section.Value(field.name).value_or("");
+                    long number = 0;
                     if (field.kind == FieldKind::Text)
-                        field.readText(item, ini.ReadString(section, field.name));
+                        field.readText(item, value);
                     else
-                        field.readInteger(item, ini.ReadInteger(section, field.name, 0));
+                        field.readInteger(item, ParseInteger(value, number) ? number : 0);
                 }
                 AppendItem(item);
             }

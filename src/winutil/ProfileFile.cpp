@@ -195,6 +195,19 @@ bool ProfileFile::HasSection(std::string_view section) const
     return GetPrivateProfileSectionW(WideFromUtf8(section).c_str(), probe, 4, WideFromUtf8(path_).c_str()) > 0;
 }
 
+std::optional<ProfileSections> ProfileFile::ReadAll() const
+{
+    SetLastError(ERROR_SUCCESS);
+    const auto bytes = ReadWholeFile(path_, MaxProfileFileSize);
+    if (bytes)
+        return ProfileSections::Parse(ProfileTextFromBytes(*bytes));
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND)
+        return ProfileSections();
+    SetLastError(error == ERROR_SUCCESS ? ERROR_FILE_TOO_LARGE : error);
+    return std::nullopt;
+}
+
 bool ProfileFile::WriteSection(std::string_view section,
                                const std::vector<std::pair<std::string, std::string>>& values) const
 {

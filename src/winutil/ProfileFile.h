@@ -21,9 +21,12 @@
 //   crash leaves the old file whole or the new one, never part of either; at
 //   worst the hidden new file is left beside it and the next conversion
 //   writes it again.
+#include "core/ProfileSections.h"
+
 #include <windows.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +45,9 @@ public:
     bool WriteInteger(std::string_view section, std::string_view key, long value) const;
     bool EraseSection(std::string_view section) const;
     bool HasSection(std::string_view section) const;
+    // The whole file in one read, for a reader of many keys; nothing when it
+    // cannot be read (the system's error is kept), empty when it is missing.
+    std::optional<ProfileSections> ReadAll() const;
     // Replaces the whole section in one write: each profile write rewrites
     // the file, so a new section is cheaper written at once than key by key.
     bool WriteSection(std::string_view section,

@@ -127,3 +127,44 @@ TEST(ProfileFile, CodecFollowsTheEncodingRule)
     for (const std::string& text : {std::string("J\xc3\xb6rg ") + Japanese, Russian, std::string("plain")})
         EXPECT_EQ(ProfileTextFromBytes(ProfileBytesFromText(text, ProfileEncoding::Ansi)), text);
 }
+
+TEST(ProfileFile, OneReadOfTheWholeFileReadsWhatTheSystemReads)
+{
+    // Blanks, quotes, case, repeated names, lines without a value, keys
+    // above the first header and brackets inside names, in both encodings.
+    const std::string text =
+        "top=above\r\n"
+        "[Plain]\r\nName=value\r\n  Spaced  =  both sides  \r\nQuoted=\" kept blanks \"\r\n"
+        "Single='x'\r\nHalf=\"open\r\nOdd=\"a'\r\nEmpty=\r\nNoEquals\r\nNoEquals=later\r\n; Comment=1\r\nname=second\r\n"
+        "[  padded  ]\r\nk=1\r\n"
+        "[plain]\r\nName=repeat\r\nOnlyHere=2\r\n"
+        "[a]b.txt]\r\nk=bracket\r\n"
+        "[open\r\nk=unclosed\r\n"
+        "[Unicode \xe6\x97\xa5\xe6\x9c\xac]\r\nk=\xd0\x9f\xd1\x80\xd0\xbe\r\n"
+        "\n[Bare LF]\nk=lf\n\t[Tab]\t\nk = tab \n";
+    const std::vector<std::string> keys = {"Name", "name", "Spaced", "Quoted", "Single", "Half", "Odd", "Empty",
+                                           "NoEquals", "; Comment", "Comment", "OnlyHere", "k", "top", "Absent"};
+    const ScratchFolder scratch("kdProfileAll");
+    for (const bool utf16 : {false, true}) {
+        const std::string path = scratch.AddFile(utf16 ? "wide.ini" : "ansi.ini",
+                                                 ProfileBytesFromText(text, utf16 ? ProfileEncoding::Utf16
+                                                                                  : ProfileEncoding::Ansi));
+        const ProfileFile ini(path);
+        const std::optional<ProfileSections> all = ini.ReadAll();
+        ASSERT_TRUE(all) << utf16;
+        std::vector<std::string> names;
+        for (const ProfileSection& section : all->All())
+            names.push_back(section.name);
+        const std::vector<std::string> systemNames = ini.SectionNames();
+        EXPECT_EQ(names, systemNames) << utf16;
+        for (const std::string& section : systemNames)
+            for (const std::string& key : keys) {
+                const ProfileSection* read = all->First(section);
+                ASSERT_NE(read, nullptr) << section;
+                EXPECT_EQ(read->Value(key).has_value(), ini.HasKey(section, key)) << section << "/" << key << utf16;
+                EXPECT_EQ(read->Value(key).value_or(""), ini.ReadString(section, key)) << section << "/" << key;
+            }
+    }
+    EXPECT_EQ(ProfileFile(scratch.Path() + "\\missing.ini").ReadAll()->All().size(), 0u);
+    EXPECT_FALSE(ProfileFile(scratch.Path()).ReadAll()) << "a folder is no profile file";
+}
