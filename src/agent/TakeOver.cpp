@@ -28,12 +28,14 @@ std::vector<TStartupItem> TTakeOver::Items() const
     return items;
 }
 
-// False, with the report, when the stores could not be read whole.
+// False, with the report, when the stores could not be read whole. A move
+// a cut left open is settled first: the logon start plans from this read.
 bool TTakeOver::ReadBeforeTakeOver(TTakeOverResult& result)
 {
     if (FBefore)
         return true;
     try {
+        FHelper->RecoverOpenMoves(FMachineWide);
         FHelper->RefreshAll();
         FBefore = Items();
         return true;

@@ -46,7 +46,7 @@ public:
     // is left as it was (its reason in the reports) and the others go on;
     // the stores are read again after a partial take-over too. Until the logon items are
     // given, a run with `reload` first reads the stores as they were before
-    // any take-over of this agent, once: a later run, after a failure, keeps
+    // any take-over of this agent (moves a cut left open settled first), once: a later run, after a failure, keeps
     // what that read found. It takes nothing over when it cannot read them,
     // nor while `gate` is closed. The logon items are the stores as read
     // before when Explorer had started the folders as the first take-over

@@ -331,8 +331,7 @@ bool TFolderStartupMgr::SetupItems()
             heldStore.Require();
             RefuseLinks();
             const std::optional<TStoreFileLock> machineLock = MachineLock();
-            for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
-                Note(note);
+            Recover();
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
                 SetFileAttributesW(store.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -357,6 +356,36 @@ bool TFolderStartupMgr::SetupItems()
         [&](const std::exception& e) { return FailureText(SetupError, e); });
 }
 
+void TFolderStartupMgr::Recover()
+{
+    for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
+        Note(note);
+}
+
+bool TFolderStartupMgr::RecoverOpenMoves()
+{
+    if (FDesc.Path.empty() || !DirectoryExists(StoreFolder()))
+        return false;
+    return RunGuarded(
+        [&] {
+            const TStoreLock lock;
+            lock.Require();
+            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            RefuseLinks();
+            if (!MovesOpen(StoreFolder()))
+                return false;
+            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
+            folder.Require();
+            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
+            heldStore.Require();
+            RefuseLinks();
+            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            Recover();
+            return true;
+        },
+        [&](const std::exception& e) { return FailureText(SetupError, e); });
+}
+
 bool TFolderStartupMgr::RestoreItems()
 {
     if (FDesc.Path.empty())
@@ -374,8 +403,7 @@ bool TFolderStartupMgr::RestoreItems()
             THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
             heldStore.Require();
             std::optional<TStoreFileLock> machineLock = MachineLock();
-            for (const std::string& note : RecoverMoves(FDesc.Path, StoreFolder()))
-                Note(note);
+            Recover();
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
             if (files.empty())
                 return false;

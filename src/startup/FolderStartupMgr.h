@@ -43,6 +43,11 @@ public:
     // logon, so the agent calls it once its logon start of the session has
     // started them from the store. True when a file went back.
     bool ReturnOlderMoves();
+    // Finishes or undoes the moves a cut left open (RecoverMoves, StoreMove.h)
+    // as a take-over begins, without taking anything over: before the stores
+    // are read for the logon start, which must not plan from a move half
+    // done. True when a move was open.
+    bool RecoverOpenMoves();
 
     std::string StoreFolder() const;
     std::string IniFile() const;
@@ -58,6 +63,7 @@ private:
     // `draft`: the number of its draft in the store.
     bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved, int draft);
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
+    void Recover();
     // The all-users store's lock, held; none for the user's.
     std::optional<TStoreFileLock> MachineLock() const;
     bool ReturnEachOlderMove();

@@ -59,6 +59,21 @@ void TStartupMgrHelper::SetupAll(bool machineWide)
         throw EStartupMgrErr(errors);
 }
 
+void TStartupMgrHelper::RecoverOpenMoves(bool machineWide)
+{
+    for (const auto& mgr : FMgrList) {
+        const std::uint8_t location = mgr->Desc().Location;
+        if (!IsFolderLocation(location) || (!machineWide && IsMachineLocation(location)))
+            continue;
+        try {
+            static_cast<TFolderStartupMgr&>(*mgr).RecoverOpenMoves();
+        } catch (const EStartupMgrErr& e) {
+            if (FNoted.insert(e.what()).second)
+                FNotes.push_back(e.what());
+        }
+    }
+}
+
 std::vector<std::string> TStartupMgrHelper::TakeNotes()
 {
     std::vector<std::string> notes = std::exchange(FNotes, {});

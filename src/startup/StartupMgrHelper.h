@@ -27,6 +27,10 @@ public:
     // tried; the errors are raised together afterwards, as one EStartupMgrErr
     // whose message holds theirs one after the other.
     void SetupAll(bool machineWide = true);
+    // Finishes or undoes the moves a cut left open in the Startup folders'
+    // stores (TFolderStartupMgr::RecoverOpenMoves), taking nothing over; a
+    // location that refuses is noted, and its take-over tries again.
+    void RecoverOpenMoves(bool machineWide = true);
     // What the managers noted since the last call (Note in uStartupMgr), and
     // entries of one name in both registry views; each once per helper.
     std::vector<std::string> TakeNotes();

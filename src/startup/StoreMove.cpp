@@ -413,13 +413,18 @@ TMoveResult MoveIntoStore(const TStoreMove& move)
     if (DirectoryExists(target))
         return {FolderRefusal(target)};
     const bool replacing = PathExists(target);
+    const std::string journal =
+        FormatText("%s %s %s%s%s", {move.knownSection ? "kept" : "new", std::to_string(size.QuadPart),
+                                    std::to_string(move.draft), replacing ? " aside" : "",
+                                    move.knownSection ? " " + WasWord(before) : ""});
+    // A journal read back cut would undo a cut move with values it never had.
+    if (journal.size() > ProfileFile::LongestWholeValue)
+        return {FormatText("its section's values are too long to be kept in the move's journal (%s characters, "
+                           "of which %s can be read back whole); shorten them in \"%s\"",
+                           {std::to_string(journal.size()), std::to_string(ProfileFile::LongestWholeValue), index})};
     const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
         return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
-               ini.WriteString(move.name, kMovingKey,
-                               FormatText("%s %s %s%s%s", {move.knownSection ? "kept" : "new",
-                                                           std::to_string(size.QuadPart), std::to_string(move.draft),
-                                                           replacing ? " aside" : "",
-                                                           move.knownSection ? " " + WasWord(before) : ""}));
+               ini.WriteString(move.name, kMovingKey, journal);
     });
     if (!journaled)
         return {ErrorMessage("Writing " + index, GetLastError())};
@@ -623,8 +628,6 @@ std::vector<std::string> DraftsIn(const std::string& store)
 // A cut-short replace's older copy back under its name, never over a file.
 std::string PutAsideBack(const std::string& aside, const std::string& stored, const std::string& store)
 {
-    if (PathExists(stored))
-        return FormatText("the store's older copy waits as \"%s\", and \"%s\" is there", {aside, stored});
     if (!MoveFileExW(WideFromUtf8(aside).c_str(), WideFromUtf8(stored).c_str(), MOVEFILE_WRITE_THROUGH) ||
         !FlushFolder(store))
         return ErrorMessage("Putting the store's older copy " + aside + " back", GetLastError());
@@ -642,8 +645,10 @@ std::string Settle(const std::string& folder, const std::string& store, const st
     if (!LinkRefusal(draft).empty())
         return "its draft is a link";
     // Undone: the file never went in, or went back, or is gone from both.
+    // With the older copy aside, a file under the name in the store is the
+    // one that went in, and one in the folder was put there since.
     const bool aside = journal.aside && PathExists(draft);
-    if (FileExists(Join(folder, name)) || (aside && !PathExists(stored))) {
+    if (aside ? !PathExists(stored) : FileExists(Join(folder, name))) {
         if (aside)
             if (std::string why = PutAsideBack(draft, stored, store); !why.empty())
                 return why;

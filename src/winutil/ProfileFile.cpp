@@ -13,7 +13,9 @@
 namespace {
 
 // Profile keys are looked up by name; a value longer than this is not ours.
-constexpr DWORD MaxValueLength = 65536;
+// The buffer holds the terminating zero, and a value that fills the rest may
+// have been cut.
+constexpr DWORD MaxValueLength = ProfileFile::LongestWholeValue + 2;
 // A profile file larger than this is not converted.
 constexpr std::size_t MaxProfileFileSize = 16 * 1024 * 1024;
 constexpr char Utf16Mark[] = "\xFF\xFE";

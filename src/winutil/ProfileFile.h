@@ -33,6 +33,10 @@
 
 class ProfileFile {
 public:
+    // The longest value ReadString reads whole, in UTF-16 code units: a
+    // longer one comes back cut.
+    static constexpr std::size_t LongestWholeValue = 65534;
+
     explicit ProfileFile(std::string path) : path_(std::move(path)) {}
 
     const std::string& path() const { return path_; }

@@ -493,10 +493,17 @@ TEST(LogonStart, AHeldIndexSpendsNoStartAndExplorersFilesStartOnce)
     const std::string explorerSession = ExplorerSessionKey();
     ASSERT_TRUE(RegKey::Create(HKEY_CURRENT_USER, explorerSession + "\\StartupHasBeenRun", KEY_WRITE));
     WriteFile(FolderOf(UserFolder) + "\\explorers.bat", MarkerBatch(sandbox, "explorers"));
+    // Its move was cut short after its section went in, before the file did:
+    // undone before the stores are read, the section is no item of the store.
+    StoreItem(UserFolder, "explorers.bat", "", "0", 1);
+    ASSERT_TRUE(ProfileFile(index).WriteString(
+        "explorers.bat", "Moving",
+        "new " + std::to_string(MarkerBatch(sandbox, "explorers").size()) + " 1"));
     agent = std::make_unique<RunningAgent>(sandbox);
     ASSERT_TRUE(RunningAgent::WaitForWindow());
     ASSERT_TRUE(WaitUntil([&] { return Runs(sandbox, "later").size() == 2; })) << "the store's own item starts";
     EXPECT_TRUE(FileExists(StoreOf(UserFolder) + "\\explorers.bat")) << "taken over";
+    EXPECT_FALSE(ProfileFile(index).HasKey("explorers.bat", "Moving"));
     EXPECT_EQ(agent->Quit(), 0u);
     EXPECT_TRUE(Runs(sandbox, "explorers").empty()) << "Explorer started it; the agent, which would have started it "
                                                         "before later.bat (a lower Order), did not";

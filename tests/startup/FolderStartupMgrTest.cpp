@@ -96,10 +96,25 @@ TEST_F(FolderStartupMgrTest, NewerFileReplacesStoredOneAndKeepsSettings)
     WriteFile(In("a.lnk"), "old");
     TFolderStartupMgr mgr(UserFolder);
     ASSERT_TRUE(mgr.SetupItems());
-    ProfileFile(mgr.IniFile()).WriteInteger("a.lnk", "DelayTime", 30);
+    const ProfileFile ini(mgr.IniFile());
+    ini.WriteInteger("a.lnk", "DelayTime", 30);
+    // The journal keeps a kept section's values in hexadecimal: values that
+    // would make it too long to be read back whole keep the file where it is.
+    const std::string edited = "\"C:\\Tools\\app.exe\" " + std::string(40000, 'x');
+    ASSERT_TRUE(ini.WriteString("a.lnk", "CmdLine", edited));
     WriteFile(In("a.lnk"), "new");
     ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(ReadFile(In("a.lnk")), "new");
+    EXPECT_EQ(ReadFile(Stored("a.lnk")), "old");
+    EXPECT_TRUE(ini.ReadString("a.lnk", "CmdLine") == edited) << "the user's own value, whole";
+    EXPECT_FALSE(ini.HasKey("a.lnk", kMovingKey));
+    const std::vector<std::string> notes = mgr.TakeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("too long to be kept in the move's journal"), std::string::npos) << notes[0];
+    ASSERT_TRUE(ini.WriteString("a.lnk", "CmdLine", Stored("a.lnk")));
+    ASSERT_TRUE(mgr.SetupItems());
     EXPECT_EQ(ReadFile(Stored("a.lnk")), "new");
+    EXPECT_FALSE(FileExists(In("a.lnk")));
     mgr.Reload();
     ASSERT_EQ(mgr.Count(), 1);
     EXPECT_EQ(mgr.Items(0)->DelayTime, 30);
@@ -697,6 +712,22 @@ TEST_F(FolderStartupMgrTest, MovesCutShortAreSettledAndDraftNamesStay)
     EXPECT_FALSE(mgr.SetupItems()) << "nothing new in the folder, and the move settled first";
     EXPECT_EQ(ReadFile(Stored("kept.lnk")), "new kept") << "finished";
     EXPECT_FALSE(FileExists(Stored("Keldora.move")));
+    EXPECT_FALSE(ini.HasKey("kept.lnk", "Moving"));
+    EXPECT_EQ(ini.ReadInteger("kept.lnk", "DelayTime", 0), 40);
+
+    // Cut after a newer kept.lnk went in, its older copy still aside, and a
+    // file of the name put into the folder since: the move is finished
+    // without a note, then that file replaces it.
+    ASSERT_TRUE(ini.WriteString("kept.lnk", "Moving", "kept 9 4 aside"));
+    ASSERT_TRUE(MoveFileW(WideFromUtf8(Stored("kept.lnk")).c_str(), WideFromUtf8(Stored("Keldora.4.move")).c_str()));
+    WriteFile(Stored("kept.lnk"), "newer one");
+    WriteFile(In("kept.lnk"), "dropped");
+    mgr.TakeNotes();
+    ASSERT_TRUE(mgr.SetupItems());
+    EXPECT_EQ(mgr.TakeNotes(), std::vector<std::string>());
+    EXPECT_EQ(ReadFile(Stored("kept.lnk")), "dropped");
+    EXPECT_FALSE(FileExists(In("kept.lnk")));
+    EXPECT_FALSE(FileExists(Stored("Keldora.4.move"))) << "the older copy goes at once";
     EXPECT_FALSE(ini.HasKey("kept.lnk", "Moving"));
     EXPECT_EQ(ini.ReadInteger("kept.lnk", "DelayTime", 0), 40);
 
