@@ -1,6 +1,6 @@
 #include "auHTTPTransfer.h"
 
-#include "http/auBlockWriter.h"
+#include "http/BlockWriter.h"
 #include "http/auHTTPDate.h"
 #include "http/auHTTPHeaders.h"
 #include "http/auHTTPProgress.h"
