@@ -1,7 +1,7 @@
 #include "auHTTPTransfer.h"
 
 #include "http/BlockWriter.h"
-#include "http/auHTTPDate.h"
+#include "http/HttpDate.h"
 #include "http/auHTTPHeaders.h"
 #include "http/auHTTPProgress.h"
 #include "http/auHTTPRequest.h"

@@ -1,6 +1,6 @@
 #include "update/auCheckState.h"
 
-#include "http/auHTTPDate.h"
+#include "http/HttpDate.h"
 #include "http/auHTTPHeaders.h"
 
 #include <algorithm>

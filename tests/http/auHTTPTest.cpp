@@ -2,7 +2,7 @@
 
 #include "HttpRecorder.h"
 #include "HttpTestServer.h"
-#include "http/auHTTPDate.h"
+#include "http/HttpDate.h"
 #include "http/auSha256.h"
 #include "winutil/WideText.h"
 
