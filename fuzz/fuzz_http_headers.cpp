@@ -1,4 +1,4 @@
-#include "http/auHTTPHeaders.h"
+#include "http/HttpHeaders.h"
 #include "FuzzRequire.h"
 #include "http/auHTTPStatus.h"
 

@@ -2,7 +2,7 @@
 
 #include "http/BlockWriter.h"
 #include "http/HttpDate.h"
-#include "http/auHTTPHeaders.h"
+#include "http/HttpHeaders.h"
 #include "http/auHTTPProgress.h"
 #include "http/auHTTPRequest.h"
 #include "http/auHTTPStatus.h"

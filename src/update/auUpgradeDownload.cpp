@@ -4,7 +4,7 @@
 #include "auAutoUpgrader.h"
 
 #include "common/Utils.h"
-#include "http/auHTTPHeaders.h"
+#include "http/HttpHeaders.h"
 #include "http/auSha256.h"
 #include "update/auDownloadNames.h"
 #include "update/auResume.h"
