@@ -3,7 +3,7 @@
 // published settings as one value, the callbacks through which it reports to
 // its owner, and its results.
 #include "http/OleDate.h"
-#include "http/auHTTPProgress.h"
+#include "http/HttpProgress.h"
 #include "http/auStreams.h"
 
 #include <windows.h>

@@ -3,7 +3,7 @@
 #include "http/BlockWriter.h"
 #include "http/HttpDate.h"
 #include "http/HttpHeaders.h"
-#include "http/auHTTPProgress.h"
+#include "http/HttpProgress.h"
 #include "http/auHTTPRequest.h"
 #include "http/auHTTPStatus.h"
 #include "winutil/WideText.h"

@@ -8,7 +8,7 @@
 #include "common/HostCommand.h"
 #include "common/Utils.h"
 #include "core/StrCon.h"
-#include "http/auHTTPProgress.h"
+#include "http/HttpProgress.h"
 #include "http/auSha256.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
