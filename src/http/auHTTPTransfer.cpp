@@ -4,7 +4,7 @@
 #include "http/HttpDate.h"
 #include "http/HttpHeaders.h"
 #include "http/HttpProgress.h"
-#include "http/auHTTPRequest.h"
+#include "http/HttpRequest.h"
 #include "http/auHTTPStatus.h"
 #include "winutil/WideText.h"
 

@@ -1,4 +1,4 @@
-#include "http/auHTTPRequest.h"
+#include "http/HttpRequest.h"
 #include "http/auHTTPStatus.h"
 
 #include <gtest/gtest.h>
