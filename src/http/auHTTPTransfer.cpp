@@ -5,7 +5,7 @@
 #include "http/HttpHeaders.h"
 #include "http/HttpProgress.h"
 #include "http/HttpRequest.h"
-#include "http/auHTTPStatus.h"
+#include "http/HttpStatus.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 #include "http/HttpRequest.h"
-#include "http/auHTTPStatus.h"
+#include "http/HttpStatus.h"
 
 #include <gtest/gtest.h>
 
