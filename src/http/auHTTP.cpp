@@ -1,6 +1,6 @@
 #include "auHTTP.h"
 
-#include "http/auHTTPTransfer.h"
+#include "http/HttpTransfer.h"
 #include "http/auLoginInfo.h"
 #include "winutil/WideText.h"
 

@@ -1,4 +1,4 @@
-#include "auHTTPTransfer.h"
+#include "HttpTransfer.h"
 
 #include "http/BlockWriter.h"
 #include "http/HttpDate.h"
