@@ -1,7 +1,7 @@
 #include "auRoadDecode.h"
 
 #include "delta/DeltaDecoder.h"
-#include "http/auSha256.h"
+#include "http/Sha256.h"
 #include "http/auStreams.h"
 #include "winutil/ErrorText.h"
 #include "winutil/WholeFile.h"

@@ -5,7 +5,7 @@
 
 #include "common/Utils.h"
 #include "http/HttpHeaders.h"
-#include "http/auSha256.h"
+#include "http/Sha256.h"
 #include "update/auDownloadNames.h"
 #include "update/auResume.h"
 #include "update/auRoadDecode.h"

@@ -9,7 +9,7 @@
 #include "common/Utils.h"
 #include "core/StrCon.h"
 #include "http/HttpProgress.h"
-#include "http/auSha256.h"
+#include "http/Sha256.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WideText.h"
