@@ -4,7 +4,7 @@
 // its owner, and its results.
 #include "http/OleDate.h"
 #include "http/HttpProgress.h"
-#include "http/auStreams.h"
+#include "http/Streams.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 
 #include "delta/DeltaDecoder.h"
 #include "http/Sha256.h"
-#include "http/auStreams.h"
+#include "http/Streams.h"
 #include "winutil/ErrorText.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
