@@ -3,7 +3,7 @@
 // to the stub and the application's close.
 #include "auAutoUpgrader.h"
 
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "http/HttpHeaders.h"
 #include "http/Sha256.h"
 #include "update/auDownloadNames.h"

@@ -3,6 +3,7 @@
 #include "AgentTestSupport.h"
 #include "agent/AgentQuitEvent.h"
 #include "agent/StoreListing.h"
+#include "common/AppPaths.h"
 #include "common/ForgettingFolder.h"
 #include "common/WineSupport.h"
 #include "core/StrCon.h"

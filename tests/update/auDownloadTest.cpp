@@ -6,7 +6,7 @@
 
 #include "HttpTestServer.h"
 #include "common/HostCommand.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "core/StrCon.h"
 #include "http/HttpProgress.h"
 #include "http/Sha256.h"

@@ -28,7 +28,8 @@
 //                  it waits for; five minutes at most)
 //   --hold-data F  keep file F of its folder open (others may read and write
 //                  it, never delete or rename it) until it ends
-#include "common/Utils.h"
+#include "common/AppPaths.h"
+#include "common/Environment.h"
 #include "update/auAutoUpgrader.h"
 #include "winutil/WideText.h"
 

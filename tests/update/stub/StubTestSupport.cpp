@@ -2,7 +2,7 @@
 
 #include "common/HostCommand.h"
 #include "common/TextLines.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "http/Sha256.h"
 #include "update/stub/ManifestWriter.h"
 #include "winutil/FindFiles.h"
