@@ -1,5 +1,5 @@
 // Prints the ten startup locations as this machine resolves them.
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
 #include "startup/uStartupMgr.h"
 
 #include <cstdio>

@@ -11,7 +11,7 @@
 // the program, one line each: Unix time in milliseconds, version, event and
 // detail (the command line of a start).
 #include "DemoClock.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>

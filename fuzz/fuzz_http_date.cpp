@@ -1,4 +1,4 @@
-#include "http/auHTTPDate.h"
+#include "http/HttpDate.h"
 #include "FuzzRequire.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

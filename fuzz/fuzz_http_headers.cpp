@@ -1,6 +1,6 @@
-#include "http/auHTTPHeaders.h"
+#include "http/HttpHeaders.h"
 #include "FuzzRequire.h"
-#include "http/auHTTPStatus.h"
+#include "http/HttpStatus.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

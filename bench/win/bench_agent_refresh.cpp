@@ -9,7 +9,7 @@
 // end of the session ask it) while the refreshes run on its worker.
 // Uses (and empties) the Run keys and Startup folders of the prefix.
 #include "agent/uAgentForm.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "core/StrCon.h"
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"

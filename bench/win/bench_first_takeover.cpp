@@ -5,7 +5,7 @@
 // the ratio. Uses (and empties) the current user's Run key.
 // Usage: bench_first_takeover.exe [N]   (default 2000)
 #include "startup/RegStartupMgr.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/RegKey.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"

@@ -5,7 +5,7 @@
 #include "agent/AgentResources.h"
 #include "agent/StoreListing.h"
 #include "agent/uAgentForm.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"

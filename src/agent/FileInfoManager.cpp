@@ -1,7 +1,7 @@
 #include "FileInfoManager.h"
 
 #include "common/FileInfo.h"
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueShell.h"
 #include "winutil/WideText.h"

@@ -4,7 +4,7 @@
 #include "AgentResources.h"
 #include "ProgramFacts.h"
 #include "common/LogFile.h"
-#include "common/Utils.h"
+#include "common/Environment.h"
 #include "core/StrCon.h"
 
 // The first-run greeting and, once per session, that the machine-wide

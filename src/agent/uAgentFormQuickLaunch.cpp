@@ -2,7 +2,6 @@
 #include "uAgentForm.h"
 
 #include "IconText.h"
-#include "common/Utils.h"
 
 void TAgentForm::RebuildWhenFree()
 {

@@ -3,7 +3,6 @@
 
 #include "AgentResources.h"
 #include "uAppConfig.h"
-#include "common/Utils.h"
 #include "startup/StartupItemFields.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"

@@ -1,6 +1,6 @@
 #include "AppMessages.h"
 
-#include "common/Utils.h"
+#include "common/Environment.h"
 #include "core/Format.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"

@@ -1,6 +1,6 @@
 #include "common/CmdLnSystem.h"
 
-#include "common/Utils.h"
+#include "common/Environment.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueShell.h"
 #include "winutil/WideText.h"

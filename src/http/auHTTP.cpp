@@ -1,7 +1,7 @@
 #include "auHTTP.h"
 
-#include "http/auHTTPTransfer.h"
-#include "http/auLoginInfo.h"
+#include "http/HttpTransfer.h"
+#include "http/LoginInfo.h"
 #include "winutil/WideText.h"
 
 #include <stdexcept>

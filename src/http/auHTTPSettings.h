@@ -2,9 +2,9 @@
 // What one HTTP transfer is given and what it gives back: the client's
 // published settings as one value, the callbacks through which it reports to
 // its owner, and its results.
-#include "http/auDateTime.h"
-#include "http/auHTTPProgress.h"
-#include "http/auStreams.h"
+#include "http/OleDate.h"
+#include "http/HttpProgress.h"
+#include "http/Streams.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "startup/StartupApproved.h"
 
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
 #include "core/ApprovalValue.h"
 #include "core/StrCon.h"
 #include "winutil/RegKey.h"

@@ -2,7 +2,8 @@
 
 #include "core/Assert.h"
 #include "core/StrCon.h"
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
+#include "common/AppPaths.h"
 #include "core/Utf8.h"
 #include "winutil/WideText.h"
 #include "winutil/UniqueShell.h"

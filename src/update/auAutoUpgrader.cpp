@@ -5,7 +5,7 @@
 #include "auAutoUpgrader.h"
 
 #include "common/AppMessages.h"
-#include "common/Utils.h"
+#include "common/Environment.h"
 #include "update/auConnection.h"
 #include "update/auReleaseRules.h"
 #include "update/auStubLaunch.h"

@@ -12,7 +12,7 @@
 // AbortUpgrade, so a handler may do either.
 
 #include "http/auHTTP.h"
-#include "http/auHTTPProgress.h"
+#include "http/HttpProgress.h"
 #include "update/auCheckState.h"
 #include "update/auInfoFile.h"
 #include "update/auResume.h"

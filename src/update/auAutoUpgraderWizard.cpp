@@ -1,7 +1,7 @@
 // The engine's progress wizard: its settings and the engine's side of it.
 #include "auAutoUpgrader.h"
 
-#include "http/auHTTPProgress.h"
+#include "http/HttpProgress.h"
 #include "update/auUpgraderTexts.h"
 
 #include <utility>

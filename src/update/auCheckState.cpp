@@ -1,7 +1,7 @@
 #include "update/auCheckState.h"
 
-#include "http/auHTTPDate.h"
-#include "http/auHTTPHeaders.h"
+#include "http/HttpDate.h"
+#include "http/HttpHeaders.h"
 
 #include <algorithm>
 #include "update/auReleaseRules.h"

@@ -1,6 +1,6 @@
 #include "auDownloadNames.h"
 
-#include "http/auHTTPRequest.h"
+#include "http/HttpRequest.h"
 
 #include <cmath>
 

@@ -3,7 +3,7 @@
 // is downloaded to beside the program, and the file time a download gets.
 // Platform-free: no <windows.h> here.
 
-#include "http/auDateTime.h"
+#include "http/OleDate.h"
 #include "update/stub/StubRecords.h"
 
 #include <cstdint>

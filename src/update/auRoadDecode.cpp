@@ -1,8 +1,8 @@
 #include "auRoadDecode.h"
 
 #include "delta/DeltaDecoder.h"
-#include "http/auSha256.h"
-#include "http/auStreams.h"
+#include "http/Sha256.h"
+#include "http/Streams.h"
 #include "winutil/ErrorText.h"
 #include "winutil/WholeFile.h"
 #include "winutil/WideText.h"

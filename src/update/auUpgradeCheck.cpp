@@ -3,7 +3,7 @@
 // newer-release and rollout decisions, the check state, and the question.
 #include "auAutoUpgrader.h"
 
-#include "http/auHTTPHeaders.h"
+#include "http/HttpHeaders.h"
 #include "update/auCng.h"
 #include "update/auReleaseRules.h"
 #include "update/auRollout.h"

@@ -3,9 +3,9 @@
 // to the stub and the application's close.
 #include "auAutoUpgrader.h"
 
-#include "common/Utils.h"
-#include "http/auHTTPHeaders.h"
-#include "http/auSha256.h"
+#include "common/AppPaths.h"
+#include "http/HttpHeaders.h"
+#include "http/Sha256.h"
 #include "update/auDownloadNames.h"
 #include "update/auResume.h"
 #include "update/auRoadDecode.h"

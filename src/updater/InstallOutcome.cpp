@@ -1,7 +1,7 @@
 #include "updater/InstallOutcome.h"
 
 #include "common/AppMessages.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "update/auResume.h"
 #include "update/auStubLaunch.h"
 #include "update/stub/ManifestWriter.h"

@@ -2,7 +2,8 @@
 // starter's window handle) it updates the product; with any other count it
 // starts the product named in update.ini and ends.
 #include "common/AppMessages.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
+#include "common/Environment.h"
 #include "updater/InstallOutcome.h"
 #include "updater/UpdateFormUnit.h"
 #include "updater/UpdaterRules.h"

@@ -3,7 +3,7 @@
 #include "AgentTestSupport.h"
 #include "agent/AgentQuitEvent.h"
 #include "agent/StoreListing.h"
-#include "common/ForgettingFolder.h"
+#include "common/AppPaths.h"
 #include "common/WineSupport.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"
@@ -182,13 +182,12 @@ TEST(AgentCommands, ListShowsTheTakeOverAndRestoreGivesEverythingBackOnceForAll)
 // then finds every file back whole or still in the store, and finishes.
 TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
 {
-    ForgettingFolder disk;
+    const ForgettingStartupFolder disk;
     if (!disk.Unavailable().empty())
         GTEST_SKIP() << disk.Unavailable();
     AgentSandbox sandbox;
-    const std::string folder = disk.Path() + "StartUp";
-    const StartupFolderScope startup(folder);
-    ASSERT_TRUE(startup.Ready());
+    ASSERT_TRUE(disk.Ready());
+    const std::string& folder = disk.Folder();
     std::map<std::string, std::string> contents;
     for (int i = 0; i < 5; ++i)
         contents["app" + std::to_string(i) + ".bat"] = "@echo " + std::to_string(i) + "\r\n" + std::string(4000 + i, 'x');
@@ -218,13 +217,12 @@ TEST(AgentCommands, APowerCutAfterRestoreThenRestoreAgainLosesNothing)
 // user had it disabled, and no choice is left for a file still in the store.
 TEST(AgentCommands, APowerCutAfterEachFilePutBackKeepsTaskManagersChoices)
 {
-    ForgettingFolder disk;
+    const ForgettingStartupFolder disk;
     if (!disk.Unavailable().empty())
         GTEST_SKIP() << disk.Unavailable();
     AgentSandbox sandbox;
-    const std::string folder = disk.Path() + "StartUp";
-    const StartupFolderScope startup(folder);
-    ASSERT_TRUE(startup.Ready());
+    ASSERT_TRUE(disk.Ready());
+    const std::string& folder = disk.Folder();
     ASSERT_TRUE(SameText(GetStpDesc(9).Path, folder));
     const std::string disabled("\x03\0\0\0\0\0\0\0\0\0\0\0", 12);
     const std::string enabled("\x02\0\0\0\0\0\0\0\0\0\0\0", 12);

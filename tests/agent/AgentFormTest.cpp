@@ -7,7 +7,7 @@
 #include "agent/uAppConfig.h"
 #include "startup/StartupTestSupport.h"
 #include "winutil/FindFiles.h"
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
 #include "common/WineSupport.h"
 #include "winutil/ComApartment.h"
 #include "winutil/UniqueShell.h"

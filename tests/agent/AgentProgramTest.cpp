@@ -7,7 +7,7 @@
 #include "agent/uAgentForm.h"
 #include "common/WineSupport.h"
 #include "startup/StartupTestSupport.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "core/Utf8.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"

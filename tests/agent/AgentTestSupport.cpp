@@ -2,7 +2,7 @@
 
 #include "agent/LogonStart.h"
 #include "common/TextLines.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "startup/StartupTestSupport.h"
 
 #include <gtest/gtest.h>

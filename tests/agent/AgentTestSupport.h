@@ -8,7 +8,6 @@
 #include "common/WineSupport.h"
 #include "agent/CoolTrayIcon.h"
 #include "agent/uAgentForm.h"
-#include "common/Utils.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
 

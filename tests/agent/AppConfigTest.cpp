@@ -4,7 +4,7 @@
 #include "common/ScratchFolder.h"
 #include "startup/StartupTestSupport.h"
 #include "core/Assert.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/FindFiles.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/WideText.h"

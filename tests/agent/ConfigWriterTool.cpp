@@ -3,7 +3,7 @@
 // test can run several writers against the same file at once.
 // Usage: agent_cfg_writer FILE PREFIX COUNT
 #include "agent/uAppConfig.h"
-#include "common/Utils.h"
+#include "common/Environment.h"
 
 #include <cstdlib>
 #include <string>

@@ -4,7 +4,7 @@
 #include "common/ScratchFolder.h"
 #include "startup/StartupTestSupport.h"
 #include "common/FileInfo.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,6 @@
 #include "AgentTestSupport.h"
 #include "agent/LogonStart.h"
 #include "common/HostMount.h"
-#include "common/Utils.h"
 #include "core/ApprovalValue.h"
 #include "core/StrCon.h"
 #include "startup/FolderStartupMgr.h"

@@ -3,7 +3,6 @@
 // the store cannot hold, and a power cut at each step of a move (on forgetfs).
 // Each file ends in exactly one place, whole, and a refusal says why.
 #include "AgentTestSupport.h"
-#include "common/ForgettingFolder.h"
 #include "common/HostCommand.h"
 #include "common/HostMount.h"
 #include "common/StartToken.h"
@@ -229,13 +228,12 @@ TEST(TakeOverFaults, APathTheStoreCannotHoldStaysWhereItIs)
 // next start's recovery of a move cut short gives the section its values.
 TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
 {
-    ForgettingFolder disk;
+    const ForgettingStartupFolder disk;
     if (!disk.Unavailable().empty())
         GTEST_SKIP() << disk.Unavailable();
     AgentSandbox sandbox;
-    const std::string folder = disk.Path() + "StartUp";
-    const StartupFolderScope startup(folder);
-    ASSERT_TRUE(startup.Ready());
+    ASSERT_TRUE(disk.Ready());
+    const std::string& folder = disk.Folder();
     const std::string content = "@echo whole\r\n" + std::string(5000, 'x');
     const std::string older = "@echo older\r\n" + std::string(3000, 'y');
     const std::string eventName = "KeldoraTakeOverHalt" + std::to_string(GetCurrentProcessId());

@@ -2,7 +2,8 @@
 
 #include "common/HostCommand.h"
 #include "common/HostMount.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
+#include "common/Environment.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>

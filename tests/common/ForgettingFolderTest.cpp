@@ -1,7 +1,7 @@
 // A folder on forgetfs as the power-cut tests use it from Wine.
 #include "common/ForgettingFolder.h"
 
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "common/WineSupport.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WholeFile.h"

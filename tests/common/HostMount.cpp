@@ -1,7 +1,7 @@
 #include "HostMount.h"
 
 #include "common/HostCommand.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/RuntimeLink.h"
 #include "winutil/WideText.h"
 

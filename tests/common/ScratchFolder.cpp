@@ -1,6 +1,6 @@
 #include "ScratchFolder.h"
 
-#include "common/Utils.h"
+#include "common/Environment.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"

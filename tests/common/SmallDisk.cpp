@@ -2,7 +2,7 @@
 
 #include "common/HostCommand.h"
 #include "common/HostMount.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>

@@ -1,7 +1,10 @@
 #include "common/WineSupport.h"
 
 #include "core/StrCon.h"
-#include "common/Utils.h"
+#include "core/WindowsKind.h"
+#include "common/AppPaths.h"
+#include "common/Environment.h"
+#include "common/JobObjects.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RuntimeLink.h"

@@ -1,6 +1,6 @@
 #include "WineSupport.h"
 
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/RegKey.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WideText.h"

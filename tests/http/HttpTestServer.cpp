@@ -4,7 +4,7 @@
 #include "HttpTestServer.h"
 
 #include "common/HostCommand.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/UniqueInternet.h"
 #include "winutil/WideText.h"

@@ -5,7 +5,7 @@
 
 #include "HttpTestServer.h"
 #include "common/HostCommand.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/WideText.h"
 
 #include <stdexcept>

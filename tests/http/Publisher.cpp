@@ -2,7 +2,7 @@
 
 #include "HttpTestServer.h"
 #include "common/HostCommand.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WideText.h"
 

@@ -2,8 +2,8 @@
 
 #include "HttpRecorder.h"
 #include "HttpTestServer.h"
-#include "http/auHTTPDate.h"
-#include "http/auSha256.h"
+#include "http/HttpDate.h"
+#include "http/Sha256.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>

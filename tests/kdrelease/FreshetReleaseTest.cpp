@@ -5,7 +5,7 @@
 #include "HttpTestServer.h"
 #include "NginxServer.h"
 #include "common/ScratchFolder.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "common/WineSupport.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/WideText.h"

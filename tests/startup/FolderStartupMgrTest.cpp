@@ -1,6 +1,5 @@
 #include "StartupTestSupport.h"
 
-#include "common/ForgettingFolder.h"
 #include "common/HostMount.h"
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
@@ -802,12 +801,11 @@ TEST_F(FolderStartupMgrTest, EachMoveHasItsDraftAndOnlyAWholeCopyIsKept)
 // then in exactly one place, whole; a second restore puts the rest back.
 TEST(FolderStartupMgrPower, ARestoreCutByPowerAtEachStepLeavesEveryFileInOnePlaceWhole)
 {
-    ForgettingFolder disk;
+    const ForgettingStartupFolder disk;
     if (!disk.Unavailable().empty())
         GTEST_SKIP() << disk.Unavailable();
-    const std::string folder = disk.Path() + "StartUp";
-    const StartupFolderScope startup(folder);
-    ASSERT_TRUE(startup.Ready());
+    ASSERT_TRUE(disk.Ready());
+    const std::string& folder = disk.Folder();
     const std::string eventName = "KeldoraRestoreHalt" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
     const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);

@@ -1,6 +1,6 @@
 #include "StartupTestSupport.h"
 
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "startup/RegStartupMgr.h"
 #include "core/StrCon.h"
 #include "core/Utf8.h"

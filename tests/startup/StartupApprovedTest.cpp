@@ -2,7 +2,7 @@
 // restore, in the prefix's real registry and Startup folder.
 #include "StartupTestSupport.h"
 
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
 #include "core/ApprovalValue.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"

@@ -1,7 +1,8 @@
 #include "StartupTestSupport.h"
 
 #include "core/Assert.h"
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
+#include "common/AppPaths.h"
 #include "startup/FolderStartupMgr.h"
 #include "startup/RegStartupMgr.h"
 #include "startup/StartupMgrHelper.h"

@@ -109,3 +109,16 @@ StartupFolderScope::~StartupFolderScope()
                       : shellFolders_.DeleteValue("Startup"),
               ERROR_SUCCESS);
 }
+
+ForgettingStartupFolder::ForgettingStartupFolder()
+{
+    if (Unavailable().empty())
+        startup_.emplace(folder_);
+}
+
+testing::AssertionResult ForgettingStartupFolder::Ready() const
+{
+    if (!startup_)
+        return testing::AssertionFailure() << Unavailable();
+    return startup_->Ready();
+}

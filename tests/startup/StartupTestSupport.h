@@ -3,6 +3,7 @@
 // keys of the machine (in each of its registry views) and the user without
 // values and without a store, and
 // both Startup folders empty. Restores nothing: the prefix belongs to the tests.
+#include "common/ForgettingFolder.h"
 #include "startup/uStartupMgr.h"
 #include "winutil/RegKey.h"
 
@@ -40,4 +41,23 @@ private:
     std::optional<std::string> before_;
     bool written_ = false;
     testing::AssertionResult ready_ = testing::AssertionSuccess();
+};
+
+// The user's Startup folder moved to "StartUp" in a folder on forgetfs while
+// the object lives, for the power-cut tests. When forgetfs is unavailable
+// nothing is moved: a test asks Unavailable() first and skips with that text.
+class ForgettingStartupFolder {
+public:
+    ForgettingStartupFolder();
+
+    const std::string& Unavailable() const { return disk_.Unavailable(); }
+    testing::AssertionResult Ready() const;
+    // Without a trailing backslash.
+    const std::string& Folder() const { return folder_; }
+    void PowerCut() const { disk_.PowerCut(); }
+
+private:
+    ForgettingFolder disk_;
+    std::string folder_ = disk_.Path() + "StartUp";
+    std::optional<StartupFolderScope> startup_;
 };

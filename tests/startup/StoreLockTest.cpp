@@ -5,7 +5,8 @@
 
 #include "common/HostMount.h"
 #include "common/ScratchFolder.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
+#include "common/Environment.h"
 #include "common/WineSupport.h"
 #include "core/StrCon.h"
 #include "startup/StartupMgrHelper.h"

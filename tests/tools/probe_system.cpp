@@ -6,7 +6,7 @@
 // "NAME 0" .. "NAME N-1" to the log FILE, one at a time, for tests that run
 // several writers of one log at once.
 #include "common/LogFile.h"
-#include "common/Utils.h"
+#include "common/SystemFacts.h"
 #include "startup/uStartupMgr.h"
 
 #include <cstdio>

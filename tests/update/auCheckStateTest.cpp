@@ -1,7 +1,7 @@
 // What a check keeps between checks: validators and Retry-After from a
 // server, and the state file that holds them, never trusting a bad value.
 #include "update/auCheckState.h"
-#include "http/auHTTPDate.h"
+#include "http/HttpDate.h"
 #include "update/auRollout.h"
 
 #include <gtest/gtest.h>

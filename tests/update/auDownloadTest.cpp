@@ -6,10 +6,10 @@
 
 #include "HttpTestServer.h"
 #include "common/HostCommand.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "core/StrCon.h"
-#include "http/auHTTPProgress.h"
-#include "http/auSha256.h"
+#include "http/HttpProgress.h"
+#include "http/Sha256.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WideText.h"

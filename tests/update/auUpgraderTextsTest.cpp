@@ -2,7 +2,7 @@
 #include "update/auUpgraderTexts.h"
 
 #include "HttpTestServer.h"
-#include "common/Utils.h"
+#include "common/Environment.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "HttpTestServer.h"
 #include "common/AppMessages.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WideText.h"
 

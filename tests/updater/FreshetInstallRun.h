@@ -6,7 +6,7 @@
 #include "HttpTestServer.h"
 #include "common/ScratchFolder.h"
 #include "common/TextLines.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "common/WineSupport.h"
 #include "update/auStubLaunch.h"
 #include "winutil/FindFiles.h"

@@ -9,7 +9,7 @@
 #include "common/ScratchFolder.h"
 #include "common/SmallDisk.h"
 #include "common/TextLines.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "common/WineSupport.h"
 #include "update/auStubLaunch.h"
 #include "winutil/ErrorText.h"

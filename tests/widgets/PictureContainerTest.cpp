@@ -2,7 +2,7 @@
 
 #include "common/ScratchFolder.h"
 #include "common/WineSupport.h"
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "markup/TestImages.h"
 #include "winutil/ComApartment.h"
 

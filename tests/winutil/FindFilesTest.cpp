@@ -1,6 +1,6 @@
 #include "winutil/FindFiles.h"
 
-#include "common/Utils.h"
+#include "common/AppPaths.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>

@@ -28,8 +28,10 @@
 //                  it waits for; five minutes at most)
 //   --hold-data F  keep file F of its folder open (others may read and write
 //                  it, never delete or rename it) until it ends
-#include "common/Utils.h"
+#include "common/AppPaths.h"
+#include "common/Environment.h"
 #include "update/auAutoUpgrader.h"
+#include "winutil/OwnedWindow.h"
 #include "winutil/WideText.h"
 
 #include <windows.h>
@@ -196,12 +198,8 @@ int RunAsProduct(const std::string& module, const ProductOptions& options)
     if (!options.holdData.empty())
         data = CreateFileW(WideFromUtf8(folder + options.holdData).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = ProductWindow;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"KdStubProduct";
-    RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+    RegisterOwnedWindowClass(L"KdStubProduct", ProductWindow);
+    const HWND window = CreateWindowExW(0, L"KdStubProduct", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                         GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&options));
     HANDLE exitEvent =

@@ -2,8 +2,8 @@
 
 #include "common/HostCommand.h"
 #include "common/TextLines.h"
-#include "common/Utils.h"
-#include "http/auSha256.h"
+#include "common/AppPaths.h"
+#include "http/Sha256.h"
 #include "update/stub/ManifestWriter.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"

@@ -1,4 +1,4 @@
-#include "http/auHTTPDate.h"
+#include "http/HttpDate.h"
 
 #include <gtest/gtest.h>
 

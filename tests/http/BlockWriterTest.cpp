@@ -1,4 +1,4 @@
-#include "http/auBlockWriter.h"
+#include "http/BlockWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "auHTTPProgress.h"
+#include "HttpProgress.h"
 
 #include <algorithm>
 #include <cmath>

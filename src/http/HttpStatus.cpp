@@ -1,4 +1,4 @@
-#include "auHTTPStatus.h"
+#include "HttpStatus.h"
 
 #include <cstring>
 

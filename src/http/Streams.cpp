@@ -1,4 +1,4 @@
-#include "auStreams.h"
+#include "Streams.h"
 
 #include "winutil/WideText.h"
 

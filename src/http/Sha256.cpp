@@ -1,4 +1,4 @@
-#include "auSha256.h"
+#include "Sha256.h"
 
 #include "winutil/CngProvider.h"
 

@@ -1,4 +1,4 @@
-#include "auHTTPRequest.h"
+#include "HttpRequest.h"
 
 #include "core/StrCon.h"
 

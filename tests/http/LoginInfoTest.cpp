@@ -1,4 +1,4 @@
-#include "http/auLoginInfo.h"
+#include "http/LoginInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "auHTTPTransfer.h"
+#include "HttpTransfer.h"
 
-#include "http/auBlockWriter.h"
-#include "http/auHTTPDate.h"
-#include "http/auHTTPHeaders.h"
-#include "http/auHTTPProgress.h"
-#include "http/auHTTPRequest.h"
-#include "http/auHTTPStatus.h"
+#include "http/BlockWriter.h"
+#include "http/HttpDate.h"
+#include "http/HttpHeaders.h"
+#include "http/HttpProgress.h"
+#include "http/HttpRequest.h"
+#include "http/HttpStatus.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-#include "http/auHTTPRequest.h"
-#include "http/auHTTPStatus.h"
+#include "http/HttpRequest.h"
+#include "http/HttpStatus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "http/auHTTPHeaders.h"
+#include "http/HttpHeaders.h"
 
 #include <gtest/gtest.h>
 

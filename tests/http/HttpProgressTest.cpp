@@ -1,4 +1,4 @@
-#include "http/auHTTPProgress.h"
+#include "http/HttpProgress.h"
 
 #include <gtest/gtest.h>
 

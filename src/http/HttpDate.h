@@ -6,7 +6,7 @@
 // such as "+0200". Two-digit years below 80 are 20xx, others 19xx.
 // Platform-free: no <windows.h> here.
 
-#include "auDateTime.h"
+#include "OleDate.h"
 
 #include <cstdint>
 #include <optional>

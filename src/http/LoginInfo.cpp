@@ -1,4 +1,4 @@
-#include "auLoginInfo.h"
+#include "LoginInfo.h"
 
 namespace {
 

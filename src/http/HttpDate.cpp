@@ -1,4 +1,4 @@
-#include "auHTTPDate.h"
+#include "HttpDate.h"
 
 #include "core/StrCon.h"
 

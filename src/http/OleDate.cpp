@@ -1,4 +1,4 @@
-#include "auDateTime.h"
+#include "OleDate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "auHTTPHeaders.h"
+#include "HttpHeaders.h"
 
 #include "core/StrCon.h"
 

@@ -1,4 +1,4 @@
-#include "auBlockWriter.h"
+#include "BlockWriter.h"
 
 BlockWriter::BlockWriter(WriteFunction write, std::size_t blockSize, std::size_t depth)
     : write_(std::move(write)), blockSize_(blockSize), blocks_(depth == 0 ? 1 : depth)
