@@ -9,7 +9,7 @@
 // than on Windows, where it runs on the processor's own instructions.
 // Usage: bench_patch FILE [ROUNDS]
 #include "delta/DeltaEncoder.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "update/auRoadDecode.h"
 #include "winutil/UniqueHandle.h"
 #include "winutil/WholeFile.h"

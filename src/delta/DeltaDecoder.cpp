@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <vector>
 
 namespace {
@@ -96,6 +97,10 @@ struct TDeltaDecoder::TState {
     std::array<std::uint8_t, ZSTD_FRAMEHEADERSIZE_MAX> header{};
     std::size_t headerHeld = 0;
     bool headerChecked = false;
+    // The whole file when the window covers it: the library decodes straight
+    // into it (no window of its own, no copies out); else pieces of it.
+    bool whole;
+    std::unique_ptr<std::uint8_t[]> file;
     std::vector<std::uint8_t> piece;
     std::uint64_t made = 0;
     bool ended = false;
@@ -104,22 +109,27 @@ struct TDeltaDecoder::TState {
 
 TDeltaDecoder::TState::TState(std::span<const std::uint8_t> source, std::uint64_t outputSize, bool patch)
     : source(source), outputSize(outputSize), kind(patch ? "patch" : "compressed file"),
-      windowLog(DeltaWindowLog(SaturatingSum(source.size(), outputSize), ZSTD_WINDOWLOG_MAX)) {
+      windowLog(DeltaWindowLog(SaturatingSum(source.size(), outputSize), ZSTD_WINDOWLOG_MAX)),
+      whole(outputSize <= (std::uint64_t{1} << windowLog)) {
     const std::uint64_t window = std::uint64_t{1} << windowLog;
     // The window buffer never holds more than the frame makes (its declared
     // size must be outputSize); the prefix is referenced, not copied.
     const std::size_t windowBuffer = ZSTD_decodingBufferSize_min(window, outputSize);
-    if (ZSTD_isError(windowBuffer)) {
+    if (ZSTD_isError(windowBuffer) || outputSize > SIZE_MAX) {
         refusal = "a " + kind + " of " + Number(outputSize) + " bytes is too large for this machine";
         return;
     }
-    piece.resize(ZSTD_DStreamOutSize());
-    budget.limit = ZSTD_estimateDCtxSize() + std::min<std::uint64_t>(window, ZSTD_BLOCKSIZE_MAX) + windowBuffer +
+    if (!whole) {
+        piece.resize(ZSTD_DStreamOutSize());
+    }
+    budget.limit = ZSTD_estimateDCtxSize() + std::min<std::uint64_t>(window, ZSTD_BLOCKSIZE_MAX) +
+                   (whole ? 0 : windowBuffer) +
                    (patch ? ZSTD_estimateDDictSize(source.size(), ZSTD_dlm_byRef) : 0) + BlockHeadersAllowed;
-    bound = budget.limit + piece.size() + sizeof header;
+    bound = budget.limit + (whole ? outputSize : piece.size()) + sizeof header;
     context.reset(ZSTD_createDCtx_advanced({BudgetAlloc, BudgetFree, &budget}));
     if (!context ||
         ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, windowLog)) ||
+        (whole && ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_stableOutBuffer, 1))) ||
         (patch && ZSTD_isError(ZSTD_DCtx_refPrefix(context.get(), source.data(), source.size())))) {
         refusal = "no memory to decode the " + kind;
     }
@@ -139,6 +149,13 @@ std::string TDeltaDecoder::TState::Decode(std::span<const std::uint8_t> input,
         }
         if (!headerChecked) {
             return {};
+        }
+        // Only now, the sizes checked: a refused road costs no memory.
+        if (whole) {
+            file.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(outputSize, 1)]);
+            if (!file) {
+                return "no memory to decode the " + kind;
+            }
         }
         // The header goes to the library too: it was only looked at.
         if (auto why = Inflate({header.data(), headerHeld}, output); !why.empty()) {
@@ -200,24 +217,30 @@ std::string TDeltaDecoder::TState::Inflate(std::span<const std::uint8_t> input,
                                            const std::function<void(std::span<const std::uint8_t>)>& output) {
     ZSTD_inBuffer in{input.data(), input.size(), 0};
     for (;;) {
-        ZSTD_outBuffer out{piece.data(), piece.size(), 0};
+        // The whole file is handed to the library at every call, as it asks.
+        ZSTD_outBuffer out = whole ? ZSTD_outBuffer{file.get(), static_cast<std::size_t>(outputSize),
+                                                    static_cast<std::size_t>(made)}
+                                   : ZSTD_outBuffer{piece.data(), piece.size(), 0};
+        const std::size_t before = out.pos;
         const std::size_t result = ZSTD_decompressStream(context.get(), &out, &in);
         if (ZSTD_isError(result)) {
             return LibraryRefusal(result);
         }
-        if (out.pos > outputSize - made) {
+        const std::size_t fresh = out.pos - before;
+        if (fresh > outputSize - made) {
             return "the " + kind + " would make more than the signed " + Number(outputSize) + " bytes";
         }
-        made += out.pos;
-        if (out.pos > 0) {
-            output({piece.data(), out.pos});
+        made += fresh;
+        if (fresh > 0) {
+            output({static_cast<const std::uint8_t*>(out.dst) + before, fresh});
         }
         if (result == 0) {
             ended = true;
             return in.pos < in.size ? Trailing() : std::string();
         }
-        // A full piece may leave decoded bytes inside the library.
-        if (in.pos == in.size && out.pos < out.size) {
+        // A full piece may leave decoded bytes inside the library; a full
+        // file waits for the frame's last bytes.
+        if (in.pos == in.size && (out.pos < out.size || fresh == 0)) {
             return {};
         }
     }

@@ -2,7 +2,7 @@
 // The state of one transfer of the HTTP client and the request it runs on its
 // worker thread. Internal to the HTTP client.
 
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "http/auHTTPSettings.h"
 #include "http/auThread.h"
 #include "winutil/UniqueInternet.h"

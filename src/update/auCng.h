@@ -4,7 +4,7 @@
 // the client's TauSha256, which this header brings along for callers that
 // need both.
 
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 
 #include <string_view>
 

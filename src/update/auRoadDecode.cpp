@@ -1,14 +1,12 @@
 #include "auRoadDecode.h"
 
 #include "delta/DeltaDecoder.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "http/Streams.h"
 #include "winutil/ErrorText.h"
-#include "winutil/WholeFile.h"
 #include "winutil/WideText.h"
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,27 +22,43 @@ UniqueFile OpenInstalledFile(const std::string& path)
 
 namespace {
 
-// The patch's source, read once and hashed from these very bytes: the
-// installed file may have changed since it was first hashed.
-std::optional<std::string> PatchSource(const TauRoad& road, const std::string& installed, std::string& failure)
+// The patch's source, mapped (read, not copied) and hashed from these very
+// bytes: the installed file may have changed since it was first hashed. It
+// cannot change while it is open: the handle lets no one else write it.
+struct TPatchSource {
+    UniqueFile file;
+    UniqueKernelHandle mapping;
+    UniqueView view;
+    std::span<const std::uint8_t> bytes;
+};
+
+bool MapSource(TPatchSource& source)
 {
-    const UniqueFile file = OpenInstalledFile(installed);
-    auto bytes = file ? ReadWholeFile(file.get(), MaxPatchSource) : std::nullopt;
-    if (!bytes) {
-        failure = "the installed file cannot be read whole (a patch applies to at most " +
-                  std::to_string(MaxPatchSource >> 20) + " MiB)";
-        return std::nullopt;
-    }
-    if (Sha256Of(*bytes) != road.sourceSha256) {
-        failure = "the installed file is no longer the one the patch applies to";
-        return std::nullopt;
-    }
-    return bytes;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(source.file.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) > MaxPatchSource)
+        return false;
+    if (size.QuadPart == 0)
+        return true;  // nothing to map, and the system maps no empty file
+    source.mapping.reset(CreateFileMappingW(source.file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (source.mapping)
+        source.view.reset(MapViewOfFile(source.mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!source.view)
+        return false;
+    source.bytes = {static_cast<const std::uint8_t*>(source.view.get()), static_cast<std::size_t>(size.QuadPart)};
+    return true;
 }
 
-std::span<const std::uint8_t> BytesOf(const std::string& text)
+std::string OpenPatchSource(const TauRoad& road, const std::string& installed, TPatchSource& source)
 {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    source.file = OpenInstalledFile(installed);
+    if (!source.file || !MapSource(source))
+        return "the installed file cannot be read whole (a patch applies to at most " +
+               std::to_string(MaxPatchSource >> 20) + " MiB)";
+    TauSha256 hash;
+    hash.Update(source.bytes.data(), source.bytes.size());
+    if (hash.Finish() != road.sourceSha256)
+        return "the installed file is no longer the one the patch applies to";
+    return {};
 }
 
 }  // namespace
@@ -52,12 +66,11 @@ std::span<const std::uint8_t> BytesOf(const std::string& text)
 std::string DecodeRoad(const TauRoad& road, const std::string& body, const TauRoadTarget& target)
 {
     std::string failure;
-    std::string source;
+    TPatchSource source;
     if (road.kind == TauRoad::Patch) {
-        auto bytes = PatchSource(road, target.installed, failure);
-        if (!bytes)
+        failure = OpenPatchSource(road, target.installed, source);
+        if (!failure.empty())
             return failure;
-        source = std::move(*bytes);
     }
     const UniqueFile input(CreateFileW(WideFromUtf8(body).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -67,7 +80,7 @@ std::string DecodeRoad(const TauRoad& road, const std::string& body, const TauRo
     const auto output = TauFileStream::Create(target.download, target.hidden);
     if (!output)
         return "the file " + target.download + " cannot be created: " + ErrorText(GetLastError());
-    TDeltaDecoder decoder = road.kind == TauRoad::Patch ? TDeltaDecoder::Patch(BytesOf(source), target.size)
+    TDeltaDecoder decoder = road.kind == TauRoad::Patch ? TDeltaDecoder::Patch(source.bytes, target.size)
                                                         : TDeltaDecoder::Inflate(target.size);
     TauSha256 hash;
     DWORD writeError = NO_ERROR;

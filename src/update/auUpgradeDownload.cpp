@@ -5,7 +5,7 @@
 
 #include "common/AppPaths.h"
 #include "http/HttpHeaders.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "update/auDownloadNames.h"
 #include "update/auResume.h"
 #include "update/auRoadDecode.h"

@@ -126,6 +126,12 @@ struct DesktopTraits {
     static void close(Type h) { CloseDesktop(h); }
 };
 
+struct ViewTraits {
+    using Type = const void*;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { UnmapViewOfFile(h); }
+};
+
 struct WindowTraits {
     using Type = HWND;
     static Type invalid() { return nullptr; }
@@ -148,5 +154,7 @@ using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 // A SID made by AllocateAndInitializeSid.
 using UniqueSid = UniqueHandle<SidTraits>;
 using UniqueDesktop = UniqueHandle<DesktopTraits>;
+// A view of a file mapping made by MapViewOfFile.
+using UniqueView = UniqueHandle<ViewTraits>;
 // Destroys the window on the thread that owns it; use it only there.
 using UniqueWindow = UniqueHandle<WindowTraits>;

@@ -3,7 +3,7 @@
 #include "HttpRecorder.h"
 #include "HttpTestServer.h"
 #include "http/HttpDate.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "winutil/WideText.h"
 
 #include <gtest/gtest.h>

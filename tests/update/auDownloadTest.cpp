@@ -9,7 +9,7 @@
 #include "common/AppPaths.h"
 #include "core/StrCon.h"
 #include "http/HttpProgress.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
 #include "winutil/WideText.h"

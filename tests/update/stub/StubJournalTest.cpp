@@ -5,7 +5,7 @@
 #include "StubTestSupport.h"
 
 #include "common/WineSupport.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "update/stub/StubRules.h"
 #include "winutil/ProfileFile.h"
 #include "winutil/UniqueHandle.h"

@@ -3,7 +3,7 @@
 #include "common/HostCommand.h"
 #include "common/TextLines.h"
 #include "common/AppPaths.h"
-#include "http/Sha256.h"
+#include "http/FileSha256.h"
 #include "update/stub/ManifestWriter.h"
 #include "winutil/FindFiles.h"
 #include "winutil/UniqueHandle.h"
