@@ -1,5 +1,7 @@
 #include "startup/StoreMove.h"
 
+#include "startup/SectionValues.h"
+
 #include "core/FileNameRule.h"
 #include "core/Format.h"
 #include "core/StrCon.h"
@@ -21,9 +23,6 @@
 #include <vector>
 
 namespace {
-
-// The index is read whole; one larger than this is none of ours.
-constexpr std::size_t kMaxIndexSize = 256u << 20;
 
 // Draft numbers count the moves of one store; a larger one is no draft of ours.
 constexpr int kMaxDraft = 1000000;
@@ -196,101 +195,6 @@ bool OnVolumeOf(HANDLE file, const std::string& folder)
 std::string Join(const std::string& folder, const std::string& name)
 {
     return AddBackslash(folder) + name;
-}
-
-bool EraseKey(const ProfileFile& ini, const std::string& section, const char* key)
-{
-    return WritePrivateProfileStringW(WideFromUtf8(section).c_str(), WideFromUtf8(key).c_str(), nullptr,
-                                      WideFromUtf8(ini.path()).c_str()) != FALSE;
-}
-
-// A kept section's values of the keys a move writes, as the index holds them
-// (quotes and all: written back so, they read as before), none for a key it
-// lacks. One read of the index, which the profile services read whole for
-// every key asked.
-using TSectionValues = std::vector<std::pair<std::string, std::optional<std::string>>>;
-
-TSectionValues ValuesOf(const std::string& index, const std::string& name, const std::vector<std::string>& keys)
-{
-    const std::wstring section = WideFromUtf8(name), path = WideFromUtf8(index);
-    std::vector<wchar_t> buffer(4096);
-    for (;;) {
-        const DWORD length = GetPrivateProfileSectionW(section.c_str(), buffer.data(),
-                                                       static_cast<DWORD>(buffer.size()), path.c_str());
-        if (length + 2 < buffer.size() || buffer.size() >= kMaxIndexSize / sizeof(wchar_t))
-            break;
-        buffer.resize(buffer.size() * 4);
-    }
-    TSectionValues values;
-    for (const std::string& key : keys)
-        values.emplace_back(key, std::nullopt);
-    for (const wchar_t* line = buffer.data(); *line; line += std::wcslen(line) + 1) {
-        const std::string text = Utf8FromWide(line);
-        const std::size_t equals = text.find('=');
-        const std::size_t end = equals == std::string::npos || equals == 0
-                                    ? std::string::npos
-                                    : text.find_last_not_of(" \t", equals - 1);
-        if (end == std::string::npos)
-            continue;
-        // The first line of a name counts, as for the profile services.
-        for (auto& value : values)
-            if (!value.second && SameText(value.first, std::string_view(text).substr(0, end + 1)))
-                value.second = text.substr(equals + 1);
-    }
-    return values;
-}
-
-// Writes the value as the index held it, without the quotes ProfileFile adds.
-bool WriteRawKey(const ProfileFile& ini, const std::string& section, const std::string& key, const std::string& value)
-{
-    return WritePrivateProfileStringW(WideFromUtf8(section).c_str(), WideFromUtf8(key).c_str(),
-                                      WideFromUtf8(value).c_str(), WideFromUtf8(ini.path()).c_str()) != FALSE;
-}
-
-constexpr const char* kWasHead = "was:";
-
-// A kept section's values in its journal, so that an undo after a cut gives
-// them back too: each key alone (it was missing) or with "=" and its value
-// in hexadecimal, comma-separated.
-std::string WasWord(const TSectionValues& before)
-{
-    std::string word = kWasHead;
-    for (const auto& [key, value] : before) {
-        if (word.size() > std::string_view(kWasHead).size())
-            word += ',';
-        word += key;
-        if (value)
-            word += '=' + HexOfBytes(*value);
-    }
-    return word;
-}
-
-// The index is the user's to write: a key that is not a plain name, the
-// journal's own key, or a value that would break its line is refused.
-std::optional<TSectionValues> ParseWas(std::string_view list)
-{
-    TSectionValues values;
-    for (std::size_t at = 0; at < list.size();) {
-        const std::size_t comma = std::min(list.find(',', at), list.size());
-        const std::string_view item = list.substr(at, comma - at);
-        at = comma + 1;
-        const std::size_t equals = item.find('=');
-        const std::string key(item.substr(0, equals));
-        const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        });
-        if (!plain || SameText(key, kMovingKey))
-            return std::nullopt;
-        if (equals == std::string_view::npos) {
-            values.emplace_back(key, std::nullopt);
-            continue;
-        }
-        std::optional<std::string> value = BytesOfHex(item.substr(equals + 1));
-        if (!value || value->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
-            return std::nullopt;
-        values.emplace_back(key, std::move(value));
-    }
-    return values;
 }
 
 // The section as it was before the move: gone when the move made it, else
@@ -590,7 +494,7 @@ std::optional<TJournal> ParseJournal(const std::string& value)
         }
         if (!journal.knownSection || journal.before || more.rfind(kWasHead, 0) != 0)
             return std::nullopt;
-        journal.before = ParseWas(std::string_view(more).substr(std::string_view(kWasHead).size()));
+        journal.before = ParseWas(std::string_view(more).substr(std::string_view(kWasHead).size()), kMovingKey);
         if (!journal.before)
             return std::nullopt;
     }
