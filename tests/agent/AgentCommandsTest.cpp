@@ -319,12 +319,31 @@ int AgentWindowCount()
     return count;
 }
 
+// A command's mark for the process, owned by the user, as any program of the
+// user can make one.
+UniqueKernelHandle PlantCommandMark(DWORD processId)
+{
+    std::string name = AgentQuitEventName(processId);
+    const std::size_t kind = name.find(".Quit.");
+    const std::size_t sidAt = kind + 6;
+    const std::string sid = name.substr(sidAt, name.rfind('.') - sidAt);
+    name.replace(kind, 6, ".Command.");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            WideFromUtf8("O:" + sid + "D:(A;;GA;;;" + sid + ")").c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return {};
+    const UniqueLocalMemory owned(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    return UniqueKernelHandle(CreateEventW(&attributes, TRUE, FALSE, WideFromUtf8(name).c_str()));
+}
+
 } // namespace
 
 // An agent this desktop's windows cannot reach, beside one they can: /restore
 // asks both, the far one through its quit event, waits for both and then
 // restores. The event is the user's own and open to the user and the system
-// alone.
+// alone. A command's mark another program of the user made for either of
+// them spares neither from the asking.
 TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEvent)
 {
     AgentSandbox sandbox;
@@ -370,6 +389,10 @@ TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEven
         allowed.insert(Utf8FromWide(sid));
     }
     EXPECT_EQ(allowed, (std::set<std::string>{Utf8FromWide(ownerText), "S-1-5-18"})) << "the user and the system";
+    const UniqueKernelHandle nearMark = PlantCommandMark(GetProcessId(nearAgent.Process()));
+    const UniqueKernelHandle farMark = PlantCommandMark(GetProcessId(farAgent.get()));
+    ASSERT_TRUE(nearMark && farMark) << GetLastError();
+    ASSERT_TRUE(IsCommandOfThisUser(GetProcessId(farAgent.get()))) << "taken for the user's mark";
 
     DWORD exitCode = 1;
     const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
