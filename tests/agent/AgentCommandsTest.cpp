@@ -711,7 +711,7 @@ TEST(AgentCommands, AReaderThatDoesNotReadHoldsUpTheCommandNotTheStores)
 // An agent started while a /restore waits for one still starting (a process
 // held suspended, ended once the other has started) is asked too before the
 // stores are let go, so it takes nothing over again. It waits for the lock
-// in its start, so it ends only once its waits there have run out.
+// in its start and quits as soon as it is asked there, having written nothing.
 TEST(AgentCommands, AnAgentStartedDuringARestoreIsAskedBeforeTheStoresAreLetGo)
 {
     AgentSandbox sandbox;
@@ -736,6 +736,9 @@ TEST(AgentCommands, AnAgentStartedDuringARestoreIsAskedBeforeTheStoresAreLetGo)
     ASSERT_TRUE(held) << restore.output;
     EXPECT_EQ(restore.exitCode, 0u) << restore.output;
     EXPECT_NE(WaitForExit(late.Process(), 0), static_cast<DWORD>(STILL_ACTIVE)) << "gone before the stores were let go";
+    EXPECT_EQ(WaitForExit(late.Process(), 0), 0u) << "it quit as asked, not as a start that failed";
+    for (const std::string& message : sandbox.Messages())
+        EXPECT_EQ(message.find("could not be locked"), std::string::npos) << message;
     EXPECT_EQ(OpenRunKey(1).ReadString("LateTool"), "C:\\Tools\\late.exe");
     EXPECT_FALSE(AnyStoreLeft()) << restore.output;
 }
