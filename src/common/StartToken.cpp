@@ -3,6 +3,7 @@
 #include "winutil/ErrorText.h"
 #include "winutil/RuntimeLink.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -165,15 +166,34 @@ bool IsElevatedProcess()
     return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()) && IsElevatedToken(own.get());
 }
 
-TActingAsUser::TActingAsUser(bool userLocation) : elevated_(IsElevatedProcess())
+namespace {
+
+// Made once for the process, whose token does not change, and taken up by
+// any thread: each impersonation is a copy of its own. Made again only
+// while it could not be made.
+HANDLE SharedLoweredToken()
 {
+    static std::mutex making;
+    static UniqueKernelHandle lowered;
+    const std::lock_guard lock(making);
+    if (!lowered)
+        lowered = LoweredProcessToken();
+    return lowered.get();
+}
+
+} // namespace
+
+TActingAsUser::TActingAsUser(bool userLocation)
+{
+    static const bool elevated = IsElevatedProcess();
+    elevated_ = elevated;
     if (!elevated_ || !userLocation)
         return;
     // An impersonation the caller began goes on after this one.
     if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, /*OpenAsSelf=*/TRUE, outer_.put()))
         outer_.reset();
-    const UniqueKernelHandle lowered = LoweredProcessToken();
-    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered.get());
+    const HANDLE lowered = SharedLoweredToken();
+    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered);
     if (!impersonating_)
         throw std::runtime_error(ErrorMessage("The user's lowered rights could not be taken up", GetLastError()) +
                                  "; an elevated program works on the user's files with no more rights than the "
