@@ -3,7 +3,6 @@
 #include "winutil/ErrorText.h"
 #include "winutil/RuntimeLink.h"
 
-#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -166,34 +165,15 @@ bool IsElevatedProcess()
     return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()) && IsElevatedToken(own.get());
 }
 
-namespace {
-
-// Made once for the process, whose token does not change, and taken up by
-// any thread: each impersonation is a copy of its own. Made again only
-// while it could not be made.
-HANDLE SharedLoweredToken()
+TActingAsUser::TActingAsUser(bool userLocation) : elevated_(IsElevatedProcess())
 {
-    static std::mutex making;
-    static UniqueKernelHandle lowered;
-    const std::lock_guard lock(making);
-    if (!lowered)
-        lowered = LoweredProcessToken();
-    return lowered.get();
-}
-
-} // namespace
-
-TActingAsUser::TActingAsUser(bool userLocation)
-{
-    static const bool elevated = IsElevatedProcess();
-    elevated_ = elevated;
     if (!elevated_ || !userLocation)
         return;
     // An impersonation the caller began goes on after this one.
     if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, /*OpenAsSelf=*/TRUE, outer_.put()))
         outer_.reset();
-    const HANDLE lowered = SharedLoweredToken();
-    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered);
+    const UniqueKernelHandle lowered = LoweredProcessToken();
+    impersonating_ = lowered && ImpersonateLoggedOnUser(lowered.get());
     if (!impersonating_)
         throw std::runtime_error(ErrorMessage("The user's lowered rights could not be taken up", GetLastError()) +
                                  "; an elevated program works on the user's files with no more rights than the "

@@ -45,9 +45,9 @@ bool IsElevatedProcess();
 
 // The user's rights for the files of the user's own locations: an elevated
 // process impersonates, on the calling thread, a lowered copy of its token
-// (LoweredProcessToken, made once for the process) until the object goes,
-// then the thread's own token before it (an outer impersonation goes on), so
-// a link the user planted leads nowhere the user may not write. Under it the thread also may not
+// (LoweredProcessToken) until the object goes, then the thread's own token
+// before it (an outer impersonation goes on), so a link the user planted
+// leads nowhere the user may not write. Under it the thread also may not
 // reach what only an administrator may.
 class TActingAsUser {
 public:
