@@ -14,7 +14,8 @@
 # (bench_agent_refresh), how soon the running agent takes over a new Run value
 # and Startup file (bench_watch_latency, 20 of each), the idle agent watched
 # for IDLE_SECONDS (default 60): the private bytes Windows reports, the host
-# process's resident memory, and how often each of its threads woke up
+# process's resident memory (beside a baseline tray program, run without and
+# with the agent's change watch), and how often each of its threads woke up
 # (context switches), and its memory before and after CHANGES (default 1 000)
 # changes of the Run key, each taken over.
 # Usage: bench/bench_agent.sh BUILD-DIR [first-takeover]   (a cross build
@@ -161,12 +162,22 @@ echo
 echo "== Idle agent ($(stat -c %s "$folder/kdAgent.exe") bytes stripped), watched for $idle s"
 echo "Windows figures: $(run "$build/bin/bench_agent_memory.exe")"
 echo "kdAgent.exe host process: $(memory "$pid")"
-run "$build/bin/bench_agent_baseline.exe" 15 &
-baseline=$!
-sleep 5
-baseline_pid=$(pgrep -f "^$build/bin/bench_agent_baseline.exe" | head -n 1)
-echo "Baseline tray program on the same services: $(memory "$baseline_pid")"
-wait "$baseline"
+# The baseline without and with the agent's change watch: the watch's own
+# cost is the difference (kB of the host's resident and anonymous memory, and
+# of the working set Windows reports).
+kb() { grep -E "^$2:" /proc/"$1"/status | awk '{ print $2 }'; }
+working_set_kb() { run "$build/bin/bench_agent_memory.exe" STATIC idle | sed -E 's/.*working set ([0-9.]+) MB, peak.*/\1/' | awk '{ printf "%d", $1 * 1024 }'; }
+for variant in plain watch; do
+    run "$build/bin/bench_agent_baseline.exe" 15 "$variant" &
+    baseline=$!
+    sleep 5
+    baseline_pid=$(pgrep -f "^$build/bin/bench_agent_baseline.exe" | head -n 1)
+    echo "Baseline tray program on the same services ($variant): $(memory "$baseline_pid")"
+    eval "rss_$variant=$(kb "$baseline_pid" VmRSS) anon_$variant=$(kb "$baseline_pid" RssAnon) ws_$variant=$(working_set_kb)"
+    wait "$baseline"
+done
+echo "The change watch's own cost: VmRSS $((rss_watch - rss_plain)) kB, RssAnon $((anon_watch - anon_plain)) kB," \
+    "working set $((ws_watch - ws_plain)) kB"
 before=$(switches)
 sleep "$idle"
 after=$(switches)

@@ -222,10 +222,7 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, CommandOutput& out)
         bool missing = false;
         for (UsersAgent& agent : agents) {
             if (!agent.Askable() && !agent.NeedsNoAsking()) {
-                // A command's mark is the user's alone, so it counts even for
-                // a process whose token this one may not read (an elevated one).
-                agent.command = IsCommandOfThisUser(agent.processId);
-                if (!agent.command && !agent.userUnknown) {
+                if (!agent.userUnknown) {
                     const auto window = std::find_if(windows.begin(), windows.end(),
                                                      [&](HWND w) { return ProcessOf(w) == agent.processId; });
                     if (window != windows.end())
@@ -233,6 +230,11 @@ bool FindWaysToAsk(std::vector<UsersAgent>& agents, CommandOutput& out)
                     else
                         agent.quit = OpenAgentQuitEvent(agent.processId);
                 }
+                // A command's mark is the user's alone, so it counts even for
+                // a process whose token this one may not read (an elevated
+                // one); but any program of the user may make one, so it never
+                // spares a process that can be asked as an agent is.
+                agent.command = !agent.Askable() && IsCommandOfThisUser(agent.processId);
             }
             missing = missing || !(agent.Askable() || agent.NeedsNoAsking());
         }

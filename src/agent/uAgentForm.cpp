@@ -11,6 +11,7 @@
 #include "core/StrCon.h"
 #include "common/SystemFacts.h"
 #include "common/AppPaths.h"
+#include "startup/StoreLock.h"
 #include "winutil/ComApartment.h"
 #include "winutil/ErrorText.h"
 #include "winutil/FindFiles.h"
@@ -52,6 +53,28 @@ keldora::winutil::MessageWindowOptions FormWindowOptions()
             .y = CW_USEDEFAULT,
             .width = 400,
             .height = 300};
+}
+
+// The stores for the agent's own item, unless a quit is asked first (the
+// window's message or the quit event, which is then taken): an agent started
+// while a /restore empties them is asked once the restore is done with them,
+// and so quits at once rather than after the lock's waits. False when asked.
+bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window, HANDLE quitEvent)
+{
+    constexpr DWORD kAskedPollMs = 100;
+    const ULONGLONG until = GetTickCount64() + kStoreLockTimeoutMs;
+    for (;;) {
+        stores.emplace(/*timeoutMs=*/0);
+        if (stores->Acquired())
+            return true;
+        MSG asked;
+        if (PeekMessageW(&asked, window, UM_QUIT, UM_QUIT, PM_NOREMOVE) ||
+            (quitEvent && WaitForSingleObject(quitEvent, 0) == WAIT_OBJECT_0))
+            return false;
+        if (GetTickCount64() >= until)
+            return true;
+        Sleep(kAskedPollMs);
+    }
 }
 
 TMenuItemPtr NewItem(const char* caption)
@@ -187,13 +210,25 @@ void TAgentForm::FormCreate()
     FCoolTrayIcon->SetIconVisible(FShowIcon);
     FNoIcon->Checked = FShowIcon;
     ShowStartBalloon();
-    RegisterAgentItem();
-    SaveSettings();
-    EnableTimer(kRefreshIntervalMs);
     std::string quitRefusal;
     UniqueKernelHandle quitEvent = CreateAgentQuitEvent(quitRefusal);
     if (!quitRefusal.empty())
         AppendLogFile(LogFile(), quitRefusal);
+    {
+        std::optional<TStoreLock> stores;
+        if (!LockStoresUnlessAskedToQuit(stores, Handle(), quitEvent.get())) {
+            // Nothing was written: the loop ends at once on the quit.
+            UMQUIT();
+            FCreated = true;
+            return;
+        }
+        if (!stores->Acquired())
+            throw EStartupMgrErr("Unable to register " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
+                                 ", as the startup stores could not be locked (" + stores->Refusal() + ").");
+        RegisterAgentItem();
+    }
+    SaveSettings();
+    EnableTimer(kRefreshIntervalMs);
     FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged,
                                   {std::move(quitEvent), UM_QUIT});
     FCreated = true;

@@ -34,7 +34,9 @@
 // Errors of the startup-item managers are written to the user's log; each
 // distinct message is also shown once per session in a message box (never
 // while the session ends) and the agent goes on. An error before the first
-// take-over leaves the form not Created(): the program ends.
+// take-over leaves the form not Created(): the program ends. A quit asked
+// while the start waits for the stores (a /restore holds them) ends the
+// agent at once, with nothing written.
 #include <windows.h>
 
 #include "agent/ChangeWatch.h"

@@ -317,12 +317,31 @@ int AgentWindowCount()
     return count;
 }
 
+// A command's mark for the process, owned by the user, as any program of the
+// user can make one.
+UniqueKernelHandle PlantCommandMark(DWORD processId)
+{
+    std::string name = AgentQuitEventName(processId);
+    const std::size_t kind = name.find(".Quit.");
+    const std::size_t sidAt = kind + 6;
+    const std::string sid = name.substr(sidAt, name.rfind('.') - sidAt);
+    name.replace(kind, 6, ".Command.");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            WideFromUtf8("O:" + sid + "D:(A;;GA;;;" + sid + ")").c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return {};
+    const UniqueLocalMemory owned(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    return UniqueKernelHandle(CreateEventW(&attributes, TRUE, FALSE, WideFromUtf8(name).c_str()));
+}
+
 } // namespace
 
 // An agent this desktop's windows cannot reach, beside one they can: /restore
 // asks both, the far one through its quit event, waits for both and then
 // restores. The event is the user's own and open to the user and the system
-// alone.
+// alone. A command's mark another program of the user made for either of
+// them spares neither from the asking.
 TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEvent)
 {
     AgentSandbox sandbox;
@@ -368,6 +387,10 @@ TEST(AgentCommands, RestoreAsksTheUsersAgentsOfOtherSessionsThroughTheirQuitEven
         allowed.insert(Utf8FromWide(sid));
     }
     EXPECT_EQ(allowed, (std::set<std::string>{Utf8FromWide(ownerText), "S-1-5-18"})) << "the user and the system";
+    const UniqueKernelHandle nearMark = PlantCommandMark(GetProcessId(nearAgent.Process()));
+    const UniqueKernelHandle farMark = PlantCommandMark(GetProcessId(farAgent.get()));
+    ASSERT_TRUE(nearMark && farMark) << GetLastError();
+    ASSERT_TRUE(IsCommandOfThisUser(GetProcessId(farAgent.get()))) << "taken for the user's mark";
 
     DWORD exitCode = 1;
     const std::string output = RunAndCapture("kdAgent.exe /restore", &exitCode);
@@ -686,7 +709,7 @@ TEST(AgentCommands, AReaderThatDoesNotReadHoldsUpTheCommandNotTheStores)
 // An agent started while a /restore waits for one still starting (a process
 // held suspended, ended once the other has started) is asked too before the
 // stores are let go, so it takes nothing over again. It waits for the lock
-// in its start, so it ends only once its waits there have run out.
+// in its start and quits as soon as it is asked there, having written nothing.
 TEST(AgentCommands, AnAgentStartedDuringARestoreIsAskedBeforeTheStoresAreLetGo)
 {
     AgentSandbox sandbox;
@@ -711,6 +734,9 @@ TEST(AgentCommands, AnAgentStartedDuringARestoreIsAskedBeforeTheStoresAreLetGo)
     ASSERT_TRUE(held) << restore.output;
     EXPECT_EQ(restore.exitCode, 0u) << restore.output;
     EXPECT_NE(WaitForExit(late.Process(), 0), static_cast<DWORD>(STILL_ACTIVE)) << "gone before the stores were let go";
+    EXPECT_EQ(WaitForExit(late.Process(), 0), 0u) << "it quit as asked, not as a start that failed";
+    for (const std::string& message : sandbox.Messages())
+        EXPECT_EQ(message.find("could not be locked"), std::string::npos) << message;
     EXPECT_EQ(OpenRunKey(1).ReadString("LateTool"), "C:\\Tools\\late.exe");
     EXPECT_FALSE(AnyStoreLeft()) << restore.output;
 }
