@@ -41,7 +41,8 @@ ProfileSections ProfileSections::Parse(std::string_view text)
     // Keys above the first header belong to no section the services name.
     ProfileSection* current = nullptr;
     while (!text.empty()) {
-        const std::size_t end = text.find('\n');
+        // A lone CR ends a line too, as the services read it.
+        const std::size_t end = text.find_first_of("\r\n");
         const std::string_view line = Trimmed(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.empty())

@@ -76,8 +76,9 @@ bool ProcessorHasSha() {
 }
 
 // Four rounds at a time, the state kept as the instructions want it (ABEF,
-// CDGH), the schedule in a ring of four groups of four words.
-__attribute__((target("sha,sse4.1,ssse3"))) void CompressSha(std::array<std::uint32_t, 8>& state,
+// CDGH), the schedule in a ring of four groups of four words. The stack is
+// aligned on entry for the vector spills: 32-bit Windows promises 4 bytes.
+__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer)) void CompressSha(std::array<std::uint32_t, 8>& state,
                                                                const std::uint8_t* blocks, std::size_t count) {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));

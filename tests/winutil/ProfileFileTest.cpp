@@ -141,9 +141,9 @@ TEST(ProfileFile, OneReadOfTheWholeFileReadsWhatTheSystemReads)
         "[a]b.txt]\r\nk=bracket\r\n"
         "[open\r\nk=unclosed\r\n"
         "[Unicode \xe6\x97\xa5\xe6\x9c\xac]\r\nk=\xd0\x9f\xd1\x80\xd0\xbe\r\n"
-        "\n[Bare LF]\nk=lf\n\t[Tab]\t\nk = tab \n";
+        "\n[Bare LF]\nk=lf\n\t[Tab]\t\nk = tab \nLone=cr\r[After CR]\rk=cr\r\n";
     const std::vector<std::string> keys = {"Name", "name", "Spaced", "Quoted", "Single", "Half", "Odd", "Empty",
-                                           "NoEquals", "; Comment", "Comment", "OnlyHere", "k", "top", "Absent"};
+                                           "NoEquals", "; Comment", "Comment", "OnlyHere", "k", "top", "Lone", "Absent"};
     const ScratchFolder scratch("kdProfileAll");
     for (const bool utf16 : {false, true}) {
         const std::string path = scratch.AddFile(utf16 ? "wide.ini" : "ansi.ini",
