@@ -58,23 +58,43 @@ keldora::winutil::MessageWindowOptions FormWindowOptions()
 // The stores for the agent's own item, unless a quit is asked first (the
 // window's message or the quit event, which is then taken): an agent started
 // while a /restore empties them is asked once the restore is done with them,
-// and so quits at once rather than after the lock's waits. False when asked.
+// and so quits at once rather than after the lock's waits. The wait keeps its
+// place in the system's queue, so the other agents' take-overs cannot pass
+// it again and again, and answers sent messages meanwhile. False when asked.
 bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window, HANDLE quitEvent)
 {
-    constexpr DWORD kAskedPollMs = 100;
-    const ULONGLONG until = GetTickCount64() + kStoreLockTimeoutMs;
-    for (;;) {
-        stores.emplace(/*timeoutMs=*/0);
-        if (stores->Acquired())
-            return true;
+    const auto askedToQuit = [&] {
         MSG asked;
-        if (PeekMessageW(&asked, window, UM_QUIT, UM_QUIT, PM_NOREMOVE) ||
-            (quitEvent && WaitForSingleObject(quitEvent, 0) == WAIT_OBJECT_0))
-            return false;
-        if (GetTickCount64() >= until)
-            return true;
-        Sleep(kAskedPollMs);
-    }
+        return PeekMessageW(&asked, window, UM_QUIT, UM_QUIT, PM_NOREMOVE) ||
+               (quitEvent && WaitForSingleObject(quitEvent, 0) == WAIT_OBJECT_0);
+    };
+    if (askedToQuit())
+        return false;
+    bool asked = false;
+    stores.emplace(kStoreLockTimeoutMs, [&](HANDLE granted, DWORD timeoutMs) -> DWORD {
+        const ULONGLONG until = GetTickCount64() + timeoutMs;
+        const HANDLE handles[] = {granted, quitEvent};
+        for (;;) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= until)
+                return WAIT_TIMEOUT;
+            const DWORD woke = MsgWaitForMultipleObjectsEx(quitEvent ? 2 : 1, handles, static_cast<DWORD>(until - now),
+                                                           QS_SENDMESSAGE | QS_POSTMESSAGE, 0);
+            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED)
+                return woke;
+            if (woke == WAIT_OBJECT_0 + 1 && quitEvent) {
+                asked = true;
+                return WAIT_IO_COMPLETION;
+            }
+            MSG sent;
+            PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            if (askedToQuit()) {
+                asked = true;
+                return WAIT_IO_COMPLETION;
+            }
+        }
+    });
+    return !asked;
 }
 
 TMenuItemPtr NewItem(const char* caption)

@@ -17,9 +17,11 @@ bool TAgentForm::Busy() const
     return FMenuStale || FLogonGateWaiting || !FTakeOverWorker->Idle() || !FIconWorker->Idle();
 }
 
+// One asked for while the start waits for the stores would queue for them
+// ahead of it; the start's own refresh follows.
 void TAgentForm::Refresh()
 {
-    if (!FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
+    if (!FCreated || !FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
         return;
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver,

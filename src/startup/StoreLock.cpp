@@ -122,6 +122,11 @@ std::string TStoreLock::Path()
 }
 
 TStoreLock::TStoreLock(DWORD timeoutMs)
+    : TStoreLock(timeoutMs, [](HANDLE granted, DWORD ms) { return WaitForSingleObjectEx(granted, ms, /*bAlertable=*/TRUE); })
+{
+}
+
+TStoreLock::TStoreLock(DWORD timeoutMs, const TStoreLockWait& wait)
 {
     if (gHolder == GetCurrentThreadId()) {
         ++gDepth;
@@ -152,7 +157,7 @@ TStoreLock::TStoreLock(DWORD timeoutMs)
         return;
     }
     static_cast<void>(owned.release());
-    const DWORD waited = WaitForSingleObjectEx(held->done.get(), timeoutMs, /*bAlertable=*/TRUE);
+    const DWORD waited = wait(held->done.get(), timeoutMs);
     if (waited == WAIT_OBJECT_0 && held->state == kGranted) {
         refusal_.clear();
         held_ = std::move(held);

@@ -25,15 +25,24 @@
 // is false with the reason, and the callers change nothing.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 inline constexpr DWORD kStoreLockTimeoutMs = 10000;
 
+// How a thread spends its place in the queue: waits up to `timeoutMs` for
+// `granted` and returns WAIT_OBJECT_0 once it is set; WAIT_IO_COMPLETION
+// gives the place up as the program stops, anything else as timed out. A
+// window's thread answers its sent messages meanwhile.
+using TStoreLockWait = std::function<DWORD(HANDLE granted, DWORD timeoutMs)>;
+
 class TStoreLock {
 public:
     // Waits up to `timeoutMs` for the lock.
     explicit TStoreLock(DWORD timeoutMs = kStoreLockTimeoutMs);
+    // The same, the wait spent by `wait` instead of an alertable one.
+    TStoreLock(DWORD timeoutMs, const TStoreLockWait& wait);
     ~TStoreLock();
     TStoreLock(const TStoreLock&) = delete;
     TStoreLock& operator=(const TStoreLock&) = delete;
