@@ -151,7 +151,7 @@ void TSha256::Compress(const std::uint8_t* blocks, std::size_t count) {
 }
 
 void TSha256::Update(const void* data, std::size_t size) {
-    if (size == 0) {
+    if (size == 0 || !digest_.empty()) {
         return;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -176,6 +176,9 @@ void TSha256::Update(const void* data, std::size_t size) {
 }
 
 std::string TSha256::Finish() {
+    if (!digest_.empty()) {
+        return digest_;
+    }
     const std::uint64_t bits = length_ * 8;
     buffer_[held_++] = 0x80;
     if (held_ > 56) {
@@ -192,6 +195,7 @@ std::string TSha256::Finish() {
     for (std::size_t i = 0; i < DigestSize; ++i) {
         digest[i] = static_cast<char>(state_[i / 4] >> (24 - 8 * (i % 4)));
     }
+    digest_ = digest;
     return digest;
 }
 

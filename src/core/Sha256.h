@@ -16,8 +16,9 @@ public:
 
     explicit TSha256(TEngine engine = TEngine::Best);
 
+    // After Finish, changes nothing: the digest is of what came before.
     void Update(const void* data, std::size_t size);
-    // The 32 bytes of the digest. Call once.
+    // The 32 bytes of the digest; every later call returns them again.
     std::string Finish();
 
     // Whether Best runs on the processor's instructions.
@@ -31,6 +32,7 @@ private:
     std::size_t held_ = 0;
     std::uint64_t length_ = 0;
     bool processor_;
+    std::string digest_;  // once finished
 };
 
 std::string Sha256Of(std::string_view data);

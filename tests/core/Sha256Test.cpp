@@ -49,6 +49,13 @@ TEST(Sha256, PublishedVectorsComeOutOfBothEnginesWhateverTheSplit)
         }
     }
     EXPECT_EQ(Hex(Sha256Of("abc")), vectors[1].digest);
+    // A second Finish, and anything after the first, give the same digest.
+    TSha256 twice;
+    twice.Update("abc", 3);
+    const std::string first = twice.Finish();
+    twice.Update("more", 4);
+    EXPECT_EQ(twice.Finish(), first);
+    EXPECT_EQ(Hex(first), vectors[1].digest);
 }
 
 TEST(Sha256, ProcessorAndPortableEnginesAgreeOnEveryLengthAroundTheBlocks)
