@@ -56,16 +56,22 @@ keldora::winutil::MessageWindowOptions FormWindowOptions()
 }
 
 // The stores for the agent's own item, unless a quit is asked first (the
-// window's message or the quit event, which is then taken): an agent started
-// while a /restore empties them is asked once the restore is done with them,
-// and so quits at once rather than after the lock's waits. The wait keeps its
-// place in the system's queue, so the other agents' take-overs cannot pass
-// it again and again, and answers sent messages meanwhile. False when asked.
-bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window, HANDLE quitEvent)
+// window's message, the quit event, which is then taken, or `ending`, for an
+// Exit or a session end that a sent message's own loop took in): an agent
+// started while a /restore empties them is asked once the restore is done
+// with them, and so quits at once rather than after the lock's waits. The
+// wait keeps its place in the system's queue, so the other agents'
+// take-overs cannot pass it again and again, and answers sent messages
+// meanwhile. False when asked.
+bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window, HANDLE quitEvent,
+                                 const std::function<bool()>& ending)
 {
+    // Its peek, with no PM_QS_ flag, also marks the posted messages seen, so
+    // that they do not wake the wait again.
     const auto askedToQuit = [&] {
         MSG asked;
-        return PeekMessageW(&asked, window, UM_QUIT, UM_QUIT, PM_NOREMOVE) ||
+        return ending() || PeekMessageW(&asked, window, UM_QUIT, UM_QUIT, PM_NOREMOVE) ||
+               PeekMessageW(&asked, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) ||
                (quitEvent && WaitForSingleObject(quitEvent, 0) == WAIT_OBJECT_0);
     };
     if (askedToQuit())
@@ -75,6 +81,12 @@ bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window,
         const ULONGLONG until = GetTickCount64() + timeoutMs;
         const HANDLE handles[] = {granted, quitEvent};
         for (;;) {
+            if (WaitForSingleObject(granted, 0) == WAIT_OBJECT_0)
+                return WAIT_OBJECT_0;
+            if (askedToQuit()) {
+                asked = true;
+                return WAIT_IO_COMPLETION;
+            }
             const ULONGLONG now = GetTickCount64();
             if (now >= until)
                 return WAIT_TIMEOUT;
@@ -88,10 +100,6 @@ bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window,
             }
             MSG sent;
             PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-            if (askedToQuit()) {
-                asked = true;
-                return WAIT_IO_COMPLETION;
-            }
         }
     });
     return !asked;
@@ -236,7 +244,8 @@ void TAgentForm::FormCreate()
         AppendLogFile(LogFile(), quitRefusal);
     {
         std::optional<TStoreLock> stores;
-        if (!LockStoresUnlessAskedToQuit(stores, Handle(), quitEvent.get())) {
+        if (!LockStoresUnlessAskedToQuit(stores, Handle(), quitEvent.get(),
+                                         [this] { return FQuitting || FClosing || FSessionEnded; })) {
             // Nothing was written: the loop ends at once on the quit.
             UMQUIT();
             FCreated = true;
@@ -382,7 +391,11 @@ void TAgentForm::WMEndSession(bool ending, LPARAM reason)
         Terminate();
         return;
     case TEndSessionStep::esLastTakeOver:
-        if (!FQuitting)
+        // During the start's wait for the stores nothing was taken over yet,
+        // and the start ends on it.
+        if (!FCreated)
+            FSessionEnded = true;
+        else if (!FQuitting)
             LastTakeOver();
         return;
     }

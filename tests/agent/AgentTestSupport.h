@@ -87,7 +87,8 @@ public:
     // it has not ended within a minute).
     DWORD Quit() const;
     // The window exists once FormCreate has begun; an answer to WM_NULL comes
-    // only from the message loop, after FormCreate has ended.
+    // from the message loop, after FormCreate has ended, or from its start's
+    // wait for the stores, which answers sent messages.
     static bool WaitForWindow()
     {
         DWORD_PTR ignored = 0;
