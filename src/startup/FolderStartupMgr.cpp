@@ -107,6 +107,41 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
     return names;
 }
 
+// A write of the store (TStoreWrite) that holds, open against renames, the
+// Startup folder where it moves files, and the store, its links refused again
+// once it is held. Built step by step, since a caller may find nothing to do
+// between.
+class TFolderStartupMgr::TStoreWork {
+public:
+    explicit TStoreWork(const TFolderStartupMgr& mgr) : mgr_(mgr), write_(mgr.FDesc.Location != AllUsersStartupFolder) {}
+
+    void HoldFolder() { Hold(folder_, mgr_.FDesc.Path); }
+    void HoldStore()
+    {
+        Hold(store_, mgr_.StoreFolder());
+        mgr_.RefuseLinks();
+        write_.LockMachine();
+    }
+    // Before the store folder itself is removed.
+    void LetGoOfStore()
+    {
+        write_.UnlockMachine();
+        store_.reset();
+    }
+
+private:
+    void Hold(std::optional<THeldFolder>& held, const std::string& folder)
+    {
+        held.emplace(folder, write_.MoreRightsThanUser());
+        held->Require();
+    }
+
+    const TFolderStartupMgr& mgr_;
+    TStoreWrite write_;
+    std::optional<THeldFolder> folder_;
+    std::optional<THeldFolder> store_;
+};
+
 TFolderStartupMgr::TFolderStartupMgr(std::uint8_t location) : TBaseStartupMgr(location)
 {
     LoadItems();
@@ -235,15 +270,6 @@ bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApp
     });
 }
 
-// Every user's agent writes the all-users store: its writes take the
-// machine's lock besides the user's.
-std::optional<TStoreFileLock> TFolderStartupMgr::MachineLock() const
-{
-    if (FDesc.Location != AllUsersStartupFolder)
-        return std::nullopt;
-    return MachineStoresLock();
-}
-
 // Driven by the sections, so a cut between a rename and the index rewrite
 // is finished by the next call.
 bool TFolderStartupMgr::ReturnOlderMoves()
@@ -252,18 +278,12 @@ bool TFolderStartupMgr::ReturnOlderMoves()
         return false;
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
+            TStoreWork work(*this);
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
                 return false;
-            const TActingAsUser rights(/*userLocation=*/false);
-            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
-            folder.Require();
-            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
-            heldStore.Require();
-            RefuseLinks();
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            work.HoldFolder();
+            work.HoldStore();
             return ReturnEachOlderMove();
         },
         [&](const std::exception& e) { return FailureText(SetupError, e); });
@@ -318,19 +338,13 @@ bool TFolderStartupMgr::SetupItems()
         return false;
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            TStoreWork work(*this);
             if (!DirectoryExists(FDesc.Path) && LinkRefusal(FDesc.Path).empty())
                 return false;
-            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
-            folder.Require();
+            work.HoldFolder();
             RefuseLinks();
             EnsureStoreFolder();
-            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
-            heldStore.Require();
-            RefuseLinks();
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            work.HoldStore();
             Recover();
             const std::wstring store = WideFromUtf8(StoreFolder());
             if ((GetFileAttributesW(store.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY) != FILE_ATTRIBUTE_HIDDEN)
@@ -368,18 +382,12 @@ bool TFolderStartupMgr::RecoverOpenMoves()
         return false;
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            TStoreWork work(*this);
             RefuseLinks();
             if (!MovesOpen(StoreFolder()))
                 return false;
-            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
-            folder.Require();
-            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
-            heldStore.Require();
-            RefuseLinks();
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            work.HoldFolder();
+            work.HoldStore();
             Recover();
             return true;
         },
@@ -392,17 +400,12 @@ bool TFolderStartupMgr::RestoreItems()
         return false;
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            TStoreWork work(*this);
             RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
-            const THeldFolder folder(FDesc.Path, rights.MoreRightsThanUser());
-            folder.Require();
-            THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
-            heldStore.Require();
-            std::optional<TStoreFileLock> machineLock = MachineLock();
+            work.HoldFolder();
+            work.HoldStore();
             Recover();
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
             if (files.empty())
@@ -450,8 +453,7 @@ bool TFolderStartupMgr::RestoreItems()
             }
             if (!RemoveStoredFile(IniFile()))
                 return false;
-            machineLock.reset();
-            heldStore.Release();
+            work.LetGoOfStore();
             return RemoveDirectoryW(WideFromUtf8(StoreFolder()).c_str()) != FALSE;
         },
         [&](const std::exception& e) { return FailureText(RestoreError, e); });
@@ -494,15 +496,11 @@ bool TFolderStartupMgr::DeleteItem(int index)
         return false;
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+            TStoreWork work(*this);
             RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
-            const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
-            heldStore.Require();
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            work.HoldStore();
             CheckIndexAccess(GENERIC_READ | GENERIC_WRITE);
             const std::string file = item.CmdLine.str();
             // Only our own copy is ever deleted: an edited command line may
@@ -523,15 +521,10 @@ bool TFolderStartupMgr::SaveItems()
     if (FDesc.Path.empty())
         return false;
     try {
-        const TStoreLock lock;
-        lock.Require();
-        const TActingAsUser rights(FDesc.Location != AllUsersStartupFolder);
+        TStoreWork work(*this);
         RefuseLinks();
         EnsureStoreFolder();
-        const THeldFolder heldStore(StoreFolder(), rights.MoreRightsThanUser());
-        heldStore.Require();
-        RefuseLinks();
-        const std::optional<TStoreFileLock> machineLock = MachineLock();
+        work.HoldStore();
         return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
             for (const auto& item : FItems) {
                 if (!WriteItemSection(ini, item->Desc.str(), keldora::startup::StoredItemOf(*item),

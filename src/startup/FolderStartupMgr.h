@@ -53,6 +53,8 @@ public:
     std::string IniFile() const;
 
 private:
+    class TStoreWork;
+
     void EnsureStoreFolder() const;
     // Raises EWin32Error when the INI file exists but cannot be opened so.
     void CheckIndexAccess(DWORD access) const;
@@ -64,8 +66,6 @@ private:
     bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved, int draft);
     bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
     void Recover();
-    // The all-users store's lock, held; none for the user's.
-    std::optional<TStoreFileLock> MachineLock() const;
     bool ReturnEachOlderMove();
     std::vector<std::string> ReturnedBefore(const ProfileFile& ini) const;
     std::string ReturnRefusal(const ProfileFile& ini, const std::string& name) const;

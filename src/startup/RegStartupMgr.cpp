@@ -344,10 +344,8 @@ bool TRegStartupMgr::SetupItems()
 {
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(IsUsersKey());
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            TStoreWrite write(IsUsersKey());
+            write.LockMachine();
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -448,10 +446,8 @@ bool TRegStartupMgr::RestoreItems()
 {
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(IsUsersKey());
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            TStoreWrite write(IsUsersKey());
+            write.LockMachine();
             RegKey key = RegKey::Open(FDesc.RootKey, FDesc.Path, Access());
             if (!key)
                 return false;
@@ -482,10 +478,8 @@ bool TRegStartupMgr::DeleteItem(int index)
 {
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(IsUsersKey());
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            TStoreWrite write(IsUsersKey());
+            write.LockMachine();
             const std::string_view desc = Items(index)->Desc.view();
             const std::string path = ItemKeyPath(desc);
             if (ItemKeyName(desc).empty() || !RegKey::Open(FDesc.RootKey, path, Access()))
@@ -512,10 +506,8 @@ bool TRegStartupMgr::SaveItems()
 {
     return RunGuarded(
         [&] {
-            const TStoreLock lock;
-            lock.Require();
-            const TActingAsUser rights(IsUsersKey());
-            const std::optional<TStoreFileLock> machineLock = MachineLock();
+            TStoreWrite write(IsUsersKey());
+            write.LockMachine();
             for (const auto& item : FItems) {
                 if (ItemKeyName(item->Desc.view()).empty())
                     return false;

@@ -195,3 +195,15 @@ TStoreLock::~TStoreLock()
     if (held_)
         held_->Unlock();
 }
+
+// The rights are taken only once the lock is held.
+TStoreWrite::TStoreWrite(bool userLocation)
+    : rights_((lock_.Require(), userLocation)), userLocation_(userLocation)
+{
+}
+
+void TStoreWrite::LockMachine()
+{
+    if (!userLocation_ && !machine_)
+        machine_ = MachineStoresLock();
+}

@@ -23,10 +23,14 @@
 // lock on that thread cost nothing. Another thread of the same process waits
 // like another process. Fails closed: where the lock cannot be had, Acquired()
 // is false with the reason, and the callers change nothing.
+#include "common/StartToken.h"
+#include "startup/StoreLinks.h"
+
 #include <windows.h>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 inline constexpr DWORD kStoreLockTimeoutMs = 10000;
@@ -62,4 +66,24 @@ private:
 
     std::shared_ptr<Held> held_;  // the outermost lock of its thread only
     std::string refusal_;
+};
+
+// What every write of a store runs in, taken in this order and let go in the
+// reverse: the user's stores locked, the user's own lowered rights for a
+// user's location, and for a machine-wide one the machine's lock once
+// LockMachine is called (its file lies in the all-users store, held open
+// first there). Raises std::runtime_error when any of them cannot be had.
+class TStoreWrite {
+public:
+    explicit TStoreWrite(bool userLocation);
+
+    bool MoreRightsThanUser() const { return rights_.MoreRightsThanUser(); }
+    void LockMachine();
+    void UnlockMachine() { machine_.reset(); }
+
+private:
+    const TStoreLock lock_;
+    const TActingAsUser rights_;
+    const bool userLocation_;
+    std::optional<TStoreFileLock> machine_;
 };
