@@ -3,9 +3,11 @@
 #include "delta/DeltaDecoder.h"
 #include "http/FileSha256.h"
 #include "http/Streams.h"
+#include "startup/StoreLinks.h"
 #include "winutil/ErrorText.h"
 #include "winutil/WideText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -29,8 +31,36 @@ struct TPatchSource {
     UniqueFile file;
     UniqueKernelHandle mapping;
     UniqueView view;
+    std::vector<std::uint8_t> read;  // a file that is not mapped
     std::span<const std::uint8_t> bytes;
 };
+
+// A mapped file's read error (a network drive gone, a removable disk pulled)
+// is an exception in whoever touches the page, not a failed call: only a file
+// of a fixed local drive is mapped.
+bool OnFixedDrive(HANDLE file)
+{
+    const std::string path = FinalPathOf(file);
+    if (path.empty() || path.starts_with("\\\\"))
+        return false;
+    std::wstring root(path.size() + 1, L'\0');
+    return GetVolumePathNameW(WideFromUtf8(path).c_str(), root.data(), static_cast<DWORD>(root.size())) &&
+           GetDriveTypeW(root.c_str()) == DRIVE_FIXED;
+}
+
+bool ReadSource(TPatchSource& source, std::size_t size)
+{
+    source.read.resize(size);
+    for (std::size_t at = 0; at < size;) {
+        DWORD got = 0;
+        const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size - at, 1u << 24));
+        if (!ReadFile(source.file.get(), source.read.data() + at, asked, &got, nullptr) || got == 0)
+            return false;
+        at += got;
+    }
+    source.bytes = source.read;
+    return true;
+}
 
 bool MapSource(TPatchSource& source)
 {
@@ -39,6 +69,8 @@ bool MapSource(TPatchSource& source)
         return false;
     if (size.QuadPart == 0)
         return true;  // nothing to map, and the system maps no empty file
+    if (!OnFixedDrive(source.file.get()))
+        return ReadSource(source, static_cast<std::size_t>(size.QuadPart));
     source.mapping.reset(CreateFileMappingW(source.file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (source.mapping)
         source.view.reset(MapViewOfFile(source.mapping.get(), FILE_MAP_READ, 0, 0, 0));
