@@ -1,12 +1,12 @@
-// Applying a one-hop patch to an installed file as the engine does (the file
-// read whole and hashed, the patch decoded into the download while it is
-// hashed, flushed, checked) against copying the release file with the system
-// and flushing the copy: the same file, in the same run, alternately, the
-// median of each. The release is FILE with 1 % of its bytes changed and 4 KB
-// inserted at a third, as a rebuilt program differs from the one before.
-// Applying hashes the file twice (its source and its result); the time of one
-// hash is shown beside it, since the system's hash is far slower under Wine
-// than on Windows, where it runs on the processor's own instructions.
+// Applying a one-hop patch to an installed file as the engine does (the
+// patch and its source mapped and hashed, the patch decoded into one buffer
+// of the download while it is hashed, flushed, checked) against copying the
+// release file with the system and flushing the copy: the same file, in the
+// same run, alternately, the median of each. The release is FILE with 1 % of
+// its bytes changed and 4 KB inserted at a third, as a rebuilt program
+// differs from the one before. Applying hashes the file twice (its source and
+// its result); the time of one hash is shown beside it, and the ratio without
+// the two.
 // Usage: bench_patch FILE [ROUNDS]
 #include "delta/DeltaEncoder.h"
 #include "http/FileSha256.h"
