@@ -107,15 +107,23 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
     return names;
 }
 
-// A write of the store (TStoreWrite) that holds, open against renames, the
-// Startup folder where it moves files, and the store, its links refused again
-// once it is held. Built step by step, since a caller may find nothing to do
-// between.
+// A write of the store (TStoreWrite), no link at the store or its index,
+// that holds, open against renames, the Startup folder where it moves files,
+// and the store, its links refused again once it is held. Built step by
+// step, since a caller may find nothing to do between.
 class TFolderStartupMgr::TStoreWork {
 public:
-    explicit TStoreWork(const TFolderStartupMgr& mgr) : mgr_(mgr), write_(mgr.FDesc.Location != AllUsersStartupFolder) {}
+    explicit TStoreWork(const TFolderStartupMgr& mgr) : mgr_(mgr), write_(mgr.FDesc.Location != AllUsersStartupFolder)
+    {
+        mgr_.RefuseLinks();
+    }
 
     void HoldFolder() { Hold(folder_, mgr_.FDesc.Path); }
+    void HoldFolderAndStore()
+    {
+        HoldFolder();
+        HoldStore();
+    }
     void HoldStore()
     {
         Hold(store_, mgr_.StoreFolder());
@@ -279,11 +287,9 @@ bool TFolderStartupMgr::ReturnOlderMoves()
     return RunGuarded(
         [&] {
             TStoreWork work(*this);
-            RefuseLinks();
             if (!DirectoryExists(StoreFolder()) || !FileExists(IniFile()))
                 return false;
-            work.HoldFolder();
-            work.HoldStore();
+            work.HoldFolderAndStore();
             return ReturnEachOlderMove();
         },
         [&](const std::exception& e) { return FailureText(SetupError, e); });
@@ -383,11 +389,9 @@ bool TFolderStartupMgr::RecoverOpenMoves()
     return RunGuarded(
         [&] {
             TStoreWork work(*this);
-            RefuseLinks();
             if (!MovesOpen(StoreFolder()))
                 return false;
-            work.HoldFolder();
-            work.HoldStore();
+            work.HoldFolderAndStore();
             Recover();
             return true;
         },
@@ -401,11 +405,9 @@ bool TFolderStartupMgr::RestoreItems()
     return RunGuarded(
         [&] {
             TStoreWork work(*this);
-            RefuseLinks();
             if (!DirectoryExists(StoreFolder()))
                 return false;
-            work.HoldFolder();
-            work.HoldStore();
+            work.HoldFolderAndStore();
             Recover();
             const std::vector<std::string> files = ListFiles(StoreFolder(), "*.*");
             if (files.empty())
@@ -497,7 +499,6 @@ bool TFolderStartupMgr::DeleteItem(int index)
     return RunGuarded(
         [&] {
             TStoreWork work(*this);
-            RefuseLinks();
             if (!FileExists(IniFile()))
                 return false;
             work.HoldStore();
@@ -522,7 +523,6 @@ bool TFolderStartupMgr::SaveItems()
         return false;
     try {
         TStoreWork work(*this);
-        RefuseLinks();
         EnsureStoreFolder();
         work.HoldStore();
         return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
