@@ -3,12 +3,13 @@
 #include "delta/DeltaDecoder.h"
 #include "http/FileSha256.h"
 #include "http/Streams.h"
-#include "startup/StoreLinks.h"
 #include "winutil/ErrorText.h"
 #include "winutil/WideText.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -24,41 +25,62 @@ UniqueFile OpenInstalledFile(const std::string& path)
 
 namespace {
 
-// The patch's source, mapped (read, not copied) and hashed from these very
-// bytes: the installed file may have changed since it was first hashed. It
-// cannot change while it is open: the handle lets no one else write it.
+// The patch's source, mapped (read, not copied) or read, and hashed from
+// these very bytes: the installed file may have changed since it was first
+// hashed. The handle lets no one else open it for writing meanwhile; a view
+// mapped for writing before stays writable, and the result's digest check
+// refuses what such a change gives.
 struct TPatchSource {
     UniqueFile file;
     UniqueKernelHandle mapping;
     UniqueView view;
-    std::vector<std::uint8_t> read;  // a file that is not mapped
+    std::unique_ptr<std::uint8_t[]> read;  // a file that is not mapped
     std::span<const std::uint8_t> bytes;
 };
 
 // A mapped file's read error (a network drive gone, a removable disk pulled)
 // is an exception in whoever touches the page, not a failed call: only a file
-// of a fixed local drive is mapped.
-bool OnFixedDrive(HANDLE file)
+// of a local, fixed disk is mapped. The handle's own volume is asked, as every
+// system since the first NT answers whatever the file's path.
+bool OnFixedDisk(HANDLE file)
 {
-    const std::string path = FinalPathOf(file);
-    if (path.empty() || path.starts_with("\\\\"))
-        return false;
-    std::wstring root(path.size() + 1, L'\0');
-    return GetVolumePathNameW(WideFromUtf8(path).c_str(), root.data(), static_cast<DWORD>(root.size())) &&
-           GetDriveTypeW(root.c_str()) == DRIVE_FIXED;
+    struct DeviceInformation {
+        ULONG deviceType;
+        ULONG characteristics;
+    };
+    struct IoStatus {
+        union {
+            LONG status;
+            void* pointer;
+        };
+        ULONG_PTR information;
+    };
+    using Fn = LONG NTAPI(HANDLE, IoStatus*, void*, ULONG, int);
+    const auto query = reinterpret_cast<Fn*>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryVolumeInformationFile")));
+    constexpr int kFileFsDeviceInformation = 4;
+    constexpr ULONG kDisk = 0x7, kDiskFileSystem = 0x8, kRemovableMedia = 0x1, kRemoteDevice = 0x10;
+    DeviceInformation device{};
+    IoStatus status{};
+    return query && query(file, &status, &device, sizeof device, kFileFsDeviceInformation) >= 0 &&
+           (device.deviceType == kDisk || device.deviceType == kDiskFileSystem) &&
+           !(device.characteristics & (kRemovableMedia | kRemoteDevice));
 }
 
+// Too little memory for it is a source that cannot be read, as a file too large is.
 bool ReadSource(TPatchSource& source, std::size_t size)
 {
-    source.read.resize(size);
+    source.read.reset(new (std::nothrow) std::uint8_t[size]);
+    if (!source.read)
+        return false;
     for (std::size_t at = 0; at < size;) {
         DWORD got = 0;
         const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size - at, 1u << 24));
-        if (!ReadFile(source.file.get(), source.read.data() + at, asked, &got, nullptr) || got == 0)
+        if (!ReadFile(source.file.get(), source.read.get() + at, asked, &got, nullptr) || got == 0)
             return false;
         at += got;
     }
-    source.bytes = source.read;
+    source.bytes = {source.read.get(), size};
     return true;
 }
 
@@ -69,7 +91,7 @@ bool MapSource(TPatchSource& source)
         return false;
     if (size.QuadPart == 0)
         return true;  // nothing to map, and the system maps no empty file
-    if (!OnFixedDrive(source.file.get()))
+    if (!OnFixedDisk(source.file.get()))
         return ReadSource(source, static_cast<std::size_t>(size.QuadPart));
     source.mapping.reset(CreateFileMappingW(source.file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (source.mapping)

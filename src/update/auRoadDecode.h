@@ -18,7 +18,7 @@
 UniqueFile OpenInstalledFile(const std::string& path);
 
 // A patch is applied only to an installed file of at most this size, which
-// is mapped whole into memory.
+// is mapped whole into memory (on a local fixed disk) or read whole.
 inline constexpr std::size_t MaxPatchSource = std::size_t{1} << 30;
 
 // What the road is to make of `body`: the installed file a patch applies to,
