@@ -151,7 +151,7 @@ void TSha256::Compress(const std::uint8_t* blocks, std::size_t count) {
 }
 
 void TSha256::Update(const void* data, std::size_t size) {
-    if (size == 0 || !digest_.empty()) {
+    if (size == 0 || finished_) {
         return;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -176,26 +176,25 @@ void TSha256::Update(const void* data, std::size_t size) {
 }
 
 std::string TSha256::Finish() {
-    if (!digest_.empty()) {
-        return digest_;
-    }
-    const std::uint64_t bits = length_ * 8;
-    buffer_[held_++] = 0x80;
-    if (held_ > 56) {
-        std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(held_), buffer_.end(), std::uint8_t{0});
+    if (!finished_) {
+        const std::uint64_t bits = length_ * 8;
+        buffer_[held_++] = 0x80;
+        if (held_ > 56) {
+            std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(held_), buffer_.end(), std::uint8_t{0});
+            Compress(buffer_.data(), 1);
+            held_ = 0;
+        }
+        std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(held_), buffer_.begin() + 56, std::uint8_t{0});
+        for (int i = 0; i < 8; ++i) {
+            buffer_[56 + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+        }
         Compress(buffer_.data(), 1);
-        held_ = 0;
+        finished_ = true;
     }
-    std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(held_), buffer_.begin() + 56, std::uint8_t{0});
-    for (int i = 0; i < 8; ++i) {
-        buffer_[56 + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-    }
-    Compress(buffer_.data(), 1);
     std::string digest(DigestSize, '\0');
     for (std::size_t i = 0; i < DigestSize; ++i) {
         digest[i] = static_cast<char>(state_[i / 4] >> (24 - 8 * (i % 4)));
     }
-    digest_ = digest;
     return digest;
 }
 

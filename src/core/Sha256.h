@@ -32,7 +32,7 @@ private:
     std::size_t held_ = 0;
     std::uint64_t length_ = 0;
     bool processor_;
-    std::string digest_;  // once finished
+    bool finished_ = false;
 };
 
 std::string Sha256Of(std::string_view data);
