@@ -117,6 +117,10 @@ public:
     {
         mgr_.RefuseLinks();
     }
+    // Let go in the reverse of the taking: the machine's lock, the folders, the rest.
+    ~TStoreWork() { write_.UnlockMachine(); }
+    TStoreWork(const TStoreWork&) = delete;
+    TStoreWork& operator=(const TStoreWork&) = delete;
 
     void HoldFolder() { Hold(folder_, mgr_.FDesc.Path); }
     void HoldFolderAndStore()
