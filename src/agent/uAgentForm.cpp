@@ -81,18 +81,19 @@ bool LockStoresUnlessAskedToQuit(std::optional<TStoreLock>& stores, HWND window,
         const ULONGLONG until = GetTickCount64() + timeoutMs;
         const HANDLE handles[] = {granted, quitEvent};
         for (;;) {
-            if (WaitForSingleObject(granted, 0) == WAIT_OBJECT_0)
-                return WAIT_OBJECT_0;
+            // A quit asked with the grant wins: the lock given up is let go.
             if (askedToQuit()) {
                 asked = true;
                 return WAIT_IO_COMPLETION;
             }
+            if (WaitForSingleObject(granted, 0) == WAIT_OBJECT_0)
+                return WAIT_OBJECT_0;
             const ULONGLONG now = GetTickCount64();
             if (now >= until)
                 return WAIT_TIMEOUT;
             const DWORD woke = MsgWaitForMultipleObjectsEx(quitEvent ? 2 : 1, handles, static_cast<DWORD>(until - now),
                                                            QS_SENDMESSAGE | QS_POSTMESSAGE, 0);
-            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED)
+            if (woke == WAIT_FAILED)
                 return woke;
             if (woke == WAIT_OBJECT_0 + 1 && quitEvent) {
                 asked = true;
@@ -200,7 +201,6 @@ void TAgentForm::CreateComponents()
     FCoolTrayIcon = std::make_unique<TCoolTrayIcon>(Handle());
     FCoolTrayIcon->SetCycleInterval(0);
     FCoolTrayIcon->SetIconIndex(0);
-    FCoolTrayIcon->PopupMenu = &FPopupMenu;
     FCoolTrayIcon->MinimizeToTray = true;
     FCoolTrayIcon->OnClick = [this] { CoolTrayIconClick(); };
     FCoolTrayIcon->OnDblClick = [this] { CoolTrayIconDblClick(); };
@@ -251,15 +251,25 @@ void TAgentForm::FormCreate()
             FCreated = true;
             return;
         }
-        if (!stores->Acquired())
+        if (!stores->Acquired() && !stores->HeldElsewhere())
             throw EStartupMgrErr("Unable to register " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
                                  ", as the startup stores could not be locked (" + stores->Refusal() + ").");
-        RegisterAgentItem();
+        if (stores->Acquired()) {
+            RegisterAgentItem();
+        } else {
+            AppendLogFile(LogFile(), "The startup stores were not free within the start's wait (" + stores->Refusal() +
+                                         "); " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
+                                         " registers itself before its first take-over.");
+            FRegisterPending = true;
+        }
     }
     SaveSettings();
     EnableTimer(kRefreshIntervalMs);
     FChangeWatch = WatchLocations({0, 1, 8, 9}, FMachineWide, Handle(), kLocationsChanged,
                                   {std::move(quitEvent), UM_QUIT});
+    // Only now: a menu opened while the start waits for the stores would
+    // keep them locked for as long as it stays open.
+    FCoolTrayIcon->PopupMenu = &FPopupMenu;
     FCreated = true;
     // A take-over that fails is reported and tried again on the next tick.
     Refresh();
@@ -391,8 +401,8 @@ void TAgentForm::WMEndSession(bool ending, LPARAM reason)
         Terminate();
         return;
     case TEndSessionStep::esLastTakeOver:
-        // During the start's wait for the stores nothing was taken over yet,
-        // and the start ends on it.
+        // Before the start is done nothing was taken over yet, and its wait
+        // for the stores ends on it.
         if (!FCreated)
             FSessionEnded = true;
         else if (!FQuitting)

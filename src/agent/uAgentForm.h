@@ -120,6 +120,7 @@ public:
     void LoadSettings();
     void SaveSettings();
     void RegisterAgentItem();
+    void RegisterAgentItemLater();
     // Take-over and reload on the worker, then the menu rebuild (held while a
     // modal loop runs) and the icons.
     void Refresh();
@@ -194,6 +195,9 @@ private:
     bool FShowIcon = false;
     bool FMachineWide = true;
     bool FCreated = false;
+    // The start found the stores held past its wait (another session's
+    // long take-over): the item is registered on the worker instead.
+    bool FRegisterPending = false;
     bool FSessionEnded = false;
     UINT FTimerInterval = 0;
     std::set<std::string> FShownMessages;

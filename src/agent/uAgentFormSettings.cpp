@@ -15,6 +15,24 @@ constexpr const char* kAgentExe = "kdAgent.exe";
 // live only in the shared file.
 constexpr const char* kOwnSettings[] = {"Common\\ShowBallon", "Setup\\ShowIcon"};
 
+// In the machine's store when this process may write it, else in the user's.
+void RegisterAgent(const std::string& agentFolder, bool machineWide)
+{
+    TStartupItem item;
+    item.Desc = LoadResourceString(IDS_AGENT_ITEM_DESC);
+    item.CmdLine = agentFolder + kAgentExe;
+    if (machineWide) {
+        try {
+            if (CreateStartupMgr(0)->AddItem(item))
+                return;
+        } catch (const EStartupMgrErr&) {
+        }
+    }
+    if (!CreateStartupMgr(1)->AddItem(item))
+        throw EStartupMgrErr("Unable to register " + item.Desc.str() + " in the store of \"" +
+                             RegistryPath(GetStpDesc(1).Path) + "\".");
+}
+
 } // namespace
 
 std::string TAgentForm::ConfigFile() const
@@ -71,20 +89,21 @@ void TAgentForm::SaveSettings()
     shared.WriteInteger("Setup\\AutoCheck", 1);
 }
 
-// In the machine's store when this process may write it, else in the user's.
 void TAgentForm::RegisterAgentItem()
 {
-    TStartupItem item;
-    item.Desc = LoadResourceString(IDS_AGENT_ITEM_DESC);
-    item.CmdLine = FAgentFolder + kAgentExe;
-    if (FMachineWide) {
-        try {
-            if (CreateStartupMgr(0)->AddItem(item))
-                return;
-        } catch (const EStartupMgrErr&) {
-        }
-    }
-    if (!CreateStartupMgr(1)->AddItem(item))
-        throw EStartupMgrErr("Unable to register " + item.Desc.str() + " in the store of \"" +
-                             RegistryPath(GetStpDesc(1).Path) + "\".");
+    RegisterAgent(FAgentFolder, FMachineWide);
+}
+
+// On the take-over's worker, ahead of the take-over: tried again with the
+// next refresh until it is done.
+void TAgentForm::RegisterAgentItemLater()
+{
+    FRegisterPending = false;
+    FTakeOverWorker->Post([folder = FAgentFolder, machineWide = FMachineWide] { RegisterAgent(folder, machineWide); },
+                          [this](const std::string& failure) {
+                              if (failure.empty())
+                                  return;
+                              FRegisterPending = true;
+                              ShowError(failure);
+                          });
 }

@@ -21,8 +21,10 @@ bool TAgentForm::Busy() const
 // ahead of it; the start's own refresh follows.
 void TAgentForm::Refresh()
 {
-    if (!FCreated || !FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
+    if (!FCreated || FClosing || !FTakeOver || FSessionEnded || FTakeOverWorker->HasWaitingJob())
         return;
+    if (FRegisterPending)
+        RegisterAgentItemLater();
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver,
                            result] { *result = takeOver->Run(/*reload=*/true, LogonGateNow); },

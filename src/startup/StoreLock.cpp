@@ -179,6 +179,11 @@ TStoreLock::TStoreLock(DWORD timeoutMs, const TStoreLockWait& wait)
     CancelSynchronousIo(waiter.get());
 }
 
+bool TStoreLock::HeldElsewhere() const
+{
+    return !Acquired() && refusal_ == HeldText(Path());
+}
+
 void TStoreLock::Require() const
 {
     if (!Acquired())

@@ -55,6 +55,8 @@ public:
     // Why it was not acquired (held past the time-out, the wait woken to
     // stop, the lock file refused or not made); empty when it was.
     const std::string& Refusal() const { return refusal_; }
+    // Not acquired because another holder kept it past the time-out.
+    bool HeldElsewhere() const;
     // Raises std::runtime_error with the reason unless Acquired().
     void Require() const;
 

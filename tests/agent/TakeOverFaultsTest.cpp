@@ -20,6 +20,7 @@
 
 #include <shlobj.h>
 
+#include <memory>
 #include <set>
 
 namespace {
@@ -156,6 +157,31 @@ TEST(TakeOverFaults, AHeldFileStaysInOnePlaceAndMovesOnceFreed)
     EXPECT_EQ(ReadFile(Stored("held.bat")), "@echo held\r\n");
     EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).ReadString("held.bat", "Enable"), "1");
     EXPECT_FALSE(ProfileFile(Stored("Keldora.ini")).HasKey("held.bat", kMovingKey));
+}
+
+// Another program of the user (another session's agent taking over many
+// files) holds the stores past the start's wait: the agent still starts,
+// says so in its log, not in a box, and registers itself and takes over once
+// they are free.
+TEST(TakeOverFaults, AStartThatFindsTheStoresHeldTooLongGoesOnAndRegistersLater)
+{
+    AgentSandbox sandbox;
+    const std::string log = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA) + "\\Keldora\\kdAgent.log";
+    DeleteFileW(WideFromUtf8(log).c_str());
+    WriteFile(In("late.bat"), "@echo late\r\n");
+    auto held = std::make_unique<TStoreLock>();
+    ASSERT_TRUE(held->Acquired()) << held->Refusal();
+    const RunningAgent agent(sandbox);
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).find("registers itself before its first take-over") !=
+                                       std::string::npos; },
+                          60000));
+    EXPECT_FALSE(StoreHasItem(0, "Keldora Agent") || StoreHasItem(1, "Keldora Agent"));
+    held.reset();
+    ASSERT_TRUE(RunningAgent::WaitForWindow());
+    EXPECT_TRUE(WaitUntil([] { return StoreHasItem(0, "Keldora Agent") || StoreHasItem(1, "Keldora Agent"); }, 60000));
+    EXPECT_TRUE(WaitUntil([&] { return FileExists(Stored("late.bat")) && !FileExists(In("late.bat")); }, 60000));
+    EXPECT_EQ(agent.Quit(), 0u);
+    EXPECT_TRUE(sandbox.Messages().empty()) << ::testing::PrintToString(sandbox.Messages());
 }
 
 // The store lock's file a link (one any program of the user could plant)
