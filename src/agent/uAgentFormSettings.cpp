@@ -4,6 +4,7 @@
 #include "AgentResources.h"
 #include "uAppConfig.h"
 #include "startup/StartupItemFields.h"
+#include "startup/StoreLock.h"
 #include "winutil/FindFiles.h"
 #include "winutil/RegKey.h"
 
@@ -94,16 +95,25 @@ void TAgentForm::RegisterAgentItem()
     RegisterAgent(FAgentFolder, FMachineWide);
 }
 
-// On the take-over's worker, ahead of the take-over: tried again with the
-// next refresh until it is done.
+// On the take-over's worker, ahead of the take-over, under one hold of the
+// stores (the stores' own waits would otherwise pass a held machine store
+// over for the user's): tried again with the next refresh until it is done.
 void TAgentForm::RegisterAgentItemLater()
 {
     FRegisterPending = false;
-    FTakeOverWorker->Post([folder = FAgentFolder, machineWide = FMachineWide] { RegisterAgent(folder, machineWide); },
-                          [this](const std::string& failure) {
-                              if (failure.empty())
-                                  return;
-                              FRegisterPending = true;
-                              ShowError(failure);
-                          });
+    FTakeOverWorker->Post(
+        [folder = FAgentFolder, machineWide = FMachineWide] {
+            const TStoreLock stores;
+            if (!stores.Acquired())
+                throw EStartupMgrErr("Unable to register " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
+                                     ", as the startup stores could not be locked (" + stores.Refusal() +
+                                     "); the next refresh tries again.");
+            RegisterAgent(folder, machineWide);
+        },
+        [this](const std::string& failure) {
+            if (failure.empty() || FClosing || FSessionEnded)
+                return;
+            FRegisterPending = true;
+            ShowError(failure);
+        });
 }

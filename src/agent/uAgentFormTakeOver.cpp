@@ -94,6 +94,9 @@ void TAgentForm::LastTakeOver()
     FSessionEnded = true;
     FIconWorker->DropWaitingJobs();
     FTakeOverWorker->DropWaitingJobs();
+    // So that the agent starts at the next logon.
+    if (FRegisterPending)
+        RegisterAgentItemLater();
     auto result = std::make_shared<TTakeOverResult>();
     FTakeOverWorker->Post([takeOver = FTakeOver, result] { *result = takeOver->Run(/*reload=*/false); }, {});
     if (!FTakeOverWorker->WaitIdle(kLastTakeOverMs)) {

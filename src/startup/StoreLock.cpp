@@ -147,6 +147,7 @@ TStoreLock::TStoreLock(DWORD timeoutMs, const TStoreLockWait& wait)
         return;
     }
     refusal_ = HeldText(path);
+    heldElsewhere_ = true;
     if (timeoutMs == 0)
         return;
     held->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -154,10 +155,12 @@ TStoreLock::TStoreLock(DWORD timeoutMs, const TStoreLockWait& wait)
     const UniqueKernelHandle waiter(held->done ? CreateThread(nullptr, 0, Held::Wait, owned.get(), 0, nullptr) : nullptr);
     if (!waiter) {
         refusal_ = ErrorMessage("Waiting for " + path, GetLastError());
+        heldElsewhere_ = false;
         return;
     }
     static_cast<void>(owned.release());
     const DWORD waited = wait(held->done.get(), timeoutMs);
+    heldElsewhere_ = waited == WAIT_TIMEOUT;
     if (waited == WAIT_OBJECT_0 && held->state == kGranted) {
         refusal_.clear();
         held_ = std::move(held);
@@ -177,11 +180,6 @@ TStoreLock::TStoreLock(DWORD timeoutMs, const TStoreLockWait& wait)
         held->Unlock();
     // Where the system can, the waiting request ends now rather than when the holder lets go.
     CancelSynchronousIo(waiter.get());
-}
-
-bool TStoreLock::HeldElsewhere() const
-{
-    return !Acquired() && refusal_ == HeldText(Path());
 }
 
 void TStoreLock::Require() const

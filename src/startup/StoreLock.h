@@ -56,7 +56,7 @@ public:
     // stop, the lock file refused or not made); empty when it was.
     const std::string& Refusal() const { return refusal_; }
     // Not acquired because another holder kept it past the time-out.
-    bool HeldElsewhere() const;
+    bool HeldElsewhere() const { return heldElsewhere_; }
     // Raises std::runtime_error with the reason unless Acquired().
     void Require() const;
 
@@ -68,6 +68,7 @@ private:
 
     std::shared_ptr<Held> held_;  // the outermost lock of its thread only
     std::string refusal_;
+    bool heldElsewhere_ = false;
 };
 
 // What every write of a store runs in, taken in this order and let go in the
