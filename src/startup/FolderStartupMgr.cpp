@@ -226,60 +226,89 @@ void TFolderStartupMgr::LoadItems()
 // StoreMove.h keeps the file in one place at every step. A choice made in
 // Task Manager that the section has not seen yet decides Enable; the section
 // keeps a copy for the restore.
-bool TFolderStartupMgr::TakeOver(const std::string& name, int n, const TApprovals& approvals,
-                                 std::string& lastMoved, int draft)
+TStoreMove TFolderStartupMgr::PlannedMove(const std::string& name, int n, const TApprovals& approvals,
+                                          int draft) const
 {
-    const std::string copy = AddBackslash(StoreFolder()) + name;
-    const std::string now = keldora::startup::TakeOverTimeNow();
-    StoredItem entry = keldora::startup::TakenOverItem(name, copy, copy, FDesc.Location, n, now);
     const std::optional<std::string> approval = approvals.Find(name);
     const bool known = ProfileFile(IniFile()).HasSection(name);
-    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, SectionKeys(), lastMoved, draft};
-    move.writeSection = [&](const ProfileFile& ini) {
+    TStoreMove move{FDesc.Path, StoreFolder(), name, known, {}, SectionKeys(), draft};
+    // The item's text is views: the lambda owns what they name.
+    move.writeSection = [name, copy = AddBackslash(StoreFolder()) + name, now = keldora::startup::TakeOverTimeNow(),
+                         location = FDesc.Location, n, approval, known](const ProfileFile& ini) {
+        StoredItem item = keldora::startup::TakenOverItem(name, copy, copy, location, n, now);
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
         if (newChoice)
-            entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
-        bool recorded = known ? WriteItemSection(ini, name, entry, /*takeOver=*/true)
-                              : WriteNewSection(ini, name, entry, approval);
+            item.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
+        bool recorded = known ? WriteItemSection(ini, name, item, /*takeOver=*/true)
+                              : WriteNewSection(ini, name, item, approval);
         if (recorded && known && newChoice)
-            recorded = ini.WriteInteger(name, "Enable", entry.enable) &&
+            recorded = ini.WriteInteger(name, "Enable", item.enable) &&
                        ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
         return recorded;
     };
-    const TMoveResult moved = MoveIntoStore(move);
-    if (!moved.why.empty()) {
-        const char* const format = moved.leftOpen ? "\"%s\" of \"%s\" went into the store, but %s."
-                                                  : "\"%s\" of \"%s\" was not taken over: %s.";
-        Note(FormatText(format, {name, FDesc.Path, moved.why}));
-        return false;
+    return move;
+}
+
+// A batch shares one journal, one flush of the store and one settle: a
+// rewrite of the whole index for each file would hold the stores for most of
+// a minute with a thousand files. Bounded, since each file of a batch is held
+// open until it ends.
+void TFolderStartupMgr::TakeOver(const std::vector<TStoreMove>& moves)
+{
+    constexpr std::size_t kMovesPerBatch = 256;
+    for (std::size_t first = 0; first < moves.size(); first += kMovesPerBatch) {
+        const std::vector<TStoreMove> batch(moves.begin() + first,
+                                            moves.begin() + std::min(moves.size(), first + kMovesPerBatch));
+        const std::vector<TMoveResult> results = MoveIntoStore(batch);
+        for (std::size_t n = 0; n < batch.size(); ++n) {
+            if (results[n].why.empty())
+                continue;
+            const char* const format = results[n].leftOpen ? "\"%s\" of \"%s\" went into the store, but %s."
+                                                           : "\"%s\" of \"%s\" was not taken over: %s.";
+            Note(FormatText(format, {batch[n].name, FDesc.Path, results[n].why}));
+        }
     }
-    lastMoved = name;
-    return true;
+}
+
+// All in one rewrite; failing, each alone, so that one section the index
+// cannot take leaves out that file only, which the next take-over tries again.
+void TFolderStartupMgr::ListInPlace(const std::vector<std::function<bool(const ProfileFile&)>>& entries) const
+{
+    const auto write = [&](auto first, auto last) {
+        return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+            return std::all_of(first, last, [&](const auto& entry) { return entry(ini); });
+        });
+    };
+    if (entries.empty() || write(entries.begin(), entries.end()) || entries.size() == 1)
+        return;
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry)
+        write(entry, entry + 1);
 }
 
 // The all-users folder's files are every user's, and Windows starts them
 // for each: they stay where they are, and the store lists them as it lists
 // Run values, by their own path. A listed file is written again only for a
 // choice made in Task Manager since, so a steady refresh writes nothing.
-bool TFolderStartupMgr::RecordInPlace(const std::string& name, int n, const TApprovals& approvals)
+std::function<bool(const ProfileFile&)> TFolderStartupMgr::InPlaceEntry(const std::string& name, int n,
+                                                                        const TApprovals& approvals) const
 {
     const std::string path = AddBackslash(FDesc.Path) + name;
     const ProfileFile index(IniFile());
     const bool known = index.HasSection(name);
     const std::optional<std::string> approval = approvals.Find(name);
     if (known && !(approval && ApprovalFromHex(index.ReadString(name, kApprovedKey)) != approval))
-        return true;
-    const std::string now = keldora::startup::TakeOverTimeNow();
-    StoredItem entry = keldora::startup::TakenOverItem(name, path, path, FDesc.Location, n, now);
-    if (approval)
-        entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
-    return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
+        return {};
+    return [name, path, now = keldora::startup::TakeOverTimeNow(), location = FDesc.Location, n, approval,
+            known](const ProfileFile& ini) {
+        StoredItem entry = keldora::startup::TakenOverItem(name, path, path, location, n, now);
+        if (approval)
+            entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
         if (!known)
             return WriteNewSection(ini, name, entry, approval);
         return ini.WriteInteger(name, "Enable", entry.enable) &&
                ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
-    });
+    };
 }
 
 // Driven by the sections, so a cut between a rename and the index rewrite
@@ -363,18 +392,19 @@ bool TFolderStartupMgr::SetupItems()
             if (files.empty())
                 return false;
             const TApprovals approvals(FDesc);
-            std::string lastMoved;
+            std::vector<TStoreMove> moves;
+            std::vector<std::function<bool(const ProfileFile&)>> inPlace;
             int draft = FirstFreeDraft(StoreFolder());
             for (std::size_t n = 0; n < files.size(); ++n) {
                 if (IsStoreName(files[n]))
                     continue;
-                if (FDesc.Location == AllUsersStartupFolder)
-                    RecordInPlace(files[n], static_cast<int>(n), approvals);
-                else
-                    TakeOver(files[n], static_cast<int>(n), approvals, lastMoved, draft++);
+                if (FDesc.Location != AllUsersStartupFolder)
+                    moves.push_back(PlannedMove(files[n], static_cast<int>(n), approvals, draft++));
+                else if (auto entry = InPlaceEntry(files[n], static_cast<int>(n), approvals))
+                    inPlace.push_back(std::move(entry));
             }
-            if (!lastMoved.empty())
-                SettleMove(StoreFolder(), lastMoved);
+            TakeOver(moves);
+            ListInPlace(inPlace);
             return true;
         },
         [&](const std::exception& e) { return FailureText(SetupError, e); });

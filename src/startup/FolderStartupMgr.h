@@ -19,11 +19,15 @@
 #include "startup/StoreLinks.h"
 #include "startup/uStartupMgr.h"
 
+#include <functional>
+
 #include <optional>
 #include <string>
 #include <vector>
 
 class ProfileFile;
+
+struct TStoreMove;
 
 class TFolderStartupMgr : public TBaseStartupMgr {
 public:
@@ -60,11 +64,17 @@ private:
     void CheckIndexAccess(DWORD access) const;
     // Raises std::runtime_error when the store folder or its index is a link.
     void RefuseLinks() const;
-    // False, with a note saying why, when the file stays in the Startup
-    // folder; else `lastMoved` names it, its move to be settled (StoreMove.h);
-    // `draft`: the number of its draft in the store.
-    bool TakeOver(const std::string& name, int n, const TApprovals& approvals, std::string& lastMoved, int draft);
-    bool RecordInPlace(const std::string& name, int n, const TApprovals& approvals);
+    // The move of a file into the store (StoreMove.h); `draft`: the number
+    // of its draft in the store.
+    TStoreMove PlannedMove(const std::string& name, int n, const TApprovals& approvals, int draft) const;
+    // Moves them in batches, with a note for each file that stays in the
+    // Startup folder saying why.
+    void TakeOver(const std::vector<TStoreMove>& moves);
+    // The edit of the index that lists an all-users file in place, or none
+    // when its section has nothing new.
+    std::function<bool(const ProfileFile&)> InPlaceEntry(const std::string& name, int n,
+                                                         const TApprovals& approvals) const;
+    void ListInPlace(const std::vector<std::function<bool(const ProfileFile&)>>& entries) const;
     void Recover();
     bool ReturnEachOlderMove();
     std::vector<std::string> ReturnedBefore(const ProfileFile& ini) const;

@@ -81,11 +81,6 @@ bool WriteBytes(HANDLE file, const std::string& bytes)
            (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
 }
 
-bool WriteAll(HANDLE file, const std::string& bytes)
-{
-    return WriteBytes(file, bytes) && FlushFileBuffers(file);
-}
-
 bool FlushFile(const std::string& path)
 {
     const UniqueFile file = OpenEntry(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
@@ -198,19 +193,23 @@ std::string Join(const std::string& folder, const std::string& name)
 }
 
 // The section as it was before the move: gone when the move made it, else
-// with the values it had (a cut move's recovery knows none of them).
+// with the values it had.
+bool UndoSectionIn(const ProfileFile& ini, const std::string& name, bool knownSection, const TSectionValues& before)
+{
+    if (!knownSection)
+        return ini.EraseSection(name);
+    return EraseKey(ini, name, kMovingKey) && std::all_of(before.begin(), before.end(), [&](const auto& value) {
+               return value.second ? WriteRawKey(ini, name, value.first, *value.second)
+                                   : EraseKey(ini, name, value.first.c_str());
+           });
+}
+
+// The section as it was before a move that was cut short, for its recovery.
 bool UndoSection(const std::string& index, const std::string& name, bool knownSection,
                  const TSectionValues& before = {})
 {
-    return RewriteIndex(index, [&](const ProfileFile& ini) {
-        if (!knownSection)
-            return ini.EraseSection(name);
-        return EraseKey(ini, name, kMovingKey) &&
-               std::all_of(before.begin(), before.end(), [&](const auto& value) {
-                   return value.second ? WriteRawKey(ini, name, value.first, *value.second)
-                                       : EraseKey(ini, name, value.first.c_str());
-               });
-    });
+    return RewriteIndex(index,
+                        [&](const ProfileFile& ini) { return UndoSectionIn(ini, name, knownSection, before); });
 }
 
 // A draft is removed only when it is no link: deleting a link of the host
@@ -218,14 +217,6 @@ bool UndoSection(const std::string& index, const std::string& name, bool knownSe
 bool RemoveDraft(const std::string& draft)
 {
     return !PathExists(draft) || (LinkRefusal(draft).empty() && RemoveStoredFile(draft));
-}
-
-std::string Undo(const TStoreMove& move, const std::string& index, const std::string& why,
-                 const TSectionValues& before)
-{
-    if (!UndoSection(index, move.name, move.knownSection, before))
-        return why + "; its section stays marked as moving and the next take-over settles it";
-    return why;
 }
 
 // The older copy a replace put aside goes back under its name, on the disk
@@ -236,16 +227,137 @@ bool PutBack(UniqueFile& older, const std::string& aside, const std::string& tar
     return RenameOpenFile(older, aside, target) && FlushFolder(store);
 }
 
-// Undoes a move whose older copy waits at `aside` (empty for none); while it
-// cannot go back the journal stays, and the next take-over puts it back
-// (RecoverMoves).
-std::string UndoReplace(const TStoreMove& move, const std::string& index, const std::string& why,
-                        const TSectionValues& before, UniqueFile& older, const std::string& aside)
+// One move of a batch between its steps: what it holds, and what an undo of
+// its section needs.
+struct TPendingMove {
+    const TStoreMove* move = nullptr;
+    std::size_t slot = 0;  // its result's
+    std::string source, target;
+    UniqueFile original;
+    TSectionValues before;
+    bool replacing = false;
+    std::string journal;
+    UniqueFile older;
+    std::string aside;
+};
+
+// How a journaled move's renames ended: its result, and whether its
+// section is to be undone (a move refused before anything of it went
+// anywhere); a move whose older copy still waits aside, or whose file may be
+// in the store, keeps its journal for the next take-over.
+struct TRenamed {
+    TMoveResult result;
+    bool undo = false;
+};
+
+TRenamed Refused(std::string why)
 {
-    if (!aside.empty() && !PutBack(older, aside, Join(move.store, move.name), move.store))
-        return ErrorMessage(why + "; the store's older copy waits as " + aside + " (putting it back", GetLastError()) +
-               ") and the next take-over puts it back";
-    return Undo(move, index, why, before);
+    return {{std::move(why)}, /*undo=*/true};
+}
+
+// A refusal once the older copy may be aside (`aside` empty for none):
+// while it cannot go back the journal stays, and the next take-over puts it
+// back (RecoverMoves).
+TRenamed RefusedReplace(TPendingMove& p, const std::string& why)
+{
+    if (!p.aside.empty() && !PutBack(p.older, p.aside, p.target, p.move->store))
+        return {{ErrorMessage(why + "; the store's older copy waits as " + p.aside + " (putting it back",
+                              GetLastError()) +
+                 ") and the next take-over puts it back"}};
+    return Refused(why);
+}
+
+// Everything a move checks before its journal is written; empty when it may
+// go on, holding its file.
+std::string Prepare(TPendingMove& p, const std::string& index)
+{
+    const TStoreMove& move = *p.move;
+    p.source = Join(move.folder, move.name);
+    p.target = Join(move.store, move.name);
+    if (WideFromUtf8(p.target).size() >= MAX_PATH)
+        return FormatText("its path in the store, \"%s\", would be longer than %s characters, which the system "
+                          "cannot start",
+                          {p.target, std::to_string(MAX_PATH - 1)});
+    if (std::string refusal = LinkRefusal(p.target); !refusal.empty())
+        return refusal;
+    if (move.draft < 1 || move.draft > kMaxDraft)
+        return FormatText("the store \"%s\" has no draft number left", {move.store});
+    // A rename carries no bytes to the disk: the held file is flushed first,
+    // through the handle that keeps every writer out until the rename. Only a
+    // file nobody may write (read-only) moves as it is; one held, running or
+    // being written is left for the next take-over.
+    p.original = OpenEntry(p.source, DELETE | FILE_READ_ATTRIBUTES | GENERIC_WRITE | SYNCHRONIZE, FILE_SHARE_READ,
+                           OPEN_EXISTING);
+    const bool writable = static_cast<bool>(p.original);
+    if (!p.original && GetLastError() == ERROR_ACCESS_DENIED)
+        p.original = OpenEntry(p.source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!p.original)
+        return ErrorMessage("another program holds it (opening " + p.source + ")", GetLastError());
+    if (std::string refusal = HandleRefusal(p.original.get(), p.source); !refusal.empty())
+        return refusal;
+    if (writable && !FlushFileBuffers(p.original.get()))
+        return ErrorMessage("Flushing " + p.source, GetLastError());
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(p.original.get(), &size))
+        return ErrorMessage("Reading " + p.source, GetLastError());
+    if (!OnVolumeOf(p.original.get(), move.store))
+        return FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store});
+
+    p.before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
+    // The older copy of a replace waits under the draft's name, the journal
+    // saying so, until the newer one is in for good: a refusal of the newer
+    // one after its rename, or a cut at any step, puts the older one back.
+    if (DirectoryExists(p.target))
+        return FolderRefusal(p.target);
+    p.replacing = PathExists(p.target);
+    p.journal = FormatText("%s %s %s%s%s", {move.knownSection ? "kept" : "new", std::to_string(size.QuadPart),
+                                            std::to_string(move.draft), p.replacing ? " aside" : "",
+                                            move.knownSection ? " " + WasWord(p.before) : ""});
+    // A journal read back cut would undo a cut move with values it never had.
+    if (p.journal.size() > ProfileFile::LongestWholeValue)
+        return FormatText("its section's values are too long to be kept in the move's journal (%s characters, "
+                          "of which %s can be read back whole); shorten them in \"%s\"",
+                          {std::to_string(p.journal.size()), std::to_string(ProfileFile::LongestWholeValue), index});
+    return {};
+}
+
+// The renames of one journaled move: the older copy aside, the file in.
+TRenamed RenameIntoStore(TPendingMove& p)
+{
+    const TStoreMove& move = *p.move;
+    std::string refusal;
+    p.older = ClaimOlderCopy(p.target, refusal);
+    if (p.older && !p.replacing)
+        refusal = FormatText("a file of its name, \"%s\", was put into the store meanwhile", {p.target});
+    if (!refusal.empty())
+        return Refused(refusal);
+    // Before Windows Vista the renames go by name and `older` lets go: what
+    // was put aside is told by `aside`, not by the handle.
+    const std::string aside = p.older ? Join(move.store, MoveDraftName(move.draft)) : std::string();
+    if (!aside.empty() && !RenameOpenFile(p.older, p.target, aside))
+        return Refused(ErrorMessage("another program holds it (moving the store's older copy " + p.target + " aside",
+                                    GetLastError()) +
+                       ")");
+    p.aside = aside;
+    if (!p.aside.empty() && !FlushFolder(move.store))
+        return RefusedReplace(p, ErrorMessage("Flushing " + move.store, GetLastError()));
+    if (!RenameOpenFile(p.original, p.source, p.target))
+        return RefusedReplace(p, ErrorMessage("another program holds it (moving " + p.source + ")", GetLastError()));
+    // Held until here, it cannot have gone anywhere else; the check is the
+    // last word on where it is.
+    if (p.original && !(refusal = HandleRefusal(p.original.get(), p.target)).empty()) {
+        if (!RenameOpenFile(p.original, p.target, p.source))
+            return {{ErrorMessage(refusal + "; renaming it back failed", GetLastError()) +
+                         ", so it stays there, and the next take-over keeps it there with its section unless it is "
+                         "refused again",
+                     /*leftOpen=*/true}};
+        // Back on the disk before the older copy takes its name again.
+        if (!FlushFolder(move.folder))
+            return {{ErrorMessage(refusal + "; flushing " + move.folder, GetLastError()) +
+                     ", so the next take-over puts the store's older copy back"}};
+        return RefusedReplace(p, refusal);
+    }
+    return {};
 }
 
 } // namespace
@@ -265,7 +377,8 @@ bool RewriteIndex(const std::string& index, const std::function<bool(const Profi
     std::string refusal;
     {
         const UniqueFile file = CreateDraft(draft, refusal);
-        if (!file || !WriteAll(file.get(), bytes))
+        // Flushed once, after the edit: nothing names the draft before.
+        if (!file || !WriteBytes(file.get(), bytes))
             return false;
     }
     const ProfileFile ini(draft);
@@ -276,113 +389,118 @@ bool RewriteIndex(const std::string& index, const std::function<bool(const Profi
     return true;
 }
 
-TMoveResult MoveIntoStore(const TStoreMove& move)
-{
-    const std::string source = Join(move.folder, move.name);
-    const std::string target = Join(move.store, move.name);
-    const std::string index = Join(move.store, StoreIniName);
-    if (WideFromUtf8(target).size() >= MAX_PATH)
-        return {FormatText("its path in the store, \"%s\", would be longer than %s characters, which the system "
-                           "cannot start",
-                           {target, std::to_string(MAX_PATH - 1)})};
-    if (std::string refusal = LinkRefusal(target); !refusal.empty())
-        return {refusal};
-    if (move.draft < 1 || move.draft > kMaxDraft)
-        return {FormatText("the store \"%s\" has no draft number left", {move.store})};
-    // A rename carries no bytes to the disk: the held file is flushed first,
-    // through the handle that keeps every writer out until the rename. Only a
-    // file nobody may write (read-only) moves as it is; one held, running or
-    // being written is left for the next take-over.
-    UniqueFile original = OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | GENERIC_WRITE | SYNCHRONIZE,
-                                    FILE_SHARE_READ, OPEN_EXISTING);
-    const bool writable = static_cast<bool>(original);
-    if (!original && GetLastError() == ERROR_ACCESS_DENIED)
-        original = OpenEntry(source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
-    if (!original)
-        return {ErrorMessage("another program holds it (opening " + source + ")", GetLastError())};
-    if (std::string refusal = HandleRefusal(original.get(), source); !refusal.empty())
-        return {refusal};
-    if (writable && !FlushFileBuffers(original.get()))
-        return {ErrorMessage("Flushing " + source, GetLastError())};
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(original.get(), &size))
-        return {ErrorMessage("Reading " + source, GetLastError())};
-    if (!OnVolumeOf(original.get(), move.store))
-        return {FormatText("the store \"%s\" is not on the volume of the file, which is moved only", {move.store})};
+namespace {
 
-    const TSectionValues before = move.knownSection ? ValuesOf(index, move.name, move.sectionKeys) : TSectionValues();
-    // The older copy of a replace waits under the draft's name, the journal
-    // saying so, until the newer one is in for good: a refusal of the newer
-    // one after its rename, or a cut at any step, puts the older one back.
-    if (DirectoryExists(target))
-        return {FolderRefusal(target)};
-    const bool replacing = PathExists(target);
-    const std::string journal =
-        FormatText("%s %s %s%s%s", {move.knownSection ? "kept" : "new", std::to_string(size.QuadPart),
-                                    std::to_string(move.draft), replacing ? " aside" : "",
-                                    move.knownSection ? " " + WasWord(before) : ""});
-    // A journal read back cut would undo a cut move with values it never had.
-    if (journal.size() > ProfileFile::LongestWholeValue)
-        return {FormatText("its section's values are too long to be kept in the move's journal (%s characters, "
-                           "of which %s can be read back whole); shorten them in \"%s\"",
-                           {std::to_string(journal.size()), std::to_string(ProfileFile::LongestWholeValue), index})};
-    const bool journaled = RewriteIndex(index, [&](const ProfileFile& ini) {
-        return (move.settled.empty() || EraseKey(ini, move.settled, kMovingKey)) && move.writeSection(ini) &&
-               ini.WriteString(move.name, kMovingKey, journal);
+// Step 1 for the moves that may go on; false when the index could not take
+// it, `sectionRefused` then telling whether a section was refused.
+bool Journal(const std::string& index, const std::vector<TPendingMove>& pending, bool& sectionRefused)
+{
+    sectionRefused = false;
+    return RewriteIndex(index, [&](const ProfileFile& ini) {
+        sectionRefused = !std::all_of(pending.begin(), pending.end(), [&](const TPendingMove& p) {
+            return p.move->writeSection(ini) && ini.WriteString(p.move->name, kMovingKey, p.journal);
+        });
+        return !sectionRefused;
     });
-    if (!journaled)
-        return {ErrorMessage("Writing " + index, GetLastError())};
+}
+
+// Step 2's renames, then the one flush the index that settles them relies
+// on: unflushed, the journals stay for the next take-over to find where each
+// file is. True when the store was flushed with a file in it.
+bool RenameAll(std::vector<TPendingMove>& pending, std::vector<TRenamed>& renamed)
+{
+    for (TPendingMove& p : pending)
+        renamed.push_back(RenameIntoStore(p));
+    const auto in = [](const TRenamed& one) { return one.result.why.empty(); };
+    if (std::none_of(renamed.begin(), renamed.end(), in))
+        return false;
+    const std::string& store = pending.front().move->store;
+    if (FlushFolder(store)) {
+        StepDone();
+        return true;
+    }
+    const std::string why = ErrorMessage("Flushing " + store, GetLastError()) +
+                            "; the next take-over keeps the file there with its section, or takes it over again if "
+                            "the move did not reach the disk";
+    for (TRenamed& one : renamed)
+        if (in(one))
+            one.result = {why, /*leftOpen=*/true};
+    return false;
+}
+
+// Step 3: the aside copies go, and one rewrite settles the moves that went
+// in and undoes the refused ones; false when the index could not be
+// rewritten, their journals then staying for the next take-over.
+bool SettleBatch(const std::string& index, std::vector<TPendingMove>& pending,
+                 const std::vector<TRenamed>& renamed, bool flushed)
+{
+    // The newer copies are in for good; an aside copy that cannot go now is
+    // a leftover draft the next take-over sweeps once its journal is settled.
+    for (std::size_t n = 0; n < pending.size(); ++n) {
+        if (flushed && renamed[n].result.why.empty() && !pending[n].aside.empty()) {
+            pending[n].older.reset();
+            RemoveStoredFile(pending[n].aside);
+        }
+    }
+    if (!flushed && std::none_of(renamed.begin(), renamed.end(), [](const TRenamed& one) { return one.undo; }))
+        return true;
+    const bool rewritten = RewriteIndex(index, [&](const ProfileFile& ini) {
+        for (std::size_t n = 0; n < pending.size(); ++n) {
+            const TStoreMove& move = *pending[n].move;
+            const bool in = flushed && renamed[n].result.why.empty();
+            if (in ? !EraseKey(ini, move.name, kMovingKey)
+                   : renamed[n].undo && !UndoSectionIn(ini, move.name, move.knownSection, pending[n].before))
+                return false;
+        }
+        return true;
+    });
+    if (flushed)
+        StepDone();
+    return rewritten;
+}
+
+} // namespace
+
+std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves)
+{
+    std::vector<TMoveResult> results(moves.size());
+    if (moves.empty())
+        return results;
+    const std::string index = Join(moves.front().store, StoreIniName);
+    std::vector<TPendingMove> pending;
+    for (std::size_t slot = 0; slot < moves.size(); ++slot) {
+        TPendingMove p;
+        p.move = &moves[slot];
+        p.slot = slot;
+        results[slot].why = Prepare(p, index);
+        if (results[slot].why.empty())
+            pending.push_back(std::move(p));
+    }
+    if (pending.empty())
+        return results;
+    bool sectionRefused = false;
+    if (!Journal(index, pending, sectionRefused)) {
+        // One section the index cannot take refuses that move only; an index
+        // that cannot be written at all refuses them all at once.
+        const std::string why = ErrorMessage("Writing " + index, GetLastError());
+        for (TPendingMove& p : pending) {
+            p.original.reset();
+            results[p.slot] =
+                sectionRefused && pending.size() > 1 ? MoveIntoStore({*p.move}).front() : TMoveResult{why};
+        }
+        return results;
+    }
     StepDone();
-    std::string refusal;
-    UniqueFile older = ClaimOlderCopy(target, refusal);
-    if (older && !replacing)
-        refusal = FormatText("a file of its name, \"%s\", was put into the store meanwhile", {target});
-    if (!refusal.empty())
-        return {Undo(move, index, refusal, before)};
-    // Before Windows Vista the renames go by name and `older` lets go: what
-    // was put aside is told by `aside`, not by the handle.
-    const std::string aside = older ? Join(move.store, MoveDraftName(move.draft)) : std::string();
-    if (!aside.empty() && !RenameOpenFile(older, target, aside))
-        return {Undo(move, index,
-                     ErrorMessage("another program holds it (moving the store's older copy " + target + " aside",
-                                  GetLastError()) + ")",
-                     before)};
-    if (!aside.empty() && !FlushFolder(move.store))
-        return {UndoReplace(move, index, ErrorMessage("Flushing " + move.store, GetLastError()), before, older,
-                            aside)};
-    if (!RenameOpenFile(original, source, target)) {
-        refusal = ErrorMessage("another program holds it (moving " + source + ")", GetLastError());
-        return {UndoReplace(move, index, refusal, before, older, aside)};
+    std::vector<TRenamed> renamed;
+    const bool flushed = RenameAll(pending, renamed);
+    const bool settled = SettleBatch(index, pending, renamed, flushed);
+    for (std::size_t n = 0; n < pending.size(); ++n) {
+        TMoveResult& result = results[pending[n].slot];
+        result = renamed[n].result;
+        if (renamed[n].undo && !settled)
+            result.why += "; its section stays marked as moving and the next take-over settles it";
     }
-    // Held until here, it cannot have gone anywhere else; the check is the
-    // last word on where it is.
-    if (original && !(refusal = HandleRefusal(original.get(), target)).empty()) {
-        if (!RenameOpenFile(original, target, source))
-            return {ErrorMessage(refusal + "; renaming it back failed", GetLastError()) +
-                        ", so it stays there, and the next take-over keeps it there with its section unless it is "
-                        "refused again",
-                    /*leftOpen=*/true};
-        // Back on the disk before the older copy takes its name again.
-        if (!FlushFolder(move.folder))
-            return {ErrorMessage(refusal + "; flushing " + move.folder, GetLastError()) +
-                    ", so the next take-over puts the store's older copy back"};
-        return {UndoReplace(move, index, refusal, before, older, aside)};
-    }
-    // The index the caller settles next relies on the rename: unflushed,
-    // the journal stays for the next take-over to find where the file is.
-    if (!FlushFolder(move.store))
-        return {ErrorMessage("Flushing " + move.store, GetLastError()) +
-                    "; the next take-over keeps the file there with its section, or takes it over again if the "
-                    "move did not reach the disk",
-                /*leftOpen=*/true};
-    StepDone();
-    // The newer copy is in for good; an aside copy that cannot go now is a
-    // leftover draft the next take-over sweeps once the journal is settled.
-    if (!aside.empty()) {
-        older.reset();
-        RemoveStoredFile(aside);
-    }
-    return {};
+    return results;
 }
 
 std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name)
@@ -435,14 +553,6 @@ bool FlushFolder(const std::string& folder)
 {
     const UniqueFile held = OpenEntry(RemoveBackslash(folder), GENERIC_WRITE, kShareAll, OPEN_EXISTING);
     return held && FlushFileBuffers(held.get());
-}
-
-bool SettleMove(const std::string& store, const std::string& name)
-{
-    const bool settled = RewriteIndex(Join(store, StoreIniName),
-                                      [&](const ProfileFile& ini) { return EraseKey(ini, name, kMovingKey); });
-    StepDone();
-    return settled;
 }
 
 namespace {

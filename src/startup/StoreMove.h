@@ -1,24 +1,25 @@
 #pragma once
-// Moving one file of a Startup folder into the folder's store, as one
+// Moving files of a Startup folder into the folder's store, as one
 // transaction whose every step is on the disk before the next, so that a
-// crash or a power cut at any point leaves the file in exactly one place,
+// crash or a power cut at any point leaves each file in exactly one place,
 // whole, and its section in the index only when the store holds it:
-//   1. the file is held (shared for reading only: nobody writes, renames or
-//      deletes it meanwhile) and the item's section is written with the
-//      journal key "Moving", which records the file's size and a draft
-//      number (the index is rewritten whole: a new copy, flushed, renamed
-//      over the old);
-//   2. the store's older copy of the name, if any (never when it is
-//      running, held or a link: then nothing moves), is renamed aside to the
-//      draft's name, which the journal says ("aside"), and the store folder
-//      flushed; the held file is renamed into the store, never over a file,
-//      and the store folder flushed; then the aside copy is deleted. A newer
-//      file refused after its rename goes back, and so does the older copy.
-//      The file is never copied: its bytes, streams, times and attributes
-//      (read-only too) go with it; a store on another volume is refused;
-//   3. the journal key goes: with the next move's step 1, or by SettleMove
-//      after the last move of a take-over (one index rewrite per move); a
-//      move whose store could not be flushed keeps it for RecoverMoves.
+//   1. each file is held (shared for reading only: nobody writes, renames or
+//      deletes it meanwhile) and the items' sections are written with the
+//      journal key "Moving", which records each file's size and a draft
+//      number (the index is rewritten whole, once for all of them: a new
+//      copy, flushed, renamed over the old);
+//   2. for each file, the store's older copy of the name, if any (never when
+//      it is running, held or a link: then nothing moves), is renamed aside
+//      to the draft's name, which the journal says ("aside"), and the store
+//      folder flushed; the held file is renamed into the store, never over a
+//      file. A newer file refused after its rename goes back, and so does
+//      the older copy. Then the store folder is flushed once, and the aside
+//      copies deleted. A file is never copied: its bytes, streams, times and
+//      attributes (read-only too) go with it; a store on another volume is
+//      refused;
+//   3. one more rewrite takes the journal keys of the moves that went in out
+//      and undoes the sections of the refused ones; a move whose store could
+//      not be flushed keeps its key for RecoverMoves.
 // RecoverMoves, at the start of every take-over, finishes a move whose
 // original is gone and undoes one whose original is still there, an aside
 // older copy put back; it deletes or renames nothing unless the copy that
@@ -72,30 +73,32 @@ struct TStoreMove {
     // The keys writeSection may write into a kept section: an undo gives
     // each the value it had, or takes it out again.
     std::vector<std::string> sectionKeys;
-    // The item of the last move that went through, whose journal key goes
-    // with this move's step 1; empty for none.
-    std::string settled;
     int draft = 1;  // its journal's draft number
 };
 
 // How a move ended. `why` is empty when the file went into the store for
-// good and the caller settles its journal. Else, with `leftOpen` false, it
-// says why the file stays in the Startup folder with nothing of it in the
-// store (a kept section and the store's older copy as they were, its
-// read-only mark too), tried again at the next take-over; an undo that could
-// not rewrite the index leaves its journal key, which that take-over's
+// good (its journal settled, or left for the next take-over to settle when
+// the index could not be rewritten). Else, with `leftOpen` false, it says
+// why the file stays in the Startup folder with nothing of it in the store
+// (a kept section and the store's older copy as they were, its read-only
+// mark too), tried again at the next take-over; an undo that could not
+// rewrite the index leaves its journal key, which that take-over's
 // RecoverMoves settles first. With `leftOpen` true the file's name is in the
 // store but the move is not settled (the rename back of a file refused there
-// failed, or the store could not be flushed): the caller must not settle it,
-// and the next take-over's RecoverMoves keeps the file in the store with its
-// section, or undoes the move if the rename never reached the disk; a kept
-// copy that is a link or has other names is refused again, and its move stays
-// open with the reason noted.
+// failed, or the store could not be flushed), and the next take-over's
+// RecoverMoves keeps the file in the store with its section, or undoes the
+// move if the rename never reached the disk; a kept copy that is a link or
+// has other names is refused again, and its move stays open with the reason
+// noted.
 struct TMoveResult {
     std::string why;
     bool leftOpen = false;
 };
-TMoveResult MoveIntoStore(const TStoreMove& move);
+// The moves of one Startup folder and store, one result each in their order;
+// each has a draft number of its own. A batch one of whose sections the
+// index cannot take is tried again one move at a time, so that the section
+// refuses its own move only.
+std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves);
 
 // Puts a stored file back into its Startup folder by renaming it through
 // the handle that holds it (same volume: the store is a folder of the
@@ -116,10 +119,6 @@ bool RemoveStoredFile(const std::string& path);
 // Puts the folder's renames on the disk, which the index that names their
 // files may rely on only then; false when the folder could not be flushed.
 bool FlushFolder(const std::string& folder);
-
-// Step 5 of the last move, for the item it moved; false when the index could
-// not be rewritten (the next RecoverMoves settles it).
-bool SettleMove(const std::string& store, const std::string& name);
 
 // Finishes or undoes every move the index's journal names, then removes the
 // drafts no open move names (never a link, none while a journal key cannot

@@ -247,11 +247,12 @@ TEST(TakeOverFaults, APathTheStoreCannotHoldStaysWhereItIs)
 }
 
 // The Startup folder on forgetfs: the agent stops for good after each step of
-// its move, the power goes, and the next agent's take-over leaves the file in
-// the store alone, whole, with one settled section and no draft. Then the
-// same for a newer file replacing a read-only stored copy whose section the
-// user edited: until the newer file is in, the older copy is there, and the
-// next start's recovery of a move cut short gives the section its values.
+// its take-over of two files, the power goes, and the next agent's take-over
+// leaves each file in the store alone, whole, with one settled section and no
+// draft. Then the same for a newer file replacing a read-only stored copy
+// whose section the user edited: until the newer file is in, the older copy
+// is there, and the next start's recovery of a move cut short gives the
+// section its values. Both files share each step: one journal, one flush.
 TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
 {
     const ForgettingStartupFolder disk;
@@ -262,6 +263,11 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
     const std::string& folder = disk.Folder();
     const std::string content = "@echo whole\r\n" + std::string(5000, 'x');
     const std::string older = "@echo older\r\n" + std::string(3000, 'y');
+    const std::string other = "@echo other\r\n" + std::string(4000, 'z');
+    const auto settledIn = [&](const std::string& name) {
+        return FileExists(Stored(name)) && !FileExists(In(name)) &&
+               !ProfileFile(Stored("Keldora.ini")).HasKey(name, kMovingKey);
+    };
     const std::string eventName = "KeldoraTakeOverHalt" + std::to_string(GetCurrentProcessId());
     const UniqueKernelHandle halted(CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(eventName).c_str()));
     const EnvVarScope haltEvent("KDAGENT_HALT_EVENT", eventName);
@@ -293,12 +299,11 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
                                                     nullptr));
                 ASSERT_TRUE(edited && FlushFileBuffers(edited.get())) << "the user's edit on the disk";
             }
-            {
-                const UniqueFile file(CreateFileW(WideFromUtf8(In("app.bat")).c_str(), GENERIC_WRITE, 0, nullptr,
+            for (const auto& [name, bytes] : {std::pair{"app.bat", content}, std::pair{"two.bat", other}}) {
+                const UniqueFile file(CreateFileW(WideFromUtf8(In(name)).c_str(), GENERIC_WRITE, 0, nullptr,
                                                   CREATE_ALWAYS, 0, nullptr));
                 DWORD written = 0;
-                ASSERT_TRUE(
-                    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+                ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
                 ASSERT_TRUE(FlushFileBuffers(file.get()));
             }
             ResetEvent(halted.get());
@@ -306,8 +311,7 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
                 const EnvVarScope halt("KDAGENT_HALT_AT_STEP", std::to_string(step));
                 RunningAgent agent(sandbox);
                 ASSERT_TRUE(WaitUntil([&] {
-                    finished = FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
-                               !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
+                    finished = settledIn("app.bat") && settledIn("two.bat");
                     return finished || WaitForSingleObject(halted.get(), 0) == WAIT_OBJECT_0;
                 }, 60000));
                 halts += !finished;
@@ -326,6 +330,9 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
                 WaitForExit(agent.Process(), 30000);
             }
             disk.PowerCut();
+            const bool twoInFolder = FileExists(In("two.bat"));
+            EXPECT_NE(twoInFolder, FileExists(Stored("two.bat"))) << "the other file in one place at the cut";
+            EXPECT_EQ(ReadFile(twoInFolder ? In("two.bat") : Stored("two.bat")), other) << "the other file whole";
             const bool inFolder = FileExists(In("app.bat"));
             EXPECT_NE(inFolder, FileExists(Stored("app.bat")) && ReadFile(Stored("app.bat")) == content)
                 << "in one place at the cut";
@@ -341,17 +348,18 @@ TEST(TakeOverFaults, APowerCutAtEveryStepOfAMoveLosesAndDoublesNothing)
             }
             const RunningAgent next(sandbox);
             EXPECT_TRUE(RunningAgent::WaitForWindow());
-            EXPECT_TRUE(WaitUntil([&] {
-                return FileExists(Stored("app.bat")) && !FileExists(In("app.bat")) &&
-                       !ProfileFile(Stored("Keldora.ini")).HasKey("app.bat", kMovingKey);
-            }, 60000));
+            EXPECT_TRUE(WaitUntil([&] { return settledIn("app.bat") && settledIn("two.bat"); }, 60000));
             EXPECT_EQ(next.Quit(), 0u);
             EXPECT_EQ(ReadFile(Stored("app.bat")), content) << "whole";
+            EXPECT_EQ(ReadFile(Stored("two.bat")), other) << "whole";
             EXPECT_EQ(Names(folder), (std::set<std::string>{"Keldora"}));
-            EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat"}));
-            EXPECT_EQ(ProfileFile(Stored("Keldora.ini")).SectionNames(), (std::vector<std::string>{"app.bat"}));
+            EXPECT_EQ(Names(folder + "\\Keldora"), (std::set<std::string>{"Keldora.ini", "app.bat", "two.bat"}));
+            const std::vector<std::string> sections = ProfileFile(Stored("Keldora.ini")).SectionNames();
+            EXPECT_EQ(std::set<std::string>(sections.begin(), sections.end()),
+                      (std::set<std::string>{"app.bat", "two.bat"}));
+            EXPECT_EQ(sections.size(), 2u) << "no section doubled";
         }
         EXPECT_EQ(halts, 2)
-            << "cut after the section was written and after the file moved, then once the move had ended";
+            << "cut after the sections were written and after the files moved, then once the moves had ended";
     }
 }
