@@ -252,8 +252,7 @@ void TAgentForm::FormCreate()
             return;
         }
         if (!stores->Acquired() && !stores->HeldElsewhere())
-            throw EStartupMgrErr("Unable to register " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
-                                 ", as the startup stores could not be locked (" + stores->Refusal() + ").");
+            throw EStartupMgrErr(UnregisteredText(stores->Refusal()) + ".");
         if (stores->Acquired()) {
             RegisterAgentItem();
         } else {

@@ -121,6 +121,8 @@ public:
     void SaveSettings();
     void RegisterAgentItem();
     void RegisterAgentItemLater();
+    // Why the agent's own item was not registered: the stores were not had.
+    static std::string UnregisteredText(const std::string& refusal);
     // Take-over and reload on the worker, then the menu rebuild (held while a
     // modal loop runs) and the icons.
     void Refresh();

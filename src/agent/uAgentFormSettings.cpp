@@ -95,6 +95,12 @@ void TAgentForm::RegisterAgentItem()
     RegisterAgent(FAgentFolder, FMachineWide);
 }
 
+std::string TAgentForm::UnregisteredText(const std::string& refusal)
+{
+    return "Unable to register " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
+           ", as the startup stores could not be locked (" + refusal + ")";
+}
+
 // On the take-over's worker, ahead of the take-over, under one hold of the
 // stores (the stores' own waits would otherwise pass a held machine store
 // over for the user's): tried again with the next refresh until it is done.
@@ -105,9 +111,7 @@ void TAgentForm::RegisterAgentItemLater()
         [folder = FAgentFolder, machineWide = FMachineWide] {
             const TStoreLock stores;
             if (!stores.Acquired())
-                throw EStartupMgrErr("Unable to register " + LoadResourceString(IDS_AGENT_ITEM_DESC) +
-                                     ", as the startup stores could not be locked (" + stores.Refusal() +
-                                     "); the next refresh tries again.");
+                throw EStartupMgrErr(UnregisteredText(stores.Refusal()) + "; the next refresh tries again.");
             RegisterAgent(folder, machineWide);
         },
         [this](const std::string& failure) {
