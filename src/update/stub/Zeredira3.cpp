@@ -30,6 +30,7 @@ namespace {
 
 constexpr DWORD DefaultWaitLimitMs = 5 * 60 * 1000;
 constexpr DWORD RecoveryRetryMs = 250;
+constexpr int ManifestOpenAttempts = 20;
 constexpr std::size_t MaxManifestBytes = MaxReleaseFiles * 512;
 constexpr const wchar_t* InfoCaption = L"Zeredira3";
 constexpr std::string_view InfoText =
@@ -117,7 +118,8 @@ bool RunSetupThenProgram(const StubCommand& command, const PathText& setup, DWOR
 }
 
 // The manifest beside the stub, held open (others may only read it) and
-// deleted when the stub ends.
+// deleted when the stub ends. A scanner that opens the new file for a moment
+// is waited out for a few seconds: its open is no missing manifest.
 UniqueFile OpenManifest()
 {
     wchar_t module[MAX_PATH + 1];
@@ -125,9 +127,14 @@ UniqueFile OpenManifest()
     if (length == 0 || length > MAX_PATH)
         return {};
     const PathText own = Utf8Of(module);
-    const PathText path = InFolder(FolderOf(own.View()), ManifestFileName);
-    return UniqueFile(CreateFileW(WideText(path.View()).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    const WideText path(InFolder(FolderOf(own.View()), ManifestFileName).View());
+    for (int attempt = 1;; ++attempt) {
+        UniqueFile manifest(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (manifest || GetLastError() != ERROR_SHARING_VIOLATION || attempt == ManifestOpenAttempts)
+            return manifest;
+        Sleep(RecoveryRetryMs);
+    }
 }
 
 // An earlier install left unfinished is finished or undone once the program

@@ -85,7 +85,9 @@ TEST(StubProgram, AFileOfTheReleaseThatTheProductCreatesAsItClosesIsReplacedToo)
     EXPECT_EQ(release.WaitForRecords(2).size(), 2u);
 }
 
-TEST(StubProgram, ADownloadAScannerHoldsIsWaitedForAndPastTheLimitNothingIsReplaced)
+// A scanner holding a download or the manifest for a moment as the stub
+// starts is waited out; a download held past the limit stops the install.
+TEST(StubProgram, ADownloadOrManifestAScannerHoldsIsWaitedForAndPastTheLimitNothingIsReplaced)
 {
     const ReleaseFolder release;
     release.AddRelease();
@@ -99,7 +101,8 @@ TEST(StubProgram, ADownloadAScannerHoldsIsWaitedForAndPastTheLimitNothingIsRepla
         });
     };
     std::thread scanner = scan(1500);
-    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest()), Code(StubExit::done));
+    EXPECT_EQ(RunStub(release.Program() + " +/afterupgrade0", release.ReleaseManifest(), /*manifestHeldMs=*/1500),
+              Code(StubExit::done));
     scanner.join();
     EXPECT_EQ(ReadFolder(release.Folder()), NewReleaseOf(release));
     EXPECT_EQ(TakeOutcome(release.Folder()).code, 0);

@@ -66,13 +66,23 @@ std::vector<std::string> PendingInListingOrder(const std::string& folder)
     return names;
 }
 
-DWORD RunStub(const std::string& arguments, const std::optional<std::string>& manifest)
+DWORD RunStub(const std::string& arguments, const std::optional<std::string>& manifest, DWORD manifestHeldMs)
 {
     const ScratchFolder own("kdstubrun");
     const std::string stub = own.CopyIn(BuildProgram("Zeredira3.exe"), "Zeredira3.exe");
     if (manifest)
         own.AddFile(ManifestFileName, *manifest);
-    return ExitCodeOf(StartProcess("\"" + stub + "\" " + arguments, "the stub"), "the stub");
+    UniqueFile held;
+    if (manifest && manifestHeldMs > 0)
+        held.reset(CreateFileW(WideFromUtf8(own.PathOf(std::string(ManifestFileName))).c_str(),
+                               GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueHandle<KernelHandleTraits> process = StartProcess("\"" + stub + "\" " + arguments, "the stub");
+    if (held) {
+        Sleep(manifestHeldMs);
+        held.reset();
+    }
+    return ExitCodeOf(process, "the stub");
 }
 
 OutcomeRecord TakeOutcome(const std::string& folder)

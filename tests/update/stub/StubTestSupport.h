@@ -32,8 +32,10 @@ FolderState ReadFolder(const std::string& folder);
 std::vector<std::string> PendingInListingOrder(const std::string& folder);
 
 // Runs a copy of the stub from a folder of its own, with the manifest beside
-// it when one is given, and returns its exit code.
-DWORD RunStub(const std::string& arguments, const std::optional<std::string>& manifest = std::nullopt);
+// it when one is given, and returns its exit code. With `manifestHeldMs`, a
+// scanner holds the manifest open for writing that long as the stub starts.
+DWORD RunStub(const std::string& arguments, const std::optional<std::string>& manifest = std::nullopt,
+              DWORD manifestHeldMs = 0);
 
 // The outcome a stub run left in a folder (code -1 when there is none or it
 // is unreadable), and removes it.
