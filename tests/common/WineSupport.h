@@ -161,6 +161,11 @@ UniqueKernelHandle StartProcess(const std::string& commandLine, HANDLE token = n
 UniqueKernelHandle TokenWithoutAdministrators();
 // Waits for the process and returns its exit code (STILL_ACTIVE on time-out).
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
+// Ends what still runs from `folder` (a program's folder, with its trailing
+// separator) once it had `waitMs` to end by itself: a program a test's run
+// left running would outlive the test, hold its output open and show its
+// windows to the next tests.
+void EndProgramsIn(const std::string& folder, DWORD waitMs);
 
 // Presses Yes in a question box (a dialog with a Yes button) of the given
 // process, or of a process running the given program file, once it is open;

@@ -79,8 +79,12 @@ struct InstallRun {
     }
     std::vector<std::string> Starts() const { return Lines(ReadWholeFile(record)); }
     void EndProduct() const { SetEvent(exitEvent.get()); }
-    // However the test ends, its product does not linger.
-    ~InstallRun() { EndProduct(); }
+    // However the test ends, its product and updater do not linger.
+    ~InstallRun()
+    {
+        EndProduct();
+        EndProgramsIn(app, 30000);
+    }
     // The private folder of this run's stub, once it exists.
     std::string StubFolder() const
     {

@@ -21,8 +21,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -610,32 +608,6 @@ TEST(UpdateForm, CloseRequestGoesOnlyToAWindow)
 }
 
 namespace {
-
-// Ends what still runs from `folder` once it had `waitMs` to end by itself:
-// a program of the install chain left running would outlive the test and
-// hold its output open.
-void EndProgramsIn(const std::string& folder, DWORD waitMs)
-{
-    const std::wstring prefix = WideFromUtf8(folder);
-    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    const DWORD until = GetTickCount() + waitMs;
-    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        const UniqueKernelHandle process(OpenProcess(
-            PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-        wchar_t image[MAX_PATH * 2] = {};
-        DWORD length = MAX_PATH * 2;
-        if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &length) || length < prefix.size() ||
-            CompareStringOrdinal(image, static_cast<int>(prefix.size()), prefix.c_str(), static_cast<int>(prefix.size()),
-                                 TRUE) != CSTR_EQUAL)
-            continue;
-        const DWORD now = GetTickCount();
-        if (WaitForSingleObject(process.get(), until > now ? until - now : 0) == WAIT_TIMEOUT)
-            TerminateProcess(process.get(), 1);
-    }
-}
 
 // freshet.exe and a product beside it in a folder of their own.
 struct ProductFolder {
