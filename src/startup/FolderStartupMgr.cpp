@@ -271,16 +271,18 @@ void TFolderStartupMgr::TakeOver(const std::vector<TStoreMove>& moves)
     }
 }
 
-// All in one rewrite; failing, each alone, so that one section the index
-// cannot take leaves out that file only, which the next take-over tries again.
+// All in one rewrite; a section the index cannot take leaves out that file
+// only (each is then written alone), which the next take-over tries again.
 void TFolderStartupMgr::ListInPlace(const std::vector<std::function<bool(const ProfileFile&)>>& entries) const
 {
+    bool refused = false;
     const auto write = [&](auto first, auto last) {
         return RewriteIndex(IniFile(), [&](const ProfileFile& ini) {
-            return std::all_of(first, last, [&](const auto& entry) { return entry(ini); });
+            refused = !std::all_of(first, last, [&](const auto& entry) { return entry(ini); });
+            return !refused;
         });
     };
-    if (entries.empty() || write(entries.begin(), entries.end()) || entries.size() == 1)
+    if (entries.empty() || write(entries.begin(), entries.end()) || !refused || entries.size() == 1)
         return;
     for (auto entry = entries.begin(); entry != entries.end(); ++entry)
         write(entry, entry + 1);

@@ -291,6 +291,8 @@ std::string Prepare(TPendingMove& p, const std::string& index)
     const bool writable = static_cast<bool>(p.original);
     if (!p.original && GetLastError() == ERROR_ACCESS_DENIED)
         p.original = OpenEntry(p.source, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!p.original && GetLastError() == ERROR_FILE_NOT_FOUND)
+        return "it was removed from the folder meanwhile";
     if (!p.original)
         return ErrorMessage("another program holds it (opening " + p.source + ")", GetLastError());
     if (std::string refusal = HandleRefusal(p.original.get(), p.source); !refusal.empty())
@@ -392,15 +394,19 @@ bool RewriteIndex(const std::string& index, const std::function<bool(const Profi
 namespace {
 
 // Step 1 for the moves that may go on; false when the index could not take
-// it, `sectionRefused` then telling whether a section was refused.
-bool Journal(const std::string& index, const std::vector<TPendingMove>& pending, bool& sectionRefused)
+// it, `refused` then naming the move whose section it refused, if one was.
+bool Journal(const std::string& index, const std::vector<TPendingMove>& pending, std::optional<std::size_t>& refused)
 {
-    sectionRefused = false;
+    refused.reset();
     return RewriteIndex(index, [&](const ProfileFile& ini) {
-        sectionRefused = !std::all_of(pending.begin(), pending.end(), [&](const TPendingMove& p) {
-            return p.move->writeSection(ini) && ini.WriteString(p.move->name, kMovingKey, p.journal);
-        });
-        return !sectionRefused;
+        for (std::size_t n = 0; n < pending.size(); ++n) {
+            const TStoreMove& move = *pending[n].move;
+            if (!move.writeSection(ini) || !ini.WriteString(move.name, kMovingKey, pending[n].journal)) {
+                refused = n;
+                return false;
+            }
+        }
+        return true;
     });
 }
 
@@ -469,6 +475,13 @@ std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves)
     const std::string index = Join(moves.front().store, StoreIniName);
     std::vector<TPendingMove> pending;
     for (std::size_t slot = 0; slot < moves.size(); ++slot) {
+        // Names that differ in case only would share one section.
+        const auto sameName = [&](const TPendingMove& p) { return SameText(p.move->name, moves[slot].name); };
+        if (std::any_of(pending.begin(), pending.end(), sameName)) {
+            results[slot].why =
+                "a file of its name but for case goes into the store now; it waits for the next take-over";
+            continue;
+        }
         TPendingMove p;
         p.move = &moves[slot];
         p.slot = slot;
@@ -478,16 +491,26 @@ std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves)
     }
     if (pending.empty())
         return results;
-    bool sectionRefused = false;
-    if (!Journal(index, pending, sectionRefused)) {
-        // One section the index cannot take refuses that move only; an index
-        // that cannot be written at all refuses them all at once.
-        const std::string why = ErrorMessage("Writing " + index, GetLastError());
-        for (TPendingMove& p : pending) {
-            p.original.reset();
-            results[p.slot] =
-                sectionRefused && pending.size() > 1 ? MoveIntoStore({*p.move}).front() : TMoveResult{why};
+    std::optional<std::size_t> refused;
+    if (!Journal(index, pending, refused)) {
+        // A section the index cannot take refuses its own move, and the
+        // others go on without it; an index that cannot be written at all
+        // refuses them all at once.
+        const std::string why = ErrorMessage(refused ? "Writing the section into " + index : "Writing " + index,
+                                             GetLastError());
+        std::vector<TStoreMove> rest;
+        std::vector<std::size_t> slots;
+        for (std::size_t n = 0; n < pending.size(); ++n) {
+            pending[n].original.reset();
+            results[pending[n].slot].why = why;
+            if (refused && n != *refused) {
+                rest.push_back(*pending[n].move);
+                slots.push_back(pending[n].slot);
+            }
         }
+        const std::vector<TMoveResult> others = MoveIntoStore(rest);
+        for (std::size_t n = 0; n < others.size(); ++n)
+            results[slots[n]] = others[n];
         return results;
     }
     StepDone();
