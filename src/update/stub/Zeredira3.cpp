@@ -30,7 +30,6 @@ namespace {
 
 constexpr DWORD DefaultWaitLimitMs = 5 * 60 * 1000;
 constexpr DWORD RecoveryRetryMs = 250;
-constexpr int ManifestOpenAttempts = 20;
 constexpr std::size_t MaxManifestBytes = MaxReleaseFiles * 512;
 constexpr const wchar_t* InfoCaption = L"Zeredira3";
 constexpr std::string_view InfoText =
@@ -119,19 +118,21 @@ bool RunSetupThenProgram(const StubCommand& command, const PathText& setup, DWOR
 
 // The manifest beside the stub, held open (others may only read it) and
 // deleted when the stub ends. A scanner that opens the new file for a moment
-// is waited out for a few seconds: its open is no missing manifest.
-UniqueFile OpenManifest()
+// is waited out, within the wait for the product: its open is no missing
+// manifest.
+UniqueFile OpenManifest(DWORD waitLimitMs)
 {
+    const ULONGLONG start = GetTickCount64();
     wchar_t module[MAX_PATH + 1];
     const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
     if (length == 0 || length > MAX_PATH)
         return {};
     const PathText own = Utf8Of(module);
     const WideText path(InFolder(FolderOf(own.View()), ManifestFileName).View());
-    for (int attempt = 1;; ++attempt) {
+    for (;;) {
         UniqueFile manifest(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-        if (manifest || GetLastError() != ERROR_SHARING_VIOLATION || attempt == ManifestOpenAttempts)
+        if (manifest || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= waitLimitMs)
             return manifest;
         Sleep(RecoveryRetryMs);
     }
@@ -208,7 +209,7 @@ bool InstallRelease(const StubCommand& command, std::string_view folder, DWORD w
         result.Set(StubExit::stillHeld, "another install held the program's folder: nothing was replaced");
         return false;
     }
-    const UniqueFile manifestFile = OpenManifest();
+    const UniqueFile manifestFile = OpenManifest(waitLimitMs);
     HeapText manifestText;
     Manifest manifest;
     bool restart = true;
