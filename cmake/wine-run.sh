@@ -24,7 +24,10 @@
 # so a run that is killed frees its lane. Lane 0 is the build's prefix; lane N
 # of the build's prefix ("<build>/wine/prefix") is "<build>/wine-laneN", a
 # world of its own: prefix, wineserver, Xvfb. Other prefixes (DPI, fonts) are
-# named by their tests and kept. A test given a lane runs the build's programs
+# named by their tests and kept. Once a test's program ends, the run that took
+# its lane ends what the test left running in the prefix (never Wine's own
+# programs), which would hold the caller's output open and show its windows to
+# the next test. A test given a lane runs the build's programs
 # from a copy of "<build>/bin" made of hard links beside its prefix, since the
 # tests write beside their own programs.
 # New prefixes are copies of a template made once per build by `wineboot -i`;
@@ -72,7 +75,13 @@ take_lane() {
 if [ "$stop" = no ] && [[ ${KELDORA_WINE_LANES:-} =~ ^[1-9][0-9]*$ ]] && [ -z "${KELDORA_WINE_LANE:-}" ]; then
     take_lane
 fi
-[ -n "${KELDORA_LANE_BEGUN:-}" ] && : >"$KELDORA_LANE_BEGUN"
+# Only the run that took the lane ends what its test left behind; a run the
+# test itself starts (a host command) shares the lane.
+owns_lane=no
+if [ -n "${KELDORA_LANE_BEGUN:-}" ]; then
+    : >"$KELDORA_LANE_BEGUN"
+    owns_lane=yes
+fi
 unset KELDORA_LANE_BEGUN
 
 lane=""
@@ -378,6 +387,25 @@ run_watched() {
     rm -f "$output" "$note"
 }
 
+# What a test left running (a program it started, or one that program
+# started) keeps the caller's output open, so CTest waits for it until its
+# time-out, and shows its windows to the next test: a lane runs one test at a
+# time, so once the test's program has ended every process of the prefix but
+# Wine's own is ended.
+end_leftovers() {
+    local pid
+    for pid in $(pgrep -f '^[A-Za-z]:\\' || true); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
+        case "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" in
+        [Cc]:\\[Ww][Ii][Nn][Dd][Oo][Ww][Ss]\\*) ;;
+        *)
+            echo "wine-run: $(basename "$program") left $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | cut -c1-200) running; it is ended" >&2
+            kill -9 "$pid" 2>/dev/null || true
+            ;;
+        esac
+    done
+}
+
 # Wine says nothing when it cannot start a program (WINEDEBUG=-all hides its
 # own message): a failure is told here with its exit code, so that a test that
 # ended without a line of output still names what happened (53: the program
@@ -389,6 +417,7 @@ if [ -n "${KELDORA_WATCHDOG_SECONDS:-}" ]; then
 else
     "$loader" "$program" "$@" || rc=$?
 fi
+[ "$owns_lane" = yes ] && end_leftovers
 if [ "$rc" -ne 0 ]; then
     echo "wine-run: $(basename "$program") ended with exit code $rc after $((($(date +%s%N) - run_started) / 1000000)) ms" >&2
 fi
