@@ -27,7 +27,8 @@
 # named by their tests and kept. Once a test's program ends, the run that took
 # its lane ends what the test left running in the prefix (never Wine's own
 # programs), which would hold the caller's output open and show its windows to
-# the next test. A test given a lane runs the build's programs
+# the next test (without lanes tests share the prefix, and nothing is ended).
+# A test given a lane runs the build's programs
 # from a copy of "<build>/bin" made of hard links beside its prefix, since the
 # tests write beside their own programs.
 # New prefixes are copies of a template made once per build by `wineboot -i`;
@@ -393,16 +394,24 @@ run_watched() {
 # time, so once the test's program has ended every process of the prefix but
 # Wine's own is ended.
 end_leftovers() {
-    local pid
-    for pid in $(pgrep -f '^[A-Za-z]:\\' || true); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
-        case "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" in
-        [Cc]:\\[Ww][Ii][Nn][Dd][Oo][Ww][Ss]\\*) ;;
-        *)
-            echo "wine-run: $(basename "$program") left $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | cut -c1-200) running; it is ended" >&2
-            kill -9 "$pid" 2>/dev/null || true
-            ;;
-        esac
+    local pid line pass found
+    # A program may still be starting another: the scan is repeated until it finds nothing.
+    for pass in 1 2 3 4 5; do
+        found=no
+        for pid in $(pgrep -f '^[A-Za-z]:\\' || true); do
+            grep -qzxsF "WINEPREFIX=$prefix" "/proc/$pid/environ" 2>/dev/null || continue
+            line=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | cut -c1-200) || true
+            case "$line" in
+            "" | [Cc]:\\[Ww][Ii][Nn][Dd][Oo][Ww][Ss]\\*) ;;
+            *)
+                echo "wine-run: $(basename "$program") left $line running; it is ended" >&2
+                kill -9 "$pid" 2>/dev/null || true
+                found=yes
+                ;;
+            esac
+        done
+        [ "$found" = yes ] || return 0
+        sleep 0.2
     done
 }
 

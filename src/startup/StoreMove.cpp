@@ -465,9 +465,23 @@ bool SettleBatch(const std::string& index, std::vector<TPendingMove>& pending,
     return rewritten;
 }
 
+// A section refused for a reason every move shares (a full disk) would be
+// found again for each move of the batch in turn: a few refusals are let go
+// on without them, the rest then refused together.
+constexpr int kSectionRefusals = 4;
+
+std::vector<TMoveResult> MoveBatch(const std::vector<TStoreMove>& moves, int refusalsLeft);
+
 } // namespace
 
 std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves)
+{
+    return MoveBatch(moves, kSectionRefusals);
+}
+
+namespace {
+
+std::vector<TMoveResult> MoveBatch(const std::vector<TStoreMove>& moves, int refusalsLeft)
 {
     std::vector<TMoveResult> results(moves.size());
     if (moves.empty())
@@ -503,12 +517,12 @@ std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves)
         for (std::size_t n = 0; n < pending.size(); ++n) {
             pending[n].original.reset();
             results[pending[n].slot].why = why;
-            if (refused && n != *refused) {
+            if (refused && refusalsLeft > 0 && n != *refused) {
                 rest.push_back(*pending[n].move);
                 slots.push_back(pending[n].slot);
             }
         }
-        const std::vector<TMoveResult> others = MoveIntoStore(rest);
+        const std::vector<TMoveResult> others = MoveBatch(rest, refusalsLeft - 1);
         for (std::size_t n = 0; n < others.size(); ++n)
             results[slots[n]] = others[n];
         return results;
@@ -525,6 +539,8 @@ std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves)
     }
     return results;
 }
+
+} // namespace
 
 std::string ReturnFromStore(const std::string& folder, const std::string& store, const std::string& name)
 {

@@ -96,8 +96,9 @@ struct TMoveResult {
 };
 // The moves of one Startup folder and store, one result each in their order;
 // each has a draft number of its own. A section the index cannot take
-// refuses its own move only, the batch going on without it; of names that
-// differ in case only, the first goes, the others wait for the next call.
+// refuses its own move only, the batch going on without it (a few times:
+// past them the rest waits for the next call too); of names that differ in
+// case only, the first goes, the others wait for the next call.
 std::vector<TMoveResult> MoveIntoStore(const std::vector<TStoreMove>& moves);
 
 // Puts a stored file back into its Startup folder by renaming it through
