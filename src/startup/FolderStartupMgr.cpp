@@ -78,6 +78,20 @@ bool WriteNewSection(const ProfileFile& ini, const std::string& section, const S
     return ini.WriteSection(section, values);
 }
 
+// Enable as Task Manager's choice (its StartupApproved value) says.
+std::int32_t EnableOf(const std::string& approval)
+{
+    return ApprovalOf(/*binary=*/true, approval) == TApproval::apDisabled ? 0 : 1;
+}
+
+// A choice made in Task Manager since the section was written: Enable, and
+// the copy of the choice the restore writes back.
+bool WriteChoice(const ProfileFile& ini, const std::string& section, const std::string& approval)
+{
+    return ini.WriteInteger(section, "Enable", EnableOf(approval)) &&
+           ini.WriteString(section, kApprovedKey, ApprovalHex(approval));
+}
+
 // The keys a take-over writes into an item's section.
 std::vector<std::string> SectionKeys()
 {
@@ -239,13 +253,11 @@ TStoreMove TFolderStartupMgr::PlannedMove(const std::string& name, int n, const 
         const bool newChoice =
             approval && (!known || ApprovalFromHex(ini.ReadString(name, kApprovedKey)) != approval);
         if (newChoice)
-            item.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
-        bool recorded = known ? WriteItemSection(ini, name, item, /*takeOver=*/true)
-                              : WriteNewSection(ini, name, item, approval);
-        if (recorded && known && newChoice)
-            recorded = ini.WriteInteger(name, "Enable", item.enable) &&
-                       ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
-        return recorded;
+            item.enable = EnableOf(*approval);
+        if (!known)
+            return WriteNewSection(ini, name, item, approval);
+        return WriteItemSection(ini, name, item, /*takeOver=*/true) &&
+               (!newChoice || WriteChoice(ini, name, *approval));
     };
     return move;
 }
@@ -273,7 +285,7 @@ void TFolderStartupMgr::TakeOver(const std::vector<TStoreMove>& moves)
 
 // All in one rewrite; a section the index cannot take leaves out that file
 // only (each is then written alone), which the next take-over tries again.
-void TFolderStartupMgr::ListInPlace(const std::vector<std::function<bool(const ProfileFile&)>>& entries) const
+void TFolderStartupMgr::ListInPlace(const std::vector<TIndexEdit>& entries) const
 {
     bool refused = false;
     const auto write = [&](auto first, auto last) {
@@ -292,8 +304,8 @@ void TFolderStartupMgr::ListInPlace(const std::vector<std::function<bool(const P
 // for each: they stay where they are, and the store lists them as it lists
 // Run values, by their own path. A listed file is written again only for a
 // choice made in Task Manager since, so a steady refresh writes nothing.
-std::function<bool(const ProfileFile&)> TFolderStartupMgr::InPlaceEntry(const std::string& name, int n,
-                                                                        const TApprovals& approvals) const
+TFolderStartupMgr::TIndexEdit TFolderStartupMgr::InPlaceEntry(const std::string& name, int n,
+                                                              const TApprovals& approvals) const
 {
     const std::string path = AddBackslash(FDesc.Path) + name;
     const ProfileFile index(IniFile());
@@ -303,13 +315,12 @@ std::function<bool(const ProfileFile&)> TFolderStartupMgr::InPlaceEntry(const st
         return {};
     return [name, path, now = keldora::startup::TakeOverTimeNow(), location = FDesc.Location, n, approval,
             known](const ProfileFile& ini) {
+        if (known)
+            return WriteChoice(ini, name, *approval);
         StoredItem entry = keldora::startup::TakenOverItem(name, path, path, location, n, now);
         if (approval)
-            entry.enable = ApprovalOf(/*binary=*/true, *approval) == TApproval::apDisabled ? 0 : 1;
-        if (!known)
-            return WriteNewSection(ini, name, entry, approval);
-        return ini.WriteInteger(name, "Enable", entry.enable) &&
-               ini.WriteString(name, kApprovedKey, ApprovalHex(*approval));
+            entry.enable = EnableOf(*approval);
+        return WriteNewSection(ini, name, entry, approval);
     };
 }
 
@@ -395,7 +406,7 @@ bool TFolderStartupMgr::SetupItems()
                 return false;
             const TApprovals approvals(FDesc);
             std::vector<TStoreMove> moves;
-            std::vector<std::function<bool(const ProfileFile&)>> inPlace;
+            std::vector<TIndexEdit> inPlace;
             int draft = FirstFreeDraft(StoreFolder());
             for (std::size_t n = 0; n < files.size(); ++n) {
                 if (IsStoreName(files[n]))

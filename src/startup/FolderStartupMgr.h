@@ -20,13 +20,11 @@
 #include "startup/uStartupMgr.h"
 
 #include <functional>
-
 #include <optional>
 #include <string>
 #include <vector>
 
 class ProfileFile;
-
 struct TStoreMove;
 
 class TFolderStartupMgr : public TBaseStartupMgr {
@@ -70,11 +68,11 @@ private:
     // Moves them in batches, with a note for each file that stays in the
     // Startup folder saying why.
     void TakeOver(const std::vector<TStoreMove>& moves);
+    using TIndexEdit = std::function<bool(const ProfileFile&)>;
     // The edit of the index that lists an all-users file in place, or none
     // when its section has nothing new.
-    std::function<bool(const ProfileFile&)> InPlaceEntry(const std::string& name, int n,
-                                                         const TApprovals& approvals) const;
-    void ListInPlace(const std::vector<std::function<bool(const ProfileFile&)>>& entries) const;
+    TIndexEdit InPlaceEntry(const std::string& name, int n, const TApprovals& approvals) const;
+    void ListInPlace(const std::vector<TIndexEdit>& entries) const;
     void Recover();
     bool ReturnEachOlderMove();
     std::vector<std::string> ReturnedBefore(const ProfileFile& ini) const;
